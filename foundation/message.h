@@ -1,0 +1,95 @@
+// Diagnostic channel of the library: message classes with fixed levels, and
+// the static channel that prints them and throws those at the fatal level.
+#ifndef VANTREL_FOUNDATION_MESSAGE_H
+#define VANTREL_FOUNDATION_MESSAGE_H
+
+#include <iostream>
+#include <string>
+
+namespace vantrel {
+
+//! Empty base of every message class.
+class Message_base {};
+
+//! Fatal error: printed and thrown at the default levels.
+class Message_fatal : public Message_base {
+ public:
+  static constexpr int level = 9;
+  Message_fatal(const std::string& text) : text_(text) {}
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+//! Warning: printed but not thrown at the default levels.
+class Message_warn : public Message_base {
+ public:
+  static constexpr int level = 5;
+  Message_warn(const std::string& text) : text_(text) {}
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+//! Construction trace; the stored text is "+" followed by the argument.
+class Message_ctor : public Message_base {
+ public:
+  static constexpr int level = 2;
+  Message_ctor(const std::string& text) : text_("+" + text) {}
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+//! Destruction trace; the stored text is "-" followed by the argument.
+class Message_dtor : public Message_base {
+ public:
+  static constexpr int level = 2;
+  Message_dtor(const std::string& text) : text_("-" + text) {}
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+};
+
+//! The static diagnostic channel.
+/*! A message is written, with a newline, when its class level is at least
+  the print level; a written message is then thrown as its own class when its
+  level is at least the fatal level. The print level stays in
+  [1, fatal level] and the fatal level in [print level, 9]. All state is
+  constant-initialised (levels 5 and 9, stream std::cerr), so messages work
+  from any static initialiser. */
+class Message {
+ public:
+  //! Resets the levels to 5 and 9 and the stream to standard error.
+  Message();
+
+  template <class T>
+  static void message(const T& m) {
+    if (message_level_ <= T::level) {
+      *stream_ << m.text() << '\n';
+      if (fatal_level_ <= T::level) throw m;
+    }
+  }
+
+  static int message_level() { return message_level_; }
+  static int fatal_level() { return fatal_level_; }
+  static void set_message_level(const int& level);
+  static void set_fatal_level(const int& level);
+  static void set_stream(std::ostream& stream) { stream_ = &stream; }
+
+ private:
+  static int message_level_;
+  static int fatal_level_;
+  static std::ostream* stream_;
+};
+
+//! The library's global channel object.
+extern Message message;
+
+}  // namespace vantrel
+
+#endif

@@ -1,0 +1,343 @@
+#include "maps/fftmap.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include <kissfft/kiss_fft.h>
+
+namespace vantrel {
+
+const Message_ctor message_ctor_fftmap(" [FFTmap: constructed]");
+const Message_fatal message_fftmap_get_real_space_error(
+    "FFTmap: get_real_data in reciprocal space");
+const Message_fatal message_fftmap_set_real_space_error(
+    "FFTmap: set_real_data in reciprocal space");
+const Message_fatal message_fftmap_get_reci_space_error(
+    "FFTmap: get_recip_data in real space");
+const Message_fatal message_fftmap_set_reci_space_error(
+    "FFTmap: set_recip_data in real space");
+
+FFTmap_p1::FFTtype FFTmap_p1::default_type_ = 2;
+
+namespace {
+
+typedef std::complex<float> cplx;
+
+struct Plan_release {
+  void operator()(kiss_fft_cfg plan) const { kiss_fft_free(plan); }
+};
+
+// The process-wide table of KISS configurations, one per length and
+// direction; the library runs in one thread.
+kiss_fft_cfg shared_plan(const int& n, const int& direction) {
+  static std::map<std::pair<int, int>, std::unique_ptr<kiss_fft_state, Plan_release>>
+      plans;
+  auto& plan = plans[std::make_pair(n, direction)];
+  if (!plan) plan.reset(kiss_fft_alloc(n, direction, nullptr, nullptr));
+  return plan.get();
+}
+
+// (n - i) mod n for 0 <= i < n.
+inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- FFT_line
+
+FFT_line::FFT_line(const int& n, const int& direction)
+    : plan_(shared_plan(n, direction)), n_(n) {}
+
+void FFT_line::operator()(const cplx* in, cplx* out) const {
+  // std::complex<float> has the layout of kiss_fft_cpx: real, imaginary.
+  kiss_fft(static_cast<kiss_fft_cfg>(plan_),
+           reinterpret_cast<const kiss_fft_cpx*>(in),
+           reinterpret_cast<kiss_fft_cpx*>(out));
+}
+
+// ---------------------------------------------------------- FFT_real_lines
+
+FFT_real_lines::FFT_real_lines(const int& n)
+    : n_(n), to_real_(n, 0), to_half_(n, 1), in_(n), out_(n) {}
+
+void FFT_real_lines::half_to_real(const cplx* ha, const cplx* hb,
+                                  const float& scale, float* a, float* b) {
+  // Z = A + iB over the full line, A and B completed by Friedel symmetry;
+  // the transform of Z then holds a in its real and b in its imaginary part.
+  const cplx zero(0.0f, 0.0f);
+  in_[0] = cplx(ha[0].real(), hb ? hb[0].real() : 0.0f);
+  for (int k = 1; 2 * k < n_; ++k) {
+    const cplx& x = ha[k];
+    const cplx& y = hb ? hb[k] : zero;
+    in_[k] = cplx(x.real() - y.imag(), x.imag() + y.real());
+    in_[n_ - k] = cplx(x.real() + y.imag(), y.real() - x.imag());
+  }
+  if (n_ % 2 == 0) {
+    const int h = n_ / 2;
+    in_[h] = cplx(ha[h].real(), hb ? hb[h].real() : 0.0f);
+  }
+  to_real_(in_.data(), out_.data());
+  for (int j = 0; j < n_; ++j) a[j] = scale * out_[j].real();
+  if (b)
+    for (int j = 0; j < n_; ++j) b[j] = scale * out_[j].imag();
+}
+
+void FFT_real_lines::real_to_half(const float* a, const float* b, const float& scale,
+                                  cplx* ha, cplx* hb) {
+  for (int j = 0; j < n_; ++j) in_[j] = cplx(scale * a[j], b ? scale * b[j] : 0.0f);
+  to_half_(in_.data(), out_.data());
+  const int h = n_ / 2;
+  if (!hb) {
+    for (int k = 0; k <= h; ++k) ha[k] = out_[k];
+    return;
+  }
+  // Separate the two spectra: A(k) = (Z(k) + Z*(-k))/2, B(k) = (Z(k) - Z*(-k))/2i.
+  for (int k = 0; k <= h; ++k) {
+    const cplx p = out_[k];
+    const cplx q = std::conj(out_[mirror(k, n_)]);
+    ha[k] = 0.5f * (p + q);
+    const cplx d = p - q;
+    hb[k] = cplx(0.5f * d.imag(), -0.5f * d.real());
+  }
+}
+
+// ----------------------------------------------------------- FFT_line_block
+
+FFT_line_block::FFT_line_block(const int& n, const int& direction, const int& count)
+    : fft_(n, direction),
+      count_(count),
+      block_(std::size_t(n) * count),
+      out_(std::size_t(n) * count) {}
+
+void FFT_line_block::transform(cplx* data, const std::size_t& stride) {
+  const int n = fft_.size();
+  for (int i = 0; i < n; ++i) {
+    const cplx* src = data + i * stride;
+    for (int j = 0; j < count_; ++j) block_[std::size_t(j) * n + i] = src[j];
+  }
+  for (int j = 0; j < count_; ++j)
+    fft_(&block_[std::size_t(j) * n], &out_[std::size_t(j) * n]);
+  for (int i = 0; i < n; ++i) {
+    cplx* dst = data + i * stride;
+    for (int j = 0; j < count_; ++j) dst[j] = out_[std::size_t(j) * n + i];
+  }
+}
+
+// ---------------------------------------------------------------- FFTmap_p1
+
+FFTmap_p1::FFTmap_p1()
+    : mode_(Unset),
+      type_(0),
+      grid_reci_(0, 0, 0),
+      grid_real_(0, 0, 0),
+      grid_half_(0, 0, 0),
+      data_r_(nullptr),
+      data_c_(nullptr) {}
+
+FFTmap_p1::FFTmap_p1(const Grid_sampling& grid_sam, const FFTtype type) : FFTmap_p1() {
+  init(grid_sam, type);
+}
+
+void FFTmap_p1::init(const Grid_sampling& grid_sam, const FFTtype type) {
+  type_ = type == 0 ? default_type_ : type;
+  mode_ = Unset;
+  grid_sam_ = grid_sam;
+  const int nu = grid_sam.nu(), nv = grid_sam.nv(), nw = grid_sam.nw();
+  grid_reci_ = Grid(nu, nv, nw / 2 + 1);
+  grid_real_ = Grid(nu, nv, 2 * (nw / 2 + 1));
+  grid_half_ = Grid(nu / 2, nv / 2, nw / 2);
+  // Old values would be garbage in a new layout: start from zeros.
+  data_.assign(std::size_t(grid_real_.nu()) * grid_real_.nv() * grid_real_.nw(), 0.0f);
+  point_views();
+}
+
+void FFTmap_p1::reset() {
+  mode_ = Unset;
+  std::fill(data_.begin(), data_.end(), 0.0f);
+}
+
+void FFTmap_p1::copy(const FFTmap_p1& other) {
+  mode_ = other.mode_;
+  type_ = other.type_;
+  grid_sam_ = other.grid_sam_;
+  grid_reci_ = other.grid_reci_;
+  grid_real_ = other.grid_real_;
+  grid_half_ = other.grid_half_;
+  data_ = other.data_;
+  point_views();
+}
+
+void FFTmap_p1::point_views() {
+  data_r_ = data_.data();
+  data_c_ = reinterpret_cast<cplx*>(data_.data());
+}
+
+std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
+  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  if (c.w() < grid_reci_.nw()) return data_c_[cplx_index(c)];
+  const Coord_grid m(mirror(c.u(), grid_sam_.nu()), mirror(c.v(), grid_sam_.nv()),
+                     grid_sam_.nw() - c.w());
+  return std::conj(data_c_[cplx_index(m)]);
+}
+
+void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
+  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  if (c.w() < grid_reci_.nw()) data_c_[cplx_index(c)] = f;
+  const Coord_grid m = Coord_grid(-hkl).unit(grid_sam_);
+  if (m.w() < grid_reci_.nw()) data_c_[cplx_index(m)] = std::conj(f);
+}
+
+void FFTmap_p1::fft_h_to_x(const double& scale) {
+  if (mode_ == Real) return;
+  mode_ = Real;
+  if (grid_sam_.size() <= 0) return;
+  const int nu = grid_sam_.nu(), nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  const int nwc = grid_reci_.nw();
+  const std::size_t plane = std::size_t(nv) * nwc;
+
+  FFT_line_block along_u(nu, 0, nwc);
+  for (int v = 0; v < nv; ++v) along_u.transform(data_c_ + std::size_t(v) * nwc, plane);
+  FFT_line_block along_v(nv, 0, nwc);
+  for (int u = 0; u < nu; ++u) along_v.transform(data_c_ + u * plane, nwc);
+
+  // Along w, two rows per complex transform; each half row becomes the real
+  // row on the same floats.
+  const float s = float(scale);
+  const int rows = nu * nv;
+  const std::size_t real_row = grid_real_.nw();
+  FFT_real_lines along_w(nw);
+  for (int r = 0; r < rows; r += 2) {
+    const bool pair = r + 1 < rows;
+    along_w.half_to_real(data_c_ + r * std::size_t(nwc),
+                         pair ? data_c_ + (r + 1) * std::size_t(nwc) : nullptr, s,
+                         data_r_ + r * real_row,
+                         pair ? data_r_ + (r + 1) * real_row : nullptr);
+  }
+}
+
+void FFTmap_p1::fft_x_to_h(const double& scale) {
+  if (mode_ == Reciprocal) return;
+  mode_ = Reciprocal;
+  if (grid_sam_.size() <= 0) return;
+  const int nu = grid_sam_.nu(), nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  const int nwc = grid_reci_.nw();
+  const std::size_t plane = std::size_t(nv) * nwc;
+
+  const float f = float(scale) / float(nu * nv * nw);
+  const int rows = nu * nv;
+  const std::size_t real_row = grid_real_.nw();
+  FFT_real_lines along_w(nw);
+  for (int r = 0; r < rows; r += 2) {
+    const bool pair = r + 1 < rows;
+    along_w.real_to_half(data_r_ + r * real_row,
+                         pair ? data_r_ + (r + 1) * real_row : nullptr, f,
+                         data_c_ + r * std::size_t(nwc),
+                         pair ? data_c_ + (r + 1) * std::size_t(nwc) : nullptr);
+  }
+
+  FFT_line_block along_v(nv, 1, nwc);
+  for (int u = 0; u < nu; ++u) along_v.transform(data_c_ + u * plane, nwc);
+  FFT_line_block along_u(nu, 1, nwc);
+  for (int v = 0; v < nv; ++v) along_u.transform(data_c_ + std::size_t(v) * nwc, plane);
+}
+
+void FFTmap_p1::debug() const {
+  // A point is in the half space when it is the first of its Friedel pair
+  // in (w, v, u) order; points equal to their own mate count twice.
+  const int hu = grid_half_.nu(), hv = grid_half_.nv(), hw = grid_half_.nw();
+  auto in_half = [&](const Coord_grid& c) {
+    if (0 < c.w() && c.w() < hw) return true;
+    return c.w() <= hw && ((0 < c.v() && c.v() < hv) || (c.v() <= hv && c.u() <= hu));
+  };
+  int both = 0, half = 0;
+  for (Coord_grid c(0, 0, 0); c.u() < grid_sam_.nu(); c.next(grid_sam_)) {
+    if (!in_half(c)) continue;
+    ++half;
+    if (in_half(Coord_grid(-c.u(), -c.v(), -c.w()).unit(grid_sam_))) ++both;
+  }
+  std::cout << "FFTmap_p1 debug: " << both << "\t" << half << "\t" << grid_sam_.size()
+            << "\n";
+  grid_sam_.debug();
+  for (std::size_t i = 0; i < data_.size(); ++i) std::cout << i << " " << data_[i] << "\n";
+}
+
+// ------------------------------------------------------------------- FFTmap
+
+FFTmap::FFTmap() { Message::message(message_ctor_fftmap); }
+
+FFTmap::FFTmap(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
+               FFTmap_p1::FFTtype type) {
+  Message::message(message_ctor_fftmap);
+  init(spgr, cell, grid_sam, type);
+}
+
+void FFTmap::init(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
+                  FFTmap_p1::FFTtype type) {
+  FFTmap_p1::init(grid_sam, type);
+  spacegroup_ = spgr;
+  cell_ = cell;
+  isymop_.resize(spgr.op_count());
+  for (int k = 0; k < spgr.op_count(); ++k) isymop_[k] = Isymop(spgr.symop(k), grid_sam);
+}
+
+template <class T> void FFTmap::set_real_data(const Coord_grid& c, const T& value) {
+  if (mode_ == Reciprocal) Message::message(message_fftmap_set_real_space_error);
+  mode_ = Real;
+  const float x = float(value);
+  real_data(c.unit(grid_sam_)) = x;
+  for (std::size_t k = 1; k < isymop_.size(); ++k)
+    real_data(c.transform(isymop_[k]).unit(grid_sam_)) = x;
+}
+
+template <class T> void FFTmap::get_real_data(const Coord_grid& c, T& value) const {
+  if (mode_ != Real) Message::message(message_fftmap_get_real_space_error);
+  value = T(real_data(c.unit(grid_sam_)));
+}
+
+template <class T>
+void FFTmap::set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi) {
+  if (mode_ == Real) Message::message(message_fftmap_set_reci_space_error);
+  mode_ = Reciprocal;
+  const double f = fphi.f(), phi = fphi.phi();
+  set_hkl(hkl, cplx(float(f * std::cos(phi)), float(f * std::sin(phi))));
+  // F(h R) = F(h) exp(-2 pi i h.t) for the operator x -> R x + t.
+  for (int k = 1; k < spacegroup_.primitive_count(); ++k) {
+    const double phik = phi + hkl.sym_phase_shift(spacegroup_.symop(k));
+    set_hkl(hkl.transform(isymop_[k]),
+            cplx(float(f * std::cos(phik)), float(f * std::sin(phik))));
+  }
+}
+
+template <class T>
+void FFTmap::get_recip_data(const HKL& hkl, datatypes::F_phi<T>& fphi) const {
+  if (mode_ != Reciprocal) Message::message(message_fftmap_get_reci_space_error);
+  const std::complex<T> c(get_hkl(hkl));
+  fphi = datatypes::F_phi<T>(std::abs(c), std::arg(c));
+}
+
+datatypes::F_phi<float> FFTmap::get_recip_data(const HKL& hkl) const {
+  const cplx c = get_hkl(hkl);
+  return datatypes::F_phi<float>(std::abs(c), std::arg(c));
+}
+
+void FFTmap::fft_h_to_x() {
+  if (mode_ == Reciprocal) FFTmap_p1::fft_h_to_x(1.0 / cell_.volume());
+}
+
+void FFTmap::fft_x_to_h() {
+  if (mode_ == Real) FFTmap_p1::fft_x_to_h(cell_.volume());
+}
+
+template void FFTmap::set_real_data<float>(const Coord_grid&, const float&);
+template void FFTmap::set_real_data<double>(const Coord_grid&, const double&);
+template void FFTmap::get_real_data<float>(const Coord_grid&, float&) const;
+template void FFTmap::get_real_data<double>(const Coord_grid&, double&) const;
+template void FFTmap::set_recip_data<float>(const HKL&, const datatypes::F_phi<float>&);
+template void FFTmap::set_recip_data<double>(const HKL&, const datatypes::F_phi<double>&);
+template void FFTmap::get_recip_data<float>(const HKL&, datatypes::F_phi<float>&) const;
+template void FFTmap::get_recip_data<double>(const HKL&, datatypes::F_phi<double>&) const;
+
+}  // namespace vantrel

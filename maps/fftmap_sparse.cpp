@@ -1,0 +1,236 @@
+#include "maps/fftmap_sparse.h"
+
+#include <algorithm>
+
+namespace vantrel {
+
+FFTmap_sparse_p1_base::FFTtype FFTmap_sparse_p1_base::default_type_ = 1;
+
+namespace {
+
+typedef std::complex<float> cplx;
+
+inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
+
+// The half spectrum (terms 0..nw/2) of a real row in half-complex form.
+void unpack_row(const float* row, const int& nw, cplx* half) {
+  half[0] = cplx(row[0], 0.0f);
+  for (int k = 1; 2 * k < nw; ++k) half[k] = cplx(row[k], -row[nw - k]);
+  if (nw % 2 == 0) half[nw / 2] = cplx(row[nw / 2], 0.0f);
+}
+
+// The half-complex form of a half spectrum, written into a real row.
+void pack_row(const cplx* half, const int& nw, float* row) {
+  row[0] = half[0].real();
+  for (int k = 1; 2 * k < nw; ++k) {
+    row[k] = half[k].real();
+    row[nw - k] = -half[k].imag();
+  }
+  if (nw % 2 == 0) row[nw / 2] = half[nw / 2].real();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- base
+
+FFTmap_sparse_p1_base::FFTmap_sparse_p1_base() : grid_reci_(0, 0, 0), type_(0) {}
+
+FFTmap_sparse_p1_base::~FFTmap_sparse_p1_base() { free_rows(); }
+
+void FFTmap_sparse_p1_base::init(const Grid_sampling& grid_sam, const FFTtype type) {
+  free_rows();
+  grid_sam_ = grid_sam;
+  type_ = type;
+  grid_reci_ = Grid(grid_sam.nu(), grid_sam.nv(), grid_sam.nw() / 2 + 1);
+  rows_kl_.resize(grid_reci_.nv(), grid_reci_.nw());
+  rows_uv_.resize(grid_sam.nu(), grid_sam.nv());
+}
+
+void FFTmap_sparse_p1_base::free_rows() {
+  for (int k = 0; k < rows_kl_.rows(); ++k)
+    for (int l = 0; l < rows_kl_.cols(); ++l) delete[] rows_kl_(k, l);
+  for (int u = 0; u < rows_uv_.rows(); ++u)
+    for (int v = 0; v < rows_uv_.cols(); ++v) delete[] rows_uv_(u, v);
+  rows_kl_.resize(0, 0);
+  rows_uv_.resize(0, 0);
+}
+
+std::complex<float>* FFTmap_sparse_p1_base::map_kl(const int& k, const int& l) {
+  cplx*& row = rows_kl_(k, l);
+  if (!row) row = new cplx[grid_sam_.nu()]();
+  return row;
+}
+
+float* FFTmap_sparse_p1_base::map_uv(const int& u, const int& v) {
+  float*& row = rows_uv_(u, v);
+  if (!row) row = new float[grid_sam_.nw()]();
+  return row;
+}
+
+std::vector<int> FFTmap_sparse_p1_base::planes_in_use() const {
+  std::vector<int> planes;
+  for (int l = 0; l < rows_kl_.cols(); ++l)
+    for (int k = 0; k < rows_kl_.rows(); ++k)
+      if (rows_kl_(k, l)) {
+        planes.push_back(l);
+        break;
+      }
+  return planes;
+}
+
+std::vector<int> FFTmap_sparse_p1_base::sections_in_use() const {
+  std::vector<int> sections;
+  for (int u = 0; u < rows_uv_.rows(); ++u)
+    for (int v = 0; v < rows_uv_.cols(); ++v)
+      if (rows_uv_(u, v)) {
+        sections.push_back(u);
+        break;
+      }
+  return sections;
+}
+
+std::vector<float*> FFTmap_sparse_p1_base::real_rows() const {
+  std::vector<float*> rows;
+  for (int u = 0; u < rows_uv_.rows(); ++u)
+    for (int v = 0; v < rows_uv_.cols(); ++v)
+      if (rows_uv_(u, v)) rows.push_back(rows_uv_(u, v));
+  return rows;
+}
+
+void FFTmap_sparse_p1_base::transform_reciprocal_rows(const int& direction) {
+  const int nu = grid_sam_.nu();
+  FFT_line fft(nu, direction);
+  std::vector<cplx> out(nu);
+  for (int k = 0; k < rows_kl_.rows(); ++k)
+    for (int l = 0; l < rows_kl_.cols(); ++l)
+      if (cplx* row = rows_kl_(k, l)) {
+        fft(row, out.data());
+        std::copy(out.begin(), out.end(), row);
+      }
+}
+
+// ---------------------------------------------------------------- hx
+
+void FFTmap_sparse_p1_hx::set_hkl(const HKL& hkl, const std::complex<float>& f) {
+  const int hw = grid_sam_.nw() / 2;
+  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  if (c.w() <= hw) map_kl(c.v(), c.w())[c.u()] = f;
+  const Coord_grid m = Coord_grid(-hkl).unit(grid_sam_);
+  if (m.w() <= hw) map_kl(m.v(), m.w())[m.u()] = std::conj(f);
+}
+
+void FFTmap_sparse_p1_hx::fft_h_to_x(const double& scale) {
+  if (grid_sam_.size() <= 0) return;
+  transform_reciprocal_rows(0);
+  pass_v(float(scale));
+  pass_w();
+}
+
+void FFTmap_sparse_p1_hx::pass_v(const float& scale) {
+  const std::vector<int> planes = planes_in_use();
+  const std::vector<int> sections = sections_in_use();
+  if (planes.empty() || sections.empty()) return;
+  const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  FFT_line fft(nv, 0);
+  std::vector<cplx> lines(std::size_t(grid_sam_.nu()) * nv), out(nv);
+  for (const int l : planes) {
+    // Gather the lines (u, 0..nv-1, l) of the wanted sections, missing rows
+    // as zeros.
+    for (int k = 0; k < nv; ++k) {
+      const cplx* row = rows_kl_(k, l);
+      for (const int u : sections)
+        lines[std::size_t(u) * nv + k] = row ? scale * row[u] : cplx(0.0f, 0.0f);
+    }
+    for (const int u : sections) {
+      fft(&lines[std::size_t(u) * nv], out.data());
+      for (int v = 0; v < nv; ++v)
+        if (float* row = rows_uv_(u, v)) {
+          row[l] = out[v].real();
+          if (!self_mirror(l)) row[nw - l] = -out[v].imag();
+        }
+    }
+  }
+}
+
+void FFTmap_sparse_p1_hx::pass_w() {
+  const int nw = grid_sam_.nw();
+  const std::vector<float*> rows = real_rows();
+  FFT_real_lines fft(nw);
+  std::vector<cplx> half_a(nw / 2 + 1), half_b(nw / 2 + 1);
+  for (std::size_t i = 0; i < rows.size(); i += 2) {
+    float* b = i + 1 < rows.size() ? rows[i + 1] : nullptr;
+    unpack_row(rows[i], nw, half_a.data());
+    if (b) unpack_row(b, nw, half_b.data());
+    fft.half_to_real(half_a.data(), b ? half_b.data() : nullptr, 1.0f, rows[i], b);
+  }
+}
+
+// ---------------------------------------------------------------- xh
+
+void FFTmap_sparse_p1_xh::require_hkl(const HKL& hkl) {
+  const int hw = grid_sam_.nw() / 2;
+  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  if (c.w() <= hw)
+    map_kl(c.v(), c.w());
+  else
+    map_kl(mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
+}
+
+std::complex<float> FFTmap_sparse_p1_xh::get_hkl(const HKL& hkl) const {
+  const int hw = grid_sam_.nw() / 2;
+  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  if (c.w() <= hw) return rows_kl_(c.v(), c.w())[c.u()];
+  const cplx* row = rows_kl_(mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
+  return std::conj(row[mirror(c.u(), grid_sam_.nu())]);
+}
+
+void FFTmap_sparse_p1_xh::fft_x_to_h(const double& scale) {
+  if (grid_sam_.size() <= 0) return;
+  pass_w();
+  pass_v(float(scale) / float(grid_sam_.nu() * grid_sam_.nv() * grid_sam_.nw()));
+  transform_reciprocal_rows(1);
+}
+
+void FFTmap_sparse_p1_xh::pass_w() {
+  const int nw = grid_sam_.nw();
+  const std::vector<float*> rows = real_rows();
+  FFT_real_lines fft(nw);
+  std::vector<cplx> half_a(nw / 2 + 1), half_b(nw / 2 + 1);
+  for (std::size_t i = 0; i < rows.size(); i += 2) {
+    float* b = i + 1 < rows.size() ? rows[i + 1] : nullptr;
+    fft.real_to_half(rows[i], b, 1.0f, half_a.data(), b ? half_b.data() : nullptr);
+    pack_row(half_a.data(), nw, rows[i]);
+    if (b) pack_row(half_b.data(), nw, b);
+  }
+}
+
+void FFTmap_sparse_p1_xh::pass_v(const float& factor) {
+  const std::vector<int> planes = planes_in_use();
+  const std::vector<int> sections = sections_in_use();
+  if (planes.empty() || sections.empty()) return;
+  const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  FFT_line fft(nv, 1);
+  std::vector<cplx> lines(planes.size() * nv), out(nv);
+  for (const int u : sections) {
+    // Gather the lines (u, 0..nv-1, l) of every wanted plane, row by row;
+    // missing real rows are zeros.
+    for (int v = 0; v < nv; ++v) {
+      const float* row = rows_uv_(u, v);
+      for (std::size_t p = 0; p < planes.size(); ++p) {
+        const int l = planes[p];
+        cplx& x = lines[p * nv + v];
+        if (!row)
+          x = cplx(0.0f, 0.0f);
+        else
+          x = cplx(row[l], self_mirror(l) ? 0.0f : -row[nw - l]);
+      }
+    }
+    for (std::size_t p = 0; p < planes.size(); ++p) {
+      fft(&lines[p * nv], out.data());
+      for (int k = 0; k < nv; ++k)
+        if (cplx* row = rows_kl_(k, planes[p])) row[u] = factor * out[k];
+    }
+  }
+}
+
+}  // namespace vantrel

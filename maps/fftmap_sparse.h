@@ -1,0 +1,109 @@
+// Sparse P1 FFT grids: three-dimensional transforms that compute only part
+// of their output (the real rows holding asymmetric-unit points, or the
+// reciprocal rows holding a list's reflections). Rows are allocated on first
+// request and the passes skip the rows, lines and planes that hold no data
+// or that no output needs. Scaling and signs are those of FFTmap_p1.
+#ifndef VANTREL_MAPS_FFTMAP_SPARSE_H
+#define VANTREL_MAPS_FFTMAP_SPARSE_H
+
+#include <complex>
+#include <vector>
+
+#include "foundation/matrix.h"
+#include "maps/fftmap.h"
+#include "symmetry/coords.h"
+#include "symmetry/sampling.h"
+
+namespace vantrel {
+
+//! The rows of a sparse grid: reciprocal rows (k, l) of nu coefficients
+//! (u = 0..nu-1) on the half grid l <= nw/2, and real rows (u, v) of nw
+//! values (w = 0..nw-1). Both are owned and start as zeros.
+/*! During a transform a real row holds the half-complex form of its partial
+  transform: real parts of terms 0..nw/2 at positions 0..nw/2 and negated
+  imaginary parts of terms 1..(nw-1)/2 at positions nw-1 down to nw/2+1. */
+class FFTmap_sparse_p1_base {
+ public:
+  typedef int FFTtype;
+  static FFTtype default_type_;
+
+  FFTmap_sparse_p1_base();
+  FFTmap_sparse_p1_base(const FFTmap_sparse_p1_base&) = delete;
+  FFTmap_sparse_p1_base& operator=(const FFTmap_sparse_p1_base&) = delete;
+  ~FFTmap_sparse_p1_base();
+
+  //! Sizes the row tables for the sampling; the type is stored unchanged.
+  void init(const Grid_sampling& grid_sam, const FFTtype type = 0);
+
+  //! Reciprocal row (k, l), allocated as zeros on first request.
+  std::complex<float>* map_kl(const int& k, const int& l);
+  //! Real row (u, v), allocated as zeros on first request.
+  float* map_uv(const int& u, const int& v);
+
+  const Grid_sampling& grid_sampling() const { return grid_sam_; }
+  //! nu, nv, nw/2+1.
+  const Grid& grid_reci() const { return grid_reci_; }
+  FFTtype type() const { return type_; }
+
+ protected:
+  void free_rows();
+  //! The planes l (ascending) that hold some reciprocal row.
+  std::vector<int> planes_in_use() const;
+  //! The sections u (ascending) that hold some real row.
+  std::vector<int> sections_in_use() const;
+  //! The real rows that exist, in (u, v) order.
+  std::vector<float*> real_rows() const;
+  //! The u pass: every existing reciprocal row transformed in place.
+  void transform_reciprocal_rows(const int& direction);
+  //! True when term l of a real line of length nw is its own Friedel mate.
+  bool self_mirror(const int& l) const {
+    return l == 0 || 2 * l == grid_sam_.nw();
+  }
+
+  Grid_sampling grid_sam_;
+  Grid grid_reci_;
+  FFTtype type_;
+  Array2d<std::complex<float>*> rows_kl_;
+  Array2d<float*> rows_uv_;
+};
+
+//! Sparse transform from reciprocal to real space.
+class FFTmap_sparse_p1_hx : public FFTmap_sparse_p1_base {
+ public:
+  FFTmap_sparse_p1_hx() {}
+  FFTmap_sparse_p1_hx(const Grid_sampling& grid_sam, const FFTtype type = 0) {
+    init(grid_sam, type);
+  }
+  //! Stores f at h and its conjugate at -h, where they lie on the half grid.
+  void set_hkl(const HKL& hkl, const std::complex<float>& f);
+  //! Computes every real row requested through map_uv, values times scale.
+  void fft_h_to_x(const double& scale);
+
+ private:
+  void pass_v(const float& scale);
+  void pass_w();
+};
+
+//! Sparse transform from real to reciprocal space.
+class FFTmap_sparse_p1_xh : public FFTmap_sparse_p1_base {
+ public:
+  FFTmap_sparse_p1_xh() {}
+  FFTmap_sparse_p1_xh(const Grid_sampling& grid_sam, const FFTtype type = 0) {
+    init(grid_sam, type);
+  }
+  //! Requests the reciprocal row that holds h (or its Friedel mate).
+  void require_hkl(const HKL& hkl);
+  //! Computes every required reciprocal row from the real rows (rows never
+  //! requested count as zero), values times scale/N.
+  void fft_x_to_h(const double& scale);
+  //! The coefficient of h after the transform; its row must be required.
+  std::complex<float> get_hkl(const HKL& hkl) const;
+
+ private:
+  void pass_w();
+  void pass_v(const float& factor);
+};
+
+}  // namespace vantrel
+
+#endif

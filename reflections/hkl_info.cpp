@@ -1,0 +1,213 @@
+#include "reflections/hkl_info.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iostream>
+
+#include "foundation/message.h"
+
+namespace vantrel {
+
+namespace {
+
+// Messages are constructed on first use, so that lists built by any static
+// initialiser find them ready.
+const Message_ctor& message_ctor_hkl_info() {
+  static const Message_ctor message(" [HKL_info: constructed]");
+  return message;
+}
+
+const Message_fatal& message_recip_asu_error() {
+  static const Message_fatal message("HKL_info: find_sym reciprocal space ASU error");
+  return message;
+}
+
+}  // namespace
+
+const HKL_info NullHKL_info;
+
+// ---------------------------------------------------------------- HKL_lookup
+
+void HKL_lookup::init(const std::vector<HKL>& hkls) {
+  hmin_ = empty_min;
+  hmax_ = empty_max;
+  hrows_.clear();
+  if (hkls.empty()) return;
+
+  for (const HKL& r : hkls) {
+    hmin_ = std::min(hmin_, r.h());
+    hmax_ = std::max(hmax_, r.h());
+  }
+  hrows_.resize(hmax_ - hmin_ + 1);
+
+  for (const HKL& r : hkls) {
+    klookup& kl = hrows_[r.h() - hmin_];
+    kl.min = std::min(kl.min, r.k());
+    kl.max = std::max(kl.max, r.k());
+  }
+  for (klookup& kl : hrows_)
+    if (kl.min <= kl.max) kl.rows.resize(kl.max - kl.min + 1);
+
+  for (const HKL& r : hkls) {
+    klookup& kl = hrows_[r.h() - hmin_];
+    llookup& ll = kl.rows[r.k() - kl.min];
+    ll.min = std::min(ll.min, r.l());
+    ll.max = std::max(ll.max, r.l());
+  }
+  for (klookup& kl : hrows_)
+    for (llookup& ll : kl.rows)
+      if (ll.min <= ll.max) ll.index.assign(ll.max - ll.min + 1, -1);
+
+  for (int i = 0; i < int(hkls.size()); ++i) {
+    const HKL& r = hkls[i];
+    klookup& kl = hrows_[r.h() - hmin_];
+    llookup& ll = kl.rows[r.k() - kl.min];
+    ll.index[r.l() - ll.min] = i;
+  }
+}
+
+void HKL_lookup::debug() const {
+  std::size_t slots = 0;
+  for (const klookup& kl : hrows_)
+    for (const llookup& ll : kl.rows) slots += ll.index.size();
+  std::cout << "lookup: size " << slots << "\n";
+}
+
+// ------------------------------------------------------------------ HKL_info
+
+HKL_info::HKL_info() { Message::message(message_ctor_hkl_info()); }
+
+HKL_info::HKL_info(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
+                   const bool& generate) {
+  Message::message(message_ctor_hkl_info());
+  init(spacegroup, cell, resolution, generate);
+}
+
+void HKL_info::init_symops() {
+  const Grid symop_grid(24, 24, 24);  // integer operators act on indices on this grid
+  isymops_.clear();
+  for (int s = 0; s < spacegroup_.op_count(); ++s)
+    isymops_.push_back(Isymop(spacegroup_.symop(s), symop_grid));
+}
+
+void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
+                    const bool& generate) {
+  spacegroup_ = spacegroup;
+  cell_ = cell;
+  resolution_ = resolution;
+  if (spacegroup_.is_null() || cell_.is_null() || resolution_.is_null()) return;
+
+  init_symops();
+  hkl_list_.clear();
+  lookup_.init(hkl_list_);
+  if (generate)
+    generate_hkl_list();  // updates the list itself
+  else
+    update_hkl_list();
+}
+
+void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sampling& sampling,
+                    const bool& generate) {
+  spacegroup_ = spacegroup;
+  cell_ = cell;
+  hkl_sampling_ = sampling;
+  if (spacegroup_.is_null() || cell_.is_null() || hkl_sampling_.is_null()) return;
+
+  resolution_ = hkl_sampling_.resolution(cell_);
+  init_symops();
+  hkl_list_.clear();
+  lookup_.init(hkl_list_);
+  if (!generate) {
+    update_hkl_list();
+    return;
+  }
+
+  // The integer form decides membership, so equal samplings give identical
+  // lists whatever their cells.
+  const std::int64_t q_limit = HKL_sampling::sqrt_limit_value * HKL_sampling::sqrt_limit_value;
+  const HKL lim = hkl_sampling_.hkl_limit();
+  std::vector<HKL> kept;
+  for (int h = -lim.h(); h <= lim.h(); ++h)
+    for (int k = -lim.k(); k <= lim.k(); ++k)
+      for (int l = -lim.l(); l <= lim.l(); ++l) {
+        const HKL hkl(h, k, l);
+        if (spacegroup_.recip_asu(hkl) && hkl_sampling_.quadratic_form(hkl) <= q_limit &&
+            !spacegroup_.hkl_class(hkl).is_absent())
+          kept.push_back(hkl);
+      }
+  add_hkl_list(kept);  // updates the list itself
+}
+
+void HKL_info::generate_hkl_list() {
+  const double dmin = resolution_.limit();
+  const int hmax = int(cell_.a() / dmin);
+  const int kmax = int(cell_.b() / dmin);
+  const int lmax = int(cell_.c() / dmin);
+  const double s_lim = resolution_.invresolsq_limit();
+  std::vector<HKL> kept;
+  for (int h = -hmax; h <= hmax; ++h)
+    for (int k = -kmax; k <= kmax; ++k)
+      for (int l = -lmax; l <= lmax; ++l) {
+        const HKL hkl(h, k, l);
+        if (spacegroup_.recip_asu(hkl) && hkl.invresolsq(cell_) < s_lim &&
+            !spacegroup_.hkl_class(hkl).is_absent())
+          kept.push_back(hkl);
+      }
+  hkl_list_.clear();
+  lookup_.init(hkl_list_);
+  add_hkl_list(kept);
+}
+
+void HKL_info::add_hkl_list(const std::vector<HKL>& add) {
+  // Membership is judged against the list as it stood before this call.
+  const double s_lim = resolution_.invresolsq_limit();
+  // A failing find_sym leaves the list unchanged.
+  int sym;
+  bool friedel;
+  std::vector<HKL> added;
+  for (const HKL& hkl : add) {
+    if (hkl.invresolsq(cell_) > s_lim) continue;
+    const HKL asu = find_sym(hkl, sym, friedel);
+    if (lookup_.index_of(asu) < 0) added.push_back(asu);
+  }
+  hkl_list_.insert(hkl_list_.end(), added.begin(), added.end());
+  update_hkl_list();
+}
+
+void HKL_info::update_hkl_list() {
+  lookup_.init(hkl_list_);
+  const int n = num_reflections();
+  hkl_classes_.resize(n);
+  invresolsq_.resize(n);
+  invresolsq_range_ = Range<double>();
+  for (int i = 0; i < n; ++i) {
+    hkl_classes_[i] = spacegroup_.hkl_class(hkl_list_[i]);
+    invresolsq_[i] = float(hkl_list_[i].invresolsq(cell_));
+    invresolsq_range_.include(invresolsq_[i]);
+  }
+}
+
+HKL HKL_info::find_sym(const HKL& hkl, int& sym, bool& friedel) const {
+  for (int s = 0; s < spacegroup_.primitive_count(); ++s) {
+    const HKL equiv = hkl.transform(isymops_[s]);
+    if (spacegroup_.recip_asu(equiv)) {
+      sym = s;
+      friedel = false;
+      return equiv;
+    }
+    const HKL mate(-equiv.h(), -equiv.k(), -equiv.l());
+    if (spacegroup_.recip_asu(mate)) {
+      sym = s;
+      friedel = true;
+      return mate;
+    }
+  }
+  Message::message(message_recip_asu_error());
+  sym = 0;
+  friedel = false;
+  return hkl;
+}
+
+void HKL_info::debug() const { std::cout << "Num reflns " << num_reflections() << "\n"; }
+
+}  // namespace vantrel

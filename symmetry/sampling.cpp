@@ -1,0 +1,216 @@
+#include "symmetry/sampling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "foundation/message.h"
+#include "foundation/util.h"
+#include "symmetry/spacegroup.h"
+
+namespace vantrel {
+
+// ---------------------------------------------------------------- HKL_class
+
+HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
+  int epsilon = 1;
+  int allowed = 255;
+  const int h = hkl.h(), k = hkl.k(), l = hkl.l();
+  for (int i = 1; i < spgr.op_count(); i++) {
+    const Symop& op = spgr.symop(i);
+    const Mat33<double>& r = op.rot();
+    const int h1 = int(lrint(h * r(0, 0) + k * r(1, 0) + l * r(2, 0)));
+    const int k1 = int(lrint(h * r(0, 1) + k * r(1, 1) + l * r(2, 1)));
+    const int l1 = int(lrint(h * r(0, 2) + k * r(1, 2) + l * r(2, 2)));
+    const double shift = hkl.sym_phase_shift(op);
+    if (h1 == h && k1 == k && l1 == l) {
+      if (std::cos(shift) > 0.999) {
+        epsilon++;
+      } else {  // systematic absence
+        epsilon = 0;
+        allowed = 0;
+        break;
+      }
+    } else if (h1 == -h && k1 == -k && l1 == -l) {
+      double x = std::fmod(shift * -0.5, Util::pi());
+      if (x < 0.0) x += Util::pi();
+      allowed = int(lrint(x / (Util::pi() / 12.0)));
+    }
+  }
+  if (h == 0 && k == 0 && l == 0) allowed = 0;
+  epsilon_ = std::uint8_t(epsilon);
+  allowed_ = std::uint8_t(allowed);
+}
+
+double HKL_class::allowed_phase() const { return double(allowed_) * (Util::pi() / 12.0); }
+
+// ------------------------------------------------------------- HKL_sampling
+
+HKL_sampling::HKL_sampling(const Cell& cell, const Resolution& resolution) : HKL_sampling() {
+  if (cell.is_null() || resolution.is_null() || Util::is_nan(resolution.limit())) return;
+  const double s = double(sqrt_limit_value * sqrt_limit_value);
+  const double lim = s / resolution.invresolsq_limit();
+  const double lim2 = lim + lim;
+  const double as = cell.a_star(), bs = cell.b_star(), cs = cell.c_star();
+  m00 = std::int64_t(lim * as * as);
+  m11 = std::int64_t(lim * bs * bs);
+  m22 = std::int64_t(lim * cs * cs);
+  m01 = std::int64_t(lim2 * as * bs * std::cos(cell.gamma_star()));
+  m02 = std::int64_t(lim2 * as * cs * std::cos(cell.beta_star()));
+  m12 = std::int64_t(lim2 * bs * cs * std::cos(cell.alpha_star()));
+}
+
+// The bounding box of the ellipsoid Q <= S^2 from the cofactors of the
+// scaled form; the +1 and -3 enlarge it slightly over the exact bounds.
+HKL HKL_sampling::hkl_limit() const {
+  const std::int64_t s = sqrt_limit_value;
+  const std::int64_t g11 = m00 / s, g22 = m11 / s, g33 = m22 / s;
+  const std::int64_t g12 = (m01 / s) / 2, g13 = (m02 / s) / 2, g23 = (m12 / s) / 2;
+  const std::int64_t det = g33 * (g11 * g22) + g13 * (g12 * g23) + g12 * (g13 * g23) -
+                           g23 * (g11 * g23) - g13 * (g22 * g13) - g12 * (g33 * g12);
+  const std::int64_t den = det - 3;
+  if (den <= 0)
+    Message::message(Message_fatal("HKL_sampling: degenerate sampling, no index limit"));
+  auto bound = [&](std::int64_t cofactor) {
+    return int(std::floor(std::sqrt(double(((cofactor + 1) * s) / den))));
+  };
+  return HKL(bound(g22 * g33 - g23 * g23), bound(g11 * g33 - g13 * g13),
+             bound(g11 * g22 - g12 * g12));
+}
+
+Resolution HKL_sampling::resolution(const Cell& cell) const {
+  const HKL lim = hkl_limit();
+  const std::int64_t qmax = sqrt_limit_value * sqrt_limit_value;
+  double best = 0.0;
+  for (int h = 0; h <= lim.h(); h++)
+    for (int k = -lim.k(); k <= lim.k(); k++)
+      for (int l = -lim.l(); l <= lim.l(); l++) {
+        const HKL hkl(h, k, l);
+        if (quadratic_form(hkl) <= qmax) best = std::max(best, hkl.invresolsq(cell));
+      }
+  return Resolution(0.999999 / std::sqrt(best));
+}
+
+bool HKL_sampling::operator==(const HKL_sampling& o) const {
+  return m00 == o.m00 && m11 == o.m11 && m22 == o.m22 && m01 == o.m01 && m02 == o.m02 &&
+         m12 == o.m12;
+}
+
+// ------------------------------------------------------------ Grid_sampling
+
+namespace {
+
+// Sum of the prime factors of n with multiplicity; 0 for n <= 1.
+int sum_of_prime_factors(int n) {
+  int sum = 0;
+  for (int p = 2; p * p <= n; p++)
+    while (n % p == 0) {
+      sum += p;
+      n /= p;
+    }
+  return n > 1 ? sum + n : sum;  // what remains is prime
+}
+
+// The size from nmin to 2*nmin+15, a multiple of 'multiple', that minimises
+// n^3 * spf(n): small prime factors make fast FFTs. 0 when none qualifies.
+int choose_grid_size(int nmin, int multiple) {
+  int best_n = 0;
+  double best = std::numeric_limits<double>::infinity();
+  for (int n = nmin; n < 2 * nmin + 16; n++) {
+    if (n % multiple != 0) continue;
+    const double score = std::pow(double(n), 3.0) * double(sum_of_prime_factors(n));
+    if (score < best) {
+      best = score;
+      best_n = n;
+    }
+  }
+  return best_n;
+}
+
+}  // namespace
+
+Grid_sampling::Grid_sampling(const Spacegroup& spacegroup, const Cell& cell,
+                             const Resolution& resolution, double rate) {
+  init(spacegroup, cell, resolution, rate);
+}
+
+// Each size must be a multiple of twice the largest translation denominator
+// along its axis; axes that the rotations mix get equal sizes.
+void Grid_sampling::init(const Spacegroup& spacegroup, const Cell& cell,
+                         const Resolution& resolution, double rate) {
+  *this = Grid_sampling();
+  if (cell.is_null() || resolution.is_null() || Util::is_nan(resolution.limit())) return;
+  const Grid g48(48, 48, 48);
+  int factor[3] = {1, 1, 1};
+  bool xy = false, xz = false, yz = false;
+  for (int i = 0; i < spacegroup.op_count(); i++) {
+    const Isymop op(spacegroup.symop(i), g48);
+    xy = xy || op.rot()(0, 1) != 0;
+    xz = xz || op.rot()(0, 2) != 0;
+    yz = yz || op.rot()(1, 2) != 0;
+    for (int k = 0; k < 3; k++) {
+      int m = (op.trn()[k] - 1) % 48;
+      if (m < 0) m += 48;
+      factor[k] = std::max(factor[k], 48 / (m + 1));
+    }
+  }
+  const double dmin = resolution.limit();
+  const int nmin[3] = {int(std::ceil((cell.a() + cell.a()) * rate / dmin)),
+                       int(std::ceil(rate * (cell.b() + cell.b()) / dmin)),
+                       int(std::ceil(rate * (cell.c() + cell.c()) / dmin))};
+  int n[3];
+  for (int k = 0; k < 3; k++) n[k] = choose_grid_size(nmin[k], 2 * factor[k]);
+  if (xy) n[0] = n[1] = std::max(n[0], n[1]);
+  if (xz) n[0] = n[2] = std::max(n[0], n[2]);
+  if (yz) n[1] = n[2] = std::max(n[1], n[2]);
+  (*this)[0] = n[0];
+  (*this)[1] = n[1];
+  (*this)[2] = n[2];
+}
+
+Mat33<double> Grid_sampling::matrix_grid_frac() const {
+  return Mat33<double>(1.0 / nu(), 0.0, 0.0, 0.0, 1.0 / nv(), 0.0, 0.0, 0.0, 1.0 / nw());
+}
+
+Mat33<double> Grid_sampling::matrix_frac_grid() const {
+  return Mat33<double>(nu(), 0.0, 0.0, 0.0, nv(), 0.0, 0.0, 0.0, nw());
+}
+
+// --------------------------------------------------------------- Grid_range
+
+Grid_range::Grid_range(const Coord_grid& min, const Coord_grid& max) : min_(min), max_(max) {
+  set_sizes();
+}
+
+Grid_range::Grid_range(const Grid& g, const Coord_frac& fmin, const Coord_frac& fmax) {
+  min_ = Coord_grid(int(std::ceil(double(g.nu()) * fmin.u())),
+                    int(std::ceil(double(g.nv()) * fmin.v())),
+                    int(std::ceil(double(g.nw()) * fmin.w())));
+  max_ = Coord_grid(int(std::floor(double(g.nu()) * fmax.u())),
+                    int(std::floor(double(g.nv()) * fmax.v())),
+                    int(std::floor(double(g.nw()) * fmax.w())));
+  set_sizes();
+}
+
+Grid_range::Grid_range(const Cell& cell, const Grid& g, const double& radius) {
+  const int lu = int(std::ceil(radius * cell.a_star() * g.nu()));
+  const int lv = int(std::ceil(radius * cell.b_star() * g.nv()));
+  const int lw = int(std::ceil(radius * cell.c_star() * g.nw()));
+  min_ = Coord_grid(-lu, -lv, -lw);
+  max_ = Coord_grid(lu, lv, lw);
+  set_sizes();
+}
+
+void Grid_range::add_border(int b) {
+  min_ = min_ - Coord_grid(b, b, b);
+  max_ = max_ + Coord_grid(b, b, b);
+  set_sizes();
+}
+
+void Grid_range::set_sizes() {
+  (*this)[0] = max_.u() - min_.u() + 1;
+  (*this)[1] = max_.v() - min_.v() + 1;
+  (*this)[2] = max_.w() - min_.w() + 1;
+}
+
+}  // namespace vantrel

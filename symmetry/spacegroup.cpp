@@ -1,0 +1,318 @@
+#include "symmetry/spacegroup.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+
+#include "foundation/instance.h"
+#include "foundation/message.h"
+
+namespace vantrel {
+
+namespace {
+
+typedef Spgr_descr::Symop_codes Symop_codes;
+
+Symop_codes sorted(Symop_codes ops) {
+  std::sort(ops.begin(), ops.end());
+  return ops;
+}
+
+// Row vector times rotation: h'_j = sum_i h_i R_ij.
+HKL transform_hkl(const HKL& h, const Mat33<int>& r) {
+  return HKL(h[0] * r(0, 0) + h[1] * r(1, 0) + h[2] * r(2, 0),
+             h[0] * r(0, 1) + h[1] * r(1, 1) + h[2] * r(2, 1),
+             h[0] * r(0, 2) + h[1] * r(1, 2) + h[2] * r(2, 2));
+}
+
+bool same_hkl(const HKL& a, const HKL& b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
+
+HKL negated(const HKL& h) { return HKL(-h[0], -h[1], -h[2]); }
+
+// The first Laue row whose predicate passes the reciprocal check; -1 if none.
+int first_passing_laue_row(const Symop_codes& ops) {
+  for (int row = 0; row < data::lgdata_size; row++)
+    if (reci_asu(ops, data::lgdata[row].asu)) return row;
+  return -1;
+}
+
+String hex8(std::uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof(text), "%08x", unsigned(value));
+  return String(text);
+}
+
+// Operators are equal when rotation and translation agree within 0.001.
+bool same_symop(const Symop& a, const Symop& b) {
+  return a.rot().equals(b.rot(), 0.001) && a.trn().equals(b.trn(), 0.001);
+}
+
+constexpr int asu_grid = 24;
+
+// Index of grid point (u, v, w) on the 24^3 grid, components reduced.
+int asu_grid_index(int u, int v, int w) {
+  auto reduce = [](int x) { return ((x % asu_grid) + asu_grid) % asu_grid; };
+  return (reduce(u) * asu_grid + reduce(v)) * asu_grid + reduce(w);
+}
+
+// Orbit number of every point of the 24^3 grid under the operators.
+std::vector<int> label_orbits(const std::vector<Isymop>& ops, int& norb) {
+  std::vector<int> orbit(asu_grid * asu_grid * asu_grid, -1);
+  norb = 0;
+  for (int u = 0; u < asu_grid; u++)
+    for (int v = 0; v < asu_grid; v++)
+      for (int w = 0; w < asu_grid; w++) {
+        if (orbit[asu_grid_index(u, v, w)] >= 0) continue;
+        for (const Isymop& op : ops) {
+          const Mat33<int>& r = op.rot();
+          const Vec3<int>& t = op.trn();
+          orbit[asu_grid_index(r(0, 0) * u + r(0, 1) * v + r(0, 2) * w + t[0],
+                               r(1, 0) * u + r(1, 1) * v + r(1, 2) * w + t[1],
+                               r(2, 0) * u + r(2, 1) * v + r(2, 2) * w + t[2])] = norb;
+        }
+        norb++;
+      }
+  return orbit;
+}
+
+// Rotations that mix axes (a row or column with two non-zero elements) ask
+// for the limits of hexagonal axes.
+bool mixes_axes(const std::vector<Isymop>& ops) {
+  for (const Isymop& op : ops)
+    for (int i = 0; i < 3; i++) {
+      int row = 0, col = 0;
+      for (int j = 0; j < 3; j++) {
+        row += op.rot()(i, j) != 0;
+        col += op.rot()(j, i) != 0;
+      }
+      if (row >= 2 || col >= 2) return true;
+    }
+  return false;
+}
+
+// True when the box [0,nu) x [0,nv) x [0,nw) holds a point of every orbit.
+bool box_covers_orbits(const std::vector<int>& orbit, int norb, int nu, int nv, int nw) {
+  std::vector<char> seen(norb, 0);
+  int count = 0;
+  for (int u = 0; u < nu; u++)
+    for (int v = 0; v < nv; v++)
+      for (int w = 0; w < nw; w++) {
+        const int o = orbit[asu_grid_index(u, v, w)];
+        if (!seen[o]) {
+          seen[o] = 1;
+          count++;
+        }
+      }
+  return count == norb;
+}
+
+}  // namespace
+
+// ----------------------------------------------------------- free functions
+
+Vec3<double> real_asu(const Symop_codes& codes) {
+  std::vector<Isymop> ops;
+  for (const Symop_code& code : codes) ops.push_back(code.isymop());
+  int norb = 0;
+  const std::vector<int> orbit = label_orbits(ops, norb);
+
+  const bool hex = mixes_axes(ops);
+  const double* limits = hex ? data::asu_limits_hex : data::asu_limits_orth;
+  const int nlimits = hex ? data::asu_limits_hex_size : data::asu_limits_orth_size;
+  std::vector<Vec3<double>> candidates;
+  for (int i = 0; i < nlimits; i++)
+    for (int j = 0; j < nlimits; j++)
+      for (int k = 0; k < nlimits; k++)
+        candidates.push_back(Vec3<double>(limits[i], limits[j], limits[k]));
+  std::sort(candidates.begin(), candidates.end(), Compare_grid());
+
+  for (const Vec3<double>& c : candidates) {
+    const int nu = int(std::ceil(asu_grid * c[0]));
+    const int nv = int(std::ceil(asu_grid * c[1]));
+    const int nw = int(std::ceil(asu_grid * c[2]));
+    if (nu * nv * nw < norb) continue;
+    if (box_covers_orbits(orbit, norb, nu, nv, nw)) return c;
+  }
+  return candidates.back();  // the whole cell always covers every orbit
+}
+
+bool reci_asu(const Symop_codes& codes, data::ASUfn asu) {
+  std::vector<Mat33<int>> rots;
+  for (const Symop_code& code : codes) rots.push_back(code.isymop().rot());
+  for (int h = -2; h <= 2; h++)
+    for (int k = -2; k <= 2; k++)
+      for (int l = -2; l <= 2; l++) {
+        const HKL hkl(h, k, l);
+        if (asu(h, k, l)) {
+          // no other member of the set may be accepted
+          for (const Mat33<int>& r : rots) {
+            const HKL h1 = transform_hkl(hkl, r);
+            const HKL h2 = negated(h1);
+            if (!same_hkl(h1, hkl) && asu(h1[0], h1[1], h1[2])) return false;
+            if (!same_hkl(h2, hkl) && asu(h2[0], h2[1], h2[2])) return false;
+          }
+        } else {
+          // some member of the set must be accepted
+          bool found = false;
+          for (const Mat33<int>& r : rots) {
+            const HKL h1 = transform_hkl(hkl, r);
+            if (asu(h1[0], h1[1], h1[2]) || asu(-h1[0], -h1[1], -h1[2])) {
+              found = true;
+              break;
+            }
+          }
+          if (!found) return false;
+        }
+      }
+  return true;
+}
+
+// ------------------------------------------------------------ Spgr_cacheobj
+
+Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
+  const Symop_codes all = sorted(key.generator_ops().expand());
+  const Symop_codes pn = sorted(all.primitive_noninversion_ops());
+  const Symop_codes inv = sorted(all.inversion_ops());
+  const Symop_codes cen = sorted(all.centering_ops());
+  const Symop_codes ops = pn.product(inv).product(cen);
+
+  op_count = int(ops.size());
+  noninversion_count = int(pn.size());
+  inversion_count = int(inv.size());
+  centring_count = int(cen.size());
+  primitive_count = noninversion_count * inversion_count;
+  if (ops.hash() != key.hash()) Message::message(Message_fatal("Spgr_cacheobj: symops fail"));
+
+  const std::uint32_t laue_hash = ops.laue_ops().hash();
+  laue_row = 0;
+  for (int row = 0; row < data::lgdata_size; row++)
+    if (data::lgdata[row].hash() == laue_hash) {
+      laue_row = row;
+      break;
+    }
+  if (!reci_asu(pn, data::lgdata[laue_row].asu)) {
+    Message::message(
+        Message_warn("Spacegroup_registry: ASU warning, LGhash=0x" + hex8(laue_hash)));
+    laue_row = first_passing_laue_row(pn);
+    if (laue_row < 0) Message::message(Message_fatal("Spacegroup_registry: ASU fail"));
+  }
+
+  asu_min = Coord_frac(-0.0001, -0.0001, -0.0001);
+  const Vec3<double> corner = real_asu(ops);
+  asu_max = Coord_frac(corner[0], corner[1], corner[2]);
+
+  for (const Symop_code& code : ops) {
+    symop_table.push_back(code.symop());
+    isymop_table.push_back(code.isymop());
+  }
+}
+
+// --------------------------------------------------------------- Spacegroup
+
+Spacegroup::Spacegroup(TYPE type)
+    : symops_(nullptr),
+      isymops_(nullptr),
+      asu_test_(nullptr),
+      op_count_(0),
+      noninversion_count_(0),
+      inversion_count_(0),
+      primitive_count_(0) {
+  if (type == P1) init(Spgr_descr("x,y,z", Spgr_descr::Symops));
+}
+
+Spacegroup::Spacegroup(const Spgr_descr& spgr_descr) : Spacegroup(Null) { init(spgr_descr); }
+
+void Spacegroup::init(const Spgr_descr& spgr_descr) {
+  Spgr_descr::operator=(spgr_descr);
+  if (spgr_descr.hash() == 0 && spgr_descr.generator_ops().empty()) {
+    *this = Spacegroup(Null);  // the null descriptor names no group
+    return;
+  }
+  cacheref_ = VantrelInstantiator::instance().cache<Spgr_cacheobj>().lookup(spgr_descr);
+  const Spgr_cacheobj& entry = cacheref_.data();
+  symops_ = entry.symop_table.data();
+  isymops_ = entry.isymop_table.data();
+  asu_test_ = data::lgdata[entry.laue_row].asu;
+  op_count_ = entry.op_count;
+  noninversion_count_ = entry.noninversion_count;
+  inversion_count_ = entry.inversion_count;
+  primitive_count_ = entry.primitive_count;
+}
+
+int Spacegroup::product_op(const int& s1, const int& s2) const {
+  const Symop product(symop(s1) * symop(s2));
+  for (int i = 0; i < op_count_; i++)
+    if (same_symop(symop(i), product)) return i;
+  Message::message(Message_fatal("Spacegroup: Internal spacegroup error - missing product"));
+  return -1;
+}
+
+int Spacegroup::inverse_op(const int& s) const {
+  for (int i = 0; i < op_count_; i++)
+    if (same_symop(Symop(symop(s) * symop(i)), symop(0))) return i;
+  Message::message(Message_fatal("Spacegroup: Internal spacegroup error - missing inverse"));
+  return -1;
+}
+
+int Spacegroup::order_of_symmetry_about_axis(const AXIS axis) const {
+  const int a = axis, b = (a + 1) % 3, c = (a + 2) % 3;
+  int order = 0;
+  for (int i = 0; i < primitive_count_; i++) {
+    const Mat33<double>& r = symop(i).rot();
+    if (r.det() > 0.0 &&
+        std::fabs(r(a, b)) + std::fabs(r(b, a)) + std::fabs(r(a, c)) + std::fabs(r(c, a)) +
+                std::fabs(r(a, a) - 1.0) < 1.0e-6)
+      order++;
+  }
+  return order;
+}
+
+// A change of hand about the origin maps (R, t) to (R, -t): the group is
+// invariant when it holds each operator with its translation negated.
+bool Spacegroup::invariant_under_change_of_hand() const {
+  std::vector<int> codes;
+  for (int i = 0; i < op_count_; i++) codes.push_back(int(Symop_code(isymop(i))));
+  std::sort(codes.begin(), codes.end());
+  for (int i = 0; i < op_count_; i++) {
+    const Vec3<int>& t = isymop(i).trn();
+    const Isymop mirrored(isymop(i).rot(), Vec3<int>(-t[0], -t[1], -t[2]));
+    if (!std::binary_search(codes.begin(), codes.end(), int(Symop_code(mirrored)))) return false;
+  }
+  return true;
+}
+
+String Spacegroup::symbol_laue() const { return data::lgdata[cacheref_->laue_row].symbol; }
+
+void Spacegroup::debug() const {
+  std::cout << spacegroup_number() << " " << op_count_ << " " << primitive_count_ << " "
+            << symbol_hall() << "\n";
+  for (int i = 0; i < op_count_; i++) std::cout << i << ": " << symop(i).format() << "\n";
+}
+
+// -------------------------------------------------------------- Coord_frac
+
+// The copy of this position under the group's operators and lattice
+// translations that lies nearest to ref; the first operator wins ties.
+Coord_frac Coord_frac::symmetry_copy_near(const Spacegroup& spgr, const Cell& cell,
+                                          const Coord_frac& ref) const {
+  Coord_frac result = *this;
+  double best = 1.0e12;
+  const Metric_tensor& metric = cell.real_metric();
+  for (int k = 0; k < spgr.op_count(); k++) {
+    const Coord_frac c(spgr.symop(k) * (*this));
+    Vec3<double> d;
+    for (int i = 0; i < 3; i++) {
+      d[i] = c[i] - ref[i];
+      d[i] -= std::rint(d[i]);
+    }
+    const double dist2 = metric.squared_length(d);
+    if (dist2 < best) {
+      best = dist2;
+      result = Coord_frac(ref[0] + d[0], ref[1] + d[1], ref[2] + d[2]);
+    }
+  }
+  return result;
+}
+
+}  // namespace vantrel

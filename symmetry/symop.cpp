@@ -1,0 +1,196 @@
+#include "symmetry/symop.h"
+
+#include <cstdint>
+
+#include "foundation/message.h"
+
+namespace vantrel {
+
+namespace {
+
+// A component of an operator text read from one term of a field: the axis
+// letter it names (-1 for none) and its number text.
+struct Term {
+  int axis = -1;
+  String number;
+};
+
+int axis_of(const char c) {
+  switch (c) {
+    case 'x': case 'X': return 0;
+    case 'y': case 'Y': return 1;
+    case 'z': case 'Z': return 2;
+    default: return -1;
+  }
+}
+
+bool is_number_char(const char c) {
+  return (c >= '0' && c <= '9') || c == '-' || c == '/' || c == '.';
+}
+
+// Cuts a field into terms: a new term starts at every sign, which belongs
+// to it. Characters other than axis letters and number characters
+// (blanks, "+", "*") are skipped.
+std::vector<Term> terms_of(const String& field) {
+  std::vector<Term> terms(1);
+  for (const char c : field) {
+    if (c == '+' || c == '-') terms.emplace_back();
+    const int axis = axis_of(c);
+    if (axis >= 0)
+      terms.back().axis = axis;
+    else if (is_number_char(c))
+      terms.back().number += c;
+  }
+  return terms;
+}
+
+// Reads one field of an operator text into row r: a term with an axis sets
+// a rotation coefficient (1 when no number is given), a term without one
+// sets the translation. A later term replaces an earlier one.
+void read_row(const String& field, const int r, Mat33<double>& rot,
+              Vec3<double>& trn) {
+  for (Term& term : terms_of(field)) {
+    const bool bare = term.number.empty() || term.number == "-";
+    if (term.axis >= 0) {
+      if (bare) term.number += "1";
+      rot(r, term.axis) = term.number.rational();
+    } else {
+      if (bare) term.number += "0";
+      trn[r] = term.number.rational();
+    }
+  }
+}
+
+// A translation component snapped to the nearest 48th (ties to even) and
+// reduced into [0, 1).
+double reduce_48ths(const double& t) {
+  long k = std::lrint(48.0 * t) % 48;
+  if (k < 0) k += 48;
+  return double(k) / 48.0;
+}
+
+Vec3<double> reduce_48ths(const Vec3<double>& t) {
+  return Vec3<double>(reduce_48ths(t[0]), reduce_48ths(t[1]),
+                      reduce_48ths(t[2]));
+}
+
+// A translation as a signed fraction of 24ths ("+1/2", "-1/3"); one that
+// rounds to zero is written "+0", so that the row still reads back.
+String signed_24ths(const double& t) {
+  const String text = String::rational(t, 24, true);
+  return text[0] == '+' || text[0] == '-' ? text : String("+" + text);
+}
+
+int positive_mod(const int& a, const int& n) {
+  const int r = a % n;
+  return r < 0 ? r + n : r;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// RTop_frac
+
+RTop_frac::RTop_frac(const String& s)
+    : RTop<double>(Mat33<double>(0, 0, 0, 0, 0, 0, 0, 0, 0),
+                   Vec3<double>::zero()) {
+  const std::vector<String> fields = s.split(",");
+  if (fields.size() != 3)
+    Message::message(Message_fatal("RTop_frac: invalid string:" + s));
+  for (int r = 0; r < 3; ++r) read_row(fields[r], r, rot(), trn());
+}
+
+RTop_orth RTop_frac::rtop_orth(const Cell& cell) const {
+  return RTop_orth(RTop<double>(cell.orth_matrix()) * (*this) *
+                   RTop<double>(cell.frac_matrix()));
+}
+
+RTop_frac RTop_frac::inverse() const {
+  const Mat33<double> rinv = rot().inverse();
+  return RTop_frac(rinv, -(rinv * trn()));
+}
+
+// ---------------------------------------------------------------------------
+// Symop
+
+Symop::Symop(const RTop<double>& op) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) rot()(i, j) = std::rint(op.rot()(i, j));
+  trn() = reduce_48ths(op.trn());
+}
+
+Symop::Symop(const double mat[4][4]) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) rot()(i, j) = mat[i][j];
+  trn() = reduce_48ths(Vec3<double>(mat[0][3], mat[1][3], mat[2][3]));
+}
+
+String Symop::format() const {
+  static const char* const axes[3] = {"x", "y", "z"};
+  String result;
+  for (int r = 0; r < 3; ++r) {
+    String row;
+    for (int c = 0; c < 3; ++c) {
+      const double v = rot()(r, c);
+      if (v == 0.0) continue;
+      row += v > 0.0 ? "+" : "-";
+      if (std::lrint(std::fabs(v)) != 1)
+        row += String::rational(std::fabs(v), 24, false);
+      row += axes[c];
+    }
+    if (trn()[r] != 0.0) row += signed_24ths(trn()[r]);
+    if (row.empty())
+      row = "0";
+    else if (row[0] == '+')
+      row.erase(0, 1);
+    result += row;
+    if (r < 2) result += ", ";
+  }
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Isymop
+
+Isymop::Isymop(const Symop& op, const Grid& g) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) rot()(i, j) = int(std::lrint(op.rot()(i, j)));
+  for (int i = 0; i < 3; ++i) trn()[i] = int(std::lrint(g[i] * op.trn()[i]));
+}
+
+// ---------------------------------------------------------------------------
+// Symop_code
+
+namespace {
+constexpr int identity_digits = 0x4064;  // base-3 digits of the identity
+}
+
+void Symop_code::init(const Isymop& op) {
+  int translation = 0;
+  for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
+    translation += positive_mod(op.trn()[i], 24) * weight;
+  int digits = 0;
+  for (int k = 0, weight = 1; k < 9; ++k, weight *= 3)
+    digits += positive_mod(op.rot()(k / 3, k % 3) + 1, 3) * weight;
+  code_ = ((digits ^ identity_digits) << 16) + translation;
+}
+
+Isymop Symop_code::isymop() const {
+  Isymop op;
+  const int translation = code_ & 0xffff;
+  for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
+    op.trn()[i] = positive_mod(translation / weight, 24);
+  const int digits = int(std::int16_t(code_ >> 16)) ^ identity_digits;
+  for (int k = 0, weight = 1; k < 9; ++k, weight *= 3)
+    op.rot()(k / 3, k % 3) = positive_mod(digits / weight, 3) - 1;
+  return op;
+}
+
+Symop Symop_code::symop() const {
+  const Isymop op = isymop();
+  const Vec3<double> trn(op.trn()[0] / 24.0, op.trn()[1] / 24.0,
+                         op.trn()[2] / 24.0);
+  return Symop(RTop<double>(Mat33<double>(op.rot()), trn));
+}
+
+}  // namespace vantrel

@@ -1,0 +1,123 @@
+// Symmetry operators in their four forms: the general fractional operator
+// read from "x,y,z" text, the crystallographic operator with its translation
+// in 48ths, the integer operator on a grid and the 32-bit operator code.
+#ifndef VANTREL_SYMMETRY_SYMOP_H
+#define VANTREL_SYMMETRY_SYMOP_H
+
+#include "symmetry/coords.h"
+
+namespace vantrel {
+
+//! Rotation-translation operator on fractional coordinates.
+class RTop_frac : public RTop<double> {
+ public:
+  RTop_frac() {}
+  explicit RTop_frac(const RTop<double>& op) : RTop<double>(op) {}
+  explicit RTop_frac(const Mat33<double>& rot) : RTop<double>(rot) {}
+  RTop_frac(const Mat33<double>& rot, const Vec3<double>& trn)
+      : RTop<double>(rot, trn) {}
+  //! Reads an operator text such as "-y,x-y,z+1/3", "x+0.5, y, z" or
+  //! "1/2-X , Y , Z". Fields are separated by commas (blanks are ignored);
+  //! a text that is not three fields is fatal.
+  explicit RTop_frac(const String& s);
+
+  //! The same operation on orthogonal coordinates: (O R F, O t).
+  RTop_orth rtop_orth(const Cell& cell) const;
+  //! (R^-1, -R^-1 t); no singularity test.
+  RTop_frac inverse() const;
+
+  static RTop_frac identity() {
+    return RTop_frac(Mat33<double>::identity(), Vec3<double>::zero());
+  }
+  static RTop_frac null() {
+    return RTop_frac(Mat33<double>::null(), Vec3<double>::null());
+  }
+};
+
+//! Crystallographic symmetry operator: each translation component is a
+//! whole number of 48ths in [0, 1).
+class Symop : public RTop_frac {
+ public:
+  Symop() {}
+  //! Rotation elements rounded to whole numbers (ties to even), translation
+  //! snapped to 48ths and reduced into [0, 1).
+  explicit Symop(const RTop<double>& op);
+  //! Rotation from the upper 3x3 (not rounded), translation from column 3
+  //! (snapped and reduced); row 3 is not read.
+  explicit Symop(const double mat[4][4]);
+
+  //! The operator as text, rows joined by ", ": "-y, x-y, z+1/3".
+  String format() const;
+};
+
+//! Integer operator on a grid: integer rotation, translation in grid steps
+//! of a grid that the operator does not store.
+class Isymop : public RTop<int> {
+ public:
+  Isymop() {}
+  explicit Isymop(const RTop<int>& op) : RTop<int>(op) {}
+  Isymop(const Mat33<int>& rot, const Vec3<int>& trn) : RTop<int>(rot, trn) {}
+  //! Rotation rounded, translation n_i t_i rounded (ties to even) on the
+  //! grid g; the translation is not reduced modulo the grid.
+  Isymop(const Symop& op, const Grid& g);
+};
+
+//! The 32-bit integer code of an operator on the 24x24x24 grid: the
+//! rotation digits (r+1) mod 3 in base 3, XORed with the identity's, in the
+//! high 16 bits; tx + 24 ty + 576 tz (translation in 24ths) in the low 16.
+//! The identity operator has code 0; codes sort and compare as integers.
+class Symop_code {
+ public:
+  Symop_code() : code_(0) {}
+  Symop_code(const int& code) : code_(code) {}
+  //! The code of an integer operator on the 24 grid.
+  explicit Symop_code(const Isymop& op) { init(op); }
+  explicit Symop_code(const Symop& op) { init(Isymop(op, Grid(24, 24, 24))); }
+  //! Encodes an integer operator on the 24 grid; translations are folded
+  //! into 0..23.
+  void init(const Isymop& op);
+
+  //! The same rotation with zero translation.
+  Symop_code code_rot() const { return Symop_code(code_ & ~0xffff); }
+  //! The same translation with the identity rotation.
+  Symop_code code_trn() const { return Symop_code(code_ & 0x0000ffff); }
+  //! The operator on the 24 grid, translation in 0..23.
+  Isymop isymop() const;
+  //! The operator with its translation in 24ths in [0, 1).
+  Symop symop() const;
+
+  operator int() const { return code_; }
+  static Symop_code identity() { return Symop_code(0); }
+
+ private:
+  int code_;
+};
+
+// Operators applied to the coordinate types, keeping the type.
+
+inline Coord_frac operator*(const RTop_frac& op, const Coord_frac& f) {
+  return Coord_frac(op.rot() * f + op.trn());
+}
+inline Coord_grid operator*(const Isymop& op, const Coord_grid& c) {
+  return Coord_grid(op.rot() * c + op.trn());
+}
+
+inline Coord_frac Coord_frac::transform(const RTop_frac& op) const {
+  return op * (*this);
+}
+inline Coord_grid Coord_grid::transform(const Isymop& op) const {
+  return op * (*this);
+}
+inline HKL HKL::transform(const Isymop& op) const {
+  return HKL((*this) * op.rot());
+}
+inline HKL HKL::transform(const Symop& op) const {
+  return Coord_reci_frac(Vec3<double>(*this) * op.rot()).hkl();
+}
+inline double HKL::sym_phase_shift(const Symop& op) const {
+  return -Util::twopi_ * Vec3<double>::dot(Vec3<double>(*this), op.trn());
+}
+
+}  // namespace vantrel
+
+#endif

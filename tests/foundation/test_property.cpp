@@ -1,0 +1,75 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <typeinfo>
+
+#include "foundation/message.h"
+#include "foundation/property.h"
+#include "foundation/vstring.h"
+
+using namespace vantrel;
+
+namespace {
+
+int int_value(const PropertyManager& m, const std::string& label) {
+  return dynamic_cast<const Property<int>&>(m.get_property(label)).value();
+}
+
+PropertyManager numbered(const std::string& label, int count) {
+  PropertyManager m;
+  for (int i = 0; i < count; ++i) m.set_property(label + std::to_string(i), Property<int>(i));
+  return m;
+}
+
+}  // namespace
+
+TEST(Property, CloneThroughBaseKeepsTypeAndValue) {
+  const Property<double> p(2.5);
+  std::unique_ptr<Property_base> c(static_cast<const Property_base&>(p).clone());
+  EXPECT_EQ(dynamic_cast<Property<double>&>(*c).value(), 2.5);
+  EXPECT_THROW((void)dynamic_cast<Property<String>&>(*c), std::bad_cast);
+}
+
+TEST(PropertyManager, RepeatedLabelsFoundInOrder) {
+  PropertyManager m;
+  EXPECT_TRUE(m.set_property("TAG", Property<int>(1)));
+  EXPECT_TRUE(m.set_property("TAG", Property<int>(2)));
+  EXPECT_EQ(int_value(m, "TAG"), 1);
+  EXPECT_TRUE(m.delete_property("TAG"));
+  EXPECT_EQ(int_value(m, "TAG"), 2);
+  EXPECT_TRUE(m.delete_property("TAG"));
+  EXPECT_FALSE(m.exists_property("TAG"));
+  EXPECT_FALSE(m.delete_property("TAG"));
+  EXPECT_FALSE(m.exists_property("TA"));
+}
+
+TEST(PropertyManager, CopiesAreDeepAndReplaceTheTarget) {
+  PropertyManager a;
+  a.set_property("CID", Property<String>(String("/1/A/12")));
+  PropertyManager b(a);
+  a.delete_property("CID");
+  ASSERT_TRUE(b.exists_property("CID"));
+  EXPECT_EQ(dynamic_cast<const Property<String>&>(b.get_property("CID")).value(), "/1/A/12");
+
+  PropertyManager five = numbered("five", 5);
+  const PropertyManager three = numbered("three", 3);
+  five = three;
+  EXPECT_FALSE(five.exists_property("five0"));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(int_value(five, "three" + std::to_string(i)), i);
+  five.delete_property("three0");
+  EXPECT_TRUE(three.exists_property("three0"));
+
+  const PropertyManager& alias = five;
+  five = alias;
+  EXPECT_EQ(int_value(five, "three1"), 1);
+}
+
+TEST(PropertyManager, MissingLabelIsFatal) {
+  std::ostringstream out;
+  Message::set_stream(out);
+  const PropertyManager empty;
+  EXPECT_THROW(empty.get_property("nothing"), Message_fatal);
+  Message::set_stream(std::cerr);
+  EXPECT_EQ(out.str(), "PropertyManager: label not found.\n\n");
+}

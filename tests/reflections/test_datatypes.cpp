@@ -1,0 +1,120 @@
+#include "reflections/datatypes.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace vantrel;
+using namespace vantrel::datatypes;
+
+namespace {
+
+// Exponent of the phase probability of an ABCD at phase phi.
+double hl_exponent(const ABCD<double>& v, double phi) {
+  return v.a() * std::cos(phi) + v.b() * std::sin(phi) + v.c() * std::cos(2 * phi) +
+         v.d() * std::sin(2 * phi);
+}
+
+}  // namespace
+
+TEST(Datatypes, NullValuesAndMissingRules) {
+  EXPECT_TRUE(F_sigF<float>().missing());
+  EXPECT_TRUE(F_phi<double>().missing());
+  EXPECT_TRUE(Phi_fom<float>().missing());
+  EXPECT_TRUE(E_sigE<double>().missing());
+  EXPECT_TRUE(ABCD<float>().missing());
+  EXPECT_EQ(Flag().flag(), -1);
+  EXPECT_TRUE(Flag_bool().missing());
+
+  EXPECT_TRUE(F_sigF<float>(std::numeric_limits<float>::infinity(), 1.0f).missing());
+  EXPECT_FALSE(F_sigF<float>(std::numeric_limits<float>::max(), 0.0f).missing());
+  EXPECT_TRUE(ABCD<double>(1, 2, Util::nand(), 4).missing());
+  EXPECT_FALSE(Flag(0).missing());
+  EXPECT_TRUE(Flag(-3).missing());
+  EXPECT_FALSE(Flag_bool(true).missing());
+}
+
+TEST(Datatypes, PhaseOperations) {
+  F_phi<float> v(3.0f, 0.5f);
+  v.apply_friedel();
+  v.apply_phase_shift(3 * Util::pi());  // not reduced into a range
+  EXPECT_FLOAT_EQ(v.phi(), float(3 * Util::pi() - 0.5));
+  EXPECT_FLOAT_EQ(v.f(), 3.0f);
+
+  // A missing phase stays missing and the amplitude is untouched.
+  F_phi<double> m(2.0, Util::nand());
+  m.apply_phase_shift(1.0);
+  m.apply_friedel();
+  EXPECT_TRUE(Util::is_nan(m.phi()));
+  EXPECT_EQ(m.f(), 2.0);
+
+  F_sigF<double> f(4.0, 0.5);  // phaseless: unchanged
+  f.apply_friedel();
+  f.apply_phase_shift(1.0);
+  EXPECT_EQ(f.f(), 4.0);
+}
+
+TEST(Datatypes, AbcdFollowsItsProbabilityDistribution) {
+  const ABCD<double> v(1.3, -0.4, 0.8, 2.1);
+  // A phase shift x moves the distribution: P'(phi + x) = P(phi); the
+  // Friedel mate mirrors it: P'(phi) = P(-phi).
+  for (double x : {0.3, -2.0, Util::pi()}) {
+    ABCD<double> s = v, f = v;
+    s.apply_phase_shift(x);
+    f.apply_friedel();
+    for (double phi = -3.0; phi < 3.0; phi += 0.7) {
+      EXPECT_NEAR(hl_exponent(s, phi + x), hl_exponent(v, phi), 1e-12);
+      EXPECT_NEAR(hl_exponent(f, phi), hl_exponent(v, -phi), 1e-12);
+    }
+  }
+  // One missing coefficient: neither negated nor rotated.
+  ABCD<float> m(1.0f, 2.0f, Util::nanf(), 4.0f);
+  m.apply_friedel();
+  m.apply_phase_shift(1.0);
+  EXPECT_EQ(m.b(), 2.0f);
+  EXPECT_EQ(m.d(), 4.0f);
+}
+
+TEST(Datatypes, ExportImport) {
+  double buf[4];
+  ABCD<float>(1.5f, -2.0f, 0.25f, 3.0f).data_export(buf);
+  ABCD<float> w;
+  w.data_import(buf);
+  EXPECT_EQ(w.d(), 3.0f);
+  EXPECT_EQ(ABCD<float>::data_size(), 4);
+
+  const double narrow[2] = {0.1, 1e-3};  // rounded to single precision
+  F_phi<float> n;
+  n.data_import(narrow);
+  EXPECT_EQ(n.f(), 0.1f);
+  EXPECT_EQ(n.phi(), 1e-3f);
+
+  const std::complex<double> z = F_phi<double>(2.0, Util::pi() / 2);
+  EXPECT_NEAR(z.imag(), 2.0, 1e-15);
+  EXPECT_DOUBLE_EQ(F_phi<double>(std::complex<double>(-3.0, 0.0)).phi(), Util::pi());
+}
+
+TEST(Datatypes, FlagImportTruncatesAndMapsNanToMissing) {
+  const double values[] = {3.7, -0.5, -2.9, Util::nand(), std::numeric_limits<double>::infinity(),
+                           1e12};
+  const int expected[] = {3, 0, -2, -1, -1, -1};
+  for (int i = 0; i < 6; ++i) {
+    Flag f(7);
+    f.data_import(&values[i]);
+    EXPECT_EQ(f.flag(), expected[i]) << values[i];
+  }
+}
+
+TEST(Datatypes, FlagBoolImportNanIsFalse) {
+  const double values[] = {Util::nand(), 2.5, 0.0, -1.0};
+  const bool expected[] = {false, true, false, true};
+  for (int i = 0; i < 4; ++i) {
+    Flag_bool b(!expected[i]);
+    b.data_import(&values[i]);
+    EXPECT_EQ(b.flag(), expected[i]) << values[i];
+    double out;
+    b.data_export(&out);
+    EXPECT_EQ(out, expected[i] ? 1.0 : 0.0);
+  }
+}

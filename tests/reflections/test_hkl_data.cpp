@@ -1,0 +1,294 @@
+#include "reflections/hkl_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <memory>
+#include <string>
+
+using namespace vantrel;
+using namespace vantrel::datatypes;
+
+namespace {
+
+struct Fphi_row {
+  HKL hkl;
+  double f, phi;
+};
+
+// One block of tests/data/reflist_p1_fphi.txt: F, phi on the toolkit's
+// asymmetric unit and the toolkit's expansion of the same data to P1.
+struct Toolkit_expansion {
+  std::string hall;
+  double cell[6];
+  double dmin;
+  std::vector<Fphi_row> asu, p1;
+};
+
+std::vector<Fphi_row> read_rows(std::istream& in) {
+  std::string word;
+  int n;
+  in >> word >> n;
+  std::vector<Fphi_row> rows(n);
+  for (Fphi_row& r : rows) in >> r.hkl[0] >> r.hkl[1] >> r.hkl[2] >> r.f >> r.phi;
+  return rows;
+}
+
+std::vector<Toolkit_expansion> read_expansions() {
+  std::ifstream in(VANTREL_TEST_DATA "/reflist_p1_fphi.txt");
+  std::vector<Toolkit_expansion> blocks;
+  std::string line, word;
+  while (std::getline(in, line)) {
+    Toolkit_expansion t;
+    t.hall = line.substr(5);  // "hall <symbol>"
+    in >> word >> t.cell[0] >> t.cell[1] >> t.cell[2] >> t.cell[3] >> t.cell[4] >> t.cell[5];
+    in >> word >> t.dmin;
+    t.asu = read_rows(in);
+    t.p1 = read_rows(in);
+    std::getline(in, line);
+    blocks.push_back(t);
+  }
+  return blocks;
+}
+
+// Difference of two phases reduced into [-pi, pi].
+double phase_difference(double a, double b) { return std::remainder(a - b, Util::twopi()); }
+
+Cell cubic_cell(double a) { return Cell(Cell_descr(a, a, a, 90, 90, 90)); }
+
+const Spacegroup& p21() {
+  static const Spacegroup sg(Spgr_descr("P 2yb", Spgr_descr::Hall));
+  return sg;
+}
+
+ObjectCache<HKL_data_cacheobj>& list_cache() {
+  return VantrelInstantiator::instance().cache<HKL_data_cacheobj>();
+}
+
+// References currently held on the shared list of a key (the probe's own
+// reference excluded).
+int holders(const Spacegroup& sg, const Cell& cell, const HKL_sampling& sampling) {
+  return list_cache().lookup(HKL_data_cachekey(sg, cell, sampling)).use_count() - 1;
+}
+
+}  // namespace
+
+TEST(HKL_data, SymmetryMatesMatchToolkitExpansion) {
+  const std::vector<Toolkit_expansion> blocks = read_expansions();
+  ASSERT_GE(blocks.size(), 8u);
+  for (const Toolkit_expansion& t : blocks) {
+    SCOPED_TRACE(t.hall);
+    const Spacegroup sg(Spgr_descr(t.hall, Spgr_descr::Hall));
+    const Cell cell(Cell_descr(t.cell[0], t.cell[1], t.cell[2], t.cell[3], t.cell[4], t.cell[5]));
+    const HKL_info list(sg, cell, Resolution(t.dmin), true);
+    HKL_data<F_phi<double>> fphi(list);
+    for (const Fphi_row& r : t.asu) ASSERT_TRUE(fphi.set_data(r.hkl, F_phi<double>(r.f, r.phi)));
+    // The toolkit's set leaves out (0,0,0), which the list holds.
+    EXPECT_EQ(fphi.num_obs(), int(t.asu.size()));
+    EXPECT_EQ(list.num_reflections(), int(t.asu.size()) + 1);
+
+    for (const Fphi_row& r : t.p1) {
+      double values[2];
+      ASSERT_TRUE(fphi.data_export(r.hkl, values)) << r.hkl.format();
+      EXPECT_NEAR(values[0], r.f, 1e-4) << r.hkl.format();
+      EXPECT_NEAR(phase_difference(values[1], r.phi), 0.0, 1e-6) << r.hkl.format();
+    }
+    // Writing through a mate and reading back through it is the identity.
+    const Fphi_row& mate = t.p1[t.p1.size() / 2];
+    ASSERT_TRUE(fphi.set_data(mate.hkl, F_phi<double>(5.0, 0.25)));
+    const F_phi<double> back = fphi[mate.hkl];
+    EXPECT_DOUBLE_EQ(back.f(), 5.0);
+    EXPECT_NEAR(back.phi(), 0.25, 1e-12);
+  }
+}
+
+TEST(HKL_data, FriedelMateStoresNegatedPhase) {
+  const HKL_info list(Spacegroup(Spacegroup::P1), cubic_cell(10.0), Resolution(3.0), true);
+  HKL_data<F_phi<float>> fphi(list);
+  const HKL stored = list.hkl_of(7);
+  const HKL mate(-stored.h(), -stored.k(), -stored.l());
+  ASSERT_LT(list.index_of(mate), 0);
+  ASSERT_TRUE(fphi.set_data(mate, F_phi<float>(2.0f, 0.3f)));
+  EXPECT_FLOAT_EQ(fphi[7].phi(), -0.3f);
+  EXPECT_FLOAT_EQ(fphi[mate].phi(), 0.3f);
+  EXPECT_FLOAT_EQ(fphi[mate].f(), 2.0f);
+}
+
+TEST(HKL_data, MissingIndicesAndNanFlags) {
+  const HKL_info list(p21(), cubic_cell(10.0), Resolution(3.0), true);
+  HKL_data<F_sigF<double>> f(list);
+  HKL_data<Flag> flag(list);
+  HKL_data<Flag_bool> bits(list);
+  const HKL far(20, 0, 0), absent(0, 3, 0);  // beyond the limit; screw-axis absence
+  double out[2];
+  EXPECT_FALSE(f.data_export(far, out));
+  EXPECT_TRUE(Util::is_nan(out[0]) && Util::is_nan(out[1]));
+  EXPECT_FALSE(flag.data_export(absent, out));
+  EXPECT_EQ(out[0], -1.0);
+  EXPECT_FALSE(f.data_import(far, out));
+  EXPECT_TRUE(f[far].missing());
+
+  // A NaN imports as a missing flag of either kind.
+  const HKL h = list.hkl_of(3);
+  const double nan = Util::nand(), seven = 7.9;
+  ASSERT_TRUE(flag.data_import(h, &seven));
+  ASSERT_TRUE(bits.data_import(h, &seven));
+  EXPECT_EQ(flag[3].flag(), 7);
+  EXPECT_EQ(bits.num_obs(), 1);
+  ASSERT_TRUE(flag.data_import(h, &nan));
+  ASSERT_TRUE(bits.data_import(h, &nan));
+  EXPECT_EQ(flag[3].flag(), -1);
+  EXPECT_EQ(bits.num_obs(), 0);
+}
+
+TEST(HKL_data, WalksOverPresentEntries) {
+  const HKL_info list(p21(), cubic_cell(12.0), Resolution(3.0), true);
+  HKL_data<F_sigF<float>> f(list);
+  EXPECT_TRUE(f.first_data().last());
+  EXPECT_EQ(f.num_obs(), 0);
+  EXPECT_EQ(f.invresolsq_range().min(), 999999999.0);
+
+  const int n = list.num_reflections();
+  for (int i : {2, 5, n - 1}) f[i] = F_sigF<float>(1.0f, 0.1f);
+  HKL_data_base::HKL_reference_index ih = f.first_data();
+  EXPECT_EQ(ih.index(), 2);
+  EXPECT_EQ(f.next_data(ih).index(), 5);
+  EXPECT_EQ(f.next_data(ih).index(), n - 1);
+  EXPECT_TRUE(f.next_data(ih).last());
+  EXPECT_EQ(f.num_obs(), 3);
+  EXPECT_EQ(f.invresolsq_range().min(), std::min(list.invresolsq(2), list.invresolsq(5)));
+}
+
+TEST(HKL_data, UpdateAfterTheListGrew) {
+  HKL_info grown(p21(), cubic_cell(12.0), Resolution(3.0), false);
+  grown.add_hkl_list({HKL(1, 1, 1)});
+  HKL_data<F_sigF<float>> g(grown);
+  g[0] = F_sigF<float>(3.0f, 0.3f);
+  grown.add_hkl_list({HKL(1, 2, 1), HKL(2, 1, 1)});
+  g.update();
+  EXPECT_EQ(g[0].f(), 3.0f);
+  EXPECT_TRUE(g.missing(1));
+  EXPECT_TRUE(g.missing(2));
+}
+
+TEST(HKL_data, SharedListFromSampling) {
+  const Spacegroup sg(Spgr_descr("C 2y", Spgr_descr::Hall));
+  const Cell cell(Cell_descr(40, 12, 15, 90, 101.7, 90));
+  const HKL_sampling sampling(cell, Resolution(2.5));
+  list_cache().purge();
+  const int entries = list_cache().size();
+  {
+    HKL_data<F_sigF<float>> a(sg, cell, sampling);
+    HKL_data<Flag> b(sg, cell, sampling);
+    EXPECT_EQ(list_cache().size(), entries + 1);
+    EXPECT_EQ(&a.base_hkl_info(), &b.base_hkl_info());
+    EXPECT_EQ(holders(sg, cell, sampling), 2);
+    EXPECT_FALSE(a.is_null());
+    EXPECT_EQ(a.base_hkl_info().hkl_sampling(), sampling);
+    EXPECT_GT(a.base_hkl_info().num_reflections(), 100);
+
+    // A copy holds its own reference; another group gets another list.
+    {
+      const HKL_data<Flag> c = b;
+      EXPECT_EQ(holders(sg, cell, sampling), 3);
+      const HKL_data<Flag> other(p21(), cell, sampling);
+      EXPECT_NE(&other.base_hkl_info(), &a.base_hkl_info());
+      EXPECT_EQ(list_cache().size(), entries + 2);
+    }
+    EXPECT_EQ(holders(sg, cell, sampling), 2);
+  }
+  // Released with the last array; the free entry goes at the next purge.
+  EXPECT_EQ(holders(sg, cell, sampling), 0);
+  list_cache().purge();
+  EXPECT_EQ(list_cache().size(), entries);
+}
+
+TEST(HKL_data, ParentCellDecidesResolution) {
+  const Cell cell(Cell_descr(30, 35, 40, 90, 90, 90));
+  const HKL_sampling sampling(cell, Resolution(3.0));
+  const HKL_data<F_phi<float>> base(p21(), cell, sampling);
+  const HKL_info& list = base.base_hkl_info();
+  const int i = list.num_reflections() / 2;
+
+  // Within tolerance: the shared list's own values.
+  const Cell close(Cell_descr(30.01, 35, 40, 90, 90, 90));
+  const HKL_data<F_phi<float>> near(p21(), close, sampling);
+  EXPECT_EQ(&near.base_hkl_info(), &list);
+  EXPECT_EQ(near.invresolsq(i), list.invresolsq(i));
+
+  // Far off, with the same sampling: shared list, 1/d^2 in the array's cell.
+  const Cell far_cell(Cell_descr(36, 35, 40, 90, 90, 90));
+  std::unique_ptr<HKL_data<F_phi<float>>> far(new HKL_data<F_phi<float>>(p21(), far_cell, sampling));
+  EXPECT_EQ(&far->base_hkl_info(), &list);
+  const double expected = list.hkl_of(i).invresolsq(far_cell);
+  EXPECT_DOUBLE_EQ(far->invresolsq(i), expected);
+  // A copy keeps its own parent cell when the original goes.
+  const HKL_data<F_phi<float>> copy = *far;
+  far.reset();
+  EXPECT_DOUBLE_EQ(copy.invresolsq(i), expected);
+  EXPECT_EQ(copy.base_cell().a(), 36.0);
+
+  // A null argument leaves an array unbound.
+  HKL_data<F_sigF<float>> unbound;
+  unbound.init(Spacegroup(), cell, sampling);
+  EXPECT_TRUE(unbound.is_null());
+}
+
+TEST(HKL_data, MaskAndComputeWorkByPosition) {
+  const HKL_info list(p21(), cubic_cell(15.0), Resolution(2.5), true);
+  HKL_data<F_sigF<float>> f(list);
+  HKL_data<Phi_fom<float>> pw(list);
+  for (int i = 0; i < list.num_reflections(); ++i) {
+    if (i % 3 != 0) f[i] = F_sigF<float>(float(i), 1.0f);
+    if (i % 2 == 0) pw[i] = Phi_fom<float>(0.5f, 0.8f);
+  }
+  HKL_data<F_phi<float>> fphi(list);
+  fphi.compute(f, pw, [](const HKL_info::HKL_reference_index& ih, const F_sigF<float>& a,
+                         const Phi_fom<float>& b) {
+    if (a.missing() || b.missing()) return F_phi<float>();
+    return F_phi<float>(a.f() * b.fom(), float(b.phi() + ih.index()));
+  });
+  for (int i = 0; i < list.num_reflections(); ++i) {
+    ASSERT_EQ(fphi.missing(i), i % 3 == 0 || i % 2 != 0);
+    EXPECT_TRUE(fphi.missing(i) || fphi[i].phi() == 0.5f + i);
+  }
+  // A source may be the target itself.
+  fphi.compute(fphi, [](const HKL_info::HKL_reference_index& ih, const F_phi<float>& v) {
+    EXPECT_EQ(ih.hkl(), ih.base_hkl_info().hkl_of(ih.index()));
+    return F_phi<float>(2 * v.f(), v.phi());
+  });
+  EXPECT_FLOAT_EQ(fphi[4].f(), 2 * 4 * 0.8f);
+
+  // mask nulls where the other is missing and never fills.
+  HKL_data<F_sigF<float>> g = f;
+  g.mask(pw);
+  for (int i = 0; i < list.num_reflections(); ++i)
+    EXPECT_EQ(g.missing(i), f.missing(i) || pw.missing(i));
+}
+
+TEST(HKL_data, OperationsAcrossListsAreFatal) {
+  const HKL_info list(p21(), cubic_cell(15.0), Resolution(3.0), true);
+  const HKL_info twin(p21(), cubic_cell(15.0), Resolution(3.0), true);
+  HKL_data<F_sigF<float>> a(list), b(twin), c(list);
+  const auto copy = [](const HKL_info::HKL_reference_index&, const F_sigF<float>& v) { return v; };
+  EXPECT_THROW(a.mask(b), Message_fatal);
+  EXPECT_THROW(a.compute(b, copy), Message_fatal);
+  EXPECT_THROW(a.compute(c, b, [](const HKL_info::HKL_reference_index&, const F_sigF<float>& v,
+                                  const F_sigF<float>&) { return v; }),
+               Message_fatal);
+  try {
+    a = b;
+    FAIL() << "assignment across lists";
+  } catch (const Message_fatal& m) {
+    EXPECT_EQ(m.text(), "HKL_data<T>: mismatched parent HKL_info is assignment");
+  }
+  c[1] = F_sigF<float>(9.0f, 1.0f);
+  a = c;
+  EXPECT_EQ(a[1].f(), 9.0f);
+  // An unbound array adopts the other's list and values.
+  HKL_data<F_sigF<float>> unbound;
+  unbound = c;
+  EXPECT_EQ(&unbound.base_hkl_info(), &list);
+  EXPECT_EQ(unbound.num_obs(), 1);
+}

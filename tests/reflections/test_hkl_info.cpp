@@ -1,0 +1,202 @@
+#include "reflections/hkl_info.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <tuple>
+
+using namespace vantrel;
+
+namespace {
+
+// One block of tests/data/reflist_asu.txt: a space group, cell and limit
+// with every reflection the toolkit lists in its reciprocal ASU.
+struct ToolkitList {
+  std::string hall;
+  double cell[6];
+  double dmin;
+  struct Row {
+    HKL hkl;
+    int epsilon;
+    bool centric;
+  };
+  std::vector<Row> rows;
+
+  Spacegroup spacegroup() const { return Spacegroup(Spgr_descr(hall, Spgr_descr::Hall)); }
+  Cell unit_cell() const {
+    return Cell(Cell_descr(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]));
+  }
+};
+
+std::vector<ToolkitList> read_toolkit_lists() {
+  std::ifstream in(VANTREL_TEST_DATA "/reflist_asu.txt");
+  std::vector<ToolkitList> lists;
+  std::string line;
+  while (std::getline(in, line)) {
+    ToolkitList t;
+    t.hall = line.substr(5);  // "hall <symbol>"
+    std::string word;
+    in >> word >> t.cell[0] >> t.cell[1] >> t.cell[2] >> t.cell[3] >> t.cell[4] >> t.cell[5];
+    int n;
+    in >> word >> t.dmin >> word >> n;
+    for (int i = 0; i < n; ++i) {
+      int h, k, l, eps, cen;
+      in >> h >> k >> l >> eps >> cen;
+      t.rows.push_back({HKL(h, k, l), eps, cen != 0});
+    }
+    std::getline(in, line);  // rest of the last row
+    lists.push_back(t);
+  }
+  return lists;
+}
+
+const std::vector<ToolkitList>& toolkit_lists() {
+  static const std::vector<ToolkitList> lists = read_toolkit_lists();
+  return lists;
+}
+
+HKL negated(const HKL& h) { return HKL(-h.h(), -h.k(), -h.l()); }
+
+Cell cubic_cell(double a) { return Cell(Cell_descr(a, a, a, 90, 90, 90)); }
+
+}  // namespace
+
+TEST(HKL_info, ListsEqualToolkitAsymmetricUnits) {
+  ASSERT_GE(toolkit_lists().size(), 10u);
+  for (const ToolkitList& t : toolkit_lists()) {
+    SCOPED_TRACE(t.hall);
+    const HKL_info list(t.spacegroup(), t.unit_cell(), Resolution(t.dmin), true);
+    ASSERT_EQ(list.num_reflections(), int(t.rows.size()));
+    // Each toolkit reflection maps to a distinct stored one: the two lists
+    // hold the same symmetry-equivalence classes.
+    std::set<int> hit;
+    for (const ToolkitList::Row& r : t.rows) {
+      int sym;
+      bool friedel;
+      const int i = list.index_of(list.find_sym(r.hkl, sym, friedel));
+      ASSERT_GE(i, 0) << r.hkl.format();
+      hit.insert(i);
+      if (r.hkl == HKL(0, 0, 0)) continue;  // the origin is centric by convention here
+      EXPECT_EQ(list.hkl_class(i).epsilon(), r.epsilon) << r.hkl.format();
+      EXPECT_EQ(list.hkl_class(i).centric(), r.centric) << r.hkl.format();
+    }
+    EXPECT_EQ(hit.size(), t.rows.size());
+  }
+}
+
+TEST(HKL_info, FindSymReachesEveryMateWithItsOperator) {
+  for (const ToolkitList& t : toolkit_lists()) {
+    SCOPED_TRACE(t.hall);
+    const Spacegroup sg = t.spacegroup();
+    const HKL_info list(sg, t.unit_cell(), Resolution(t.dmin), true);
+    for (int i = 0; i < list.num_reflections(); ++i) {
+      const HKL& asu = list.hkl_of(i);
+      int sym;
+      bool friedel;
+      ASSERT_EQ(list.find_sym(asu, sym, friedel), asu);
+      EXPECT_EQ(sym, 0);
+      EXPECT_FALSE(friedel);
+      for (int s = 0; s < sg.op_count(); ++s)
+        for (const HKL& mate : {asu.transform(sg.isymop(s)), negated(asu.transform(sg.isymop(s)))}) {
+          const HKL found = list.find_sym(mate, sym, friedel);
+          ASSERT_EQ(found, asu) << mate.format();
+          ASSERT_LT(sym, sg.primitive_count());
+          const HKL image = mate.transform(sg.isymop(sym));
+          ASSERT_EQ(friedel ? negated(image) : image, asu) << mate.format();
+        }
+    }
+  }
+}
+
+TEST(HKL_info, GenerationOrderAndCachedValues) {
+  const Cell cell(Cell_descr(20, 25, 30, 90, 100, 90));
+  const HKL_info list(Spacegroup(Spgr_descr("-P 2ybc", Spgr_descr::Hall)), cell, Resolution(3.0),
+                      true);
+  ASSERT_GT(list.num_reflections(), 100);
+  Range<double> range;
+  for (HKL_info::HKL_reference_index ih = list.first(); !ih.last(); ih.next()) {
+    const HKL& h = ih.hkl();
+    if (ih.index() > 0) {  // h slowest, l fastest, not sorted by resolution
+      const HKL& p = list.hkl_of(ih.index() - 1);
+      EXPECT_LT(std::make_tuple(p.h(), p.k(), p.l()), std::make_tuple(h.h(), h.k(), h.l()));
+    }
+    EXPECT_EQ(ih.invresolsq(), double(float(h.invresolsq(cell))));
+    EXPECT_EQ(list.index_of(h), ih.index());
+    range.include(ih.invresolsq());
+  }
+  EXPECT_EQ(list.invresolsq_range().min(), range.min());
+  EXPECT_EQ(list.invresolsq_range().max(), range.max());
+  EXPECT_LT(range.max(), 1.0 / 9.0);
+}
+
+TEST(HKL_info, AddingAndTheResolutionLimit) {
+  // In a cubic 8 A cell, 1/d^2 of (4,0,0) is exactly 1/2^2: generation
+  // leaves it out, adding takes it.
+  HKL_info p1(Spacegroup(Spacegroup::P1), cubic_cell(8.0), Resolution(2.0), true);
+  EXPECT_LT(p1.index_of(HKL(4, 0, 0)), 0);
+  EXPECT_GE(p1.index_of(HKL(3, 0, 0)), 0);
+  const int n = p1.num_reflections();
+  p1.add_hkl_list({HKL(4, 0, 0), HKL(4, 0, 1)});  // (4,0,1) lies beyond the limit
+  EXPECT_EQ(p1.num_reflections(), n + 1);
+  EXPECT_EQ(p1.index_of(HKL(4, 0, 0)), n);
+
+  const Spacegroup sg(Spgr_descr("P 2ac 2ab", Spgr_descr::Hall));
+  HKL_info list(sg, cubic_cell(20.0), Resolution(2.0), false);
+  EXPECT_EQ(list.invresolsq_range().min(), 999999999.0);
+  EXPECT_EQ(list.invresolsq_range().max(), -999999999.0);
+  // Two equivalents in one call are both appended in their ASU form; the
+  // lookup gives the later position. Listed indices are not added again.
+  list.add_hkl_list({HKL(1, 2, 3), HKL(-1, 2, -3), HKL(2, 1, 1)});
+  list.add_hkl_list({HKL(-1, -2, -3), HKL(2, 1, 1)});
+  ASSERT_EQ(list.num_reflections(), 3);
+  EXPECT_EQ(list.hkl_of(0), list.hkl_of(1));
+  EXPECT_EQ(list.index_of(list.hkl_of(0)), 1);
+  EXPECT_TRUE(sg.recip_asu(list.hkl_of(0)));
+  // index_of applies no symmetry; indices outside every range give -1.
+  EXPECT_EQ(list.index_of(HKL(-1, -2, -3)), -1);
+  EXPECT_EQ(list.index_of(HKL(50, 0, 0)), -1);
+  EXPECT_EQ(list.index_of(HKL(1, -50, 0)), -1);
+}
+
+TEST(HKL_info, NullParametersLeaveTheListAlone) {
+  HKL_info list(Spacegroup(Spacegroup::P1), cubic_cell(10.0), Resolution(3.0), true);
+  const int n = list.num_reflections();
+  list.init(Spacegroup(Spacegroup::P1), Cell(), Resolution(2.0), true);
+  EXPECT_TRUE(list.is_null());
+  EXPECT_EQ(list.num_reflections(), n);
+  EXPECT_EQ(list.index_of(list.hkl_of(n - 1)), n - 1);
+  EXPECT_TRUE(NullHKL_info.is_null());
+}
+
+TEST(HKL_info, SamplingDecidesTheReflections) {
+  const Spacegroup sg(Spgr_descr("C 2y", Spgr_descr::Hall));
+  const Cell cell(Cell_descr(40, 12, 15, 90, 101.7, 90));
+  const HKL_sampling sampling(cell, Resolution(2.5));
+  HKL_info from_sampling;
+  from_sampling.init(sg, cell, sampling, true);
+  EXPECT_EQ(from_sampling.hkl_sampling(), sampling);
+  EXPECT_NEAR(from_sampling.resolution().limit(), 2.5, 0.01);
+
+  // A cell that differs too little to change the sampling gives the same list.
+  const Cell nearby(Cell_descr(40 + 1e-12, 12, 15, 90, 101.7, 90));
+  ASSERT_EQ(HKL_sampling(nearby, Resolution(2.5)), sampling);
+  HKL_info again;
+  again.init(sg, nearby, sampling, true);
+  ASSERT_EQ(again.num_reflections(), from_sampling.num_reflections());
+  for (int i = 0; i < again.num_reflections(); ++i)
+    EXPECT_EQ(again.hkl_of(i), from_sampling.hkl_of(i));
+
+  // It holds exactly the reflections of the resolution form at its limit,
+  // up to those the truncated integer form moves across the limit.
+  const HKL_info by_resolution(sg, cell, from_sampling.resolution(), true);
+  for (int i = 0; i < from_sampling.num_reflections(); ++i)
+    EXPECT_GE(by_resolution.index_of(from_sampling.hkl_of(i)), 0);
+  EXPECT_NEAR(by_resolution.num_reflections(), from_sampling.num_reflections(), 2);
+
+  HKL_info empty;
+  empty.init(sg, cell, sampling, false);
+  EXPECT_EQ(empty.num_reflections(), 0);
+}
