@@ -44,6 +44,25 @@ kiss_fft_cfg shared_plan(const int& n, const int& direction) {
 // (n - i) mod n for 0 <= i < n.
 inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
 
+// The complex half grid is nu planes of nv rows of nwc values.
+struct Half_grid {
+  cplx* data;
+  int nu, nv, nwc;
+  std::size_t plane() const { return std::size_t(nv) * nwc; }
+};
+
+// Along u: for each row v, its lines interleaved by w.
+void transform_along_u(const Half_grid& g, const int& direction) {
+  FFT_line_block lines(g.nu, direction, g.nwc);
+  for (int v = 0; v < g.nv; ++v) lines.transform(g.data + std::size_t(v) * g.nwc, g.plane());
+}
+
+// Along v: one plane u at a time, its lines interleaved by w.
+void transform_along_v(const Half_grid& g, const int& direction) {
+  FFT_line_block lines(g.nv, direction, g.nwc);
+  for (int u = 0; u < g.nu; ++u) lines.transform(g.data + u * g.plane(), g.nwc);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- FFT_line
@@ -196,12 +215,9 @@ void FFTmap_p1::fft_h_to_x(const double& scale) {
   if (grid_sam_.size() <= 0) return;
   const int nu = grid_sam_.nu(), nv = grid_sam_.nv(), nw = grid_sam_.nw();
   const int nwc = grid_reci_.nw();
-  const std::size_t plane = std::size_t(nv) * nwc;
-
-  FFT_line_block along_u(nu, 0, nwc);
-  for (int v = 0; v < nv; ++v) along_u.transform(data_c_ + std::size_t(v) * nwc, plane);
-  FFT_line_block along_v(nv, 0, nwc);
-  for (int u = 0; u < nu; ++u) along_v.transform(data_c_ + u * plane, nwc);
+  const Half_grid half{data_c_, nu, nv, nwc};
+  transform_along_u(half, 0);
+  transform_along_v(half, 0);
 
   // Along w, two rows per complex transform; each half row becomes the real
   // row on the same floats.
@@ -224,8 +240,6 @@ void FFTmap_p1::fft_x_to_h(const double& scale) {
   if (grid_sam_.size() <= 0) return;
   const int nu = grid_sam_.nu(), nv = grid_sam_.nv(), nw = grid_sam_.nw();
   const int nwc = grid_reci_.nw();
-  const std::size_t plane = std::size_t(nv) * nwc;
-
   const float f = float(scale) / float(nu * nv * nw);
   const int rows = nu * nv;
   const std::size_t real_row = grid_real_.nw();
@@ -238,10 +252,9 @@ void FFTmap_p1::fft_x_to_h(const double& scale) {
                          pair ? data_c_ + (r + 1) * std::size_t(nwc) : nullptr);
   }
 
-  FFT_line_block along_v(nv, 1, nwc);
-  for (int u = 0; u < nu; ++u) along_v.transform(data_c_ + u * plane, nwc);
-  FFT_line_block along_u(nu, 1, nwc);
-  for (int v = 0; v < nv; ++v) along_u.transform(data_c_ + std::size_t(v) * nwc, plane);
+  const Half_grid half{data_c_, nu, nv, nwc};
+  transform_along_v(half, 1);
+  transform_along_u(half, 1);
 }
 
 void FFTmap_p1::debug() const {

@@ -37,7 +37,6 @@ extern const Message_fatal message_fftmap_set_reci_space_error;
 //! and the plan is shared by every transform that needs it.
 class FFT_line {
  public:
-  FFT_line() : plan_(nullptr), n_(0) {}
   FFT_line(const int& n, const int& direction);
 
   int size() const { return n_; }
@@ -113,6 +112,9 @@ class FFTmap_p1 {
     if (this != &other) copy(other);
     return *this;
   }
+  // A moved vector keeps its storage, so the views stay valid.
+  FFTmap_p1(FFTmap_p1&&) = default;
+  FFTmap_p1& operator=(FFTmap_p1&&) = default;
 
   //! Sizes the grid for the sampling, every value 0, mode unset.
   void init(const Grid_sampling& grid_sam, const FFTtype type = 0);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "maps/fftmap.h"
+
 namespace vantrel {
 
 FFTmap_sparse_p1_base::FFTtype FFTmap_sparse_p1_base::default_type_ = 1;

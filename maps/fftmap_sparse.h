@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "foundation/matrix.h"
-#include "maps/fftmap.h"
 #include "symmetry/coords.h"
 #include "symmetry/sampling.h"
 
@@ -32,7 +31,8 @@ class FFTmap_sparse_p1_base {
   FFTmap_sparse_p1_base& operator=(const FFTmap_sparse_p1_base&) = delete;
   ~FFTmap_sparse_p1_base();
 
-  //! Sizes the row tables for the sampling; the type is stored unchanged.
+  //! Sizes the row tables for the sampling, releasing any earlier rows; the
+  //! type is stored unchanged.
   void init(const Grid_sampling& grid_sam, const FFTtype type = 0);
 
   //! Reciprocal row (k, l), allocated as zeros on first request.

@@ -50,7 +50,6 @@ void HKL_data_base::bind_like(const HKL_data_base& other) {
   own_spacegroup_ = other.own_spacegroup_;
   own_cell_ = other.own_cell_;
   own_sampling_ = other.own_sampling_;
-  own_resolution_ = other.own_resolution_;
   parent_hkl_info_ = other.parent_hkl_info_;
   // An array made from a sampling has its own cell as parent cell: the copy
   // must point at its own copy of it.
@@ -71,7 +70,6 @@ void HKL_data_base::init(const Spacegroup& spacegroup, const Cell& cell,
   own_sampling_ = hkl_sampling;
   if (own_spacegroup_.is_null() || own_cell_.is_null() || own_sampling_.is_null()) return;
 
-  own_resolution_ = own_sampling_.resolution(own_cell_);
   const HKL_data_cachekey key(own_spacegroup_, own_cell_, own_sampling_);
   cacheref_ = VantrelInstantiator::instance().cache<HKL_data_cacheobj>().lookup(key);
   init(cacheref_.data(), own_cell_);

@@ -124,7 +124,6 @@ class HKL_data_base {
   Spacegroup own_spacegroup_;
   Cell own_cell_;
   HKL_sampling own_sampling_;
-  Resolution own_resolution_;
 };
 
 //! A data array of one datatype T, one value per reflection of the list.

@@ -22,6 +22,22 @@ const Message_fatal& message_recip_asu_error() {
   return message;
 }
 
+// Every index of the box |h|, |k|, |l| <= lim, h slowest and l fastest,
+// that lies in the reciprocal ASU, passes inside() and is not
+// systematically absent.
+template <class Inside>
+std::vector<HKL> asu_reflections(const Spacegroup& sg, const HKL& lim, const Inside& inside) {
+  std::vector<HKL> kept;
+  for (int h = -lim.h(); h <= lim.h(); ++h)
+    for (int k = -lim.k(); k <= lim.k(); ++k)
+      for (int l = -lim.l(); l <= lim.l(); ++l) {
+        const HKL hkl(h, k, l);
+        if (sg.recip_asu(hkl) && inside(hkl) && !sg.hkl_class(hkl).is_absent())
+          kept.push_back(hkl);
+      }
+  return kept;
+}
+
 }  // namespace
 
 const HKL_info NullHKL_info;
@@ -125,43 +141,27 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sa
   // The integer form decides membership, so equal samplings give identical
   // lists whatever their cells.
   const std::int64_t q_limit = HKL_sampling::sqrt_limit_value * HKL_sampling::sqrt_limit_value;
-  const HKL lim = hkl_sampling_.hkl_limit();
-  std::vector<HKL> kept;
-  for (int h = -lim.h(); h <= lim.h(); ++h)
-    for (int k = -lim.k(); k <= lim.k(); ++k)
-      for (int l = -lim.l(); l <= lim.l(); ++l) {
-        const HKL hkl(h, k, l);
-        if (spacegroup_.recip_asu(hkl) && hkl_sampling_.quadratic_form(hkl) <= q_limit &&
-            !spacegroup_.hkl_class(hkl).is_absent())
-          kept.push_back(hkl);
-      }
+  const std::vector<HKL> kept =
+      asu_reflections(spacegroup_, hkl_sampling_.hkl_limit(),
+                      [&](const HKL& hkl) { return hkl_sampling_.quadratic_form(hkl) <= q_limit; });
   add_hkl_list(kept);  // updates the list itself
 }
 
 void HKL_info::generate_hkl_list() {
   const double dmin = resolution_.limit();
-  const int hmax = int(cell_.a() / dmin);
-  const int kmax = int(cell_.b() / dmin);
-  const int lmax = int(cell_.c() / dmin);
+  const HKL lim(int(cell_.a() / dmin), int(cell_.b() / dmin), int(cell_.c() / dmin));
   const double s_lim = resolution_.invresolsq_limit();
-  std::vector<HKL> kept;
-  for (int h = -hmax; h <= hmax; ++h)
-    for (int k = -kmax; k <= kmax; ++k)
-      for (int l = -lmax; l <= lmax; ++l) {
-        const HKL hkl(h, k, l);
-        if (spacegroup_.recip_asu(hkl) && hkl.invresolsq(cell_) < s_lim &&
-            !spacegroup_.hkl_class(hkl).is_absent())
-          kept.push_back(hkl);
-      }
+  const std::vector<HKL> kept = asu_reflections(
+      spacegroup_, lim, [&](const HKL& hkl) { return hkl.invresolsq(cell_) < s_lim; });
   hkl_list_.clear();
   lookup_.init(hkl_list_);
   add_hkl_list(kept);
 }
 
 void HKL_info::add_hkl_list(const std::vector<HKL>& add) {
-  // Membership is judged against the list as it stood before this call.
+  // Membership is judged against the list as it stood before this call; a
+  // failing find_sym leaves the list unchanged.
   const double s_lim = resolution_.invresolsq_limit();
-  // A failing find_sym leaves the list unchanged.
   int sym;
   bool friedel;
   std::vector<HKL> added;

@@ -47,8 +47,10 @@ MTZ = "/work/shared/data/sm_1dur.mtz"
 
 
 def random_hl(rng):
-    # |A cos + B sin + C cos2 + D sin2| stays well below the clamp at 50.
-    return (rng.uniform(-9, 9), rng.uniform(-9, 9), rng.uniform(-4, 4), rng.uniform(-4, 4))
+    # |A cos + B sin + C cos2 + D sin2| stays well below the clamp at 50. The
+    # coefficients are rounded to the precision written, so that the file
+    # holds exactly what was integrated.
+    return tuple(round(rng.uniform(-s, s), 6) for s in (9, 9, 4, 4))
 
 
 def write_phase_integrals(path):
@@ -65,7 +67,7 @@ def write_phase_integrals(path):
             out.write("dmin %g\n" % dmin)
             out.write("n %d\n" % ms.size())
             for h, c, zi in zip(ms.indices(), hl, z):
-                out.write("%d %d %d %.9g %.9g %.9g %.9g %.12g %.12g\n"
+                out.write("%d %d %d %.6f %.6f %.6f %.6f %.12g %.12g\n"
                           % (h + c + (math.atan2(zi.imag, zi.real), abs(zi))))
 
 

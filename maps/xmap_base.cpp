@@ -1,0 +1,206 @@
+#include "maps/xmap_base.h"
+
+#include <map>
+
+namespace vantrel {
+
+const Message_ctor message_ctor_xmap(" [Xmap: constructed]");
+
+Xmap_base::FFTtype Xmap_base::default_type_ = 2;
+
+namespace {
+
+// Mark of a storage point not yet classified while the tables are built.
+const unsigned char unmarked = 255;
+
+// The operator (R_i R_j, R_i t_j + t_i) on the 24-grid of the space group.
+Symop_code product_code(const Isymop& a, const Isymop& b) {
+  return Symop_code(Isymop(a.rot() * b.rot(), a.rot() * b.trn() + a.trn()));
+}
+
+// A component of an operator image of a point within a cell or so of the
+// cell, back into 0..n-1.
+inline int wrap_near(int x, const int& n) {
+  while (x < 0) x += n;
+  while (x >= n) x -= n;
+  return x;
+}
+
+// The storage index of the image of c (a point within a cell or so of the
+// cell) under op, reduced into the cell, when it lies in the ASU box; else
+// -1. Each image component is tested as soon as it is known.
+inline int asu_box_image(const Isymop& op, const Coord_grid& c, const Grid& g,
+                         const Grid_range& asu, const Grid_range& box) {
+  const Mat33<int>& r = op.rot();
+  const Vec3<int>& t = op.trn();
+  const int u = wrap_near(r(0, 0) * c.u() + r(0, 1) * c.v() + r(0, 2) * c.w() + t[0], g.nu());
+  if (u < asu.min().u() || u > asu.max().u()) return -1;
+  const int v = wrap_near(r(1, 0) * c.u() + r(1, 1) * c.v() + r(1, 2) * c.w() + t[1], g.nv());
+  if (v < asu.min().v() || v > asu.max().v()) return -1;
+  const int w = wrap_near(r(2, 0) * c.u() + r(2, 1) * c.v() + r(2, 2) * c.w() + t[2], g.nw());
+  if (w < asu.min().w() || w > asu.max().w()) return -1;
+  return box.index(Coord_grid(u, v, w));
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ Xmap_cacheobj
+
+Xmap_cacheobj::Xmap_cacheobj(const Key& xmap_cachekey)
+    : key(xmap_cachekey), xtl_grid(xmap_cachekey.grid_sampling()) {
+  const Spacegroup spacegroup(key.spgr_descr());
+  asu_grid = Grid_range(xtl_grid, spacegroup.asu_min(), spacegroup.asu_max());
+  map_grid = asu_grid;
+  map_grid.add_border(1);
+
+  nsym = spacegroup.op_count();
+  isymop.resize(nsym);
+  du.resize(nsym);
+  dv.resize(nsym);
+  dw.resize(nsym);
+  const Coord_grid gu(1, 0, 0), gv(0, 1, 0), gw(0, 0, 1);
+  for (int k = 0; k < nsym; k++) {
+    isymop[k] = Isymop(spacegroup.symop(k), xtl_grid);
+    // The storage-index step of a unit step after rotation; the
+    // translation cancels in a difference of two points.
+    const Mat33<int>& r = isymop[k].rot();
+    du[k] = map_grid.index(Coord_grid(r * gu)) - map_grid.index(Coord_grid(0, 0, 0));
+    dv[k] = map_grid.index(Coord_grid(r * gv)) - map_grid.index(Coord_grid(0, 0, 0));
+    dw[k] = map_grid.index(Coord_grid(r * gw)) - map_grid.index(Coord_grid(0, 0, 0));
+  }
+
+  // Products through the operator codes on the group's own 24-grid.
+  std::map<int, int> op_of_code;
+  for (int k = 0; k < nsym; k++) op_of_code[Symop_code(spacegroup.isymop(k))] = k;
+  symperm.resize(nsym, nsym);
+  for (int i = 0; i < nsym; i++)
+    for (int j = 0; j < nsym; j++)
+      symperm(i, j) = static_cast<unsigned char>(
+          op_of_code.at(product_code(spacegroup.isymop(i), spacegroup.isymop(j))));
+
+  asu.assign(map_grid.size(), unmarked);
+  mark_asu_points();
+  mark_other_points();
+}
+
+int Xmap_cacheobj::operator_to_asu(const Coord_grid& c, const int& k0) const {
+  for (int k = k0; k < nsym; k++) {
+    const int index = asu_box_image(isymop[k], c, xtl_grid, asu_grid, map_grid);
+    if (index >= 0 && asu[index] == 0) return k;
+  }
+  return -1;
+}
+
+// Of each set of equivalent points in the ASU box, the first one met in
+// storage order becomes the ASU point.
+void Xmap_cacheobj::mark_asu_points() {
+  for (Coord_grid c = asu_grid.min(); !(c.u() > asu_grid.max().u()); c.next(asu_grid))
+    if (operator_to_asu(c, 1) < 0) asu[map_grid.index(c)] = 0;
+}
+
+// Every other point, border included, records the first operator (the
+// identity first) that takes it onto an ASU point.
+void Xmap_cacheobj::mark_other_points() {
+  for (Coord_grid c = map_grid.min(); !(c.u() > map_grid.max().u()); c.next(map_grid)) {
+    unsigned char& mark = asu[map_grid.index(c)];
+    if (mark != unmarked) continue;
+    const int k = operator_to_asu(c, 0);
+    mark = static_cast<unsigned char>(k < 0 ? nsym + 1 : k + 1);
+  }
+}
+
+bool Xmap_cacheobj::matches(const Key& xmap_cachekey) const {
+  return key.spgr_descr().hash() == xmap_cachekey.spgr_descr().hash() &&
+         xtl_grid == xmap_cachekey.grid_sampling();
+}
+
+String Xmap_cacheobj::format() const {
+  return key.spgr_descr().symbol_hall() + " " + xtl_grid.format();
+}
+
+// ---------------------------------------------------------------- Xmap_base
+
+Xmap_base::Xmap_base()
+    : asu_(nullptr),
+      isymop_(nullptr),
+      du_(nullptr),
+      dv_(nullptr),
+      dw_(nullptr),
+      symperm_(nullptr),
+      nsym_(0),
+      storage_size_(0) {
+  Message::message(message_ctor_xmap);
+}
+
+void Xmap_base::init(const Spacegroup& spacegroup, const Cell& cell,
+                     const Grid_sampling& grid_sam) {
+  spacegroup_ = spacegroup;
+  cell_ = cell;
+  grid_sam_ = grid_sam;
+  if (is_null()) return;
+
+  cacheref_ = VantrelInstantiator::instance().cache<Xmap_cacheobj>().lookup(
+      Xmap_cachekey(spacegroup, grid_sam));
+  const Xmap_cacheobj& tables = cacheref_.data();
+  asu_ = tables.asu.data();
+  isymop_ = tables.isymop.data();
+  du_ = tables.du.data();
+  dv_ = tables.dv.data();
+  dw_ = tables.dw.data();
+  symperm_ = &tables.symperm(0, 0);
+  asu_grid_ = tables.asu_grid;
+  map_grid_ = tables.map_grid;
+  nsym_ = tables.nsym;
+  storage_size_ = map_grid_.size();
+
+  rt_grid_orth_ = RTop<double>(cell_.orth_matrix() * grid_sam_.matrix_grid_frac());
+  const Mat33<double> inv = rt_grid_orth_.rot().inverse();
+  rt_orth_grid_ = RTop<double>(inv, -(inv * rt_grid_orth_.trn()));
+}
+
+// The operators are tried in order; most are rejected after one row of
+// the rotation.
+void Xmap_base::search_sym(const Coord_grid& cu, int& index, int& sym) const {
+  for (sym = 1; sym < nsym_; sym++) {
+    index = asu_box_image(isymop_[sym], cu, grid_sam_, asu_grid_, map_grid_);
+    if (index >= 0 && asu_[index] == 0) return;
+  }
+  index = 0;
+  asu_error();
+}
+
+int Xmap_base::multiplicity(const Coord_grid& c) const {
+  const Coord_grid cu = to_unit(c);
+  int mult = 1;
+  for (int k = 1; k < nsym_; k++)
+    if (to_unit(isymop_[k] * cu) == cu) mult++;
+  return mult;
+}
+
+void Xmap_base::asu_error() const {
+  const String tables = cacheref_.is_null() ? String("") : cacheref_.data().format();
+  Message::message(Message_fatal("Xmap: Internal map ASU error - " + tables));
+}
+
+// ---------------------------------------------------- Map_reference_coord
+
+Xmap_base::Map_reference_coord& Xmap_base::Map_reference_coord::set_coord(
+    const Coord_grid& pos) {
+  pos_ = pos;
+  const Coord_grid image = map_->to_unit(map_->isymop_[sym_] * pos);
+  if (map_->asu_grid_.in_grid(image)) {
+    index_ = map_->map_grid_.index(image);
+    if (map_->asu_[index_] == 0) return *this;
+  }
+  map_->find_sym(pos, index_, sym_);
+  return *this;
+}
+
+void Xmap_base::Map_reference_coord::edge() {
+  const int s = map_->asu_[index_] - 1;
+  const Coord_grid image = map_->to_unit(map_->isymop_[s] * map_->coord_of(index_));
+  index_ = map_->map_grid_.index(image);
+  sym_ = map_->symperm_[s * map_->nsym_ + sym_];
+}
+
+}  // namespace vantrel

@@ -1,0 +1,274 @@
+// The non-template part of the crystallographic map: space group, cell and
+// grid, the symmetry tables shared by every map of one space group and grid,
+// the symmetry lookup of any grid coordinate and the two map references.
+#ifndef VANTREL_MAPS_XMAP_BASE_H
+#define VANTREL_MAPS_XMAP_BASE_H
+
+#include <vector>
+
+#include "foundation/instance.h"
+#include "foundation/matrix.h"
+#include "foundation/message.h"
+#include "foundation/object_cache.h"
+#include "symmetry/cell.h"
+#include "symmetry/coords.h"
+#include "symmetry/sampling.h"
+#include "symmetry/spacegroup.h"
+#include "symmetry/spgr_descr.h"
+#include "symmetry/symop.h"
+
+namespace vantrel {
+
+extern const Message_ctor message_ctor_xmap;
+
+//! Key of the shared map tables: a space group and a grid sampling.
+class Xmap_cachekey {
+ public:
+  Xmap_cachekey(const Spgr_descr& spgr_descr, const Grid_sampling& grid)
+      : spgr_descr_(spgr_descr), grid_sampling_(grid) {}
+  const Spgr_descr& spgr_descr() const { return spgr_descr_; }
+  const Grid_sampling& grid_sampling() const { return grid_sampling_; }
+
+ private:
+  Spgr_descr spgr_descr_;
+  Grid_sampling grid_sampling_;
+};
+
+//! The symmetry tables of one space group on one grid, shared through the
+//! library's map cache and never changed after construction.
+/*! The storage box is the real-space ASU box widened by one point on every
+  side; it holds one symmetry mark per point: 0 for a point of the ASU (a
+  stored value lives there), k+1 when grid operator k takes the point,
+  reduced into the cell, onto an ASU point, nsym+1 when no operator does. */
+class Xmap_cacheobj {
+ public:
+  typedef Xmap_cachekey Key;
+  static constexpr CacheSlot cache_slot = CacheSlot::Map;
+
+  explicit Xmap_cacheobj(const Key& xmap_cachekey);
+  //! Same space-group hash and same grid (the generators are not compared).
+  bool matches(const Key& xmap_cachekey) const;
+  //! The Hall symbol and the grid, for the leak report and the ASU error.
+  String format() const;
+
+  Key key;
+  Grid_sampling xtl_grid;           //!< the grid of the cell
+  Grid_range asu_grid;              //!< the ASU box
+  Grid_range map_grid;              //!< the storage box: ASU box + 1
+  int nsym;                         //!< all operators, centring included
+  std::vector<unsigned char> asu;   //!< symmetry marks, storage-box order
+  std::vector<Isymop> isymop;       //!< the operators in grid units
+  std::vector<int> du, dv, dw;      //!< storage-index steps of R_k along u, v, w
+  Array2d<unsigned char> symperm;   //!< (i, j): the operator i x j
+
+ private:
+  void mark_asu_points();
+  void mark_other_points();
+  //! First operator from k0 on taking c onto an ASU point, or -1.
+  int operator_to_asu(const Coord_grid& c, const int& k0) const;
+};
+
+//! The tables, cell, space group and grid of a crystallographic map.
+/*! A map holds a counted reference on its shared tables and fast pointers
+  into them; the tables live as long as some map refers to them. */
+class Xmap_base {
+ public:
+  //! FFT used by the map transforms: 0 default, 1 full grid, 2 sparse grids.
+  typedef int FFTtype;
+  //! The FFT that type 0 selects.
+  static FFTtype default_type_;
+
+  //! A position in a map's storage.
+  class Map_reference_base {
+   public:
+    Map_reference_base() : map_(nullptr), index_(0) {}
+    const Xmap_base& base_xmap() const { return *map_; }
+    //! The storage index.
+    const int& index() const { return index_; }
+    //! True at or beyond the end of the storage.
+    bool last() const { return index_ >= map_->storage_size_; }
+
+   protected:
+    const Xmap_base* map_;
+    int index_;
+  };
+
+  //! Walks the stored ASU points in storage order.
+  class Map_reference_index : public Map_reference_base {
+   public:
+    Map_reference_index() {}
+    //! At the first ASU point of the map.
+    explicit Map_reference_index(const Xmap_base& map) {
+      map_ = &map;
+      index_ = 0;
+      next();
+    }
+    //! At the ASU point equivalent to a grid coordinate.
+    Map_reference_index(const Xmap_base& map, const Coord_grid& pos) {
+      map_ = &map;
+      int sym;
+      map.find_sym(pos, index_, sym);
+    }
+    //! The grid coordinate of the point (inside the cell).
+    Coord_grid coord() const { return map_->coord_of(index_); }
+    //! Advance to the next ASU point, or to the end.
+    Map_reference_index& next() {
+      do {
+        ++index_;
+      } while (index_ < map_->storage_size_ && map_->asu_[index_] != 0);
+      return *this;
+    }
+  };
+
+  //! Follows an arbitrary grid coordinate through the crystal: the stored
+  //! point at the index is the image of the coordinate under operator sym.
+  class Map_reference_coord : public Map_reference_base {
+   public:
+    Map_reference_coord() : sym_(0), pos_(0, 0, 0) {}
+    Map_reference_coord(const Xmap_base& map, const Coord_grid& pos) : pos_(pos) {
+      map_ = &map;
+      map.find_sym(pos, index_, sym_);
+    }
+    //! The coordinate followed, as given (not reduced).
+    const Coord_grid& coord() const { return pos_; }
+    //! The operator taking the coordinate onto the stored point.
+    const int& sym() const { return sym_; }
+    //! Move to any coordinate; the current operator is tried first.
+    Map_reference_coord& set_coord(const Coord_grid& pos);
+
+    //! Step the coordinate by +1 along one axis.
+    Map_reference_coord& next_u() { return step(pos_.u(), +1, map_->du_[sym_]); }
+    Map_reference_coord& next_v() { return step(pos_.v(), +1, map_->dv_[sym_]); }
+    Map_reference_coord& next_w() { return step(pos_.w(), +1, map_->dw_[sym_]); }
+    //! Step the coordinate by -1 along one axis.
+    Map_reference_coord& prev_u() { return step(pos_.u(), -1, -map_->du_[sym_]); }
+    Map_reference_coord& prev_v() { return step(pos_.v(), -1, -map_->dv_[sym_]); }
+    Map_reference_coord& prev_w() { return step(pos_.w(), -1, -map_->dw_[sym_]); }
+
+    //! Return to an ASU point after a step onto a border or non-ASU point.
+    void edge();
+
+   private:
+    Map_reference_coord& step(int& component, const int& delta, const int& stride) {
+      component += delta;
+      index_ += stride;
+      if (map_->asu_[index_] != 0) edge();
+      return *this;
+    }
+
+    int sym_;
+    Coord_grid pos_;
+  };
+
+  //! A null map: null space group and cell, grid 0, no tables.
+  Xmap_base();
+
+  //! Attach to the tables of a space group and grid; with a null space
+  //! group, cell or grid only the three are stored.
+  void init(const Spacegroup& spacegroup, const Cell& cell, const Grid_sampling& grid_sam);
+  bool is_null() const {
+    return spacegroup_.is_null() || cell_.is_null() || grid_sam_.is_null();
+  }
+
+  const Spacegroup& spacegroup() const { return spacegroup_; }
+  const Cell& cell() const { return cell_; }
+  const Grid_sampling& grid_sampling() const { return grid_sam_; }
+  //! The box holding the ASU points.
+  const Grid_range& grid_asu() const { return asu_grid_; }
+  //! The storage box: the ASU box with a border of one point.
+  const Grid_range& grid_storage() const { return map_grid_; }
+  //! The number of operators, centring included.
+  const int& num_sym() const { return nsym_; }
+  //! Operator k in grid units.
+  const Isymop& isymop(const int& k) const { return isymop_[k]; }
+  //! Orthogonal position to real-valued grid position.
+  const RTop<double>& operator_orth_grid() const { return rt_orth_grid_; }
+  //! Grid position to orthogonal position.
+  const RTop<double>& operator_grid_orth() const { return rt_grid_orth_; }
+  Coord_map coord_map(const Coord_orth& x) const { return Coord_map(rt_orth_grid_ * x); }
+  Coord_orth coord_orth(const Coord_map& m) const { return Coord_orth(rt_grid_orth_ * m); }
+
+  Map_reference_index first() const { return Map_reference_index(*this); }
+
+  //! The storage index of the ASU point equivalent to c and the operator
+  //! taking c there; the ASU error when there is none.
+  void find_sym(const Coord_grid& c, int& index, int& sym) const {
+    const Coord_grid cu = to_unit(c);
+    if (asu_grid_.in_grid(cu)) {
+      index = map_grid_.index(cu);
+      const int mark = asu_[index];
+      if (mark == 0) {
+        sym = 0;
+        return;
+      }
+      sym = mark - 1;
+      index = map_grid_.index(to_unit(isymop_[sym] * cu));
+    } else {
+      search_sym(cu, index, sym);
+    }
+  }
+  //! The number of operators (identity included) fixing the point.
+  int multiplicity(const Coord_grid& c) const;
+  //! The grid coordinate of a storage index.
+  Coord_grid coord_of(const int& index) const {
+    const int nvw = map_grid_.nv() * map_grid_.nw();
+    return Coord_grid(index / nvw + map_grid_.min().u(),
+                      (index / map_grid_.nw()) % map_grid_.nv() + map_grid_.min().v(),
+                      index % map_grid_.nw() + map_grid_.min().w());
+  }
+  //! The storage index of an ASU point given by its coordinate in the ASU
+  //! box, or -1 for any other coordinate.
+  int index_of(const Coord_grid& c) const {
+    if (!asu_grid_.in_grid(c)) return -1;
+    const int index = map_grid_.index(c);
+    return asu_[index] == 0 ? index : -1;
+  }
+  //! True when the storage index holds an ASU point.
+  bool is_asu_index(const int& index) const {
+    return index >= 0 && index < storage_size_ && asu_[index] == 0;
+  }
+
+  //! Raises "Xmap: Internal map ASU error - " with the tables' text.
+  void asu_error() const;
+
+ protected:
+  //! Each component reduced into 0..n-1 of the cell grid.
+  Coord_grid to_unit(const Coord_grid& c) const {
+    return Coord_grid(wrap(c.u(), grid_sam_.nu()), wrap(c.v(), grid_sam_.nv()),
+                      wrap(c.w(), grid_sam_.nw()));
+  }
+  static int wrap(const int& x, const int& n) {
+    if (unsigned(x) < unsigned(n)) return x;
+    const int r = x % n;
+    return r < 0 ? r + n : r;
+  }
+  //! True when both maps use the same tables (space-group hash and grid).
+  bool same_tables(const Xmap_base& other) const {
+    return spacegroup_.hash() == other.spacegroup_.hash() && grid_sam_ == other.grid_sam_;
+  }
+
+  ObjectCache<Xmap_cacheobj>::Reference cacheref_;
+  const unsigned char* asu_;
+  const Isymop* isymop_;
+  const int* du_;
+  const int* dv_;
+  const int* dw_;
+  const unsigned char* symperm_;
+  Grid_range asu_grid_;
+  Grid_range map_grid_;
+  int nsym_;
+  int storage_size_;
+  Cell cell_;
+  Spacegroup spacegroup_;
+  Grid_sampling grid_sam_;
+  RTop<double> rt_orth_grid_;
+  RTop<double> rt_grid_orth_;
+
+ private:
+  // find_sym for a reduced coordinate outside the ASU box.
+  void search_sym(const Coord_grid& cu, int& index, int& sym) const;
+};
+
+}  // namespace vantrel
+
+#endif

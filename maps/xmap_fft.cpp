@@ -1,0 +1,212 @@
+// FFTs of the crystallographic map: reflection data are expanded over the
+// space group into a P1 grid (full or sparse) and transformed; map values
+// are expanded over all operators and transformed back.
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "maps/fftmap.h"
+#include "maps/fftmap_sparse.h"
+#include "maps/xmap.h"
+#include "reflections/datatypes.h"
+#include "reflections/hkl_data.h"
+
+namespace vantrel {
+
+namespace {
+
+bool use_sparse(const Xmap_base::FFTtype type) {
+  return type == 2 || (type == 0 && Xmap_base::default_type_ == 2);
+}
+
+std::complex<float> polar_float(const double& f, const double& phi) {
+  return std::complex<float>(float(f * std::cos(phi)), float(f * std::sin(phi)));
+}
+
+// Visits every ASU point of the map as visit(index, u, v, w), row by row in
+// storage order; the ASU box lies inside the cell, so (u, v, w) is also the
+// point's position on a P1 grid.
+template <class F> void for_each_asu_point(const Xmap_base& map, F visit) {
+  const Grid_range& asu = map.grid_asu();
+  for (int u = asu.min().u(); u <= asu.max().u(); u++)
+    for (int v = asu.min().v(); v <= asu.max().v(); v++) {
+      int index = map.grid_storage().index(Coord_grid(u, v, asu.min().w()));
+      for (int w = asu.min().w(); w <= asu.max().w(); w++, index++)
+        if (map.is_asu_index(index)) visit(index, u, v, w);
+    }
+}
+
+// Puts every present, non-zero coefficient and its images under the
+// primitive operators (with their phase shifts) on a P1 grid; set_hkl adds
+// the Friedel mates.
+template <class P1, class H>
+void put_coefficients(const Xmap_base& map, const H& fphidata, P1& p1) {
+  const Spacegroup& spacegroup = map.spacegroup();
+  const int nprim = spacegroup.primitive_count();
+  for (HKL_info::HKL_reference_index ih = fphidata.first_data(); !ih.last();
+       fphidata.next_data(ih)) {
+    const double f = fphidata[ih].f();
+    if (f == 0.0) continue;
+    const double phi = fphidata[ih].phi();
+    const HKL& hkl = ih.hkl();
+    p1.set_hkl(hkl, polar_float(f, phi));
+    for (int k = 1; k < nprim; k++) {
+      const float phik = float(phi + hkl.sym_phase_shift(spacegroup.symop(k)));
+      const Mat33<int>& r = map.isymop(k).rot();  // h' = h R, h a row vector
+      const HKL image(hkl.h() * r(0, 0) + hkl.k() * r(1, 0) + hkl.l() * r(2, 0),
+                      hkl.h() * r(0, 1) + hkl.k() * r(1, 1) + hkl.l() * r(2, 1),
+                      hkl.h() * r(0, 2) + hkl.k() * r(1, 2) + hkl.l() * r(2, 2));
+      p1.set_hkl(image, polar_float(f, phik));
+    }
+  }
+}
+
+// Amplitude and phase of every reflection of the list from a transformed
+// P1 grid, in single precision.
+template <class P1, class H> void get_coefficients(const P1& p1, H& fphidata) {
+  for (HKL_info::HKL_reference_index ih = fphidata.first(); !ih.last(); ih.next()) {
+    const std::complex<float> c = p1.get_hkl(ih.hkl());
+    fphidata[ih].f() = std::abs(c);
+    fphidata[ih].phi() = std::arg(c);
+  }
+}
+
+// A component moved by at most one grid step, back into 0..n-1.
+inline int step_into(const int& x, const int& n) {
+  return x < 0 ? x + n : (x >= n ? x - n : x);
+}
+
+// The axis of the ASU box to walk innermost for an operator: one whose
+// image runs along w (so the image stays on one P1 row), w if none does.
+int inner_axis(const Isymop& op) {
+  for (int a : {2, 0, 1})
+    if (op.rot()(0, a) == 0 && op.rot()(1, a) == 0) return a;
+  return 2;
+}
+
+// A line of consecutive ASU points along one axis of the storage box.
+struct Asu_run {
+  Coord_grid start;
+  int index;   // storage index of the start
+  int length;
+};
+
+// The ASU points cut into runs along axis a.
+std::vector<Asu_run> asu_runs(const Xmap_base& map, const int& a) {
+  const Grid_range& asu = map.grid_asu();
+  const Grid_range& box = map.grid_storage();
+  const int stride = a == 0 ? box.nv() * box.nw() : (a == 1 ? box.nw() : 1);
+  const int o1 = a == 0 ? 1 : 0, o2 = a == 2 ? 1 : 2;
+  std::vector<Asu_run> runs;
+  for (int i1 = asu.min()[o1]; i1 <= asu.max()[o1]; i1++)
+    for (int i2 = asu.min()[o2]; i2 <= asu.max()[o2]; i2++) {
+      Coord_grid c;
+      c[o1] = i1;
+      c[o2] = i2;
+      c[a] = asu.min()[a];
+      bool open = false;
+      for (int index = box.index(c); c[a] <= asu.max()[a]; c[a]++, index += stride) {
+        const bool in_asu = map.is_asu_index(index);
+        if (in_asu && open) {
+          runs.back().length++;
+        } else if (in_asu) {
+          runs.push_back(Asu_run{c, index, 1});
+        }
+        open = in_asu;
+      }
+    }
+  return runs;
+}
+
+// Stores every non-zero ASU value at all its images (the identity
+// included) on a P1 grid whose real row (u, v) row(u, v) gives. Operator by
+// operator, runs of ASU points are walked together with their images, which
+// move by one rotated unit step; the runs are taken along an axis whose
+// image runs along a P1 row where there is one, so the stores stay in cache
+// order and the row is looked up once per run.
+template <class Row, class T>
+void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) {
+  const Grid_sampling& g = map.grid_sampling();
+  const Grid_range& box = map.grid_storage();
+  const int box_stride[3] = {box.nv() * box.nw(), box.nw(), 1};
+  std::vector<Asu_run> runs[3];
+  for (int k = 0; k < map.num_sym(); k++) {
+    const Isymop& op = map.isymop(k);
+    const int a = inner_axis(op);
+    if (runs[a].empty()) runs[a] = asu_runs(map, a);
+    const Coord_grid step(op.rot()(0, a), op.rot()(1, a), op.rot()(2, a));
+    const int stride = box_stride[a];
+    for (const Asu_run& run : runs[a]) {
+      Coord_grid c = (op * run.start).unit(g);
+      int index = run.index;
+      if (step.u() == 0 && step.v() == 0) {
+        float* r = nullptr;
+        for (int i = 0; i < run.length; i++, index += stride) {
+          const float value = float(values[index]);
+          if (value != 0.0f) {
+            if (r == nullptr) r = row(c.u(), c.v());
+            r[c.w()] = value;
+          }
+          c.w() = step_into(c.w() + step.w(), g.nw());
+        }
+      } else {
+        for (int i = 0; i < run.length; i++, index += stride) {
+          const float value = float(values[index]);
+          if (value != 0.0f) row(c.u(), c.v())[c.w()] = value;
+          c = Coord_grid(step_into(c.u() + step.u(), g.nu()),
+                         step_into(c.v() + step.v(), g.nv()),
+                         step_into(c.w() + step.w(), g.nw()));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+template <class T>
+template <class H>
+void Xmap<T>::fft_from(const H& fphidata, const FFTtype type) {
+  const double scale = 1.0 / cell_.volume();
+  if (use_sparse(type)) {
+    FFTmap_sparse_p1_hx p1(grid_sam_, 2);
+    put_coefficients(*this, fphidata, p1);
+    for_each_asu_point(*this, [&](int, int u, int v, int) { p1.map_uv(u, v); });
+    p1.fft_h_to_x(scale);
+    for_each_asu_point(*this, [&](int index, int u, int v, int w) {
+      list_[index] = T(p1.map_uv(u, v)[w]);
+    });
+  } else {
+    FFTmap_p1 p1(grid_sam_, 0);
+    put_coefficients(*this, fphidata, p1);
+    p1.fft_h_to_x(scale);
+    for_each_asu_point(*this, [&](int index, int u, int v, int w) {
+      list_[index] = T(p1.real_data(Coord_grid(u, v, w)));
+    });
+  }
+}
+
+template <class T>
+template <class H>
+void Xmap<T>::fft_to(H& fphidata, const FFTtype type) const {
+  const double scale = cell_.volume();
+  if (use_sparse(type)) {
+    FFTmap_sparse_p1_xh p1(grid_sam_, 2);
+    expand_values(*this, list_, [&](int u, int v) { return p1.map_uv(u, v); });
+    for (HKL_info::HKL_reference_index ih = fphidata.first(); !ih.last(); ih.next())
+      p1.require_hkl(ih.hkl());
+    p1.fft_x_to_h(scale);
+    get_coefficients(p1, fphidata);
+  } else {
+    FFTmap_p1 p1(grid_sam_, 0);
+    expand_values(*this, list_, [&](int u, int v) { return &p1.real_data(Coord_grid(u, v, 0)); });
+    p1.fft_x_to_h(scale);
+    get_coefficients(p1, fphidata);
+  }
+}
+
+template void Xmap<float>::fft_from(const HKL_data<datatypes::F_phi<float>>&, const FFTtype);
+template void Xmap<float>::fft_to(HKL_data<datatypes::F_phi<float>>&, const FFTtype) const;
+template void Xmap<float>::fft_to(HKL_data<datatypes::F_phi<double>>&, const FFTtype) const;
+
+}  // namespace vantrel

@@ -1,0 +1,360 @@
+#include "maps/xmap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "reflections/hkl_data.h"
+
+using namespace vantrel;
+
+namespace {
+
+typedef HKL_data<datatypes::F_phi<float>> Fphi_list;
+
+// A grid of given sizes (the grid chosen by the fixture's toolkit).
+Grid_sampling grid_of(int nu, int nv, int nw) {
+  Grid_sampling g;
+  static_cast<Grid&>(g) = Grid(nu, nv, nw);
+  return g;
+}
+
+// One map fixture: group, cell, grid, unique coefficients and the
+// toolkit's map at the points of its own ASU.
+struct Map_case {
+  std::string name;
+  Spacegroup sg;
+  Cell cell;
+  Grid_sampling grid;
+  double dmin = 0.0;
+  std::vector<HKL> hkl;
+  std::vector<double> f, phi;
+  std::vector<Coord_grid> point;
+  std::vector<double> rho;
+
+  // The coefficients on a list generated for the group, cell and limit.
+  void fill(const HKL_info& list, Fphi_list& data) const {
+    data.init(list, list.cell());
+    for (size_t i = 0; i < hkl.size(); ++i)
+      ASSERT_TRUE(data.set_data(hkl[i], datatypes::F_phi<float>(float(f[i]), float(phi[i]))));
+  }
+};
+
+Map_case read_case(const std::string& name) {
+  std::ifstream in(std::string(VANTREL_TEST_DATA) + "/map_" + name + ".txt");
+  EXPECT_TRUE(in.good()) << name;
+  Map_case c;
+  c.name = name;
+  std::string line, key;
+  while (std::getline(in, line)) {
+    std::istringstream s(line);
+    s >> key;
+    if (key == "spacegroup") {
+      std::string ops;
+      s >> ops;
+      c.sg = Spacegroup(Spgr_descr(ops, Spgr_descr::Symops));
+    } else if (key == "cell") {
+      double p[6];
+      for (double& x : p) s >> x;
+      c.cell = Cell(Cell_descr(p[0], p[1], p[2], p[3], p[4], p[5]));
+    } else if (key == "grid") {
+      int n[3];
+      s >> n[0] >> n[1] >> n[2];
+      c.grid = grid_of(n[0], n[1], n[2]);
+    } else if (key == "resolution") {
+      s >> c.dmin;
+    } else if (key == "reflections") {
+      int n, h, k, l;
+      double f, phi;
+      for (s >> n; n > 0 && in >> h >> k >> l >> f >> phi; --n) {
+        c.hkl.push_back(HKL(h, k, l));
+        c.f.push_back(f);
+        c.phi.push_back(Util::d2rad(phi));
+      }
+    } else if (key == "points") {
+      int n, u, v, w;
+      double rho;
+      for (s >> n; n > 0 && in >> u >> v >> w >> rho; --n) {
+        c.point.push_back(Coord_grid(u, v, w));
+        c.rho.push_back(rho);
+      }
+    }
+  }
+  return c;
+}
+
+const std::vector<std::string> case_names = {"c2_5wkd", "p1",    "p21c", "p212121", "i41a",
+                                             "p6122",   "r3h",   "p213", "ia3",     "f23"};
+
+const std::vector<Map_case>& cases() {
+  // the library instance first, so that it outlives the cases' references
+  VantrelInstantiator::instance();
+  static std::vector<Map_case> all;
+  if (all.empty())
+    for (const std::string& n : case_names) all.push_back(read_case(n));
+  return all;
+}
+
+// The orbit of an ASU point holds nsym / multiplicity cell points.
+void expect_every_cell_point_reaches_one_asu_point(const Xmap_base& map) {
+  const Grid_sampling& g = map.grid_sampling();
+  std::map<int, int> hits;
+  for (Coord_grid c(0, 0, 0); c.u() < g.nu(); c.next(g)) {
+    int index, sym;
+    map.find_sym(c, index, sym);
+    ASSERT_TRUE(map.is_asu_index(index)) << c.format();
+    // the stored point is the image of c under operator sym
+    ASSERT_EQ(c.transform(map.isymop(sym)).unit(g), map.coord_of(index)) << c.format();
+    hits[index]++;
+  }
+  int visited = 0;
+  for (Xmap_base::Map_reference_index ix = map.first(); !ix.last(); ix.next(), ++visited) {
+    ASSERT_EQ(hits.count(ix.index()), 1u) << ix.coord().format();
+    EXPECT_EQ(hits[ix.index()] * map.multiplicity(ix.coord()), map.num_sym())
+        << ix.coord().format();
+  }
+  EXPECT_EQ(visited, int(hits.size()));
+}
+
+std::complex<double> complex_of(const datatypes::F_phi<float>& fp) {
+  return std::polar(double(fp.f()), double(fp.phi()));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- tables
+
+TEST(Xmap_base, AsuHoldsOneRepresentativeOfEveryOrbit) {
+  for (const Map_case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    Xmap<float> map(c.sg, c.cell, c.grid);
+    expect_every_cell_point_reaches_one_asu_point(map);
+    // and on the grid the library chooses itself
+    Xmap<float> own(c.sg, c.cell, Grid_sampling(c.sg, c.cell, Resolution(c.dmin)));
+    expect_every_cell_point_reaches_one_asu_point(own);
+  }
+}
+
+TEST(Xmap_base, MultiplicityOnSpecialPositions) {
+  const Cell cubic(Cell_descr(24, 24, 24, 90, 90, 90));
+  const Grid_sampling g = grid_of(24, 24, 24);
+  Xmap<float> p213(Spacegroup(Spgr_descr("P 21 3", Spgr_descr::HM)), cubic, g);
+  EXPECT_EQ(p213.multiplicity(Coord_grid(2, 2, 2)), 3);  // threefold axis
+  EXPECT_EQ(p213.multiplicity(Coord_grid(2, 3, 4)), 1);
+  Xmap<float> f23(Spacegroup(Spgr_descr("F 2 3", Spgr_descr::HM)), cubic, g);
+  EXPECT_EQ(f23.multiplicity(Coord_grid(0, 0, 0)), 12);  // site symmetry 23
+  EXPECT_EQ(f23.multiplicity(Coord_grid(24, -48, 0)), 12);
+  EXPECT_EQ(f23.multiplicity(Coord_grid(0, 0, 5)), 2);  // twofold axis
+  Xmap<float> c2(Spacegroup(Spgr_descr("C 1 2 1", Spgr_descr::HM)), cubic, g);
+  EXPECT_EQ(c2.multiplicity(Coord_grid(0, 7, 0)), 2);
+  EXPECT_EQ(c2.multiplicity(Coord_grid(6, 7, 0)), 1);
+}
+
+TEST(Xmap_base, P1StoresTheWholeBoxAndBorderUsesIdentity) {
+  const Map_case& c = cases()[1];
+  Xmap<float> map(c.sg, c.cell, c.grid);
+  int count = 0;
+  for (Xmap_base::Map_reference_index ix = map.first(); !ix.last(); ix.next()) ++count;
+  EXPECT_EQ(count, c.grid.size());
+  const Xmap_base::Map_reference_coord below(map, Coord_grid(-1, 0, 0));
+  EXPECT_EQ(below.sym(), 0);
+  EXPECT_EQ(map.coord_of(below.index()), Coord_grid(c.grid.nu() - 1, 0, 0));
+}
+
+TEST(Xmap_base, CoordReferenceStepsFollowTheLookup) {
+  std::mt19937 rng(7);
+  for (const Map_case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    Xmap<float> map(c.sg, c.cell, c.grid);
+    const Grid_sampling& g = map.grid_sampling();
+    auto check = [&](const Xmap_base::Map_reference_coord& r) {
+      int index, sym;
+      map.find_sym(r.coord(), index, sym);
+      ASSERT_EQ(r.index(), index) << r.coord().format();
+      ASSERT_EQ(r.coord().transform(map.isymop(r.sym())).unit(g), map.coord_of(r.index()));
+    };
+    std::uniform_int_distribution<int> pick(-60, 60);
+    for (int trial = 0; trial < 5; ++trial) {
+      const Coord_grid start(pick(rng), pick(rng), pick(rng));
+      Xmap_base::Map_reference_coord r(map, start);
+      const int start_index = r.index();
+      for (int i = 0; i < g.nu(); ++i) check(r.next_u());
+      EXPECT_EQ(r.index(), start_index);
+      for (int i = 0; i < g.nv(); ++i) check(r.next_v());
+      for (int i = 0; i < g.nw(); ++i) check(r.next_w());
+      for (int i = 0; i < g.nw(); ++i) check(r.prev_w());
+      for (int i = 0; i < g.nv(); ++i) check(r.prev_v());
+      for (int i = 0; i < g.nu(); ++i) check(r.prev_u());
+      EXPECT_EQ(r.coord(), start);
+      // a coordinate cells away reaches the same point as its reduction
+      check(r.set_coord(Coord_grid(pick(rng), pick(rng), pick(rng))));
+      check(r.set_coord(start + Coord_grid(3 * g.nu(), -2 * g.nv(), 5 * g.nw())));
+      EXPECT_EQ(r.index(), start_index);
+    }
+  }
+}
+
+TEST(Xmap_base, MapsOfOneGroupAndGridShareTables) {
+  const Map_case& c = cases()[0];
+  ObjectCache<Xmap_cacheobj>& cache = VantrelInstantiator::instance().cache<Xmap_cacheobj>();
+  Xmap<float> a(c.sg, c.cell, c.grid);
+  const int entries = cache.size();
+  Xmap<int> b(c.sg, Cell(Cell_descr(40, 5, 15, 90, 100, 90)), c.grid);
+  EXPECT_EQ(cache.size(), entries);
+  EXPECT_EQ(&a.isymop(0), &b.isymop(0));
+  // the entry is held while a map uses it, and freed by a purge after
+  cache.purge();
+  const int held = cache.size();
+  {
+    Xmap<float> c1(c.sg, c.cell, grid_of(54, 6, 22)), c2(c1);
+    cache.purge();
+    EXPECT_EQ(cache.size(), held + 1);
+  }
+  cache.purge();
+  EXPECT_EQ(cache.size(), held);
+  // a descriptor from another generator list but the same hash matches
+  const Xmap_cachekey by_ops(c.sg, c.grid);
+  const Xmap_cachekey by_hall(Spgr_descr("C 2y", Spgr_descr::Hall), c.grid);
+  EXPECT_TRUE(Xmap_cacheobj(by_ops).matches(by_hall));
+  EXPECT_FALSE(Xmap_cacheobj(by_ops).matches(Xmap_cachekey(c.sg, grid_of(54, 6, 20))));
+}
+
+// -------------------------------------------------------------- map values
+
+TEST(Xmap, IndexAccessRefusesBorderPointsAndOperatorsWorkOnTheAsu) {
+  const Map_case& c = cases()[2];
+  Xmap<double> a(c.sg, c.cell, c.grid);
+  a = 2.0;
+  EXPECT_FALSE(a.set_data(0, 5.0));  // the first storage point is a border point
+  EXPECT_EQ(a.get_data(0), 0.0);
+  EXPECT_FALSE(a.set_data(-1, 5.0));
+  const Xmap_base::Map_reference_index first = a.first();
+  EXPECT_TRUE(a.set_data(first.index(), 5.0));
+  EXPECT_EQ(a.get_data(first.coord()), 5.0);
+
+  Xmap<double> b(c.sg, Cell(Cell_descr(11, 12, 13, 90, 100, 90)), c.grid);  // other cell
+  b = 1.5;
+  a += b;
+  a -= b;
+  a += b;
+  EXPECT_EQ(a[first], 6.5);
+  EXPECT_EQ(a.get_data(Coord_grid(-3, 17, 40)), 3.5);
+  EXPECT_EQ(a.get_data(0), 0.0);  // border untouched
+
+  Xmap<double> other(c.sg, c.cell, grid_of(10, 12, 16));
+  EXPECT_THROW(a += other, Message_fatal);
+  EXPECT_THROW(a -= other, Message_fatal);
+
+  // init again keeps the values
+  a.init(c.sg, c.cell, c.grid);
+  EXPECT_EQ(a[first], 6.5);
+
+  Xmap<unsigned char> bytes(c.sg, c.cell, c.grid);
+  bytes = 3;
+  bytes.set_data(Coord_grid(1, 2, 3), 9);
+  EXPECT_EQ(bytes.get_data(Coord_grid(1, 2, 3)), 9);
+  EXPECT_EQ(bytes.get_data(Coord_grid(2, 2, 3)), 3);
+}
+
+// -------------------------------------------------------------------- FFTs
+
+class XmapFft : public ::testing::TestWithParam<int> {};
+
+TEST_P(XmapFft, SynthesisEqualsToolkitMapAtEveryAsuPoint) {
+  for (const Map_case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const HKL_info list(c.sg, c.cell, Resolution(c.dmin), true);
+    Fphi_list fphi;
+    c.fill(list, fphi);
+    Xmap<float> map(c.sg, c.cell, c.grid);
+    map.fft_from(fphi, GetParam());
+
+    double scale = 0.0;
+    for (double r : c.rho) scale = std::max(scale, std::fabs(r));
+    std::map<int, int> hits;
+    for (size_t i = 0; i < c.point.size(); ++i) {
+      ASSERT_NEAR(map.get_data(c.point[i]), c.rho[i], 2e-6 * scale) << c.point[i].format();
+      hits[Xmap_base::Map_reference_index(map, c.point[i]).index()]++;
+    }
+    for (Xmap_base::Map_reference_index ix = map.first(); !ix.last(); ix.next())
+      EXPECT_EQ(hits.count(ix.index()), 1u) << "not compared: " << ix.coord().format();
+  }
+}
+
+TEST_P(XmapFft, TransformBackReturnsTheCoefficients) {
+  for (const Map_case& c : cases()) {
+    SCOPED_TRACE(c.name);
+    const HKL_info list(c.sg, c.cell, Resolution(c.dmin), true);
+    Fphi_list fphi;
+    c.fill(list, fphi);
+    Xmap<float> map(c.sg, c.cell, c.grid);
+    map.fft_from(fphi, GetParam());
+
+    Fphi_list back(list);
+    HKL_data<datatypes::F_phi<double>> back_double(list);
+    map.fft_to(back, GetParam());
+    map.fft_to(back_double, GetParam());
+    double fmax = 0.0;
+    for (double f : c.f) fmax = std::max(fmax, f);
+    for (HKL_info::HKL_reference_index ih = list.first(); !ih.last(); ih.next()) {
+      // entries that were missing come back as zero amplitudes
+      const std::complex<double> expect = fphi[ih].missing() ? 0.0 : complex_of(fphi[ih]);
+      ASSERT_FALSE(back[ih].missing());
+      EXPECT_NEAR(std::abs(complex_of(back[ih]) - expect), 0.0, 1e-5 * fmax) << ih.hkl().format();
+      EXPECT_FLOAT_EQ(float(back_double[ih].f()), back[ih].f());
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(FullAndSparse, XmapFft, ::testing::Values(1, 2, 0));
+
+TEST(XmapFft, SparseAndFullGridsAgree) {
+  const Map_case& c = cases()[6];  // R3, hexagonal axes and centring
+  const HKL_info list(c.sg, c.cell, Resolution(c.dmin), true);
+  Fphi_list fphi;
+  c.fill(list, fphi);
+  Xmap<float> full(c.sg, c.cell, c.grid), sparse(c.sg, c.cell, c.grid);
+  full.fft_from(fphi, 1);
+  sparse.fft_from(fphi, 2);
+  for (Xmap_base::Map_reference_index ix = full.first(); !ix.last(); ix.next())
+    EXPECT_NEAR(full[ix], sparse[ix], 1e-6f * (1.0f + std::fabs(full[ix])));
+  // a map no reflection list came from: every value set by hand
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+  for (Xmap_base::Map_reference_index ix = full.first(); !ix.last(); ix.next())
+    full[ix] = value(rng);
+  Fphi_list from_full(list), from_sparse(list);
+  full.fft_to(from_full, 1);
+  full.fft_to(from_sparse, 2);
+  for (HKL_info::HKL_reference_index ih = list.first(); !ih.last(); ih.next())
+    EXPECT_NEAR(std::abs(complex_of(from_full[ih]) - complex_of(from_sparse[ih])), 0.0, 1e-4);
+}
+
+TEST(XmapFft, OneReflectionGivesACosineWave) {
+  const Cell cell(Cell_descr(20, 24, 30, 80, 100, 110));
+  const Spacegroup p1(Spacegroup::P1);
+  const HKL_info list(p1, cell, Resolution(4.0), true);
+  Fphi_list fphi(list);
+  const HKL h(2, -3, 1);
+  const double f = 7.0, phi = 0.6;
+  ASSERT_TRUE(fphi.set_data(h, datatypes::F_phi<float>(float(f), float(phi))));
+  // a zero amplitude is skipped even with a missing phase
+  ASSERT_TRUE(fphi.set_data(HKL(1, 1, 1), datatypes::F_phi<float>(0.0f, float(Util::nan()))));
+  const Grid_sampling g = grid_of(12, 16, 18);
+  for (int type : {1, 2}) {
+    Xmap<float> map(p1, cell, g);
+    map.fft_from(fphi, type);
+    for (Xmap_base::Map_reference_index ix = map.first(); !ix.last(); ix.next()) {
+      const Coord_frac x = ix.coord().coord_frac(g);
+      const double expect =
+          2.0 * f / cell.volume() *
+          std::cos(Util::twopi() * (h.h() * x.u() + h.k() * x.v() + h.l() * x.w()) - phi);
+      ASSERT_NEAR(map[ix], expect, 1e-7) << ix.coord().format();
+    }
+  }
+}
