@@ -11,48 +11,42 @@ namespace vantrel {
 //! Empty base of every message class.
 class Message_base {};
 
-//! Fatal error: printed and thrown at the default levels.
-class Message_fatal : public Message_base {
+//! The text of a message whose class has the fixed level L.
+template <int L>
+class Message_text : public Message_base {
  public:
-  static constexpr int level = 9;
-  Message_fatal(const std::string& text) : text_(text) {}
+  static constexpr int level = L;
   const std::string& text() const { return text_; }
+
+ protected:
+  explicit Message_text(const std::string& text) : text_(text) {}
 
  private:
   std::string text_;
+};
+
+//! Fatal error: printed and thrown at the default levels.
+class Message_fatal : public Message_text<9> {
+ public:
+  Message_fatal(const std::string& text) : Message_text(text) {}
 };
 
 //! Warning: printed but not thrown at the default levels.
-class Message_warn : public Message_base {
+class Message_warn : public Message_text<5> {
  public:
-  static constexpr int level = 5;
-  Message_warn(const std::string& text) : text_(text) {}
-  const std::string& text() const { return text_; }
-
- private:
-  std::string text_;
+  Message_warn(const std::string& text) : Message_text(text) {}
 };
 
 //! Construction trace; the stored text is "+" followed by the argument.
-class Message_ctor : public Message_base {
+class Message_ctor : public Message_text<2> {
  public:
-  static constexpr int level = 2;
-  Message_ctor(const std::string& text) : text_("+" + text) {}
-  const std::string& text() const { return text_; }
-
- private:
-  std::string text_;
+  Message_ctor(const std::string& text) : Message_text("+" + text) {}
 };
 
 //! Destruction trace; the stored text is "-" followed by the argument.
-class Message_dtor : public Message_base {
+class Message_dtor : public Message_text<2> {
  public:
-  static constexpr int level = 2;
-  Message_dtor(const std::string& text) : text_("-" + text) {}
-  const std::string& text() const { return text_; }
-
- private:
-  std::string text_;
+  Message_dtor(const std::string& text) : Message_text("-" + text) {}
 };
 
 //! The static diagnostic channel.

@@ -64,44 +64,30 @@ Rotation::Rotation(const Mat33<double>& m) {
   // divided by it: 4w^2 = 1 + trace and 4x^2 = 1 + 2 m00 - trace, etc.
   // Dividing by a small w instead would lose accuracy near half turns.
   const double trace = m(0, 0) + m(1, 1) + m(2, 2);
-  const bool w_largest =
-      trace >= m(0, 0) && trace >= m(1, 1) && trace >= m(2, 2);
-  if (w_largest && trace + 1.0 > 1e-8) {
+  if (trace >= m(0, 0) && trace >= m(1, 1) && trace >= m(2, 2) &&
+      trace + 1.0 > 1e-8) {
     const double s = std::sqrt(trace + 1.0);
     const double f = 0.5 / s;
-    w_ = 0.5 * s;
-    x_ = f * (m(2, 1) - m(1, 2));
-    y_ = f * (m(0, 2) - m(2, 0));
-    z_ = f * (m(1, 0) - m(0, 1));
+    *this = Rotation(0.5 * s, f * (m(2, 1) - m(1, 2)), f * (m(0, 2) - m(2, 0)),
+                     f * (m(1, 0) - m(0, 1)));
     return;
   }
-  if (m(0, 0) > m(1, 1) && m(0, 0) > m(2, 2)) {
-    const double s = std::sqrt(m(0, 0) + 1.0 - m(1, 1) - m(2, 2));
-    const double f = s == 0.0 ? 0.0 : 0.5 / s;
-    x_ = 0.5 * s;
-    w_ = f * (m(2, 1) - m(1, 2));
-    y_ = f * (m(0, 1) + m(1, 0));
-    z_ = f * (m(0, 2) + m(2, 0));
-  } else if (m(1, 1) > m(2, 2)) {
-    const double s = std::sqrt(m(1, 1) + 1.0 - m(2, 2) - m(0, 0));
-    const double f = s == 0.0 ? 0.0 : 0.5 / s;
-    y_ = 0.5 * s;
-    w_ = f * (m(0, 2) - m(2, 0));
-    z_ = f * (m(1, 2) + m(2, 1));
-    x_ = f * (m(1, 0) + m(0, 1));
-  } else {
-    const double s = std::sqrt(m(2, 2) + 1.0 - m(0, 0) - m(1, 1));
-    const double f = s == 0.0 ? 0.0 : 0.5 / s;
-    z_ = 0.5 * s;
-    w_ = f * (m(1, 0) - m(0, 1));
-    x_ = f * (m(2, 0) + m(0, 2));
-    y_ = f * (m(2, 1) + m(1, 2));
-  }
+  // Vector component i is the largest; j and k follow it cyclically.
+  const int i = m(0, 0) > m(1, 1) && m(0, 0) > m(2, 2) ? 0 : (m(1, 1) > m(2, 2) ? 1 : 2);
+  const int j = (i + 1) % 3, k = (i + 2) % 3;
+  const double s = std::sqrt(m(i, i) + 1.0 - m(j, j) - m(k, k));
+  const double f = s == 0.0 ? 0.0 : 0.5 / s;
+  double v[3];
+  v[i] = 0.5 * s;
+  v[j] = f * (m(i, j) + m(j, i));
+  v[k] = f * (m(i, k) + m(k, i));
   // Away from half turns w is kept positive, whichever component led.
-  if (trace + 1.0 > 1e-8 && w_ < 0.0) *this = Rotation(-w_, -x_, -y_, -z_);
+  const double w = f * (m(k, j) - m(j, k));
+  const double sign = trace + 1.0 > 1e-8 && w < 0.0 ? -1.0 : 1.0;
+  *this = Rotation(sign * w, sign * v[0], sign * v[1], sign * v[2]);
 }
 
-const Rotation& Rotation::norm() {
+Rotation& Rotation::norm() {
   const double s = w_ * w_ + x_ * x_ + y_ * y_ + z_ * z_;
   if (s < 1e-12) {
     *this = Rotation();

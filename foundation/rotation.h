@@ -61,7 +61,7 @@ class Rotation {
 
   //! Scales to unit length in place; a (near) zero quaternion becomes the
   //! identity.
-  const Rotation& norm();
+  Rotation& norm();
   //! The rotation matrix, acting on column vectors.
   Mat33<double> matrix() const;
   Euler_ccp4 euler_ccp4() const;

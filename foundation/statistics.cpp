@@ -93,6 +93,8 @@ void Histogram::accumulate(const double& x, const double& w) {
 }
 
 double Histogram::y(const double& x) const {
+  // A missing x reads 0, as the range ends do (and is never made an index).
+  if (Util::is_nan(x)) return 0.0;
   const double xc = Util::bound(min, x, max);
   const double t = double(nbins) * (xc - min) / (max - min) - 0.5;
   const int i = int(std::floor(t));

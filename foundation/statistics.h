@@ -64,7 +64,8 @@ class Histogram {
   //! Adds weight w to the bin of x; values outside the range go to the end
   //! bins, missing values are skipped.
   void accumulate(const double& x, const double& w = 1.0);
-  //! Value interpolated between bin centres, falling to 0 at the range ends.
+  //! Value interpolated between bin centres, falling to 0 at the range ends
+  //! (and 0 for a missing x).
   double y(const double& x) const;
   double sum() const;
   //! Adds h bin by bin; fatal message when the bin counts differ.

@@ -16,9 +16,12 @@ T parse_leading(const std::string& s) {
   return v;
 }
 
+// v written by an output string stream with the given field width and
+// precision (the precision does not affect integers).
 template <class T>
-std::string write_field(const T& v, int width) {
+std::string write_field(const T& v, int width, int prec = 6) {
   std::ostringstream os;
+  os.precision(prec);
   os.width(width);
   os << v;
   return os.str();
@@ -32,13 +35,8 @@ String::String(int v, int width) : std::string(write_field(v, width)) {}
 
 String::String(long v, int width) : std::string(write_field(v, width)) {}
 
-String::String(double v, int width, int prec) {
-  std::ostringstream os;
-  os.precision(prec);
-  os.width(width);
-  os << v;
-  assign(os.str());
-}
+String::String(double v, int width, int prec)
+    : std::string(write_field(v, width, prec)) {}
 
 String::String(float v, int width, int prec) : String(double(v), width, prec) {}
 
@@ -102,10 +100,10 @@ String String::rational(const double f, const int b, const bool sign) {
       n /= div;
       d /= div;
     }
-  if (n == 0) return String("0");
-  std::string text = f > 0.0 ? (sign ? "+" : "") : "-";
+  // Zero (or a value that rounds to it) has no minus sign.
+  std::string text = f > 0.0 || n == 0 ? (sign ? "+" : "") : "-";
   text += std::to_string(n);
-  if (d != 1) text += "/" + std::to_string(d);
+  if (n != 0 && d != 1) text += "/" + std::to_string(d);
   return text;
 }
 

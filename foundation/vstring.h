@@ -16,6 +16,8 @@ class String : public std::string {
   String(std::string&& s) : std::string(std::move(s)) {}
   //! Exactly the first n characters of s (NULs included); empty for n <= 0.
   String(const char* s, int n);
+  //! n copies of the character c.
+  String(int n, char c) : std::string(std::size_t(n > 0 ? n : 0), c) {}
   //! Decimal text of v, right-aligned in at least width characters.
   explicit String(int v, int width = 0);
   explicit String(long v, int width = 0);
@@ -48,7 +50,7 @@ class String : public std::string {
   String notail() const;
 
   //! f as a reduced fraction over the denominator b ("1/2", "-3/4", "1");
-  //! with sign, positive values get a leading "+".
+  //! with sign, positive values and zero get a leading "+" ("+0").
   static String rational(const double f, const int b, const bool sign = false);
 };
 

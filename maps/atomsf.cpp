@@ -18,11 +18,13 @@ constexpr double kURegularisationStep = 0.01;
 
 const Message_fatal message_missing_method("AtomShapeFn: missing method");
 
-const data::SFData& find_record(const String& name) {
+// The table row of a normalised name; the fatal message and null for a
+// name not in the table.
+const data::SFData* find_record(const String& name) {
   for (const data::SFData& rec : data::sfdata)
-    if (name == rec.name) return rec;
+    if (name == rec.name) return &rec;
   Message::message(Message_fatal("Unknown atom type: <" + name + ">"));
-  return data::sfdata[0];  // not reached: the message above throws
+  return nullptr;
 }
 
 // Smallest eigenvalue of a symmetric matrix (trigonometric closed form).
@@ -68,15 +70,16 @@ String AtomShapeFn::normalise_name(const String& element) {
 }
 
 void AtomShapeFn::init(const String& element, const double& u) {
-  const data::SFData& rec = find_record(normalise_name(element));
+  const data::SFData* rec = find_record(normalise_name(element));
+  if (rec == nullptr) return;
   for (int i = 0; i < nterms; ++i) {
-    coef_a[i] = rec.a[i];
-    coef_b[i] = rec.b[i];
+    coef_a[i] = rec->a[i];
+    coef_b[i] = rec->b[i];
     // Real-space transform of a exp(-w s/4): a (4 pi/w)^1.5 exp(-4 pi^2 r^2/w).
-    double width = rec.b[i] + Util::eightpi2() * u;
+    double width = rec->b[i] + Util::eightpi2() * u;
     if (width < min_width()) width = min_width();
     rho_b[i] = -kFourPi2 / width;
-    rho_a[i] = rec.a[i] * std::pow(-rho_b[i] / kPi, 1.5);
+    rho_a[i] = rec->a[i] * std::pow(-rho_b[i] / kPi, 1.5);
   }
   u_iso = u;
 }
@@ -135,9 +138,9 @@ void AtomShapeFn::init(const Atom& atom) {
 }
 
 double AtomShapeFn::form_factor(const double& invresolsq) const {
-  double sum = coef_a[5];
+  double sum = 0.0;
   for (int i = 0; i < 5; ++i) sum += coef_a[i] * std::exp(-0.25 * coef_b[i] * invresolsq);
-  return sum;
+  return sum + coef_a[5];
 }
 
 double AtomShapeFn::f(const double& invresolsq) const {

@@ -1,7 +1,6 @@
 #include "maps/fftmap.h"
 
 #include <algorithm>
-#include <cmath>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -209,57 +208,48 @@ void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
   if (m.w() < grid_reci_.nw()) data_c_[cplx_index(m)] = std::conj(f);
 }
 
+template <class F> void FFTmap_p1::for_row_pairs(F f) {
+  // Each half row lies on the floats of its real row.
+  const int rows = grid_sam_.nu() * grid_sam_.nv();
+  const std::size_t real_row = grid_real_.nw();
+  for (int r = 0; r < rows; r += 2) {
+    float* a = data_r_ + r * real_row;
+    float* b = r + 1 < rows ? a + real_row : nullptr;
+    f(a, reinterpret_cast<cplx*>(a), b, reinterpret_cast<cplx*>(b));
+  }
+}
+
 void FFTmap_p1::fft_h_to_x(const double& scale) {
   if (mode_ == Real) return;
   mode_ = Real;
   if (grid_sam_.size() <= 0) return;
-  const int nu = grid_sam_.nu(), nv = grid_sam_.nv(), nw = grid_sam_.nw();
-  const int nwc = grid_reci_.nw();
-  const Half_grid half{data_c_, nu, nv, nwc};
+  const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
   transform_along_u(half, 0);
   transform_along_v(half, 0);
-
-  // Along w, two rows per complex transform; each half row becomes the real
-  // row on the same floats.
+  FFT_real_lines along_w(grid_sam_.nw());
   const float s = float(scale);
-  const int rows = nu * nv;
-  const std::size_t real_row = grid_real_.nw();
-  FFT_real_lines along_w(nw);
-  for (int r = 0; r < rows; r += 2) {
-    const bool pair = r + 1 < rows;
-    along_w.half_to_real(data_c_ + r * std::size_t(nwc),
-                         pair ? data_c_ + (r + 1) * std::size_t(nwc) : nullptr, s,
-                         data_r_ + r * real_row,
-                         pair ? data_r_ + (r + 1) * real_row : nullptr);
-  }
+  for_row_pairs([&](float* a, cplx* ha, float* b, cplx* hb) {
+    along_w.half_to_real(ha, hb, s, a, b);
+  });
 }
 
 void FFTmap_p1::fft_x_to_h(const double& scale) {
   if (mode_ == Reciprocal) return;
   mode_ = Reciprocal;
   if (grid_sam_.size() <= 0) return;
-  const int nu = grid_sam_.nu(), nv = grid_sam_.nv(), nw = grid_sam_.nw();
-  const int nwc = grid_reci_.nw();
-  const float f = float(scale) / float(nu * nv * nw);
-  const int rows = nu * nv;
-  const std::size_t real_row = grid_real_.nw();
-  FFT_real_lines along_w(nw);
-  for (int r = 0; r < rows; r += 2) {
-    const bool pair = r + 1 < rows;
-    along_w.real_to_half(data_r_ + r * real_row,
-                         pair ? data_r_ + (r + 1) * real_row : nullptr, f,
-                         data_c_ + r * std::size_t(nwc),
-                         pair ? data_c_ + (r + 1) * std::size_t(nwc) : nullptr);
-  }
-
-  const Half_grid half{data_c_, nu, nv, nwc};
+  FFT_real_lines along_w(grid_sam_.nw());
+  const float f = float(scale) / float(grid_sam_.nu() * grid_sam_.nv() * grid_sam_.nw());
+  for_row_pairs([&](float* a, cplx* ha, float* b, cplx* hb) {
+    along_w.real_to_half(a, b, f, ha, hb);
+  });
+  const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
   transform_along_v(half, 1);
   transform_along_u(half, 1);
 }
 
 void FFTmap_p1::debug() const {
-  // A point is in the half space when it is the first of its Friedel pair
-  // in (w, v, u) order; points equal to their own mate count twice.
+  // Counts of the points of the half-space test and of those whose Friedel
+  // mates pass it too.
   const int hu = grid_half_.nu(), hv = grid_half_.nv(), hw = grid_half_.nw();
   auto in_half = [&](const Coord_grid& c) {
     if (0 < c.w() && c.w() < hw) return true;
@@ -314,14 +304,7 @@ template <class T>
 void FFTmap::set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi) {
   if (mode_ == Real) Message::message(message_fftmap_set_reci_space_error);
   mode_ = Reciprocal;
-  const double f = fphi.f(), phi = fphi.phi();
-  set_hkl(hkl, cplx(float(f * std::cos(phi)), float(f * std::sin(phi))));
-  // F(h R) = F(h) exp(-2 pi i h.t) for the operator x -> R x + t.
-  for (int k = 1; k < spacegroup_.primitive_count(); ++k) {
-    const double phik = phi + hkl.sym_phase_shift(spacegroup_.symop(k));
-    set_hkl(hkl.transform(isymop_[k]),
-            cplx(float(f * std::cos(phik)), float(f * std::sin(phik))));
-  }
+  set_hkl_images<T>(*this, spacegroup_, isymop_.data(), hkl, fphi.f(), fphi.phi());
 }
 
 template <class T>

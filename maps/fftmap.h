@@ -8,6 +8,7 @@
 #ifndef VANTREL_MAPS_FFTMAP_H
 #define VANTREL_MAPS_FFTMAP_H
 
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <vector>
@@ -170,6 +171,9 @@ class FFTmap_p1 {
     return (std::size_t(c.u()) * grid_reci_.nv() + c.v()) * grid_reci_.nw() + c.w();
   }
   void point_views();
+  //! Calls f(real row a, half row a, real row b, half row b) for the rows
+  //! (u, v) two at a time; the last b is null when the count is odd.
+  template <class F> void for_row_pairs(F f);
 
   int mode_;
   FFTtype type_;
@@ -184,6 +188,21 @@ class FFTmap_p1 {
 
 // ---------------------------------------------------------------------------
 // Space-group-aware FFT grid
+
+//! Stores the coefficient (f, phi) of h on a P1 grid (full or sparse) at h
+//! and at its images h R_k under the primitive operators k of the group,
+//! whose phases phi - 2 pi h.t_k are rounded to P; set_hkl adds the Friedel
+//! mates. grid_ops holds the group's operators on the grid.
+template <class P, class P1>
+void set_hkl_images(P1& p1, const Spacegroup& spacegroup, const Isymop* grid_ops,
+                    const HKL& hkl, const double& f, const double& phi) {
+  p1.set_hkl(hkl, std::complex<float>(float(f * std::cos(phi)), float(f * std::sin(phi))));
+  for (int k = 1; k < spacegroup.primitive_count(); ++k) {
+    const P phik = P(phi + hkl.sym_phase_shift(spacegroup.symop(k)));
+    p1.set_hkl(hkl.transform(grid_ops[k]),
+               std::complex<float>(float(f * std::cos(phik)), float(f * std::sin(phik))));
+  }
+}
 
 //! A P1 grid filled with unique data: every reflection or map value given
 //! is expanded over the space group's operators, and the transforms scale

@@ -31,6 +31,22 @@ void pack_row(const cplx* half, const int& nw, float* row) {
   if (nw % 2 == 0) row[nw / 2] = half[nw / 2].real();
 }
 
+// The indices (ascending) of the rows of a row table, or with by_column of
+// its columns, that hold some allocated row.
+template <class T>
+std::vector<int> lines_in_use(const Array2d<T*>& table, const bool by_column) {
+  const int n = by_column ? table.cols() : table.rows();
+  const int m = by_column ? table.rows() : table.cols();
+  std::vector<int> used;
+  for (int i = 0; i < n; ++i)
+    for (int j = 0; j < m; ++j)
+      if (by_column ? table(j, i) : table(i, j)) {
+        used.push_back(i);
+        break;
+      }
+  return used;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- base
@@ -70,25 +86,11 @@ float* FFTmap_sparse_p1_base::map_uv(const int& u, const int& v) {
 }
 
 std::vector<int> FFTmap_sparse_p1_base::planes_in_use() const {
-  std::vector<int> planes;
-  for (int l = 0; l < rows_kl_.cols(); ++l)
-    for (int k = 0; k < rows_kl_.rows(); ++k)
-      if (rows_kl_(k, l)) {
-        planes.push_back(l);
-        break;
-      }
-  return planes;
+  return lines_in_use(rows_kl_, true);
 }
 
 std::vector<int> FFTmap_sparse_p1_base::sections_in_use() const {
-  std::vector<int> sections;
-  for (int u = 0; u < rows_uv_.rows(); ++u)
-    for (int v = 0; v < rows_uv_.cols(); ++v)
-      if (rows_uv_(u, v)) {
-        sections.push_back(u);
-        break;
-      }
-  return sections;
+  return lines_in_use(rows_uv_, false);
 }
 
 std::vector<float*> FFTmap_sparse_p1_base::real_rows() const {
@@ -133,24 +135,26 @@ void FFTmap_sparse_p1_hx::pass_v(const float& scale) {
   const std::vector<int> sections = sections_in_use();
   if (planes.empty() || sections.empty()) return;
   const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  const std::size_t np = planes.size();
   FFT_line fft(nv, 0);
-  std::vector<cplx> lines(std::size_t(grid_sam_.nu()) * nv), out(nv);
-  for (const int l : planes) {
-    // Gather the lines (u, 0..nv-1, l) of the wanted sections, missing rows
-    // as zeros.
-    for (int k = 0; k < nv; ++k) {
-      const cplx* row = rows_kl_(k, l);
-      for (const int u : sections)
-        lines[std::size_t(u) * nv + k] = row ? scale * row[u] : cplx(0.0f, 0.0f);
-    }
-    for (const int u : sections) {
-      fft(&lines[std::size_t(u) * nv], out.data());
-      for (int v = 0; v < nv; ++v)
-        if (float* row = rows_uv_(u, v)) {
-          row[l] = out[v].real();
-          if (!self_mirror(l)) row[nw - l] = -out[v].imag();
+  std::vector<cplx> lines(np * nv), out(np * nv);
+  // Section by section, so that each real row is written in one go.
+  for (const int u : sections) {
+    // Gather the lines (u, 0..nv-1, l) of every wanted plane; missing rows
+    // are zeros.
+    for (std::size_t p = 0; p < np; ++p)
+      for (int k = 0; k < nv; ++k) {
+        const cplx* row = rows_kl_(k, planes[p]);
+        lines[p * nv + k] = row ? scale * row[u] : cplx(0.0f, 0.0f);
+      }
+    for (std::size_t p = 0; p < np; ++p) fft(&lines[p * nv], &out[p * nv]);
+    for (int v = 0; v < nv; ++v)
+      if (float* row = rows_uv_(u, v))
+        for (std::size_t p = 0; p < np; ++p) {
+          const int l = planes[p];
+          row[l] = out[p * nv + v].real();
+          if (!self_mirror(l)) row[nw - l] = -out[p * nv + v].imag();
         }
-    }
   }
 }
 

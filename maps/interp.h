@@ -10,11 +10,99 @@
 
 namespace vantrel {
 
+namespace interp_detail {
+
+// The N x N x N values of a crystallographic map from grid point ref on,
+// u slowest, read directly from storage: the operator that takes ref into
+// the asymmetric unit turns each step along u, v or w into a fixed storage
+// step. The indices are right when every point so reached is an
+// asymmetric-unit point: each point is then one step from another ASU
+// point, and such a step stays inside the ASU box with its one-point
+// border. Otherwise false, and p is unchanged.
+template <int N, class T>
+bool gather_direct(const Xmap<T>& map, const Xmap_base::Map_reference_coord& ref,
+                   T (&p)[N][N][N]) {
+  const Mat33<int>& rot = map.isymop(ref.sym()).rot();
+  const Grid_range& box = map.grid_storage();
+  const int su = box.nv() * box.nw(), sv = box.nw();
+  const int du = rot(0, 0) * su + rot(1, 0) * sv + rot(2, 0);
+  const int dv = rot(0, 1) * su + rot(1, 1) * sv + rot(2, 1);
+  const int dw = rot(0, 2) * su + rot(1, 2) * sv + rot(2, 2);
+  int index[N * N * N];
+  bool in_asu = true;  // tested for all points at once: no branch per point
+  int n = 0;
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j)
+      for (int k = 0; k < N; ++k, ++n) {
+        index[n] = ref.index() + i * du + j * dv + k * dw;
+        in_asu &= map.is_asu_index(index[n]);
+      }
+  if (!in_asu) return false;
+  const T* values = &map.get_data(0);
+  T* out = &p[0][0][0];
+  for (n = 0; n < N * N * N; ++n) out[n] = values[index[n]];
+  return true;
+}
+
+// The same values by stepping one map reference through symmetry, one grid
+// step at a time: along w, turning back along v, then along u.
+template <int N, class T>
+void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (&p)[N][N][N]) {
+  int j = 0, k = 0, dj = 1, dk = 1;
+  for (int i = 0; i < N; ++i) {
+    for (int jj = 0; jj < N; ++jj) {
+      for (int kk = 0; kk < N; ++kk) {
+        p[i][j][k] = map[ref];
+        if (kk + 1 < N) {
+          k += dk;
+          if (dk > 0) ref.next_w(); else ref.prev_w();
+        }
+      }
+      dk = -dk;
+      if (jj + 1 < N) {
+        j += dj;
+        if (dj > 0) ref.next_v(); else ref.prev_v();
+      }
+    }
+    dj = -dj;
+    if (i + 1 < N) ref.next_u();
+  }
+}
+
+// p[i][j][k] = the map value at c + (i, j, k), any c: one symmetry search,
+// then fixed storage steps, or steps through symmetry where the block
+// leaves the asymmetric unit.
+template <int N, class T>
+void gather(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
+  const Xmap_base::Map_reference_coord ref(map, c);
+  if (!gather_direct(map, ref, p)) gather_by_steps(map, ref, p);
+}
+
+// p[i][j][k] = the box map value at c + (i, j, k); no bounds test.
+template <int N, class T>
+void gather(const NXmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
+  const int du = map.stride_u(), dv = map.stride_v(), dw = map.stride_w();
+  const int base = map.index(c);
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j)
+      for (int k = 0; k < N; ++k) p[i][j][k] = map[base + i * du + j * dv + k * dw];
+}
+
+// The fractional part of pos beyond grid point c, axis by axis, in T.
+template <class T>
+void fractions(const Coord_map& pos, const Coord_grid& c, T f[3]) {
+  f[0] = T(pos.u() - c.u());
+  f[1] = T(pos.v() - c.v());
+  f[2] = T(pos.w() - c.w());
+}
+
+}  // namespace interp_detail
+
 //! Trilinear interpolation from the 8 grid points around a position.
-/*! On a crystallographic map every position is valid: the values come
-  through symmetry by stepping one map reference. On a box map the caller
-  keeps the position inside (see can_interp). Arithmetic is in the map's
-  value type. Stateless; allocates nothing. */
+/*! M is Xmap<T> or NXmap<T>. On a crystallographic map every position is
+  valid: values come through symmetry. On a box map the caller keeps the
+  position inside (see can_interp). Arithmetic is in the map's value type.
+  Stateless; allocates nothing. */
 class Interp_linear {
  public:
   //! True when floor(pos) and floor(pos) + 1 lie inside the box on every
@@ -22,34 +110,23 @@ class Interp_linear {
   template <class T>
   static bool can_interp(const NXmap<T>& map, const Coord_map& pos) {
     const Grid& g = map.grid();
-    return inside(pos.u(), g.nu()) && inside(pos.v(), g.nv()) &&
-           inside(pos.w(), g.nw());
+    return inside(pos.u(), g.nu()) && inside(pos.v(), g.nv()) && inside(pos.w(), g.nw());
   }
 
-  template <class T>
-  static void interp(const Xmap<T>& map, const Coord_map& pos, T& result) {
+  //! Blends the corner values along w, then v, then u.
+  template <class M, class T>
+  static void interp(const M& map, const Coord_map& pos, T& result) {
     const Coord_grid c = pos.floor();
-    // The eight corners, each one step from the previous.
-    Xmap_base::Map_reference_coord r(map, c);
-    const T p000 = map[r];
-    const T p001 = map[r.next_w()];
-    const T p011 = map[r.next_v()];
-    const T p010 = map[r.prev_w()];
-    const T p110 = map[r.next_u()];
-    const T p111 = map[r.next_w()];
-    const T p101 = map[r.prev_v()];
-    const T p100 = map[r.prev_w()];
-    result = blend(pos, c, p000, p001, p010, p011, p100, p101, p110, p111);
-  }
-
-  template <class T>
-  static void interp(const NXmap<T>& map, const Coord_map& pos, T& result) {
-    const Coord_grid c = pos.floor();
-    const int i = map.index(c);
-    const int du = map.stride_u(), dv = map.stride_v(), dw = map.stride_w();
-    result = blend(pos, c, map[i], map[i + dw], map[i + dv], map[i + dv + dw],
-                   map[i + du], map[i + du + dw], map[i + du + dv],
-                   map[i + du + dv + dw]);
+    T p[2][2][2], f[3];
+    interp_detail::gather(map, c, p);
+    interp_detail::fractions(pos, c, f);
+    T s[2];
+    for (int i = 0; i < 2; ++i) {
+      const T r0 = (T(1) - f[2]) * p[i][0][0] + f[2] * p[i][0][1];
+      const T r1 = (T(1) - f[2]) * p[i][1][0] + f[2] * p[i][1][1];
+      s[i] = (T(1) - f[1]) * r0 + f[1] * r1;
+    }
+    result = (T(1) - f[0]) * s[0] + f[0] * s[1];
   }
 
  private:
@@ -57,66 +134,37 @@ class Interp_linear {
     const double f = std::floor(x);
     return f >= 0.0 && f <= double(n - 2);  // a NaN fails both tests
   }
-
-  // Blends the corner values p(a, b, c) along w, then v, then u.
-  template <class T>
-  static T blend(const Coord_map& pos, const Coord_grid& c, const T& p000,
-                 const T& p001, const T& p010, const T& p011, const T& p100,
-                 const T& p101, const T& p110, const T& p111) {
-    const T fu = T(pos.u() - c.u()), fv = T(pos.v() - c.v()),
-            fw = T(pos.w() - c.w());
-    const T gu = T(1) - fu, gv = T(1) - fv, gw = T(1) - fw;
-    const T r00 = gw * p000 + fw * p001, r01 = gw * p010 + fw * p011;
-    const T r10 = gw * p100 + fw * p101, r11 = gw * p110 + fw * p111;
-    const T s0 = gv * r00 + fv * r01, s1 = gv * r10 + fv * r11;
-    return gu * s0 + fu * s1;
-  }
 };
 
 //! Tricubic interpolation from the 4 x 4 x 4 grid points at offsets -1, 0,
 //! +1, +2 from floor(pos) on each axis.
 /*! The cubic convolution kernel with a = -0.5: the four weights sum to 1
-  and reproduce grid values exactly at grid points. On a box map the caller
-  keeps floor - 1 >= 0 and floor + 2 <= n - 1 on every axis. Stateless;
-  allocates nothing. */
+  and reproduce grid values exactly at grid points. M is Xmap<T> or
+  NXmap<T>; on a box map the caller keeps floor - 1 >= 0 and floor + 2 <=
+  n - 1 on every axis. Stateless; allocates nothing. */
 class Interp_cubic {
  public:
-  template <class T>
-  static void interp(const Xmap<T>& map, const Coord_map& pos, T& result) {
+  //! Sums the values along w, then v, then u, each with its weights.
+  template <class M, class T>
+  static void interp(const M& map, const Coord_map& pos, T& result) {
     const Coord_grid c = pos.floor();
-    T wu[4], wv[4], ww[4];
-    weights(pos, c, wu, wv, ww);
-    // Gather first, so that the stepping and the arithmetic do not wait
-    // on each other.
-    T p[4][4][4];
-    Xmap_base::Map_reference_coord ru(map, c - Coord_grid(1, 1, 1));
+    T p[4][4][4], f[3], wu[4], wv[4], ww[4];
+    interp_detail::gather(map, c - Coord_grid(1, 1, 1), p);
+    interp_detail::fractions(pos, c, f);
+    weights(f[0], wu);
+    weights(f[1], wv);
+    weights(f[2], ww);
+    T su = T(0);
     for (int i = 0; i < 4; ++i) {
-      Xmap_base::Map_reference_coord rv(ru);
+      T sv = T(0);
       for (int j = 0; j < 4; ++j) {
-        Xmap_base::Map_reference_coord rw(rv);
-        for (int k = 0; k < 4; ++k) {
-          p[i][j][k] = map[rw];
-          if (k < 3) rw.next_w();
-        }
-        if (j < 3) rv.next_v();
+        T sw = T(0);
+        for (int k = 0; k < 4; ++k) sw += ww[k] * p[i][j][k];
+        sv += sw * wv[j];
       }
-      if (i < 3) ru.next_u();
+      su += sv * wu[i];
     }
-    result = combine(p, wu, wv, ww);
-  }
-
-  template <class T>
-  static void interp(const NXmap<T>& map, const Coord_map& pos, T& result) {
-    const Coord_grid c = pos.floor();
-    T wu[4], wv[4], ww[4];
-    weights(pos, c, wu, wv, ww);
-    const int du = map.stride_u(), dv = map.stride_v(), dw = map.stride_w();
-    T p[4][4][4];
-    const int base = map.index(c - Coord_grid(1, 1, 1));
-    for (int i = 0; i < 4; ++i)
-      for (int j = 0; j < 4; ++j)
-        for (int k = 0; k < 4; ++k) p[i][j][k] = map[base + i * du + j * dv + k * dw];
-    result = combine(p, wu, wv, ww);
+    result = su;
   }
 
   //! The weights of offsets -1, 0, +1, +2 for the fraction t, computed in
@@ -128,31 +176,6 @@ class Interp_cubic {
     w[1] = T(sd * (1.0 + td - 1.5 * td * td));
     w[2] = T(td * (1.0 + sd - 1.5 * sd * sd));
     w[3] = T(-0.5 * td * td * sd);
-  }
-
- private:
-  // Sums the values along w, then v, then u, each with its weights.
-  template <class T>
-  static T combine(const T (&p)[4][4][4], const T wu[4], const T wv[4], const T ww[4]) {
-    T su = T(0);
-    for (int i = 0; i < 4; ++i) {
-      T sv = T(0);
-      for (int j = 0; j < 4; ++j) {
-        T sw = T(0);
-        for (int k = 0; k < 4; ++k) sw += ww[k] * p[i][j][k];
-        sv += sw * wv[j];
-      }
-      su += sv * wu[i];
-    }
-    return su;
-  }
-
-  template <class T>
-  static void weights(const Coord_map& pos, const Coord_grid& c, T wu[4],
-                      T wv[4], T ww[4]) {
-    weights(T(pos.u() - c.u()), wu);
-    weights(T(pos.v() - c.v()), wv);
-    weights(T(pos.w() - c.w()), ww);
   }
 };
 

@@ -16,10 +16,6 @@ namespace vantrel {
   number of operators. Missing values (NaN or infinite) are skipped. */
 class Map_stats {
  public:
-  //! No map: mean and deviation missing, range empty.
-  Map_stats()
-      : mean_(Util::nan()), std_dev_(Util::nan()), range_(empty_range()) {}
-
   //! The statistics of an Xmap<T>. A map with no usable value gives a
   //! missing mean and deviation and the empty range [1e12, -1e12].
   template <class M>

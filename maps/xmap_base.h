@@ -82,7 +82,6 @@ class Xmap_base {
   class Map_reference_base {
    public:
     Map_reference_base() : map_(nullptr), index_(0) {}
-    const Xmap_base& base_xmap() const { return *map_; }
     //! The storage index.
     const int& index() const { return index_; }
     //! True at or beyond the end of the storage.
@@ -102,12 +101,6 @@ class Xmap_base {
       map_ = &map;
       index_ = 0;
       next();
-    }
-    //! At the ASU point equivalent to a grid coordinate.
-    Map_reference_index(const Xmap_base& map, const Coord_grid& pos) {
-      map_ = &map;
-      int sym;
-      map.find_sym(pos, index_, sym);
     }
     //! The grid coordinate of the point (inside the cell).
     Coord_grid coord() const { return map_->coord_of(index_); }
@@ -215,13 +208,6 @@ class Xmap_base {
     return Coord_grid(index / nvw + map_grid_.min().u(),
                       (index / map_grid_.nw()) % map_grid_.nv() + map_grid_.min().v(),
                       index % map_grid_.nw() + map_grid_.min().w());
-  }
-  //! The storage index of an ASU point given by its coordinate in the ASU
-  //! box, or -1 for any other coordinate.
-  int index_of(const Coord_grid& c) const {
-    if (!asu_grid_.in_grid(c)) return -1;
-    const int index = map_grid_.index(c);
-    return asu_[index] == 0 ? index : -1;
   }
   //! True when the storage index holds an ASU point.
   bool is_asu_index(const int& index) const {

@@ -1,7 +1,6 @@
 // FFTs of the crystallographic map: reflection data are expanded over the
 // space group into a P1 grid (full or sparse) and transformed; map values
 // are expanded over all operators and transformed back.
-#include <cmath>
 #include <complex>
 #include <vector>
 
@@ -19,45 +18,37 @@ bool use_sparse(const Xmap_base::FFTtype type) {
   return type == 2 || (type == 0 && Xmap_base::default_type_ == 2);
 }
 
-std::complex<float> polar_float(const double& f, const double& phi) {
-  return std::complex<float>(float(f * std::cos(phi)), float(f * std::sin(phi)));
-}
-
-// Visits every ASU point of the map as visit(index, u, v, w), row by row in
-// storage order; the ASU box lies inside the cell, so (u, v, w) is also the
-// point's position on a P1 grid.
-template <class F> void for_each_asu_point(const Xmap_base& map, F visit) {
+// Visits every ASU point of the map as visit(index, row, w), row by row in
+// storage order, where row = row_of(u, v) is the real row (u, v) of a P1
+// grid, fetched once for each row of the ASU box that holds ASU points. The
+// ASU box lies inside the cell, so (u, v, w) is also the point's position on
+// the P1 grid.
+template <class Row, class F>
+void for_each_asu_point(const Xmap_base& map, Row row_of, F visit) {
   const Grid_range& asu = map.grid_asu();
   for (int u = asu.min().u(); u <= asu.max().u(); u++)
     for (int v = asu.min().v(); v <= asu.max().v(); v++) {
       int index = map.grid_storage().index(Coord_grid(u, v, asu.min().w()));
+      float* row = nullptr;
       for (int w = asu.min().w(); w <= asu.max().w(); w++, index++)
-        if (map.is_asu_index(index)) visit(index, u, v, w);
+        if (map.is_asu_index(index)) {
+          if (row == nullptr) row = row_of(u, v);
+          visit(index, row, w);
+        }
     }
 }
 
 // Puts every present, non-zero coefficient and its images under the
-// primitive operators (with their phase shifts) on a P1 grid; set_hkl adds
-// the Friedel mates.
+// primitive operators (with their phase shifts, rounded to float) on a P1
+// grid.
 template <class P1, class H>
 void put_coefficients(const Xmap_base& map, const H& fphidata, P1& p1) {
-  const Spacegroup& spacegroup = map.spacegroup();
-  const int nprim = spacegroup.primitive_count();
   for (HKL_info::HKL_reference_index ih = fphidata.first_data(); !ih.last();
        fphidata.next_data(ih)) {
     const double f = fphidata[ih].f();
-    if (f == 0.0) continue;
-    const double phi = fphidata[ih].phi();
-    const HKL& hkl = ih.hkl();
-    p1.set_hkl(hkl, polar_float(f, phi));
-    for (int k = 1; k < nprim; k++) {
-      const float phik = float(phi + hkl.sym_phase_shift(spacegroup.symop(k)));
-      const Mat33<int>& r = map.isymop(k).rot();  // h' = h R, h a row vector
-      const HKL image(hkl.h() * r(0, 0) + hkl.k() * r(1, 0) + hkl.l() * r(2, 0),
-                      hkl.h() * r(0, 1) + hkl.k() * r(1, 1) + hkl.l() * r(2, 1),
-                      hkl.h() * r(0, 2) + hkl.k() * r(1, 2) + hkl.l() * r(2, 2));
-      p1.set_hkl(image, polar_float(f, phik));
-    }
+    if (f != 0.0)
+      set_hkl_images<float>(p1, map.spacegroup(), &map.isymop(0), ih.hkl(), f,
+                            fphidata[ih].phi());
   }
 }
 
@@ -168,21 +159,22 @@ template <class T>
 template <class H>
 void Xmap<T>::fft_from(const H& fphidata, const FFTtype type) {
   const double scale = 1.0 / cell_.volume();
+  const auto read_values = [&](auto row_of) {
+    for_each_asu_point(*this, row_of,
+                       [&](int index, const float* row, int w) { list_[index] = T(row[w]); });
+  };
   if (use_sparse(type)) {
     FFTmap_sparse_p1_hx p1(grid_sam_, 2);
     put_coefficients(*this, fphidata, p1);
-    for_each_asu_point(*this, [&](int, int u, int v, int) { p1.map_uv(u, v); });
+    const auto row_of = [&](int u, int v) { return p1.map_uv(u, v); };
+    for_each_asu_point(*this, row_of, [](int, const float*, int) {});  // the rows wanted
     p1.fft_h_to_x(scale);
-    for_each_asu_point(*this, [&](int index, int u, int v, int w) {
-      list_[index] = T(p1.map_uv(u, v)[w]);
-    });
+    read_values(row_of);
   } else {
     FFTmap_p1 p1(grid_sam_, 0);
     put_coefficients(*this, fphidata, p1);
     p1.fft_h_to_x(scale);
-    for_each_asu_point(*this, [&](int index, int u, int v, int w) {
-      list_[index] = T(p1.real_data(Coord_grid(u, v, w)));
-    });
+    read_values([&](int u, int v) { return &p1.real_data(Coord_grid(u, v, 0)); });
   }
 }
 

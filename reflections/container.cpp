@@ -3,16 +3,24 @@
 #include <algorithm>
 #include <iostream>
 
-namespace vantrel {
+#include "foundation/message.h"
 
-Message_fatal message_parent_of_root("Container: attempt to access parent of root");
-Message_fatal message_child_out_of_range("Container: child index out of range");
-Message_fatal message_duplicate_path("Container: attempt to create duplicate path");
+namespace vantrel {
 
 namespace {
 
-Message_fatal no_such_path(const String& path) {
-  return Message_fatal("Container: No such path- " + path);
+// The fatal messages are built where they are raised, so that nodes made by
+// any static initialiser can raise them.
+void fail_no_such_path(const String& path) {
+  Message::message(Message_fatal("Container: No such path- " + path));
+}
+
+void fail_parent_of_root() {
+  Message::message(Message_fatal("Container: attempt to access parent of root"));
+}
+
+void fail_child_out_of_range() {
+  Message::message(Message_fatal("Container: child index out of range"));
 }
 
 }  // namespace
@@ -24,14 +32,15 @@ Container::Container(const String& name) : name_(name.empty() ? String("unnamed"
 Container::Container(Container& parent, const String& path) {
   name_ = path.tail();
   parent_ = parent.find_path_ptr(path.notail());
-  if (parent_ == nullptr) Message::message(no_such_path(path));
+  if (parent_ == nullptr) fail_no_such_path(path);
   if (name_.empty()) {
     for (int n = 1; n <= 99; ++n) {
       name_ = "unnamed" + String(n, 2);
       if (parent_->find_path_ptr(name_) == nullptr) break;
     }
   }
-  if (parent_->find_path_ptr(name_) != nullptr) Message::message(message_duplicate_path);
+  if (parent_->find_path_ptr(name_) != nullptr)
+    Message::message(Message_fatal("Container: attempt to create duplicate path"));
   parent_->add_child(*this);
   Message::message(Message_ctor("[Container: contructed " + parent_->name_ + "/" + name_ + ">"));
 }
@@ -55,12 +64,12 @@ String Container::path() const {
 }
 
 const Container& Container::parent() const {
-  if (parent_ == nullptr) Message::message(message_parent_of_root);
+  if (parent_ == nullptr) fail_parent_of_root();
   return *parent_;
 }
 
 Container& Container::parent() {
-  if (parent_ == nullptr) Message::message(message_parent_of_root);
+  if (parent_ == nullptr) fail_parent_of_root();
   return *parent_;
 }
 
@@ -77,12 +86,12 @@ Container& Container::ultimate_parent() {
 }
 
 const Container& Container::child(const int& i) const {
-  if (i < 0 || i >= num_children()) Message::message(message_child_out_of_range);
+  if (i < 0 || i >= num_children()) fail_child_out_of_range();
   return *children_[i];
 }
 
 Container& Container::child(const int& i) {
-  if (i < 0 || i >= num_children()) Message::message(message_child_out_of_range);
+  if (i < 0 || i >= num_children()) fail_child_out_of_range();
   return *children_[i];
 }
 
@@ -118,18 +127,23 @@ bool Container::is_in_subtree_of(const Container& node) const {
 }
 
 void Container::move(const String& path) {
-  Container* const old_parent = parent_;
-  std::vector<Container*>* const siblings = old_parent ? &old_parent->children_ : nullptr;
-  auto old_position = siblings ? std::find(siblings->begin(), siblings->end(), this)
-                               : std::vector<Container*>::iterator();
-  const bool was_listed = siblings && old_position != siblings->end();
-  if (was_listed) old_position = siblings->erase(old_position);
-  // Absolute paths climb through the old parent to the root.
-  Container* const base = old_parent ? old_parent : this;
-  Container* const new_parent = base->find_path_ptr(path.notail());
+  // The node leaves its parent's children first, so that the lookup cannot
+  // pass through it; a refused move puts it back in its place.
+  std::vector<Container*>* const siblings = parent_ ? &parent_->children_ : nullptr;
+  std::ptrdiff_t place = -1;
+  if (siblings != nullptr) {
+    const auto it = std::find(siblings->begin(), siblings->end(), this);
+    if (it != siblings->end()) {
+      place = it - siblings->begin();
+      siblings->erase(it);
+    }
+  }
+  // A relative path starts at the parent (at a root, at the node itself);
+  // an absolute one climbs through it to the root.
+  Container* const new_parent = (parent_ ? parent_ : this)->find_path_ptr(path.notail());
   if (new_parent == nullptr || new_parent->is_in_subtree_of(*this)) {
-    if (was_listed) siblings->insert(old_position, this);
-    Message::message(no_such_path(path));
+    if (place >= 0) siblings->insert(siblings->begin() + place, this);
+    fail_no_such_path(path);
     return;
   }
   new_parent->add_child(*this);

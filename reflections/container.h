@@ -4,14 +4,9 @@
 
 #include <vector>
 
-#include "foundation/message.h"
 #include "foundation/vstring.h"
 
 namespace vantrel {
-
-extern Message_fatal message_parent_of_root;
-extern Message_fatal message_child_out_of_range;
-extern Message_fatal message_duplicate_path;
 
 //! A node of a named tree of data objects.
 /*! Every node has a name, an optional parent and an ordered list of

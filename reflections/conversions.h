@@ -30,7 +30,7 @@ typedef HKL_info::HKL_reference_index HRI;
 
 //! Anomalous amplitude pair F+, F- with standard deviations and covariance.
 /*! Missing only when both amplitudes are missing. The Friedel mate swaps
-  the two halves. Fields move as doubles in the order F+ sigF+ F- sigF- cov. */
+  the two halves. Fields move as doubles in field order: F+ F- sigF+ sigF- cov. */
 template <class dtype> class F_sigF_ano {
  public:
   F_sigF_ano()
@@ -42,7 +42,7 @@ template <class dtype> class F_sigF_ano {
 
   void set_null() { *this = F_sigF_ano(); }
   static String type() { return "F_sigF_ano"; }
-  static String data_names() { return "F+ sigF+ F- sigF- covF+-"; }
+  static String data_names() { return "F+ F- sigF+ sigF- covF+-"; }
   static int data_size() { return 5; }
   bool missing() const { return Util::is_nan(f_pl_) && Util::is_nan(f_mi_); }
   void apply_friedel() {
@@ -51,10 +51,10 @@ template <class dtype> class F_sigF_ano {
   }
   void apply_phase_shift(const double&) {}
   void data_export(double* a) const {
-    a[0] = f_pl_; a[1] = sigf_pl_; a[2] = f_mi_; a[3] = sigf_mi_; a[4] = cov_;
+    a[0] = f_pl_; a[1] = f_mi_; a[2] = sigf_pl_; a[3] = sigf_mi_; a[4] = cov_;
   }
   void data_import(const double* a) {
-    f_pl_ = dtype(a[0]); sigf_pl_ = dtype(a[1]); f_mi_ = dtype(a[2]); sigf_mi_ = dtype(a[3]);
+    f_pl_ = dtype(a[0]); f_mi_ = dtype(a[1]); sigf_pl_ = dtype(a[2]); sigf_mi_ = dtype(a[3]);
     cov_ = dtype(a[4]);
   }
 
@@ -99,8 +99,8 @@ template <class dtype> class I_sigI {
 };
 
 //! Anomalous intensity pair I+, I- with standard deviations and covariance.
-/*! Missing only when both intensities are missing; fields move in the
-  order I+ sigI+ I- sigI- cov. */
+/*! Missing only when both intensities are missing; fields move in field
+  order: I+ I- sigI+ sigI- cov. */
 template <class dtype> class I_sigI_ano {
  public:
   I_sigI_ano()
@@ -112,7 +112,7 @@ template <class dtype> class I_sigI_ano {
 
   void set_null() { *this = I_sigI_ano(); }
   static String type() { return "I_sigI_ano"; }
-  static String data_names() { return "I+ sigI+ I- sigI- covI+-"; }
+  static String data_names() { return "I+ I- sigI+ sigI- covI+-"; }
   static int data_size() { return 5; }
   bool missing() const { return Util::is_nan(I_pl_) && Util::is_nan(I_mi_); }
   void apply_friedel() {
@@ -121,10 +121,10 @@ template <class dtype> class I_sigI_ano {
   }
   void apply_phase_shift(const double&) {}
   void data_export(double* a) const {
-    a[0] = I_pl_; a[1] = sigI_pl_; a[2] = I_mi_; a[3] = sigI_mi_; a[4] = cov_;
+    a[0] = I_pl_; a[1] = I_mi_; a[2] = sigI_pl_; a[3] = sigI_mi_; a[4] = cov_;
   }
   void data_import(const double* a) {
-    I_pl_ = dtype(a[0]); sigI_pl_ = dtype(a[1]); I_mi_ = dtype(a[2]); sigI_mi_ = dtype(a[3]);
+    I_pl_ = dtype(a[0]); I_mi_ = dtype(a[1]); sigI_pl_ = dtype(a[2]); sigI_mi_ = dtype(a[3]);
     cov_ = dtype(a[4]);
   }
 
@@ -226,17 +226,13 @@ template <class dtype> class Compute_add_abcd {
   }
 };
 
-// Complex arithmetic on F_phi, in the precision of dtype throughout.
-template <class dtype> std::complex<dtype> fphi_complex(const F_phi<dtype>& v) {
-  return std::complex<dtype>(v.f() * std::cos(v.phi()), v.f() * std::sin(v.phi()));
-}
-
+// The complex operations on F_phi work in the precision of dtype throughout.
 //! -F exp(i phi).
 template <class dtype> class Compute_neg_fphi {
  public:
   F_phi<dtype> operator()(const HRI&, const F_phi<dtype>& v) const {
     if (v.missing()) return F_phi<dtype>();
-    return F_phi<dtype>(-fphi_complex(v));
+    return F_phi<dtype>(-std::complex<dtype>(v));
   }
 };
 
@@ -245,7 +241,7 @@ template <class dtype> class Compute_add_fphi {
  public:
   F_phi<dtype> operator()(const HRI&, const F_phi<dtype>& v1, const F_phi<dtype>& v2) const {
     if (v1.missing() || v2.missing()) return F_phi<dtype>();
-    return F_phi<dtype>(fphi_complex(v1) + fphi_complex(v2));
+    return F_phi<dtype>(std::complex<dtype>(v1) + std::complex<dtype>(v2));
   }
 };
 
@@ -254,7 +250,7 @@ template <class dtype> class Compute_sub_fphi {
  public:
   F_phi<dtype> operator()(const HRI&, const F_phi<dtype>& v1, const F_phi<dtype>& v2) const {
     if (v1.missing() || v2.missing()) return F_phi<dtype>();
-    return F_phi<dtype>(fphi_complex(v1) - fphi_complex(v2));
+    return F_phi<dtype>(std::complex<dtype>(v1) - std::complex<dtype>(v2));
   }
 };
 

@@ -23,8 +23,9 @@ Null_storage<Spacegroup> null_spacegroup;
 Null_storage<Cell> null_cell;
 Null_storage<Resolution> null_resolution;
 Null_storage<Grid_sampling> null_grid_sampling;
+Null_storage<HKL_info> null_hkl_info;
 
-// Files initialised so far that include the header; zero before any dynamic
+// Files initialised so far that include hkl_info.h; zero before any dynamic
 // initialisation.
 int null_objects_users = 0;
 
@@ -34,6 +35,7 @@ const Spacegroup& NullSpacegroup = null_spacegroup.value;
 const Cell& NullCell = null_cell.value;
 const Resolution& NullResolution = null_resolution.value;
 const Grid_sampling& NullGrid_sampling = null_grid_sampling.value;
+const HKL_info& NullHKL_info = null_hkl_info.value;
 
 namespace detail {
 
@@ -43,10 +45,12 @@ Null_objects_init::Null_objects_init() {
   new (&null_cell.value) Cell();
   new (&null_resolution.value) Resolution(0.0);
   new (&null_grid_sampling.value) Grid_sampling();
+  new (&null_hkl_info.value) HKL_info();
 }
 
 Null_objects_init::~Null_objects_init() {
   if (--null_objects_users > 0) return;
+  null_hkl_info.value.~HKL_info();
   null_grid_sampling.value.~Grid_sampling();
   null_resolution.value.~Resolution();
   null_cell.value.~Cell();

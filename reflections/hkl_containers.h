@@ -14,26 +14,13 @@ namespace vantrel {
 
 // Null default objects: the arguments for parameters that are not given.
 // Each is null (space group without operators, cell of volume 0, limit 0,
-// grid 0 x 0 x 0). They may be used from any static initialiser of a file
-// that includes this header: see Null_objects_init below.
+// grid 0 x 0 x 0). Like NullHKL_info they are built before any static
+// initialiser of a file that includes this header can use them (see
+// detail::Null_objects_init in hkl_info.h).
 extern const Spacegroup& NullSpacegroup;
 extern const Cell& NullCell;
 extern const Resolution& NullResolution;
 extern const Grid_sampling& NullGrid_sampling;
-
-namespace detail {
-//! Builds the null objects when the first file that includes this header is
-//! initialised and destroys them after the last one is finished with, so
-//! they never depend on the order in which files are initialised.
-class Null_objects_init {
- public:
-  Null_objects_init();
-  ~Null_objects_init();
-  Null_objects_init(const Null_objects_init&) = delete;
-  Null_objects_init& operator=(const Null_objects_init&) = delete;
-};
-static const Null_objects_init null_objects_init;
-}  // namespace detail
 
 //! A node holding a space group, supplied to every node below it.
 class CSpacegroup : public Container, public Spacegroup {
@@ -46,6 +33,8 @@ class CSpacegroup : public Container, public Spacegroup {
       : Container(name), Spacegroup(spgr) {}
   //! Stores the space group, then updates the nodes below.
   void init(const Spacegroup& spgr);
+  //! Writes the paths of the subtree (the value's own is Spacegroup::debug).
+  using Container::debug;
 };
 
 //! A node holding a cell, supplied to every node below it.
@@ -58,6 +47,8 @@ class CCell : public Container, public Cell {
       : Container(name), Cell(cell) {}
   //! Stores the cell, then updates the nodes below.
   void init(const Cell& cell);
+  //! Writes the paths of the subtree (the value's own is Cell::debug).
+  using Container::debug;
 };
 
 //! A node holding a resolution limit, supplied to every node below it.
@@ -98,6 +89,8 @@ class CHKL_info : public Container, public HKL_info {
   void generate_hkl_list();
   //! Builds a still-null list from the ancestors; passes the update on.
   void update() override;
+  //! Writes the paths of the subtree (the list's own is HKL_info::debug).
+  using Container::debug;
 
  private:
   bool generate_ = false;
@@ -128,6 +121,8 @@ class CGrid_sampling : public Container, public Grid_sampling {
             const Resolution& resolution, const double& rate);
   //! Builds a still-null grid from the ancestors; passes the update on.
   void update() override;
+  //! Writes the paths of the subtree (the grid's own is Grid::debug).
+  using Container::debug;
 
   const double& rate() const { return rate_; }
 

@@ -60,8 +60,6 @@ class HKL_data_base {
  public:
   typedef HKL_info::HKL_reference_index HKL_reference_index;
 
-  virtual ~HKL_data_base() = default;
-
   //! Bind to a list, computing 1/d^2 in the given cell.
   virtual void init(const HKL_info& hkl_info, const Cell& cell);
   //! Bind to the shared list of this space group and sampling, with this
@@ -82,6 +80,7 @@ class HKL_data_base {
   virtual bool data_import(const HKL& hkl, const double* array) = 0;
   //! Make null every entry that is missing in other (same list).
   virtual void mask(const HKL_data_base& other) = 0;
+  virtual ~HKL_data_base() = default;
 
   //! True while the array has no list or cell.
   bool is_null() const;

@@ -40,8 +40,6 @@ std::vector<HKL> asu_reflections(const Spacegroup& sg, const HKL& lim, const Ins
 
 }  // namespace
 
-const HKL_info NullHKL_info;
-
 // ---------------------------------------------------------------- HKL_lookup
 
 void HKL_lookup::init(const std::vector<HKL>& hkls) {
@@ -111,11 +109,10 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const Resolu
   spacegroup_ = spacegroup;
   cell_ = cell;
   resolution_ = resolution;
-  if (spacegroup_.is_null() || cell_.is_null() || resolution_.is_null()) return;
+  if (is_null()) return;
 
   init_symops();
-  hkl_list_.clear();
-  lookup_.init(hkl_list_);
+  clear_list();
   if (generate)
     generate_hkl_list();  // updates the list itself
   else
@@ -131,8 +128,7 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sa
 
   resolution_ = hkl_sampling_.resolution(cell_);
   init_symops();
-  hkl_list_.clear();
-  lookup_.init(hkl_list_);
+  clear_list();
   if (!generate) {
     update_hkl_list();
     return;
@@ -147,14 +143,19 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sa
   add_hkl_list(kept);  // updates the list itself
 }
 
+void HKL_info::clear_list() {
+  hkl_list_.clear();
+  lookup_.init(hkl_list_);
+}
+
 void HKL_info::generate_hkl_list() {
+  if (is_null()) return;  // no limits to generate within
   const double dmin = resolution_.limit();
   const HKL lim(int(cell_.a() / dmin), int(cell_.b() / dmin), int(cell_.c() / dmin));
   const double s_lim = resolution_.invresolsq_limit();
   const std::vector<HKL> kept = asu_reflections(
       spacegroup_, lim, [&](const HKL& hkl) { return hkl.invresolsq(cell_) < s_lim; });
-  hkl_list_.clear();
-  lookup_.init(hkl_list_);
+  clear_list();
   add_hkl_list(kept);
 }
 

@@ -107,7 +107,8 @@ class HKL_info {
             const bool& generate = true);
 
   //! Replace the list by every reflection of the reciprocal ASU with
-  //! 1/d^2 < 1/dmin^2 that is not systematically absent (h slowest, l fastest).
+  //! 1/d^2 < 1/dmin^2 that is not systematically absent (h slowest, l
+  //! fastest). A null list is left as it is.
   void generate_hkl_list();
   //! Append the ASU form of each reflection with 1/d^2 <= 1/dmin^2 that the
   //! list did not hold when the call began.
@@ -141,6 +142,7 @@ class HKL_info {
 
  private:
   void init_symops();
+  void clear_list();
 
   Spacegroup spacegroup_;
   Cell cell_;
@@ -155,7 +157,23 @@ class HKL_info {
 };
 
 //! The null reflection list: the default meaning "no list given".
-extern const HKL_info NullHKL_info;
+extern const HKL_info& NullHKL_info;
+
+namespace detail {
+//! Builds the library's null default objects (NullHKL_info here, and
+//! NullSpacegroup, NullCell, NullResolution and NullGrid_sampling of
+//! hkl_containers.h) when the first file that includes this header is
+//! initialised, and destroys them after the last one is finished with, so
+//! that they are ready for any static initialiser whatever the file order.
+class Null_objects_init {
+ public:
+  Null_objects_init();
+  ~Null_objects_init();
+  Null_objects_init(const Null_objects_init&) = delete;
+  Null_objects_init& operator=(const Null_objects_init&) = delete;
+};
+static const Null_objects_init null_objects_init;
+}  // namespace detail
 
 }  // namespace vantrel
 

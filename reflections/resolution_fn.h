@@ -116,7 +116,7 @@ template <class T1, class T2> class TargetFn_scaleLogF1F2 : public TargetFn_base
     Rderiv result;
     const T1& v1 = (*hkl_data1_)[ih];
     const T2& v2 = (*hkl_data2_)[ih];
-    if (v1.missing() || v2.missing() || !(v1.f() > 1e-6) || !(v2.f() > 1e-6)) return result;
+    if (v1.missing() || v2.missing() || v1.f() <= 1e-6 || v2.f() <= 1e-6) return result;
     const double eps = ih.hkl_class().epsilon();
     const double x1 = double(v1.f()) * double(v1.f()) / eps;
     const double x2 = double(v2.f()) * double(v2.f()) / eps;

@@ -160,11 +160,6 @@ RTop_frac RTop_orth::rtop_frac(const Cell& cell) const {
                    RTop<double>(cell.orth_matrix()));
 }
 
-RTop_orth RTop_orth::inverse() const {
-  const Mat33<double> rinv = rot().inverse();
-  return RTop_orth(rinv, -(rinv * trn()));
-}
-
 // ---------------------------------------------------------------------------
 // Displacement tensors and atoms
 

@@ -9,6 +9,8 @@
 #define VANTREL_SYMMETRY_COORDS_H
 
 #include <cmath>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "foundation/util.h"
@@ -47,8 +49,17 @@ template <class T = double> class RTop {
   const Vec3<T>& trn() const { return trn_; }
   Vec3<T>& trn() { return trn_; }
 
-  //! Null when the rotation or the translation is null.
-  bool is_null() const { return rot_.is_null() || trn_.is_null(); }
+  //! (R^-1, -R^-1 t); a singular rotation gives non-finite elements.
+  RTop<T> inverse() const {
+    const Mat33<T> rinv = rot_.inverse();
+    return RTop<T>(rinv, -(rinv * trn_));
+  }
+  //! Null when the first rotation element is missing.
+  bool is_null() const { return rot_.is_null(); }
+
+  static RTop<T> identity() { return RTop<T>(Mat33<T>::identity(), Vec3<T>::zero()); }
+  //! Rotation element (0, 0) and translation x missing, the rest 0.
+  static RTop<T> null() { return RTop<T>(Mat33<T>::null(), Vec3<T>::null()); }
 
  private:
   Mat33<T> rot_;
@@ -109,8 +120,6 @@ class Coord_reci_orth : public Vec3<double> {
   const double& zs() const { return (*this)[2]; }
   //! 1/d^2, the squared length.
   double invresolsq() const { return Vec3<double>::dot(*this, *this); }
-  //! Fractional form: the row vector times the orthogonalisation matrix.
-  Coord_reci_frac coord_reci_frac(const Cell& cell) const;
 
   //! "x*y*z* = (x*,y*,z*)".
   String format() const;
@@ -181,20 +190,7 @@ inline Coord_reci_frac::Coord_reci_frac(const HKL& hkl)
     : Vec3<double>(hkl[0], hkl[1], hkl[2]) {}
 
 inline HKL Coord_reci_frac::hkl() const {
-  return HKL(int(std::lrint(us())), int(std::lrint(vs())),
-             int(std::lrint(ws())));
-}
-
-inline Coord_reci_frac Coord_reci_orth::coord_reci_frac(const Cell& cell) const {
-  return Coord_reci_frac(Vec3<double>(*this) * cell.orth_matrix());
-}
-
-inline HKL operator-(const HKL& h) { return HKL(-h[0], -h[1], -h[2]); }
-inline HKL operator+(const HKL& a, const HKL& b) {
-  return HKL(a[0] + b[0], a[1] + b[1], a[2] + b[2]);
-}
-inline HKL operator-(const HKL& a, const HKL& b) {
-  return HKL(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+  return HKL(int(std::lrint(us())), int(std::lrint(vs())), int(std::lrint(ws())));
 }
 
 // ---------------------------------------------------------------------------
@@ -219,8 +215,6 @@ class Coord_orth : public Vec3<double> {
 
   //! Fractional position F x.
   Coord_frac coord_frac(const Cell& cell) const;
-  //! The position moved by an orthogonal operator.
-  Coord_orth transform(const RTop_orth& op) const;
 
   //! Distance between two positions.
   static double length(const Coord_orth& x1, const Coord_orth& x2);
@@ -256,10 +250,6 @@ class Coord_frac : public Vec3<double> {
   Coord_orth coord_orth(const Cell& cell) const;
   //! Map position (nu u, nv v, nw w).
   Coord_map coord_map(const Grid& g) const;
-  //! The nearest grid point (ties to even).
-  Coord_grid coord_grid(const Grid& g) const;
-  //! The position moved by a fractional operator.
-  inline Coord_frac transform(const RTop_frac& op) const;
   //! The copy under the space group's operators and lattice translations
   //! that lies nearest to ref in the cell's metric; the first operator wins
   //! a tie.
@@ -288,8 +278,6 @@ class Coord_map : public Vec3<double> {
   Coord_grid coord_grid() const;
   //! The grid point at or below the position on every axis.
   Coord_grid floor() const;
-  //! The grid point at or above the position on every axis.
-  Coord_grid ceil() const;
   //! Fractional position (u/nu, v/nv, w/nw).
   Coord_frac coord_frac(const Grid& g) const {
     return Coord_frac(u() / g.nu(), v() / g.nv(), w() / g.nw());
@@ -373,10 +361,6 @@ inline Coord_grid Coord_map::floor() const {
   return Coord_grid(int(std::floor(u())), int(std::floor(v())),
                     int(std::floor(w())));
 }
-inline Coord_grid Coord_map::ceil() const {
-  return Coord_grid(int(std::ceil(u())), int(std::ceil(v())),
-                    int(std::ceil(w())));
-}
 
 inline Coord_frac Coord_orth::coord_frac(const Cell& cell) const {
   return Coord_frac(cell.frac_matrix() * (*this));
@@ -388,62 +372,29 @@ inline Coord_map Coord_frac::coord_map(const Grid& g) const {
   return Coord_map(double(g.nu()) * u(), double(g.nv()) * v(),
                    double(g.nw()) * w());
 }
-inline Coord_grid Coord_frac::coord_grid(const Grid& g) const {
-  return coord_map(g).coord_grid();
-}
 
-// Component-wise arithmetic keeps the coordinate type.
+// Component-wise arithmetic that keeps the type of positions and Miller
+// indices (the Vec3 operators would return a plain Vec3).
 
-inline Coord_orth operator+(const Coord_orth& a, const Coord_orth& b) {
-  return Coord_orth(a[0] + b[0], a[1] + b[1], a[2] + b[2]);
-}
-inline Coord_orth operator-(const Coord_orth& a, const Coord_orth& b) {
-  return Coord_orth(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
-}
-inline Coord_orth operator-(const Coord_orth& a) {
-  return Coord_orth(-a[0], -a[1], -a[2]);
-}
-inline Coord_orth operator*(const double& s, const Coord_orth& a) {
-  return Coord_orth(s * a[0], s * a[1], s * a[2]);
-}
+template <class C> struct Is_coord : std::false_type {};
+template <> struct Is_coord<Coord_orth> : std::true_type {};
+template <> struct Is_coord<Coord_frac> : std::true_type {};
+template <> struct Is_coord<Coord_map> : std::true_type {};
+template <> struct Is_coord<Coord_grid> : std::true_type {};
+template <> struct Is_coord<HKL> : std::true_type {};
 
-inline Coord_frac operator+(const Coord_frac& a, const Coord_frac& b) {
-  return Coord_frac(a[0] + b[0], a[1] + b[1], a[2] + b[2]);
-}
-inline Coord_frac operator-(const Coord_frac& a, const Coord_frac& b) {
-  return Coord_frac(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
-}
-inline Coord_frac operator-(const Coord_frac& a) {
-  return Coord_frac(-a[0], -a[1], -a[2]);
-}
-inline Coord_frac operator*(const double& s, const Coord_frac& a) {
-  return Coord_frac(s * a[0], s * a[1], s * a[2]);
-}
+template <class C> using If_coord = std::enable_if_t<Is_coord<C>::value, C>;
+template <class C> using Coord_element = std::decay_t<decltype(std::declval<C>()[0])>;
 
-inline Coord_map operator+(const Coord_map& a, const Coord_map& b) {
-  return Coord_map(a[0] + b[0], a[1] + b[1], a[2] + b[2]);
+template <class C> If_coord<C> operator+(const C& a, const C& b) {
+  return C(a[0] + b[0], a[1] + b[1], a[2] + b[2]);
 }
-inline Coord_map operator-(const Coord_map& a, const Coord_map& b) {
-  return Coord_map(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
+template <class C> If_coord<C> operator-(const C& a, const C& b) {
+  return C(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
 }
-inline Coord_map operator-(const Coord_map& a) {
-  return Coord_map(-a[0], -a[1], -a[2]);
-}
-inline Coord_map operator*(const double& s, const Coord_map& a) {
-  return Coord_map(s * a[0], s * a[1], s * a[2]);
-}
-
-inline Coord_grid operator+(const Coord_grid& a, const Coord_grid& b) {
-  return Coord_grid(a[0] + b[0], a[1] + b[1], a[2] + b[2]);
-}
-inline Coord_grid operator-(const Coord_grid& a, const Coord_grid& b) {
-  return Coord_grid(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
-}
-inline Coord_grid operator-(const Coord_grid& a) {
-  return Coord_grid(-a[0], -a[1], -a[2]);
-}
-inline Coord_grid operator*(const int& s, const Coord_grid& a) {
-  return Coord_grid(s * a[0], s * a[1], s * a[2]);
+template <class C> If_coord<C> operator-(const C& a) { return C(-a[0], -a[1], -a[2]); }
+template <class C> If_coord<C> operator*(const Coord_element<C>& s, const C& a) {
+  return C(s * a[0], s * a[1], s * a[2]);
 }
 
 // ---------------------------------------------------------------------------
@@ -464,22 +415,14 @@ class RTop_orth : public RTop<double> {
 
   //! The same operation on fractional coordinates: (F R O, F t).
   RTop_frac rtop_frac(const Cell& cell) const;
-  //! (R^-1, -R^-1 t); no singularity test.
-  RTop_orth inverse() const;
+  RTop_orth inverse() const { return RTop_orth(RTop<double>::inverse()); }
 
-  static RTop_orth identity() {
-    return RTop_orth(Mat33<double>::identity(), Vec3<double>::zero());
-  }
-  static RTop_orth null() {
-    return RTop_orth(Mat33<double>::null(), Vec3<double>::null());
-  }
+  static RTop_orth identity() { return RTop_orth(RTop<double>::identity()); }
+  static RTop_orth null() { return RTop_orth(RTop<double>::null()); }
 };
 
 inline Coord_orth operator*(const RTop_orth& op, const Coord_orth& x) {
   return Coord_orth(op.rot() * x + op.trn());
-}
-inline Coord_orth Coord_orth::transform(const RTop_orth& op) const {
-  return op * (*this);
 }
 
 // ---------------------------------------------------------------------------

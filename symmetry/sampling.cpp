@@ -15,15 +15,11 @@ namespace vantrel {
 HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
   int epsilon = 1;
   int allowed = 255;
-  const int h = hkl.h(), k = hkl.k(), l = hkl.l();
   for (int i = 1; i < spgr.op_count(); i++) {
     const Symop& op = spgr.symop(i);
-    const Mat33<double>& r = op.rot();
-    const int h1 = int(lrint(h * r(0, 0) + k * r(1, 0) + l * r(2, 0)));
-    const int k1 = int(lrint(h * r(0, 1) + k * r(1, 1) + l * r(2, 1)));
-    const int l1 = int(lrint(h * r(0, 2) + k * r(1, 2) + l * r(2, 2)));
+    const HKL image = hkl.transform(op);
     const double shift = hkl.sym_phase_shift(op);
-    if (h1 == h && k1 == k && l1 == l) {
+    if (image == hkl) {
       if (std::cos(shift) > 0.999) {
         epsilon++;
       } else {  // systematic absence
@@ -31,13 +27,13 @@ HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
         allowed = 0;
         break;
       }
-    } else if (h1 == -h && k1 == -k && l1 == -l) {
+    } else if (image == -hkl) {
       double x = std::fmod(shift * -0.5, Util::pi());
       if (x < 0.0) x += Util::pi();
       allowed = int(lrint(x / (Util::pi() / 12.0)));
     }
   }
-  if (h == 0 && k == 0 && l == 0) allowed = 0;
+  if (hkl == HKL(0, 0, 0)) allowed = 0;
   epsilon_ = std::uint8_t(epsilon);
   allowed_ = std::uint8_t(allowed);
 }
@@ -62,15 +58,23 @@ HKL_sampling::HKL_sampling(const Cell& cell, const Resolution& resolution) : HKL
 
 // The bounding box of the ellipsoid Q <= S^2 from the cofactors of the
 // scaled form; the +1 and -3 enlarge it slightly over the exact bounds.
+// The 64-bit arithmetic holds while the scaled diagonal terms stay below
+// 2^21 (a resolution finer than about 1.4 axial d-spacings) and the
+// determinant stays positive (index bounds well below 1024); outside that
+// range the sampling has no usable index limit.
 HKL HKL_sampling::hkl_limit() const {
   const std::int64_t s = sqrt_limit_value;
   const std::int64_t g11 = m00 / s, g22 = m11 / s, g33 = m22 / s;
   const std::int64_t g12 = (m01 / s) / 2, g13 = (m02 / s) / 2, g23 = (m12 / s) / 2;
+  const std::int64_t max_diagonal = std::int64_t(1) << 21;
+  const auto degenerate = [] {
+    Message::message(Message_fatal("HKL_sampling: degenerate sampling, no index limit"));
+  };
+  if (g11 >= max_diagonal || g22 >= max_diagonal || g33 >= max_diagonal) degenerate();
   const std::int64_t det = g33 * (g11 * g22) + g13 * (g12 * g23) + g12 * (g13 * g23) -
                            g23 * (g11 * g23) - g13 * (g22 * g13) - g12 * (g33 * g12);
   const std::int64_t den = det - 3;
-  if (den <= 0)
-    Message::message(Message_fatal("HKL_sampling: degenerate sampling, no index limit"));
+  if (den <= 0) degenerate();
   auto bound = [&](std::int64_t cofactor) {
     return int(std::floor(std::sqrt(double(((cofactor + 1) * s) / den))));
   };

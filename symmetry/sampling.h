@@ -63,7 +63,8 @@ class HKL_sampling {
     return m00 * std::int64_t(h * h) + m11 * std::int64_t(k * k) + m22 * std::int64_t(l * l) +
            m01 * std::int64_t(h * k) + m02 * std::int64_t(h * l) + m12 * std::int64_t(k * l);
   }
-  //! largest |h|, |k|, |l| of a reflection inside the sampling
+  //! largest |h|, |k|, |l| of a reflection inside the sampling; fatal for a
+  //! null sampling or one too coarse or too fine for 64-bit arithmetic
   HKL hkl_limit() const;
   //! the resolution the sampling reaches in the given cell
   Resolution resolution(const Cell& cell) const;

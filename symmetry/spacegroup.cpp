@@ -19,17 +19,6 @@ Symop_codes sorted(Symop_codes ops) {
   return ops;
 }
 
-// Row vector times rotation: h'_j = sum_i h_i R_ij.
-HKL transform_hkl(const HKL& h, const Mat33<int>& r) {
-  return HKL(h[0] * r(0, 0) + h[1] * r(1, 0) + h[2] * r(2, 0),
-             h[0] * r(0, 1) + h[1] * r(1, 1) + h[2] * r(2, 1),
-             h[0] * r(0, 2) + h[1] * r(1, 2) + h[2] * r(2, 2));
-}
-
-bool same_hkl(const HKL& a, const HKL& b) { return a[0] == b[0] && a[1] == b[1] && a[2] == b[2]; }
-
-HKL negated(const HKL& h) { return HKL(-h[0], -h[1], -h[2]); }
-
 // The first Laue row whose predicate passes the reciprocal check; -1 if none.
 int first_passing_laue_row(const Symop_codes& ops) {
   for (int row = 0; row < data::lgdata_size; row++)
@@ -138,31 +127,26 @@ Vec3<double> real_asu(const Symop_codes& codes) {
 }
 
 bool reci_asu(const Symop_codes& codes, data::ASUfn asu) {
-  std::vector<Mat33<int>> rots;
-  for (const Symop_code& code : codes) rots.push_back(code.isymop().rot());
+  std::vector<Isymop> ops;
+  for (const Symop_code& code : codes) ops.push_back(code.isymop());
+  const auto accepts = [asu](const HKL& h) { return asu(h[0], h[1], h[2]); };
   for (int h = -2; h <= 2; h++)
     for (int k = -2; k <= 2; k++)
       for (int l = -2; l <= 2; l++) {
         const HKL hkl(h, k, l);
-        if (asu(h, k, l)) {
+        if (accepts(hkl)) {
           // no other member of the set may be accepted
-          for (const Mat33<int>& r : rots) {
-            const HKL h1 = transform_hkl(hkl, r);
-            const HKL h2 = negated(h1);
-            if (!same_hkl(h1, hkl) && asu(h1[0], h1[1], h1[2])) return false;
-            if (!same_hkl(h2, hkl) && asu(h2[0], h2[1], h2[2])) return false;
+          for (const Isymop& op : ops) {
+            const HKL h1 = hkl.transform(op), h2(-h1);
+            if ((h1 != hkl && accepts(h1)) || (h2 != hkl && accepts(h2))) return false;
           }
         } else {
           // some member of the set must be accepted
-          bool found = false;
-          for (const Mat33<int>& r : rots) {
-            const HKL h1 = transform_hkl(hkl, r);
-            if (asu(h1[0], h1[1], h1[2]) || asu(-h1[0], -h1[1], -h1[2])) {
-              found = true;
-              break;
-            }
-          }
-          if (!found) return false;
+          const auto member_accepted = [&](const Isymop& op) {
+            const HKL h1 = hkl.transform(op);
+            return accepts(h1) || accepts(HKL(-h1));
+          };
+          if (std::none_of(ops.begin(), ops.end(), member_accepted)) return false;
         }
       }
   return true;
@@ -224,12 +208,13 @@ Spacegroup::Spacegroup(TYPE type)
 Spacegroup::Spacegroup(const Spgr_descr& spgr_descr) : Spacegroup(Null) { init(spgr_descr); }
 
 void Spacegroup::init(const Spgr_descr& spgr_descr) {
-  Spgr_descr::operator=(spgr_descr);
   if (spgr_descr.hash() == 0 && spgr_descr.generator_ops().empty()) {
     *this = Spacegroup(Null);  // the null descriptor names no group
     return;
   }
+  // Look up first: when the tables cannot be built, the group stays as it was.
   cacheref_ = VantrelInstantiator::instance().cache<Spgr_cacheobj>().lookup(spgr_descr);
+  Spgr_descr::operator=(spgr_descr);
   const Spgr_cacheobj& entry = cacheref_.data();
   symops_ = entry.symop_table.data();
   isymops_ = entry.isymop_table.data();

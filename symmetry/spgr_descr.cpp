@@ -71,7 +71,7 @@ struct Hall_word {
   int order = 0;        // 0: none given
   int screw = 0;
   int axis = -1;        // 0, 1, 2 for x, y, z; -1: none given
-  char mark = 0;        // '\'', '"', '*' or 0
+  char mark = 0;        // a character from '"' to '*', or 0
   String translations;  // translation letters a..w
 };
 
@@ -86,8 +86,6 @@ Hall_word parse_hall_word(const String& word) {
     else if (c >= '"' && c <= '*') w.mark = c;
     else if (c >= 'a' && c <= 'w') w.translations += c;
   }
-  // Only these marks select a rotation; the others are as good as none.
-  if (w.mark != '\'' && w.mark != '"' && w.mark != '*') w.mark = 0;
   return w;
 }
 
@@ -114,6 +112,8 @@ void default_axes(std::vector<Hall_word>& ops) {
 }
 
 //! Rotation of an operator word about z, before the move onto its axis.
+//! Only the marks ', " and * select a rotation; any other combination of
+//! order and mark gives the identity.
 Mat33<double> hall_rotation_z(const Hall_word& w) {
   switch (w.order) {
     case 2:

@@ -74,13 +74,6 @@ Vec3<double> reduce_48ths(const Vec3<double>& t) {
                       reduce_48ths(t[2]));
 }
 
-// A translation as a signed fraction of 24ths ("+1/2", "-1/3"); one that
-// rounds to zero is written "+0", so that the row still reads back.
-String signed_24ths(const double& t) {
-  const String text = String::rational(t, 24, true);
-  return text[0] == '+' || text[0] == '-' ? text : String("+" + text);
-}
-
 int positive_mod(const int& a, const int& n) {
   const int r = a % n;
   return r < 0 ? r + n : r;
@@ -103,11 +96,6 @@ RTop_frac::RTop_frac(const String& s)
 RTop_orth RTop_frac::rtop_orth(const Cell& cell) const {
   return RTop_orth(RTop<double>(cell.orth_matrix()) * (*this) *
                    RTop<double>(cell.frac_matrix()));
-}
-
-RTop_frac RTop_frac::inverse() const {
-  const Mat33<double> rinv = rot().inverse();
-  return RTop_frac(rinv, -(rinv * trn()));
 }
 
 // ---------------------------------------------------------------------------
@@ -138,7 +126,7 @@ String Symop::format() const {
         row += String::rational(std::fabs(v), 24, false);
       row += axes[c];
     }
-    if (trn()[r] != 0.0) row += signed_24ths(trn()[r]);
+    if (trn()[r] != 0.0) row += String::rational(trn()[r], 24, true);
     if (row.empty())
       row = "0";
     else if (row[0] == '+')

@@ -23,15 +23,10 @@ class RTop_frac : public RTop<double> {
 
   //! The same operation on orthogonal coordinates: (O R F, O t).
   RTop_orth rtop_orth(const Cell& cell) const;
-  //! (R^-1, -R^-1 t); no singularity test.
-  RTop_frac inverse() const;
+  RTop_frac inverse() const { return RTop_frac(RTop<double>::inverse()); }
 
-  static RTop_frac identity() {
-    return RTop_frac(Mat33<double>::identity(), Vec3<double>::zero());
-  }
-  static RTop_frac null() {
-    return RTop_frac(Mat33<double>::null(), Vec3<double>::null());
-  }
+  static RTop_frac identity() { return RTop_frac(RTop<double>::identity()); }
+  static RTop_frac null() { return RTop_frac(RTop<double>::null()); }
 };
 
 //! Crystallographic symmetry operator: each translation component is a
@@ -87,7 +82,6 @@ class Symop_code {
   Symop symop() const;
 
   operator int() const { return code_; }
-  static Symop_code identity() { return Symop_code(0); }
 
  private:
   int code_;
@@ -102,9 +96,6 @@ inline Coord_grid operator*(const Isymop& op, const Coord_grid& c) {
   return Coord_grid(op.rot() * c + op.trn());
 }
 
-inline Coord_frac Coord_frac::transform(const RTop_frac& op) const {
-  return op * (*this);
-}
 inline Coord_grid Coord_grid::transform(const Isymop& op) const {
   return op * (*this);
 }

@@ -37,6 +37,7 @@ TEST(Rotation, NormAndSpecialMatrices) {
   expect_quaternion(Rotation(1e-7, 0, 0, 0).norm(), 1, 0, 0, 0);
   expect_quaternion(Rotation(1, 1, 1, 1).norm(), 0.5, 0.5, 0.5, 0.5);
   expect_quaternion(Rotation(M(1, 0, 0, 0, -1, 0, 0, 0, -1)), 0, 1, 0, 0);
+  expect_quaternion(Rotation(M(-1, 0, 0, 0, 1, 0, 0, 0, -1)), 0, 0, 1, 0);
   expect_quaternion(Rotation(M(-1, 0, 0, 0, -1, 0, 0, 0, 1)), 0, 0, 0, 1);
   // Rodrigues: R v = v cos t + (u x v) sin t + u (u.v)(1 - cos t).
   const V u = V(1, -2, 2).unit(), v(0.3, 1.1, -0.4);

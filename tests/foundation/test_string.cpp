@@ -51,6 +51,7 @@ TEST(StringFormat, NumberConstructors) {
   EXPECT_EQ(String(17.188733853924695, 6, 6), "17.1887");
   EXPECT_EQ(String(0.5f, 6, 6), "   0.5");
   EXPECT_EQ(String("abcdef", 3), "abc");
+  EXPECT_EQ(String(3, '-'), "---");
   EXPECT_EQ(String("ab\0cd", 4), std::string("ab\0c", 4));
 
   // General notation must agree with C's %*.*g over a spread of magnitudes.
@@ -69,7 +70,10 @@ TEST(StringFormat, RationalText) {
   EXPECT_EQ(String::rational(1.0, 24), "1");
   EXPECT_EQ(String::rational(0.5, 24, true), "+1/2");
   EXPECT_EQ(String::rational(-0.5, 24, true), "-1/2");
-  EXPECT_EQ(String::rational(0.0, 24, true), "0");
+  // Zero, and what rounds to it, is unsigned or "+0": never "-0" or "0/7".
+  EXPECT_EQ(String::rational(0.0, 24), "0");
+  EXPECT_EQ(String::rational(-0.01, 24, true), "+0");
+  EXPECT_EQ(String::rational(0.0, 7), "0");
   // Text and parse are inverse over all 24ths.
   for (int n = -24; n <= 24; ++n)
     EXPECT_DOUBLE_EQ(String::rational(n / 24.0, 24, true).rational(), n / 24.0) << n;

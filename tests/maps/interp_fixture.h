@@ -11,6 +11,13 @@
 
 namespace interp_fixture {
 
+//! A grid sampling of exactly grid g.
+inline vantrel::Grid_sampling sampling_of(const vantrel::Grid& g) {
+  vantrel::Grid_sampling s;
+  static_cast<vantrel::Grid&>(s) = g;
+  return s;
+}
+
 struct Point {
   vantrel::Coord_frac frac;
   double linear, cubic;
@@ -23,12 +30,7 @@ struct Fixture {
   std::vector<double> values;  // the P1 grid, u slowest, w fastest
   std::vector<Point> points;
 
-  //! A grid sampling of exactly this grid.
-  vantrel::Grid_sampling sampling() const {
-    vantrel::Grid_sampling s;
-    static_cast<vantrel::Grid&>(s) = grid;
-    return s;
-  }
+  vantrel::Grid_sampling sampling() const { return sampling_of(grid); }
   double p1_value(const vantrel::Coord_grid& c) const { return values[c.index(grid)]; }
 
   //! The crystallographic map whose P1 expansion is the fixture grid.

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/message.h"
 #include "reflections/container.h"
 
 using vantrel::Container;

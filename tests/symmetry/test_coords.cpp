@@ -16,7 +16,6 @@ namespace {
 const double pi = Util::pi();
 
 Cell triclinic() { return Cell(Cell_descr(31.2, 47.9, 55.3, 81.0, 103.5, 97.2)); }
-Cell hexagonal() { return Cell(Cell_descr(52.0, 52.0, 91.0, 90.0, 90.0, 120.0)); }
 
 std::vector<Coord_orth> random_points(int n, std::mt19937& rng) {
   std::uniform_real_distribution<double> d(-20.0, 20.0);
@@ -25,32 +24,31 @@ std::vector<Coord_orth> random_points(int n, std::mt19937& rng) {
   return xs;
 }
 
+void expect_same_tensor(const Mat33sym<double>& a, const Mat33sym<double>& b, double tol) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) EXPECT_NEAR(a(i, j), b(i, j), tol) << i << j;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Grids and grid coordinates
+// Grids, grid coordinates and text forms
 
-TEST(GridCoords, RoundingToGridPointsTiesToEven) {
-  EXPECT_TRUE(Coord_map(1.5, 2.5, -0.5).coord_grid() == Coord_grid(2, 2, 0));
+TEST(GridCoords, RoundingWalkAndIndex) {
+  EXPECT_TRUE(Coord_map(1.5, 2.5, -0.5).coord_grid() == Coord_grid(2, 2, 0));  // ties to even
   EXPECT_TRUE(Coord_map(1.6, -1.6, 0.4).coord_grid() == Coord_grid(2, -2, 0));
   EXPECT_TRUE(Coord_map(1.5, -0.5, -1.2).floor() == Coord_grid(1, -1, -2));
-  const Grid g(10, 20, 30);
-  EXPECT_TRUE(Coord_frac(0.25, 0.5, -0.05).coord_grid(g) == Coord_grid(2, 10, -2));
-}
 
-TEST(GridCoords, WalkVisitsEveryPointInIndexOrder) {
   const Grid g(3, 4, 5);
-  EXPECT_EQ(g.size(), 60);
   Coord_grid c(0, 0, 0);
   int count = 0;
   for (; c.u() < g.nu(); c.next(g), ++count) {
     ASSERT_EQ(c.index(g), count);
     ASSERT_TRUE(g.deindex(count) == c);
-    ASSERT_TRUE(g.in_grid(c));
   }
   EXPECT_EQ(count, g.size());
   EXPECT_TRUE(c == Coord_grid(3, 0, 0));
-  EXPECT_FALSE(g.in_grid(c));
+  EXPECT_TRUE(Coord_grid(-1, 9, -10).unit(g) == Coord_grid(2, 1, 0));
 }
 
 TEST(GridCoords, TextForms) {
@@ -63,28 +61,17 @@ TEST(GridCoords, TextForms) {
 // ---------------------------------------------------------------------------
 // Conversions through a cell
 
-TEST(CellCoords, FractionalOrthogonalRoundTrip) {
+TEST(CellCoords, FrameConversions) {
   const Cell cell = triclinic();
   const Coord_orth x(12.3, -4.5, 33.3);
-  EXPECT_TRUE(x.coord_frac(cell).coord_orth(cell).equals(x, 1e-10));
-  const Coord_frac f(0.3, -0.2, 0.9);
-  EXPECT_NEAR(f.lengthsq(cell), f.coord_orth(cell).lengthsq(), 1e-9);
-}
+  const Coord_frac f = x.coord_frac(cell);
+  EXPECT_TRUE(f.coord_orth(cell).equals(x, 1e-10));
+  EXPECT_NEAR(f.lengthsq(cell), x.lengthsq(), 1e-9);
 
-TEST(CellCoords, ReciprocalPositionsGiveResolution) {
-  const Cell cubic(Cell_descr(10, 10, 10, 90, 90, 90));
-  EXPECT_NEAR(HKL(1, 0, 0).invresolsq(cubic), 0.01, 1e-15);
-  EXPECT_NEAR(HKL(1, 2, 2).invresolsq(cubic), 0.09, 1e-15);
-
-  const Cell cell = triclinic();
   for (const HKL& h : {HKL(1, 0, 0), HKL(3, -5, 7), HKL(-4, 2, 11)}) {
     const Coord_reci_orth s = h.coord_reci_orth(cell);
     EXPECT_NEAR(s.invresolsq(), h.invresolsq(cell), 1e-12);
-    EXPECT_NEAR(h.coord_reci_frac().invresolsq(cell), h.invresolsq(cell), 1e-12);
-    EXPECT_TRUE(s.coord_reci_frac(cell).hkl() == h);
     // A reflection's phase at a position is the same in both frames.
-    const Coord_orth x(3.1, -7.7, 12.9);
-    const Coord_frac f = x.coord_frac(cell);
     EXPECT_NEAR(Vec3<double>::dot(s, x), Vec3<double>::dot(Vec3<double>(h), f), 1e-10);
   }
 }
@@ -92,23 +79,19 @@ TEST(CellCoords, ReciprocalPositionsGiveResolution) {
 // ---------------------------------------------------------------------------
 // Operators
 
-TEST(RTopOrth, ProductIsComposition) {
+TEST(RTopOrth, ProductInverseAndFrames) {
   const RTop<double> a(Rotation(Polar_ccp4(0.4, 1.1, 0.8)).matrix(), Vec3<double>(1, 2, 3));
   const RTop<double> b(Mat33<double>(1, 2, 0, 0, 1, 0, 3, 0, 1), Vec3<double>(-4, 0.5, 2));
   const Vec3<double> x(0.3, -1.7, 2.2);
   EXPECT_TRUE(((a * b) * x).equals(a * (b * x), 1e-12));
   EXPECT_FALSE(((b * a) * x).equals(a * (b * x), 1e-6));
-}
 
-TEST(RTopOrth, IdentityInverseAndNull) {
+  const RTop_orth op(a);
+  EXPECT_TRUE((op.inverse() * (op * Coord_orth(x))).equals(x, 1e-12));
   EXPECT_TRUE(RTop_orth::identity().inverse().rot().equals(Mat33<double>::identity(), 0.0));
-  const RTop_frac f = RTop_orth::identity().rtop_frac(triclinic());
-  EXPECT_TRUE(f.rot().equals(Mat33<double>::identity(), 1e-12));
+  EXPECT_TRUE(RTop_orth::identity().rtop_frac(triclinic()).rot().equals(
+      Mat33<double>::identity(), 1e-12));
   EXPECT_TRUE(RTop_orth::null().is_null());
-
-  const RTop_orth op(Rotation(Polar_ccp4(1.0, 2.0, 2.5)).matrix(), Vec3<double>(5, -6, 7));
-  const Coord_orth x(1, 2, 3);
-  EXPECT_TRUE((op.inverse() * (op * x)).equals(x, 1e-12));
 }
 
 TEST(RTopOrth, SuperpositionRecoversRotationAndTranslation) {
@@ -128,31 +111,6 @@ TEST(RTopOrth, SuperpositionRecoversRotationAndTranslation) {
     EXPECT_TRUE(fit.rot().equals(known.rot(), 1e-9));
     EXPECT_TRUE(fit.trn().equals(known.trn(), 1e-8));
   }
-}
-
-TEST(RTopOrth, SuperpositionOfNoisyPointsIsTheLeastSquaresFit) {
-  std::mt19937 rng(7);
-  std::normal_distribution<double> noise(0.0, 0.3);
-  const std::vector<Coord_orth> src = random_points(40, rng);
-  const RTop_orth known(Rotation(Polar_ccp4(0.9, 0.4, 1.7)).matrix(), Vec3<double>(1, 2, 3));
-  std::vector<Coord_orth> tgt;
-  for (const Coord_orth& x : src)
-    tgt.push_back(known * x + Coord_orth(noise(rng), noise(rng), noise(rng)));
-  const RTop_orth fit(src, tgt);
-  const auto rss = [&](const RTop_orth& op) {
-    double s = 0.0;
-    for (std::size_t i = 0; i < src.size(); ++i) s += (op * src[i] - tgt[i]).lengthsq();
-    return s;
-  };
-  // Small perturbations of the fit do not reduce the residual.
-  const double best = rss(fit);
-  for (const Polar_ccp4& tweak : {Polar_ccp4(0.0, 0.0, 0.002), Polar_ccp4(pi / 2, 0.0, 0.002),
-                                  Polar_ccp4(pi / 2, pi / 2, -0.002)}) {
-    const RTop_orth turned(RTop<double>(Rotation(tweak).matrix()) * fit);
-    EXPECT_GT(rss(turned), best);
-  }
-  const RTop_orth shifted(fit.rot(), fit.trn() + Vec3<double>(0.01, 0, 0));
-  EXPECT_GT(rss(shifted), best);
 }
 
 TEST(RTopOrth, SuperpositionOfListsOfDifferentLengthIsFatal) {
@@ -187,42 +145,36 @@ TEST(Geometry, PlacementReproducesInternalCoordinates) {
     const double len = Coord_orth::length(p[2], p[3]);
     const double ang = Coord_orth::angle(p[1], p[2], p[3]);
     const double tor = Coord_orth::torsion(p[0], p[1], p[2], p[3]);
-    const Coord_orth placed(p[0], p[1], p[2], len, ang, tor);
-    EXPECT_TRUE(placed.equals(p[3], 1e-9));
+    EXPECT_TRUE(Coord_orth(p[0], p[1], p[2], len, ang, tor).equals(p[3], 1e-9));
   }
   // Torsion pi with angle 2pi/3: in the plane of the others, trans to x1.
   const Coord_orth x1(1, 1, 0), x2(0, 0, 0), x3(0, 1.5, 0);
   const Coord_orth x4(x1, x2, x3, 1.5, 2 * pi / 3, pi);
   EXPECT_NEAR(x4.z(), 0.0, 1e-12);
   EXPECT_LT(x4.x(), 0.0);
-  EXPECT_NEAR(Coord_orth::length(x3, x4), 1.5, 1e-12);
   EXPECT_NEAR(Coord_orth::angle(x2, x3, x4), 2 * pi / 3, 1e-12);
 }
 
 // ---------------------------------------------------------------------------
-// Miller indices under symmetry
+// Miller indices and grid points under symmetry
 
-TEST(HKLSymmetry, TransformAndPhaseShift) {
+TEST(Symmetry, ReflectionsAndGridPointsFollowTheOperator) {
   const Symop op(RTop_frac(String("-y,x-y,z+1/3")));
   const HKL h(2, -3, 5);
   const HKL hr = h.transform(Isymop(op, Grid(24, 24, 24)));
-  // (h R).x equals h.(R x) for any x: the reflection follows the operator.
+  // (h R).x equals h.(R x) for any x.
   const Vec3<double> x(0.11, 0.27, -0.4);
   EXPECT_NEAR(Vec3<double>::dot(Vec3<double>(hr), x),
               Vec3<double>::dot(Vec3<double>(h), op.rot() * x), 1e-12);
   EXPECT_TRUE(h.transform(op) == hr);
   EXPECT_NEAR(h.sym_phase_shift(op), -2 * pi * 5.0 / 3.0, 1e-12);
-  EXPECT_TRUE(-h == HKL(-2, 3, -5));
-}
 
-TEST(GridSymmetry, IntegerOperatorMovesGridPoints) {
-  const Grid g(12, 12, 18);
-  const Isymop op(Symop(RTop_frac(String("-y,x-y,z+1/3"))), g);
-  EXPECT_TRUE(Coord_grid(1, 2, 3).transform(op) == Coord_grid(-2, -1, 9));
+  const Isymop grid_op(op, Grid(12, 12, 18));
+  EXPECT_TRUE(Coord_grid(1, 2, 3).transform(grid_op) == Coord_grid(-2, -1, 9));
 }
 
 // ---------------------------------------------------------------------------
-// Displacement tensors
+// Displacement tensors and atoms
 
 TEST(UAniso, IsotropicValueAndFrames) {
   EXPECT_NEAR(U_aniso_orth(0.25).u_iso(), 0.25, 1e-9);
@@ -230,37 +182,23 @@ TEST(UAniso, IsotropicValueAndFrames) {
 
   const Cell cell = triclinic();
   const U_aniso_orth u(0.31, 0.22, 0.45, 0.05, -0.02, 0.07);
-  const U_aniso_orth back = u.u_aniso_frac(cell).u_aniso_orth(cell);
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) EXPECT_NEAR(back(i, j), u(i, j), 1e-12);
-
-  const U_aniso_orth sum = u + U_aniso_orth(0.1);
-  EXPECT_DOUBLE_EQ(sum(0, 0), 0.41);
-  EXPECT_DOUBLE_EQ(sum(0, 1), 0.05);
+  expect_same_tensor(u.u_aniso_frac(cell).u_aniso_orth(cell), u, 1e-12);
+  expect_same_tensor(u + U_aniso_orth(0.1), U_aniso_orth(0.41, 0.32, 0.55, 0.05, -0.02, 0.07),
+                     1e-15);
 }
 
 // The fractional transform must agree with the orthogonal one in a cell
 // whose fractional rotations are not orthonormal.
 TEST(UAniso, FractionalTransformMatchesOrthogonalFrame) {
-  const Cell cell = hexagonal();
+  const Cell cell(Cell_descr(52.0, 52.0, 91.0, 90.0, 90.0, 120.0));
   const U_aniso_orth u(0.31, 0.22, 0.45, 0.05, -0.02, 0.07);
   for (const char* text : {"-y,x-y,z+1/3", "y,x,-z", "x-y,x,z+1/6"}) {
     SCOPED_TRACE(text);
-    const RTop_frac op(text);
-    const U_aniso_orth via_orth = u.transform(op.rtop_orth(cell));
-    const U_aniso_orth via_frac = u.u_aniso_frac(cell).transform(op).u_aniso_orth(cell);
-    for (int i = 0; i < 3; ++i)
-      for (int j = 0; j < 3; ++j) EXPECT_NEAR(via_frac(i, j), via_orth(i, j), 1e-12);
+    const RTop_frac op{String(text)};
+    expect_same_tensor(u.u_aniso_frac(cell).transform(op).u_aniso_orth(cell),
+                       u.transform(op.rtop_orth(cell)), 1e-12);
   }
-  // An isotropic tensor is invariant under the threefold axis.
-  const U_aniso_frac iso = U_aniso_orth(0.3).u_aniso_frac(cell);
-  const U_aniso_frac turned = iso.transform(RTop_frac(String("-y,x-y,z")));
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) EXPECT_NEAR(turned(i, j), iso(i, j), 1e-15);
 }
-
-// ---------------------------------------------------------------------------
-// Atoms
 
 TEST(Atoms, NullAtomAndTransform) {
   const Atom null = Atom::null();
@@ -284,6 +222,5 @@ TEST(Atoms, NullAtomAndTransform) {
 
   a.set_u_aniso_orth(U_aniso_orth(0.1, 0.2, 0.3, 0, 0, 0));
   a.transform(op);
-  EXPECT_NEAR(a.u_aniso_orth()(1, 1), 0.3, 1e-12);
-  EXPECT_NEAR(a.u_aniso_orth()(2, 2), 0.2, 1e-12);
+  expect_same_tensor(a.u_aniso_orth(), U_aniso_orth(0.1, 0.3, 0.2, 0, 0, 0), 1e-12);
 }

@@ -98,29 +98,32 @@ TEST(HKL_class, OriginAndPhaseRestriction) {
   EXPECT_EQ(p21.hkl_class(HKL(0, 4, 0)).epsilon_centric(), 2);
 }
 
-TEST(HKL_sampling, NullnessAndEquality) {
+// Equal inputs give equal samplings; a null or missing resolution (or a null
+// cell) gives a null sampling, and a degenerate form has no index limit.
+TEST(HKL_sampling, NullnessEqualityAndDegenerateForms) {
   const Cell c = cell(40, 50, 60, 90, 95, 90);
-  EXPECT_TRUE(HKL_sampling().is_null());
   const HKL_sampling s(c, Resolution(2.5));
   EXPECT_FALSE(s.is_null());
   EXPECT_TRUE(s == HKL_sampling(c, Resolution(2.5)));
   EXPECT_TRUE(s == HKL_sampling(cell(40 + 1e-12, 50, 60, 90, 95, 90), Resolution(2.5)));
   EXPECT_TRUE(s != HKL_sampling(c, Resolution(2.4)));
   EXPECT_EQ(s.format(), "CANNOT FORMAT HKL_sampling");
-}
 
-// A null or missing resolution (or a null cell) gives a null sampling, and a
-// degenerate form has no index limit.
-TEST(HKL_sampling, NullInputsAndDegenerateForms) {
-  const Cell c = cell(40, 50, 60, 90, 90, 90);
+  EXPECT_TRUE(HKL_sampling().is_null());
   EXPECT_TRUE(HKL_sampling(c, Resolution()).is_null());
   EXPECT_TRUE(HKL_sampling(c, Resolution(-2.0)).is_null());
   EXPECT_TRUE(HKL_sampling(c, Resolution(Util::nan())).is_null());
   EXPECT_TRUE(HKL_sampling(Cell(), Resolution(2.0)).is_null());
   EXPECT_THROW(HKL_sampling().hkl_limit(), Message_fatal);
   EXPECT_THROW(HKL_sampling().resolution(c), Message_fatal);
-  // a resolution far coarser than the cell leaves the scaled form singular
+  // a resolution far coarser than the cell would overflow the integer form;
+  // one just inside the range still works
   EXPECT_THROW(HKL_sampling(c, Resolution(2000.0)).hkl_limit(), Message_fatal);
+  EXPECT_THROW(HKL_sampling(c, Resolution(60.0)).hkl_limit(), Message_fatal);
+  EXPECT_EQ(HKL_sampling(c, Resolution(55.0)).hkl_limit().format(), HKL(0, 0, 1).format());
+  // a cell so large that the scaled form rounds to nothing
+  EXPECT_THROW(HKL_sampling(cell(3000, 3000, 3000, 90, 90, 90), Resolution(1.0)).hkl_limit(),
+               Message_fatal);
 }
 
 TEST(HKL_sampling, CubicCellExample) {
@@ -175,6 +178,9 @@ TEST(Grid_sampling, WorkedExamples) {
   const Grid_sampling edge100(Spacegroup(Spacegroup::P1), cell(100, 100, 100, 90, 90, 90),
                               Resolution(2.0), 1.5);
   EXPECT_EQ(edge100.nu(), 150);
+  // a fourfold couples a and b: both take the larger choice (80 and 96 in P1)
+  const Grid_sampling p4(hall("P 4"), cell(50, 61, 70, 90, 90, 90), Resolution(2.0), 1.5);
+  EXPECT_EQ(p4.format(), Grid(96, 96, 108).format());
   EXPECT_TRUE(Grid_sampling().is_null());
   EXPECT_FALSE(p1.is_null());
 
@@ -209,17 +215,6 @@ TEST(Grid_sampling, SizesSuitEverySpaceGroup) {
           }
       }
   }
-}
-
-TEST(Grid_sampling, CoupledAxesAndThirds) {
-  const Cell c = cell(50, 61, 70, 90, 90, 90);
-  const Grid_sampling p4(hall("P 4"), c, Resolution(2.0), 1.5);
-  const Grid_sampling p1(Spacegroup(Spacegroup::P1), c, Resolution(2.0), 1.5);
-  EXPECT_EQ(p4.nu(), std::max(p1.nu(), p1.nv()));
-  EXPECT_EQ(p4.nv(), p4.nu());
-  const Grid_sampling p31(hall("P 31"), c, Resolution(2.0), 1.5);
-  EXPECT_EQ(p31.nw() % 6, 0);
-  EXPECT_EQ(p31.nu(), p31.nv());
 }
 
 // Very large grids are chosen, not silently left null; a null resolution

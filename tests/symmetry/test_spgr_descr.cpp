@@ -107,6 +107,9 @@ TEST(HallParser, ImplicitAxesAndOperatorLists) {
   EXPECT_EQ(hall_codes("P 4 2").hash(), Spgr_descr("P 4 2 2", Spgr_descr::HM).hash());
   EXPECT_EQ(hall_codes("P 4 2")[2], code_of("x,-y,-z"));
   EXPECT_EQ(hall_codes("P 2 2 3")[3], code_of("z,x,y"));
+  // Any mark keeps the default axis x away, but only ', " and * select a
+  // rotation: a twofold marked '#' lies along z and acts as the identity.
+  EXPECT_EQ(hall_codes("P 2 2#")[2], Symop_code(0));
   // The list holds one code per word, not the expansion.
   EXPECT_EQ(hall_codes("P 2").size(), 2u);
   EXPECT_EQ(hall_codes("-P 1").size(), 3u);
