@@ -21,6 +21,10 @@ RTop<double> null_rtop() {
   return RTop<double>(Mat33<double>::null(), Vec3<double>::null());
 }
 
+RTop<int> zero_rtop_int() {
+  return RTop<int>(Mat33<int>(0, 0, 0, 0, 0, 0, 0, 0, 0), Vec3<int>::zero());
+}
+
 // (R, t)^-1 = (R^-1, -R^-1 t); a singular R gives non-finite elements.
 RTop<double> inverse(const RTop<double>& op) {
   const Mat33<double> rinv = op.rot().inverse();
@@ -90,8 +94,14 @@ bool NXmap_base::is_null() const {
 
 // --------------------------------------------------------------- NX_operator
 
+// Every operator is set, so that a null operator copies cleanly.
 NX_operator::NX_operator()
     : xfrac_to_nxgrid_(null_rtop()),
+      nxgrid_to_xfrac_(null_rtop()),
+      xgrid_to_nxgrid_(null_rtop()),
+      nxgrid_to_xgrid_(null_rtop()),
+      xgrid_to_nxgrid_int_(zero_rtop_int()),
+      nxgrid_to_xgrid_int_(zero_rtop_int()),
       x_to_nx_is_int_(false),
       x_to_nx_is_trn_(false),
       nx_to_x_is_int_(false),
