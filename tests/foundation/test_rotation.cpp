@@ -5,48 +5,33 @@
 
 #include "foundation/rotation.h"
 
-using vantrel::Euler_ccp4;
-using vantrel::Mat33;
-using vantrel::Polar_ccp4;
-using vantrel::Rotation;
-using V = vantrel::Vec3<double>;
+using namespace vantrel;
+using V = Vec3<double>;
 using M = Mat33<double>;
 
 namespace {
 
 const double kPi = 3.141592653589793;
 
-M rz(double a) {
-  return M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1);
-}
-M ry(double a) {
-  return M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a));
-}
+M rz(double a) { return M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
+M ry(double a) { return M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }
 
-void expect_quaternion(const Rotation& r, double w, double x, double y,
-                       double z) {
-  EXPECT_NEAR(r.w(), w, 1e-15);
-  EXPECT_NEAR(r.x(), x, 1e-15);
-  EXPECT_NEAR(r.y(), y, 1e-15);
-  EXPECT_NEAR(r.z(), z, 1e-15);
+void expect_quaternion(const Rotation& r, double w, double x, double y, double z) {
+  const double got[] = {r.w(), r.x(), r.y(), r.z()}, want[] = {w, x, y, z};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-15) << r.format();
 }
 
 }  // namespace
 
-TEST(Rotation, NormAndSpecialMatrices) {
+TEST(Rotation, NormHalfTurnMatricesAndText) {
   expect_quaternion(Rotation(1e-7, 0, 0, 0).norm(), 1, 0, 0, 0);
   expect_quaternion(Rotation(1, 1, 1, 1).norm(), 0.5, 0.5, 0.5, 0.5);
   expect_quaternion(Rotation(M(1, 0, 0, 0, -1, 0, 0, 0, -1)), 0, 1, 0, 0);
   expect_quaternion(Rotation(M(-1, 0, 0, 0, 1, 0, 0, 0, -1)), 0, 0, 1, 0);
   expect_quaternion(Rotation(M(-1, 0, 0, 0, -1, 0, 0, 0, 1)), 0, 0, 0, 1);
-  // Rodrigues: R v = v cos t + (u x v) sin t + u (u.v)(1 - cos t).
-  const V u = V(1, -2, 2).unit(), v(0.3, 1.1, -0.4);
-  const double t = 0.7, s = std::sin(t / 2);
-  const Rotation r(std::cos(t / 2), u[0] * s, u[1] * s, u[2] * s);
-  EXPECT_TRUE((r.matrix() * v)
-                  .equals(std::cos(t) * v + std::sin(t) * V::cross(u, v) +
-                              (V::dot(u, v) * (1 - std::cos(t))) * u,
-                          1e-14));
+  EXPECT_EQ(Rotation().format(), "Quaternion wxyz = (     1,     0,     0,     0)");
+  EXPECT_EQ(Euler_ccp4(kPi / 2, 0, -kPi / 4).format(), "Euler = (    90,     0,   -45)");
+  EXPECT_EQ(Polar_ccp4(kPi / 3, kPi, 2 * kPi / 3).format(), "Polar = (    60,   180,   120)");
 }
 
 TEST(Rotation, MatrixRoundTrips) {
@@ -57,27 +42,16 @@ TEST(Rotation, MatrixRoundTrips) {
     Rotation r(i % 10 ? g(gen) : 1e-5 * g(gen), g(gen), g(gen), g(gen));
     r.norm();
     const M m = r.matrix();
-    EXPECT_TRUE((m * m.transpose()).equals(M::identity(), 1e-14));
     const Rotation back(m);
-    EXPECT_TRUE(back.matrix().equals(m, 1e-14));
-    const double sign = back.w() * r.w() + back.x() * r.x() + back.y() * r.y() +
-                        back.z() * r.z();
-    EXPECT_NEAR(std::fabs(sign), 1.0, 1e-14);
-    if (m(0, 0) + m(1, 1) + m(2, 2) + 1.0 > 1e-8) {
-      EXPECT_GT(back.w(), 0.0);  // w is kept positive away from half turns
-    }
+    EXPECT_TRUE(back.matrix().equals(m, 1e-14));  // so back is r or -r
+    // w is kept positive away from half turns.
+    EXPECT_TRUE(m(0, 0) + m(1, 1) + m(2, 2) + 1.0 <= 1e-8 || back.w() > 0.0) << i;
   }
 }
 
 TEST(Rotation, CompositionAppliesTheLeftOperandFirst) {
-  const Rotation a(Euler_ccp4(0.3, 1.0, -0.5));
-  const Rotation b(Polar_ccp4(0.8, 2.0, 1.2));
+  const Rotation a(Euler_ccp4(0.3, 1.0, -0.5)), b(Polar_ccp4(0.8, 2.0, 1.2));
   EXPECT_TRUE((a * b).matrix().equals(b.matrix() * a.matrix(), 1e-14));
-  EXPECT_FALSE((a * b).matrix().equals((b * a).matrix(), 1e-3));
-  // A quarter turn about z, then one about x, sends x to z.
-  const Rotation qz(Polar_ccp4(0, 0, kPi / 2)),
-      qx(Polar_ccp4(kPi / 2, 0, kPi / 2));
-  EXPECT_TRUE(((qz * qx).matrix() * V(1, 0, 0)).equals(V(0, 0, 1), 1e-15));
 }
 
 TEST(Rotation, PolarAngles) {
@@ -93,12 +67,11 @@ TEST(Rotation, PolarAngles) {
         EXPECT_NEAR(p.phi(), phi, 1e-12);
         EXPECT_NEAR(p.kappa(), kappa, 1e-12);
         // The axis stays fixed and the trace gives the angle.
-        const V axis(std::sin(omega) * std::cos(phi),
-                     std::sin(omega) * std::sin(phi), std::cos(omega));
+        const V axis(std::sin(omega) * std::cos(phi), std::sin(omega) * std::sin(phi),
+                     std::cos(omega));
         const M m = q.matrix();
         EXPECT_TRUE((m * axis).equals(axis, 1e-14));
-        EXPECT_NEAR(m(0, 0) + m(1, 1) + m(2, 2), 1 + 2 * std::cos(kappa),
-                    1e-14);
+        EXPECT_NEAR(m(0, 0) + m(1, 1) + m(2, 2), 1 + 2 * std::cos(kappa), 1e-14);
       }
 }
 
@@ -113,8 +86,7 @@ TEST(Rotation, EulerAngles) {
         EXPECT_NEAR(e.beta(), beta, 1e-12);
         EXPECT_NEAR(e.gamma(), gamma, 1e-10);
       }
-  // At beta 0 or pi alpha is 0 and gamma carries the shared angle, so the
-  // angles still reproduce the rotation.
+  // At beta 0 or pi, alpha is 0 and gamma carries the shared angle.
   for (double beta : {0.0, kPi, 1e-6, kPi - 1e-6})
     for (double alpha : {-2.5, 3.0})
       for (double gamma : {-1.0, 2.9}) {
@@ -124,13 +96,4 @@ TEST(Rotation, EulerAngles) {
         EXPECT_LE(std::fabs(e.gamma()), kPi);
         EXPECT_TRUE(Rotation(e).matrix().equals(q.matrix(), 1e-5)) << beta;
       }
-}
-
-TEST(Rotation, TextForms) {
-  EXPECT_EQ(Rotation().format(),
-            "Quaternion wxyz = (     1,     0,     0,     0)");
-  EXPECT_EQ(Euler_ccp4(kPi / 2, 0, -kPi / 4).format(),
-            "Euler = (    90,     0,   -45)");
-  EXPECT_EQ(Polar_ccp4(kPi / 3, kPi, 2 * kPi / 3).format(),
-            "Polar = (    60,   180,   120)");
 }

@@ -8,44 +8,28 @@
 
 using namespace vantrel;
 
-namespace {
-
-// Range [0, 10], 10 bins, one value at the centre of every bin.
-Generic_ordinal one_per_bin() {
+TEST(GenericOrdinal, CumulativeFractionsClampingAndInverse) {
+  // Range [0, 10], 10 bins, one value at the centre of every bin.
   Generic_ordinal ord;
   ord.init(Range<double>(0.0, 10.0), 10);
   for (int i = 0; i < 10; ++i) ord.accumulate(i + 0.5);
   ord.prep_ordinal();
-  return ord;
-}
-
-}  // namespace
-
-TEST(Range, IncludeWidensFromEmpty) {
-  Range<double> r;
-  EXPECT_EQ(r.min(), 999999999.0);
-  r.include(2.0);
-  EXPECT_EQ(r.max(), 2.0);
-  r.include(-1.0);
-  EXPECT_EQ(r.min(), -1.0);
-  EXPECT_EQ(r.max(), 2.0);
-}
-
-TEST(GenericOrdinal, CumulativeFractionsAndClamping) {
-  const Generic_ordinal ord = one_per_bin();
   for (int k = 0; k <= 10; ++k) EXPECT_NEAR(ord.ordinal(k), 0.1 * k, 1e-4) << k;
   EXPECT_DOUBLE_EQ(ord.ordinal(5.0), 0.5);
   EXPECT_DOUBLE_EQ(ord.ordinal(-3.0), 0.0);
-  EXPECT_DOUBLE_EQ(ord.ordinal(10.0), 0.99999);
-  EXPECT_DOUBLE_EQ(ord.ordinal(20.0), 0.99999);
-  EXPECT_DOUBLE_EQ(ord.ordinal(Util::nan()), 0.99999);
+  for (double top : {10.0, 20.0, Util::nan()}) EXPECT_DOUBLE_EQ(ord.ordinal(top), 0.99999);
+
+  ord.invert();
+  EXPECT_NEAR(ord.ordinal(0.5), 5.0, 10.0 / 1024 + 1e-3);
+  EXPECT_NEAR(ord.ordinal(0.25), 2.5, 10.0 / 1024 + 1e-3);
+  EXPECT_DOUBLE_EQ(ord.ordinal(0.0), 0.0);
 }
 
-TEST(GenericOrdinal, OnePassAndTwoPassAgree) {
+TEST(GenericOrdinal, OnePassTwoPassAndDegenerateSamples) {
+  // The two-pass build widens an empty range from the sample.
   const std::vector<double> values{3.0, 1.0, 4.0, 1.0, 5.0, 9.0, 2.0, 6.0, 5.0, 3.0, 5.0};
-  Generic_ordinal one;
+  Generic_ordinal one, two, equal, empty;
   one.init(values, 20);
-  Generic_ordinal two;
   for (double v : values) two.add_pass_1(v);
   two.init(20);
   for (double v : values) two.add_pass_2(v);
@@ -53,54 +37,31 @@ TEST(GenericOrdinal, OnePassAndTwoPassAgree) {
   for (double x = 0.0; x < 10.0; x += 0.25) EXPECT_EQ(one.ordinal(x), two.ordinal(x)) << x;
   // Only the maximum, 9, lies in the last bin, which starts at 8.6.
   EXPECT_NEAR(one.ordinal(8.6), 10.0 / 11.0, 1e-3);
-}
 
-TEST(GenericOrdinal, InvertMapsFractionsBackToValues) {
-  Generic_ordinal ord = one_per_bin();
-  ord.invert();
-  EXPECT_NEAR(ord.ordinal(0.5), 5.0, 10.0 / 1024 + 1e-3);
-  EXPECT_NEAR(ord.ordinal(0.25), 2.5, 10.0 / 1024 + 1e-3);
-  EXPECT_DOUBLE_EQ(ord.ordinal(0.0), 0.0);
-}
-
-TEST(GenericOrdinal, DegenerateSamplesStayFinite) {
-  Generic_ordinal equal;
-  equal.init(std::vector<double>(5, 3.0), 10);
   // Zero width: every value is counted in the top bin, and read there.
+  equal.init(std::vector<double>(5, 3.0), 10);
   EXPECT_NEAR(equal.ordinal(3.0), 0.9999, 1e-12);
   EXPECT_EQ(equal.ordinal(2.0), 0.0);
   EXPECT_NEAR(equal.ordinal(4.0), 0.9999, 1e-12);
-
-  Generic_ordinal empty;
   empty.init(std::vector<double>(), 10);
   EXPECT_EQ(empty.ordinal(1.0), 0.0);
 }
 
-TEST(Histogram, InterpolationFallsToZeroAtEnds) {
+TEST(Histogram, InterpolationSumsAndMismatch) {
   Histogram h(Range<double>(0.0, 4.0), 4);
   for (double x : {0.5, 1.5, 2.5, 3.5}) h.accumulate(x, 2.0);
-  EXPECT_DOUBLE_EQ(h.y(0.5), 2.0);
-  EXPECT_DOUBLE_EQ(h.y(2.0), 2.0);
-  EXPECT_DOUBLE_EQ(h.y(0.0), 0.0);
-  EXPECT_DOUBLE_EQ(h.y(4.0), 0.0);
-  EXPECT_DOUBLE_EQ(h.y(0.25), 1.0);
-  EXPECT_DOUBLE_EQ(h.y(-5.0), 0.0);
+  const double at[] = {0.5, 2.0, 0.0, 4.0, 0.25, -5.0}, want[] = {2.0, 2.0, 0.0, 0.0, 1.0, 0.0};
+  for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(h.y(at[i]), want[i]) << at[i];
   EXPECT_EQ(h.y(Util::nan()), 0.0);
-  EXPECT_DOUBLE_EQ(h.sum(), 8.0);
-
-  h.accumulate(99.0);
-  h.accumulate(Util::nan());
+  h.accumulate(99.0);  // to the last bin
+  h.accumulate(Util::nan());  // skipped
   EXPECT_DOUBLE_EQ(h[3], 3.0);
   h += h;
   EXPECT_DOUBLE_EQ(h.sum(), 18.0);
-}
 
-TEST(Histogram, UnequalSumIsFatal) {
   std::ostringstream out;
   Message::set_stream(out);
-  Histogram four(Range<double>(0.0, 4.0), 4);
-  const Histogram five(Range<double>(0.0, 4.0), 5);
-  EXPECT_THROW(four += five, Message_fatal);
+  EXPECT_THROW(h += Histogram(Range<double>(0.0, 4.0), 5), Message_fatal);
   Message::set_stream(std::cerr);
   EXPECT_EQ(out.str(), "Histogram: sum of unequal histograms\n");
 }

@@ -1,14 +1,13 @@
-#include <gtest/gtest.h>
-
-#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <new>
-#include <random>
 
-#include "interp_fixture.h"
 #include "maps/interp.h"
+#include "maps/map_stats.h"
+#include "maps_testing.h"
 
 using namespace vantrel;
+using maps_testing::sampling;
 
 // Counts every allocation of the program, to show that reads allocate nothing.
 namespace {
@@ -26,10 +25,45 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
+// A symmetric P1 grid with gemmi's interpolations (tools/make_interp_fixtures.py).
 class InterpFixture : public ::testing::TestWithParam<std::string> {
  protected:
-  void SetUp() override { f = interp_fixture::read(GetParam()); }
-  interp_fixture::Fixture f;
+  void SetUp() override {
+    std::ifstream in(std::string(VANTREL_TEST_DATA) + "/interp_" + GetParam() + ".txt");
+    std::string word;
+    double p[6], u, v, w;
+    int nu, nv, nw, n;
+    std::getline(in >> word >> std::ws, symbol);
+    in >> word >> p[0] >> p[1] >> p[2] >> p[3] >> p[4] >> p[5] >> word >> nu >> nv >> nw >> word >>
+        n;
+    cell = Cell(Cell_descr(p[0], p[1], p[2], p[3], p[4], p[5]));
+    grid = sampling(nu, nv, nw);
+    values.resize(n);
+    for (double& x : values) in >> x;
+    for (in >> word >> n; n > 0 && in >> u >> v >> w; --n) {
+      points.push_back({Coord_frac(u, v, w), 0.0, 0.0});
+      in >> points.back().linear >> points.back().cubic;
+    }
+    ASSERT_GT(points.size(), 40u);
+  }
+
+  //! The crystallographic map whose P1 expansion is the fixture grid.
+  template <class T>
+  Xmap<T> xmap() const {
+    Xmap<T> map(Spacegroup(Spgr_descr(symbol)), cell, grid);
+    for (auto ix = map.first(); !ix.last(); ix.next()) map[ix] = T(values[ix.coord().index(grid)]);
+    return map;
+  }
+
+  struct Point {
+    Coord_frac frac;
+    double linear, cubic;
+  };
+  std::string symbol;
+  Cell cell;
+  Grid_sampling grid;
+  std::vector<double> values;  // u slowest, w fastest
+  std::vector<Point> points;
 };
 
 // The fixture's values are ~2-4; gemmi's results are single precision.
@@ -38,43 +72,26 @@ const double tol_float = 1e-5;
 
 }  // namespace
 
+// Also periodic across cell edges.
 TEST_P(InterpFixture, LinearAndCubicEqualGemmiOnTheP1Grid) {
-  ASSERT_GT(f.points.size(), 40u);
-  const Xmap<float> mapf = f.xmap<float>();
-  const Xmap<double> mapd = f.xmap<double>();
-  for (const auto& p : f.points) {
-    EXPECT_NEAR(mapd.interp<Interp_linear>(p.frac), p.linear, tol_double) << p.frac.format();
-    EXPECT_NEAR(mapf.interp<Interp_linear>(p.frac), p.linear, tol_float) << p.frac.format();
-    EXPECT_NEAR(mapd.interp<Interp_cubic>(p.frac), p.cubic, tol_double) << p.frac.format();
-    EXPECT_NEAR(mapf.interp<Interp_cubic>(p.frac), p.cubic, tol_float) << p.frac.format();
-  }
-}
-
-TEST_P(InterpFixture, PeriodicAcrossCellEdgesAndExactAtGridPoints) {
-  const Xmap<float> map = f.xmap<float>();
-  const Coord_frac shift(1.0, -2.0, 3.0);
-  for (const auto& p : f.points) {
-    EXPECT_NEAR(map.interp<Interp_linear>(p.frac + shift), map.interp<Interp_linear>(p.frac),
-                tol_float);
-    EXPECT_NEAR(map.interp<Interp_cubic>(p.frac + shift), map.interp<Interp_cubic>(p.frac),
-                tol_float);
-  }
-  for (const Coord_grid& c : {Coord_grid(0, 0, 0), Coord_grid(3, 7, 5), Coord_grid(-1, 12, 9)}) {
-    float linear, cubic;
-    Interp_linear::interp(map, Coord_map(c), linear);
-    Interp_cubic::interp(map, Coord_map(c), cubic);
-    EXPECT_EQ(linear, map.get_data(c)) << c.format();
-    EXPECT_EQ(cubic, map.get_data(c)) << c.format();
-  }
+  const Xmap<float> mapf = xmap<float>();
+  const Xmap<double> mapd = xmap<double>();
+  for (const auto& p : points)
+    for (const Coord_frac& x : {p.frac, p.frac + Coord_frac(1.0, -2.0, 3.0)}) {
+      EXPECT_NEAR(mapd.interp<Interp_linear>(x), p.linear, tol_double) << x.format();
+      EXPECT_NEAR(mapf.interp<Interp_linear>(x), p.linear, tol_float) << x.format();
+      EXPECT_NEAR(mapd.interp<Interp_cubic>(x), p.cubic, tol_double) << x.format();
+      EXPECT_NEAR(mapf.interp<Interp_cubic>(x), p.cubic, tol_float) << x.format();
+    }
 }
 
 TEST_P(InterpFixture, ReadsAllocateNothing) {
-  const Xmap<float> map = f.xmap<float>();
-  const NXmap<float> box(f.cell, f.sampling(), Grid_range(Coord_grid(0, 0, 0), Coord_grid(5, 5, 5)));
+  const Xmap<float> map = xmap<float>();
+  const NXmap<float> box(cell, grid, Grid_range(Coord_grid(0, 0, 0), Coord_grid(5, 5, 5)));
   const long before = allocations;
   ASSERT_GT(before, 0);  // the counter sees the allocations of the map set-up
   float sum = 0.0f;
-  for (const auto& p : f.points)
+  for (const auto& p : points)
     sum += map.interp<Interp_linear>(p.frac) + map.interp<Interp_cubic>(p.frac) +
            box.interp<Interp_linear>(Coord_map(2.5, 1.5, 3.5)) +
            box.interp<Interp_cubic>(Coord_map(2.5, 1.5, 2.5));
@@ -82,12 +99,57 @@ TEST_P(InterpFixture, ReadsAllocateNothing) {
   EXPECT_TRUE(std::isfinite(sum));
 }
 
-INSTANTIATE_TEST_SUITE_P(Groups, InterpFixture, ::testing::ValuesIn(interp_fixture::names()));
+// Weighting each stored point by 1/multiplicity gives the statistics of the
+// full cell, special positions included.
+TEST_P(InterpFixture, MapStatsEqualMeanAndDeviationOverTheFullCell) {
+  double s = 0.0, s2 = 0.0, lo = 1e30, hi = -1e30;
+  for (const double x : values) {
+    const double xf = double(float(x));
+    s += xf;
+    s2 += xf * xf;
+    lo = std::min(lo, xf);
+    hi = std::max(hi, xf);
+  }
+  const double mean = s / values.size(), sd = std::sqrt(s2 / values.size() - mean * mean);
+  const Map_stats stats(xmap<float>());
+  EXPECT_NEAR(stats.mean(), mean, 1e-12);
+  EXPECT_NEAR(stats.std_dev(), sd, 1e-9);
+  EXPECT_EQ(stats.range().min(), lo);
+  EXPECT_EQ(stats.range().max(), hi);
+}
 
-// A box copied point by point from a crystal map (one symmetry lookup per
-// point) interpolates exactly as the crystal map, whose blocks are read
-// straight from storage or stepped through symmetry where they leave the
-// asymmetric unit. Positions are whole 64ths, so both see the same fractions.
+INSTANTIATE_TEST_SUITE_P(Groups, InterpFixture, ::testing::Values("p212121", "c121", "p43212"));
+
+// Constant maps: no deviation even where rounding makes E[x^2] - E[x]^2 < 0;
+// missing values change neither the sums nor the range.
+TEST(Map_stats, ConstantMapsAndMissingValues) {
+  const Grid_sampling g = sampling(12, 10, 12);
+  const double x = double(0.1f);
+  double s = 0.0, s2 = 0.0;
+  for (int i = 0; i < g.size(); ++i) s += x, s2 += x * x;
+  ASSERT_LT(s2 / g.size() - (s / g.size()) * (s / g.size()), 0.0);
+  Xmap<float> map(Spacegroup(Spacegroup::P1), Cell(Cell_descr(20, 30, 40, 90, 90, 90)), g);
+  map = 0.1f;
+  EXPECT_EQ(Map_stats(map).std_dev(), 0.0);
+  EXPECT_NEAR(Map_stats(map).mean(), x, 1e-15);
+  map = 3.0f;
+  map.set_data(Coord_grid(1, 2, 3), Util::nanf());
+  map.set_data(Coord_grid(2, 2, 2), std::numeric_limits<float>::infinity());
+  const Map_stats stats(map);
+  EXPECT_EQ(stats.mean(), 3.0);
+  EXPECT_EQ(stats.std_dev(), 0.0);
+  EXPECT_EQ(stats.range().min(), 3.0);
+  EXPECT_EQ(stats.range().max(), 3.0);
+  map = Util::nanf();
+  const Map_stats none(map);
+  EXPECT_TRUE(Util::is_nan(none.mean()) && Util::is_nan(none.std_dev()));
+  EXPECT_EQ(none.range().min(), 1e12);
+  EXPECT_EQ(none.range().max(), -1e12);
+}
+
+// A box copied point by point from a crystal map interpolates exactly as the
+// crystal map, whose blocks are read from storage or stepped through symmetry.
+// Positions are whole 64ths, so both see the same fractions.
 TEST(Interp, CrystalMapBlocksMatchABoxCopyInManyGroups) {
   const std::vector<std::pair<const char*, Cell_descr>> groups = {
       {"P 21 21 21", Cell_descr(20, 24, 28, 90, 90, 90)},
@@ -98,16 +160,14 @@ TEST(Interp, CrystalMapBlocksMatchABoxCopyInManyGroups) {
   for (const auto& [symbol, descr] : groups) {
     const Spacegroup sg{Spgr_descr(symbol)};
     const Cell cell(descr);
-    const Grid_sampling sampling(sg, cell, Resolution(2.0));
-    Xmap<float> xmap(sg, cell, sampling);
-    for (auto ix = xmap.first(); !ix.last(); ix.next()) xmap[ix] = float(ix.index() % 101) * 0.01f;
-    const Grid_range range(Coord_grid(-3, -3, -3),
-                           Coord_grid(sampling.nu() + 3, sampling.nv() + 3, sampling.nw() + 3));
-    NXmap<float> box(cell, sampling, range);
+    const Grid_sampling g(sg, cell, Resolution(2.0));
+    Xmap<float> xmap(sg, cell, g);
+    for (auto ix = xmap.first(); !ix.last(); ix.next()) xmap[ix] = (ix.index() % 101) * 0.01f;
+    const Grid_range range(Coord_grid(-3, -3, -3), Coord_grid(g) + Coord_grid(3, 3, 3));
+    NXmap<float> box(cell, g, range);
     for (Coord_grid b(0, 0, 0); b.u() < box.grid().nu(); b.next(box.grid()))
       box.set_data(b, xmap.get_data(b + range.min()));
-
-    // Whole 64ths from 1 to n - 3: the cubic block stays inside the box.
+    // from 1 to n - 3 steps: the cubic block stays inside the box
     const auto inside = [&](const int n) {
       return std::uniform_int_distribution<int>(64, 64 * (n - 3) - 1)(rng) / 64.0;
     };
@@ -130,7 +190,8 @@ TEST(Interp_cubic, WeightsAtPartsOfAStep) {
   Interp_cubic::weights(0.0, w);
   EXPECT_EQ(std::vector<double>(w, w + 4), std::vector<double>({0.0, 1.0, 0.0, 0.0}));
   Interp_cubic::weights(0.5, w);
-  EXPECT_EQ(std::vector<double>(w, w + 4), std::vector<double>({-0.0625, 0.5625, 0.5625, -0.0625}));
+  EXPECT_EQ(std::vector<double>(w, w + 4),
+            std::vector<double>({-0.0625, 0.5625, 0.5625, -0.0625}));
   for (const float t : {0.1f, 0.3f, 0.77f, 0.999f}) {
     float wf[4];
     Interp_cubic::weights(t, wf);
@@ -139,22 +200,11 @@ TEST(Interp_cubic, WeightsAtPartsOfAStep) {
 }
 
 TEST(Interp_linear, CanInterpOnlyWithBothNeighboursInsideTheBox) {
-  const NXmap<float> box(Grid(5, 4, 3), RTop<double>(Mat33<double>::identity(), Vec3<double>::zero()));
-  EXPECT_TRUE(Interp_linear::can_interp(box, Coord_map(0.0, 0.0, 0.0)));
-  EXPECT_TRUE(Interp_linear::can_interp(box, Coord_map(5 - 1.5, 0.0, 0.0)));
-  EXPECT_TRUE(Interp_linear::can_interp(box, Coord_map(3.99, 2.5, 1.99)));
-  EXPECT_FALSE(Interp_linear::can_interp(box, Coord_map(5 - 1.0, 0.0, 0.0)));
-  EXPECT_FALSE(Interp_linear::can_interp(box, Coord_map(-0.5, 0.0, 0.0)));
-  EXPECT_FALSE(Interp_linear::can_interp(box, Coord_map(0.0, 3.0, 0.0)));
-  EXPECT_FALSE(Interp_linear::can_interp(box, Coord_map(0.0, 0.0, 2.0)));
-  EXPECT_FALSE(Interp_linear::can_interp(box, Coord_map(0.0, Util::nan(), 0.0)));
-}
-
-// Linear interpolation of a double box map reproduces a linear function.
-TEST(Interp_linear, ReproducesAPlaneOnABoxMap) {
-  NXmap<double> box(Grid(6, 7, 8), RTop<double>(Mat33<double>::identity(), Vec3<double>::zero()));
-  const auto plane = [](const Vec3<double>& x) { return 0.3 * x[0] - 0.2 * x[1] + 1.5 * x[2] + 4.0; };
-  for (Coord_grid c(0, 0, 0); c.u() < 6; c.next(box.grid())) box.set_data(c, plane(Coord_map(c)));
-  for (const Coord_map m : {Coord_map(0.0, 0.0, 0.0), Coord_map(2.7, 3.1, 4.45), Coord_map(4.99, 5.5, 6.0)})
-    EXPECT_NEAR(box.interp<Interp_linear>(m), plane(m), 1e-12) << m.format();
+  const RTop<double> unit(Mat33<double>::identity(), Vec3<double>::zero());
+  const NXmap<float> box(Grid(5, 4, 3), unit);
+  for (const Coord_map& m : {Coord_map(0, 0, 0), Coord_map(3.5, 0, 0), Coord_map(3.99, 2.5, 1.99)})
+    EXPECT_TRUE(Interp_linear::can_interp(box, m)) << m.format();
+  for (const Coord_map& m : {Coord_map(4, 0, 0), Coord_map(-0.5, 0, 0), Coord_map(0, 3, 0),
+                             Coord_map(0, 0, 2), Coord_map(0, Util::nan(), 0)})
+    EXPECT_FALSE(Interp_linear::can_interp(box, m)) << m.format();
 }

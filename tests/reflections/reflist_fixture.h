@@ -1,9 +1,9 @@
-// Reader of the fixtures made by tools/make_reflection_fixtures.py: blocks of
-// a Hall symbol, cell, resolution and tables of rows "h k l x y".
+// Reader of the reflection fixtures made by the tools/ scripts: blocks of a
+// space group ("hall" or "hm"), "cell", "dmin" and tables "name count" whose
+// rows are "h k l" and a fixed number of values.
 #ifndef VANTREL_TESTS_REFLIST_FIXTURE_H
 #define VANTREL_TESTS_REFLIST_FIXTURE_H
 
-#include <array>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -15,45 +15,48 @@
 struct Reflist_block {
   struct Row {
     vantrel::HKL hkl;
-    double x, y;
+    std::vector<double> v;
   };
-  std::string hall;
-  std::array<double, 6> cell;
-  double dmin;
+  std::string hall, hm;
+  double cell[6], dmin = 0.0;
   std::map<std::string, std::vector<Row>> tables;
 
   vantrel::Spacegroup spacegroup() const {
-    return vantrel::Spacegroup(vantrel::Spgr_descr(hall, vantrel::Spgr_descr::Hall));
+    using vantrel::Spgr_descr;
+    return vantrel::Spacegroup(hall.empty() ? Spgr_descr(hm, Spgr_descr::HM)
+                                            : Spgr_descr(hall, Spgr_descr::Hall));
   }
   vantrel::Cell unit_cell() const {
     return vantrel::Cell(vantrel::Cell_descr(cell[0], cell[1], cell[2], cell[3], cell[4], cell[5]));
   }
-  vantrel::HKL_info generated_list() const {
-    return vantrel::HKL_info(spacegroup(), unit_cell(), vantrel::Resolution(dmin), true);
+  vantrel::HKL_info list(double limit) const {
+    return vantrel::HKL_info(spacegroup(), unit_cell(), vantrel::Resolution(limit), true);
   }
 };
 
-inline std::vector<Reflist_block> read_reflist_fixture(const std::string& name) {
+inline std::vector<Reflist_block> read_reflist_fixture(const std::string& name, int values) {
   std::ifstream in(std::string(VANTREL_TEST_DATA) + "/" + name);
   std::vector<Reflist_block> blocks;
   std::string line, key;
   while (std::getline(in, line)) {
     std::istringstream words(line);
-    words >> key;
-    if (key == "hall") {
-      blocks.emplace_back();
-      blocks.back().hall = line.substr(5);
+    if (!(words >> key)) continue;
+    if (blocks.empty() || key == "hall") blocks.emplace_back();
+    Reflist_block& b = blocks.back();
+    if (key == "hall" || key == "hm") {
+      (key == "hall" ? b.hall : b.hm) = line.substr(key.size() + 1);
     } else if (key == "cell") {
-      for (double& v : blocks.back().cell) words >> v;
+      for (double& x : b.cell) words >> x;
     } else if (key == "dmin") {
-      words >> blocks.back().dmin;
+      words >> b.dmin;
     } else {
       int n;
       words >> n;
-      std::vector<Reflist_block::Row>& rows = blocks.back().tables[key];
-      rows.resize(n);
-      for (Reflist_block::Row& r : rows) in >> r.hkl[0] >> r.hkl[1] >> r.hkl[2] >> r.x >> r.y;
-      std::getline(in, line);  // end of the last row
+      for (Reflist_block::Row& r : b.tables[key] = std::vector<Reflist_block::Row>(n)) {
+        r.v.resize(values);
+        in >> r.hkl[0] >> r.hkl[1] >> r.hkl[2];
+        for (double& x : r.v) in >> x;
+      }
     }
   }
   return blocks;

@@ -17,7 +17,9 @@ const HKL_info null_list_at_startup = NullHKL_info;
 
 Spacegroup p212121() { return Spacegroup(Spgr_descr("P 21 21 21")); }
 Cell cell_a() { return Cell(Cell_descr(40.0, 50.0, 60.0, 90.0, 90.0, 90.0)); }
-Cell cell_b() { return Cell(Cell_descr(45.0, 55.0, 65.0, 90.0, 90.0, 90.0)); }
+int reflections_at(double limit) {
+  return HKL_info(p212121(), cell_a(), Resolution(limit), true).num_reflections();
+}
 
 // root / spacegroup / cell / resolution, each a node below the previous.
 struct ParameterTree {
@@ -42,76 +44,36 @@ TEST(NullObjects, AreNullAndBuiltBeforeAnyStaticUser) {
   EXPECT_TRUE(NullHKL_info.is_null());
 }
 
-TEST(CHKL_info, StaysNullUntilAnAncestorSuppliesTheResolution) {
+TEST(CHKL_info, TakesMissingParametersFromAncestors) {
+  EXPECT_EQ(CHKL_info("root", p212121(), cell_a(), Resolution(5.0), true).num_reflections(),
+            reflections_at(5.0));
   ParameterTree t;
-  CHKL_info hkls(t.res, "hkls", true);
+  Container spare(t.root, "spare");
+  CHKL_info hkls(t.res, "hkls", true), lazy(t.res, "lazy", false), moved(spare, "moved", true);
   EXPECT_TRUE(hkls.is_null());
-  EXPECT_EQ(hkls.num_reflections(), 0);
-
   t.res.init(Resolution(4.0));
-  const HKL_info direct(p212121(), cell_a(), Resolution(4.0), true);
-  EXPECT_GT(direct.num_reflections(), 0);
-  EXPECT_EQ(hkls.num_reflections(), direct.num_reflections());
-
+  EXPECT_EQ(hkls.num_reflections(), reflections_at(4.0));
+  // Without the generate flag the list is set up but empty until asked.
+  EXPECT_FALSE(lazy.is_null());
+  EXPECT_EQ(lazy.num_reflections(), 0);
+  lazy.generate_hkl_list();
+  EXPECT_EQ(lazy.num_reflections(), reflections_at(4.0));
   // Once built, a later update leaves the list alone.
   t.res.init(Resolution(3.0));
   EXPECT_EQ(hkls.resolution().limit(), 4.0);
-  EXPECT_EQ(hkls.num_reflections(), direct.num_reflections());
-}
-
-TEST(CHKL_info, GenerateFlagIsSticky) {
-  ParameterTree t;
-  CHKL_info hkls(t.res, "hkls", true);
-  hkls.init(NullSpacegroup, NullCell, Resolution(5.0), false);
-  const HKL_info direct(p212121(), cell_a(), Resolution(5.0), true);
-  EXPECT_EQ(hkls.num_reflections(), direct.num_reflections());
-
-  // Without the flag the list is set up but holds no reflections until asked.
-  ParameterTree u;
-  CHKL_info empty(u.res, "hkls", false);
-  empty.init(NullSpacegroup, NullCell, Resolution(5.0), false);
-  EXPECT_FALSE(empty.is_null());
-  EXPECT_EQ(empty.num_reflections(), 0);
-  empty.generate_hkl_list();
-  EXPECT_EQ(empty.num_reflections(), direct.num_reflections());
-}
-
-TEST(CHKL_info, GivenParametersBeatAncestorsAndNearerAncestorsBeatFarther) {
-  ParameterTree t;
-  t.res.init(Resolution(5.0));
-  CCell nearer(t.res, "cell_b", cell_b());
-  CHKL_info from_tree(nearer, "a");
+  EXPECT_EQ(hkls.num_reflections(), reflections_at(4.0));
+  // Below an incomplete branch a list stays null until moved below parameters.
+  EXPECT_TRUE(moved.is_null());
+  moved.move("/xtal/spgr/cell/res/moved");
+  EXPECT_EQ(moved.num_reflections(), reflections_at(3.0));
+  // Given parameters beat ancestors; a nearer ancestor beats a farther one;
+  // the generate flag is sticky.
+  CCell nearer(t.res, "cell_b", Cell(Cell_descr(45.0, 55.0, 65.0, 90.0, 90.0, 90.0)));
+  CHKL_info from_tree(nearer, "a"), given(nearer, "b", true);
   EXPECT_EQ(from_tree.cell().a(), 45.0);
-  EXPECT_EQ(from_tree.resolution().limit(), 5.0);
-
-  CHKL_info given(nearer, "b");
+  EXPECT_EQ(from_tree.resolution().limit(), 3.0);
   given.init(NullSpacegroup, cell_a(), Resolution(6.0), false);
-  EXPECT_EQ(given.cell().a(), 40.0);
-  EXPECT_EQ(given.resolution().limit(), 6.0);
-  EXPECT_EQ(given.spacegroup().hash(), p212121().hash());
-}
-
-TEST(CHKL_info, RootNodesAndMovesUnderParameters) {
-  CHKL_info root("list", p212121(), cell_a(), Resolution(5.0), true);
-  EXPECT_EQ(root.path(), "/list");
-  EXPECT_GT(root.num_reflections(), 0);
-
-  // A list below an incomplete tree stays null until moved below parameters.
-  ParameterTree t;
-  t.res.init(Resolution(5.0));
-  Container spare(t.root, "spare");
-  CHKL_info hkls(spare, "hkls", true);
-  EXPECT_TRUE(hkls.is_null());
-  hkls.move("/xtal/spgr/cell/res/hkls");
-  EXPECT_EQ(hkls.num_reflections(), root.num_reflections());
-
-  // debug() on a node writes the paths of its subtree.
-  Container below(hkls, "below");
-  std::ostringstream out;
-  auto* saved = std::cout.rdbuf(out.rdbuf());
-  hkls.debug();
-  std::cout.rdbuf(saved);
-  EXPECT_EQ(out.str(), "/xtal/spgr/cell/res/hkls\n/xtal/spgr/cell/res/hkls/below\n");
+  EXPECT_EQ(given.num_reflections(), reflections_at(6.0));
 }
 
 TEST(CGrid_sampling, BuildsFromAncestorsAndKeepsItsRate) {
@@ -122,7 +84,6 @@ TEST(CGrid_sampling, BuildsFromAncestorsAndKeepsItsRate) {
   t.res.init(Resolution(3.0));
   EXPECT_EQ(Grid(grid), Grid(Grid_sampling(p212121(), cell_a(), Resolution(3.0), 2.0)));
   EXPECT_EQ(Grid(given), Grid(Grid_sampling(p212121(), cell_a(), Resolution(3.0), 1.5)));
-
   // A rate below 1 keeps the stored one.
   grid.init(NullSpacegroup, NullCell, Resolution(4.0), 0.5);
   EXPECT_EQ(grid.rate(), 2.0);

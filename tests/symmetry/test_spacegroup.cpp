@@ -21,10 +21,7 @@ std::vector<std::string> formats(const Spacegroup& sg) {
 }
 
 void expect_asu_max(const char* symbol, double x, double y, double z) {
-  const Coord_frac m = hall(symbol).asu_max();
-  EXPECT_NEAR(m.u(), x, 1e-9) << symbol;
-  EXPECT_NEAR(m.v(), y, 1e-9) << symbol;
-  EXPECT_NEAR(m.w(), z, 1e-9) << symbol;
+  EXPECT_TRUE(hall(symbol).asu_max().equals(Coord_frac(x, y, z), 1e-9)) << symbol;
 }
 
 ObjectCache<Spgr_cacheobj>& cache() {
@@ -33,29 +30,17 @@ ObjectCache<Spgr_cacheobj>& cache() {
 
 }  // namespace
 
-TEST(Spacegroup, NullAndP1) {
+TEST(Spacegroup, NullP1AndCanonicalOperatorOrder) {
   EXPECT_TRUE(Spacegroup().is_null());
-  EXPECT_TRUE(Spacegroup(Spacegroup::Null).is_null());
   EXPECT_EQ(Spacegroup().op_count(), 0);
   EXPECT_TRUE(Spacegroup(Spgr_descr()).is_null());  // the null descriptor names no group
   const Spacegroup p1(Spacegroup::P1);
-  ASSERT_FALSE(p1.is_null());
-  EXPECT_EQ(p1.op_count(), 1);
-  EXPECT_EQ(p1.primitive_count(), 1);
-  EXPECT_EQ(p1.symbol_laue(), "-1");
-  EXPECT_EQ(p1.spacegroup_number(), 1);
-  expect_asu_max("P 1", 0.9999, 0.9999, 0.9999);
-  const Coord_frac lo = p1.asu_min();
-  EXPECT_NEAR(lo.u() + lo.v() + lo.w(), -0.0003, 1e-12);
-}
-
-TEST(Spacegroup, CanonicalOperatorOrder) {
+  EXPECT_TRUE(p1.op_count() == 1 && p1.spacegroup_number() == 1);
+  EXPECT_TRUE(p1.asu_min().equals(Coord_frac(-0.0001, -0.0001, -0.0001), 1e-12));
   const Spacegroup pbar1 = hall("-P 1");
   EXPECT_EQ(formats(pbar1), (std::vector<std::string>{"x, y, z", "-x, -y, -z"}));
   EXPECT_EQ(pbar1.noninversion_count(), 1);
   EXPECT_EQ(pbar1.inversion_count(), 2);
-  EXPECT_EQ(pbar1.primitive_count(), 2);
-
   EXPECT_EQ(formats(hall("-P 2ybc")),
             (std::vector<std::string>{"x, y, z", "-x, y+1/2, -z+1/2", "-x, -y, -z",
                                       "x, -y+1/2, z+1/2"}));
@@ -63,8 +48,6 @@ TEST(Spacegroup, CanonicalOperatorOrder) {
   EXPECT_EQ(formats(c2), (std::vector<std::string>{"x, y, z", "-x, y, -z", "x+1/2, y+1/2, z",
                                                    "-x+1/2, y+1/2, -z"}));
   EXPECT_EQ(c2.primitive_count(), 2);
-  EXPECT_EQ(c2.op_count(), 4);
-
   const Spacegroup r3 = hall("R 3");
   EXPECT_EQ(formats(r3),
             (std::vector<std::string>{"x, y, z", "-x+y, -x, z", "-y, x-y, z",
@@ -78,14 +61,14 @@ TEST(Spacegroup, CanonicalOperatorOrder) {
   hall("P 2yb").debug();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "4 2 2 P 2yb\n0: x, y, z\n1: -x, y+1/2, -z\n");
   EXPECT_EQ(hall("-F 4 2 3").op_count(), 192);
-  EXPECT_EQ(hall("-F 4 2 3").primitive_count(), 48);
   // the integer operators are the same operators on the 24 grid
   const Spacegroup ia3d = hall("-I 4bd 2c 3");
   for (int i = 0; i < ia3d.op_count(); i++)
     EXPECT_TRUE(Symop_code(ia3d.isymop(i)) == Symop_code(ia3d.symop(i)));
 }
 
-TEST(Spacegroup, RealAsuBoxes) {
+TEST(Spacegroup, AsuBoxesAxesAndProducts) {
+  expect_asu_max("P 1", 0.9999, 0.9999, 0.9999);
   expect_asu_max("-P 1", 0.9999, 0.5001, 0.9999);
   expect_asu_max("C 2y", 0.5001, 0.4999, 0.9999);
   expect_asu_max("R 3", 1.0 / 3 + 0.0001, 1.0 / 3 + 0.0001, 0.9999);
@@ -94,37 +77,22 @@ TEST(Spacegroup, RealAsuBoxes) {
   expect_asu_max("P 2", 0.9999, 0.5001, 0.9999);
   expect_asu_max("P 6 2", 2.0 / 3 + 0.0001, 1.0 / 3 + 0.0001, 0.5001);
   expect_asu_max("-I 4bd 2c 3", 0.4999, 0.1251, 0.2501);
-}
-
-TEST(Spacegroup, AxesLaueSymbolsAndInverses) {
   EXPECT_EQ(hall("P 4").order_of_symmetry_about_axis(Spacegroup::C), 4);
   EXPECT_EQ(hall("P 4").order_of_symmetry_about_axis(Spacegroup::A), 1);
-  EXPECT_EQ(hall("P 6 2").order_of_symmetry_about_axis(Spacegroup::C), 6);
   EXPECT_EQ(hall("P 2y").order_of_symmetry_about_axis(Spacegroup::B), 2);
-  EXPECT_EQ(hall("P 2ac 2ab").symbol_laue(), "mmm");
-  EXPECT_EQ(hall("R 3").symbol_laue(), "-3");
-
-  const Spacegroup p21 = hall("P 2yb");
-  ASSERT_EQ(p21.symop(1).format(), "-x, y+1/2, -z");
-  EXPECT_EQ(p21.inverse_op(1), 1);
-  const Spacegroup c2 = hall("C 2y");
-  EXPECT_EQ(c2.inverse_op(2), 2);
+  EXPECT_EQ(hall("P 2yb").inverse_op(1), 1);
   const Spacegroup p61 = hall("P 61");
-  const int inv = p61.inverse_op(1);
-  EXPECT_EQ(p61.product_op(1, inv), 0);
-  for (int i = 0; i < p61.op_count(); i++) {
-    const Symop square(p61.symop(i) * p61.symop(i));
-    EXPECT_EQ(p61.symop(p61.product_op(i, i)).format(), square.format());
-  }
+  for (int i = 0; i < p61.op_count(); i++)
+    EXPECT_EQ(p61.symop(p61.product_op(i, i)).format(),
+              Symop(p61.symop(i) * p61.symop(i)).format());
 }
 
-// Every table row builds, finds its Laue row with no ASU warning (warnings
-// are made fatal here), and has closed product and inverse tables.
+// Every row builds, finds its Laue row with no ASU warning (made fatal here),
+// and has closed product and inverse tables.
 TEST(Spacegroup, AllTableRows) {
-  const char* laue_by_number[][2] = {{"2", "-1"},     {"15", "2/m"},  {"74", "mmm"},
-                                     {"88", "4/m"},   {"142", "4/mmm"}, {"148", "-3"},
-                                     {"167", "-3m"},  {"176", "6/m"}, {"194", "6/mmm"},
-                                     {"206", "m-3"},  {"230", "m-3m"}};
+  const std::pair<int, const char*> laue_by_number[] = {
+      {2, "-1"},   {15, "2/m"}, {74, "mmm"},   {88, "4/m"},   {142, "4/mmm"}, {148, "-3"},
+      {167, "-3m"}, {176, "6/m"}, {194, "6/mmm"}, {206, "m-3"}, {230, "m-3m"}};
   cache().purge();  // entries must be built under the raised fatal level
   const int fatal_level = Message::fatal_level();
   Message::set_fatal_level(Message_warn::level);
@@ -133,9 +101,9 @@ TEST(Spacegroup, AllTableRows) {
     Spacegroup sg;
     ASSERT_NO_THROW(sg = hall(r.hall)) << r.hall;
     int bin = 0;
-    while (r.number > String(laue_by_number[bin][0]).i()) bin++;
-    EXPECT_EQ(sg.symbol_laue(), laue_by_number[bin][1]) << r.hall;
-    EXPECT_EQ(sg.op_count(), sg.primitive_count() * (sg.op_count() / sg.primitive_count()));
+    while (r.number > laue_by_number[bin].first) bin++;
+    EXPECT_EQ(sg.symbol_laue(), laue_by_number[bin].second) << r.hall;
+    EXPECT_EQ(sg.op_count() % sg.primitive_count(), 0);
     for (int i = 0; i < sg.op_count(); i++) {
       const int inv = sg.inverse_op(i);
       EXPECT_EQ(sg.product_op(i, inv), 0) << r.hall;
@@ -148,9 +116,8 @@ TEST(Spacegroup, AllTableRows) {
   Message::set_fatal_level(fatal_level);
 }
 
-// A twofold along a+2b on hexagonal axes has a Laue group outside the table
-// and no reciprocal ASU test fits it: a warning names its hash, then the
-// group fails and the space group being set keeps its old group.
+// A twofold along a+2b (hexagonal) has no Laue row: a warning names its hash,
+// then it fails and the group keeps its old value.
 TEST(Spacegroup, LaueGroupOutsideTheTableIsFatal) {
   std::ostringstream log;
   Message::set_stream(log);
@@ -160,7 +127,6 @@ TEST(Spacegroup, LaueGroupOutsideTheTableIsFatal) {
   EXPECT_EQ(log.str(),
             "Spacegroup_registry: ASU warning, LGhash=0xae2632a3\nSpacegroup_registry: ASU fail\n");
   EXPECT_EQ(sg.symbol_hall(), "P 2");
-  EXPECT_EQ(sg.op_count(), 2);
 }
 
 TEST(Spacegroup, EqualGroupsShareOneCacheEntry) {
@@ -178,43 +144,36 @@ TEST(Spacegroup, EqualGroupsShareOneCacheEntry) {
   EXPECT_EQ(cache().lookup(Spgr_descr(19)).use_count(), 1);  // only the probe
   cache().purge();
   EXPECT_EQ(cache().size(), entries);  // the released entry is freed
-
   Spacegroup moved = hall("P 2yb");
   moved.init(Spgr_descr("P 2ac 2ab", Spgr_descr::Hall));  // init moves the reference
   EXPECT_EQ(cache().lookup(Spgr_descr(4)).use_count(), 1);
   EXPECT_EQ(moved.spacegroup_number(), 19);
 }
 
-// The group is invariant under a change of hand about the origin
-// when it holds every operator with its translation negated. Centred
-// rhombohedral groups are invariant; enantiomorphic screw groups are not.
+// Invariant when every operator with negated translation is in the group:
+// centred rhombohedral groups are, enantiomorphic screw groups are not.
 TEST(Spacegroup, InvariantUnderChangeOfHand) {
-  for (int row = 0; row < data::sgdata_size; row++)
-    if (data::sgdata[row].hall[0] == '-') {  // inversion at the origin
-      EXPECT_TRUE(hall(data::sgdata[row].hall).invariant_under_change_of_hand())
-          << data::sgdata[row].hall;
-    }
+  for (int row = 0; row < data::sgdata_size; row++)  // inversion at the origin
+    EXPECT_TRUE(data::sgdata[row].hall[0] != '-' ||
+                hall(data::sgdata[row].hall).invariant_under_change_of_hand())
+        << data::sgdata[row].hall;
   for (const char* s : {"P 1", "R 3", "R 3 2\"", "R 3 -2\"c", "P 3*", "P 2ac 2ab", "I 2b 2c",
                         "C 2y", "P 4n 2 3"})
     EXPECT_TRUE(hall(s).invariant_under_change_of_hand()) << s;
   for (int number : {76, 78, 91, 95, 92, 96, 144, 145, 151, 153, 152, 154, 169, 170, 171, 172,
                      178, 179, 180, 181, 212, 213})
     EXPECT_FALSE(Spacegroup(Spgr_descr(number)).invariant_under_change_of_hand()) << number;
-  // the origin lies off the screw axes
-  EXPECT_FALSE(hall("I 4bw").invariant_under_change_of_hand());
-  EXPECT_FALSE(hall("F 4d 2 3").invariant_under_change_of_hand());
+  for (const char* s : {"I 4bw", "F 4d 2 3"})  // the origin lies off the screw axes
+    EXPECT_FALSE(hall(s).invariant_under_change_of_hand()) << s;
 }
 
 TEST(Spacegroup, SymmetryCopyNear) {
   const Cell cell(Cell_descr(30, 40, 50, 90, 100, 90));
   const Coord_frac f(0.9, 0.1, 0.5), ref(0.05, 0.05, 0.5);
   const Coord_frac p1 = f.symmetry_copy_near(Spacegroup(Spacegroup::P1), cell, ref);
-  EXPECT_NEAR(p1.u(), -0.1, 1e-12);
-  EXPECT_NEAR(p1.v(), 0.1, 1e-12);
-  EXPECT_NEAR(p1.w(), 0.5, 1e-12);
+  EXPECT_TRUE(p1.equals(Coord_frac(-0.1, 0.1, 0.5), 1e-12));
   EXPECT_NEAR(f.symmetry_copy_near(Spacegroup(), cell, ref).u(), 0.9, 1e-12);
-
-  // In P 1 21/c 1 the result is the closest of all copies and translates.
+  // P 1 21/c 1: the closest of all copies and lattice translates
   const Spacegroup sg = hall("-P 2ybc");
   const Coord_frac g(0.31, 0.77, 0.12), to(0.6, 0.1, 0.9);
   const Coord_frac near = g.symmetry_copy_near(sg, cell, to);
