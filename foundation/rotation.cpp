@@ -103,11 +103,11 @@ Rotation& Rotation::norm() {
 
 Mat33<double> Rotation::matrix() const {
   return Mat33<double>(
-      1.0 - 2.0 * (y_ * y_ + z_ * z_), 2.0 * (x_ * y_ - w_ * z_),
+      1.0 - 2.0 * y_ * y_ - 2.0 * z_ * z_, 2.0 * (x_ * y_ - w_ * z_),
       2.0 * (x_ * z_ + w_ * y_), 2.0 * (x_ * y_ + w_ * z_),
-      1.0 - 2.0 * (x_ * x_ + z_ * z_), 2.0 * (y_ * z_ - w_ * x_),
+      1.0 - 2.0 * x_ * x_ - 2.0 * z_ * z_, 2.0 * (y_ * z_ - w_ * x_),
       2.0 * (x_ * z_ - w_ * y_), 2.0 * (y_ * z_ + w_ * x_),
-      1.0 - 2.0 * (x_ * x_ + y_ * y_));
+      1.0 - 2.0 * x_ * x_ - 2.0 * y_ * y_);
 }
 
 Euler_ccp4 Rotation::euler_ccp4() const {
@@ -127,7 +127,8 @@ Euler_ccp4 Rotation::euler_ccp4() const {
 }
 
 Polar_ccp4 Rotation::polar_ccp4() const {
-  if (std::fabs(w_) >= 0.999999) return Polar_ccp4(0.0, 0.0, 0.0);
+  // Within about 0.16 degrees of the identity the axis is undefined.
+  if (!(std::fabs(w_) < 0.999999)) return Polar_ccp4(0.0, 0.0, 0.0);
   const double r = std::sqrt(x_ * x_ + y_ * y_);
   const double phi = r > 1e-6 ? std::atan2(y_, x_) : 0.0;
   return Polar_ccp4(std::atan2(r, z_), phi, 2.0 * std::acos(w_));

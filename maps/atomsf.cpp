@@ -106,24 +106,27 @@ void AtomShapeFn::init(const Coord_orth& xyz, const String& element, const U_ani
   init_aniso_terms();
 }
 
-// Density terms of the anisotropic atom. Term i is a Gaussian with width
-// tensor W = b_i I + 8 pi^2 U: exponent matrix -4 pi^2 W^-1 and amplitude
-// a_i (4 pi)^1.5 / sqrt(det W), so that each term integrates to a_i. The
-// isotropic fields describe the Gaussian with the same determinant.
+// Density terms of the anisotropic atom. Term i has the exponent matrix
+// M_i = A_i^-1 with A_i = -2 U - b_i / (4 pi^2) I. Its amplitude is
+// a_i / (pi^1.5 sqrt(det -A_i)), so that each term integrates to a_i; the
+// isotropic fields describe the Gaussian with the same determinant. The
+// eigenvalues of -A_i are kept at least min_width() / (4 pi^2).
 void AtomShapeFn::init_aniso_terms() {
   rho_aniso_mats.resize(nterms);
+  const double min_spread = min_width() / kFourPi2;
   for (int i = 0; i < nterms; ++i) {
-    Mat33sym<double> width = Util::eightpi2() * Mat33sym<double>(u_aniso);
-    width = width + Mat33sym<double>(coef_b[i], coef_b[i], coef_b[i], 0.0, 0.0, 0.0);
-    const double lowest = smallest_eigenvalue(width);
-    if (lowest < min_width()) {
-      const double lift = min_width() - lowest;
-      width = width + Mat33sym<double>(lift, lift, lift, 0.0, 0.0, 0.0);
+    const double diag = -coef_b[i] / kFourPi2;
+    Mat33sym<double> a(-2.0 * u_aniso.mat00() + diag, -2.0 * u_aniso.mat11() + diag,
+                       -2.0 * u_aniso.mat22() + diag, -2.0 * u_aniso.mat01(),
+                       -2.0 * u_aniso.mat02(), -2.0 * u_aniso.mat12());
+    const double narrowest = smallest_eigenvalue(-1.0 * a);
+    if (narrowest < min_spread) {
+      const double lift = min_spread - narrowest;
+      a = a - Mat33sym<double>(lift, lift, lift, 0.0, 0.0, 0.0);
     }
-    const double mean_width = std::cbrt(width.det());
-    rho_b[i] = -kFourPi2 / mean_width;
+    rho_aniso_mats[i] = a.inverse();
+    rho_b[i] = -1.0 / std::cbrt(-a.det());
     rho_a[i] = coef_a[i] * std::pow(-rho_b[i] / kPi, 1.5);
-    rho_aniso_mats[i] = -kFourPi2 * width.inverse();
   }
 }
 
@@ -177,7 +180,7 @@ AtomShapeFn::TermSums AtomShapeFn::term_sums(const double& rsq) const {
     s.s1 += b * t;
     s.s2 += b * b * t;
     s.su += b * t * (br + 1.5);
-    s.suu += b * b * t * (br * br + 5.0 * br + 3.75);
+    s.suu += b * b * t * ((b * b) * (rsq * rsq) + 5.0 * b * rsq + 3.75);
   }
   return s;
 }
@@ -220,7 +223,7 @@ bool AtomShapeFn::rho_curv(const Coord_orth& xyz, double& rho_value, std::vector
   double q[5][5];
   for (int j = 0; j < 3; ++j) {
     for (int k = 0; k < 3; ++k) q[j][k] = 4.0 * occupancy * s.s2 * d[j] * d[k];
-    q[j][j] += 2.0 * occupancy * s.s1;
+    q[j][j] = 2.0 * occupancy * (2.0 * s.s2 * (d[j] * d[j]) + s.s1);
     q[j][Uiso] = q[Uiso][j] = Util::nan();
     q[j][Occ] = q[Occ][j] = -2.0 * s.s1 * d[j];
   }

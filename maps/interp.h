@@ -88,12 +88,13 @@ void gather(const NXmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
       for (int k = 0; k < N; ++k) p[i][j][k] = map[base + i * du + j * dv + k * dw];
 }
 
-// The fractional part of pos beyond grid point c, axis by axis, in T.
+// The fractional part of pos beyond grid point c, axis by axis, computed in
+// T: a float map subtracts the position rounded to float.
 template <class T>
 void fractions(const Coord_map& pos, const Coord_grid& c, T f[3]) {
-  f[0] = T(pos.u() - c.u());
-  f[1] = T(pos.v() - c.v());
-  f[2] = T(pos.w() - c.w());
+  f[0] = T(pos.u()) - T(c.u());
+  f[1] = T(pos.v()) - T(c.v());
+  f[2] = T(pos.w()) - T(c.w());
 }
 
 }  // namespace interp_detail
@@ -172,10 +173,11 @@ class Interp_cubic {
   template <class T>
   static void weights(const T& t, T w[4]) {
     const double td = double(t), sd = double(T(1) - t);
-    w[0] = T(-0.5 * td * sd * sd);
-    w[1] = T(sd * (1.0 + td - 1.5 * td * td));
-    w[2] = T(td * (1.0 + sd - 1.5 * sd * sd));
-    w[3] = T(-0.5 * td * td * sd);
+    const double td2 = td * td, sd2 = sd * sd;
+    w[0] = T(-0.5 * td * sd2);
+    w[1] = T(sd * (1.0 + td - 1.5 * td2));
+    w[2] = T(td * (1.0 + sd - 1.5 * sd2));
+    w[3] = T(-0.5 * td2 * sd);
   }
 };
 

@@ -88,8 +88,8 @@ void aniso_coeffs(const Coord_reci_orth& s, double* c) {
 }
 
 U_aniso_orth u_from_params(const std::vector<double>& p) {
-  const double k = 1.0 / Util::twopi2();
-  return U_aniso_orth(k * p[1], k * p[2], k * p[3], k * p[4], k * p[5], k * p[6]);
+  const double k = Util::twopi2();
+  return U_aniso_orth(p[1] / k, p[2] / k, p[3] / k, p[4] / k, p[5] / k, p[6] / k);
 }
 
 }  // namespace

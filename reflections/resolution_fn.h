@@ -122,7 +122,7 @@ template <class T1, class T2> class TargetFn_scaleLogF1F2 : public TargetFn_base
     const double x2 = double(v2.f()) * double(v2.f()) / eps;
     const double w = std::sqrt(x1 * x2);
     const double d = std::log(x1) + fh - std::log(x2);
-    result.r = w * d * d;
+    result.r = w * (d * d);
     result.dr = 2.0 * w * d;
     result.dr2 = 2.0 * w;
     return result;

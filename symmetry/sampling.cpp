@@ -76,7 +76,7 @@ HKL HKL_sampling::hkl_limit() const {
   const std::int64_t den = det - 3;
   if (den <= 0) degenerate();
   auto bound = [&](std::int64_t cofactor) {
-    return int(std::floor(std::sqrt(double(((cofactor + 1) * s) / den))));
+    return int(std::int64_t(std::floor(std::sqrt(double(((cofactor + 1) * s) / den)))));
   };
   return HKL(bound(g22 * g33 - g23 * g23), bound(g11 * g33 - g13 * g13),
              bound(g11 * g22 - g12 * g12));

@@ -286,15 +286,17 @@ Coord_frac Coord_frac::symmetry_copy_near(const Spacegroup& spgr, const Cell& ce
   const Metric_tensor& metric = cell.real_metric();
   for (int k = 0; k < spgr.op_count(); k++) {
     const Coord_frac c(spgr.symop(k) * (*this));
-    Vec3<double> d;
+    Coord_frac near;
     for (int i = 0; i < 3; i++) {
-      d[i] = c[i] - ref[i];
-      d[i] -= std::rint(d[i]);
+      const double d = c[i] - ref[i];
+      near[i] = ref[i] + (d - std::rint(d));
     }
-    const double dist2 = metric.squared_length(d);
+    // The distance is taken from the stored copy, so that it ranks exactly
+    // the position returned.
+    const double dist2 = metric.squared_length(near - ref);
     if (dist2 < best) {
       best = dist2;
-      result = Coord_frac(ref[0] + d[0], ref[1] + d[1], ref[2] + d[2]);
+      result = near;
     }
   }
   return result;

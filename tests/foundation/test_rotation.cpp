@@ -42,6 +42,9 @@ TEST(Rotation, MatrixRoundTrips) {
     Rotation r(i % 10 ? g(gen) : 1e-5 * g(gen), g(gen), g(gen), g(gen));
     r.norm();
     const M m = r.matrix();
+    // Diagonal terms are summed left to right: 1 - 2y^2 - 2z^2, to the last bit.
+    EXPECT_EQ(m(0, 0), 1.0 - 2.0 * r.y() * r.y() - 2.0 * r.z() * r.z()) << i;
+    EXPECT_EQ(m(2, 2), 1.0 - 2.0 * r.x() * r.x() - 2.0 * r.y() * r.y()) << i;
     const Rotation back(m);
     EXPECT_TRUE(back.matrix().equals(m, 1e-14));  // so back is r or -r
     // w is kept positive away from half turns.

@@ -199,7 +199,9 @@ TEST(Interp_cubic, WeightsAtPartsOfAStep) {
   }
 }
 
-TEST(Interp_linear, CanInterpOnlyWithBothNeighboursInsideTheBox) {
+// A float map takes its fractions in float: at u = 10.3 the fraction is
+// float(10.3) - 10, not 0.3 rounded to float.
+TEST(Interp_linear, CanInterpOnlyWithBothNeighboursInsideTheBoxAndFractionsAreFloat) {
   const RTop<double> unit(Mat33<double>::identity(), Vec3<double>::zero());
   const NXmap<float> box(Grid(5, 4, 3), unit);
   for (const Coord_map& m : {Coord_map(0, 0, 0), Coord_map(3.5, 0, 0), Coord_map(3.99, 2.5, 1.99)})
@@ -207,4 +209,7 @@ TEST(Interp_linear, CanInterpOnlyWithBothNeighboursInsideTheBox) {
   for (const Coord_map& m : {Coord_map(4, 0, 0), Coord_map(-0.5, 0, 0), Coord_map(0, 3, 0),
                              Coord_map(0, 0, 2), Coord_map(0, Util::nan(), 0)})
     EXPECT_FALSE(Interp_linear::can_interp(box, m)) << m.format();
+  NXmap<float> step(Grid(12, 2, 2), unit);
+  for (int i = 44; i < 48; ++i) step[i] = 1.0f;  // 1 at u = 11, 0 elsewhere
+  EXPECT_EQ(step.interp<Interp_linear>(Coord_map(10.3, 0.0, 0.0)), float(10.3) - 10.0f);
 }

@@ -160,6 +160,8 @@ TEST(BasisFn, GaussianFormsAndTheirDerivatives) {
   EXPECT_DOUBLE_EQ(std::exp(lf), aniso.fderiv_coord(c, p).f);
   EXPECT_NEAR(lf, 1.5 - Util::twopi2() * log_aniso.u_aniso_orth(p).quad_form(c), 1e-12);
   EXPECT_EQ(log_aniso.fderiv_coord(Coord_reci_orth(0, 0, 0), p).df, Params({1, 0, 0, 0, 0, 0, 0}));
+  // U = p / 2 pi^2 to the last digit (a reciprocal factor differs for 0.33).
+  EXPECT_EQ(aniso.u_aniso_orth({0, 0.33, 0, 0, 0, 0, 0}).mat00(), 0.33 / Util::twopi2());
 }
 
 TEST(ResolutionFn, RecoversPlantedScales) {
@@ -287,6 +289,11 @@ TEST(TargetFn, DerivativesAndMissingEntries) {
       if (data.fsigf[ih].missing() || (zero && t != &fnth)) {
         ASSERT_TRUE(mid.r == 0.0 && mid.dr == 0.0 && mid.dr2 == 0.0) << ih.hkl().format();
         continue;
+      }
+      if (t == &logf1f2) {  // r = w d^2, d squared first
+        const double eps = ih.hkl_class().epsilon(), f1 = data.fsigf[ih].f(), f2 = fphi[ih].f();
+        const double x1 = f1 * f1 / eps, x2 = f2 * f2 / eps, d = std::log(x1) + x - std::log(x2);
+        ASSERT_EQ(mid.r, std::sqrt(x1 * x2) * (d * d));
       }
       ASSERT_NEAR(mid.dr, (hi.r - lo.r) / (2 * h), 1e-6 * (1 + std::fabs(mid.dr)));
       ASSERT_NEAR(mid.dr2, (hi.dr - lo.dr) / (2 * h), 1e-6 * (1 + std::fabs(mid.dr2)));

@@ -186,4 +186,9 @@ TEST(Spacegroup, SymmetryCopyNear) {
           best = std::min(best, (c + Coord_frac(du, dv, dw) - to).lengthsq(cell));
   }
   EXPECT_NEAR((near - to).lengthsq(cell), best, 1e-9);
+  // An exact tie of the identity and the inversion copies: the distance of
+  // the stored copy (ref + offset) - ref decides, here for the inversion.
+  const Coord_frac tie = Coord_frac(0.1125, 5.0 / 6.0, 0.5).symmetry_copy_near(
+      hall("-P 1"), Cell(Cell_descr(40, 50, 60, 90, 90, 90)), Coord_frac(0.5, 1.5, 10.0 / 3.0));
+  EXPECT_TRUE(tie.equals(Coord_frac(0.8875, 7.0 / 6.0, 3.5), 1e-12));
 }
