@@ -18,16 +18,6 @@ inline void rotate(T& u, T& v, const T& s, const T& tau) {
   v = h + s * (g - tau * h);
 }
 
-// Swaps columns p and k of m.
-template <class T>
-void swap_columns(Matrix<T>& m, const int p, const int k) {
-  for (int j = 0; j < m.rows(); ++j) {
-    const T t = m(j, p);
-    m(j, p) = m(j, k);
-    m(j, k) = t;
-  }
-}
-
 }  // namespace
 
 template <class T>
@@ -123,7 +113,7 @@ std::vector<T> Matrix<T>::eigen(const bool sort) {
         if (d[j] < d[k]) k = j;
       if (k != p) {
         std::swap(d[p], d[k]);
-        swap_columns(v, p, k);
+        for (int j = 0; j < n; ++j) std::swap(v(j, p), v(j, k));
       }
     }
   }

@@ -1,6 +1,7 @@
 #include "foundation/rotation.h"
 
 #include <cmath>
+#include <initializer_list>
 
 #include "foundation/util.h"
 
@@ -12,11 +13,15 @@ namespace {
 constexpr int kWidth = 6;
 constexpr int kPrecision = 6;
 
-String triple(const char* label, const double a, const double b,
-              const double c) {
-  return label + String(a, kWidth, kPrecision) + "," +
-         String(b, kWidth, kPrecision) + "," + String(c, kWidth, kPrecision) +
-         ")";
+// The label, then the numbers separated by commas, then ")".
+String numbers(const char* label, std::initializer_list<double> values) {
+  String text(label);
+  const char* separator = "";
+  for (const double v : values) {
+    text += separator + String(v, kWidth, kPrecision);
+    separator = ",";
+  }
+  return text + ")";
 }
 
 // Rotations about z and about y as quaternions.
@@ -37,13 +42,13 @@ double wrap_pi(const double a) {
 }  // namespace
 
 String Euler_ccp4::format() const {
-  return triple("Euler = (", Util::rad2d(alpha_), Util::rad2d(beta_),
-                Util::rad2d(gamma_));
+  return numbers("Euler = (", {Util::rad2d(alpha_), Util::rad2d(beta_),
+                              Util::rad2d(gamma_)});
 }
 
 String Polar_ccp4::format() const {
-  return triple("Polar = (", Util::rad2d(omega_), Util::rad2d(phi_),
-                Util::rad2d(kappa_));
+  return numbers("Polar = (", {Util::rad2d(omega_), Util::rad2d(phi_),
+                              Util::rad2d(kappa_)});
 }
 
 Rotation::Rotation(const Euler_ccp4& euler) {
@@ -135,9 +140,7 @@ Polar_ccp4 Rotation::polar_ccp4() const {
 }
 
 String Rotation::format() const {
-  return "Quaternion wxyz = (" + String(w_, kWidth, kPrecision) + "," +
-         String(x_, kWidth, kPrecision) + "," + String(y_, kWidth, kPrecision) +
-         "," + String(z_, kWidth, kPrecision) + ")";
+  return numbers("Quaternion wxyz = (", {w_, x_, y_, z_});
 }
 
 Rotation operator*(const Rotation& a, const Rotation& b) {

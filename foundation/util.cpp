@@ -19,12 +19,12 @@ double Util::invsim(const double& y) {
   const double q = (sim_b - sim_d * y1) / (3.0 * w) - p * p;
   const double r = -p * p * p + 0.5 * ((sim_b - sim_d * y1) * p + sim_e * y1) / w;
   const double s = std::sqrt(r * r + q * q * q);
-  const double t1 = r + s;
-  const double t2 = r - s;
-  const double third = 0.3333333333333333;
-  const double c1 = t1 > 0.0 ? std::pow(std::fabs(t1), third) : -std::pow(std::fabs(t1), third);
-  const double c2 = t2 > 0.0 ? std::pow(std::fabs(t2), third) : -std::pow(std::fabs(t2), third);
-  const double x = c1 + c2 - p;
+  // Real cube root, negative for t <= 0.
+  const auto cube_root = [](const double t) {
+    const double c = std::pow(std::fabs(t), 0.3333333333333333);
+    return t > 0.0 ? c : -c;
+  };
+  const double x = cube_root(r + s) + cube_root(r - s) - p;
   return y >= 0.0 ? x : -x;
 }
 

@@ -151,7 +151,6 @@ FFTmap_p1::FFTmap_p1()
       type_(0),
       grid_reci_(0, 0, 0),
       grid_real_(0, 0, 0),
-      grid_half_(0, 0, 0),
       data_r_(nullptr),
       data_c_(nullptr) {}
 
@@ -166,7 +165,6 @@ void FFTmap_p1::init(const Grid_sampling& grid_sam, const FFTtype type) {
   const int nu = grid_sam.nu(), nv = grid_sam.nv(), nw = grid_sam.nw();
   grid_reci_ = Grid(nu, nv, nw / 2 + 1);
   grid_real_ = Grid(nu, nv, 2 * (nw / 2 + 1));
-  grid_half_ = Grid(nu / 2, nv / 2, nw / 2);
   // Old values would be garbage in a new layout: start from zeros.
   data_.assign(std::size_t(grid_real_.nu()) * grid_real_.nv() * grid_real_.nw(), 0.0f);
   point_views();
@@ -183,7 +181,6 @@ void FFTmap_p1::copy(const FFTmap_p1& other) {
   grid_sam_ = other.grid_sam_;
   grid_reci_ = other.grid_reci_;
   grid_real_ = other.grid_real_;
-  grid_half_ = other.grid_half_;
   data_ = other.data_;
   point_views();
 }
@@ -250,7 +247,7 @@ void FFTmap_p1::fft_x_to_h(const double& scale) {
 void FFTmap_p1::debug() const {
   // Counts of the points of the half-space test and of those whose Friedel
   // mates pass it too.
-  const int hu = grid_half_.nu(), hv = grid_half_.nv(), hw = grid_half_.nw();
+  const int hu = grid_sam_.nu() / 2, hv = grid_sam_.nv() / 2, hw = grid_sam_.nw() / 2;
   auto in_half = [&](const Coord_grid& c) {
     if (0 < c.w() && c.w() < hw) return true;
     return c.w() <= hw && ((0 < c.v() && c.v() < hv) || (c.v() <= hv && c.u() <= hu));

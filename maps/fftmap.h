@@ -180,7 +180,6 @@ class FFTmap_p1 {
   Grid_sampling grid_sam_;
   Grid grid_reci_;
   Grid grid_real_;
-  Grid grid_half_;
   std::vector<float> data_;
   float* data_r_;
   std::complex<float>* data_c_;

@@ -22,12 +22,9 @@ namespace interp_detail {
 template <int N, class T>
 bool gather_direct(const Xmap<T>& map, const Xmap_base::Map_reference_coord& ref,
                    T (&p)[N][N][N]) {
-  const Mat33<int>& rot = map.isymop(ref.sym()).rot();
-  const Grid_range& box = map.grid_storage();
-  const int su = box.nv() * box.nw(), sv = box.nw();
-  const int du = rot(0, 0) * su + rot(1, 0) * sv + rot(2, 0);
-  const int dv = rot(0, 1) * su + rot(1, 1) * sv + rot(2, 1);
-  const int dw = rot(0, 2) * su + rot(1, 2) * sv + rot(2, 2);
+  const int du = map.storage_step_u(ref.sym());
+  const int dv = map.storage_step_v(ref.sym());
+  const int dw = map.storage_step_w(ref.sym());
   int index[N * N * N];
   bool in_asu = true;  // tested for all points at once: no branch per point
   int n = 0;

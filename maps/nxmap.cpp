@@ -17,18 +17,8 @@ const Message_ctor& message_ctor_nxmap() {
   return message;
 }
 
-RTop<double> null_rtop() {
-  return RTop<double>(Mat33<double>::null(), Vec3<double>::null());
-}
-
 RTop<int> zero_rtop_int() {
   return RTop<int>(Mat33<int>(0, 0, 0, 0, 0, 0, 0, 0, 0), Vec3<int>::zero());
-}
-
-// (R, t)^-1 = (R^-1, -R^-1 t); a singular R gives non-finite elements.
-RTop<double> inverse(const RTop<double>& op) {
-  const Mat33<double> rinv = op.rot().inverse();
-  return RTop<double>(rinv, -(rinv * op.trn()));
 }
 
 RTop<double> rounded(const RTop<double>& op) {
@@ -62,8 +52,8 @@ void debug_rtop(const RTop<double>& op) {
 
 NXmap_base::NXmap_base()
     : grid_(0, 0, 0),
-      orth_to_grid_(null_rtop()),
-      grid_to_orth_(null_rtop()),
+      orth_to_grid_(RTop<double>::null()),
+      grid_to_orth_(RTop<double>::null()),
       stride_u_(0),
       stride_v_(0),
       stride_w_(0) {
@@ -73,7 +63,7 @@ NXmap_base::NXmap_base()
 void NXmap_base::init(const Grid& grid, const RTop<double>& orth_to_grid) {
   grid_ = grid;
   orth_to_grid_ = orth_to_grid;
-  grid_to_orth_ = inverse(orth_to_grid);
+  grid_to_orth_ = orth_to_grid.inverse();
   stride_u_ = grid.nv() * grid.nw();
   stride_v_ = grid.nw();
   stride_w_ = 1;
@@ -96,10 +86,10 @@ bool NXmap_base::is_null() const {
 
 // Every operator is set, so that a null operator copies cleanly.
 NX_operator::NX_operator()
-    : xfrac_to_nxgrid_(null_rtop()),
-      nxgrid_to_xfrac_(null_rtop()),
-      xgrid_to_nxgrid_(null_rtop()),
-      nxgrid_to_xgrid_(null_rtop()),
+    : xfrac_to_nxgrid_(RTop<double>::null()),
+      nxgrid_to_xfrac_(RTop<double>::null()),
+      xgrid_to_nxgrid_(RTop<double>::null()),
+      nxgrid_to_xgrid_(RTop<double>::null()),
       xgrid_to_nxgrid_int_(zero_rtop_int()),
       nxgrid_to_xgrid_int_(zero_rtop_int()),
       x_to_nx_is_int_(false),
@@ -127,8 +117,8 @@ void NX_operator::init(const Cell& cell, const Grid_sampling& sampling,
   nxgrid_to_xfrac_ = RTop<double>(cell.frac_matrix()) * RTop<double>(rtop) *
                      nxmap.grid_to_orth();
   nxgrid_to_xgrid_ = RTop<double>(sampling.matrix_frac_grid()) * nxgrid_to_xfrac_;
-  xfrac_to_nxgrid_ = inverse(nxgrid_to_xfrac_);
-  xgrid_to_nxgrid_ = inverse(nxgrid_to_xgrid_);
+  xfrac_to_nxgrid_ = nxgrid_to_xfrac_.inverse();
+  xgrid_to_nxgrid_ = nxgrid_to_xgrid_.inverse();
 
   const RTop<double> x_to_nx_round = rounded(xgrid_to_nxgrid_);
   const RTop<double> nx_to_x_round = rounded(nxgrid_to_xgrid_);

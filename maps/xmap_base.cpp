@@ -42,6 +42,14 @@ inline int asu_box_image(const Isymop& op, const Coord_grid& c, const Grid& g,
   return box.index(Coord_grid(u, v, w));
 }
 
+// An axis of the operator's rotation whose image has no u or v part, so
+// that a walk along it stays on one w row; w when there is none.
+int inner_axis(const Isymop& op) {
+  for (int a : {2, 0, 1})
+    if (op.rot()(0, a) == 0 && op.rot()(1, a) == 0) return a;
+  return 2;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ Xmap_cacheobj
@@ -81,6 +89,12 @@ Xmap_cacheobj::Xmap_cacheobj(const Key& xmap_cachekey)
   asu.assign(map_grid.size(), unmarked);
   mark_asu_points();
   mark_other_points();
+
+  run_axis.resize(nsym);
+  for (int k = 0; k < nsym; k++) {
+    run_axis[k] = inner_axis(isymop[k]);
+    if (asu_runs[run_axis[k]].empty()) asu_runs[run_axis[k]] = runs_along(run_axis[k]);
+  }
 }
 
 int Xmap_cacheobj::operator_to_asu(const Coord_grid& c, const int& k0) const {
@@ -107,6 +121,30 @@ void Xmap_cacheobj::mark_other_points() {
     const int k = operator_to_asu(c, 0);
     mark = static_cast<unsigned char>(k < 0 ? nsym + 1 : k + 1);
   }
+}
+
+std::vector<Asu_run> Xmap_cacheobj::runs_along(const int& a) const {
+  const int stride = a == 0 ? map_grid.nv() * map_grid.nw() : (a == 1 ? map_grid.nw() : 1);
+  const int o1 = a == 0 ? 1 : 0, o2 = a == 2 ? 1 : 2;
+  std::vector<Asu_run> runs;
+  for (int i1 = asu_grid.min()[o1]; i1 <= asu_grid.max()[o1]; i1++)
+    for (int i2 = asu_grid.min()[o2]; i2 <= asu_grid.max()[o2]; i2++) {
+      Coord_grid c;
+      c[o1] = i1;
+      c[o2] = i2;
+      c[a] = asu_grid.min()[a];
+      bool open = false;
+      for (int index = map_grid.index(c); c[a] <= asu_grid.max()[a]; c[a]++, index += stride) {
+        const bool in_asu = asu[index] == 0;
+        if (in_asu && open) {
+          runs.back().length++;
+        } else if (in_asu) {
+          runs.push_back(Asu_run{c, index, 1});
+        }
+        open = in_asu;
+      }
+    }
+  return runs;
 }
 
 bool Xmap_cacheobj::matches(const Key& xmap_cachekey) const {
@@ -154,8 +192,7 @@ void Xmap_base::init(const Spacegroup& spacegroup, const Cell& cell,
   storage_size_ = map_grid_.size();
 
   rt_grid_orth_ = RTop<double>(cell_.orth_matrix() * grid_sam_.matrix_grid_frac());
-  const Mat33<double> inv = rt_grid_orth_.rot().inverse();
-  rt_orth_grid_ = RTop<double>(inv, -(inv * rt_grid_orth_.trn()));
+  rt_orth_grid_ = rt_grid_orth_.inverse();
 }
 
 // The operators are tried in order; most are rejected after one row of

@@ -34,6 +34,13 @@ class Xmap_cachekey {
   Grid_sampling grid_sampling_;
 };
 
+//! A line of consecutive ASU points along one axis of the storage box.
+struct Asu_run {
+  Coord_grid start;  //!< the first point
+  int index;         //!< its storage index
+  int length;        //!< the number of points
+};
+
 //! The symmetry tables of one space group on one grid, shared through the
 //! library's map cache and never changed after construction.
 /*! The storage box is the real-space ASU box widened by one point on every
@@ -60,10 +67,18 @@ class Xmap_cacheobj {
   std::vector<Isymop> isymop;       //!< the operators in grid units
   std::vector<int> du, dv, dw;      //!< storage-index steps of R_k along u, v, w
   Array2d<unsigned char> symperm;   //!< (i, j): the operator i x j
+  //! Per operator, an axis whose image runs along w (w if none): walked
+  //! innermost, the operator's images of a run stay on one w row.
+  std::vector<int> run_axis;
+  //! The ASU points cut into runs along u, v and w; filled for the axes
+  //! in run_axis, so always along w (the identity's axis).
+  std::vector<Asu_run> asu_runs[3];
 
  private:
   void mark_asu_points();
   void mark_other_points();
+  //! The ASU points cut into runs along axis a.
+  std::vector<Asu_run> runs_along(const int& a) const;
   //! First operator from k0 on taking c onto an ASU point, or -1.
   int operator_to_asu(const Coord_grid& c, const int& k0) const;
 };
@@ -174,6 +189,18 @@ class Xmap_base {
   const int& num_sym() const { return nsym_; }
   //! Operator k in grid units.
   const Isymop& isymop(const int& k) const { return isymop_[k]; }
+  //! The storage-index change of a unit step along u, v or w of a
+  //! coordinate that operator k takes into the ASU.
+  const int& storage_step_u(const int& k) const { return du_[k]; }
+  const int& storage_step_v(const int& k) const { return dv_[k]; }
+  const int& storage_step_w(const int& k) const { return dw_[k]; }
+  //! The axis along which the images of operator k are best walked.
+  const int& run_axis(const int& k) const { return cacheref_->run_axis[k]; }
+  //! The ASU points cut into runs along an axis (0 u, 1 v, 2 w): filled
+  //! for w and for every run_axis.
+  const std::vector<Asu_run>& asu_runs(const int& axis) const {
+    return cacheref_->asu_runs[axis];
+  }
   //! Orthogonal position to real-valued grid position.
   const RTop<double>& operator_orth_grid() const { return rt_orth_grid_; }
   //! Grid position to orthogonal position.
@@ -204,10 +231,7 @@ class Xmap_base {
   int multiplicity(const Coord_grid& c) const;
   //! The grid coordinate of a storage index.
   Coord_grid coord_of(const int& index) const {
-    const int nvw = map_grid_.nv() * map_grid_.nw();
-    return Coord_grid(index / nvw + map_grid_.min().u(),
-                      (index / map_grid_.nw()) % map_grid_.nv() + map_grid_.min().v(),
-                      index % map_grid_.nw() + map_grid_.min().w());
+    return map_grid_.deindex(index) + map_grid_.min();
   }
   //! True when the storage index holds an ASU point.
   bool is_asu_index(const int& index) const {

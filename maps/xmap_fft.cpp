@@ -18,24 +18,16 @@ bool use_sparse(const Xmap_base::FFTtype type) {
   return type == 2 || (type == 0 && Xmap_base::default_type_ == 2);
 }
 
-// Visits every ASU point of the map as visit(index, row, w), row by row in
-// storage order, where row = row_of(u, v) is the real row (u, v) of a P1
-// grid, fetched once for each row of the ASU box that holds ASU points. The
-// ASU box lies inside the cell, so (u, v, w) is also the point's position on
-// the P1 grid.
+// Visits every ASU point of the map as visit(index, row, w), run by run
+// along w in storage order, where row = row_of(u, v) is the real row (u, v)
+// of a P1 grid, fetched once for each run. The ASU box lies inside the
+// cell, so (u, v, w) is also the point's position on the P1 grid.
 template <class Row, class F>
 void for_each_asu_point(const Xmap_base& map, Row row_of, F visit) {
-  const Grid_range& asu = map.grid_asu();
-  for (int u = asu.min().u(); u <= asu.max().u(); u++)
-    for (int v = asu.min().v(); v <= asu.max().v(); v++) {
-      int index = map.grid_storage().index(Coord_grid(u, v, asu.min().w()));
-      float* row = nullptr;
-      for (int w = asu.min().w(); w <= asu.max().w(); w++, index++)
-        if (map.is_asu_index(index)) {
-          if (row == nullptr) row = row_of(u, v);
-          visit(index, row, w);
-        }
-    }
+  for (const Asu_run& run : map.asu_runs(2)) {
+    float* row = row_of(run.start.u(), run.start.v());
+    for (int i = 0; i < run.length; i++) visit(run.index + i, row, run.start.w() + i);
+  }
 }
 
 // Puts every present, non-zero coefficient and its images under the
@@ -67,48 +59,6 @@ inline int step_into(const int& x, const int& n) {
   return x < 0 ? x + n : (x >= n ? x - n : x);
 }
 
-// The axis of the ASU box to walk innermost for an operator: one whose
-// image runs along w (so the image stays on one P1 row), w if none does.
-int inner_axis(const Isymop& op) {
-  for (int a : {2, 0, 1})
-    if (op.rot()(0, a) == 0 && op.rot()(1, a) == 0) return a;
-  return 2;
-}
-
-// A line of consecutive ASU points along one axis of the storage box.
-struct Asu_run {
-  Coord_grid start;
-  int index;   // storage index of the start
-  int length;
-};
-
-// The ASU points cut into runs along axis a.
-std::vector<Asu_run> asu_runs(const Xmap_base& map, const int& a) {
-  const Grid_range& asu = map.grid_asu();
-  const Grid_range& box = map.grid_storage();
-  const int stride = a == 0 ? box.nv() * box.nw() : (a == 1 ? box.nw() : 1);
-  const int o1 = a == 0 ? 1 : 0, o2 = a == 2 ? 1 : 2;
-  std::vector<Asu_run> runs;
-  for (int i1 = asu.min()[o1]; i1 <= asu.max()[o1]; i1++)
-    for (int i2 = asu.min()[o2]; i2 <= asu.max()[o2]; i2++) {
-      Coord_grid c;
-      c[o1] = i1;
-      c[o2] = i2;
-      c[a] = asu.min()[a];
-      bool open = false;
-      for (int index = box.index(c); c[a] <= asu.max()[a]; c[a]++, index += stride) {
-        const bool in_asu = map.is_asu_index(index);
-        if (in_asu && open) {
-          runs.back().length++;
-        } else if (in_asu) {
-          runs.push_back(Asu_run{c, index, 1});
-        }
-        open = in_asu;
-      }
-    }
-  return runs;
-}
-
 // Stores every non-zero ASU value at all its images (the identity
 // included) on a P1 grid whose real row (u, v) row(u, v) gives. Operator by
 // operator, runs of ASU points are walked together with their images, which
@@ -120,14 +70,12 @@ void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) 
   const Grid_sampling& g = map.grid_sampling();
   const Grid_range& box = map.grid_storage();
   const int box_stride[3] = {box.nv() * box.nw(), box.nw(), 1};
-  std::vector<Asu_run> runs[3];
   for (int k = 0; k < map.num_sym(); k++) {
     const Isymop& op = map.isymop(k);
-    const int a = inner_axis(op);
-    if (runs[a].empty()) runs[a] = asu_runs(map, a);
+    const int a = map.run_axis(k);
     const Coord_grid step(op.rot()(0, a), op.rot()(1, a), op.rot()(2, a));
     const int stride = box_stride[a];
-    for (const Asu_run& run : runs[a]) {
+    for (const Asu_run& run : map.asu_runs(a)) {
       Coord_grid c = (op * run.start).unit(g);
       int index = run.index;
       if (step.u() == 0 && step.v() == 0) {

@@ -20,17 +20,16 @@ const double cell_tolerance = 0.5;
 
 // --------------------------------------------------------- HKL_data_cacheobj
 
-HKL_data_cacheobj::HKL_data_cacheobj(const Key& key) : key_(key) {
+HKL_data_cacheobj::HKL_data_cacheobj(const Key& key) {
   init(Spacegroup(key.spgr_descr()), Cell(key.cell_descr()), key.hkl_sampling(), true);
 }
 
 bool HKL_data_cacheobj::matches(const Key& key) const {
-  return key.spgr_descr().hash() == key_.spgr_descr().hash() &&
-         key.hkl_sampling() == key_.hkl_sampling();
+  return key.spgr_descr().hash() == spacegroup().hash() && key.hkl_sampling() == hkl_sampling();
 }
 
 String HKL_data_cacheobj::format() const {
-  return key_.spgr_descr().symbol_hall() + " " + key_.hkl_sampling().format();
+  return spacegroup().symbol_hall() + " " + hkl_sampling().format();
 }
 
 // ------------------------------------------------------------- HKL_data_base
@@ -47,9 +46,7 @@ HKL_data_base::HKL_data_base(const HKL_data_base& other)
 
 void HKL_data_base::bind_like(const HKL_data_base& other) {
   cacheref_ = other.cacheref_;
-  own_spacegroup_ = other.own_spacegroup_;
   own_cell_ = other.own_cell_;
-  own_sampling_ = other.own_sampling_;
   parent_hkl_info_ = other.parent_hkl_info_;
   // An array made from a sampling has its own cell as parent cell: the copy
   // must point at its own copy of it.
@@ -65,13 +62,11 @@ void HKL_data_base::init(const HKL_info& hkl_info, const Cell& cell) {
 
 void HKL_data_base::init(const Spacegroup& spacegroup, const Cell& cell,
                          const HKL_sampling& hkl_sampling) {
-  own_spacegroup_ = spacegroup;
-  own_cell_ = cell;
-  own_sampling_ = hkl_sampling;
-  if (own_spacegroup_.is_null() || own_cell_.is_null() || own_sampling_.is_null()) return;
+  if (spacegroup.is_null() || cell.is_null() || hkl_sampling.is_null()) return;
 
-  const HKL_data_cachekey key(own_spacegroup_, own_cell_, own_sampling_);
+  const HKL_data_cachekey key(spacegroup, cell, hkl_sampling);
   cacheref_ = VantrelInstantiator::instance().cache<HKL_data_cacheobj>().lookup(key);
+  own_cell_ = cell;
   init(cacheref_.data(), own_cell_);
 }
 

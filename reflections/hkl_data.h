@@ -45,9 +45,6 @@ class HKL_data_cacheobj : public HKL_info {
   bool matches(const Key& key) const;
   //! Hall symbol and sampling, for the cache's leak report.
   String format() const;
-
- private:
-  Key key_;
 };
 
 //! Polymorphic base of the reflection data arrays.
@@ -119,10 +116,8 @@ class HKL_data_base {
   const Cell* parent_cell_;
   bool cell_matches_;
   ObjectCache<HKL_data_cacheobj>::Reference cacheref_;
-  // Set only by the sampling form of init; own_cell_ is then the parent cell.
-  Spacegroup own_spacegroup_;
+  // Set only by the sampling form of init, which makes it the parent cell.
   Cell own_cell_;
-  HKL_sampling own_sampling_;
 };
 
 //! A data array of one datatype T, one value per reflection of the list.

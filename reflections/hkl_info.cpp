@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <iostream>
+#include <utility>
 
 #include "foundation/message.h"
 
@@ -97,13 +98,6 @@ HKL_info::HKL_info(const Spacegroup& spacegroup, const Cell& cell, const Resolut
   init(spacegroup, cell, resolution, generate);
 }
 
-void HKL_info::init_symops() {
-  const Grid symop_grid(24, 24, 24);  // integer operators act on indices on this grid
-  isymops_.clear();
-  for (int s = 0; s < spacegroup_.op_count(); ++s)
-    isymops_.push_back(Isymop(spacegroup_.symop(s), symop_grid));
-}
-
 void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
                     const bool& generate) {
   spacegroup_ = spacegroup;
@@ -111,12 +105,10 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const Resolu
   resolution_ = resolution;
   if (is_null()) return;
 
-  init_symops();
-  clear_list();
   if (generate)
-    generate_hkl_list();  // updates the list itself
+    generate_hkl_list();
   else
-    update_hkl_list();
+    set_hkl_list({});
 }
 
 void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sampling& sampling,
@@ -127,25 +119,21 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sa
   if (spacegroup_.is_null() || cell_.is_null() || hkl_sampling_.is_null()) return;
 
   resolution_ = hkl_sampling_.resolution(cell_);
-  init_symops();
-  clear_list();
   if (!generate) {
-    update_hkl_list();
+    set_hkl_list({});
     return;
   }
-
   // The integer form decides membership, so equal samplings give identical
   // lists whatever their cells.
   const std::int64_t q_limit = HKL_sampling::sqrt_limit_value * HKL_sampling::sqrt_limit_value;
-  const std::vector<HKL> kept =
-      asu_reflections(spacegroup_, hkl_sampling_.hkl_limit(),
-                      [&](const HKL& hkl) { return hkl_sampling_.quadratic_form(hkl) <= q_limit; });
-  add_hkl_list(kept);  // updates the list itself
+  set_hkl_list(asu_reflections(spacegroup_, hkl_sampling_.hkl_limit(), [&](const HKL& hkl) {
+    return hkl_sampling_.quadratic_form(hkl) <= q_limit;
+  }));
 }
 
-void HKL_info::clear_list() {
-  hkl_list_.clear();
-  lookup_.init(hkl_list_);
+void HKL_info::set_hkl_list(std::vector<HKL> hkls) {
+  hkl_list_ = std::move(hkls);
+  update_hkl_list();
 }
 
 void HKL_info::generate_hkl_list() {
@@ -153,10 +141,8 @@ void HKL_info::generate_hkl_list() {
   const double dmin = resolution_.limit();
   const HKL lim(int(cell_.a() / dmin), int(cell_.b() / dmin), int(cell_.c() / dmin));
   const double s_lim = resolution_.invresolsq_limit();
-  const std::vector<HKL> kept = asu_reflections(
-      spacegroup_, lim, [&](const HKL& hkl) { return hkl.invresolsq(cell_) < s_lim; });
-  clear_list();
-  add_hkl_list(kept);
+  set_hkl_list(asu_reflections(spacegroup_, lim,
+                               [&](const HKL& hkl) { return hkl.invresolsq(cell_) < s_lim; }));
 }
 
 void HKL_info::add_hkl_list(const std::vector<HKL>& add) {
@@ -190,13 +176,13 @@ void HKL_info::update_hkl_list() {
 
 HKL HKL_info::find_sym(const HKL& hkl, int& sym, bool& friedel) const {
   for (int s = 0; s < spacegroup_.primitive_count(); ++s) {
-    const HKL equiv = hkl.transform(isymops_[s]);
+    const HKL equiv = hkl.transform(spacegroup_.isymop(s));
     if (spacegroup_.recip_asu(equiv)) {
       sym = s;
       friedel = false;
       return equiv;
     }
-    const HKL mate(-equiv.h(), -equiv.k(), -equiv.l());
+    const HKL mate = -equiv;
     if (spacegroup_.recip_asu(mate)) {
       sym = s;
       friedel = true;

@@ -141,14 +141,13 @@ class HKL_info {
   void debug() const;
 
  private:
-  void init_symops();
-  void clear_list();
+  // Replace the list by hkls (distinct ASU indices) and update it.
+  void set_hkl_list(std::vector<HKL> hkls);
 
   Spacegroup spacegroup_;
   Cell cell_;
   HKL_sampling hkl_sampling_;
   Resolution resolution_;
-  std::vector<Isymop> isymops_;
   std::vector<HKL> hkl_list_;
   std::vector<HKL_class> hkl_classes_;
   std::vector<float> invresolsq_;

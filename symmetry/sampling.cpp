@@ -16,9 +16,8 @@ HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
   int epsilon = 1;
   int allowed = 255;
   for (int i = 1; i < spgr.op_count(); i++) {
-    const Symop& op = spgr.symop(i);
-    const HKL image = hkl.transform(op);
-    const double shift = hkl.sym_phase_shift(op);
+    const HKL image = hkl.transform(spgr.isymop(i));
+    const double shift = hkl.sym_phase_shift(spgr.symop(i));
     if (image == hkl) {
       if (std::cos(shift) > 0.999) {
         epsilon++;
@@ -30,7 +29,7 @@ HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
     } else if (image == -hkl) {
       double x = std::fmod(shift * -0.5, Util::pi());
       if (x < 0.0) x += Util::pi();
-      allowed = int(lrint(x / (Util::pi() / 12.0)));
+      allowed = int(std::lrint(x / (Util::pi() / 12.0)));
     }
   }
   if (hkl == HKL(0, 0, 0)) allowed = 0;

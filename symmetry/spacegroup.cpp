@@ -37,31 +37,29 @@ bool same_symop(const Symop& a, const Symop& b) {
   return a.rot().equals(b.rot(), 0.001) && a.trn().equals(b.trn(), 0.001);
 }
 
-constexpr int asu_grid = 24;
-
-// Index of grid point (u, v, w) on the 24^3 grid, components reduced.
-int asu_grid_index(int u, int v, int w) {
-  auto reduce = [](int x) { return ((x % asu_grid) + asu_grid) % asu_grid; };
-  return (reduce(u) * asu_grid + reduce(v)) * asu_grid + reduce(w);
+// The grid on which every operator translation is a whole number of steps.
+const Grid& asu_grid() {
+  static const Grid grid(24, 24, 24);
+  return grid;
 }
 
-// Orbit number of every point of the 24^3 grid under the operators.
+std::vector<Isymop> isymops_of(const Symop_codes& codes) {
+  std::vector<Isymop> ops;
+  for (const Symop_code& code : codes) ops.push_back(code.isymop());
+  return ops;
+}
+
+// Orbit number of every point of the ASU grid under the operators.
 std::vector<int> label_orbits(const std::vector<Isymop>& ops, int& norb) {
-  std::vector<int> orbit(asu_grid * asu_grid * asu_grid, -1);
+  const Grid& g = asu_grid();
+  std::vector<int> orbit(g.size(), -1);
   norb = 0;
-  for (int u = 0; u < asu_grid; u++)
-    for (int v = 0; v < asu_grid; v++)
-      for (int w = 0; w < asu_grid; w++) {
-        if (orbit[asu_grid_index(u, v, w)] >= 0) continue;
-        for (const Isymop& op : ops) {
-          const Mat33<int>& r = op.rot();
-          const Vec3<int>& t = op.trn();
-          orbit[asu_grid_index(r(0, 0) * u + r(0, 1) * v + r(0, 2) * w + t[0],
-                               r(1, 0) * u + r(1, 1) * v + r(1, 2) * w + t[1],
-                               r(2, 0) * u + r(2, 1) * v + r(2, 2) * w + t[2])] = norb;
-        }
-        norb++;
-      }
+  for (int i = 0; i < g.size(); i++) {
+    if (orbit[i] >= 0) continue;
+    const Coord_grid c = g.deindex(i);
+    for (const Isymop& op : ops) orbit[(op * c).unit(g).index(g)] = norb;
+    norb++;
+  }
   return orbit;
 }
 
@@ -87,7 +85,7 @@ bool box_covers_orbits(const std::vector<int>& orbit, int norb, int nu, int nv, 
   for (int u = 0; u < nu; u++)
     for (int v = 0; v < nv; v++)
       for (int w = 0; w < nw; w++) {
-        const int o = orbit[asu_grid_index(u, v, w)];
+        const int o = orbit[Coord_grid(u, v, w).index(asu_grid())];
         if (!seen[o]) {
           seen[o] = 1;
           count++;
@@ -101,8 +99,7 @@ bool box_covers_orbits(const std::vector<int>& orbit, int norb, int nu, int nv, 
 // ----------------------------------------------------------- free functions
 
 Vec3<double> real_asu(const Symop_codes& codes) {
-  std::vector<Isymop> ops;
-  for (const Symop_code& code : codes) ops.push_back(code.isymop());
+  const std::vector<Isymop> ops = isymops_of(codes);
   int norb = 0;
   const std::vector<int> orbit = label_orbits(ops, norb);
 
@@ -117,9 +114,9 @@ Vec3<double> real_asu(const Symop_codes& codes) {
   std::sort(candidates.begin(), candidates.end(), Compare_grid());
 
   for (const Vec3<double>& c : candidates) {
-    const int nu = int(std::ceil(asu_grid * c[0]));
-    const int nv = int(std::ceil(asu_grid * c[1]));
-    const int nw = int(std::ceil(asu_grid * c[2]));
+    const int nu = int(std::ceil(asu_grid().nu() * c[0]));
+    const int nv = int(std::ceil(asu_grid().nv() * c[1]));
+    const int nw = int(std::ceil(asu_grid().nw() * c[2]));
     if (nu * nv * nw < norb) continue;
     if (box_covers_orbits(orbit, norb, nu, nv, nw)) return c;
   }
@@ -127,8 +124,7 @@ Vec3<double> real_asu(const Symop_codes& codes) {
 }
 
 bool reci_asu(const Symop_codes& codes, data::ASUfn asu) {
-  std::vector<Isymop> ops;
-  for (const Symop_code& code : codes) ops.push_back(code.isymop());
+  const std::vector<Isymop> ops = isymops_of(codes);
   const auto accepts = [asu](const HKL& h) { return asu(h[0], h[1], h[2]); };
   for (int h = -2; h <= 2; h++)
     for (int k = -2; k <= 2; k++)
@@ -260,8 +256,7 @@ bool Spacegroup::invariant_under_change_of_hand() const {
   for (int i = 0; i < op_count_; i++) codes.push_back(int(Symop_code(isymop(i))));
   std::sort(codes.begin(), codes.end());
   for (int i = 0; i < op_count_; i++) {
-    const Vec3<int>& t = isymop(i).trn();
-    const Isymop mirrored(isymop(i).rot(), Vec3<int>(-t[0], -t[1], -t[2]));
+    const Isymop mirrored(isymop(i).rot(), -isymop(i).trn());
     if (!std::binary_search(codes.begin(), codes.end(), int(Symop_code(mirrored)))) return false;
   }
   return true;

@@ -11,7 +11,7 @@ using M = Mat33<double>;
 
 namespace {
 
-const double kPi = 3.141592653589793;
+const double kPi = Util::pi();
 
 M rz(double a) { return M(std::cos(a), -std::sin(a), 0, std::sin(a), std::cos(a), 0, 0, 0, 1); }
 M ry(double a) { return M(std::cos(a), 0, std::sin(a), 0, 1, 0, -std::sin(a), 0, std::cos(a)); }

@@ -1,15 +1,18 @@
 // Reader of the reflection fixtures made by the tools/ scripts: blocks of a
 // space group ("hall" or "hm"), "cell", "dmin" and tables "name count" whose
-// rows are "h k l" and a fixed number of values.
+// rows are "h k l" and a fixed number of values; and small helpers shared by
+// the reflection tests.
 #ifndef VANTREL_TESTS_REFLIST_FIXTURE_H
 #define VANTREL_TESTS_REFLIST_FIXTURE_H
 
+#include <cmath>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "foundation/util.h"
 #include "reflections/hkl_info.h"
 
 struct Reflist_block {
@@ -33,6 +36,15 @@ struct Reflist_block {
     return vantrel::HKL_info(spacegroup(), unit_cell(), vantrel::Resolution(limit), true);
   }
 };
+
+// a - b reduced to [-pi, pi].
+inline double phase_difference(double a, double b) {
+  return std::remainder(a - b, vantrel::Util::twopi());
+}
+
+inline vantrel::Cell cubic_cell(double a) {
+  return vantrel::Cell(vantrel::Cell_descr(a, a, a, 90, 90, 90));
+}
 
 inline std::vector<Reflist_block> read_reflist_fixture(const std::string& name, int values) {
   std::ifstream in(std::string(VANTREL_TEST_DATA) + "/" + name);

@@ -14,8 +14,6 @@ namespace {
 
 const double NaN = Util::nand();
 
-double phase_difference(double a, double b) { return std::remainder(a - b, Util::twopi()); }
-
 // A trigonal list with acentric reflections and centric ones whose allowed
 // phases are 0 and other multiples of 30 degrees.
 const HKL_info& trigonal() {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "foundation/util.h"
 #include "reflections/hkl_containers.h"
 

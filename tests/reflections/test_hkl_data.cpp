@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <memory>
 
 #include "reflist_fixture.h"
@@ -13,10 +12,6 @@ using namespace vantrel::datatypes;
 namespace {
 
 typedef HKL_info::HKL_reference_index HRI;
-
-double phase_difference(double a, double b) { return std::remainder(a - b, Util::twopi()); }
-
-Cell cubic_cell(double a) { return Cell(Cell_descr(a, a, a, 90, 90, 90)); }
 
 const Spacegroup& p21() {
   static const Spacegroup sg(Spgr_descr("P 2yb", Spgr_descr::Hall));
@@ -141,10 +136,14 @@ TEST(HKL_data, SharedListFromSampling) {
   EXPECT_EQ(holders(sg, cell, sampling), 0);
   list_cache().purge();
   EXPECT_EQ(list_cache().size(), entries);
-  // A null argument leaves an array unbound.
+  // A null argument leaves an array unbound, and a bound one in its own cell.
   HKL_data<F_sigF<float>> unbound;
   unbound.init(Spacegroup(), cell, sampling);
   EXPECT_TRUE(unbound.is_null());
+  HKL_data<Flag> bound(sg, cell, sampling);
+  bound.init(sg, Cell(), sampling);
+  EXPECT_FALSE(bound.is_null());
+  EXPECT_EQ(bound.base_cell().a(), 40.0);
 }
 
 TEST(HKL_data, MaskComputeAndAssignWithinOneList) {
