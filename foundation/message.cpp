@@ -33,4 +33,10 @@ void Message::set_fatal_level(const int& level) {
     fatal_level_ = level;
 }
 
+void fatal(const std::string& text) {
+  const Message_fatal m(text);
+  Message::message(m);
+  throw m;  // the fatal level never exceeds 9, so message() has thrown already
+}
+
 }  // namespace vantrel

@@ -84,6 +84,10 @@ class Message {
 //! The library's global channel object.
 extern Message message;
 
+//! Reports a fatal error: prints text on the message stream and throws it as
+//! Message_fatal. The one way the library fails.
+[[noreturn]] void fatal(const std::string& text);
+
 }  // namespace vantrel
 
 #endif
