@@ -17,13 +17,6 @@ namespace {
 
 typedef Spgr_descr::Symop_codes Symop_codes;
 
-//! Issue a fatal message; the channel always prints and throws these, and
-//! the final throw only tells the compiler so.
-[[noreturn]] void fatal(const String& text) {
-  Message::message(Message_fatal(text));
-  throw Message_fatal(text);
-}
-
 Symop_code code_of(const Mat33<double>& rot, const Vec3<double>& trn) {
   return Symop_code(Symop(RTop<double>(rot, trn)));
 }
