@@ -1,1 +1,5 @@
-int main() { return 0; }
+#include "app/quelvarn.h"
+
+int main(int argc, char** argv) {
+  return quelvarn_main(argc, argv, std::cin, std::cout, std::cerr, run_quelvarn);
+}
