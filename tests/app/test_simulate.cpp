@@ -235,8 +235,11 @@ TEST(MapSimulate, SparseWorkBins) {
   C_rand_sequence draws;
   const Simulated s = simulate(wrk_f, wrk_hl, draws);
   int centric = 0;
-  for (HRI ih = ref_list().first(); !ih.last(); ih.next())
-    if (ih.hkl_class().centric() && ++centric) EXPECT_NEAR(s.result[ih].fom(), 0.5, 0.02);
+  for (HRI ih = ref_list().first(); !ih.last(); ih.next()) {
+    if (!ih.hkl_class().centric()) continue;
+    ++centric;
+    EXPECT_NEAR(s.result[ih].fom(), 0.5, 0.02);
+  }
   EXPECT_GT(centric, 300);
 
   // Fewer work reflections than bins: reference reflections of a bin with
