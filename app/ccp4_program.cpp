@@ -3,8 +3,7 @@
 #include <ccp4/ccp4_general.h>
 #include <ccp4/ccp4_program.h>
 
-CCP4Program::CCP4Program(const char* name, const char* version, const char* date,
-                         std::ostream& out)
+CCP4Program::CCP4Program(const char* name, const char* version, const char* date, std::ostream& out)
     : out_(&out) {
   CCP4::ccp4ProgramName(name);
   CCP4::ccp4_prog_vers(version);

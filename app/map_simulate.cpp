@@ -114,7 +114,7 @@ void MapSimulate::fill_from_neighbours(Bin_table& bins, const int& n_min) {
   const int n = int(bins.size());
   Bin_table filled = bins;
   for (int b = 0; b < n; ++b)
-    for (int d = 1; int(filled[b].size()) < n_min && d < n; d = d > 0 ? -d : 1 - d)
+    for (int d = 1; int(filled[b].size()) < n_min && d<n; d = d> 0 ? -d : 1 - d)
       if (b + d >= 0 && b + d < n)
         filled[b].insert(filled[b].end(), bins[b + d].begin(), bins[b + d].end());
   bins.swap(filled);

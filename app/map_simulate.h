@@ -26,8 +26,7 @@ class MapSimulate {
   //! Orders reflection indices by ascending normalised amplitude E.
   class EMagCompare {
    public:
-    explicit EMagCompare(const vantrel::HKL_data<vantrel::datatypes::E_sigE<float> >& e)
-        : e_(&e) {}
+    explicit EMagCompare(const vantrel::HKL_data<vantrel::datatypes::E_sigE<float> >& e) : e_(&e) {}
     bool operator()(const int& a, const int& b) const { return (*e_)[a].E() < (*e_)[b].E(); }
 
    private:

@@ -6,8 +6,8 @@
 #include "app/command_input.h"
 #include "foundation/message.h"
 
-int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out,
-                  std::ostream& err, const Quelvarn_run& run) {
+int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err,
+                  const Quelvarn_run& run) {
   CCP4Program program("quelvarn", "0.1.0", "$Date: 2007/09/03", out);
   out << "quelvarn checks the sequence assigned to each chain of a protein model\n"
          "against X-ray data, using density targets learned from a reference structure.\n"

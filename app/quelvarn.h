@@ -17,8 +17,8 @@ typedef std::function<void(const Run_parameters&, std::ostream&)> Quelvarn_run;
 /*! Exit status: 0 after a complete run; 1 when the command cannot run
   (usage text given); 2 when the run fails: the library's fatal message has
   then been written to the message stream, any other error's text to err. */
-int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out,
-                  std::ostream& err, const Quelvarn_run& run);
+int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err,
+                  const Quelvarn_run& run);
 
 //! The run of the command: reads both structures, derives work phases,
 //! degrades the reference data, trains the density targets, and scores and

@@ -1,12 +1,10 @@
 #include "app/run_parameters.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <utility>
-#include <vector>
 
 const char* const usage_text =
     "\n"
@@ -70,60 +68,41 @@ bool valid_column_path(const vantrel::String& path) {
   }
 }
 
-bool read_options(const CCP4CommandInput& tokens, Run_parameters& p, std::ostream& out) {
-  const std::vector<std::pair<const char*, vantrel::String*> > texts = {
-      {"-title", &p.title},
-      {"-mtzin-ref", &p.mtzin_ref},       {"-pdbin-ref", &p.pdbin_ref},
-      {"-mtzin-wrk", &p.mtzin_wrk},       {"-pdbin-wrk", &p.pdbin_wrk},
-      {"-colin-ref-fo", &p.colin_ref_fo}, {"-colin-ref-hl", &p.colin_ref_hl},
-      {"-colin-wrk-fo", &p.colin_wrk_fo}, {"-colin-wrk-hl", &p.colin_wrk_hl},
-      {"-mtzout-wrk", &p.mtzout_wrk},     {"-pdbout-wrk", &p.pdbout_wrk}};
-  const std::vector<std::pair<const char*, double*> > numbers = {
-      {"-resolution", &p.resolution}, {"-side-chain-likelihood-radius", &p.side_chain_radius}};
-  const std::vector<std::pair<const char*, bool*> > flags = {
-      {"-side-chain-omit", &p.side_chain_omit}, {"-correlation-mode", &p.correlation_mode}};
+namespace {
 
-  if (tokens.size() <= 1) return false;
-  for (size_t i = 1; i < tokens.size(); ++i) {
-    const std::string& option = tokens[i];
-    bool known = false;
-    for (const auto& f : flags)
-      if (option == f.first) *f.second = known = true;
-    if (known) continue;
-    const bool valued = option == "-verbose" ||
-                        std::any_of(texts.begin(), texts.end(),
-                                    [&](const auto& t) { return option == t.first; }) ||
-                        std::any_of(numbers.begin(), numbers.end(),
-                                    [&](const auto& n) { return option == n.first; });
-    if (!valued) return fail(out, "Unrecognized", option);
-    if (i + 1 >= tokens.size()) return fail(out, "Missing value", option);
-    const std::string& value = tokens[++i];
-    for (const auto& t : texts)
-      if (option == t.first) *t.second = value;
-    for (const auto& n : numbers)
-      if (option == n.first && !parse_number(value, *n.second))
-        return fail(out, "Invalid value", option + " " + value);
-    // "-verbose" takes a value and has no effect.
-  }
+// One option: where its value goes (a text, a number or a flag; none for
+// "-verbose", whose value is read and ignored).
+struct Option {
+  const char* name;
+  vantrel::String* text;
+  double* number;
+  bool* flag;
+};
 
+// The checks of a complete set of options; false after saying what failed.
+bool check(const Run_parameters& p, std::ostream& out) {
   if (!(p.side_chain_radius > 0.0))
-    return fail(out, "Invalid value", "-side-chain-likelihood-radius " +
-                                          std::string(vantrel::String(p.side_chain_radius)));
-  const std::vector<std::pair<const char*, const vantrel::String*> > compulsory = {
-      {"-mtzin-ref", &p.mtzin_ref}, {"-pdbin-ref", &p.pdbin_ref},
-      {"-mtzin-wrk", &p.mtzin_wrk}, {"-pdbin-wrk", &p.pdbin_wrk},
+    return fail(out, "Invalid value",
+                "-side-chain-likelihood-radius " + vantrel::String(p.side_chain_radius));
+  const std::pair<const char*, const vantrel::String*> compulsory[] = {
+      {"-mtzin-ref", &p.mtzin_ref},
+      {"-pdbin-ref", &p.pdbin_ref},
+      {"-mtzin-wrk", &p.mtzin_wrk},
+      {"-pdbin-wrk", &p.pdbin_wrk},
       {"-colin-wrk-fo", &p.colin_wrk_fo}};
   for (const auto& c : compulsory)
     if (*c.second == "NONE") return fail(out, "Missing compulsory option", c.first);
-  const std::vector<std::pair<const char*, const vantrel::String*> > paths = {
-      {"-colin-ref-fo", &p.colin_ref_fo}, {"-colin-ref-hl", &p.colin_ref_hl},
-      {"-colin-wrk-fo", &p.colin_wrk_fo}, {"-colin-wrk-hl", &p.colin_wrk_hl}};
+  // The work HL path alone may stay "NONE": phases are then calculated.
+  const std::pair<const char*, const vantrel::String*> paths[] = {
+      {"-colin-ref-fo", &p.colin_ref_fo},
+      {"-colin-ref-hl", &p.colin_ref_hl},
+      {"-colin-wrk-fo", &p.colin_wrk_fo},
+      {"-colin-wrk-hl", &p.colin_wrk_hl}};
   for (const auto& c : paths)
-    if (!(c.first == std::string("-colin-wrk-hl") && *c.second == "NONE") &&
-        !valid_column_path(*c.second))
+    if (!valid_column_path(*c.second) && !(c.second == &p.colin_wrk_hl && *c.second == "NONE"))
       return fail(out, "Invalid column path", c.first + (" " + *c.second));
-  const std::vector<std::pair<const char*, const vantrel::String*> > outputs = {
-      {"-mtzout-wrk", &p.mtzout_wrk}, {"-pdbout-wrk", &p.pdbout_wrk}};
+  const std::pair<const char*, const vantrel::String*> outputs[] = {{"-mtzout-wrk", &p.mtzout_wrk},
+                                                                    {"-pdbout-wrk", &p.pdbout_wrk}};
   for (const auto& o : outputs) {
     if (*o.second == "NONE") continue;
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
@@ -133,4 +112,44 @@ bool read_options(const CCP4CommandInput& tokens, Run_parameters& p, std::ostrea
   if (p.mtzout_wrk != "NONE" && same_file(p.mtzout_wrk, p.pdbout_wrk))
     return fail(out, "Outputs name the same file", "-pdbout-wrk " + p.pdbout_wrk);
   return true;
+}
+
+}  // namespace
+
+bool read_options(const CCP4CommandInput& tokens, Run_parameters& p, std::ostream& out) {
+  const Option options[] = {
+      {"-title", &p.title, nullptr, nullptr},
+      {"-mtzin-ref", &p.mtzin_ref, nullptr, nullptr},
+      {"-pdbin-ref", &p.pdbin_ref, nullptr, nullptr},
+      {"-mtzin-wrk", &p.mtzin_wrk, nullptr, nullptr},
+      {"-pdbin-wrk", &p.pdbin_wrk, nullptr, nullptr},
+      {"-colin-ref-fo", &p.colin_ref_fo, nullptr, nullptr},
+      {"-colin-ref-hl", &p.colin_ref_hl, nullptr, nullptr},
+      {"-colin-wrk-fo", &p.colin_wrk_fo, nullptr, nullptr},
+      {"-colin-wrk-hl", &p.colin_wrk_hl, nullptr, nullptr},
+      {"-mtzout-wrk", &p.mtzout_wrk, nullptr, nullptr},
+      {"-pdbout-wrk", &p.pdbout_wrk, nullptr, nullptr},
+      {"-resolution", nullptr, &p.resolution, nullptr},
+      {"-side-chain-likelihood-radius", nullptr, &p.side_chain_radius, nullptr},
+      {"-side-chain-omit", nullptr, nullptr, &p.side_chain_omit},
+      {"-correlation-mode", nullptr, nullptr, &p.correlation_mode},
+      {"-verbose", nullptr, nullptr, nullptr}};
+
+  if (tokens.size() <= 1) return false;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const Option* option = nullptr;
+    for (const Option& o : options)
+      if (tokens[i] == o.name) option = &o;
+    if (!option) return fail(out, "Unrecognized", tokens[i]);
+    if (option->flag) {
+      *option->flag = true;
+      continue;
+    }
+    if (i + 1 >= tokens.size()) return fail(out, "Missing value", tokens[i]);
+    const std::string& value = tokens[++i];
+    if (option->text) *option->text = value;
+    if (option->number && !parse_number(value, *option->number))
+      return fail(out, "Invalid value", tokens[i - 1] + " " + value);
+  }
+  return check(p, out);
 }

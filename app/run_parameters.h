@@ -18,10 +18,10 @@ struct Run_parameters {
   vantrel::String colin_ref_fo = "/*/*/FP", colin_ref_hl = "/*/*/FC";
   vantrel::String colin_wrk_fo = "NONE", colin_wrk_hl = "NONE";  // work HL NONE: calculate
   vantrel::String mtzout_wrk = "NONE", pdbout_wrk = "NONE";      // NONE: not written
-  double resolution = 1.0;             // finest resolution used
-  double side_chain_radius = 5.5;      // radius of the residue density targets
-  bool side_chain_omit = false;        // phases from the model without side chains
-  bool correlation_mode = false;       // targets score by correlation, not likelihood
+  double resolution = 1.0;                                       // finest resolution used
+  double side_chain_radius = 5.5;  // radius of the residue density targets
+  bool side_chain_omit = false;    // phases from the model without side chains
+  bool correlation_mode = false;   // targets score by correlation, not likelihood
 };
 
 //! The usage text, starting with a newline.

@@ -1,11 +1,10 @@
-#include "app/quelvarn.h"
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "app/quelvarn.h"
 #include "support/testing.h"
 
 namespace {
@@ -28,10 +27,12 @@ struct Args {
 
 // The usage text, byte for byte.
 const std::string usage =
-    "\nUsage: quelvarn\n\t-mtzin-ref <filename>\t\tCOMPULSORY\n\t-pdbin-ref <filename>\t\tCOMPULSORY\n"
+    "\nUsage: quelvarn\n\t-mtzin-ref <filename>\t\tCOMPULSORY\n\t-pdbin-ref "
+    "<filename>\t\tCOMPULSORY\n"
     "\t-mtzin-wrk <filename>\t\tCOMPULSORY\n\t-pdbin-wrk <filename>\t\tCOMPULSORY\n"
     "\t-mtzout-wrk <filename>\n\t-pdbout-wrk <filename>\n\t-colin-ref-fo <colpath>\n"
-    "\t-colin-ref-hl <colpath>\n\t-colin-wrk-fo <colpath>\t\tCOMPULSORY\n\t-colin-wrk-hl <colpath>\n"
+    "\t-colin-ref-hl <colpath>\n\t-colin-wrk-fo <colpath>\t\tCOMPULSORY\n\t-colin-wrk-hl "
+    "<colpath>\n"
     "\t-resolution <resolution/A>\n\t-side-chain-likelihood-radius <radius/A>\n"
     "\t-side-chain-omit\n\t-correlation-mode\nValidate sequence against structure factors.\n"
     "An input pdb and mtz are required for the reference structure, and \n"
@@ -44,8 +45,8 @@ bool ends_with(const std::string& text, const std::string& end) {
 }
 
 const std::vector<std::string> compulsory = {
-    "-mtzin-ref", "r.mtz", "-pdbin-ref", "r.pdb", "-mtzin-wrk", "w.mtz",
-    "-pdbin-wrk", "w.pdb", "-colin-wrk-fo", "/*/*/[FP,SIGFP]"};
+    "-mtzin-ref", "r.mtz",      "-pdbin-ref", "r.pdb",         "-mtzin-wrk",
+    "w.mtz",      "-pdbin-wrk", "w.pdb",      "-colin-wrk-fo", "/*/*/[FP,SIGFP]"};
 
 std::vector<std::string> with_compulsory(std::vector<std::string> extra) {
   extra.insert(extra.begin(), compulsory.begin(), compulsory.end());
@@ -59,11 +60,12 @@ struct Command {
           Quelvarn_run run = nullptr) {
     Args args(std::move(arguments));
     std::istringstream in(input);
-    if (!run) run = [this](const Run_parameters& p, std::ostream& o) {
-      params = p;
-      ran = true;
-      o << "run\n";
-    };
+    if (!run)
+      run = [this](const Run_parameters& p, std::ostream& o) {
+        params = p;
+        ran = true;
+        o << "run\n";
+      };
     status = quelvarn_main(args.argc(), args.argv(), in, out, err, run);
   }
   int status;
@@ -86,10 +88,10 @@ std::vector<std::string> tokens(std::vector<std::string> arguments, const std::s
 
 TEST(CommandInput, TokensAndEcho) {
   std::string echo;
-  EXPECT_EQ(tokens({"-mtzin-ref", "ref.mtz", "--resolution", "-2", "--", "-side-chain-omit"}, "",
-                   &echo),
-            (std::vector<std::string>{"-mtzin-ref", "ref.mtz", "-resolution", "-2", "--",
-                                      "-side-chain-omit"}));
+  EXPECT_EQ(
+      tokens({"-mtzin-ref", "ref.mtz", "--resolution", "-2", "--", "-side-chain-omit"}, "", &echo),
+      (std::vector<std::string>{"-mtzin-ref", "ref.mtz", "-resolution", "-2", "--",
+                                "-side-chain-omit"}));
   EXPECT_EQ(echo, "\nmtzin-ref \tref.mtz\nresolution \t-2\n-\nside-chain-omit\n");
   tokens({}, "", &echo);
   EXPECT_EQ(echo, "\n");
@@ -104,18 +106,18 @@ TEST(CommandInput, KeywordLines) {
        {"-mtzin-ref", "ref.mtz", "-side-chain-omit"}},
       {"  # word\n", {"-#", "word"}},
       {"title  my first run \n", {"-title", "my first run"}},
-      {"\tcolin-wrk-fo\t/*/*/[FP,SIGFP]\t\n--x -y\nresolution -2", {"-colin-wrk-fo", "/*/*/[FP,SIGFP]", "--x", "-y", "-resolution", "-2"}},
-      {"side-chain-omit\r\nmtzin-wrk w.mtz\r\ntitle \r\n", {"-side-chain-omit", "-mtzin-wrk", "w.mtz", "-title"}},
+      {"\tcolin-wrk-fo\t/*/*/[FP,SIGFP]\t\n--x -y\nresolution -2",
+       {"-colin-wrk-fo", "/*/*/[FP,SIGFP]", "--x", "-y", "-resolution", "-2"}},
+      {"side-chain-omit\r\nmtzin-wrk w.mtz\r\ntitle \r\n",
+       {"-side-chain-omit", "-mtzin-wrk", "w.mtz", "-title"}},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(tokens({"-a", "-stdin", "-b", "-stdin"}, c.input),
-              [&] {
-                std::vector<std::string> t = c.tokens;
-                t.insert(t.begin(), "-a");
-                t.push_back("-b");
-                return t;
-              }())
-        << c.input;
+    EXPECT_EQ(tokens({"-a", "-stdin", "-b", "-stdin"}, c.input), [&] {
+      std::vector<std::string> t = c.tokens;
+      t.insert(t.begin(), "-a");
+      t.push_back("-b");
+      return t;
+    }()) << c.input;
 }
 
 TEST(Frame, UsageGoldenAndExitStatus) {
@@ -144,16 +146,15 @@ TEST(Frame, OptionsAndTheirChecks) {
   EXPECT_EQ(good.params.colin_wrk_hl, "NONE");
   EXPECT_TRUE(ends_with(good.out.str(), "\nside-chain-omit\nrun\n\n")) << good.out.str();
 
-  const Command stdin_run({"-stdin"}, "mtzin-ref r.mtz\npdbin-ref r.pdb\nmtzin-wrk w.mtz\n"
-                                      "pdbin-wrk w.pdb\ncolin-wrk-fo /a/b/F\n"
-                                      "side-chain-likelihood-radius 4.5\ncorrelation-mode");
+  const Command stdin_run({"-stdin"},
+                          "mtzin-ref r.mtz\npdbin-ref r.pdb\nmtzin-wrk w.mtz\n"
+                          "pdbin-wrk w.pdb\ncolin-wrk-fo /a/b/F\n"
+                          "side-chain-likelihood-radius 4.5\ncorrelation-mode");
   EXPECT_EQ(stdin_run.status, 0);
   EXPECT_EQ(stdin_run.params.side_chain_radius, 4.5);
   EXPECT_TRUE(stdin_run.params.correlation_mode);
 
-  {
-    std::ofstream("frame_test_input.mtz") << "x";
-  }
+  { std::ofstream("frame_test_input.mtz") << "x"; }
   const struct {
     std::vector<std::string> args;
     std::string reason;
@@ -165,12 +166,12 @@ TEST(Frame, OptionsAndTheirChecks) {
        "Invalid value:\t-side-chain-likelihood-radius 0"},
       {with_compulsory({"-side-chain-likelihood-radius", "nan"}),
        "Invalid value:\t-side-chain-likelihood-radius nan"},
-      {{"-mtzin-ref", "r.mtz", "-pdbin-ref", "r.pdb", "-mtzin-wrk", "w.mtz", "-pdbin-wrk",
-        "w.pdb"},
+      {{"-mtzin-ref", "r.mtz", "-pdbin-ref", "r.pdb", "-mtzin-wrk", "w.mtz", "-pdbin-wrk", "w.pdb"},
        "Missing compulsory option:\t-colin-wrk-fo"},
       {with_compulsory({"-colin-ref-hl", "/*/FC"}), "Invalid column path:\t-colin-ref-hl /*/FC"},
       {with_compulsory({"-colin-wrk-hl", "/a//HL"}), "Invalid column path:\t-colin-wrk-hl /a//HL"},
-      {with_compulsory({"-colin-ref-fo", "/a/b/c/"}), "Invalid column path:\t-colin-ref-fo /a/b/c/"},
+      {with_compulsory({"-colin-ref-fo", "/a/b/c/"}),
+       "Invalid column path:\t-colin-ref-fo /a/b/c/"},
       {with_compulsory({"-mtzout-wrk", "w.mtz"}),
        "Output would overwrite an input file:\t-mtzout-wrk w.mtz"},
       {{"-mtzin-ref", "frame_test_input.mtz", "-pdbin-ref", "r.pdb", "-mtzin-wrk", "w.mtz",
@@ -197,9 +198,8 @@ TEST(Frame, FailuresEndWithStatus2) {
   EXPECT_EQ(fatal.status, 2);
   EXPECT_EQ(quiet.text(), "CCP4MTZfile: open_read - File missing or corrupted: r.mtz\n");
   EXPECT_TRUE(ends_with(fatal.out.str(), "\npartial\n"));  // no closing newline
-  const Command thrown(with_compulsory({}), "", [](const Run_parameters&, std::ostream&) {
-    throw std::bad_alloc();
-  });
+  const Command thrown(with_compulsory({}), "",
+                       [](const Run_parameters&, std::ostream&) { throw std::bad_alloc(); });
   EXPECT_EQ(thrown.status, 2);
   EXPECT_EQ(thrown.err.str(), "quelvarn: std::bad_alloc\n");
 }

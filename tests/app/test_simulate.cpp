@@ -1,11 +1,10 @@
-#include "app/map_simulate.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <random>
 
+#include "app/map_simulate.h"
 #include "reflections/conversions.h"
 
 using namespace vantrel;
@@ -131,7 +130,8 @@ Simulated simulate(const HKL_data<F_sigF<float> >& wrk_f, const HKL_data<ABCD<fl
                    Random_source& draws) {
   HKL_data<F_sigF<float> > ref_f;
   HKL_data<ABCD<float> > ref_hl;
-  make_data(ref_list(), 10.0, 1, [](const HRI&, double) { return 0.9; }, ref_f, ref_hl);
+  make_data(
+      ref_list(), 10.0, 1, [](const HRI&, double) { return 0.9; }, ref_f, ref_hl);
   Simulated out;
   out.f.init(ref_list(), ref_list().cell());
   HKL_data<ABCD<float> > sim_hl(ref_list());
@@ -150,7 +150,8 @@ double wrap(double a) { return std::remainder(a, Util::twopi()); }
 TEST(MapSimulate, DrawsPerReflectionInIndexOrder) {
   HKL_data<F_sigF<float> > wrk_f;
   HKL_data<ABCD<float> > wrk_hl;
-  make_data(wrk_list(), 30.0, 2, [](const HRI&, double) { return 0.6; }, wrk_f, wrk_hl);
+  make_data(
+      wrk_list(), 30.0, 2, [](const HRI&, double) { return 0.6; }, wrk_f, wrk_hl);
   // Acentric: an angle, then acceptance 0 (always taken); centric alternately
   // turned and kept.
   std::vector<int> script;
@@ -231,7 +232,8 @@ TEST(MapSimulate, SparseWorkBins) {
                     Cell(Cell_descr(40, 50, 60, 80, 100, 110)), Resolution(2.2), true);
   HKL_data<F_sigF<float> > wrk_f;
   HKL_data<ABCD<float> > wrk_hl;
-  make_data(p1, 30.0, 4, [](const HRI&, double) { return 0.5; }, wrk_f, wrk_hl);
+  make_data(
+      p1, 30.0, 4, [](const HRI&, double) { return 0.5; }, wrk_f, wrk_hl);
   C_rand_sequence draws;
   const Simulated s = simulate(wrk_f, wrk_hl, draws);
   int centric = 0;
@@ -246,7 +248,8 @@ TEST(MapSimulate, SparseWorkBins) {
   // no work reflection keep their own figure of merit.
   const HKL_info few(wrk_list().spacegroup(), wrk_list().cell(), Resolution(12.0), true);
   ASSERT_LT(few.num_reflections(), 100);
-  make_data(few, 30.0, 5, [](const HRI&, double) { return 0.5; }, wrk_f, wrk_hl);
+  make_data(
+      few, 30.0, 5, [](const HRI&, double) { return 0.5; }, wrk_f, wrk_hl);
   const Simulated t = simulate(wrk_f, wrk_hl, draws);
   int kept = 0, taken = 0;
   for (HRI ih = ref_list().first(); !ih.last(); ih.next()) {
@@ -265,13 +268,15 @@ TEST(MapSimulate, ScaleFunctionDippingBelowZero) {
   // reference amplitude must still be rescaled to a finite positive value.
   HKL_data<F_sigF<float> > wrk_f;
   HKL_data<ABCD<float> > wrk_hl;
-  make_data(wrk_list(), 0.0, 6, [](const HRI&, double) { return 0.5; }, wrk_f, wrk_hl);
+  make_data(
+      wrk_list(), 0.0, 6, [](const HRI&, double) { return 0.5; }, wrk_f, wrk_hl);
   for (HRI ih = wrk_list().first(); !ih.last(); ih.next())
     if (int(ih.invresolsq() * 2.2 * 2.2 * 40) % 5 == 0) wrk_f[ih].f() *= 10.0f;
   C_rand_sequence draws;
   const Simulated s = simulate(wrk_f, wrk_hl, draws);
   int rescaled = 0;
   for (HRI ih = ref_list().first(); !ih.last(); ih.next())
-    rescaled += std::isfinite(s.f[ih].f()) && s.f[ih].f() > 0.0f && std::isfinite(s.result[ih].phi());
+    rescaled +=
+        std::isfinite(s.f[ih].f()) && s.f[ih].f() > 0.0f && std::isfinite(s.result[ih].phi());
   EXPECT_EQ(rescaled, ref_list().num_reflections());
 }
