@@ -9,6 +9,7 @@
 
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
 #include "symmetry/sampling.h"
 
 namespace vantrel {

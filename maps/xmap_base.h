@@ -12,6 +12,7 @@
 #include "foundation/object_cache.h"
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
 #include "symmetry/sampling.h"
 #include "symmetry/spacegroup.h"
 #include "symmetry/spgr_descr.h"

@@ -1,17 +1,12 @@
-// Coordinate, grid and operator value types: the rotation-translation
-// operator, orthogonal, fractional, map, grid and reciprocal positions,
-// Miller indices, grid sizes, anisotropic displacement tensors and atoms.
-//
-// The symmetry operators (RTop_frac, Symop, Isymop, Symop_code) live in
-// symmetry/symop.h, which this header includes at its end, so that either
-// header gives the complete set.
+// Coordinates and grids: grid sizes, orthogonal, fractional, map and grid
+// positions, reciprocal-space positions and Miller indices, with the
+// component-wise arithmetic that keeps their types.
 #ifndef VANTREL_SYMMETRY_COORDS_H
 #define VANTREL_SYMMETRY_COORDS_H
 
 #include <cmath>
 #include <type_traits>
 #include <utility>
-#include <vector>
 
 #include "foundation/util.h"
 #include "foundation/vec_mat.h"
@@ -22,8 +17,6 @@ namespace vantrel {
 
 class Spacegroup;
 class Grid_range;
-class RTop_orth;
-class RTop_frac;
 class Symop;
 class Isymop;
 class Coord_orth;
@@ -33,48 +26,6 @@ class Coord_grid;
 class Coord_reci_orth;
 class Coord_reci_frac;
 class HKL;
-
-// ---------------------------------------------------------------------------
-// Rotation-translation operator
-
-//! The operator x -> R x + t.
-template <class T = double> class RTop {
- public:
-  RTop() {}
-  explicit RTop(const Mat33<T>& rot) : rot_(rot), trn_(Vec3<T>::zero()) {}
-  RTop(const Mat33<T>& rot, const Vec3<T>& trn) : rot_(rot), trn_(trn) {}
-
-  const Mat33<T>& rot() const { return rot_; }
-  Mat33<T>& rot() { return rot_; }
-  const Vec3<T>& trn() const { return trn_; }
-  Vec3<T>& trn() { return trn_; }
-
-  //! (R^-1, -R^-1 t); a singular rotation gives non-finite elements.
-  RTop<T> inverse() const {
-    const Mat33<T> rinv = rot_.inverse();
-    return RTop<T>(rinv, -(rinv * trn_));
-  }
-  //! Null when the first rotation element is missing.
-  bool is_null() const { return rot_.is_null(); }
-
-  static RTop<T> identity() { return RTop<T>(Mat33<T>::identity(), Vec3<T>::zero()); }
-  //! Rotation element (0, 0) and translation x missing, the rest 0.
-  static RTop<T> null() { return RTop<T>(Mat33<T>::null(), Vec3<T>::null()); }
-
- private:
-  Mat33<T> rot_;
-  Vec3<T> trn_;
-};
-
-//! Applies the operator: R x + t.
-template <class T> Vec3<T> operator*(const RTop<T>& op, const Vec3<T>& x) {
-  return op.rot() * x + op.trn();
-}
-
-//! Product (R1, t1) x (R2, t2) = (R1 R2, R1 t2 + t1): (A x B) x = A (B x).
-template <class T> RTop<T> operator*(const RTop<T>& a, const RTop<T>& b) {
-  return RTop<T>(a.rot() * b.rot(), a.rot() * b.trn() + a.trn());
-}
 
 // ---------------------------------------------------------------------------
 // Grid sizes
@@ -175,6 +126,7 @@ class HKL : public Vec3<int> {
   Coord_reci_orth coord_reci_orth(const Cell& cell) const {
     return coord_reci_frac().coord_reci_orth(cell);
   }
+  // The three operator members are defined in symmetry/symop.h.
   //! The indices of the reflection related by an operator: h R.
   inline HKL transform(const Isymop& op) const;
   //! The same with a fractional operator, rounded to the nearest integers.
@@ -307,7 +259,8 @@ class Coord_grid : public Vec3<int> {
   Coord_frac coord_frac(const Grid& g) const {
     return coord_map().coord_frac(g);
   }
-  //! The point moved by an integer grid operator: R c + t.
+  //! The point moved by an integer grid operator: R c + t (defined in
+  //! symmetry/symop.h).
   inline Coord_grid transform(const Isymop& op) const;
 
   //! Linear index (u nv + v) nw + w on the grid; no range check.
@@ -396,171 +349,6 @@ template <class C> If_coord<C> operator-(const C& a) { return C(-a[0], -a[1], -a
 template <class C> If_coord<C> operator*(const Coord_element<C>& s, const C& a) {
   return C(s * a[0], s * a[1], s * a[2]);
 }
-
-// ---------------------------------------------------------------------------
-// Orthogonal operator
-
-//! Rotation-translation operator on orthogonal coordinates (Angstrom).
-class RTop_orth : public RTop<double> {
- public:
-  RTop_orth() {}
-  explicit RTop_orth(const RTop<double>& op) : RTop<double>(op) {}
-  explicit RTop_orth(const Mat33<double>& rot) : RTop<double>(rot) {}
-  RTop_orth(const Mat33<double>& rot, const Vec3<double>& trn)
-      : RTop<double>(rot, trn) {}
-  //! The least-squares superposition of src onto tgt: tgt_i ~ R src_i + t.
-  //! Lists of different lengths are fatal.
-  RTop_orth(const std::vector<Coord_orth>& src,
-            const std::vector<Coord_orth>& tgt);
-
-  //! The same operation on fractional coordinates: (F R O, F t).
-  RTop_frac rtop_frac(const Cell& cell) const;
-  RTop_orth inverse() const { return RTop_orth(RTop<double>::inverse()); }
-
-  static RTop_orth identity() { return RTop_orth(RTop<double>::identity()); }
-  static RTop_orth null() { return RTop_orth(RTop<double>::null()); }
-};
-
-inline Coord_orth operator*(const RTop_orth& op, const Coord_orth& x) {
-  return Coord_orth(op.rot() * x + op.trn());
-}
-
-// ---------------------------------------------------------------------------
-// Anisotropic displacement tensors
-
-class U_aniso_frac;
-
-//! Anisotropic displacement tensor in the orthogonal frame, A^2, stored
-//! U11, U22, U33, U12, U13, U23.
-class U_aniso_orth : public Mat33sym<double> {
- public:
-  U_aniso_orth() {}
-  explicit U_aniso_orth(const Mat33sym<double>& m) : Mat33sym<double>(m) {}
-  //! The isotropic tensor u I.
-  explicit U_aniso_orth(const double& u) : Mat33sym<double>(u, u, u, 0, 0, 0) {}
-  U_aniso_orth(const double& u11, const double& u22, const double& u33,
-               const double& u12, const double& u13, const double& u23)
-      : Mat33sym<double>(u11, u22, u33, u12, u13, u23) {}
-
-  //! The equivalent isotropic U, the cube root of the determinant.
-  double u_iso() const { return std::pow(det(), 0.3333333333); }
-  //! The tensor in the fractional frame, F U F^T.
-  U_aniso_frac u_aniso_frac(const Cell& cell) const;
-  //! The tensor rotated by the operator's rotation R: R U R^T.
-  U_aniso_orth transform(const RTop_orth& op) const;
-
-  static U_aniso_orth null() { return U_aniso_orth(Mat33sym<double>::null()); }
-};
-
-//! Anisotropic displacement tensor in the fractional frame.
-class U_aniso_frac : public Mat33sym<double> {
- public:
-  U_aniso_frac() {}
-  explicit U_aniso_frac(const Mat33sym<double>& m) : Mat33sym<double>(m) {}
-  U_aniso_frac(const double& u11, const double& u22, const double& u33,
-               const double& u12, const double& u13, const double& u23)
-      : Mat33sym<double>(u11, u22, u33, u12, u13, u23) {}
-
-  //! The tensor in the orthogonal frame, O U O^T.
-  U_aniso_orth u_aniso_orth(const Cell& cell) const;
-  //! The tensor transformed by the operator's rotation R: R U R^T.
-  U_aniso_frac transform(const RTop_frac& op) const;
-
-  static U_aniso_frac null() { return U_aniso_frac(Mat33sym<double>::null()); }
-};
-
-inline U_aniso_orth operator+(const U_aniso_orth& a, const U_aniso_orth& b) {
-  return U_aniso_orth(Mat33sym<double>(a) + Mat33sym<double>(b));
-}
-
-// ---------------------------------------------------------------------------
-// Standard deviations
-
-//! Standard deviations of an orthogonal position; null like Coord_orth.
-class Sig_Coord_orth : public Vec3<double> {
- public:
-  Sig_Coord_orth() {}
-  explicit Sig_Coord_orth(const Vec3<double>& v) : Vec3<double>(v) {}
-  Sig_Coord_orth(const double& sigx, const double& sigy, const double& sigz)
-      : Vec3<double>(sigx, sigy, sigz) {}
-
-  const double& sigx() const { return (*this)[0]; }
-  const double& sigy() const { return (*this)[1]; }
-  const double& sigz() const { return (*this)[2]; }
-
-  static Sig_Coord_orth null() { return Sig_Coord_orth(Vec3<double>::null()); }
-};
-
-//! Standard deviations of the six terms of an orthogonal displacement
-//! tensor, in the same order; null like U_aniso_orth.
-class Sig_U_aniso_orth : public Mat33sym<double> {
- public:
-  Sig_U_aniso_orth() {}
-  explicit Sig_U_aniso_orth(const Mat33sym<double>& m) : Mat33sym<double>(m) {}
-  Sig_U_aniso_orth(const double& s11, const double& s22, const double& s33,
-                   const double& s12, const double& s13, const double& s23)
-      : Mat33sym<double>(s11, s22, s33, s12, s13, s23) {}
-
-  static Sig_U_aniso_orth null() {
-    return Sig_U_aniso_orth(Mat33sym<double>::null());
-  }
-};
-
-// ---------------------------------------------------------------------------
-// Atoms
-
-//! One atom: element, orthogonal position, anisotropic U, occupancy and
-//! isotropic U (A^2). Unset values are missing (NaN); a default atom is null.
-class Atom {
- public:
-  Atom() : Atom(null()) {}
-  Atom(const String& element, const Coord_orth& coord,
-       const U_aniso_orth& u_aniso, const double& occupancy,
-       const double& u_iso)
-      : element_(element), coord_(coord), u_aniso_(u_aniso),
-        occupancy_(occupancy), u_iso_(u_iso) {}
-
-  const String& element() const { return element_; }
-  const Coord_orth& coord_orth() const { return coord_; }
-  const U_aniso_orth& u_aniso_orth() const { return u_aniso_; }
-  const double& occupancy() const { return occupancy_; }
-  const double& u_iso() const { return u_iso_; }
-
-  void set_element(const String& s) { element_ = s; }
-  void set_coord_orth(const Coord_orth& c) { coord_ = c; }
-  void set_u_aniso_orth(const U_aniso_orth& u) { u_aniso_ = u; }
-  void set_occupancy(const double& o) { occupancy_ = o; }
-  void set_u_iso(const double& u) { u_iso_ = u; }
-
-  //! Moves the position by the operator and rotates the anisotropic U;
-  //! a missing U stays missing.
-  void transform(const RTop_orth& op);
-
-  //! Null when the position is null.
-  bool is_null() const { return coord_.is_null(); }
-  //! Empty element, null position and tensor, missing occupancy and U.
-  static Atom null() {
-    return Atom(String(), Coord_orth::null(), U_aniso_orth::null(), Util::nan(),
-                Util::nan());
-  }
-
- private:
-  String element_;
-  Coord_orth coord_;
-  U_aniso_orth u_aniso_;
-  double occupancy_;
-  double u_iso_;
-};
-
-//! An ordered list of atoms: the form in which models enter calculations.
-class Atom_list : public std::vector<Atom> {
- public:
-  using std::vector<Atom>::vector;
-  Atom_list() {}
-};
-
 }  // namespace vantrel
-
-#include "symmetry/symop.h"
 
 #endif

@@ -1,4 +1,4 @@
-// Resolution limits, reflection classes, reciprocal-space sampling, map grid
+// Sampling of space: resolution limits, reciprocal-space sampling, map grid
 // sampling and boxes of grid coordinates.
 #ifndef VANTREL_SYMMETRY_SAMPLING_H
 #define VANTREL_SYMMETRY_SAMPLING_H
@@ -28,25 +28,6 @@ class Resolution {
 
  private:
   double limit_;
-};
-
-//! The symmetry class of a reflection: epsilon multiplicity (0 when
-//! systematically absent) and, for a centric reflection, its allowed phase.
-class HKL_class {
- public:
-  HKL_class() : epsilon_(1), allowed_(255) {}
-  HKL_class(const Spacegroup& spgr, const HKL& hkl);
-  int epsilon() const { return epsilon_; }
-  //! 2 * epsilon for a centric reflection, epsilon for an acentric one
-  int epsilon_centric() const { return centric() ? 2 * epsilon_ : epsilon_; }
-  //! allowed phase in radians (that value or that value + pi)
-  double allowed_phase() const;
-  bool centric() const { return allowed_ != 255; }
-  bool is_absent() const { return epsilon_ == 0; }
-
- private:
-  std::uint8_t epsilon_;
-  std::uint8_t allowed_;  // allowed phase in units of pi/12; 255 acentric
 };
 
 //! The reflections inside the resolution sphere of a cell as an exact

@@ -8,7 +8,7 @@
 
 #include "foundation/object_cache.h"
 #include "symmetry/coords.h"
-#include "symmetry/sampling.h"
+#include "symmetry/hkl_class.h"
 #include "symmetry/spacegroup_tables.h"
 #include "symmetry/spgr_descr.h"
 #include "symmetry/symop.h"

@@ -4,7 +4,12 @@
 #ifndef VANTREL_SYMMETRY_SYMOP_H
 #define VANTREL_SYMMETRY_SYMOP_H
 
+#include "foundation/util.h"
+#include "foundation/vec_mat.h"
+#include "foundation/vstring.h"
+#include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
 
 namespace vantrel {
 
@@ -87,7 +92,8 @@ class Symop_code {
   int code_;
 };
 
-// Operators applied to the coordinate types, keeping the type.
+// Operators applied to the coordinate types, keeping the type; these also
+// define the operator members declared in symmetry/coords.h.
 
 inline Coord_frac operator*(const RTop_frac& op, const Coord_frac& f) {
   return Coord_frac(op.rot() * f + op.trn());

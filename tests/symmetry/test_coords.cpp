@@ -5,7 +5,10 @@
 
 #include "foundation/message.h"
 #include "foundation/rotation.h"
+#include "symmetry/atom.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
+#include "symmetry/symop.h"
 
 using namespace vantrel;
 

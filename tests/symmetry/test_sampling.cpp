@@ -6,6 +6,8 @@
 #include <sstream>
 
 #include "foundation/message.h"
+#include "symmetry/hkl_class.h"
+#include "symmetry/sampling.h"
 #include "symmetry/spacegroup.h"
 
 using namespace vantrel;
