@@ -49,13 +49,13 @@ class VantrelInstance {
     if (!slot) {
       slot.reset(new ObjectCache<T>());
     } else if (slot->entry_type() != typeid(T)) {
-      slot_clash();
+      slot_clash(slot->entry_type(), typeid(T));
     }
     return static_cast<ObjectCache<T>&>(*slot);
   }
 
  private:
-  static void slot_clash();
+  [[noreturn]] static void slot_clash(const std::type_info& held, const std::type_info& wanted);
 
   static const int nslots = 3;
   std::unique_ptr<ObjectCacheBase> slots_[nslots];

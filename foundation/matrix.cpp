@@ -24,9 +24,9 @@ template <class T>
 std::vector<T> Matrix<T>::solve(const std::vector<T>& b) const {
   const int n = this->rows();
   if (n != this->cols())
-    Message::message(Message_fatal("Matrix.solve() matrix not square"));
+    fatal("Matrix.solve() matrix not square");
   if (std::size_t(n) != b.size())
-    Message::message(Message_fatal("Matrix.solve() matrix/vector mismatch"));
+    fatal("Matrix.solve() matrix/vector mismatch");
   Matrix<T> a(*this);
   std::vector<T> x(b);
   for (int i = 0; i < n; ++i) {
@@ -53,7 +53,7 @@ template <class T>
 std::vector<T> Matrix<T>::eigen(const bool sort) {
   const int n = this->rows();
   if (n != this->cols())
-    Message::message(Message_fatal("Matrix.eigen() matrix not square"));
+    fatal("Matrix.eigen() matrix not square");
   Matrix<T>& a = *this;
   Matrix<T> v(n, n);
   std::vector<T> d(n), b(n), z(n);

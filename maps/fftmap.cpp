@@ -284,7 +284,7 @@ void FFTmap::init(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_s
 }
 
 template <class T> void FFTmap::set_real_data(const Coord_grid& c, const T& value) {
-  if (mode_ == Reciprocal) Message::message(message_fftmap_set_real_space_error);
+  if (mode_ == Reciprocal) fatal(message_fftmap_set_real_space_error.text());
   mode_ = Real;
   const float x = float(value);
   real_data(c.unit(grid_sam_)) = x;
@@ -293,20 +293,20 @@ template <class T> void FFTmap::set_real_data(const Coord_grid& c, const T& valu
 }
 
 template <class T> void FFTmap::get_real_data(const Coord_grid& c, T& value) const {
-  if (mode_ != Real) Message::message(message_fftmap_get_real_space_error);
+  if (mode_ != Real) fatal(message_fftmap_get_real_space_error.text());
   value = T(real_data(c.unit(grid_sam_)));
 }
 
 template <class T>
 void FFTmap::set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi) {
-  if (mode_ == Real) Message::message(message_fftmap_set_reci_space_error);
+  if (mode_ == Real) fatal(message_fftmap_set_reci_space_error.text());
   mode_ = Reciprocal;
   set_hkl_images<T>(*this, spacegroup_, isymop_.data(), hkl, fphi.f(), fphi.phi());
 }
 
 template <class T>
 void FFTmap::get_recip_data(const HKL& hkl, datatypes::F_phi<T>& fphi) const {
-  if (mode_ != Reciprocal) Message::message(message_fftmap_get_reci_space_error);
+  if (mode_ != Reciprocal) fatal(message_fftmap_get_reci_space_error.text());
   const std::complex<T> c(get_hkl(hkl));
   fphi = datatypes::F_phi<T>(std::abs(c), std::arg(c));
 }

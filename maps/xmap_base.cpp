@@ -216,7 +216,7 @@ int Xmap_base::multiplicity(const Coord_grid& c) const {
 
 void Xmap_base::asu_error() const {
   const String tables = cacheref_.is_null() ? String("") : cacheref_.data().format();
-  Message::message(Message_fatal("Xmap: Internal map ASU error - " + tables));
+  fatal("Xmap: Internal map ASU error - " + tables);
 }
 
 // ---------------------------------------------------- Map_reference_coord

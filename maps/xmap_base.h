@@ -240,7 +240,7 @@ class Xmap_base {
   }
 
   //! Raises "Xmap: Internal map ASU error - " with the tables' text.
-  void asu_error() const;
+  [[noreturn]] void asu_error() const;
 
  protected:
   //! Each component reduced into 0..n-1 of the cell grid.

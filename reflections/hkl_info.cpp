@@ -189,10 +189,7 @@ HKL HKL_info::find_sym(const HKL& hkl, int& sym, bool& friedel) const {
       return mate;
     }
   }
-  Message::message(message_recip_asu_error());
-  sym = 0;
-  friedel = false;
-  return hkl;
+  fatal(message_recip_asu_error().text());
 }
 
 void HKL_info::debug() const { std::cout << "Num reflns " << num_reflections() << "\n"; }

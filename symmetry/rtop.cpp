@@ -23,7 +23,7 @@ Coord_orth centroid(const std::vector<Coord_orth>& xs) {
 RTop_orth::RTop_orth(const std::vector<Coord_orth>& src,
                      const std::vector<Coord_orth>& tgt) {
   if (src.size() != tgt.size())
-    Message::message(Message_fatal("RTop_orth: coordinate list size mismatch"));
+    fatal("RTop_orth: coordinate list size mismatch");
   const Coord_orth cs = centroid(src);
   const Coord_orth ct = centroid(tgt);
 

@@ -37,8 +37,11 @@ HKL HKL_sampling::hkl_limit() const {
   const std::int64_t g11 = m00 / s, g22 = m11 / s, g33 = m22 / s;
   const std::int64_t g12 = (m01 / s) / 2, g13 = (m02 / s) / 2, g23 = (m12 / s) / 2;
   const std::int64_t max_diagonal = std::int64_t(1) << 21;
-  const auto degenerate = [] {
-    Message::message(Message_fatal("HKL_sampling: degenerate sampling, no index limit"));
+  const auto degenerate = [&] {
+    fatal("HKL_sampling: degenerate sampling, no index limit" +
+          (is_null() ? String(" (null sampling)")
+                     : " (scaled diagonal " + String(long(g11)) + ", " + String(long(g22)) + ", " +
+                           String(long(g33)) + ")"));
   };
   if (g11 >= max_diagonal || g22 >= max_diagonal || g33 >= max_diagonal) degenerate();
   const std::int64_t det = g33 * (g11 * g22) + g13 * (g12 * g23) + g12 * (g13 * g23) -

@@ -162,7 +162,7 @@ Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
   inversion_count = int(inv.size());
   centring_count = int(cen.size());
   primitive_count = noninversion_count * inversion_count;
-  if (ops.hash() != key.hash()) Message::message(Message_fatal("Spgr_cacheobj: symops fail"));
+  if (ops.hash() != key.hash()) fatal("Spgr_cacheobj: symops fail");
 
   const std::uint32_t laue_hash = ops.laue_ops().hash();
   laue_row = 0;
@@ -175,7 +175,7 @@ Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
     Message::message(
         Message_warn("Spacegroup_registry: ASU warning, LGhash=0x" + hex8(laue_hash)));
     laue_row = first_passing_laue_row(pn);
-    if (laue_row < 0) Message::message(Message_fatal("Spacegroup_registry: ASU fail"));
+    if (laue_row < 0) fatal("Spacegroup_registry: ASU fail");
   }
 
   asu_min = Coord_frac(-0.0001, -0.0001, -0.0001);
@@ -225,15 +225,13 @@ int Spacegroup::product_op(const int& s1, const int& s2) const {
   const Symop product(symop(s1) * symop(s2));
   for (int i = 0; i < op_count_; i++)
     if (same_symop(symop(i), product)) return i;
-  Message::message(Message_fatal("Spacegroup: Internal spacegroup error - missing product"));
-  return -1;
+  fatal("Spacegroup: Internal spacegroup error - missing product");
 }
 
 int Spacegroup::inverse_op(const int& s) const {
   for (int i = 0; i < op_count_; i++)
     if (same_symop(Symop(symop(s) * symop(i)), symop(0))) return i;
-  Message::message(Message_fatal("Spacegroup: Internal spacegroup error - missing inverse"));
-  return -1;
+  fatal("Spacegroup: Internal spacegroup error - missing inverse");
 }
 
 int Spacegroup::order_of_symmetry_about_axis(const AXIS axis) const {

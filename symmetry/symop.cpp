@@ -89,7 +89,7 @@ RTop_frac::RTop_frac(const String& s)
                    Vec3<double>::zero()) {
   const std::vector<String> fields = s.split(",");
   if (fields.size() != 3)
-    Message::message(Message_fatal("RTop_frac: invalid string:" + s));
+    fatal("RTop_frac: invalid string:" + s);
   for (int r = 0; r < 3; ++r) read_row(fields[r], r, rot(), trn());
 }
 
