@@ -1,10 +1,13 @@
 // Missing values (NaN), mathematical constants, the Bessel-ratio functions of
-// phase probability and small numeric helpers.
+// phase probability and small numeric helpers (min, max, clamp, wrap-into-range
+// modulo, mirror index, sorted copy).
 #ifndef VANTREL_FOUNDATION_UTIL_H
 #define VANTREL_FOUNDATION_UTIL_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 namespace vantrel {
 
@@ -104,6 +107,26 @@ class Util {
   }
   template <class T>
   static constexpr T sqr(const T& x) { return x * x; }
+  //! x wrapped into [0, n) for n > 0: % and fmod keep the sign of x, this
+  //! does not. Values already in range return at once (the common case).
+  template <class T>
+  static constexpr T mod(const T& x, const T& n) {
+    if (x >= T(0) && x < n) return x;
+    T r{};
+    if constexpr (std::is_floating_point<T>::value)
+      r = std::fmod(x, n);
+    else
+      r = x % n;
+    return r < T(0) ? r + n : r;
+  }
+  //! The index of -i on an axis of n points, (n - i) mod n, for 0 <= i < n.
+  static constexpr int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
+  //! The container with its elements in ascending order.
+  template <class C>
+  static C sorted(C c) {
+    std::sort(c.begin(), c.end());
+    return c;
+  }
   //! Floor of the square root, computed in double precision.
   template <class T>
   static T isqrt(const T& x) { return T(std::floor(std::sqrt(double(x)))); }

@@ -40,9 +40,6 @@ kiss_fft_cfg shared_plan(const int& n, const int& direction) {
   return plan.get();
 }
 
-// (n - i) mod n for 0 <= i < n.
-inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
-
 // The complex half grid is nu planes of nv rows of nwc values.
 struct Half_grid {
   cplx* data;
@@ -115,7 +112,7 @@ void FFT_real_lines::real_to_half(const float* a, const float* b, const float& s
   // Separate the two spectra: A(k) = (Z(k) + Z*(-k))/2, B(k) = (Z(k) - Z*(-k))/2i.
   for (int k = 0; k <= h; ++k) {
     const cplx p = out_[k];
-    const cplx q = std::conj(out_[mirror(k, n_)]);
+    const cplx q = std::conj(out_[Util::mirror(k, n_)]);
     ha[k] = 0.5f * (p + q);
     const cplx d = p - q;
     hb[k] = cplx(0.5f * d.imag(), -0.5f * d.real());
@@ -193,7 +190,7 @@ void FFTmap_p1::point_views() {
 std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() < grid_reci_.nw()) return data_c_[cplx_index(c)];
-  const Coord_grid m(mirror(c.u(), grid_sam_.nu()), mirror(c.v(), grid_sam_.nv()),
+  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
                      grid_sam_.nw() - c.w());
   return std::conj(data_c_[cplx_index(m)]);
 }

@@ -12,8 +12,6 @@ namespace {
 
 typedef std::complex<float> cplx;
 
-inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
-
 // The half spectrum (terms 0..nw/2) of a real row in half-complex form.
 void unpack_row(const float* row, const int& nw, cplx* half) {
   half[0] = cplx(row[0], 0.0f);
@@ -179,15 +177,15 @@ void FFTmap_sparse_p1_xh::require_hkl(const HKL& hkl) {
   if (c.w() <= hw)
     map_kl(c.v(), c.w());
   else
-    map_kl(mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
+    map_kl(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
 }
 
 std::complex<float> FFTmap_sparse_p1_xh::get_hkl(const HKL& hkl) const {
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() <= hw) return rows_kl_(c.v(), c.w())[c.u()];
-  const cplx* row = rows_kl_(mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
-  return std::conj(row[mirror(c.u(), grid_sam_.nu())]);
+  const cplx* row = rows_kl_(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
+  return std::conj(row[Util::mirror(c.u(), grid_sam_.nu())]);
 }
 
 void FFTmap_sparse_p1_xh::fft_x_to_h(const double& scale) {

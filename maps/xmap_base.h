@@ -10,6 +10,7 @@
 #include "foundation/matrix.h"
 #include "foundation/message.h"
 #include "foundation/object_cache.h"
+#include "foundation/util.h"
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
 #include "symmetry/rtop.h"
@@ -245,13 +246,8 @@ class Xmap_base {
  protected:
   //! Each component reduced into 0..n-1 of the cell grid.
   Coord_grid to_unit(const Coord_grid& c) const {
-    return Coord_grid(wrap(c.u(), grid_sam_.nu()), wrap(c.v(), grid_sam_.nv()),
-                      wrap(c.w(), grid_sam_.nw()));
-  }
-  static int wrap(const int& x, const int& n) {
-    if (unsigned(x) < unsigned(n)) return x;
-    const int r = x % n;
-    return r < 0 ? r + n : r;
+    return Coord_grid(Util::mod(c.u(), grid_sam_.nu()), Util::mod(c.v(), grid_sam_.nv()),
+                      Util::mod(c.w(), grid_sam_.nw()));
   }
   //! True when both maps use the same tables (space-group hash and grid).
   bool same_tables(const Xmap_base& other) const {

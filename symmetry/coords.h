@@ -267,7 +267,7 @@ class Coord_grid : public Vec3<int> {
   int index(const Grid& g) const { return (u() * g.nv() + v()) * g.nw() + w(); }
   //! Each component reduced into 0..n-1 of its axis (sizes must be > 0).
   Coord_grid unit(const Grid& g) const {
-    return Coord_grid(wrap(u(), g.nu()), wrap(v(), g.nv()), wrap(w(), g.nw()));
+    return Coord_grid(Util::mod(u(), g.nu()), Util::mod(v(), g.nv()), Util::mod(w(), g.nw()));
   }
   //! Steps to the next point in index order; u is never wrapped, so a walk
   //! from (0, 0, 0) ends at (nu, 0, 0).
@@ -287,12 +287,6 @@ class Coord_grid : public Vec3<int> {
 
   //! "uvw = (   u,   v,   w)".
   String format() const;
-
- private:
-  static int wrap(const int& c, const int& n) {
-    const int r = c % n;
-    return r < 0 ? r + n : r;
-  }
 };
 
 inline bool Grid::in_grid(const Coord_grid& c) const {

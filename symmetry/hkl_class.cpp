@@ -22,8 +22,7 @@ HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
         break;
       }
     } else if (image == -hkl) {
-      double x = std::fmod(shift * -0.5, Util::pi());
-      if (x < 0.0) x += Util::pi();
+      const double x = Util::mod(shift * -0.5, Util::pi());
       allowed = int(std::lrint(x / (Util::pi() / 12.0)));
     }
   }

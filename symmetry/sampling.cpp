@@ -126,8 +126,7 @@ void Grid_sampling::init(const Spacegroup& spacegroup, const Cell& cell,
     xz = xz || op.rot()(0, 2) != 0;
     yz = yz || op.rot()(1, 2) != 0;
     for (int k = 0; k < 3; k++) {
-      int m = (op.trn()[k] - 1) % 48;
-      if (m < 0) m += 48;
+      const int m = Util::mod(op.trn()[k] - 1, 48);
       factor[k] = std::max(factor[k], 48 / (m + 1));
     }
   }

@@ -14,11 +14,6 @@ namespace {
 
 typedef Spgr_descr::Symop_codes Symop_codes;
 
-Symop_codes sorted(Symop_codes ops) {
-  std::sort(ops.begin(), ops.end());
-  return ops;
-}
-
 // The first Laue row whose predicate passes the reciprocal check; -1 if none.
 int first_passing_laue_row(const Symop_codes& ops) {
   for (int row = 0; row < data::lgdata_size; row++)
@@ -151,10 +146,10 @@ bool reci_asu(const Symop_codes& codes, data::ASUfn asu) {
 // ------------------------------------------------------------ Spgr_cacheobj
 
 Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
-  const Symop_codes all = sorted(key.generator_ops().expand());
-  const Symop_codes pn = sorted(all.primitive_noninversion_ops());
-  const Symop_codes inv = sorted(all.inversion_ops());
-  const Symop_codes cen = sorted(all.centering_ops());
+  const Symop_codes all = Util::sorted(key.generator_ops().expand());
+  const Symop_codes pn = Util::sorted(all.primitive_noninversion_ops());
+  const Symop_codes inv = Util::sorted(all.inversion_ops());
+  const Symop_codes cen = Util::sorted(all.centering_ops());
   const Symop_codes ops = pn.product(inv).product(cen);
 
   op_count = int(ops.size());

@@ -28,20 +28,13 @@ const Symop_code& inversion_code() {
 
 int determinant(const Symop_code& code) { return code.isymop().rot().det(); }
 
-//! a x b on the 1/24 grid: (Ra Rb, Ra tb + ta), translation folded by the
-//! code.
+//! a x b on the 1/24 grid, translation folded by the code.
 Symop_code multiply(const Symop_code& a, const Symop_code& b) {
-  const Isymop ia = a.isymop(), ib = b.isymop();
-  return Symop_code(Isymop(ia.rot() * ib.rot(), ia.rot() * ib.trn() + ia.trn()));
+  return Symop_code(a.isymop() * b.isymop());
 }
 
 bool contains(const Symop_codes& list, const Symop_code& code) {
   return std::find(list.begin(), list.end(), code) != list.end();
-}
-
-Symop_codes sorted(Symop_codes list) {
-  std::sort(list.begin(), list.end());
-  return list;
 }
 
 //! CRC-32/MPEG-2 over the codes as big-endian 32-bit words.
@@ -290,7 +283,7 @@ Symop_codes Symop_codes::expand() const {
   return result;
 }
 
-std::uint32_t Symop_codes::hash() const { return crc32_mpeg2(sorted(expand())); }
+std::uint32_t Symop_codes::hash() const { return crc32_mpeg2(Util::sorted(expand())); }
 
 Symop_codes Symop_codes::product(const Symop_codes& other) const {
   Symop_codes result(*this);
@@ -363,7 +356,7 @@ Symop_codes Symop_codes::patterson_ops() const {
 }
 
 Symop_codes Symop_codes::generator_ops() const {
-  const Symop_codes all = sorted(expand());
+  const Symop_codes all = Util::sorted(expand());
   const Symop_codes cen = all.centering_ops();
   const Symop_codes prim = all.primitive_ops();
   Symop_codes gens;

@@ -64,19 +64,12 @@ void read_row(const String& field, const int r, Mat33<double>& rot,
 // A translation component snapped to the nearest 48th (ties to even) and
 // reduced into [0, 1).
 double reduce_48ths(const double& t) {
-  long k = std::lrint(48.0 * t) % 48;
-  if (k < 0) k += 48;
-  return double(k) / 48.0;
+  return double(Util::mod(std::lrint(48.0 * t), 48L)) / 48.0;
 }
 
 Vec3<double> reduce_48ths(const Vec3<double>& t) {
   return Vec3<double>(reduce_48ths(t[0]), reduce_48ths(t[1]),
                       reduce_48ths(t[2]));
-}
-
-int positive_mod(const int& a, const int& n) {
-  const int r = a % n;
-  return r < 0 ? r + n : r;
 }
 
 }  // namespace
@@ -156,10 +149,10 @@ constexpr int identity_digits = 0x4064;  // base-3 digits of the identity
 void Symop_code::init(const Isymop& op) {
   int translation = 0;
   for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
-    translation += positive_mod(op.trn()[i], 24) * weight;
+    translation += Util::mod(op.trn()[i], 24) * weight;
   int digits = 0;
   for (int k = 0, weight = 1; k < 9; ++k, weight *= 3)
-    digits += positive_mod(op.rot()(k / 3, k % 3) + 1, 3) * weight;
+    digits += Util::mod(op.rot()(k / 3, k % 3) + 1, 3) * weight;
   code_ = ((digits ^ identity_digits) << 16) + translation;
 }
 
@@ -167,10 +160,10 @@ Isymop Symop_code::isymop() const {
   Isymop op;
   const int translation = code_ & 0xffff;
   for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
-    op.trn()[i] = positive_mod(translation / weight, 24);
+    op.trn()[i] = Util::mod(translation / weight, 24);
   const int digits = int(std::int16_t(code_ >> 16)) ^ identity_digits;
   for (int k = 0, weight = 1; k < 9; ++k, weight *= 3)
-    op.rot()(k / 3, k % 3) = positive_mod(digits / weight, 3) - 1;
+    op.rot()(k / 3, k % 3) = Util::mod(digits / weight, 3) - 1;
   return op;
 }
 

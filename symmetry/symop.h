@@ -98,6 +98,10 @@ class Symop_code {
 inline Coord_frac operator*(const RTop_frac& op, const Coord_frac& f) {
   return Coord_frac(op.rot() * f + op.trn());
 }
+//! Product of integer operators, (R1 R2, R1 t2 + t1), keeping the type.
+inline Isymop operator*(const Isymop& a, const Isymop& b) {
+  return Isymop(RTop<int>(a) * RTop<int>(b));
+}
 inline Coord_grid operator*(const Isymop& op, const Coord_grid& c) {
   return Coord_grid(op.rot() * c + op.trn());
 }
