@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "foundation/message.h"
 #include "foundation/statistics.h"
 #include "foundation/util.h"
+#include "support/testing.h"
 
 using namespace vantrel;
 
@@ -59,9 +58,7 @@ TEST(Histogram, InterpolationSumsAndMismatch) {
   h += h;
   EXPECT_DOUBLE_EQ(h.sum(), 18.0);
 
-  std::ostringstream out;
-  Message::set_stream(out);
+  vantrel_testing::Quiet_messages quiet;
   EXPECT_THROW(h += Histogram(Range<double>(0.0, 4.0), 5), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_EQ(out.str(), "Histogram: sum of unequal histograms\n");
+  EXPECT_EQ(quiet.text(), "Histogram: sum of unequal histograms\n");
 }

@@ -29,7 +29,7 @@ namespace {
 class InterpFixture : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    std::ifstream in(std::string(VANTREL_TEST_DATA) + "/interp_" + GetParam() + ".txt");
+    std::ifstream in = vantrel_testing::open_fixture("interp_" + GetParam() + ".txt");
     std::string word;
     double p[6], u, v, w;
     int nu, nv, nw, n;

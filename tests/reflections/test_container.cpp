@@ -6,6 +6,7 @@
 
 #include "foundation/message.h"
 #include "reflections/container.h"
+#include "support/testing.h"
 
 using vantrel::Container;
 using vantrel::Message;
@@ -32,16 +33,14 @@ class Logged : public Container {
 
 // Expects a fatal message with the given text; keeps stderr clean.
 template <class F> void expect_fatal(F&& f, const std::string& text) {
-  std::ostringstream out;
-  Message::set_stream(out);
+  vantrel_testing::Quiet_messages quiet;
   try {
     f();
     ADD_FAILURE() << "no fatal message, expected: " << text;
   } catch (const Message_fatal& m) {
     EXPECT_EQ(m.text(), text);
-    EXPECT_EQ(out.str(), text + "\n");
+    EXPECT_EQ(quiet.text(), text + "\n");
   }
-  Message::set_stream(std::cerr);
 }
 
 TEST(Container, PathsLookupAndFatalMessages) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 
 #include "foundation/message.h"
 #include "foundation/rotation.h"
+#include "support/testing.h"
 #include "symmetry/atom.h"
 #include "symmetry/coords.h"
 #include "symmetry/rtop.h"
@@ -87,11 +87,9 @@ TEST(RTopOrth, ProductInverseAndSuperposition) {
     EXPECT_TRUE(fit.rot().equals(known.rot(), 1e-9));
     EXPECT_TRUE(fit.trn().equals(known.trn(), 1e-8));
   }
-  std::ostringstream sink;  // lists of different lengths are fatal
-  Message::set_stream(sink);
+  vantrel_testing::Quiet_messages quiet;  // lists of different lengths are fatal
   EXPECT_THROW(RTop_orth(std::vector<Coord_orth>(3), std::vector<Coord_orth>(4)), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_EQ(sink.str(), "RTop_orth: coordinate list size mismatch\n");
+  EXPECT_EQ(quiet.text(), "RTop_orth: coordinate list size mismatch\n");
 }
 
 TEST(Geometry, InternalCoordinatesAndPlacement) {

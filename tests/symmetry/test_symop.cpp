@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "foundation/message.h"
+#include "support/testing.h"
 #include "symmetry/symop.h"
 
 using namespace vantrel;
@@ -17,7 +15,7 @@ Symop shifted(const Vec3<double>& t) { return Symop(RTop<double>(Mat33<double>::
 // Every toolkit operator (columns: text, decimal text, rotation, translation in
 // 24ths, code) read as text, through the code and back, and written again.
 TEST(SymopFixture, RoundTripsOverEveryToolkitOperator) {
-  std::ifstream in(VANTREL_TEST_DATA "/symops_all.tsv");
+  std::ifstream in = vantrel_testing::open_fixture("symops_all.tsv");
   int count = 0;
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
@@ -77,12 +75,10 @@ TEST(RTopFracText, ParsingAndWriting) {
   EXPECT_TRUE(RTop_frac(proj.format()).rot().equals(flat, 0.0));
   EXPECT_EQ(Symop(RTop<double>(flat, Vec3<double>(0, 0.5, 0))).format(), "x, 1/2, z");
   EXPECT_EQ(shifted(Vec3<double>(1.0 / 48, 0, 0)).format(), "x+0, y, z");  // nearest 24th
-  std::ostringstream sink;  // a wrong field count is fatal
-  Message::set_stream(sink);
+  vantrel_testing::Quiet_messages quiet;  // a wrong field count is fatal
   for (const char* bad : {"x,y", "x,y,z,x", ""})
     EXPECT_THROW(RTop_frac(String(bad)), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_NE(sink.str().find("RTop_frac: invalid string:x,y\n"), std::string::npos);
+  EXPECT_NE(quiet.text().find("RTop_frac: invalid string:x,y\n"), std::string::npos);
 }
 
 // Translations snap to 48ths with ties to even, reduced into [0, 1).
