@@ -108,16 +108,20 @@ class Util {
   template <class T>
   static constexpr T sqr(const T& x) { return x * x; }
   //! x wrapped into [0, n) for n > 0: % and fmod keep the sign of x, this
-  //! does not. Values already in range return at once (the common case).
+  //! does not. Values already in range return at once (the common case, one
+  //! unsigned comparison for integers).
   template <class T>
   static constexpr T mod(const T& x, const T& n) {
-    if (x >= T(0) && x < n) return x;
-    T r{};
-    if constexpr (std::is_floating_point<T>::value)
-      r = std::fmod(x, n);
-    else
-      r = x % n;
-    return r < T(0) ? r + n : r;
+    if constexpr (std::is_floating_point<T>::value) {
+      if (x >= T(0) && x < n) return x;
+      const T r = std::fmod(x, n);
+      return r < T(0) ? r + n : r;
+    } else {
+      typedef std::make_unsigned_t<T> U;
+      if (U(x) < U(n)) return x;
+      const T r = x % n;
+      return r < T(0) ? r + n : r;
+    }
   }
   //! The index of -i on an axis of n points, (n - i) mod n, for 0 <= i < n.
   static constexpr int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
