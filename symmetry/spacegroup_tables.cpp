@@ -5,6 +5,7 @@
 namespace vantrel {
 namespace data {
 
+// clang-format off
 const Sgdata_row sgdata[sgdata_size] = {
     {"P 1", "P 1", ' ', 1},
     {"-P 1", "P -1", ' ', 2},
@@ -771,6 +772,7 @@ const Lgdata_row lgdata[lgdata_size] = {
     {ASU_M3B, "m-3", "-x,-y,z;-y,-z,x"},  // order 24
     {ASU_M3M, "m-3m", "-x,-z,-y;-y,-z,x"},  // order 48
 };
+// clang-format on
 
 }  // namespace data
 }  // namespace vantrel

@@ -77,6 +77,7 @@ def render():
            'namespace vantrel {',
            'namespace data {',
            '',
+           '// clang-format off',
            'const Sgdata_row sgdata[sgdata_size] = {']
     for num, setting, hall, hm in sg:
         out.append('    {%s, %s, \'%s\', %s},' % (c_string(hall), c_string(hm),
@@ -88,7 +89,7 @@ def render():
     for symbol, test, gens, order in lg:
         out.append('    {%s, %s, %s},  // order %s' % (test, c_string(symbol),
                                                       c_string(gens), order))
-    out += ['};', '', '}  // namespace data', '}  // namespace vantrel', '']
+    out += ['};', '// clang-format on', '', '}  // namespace data', '}  // namespace vantrel', '']
 
     return '\n'.join(out)
 
