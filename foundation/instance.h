@@ -43,8 +43,7 @@ class VantrelInstance {
 
   //! The cache of entry type T, created empty on first use.
   /*! A fatal message if another entry type already claimed T's slot. */
-  template <class T>
-  ObjectCache<T>& cache() {
+  template <class T> ObjectCache<T>& cache() {
     std::unique_ptr<ObjectCacheBase>& slot = slots_[static_cast<int>(T::cache_slot)];
     if (!slot) {
       slot.reset(new ObjectCache<T>());

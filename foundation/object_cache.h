@@ -38,8 +38,7 @@ class ObjectCacheBase {
     Entries are heap-allocated and never move while referenced, so holders
     may keep pointers into them. An entry nobody holds stays listed as a free
     slot until it is matched again, rebuilt for another key or purged. */
-template <class T>
-class ObjectCache : public ObjectCacheBase {
+template <class T> class ObjectCache : public ObjectCacheBase {
  public:
   //! One cache entry: (reference count, object).
   typedef std::pair<int, T> Entry;
@@ -108,8 +107,7 @@ class ObjectCache : public ObjectCacheBase {
 
   //! The counted entry serving key: the first matching entry, else one made
   //! from key by the cache's mode.
-  template <class K>
-  Reference lookup(const K& key) {
+  template <class K> Reference lookup(const K& key) {
     for (const std::unique_ptr<Entry>& e : cache_)
       if (e->second.matches(key)) return Reference(e.get());
     if (mode_ == REUSE_FREE) {

@@ -38,9 +38,7 @@ double Generic_ordinal::bin_position(const double& x) const {
   return t * nbins;
 }
 
-void Generic_ordinal::accumulate(const double& x) {
-  hist[int(bin_position(x)) + 1] += 1.0;
-}
+void Generic_ordinal::accumulate(const double& x) { hist[int(bin_position(x)) + 1] += 1.0; }
 
 void Generic_ordinal::prep_ordinal() {
   for (size_t k = 1; k < hist.size(); ++k) hist[k] += hist[k - 1];
@@ -116,8 +114,7 @@ double Histogram::sum() const {
 }
 
 const Histogram& Histogram::operator+=(const Histogram& h) {
-  if (h.nbins != nbins)
-    fatal("Histogram: sum of unequal histograms");
+  if (h.nbins != nbins) fatal("Histogram: sum of unequal histograms");
   for (int i = 0; i < nbins; ++i) data[i] += h.data[i];
   return *this;
 }

@@ -55,9 +55,7 @@ class FFTmap_sparse_p1_base {
   //! The u pass: every existing reciprocal row transformed in place.
   void transform_reciprocal_rows(const int& direction);
   //! True when term l of a real line of length nw is its own Friedel mate.
-  bool self_mirror(const int& l) const {
-    return l == 0 || 2 * l == grid_sam_.nw();
-  }
+  bool self_mirror(const int& l) const { return l == 0 || 2 * l == grid_sam_.nw(); }
 
   Grid_sampling grid_sam_;
   Grid grid_reci_;

@@ -216,8 +216,7 @@ void Xmap_base::asu_error() const {
 
 // ---------------------------------------------------- Map_reference_coord
 
-Xmap_base::Map_reference_coord& Xmap_base::Map_reference_coord::set_coord(
-    const Coord_grid& pos) {
+Xmap_base::Map_reference_coord& Xmap_base::Map_reference_coord::set_coord(const Coord_grid& pos) {
   pos_ = pos;
   const Coord_grid image = map_->to_unit(map_->isymop_[sym_] * pos);
   if (map_->asu_grid_.in_grid(image)) {

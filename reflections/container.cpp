@@ -15,13 +15,9 @@ namespace {
   fatal("Container: No such path- " + path);
 }
 
-[[noreturn]] void fail_parent_of_root() {
-  fatal("Container: attempt to access parent of root");
-}
+[[noreturn]] void fail_parent_of_root() { fatal("Container: attempt to access parent of root"); }
 
-[[noreturn]] void fail_child_out_of_range() {
-  fatal("Container: child index out of range");
-}
+[[noreturn]] void fail_child_out_of_range() { fatal("Container: child index out of range"); }
 
 }  // namespace
 

@@ -49,8 +49,14 @@ template <class dtype> class F_sigF {
   bool missing() const { return Util::is_nan(f_) || Util::is_nan(sigf_); }
   void apply_friedel() {}
   void apply_phase_shift(const double&) {}
-  void data_export(double* a) const { a[0] = f_; a[1] = sigf_; }
-  void data_import(const double* a) { f_ = dtype(a[0]); sigf_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = f_;
+    a[1] = sigf_;
+  }
+  void data_import(const double* a) {
+    f_ = dtype(a[0]);
+    sigf_ = dtype(a[1]);
+  }
 
   const dtype& f() const { return f_; }
   const dtype& sigf() const { return sigf_; }
@@ -67,8 +73,11 @@ template <class dtype> class F_sigF {
 template <class dtype> class F_sigF_ano {
  public:
   F_sigF_ano()
-      : f_pl_(null_value<dtype>()), f_mi_(null_value<dtype>()), sigf_pl_(null_value<dtype>()),
-        sigf_mi_(null_value<dtype>()), cov_(null_value<dtype>()) {}
+      : f_pl_(null_value<dtype>()),
+        f_mi_(null_value<dtype>()),
+        sigf_pl_(null_value<dtype>()),
+        sigf_mi_(null_value<dtype>()),
+        cov_(null_value<dtype>()) {}
   F_sigF_ano(const dtype& f_pl, const dtype& f_mi, const dtype& sigf_pl, const dtype& sigf_mi,
              const dtype& cov)
       : f_pl_(f_pl), f_mi_(f_mi), sigf_pl_(sigf_pl), sigf_mi_(sigf_mi), cov_(cov) {}
@@ -84,10 +93,17 @@ template <class dtype> class F_sigF_ano {
   }
   void apply_phase_shift(const double&) {}
   void data_export(double* a) const {
-    a[0] = f_pl_; a[1] = f_mi_; a[2] = sigf_pl_; a[3] = sigf_mi_; a[4] = cov_;
+    a[0] = f_pl_;
+    a[1] = f_mi_;
+    a[2] = sigf_pl_;
+    a[3] = sigf_mi_;
+    a[4] = cov_;
   }
   void data_import(const double* a) {
-    f_pl_ = dtype(a[0]); f_mi_ = dtype(a[1]); sigf_pl_ = dtype(a[2]); sigf_mi_ = dtype(a[3]);
+    f_pl_ = dtype(a[0]);
+    f_mi_ = dtype(a[1]);
+    sigf_pl_ = dtype(a[2]);
+    sigf_mi_ = dtype(a[3]);
     cov_ = dtype(a[4]);
   }
 
@@ -119,8 +135,14 @@ template <class dtype> class I_sigI {
   bool missing() const { return Util::is_nan(I_) || Util::is_nan(sigI_); }
   void apply_friedel() {}
   void apply_phase_shift(const double&) {}
-  void data_export(double* a) const { a[0] = I_; a[1] = sigI_; }
-  void data_import(const double* a) { I_ = dtype(a[0]); sigI_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = I_;
+    a[1] = sigI_;
+  }
+  void data_import(const double* a) {
+    I_ = dtype(a[0]);
+    sigI_ = dtype(a[1]);
+  }
 
   const dtype& I() const { return I_; }
   const dtype& sigI() const { return sigI_; }
@@ -137,8 +159,11 @@ template <class dtype> class I_sigI {
 template <class dtype> class I_sigI_ano {
  public:
   I_sigI_ano()
-      : I_pl_(null_value<dtype>()), I_mi_(null_value<dtype>()), sigI_pl_(null_value<dtype>()),
-        sigI_mi_(null_value<dtype>()), cov_(null_value<dtype>()) {}
+      : I_pl_(null_value<dtype>()),
+        I_mi_(null_value<dtype>()),
+        sigI_pl_(null_value<dtype>()),
+        sigI_mi_(null_value<dtype>()),
+        cov_(null_value<dtype>()) {}
   I_sigI_ano(const dtype& I_pl, const dtype& I_mi, const dtype& sigI_pl, const dtype& sigI_mi,
              const dtype& cov)
       : I_pl_(I_pl), I_mi_(I_mi), sigI_pl_(sigI_pl), sigI_mi_(sigI_mi), cov_(cov) {}
@@ -154,10 +179,17 @@ template <class dtype> class I_sigI_ano {
   }
   void apply_phase_shift(const double&) {}
   void data_export(double* a) const {
-    a[0] = I_pl_; a[1] = I_mi_; a[2] = sigI_pl_; a[3] = sigI_mi_; a[4] = cov_;
+    a[0] = I_pl_;
+    a[1] = I_mi_;
+    a[2] = sigI_pl_;
+    a[3] = sigI_mi_;
+    a[4] = cov_;
   }
   void data_import(const double* a) {
-    I_pl_ = dtype(a[0]); I_mi_ = dtype(a[1]); sigI_pl_ = dtype(a[2]); sigI_mi_ = dtype(a[3]);
+    I_pl_ = dtype(a[0]);
+    I_mi_ = dtype(a[1]);
+    sigI_pl_ = dtype(a[2]);
+    sigI_mi_ = dtype(a[3]);
     cov_ = dtype(a[4]);
   }
 
@@ -191,8 +223,14 @@ template <class dtype> class F_phi {
   bool missing() const { return Util::is_nan(f_) || Util::is_nan(phi_); }
   void apply_friedel() { negate_phase_field(phi_); }
   void apply_phase_shift(const double& x) { shift_phase_field(phi_, x); }
-  void data_export(double* a) const { a[0] = f_; a[1] = phi_; }
-  void data_import(const double* a) { f_ = dtype(a[0]); phi_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = f_;
+    a[1] = phi_;
+  }
+  void data_import(const double* a) {
+    f_ = dtype(a[0]);
+    phi_ = dtype(a[1]);
+  }
 
   //! F cos(phi) + i F sin(phi); a missing field gives NaN parts.
   operator std::complex<dtype>() const {
@@ -221,8 +259,14 @@ template <class dtype> class Phi_fom {
   bool missing() const { return Util::is_nan(phi_) || Util::is_nan(fom_); }
   void apply_friedel() { negate_phase_field(phi_); }
   void apply_phase_shift(const double& x) { shift_phase_field(phi_, x); }
-  void data_export(double* a) const { a[0] = phi_; a[1] = fom_; }
-  void data_import(const double* a) { phi_ = dtype(a[0]); fom_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = phi_;
+    a[1] = fom_;
+  }
+  void data_import(const double* a) {
+    phi_ = dtype(a[0]);
+    fom_ = dtype(a[1]);
+  }
 
   const dtype& phi() const { return phi_; }
   const dtype& fom() const { return fom_; }
@@ -246,8 +290,14 @@ template <class dtype> class E_sigE {
   bool missing() const { return Util::is_nan(E_) || Util::is_nan(sigE_); }
   void apply_friedel() {}
   void apply_phase_shift(const double&) {}
-  void data_export(double* a) const { a[0] = E_; a[1] = sigE_; }
-  void data_import(const double* a) { E_ = dtype(a[0]); sigE_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = E_;
+    a[1] = sigE_;
+  }
+  void data_import(const double* a) {
+    E_ = dtype(a[0]);
+    sigE_ = dtype(a[1]);
+  }
 
   const dtype& E() const { return E_; }
   const dtype& sigE() const { return sigE_; }
@@ -262,8 +312,11 @@ template <class dtype> class E_sigE {
 //! exp(A cos phi + B sin phi + C cos 2phi + D sin 2phi).
 template <class dtype> class ABCD {
  public:
-  ABCD() : a_(null_value<dtype>()), b_(null_value<dtype>()), c_(null_value<dtype>()),
-           d_(null_value<dtype>()) {}
+  ABCD()
+      : a_(null_value<dtype>()),
+        b_(null_value<dtype>()),
+        c_(null_value<dtype>()),
+        d_(null_value<dtype>()) {}
   ABCD(const dtype& a, const dtype& b, const dtype& c, const dtype& d)
       : a_(a), b_(b), c_(c), d_(d) {}
 
@@ -291,9 +344,17 @@ template <class dtype> class ABCD {
     c_ = dtype(c * c2 - d * s2);
     d_ = dtype(c * s2 + d * c2);
   }
-  void data_export(double* v) const { v[0] = a_; v[1] = b_; v[2] = c_; v[3] = d_; }
+  void data_export(double* v) const {
+    v[0] = a_;
+    v[1] = b_;
+    v[2] = c_;
+    v[3] = d_;
+  }
   void data_import(const double* v) {
-    a_ = dtype(v[0]); b_ = dtype(v[1]); c_ = dtype(v[2]); d_ = dtype(v[3]);
+    a_ = dtype(v[0]);
+    b_ = dtype(v[1]);
+    c_ = dtype(v[2]);
+    d_ = dtype(v[3]);
   }
 
   const dtype& a() const { return a_; }

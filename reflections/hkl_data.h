@@ -205,8 +205,7 @@ template <class T> HKL_data<T>& HKL_data<T>::operator=(const HKL_data& other) {
   return *this;
 }
 
-template <class T>
-int HKL_data<T>::locate(const HKL& hkl, double& shift, bool& friedel) const {
+template <class T> int HKL_data<T>::locate(const HKL& hkl, double& shift, bool& friedel) const {
   int sym;
   const HKL asu = parent_hkl_info_->find_sym(hkl, sym, friedel);
   const int index = parent_hkl_info_->index_of(asu);

@@ -33,8 +33,7 @@ std::vector<HKL> asu_reflections(const Spacegroup& sg, const HKL& lim, const Ins
     for (int k = -lim.k(); k <= lim.k(); ++k)
       for (int l = -lim.l(); l <= lim.l(); ++l) {
         const HKL hkl(h, k, l);
-        if (sg.recip_asu(hkl) && inside(hkl) && !sg.hkl_class(hkl).is_absent())
-          kept.push_back(hkl);
+        if (sg.recip_asu(hkl) && inside(hkl) && !sg.hkl_class(hkl).is_absent()) kept.push_back(hkl);
       }
   return kept;
 }

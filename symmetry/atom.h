@@ -30,8 +30,8 @@ class U_aniso_orth : public Mat33sym<double> {
   explicit U_aniso_orth(const Mat33sym<double>& m) : Mat33sym<double>(m) {}
   //! The isotropic tensor u I.
   explicit U_aniso_orth(const double& u) : Mat33sym<double>(u, u, u, 0, 0, 0) {}
-  U_aniso_orth(const double& u11, const double& u22, const double& u33,
-               const double& u12, const double& u13, const double& u23)
+  U_aniso_orth(const double& u11, const double& u22, const double& u33, const double& u12,
+               const double& u13, const double& u23)
       : Mat33sym<double>(u11, u22, u33, u12, u13, u23) {}
 
   //! The equivalent isotropic U, the cube root of the determinant.
@@ -49,8 +49,8 @@ class U_aniso_frac : public Mat33sym<double> {
  public:
   U_aniso_frac() {}
   explicit U_aniso_frac(const Mat33sym<double>& m) : Mat33sym<double>(m) {}
-  U_aniso_frac(const double& u11, const double& u22, const double& u33,
-               const double& u12, const double& u13, const double& u23)
+  U_aniso_frac(const double& u11, const double& u22, const double& u33, const double& u12,
+               const double& u13, const double& u23)
       : Mat33sym<double>(u11, u22, u33, u12, u13, u23) {}
 
   //! The tensor in the orthogonal frame, O U O^T.
@@ -89,13 +89,11 @@ class Sig_U_aniso_orth : public Mat33sym<double> {
  public:
   Sig_U_aniso_orth() {}
   explicit Sig_U_aniso_orth(const Mat33sym<double>& m) : Mat33sym<double>(m) {}
-  Sig_U_aniso_orth(const double& s11, const double& s22, const double& s33,
-                   const double& s12, const double& s13, const double& s23)
+  Sig_U_aniso_orth(const double& s11, const double& s22, const double& s33, const double& s12,
+                   const double& s13, const double& s23)
       : Mat33sym<double>(s11, s22, s33, s12, s13, s23) {}
 
-  static Sig_U_aniso_orth null() {
-    return Sig_U_aniso_orth(Mat33sym<double>::null());
-  }
+  static Sig_U_aniso_orth null() { return Sig_U_aniso_orth(Mat33sym<double>::null()); }
 };
 
 // ---------------------------------------------------------------------------
@@ -106,11 +104,9 @@ class Sig_U_aniso_orth : public Mat33sym<double> {
 class Atom {
  public:
   Atom() : Atom(null()) {}
-  Atom(const String& element, const Coord_orth& coord,
-       const U_aniso_orth& u_aniso, const double& occupancy,
-       const double& u_iso)
-      : element_(element), coord_(coord), u_aniso_(u_aniso),
-        occupancy_(occupancy), u_iso_(u_iso) {}
+  Atom(const String& element, const Coord_orth& coord, const U_aniso_orth& u_aniso,
+       const double& occupancy, const double& u_iso)
+      : element_(element), coord_(coord), u_aniso_(u_aniso), occupancy_(occupancy), u_iso_(u_iso) {}
 
   const String& element() const { return element_; }
   const Coord_orth& coord_orth() const { return coord_; }
@@ -132,8 +128,7 @@ class Atom {
   bool is_null() const { return coord_.is_null(); }
   //! Empty element, null position and tensor, missing occupancy and U.
   static Atom null() {
-    return Atom(String(), Coord_orth::null(), U_aniso_orth::null(), Util::nan(),
-                Util::nan());
+    return Atom(String(), Coord_orth::null(), U_aniso_orth::null(), Util::nan(), Util::nan());
   }
 
  private:

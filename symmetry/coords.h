@@ -91,9 +91,7 @@ class Coord_reci_frac : public Vec3<double> {
   //! The nearest Miller index (ties to even).
   HKL hkl() const;
   //! 1/d^2 under the cell's reciprocal metric.
-  double invresolsq(const Cell& cell) const {
-    return cell.reci_metric().squared_length(*this);
-  }
+  double invresolsq(const Cell& cell) const { return cell.reci_metric().squared_length(*this); }
   //! Orthogonal form: the row vector times the fractionalisation matrix.
   Coord_reci_orth coord_reci_orth(const Cell& cell) const {
     return Coord_reci_orth(Vec3<double>(*this) * cell.frac_matrix());
@@ -118,9 +116,7 @@ class HKL : public Vec3<int> {
   int& l() { return (*this)[2]; }
 
   //! 1/d^2 in 1/A^2, from the cell's reciprocal metric.
-  double invresolsq(const Cell& cell) const {
-    return cell.reci_metric().squared_length(*this);
-  }
+  double invresolsq(const Cell& cell) const { return cell.reci_metric().squared_length(*this); }
   Coord_reci_frac coord_reci_frac() const { return Coord_reci_frac(*this); }
   //! The row vector (h, k, l) times the fractionalisation matrix.
   Coord_reci_orth coord_reci_orth(const Cell& cell) const {
@@ -138,8 +134,7 @@ class HKL : public Vec3<int> {
   String format() const;
 };
 
-inline Coord_reci_frac::Coord_reci_frac(const HKL& hkl)
-    : Vec3<double>(hkl[0], hkl[1], hkl[2]) {}
+inline Coord_reci_frac::Coord_reci_frac(const HKL& hkl) : Vec3<double>(hkl[0], hkl[1], hkl[2]) {}
 
 inline HKL Coord_reci_frac::hkl() const {
   return HKL(int(std::lrint(us())), int(std::lrint(vs())), int(std::lrint(ws())));
@@ -153,12 +148,11 @@ class Coord_orth : public Vec3<double> {
  public:
   Coord_orth() {}
   explicit Coord_orth(const Vec3<double>& v) : Vec3<double>(v) {}
-  Coord_orth(const double& x, const double& y, const double& z)
-      : Vec3<double>(x, y, z) {}
+  Coord_orth(const double& x, const double& y, const double& z) : Vec3<double>(x, y, z) {}
   //! The position x4 with |x4 - x3| = length, angle(x2, x3, x4) = angle
   //! and torsion(x1, x2, x3, x4) = torsion (radians).
-  Coord_orth(const Coord_orth& x1, const Coord_orth& x2, const Coord_orth& x3,
-             const double& length, const double& angle, const double& torsion);
+  Coord_orth(const Coord_orth& x1, const Coord_orth& x2, const Coord_orth& x3, const double& length,
+             const double& angle, const double& torsion);
 
   const double& x() const { return (*this)[0]; }
   const double& y() const { return (*this)[1]; }
@@ -171,11 +165,10 @@ class Coord_orth : public Vec3<double> {
   //! Distance between two positions.
   static double length(const Coord_orth& x1, const Coord_orth& x2);
   //! Angle x1-x2-x3 at x2, radians.
-  static double angle(const Coord_orth& x1, const Coord_orth& x2,
-                      const Coord_orth& x3);
+  static double angle(const Coord_orth& x1, const Coord_orth& x2, const Coord_orth& x3);
   //! Torsion x1-x2-x3-x4, radians in [-pi, pi].
-  static double torsion(const Coord_orth& x1, const Coord_orth& x2,
-                        const Coord_orth& x3, const Coord_orth& x4);
+  static double torsion(const Coord_orth& x1, const Coord_orth& x2, const Coord_orth& x3,
+                        const Coord_orth& x4);
 
   static Coord_orth null() { return Coord_orth(Vec3<double>::null()); }
   //! "xyz = (x,y,z)".
@@ -187,16 +180,13 @@ class Coord_frac : public Vec3<double> {
  public:
   Coord_frac() {}
   explicit Coord_frac(const Vec3<double>& v) : Vec3<double>(v) {}
-  Coord_frac(const double& u, const double& v, const double& w)
-      : Vec3<double>(u, v, w) {}
+  Coord_frac(const double& u, const double& v, const double& w) : Vec3<double>(u, v, w) {}
 
   const double& u() const { return (*this)[0]; }
   const double& v() const { return (*this)[1]; }
   const double& w() const { return (*this)[2]; }
   //! Squared length in A^2 under the cell's real metric.
-  double lengthsq(const Cell& cell) const {
-    return cell.real_metric().squared_length(*this);
-  }
+  double lengthsq(const Cell& cell) const { return cell.real_metric().squared_length(*this); }
 
   //! Orthogonal position O f.
   Coord_orth coord_orth(const Cell& cell) const;
@@ -218,8 +208,7 @@ class Coord_map : public Vec3<double> {
  public:
   Coord_map() {}
   explicit Coord_map(const Vec3<double>& v) : Vec3<double>(v) {}
-  Coord_map(const double& u, const double& v, const double& w)
-      : Vec3<double>(u, v, w) {}
+  Coord_map(const double& u, const double& v, const double& w) : Vec3<double>(u, v, w) {}
   explicit Coord_map(const Coord_grid& c);
 
   const double& u() const { return (*this)[0]; }
@@ -256,9 +245,7 @@ class Coord_grid : public Vec3<int> {
 
   Coord_map coord_map() const { return Coord_map(*this); }
   //! Fractional position (u/nu, v/nv, w/nw).
-  Coord_frac coord_frac(const Grid& g) const {
-    return coord_map().coord_frac(g);
-  }
+  Coord_frac coord_frac(const Grid& g) const { return coord_map().coord_frac(g); }
   //! The point moved by an integer grid operator: R c + t (defined in
   //! symmetry/symop.h).
   inline Coord_grid transform(const Isymop& op) const;
@@ -290,23 +277,19 @@ class Coord_grid : public Vec3<int> {
 };
 
 inline bool Grid::in_grid(const Coord_grid& c) const {
-  return c.u() >= 0 && c.u() < nu() && c.v() >= 0 && c.v() < nv() &&
-         c.w() >= 0 && c.w() < nw();
+  return c.u() >= 0 && c.u() < nu() && c.v() >= 0 && c.v() < nv() && c.w() >= 0 && c.w() < nw();
 }
 inline int Grid::index(const Coord_grid& c) const { return c.index(*this); }
 inline Coord_grid Grid::deindex(const int& index) const {
   return Coord_grid(index / (nv() * nw()), (index / nw()) % nv(), index % nw());
 }
 
-inline Coord_map::Coord_map(const Coord_grid& c)
-    : Vec3<double>(c.u(), c.v(), c.w()) {}
+inline Coord_map::Coord_map(const Coord_grid& c) : Vec3<double>(c.u(), c.v(), c.w()) {}
 inline Coord_grid Coord_map::coord_grid() const {
-  return Coord_grid(int(std::lrint(u())), int(std::lrint(v())),
-                    int(std::lrint(w())));
+  return Coord_grid(int(std::lrint(u())), int(std::lrint(v())), int(std::lrint(w())));
 }
 inline Coord_grid Coord_map::floor() const {
-  return Coord_grid(int(std::floor(u())), int(std::floor(v())),
-                    int(std::floor(w())));
+  return Coord_grid(int(std::floor(u())), int(std::floor(v())), int(std::floor(w())));
 }
 
 inline Coord_frac Coord_orth::coord_frac(const Cell& cell) const {
@@ -316,8 +299,7 @@ inline Coord_orth Coord_frac::coord_orth(const Cell& cell) const {
   return Coord_orth(cell.orth_matrix() * (*this));
 }
 inline Coord_map Coord_frac::coord_map(const Grid& g) const {
-  return Coord_map(double(g.nu()) * u(), double(g.nv()) * v(),
-                   double(g.nw()) * w());
+  return Coord_map(double(g.nu()) * u(), double(g.nv()) * v(), double(g.nw()) * w());
 }
 
 // Component-wise arithmetic that keeps the type of positions and Miller

@@ -20,10 +20,8 @@ Coord_orth centroid(const std::vector<Coord_orth>& xs) {
 // Least-squares superposition by quaternion: the rotation is the
 // eigenvector of the smallest eigenvalue of a 4x4 symmetric matrix built
 // from the centred pairs.
-RTop_orth::RTop_orth(const std::vector<Coord_orth>& src,
-                     const std::vector<Coord_orth>& tgt) {
-  if (src.size() != tgt.size())
-    fatal("RTop_orth: coordinate list size mismatch");
+RTop_orth::RTop_orth(const std::vector<Coord_orth>& src, const std::vector<Coord_orth>& tgt) {
+  if (src.size() != tgt.size()) fatal("RTop_orth: coordinate list size mismatch");
   const Coord_orth cs = centroid(src);
   const Coord_orth ct = centroid(tgt);
 
@@ -54,8 +52,7 @@ RTop_orth::RTop_orth(const std::vector<Coord_orth>& src,
 }
 
 RTop_frac RTop_orth::rtop_frac(const Cell& cell) const {
-  return RTop_frac(RTop<double>(cell.frac_matrix()) * (*this) *
-                   RTop<double>(cell.orth_matrix()));
+  return RTop_frac(RTop<double>(cell.frac_matrix()) * (*this) * RTop<double>(cell.orth_matrix()));
 }
 
 }  // namespace vantrel

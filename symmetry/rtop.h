@@ -63,12 +63,10 @@ class RTop_orth : public RTop<double> {
   RTop_orth() {}
   explicit RTop_orth(const RTop<double>& op) : RTop<double>(op) {}
   explicit RTop_orth(const Mat33<double>& rot) : RTop<double>(rot) {}
-  RTop_orth(const Mat33<double>& rot, const Vec3<double>& trn)
-      : RTop<double>(rot, trn) {}
+  RTop_orth(const Mat33<double>& rot, const Vec3<double>& trn) : RTop<double>(rot, trn) {}
   //! The least-squares superposition of src onto tgt: tgt_i ~ R src_i + t.
   //! Lists of different lengths are fatal.
-  RTop_orth(const std::vector<Coord_orth>& src,
-            const std::vector<Coord_orth>& tgt);
+  RTop_orth(const std::vector<Coord_orth>& src, const std::vector<Coord_orth>& tgt);
 
   //! The same operation on fractional coordinates: (F R O, F t).
   RTop_frac rtop_frac(const Cell& cell) const;

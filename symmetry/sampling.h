@@ -66,10 +66,10 @@ class HKL_sampling {
 class Grid_sampling : public Grid {
  public:
   Grid_sampling() : Grid(0, 0, 0) {}
-  Grid_sampling(const Spacegroup& spacegroup, const Cell& cell,
-                const Resolution& resolution, double rate = 1.5);
-  void init(const Spacegroup& spacegroup, const Cell& cell,
-            const Resolution& resolution, double rate = 1.5);
+  Grid_sampling(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
+                double rate = 1.5);
+  void init(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
+            double rate = 1.5);
   bool is_null() const { return size() <= 0; }
   //! grid to fractional coordinates: diag(1/nu, 1/nv, 1/nw)
   Mat33<double> matrix_grid_frac() const;
@@ -95,8 +95,8 @@ class Grid_range : public Grid {
     return ((c.u() - min_.u()) * nv() + (c.v() - min_.v())) * nw() + (c.w() - min_.w());
   }
   bool in_grid(Coord_grid c) const {
-    return c.u() >= min_.u() && c.u() <= max_.u() && c.v() >= min_.v() &&
-           c.v() <= max_.v() && c.w() >= min_.w() && c.w() <= max_.w();
+    return c.u() >= min_.u() && c.u() <= max_.u() && c.v() >= min_.v() && c.v() <= max_.v() &&
+           c.w() >= min_.w() && c.w() <= max_.w();
   }
 
  private:

@@ -167,8 +167,7 @@ Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
       break;
     }
   if (!reci_asu(pn, data::lgdata[laue_row].asu)) {
-    Message::message(
-        Message_warn("Spacegroup_registry: ASU warning, LGhash=0x" + hex8(laue_hash)));
+    Message::message(Message_warn("Spacegroup_registry: ASU warning, LGhash=0x" + hex8(laue_hash)));
     laue_row = first_passing_laue_row(pn);
     if (laue_row < 0) fatal("Spacegroup_registry: ASU fail");
   }
@@ -234,9 +233,9 @@ int Spacegroup::order_of_symmetry_about_axis(const AXIS axis) const {
   int order = 0;
   for (int i = 0; i < primitive_count_; i++) {
     const Mat33<double>& r = symop(i).rot();
-    if (r.det() > 0.0 &&
-        std::fabs(r(a, b)) + std::fabs(r(b, a)) + std::fabs(r(a, c)) + std::fabs(r(c, a)) +
-                std::fabs(r(a, a) - 1.0) < 1.0e-6)
+    if (r.det() > 0.0 && std::fabs(r(a, b)) + std::fabs(r(b, a)) + std::fabs(r(a, c)) +
+                                 std::fabs(r(c, a)) + std::fabs(r(a, a) - 1.0) <
+                             1.0e-6)
       order++;
   }
   return order;

@@ -19,8 +19,7 @@ class RTop_frac : public RTop<double> {
   RTop_frac() {}
   explicit RTop_frac(const RTop<double>& op) : RTop<double>(op) {}
   explicit RTop_frac(const Mat33<double>& rot) : RTop<double>(rot) {}
-  RTop_frac(const Mat33<double>& rot, const Vec3<double>& trn)
-      : RTop<double>(rot, trn) {}
+  RTop_frac(const Mat33<double>& rot, const Vec3<double>& trn) : RTop<double>(rot, trn) {}
   //! Reads an operator text such as "-y,x-y,z+1/3", "x+0.5, y, z" or
   //! "1/2-X , Y , Z". Fields are separated by commas (blanks are ignored);
   //! a text that is not three fields is fatal.
@@ -106,12 +105,8 @@ inline Coord_grid operator*(const Isymop& op, const Coord_grid& c) {
   return Coord_grid(op.rot() * c + op.trn());
 }
 
-inline Coord_grid Coord_grid::transform(const Isymop& op) const {
-  return op * (*this);
-}
-inline HKL HKL::transform(const Isymop& op) const {
-  return HKL((*this) * op.rot());
-}
+inline Coord_grid Coord_grid::transform(const Isymop& op) const { return op * (*this); }
+inline HKL HKL::transform(const Isymop& op) const { return HKL((*this) * op.rot()); }
 inline HKL HKL::transform(const Symop& op) const {
   return Coord_reci_frac(Vec3<double>(*this) * op.rot()).hkl();
 }

@@ -14,8 +14,7 @@ namespace {
 std::vector<std::string> destroyed;
 int built = 0;
 
-template <CacheSlot S>
-struct Entry {
+template <CacheSlot S> struct Entry {
   static constexpr CacheSlot cache_slot = S;
   explicit Entry(const int& key) : id(key) { ++built; }
   ~Entry() { destroyed.push_back(format()); }

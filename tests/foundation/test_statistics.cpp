@@ -52,7 +52,7 @@ TEST(Histogram, InterpolationSumsAndMismatch) {
   const double at[] = {0.5, 2.0, 0.0, 4.0, 0.25, -5.0}, want[] = {2.0, 2.0, 0.0, 0.0, 1.0, 0.0};
   for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(h.y(at[i]), want[i]) << at[i];
   EXPECT_EQ(h.y(Util::nan()), 0.0);
-  h.accumulate(99.0);  // to the last bin
+  h.accumulate(99.0);         // to the last bin
   h.accumulate(Util::nan());  // skipped
   EXPECT_DOUBLE_EQ(h[3], 3.0);
   h += h;

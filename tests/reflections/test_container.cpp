@@ -62,8 +62,9 @@ TEST(Container, PathsLookupAndFatalMessages) {
   auto* saved = std::cout.rdbuf(out.rdbuf());
   root.debug();
   std::cout.rdbuf(saved);
-  EXPECT_EQ(out.str(), "/top\n/top/a\n/top/a/x\n/top/b\n/top/b/x\n/top/b/x/deep\n"
-                       "/top/b/unnamed 1\n/top/b/unnamed 2\n");
+  EXPECT_EQ(out.str(),
+            "/top\n/top/a\n/top/a/x\n/top/b\n/top/b/x\n/top/b/x/deep\n"
+            "/top/b/unnamed 1\n/top/b/unnamed 2\n");
   expect_fatal([&] { Container dup(root, "a"); }, "Container: attempt to create duplicate path");
   expect_fatal([&] { Container lost(root, "nowhere/b"); }, "Container: No such path- nowhere/b");
   expect_fatal([&] { root.parent(); }, "Container: attempt to access parent of root");

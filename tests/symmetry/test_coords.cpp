@@ -78,8 +78,8 @@ TEST(RTopOrth, ProductInverseAndSuperposition) {
   // superposition recovers a known rotation and translation
   std::mt19937 rng(2024);
   const std::vector<Coord_orth> src = random_points(25, rng);
-  for (const Polar_ccp4& polar : {Polar_ccp4(0.3, 0.2, 0.5), Polar_ccp4(1.2, -2.0, 2.9),
-                                  Polar_ccp4(2.5, 1.0, pi)}) {
+  for (const Polar_ccp4& polar :
+       {Polar_ccp4(0.3, 0.2, 0.5), Polar_ccp4(1.2, -2.0, 2.9), Polar_ccp4(2.5, 1.0, pi)}) {
     const RTop_orth known(Rotation(polar).matrix(), Vec3<double>(4.0, -11.5, 7.25));
     std::vector<Coord_orth> tgt;
     for (const Coord_orth& p : src) tgt.push_back(known * p);

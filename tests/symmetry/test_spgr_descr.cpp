@@ -181,16 +181,15 @@ TEST(SymopCodes, HashesAreKnownAndUniqueExceptTheThreeAliasesOf68) {
     EXPECT_EQ(Spgr_descr(a.hall, Spgr_descr::Hall).symbol_hm(), a.hm);
   }
   std::sort(shared.begin(), shared.end());
-  EXPECT_EQ(shared, (std::vector<std::string>{"A b a a/A c a a", "B b c b/B b a b",
-                                              "C c c a/C c c b"}));
+  EXPECT_EQ(shared,
+            (std::vector<std::string>{"A b a a/A c a a", "B b c b/B b a b", "C c c a/C c c b"}));
 }
 
 TEST_F(PreferredSettings, LookupsFollowTheToolkitAndPreferences) {
   const auto rows = read_fixture("spacegroups_lookup.txt");
   ASSERT_GT(rows.size(), 230u);
   const auto lookup = [](const std::vector<std::string>& row) {
-    return row[0] == "number" ? Spgr_descr(std::stoi(row[1]))
-                              : Spgr_descr(row[1], Spgr_descr::HM);
+    return row[0] == "number" ? Spgr_descr(std::stoi(row[1])) : Spgr_descr(row[1], Spgr_descr::HM);
   };
   for (int column : {2, 3}) {  // default preferences, then settings 2 and R
     if (column == 3) Spgr_descr::set_preferred('2'), Spgr_descr::set_preferred('R');

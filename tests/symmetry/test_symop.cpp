@@ -83,16 +83,15 @@ TEST(RTopFracText, ParsingAndWriting) {
 
 // Translations snap to 48ths with ties to even, reduced into [0, 1).
 TEST(SymopSnapping, TranslationsRotationsAndCodes) {
-  const double cases[][2] = {{-0.5, 0.5},          {1.0, 0.0},          {25.0 / 24, 1.0 / 24},
-                             {0.3, 14.0 / 48},     {0.5 / 48, 0.0},     {1.5 / 48, 2.0 / 48},
+  const double cases[][2] = {{-0.5, 0.5},           {1.0, 0.0},      {25.0 / 24, 1.0 / 24},
+                             {0.3, 14.0 / 48},      {0.5 / 48, 0.0}, {1.5 / 48, 2.0 / 48},
                              {-1.0 / 48, 47.0 / 48}};
   for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(shifted(Vec3<double>(c[0], 0, 0)).trn()[0], c[1]) << c[0];
-  const Symop rounded(RTop<double>(
-      Mat33<double>(0.5, 1.5, -0.5, 0.9, -1.2, 2.5, 0, 0, 1), Vec3<double>::zero()));
+  const Symop rounded(
+      RTop<double>(Mat33<double>(0.5, 1.5, -0.5, 0.9, -1.2, 2.5, 0, 0, 1), Vec3<double>::zero()));
   EXPECT_TRUE(rounded.rot() == Mat33<double>(0, 2, 0, 1, -1, 2, 0, 0, 1));
-  const double mat[4][4] = {{0.9, 0, 0, -0.25}, {0, 1, 0, 1.5}, {0, 0, 1, 2.0 / 3.0},
-                            {7, 7, 7, 7}};
+  const double mat[4][4] = {{0.9, 0, 0, -0.25}, {0, 1, 0, 1.5}, {0, 0, 1, 2.0 / 3.0}, {7, 7, 7, 7}};
   const Symop m(mat);
   EXPECT_DOUBLE_EQ(m.rot()(0, 0), 0.9);  // copied without rounding
   EXPECT_TRUE(m.trn() == Vec3<double>(0.75, 0.5, 32.0 / 48.0));
