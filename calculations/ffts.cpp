@@ -148,11 +148,15 @@ void correlate(FFTmap_p1& w, FFTmap_p1& wt, const FFTmap_p1& map_ft, const FFTma
   w.fft_h_to_x(n_grid / (cell_volume * cell_volume));
 }
 
-// result(c) = W(c) + s at every asymmetric-unit point c of the result map.
+// result(c) = W(c) + s at every asymmetric-unit point c of the result map,
+// run by run along w: a run's points are consecutive in storage and on a
+// row of W.
 template <class T>
 void write_scores(Xmap<T>& result, const FFTmap_p1& w, const double& s) {
-  for (Xmap_base::Map_reference_index ix = result.first(); !ix.last(); ix.next())
-    result[ix] = T(double(w.real_data(ix.coord())) + s);
+  for (const Asu_run& run : result.asu_runs(2)) {
+    const float* row = &w.real_data(Coord_grid(run.start.u(), run.start.v(), 0)) + run.start.w();
+    for (int i = 0; i < run.length; ++i) result.set_data(run.index + i, T(double(row[i]) + s));
+  }
 }
 
 // sum + weight * diff^2, the product and sum in double, rounded to T.
