@@ -181,22 +181,27 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
   Select(chains, mmdb::STYPE_CHAIN, atoms, mmdb::SKEY_NEW);
   Select(models, mmdb::STYPE_MODEL, atoms, mmdb::SKEY_NEW);
 
+  // Children are appended empty and filled in place, so that no atom is
+  // copied more than once.
   char id[id_buffer_size];
   if (mmdb::Model* db_model = GetModel(1)) {
     for (int c = 0; c < db_model->GetNumberOfChains(); ++c) {
       mmdb::Chain* db_chain = db_model->GetChain(c);
       if (!db_chain || !db_chain->isInSelection(chains)) continue;
-      MPolymer polymer;
+      model.insert(MPolymer(), -1);
+      MPolymer& polymer = model[model.size() - 1];
       for (int r = 0; r < db_chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* db_residue = db_chain->GetResidue(r);
         if (!db_residue || !db_residue->isInSelection(residues)) continue;
-        MMonomer monomer;
+        polymer.insert(MMonomer(), -1);
+        MMonomer& monomer = polymer[polymer.size() - 1];
         for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* db_atom = db_residue->GetAtom(a);
           // A TER record also has its coordinate bit set: test it first.
           if (!db_atom || db_atom->Ter || !db_atom->isInSelection(atoms)) continue;
           const MMDBAtom view(db_atom);
-          MAtom atom{Atom::null()};
+          monomer.insert(MAtom(Atom::null()), -1);
+          MAtom& atom = monomer[monomer.size() - 1];
           atom.set_name(view.id(), view.altconf());
           atom.set_element(view.element());
           atom.set_coord_orth(view.coord_orth());
@@ -205,17 +210,14 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
           atom.set_u_aniso_orth(view.u_aniso_orth());
           atom.set_property("CID", cid(db_atom->GetAtomID(id)));
           if (!view.altconf().empty()) atom.set_property("AltConf", cid(view.altconf()));
-          monomer.insert(atom, -1);
         }
         const MMDBResidue view(db_residue);
         monomer.set_seqnum(view.seqnum(), view.inscode());
         monomer.set_type(view.type());
         monomer.set_property("CID", cid(db_residue->GetResidueID(id)));
-        polymer.insert(monomer, -1);
       }
       polymer.set_id(MMDBChain(db_chain).id());
       polymer.set_property("CID", cid(db_chain->GetChainID(id)));
-      model.insert(polymer, -1);
     }
     model.set_property("CID", cid(db_model->GetModelID(id)));
   }
