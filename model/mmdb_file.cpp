@@ -156,6 +156,9 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     std::fclose(f);
   else
     write_error(file, mmdb::Error_CantOpenFile);
+  // The library records every write as its last file operation; keep the
+  // form of the last read, which is what AS_READ means.
+  const int read_type = FType;
   int rc;
   if (type == CIF)
     rc = WriteCIFASCII(file.c_str(), mmdb::io::GZM_CHECK);
@@ -163,6 +166,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     rc = WriteMMDBF(file.c_str(), mmdb::io::GZM_CHECK);
   else
     rc = WritePDBASCII(file.c_str(), mmdb::io::GZM_CHECK);
+  FType = read_type;
   if (rc != 0) write_error(file, rc);
   struct stat st;
   if (stat(file.c_str(), &st) != 0 || st.st_size == 0) write_error(file, mmdb::Error_CantOpenFile);
