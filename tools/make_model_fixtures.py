@@ -99,7 +99,7 @@ def describe(path):
                 u = a.aniso
                 aniso = ("%.6g %.6g %.6g %.6g %.6g %.6g" % (u.u11, u.u22, u.u33, u.u12, u.u13, u.u23)
                          if u.nonzero() else ". . . . . .")
-                lines.append("atom\t%s\t%d\t%s\t%s\t%s\t%s\t%s\t%.3f %.3f %.3f %.4g %.4g %s" % (
+                lines.append("atom\t%s\t%d\t%s\t%s\t%s\t%s\t%s\t%.3f %.3f %.3f %.6g %.6g %s" % (
                     chain.name, res.seqid.num, res.seqid.icode.strip() or ".", res.name,
                     a.padded_name(), a.altloc if a.altloc != "\0" else ".", a.element.name.upper(),
                     a.pos.x, a.pos.y, a.pos.z, a.occ, a.b_iso, aniso))
