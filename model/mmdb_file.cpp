@@ -33,7 +33,7 @@ bool is_regular_file(const String& file) {
 // path joins a model number and fixed fields of at most 20 bytes each.
 constexpr int id_buffer_size = 256;
 
-Property<String> cid(const String& text) { return Property<String>(text); }
+Property<String> text_property(const String& text) { return Property<String>(text); }
 
 // Calls f on every atom record of every model.
 template <class F>
@@ -60,7 +60,8 @@ void for_each_atom(mmdb::Manager& mmdb, F f) {
 // serial number is the row's atom id; atoms without a row have no tensor.
 void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
   mmdb::mmcif::Data cif;
-  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;  // read before
+  // The library has just read the same file, so this read succeeds too.
+  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
   if (!loop) return;
   std::unordered_map<int, std::vector<mmdb::Atom*>> by_serial;
@@ -93,8 +94,8 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
   }
 }
 
-// A PDB file that ends inside an atom record reads as success with a last
-// atom that holds no position; so does any atom without coordinates.
+// A PDB file that ends inside an atom record reads as success, its last
+// atom holding no position. Any atom record without a position is refused.
 bool has_atom_without_position(mmdb::Manager& mmdb) {
   bool found = false;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
@@ -212,18 +213,18 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
           atom.set_occupancy(view.occupancy());
           atom.set_u_iso(view.u_iso());
           atom.set_u_aniso_orth(view.u_aniso_orth());
-          atom.set_property("CID", cid(db_atom->GetAtomID(id)));
-          if (!view.altconf().empty()) atom.set_property("AltConf", cid(view.altconf()));
+          atom.set_property("CID", text_property(db_atom->GetAtomID(id)));
+          if (!view.altconf().empty()) atom.set_property("AltConf", text_property(view.altconf()));
         }
         const MMDBResidue view(db_residue);
         monomer.set_seqnum(view.seqnum(), view.inscode());
         monomer.set_type(view.type());
-        monomer.set_property("CID", cid(db_residue->GetResidueID(id)));
+        monomer.set_property("CID", text_property(db_residue->GetResidueID(id)));
       }
       polymer.set_id(MMDBChain(db_chain).id());
-      polymer.set_property("CID", cid(db_chain->GetChainID(id)));
+      polymer.set_property("CID", text_property(db_chain->GetChainID(id)));
     }
-    model.set_property("CID", cid(db_model->GetModelID(id)));
+    model.set_property("CID", text_property(db_model->GetModelID(id)));
   }
 
   for (const int handle : {atoms, residues, chains, models}) DeleteSelection(handle);
