@@ -43,8 +43,7 @@ std::vector<Coord_frac> residue_positions(const Cell& cell) {
   return p;
 }
 
-template <class I>
-void run(benchmark::State& state, const std::vector<Coord_frac>& positions) {
+template <class I> void run(benchmark::State& state, const std::vector<Coord_frac>& positions) {
   const Xmap<float>& map = protein_map();
   for (auto _ : state) {
     float sum = 0.0f;

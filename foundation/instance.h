@@ -43,19 +43,18 @@ class VantrelInstance {
 
   //! The cache of entry type T, created empty on first use.
   /*! A fatal message if another entry type already claimed T's slot. */
-  template <class T>
-  ObjectCache<T>& cache() {
+  template <class T> ObjectCache<T>& cache() {
     std::unique_ptr<ObjectCacheBase>& slot = slots_[static_cast<int>(T::cache_slot)];
     if (!slot) {
       slot.reset(new ObjectCache<T>());
     } else if (slot->entry_type() != typeid(T)) {
-      slot_clash();
+      slot_clash(slot->entry_type(), typeid(T));
     }
     return static_cast<ObjectCache<T>&>(*slot);
   }
 
  private:
-  static void slot_clash();
+  [[noreturn]] static void slot_clash(const std::type_info& held, const std::type_info& wanted);
 
   static const int nslots = 3;
   std::unique_ptr<ObjectCacheBase> slots_[nslots];

@@ -10,8 +10,7 @@ namespace vantrel {
 namespace {
 
 // One Jacobi rotation of the pair (u, v).
-template <class T>
-inline void rotate(T& u, T& v, const T& s, const T& tau) {
+template <class T> inline void rotate(T& u, T& v, const T& s, const T& tau) {
   const T g = u;
   const T h = v;
   u = g - s * (h + tau * g);
@@ -20,13 +19,10 @@ inline void rotate(T& u, T& v, const T& s, const T& tau) {
 
 }  // namespace
 
-template <class T>
-std::vector<T> Matrix<T>::solve(const std::vector<T>& b) const {
+template <class T> std::vector<T> Matrix<T>::solve(const std::vector<T>& b) const {
   const int n = this->rows();
-  if (n != this->cols())
-    Message::message(Message_fatal("Matrix.solve() matrix not square"));
-  if (std::size_t(n) != b.size())
-    Message::message(Message_fatal("Matrix.solve() matrix/vector mismatch"));
+  if (n != this->cols()) fatal("Matrix.solve() matrix not square");
+  if (std::size_t(n) != b.size()) fatal("Matrix.solve() matrix/vector mismatch");
   Matrix<T> a(*this);
   std::vector<T> x(b);
   for (int i = 0; i < n; ++i) {
@@ -49,11 +45,9 @@ std::vector<T> Matrix<T>::solve(const std::vector<T>& b) const {
   return x;
 }
 
-template <class T>
-std::vector<T> Matrix<T>::eigen(const bool sort) {
+template <class T> std::vector<T> Matrix<T>::eigen(const bool sort) {
   const int n = this->rows();
-  if (n != this->cols())
-    Message::message(Message_fatal("Matrix.eigen() matrix not square"));
+  if (n != this->cols()) fatal("Matrix.eigen() matrix not square");
   Matrix<T>& a = *this;
   Matrix<T> v(n, n);
   std::vector<T> d(n), b(n), z(n);

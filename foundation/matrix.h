@@ -8,8 +8,7 @@
 namespace vantrel {
 
 //! A rows x cols table stored row by row: element (i, j) is data[i*cols + j].
-template <class T>
-class Array2d {
+template <class T> class Array2d {
  public:
   Array2d() : rows_(0), cols_(0) {}
   //! Value-initialised elements (0 for numbers, null for pointers).
@@ -26,9 +25,7 @@ class Array2d {
   }
 
   T& operator()(const int& i, const int& j) { return data_[i * cols_ + j]; }
-  const T& operator()(const int& i, const int& j) const {
-    return data_[i * cols_ + j];
-  }
+  const T& operator()(const int& i, const int& j) const { return data_[i * cols_ + j]; }
   const int& rows() const { return rows_; }
   const int& cols() const { return cols_; }
 
@@ -39,14 +36,12 @@ class Array2d {
 };
 
 //! A dense row-major matrix of float or double.
-template <class T>
-class Matrix : public Array2d<T> {
+template <class T> class Matrix : public Array2d<T> {
  public:
   Matrix() {}
   //! rows x cols zeros.
   Matrix(const int& rows, const int& cols) : Array2d<T>(rows, cols, T(0)) {}
-  Matrix(const int& rows, const int& cols, T value)
-      : Array2d<T>(rows, cols, value) {}
+  Matrix(const int& rows, const int& cols, T value) : Array2d<T>(rows, cols, value) {}
 
   //! The x with M x = b, by Gauss-Jordan elimination with partial pivoting.
   /*! The matrix is not changed. A non-square matrix or a b of the wrong

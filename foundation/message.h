@@ -12,8 +12,7 @@ namespace vantrel {
 class Message_base {};
 
 //! The text of a message whose class has the fixed level L.
-template <int L>
-class Message_text : public Message_base {
+template <int L> class Message_text : public Message_base {
  public:
   static constexpr int level = L;
   const std::string& text() const { return text_; }
@@ -61,8 +60,7 @@ class Message {
   //! Resets the levels to 5 and 9 and the stream to standard error.
   Message();
 
-  template <class T>
-  static void message(const T& m) {
+  template <class T> static void message(const T& m) {
     if (message_level_ <= T::level) {
       *stream_ << m.text() << '\n';
       if (fatal_level_ <= T::level) throw m;

@@ -3,6 +3,7 @@
 #ifndef VANTREL_FOUNDATION_OBJECT_CACHE_H
 #define VANTREL_FOUNDATION_OBJECT_CACHE_H
 
+#include <memory>
 #include <string>
 #include <tuple>
 #include <typeinfo>
@@ -37,8 +38,7 @@ class ObjectCacheBase {
     Entries are heap-allocated and never move while referenced, so holders
     may keep pointers into them. An entry nobody holds stays listed as a free
     slot until it is matched again, rebuilt for another key or purged. */
-template <class T>
-class ObjectCache : public ObjectCacheBase {
+template <class T> class ObjectCache : public ObjectCacheBase {
  public:
   //! One cache entry: (reference count, object).
   typedef std::pair<int, T> Entry;
@@ -101,37 +101,33 @@ class ObjectCache : public ObjectCacheBase {
       release them during the rest of program exit. */
   ~ObjectCache() override {
     purge();
-    for (const Entry* e : cache_)
+    for (const std::unique_ptr<Entry>& e : cache_)
       if (e->first != 0) Message::message(Message_warn(leak_text(*e)));
   }
 
   //! The counted entry serving key: the first matching entry, else one made
   //! from key by the cache's mode.
-  template <class K>
-  Reference lookup(const K& key) {
-    for (Entry* e : cache_)
-      if (e->second.matches(key)) return Reference(e);
+  template <class K> Reference lookup(const K& key) {
+    for (const std::unique_ptr<Entry>& e : cache_)
+      if (e->second.matches(key)) return Reference(e.get());
     if (mode_ == REUSE_FREE) {
-      for (Entry* e : cache_)
+      for (const std::unique_ptr<Entry>& e : cache_)
         if (e->first == 0) {
           e->second = T(key);
-          return Reference(e);
+          return Reference(e.get());
         }
     } else if (mode_ == PURGE_FIRST) {
       purge();
     }
-    cache_.push_back(new Entry(std::piecewise_construct, std::forward_as_tuple(0),
-                               std::forward_as_tuple(key)));
-    return Reference(cache_.back());
+    cache_.push_back(std::make_unique<Entry>(std::piecewise_construct, std::forward_as_tuple(0),
+                                             std::forward_as_tuple(key)));
+    return Reference(cache_.back().get());
   }
 
   //! Free every entry whose count is 0; the others keep their order.
   void purge() override {
     for (int i = int(cache_.size()) - 1; i >= 0; --i)
-      if (cache_[i]->first == 0) {
-        delete cache_[i];
-        cache_.erase(cache_.begin() + i);
-      }
+      if (cache_[i]->first == 0) cache_.erase(cache_.begin() + i);
   }
 
   const std::type_info& entry_type() const override { return typeid(T); }
@@ -149,7 +145,8 @@ class ObjectCache : public ObjectCacheBase {
     return "ObjectCache: Leaked " + count + " refs to <" + std::string(e.second.format()) + ">";
   }
 
-  std::vector<Entry*> cache_;
+  // Owned through pointers so that an entry stays put while the list grows.
+  std::vector<std::unique_ptr<Entry>> cache_;
   Mode mode_;
 };
 

@@ -28,8 +28,7 @@ std::vector<PropertyManager::Entry>::const_iterator PropertyManager::find(
 
 const Property_base& PropertyManager::get_property(const std::string& label) const {
   const auto it = find(label);
-  if (it == property_.end())
-    Message::message(Message_fatal("PropertyManager: label not found.\n"));
+  if (it == property_.end()) fatal("PropertyManager: label not found.\n");
   return *it->second;
 }
 

@@ -20,8 +20,7 @@ class Property_base {
 //! A property holding one value of type T.
 /*! The value is read back by casting the base to the expected Property<T>
   (a dynamic_cast of a reference throws std::bad_cast on a type mismatch). */
-template <class T>
-class Property : public Property_base {
+template <class T> class Property : public Property_base {
  public:
   explicit Property(const T& value) : value_(value) {}
   Property_base* clone() const override { return new Property<T>(*this); }

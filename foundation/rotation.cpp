@@ -42,18 +42,15 @@ double wrap_pi(const double a) {
 }  // namespace
 
 String Euler_ccp4::format() const {
-  return numbers("Euler = (", {Util::rad2d(alpha_), Util::rad2d(beta_),
-                              Util::rad2d(gamma_)});
+  return numbers("Euler = (", {Util::rad2d(alpha_), Util::rad2d(beta_), Util::rad2d(gamma_)});
 }
 
 String Polar_ccp4::format() const {
-  return numbers("Polar = (", {Util::rad2d(omega_), Util::rad2d(phi_),
-                              Util::rad2d(kappa_)});
+  return numbers("Polar = (", {Util::rad2d(omega_), Util::rad2d(phi_), Util::rad2d(kappa_)});
 }
 
 Rotation::Rotation(const Euler_ccp4& euler) {
-  *this =
-      about_z(euler.gamma()) * (about_y(euler.beta()) * about_z(euler.alpha()));
+  *this = about_z(euler.gamma()) * (about_y(euler.beta()) * about_z(euler.alpha()));
 }
 
 Rotation::Rotation(const Polar_ccp4& polar) {
@@ -69,8 +66,7 @@ Rotation::Rotation(const Mat33<double>& m) {
   // divided by it: 4w^2 = 1 + trace and 4x^2 = 1 + 2 m00 - trace, etc.
   // Dividing by a small w instead would lose accuracy near half turns.
   const double trace = m(0, 0) + m(1, 1) + m(2, 2);
-  if (trace >= m(0, 0) && trace >= m(1, 1) && trace >= m(2, 2) &&
-      trace + 1.0 > 1e-8) {
+  if (trace >= m(0, 0) && trace >= m(1, 1) && trace >= m(2, 2) && trace + 1.0 > 1e-8) {
     const double s = std::sqrt(trace + 1.0);
     const double f = 0.5 / s;
     *this = Rotation(0.5 * s, f * (m(2, 1) - m(1, 2)), f * (m(0, 2) - m(2, 0)),
@@ -108,11 +104,9 @@ Rotation& Rotation::norm() {
 
 Mat33<double> Rotation::matrix() const {
   return Mat33<double>(
-      1.0 - 2.0 * y_ * y_ - 2.0 * z_ * z_, 2.0 * (x_ * y_ - w_ * z_),
-      2.0 * (x_ * z_ + w_ * y_), 2.0 * (x_ * y_ + w_ * z_),
-      1.0 - 2.0 * x_ * x_ - 2.0 * z_ * z_, 2.0 * (y_ * z_ - w_ * x_),
-      2.0 * (x_ * z_ - w_ * y_), 2.0 * (y_ * z_ + w_ * x_),
-      1.0 - 2.0 * x_ * x_ - 2.0 * y_ * y_);
+      1.0 - 2.0 * y_ * y_ - 2.0 * z_ * z_, 2.0 * (x_ * y_ - w_ * z_), 2.0 * (x_ * z_ + w_ * y_),
+      2.0 * (x_ * y_ + w_ * z_), 1.0 - 2.0 * x_ * x_ - 2.0 * z_ * z_, 2.0 * (y_ * z_ - w_ * x_),
+      2.0 * (x_ * z_ - w_ * y_), 2.0 * (y_ * z_ + w_ * x_), 1.0 - 2.0 * x_ * x_ - 2.0 * y_ * y_);
 }
 
 Euler_ccp4 Rotation::euler_ccp4() const {
@@ -121,13 +115,11 @@ Euler_ccp4 Rotation::euler_ccp4() const {
   const double sinb = 2.0 * std::sqrt(xy * (w_ * w_ + z_ * z_));
   const double beta = std::atan2(sinb, cosb);
   if (sinb > 0.0001)
-    return Euler_ccp4(
-        std::atan2(2.0 * (y_ * z_ - w_ * x_), 2.0 * (x_ * z_ + w_ * y_)), beta,
-        std::atan2(2.0 * (y_ * z_ + w_ * x_), 2.0 * (w_ * y_ - x_ * z_)));
+    return Euler_ccp4(std::atan2(2.0 * (y_ * z_ - w_ * x_), 2.0 * (x_ * z_ + w_ * y_)), beta,
+                      std::atan2(2.0 * (y_ * z_ + w_ * x_), 2.0 * (w_ * y_ - x_ * z_)));
   // Gimbal lock: only alpha + gamma (beta near 0) or gamma - alpha (beta near
   // pi) is defined; alpha is set to 0 and gamma carries that angle.
-  const double gamma =
-      cosb > 0.0 ? 2.0 * std::atan2(z_, w_) : 2.0 * std::atan2(x_, y_);
+  const double gamma = cosb > 0.0 ? 2.0 * std::atan2(z_, w_) : 2.0 * std::atan2(x_, y_);
   return Euler_ccp4(0.0, beta, wrap_pi(gamma));
 }
 
@@ -139,9 +131,7 @@ Polar_ccp4 Rotation::polar_ccp4() const {
   return Polar_ccp4(std::atan2(r, z_), phi, 2.0 * std::acos(w_));
 }
 
-String Rotation::format() const {
-  return numbers("Quaternion wxyz = (", {w_, x_, y_, z_});
-}
+String Rotation::format() const { return numbers("Quaternion wxyz = (", {w_, x_, y_, z_}); }
 
 Rotation operator*(const Rotation& a, const Rotation& b) {
   return Rotation(a.w_ * b.w_ - a.x_ * b.x_ - a.y_ * b.y_ - a.z_ * b.z_,

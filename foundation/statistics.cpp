@@ -1,6 +1,7 @@
 #include "foundation/statistics.h"
 
 #include <cmath>
+#include <sstream>
 
 #include "foundation/message.h"
 #include "foundation/util.h"
@@ -37,9 +38,7 @@ double Generic_ordinal::bin_position(const double& x) const {
   return t * nbins;
 }
 
-void Generic_ordinal::accumulate(const double& x) {
-  hist[int(bin_position(x)) + 1] += 1.0;
-}
+void Generic_ordinal::accumulate(const double& x) { hist[int(bin_position(x)) + 1] += 1.0; }
 
 void Generic_ordinal::prep_ordinal() {
   for (size_t k = 1; k < hist.size(); ++k) hist[k] += hist[k - 1];
@@ -81,9 +80,13 @@ void Generic_ordinal::invert() {
 }
 
 Histogram::Histogram(const Range<double>& range, const int num_bins)
-    : min(range.min()), max(range.max()), nbins(num_bins), data(num_bins, 0.0) {
-  if (num_bins < 1 || !(max > min))
-    Message::message(Message_fatal("Histogram: empty range or no bins"));
+    : min(range.min()), max(range.max()), nbins(num_bins), data(num_bins > 0 ? num_bins : 0, 0.0) {
+  if (num_bins < 1 || !(max > min)) {
+    std::ostringstream text;
+    text << "Histogram: empty range or no bins: range [" << min << ", " << max << "], " << num_bins
+         << " bins";
+    fatal(text.str());
+  }
 }
 
 void Histogram::accumulate(const double& x, const double& w) {
@@ -111,8 +114,7 @@ double Histogram::sum() const {
 }
 
 const Histogram& Histogram::operator+=(const Histogram& h) {
-  if (h.nbins != nbins)
-    Message::message(Message_fatal("Histogram: sum of unequal histograms"));
+  if (h.nbins != nbins) fatal("Histogram: sum of unequal histograms");
   for (int i = 0; i < nbins; ++i) data[i] += h.data[i];
   return *this;
 }

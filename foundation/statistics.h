@@ -9,8 +9,7 @@ namespace vantrel {
 //! A closed interval that include() widens.
 /*! A default range is empty, (999999999, -999999999), so that the first
   included value becomes both bounds. */
-template <class T>
-class Range {
+template <class T> class Range {
  public:
   Range() : min_(T(999999999)), max_(T(-999999999)) {}
   Range(const T& min, const T& max) : min_(min), max_(max) {}

@@ -3,11 +3,9 @@
 namespace vantrel {
 
 double Util::sim(const double& x) {
-  if (x >= 0.0)
-    return (((x + sim_a) * x + sim_b) * x) / (((x + sim_c) * x + sim_d) * x + sim_e);
+  if (x >= 0.0) return (((x + sim_a) * x + sim_b) * x) / (((x + sim_c) * x + sim_d) * x + sim_e);
   // Odd continuation, written out for negative (and NaN) arguments.
-  return (x * x * x - sim_a * x * x + sim_b * x) /
-         (-x * x * x + sim_c * x * x - sim_d * x + sim_e);
+  return (x * x * x - sim_a * x * x + sim_b * x) / (-x * x * x + sim_c * x * x - sim_d * x + sim_e);
 }
 
 // Closed-form root of the cubic x^3 + A2 x^2 + A1 x + A0 = 0 that sim(x) = |y|
@@ -39,8 +37,8 @@ double Util::sim_deriv(const double& x) {
   const double y = std::fabs(x);
   const double y2 = y * y;
   const double num = (sim_c - sim_a) * y2 * y2 + 2.0 * (sim_d - sim_b) * y2 * y +
-                     (3.0 * sim_e + sim_a * sim_d - sim_b * sim_c) * y2 +
-                     2.0 * sim_a * sim_e * y + sim_b * sim_e;
+                     (3.0 * sim_e + sim_a * sim_d - sim_b * sim_c) * y2 + 2.0 * sim_a * sim_e * y +
+                     sim_b * sim_e;
   const double den = ((y + sim_c) * y + sim_d) * y + sim_e;
   return num / (den * den);
 }
@@ -57,14 +55,19 @@ double Util::bessel_i0(const double& x) {
   const double t = y / 3.75;
   if (t < 1.0) {
     const double u = t * t;
-    return 1.0 + u * (3.5156229 + u * (3.0899424 + u * (1.2067492 +
-                 u * (0.2659732 + u * (0.0360768 + u * 0.0045813)))));
+    return 1.0 + u * (3.5156229 +
+                      u * (3.0899424 +
+                           u * (1.2067492 + u * (0.2659732 + u * (0.0360768 + u * 0.0045813)))));
   }
   const double v = 3.75 / y;
   const double poly =
-      0.39894228 + v * (0.01328592 + v * (0.00225319 + v * (-0.00157565 +
-      v * (0.00916281 + v * (-0.02057706 + v * (0.02635537 +
-      v * (-0.01647633 + v * 0.00392377)))))));
+      0.39894228 +
+      v * (0.01328592 +
+           v * (0.00225319 +
+                v * (-0.00157565 +
+                     v * (0.00916281 +
+                          v * (-0.02057706 +
+                               v * (0.02635537 + v * (-0.01647633 + v * 0.00392377)))))));
   return std::exp(y) / std::sqrt(y) * poly;
 }
 

@@ -1,10 +1,13 @@
 // Missing values (NaN), mathematical constants, the Bessel-ratio functions of
-// phase probability and small numeric helpers.
+// phase probability and small numeric helpers (min, max, clamp, wrap-into-range
+// modulo, mirror index, sorted copy).
 #ifndef VANTREL_FOUNDATION_UTIL_H
 #define VANTREL_FOUNDATION_UTIL_H
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 namespace vantrel {
 
@@ -19,8 +22,7 @@ class Util {
 
   // --- missing values -----------------------------------------------------
   static constexpr float nanf_ = __builtin_bit_cast(float, std::uint32_t(0x7fc00000u));
-  static constexpr double nand_ =
-      __builtin_bit_cast(double, std::uint64_t(0x7ff8000000000000ull));
+  static constexpr double nand_ = __builtin_bit_cast(double, std::uint64_t(0x7ff8000000000000ull));
   static constexpr double nan_ = nand_;
 
   static constexpr float nanf() { return nanf_; }
@@ -31,8 +33,7 @@ class Util {
     return (__builtin_bit_cast(std::uint32_t, f) & 0x7f800000u) == 0x7f800000u;
   }
   static constexpr bool is_nan(const double& d) {
-    return (__builtin_bit_cast(std::uint64_t, d) & 0x7ff0000000000000ull) ==
-           0x7ff0000000000000ull;
+    return (__builtin_bit_cast(std::uint64_t, d) & 0x7ff0000000000000ull) == 0x7ff0000000000000ull;
   }
 
   // --- constants ------------------------------------------------------------
@@ -80,33 +81,48 @@ class Util {
   static constexpr double rad2d(const double& x) { return x / d2rad_; }
 
   // --- small numeric templates ----------------------------------------------
-  template <class T>
-  static constexpr T max(const T& a, const T& b) { return a > b ? a : b; }
-  template <class T>
-  static constexpr T min(const T& a, const T& b) { return a < b ? a : b; }
+  template <class T> static constexpr T max(const T& a, const T& b) { return a > b ? a : b; }
+  template <class T> static constexpr T min(const T& a, const T& b) { return a < b ? a : b; }
   //! Clamps x to [lo, hi]; the upper test comes first.
-  template <class T>
-  static constexpr T bound(const T& lo, const T& x, const T& hi) {
+  template <class T> static constexpr T bound(const T& lo, const T& x, const T& hi) {
     return x >= hi ? hi : (x <= lo ? lo : x);
   }
-  template <class T>
-  static void swap(T& a, T& b) {
+  template <class T> static void swap(T& a, T& b) {
     T c = a;
     a = b;
     b = c;
   }
   //! Exchanges a and b through the scratch c, which ends holding the old a.
-  template <class T>
-  static void swap(T& a, T& b, T& c) {
+  template <class T> static void swap(T& a, T& b, T& c) {
     c = a;
     a = b;
     b = c;
   }
-  template <class T>
-  static constexpr T sqr(const T& x) { return x * x; }
+  template <class T> static constexpr T sqr(const T& x) { return x * x; }
+  //! x wrapped into [0, n) for n > 0: % and fmod keep the sign of x, this
+  //! does not. Values already in range return at once (the common case, one
+  //! unsigned comparison for integers).
+  template <class T> static constexpr T mod(const T& x, const T& n) {
+    if constexpr (std::is_floating_point<T>::value) {
+      if (x >= T(0) && x < n) return x;
+      const T r = std::fmod(x, n);
+      return r < T(0) ? r + n : r;
+    } else {
+      typedef std::make_unsigned_t<T> U;
+      if (U(x) < U(n)) return x;
+      const T r = x % n;
+      return r < T(0) ? r + n : r;
+    }
+  }
+  //! The index of -i on an axis of n points, (n - i) mod n, for 0 <= i < n.
+  static constexpr int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
+  //! The container with its elements in ascending order.
+  template <class C> static C sorted(C c) {
+    std::sort(c.begin(), c.end());
+    return c;
+  }
   //! Floor of the square root, computed in double precision.
-  template <class T>
-  static T isqrt(const T& x) { return T(std::floor(std::sqrt(double(x)))); }
+  template <class T> static T isqrt(const T& x) { return T(std::floor(std::sqrt(double(x)))); }
 };
 
 }  // namespace vantrel

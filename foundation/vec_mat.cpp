@@ -8,8 +8,7 @@
 
 namespace vantrel {
 
-template <class T>
-Mat33<T> Mat33sym<T>::sqrt() const {
+template <class T> Mat33<T> Mat33sym<T>::sqrt() const {
   Matrix<double> v(3, 3);
   for (int i = 0; i < 3; ++i)
     for (int j = i; j < 3; ++j) v(i, j) = double((*this)(i, j));
@@ -21,8 +20,7 @@ Mat33<T> Mat33sym<T>::sqrt() const {
   for (const double l : lambda) scale = std::max(scale, std::fabs(l));
   double root[3];
   for (int k = 0; k < 3; ++k)
-    root[k] =
-        std::fabs(lambda[k]) <= 1e-14 * scale ? 0.0 : std::sqrt(lambda[k]);
+    root[k] = std::fabs(lambda[k]) <= 1e-14 * scale ? 0.0 : std::sqrt(lambda[k]);
 
   Mat33<T> s;
   for (int i = 0; i < 3; ++i)

@@ -8,8 +8,7 @@ namespace vantrel {
 
 namespace {
 
-template <class T>
-T parse_leading(const std::string& s) {
+template <class T> T parse_leading(const std::string& s) {
   std::istringstream is(s);
   T v = T(0);
   is >> v;
@@ -18,8 +17,7 @@ T parse_leading(const std::string& s) {
 
 // v written by an output string stream with the given field width and
 // precision (the precision does not affect integers).
-template <class T>
-std::string write_field(const T& v, int width, int prec = 6) {
+template <class T> std::string write_field(const T& v, int width, int prec = 6) {
   std::ostringstream os;
   os.precision(prec);
   os.width(width);
@@ -35,8 +33,7 @@ String::String(int v, int width) : std::string(write_field(v, width)) {}
 
 String::String(long v, int width) : std::string(write_field(v, width)) {}
 
-String::String(double v, int width, int prec)
-    : std::string(write_field(v, width, prec)) {}
+String::String(double v, int width, int prec) : std::string(write_field(v, width, prec)) {}
 
 String::String(float v, int width, int prec) : String(double(v), width, prec) {}
 

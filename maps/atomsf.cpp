@@ -18,13 +18,11 @@ constexpr double kURegularisationStep = 0.01;
 
 const Message_fatal message_missing_method("AtomShapeFn: missing method");
 
-// The table row of a normalised name; the fatal message and null for a
-// name not in the table.
+// The table row of a normalised name; fatal for a name not in the table.
 const data::SFData* find_record(const String& name) {
   for (const data::SFData& rec : data::sfdata)
     if (name == rec.name) return &rec;
-  Message::message(Message_fatal("Unknown atom type: <" + name + ">"));
-  return nullptr;
+  fatal("Unknown atom type: <" + name + ">");
 }
 
 // Smallest eigenvalue of a symmetric matrix (trigonometric closed form).
@@ -187,10 +185,7 @@ AtomShapeFn::TermSums AtomShapeFn::term_sums(const double& rsq) const {
 
 bool AtomShapeFn::gradient_at(const Coord_orth& xyz, double& rho_value, std::vector<double>& grad,
                               Vec3<double>& d, TermSums& s) const {
-  if (!isotropic) {
-    Message::message(message_missing_method);
-    return false;
-  }
+  if (!isotropic) fatal(message_missing_method.text());
   d = xyz - coord;
   s = term_sums(Vec3<double>::dot(d, d));
   const double derivs[5] = {-2.0 * occupancy * s.s1 * d[0], -2.0 * occupancy * s.s1 * d[1],

@@ -9,7 +9,7 @@
 #include "foundation/matrix.h"
 #include "foundation/vec_mat.h"
 #include "foundation/vstring.h"
-#include "symmetry/coords.h"
+#include "symmetry/atom.h"
 
 namespace vantrel {
 

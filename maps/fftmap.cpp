@@ -15,10 +15,8 @@ const Message_fatal message_fftmap_get_real_space_error(
     "FFTmap: get_real_data in reciprocal space");
 const Message_fatal message_fftmap_set_real_space_error(
     "FFTmap: set_real_data in reciprocal space");
-const Message_fatal message_fftmap_get_reci_space_error(
-    "FFTmap: get_recip_data in real space");
-const Message_fatal message_fftmap_set_reci_space_error(
-    "FFTmap: set_recip_data in real space");
+const Message_fatal message_fftmap_get_reci_space_error("FFTmap: get_recip_data in real space");
+const Message_fatal message_fftmap_set_reci_space_error("FFTmap: set_recip_data in real space");
 
 FFTmap_p1::FFTtype FFTmap_p1::default_type_ = 2;
 
@@ -33,15 +31,11 @@ struct Plan_release {
 // The process-wide table of KISS configurations, one per length and
 // direction; the library runs in one thread.
 kiss_fft_cfg shared_plan(const int& n, const int& direction) {
-  static std::map<std::pair<int, int>, std::unique_ptr<kiss_fft_state, Plan_release>>
-      plans;
+  static std::map<std::pair<int, int>, std::unique_ptr<kiss_fft_state, Plan_release>> plans;
   auto& plan = plans[std::make_pair(n, direction)];
   if (!plan) plan.reset(kiss_fft_alloc(n, direction, nullptr, nullptr));
   return plan.get();
 }
-
-// (n - i) mod n for 0 <= i < n.
-inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
 
 // The complex half grid is nu planes of nv rows of nwc values.
 struct Half_grid {
@@ -66,13 +60,11 @@ void transform_along_v(const Half_grid& g, const int& direction) {
 
 // ---------------------------------------------------------------- FFT_line
 
-FFT_line::FFT_line(const int& n, const int& direction)
-    : plan_(shared_plan(n, direction)), n_(n) {}
+FFT_line::FFT_line(const int& n, const int& direction) : plan_(shared_plan(n, direction)), n_(n) {}
 
 void FFT_line::operator()(const cplx* in, cplx* out) const {
   // std::complex<float> has the layout of kiss_fft_cpx: real, imaginary.
-  kiss_fft(static_cast<kiss_fft_cfg>(plan_),
-           reinterpret_cast<const kiss_fft_cpx*>(in),
+  kiss_fft(static_cast<kiss_fft_cfg>(plan_), reinterpret_cast<const kiss_fft_cpx*>(in),
            reinterpret_cast<kiss_fft_cpx*>(out));
 }
 
@@ -81,8 +73,8 @@ void FFT_line::operator()(const cplx* in, cplx* out) const {
 FFT_real_lines::FFT_real_lines(const int& n)
     : n_(n), to_real_(n, 0), to_half_(n, 1), in_(n), out_(n) {}
 
-void FFT_real_lines::half_to_real(const cplx* ha, const cplx* hb,
-                                  const float& scale, float* a, float* b) {
+void FFT_real_lines::half_to_real(const cplx* ha, const cplx* hb, const float& scale, float* a,
+                                  float* b) {
   // Z = A + iB over the full line, A and B completed by Friedel symmetry;
   // the transform of Z then holds a in its real and b in its imaginary part.
   const cplx zero(0.0f, 0.0f);
@@ -103,8 +95,8 @@ void FFT_real_lines::half_to_real(const cplx* ha, const cplx* hb,
     for (int j = 0; j < n_; ++j) b[j] = scale * out_[j].imag();
 }
 
-void FFT_real_lines::real_to_half(const float* a, const float* b, const float& scale,
-                                  cplx* ha, cplx* hb) {
+void FFT_real_lines::real_to_half(const float* a, const float* b, const float& scale, cplx* ha,
+                                  cplx* hb) {
   for (int j = 0; j < n_; ++j) in_[j] = cplx(scale * a[j], b ? scale * b[j] : 0.0f);
   to_half_(in_.data(), out_.data());
   const int h = n_ / 2;
@@ -115,7 +107,7 @@ void FFT_real_lines::real_to_half(const float* a, const float* b, const float& s
   // Separate the two spectra: A(k) = (Z(k) + Z*(-k))/2, B(k) = (Z(k) - Z*(-k))/2i.
   for (int k = 0; k <= h; ++k) {
     const cplx p = out_[k];
-    const cplx q = std::conj(out_[mirror(k, n_)]);
+    const cplx q = std::conj(out_[Util::mirror(k, n_)]);
     ha[k] = 0.5f * (p + q);
     const cplx d = p - q;
     hb[k] = cplx(0.5f * d.imag(), -0.5f * d.real());
@@ -136,8 +128,7 @@ void FFT_line_block::transform(cplx* data, const std::size_t& stride) {
     const cplx* src = data + i * stride;
     for (int j = 0; j < count_; ++j) block_[std::size_t(j) * n + i] = src[j];
   }
-  for (int j = 0; j < count_; ++j)
-    fft_(&block_[std::size_t(j) * n], &out_[std::size_t(j) * n]);
+  for (int j = 0; j < count_; ++j) fft_(&block_[std::size_t(j) * n], &out_[std::size_t(j) * n]);
   for (int i = 0; i < n; ++i) {
     cplx* dst = data + i * stride;
     for (int j = 0; j < count_; ++j) dst[j] = out_[std::size_t(j) * n + i];
@@ -193,7 +184,7 @@ void FFTmap_p1::point_views() {
 std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() < grid_reci_.nw()) return data_c_[cplx_index(c)];
-  const Coord_grid m(mirror(c.u(), grid_sam_.nu()), mirror(c.v(), grid_sam_.nv()),
+  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
                      grid_sam_.nw() - c.w());
   return std::conj(data_c_[cplx_index(m)]);
 }
@@ -225,9 +216,8 @@ void FFTmap_p1::fft_h_to_x(const double& scale) {
   transform_along_v(half, 0);
   FFT_real_lines along_w(grid_sam_.nw());
   const float s = float(scale);
-  for_row_pairs([&](float* a, cplx* ha, float* b, cplx* hb) {
-    along_w.half_to_real(ha, hb, s, a, b);
-  });
+  for_row_pairs(
+      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.half_to_real(ha, hb, s, a, b); });
 }
 
 void FFTmap_p1::fft_x_to_h(const double& scale) {
@@ -236,9 +226,8 @@ void FFTmap_p1::fft_x_to_h(const double& scale) {
   if (grid_sam_.size() <= 0) return;
   FFT_real_lines along_w(grid_sam_.nw());
   const float f = float(scale) / float(grid_sam_.nu() * grid_sam_.nv() * grid_sam_.nw());
-  for_row_pairs([&](float* a, cplx* ha, float* b, cplx* hb) {
-    along_w.real_to_half(a, b, f, ha, hb);
-  });
+  for_row_pairs(
+      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.real_to_half(a, b, f, ha, hb); });
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
   transform_along_v(half, 1);
   transform_along_u(half, 1);
@@ -258,8 +247,7 @@ void FFTmap_p1::debug() const {
     ++half;
     if (in_half(Coord_grid(-c.u(), -c.v(), -c.w()).unit(grid_sam_))) ++both;
   }
-  std::cout << "FFTmap_p1 debug: " << both << "\t" << half << "\t" << grid_sam_.size()
-            << "\n";
+  std::cout << "FFTmap_p1 debug: " << both << "\t" << half << "\t" << grid_sam_.size() << "\n";
   grid_sam_.debug();
   for (std::size_t i = 0; i < data_.size(); ++i) std::cout << i << " " << data_[i] << "\n";
 }
@@ -284,7 +272,7 @@ void FFTmap::init(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_s
 }
 
 template <class T> void FFTmap::set_real_data(const Coord_grid& c, const T& value) {
-  if (mode_ == Reciprocal) Message::message(message_fftmap_set_real_space_error);
+  if (mode_ == Reciprocal) fatal(message_fftmap_set_real_space_error.text());
   mode_ = Real;
   const float x = float(value);
   real_data(c.unit(grid_sam_)) = x;
@@ -293,20 +281,18 @@ template <class T> void FFTmap::set_real_data(const Coord_grid& c, const T& valu
 }
 
 template <class T> void FFTmap::get_real_data(const Coord_grid& c, T& value) const {
-  if (mode_ != Real) Message::message(message_fftmap_get_real_space_error);
+  if (mode_ != Real) fatal(message_fftmap_get_real_space_error.text());
   value = T(real_data(c.unit(grid_sam_)));
 }
 
-template <class T>
-void FFTmap::set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi) {
-  if (mode_ == Real) Message::message(message_fftmap_set_reci_space_error);
+template <class T> void FFTmap::set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi) {
+  if (mode_ == Real) fatal(message_fftmap_set_reci_space_error.text());
   mode_ = Reciprocal;
   set_hkl_images<T>(*this, spacegroup_, isymop_.data(), hkl, fphi.f(), fphi.phi());
 }
 
-template <class T>
-void FFTmap::get_recip_data(const HKL& hkl, datatypes::F_phi<T>& fphi) const {
-  if (mode_ != Reciprocal) Message::message(message_fftmap_get_reci_space_error);
+template <class T> void FFTmap::get_recip_data(const HKL& hkl, datatypes::F_phi<T>& fphi) const {
+  if (mode_ != Reciprocal) fatal(message_fftmap_get_reci_space_error.text());
   const std::complex<T> c(get_hkl(hkl));
   fphi = datatypes::F_phi<T>(std::abs(c), std::arg(c));
 }

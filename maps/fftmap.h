@@ -67,8 +67,8 @@ class FFT_real_lines {
   //! Half spectra A(k) = sum_j (scale a(j)) exp(+2 pi i k j / n), and B from
   //! b the same, for k = 0..n/2. b and B may be null. The output may share
   //! memory with the input lines.
-  void real_to_half(const float* a, const float* b, const float& scale,
-                    std::complex<float>* ha, std::complex<float>* hb);
+  void real_to_half(const float* a, const float* b, const float& scale, std::complex<float>* ha,
+                    std::complex<float>* hb);
 
  private:
   int n_;
@@ -131,16 +131,10 @@ class FFTmap_p1 {
 
   //! Real element (c.u, c.v, c.w), 0 <= c.w < nw; no wrapping.
   float& real_data(const Coord_grid& c) { return data_r_[real_index(c)]; }
-  const float& real_data(const Coord_grid& c) const {
-    return data_r_[real_index(c)];
-  }
+  const float& real_data(const Coord_grid& c) const { return data_r_[real_index(c)]; }
   //! Complex element (c.u, c.v, c.w), 0 <= c.w <= nw/2; no wrapping.
-  std::complex<float>& cplx_data(const Coord_grid& c) {
-    return data_c_[cplx_index(c)];
-  }
-  const std::complex<float>& cplx_data(const Coord_grid& c) const {
-    return data_c_[cplx_index(c)];
-  }
+  std::complex<float>& cplx_data(const Coord_grid& c) { return data_c_[cplx_index(c)]; }
+  const std::complex<float>& cplx_data(const Coord_grid& c) const { return data_c_[cplx_index(c)]; }
 
   const Grid_sampling& grid_sampling() const { return grid_sam_; }
   //! nu, nv, 2(nw/2+1): the padded real rows.
@@ -193,8 +187,8 @@ class FFTmap_p1 {
 //! whose phases phi - 2 pi h.t_k are rounded to P; set_hkl adds the Friedel
 //! mates. grid_ops holds the group's operators on the grid.
 template <class P, class P1>
-void set_hkl_images(P1& p1, const Spacegroup& spacegroup, const Isymop* grid_ops,
-                    const HKL& hkl, const double& f, const double& phi) {
+void set_hkl_images(P1& p1, const Spacegroup& spacegroup, const Isymop* grid_ops, const HKL& hkl,
+                    const double& f, const double& phi) {
   p1.set_hkl(hkl, std::complex<float>(float(f * std::cos(phi)), float(f * std::sin(phi))));
   for (int k = 1; k < spacegroup.primitive_count(); ++k) {
     const P phik = P(phi + hkl.sym_phase_shift(spacegroup.symop(k)));
@@ -220,10 +214,8 @@ class FFTmap : public FFTmap_p1 {
   template <class T> void get_real_data(const Coord_grid& c, T& value) const;
   //! Stores the coefficient at h and at its images under the primitive
   //! operators, with their phase shifts and Friedel mates.
-  template <class T>
-  void set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi);
-  template <class T>
-  void get_recip_data(const HKL& hkl, datatypes::F_phi<T>& fphi) const;
+  template <class T> void set_recip_data(const HKL& hkl, const datatypes::F_phi<T>& fphi);
+  template <class T> void get_recip_data(const HKL& hkl, datatypes::F_phi<T>& fphi) const;
   //! The coefficient of h, whatever the mode.
   datatypes::F_phi<float> get_recip_data(const HKL& hkl) const;
 

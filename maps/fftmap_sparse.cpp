@@ -12,8 +12,6 @@ namespace {
 
 typedef std::complex<float> cplx;
 
-inline int mirror(const int& i, const int& n) { return i == 0 ? 0 : n - i; }
-
 // The half spectrum (terms 0..nw/2) of a real row in half-complex form.
 void unpack_row(const float* row, const int& nw, cplx* half) {
   half[0] = cplx(row[0], 0.0f);
@@ -33,8 +31,8 @@ void pack_row(const cplx* half, const int& nw, float* row) {
 
 // The indices (ascending) of the rows of a row table, or with by_column of
 // its columns, that hold some allocated row.
-template <class T>
-std::vector<int> lines_in_use(const Array2d<T*>& table, const bool by_column) {
+template <class Row>
+std::vector<int> lines_in_use(const Array2d<Row>& table, const bool by_column) {
   const int n = by_column ? table.cols() : table.rows();
   const int m = by_column ? table.rows() : table.cols();
   std::vector<int> used;
@@ -53,10 +51,8 @@ std::vector<int> lines_in_use(const Array2d<T*>& table, const bool by_column) {
 
 FFTmap_sparse_p1_base::FFTmap_sparse_p1_base() : grid_reci_(0, 0, 0), type_(0) {}
 
-FFTmap_sparse_p1_base::~FFTmap_sparse_p1_base() { free_rows(); }
-
+// Resizing the tables frees the rows of the previous sampling.
 void FFTmap_sparse_p1_base::init(const Grid_sampling& grid_sam, const FFTtype type) {
-  free_rows();
   grid_sam_ = grid_sam;
   type_ = type;
   grid_reci_ = Grid(grid_sam.nu(), grid_sam.nv(), grid_sam.nw() / 2 + 1);
@@ -64,25 +60,16 @@ void FFTmap_sparse_p1_base::init(const Grid_sampling& grid_sam, const FFTtype ty
   rows_uv_.resize(grid_sam.nu(), grid_sam.nv());
 }
 
-void FFTmap_sparse_p1_base::free_rows() {
-  for (int k = 0; k < rows_kl_.rows(); ++k)
-    for (int l = 0; l < rows_kl_.cols(); ++l) delete[] rows_kl_(k, l);
-  for (int u = 0; u < rows_uv_.rows(); ++u)
-    for (int v = 0; v < rows_uv_.cols(); ++v) delete[] rows_uv_(u, v);
-  rows_kl_.resize(0, 0);
-  rows_uv_.resize(0, 0);
-}
-
 std::complex<float>* FFTmap_sparse_p1_base::map_kl(const int& k, const int& l) {
-  cplx*& row = rows_kl_(k, l);
-  if (!row) row = new cplx[grid_sam_.nu()]();
-  return row;
+  std::unique_ptr<cplx[]>& row = rows_kl_(k, l);
+  if (!row) row = std::make_unique<cplx[]>(grid_sam_.nu());  // zeros
+  return row.get();
 }
 
 float* FFTmap_sparse_p1_base::map_uv(const int& u, const int& v) {
-  float*& row = rows_uv_(u, v);
-  if (!row) row = new float[grid_sam_.nw()]();
-  return row;
+  std::unique_ptr<float[]>& row = rows_uv_(u, v);
+  if (!row) row = std::make_unique<float[]>(grid_sam_.nw());  // zeros
+  return row.get();
 }
 
 std::vector<int> FFTmap_sparse_p1_base::planes_in_use() const {
@@ -97,7 +84,7 @@ std::vector<float*> FFTmap_sparse_p1_base::real_rows() const {
   std::vector<float*> rows;
   for (int u = 0; u < rows_uv_.rows(); ++u)
     for (int v = 0; v < rows_uv_.cols(); ++v)
-      if (rows_uv_(u, v)) rows.push_back(rows_uv_(u, v));
+      if (rows_uv_(u, v)) rows.push_back(rows_uv_(u, v).get());
   return rows;
 }
 
@@ -107,7 +94,7 @@ void FFTmap_sparse_p1_base::transform_reciprocal_rows(const int& direction) {
   std::vector<cplx> out(nu);
   for (int k = 0; k < rows_kl_.rows(); ++k)
     for (int l = 0; l < rows_kl_.cols(); ++l)
-      if (cplx* row = rows_kl_(k, l)) {
+      if (cplx* row = rows_kl_(k, l).get()) {
         fft(row, out.data());
         std::copy(out.begin(), out.end(), row);
       }
@@ -144,12 +131,12 @@ void FFTmap_sparse_p1_hx::pass_v(const float& scale) {
     // are zeros.
     for (std::size_t p = 0; p < np; ++p)
       for (int k = 0; k < nv; ++k) {
-        const cplx* row = rows_kl_(k, planes[p]);
+        const cplx* row = rows_kl_(k, planes[p]).get();
         lines[p * nv + k] = row ? scale * row[u] : cplx(0.0f, 0.0f);
       }
     for (std::size_t p = 0; p < np; ++p) fft(&lines[p * nv], &out[p * nv]);
     for (int v = 0; v < nv; ++v)
-      if (float* row = rows_uv_(u, v))
+      if (float* row = rows_uv_(u, v).get())
         for (std::size_t p = 0; p < np; ++p) {
           const int l = planes[p];
           row[l] = out[p * nv + v].real();
@@ -179,15 +166,15 @@ void FFTmap_sparse_p1_xh::require_hkl(const HKL& hkl) {
   if (c.w() <= hw)
     map_kl(c.v(), c.w());
   else
-    map_kl(mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
+    map_kl(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
 }
 
 std::complex<float> FFTmap_sparse_p1_xh::get_hkl(const HKL& hkl) const {
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() <= hw) return rows_kl_(c.v(), c.w())[c.u()];
-  const cplx* row = rows_kl_(mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
-  return std::conj(row[mirror(c.u(), grid_sam_.nu())]);
+  const cplx* row = rows_kl_(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w()).get();
+  return std::conj(row[Util::mirror(c.u(), grid_sam_.nu())]);
 }
 
 void FFTmap_sparse_p1_xh::fft_x_to_h(const double& scale) {
@@ -221,7 +208,7 @@ void FFTmap_sparse_p1_xh::pass_v(const float& factor) {
     // Gather the lines (u, 0..nv-1, l) of every wanted plane, row by row;
     // missing real rows are zeros.
     for (int v = 0; v < nv; ++v) {
-      const float* row = rows_uv_(u, v);
+      const float* row = rows_uv_(u, v).get();
       for (std::size_t p = 0; p < planes.size(); ++p) {
         const int l = planes[p];
         cplx& x = lines[p * nv + v];
@@ -234,7 +221,7 @@ void FFTmap_sparse_p1_xh::pass_v(const float& factor) {
     for (std::size_t p = 0; p < planes.size(); ++p) {
       fft(&lines[p * nv], out.data());
       for (int k = 0; k < nv; ++k)
-        if (cplx* row = rows_kl_(k, planes[p])) row[u] = factor * out[k];
+        if (cplx* row = rows_kl_(k, planes[p]).get()) row[u] = factor * out[k];
     }
   }
 }

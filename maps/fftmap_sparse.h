@@ -7,6 +7,7 @@
 #define VANTREL_MAPS_FFTMAP_SPARSE_H
 
 #include <complex>
+#include <memory>
 #include <vector>
 
 #include "foundation/matrix.h"
@@ -29,7 +30,6 @@ class FFTmap_sparse_p1_base {
   FFTmap_sparse_p1_base();
   FFTmap_sparse_p1_base(const FFTmap_sparse_p1_base&) = delete;
   FFTmap_sparse_p1_base& operator=(const FFTmap_sparse_p1_base&) = delete;
-  ~FFTmap_sparse_p1_base();
 
   //! Sizes the row tables for the sampling, releasing any earlier rows; the
   //! type is stored unchanged.
@@ -46,7 +46,6 @@ class FFTmap_sparse_p1_base {
   FFTtype type() const { return type_; }
 
  protected:
-  void free_rows();
   //! The planes l (ascending) that hold some reciprocal row.
   std::vector<int> planes_in_use() const;
   //! The sections u (ascending) that hold some real row.
@@ -56,15 +55,13 @@ class FFTmap_sparse_p1_base {
   //! The u pass: every existing reciprocal row transformed in place.
   void transform_reciprocal_rows(const int& direction);
   //! True when term l of a real line of length nw is its own Friedel mate.
-  bool self_mirror(const int& l) const {
-    return l == 0 || 2 * l == grid_sam_.nw();
-  }
+  bool self_mirror(const int& l) const { return l == 0 || 2 * l == grid_sam_.nw(); }
 
   Grid_sampling grid_sam_;
   Grid grid_reci_;
   FFTtype type_;
-  Array2d<std::complex<float>*> rows_kl_;
-  Array2d<float*> rows_uv_;
+  Array2d<std::unique_ptr<std::complex<float>[]>> rows_kl_;
+  Array2d<std::unique_ptr<float[]>> rows_uv_;
 };
 
 //! Sparse transform from reciprocal to real space.

@@ -20,8 +20,7 @@ namespace interp_detail {
 // point, and such a step stays inside the ASU box with its one-point
 // border. Otherwise false, and p is unchanged.
 template <int N, class T>
-bool gather_direct(const Xmap<T>& map, const Xmap_base::Map_reference_coord& ref,
-                   T (&p)[N][N][N]) {
+bool gather_direct(const Xmap<T>& map, const Xmap_base::Map_reference_coord& ref, T (&p)[N][N][N]) {
   const int du = map.storage_step_u(ref.sym());
   const int dv = map.storage_step_v(ref.sym());
   const int dw = map.storage_step_w(ref.sym());
@@ -52,13 +51,19 @@ void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (
         p[i][j][k] = map[ref];
         if (kk + 1 < N) {
           k += dk;
-          if (dk > 0) ref.next_w(); else ref.prev_w();
+          if (dk > 0)
+            ref.next_w();
+          else
+            ref.prev_w();
         }
       }
       dk = -dk;
       if (jj + 1 < N) {
         j += dj;
-        if (dj > 0) ref.next_v(); else ref.prev_v();
+        if (dj > 0)
+          ref.next_v();
+        else
+          ref.prev_v();
       }
     }
     dj = -dj;
@@ -69,15 +74,13 @@ void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (
 // p[i][j][k] = the map value at c + (i, j, k), any c: one symmetry search,
 // then fixed storage steps, or steps through symmetry where the block
 // leaves the asymmetric unit.
-template <int N, class T>
-void gather(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
+template <int N, class T> void gather(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
   const Xmap_base::Map_reference_coord ref(map, c);
   if (!gather_direct(map, ref, p)) gather_by_steps(map, ref, p);
 }
 
 // p[i][j][k] = the box map value at c + (i, j, k); no bounds test.
-template <int N, class T>
-void gather(const NXmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
+template <int N, class T> void gather(const NXmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
   const int du = map.stride_u(), dv = map.stride_v(), dw = map.stride_w();
   const int base = map.index(c);
   for (int i = 0; i < N; ++i)
@@ -87,8 +90,7 @@ void gather(const NXmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
 
 // The fractional part of pos beyond grid point c, axis by axis, computed in
 // T: a float map subtracts the position rounded to float.
-template <class T>
-void fractions(const Coord_map& pos, const Coord_grid& c, T f[3]) {
+template <class T> void fractions(const Coord_map& pos, const Coord_grid& c, T f[3]) {
   f[0] = T(pos.u()) - T(c.u());
   f[1] = T(pos.v()) - T(c.v());
   f[2] = T(pos.w()) - T(c.w());
@@ -105,15 +107,13 @@ class Interp_linear {
  public:
   //! True when floor(pos) and floor(pos) + 1 lie inside the box on every
   //! axis; false for a missing coordinate.
-  template <class T>
-  static bool can_interp(const NXmap<T>& map, const Coord_map& pos) {
+  template <class T> static bool can_interp(const NXmap<T>& map, const Coord_map& pos) {
     const Grid& g = map.grid();
     return inside(pos.u(), g.nu()) && inside(pos.v(), g.nv()) && inside(pos.w(), g.nw());
   }
 
   //! Blends the corner values along w, then v, then u.
-  template <class M, class T>
-  static void interp(const M& map, const Coord_map& pos, T& result) {
+  template <class M, class T> static void interp(const M& map, const Coord_map& pos, T& result) {
     const Coord_grid c = pos.floor();
     T p[2][2][2], f[3];
     interp_detail::gather(map, c, p);
@@ -143,8 +143,7 @@ class Interp_linear {
 class Interp_cubic {
  public:
   //! Sums the values along w, then v, then u, each with its weights.
-  template <class M, class T>
-  static void interp(const M& map, const Coord_map& pos, T& result) {
+  template <class M, class T> static void interp(const M& map, const Coord_map& pos, T& result) {
     const Coord_grid c = pos.floor();
     T p[4][4][4], f[3], wu[4], wv[4], ww[4];
     interp_detail::gather(map, c - Coord_grid(1, 1, 1), p);
@@ -167,8 +166,7 @@ class Interp_cubic {
 
   //! The weights of offsets -1, 0, +1, +2 for the fraction t, computed in
   //! double and rounded to T.
-  template <class T>
-  static void weights(const T& t, T w[4]) {
+  template <class T> static void weights(const T& t, T w[4]) {
     const double td = double(t), sd = double(T(1) - t);
     const double td2 = td * td, sd2 = sd * sd;
     w[0] = T(-0.5 * td * sd2);

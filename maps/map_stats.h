@@ -18,8 +18,7 @@ class Map_stats {
  public:
   //! The statistics of an Xmap<T>. A map with no usable value gives a
   //! missing mean and deviation and the empty range [1e12, -1e12].
-  template <class M>
-  explicit Map_stats(const M& map) : range_(empty_range()) {
+  template <class M> explicit Map_stats(const M& map) : range_(empty_range()) {
     double sw = 0.0, swx = 0.0, swx2 = 0.0;
     for (auto ix = map.first(); !ix.last(); ix.next()) {
       const double x = double(map[ix]);

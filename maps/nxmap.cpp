@@ -69,17 +69,14 @@ void NXmap_base::init(const Grid& grid, const RTop<double>& orth_to_grid) {
   stride_w_ = 1;
 }
 
-void NXmap_base::init(const Cell& cell, const Grid_sampling& sampling,
-                      const Grid_range& range) {
+void NXmap_base::init(const Cell& cell, const Grid_sampling& sampling, const Grid_range& range) {
   const Coord_grid& corner = range.min();
-  const RTop<double> op(sampling.matrix_frac_grid() * cell.frac_matrix(),
-                        -Vec3<double>(corner));
+  const RTop<double> op(sampling.matrix_frac_grid() * cell.frac_matrix(), -Vec3<double>(corner));
   init(Grid(range.nu(), range.nv(), range.nw()), op);
 }
 
 bool NXmap_base::is_null() const {
-  return Util::is_nan(orth_to_grid_.rot()(0, 0)) ||
-         Util::is_nan(orth_to_grid_.trn()[0]);
+  return Util::is_nan(orth_to_grid_.rot()(0, 0)) || Util::is_nan(orth_to_grid_.trn()[0]);
 }
 
 // --------------------------------------------------------------- NX_operator
@@ -97,35 +94,30 @@ NX_operator::NX_operator()
       nx_to_x_is_int_(false),
       nx_to_x_is_trn_(false) {}
 
-NX_operator::NX_operator(const Xmap_base& xmap, const NXmap_base& nxmap,
-                         const RTop_orth& rtop) {
+NX_operator::NX_operator(const Xmap_base& xmap, const NXmap_base& nxmap, const RTop_orth& rtop) {
   init(xmap, nxmap, rtop);
 }
 
-NX_operator::NX_operator(const Cell& cell, const Grid_sampling& sampling,
-                         const NXmap_base& nxmap, const RTop_orth& rtop) {
+NX_operator::NX_operator(const Cell& cell, const Grid_sampling& sampling, const NXmap_base& nxmap,
+                         const RTop_orth& rtop) {
   init(cell, sampling, nxmap, rtop);
 }
 
-void NX_operator::init(const Xmap_base& xmap, const NXmap_base& nxmap,
-                       const RTop_orth& rtop) {
+void NX_operator::init(const Xmap_base& xmap, const NXmap_base& nxmap, const RTop_orth& rtop) {
   init(xmap.cell(), xmap.grid_sampling(), nxmap, rtop);
 }
 
-void NX_operator::init(const Cell& cell, const Grid_sampling& sampling,
-                       const NXmap_base& nxmap, const RTop_orth& rtop) {
-  nxgrid_to_xfrac_ = RTop<double>(cell.frac_matrix()) * RTop<double>(rtop) *
-                     nxmap.grid_to_orth();
+void NX_operator::init(const Cell& cell, const Grid_sampling& sampling, const NXmap_base& nxmap,
+                       const RTop_orth& rtop) {
+  nxgrid_to_xfrac_ = RTop<double>(cell.frac_matrix()) * RTop<double>(rtop) * nxmap.grid_to_orth();
   nxgrid_to_xgrid_ = RTop<double>(sampling.matrix_frac_grid()) * nxgrid_to_xfrac_;
   xfrac_to_nxgrid_ = nxgrid_to_xfrac_.inverse();
   xgrid_to_nxgrid_ = nxgrid_to_xgrid_.inverse();
 
   const RTop<double> x_to_nx_round = rounded(xgrid_to_nxgrid_);
   const RTop<double> nx_to_x_round = rounded(nxgrid_to_xgrid_);
-  xgrid_to_nxgrid_int_ = RTop<int>(Mat33<int>(x_to_nx_round.rot()),
-                                   Vec3<int>(x_to_nx_round.trn()));
-  nxgrid_to_xgrid_int_ = RTop<int>(Mat33<int>(nx_to_x_round.rot()),
-                                   Vec3<int>(nx_to_x_round.trn()));
+  xgrid_to_nxgrid_int_ = RTop<int>(Mat33<int>(x_to_nx_round.rot()), Vec3<int>(x_to_nx_round.trn()));
+  nxgrid_to_xgrid_int_ = RTop<int>(Mat33<int>(nx_to_x_round.rot()), Vec3<int>(nx_to_x_round.trn()));
   x_to_nx_is_int_ = is_integral(xgrid_to_nxgrid_, x_to_nx_round);
   x_to_nx_is_trn_ = x_to_nx_is_int_ && is_identity(x_to_nx_round.rot());
   nx_to_x_is_int_ = is_integral(nxgrid_to_xgrid_, nx_to_x_round);
@@ -133,8 +125,7 @@ void NX_operator::init(const Cell& cell, const Grid_sampling& sampling,
 }
 
 bool NX_operator::is_null() const {
-  return Util::is_nan(xfrac_to_nxgrid_.rot()(0, 0)) ||
-         Util::is_nan(xfrac_to_nxgrid_.trn()[0]);
+  return Util::is_nan(xfrac_to_nxgrid_.rot()(0, 0)) || Util::is_nan(xfrac_to_nxgrid_.trn()[0]);
 }
 
 void NX_operator::debug() const {

@@ -9,6 +9,7 @@
 
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
 #include "symmetry/sampling.h"
 
 namespace vantrel {
@@ -28,8 +29,7 @@ class NXmap_base {
   void init(const Grid& grid, const RTop<double>& orth_to_grid);
   //! A box cut out of a crystal grid: the points of range, with the lower
   //! corner of the range at box point (0, 0, 0).
-  void init(const Cell& cell, const Grid_sampling& sampling,
-            const Grid_range& range);
+  void init(const Cell& cell, const Grid_sampling& sampling, const Grid_range& range);
 
   //! True until init: the placement operator is missing.
   bool is_null() const;
@@ -48,13 +48,9 @@ class NXmap_base {
   //! True when the point lies inside the box.
   bool in_map(const Coord_grid& c) const { return grid_.in_grid(c); }
   //! The box grid position of an orthogonal position.
-  Coord_map coord_map(const Coord_orth& x) const {
-    return Coord_map(orth_to_grid_ * x);
-  }
+  Coord_map coord_map(const Coord_orth& x) const { return Coord_map(orth_to_grid_ * x); }
   //! The orthogonal position of a box grid position.
-  Coord_orth coord_orth(const Coord_map& m) const {
-    return Coord_orth(grid_to_orth_ * m);
-  }
+  Coord_orth coord_orth(const Coord_map& m) const { return Coord_orth(grid_to_orth_ * m); }
 
  private:
   Grid grid_;
@@ -64,16 +60,12 @@ class NXmap_base {
 };
 
 //! A box map holding one value of type T per grid point.
-template <class T>
-class NXmap : public NXmap_base {
+template <class T> class NXmap : public NXmap_base {
  public:
   //! A null map with an empty grid and no values.
   NXmap() {}
-  NXmap(const Grid& grid, const RTop<double>& orth_to_grid) {
-    init(grid, orth_to_grid);
-  }
-  NXmap(const Cell& cell, const Grid_sampling& sampling,
-        const Grid_range& range) {
+  NXmap(const Grid& grid, const RTop<double>& orth_to_grid) { init(grid, orth_to_grid); }
+  NXmap(const Cell& cell, const Grid_sampling& sampling, const Grid_range& range) {
     init(cell, sampling, range);
   }
 
@@ -83,8 +75,7 @@ class NXmap : public NXmap_base {
     NXmap_base::init(grid, orth_to_grid);
     resize();
   }
-  void init(const Cell& cell, const Grid_sampling& sampling,
-            const Grid_range& range) {
+  void init(const Cell& cell, const Grid_sampling& sampling, const Grid_range& range) {
     NXmap_base::init(cell, sampling, range);
     resize();
   }
@@ -104,8 +95,7 @@ class NXmap : public NXmap_base {
 
   //! The value at a box grid position by interpolator I (Interp_linear or
   //! Interp_cubic of maps/interp.h); the caller keeps the position inside.
-  template <class I>
-  T interp(const Coord_map& pos) const {
+  template <class I> T interp(const Coord_map& pos) const {
     T result;
     I::interp(*this, pos, result);
     return result;
@@ -127,14 +117,12 @@ class NX_operator {
   //! A null operator.
   NX_operator();
   //! rtop takes the box map's orthogonal frame into the crystal's.
-  NX_operator(const Xmap_base& xmap, const NXmap_base& nxmap,
+  NX_operator(const Xmap_base& xmap, const NXmap_base& nxmap, const RTop_orth& rtop);
+  NX_operator(const Cell& cell, const Grid_sampling& sampling, const NXmap_base& nxmap,
               const RTop_orth& rtop);
-  NX_operator(const Cell& cell, const Grid_sampling& sampling,
-              const NXmap_base& nxmap, const RTop_orth& rtop);
-  void init(const Xmap_base& xmap, const NXmap_base& nxmap,
+  void init(const Xmap_base& xmap, const NXmap_base& nxmap, const RTop_orth& rtop);
+  void init(const Cell& cell, const Grid_sampling& sampling, const NXmap_base& nxmap,
             const RTop_orth& rtop);
-  void init(const Cell& cell, const Grid_sampling& sampling,
-            const NXmap_base& nxmap, const RTop_orth& rtop);
 
   //! True until init.
   bool is_null() const;
@@ -153,9 +141,7 @@ class NX_operator {
   bool nx_to_x_is_trn() const { return nx_to_x_is_trn_; }
 
   //! Box grid position of a crystal fractional position.
-  Coord_map nxmap_coord_map(const Coord_frac& f) const {
-    return Coord_map(xfrac_to_nxgrid_ * f);
-  }
+  Coord_map nxmap_coord_map(const Coord_frac& f) const { return Coord_map(xfrac_to_nxgrid_ * f); }
   //! Crystal fractional position of a box grid position.
   Coord_frac xmap_coord_frac(const Coord_map& nx) const {
     return Coord_frac(nxgrid_to_xfrac_ * nx);

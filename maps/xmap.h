@@ -78,14 +78,14 @@ template <class T> class Xmap : public Xmap_base {
   }
   //! Element-wise sum over the ASU; the maps must share space group and grid.
   const Xmap<T>& operator+=(const Xmap<T>& other) {
-    if (!same_tables(other)) Message::message(Message_fatal("Xmap: map mismatch in +="));
+    if (!same_tables(other)) fatal("Xmap: map mismatch in +=");
     for (Map_reference_index ix = first(); !ix.last(); ix.next())
       list_[ix.index()] += other.list_[ix.index()];
     return *this;
   }
   //! Element-wise difference over the ASU.
   const Xmap<T>& operator-=(const Xmap<T>& other) {
-    if (!same_tables(other)) Message::message(Message_fatal("Xmap: map mismatch in -="));
+    if (!same_tables(other)) fatal("Xmap: map mismatch in -=");
     for (Map_reference_index ix = first(); !ix.last(); ix.next())
       list_[ix.index()] -= other.list_[ix.index()];
     return *this;

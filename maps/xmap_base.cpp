@@ -13,11 +13,6 @@ namespace {
 // Mark of a storage point not yet classified while the tables are built.
 const unsigned char unmarked = 255;
 
-// The operator (R_i R_j, R_i t_j + t_i) on the 24-grid of the space group.
-Symop_code product_code(const Isymop& a, const Isymop& b) {
-  return Symop_code(Isymop(a.rot() * b.rot(), a.rot() * b.trn() + a.trn()));
-}
-
 // A component of an operator image of a point within a cell or so of the
 // cell, back into 0..n-1.
 inline int wrap_near(int x, const int& n) {
@@ -84,7 +79,7 @@ Xmap_cacheobj::Xmap_cacheobj(const Key& xmap_cachekey)
   for (int i = 0; i < nsym; i++)
     for (int j = 0; j < nsym; j++)
       symperm(i, j) = static_cast<unsigned char>(
-          op_of_code.at(product_code(spacegroup.isymop(i), spacegroup.isymop(j))));
+          op_of_code.at(Symop_code(spacegroup.isymop(i) * spacegroup.isymop(j))));
 
   asu.assign(map_grid.size(), unmarked);
   mark_asu_points();
@@ -216,13 +211,12 @@ int Xmap_base::multiplicity(const Coord_grid& c) const {
 
 void Xmap_base::asu_error() const {
   const String tables = cacheref_.is_null() ? String("") : cacheref_.data().format();
-  Message::message(Message_fatal("Xmap: Internal map ASU error - " + tables));
+  fatal("Xmap: Internal map ASU error - " + tables);
 }
 
 // ---------------------------------------------------- Map_reference_coord
 
-Xmap_base::Map_reference_coord& Xmap_base::Map_reference_coord::set_coord(
-    const Coord_grid& pos) {
+Xmap_base::Map_reference_coord& Xmap_base::Map_reference_coord::set_coord(const Coord_grid& pos) {
   pos_ = pos;
   const Coord_grid image = map_->to_unit(map_->isymop_[sym_] * pos);
   if (map_->asu_grid_.in_grid(image)) {

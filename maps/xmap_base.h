@@ -10,8 +10,10 @@
 #include "foundation/matrix.h"
 #include "foundation/message.h"
 #include "foundation/object_cache.h"
+#include "foundation/util.h"
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
 #include "symmetry/sampling.h"
 #include "symmetry/spacegroup.h"
 #include "symmetry/spgr_descr.h"
@@ -59,14 +61,14 @@ class Xmap_cacheobj {
   String format() const;
 
   Key key;
-  Grid_sampling xtl_grid;           //!< the grid of the cell
-  Grid_range asu_grid;              //!< the ASU box
-  Grid_range map_grid;              //!< the storage box: ASU box + 1
-  int nsym;                         //!< all operators, centring included
-  std::vector<unsigned char> asu;   //!< symmetry marks, storage-box order
-  std::vector<Isymop> isymop;       //!< the operators in grid units
-  std::vector<int> du, dv, dw;      //!< storage-index steps of R_k along u, v, w
-  Array2d<unsigned char> symperm;   //!< (i, j): the operator i x j
+  Grid_sampling xtl_grid;          //!< the grid of the cell
+  Grid_range asu_grid;             //!< the ASU box
+  Grid_range map_grid;             //!< the storage box: ASU box + 1
+  int nsym;                        //!< all operators, centring included
+  std::vector<unsigned char> asu;  //!< symmetry marks, storage-box order
+  std::vector<Isymop> isymop;      //!< the operators in grid units
+  std::vector<int> du, dv, dw;     //!< storage-index steps of R_k along u, v, w
+  Array2d<unsigned char> symperm;  //!< (i, j): the operator i x j
   //! Per operator, an axis whose image runs along w (w if none): walked
   //! innermost, the operator's images of a run stay on one w row.
   std::vector<int> run_axis;
@@ -174,9 +176,7 @@ class Xmap_base {
   //! Attach to the tables of a space group and grid; with a null space
   //! group, cell or grid only the three are stored.
   void init(const Spacegroup& spacegroup, const Cell& cell, const Grid_sampling& grid_sam);
-  bool is_null() const {
-    return spacegroup_.is_null() || cell_.is_null() || grid_sam_.is_null();
-  }
+  bool is_null() const { return spacegroup_.is_null() || cell_.is_null() || grid_sam_.is_null(); }
 
   const Spacegroup& spacegroup() const { return spacegroup_; }
   const Cell& cell() const { return cell_; }
@@ -198,9 +198,7 @@ class Xmap_base {
   const int& run_axis(const int& k) const { return cacheref_->run_axis[k]; }
   //! The ASU points cut into runs along an axis (0 u, 1 v, 2 w): filled
   //! for w and for every run_axis.
-  const std::vector<Asu_run>& asu_runs(const int& axis) const {
-    return cacheref_->asu_runs[axis];
-  }
+  const std::vector<Asu_run>& asu_runs(const int& axis) const { return cacheref_->asu_runs[axis]; }
   //! Orthogonal position to real-valued grid position.
   const RTop<double>& operator_orth_grid() const { return rt_orth_grid_; }
   //! Grid position to orthogonal position.
@@ -230,27 +228,20 @@ class Xmap_base {
   //! The number of operators (identity included) fixing the point.
   int multiplicity(const Coord_grid& c) const;
   //! The grid coordinate of a storage index.
-  Coord_grid coord_of(const int& index) const {
-    return map_grid_.deindex(index) + map_grid_.min();
-  }
+  Coord_grid coord_of(const int& index) const { return map_grid_.deindex(index) + map_grid_.min(); }
   //! True when the storage index holds an ASU point.
   bool is_asu_index(const int& index) const {
     return index >= 0 && index < storage_size_ && asu_[index] == 0;
   }
 
   //! Raises "Xmap: Internal map ASU error - " with the tables' text.
-  void asu_error() const;
+  [[noreturn]] void asu_error() const;
 
  protected:
   //! Each component reduced into 0..n-1 of the cell grid.
   Coord_grid to_unit(const Coord_grid& c) const {
-    return Coord_grid(wrap(c.u(), grid_sam_.nu()), wrap(c.v(), grid_sam_.nv()),
-                      wrap(c.w(), grid_sam_.nw()));
-  }
-  static int wrap(const int& x, const int& n) {
-    if (unsigned(x) < unsigned(n)) return x;
-    const int r = x % n;
-    return r < 0 ? r + n : r;
+    return Coord_grid(Util::mod(c.u(), grid_sam_.nu()), Util::mod(c.v(), grid_sam_.nv()),
+                      Util::mod(c.w(), grid_sam_.nw()));
   }
   //! True when both maps use the same tables (space-group hash and grid).
   bool same_tables(const Xmap_base& other) const {

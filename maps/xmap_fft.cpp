@@ -22,8 +22,7 @@ bool use_sparse(const Xmap_base::FFTtype type) {
 // along w in storage order, where row = row_of(u, v) is the real row (u, v)
 // of a P1 grid, fetched once for each run. The ASU box lies inside the
 // cell, so (u, v, w) is also the point's position on the P1 grid.
-template <class Row, class F>
-void for_each_asu_point(const Xmap_base& map, Row row_of, F visit) {
+template <class Row, class F> void for_each_asu_point(const Xmap_base& map, Row row_of, F visit) {
   for (const Asu_run& run : map.asu_runs(2)) {
     float* row = row_of(run.start.u(), run.start.v());
     for (int i = 0; i < run.length; i++) visit(run.index + i, row, run.start.w() + i);
@@ -39,8 +38,7 @@ void put_coefficients(const Xmap_base& map, const H& fphidata, P1& p1) {
        fphidata.next_data(ih)) {
     const double f = fphidata[ih].f();
     if (f != 0.0)
-      set_hkl_images<float>(p1, map.spacegroup(), &map.isymop(0), ih.hkl(), f,
-                            fphidata[ih].phi());
+      set_hkl_images<float>(p1, map.spacegroup(), &map.isymop(0), ih.hkl(), f, fphidata[ih].phi());
   }
 }
 
@@ -55,9 +53,7 @@ template <class P1, class H> void get_coefficients(const P1& p1, H& fphidata) {
 }
 
 // A component moved by at most one grid step, back into 0..n-1.
-inline int step_into(const int& x, const int& n) {
-  return x < 0 ? x + n : (x >= n ? x - n : x);
-}
+inline int step_into(const int& x, const int& n) { return x < 0 ? x + n : (x >= n ? x - n : x); }
 
 // Stores every non-zero ASU value at all its images (the identity
 // included) on a P1 grid whose real row (u, v) row(u, v) gives. Operator by
@@ -92,8 +88,7 @@ void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) 
         for (int i = 0; i < run.length; i++, index += stride) {
           const float value = float(values[index]);
           if (value != 0.0f) row(c.u(), c.v())[c.w()] = value;
-          c = Coord_grid(step_into(c.u() + step.u(), g.nu()),
-                         step_into(c.v() + step.v(), g.nv()),
+          c = Coord_grid(step_into(c.u() + step.u(), g.nu()), step_into(c.v() + step.v(), g.nv()),
                          step_into(c.w() + step.w(), g.nw()));
         }
       }
@@ -126,9 +121,7 @@ void Xmap<T>::fft_from(const H& fphidata, const FFTtype type) {
   }
 }
 
-template <class T>
-template <class H>
-void Xmap<T>::fft_to(H& fphidata, const FFTtype type) const {
+template <class T> template <class H> void Xmap<T>::fft_to(H& fphidata, const FFTtype type) const {
   const double scale = cell_.volume();
   if (use_sparse(type)) {
     FFTmap_sparse_p1_xh p1(grid_sam_, 2);

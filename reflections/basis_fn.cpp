@@ -116,7 +116,7 @@ double BasisFn_binner::f_s(const double& s, const std::vector<double>& params) c
 }
 
 const BasisFn_base::Fderiv& BasisFn_binner::fderiv_s(const double& s,
-                                                      const std::vector<double>& params) const {
+                                                     const std::vector<double>& params) const {
   const int i = bin(s);
   std::fill(result_.df.begin(), result_.df.end(), 0.0);
   result_.f = params[i];
@@ -156,7 +156,7 @@ double BasisFn_spline::f_s(const double& s, const std::vector<double>& params) c
 }
 
 const BasisFn_base::Fderiv& BasisFn_spline::fderiv_s(const double& s,
-                                                      const std::vector<double>& params) const {
+                                                     const std::vector<double>& params) const {
   const Knots k = knots(s);
   std::fill(result_.df.begin(), result_.df.end(), 0.0);
   result_.f = k.w_i * params[k.i] + k.w_im * params[k.im] + k.w_ip * params[k.ip];
@@ -169,7 +169,7 @@ const BasisFn_base::Fderiv& BasisFn_spline::fderiv_s(const double& s,
 // ------------------------------------------------------------ Gaussians
 
 const BasisFn_base::Fderiv& BasisFn_gaussian::fderiv_s(const double& s,
-                                                        const std::vector<double>& params) const {
+                                                       const std::vector<double>& params) const {
   const double c[2] = {1.0, -s};
   exp_fderiv(result_, c, params);
   return result_;
@@ -231,7 +231,7 @@ U_aniso_orth BasisFn_log_aniso_gaussian::u_aniso_orth(const std::vector<double>&
 }
 
 const BasisFn_base::Fderiv& BasisFn_expcubic::fderiv_s(const double& s,
-                                                        const std::vector<double>& params) const {
+                                                       const std::vector<double>& params) const {
   const double c[4] = {1.0, -s, s * s, -s * s * s};
   exp_fderiv(result_, c, params);
   return result_;

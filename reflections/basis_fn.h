@@ -11,6 +11,7 @@
 #include "foundation/statistics.h"
 #include "reflections/hkl_data.h"
 #include "reflections/hkl_info.h"
+#include "symmetry/atom.h"
 
 namespace vantrel {
 

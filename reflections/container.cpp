@@ -10,18 +10,14 @@ namespace vantrel {
 namespace {
 
 // The fatal messages are built where they are raised, so that nodes made by
-// any static initialiser can raise them.
-void fail_no_such_path(const String& path) {
-  Message::message(Message_fatal("Container: No such path- " + path));
+// any static initialiser can raise them; each text is written once.
+[[noreturn]] void fail_no_such_path(const String& path) {
+  fatal("Container: No such path- " + path);
 }
 
-void fail_parent_of_root() {
-  Message::message(Message_fatal("Container: attempt to access parent of root"));
-}
+[[noreturn]] void fail_parent_of_root() { fatal("Container: attempt to access parent of root"); }
 
-void fail_child_out_of_range() {
-  Message::message(Message_fatal("Container: child index out of range"));
-}
+[[noreturn]] void fail_child_out_of_range() { fatal("Container: child index out of range"); }
 
 }  // namespace
 
@@ -40,7 +36,7 @@ Container::Container(Container& parent, const String& path) {
     }
   }
   if (parent_->find_path_ptr(name_) != nullptr)
-    Message::message(Message_fatal("Container: attempt to create duplicate path"));
+    fatal("Container: attempt to create duplicate path");
   parent_->add_child(*this);
   Message::message(Message_ctor("[Container: contructed " + parent_->name_ + "/" + name_ + ">"));
 }
@@ -144,7 +140,6 @@ void Container::move(const String& path) {
   if (new_parent == nullptr || new_parent->is_in_subtree_of(*this)) {
     if (place >= 0) siblings->insert(siblings->begin() + place, this);
     fail_no_such_path(path);
-    return;
   }
   new_parent->add_child(*this);
   parent_ = new_parent;

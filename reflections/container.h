@@ -69,8 +69,7 @@ class Container {
   void debug() const;
 
   //! The nearest strict ancestor whose dynamic type is (or derives from) T.
-  template <class T>
-  T* parent_of_type_ptr() const {
+  template <class T> T* parent_of_type_ptr() const {
     for (Container* p = parent_; p != nullptr; p = p->parent_)
       if (T* t = dynamic_cast<T*>(p)) return t;
     return nullptr;

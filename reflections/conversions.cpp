@@ -32,8 +32,8 @@ Phi_fom<dtype> Compute_phifom_from_abcd<dtype>::operator()(const HRI& ih,
   const HKL_class& cls = ih.hkl_class();
   if (!cls.centric()) {
     for (int i = 0; i < 72; ++i) {
-      const double p = clamped_exp(a * costab_[i] + b * sintab_[i] + c * costab_[2 * i] +
-                                   d * sintab_[2 * i]);
+      const double p =
+          clamped_exp(a * costab_[i] + b * sintab_[i] + c * costab_[2 * i] + d * sintab_[2 * i]);
       sum_cos += costab_[i] * p;
       sum_sin += sintab_[i] * p;
       sum += p;
@@ -58,8 +58,8 @@ ABCD<dtype> Compute_abcd_from_phifom<dtype>::operator()(const HRI& ih,
   if (phifom.missing()) return ABCD<dtype>();
   const dtype limit = dtype(0.9999);
   const double m = phifom.fom() < limit ? phifom.fom() : limit;
-  const double x = ih.hkl_class().centric() ? 0.5 * std::log((1.0 + m) / (1.0 - m))
-                                            : Util::invsim(m);
+  const double x =
+      ih.hkl_class().centric() ? 0.5 * std::log((1.0 + m) / (1.0 - m)) : Util::invsim(m);
   const dtype xd = dtype(x);
   const double phi = phifom.phi();
   return ABCD<dtype>(dtype(xd * std::cos(phi)), dtype(xd * std::sin(phi)), dtype(0), dtype(0));

@@ -3,9 +3,6 @@
 // back, normalised amplitudes, means and differences of anomalous pairs,
 // scaling by a scale and isotropic U, and complex sums of structure factors.
 //
-// Also the source-only datatypes of these conversions: anomalous amplitude
-// pairs, intensities and anomalous intensity pairs.
-//
 // A functor returns the missing value of its result when a source it needs
 // is missing (Compute_scale_u returns a missing source unchanged);
 // arithmetic is in double unless stated otherwise.
@@ -25,123 +22,6 @@ namespace datatypes {
 
 //! The cursor through which every functor sees its reflection.
 typedef HKL_info::HKL_reference_index HRI;
-
-// ------------------------------------------------------------ source types
-
-//! Anomalous amplitude pair F+, F- with standard deviations and covariance.
-/*! Missing only when both amplitudes are missing. The Friedel mate swaps
-  the two halves. Fields move as doubles in field order: F+ F- sigF+ sigF- cov. */
-template <class dtype> class F_sigF_ano {
- public:
-  F_sigF_ano()
-      : f_pl_(null_value<dtype>()), f_mi_(null_value<dtype>()), sigf_pl_(null_value<dtype>()),
-        sigf_mi_(null_value<dtype>()), cov_(null_value<dtype>()) {}
-  F_sigF_ano(const dtype& f_pl, const dtype& f_mi, const dtype& sigf_pl, const dtype& sigf_mi,
-             const dtype& cov)
-      : f_pl_(f_pl), f_mi_(f_mi), sigf_pl_(sigf_pl), sigf_mi_(sigf_mi), cov_(cov) {}
-
-  void set_null() { *this = F_sigF_ano(); }
-  static String type() { return "F_sigF_ano"; }
-  static String data_names() { return "F+ F- sigF+ sigF- covF+-"; }
-  static int data_size() { return 5; }
-  bool missing() const { return Util::is_nan(f_pl_) && Util::is_nan(f_mi_); }
-  void apply_friedel() {
-    std::swap(f_pl_, f_mi_);
-    std::swap(sigf_pl_, sigf_mi_);
-  }
-  void apply_phase_shift(const double&) {}
-  void data_export(double* a) const {
-    a[0] = f_pl_; a[1] = f_mi_; a[2] = sigf_pl_; a[3] = sigf_mi_; a[4] = cov_;
-  }
-  void data_import(const double* a) {
-    f_pl_ = dtype(a[0]); f_mi_ = dtype(a[1]); sigf_pl_ = dtype(a[2]); sigf_mi_ = dtype(a[3]);
-    cov_ = dtype(a[4]);
-  }
-
-  const dtype& f_pl() const { return f_pl_; }
-  const dtype& f_mi() const { return f_mi_; }
-  const dtype& sigf_pl() const { return sigf_pl_; }
-  const dtype& sigf_mi() const { return sigf_mi_; }
-  const dtype& cov() const { return cov_; }
-  dtype& f_pl() { return f_pl_; }
-  dtype& f_mi() { return f_mi_; }
-  dtype& sigf_pl() { return sigf_pl_; }
-  dtype& sigf_mi() { return sigf_mi_; }
-  dtype& cov() { return cov_; }
-
- private:
-  dtype f_pl_, f_mi_, sigf_pl_, sigf_mi_, cov_;
-};
-
-//! Intensity and its standard deviation; missing when either is.
-template <class dtype> class I_sigI {
- public:
-  I_sigI() : I_(null_value<dtype>()), sigI_(null_value<dtype>()) {}
-  I_sigI(const dtype& I, const dtype& sigI) : I_(I), sigI_(sigI) {}
-
-  void set_null() { *this = I_sigI(); }
-  static String type() { return "I_sigI"; }
-  static String data_names() { return "I sigI"; }
-  static int data_size() { return 2; }
-  bool missing() const { return Util::is_nan(I_) || Util::is_nan(sigI_); }
-  void apply_friedel() {}
-  void apply_phase_shift(const double&) {}
-  void data_export(double* a) const { a[0] = I_; a[1] = sigI_; }
-  void data_import(const double* a) { I_ = dtype(a[0]); sigI_ = dtype(a[1]); }
-
-  const dtype& I() const { return I_; }
-  const dtype& sigI() const { return sigI_; }
-  dtype& I() { return I_; }
-  dtype& sigI() { return sigI_; }
-
- private:
-  dtype I_, sigI_;
-};
-
-//! Anomalous intensity pair I+, I- with standard deviations and covariance.
-/*! Missing only when both intensities are missing; fields move in field
-  order: I+ I- sigI+ sigI- cov. */
-template <class dtype> class I_sigI_ano {
- public:
-  I_sigI_ano()
-      : I_pl_(null_value<dtype>()), I_mi_(null_value<dtype>()), sigI_pl_(null_value<dtype>()),
-        sigI_mi_(null_value<dtype>()), cov_(null_value<dtype>()) {}
-  I_sigI_ano(const dtype& I_pl, const dtype& I_mi, const dtype& sigI_pl, const dtype& sigI_mi,
-             const dtype& cov)
-      : I_pl_(I_pl), I_mi_(I_mi), sigI_pl_(sigI_pl), sigI_mi_(sigI_mi), cov_(cov) {}
-
-  void set_null() { *this = I_sigI_ano(); }
-  static String type() { return "I_sigI_ano"; }
-  static String data_names() { return "I+ I- sigI+ sigI- covI+-"; }
-  static int data_size() { return 5; }
-  bool missing() const { return Util::is_nan(I_pl_) && Util::is_nan(I_mi_); }
-  void apply_friedel() {
-    std::swap(I_pl_, I_mi_);
-    std::swap(sigI_pl_, sigI_mi_);
-  }
-  void apply_phase_shift(const double&) {}
-  void data_export(double* a) const {
-    a[0] = I_pl_; a[1] = I_mi_; a[2] = sigI_pl_; a[3] = sigI_mi_; a[4] = cov_;
-  }
-  void data_import(const double* a) {
-    I_pl_ = dtype(a[0]); I_mi_ = dtype(a[1]); sigI_pl_ = dtype(a[2]); sigI_mi_ = dtype(a[3]);
-    cov_ = dtype(a[4]);
-  }
-
-  const dtype& I_pl() const { return I_pl_; }
-  const dtype& I_mi() const { return I_mi_; }
-  const dtype& sigI_pl() const { return sigI_pl_; }
-  const dtype& sigI_mi() const { return sigI_mi_; }
-  const dtype& cov() const { return cov_; }
-  dtype& I_pl() { return I_pl_; }
-  dtype& I_mi() { return I_mi_; }
-  dtype& sigI_pl() { return sigI_pl_; }
-  dtype& sigI_mi() { return sigI_mi_; }
-  dtype& cov() { return cov_; }
-
- private:
-  dtype I_pl_, I_mi_, sigI_pl_, sigI_mi_, cov_;
-};
 
 // ---------------------------------------------------------------- functors
 

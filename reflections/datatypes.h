@@ -1,4 +1,5 @@
 // Per-reflection value records stored in reflection data arrays: amplitudes,
+// anomalous amplitude pairs, intensities and anomalous intensity pairs,
 // phases, figures of merit, normalised amplitudes, Hendrickson-Lattman
 // coefficients and integer or boolean flags.
 //
@@ -48,8 +49,14 @@ template <class dtype> class F_sigF {
   bool missing() const { return Util::is_nan(f_) || Util::is_nan(sigf_); }
   void apply_friedel() {}
   void apply_phase_shift(const double&) {}
-  void data_export(double* a) const { a[0] = f_; a[1] = sigf_; }
-  void data_import(const double* a) { f_ = dtype(a[0]); sigf_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = f_;
+    a[1] = sigf_;
+  }
+  void data_import(const double* a) {
+    f_ = dtype(a[0]);
+    sigf_ = dtype(a[1]);
+  }
 
   const dtype& f() const { return f_; }
   const dtype& sigf() const { return sigf_; }
@@ -58,6 +65,147 @@ template <class dtype> class F_sigF {
 
  private:
   dtype f_, sigf_;
+};
+
+//! Anomalous amplitude pair F+, F- with standard deviations and covariance.
+/*! Missing only when both amplitudes are missing. The Friedel mate swaps
+  the two halves. Fields move as doubles in field order: F+ F- sigF+ sigF- cov. */
+template <class dtype> class F_sigF_ano {
+ public:
+  F_sigF_ano()
+      : f_pl_(null_value<dtype>()),
+        f_mi_(null_value<dtype>()),
+        sigf_pl_(null_value<dtype>()),
+        sigf_mi_(null_value<dtype>()),
+        cov_(null_value<dtype>()) {}
+  F_sigF_ano(const dtype& f_pl, const dtype& f_mi, const dtype& sigf_pl, const dtype& sigf_mi,
+             const dtype& cov)
+      : f_pl_(f_pl), f_mi_(f_mi), sigf_pl_(sigf_pl), sigf_mi_(sigf_mi), cov_(cov) {}
+
+  void set_null() { *this = F_sigF_ano(); }
+  static String type() { return "F_sigF_ano"; }
+  static String data_names() { return "F+ F- sigF+ sigF- covF+-"; }
+  static int data_size() { return 5; }
+  bool missing() const { return Util::is_nan(f_pl_) && Util::is_nan(f_mi_); }
+  void apply_friedel() {
+    std::swap(f_pl_, f_mi_);
+    std::swap(sigf_pl_, sigf_mi_);
+  }
+  void apply_phase_shift(const double&) {}
+  void data_export(double* a) const {
+    a[0] = f_pl_;
+    a[1] = f_mi_;
+    a[2] = sigf_pl_;
+    a[3] = sigf_mi_;
+    a[4] = cov_;
+  }
+  void data_import(const double* a) {
+    f_pl_ = dtype(a[0]);
+    f_mi_ = dtype(a[1]);
+    sigf_pl_ = dtype(a[2]);
+    sigf_mi_ = dtype(a[3]);
+    cov_ = dtype(a[4]);
+  }
+
+  const dtype& f_pl() const { return f_pl_; }
+  const dtype& f_mi() const { return f_mi_; }
+  const dtype& sigf_pl() const { return sigf_pl_; }
+  const dtype& sigf_mi() const { return sigf_mi_; }
+  const dtype& cov() const { return cov_; }
+  dtype& f_pl() { return f_pl_; }
+  dtype& f_mi() { return f_mi_; }
+  dtype& sigf_pl() { return sigf_pl_; }
+  dtype& sigf_mi() { return sigf_mi_; }
+  dtype& cov() { return cov_; }
+
+ private:
+  dtype f_pl_, f_mi_, sigf_pl_, sigf_mi_, cov_;
+};
+
+//! Intensity and its standard deviation; missing when either is.
+template <class dtype> class I_sigI {
+ public:
+  I_sigI() : I_(null_value<dtype>()), sigI_(null_value<dtype>()) {}
+  I_sigI(const dtype& I, const dtype& sigI) : I_(I), sigI_(sigI) {}
+
+  void set_null() { *this = I_sigI(); }
+  static String type() { return "I_sigI"; }
+  static String data_names() { return "I sigI"; }
+  static int data_size() { return 2; }
+  bool missing() const { return Util::is_nan(I_) || Util::is_nan(sigI_); }
+  void apply_friedel() {}
+  void apply_phase_shift(const double&) {}
+  void data_export(double* a) const {
+    a[0] = I_;
+    a[1] = sigI_;
+  }
+  void data_import(const double* a) {
+    I_ = dtype(a[0]);
+    sigI_ = dtype(a[1]);
+  }
+
+  const dtype& I() const { return I_; }
+  const dtype& sigI() const { return sigI_; }
+  dtype& I() { return I_; }
+  dtype& sigI() { return sigI_; }
+
+ private:
+  dtype I_, sigI_;
+};
+
+//! Anomalous intensity pair I+, I- with standard deviations and covariance.
+/*! Missing only when both intensities are missing; fields move in field
+  order: I+ I- sigI+ sigI- cov. */
+template <class dtype> class I_sigI_ano {
+ public:
+  I_sigI_ano()
+      : I_pl_(null_value<dtype>()),
+        I_mi_(null_value<dtype>()),
+        sigI_pl_(null_value<dtype>()),
+        sigI_mi_(null_value<dtype>()),
+        cov_(null_value<dtype>()) {}
+  I_sigI_ano(const dtype& I_pl, const dtype& I_mi, const dtype& sigI_pl, const dtype& sigI_mi,
+             const dtype& cov)
+      : I_pl_(I_pl), I_mi_(I_mi), sigI_pl_(sigI_pl), sigI_mi_(sigI_mi), cov_(cov) {}
+
+  void set_null() { *this = I_sigI_ano(); }
+  static String type() { return "I_sigI_ano"; }
+  static String data_names() { return "I+ I- sigI+ sigI- covI+-"; }
+  static int data_size() { return 5; }
+  bool missing() const { return Util::is_nan(I_pl_) && Util::is_nan(I_mi_); }
+  void apply_friedel() {
+    std::swap(I_pl_, I_mi_);
+    std::swap(sigI_pl_, sigI_mi_);
+  }
+  void apply_phase_shift(const double&) {}
+  void data_export(double* a) const {
+    a[0] = I_pl_;
+    a[1] = I_mi_;
+    a[2] = sigI_pl_;
+    a[3] = sigI_mi_;
+    a[4] = cov_;
+  }
+  void data_import(const double* a) {
+    I_pl_ = dtype(a[0]);
+    I_mi_ = dtype(a[1]);
+    sigI_pl_ = dtype(a[2]);
+    sigI_mi_ = dtype(a[3]);
+    cov_ = dtype(a[4]);
+  }
+
+  const dtype& I_pl() const { return I_pl_; }
+  const dtype& I_mi() const { return I_mi_; }
+  const dtype& sigI_pl() const { return sigI_pl_; }
+  const dtype& sigI_mi() const { return sigI_mi_; }
+  const dtype& cov() const { return cov_; }
+  dtype& I_pl() { return I_pl_; }
+  dtype& I_mi() { return I_mi_; }
+  dtype& sigI_pl() { return sigI_pl_; }
+  dtype& sigI_mi() { return sigI_mi_; }
+  dtype& cov() { return cov_; }
+
+ private:
+  dtype I_pl_, I_mi_, sigI_pl_, sigI_mi_, cov_;
 };
 
 //! Amplitude and phase (radians).
@@ -75,8 +223,14 @@ template <class dtype> class F_phi {
   bool missing() const { return Util::is_nan(f_) || Util::is_nan(phi_); }
   void apply_friedel() { negate_phase_field(phi_); }
   void apply_phase_shift(const double& x) { shift_phase_field(phi_, x); }
-  void data_export(double* a) const { a[0] = f_; a[1] = phi_; }
-  void data_import(const double* a) { f_ = dtype(a[0]); phi_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = f_;
+    a[1] = phi_;
+  }
+  void data_import(const double* a) {
+    f_ = dtype(a[0]);
+    phi_ = dtype(a[1]);
+  }
 
   //! F cos(phi) + i F sin(phi); a missing field gives NaN parts.
   operator std::complex<dtype>() const {
@@ -105,8 +259,14 @@ template <class dtype> class Phi_fom {
   bool missing() const { return Util::is_nan(phi_) || Util::is_nan(fom_); }
   void apply_friedel() { negate_phase_field(phi_); }
   void apply_phase_shift(const double& x) { shift_phase_field(phi_, x); }
-  void data_export(double* a) const { a[0] = phi_; a[1] = fom_; }
-  void data_import(const double* a) { phi_ = dtype(a[0]); fom_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = phi_;
+    a[1] = fom_;
+  }
+  void data_import(const double* a) {
+    phi_ = dtype(a[0]);
+    fom_ = dtype(a[1]);
+  }
 
   const dtype& phi() const { return phi_; }
   const dtype& fom() const { return fom_; }
@@ -130,8 +290,14 @@ template <class dtype> class E_sigE {
   bool missing() const { return Util::is_nan(E_) || Util::is_nan(sigE_); }
   void apply_friedel() {}
   void apply_phase_shift(const double&) {}
-  void data_export(double* a) const { a[0] = E_; a[1] = sigE_; }
-  void data_import(const double* a) { E_ = dtype(a[0]); sigE_ = dtype(a[1]); }
+  void data_export(double* a) const {
+    a[0] = E_;
+    a[1] = sigE_;
+  }
+  void data_import(const double* a) {
+    E_ = dtype(a[0]);
+    sigE_ = dtype(a[1]);
+  }
 
   const dtype& E() const { return E_; }
   const dtype& sigE() const { return sigE_; }
@@ -146,8 +312,11 @@ template <class dtype> class E_sigE {
 //! exp(A cos phi + B sin phi + C cos 2phi + D sin 2phi).
 template <class dtype> class ABCD {
  public:
-  ABCD() : a_(null_value<dtype>()), b_(null_value<dtype>()), c_(null_value<dtype>()),
-           d_(null_value<dtype>()) {}
+  ABCD()
+      : a_(null_value<dtype>()),
+        b_(null_value<dtype>()),
+        c_(null_value<dtype>()),
+        d_(null_value<dtype>()) {}
   ABCD(const dtype& a, const dtype& b, const dtype& c, const dtype& d)
       : a_(a), b_(b), c_(c), d_(d) {}
 
@@ -175,9 +344,17 @@ template <class dtype> class ABCD {
     c_ = dtype(c * c2 - d * s2);
     d_ = dtype(c * s2 + d * c2);
   }
-  void data_export(double* v) const { v[0] = a_; v[1] = b_; v[2] = c_; v[3] = d_; }
+  void data_export(double* v) const {
+    v[0] = a_;
+    v[1] = b_;
+    v[2] = c_;
+    v[3] = d_;
+  }
   void data_import(const double* v) {
-    a_ = dtype(v[0]); b_ = dtype(v[1]); c_ = dtype(v[2]); d_ = dtype(v[3]);
+    a_ = dtype(v[0]);
+    b_ = dtype(v[1]);
+    c_ = dtype(v[2]);
+    d_ = dtype(v[3]);
   }
 
   const dtype& a() const { return a_; }

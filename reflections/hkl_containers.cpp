@@ -11,8 +11,7 @@ namespace {
 // Storage for an object that is built later by placement new. The storage
 // and the references bound to it are constant-initialised, so they are
 // valid before any dynamic initialisation runs.
-template <class T>
-union Null_storage {
+template <class T> union Null_storage {
   constexpr Null_storage() : none() {}
   ~Null_storage() {}
   char none;
@@ -65,16 +64,15 @@ namespace {
 
 // The argument unless it is null, else the nearest ancestor of node holding
 // a value of type T (null when there is none).
-template <class T>
-const T* resolve(const Container& node, const T& given) {
+template <class T> const T* resolve(const Container& node, const T& given) {
   if (!given.is_null()) return &given;
   return node.parent_of_type_ptr<const T>();
 }
 
 // True when all three parameters were found and none is null.
 bool usable(const Spacegroup* spgr, const Cell* cell, const Resolution* res) {
-  return spgr != nullptr && cell != nullptr && res != nullptr &&
-         !spgr->is_null() && !cell->is_null() && !res->is_null();
+  return spgr != nullptr && cell != nullptr && res != nullptr && !spgr->is_null() &&
+         !cell->is_null() && !res->is_null();
 }
 
 }  // namespace
@@ -105,8 +103,8 @@ CHKL_info::CHKL_info(const String& name, const Spacegroup& spgr, const Cell& cel
                      const Resolution& resolution, const bool& generate)
     : Container(name), HKL_info(spgr, cell, resolution, generate), generate_(generate) {}
 
-void CHKL_info::init(const Spacegroup& spgr, const Cell& cell,
-                     const Resolution& resolution, const bool& generate) {
+void CHKL_info::init(const Spacegroup& spgr, const Cell& cell, const Resolution& resolution,
+                     const bool& generate) {
   const Spacegroup* s = resolve(*this, spgr);
   const Cell* c = resolve(*this, cell);
   const Resolution* r = resolve(*this, resolution);
@@ -129,8 +127,7 @@ void CHKL_info::update() {
 
 // -------------------------------------------------------- CGrid_sampling
 
-CGrid_sampling::CGrid_sampling(Container& parent, const String& name,
-                               const Grid_sampling& grid)
+CGrid_sampling::CGrid_sampling(Container& parent, const String& name, const Grid_sampling& grid)
     : Container(parent, name), Grid_sampling(grid) {}
 
 CGrid_sampling::CGrid_sampling(Container& parent, const String& name, const double& rate)
@@ -146,8 +143,8 @@ void CGrid_sampling::init(const Grid_sampling& grid) {
   Container::update();
 }
 
-void CGrid_sampling::init(const Spacegroup& spgr, const Cell& cell,
-                          const Resolution& resolution, const double& rate) {
+void CGrid_sampling::init(const Spacegroup& spgr, const Cell& cell, const Resolution& resolution,
+                          const double& rate) {
   const Spacegroup* s = resolve(*this, spgr);
   const Cell* c = resolve(*this, cell);
   const Resolution* r = resolve(*this, resolution);

@@ -28,8 +28,7 @@ class CSpacegroup : public Container, public Spacegroup {
   explicit CSpacegroup(Container& parent, const String& name = "",
                        const Spacegroup& spgr = NullSpacegroup)
       : Container(parent, name), Spacegroup(spgr) {}
-  explicit CSpacegroup(const String& name,
-                       const Spacegroup& spgr = NullSpacegroup)
+  explicit CSpacegroup(const String& name, const Spacegroup& spgr = NullSpacegroup)
       : Container(name), Spacegroup(spgr) {}
   //! Stores the space group, then updates the nodes below.
   void init(const Spacegroup& spgr);
@@ -40,11 +39,9 @@ class CSpacegroup : public Container, public Spacegroup {
 //! A node holding a cell, supplied to every node below it.
 class CCell : public Container, public Cell {
  public:
-  explicit CCell(Container& parent, const String& name = "",
-                 const Cell& cell = NullCell)
+  explicit CCell(Container& parent, const String& name = "", const Cell& cell = NullCell)
       : Container(parent, name), Cell(cell) {}
-  explicit CCell(const String& name, const Cell& cell = NullCell)
-      : Container(name), Cell(cell) {}
+  explicit CCell(const String& name, const Cell& cell = NullCell) : Container(name), Cell(cell) {}
   //! Stores the cell, then updates the nodes below.
   void init(const Cell& cell);
   //! Writes the paths of the subtree (the value's own is Cell::debug).
@@ -57,8 +54,7 @@ class CResolution : public Container, public Resolution {
   explicit CResolution(Container& parent, const String& name = "",
                        const Resolution& resolution = NullResolution)
       : Container(parent, name), Resolution(resolution) {}
-  explicit CResolution(const String& name,
-                       const Resolution& resolution = NullResolution)
+  explicit CResolution(const String& name, const Resolution& resolution = NullResolution)
       : Container(name), Resolution(resolution) {}
   //! Stores the resolution, then updates the nodes below.
   void init(const Resolution& resolution);
@@ -73,8 +69,7 @@ class CHKL_info : public Container, public HKL_info {
  public:
   //! A null list below parent, built from the ancestors' parameters when
   //! they are all present; generate asks for the reflections to be listed.
-  explicit CHKL_info(Container& parent, const String& name = "",
-                     const bool& generate = false);
+  explicit CHKL_info(Container& parent, const String& name = "", const bool& generate = false);
   //! A root node with a list built from the given parameters.
   CHKL_info(const String& name, const Spacegroup& spgr, const Cell& cell,
             const Resolution& resolution, const bool& generate = false);
@@ -83,8 +78,8 @@ class CHKL_info : public Container, public HKL_info {
   //! nearest ancestor; unchanged unless all three are found and non-null.
   //! The generate flag is sticky: once set it stays set. Then updates the
   //! nodes below.
-  void init(const Spacegroup& spgr, const Cell& cell,
-            const Resolution& resolution, const bool& generate = false);
+  void init(const Spacegroup& spgr, const Cell& cell, const Resolution& resolution,
+            const bool& generate = false);
   //! Lists the reflections, then updates the nodes below.
   void generate_hkl_list();
   //! Builds a still-null list from the ancestors; passes the update on.
@@ -102,23 +97,20 @@ class CHKL_info : public Container, public HKL_info {
 class CGrid_sampling : public Container, public Grid_sampling {
  public:
   //! A node below parent holding the given grid.
-  CGrid_sampling(Container& parent, const String& name,
-                 const Grid_sampling& grid);
+  CGrid_sampling(Container& parent, const String& name, const Grid_sampling& grid);
   //! A null grid below parent, built from the ancestors' parameters at the
   //! given sampling rate when they are all present.
-  explicit CGrid_sampling(Container& parent, const String& name = "",
-                          const double& rate = 1.5);
+  explicit CGrid_sampling(Container& parent, const String& name = "", const double& rate = 1.5);
   //! A root node holding the given grid.
-  explicit CGrid_sampling(const String& name,
-                          const Grid_sampling& grid = NullGrid_sampling);
+  explicit CGrid_sampling(const String& name, const Grid_sampling& grid = NullGrid_sampling);
 
   //! Stores the grid, then updates the nodes below.
   void init(const Grid_sampling& grid);
   //! Chooses the grid from the parameters, each null one taken from the
   //! nearest ancestor; unchanged unless all three are found and non-null.
   //! A rate below 1 keeps the stored rate. Then updates the nodes below.
-  void init(const Spacegroup& spgr, const Cell& cell,
-            const Resolution& resolution, const double& rate);
+  void init(const Spacegroup& spgr, const Cell& cell, const Resolution& resolution,
+            const double& rate);
   //! Builds a still-null grid from the ancestors; passes the update on.
   void update() override;
   //! Writes the paths of the subtree (the grid's own is Grid::debug).

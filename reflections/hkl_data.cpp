@@ -108,8 +108,7 @@ HKL_data_base::HKL_reference_index& HKL_data_base::next_data(HKL_reference_index
 
 void HKL_data_base::check_same_list(const HKL_data_base& other, const char* operation) const {
   if (parent_hkl_info_ == nullptr || parent_hkl_info_ != other.parent_hkl_info_)
-    Message::message(Message_fatal(std::string("HKL_data: ") + operation +
-                                   " needs arrays over one reflection list"));
+    fatal(std::string("HKL_data: ") + operation + " needs arrays over one reflection list");
 }
 
 void HKL_data_base::debug() const {

@@ -200,13 +200,12 @@ template <class T> HKL_data<T>& HKL_data<T>::operator=(const HKL_data& other) {
   if (parent_hkl_info_ == nullptr)
     bind_like(other);
   else if (parent_hkl_info_ != other.parent_hkl_info_)
-    Message::message(Message_fatal("HKL_data<T>: mismatched parent HKL_info is assignment"));
+    fatal("HKL_data<T>: mismatched parent HKL_info is assignment");
   list_ = other.list_;
   return *this;
 }
 
-template <class T>
-int HKL_data<T>::locate(const HKL& hkl, double& shift, bool& friedel) const {
+template <class T> int HKL_data<T>::locate(const HKL& hkl, double& shift, bool& friedel) const {
   int sym;
   const HKL asu = parent_hkl_info_->find_sym(hkl, sym, friedel);
   const int index = parent_hkl_info_->index_of(asu);

@@ -33,8 +33,7 @@ std::vector<HKL> asu_reflections(const Spacegroup& sg, const HKL& lim, const Ins
     for (int k = -lim.k(); k <= lim.k(); ++k)
       for (int l = -lim.l(); l <= lim.l(); ++l) {
         const HKL hkl(h, k, l);
-        if (sg.recip_asu(hkl) && inside(hkl) && !sg.hkl_class(hkl).is_absent())
-          kept.push_back(hkl);
+        if (sg.recip_asu(hkl) && inside(hkl) && !sg.hkl_class(hkl).is_absent()) kept.push_back(hkl);
       }
   return kept;
 }
@@ -189,10 +188,7 @@ HKL HKL_info::find_sym(const HKL& hkl, int& sym, bool& friedel) const {
       return mate;
     }
   }
-  Message::message(message_recip_asu_error());
-  sym = 0;
-  friedel = false;
-  return hkl;
+  fatal(message_recip_asu_error().text());
 }
 
 void HKL_info::debug() const { std::cout << "Num reflns " << num_reflections() << "\n"; }

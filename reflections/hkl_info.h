@@ -9,6 +9,7 @@
 #include "foundation/statistics.h"
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/hkl_class.h"
 #include "symmetry/sampling.h"
 #include "symmetry/spacegroup.h"
 #include "symmetry/symop.h"

@@ -69,7 +69,10 @@ void TargetFn_base::debug(const HKL_info& hkl_info) const {
 
 ResolutionFn::ResolutionFn(Unfitted, const HKL_info& hkl_info, const BasisFn_base& basisfn,
                            const TargetFn_base& targetfn, const std::vector<double>& params)
-    : hkl_info_(&hkl_info), targetfn_(&targetfn), basisfn_(&basisfn), params_(params),
+    : hkl_info_(&hkl_info),
+      targetfn_(&targetfn),
+      basisfn_(&basisfn),
+      params_(params),
       cell_(hkl_info.cell()) {
   params_.resize(basisfn.num_params(), 0.0);
 }
@@ -129,8 +132,8 @@ void ResolutionFn::fit_linear(const double& damp, const bool& debug) {
     const double lambda = (cycle + 1) / (cycle + 1 + damp);
     for (int j = 0; j < n; ++j) params_[j] -= lambda * shift[j];
     if (debug)
-      std::cout << " Resolution function cycle " << cycle << " " << g << " " << g << " "
-                << lambda << "\n";
+      std::cout << " Resolution function cycle " << cycle << " " << g << " " << g << " " << lambda
+                << "\n";
     if (one_step) break;
     g_prev = g;
   }
@@ -139,8 +142,8 @@ void ResolutionFn::fit_linear(const double& damp, const bool& debug) {
 ResolutionFn_nonlinear::ResolutionFn_nonlinear(const HKL_info& hkl_info,
                                                const BasisFn_base& basisfn,
                                                const TargetFn_base& targetfn,
-                                               const std::vector<double>& params,
-                                               const double damp, const bool debug)
+                                               const std::vector<double>& params, const double damp,
+                                               const bool debug)
     : ResolutionFn(Unfitted(), hkl_info, basisfn, targetfn, params) {
   const int n = basisfn.num_params();
   std::vector<double> drs;
@@ -178,8 +181,8 @@ ResolutionFn_nonlinear::ResolutionFn_nonlinear(const HKL_info& hkl_info,
       if (!Util::is_nan(r1) && r1 - r0 <= 0.0) break;
     }
     if (debug)
-      std::cout << " Resolution function cycle " << cycle << " " << r0 << " " << r1 << " "
-                << step << "\n";
+      std::cout << " Resolution function cycle " << cycle << " " << r0 << " " << r1 << " " << step
+                << "\n";
     if (std::fabs(r1 - r0) < 1e-10) break;
   }
 }

@@ -144,9 +144,9 @@ class ResolutionFn {
  public:
   //! Fit from the start parameters (padded with 0 or cut to the basis's
   //! size); damp slows the early steps, debug prints each cycle.
-  ResolutionFn(const HKL_info& hkl_info, const BasisFn_base& basisfn,
-               const TargetFn_base& targetfn, const std::vector<double>& params,
-               const double damp = 0.0, const bool debug = false);
+  ResolutionFn(const HKL_info& hkl_info, const BasisFn_base& basisfn, const TargetFn_base& targetfn,
+               const std::vector<double>& params, const double damp = 0.0,
+               const bool debug = false);
 
   //! The fitted function at a reflection of the list.
   double f(const HKL_info::HKL_reference_index& ih) const {

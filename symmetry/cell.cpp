@@ -8,9 +8,7 @@ namespace vantrel {
 namespace {
 
 //! Cell angles above pi can only be degrees.
-double to_radians(const double& angle) {
-  return angle > Util::onepi_ ? Util::d2rad(angle) : angle;
-}
+double to_radians(const double& angle) { return angle > Util::onepi_ ? Util::d2rad(angle) : angle; }
 
 //! Angle between two reciprocal axes from the real angles: for alpha*
 //! (x, y, z) = (alpha, beta, gamma), and cyclically.
@@ -21,13 +19,21 @@ double reciprocal_angle(const double& x, const double& y, const double& z) {
 }  // namespace
 
 Cell_descr::Cell_descr()
-    : a_(Util::nan()), b_(Util::nan()), c_(Util::nan()),
-      alpha_(Util::nan()), beta_(Util::nan()), gamma_(Util::nan()) {}
+    : a_(Util::nan()),
+      b_(Util::nan()),
+      c_(Util::nan()),
+      alpha_(Util::nan()),
+      beta_(Util::nan()),
+      gamma_(Util::nan()) {}
 
 Cell_descr::Cell_descr(const double& a, const double& b, const double& c, const double& alpha,
                        const double& beta, const double& gamma)
-    : a_(a), b_(b), c_(c),
-      alpha_(to_radians(alpha)), beta_(to_radians(beta)), gamma_(to_radians(gamma)) {}
+    : a_(a),
+      b_(b),
+      c_(c),
+      alpha_(to_radians(alpha)),
+      beta_(to_radians(beta)),
+      gamma_(to_radians(gamma)) {}
 
 String Cell_descr::format() const {
   return " Cell (" + String(a_, 6, 6) + "," + String(b_, 6, 6) + "," + String(c_, 6, 6) + "," +
@@ -36,12 +42,18 @@ String Cell_descr::format() const {
 }
 
 Metric_tensor::Metric_tensor()
-    : m00_(Util::nan()), m11_(Util::nan()), m22_(Util::nan()),
-      m01_(Util::nan()), m02_(Util::nan()), m12_(Util::nan()) {}
+    : m00_(Util::nan()),
+      m11_(Util::nan()),
+      m22_(Util::nan()),
+      m01_(Util::nan()),
+      m02_(Util::nan()),
+      m12_(Util::nan()) {}
 
-Metric_tensor::Metric_tensor(const double& p, const double& q, const double& r,
-                             const double& alpha, const double& beta, const double& gamma)
-    : m00_(p * p), m11_(q * q), m22_(r * r),
+Metric_tensor::Metric_tensor(const double& p, const double& q, const double& r, const double& alpha,
+                             const double& beta, const double& gamma)
+    : m00_(p * p),
+      m11_(q * q),
+      m22_(r * r),
       m01_(2.0 * p * q * std::cos(gamma)),
       m02_(2.0 * p * r * std::cos(beta)),
       m12_(2.0 * q * r * std::cos(alpha)) {}
@@ -66,9 +78,8 @@ void Cell::init(const Cell_descr& descr) {
   }
 
   const double sb = std::sin(beta_), sg = std::sin(gamma_), as = alpha_star();
-  orth_ = Mat33<>(a_, b_ * cg, c_ * cb,
-                  0.0, b_ * sg, -c_ * sb * std::cos(as),
-                  0.0, 0.0, c_ * sb * std::sin(as));
+  orth_ = Mat33<>(a_, b_ * cg, c_ * cb, 0.0, b_ * sg, -c_ * sb * std::cos(as), 0.0, 0.0,
+                  c_ * sb * std::sin(as));
   frac_ = orth_.inverse();
   realmetric_ = Metric_tensor(a_, b_, c_, alpha_, beta_, gamma_);
   recimetric_ = Metric_tensor(a_star(), b_star(), c_star(), as, beta_star(), gamma_star());

@@ -51,8 +51,7 @@ class Metric_tensor {
   //! Squared length of v under the tensor, in double. On the reciprocal
   //! metric a Miller index gives 1/d^2; on the real metric a fractional
   //! vector gives its squared length in A^2.
-  template <class T>
-  double squared_length(const Vec3<T>& v) const {
+  template <class T> double squared_length(const Vec3<T>& v) const {
     const double x = double(v[0]), y = double(v[1]), z = double(v[2]);
     return x * (x * m00_ + y * m01_ + z * m02_) + y * (y * m11_ + z * m12_) + z * z * m22_;
   }

@@ -10,35 +10,6 @@
 
 namespace vantrel {
 
-// ---------------------------------------------------------------- HKL_class
-
-HKL_class::HKL_class(const Spacegroup& spgr, const HKL& hkl) {
-  int epsilon = 1;
-  int allowed = 255;
-  for (int i = 1; i < spgr.op_count(); i++) {
-    const HKL image = hkl.transform(spgr.isymop(i));
-    const double shift = hkl.sym_phase_shift(spgr.symop(i));
-    if (image == hkl) {
-      if (std::cos(shift) > 0.999) {
-        epsilon++;
-      } else {  // systematic absence
-        epsilon = 0;
-        allowed = 0;
-        break;
-      }
-    } else if (image == -hkl) {
-      double x = std::fmod(shift * -0.5, Util::pi());
-      if (x < 0.0) x += Util::pi();
-      allowed = int(std::lrint(x / (Util::pi() / 12.0)));
-    }
-  }
-  if (hkl == HKL(0, 0, 0)) allowed = 0;
-  epsilon_ = std::uint8_t(epsilon);
-  allowed_ = std::uint8_t(allowed);
-}
-
-double HKL_class::allowed_phase() const { return double(allowed_) * (Util::pi() / 12.0); }
-
 // ------------------------------------------------------------- HKL_sampling
 
 HKL_sampling::HKL_sampling(const Cell& cell, const Resolution& resolution) : HKL_sampling() {
@@ -66,8 +37,11 @@ HKL HKL_sampling::hkl_limit() const {
   const std::int64_t g11 = m00 / s, g22 = m11 / s, g33 = m22 / s;
   const std::int64_t g12 = (m01 / s) / 2, g13 = (m02 / s) / 2, g23 = (m12 / s) / 2;
   const std::int64_t max_diagonal = std::int64_t(1) << 21;
-  const auto degenerate = [] {
-    Message::message(Message_fatal("HKL_sampling: degenerate sampling, no index limit"));
+  const auto degenerate = [&] {
+    fatal("HKL_sampling: degenerate sampling, no index limit" +
+          (is_null() ? String(" (null sampling)")
+                     : " (scaled diagonal " + String(long(g11)) + ", " + String(long(g22)) + ", " +
+                           String(long(g33)) + ")"));
   };
   if (g11 >= max_diagonal || g22 >= max_diagonal || g33 >= max_diagonal) degenerate();
   const std::int64_t det = g33 * (g11 * g22) + g13 * (g12 * g23) + g12 * (g13 * g23) -
@@ -152,8 +126,7 @@ void Grid_sampling::init(const Spacegroup& spacegroup, const Cell& cell,
     xz = xz || op.rot()(0, 2) != 0;
     yz = yz || op.rot()(1, 2) != 0;
     for (int k = 0; k < 3; k++) {
-      int m = (op.trn()[k] - 1) % 48;
-      if (m < 0) m += 48;
+      const int m = Util::mod(op.trn()[k] - 1, 48);
       factor[k] = std::max(factor[k], 48 / (m + 1));
     }
   }

@@ -1,4 +1,4 @@
-// Resolution limits, reflection classes, reciprocal-space sampling, map grid
+// Sampling of space: resolution limits, reciprocal-space sampling, map grid
 // sampling and boxes of grid coordinates.
 #ifndef VANTREL_SYMMETRY_SAMPLING_H
 #define VANTREL_SYMMETRY_SAMPLING_H
@@ -28,25 +28,6 @@ class Resolution {
 
  private:
   double limit_;
-};
-
-//! The symmetry class of a reflection: epsilon multiplicity (0 when
-//! systematically absent) and, for a centric reflection, its allowed phase.
-class HKL_class {
- public:
-  HKL_class() : epsilon_(1), allowed_(255) {}
-  HKL_class(const Spacegroup& spgr, const HKL& hkl);
-  int epsilon() const { return epsilon_; }
-  //! 2 * epsilon for a centric reflection, epsilon for an acentric one
-  int epsilon_centric() const { return centric() ? 2 * epsilon_ : epsilon_; }
-  //! allowed phase in radians (that value or that value + pi)
-  double allowed_phase() const;
-  bool centric() const { return allowed_ != 255; }
-  bool is_absent() const { return epsilon_ == 0; }
-
- private:
-  std::uint8_t epsilon_;
-  std::uint8_t allowed_;  // allowed phase in units of pi/12; 255 acentric
 };
 
 //! The reflections inside the resolution sphere of a cell as an exact
@@ -85,10 +66,10 @@ class HKL_sampling {
 class Grid_sampling : public Grid {
  public:
   Grid_sampling() : Grid(0, 0, 0) {}
-  Grid_sampling(const Spacegroup& spacegroup, const Cell& cell,
-                const Resolution& resolution, double rate = 1.5);
-  void init(const Spacegroup& spacegroup, const Cell& cell,
-            const Resolution& resolution, double rate = 1.5);
+  Grid_sampling(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
+                double rate = 1.5);
+  void init(const Spacegroup& spacegroup, const Cell& cell, const Resolution& resolution,
+            double rate = 1.5);
   bool is_null() const { return size() <= 0; }
   //! grid to fractional coordinates: diag(1/nu, 1/nv, 1/nw)
   Mat33<double> matrix_grid_frac() const;
@@ -114,8 +95,8 @@ class Grid_range : public Grid {
     return ((c.u() - min_.u()) * nv() + (c.v() - min_.v())) * nw() + (c.w() - min_.w());
   }
   bool in_grid(Coord_grid c) const {
-    return c.u() >= min_.u() && c.u() <= max_.u() && c.v() >= min_.v() &&
-           c.v() <= max_.v() && c.w() >= min_.w() && c.w() <= max_.w();
+    return c.u() >= min_.u() && c.u() <= max_.u() && c.v() >= min_.v() && c.v() <= max_.v() &&
+           c.w() >= min_.w() && c.w() <= max_.w();
   }
 
  private:

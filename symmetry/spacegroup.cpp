@@ -14,11 +14,6 @@ namespace {
 
 typedef Spgr_descr::Symop_codes Symop_codes;
 
-Symop_codes sorted(Symop_codes ops) {
-  std::sort(ops.begin(), ops.end());
-  return ops;
-}
-
 // The first Laue row whose predicate passes the reciprocal check; -1 if none.
 int first_passing_laue_row(const Symop_codes& ops) {
   for (int row = 0; row < data::lgdata_size; row++)
@@ -151,10 +146,10 @@ bool reci_asu(const Symop_codes& codes, data::ASUfn asu) {
 // ------------------------------------------------------------ Spgr_cacheobj
 
 Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
-  const Symop_codes all = sorted(key.generator_ops().expand());
-  const Symop_codes pn = sorted(all.primitive_noninversion_ops());
-  const Symop_codes inv = sorted(all.inversion_ops());
-  const Symop_codes cen = sorted(all.centering_ops());
+  const Symop_codes all = Util::sorted(key.generator_ops().expand());
+  const Symop_codes pn = Util::sorted(all.primitive_noninversion_ops());
+  const Symop_codes inv = Util::sorted(all.inversion_ops());
+  const Symop_codes cen = Util::sorted(all.centering_ops());
   const Symop_codes ops = pn.product(inv).product(cen);
 
   op_count = int(ops.size());
@@ -162,7 +157,7 @@ Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
   inversion_count = int(inv.size());
   centring_count = int(cen.size());
   primitive_count = noninversion_count * inversion_count;
-  if (ops.hash() != key.hash()) Message::message(Message_fatal("Spgr_cacheobj: symops fail"));
+  if (ops.hash() != key.hash()) fatal("Spgr_cacheobj: symops fail");
 
   const std::uint32_t laue_hash = ops.laue_ops().hash();
   laue_row = 0;
@@ -172,10 +167,9 @@ Spgr_cacheobj::Spgr_cacheobj(const Key& spgr_cachekey) : key(spgr_cachekey) {
       break;
     }
   if (!reci_asu(pn, data::lgdata[laue_row].asu)) {
-    Message::message(
-        Message_warn("Spacegroup_registry: ASU warning, LGhash=0x" + hex8(laue_hash)));
+    Message::message(Message_warn("Spacegroup_registry: ASU warning, LGhash=0x" + hex8(laue_hash)));
     laue_row = first_passing_laue_row(pn);
-    if (laue_row < 0) Message::message(Message_fatal("Spacegroup_registry: ASU fail"));
+    if (laue_row < 0) fatal("Spacegroup_registry: ASU fail");
   }
 
   asu_min = Coord_frac(-0.0001, -0.0001, -0.0001);
@@ -225,15 +219,13 @@ int Spacegroup::product_op(const int& s1, const int& s2) const {
   const Symop product(symop(s1) * symop(s2));
   for (int i = 0; i < op_count_; i++)
     if (same_symop(symop(i), product)) return i;
-  Message::message(Message_fatal("Spacegroup: Internal spacegroup error - missing product"));
-  return -1;
+  fatal("Spacegroup: Internal spacegroup error - missing product");
 }
 
 int Spacegroup::inverse_op(const int& s) const {
   for (int i = 0; i < op_count_; i++)
     if (same_symop(Symop(symop(s) * symop(i)), symop(0))) return i;
-  Message::message(Message_fatal("Spacegroup: Internal spacegroup error - missing inverse"));
-  return -1;
+  fatal("Spacegroup: Internal spacegroup error - missing inverse");
 }
 
 int Spacegroup::order_of_symmetry_about_axis(const AXIS axis) const {
@@ -241,9 +233,9 @@ int Spacegroup::order_of_symmetry_about_axis(const AXIS axis) const {
   int order = 0;
   for (int i = 0; i < primitive_count_; i++) {
     const Mat33<double>& r = symop(i).rot();
-    if (r.det() > 0.0 &&
-        std::fabs(r(a, b)) + std::fabs(r(b, a)) + std::fabs(r(a, c)) + std::fabs(r(c, a)) +
-                std::fabs(r(a, a) - 1.0) < 1.0e-6)
+    if (r.det() > 0.0 && std::fabs(r(a, b)) + std::fabs(r(b, a)) + std::fabs(r(a, c)) +
+                                 std::fabs(r(c, a)) + std::fabs(r(a, a) - 1.0) <
+                             1.0e-6)
       order++;
   }
   return order;

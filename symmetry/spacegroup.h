@@ -8,7 +8,7 @@
 
 #include "foundation/object_cache.h"
 #include "symmetry/coords.h"
-#include "symmetry/sampling.h"
+#include "symmetry/hkl_class.h"
 #include "symmetry/spacegroup_tables.h"
 #include "symmetry/spgr_descr.h"
 #include "symmetry/symop.h"
@@ -31,17 +31,17 @@ class Spgr_cacheobj {
   //! the Hall symbol of the group, for the cache's leak report
   String format() const { return key.symbol_hall(); }
 
-  Key key;                 //!< the descriptor the entry was built from
-  int op_count;            //!< all operators, centring included
-  int noninversion_count;  //!< primitive operators without the inversion
-  int inversion_count;     //!< 2 for a centric group, else 1
-  int centring_count;      //!< centring translations, identity included
-  int primitive_count;     //!< noninversion_count * inversion_count
-  int laue_row;            //!< row of data::lgdata
+  Key key;                           //!< the descriptor the entry was built from
+  int op_count;                      //!< all operators, centring included
+  int noninversion_count;            //!< primitive operators without the inversion
+  int inversion_count;               //!< 2 for a centric group, else 1
+  int centring_count;                //!< centring translations, identity included
+  int primitive_count;               //!< noninversion_count * inversion_count
+  int laue_row;                      //!< row of data::lgdata
   std::vector<Symop> symop_table;    //!< operators, translations in 24ths
   std::vector<Isymop> isymop_table;  //!< the same on the grid 24x24x24
-  Coord_frac asu_min;      //!< lower corner of the real-space ASU box
-  Coord_frac asu_max;      //!< upper corner of the real-space ASU box
+  Coord_frac asu_min;                //!< lower corner of the real-space ASU box
+  Coord_frac asu_max;                //!< upper corner of the real-space ASU box
 };
 
 //! A space group: operators, reflection classes, asymmetric units, symbols.
@@ -102,10 +102,10 @@ class Spacegroup : public Spgr_descr {
 
 //! Orders candidate ASU boxes by volume, then by extent along b, then a.
 struct Compare_grid {
-  bool operator()(const Vec3<double>& a, const Vec3<double>& b) const {
-    return key(a) < key(b);
+  bool operator()(const Vec3<double>& a, const Vec3<double>& b) const { return key(a) < key(b); }
+  static double key(const Vec3<double>& c) {
+    return c[0] * c[1] * c[2] + 0.001 * c[1] + 0.00001 * c[0];
   }
-  static double key(const Vec3<double>& c) { return c[0] * c[1] * c[2] + 0.001 * c[1] + 0.00001 * c[0]; }
 };
 
 //! Upper corner (fractions) of the smallest candidate box from the origin

@@ -129,13 +129,18 @@ constexpr Vec3<double> vec_F2(0.5, 0, 0.5);
 // value is a fraction of a cell edge with 0.0001 added to take in the grid
 // points on that fraction, or taken away to leave them out.
 constexpr int asu_limits_orth_size = 6;
-constexpr double asu_limits_orth[asu_limits_orth_size] = {
-    0.1251, 0.2499, 0.2501, 0.4999, 0.5001, 0.9999};
+constexpr double asu_limits_orth[asu_limits_orth_size] = {0.1251, 0.2499, 0.2501,
+                                                          0.4999, 0.5001, 0.9999};
 constexpr int asu_limits_hex_size = 9;
-constexpr double asu_limits_hex[asu_limits_hex_size] = {
-    1.0 / 12.0 - 0.0001, 1.0 / 6.0 - 0.0001, 1.0 / 6.0 + 0.0001,
-    1.0 / 3.0 - 0.0001,  1.0 / 3.0 + 0.0001, 0.4999,
-    0.5001,              2.0 / 3.0 + 0.0001, 0.9999};
+constexpr double asu_limits_hex[asu_limits_hex_size] = {1.0 / 12.0 - 0.0001,
+                                                        1.0 / 6.0 - 0.0001,
+                                                        1.0 / 6.0 + 0.0001,
+                                                        1.0 / 3.0 - 0.0001,
+                                                        1.0 / 3.0 + 0.0001,
+                                                        0.4999,
+                                                        0.5001,
+                                                        2.0 / 3.0 + 0.0001,
+                                                        0.9999};
 
 }  // namespace data
 }  // namespace vantrel

@@ -28,20 +28,13 @@ const Symop_code& inversion_code() {
 
 int determinant(const Symop_code& code) { return code.isymop().rot().det(); }
 
-//! a x b on the 1/24 grid: (Ra Rb, Ra tb + ta), translation folded by the
-//! code.
+//! a x b on the 1/24 grid, translation folded by the code.
 Symop_code multiply(const Symop_code& a, const Symop_code& b) {
-  const Isymop ia = a.isymop(), ib = b.isymop();
-  return Symop_code(Isymop(ia.rot() * ib.rot(), ia.rot() * ib.trn() + ia.trn()));
+  return Symop_code(a.isymop() * b.isymop());
 }
 
 bool contains(const Symop_codes& list, const Symop_code& code) {
   return std::find(list.begin(), list.end(), code) != list.end();
-}
-
-Symop_codes sorted(Symop_codes list) {
-  std::sort(list.begin(), list.end());
-  return list;
 }
 
 //! CRC-32/MPEG-2 over the codes as big-endian 32-bit words.
@@ -49,8 +42,7 @@ std::uint32_t crc32_mpeg2(const Symop_codes& codes) {
   std::uint32_t c = 0xFFFFFFFFu;
   for (const Symop_code& code : codes) {
     c ^= std::uint32_t(int(code));
-    for (int bit = 0; bit < 32; ++bit)
-      c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : (c << 1);
+    for (int bit = 0; bit < 32; ++bit) c = (c & 0x80000000u) ? (c << 1) ^ 0x04C11DB7u : (c << 1);
   }
   return c;
 }
@@ -59,9 +51,9 @@ std::uint32_t crc32_mpeg2(const Symop_codes& codes) {
 
 //! One operator word of a Hall symbol.
 struct Hall_word {
-  String text;          // the word as written, for messages
+  String text;  // the word as written, for messages
   bool improper = false;
-  int order = 0;        // 0: none given
+  int order = 0;  // 0: none given
   int screw = 0;
   int axis = -1;        // 0, 1, 2 for x, y, z; -1: none given
   char mark = 0;        // a character from '"' to '*', or 0
@@ -73,11 +65,16 @@ Hall_word parse_hall_word(const String& word) {
   w.text = word;
   for (char ch : word) {
     const char c = char(std::tolower((unsigned char)ch));
-    if (c == '-') w.improper = true;
-    else if (c >= '1' && c <= '6') (w.order == 0 ? w.order : w.screw) = c - '0';
-    else if (c >= 'x' && c <= 'z') w.axis = c - 'x';
-    else if (c >= '"' && c <= '*') w.mark = c;
-    else if (c >= 'a' && c <= 'w') w.translations += c;
+    if (c == '-')
+      w.improper = true;
+    else if (c >= '1' && c <= '6')
+      (w.order == 0 ? w.order : w.screw) = c - '0';
+    else if (c >= 'x' && c <= 'z')
+      w.axis = c - 'x';
+    else if (c >= '"' && c <= '*')
+      w.mark = c;
+    else if (c >= 'a' && c <= 'w')
+      w.translations += c;
   }
   return w;
 }
@@ -98,8 +95,7 @@ void default_axes(std::vector<Hall_word>& ops) {
       if (op.mark == 0) op.mark = '*';
     }
   }
-  if (n >= 3 && ops[2].axis < 0 && ops[2].order == 3 && ops[2].mark == 0)
-    ops[2].mark = '*';
+  if (n >= 3 && ops[2].axis < 0 && ops[2].order == 3 && ops[2].mark == 0) ops[2].mark = '*';
   for (Hall_word& op : ops)
     if (op.axis < 0 && (op.order == 1 || op.mark != 0)) op.axis = 2;
 }
@@ -167,7 +163,8 @@ void append_lattice(Symop_codes& codes, char lattice) {
     case 'C': codes.push_back(code_of(i, data::vec_C)); break;
     case 'I': codes.push_back(code_of(i, data::vec_I)); break;
     case 'R': codes.push_back(code_of(i, data::vec_R)); break;
-    case 'S': case 'Q': codes.push_back(code_of(i, data::vec_S)); break;
+    case 'S':
+    case 'Q': codes.push_back(code_of(i, data::vec_S)); break;
     case 'T': codes.push_back(code_of(i, data::vec_T)); break;
     case 'H': codes.push_back(code_of(i, data::vec_H)); break;
     case 'F':
@@ -182,8 +179,7 @@ RTop_frac change_of_basis(const String& text) {
   if (text.find(',') != String::npos) return RTop_frac(text);
   RTop_frac v = RTop_frac::identity();
   const std::vector<String> words = text.split(" \t");
-  for (int i = 0; i < 3 && i < int(words.size()); ++i)
-    v.trn()[i] = words[i].i() / 12.0;
+  for (int i = 0; i < 3 && i < int(words.size()); ++i) v.trn()[i] = words[i].i() / 12.0;
   return v;
 }
 
@@ -193,15 +189,13 @@ void check_operator(const Symop& op, const String& text) {
   const Mat33<double>& r = op.rot();
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j)
-      if (r(i, j) < -1.0 || r(i, j) > 1.0)
-        fatal("Spgr_descr: invalid symmetry operator:" + text);
+      if (r(i, j) < -1.0 || r(i, j) > 1.0) fatal("Spgr_descr: invalid symmetry operator:" + text);
   const double d = r.det();
   if (d != 1.0 && d != -1.0) fatal("Spgr_descr: invalid symmetry operator:" + text);
 }
 
 //! First table row admitted by the preferred settings that matches.
-template <class Match>
-int preferred_row(Match match, char pref_12, char pref_hr) {
+template <class Match> int preferred_row(Match match, char pref_12, char pref_hr) {
   for (int r = 0; r < data::sgdata_size; ++r) {
     const data::Sgdata_row& row = data::sgdata[r];
     const char s = row.setting;
@@ -231,8 +225,10 @@ void Symop_codes::init_hall(const String& symbol) {
   char lattice = 'P';
   for (char ch : words[0]) {
     const char c = char(std::toupper((unsigned char)ch));
-    if (c == '-') centric = true;
-    else lattice = c;
+    if (c == '-')
+      centric = true;
+    else
+      lattice = c;
   }
   std::vector<Hall_word> ops;
   for (size_t i = 1; i < words.size(); ++i) ops.push_back(parse_hall_word(words[i]));
@@ -290,7 +286,7 @@ Symop_codes Symop_codes::expand() const {
   return result;
 }
 
-std::uint32_t Symop_codes::hash() const { return crc32_mpeg2(sorted(expand())); }
+std::uint32_t Symop_codes::hash() const { return crc32_mpeg2(Util::sorted(expand())); }
 
 Symop_codes Symop_codes::product(const Symop_codes& other) const {
   Symop_codes result(*this);
@@ -363,7 +359,7 @@ Symop_codes Symop_codes::patterson_ops() const {
 }
 
 Symop_codes Symop_codes::generator_ops() const {
-  const Symop_codes all = sorted(expand());
+  const Symop_codes all = Util::sorted(expand());
   const Symop_codes cen = all.centering_ops();
   const Symop_codes prim = all.primitive_ops();
   Symop_codes gens;
@@ -398,40 +394,38 @@ Symop_codes Symop_codes::generator_ops() const {
 Spgr_descr::Spgr_descr(const String& text, TYPE type) {
   const String t = text.trim();
   if (type == Detect) {
-    if (t.find_first_of("()") != String::npos) type = Hall;
-    else if (t.find(',') != String::npos) type = Symops;
-    else if (t.find_first_of("ABCFHIPRSTQ") == String::npos) type = Number;
+    if (t.find_first_of("()") != String::npos)
+      type = Hall;
+    else if (t.find(',') != String::npos)
+      type = Symops;
+    else if (t.find_first_of("ABCFHIPRSTQ") == String::npos)
+      type = Number;
   }
   Symop_codes ops;
   switch (type) {
-    case Hall:
-      ops.init_hall(t);
-      break;
-    case Symops:
-      ops.init_symops(t);
-      break;
-    case Number:
-      *this = Spgr_descr(t.i());
-      return;
+    case Hall: ops.init_hall(t); break;
+    case Symops: ops.init_symops(t); break;
+    case Number: *this = Spgr_descr(t.i()); return;
     case HM:
     case Detect: {
-      const int row = preferred_row(
-          [&t](const data::Sgdata_row& r) { return t == r.hm; }, pref_12, pref_hr);
-      if (row >= 0) ops.init_hall(data::sgdata[row].hall);
-      else if (type == HM) fatal("Spgr_descr: No such HM symbol");
-      else ops.init_hall(t);
+      const int row =
+          preferred_row([&t](const data::Sgdata_row& r) { return t == r.hm; }, pref_12, pref_hr);
+      if (row >= 0)
+        ops.init_hall(data::sgdata[row].hall);
+      else if (type == HM)
+        fatal("Spgr_descr: No such HM symbol");
+      else
+        ops.init_hall(t);
       break;
     }
-    default:
-      fatal("Spgr_descr: Unknown space-group text type");
+    default: fatal("Spgr_descr: Unknown space-group text type");
   }
   init(ops);
 }
 
 Spgr_descr::Spgr_descr(const int& number) {
-  const int row = preferred_row(
-      [number](const data::Sgdata_row& r) { return r.number == number; }, pref_12,
-      pref_hr);
+  const int row = preferred_row([number](const data::Sgdata_row& r) { return r.number == number; },
+                                pref_12, pref_hr);
   if (row < 0) fatal("Spgr_descr: No such SG number");
   Symop_codes ops;
   ops.init_hall(data::sgdata[row].hall);

@@ -17,9 +17,12 @@ struct Term {
 
 int axis_of(const char c) {
   switch (c) {
-    case 'x': case 'X': return 0;
-    case 'y': case 'Y': return 1;
-    case 'z': case 'Z': return 2;
+    case 'x':
+    case 'X': return 0;
+    case 'y':
+    case 'Y': return 1;
+    case 'z':
+    case 'Z': return 2;
     default: return -1;
   }
 }
@@ -47,8 +50,7 @@ std::vector<Term> terms_of(const String& field) {
 // Reads one field of an operator text into row r: a term with an axis sets
 // a rotation coefficient (1 when no number is given), a term without one
 // sets the translation. A later term replaces an earlier one.
-void read_row(const String& field, const int r, Mat33<double>& rot,
-              Vec3<double>& trn) {
+void read_row(const String& field, const int r, Mat33<double>& rot, Vec3<double>& trn) {
   for (Term& term : terms_of(field)) {
     const bool bare = term.number.empty() || term.number == "-";
     if (term.axis >= 0) {
@@ -63,20 +65,10 @@ void read_row(const String& field, const int r, Mat33<double>& rot,
 
 // A translation component snapped to the nearest 48th (ties to even) and
 // reduced into [0, 1).
-double reduce_48ths(const double& t) {
-  long k = std::lrint(48.0 * t) % 48;
-  if (k < 0) k += 48;
-  return double(k) / 48.0;
-}
+double reduce_48ths(const double& t) { return double(Util::mod(std::lrint(48.0 * t), 48L)) / 48.0; }
 
 Vec3<double> reduce_48ths(const Vec3<double>& t) {
-  return Vec3<double>(reduce_48ths(t[0]), reduce_48ths(t[1]),
-                      reduce_48ths(t[2]));
-}
-
-int positive_mod(const int& a, const int& n) {
-  const int r = a % n;
-  return r < 0 ? r + n : r;
+  return Vec3<double>(reduce_48ths(t[0]), reduce_48ths(t[1]), reduce_48ths(t[2]));
 }
 
 }  // namespace
@@ -85,17 +77,14 @@ int positive_mod(const int& a, const int& n) {
 // RTop_frac
 
 RTop_frac::RTop_frac(const String& s)
-    : RTop<double>(Mat33<double>(0, 0, 0, 0, 0, 0, 0, 0, 0),
-                   Vec3<double>::zero()) {
+    : RTop<double>(Mat33<double>(0, 0, 0, 0, 0, 0, 0, 0, 0), Vec3<double>::zero()) {
   const std::vector<String> fields = s.split(",");
-  if (fields.size() != 3)
-    Message::message(Message_fatal("RTop_frac: invalid string:" + s));
+  if (fields.size() != 3) fatal("RTop_frac: invalid string:" + s);
   for (int r = 0; r < 3; ++r) read_row(fields[r], r, rot(), trn());
 }
 
 RTop_orth RTop_frac::rtop_orth(const Cell& cell) const {
-  return RTop_orth(RTop<double>(cell.orth_matrix()) * (*this) *
-                   RTop<double>(cell.frac_matrix()));
+  return RTop_orth(RTop<double>(cell.orth_matrix()) * (*this) * RTop<double>(cell.frac_matrix()));
 }
 
 // ---------------------------------------------------------------------------
@@ -122,8 +111,7 @@ String Symop::format() const {
       const double v = rot()(r, c);
       if (v == 0.0) continue;
       row += v > 0.0 ? "+" : "-";
-      if (std::lrint(std::fabs(v)) != 1)
-        row += String::rational(std::fabs(v), 24, false);
+      if (std::lrint(std::fabs(v)) != 1) row += String::rational(std::fabs(v), 24, false);
       row += axes[c];
     }
     if (trn()[r] != 0.0) row += String::rational(trn()[r], 24, true);
@@ -156,10 +144,10 @@ constexpr int identity_digits = 0x4064;  // base-3 digits of the identity
 void Symop_code::init(const Isymop& op) {
   int translation = 0;
   for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
-    translation += positive_mod(op.trn()[i], 24) * weight;
+    translation += Util::mod(op.trn()[i], 24) * weight;
   int digits = 0;
   for (int k = 0, weight = 1; k < 9; ++k, weight *= 3)
-    digits += positive_mod(op.rot()(k / 3, k % 3) + 1, 3) * weight;
+    digits += Util::mod(op.rot()(k / 3, k % 3) + 1, 3) * weight;
   code_ = ((digits ^ identity_digits) << 16) + translation;
 }
 
@@ -167,17 +155,16 @@ Isymop Symop_code::isymop() const {
   Isymop op;
   const int translation = code_ & 0xffff;
   for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
-    op.trn()[i] = positive_mod(translation / weight, 24);
+    op.trn()[i] = Util::mod(translation / weight, 24);
   const int digits = int(std::int16_t(code_ >> 16)) ^ identity_digits;
   for (int k = 0, weight = 1; k < 9; ++k, weight *= 3)
-    op.rot()(k / 3, k % 3) = positive_mod(digits / weight, 3) - 1;
+    op.rot()(k / 3, k % 3) = Util::mod(digits / weight, 3) - 1;
   return op;
 }
 
 Symop Symop_code::symop() const {
   const Isymop op = isymop();
-  const Vec3<double> trn(op.trn()[0] / 24.0, op.trn()[1] / 24.0,
-                         op.trn()[2] / 24.0);
+  const Vec3<double> trn(op.trn()[0] / 24.0, op.trn()[1] / 24.0, op.trn()[2] / 24.0);
   return Symop(RTop<double>(Mat33<double>(op.rot()), trn));
 }
 

@@ -4,7 +4,12 @@
 #ifndef VANTREL_SYMMETRY_SYMOP_H
 #define VANTREL_SYMMETRY_SYMOP_H
 
+#include "foundation/util.h"
+#include "foundation/vec_mat.h"
+#include "foundation/vstring.h"
+#include "symmetry/cell.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
 
 namespace vantrel {
 
@@ -14,8 +19,7 @@ class RTop_frac : public RTop<double> {
   RTop_frac() {}
   explicit RTop_frac(const RTop<double>& op) : RTop<double>(op) {}
   explicit RTop_frac(const Mat33<double>& rot) : RTop<double>(rot) {}
-  RTop_frac(const Mat33<double>& rot, const Vec3<double>& trn)
-      : RTop<double>(rot, trn) {}
+  RTop_frac(const Mat33<double>& rot, const Vec3<double>& trn) : RTop<double>(rot, trn) {}
   //! Reads an operator text such as "-y,x-y,z+1/3", "x+0.5, y, z" or
   //! "1/2-X , Y , Z". Fields are separated by commas (blanks are ignored);
   //! a text that is not three fields is fatal.
@@ -87,21 +91,22 @@ class Symop_code {
   int code_;
 };
 
-// Operators applied to the coordinate types, keeping the type.
+// Operators applied to the coordinate types, keeping the type; these also
+// define the operator members declared in symmetry/coords.h.
 
 inline Coord_frac operator*(const RTop_frac& op, const Coord_frac& f) {
   return Coord_frac(op.rot() * f + op.trn());
+}
+//! Product of integer operators, (R1 R2, R1 t2 + t1), keeping the type.
+inline Isymop operator*(const Isymop& a, const Isymop& b) {
+  return Isymop(RTop<int>(a) * RTop<int>(b));
 }
 inline Coord_grid operator*(const Isymop& op, const Coord_grid& c) {
   return Coord_grid(op.rot() * c + op.trn());
 }
 
-inline Coord_grid Coord_grid::transform(const Isymop& op) const {
-  return op * (*this);
-}
-inline HKL HKL::transform(const Isymop& op) const {
-  return HKL((*this) * op.rot());
-}
+inline Coord_grid Coord_grid::transform(const Isymop& op) const { return op * (*this); }
+inline HKL HKL::transform(const Isymop& op) const { return HKL((*this) * op.rot()); }
 inline HKL HKL::transform(const Symop& op) const {
   return Coord_reci_frac(Vec3<double>(*this) * op.rot()).hkl();
 }

@@ -5,7 +5,9 @@ Reads tools/data/scattering-factors-wk1995.tsv (Waasmaier & Kirfel 1995,
 five Gaussians plus a constant per entry) and writes one C++ record per row,
 keeping the published decimals as they appear in the file.
 
-Usage: tools/gen_atomsf_table.py [tsv] [output.cpp]
+Usage: tools/gen_atomsf_table.py [--check] [tsv] [output.cpp]
+With --check the table is regenerated in memory and compared with the
+output file; any difference exits non-zero and writes nothing.
 """
 import sys
 from pathlib import Path
@@ -65,9 +67,17 @@ def render(rows, source_name):
 
 
 def main():
-    tsv = Path(sys.argv[1]) if len(sys.argv) > 1 else DEFAULT_TSV
-    out = Path(sys.argv[2]) if len(sys.argv) > 2 else DEFAULT_OUT
-    out.write_text(render(read_rows(tsv), tsv.name))
+    args = sys.argv[1:]
+    check = "--check" in args
+    args = [a for a in args if a != "--check"]
+    tsv = Path(args[0]) if len(args) > 0 else DEFAULT_TSV
+    out = Path(args[1]) if len(args) > 1 else DEFAULT_OUT
+    text = render(read_rows(tsv), tsv.name)
+    if check:
+        if not out.exists() or out.read_text() != text:
+            sys.exit(f"{out} differs from its generator: run tools/gen_atomsf_table.py")
+        return
+    out.write_text(text)
 
 
 if __name__ == "__main__":

@@ -10,7 +10,7 @@ absence.
 
 Usage: /usr/bin/python3 tools/make_hkl_class_fixtures.py
 (run from the repository root; the Hall symbols are read from the table
-data symmetry/spacegroups.tsv).
+data tools/data/spacegroups.tsv).
 """
 import math
 import sys
@@ -18,7 +18,7 @@ import sys
 import gemmi
 from cctbx import sgtbx
 
-TABLE_DATA = "symmetry/spacegroups.tsv"
+TABLE_DATA = "tools/data/spacegroups.tsv"
 OUTPUT = "tests/data/hkl_class_groups.txt"
 
 

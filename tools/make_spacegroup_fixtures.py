@@ -9,7 +9,7 @@ the translation in 24ths reduced into 0..23. The operators of a group are
 sorted and separated by ';'.
 
 tests/data/spacegroups_hall_ops.txt
-    one line per row of symmetry/spacegroups.tsv, in order:
+    one line per row of tools/data/spacegroups.tsv, in order:
     Hall symbol <TAB> operator count <TAB> operators
 tests/data/spacegroups_lookup.txt
     kind ('number' or 'hm') <TAB> number or Hermann-Mauguin symbol <TAB>
@@ -37,7 +37,7 @@ def ops_text(group):
 
 
 def table_rows():
-    with open(os.path.join(ROOT, 'symmetry', 'spacegroups.tsv')) as f:
+    with open(os.path.join(ROOT, 'tools', 'data', 'spacegroups.tsv')) as f:
         for line in f:
             if line.startswith('#'):
                 continue

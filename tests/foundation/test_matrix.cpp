@@ -3,13 +3,13 @@
 
 #include <cctype>
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
 #include "foundation/matrix.h"
 #include "foundation/message.h"
 #include "foundation/vec_mat.h"
+#include "support/testing.h"
 
 using namespace vantrel;
 using V = Vec3<double>;
@@ -33,7 +33,7 @@ struct Block {
 };
 
 std::vector<Block> blocks_of(const std::string& kind) {
-  std::ifstream in(VANTREL_TEST_DATA "/matrix_fixtures.txt");
+  std::ifstream in = vantrel_testing::open_fixture("matrix_fixtures.txt");
   std::vector<Block> out;
   std::string k;
   for (std::string line; std::getline(in, line);) {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "foundation/instance.h"
+#include "support/testing.h"
 
 using namespace vantrel;
 
@@ -14,8 +14,7 @@ namespace {
 std::vector<std::string> destroyed;
 int built = 0;
 
-template <CacheSlot S>
-struct Entry {
+template <CacheSlot S> struct Entry {
   static constexpr CacheSlot cache_slot = S;
   explicit Entry(const int& key) : id(key) { ++built; }
   ~Entry() { destroyed.push_back(format()); }
@@ -31,10 +30,8 @@ class ObjectCacheTest : public ::testing::Test {
   void SetUp() override {
     destroyed.clear();
     built = 0;
-    Message::set_stream(messages);
   }
-  void TearDown() override { Message::set_stream(std::cerr); }
-  std::ostringstream messages;
+  vantrel_testing::Quiet_messages messages;
 };
 
 TEST_F(ObjectCacheTest, ReferenceCounting) {
@@ -100,7 +97,7 @@ TEST_F(ObjectCacheTest, DestroyedCacheWarnsOfLeakedReferences) {
   cache->lookup(2);
   for (int i = 0; i < 12; ++i) held->push_back(cache->lookup(3));
   delete cache;
-  EXPECT_EQ(messages.str(),
+  EXPECT_EQ(messages.text(),
             "ObjectCache: Leaked 0003 refs to <slot0 #1>\n"
             "ObjectCache: Leaked 0012 refs to <slot0 #3>\n");
 }

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "foundation/message.h"
 #include "foundation/property.h"
 #include "foundation/vstring.h"
+#include "support/testing.h"
 
 using namespace vantrel;
 
@@ -33,11 +32,9 @@ TEST(PropertyManager, RepeatedLabelsFoundInOrderAndMissingOnesFatal) {
   EXPECT_FALSE(m.exists_property("TAG"));
   EXPECT_FALSE(m.delete_property("TAG"));
   EXPECT_FALSE(numbered("TAG", 1).exists_property("TAG"));  // labels match whole
-  std::ostringstream out;
-  Message::set_stream(out);
+  vantrel_testing::Quiet_messages quiet;
   EXPECT_THROW(m.get_property("TAG"), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_EQ(out.str(), "PropertyManager: label not found.\n\n");
+  EXPECT_EQ(quiet.text(), "PropertyManager: label not found.\n\n");
 }
 
 TEST(PropertyManager, CopiesAreDeepAndReplaceTheTarget) {

@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "foundation/message.h"
 #include "foundation/statistics.h"
 #include "foundation/util.h"
+#include "support/testing.h"
 
 using namespace vantrel;
 
@@ -53,15 +52,13 @@ TEST(Histogram, InterpolationSumsAndMismatch) {
   const double at[] = {0.5, 2.0, 0.0, 4.0, 0.25, -5.0}, want[] = {2.0, 2.0, 0.0, 0.0, 1.0, 0.0};
   for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(h.y(at[i]), want[i]) << at[i];
   EXPECT_EQ(h.y(Util::nan()), 0.0);
-  h.accumulate(99.0);  // to the last bin
+  h.accumulate(99.0);         // to the last bin
   h.accumulate(Util::nan());  // skipped
   EXPECT_DOUBLE_EQ(h[3], 3.0);
   h += h;
   EXPECT_DOUBLE_EQ(h.sum(), 18.0);
 
-  std::ostringstream out;
-  Message::set_stream(out);
+  vantrel_testing::Quiet_messages quiet;
   EXPECT_THROW(h += Histogram(Range<double>(0.0, 4.0), 5), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_EQ(out.str(), "Histogram: sum of unequal histograms\n");
+  EXPECT_EQ(quiet.text(), "Histogram: sum of unequal histograms\n");
 }

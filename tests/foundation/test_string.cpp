@@ -25,8 +25,8 @@ TEST(StringText, SplitTrimAndPathParts) {
   EXPECT_EQ(String(" \t x y\n").trim(), "x y");
   EXPECT_EQ(String(" \t\n").trim(), "");
   // {path, head, tail, nohead, notail}
-  const char* parts[][5] = {{"a/b/c", "a", "c", "b/c", "a/b"}, {"abc", "abc", "abc", "", ""},
-                            {"/x", "", "x", "x", ""}};
+  const char* parts[][5] = {
+      {"a/b/c", "a", "c", "b/c", "a/b"}, {"abc", "abc", "abc", "", ""}, {"/x", "", "x", "x", ""}};
   for (const auto& p : parts) {
     const String s(p[0]);
     EXPECT_EQ(Words({s.head(), s.tail(), s.nohead(), s.notail()}), Words(p + 1, p + 5)) << p[0];

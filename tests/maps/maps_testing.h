@@ -6,8 +6,6 @@
 
 #include <cmath>
 #include <complex>
-#include <fstream>
-#include <iostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -17,6 +15,7 @@
 #include "maps/nxmap.h"
 #include "maps/xmap.h"
 #include "reflections/hkl_data.h"
+#include "support/testing.h"
 
 namespace maps_testing {
 
@@ -27,20 +26,7 @@ inline vantrel::Grid_sampling sampling(int nu, int nv, int nw) {
   return s;
 }
 
-//! The text of the fatal message that operation raises (printed nowhere), or "no error".
-template <class F>
-std::string fatal_text(F&& operation) {
-  std::ostringstream quiet;
-  vantrel::Message::set_stream(quiet);
-  std::string text = "no error";
-  try {
-    operation();
-  } catch (const vantrel::Message_fatal& m) {
-    text = m.text();
-  }
-  vantrel::Message::set_stream(std::cerr);
-  return text;
-}
+using vantrel_testing::fatal_text;
 
 }  // namespace maps_testing
 

@@ -31,7 +31,8 @@ Xmap<float> paint(const AtomShapeFn& atom, const Coord_frac& position) {
 // f(s) = sum a_i exp(-b_i s / 4) + c from the published table, the file the
 // C++ table is made of; U and occupancy scale it.
 TEST(AtomSF, EveryRowMatchesThePublishedTable) {
-  std::ifstream in(VANTREL_TEST_DATA "/../../tools/data/scattering-factors-wk1995.tsv");
+  std::ifstream in =
+      vantrel_testing::open_fixture("../../tools/data/scattering-factors-wk1995.tsv");
   std::string line, name;
   for (int i = 0; i < 3; ++i) std::getline(in, line);  // comments and column names
   int rows = 0;

@@ -28,8 +28,8 @@ TEST(FFTmapP1, TransformsMatchDirectSumsAndInvert) {
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> val(-1.0f, 1.0f);
   const double volume = 1234.5;
-  for (const auto& n : {Grid(4, 6, 8), Grid(5, 3, 7), Grid(3, 4, 5), Grid(6, 5, 6), Grid(3, 5, 4),
-                        Grid(1, 2, 9)}) {
+  for (const auto& n :
+       {Grid(4, 6, 8), Grid(5, 3, 7), Grid(3, 4, 5), Grid(6, 5, 6), Grid(3, 5, 4), Grid(1, 2, 9)}) {
     const Grid_sampling g = sampling(n.nu(), n.nv(), n.nw());
     // Arbitrary values on the half grid, self-mirror terms included.
     FFTmap_p1 hx(g);
@@ -115,8 +115,8 @@ TEST(FFTmap, SymmetryExpansionInBothSpaces) {
   // P 1 21 1, C 1 2 1, P 21 21 21, P 31, R 3 (hexagonal), P 21 3; one grid point per A
   // fits each group's symmetry
   const std::pair<int, Cell_descr> settings[] = {
-      {4, Cell_descr(10, 12, 14, 90, 103, 90)}, {5, Cell_descr(20, 12, 14, 90, 110, 90)},
-      {19, Cell_descr(10, 12, 14, 90, 90, 90)}, {144, Cell_descr(12, 12, 18, 90, 90, 120)},
+      {4, Cell_descr(10, 12, 14, 90, 103, 90)},   {5, Cell_descr(20, 12, 14, 90, 110, 90)},
+      {19, Cell_descr(10, 12, 14, 90, 90, 90)},   {144, Cell_descr(12, 12, 18, 90, 90, 120)},
       {146, Cell_descr(12, 12, 18, 90, 90, 120)}, {198, Cell_descr(12, 12, 12, 90, 90, 90)}};
   for (const auto& [number, descr] : settings) {
     const Spacegroup spgr{Spgr_descr(number)};

@@ -9,11 +9,9 @@ using maps_testing::sampling;
 namespace {
 
 // Exposes the row tables to count what has been allocated.
-template <class Base>
-struct Probe : Base {
+template <class Base> struct Probe : Base {
   using Base::Base;
-  template <class Rows>
-  static int allocated(const Rows& rows) {
+  template <class Rows> static int allocated(const Rows& rows) {
     int n = 0;
     for (int i = 0; i < rows.rows(); ++i)
       for (int j = 0; j < rows.cols(); ++j) n += rows(i, j) != nullptr;

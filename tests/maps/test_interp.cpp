@@ -29,7 +29,7 @@ namespace {
 class InterpFixture : public ::testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
-    std::ifstream in(std::string(VANTREL_TEST_DATA) + "/interp_" + GetParam() + ".txt");
+    std::ifstream in = vantrel_testing::open_fixture("interp_" + GetParam() + ".txt");
     std::string word;
     double p[6], u, v, w;
     int nu, nv, nw, n;
@@ -48,8 +48,7 @@ class InterpFixture : public ::testing::TestWithParam<std::string> {
   }
 
   //! The crystallographic map whose P1 expansion is the fixture grid.
-  template <class T>
-  Xmap<T> xmap() const {
+  template <class T> Xmap<T> xmap() const {
     Xmap<T> map(Spacegroup(Spgr_descr(symbol)), cell, grid);
     for (auto ix = map.first(); !ix.last(); ix.next()) map[ix] = T(values[ix.coord().index(grid)]);
     return map;
@@ -190,8 +189,7 @@ TEST(Interp_cubic, WeightsAtPartsOfAStep) {
   Interp_cubic::weights(0.0, w);
   EXPECT_EQ(std::vector<double>(w, w + 4), std::vector<double>({0.0, 1.0, 0.0, 0.0}));
   Interp_cubic::weights(0.5, w);
-  EXPECT_EQ(std::vector<double>(w, w + 4),
-            std::vector<double>({-0.0625, 0.5625, 0.5625, -0.0625}));
+  EXPECT_EQ(std::vector<double>(w, w + 4), std::vector<double>({-0.0625, 0.5625, 0.5625, -0.0625}));
   for (const float t : {0.1f, 0.3f, 0.77f, 0.999f}) {
     float wf[4];
     Interp_cubic::weights(t, wf);

@@ -24,8 +24,8 @@ RTop_orth rotation_z(const double angle, const Vec3<double>& trn) {
 // A 6 x 5 x 4 box in its own frame: 0.7 A spacing, origin at box point (2, 2, 2).
 NXmap<float> free_box() {
   const double k = 1.0 / 0.7;
-  return NXmap<float>(Grid(6, 5, 4), RTop<double>(Mat33<double>(k, 0, 0, 0, k, 0, 0, 0, k),
-                                                 Vec3<double>(2, 2, 2)));
+  return NXmap<float>(
+      Grid(6, 5, 4), RTop<double>(Mat33<double>(k, 0, 0, 0, k, 0, 0, 0, k), Vec3<double>(2, 2, 2)));
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ struct Map_case {
 };
 
 Map_case read_case(const std::string& name) {
-  std::ifstream in(std::string(VANTREL_TEST_DATA) + "/map_" + name + ".txt");
+  std::ifstream in = vantrel_testing::open_fixture("map_" + name + ".txt");
   Map_case c;
   c.name = name;
   std::string word, ops;

@@ -6,7 +6,6 @@
 #define VANTREL_TESTS_REFLIST_FIXTURE_H
 
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
@@ -14,6 +13,7 @@
 
 #include "foundation/util.h"
 #include "reflections/hkl_info.h"
+#include "support/testing.h"
 
 struct Reflist_block {
   struct Row {
@@ -47,7 +47,7 @@ inline vantrel::Cell cubic_cell(double a) {
 }
 
 inline std::vector<Reflist_block> read_reflist_fixture(const std::string& name, int values) {
-  std::ifstream in(std::string(VANTREL_TEST_DATA) + "/" + name);
+  std::ifstream in = vantrel_testing::open_fixture(name);
   std::vector<Reflist_block> blocks;
   std::string line, key;
   while (std::getline(in, line)) {

@@ -6,6 +6,7 @@
 
 #include "foundation/message.h"
 #include "reflections/container.h"
+#include "support/testing.h"
 
 using vantrel::Container;
 using vantrel::Message;
@@ -32,16 +33,14 @@ class Logged : public Container {
 
 // Expects a fatal message with the given text; keeps stderr clean.
 template <class F> void expect_fatal(F&& f, const std::string& text) {
-  std::ostringstream out;
-  Message::set_stream(out);
+  vantrel_testing::Quiet_messages quiet;
   try {
     f();
     ADD_FAILURE() << "no fatal message, expected: " << text;
   } catch (const Message_fatal& m) {
     EXPECT_EQ(m.text(), text);
-    EXPECT_EQ(out.str(), text + "\n");
+    EXPECT_EQ(quiet.text(), text + "\n");
   }
-  Message::set_stream(std::cerr);
 }
 
 TEST(Container, PathsLookupAndFatalMessages) {
@@ -63,8 +62,9 @@ TEST(Container, PathsLookupAndFatalMessages) {
   auto* saved = std::cout.rdbuf(out.rdbuf());
   root.debug();
   std::cout.rdbuf(saved);
-  EXPECT_EQ(out.str(), "/top\n/top/a\n/top/a/x\n/top/b\n/top/b/x\n/top/b/x/deep\n"
-                       "/top/b/unnamed 1\n/top/b/unnamed 2\n");
+  EXPECT_EQ(out.str(),
+            "/top\n/top/a\n/top/a/x\n/top/b\n/top/b/x\n/top/b/x/deep\n"
+            "/top/b/unnamed 1\n/top/b/unnamed 2\n");
   expect_fatal([&] { Container dup(root, "a"); }, "Container: attempt to create duplicate path");
   expect_fatal([&] { Container lost(root, "nowhere/b"); }, "Container: No such path- nowhere/b");
   expect_fatal([&] { root.parent(); }, "Container: attempt to access parent of root");

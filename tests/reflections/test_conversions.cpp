@@ -29,7 +29,9 @@ template <class P> HRI find_reflection(P pred) {
   ADD_FAILURE() << "no such reflection";
   return trigonal().first();
 }
-HRI acentric() { return find_reflection([](const HKL_class& c) { return !c.centric(); }); }
+HRI acentric() {
+  return find_reflection([](const HKL_class& c) { return !c.centric(); });
+}
 HRI centric_at(double phase) {
   return find_reflection([=](const HKL_class& c) {
     return c.centric() && std::fabs(c.allowed_phase() - phase) < 1e-9;

@@ -176,9 +176,10 @@ TEST(HKL_data, MaskComputeAndAssignWithinOneList) {
   const auto copy = [](const HRI&, const F_sigF<float>& v) { return v; };
   EXPECT_THROW(g.mask(other), Message_fatal);
   EXPECT_THROW(g.compute(other, copy), Message_fatal);
-  EXPECT_THROW(g.compute(f, other, [](const HRI&, const F_sigF<float>& v, const F_sigF<float>&) {
-    return v;
-  }), Message_fatal);
+  EXPECT_THROW(
+      g.compute(f, other,
+                [](const HRI&, const F_sigF<float>& v, const F_sigF<float>&) { return v; }),
+      Message_fatal);
   try {
     g = other;
     ADD_FAILURE() << "assignment across lists";

@@ -172,8 +172,8 @@ TEST(ResolutionFn, RecoversPlantedScales) {
   const TargetFn_scaleLogF1F2<F_phi<float>, F_sigF<double>> log_target(f1, f2);
   // Isotropic; the logarithmic form is linear: one Newton step, exact.
   const double scale = 2.5, u = 0.3;
-  plant([&](const HRI& ih) { return scale * std::exp(-Util::twopi2() * u * ih.invresolsq()); },
-        f1, f2);
+  plant([&](const HRI& ih) { return scale * std::exp(-Util::twopi2() * u * ih.invresolsq()); }, f1,
+        f2);
   f1[5].f() = 0.0f;  // a zero amplitude counts as missing
   const BasisFn_gaussian gauss;
   const BasisFn_log_gaussian log_gauss;
@@ -185,9 +185,12 @@ TEST(ResolutionFn, RecoversPlantedScales) {
   EXPECT_NEAR(log_gauss.u_iso(log_fit.params()), u, 1e-6);
   const double ascale = 0.7;
   const U_aniso_orth ua(0.30, 0.20, 0.45, 0.05, -0.04, 0.03);
-  plant([&](const HRI& ih) {
-    return ascale * std::exp(-Util::twopi2() * ua.quad_form(ih.hkl().coord_reci_orth(list.cell())));
-  }, f1, f2);
+  plant(
+      [&](const HRI& ih) {
+        return ascale *
+               std::exp(-Util::twopi2() * ua.quad_form(ih.hkl().coord_reci_orth(list.cell())));
+      },
+      f1, f2);
   const BasisFn_aniso_gaussian aniso;
   const BasisFn_log_aniso_gaussian log_aniso;
   const ResolutionFn_nonlinear afit(list, aniso, target, {0.0});
@@ -220,8 +223,9 @@ TEST(ResolutionFn, ScalesRealNormalisedIntensitiesToOne) {
     wsum[shell] += weight(ih);
   }
   for (int k = 0; k < shells; ++k) EXPECT_NEAR(sum[k] / wsum[k], 1.0, 0.05) << "shell " << k;
-  EXPECT_NEAR(std::accumulate(sum.begin(), sum.end(), 0.0) /
-                  std::accumulate(wsum.begin(), wsum.end(), 0.0), 1.0, 1e-9);
+  EXPECT_NEAR(
+      std::accumulate(sum.begin(), sum.end(), 0.0) / std::accumulate(wsum.begin(), wsum.end(), 0.0),
+      1.0, 1e-9);
 }
 
 TEST(ResolutionFn, MeanFnthAndDamping) {

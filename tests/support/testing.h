@@ -41,8 +41,7 @@ class Quiet_messages {
 };
 
 //! The text of the fatal message that operation raises (printed nowhere), or "no error".
-template <class F>
-std::string fatal_text(F&& operation) {
+template <class F> std::string fatal_text(F&& operation) {
   Quiet_messages quiet;
   try {
     operation();

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "support/testing.h"
 #include "symmetry/coords.h"
 
 using namespace vantrel;
@@ -16,7 +16,7 @@ namespace {
 // Rows of a fixture made by tools/make_cell_fixtures.py: a name, then numbers.
 std::vector<std::pair<std::string, std::vector<double>>> read_rows(const std::string& file) {
   std::vector<std::pair<std::string, std::vector<double>>> rows;
-  std::ifstream in(std::string(VANTREL_TEST_DATA "/") + file);
+  std::ifstream in = vantrel_testing::open_fixture(file);
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream s(line);

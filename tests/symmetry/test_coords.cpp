@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <sstream>
 
 #include "foundation/message.h"
 #include "foundation/rotation.h"
+#include "support/testing.h"
+#include "symmetry/atom.h"
 #include "symmetry/coords.h"
+#include "symmetry/rtop.h"
+#include "symmetry/symop.h"
 
 using namespace vantrel;
 
@@ -75,8 +78,8 @@ TEST(RTopOrth, ProductInverseAndSuperposition) {
   // superposition recovers a known rotation and translation
   std::mt19937 rng(2024);
   const std::vector<Coord_orth> src = random_points(25, rng);
-  for (const Polar_ccp4& polar : {Polar_ccp4(0.3, 0.2, 0.5), Polar_ccp4(1.2, -2.0, 2.9),
-                                  Polar_ccp4(2.5, 1.0, pi)}) {
+  for (const Polar_ccp4& polar :
+       {Polar_ccp4(0.3, 0.2, 0.5), Polar_ccp4(1.2, -2.0, 2.9), Polar_ccp4(2.5, 1.0, pi)}) {
     const RTop_orth known(Rotation(polar).matrix(), Vec3<double>(4.0, -11.5, 7.25));
     std::vector<Coord_orth> tgt;
     for (const Coord_orth& p : src) tgt.push_back(known * p);
@@ -84,11 +87,9 @@ TEST(RTopOrth, ProductInverseAndSuperposition) {
     EXPECT_TRUE(fit.rot().equals(known.rot(), 1e-9));
     EXPECT_TRUE(fit.trn().equals(known.trn(), 1e-8));
   }
-  std::ostringstream sink;  // lists of different lengths are fatal
-  Message::set_stream(sink);
+  vantrel_testing::Quiet_messages quiet;  // lists of different lengths are fatal
   EXPECT_THROW(RTop_orth(std::vector<Coord_orth>(3), std::vector<Coord_orth>(4)), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_EQ(sink.str(), "RTop_orth: coordinate list size mismatch\n");
+  EXPECT_EQ(quiet.text(), "RTop_orth: coordinate list size mismatch\n");
 }
 
 TEST(Geometry, InternalCoordinatesAndPlacement) {

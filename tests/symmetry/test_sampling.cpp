@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <sstream>
 
 #include "foundation/message.h"
+#include "support/testing.h"
+#include "symmetry/hkl_class.h"
+#include "symmetry/sampling.h"
 #include "symmetry/spacegroup.h"
 
 using namespace vantrel;
@@ -25,7 +27,7 @@ Cell cell(double a, double b, double c, double al, double be, double ga) {
 // Epsilon, centric phase and absence against the toolkits for every table row
 // (tools/make_hkl_class_fixtures.py).
 TEST(HKL_class, MatchesToolkitsForEveryTableRow) {
-  std::ifstream in(VANTREL_TEST_DATA "/hkl_class_groups.txt");
+  std::ifstream in = vantrel_testing::open_fixture("hkl_class_groups.txt");
   std::vector<HKL> hkls;
   std::map<std::string, std::string> rows;
   for (std::string line; std::getline(in, line);) {

@@ -6,6 +6,7 @@
 
 #include "foundation/instance.h"
 #include "foundation/message.h"
+#include "support/testing.h"
 #include "symmetry/spacegroup.h"
 
 using namespace vantrel;
@@ -41,19 +42,18 @@ TEST(Spacegroup, NullP1AndCanonicalOperatorOrder) {
   EXPECT_EQ(formats(pbar1), (std::vector<std::string>{"x, y, z", "-x, -y, -z"}));
   EXPECT_EQ(pbar1.noninversion_count(), 1);
   EXPECT_EQ(pbar1.inversion_count(), 2);
-  EXPECT_EQ(formats(hall("-P 2ybc")),
-            (std::vector<std::string>{"x, y, z", "-x, y+1/2, -z+1/2", "-x, -y, -z",
-                                      "x, -y+1/2, z+1/2"}));
+  EXPECT_EQ(formats(hall("-P 2ybc")), (std::vector<std::string>{"x, y, z", "-x, y+1/2, -z+1/2",
+                                                                "-x, -y, -z", "x, -y+1/2, z+1/2"}));
   const Spacegroup c2 = hall("C 2y");
   EXPECT_EQ(formats(c2), (std::vector<std::string>{"x, y, z", "-x, y, -z", "x+1/2, y+1/2, z",
                                                    "-x+1/2, y+1/2, -z"}));
   EXPECT_EQ(c2.primitive_count(), 2);
   const Spacegroup r3 = hall("R 3");
   EXPECT_EQ(formats(r3),
-            (std::vector<std::string>{"x, y, z", "-x+y, -x, z", "-y, x-y, z",
-                                      "x+2/3, y+1/3, z+1/3", "-x+y+2/3, -x+1/3, z+1/3",
-                                      "-y+2/3, x-y+1/3, z+1/3", "x+1/3, y+2/3, z+2/3",
-                                      "-x+y+1/3, -x+2/3, z+2/3", "-y+1/3, x-y+2/3, z+2/3"}));
+            (std::vector<std::string>{"x, y, z", "-x+y, -x, z", "-y, x-y, z", "x+2/3, y+1/3, z+1/3",
+                                      "-x+y+2/3, -x+1/3, z+1/3", "-y+2/3, x-y+1/3, z+1/3",
+                                      "x+1/3, y+2/3, z+2/3", "-x+y+1/3, -x+2/3, z+2/3",
+                                      "-y+1/3, x-y+2/3, z+2/3"}));
   // the primitive operators come in ascending code order
   for (int i = 1; i < r3.primitive_count(); i++)
     EXPECT_LT(int(Symop_code(r3.symop(i - 1))), int(Symop_code(r3.symop(i))));
@@ -91,7 +91,7 @@ TEST(Spacegroup, AsuBoxesAxesAndProducts) {
 // and has closed product and inverse tables.
 TEST(Spacegroup, AllTableRows) {
   const std::pair<int, const char*> laue_by_number[] = {
-      {2, "-1"},   {15, "2/m"}, {74, "mmm"},   {88, "4/m"},   {142, "4/mmm"}, {148, "-3"},
+      {2, "-1"},    {15, "2/m"},  {74, "mmm"},    {88, "4/m"},  {142, "4/mmm"}, {148, "-3"},
       {167, "-3m"}, {176, "6/m"}, {194, "6/mmm"}, {206, "m-3"}, {230, "m-3m"}};
   cache().purge();  // entries must be built under the raised fatal level
   const int fatal_level = Message::fatal_level();
@@ -119,12 +119,10 @@ TEST(Spacegroup, AllTableRows) {
 // A twofold along a+2b (hexagonal) has no Laue row: a warning names its hash,
 // then it fails and the group keeps its old value.
 TEST(Spacegroup, LaueGroupOutsideTheTableIsFatal) {
-  std::ostringstream log;
-  Message::set_stream(log);
+  vantrel_testing::Quiet_messages quiet;
   Spacegroup sg = hall("P 2");
   EXPECT_THROW(sg.init(Spgr_descr("-x,-x+y,-z", Spgr_descr::Symops)), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_EQ(log.str(),
+  EXPECT_EQ(quiet.text(),
             "Spacegroup_registry: ASU warning, LGhash=0xae2632a3\nSpacegroup_registry: ASU fail\n");
   EXPECT_EQ(sg.symbol_hall(), "P 2");
 }
@@ -157,11 +155,11 @@ TEST(Spacegroup, InvariantUnderChangeOfHand) {
     EXPECT_TRUE(data::sgdata[row].hall[0] != '-' ||
                 hall(data::sgdata[row].hall).invariant_under_change_of_hand())
         << data::sgdata[row].hall;
-  for (const char* s : {"P 1", "R 3", "R 3 2\"", "R 3 -2\"c", "P 3*", "P 2ac 2ab", "I 2b 2c",
-                        "C 2y", "P 4n 2 3"})
+  for (const char* s :
+       {"P 1", "R 3", "R 3 2\"", "R 3 -2\"c", "P 3*", "P 2ac 2ab", "I 2b 2c", "C 2y", "P 4n 2 3"})
     EXPECT_TRUE(hall(s).invariant_under_change_of_hand()) << s;
-  for (int number : {76, 78, 91, 95, 92, 96, 144, 145, 151, 153, 152, 154, 169, 170, 171, 172,
-                     178, 179, 180, 181, 212, 213})
+  for (int number : {76,  78,  91,  95,  92,  96,  144, 145, 151, 153, 152,
+                     154, 169, 170, 171, 172, 178, 179, 180, 181, 212, 213})
     EXPECT_FALSE(Spacegroup(Spgr_descr(number)).invariant_under_change_of_hand()) << number;
   for (const char* s : {"I 4bw", "F 4d 2 3"})  // the origin lies off the screw axes
     EXPECT_FALSE(hall(s).invariant_under_change_of_hand()) << s;
@@ -188,7 +186,9 @@ TEST(Spacegroup, SymmetryCopyNear) {
   EXPECT_NEAR((near - to).lengthsq(cell), best, 1e-9);
   // An exact tie of the identity and the inversion copies: the distance of
   // the stored copy (ref + offset) - ref decides, here for the inversion.
-  const Coord_frac tie = Coord_frac(0.1125, 5.0 / 6.0, 0.5).symmetry_copy_near(
-      hall("-P 1"), Cell(Cell_descr(40, 50, 60, 90, 90, 90)), Coord_frac(0.5, 1.5, 10.0 / 3.0));
+  const Coord_frac tie =
+      Coord_frac(0.1125, 5.0 / 6.0, 0.5)
+          .symmetry_copy_near(hall("-P 1"), Cell(Cell_descr(40, 50, 60, 90, 90, 90)),
+                              Coord_frac(0.5, 1.5, 10.0 / 3.0));
   EXPECT_TRUE(tie.equals(Coord_frac(0.8875, 7.0 / 6.0, 3.5), 1e-12));
 }

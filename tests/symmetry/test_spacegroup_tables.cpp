@@ -25,7 +25,7 @@ Codes laue_group(const Lgdata_row& row) {
 
 TEST(LaueTable, GroupsHaveTheOrderOfTheirSymbolAndDistinctHashes) {
   const std::map<std::string, size_t> order = {
-      {"-1", 2},  {"2/m", 4},    {"mmm", 8},  {"-3", 6},  {"-3m", 12}, {"4/m", 8},
+      {"-1", 2},     {"2/m", 4},  {"mmm", 8},    {"-3", 6},   {"-3m", 12}, {"4/m", 8},
       {"4/mmm", 16}, {"6/m", 12}, {"6/mmm", 24}, {"m-3", 24}, {"m-3m", 48}};
   std::set<std::uint32_t> hashes;
   for (const Lgdata_row& row : lgdata) {
@@ -65,11 +65,11 @@ TEST(LaueTable, AsuTestsTakeOneReflectionOfEveryOrbit) {
     bool (*asu)(const int&, const int&, const int&);
     int h, k, l;
     bool in;
-  } cases[] = {{ASU_111, 0, 0, -1, false}, {ASU_111, 0, 0, 1, true},  {ASU_111, -1, 5, 0, false},
-               {ASU_111, 1, -5, 0, true},  {ASU_111, 0, -1, 0, false}, {ASU_111, 0, 1, 0, true},
-               {ASU_114, 0, 1, 0, true},   {ASU_114, 1, 0, 0, false},  {ASU_M3B, 0, 1, 0, true},
-               {ASU_M3B, 0, 0, 1, false},  {ASU_M3B, 1, 1, 1, true},   {ASU_31A, 1, 1, 1, true},
-               {ASU_31A, -1, -1, -1, false}, {ASU_31A, 1, 0, 0, false}, {ASU_31A, 0, 1, 1, true}};
+  } cases[] = {{ASU_111, 0, 0, -1, false},   {ASU_111, 0, 0, 1, true},   {ASU_111, -1, 5, 0, false},
+               {ASU_111, 1, -5, 0, true},    {ASU_111, 0, -1, 0, false}, {ASU_111, 0, 1, 0, true},
+               {ASU_114, 0, 1, 0, true},     {ASU_114, 1, 0, 0, false},  {ASU_M3B, 0, 1, 0, true},
+               {ASU_M3B, 0, 0, 1, false},    {ASU_M3B, 1, 1, 1, true},   {ASU_31A, 1, 1, 1, true},
+               {ASU_31A, -1, -1, -1, false}, {ASU_31A, 1, 0, 0, false},  {ASU_31A, 0, 1, 1, true}};
   for (const auto& c : cases) EXPECT_EQ(c.asu(c.h, c.k, c.l), c.in) << c.h << c.k << c.l;
 }
 

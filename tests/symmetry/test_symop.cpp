@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "foundation/message.h"
+#include "support/testing.h"
 #include "symmetry/symop.h"
 
 using namespace vantrel;
@@ -17,7 +15,7 @@ Symop shifted(const Vec3<double>& t) { return Symop(RTop<double>(Mat33<double>::
 // Every toolkit operator (columns: text, decimal text, rotation, translation in
 // 24ths, code) read as text, through the code and back, and written again.
 TEST(SymopFixture, RoundTripsOverEveryToolkitOperator) {
-  std::ifstream in(VANTREL_TEST_DATA "/symops_all.tsv");
+  std::ifstream in = vantrel_testing::open_fixture("symops_all.tsv");
   int count = 0;
   for (std::string line; std::getline(in, line);) {
     if (line.empty() || line[0] == '#') continue;
@@ -77,26 +75,23 @@ TEST(RTopFracText, ParsingAndWriting) {
   EXPECT_TRUE(RTop_frac(proj.format()).rot().equals(flat, 0.0));
   EXPECT_EQ(Symop(RTop<double>(flat, Vec3<double>(0, 0.5, 0))).format(), "x, 1/2, z");
   EXPECT_EQ(shifted(Vec3<double>(1.0 / 48, 0, 0)).format(), "x+0, y, z");  // nearest 24th
-  std::ostringstream sink;  // a wrong field count is fatal
-  Message::set_stream(sink);
+  vantrel_testing::Quiet_messages quiet;  // a wrong field count is fatal
   for (const char* bad : {"x,y", "x,y,z,x", ""})
     EXPECT_THROW(RTop_frac(String(bad)), Message_fatal);
-  Message::set_stream(std::cerr);
-  EXPECT_NE(sink.str().find("RTop_frac: invalid string:x,y\n"), std::string::npos);
+  EXPECT_NE(quiet.text().find("RTop_frac: invalid string:x,y\n"), std::string::npos);
 }
 
 // Translations snap to 48ths with ties to even, reduced into [0, 1).
 TEST(SymopSnapping, TranslationsRotationsAndCodes) {
-  const double cases[][2] = {{-0.5, 0.5},          {1.0, 0.0},          {25.0 / 24, 1.0 / 24},
-                             {0.3, 14.0 / 48},     {0.5 / 48, 0.0},     {1.5 / 48, 2.0 / 48},
+  const double cases[][2] = {{-0.5, 0.5},           {1.0, 0.0},      {25.0 / 24, 1.0 / 24},
+                             {0.3, 14.0 / 48},      {0.5 / 48, 0.0}, {1.5 / 48, 2.0 / 48},
                              {-1.0 / 48, 47.0 / 48}};
   for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(shifted(Vec3<double>(c[0], 0, 0)).trn()[0], c[1]) << c[0];
-  const Symop rounded(RTop<double>(
-      Mat33<double>(0.5, 1.5, -0.5, 0.9, -1.2, 2.5, 0, 0, 1), Vec3<double>::zero()));
+  const Symop rounded(
+      RTop<double>(Mat33<double>(0.5, 1.5, -0.5, 0.9, -1.2, 2.5, 0, 0, 1), Vec3<double>::zero()));
   EXPECT_TRUE(rounded.rot() == Mat33<double>(0, 2, 0, 1, -1, 2, 0, 0, 1));
-  const double mat[4][4] = {{0.9, 0, 0, -0.25}, {0, 1, 0, 1.5}, {0, 0, 1, 2.0 / 3.0},
-                            {7, 7, 7, 7}};
+  const double mat[4][4] = {{0.9, 0, 0, -0.25}, {0, 1, 0, 1.5}, {0, 0, 1, 2.0 / 3.0}, {7, 7, 7, 7}};
   const Symop m(mat);
   EXPECT_DOUBLE_EQ(m.rot()(0, 0), 0.9);  // copied without rounding
   EXPECT_TRUE(m.trn() == Vec3<double>(0.75, 0.5, 32.0 / 48.0));
