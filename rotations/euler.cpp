@@ -160,6 +160,11 @@ Euler<N>::Euler(const Rotation& rotation) {
     extract_proper(c, rotation, alpha_, beta_, gamma_);
   else
     extract_tait_bryan(c, rotation, alpha_, beta_, gamma_);
+  // Adding +0 turns a negative zero (from a sign flip or a -0 component)
+  // into +0, so that the text form never shows "-0".
+  alpha_ += 0.0;
+  beta_ += 0.0;
+  gamma_ += 0.0;
 }
 
 template <int N>

@@ -152,8 +152,11 @@ TEST(Euler, StaticTriplesAreReversedRotatingTriples) {
 }
 
 TEST(Euler, HandWorkedRotations) {
-  for (int n = 0; n < 24; ++n)
-    expect_angles(kOps[n].extract(Rotation()), {0, 0, 0}, 0.0, "identity");
+  for (int n = 0; n < 24; ++n) {
+    const Angles a = kOps[n].extract(Rotation());
+    expect_angles(a, {0, 0, 0}, 0.0, "identity");
+    EXPECT_EQ(kOps[n].format(a).substr(9), " = (     0,     0,     0)") << n;
+  }
   const Rotation q = Euler<1>(kPi / 2, 0, 0).rotation();
   EXPECT_NEAR(q.w(), std::cos(kPi / 4), 1e-16);
   EXPECT_NEAR(q.x(), std::sin(kPi / 4), 1e-16);
