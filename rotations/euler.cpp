@@ -50,14 +50,15 @@ bool cyclic(const int a, const int b) { return b == (a + 1) % 3; }
 
 Rotation compose(const Convention& c, const double alpha, const double beta, const double gamma) {
   const Rotation q1 = about(c.first, alpha), q2 = about(c.second, beta), q3 = about(c.third, gamma);
-  // The library product a * b is a followed by b.
+  // The library product a * b is the Hamilton product b a (a, then b):
+  // static frame q3 q2 q1, matrix R3 R2 R1; rotating q1 q2 q3, R1 R2 R3.
   return c.frame == 1 ? q1 * (q2 * q3) : q3 * (q2 * q1);
 }
 
 void invalid() { Message::message(Message_fatal("Rotation::euler() type invalid")); }
 
-// At gimbal lock the turn q is q2(beta) followed by a turn about `axis`
-// (Hamilton product q2 r); the angle of r's part about that axis.
+// At gimbal lock q is the Hamilton product q2(beta) r, r a turn about
+// `axis`; r = conj(q2) q, and its angle about that axis is returned.
 double remaining_turn(const Rotation& q, const int second, const double beta, const int axis) {
   const Rotation r = q * about(second, -beta);
   return wrap(2.0 * std::atan2(component(r, axis), r.w()));
@@ -122,8 +123,9 @@ void extract_tait_bryan(const Convention& cv, const Rotation& rot, double& alpha
   // sin beta = 2(b w - c a) and cos beta = hp hm for a unit quaternion; the
   // product never leaves [0, 1], where 1 - sin^2 can turn negative.
   beta = std::atan2(2.0 * (b * w - c * a), hp * hm);
-  // At beta = pi/2 (hm = 0) only A - C is defined, at -pi/2 only A + C: the
-  // angle applied first (alpha rotating, gamma static) is set to 0.
+  // At beta = pi/2 (hm = 0) only A - C is defined, at -pi/2 only A + C. As
+  // for proper Euler angles, the angle whose turn comes first in the Hamilton
+  // product (alpha rotating, gamma static) is then set to 0.
   const bool zero_alpha = cv.frame != 1;
   double alpha_s;
   if (hm <= kTaitBryanGimbal * hp) {

@@ -20,13 +20,13 @@ namespace vantrel {
   Extraction gives alpha and gamma in [-pi, pi], and beta in [0, pi] when
   the first and third axes are the same (proper Euler) or in [-pi/2, pi/2]
   otherwise (Tait-Bryan). At gimbal lock only one combination of alpha and
-  gamma is defined: the angle applied first in the quaternion product
+  gamma is defined: the angle whose turn comes first in the Hamilton product
   (alpha for a rotating frame, gamma for a static one) is set to 0 and the
   other carries the whole turn. For proper Euler conventions this happens
   whenever sin(beta) <= 0.0001, so there the angles reproduce the rotation
   only to about that tolerance; for Tait-Bryan ones only where the free
-  combination is lost in rounding. The quaternion need not be of unit
-  length. */
+  combination is lost in rounding. Extraction takes the quaternion to be of
+  unit length, as Rotation does; composition does not normalise. */
 template <int N>
 class Euler {
   static_assert(N >= 0 && N < 24, "Euler conventions are numbered 0 to 23");

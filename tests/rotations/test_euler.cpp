@@ -157,6 +157,8 @@ TEST(Euler, HandWorkedRotations) {
     expect_angles(a, {0, 0, 0}, 0.0, "identity");
     EXPECT_EQ(kOps[n].format(a).substr(9), " = (     0,     0,     0)") << n;
   }
+  EXPECT_EQ(Euler<0>(0.3, 0, -2.5).format(), "EulerXYZr = (17.1887,     0,-143.239)");
+  EXPECT_EQ(Euler<21>(0, kPi / 2, kPi).format(), "EulerZYZs = (     0,    90,   180)");
   const Rotation q = Euler<1>(kPi / 2, 0, 0).rotation();
   EXPECT_NEAR(q.w(), std::cos(kPi / 4), 1e-16);
   EXPECT_NEAR(q.x(), std::sin(kPi / 4), 1e-16);
