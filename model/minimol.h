@@ -30,10 +30,10 @@ class MM {
   //! How ids are compared: whole strings, or base ids (the first 4
   //! characters, so alternate conformations or insertion codes are ignored).
   //! Any nonzero mode acts as BASE_ID. Chain ids are always compared whole.
-  enum MODE { WHOLE_ID = 0, BASE_ID = 1 };
+  enum MODE : int { WHOLE_ID = 0, BASE_ID = 1 };
   //! Bit set of what copy() transfers: member data (ids, type, atom data),
   //! the property set, and the children, recursively with the same bits.
-  enum COPY { COPY_MEMBERS = 1, COPY_PROPERTIES = 2, COPY_CHILDREN = 4 };
+  enum COPY : int { COPY_MEMBERS = 1, COPY_PROPERTIES = 2, COPY_CHILDREN = 4 };
 };
 
 //! An atom with an id and a property set.

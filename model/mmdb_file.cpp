@@ -33,7 +33,7 @@ bool is_regular_file(const String& file) {
 // path joins a model number and fixed fields of at most 20 bytes each.
 constexpr int id_buffer_size = 256;
 
-Property<String> cid(const String& text) { return Property<String>(text); }
+Property<String> text_property(const String& text) { return Property<String>(text); }
 
 // Calls f on every atom record of every model.
 template <class F>
@@ -60,7 +60,8 @@ void for_each_atom(mmdb::Manager& mmdb, F f) {
 // serial number is the row's atom id; atoms without a row have no tensor.
 void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
   mmdb::mmcif::Data cif;
-  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;  // read before
+  // The library has just read the same file, so this read succeeds too.
+  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
   if (!loop) return;
   std::unordered_map<int, std::vector<mmdb::Atom*>> by_serial;
@@ -93,8 +94,8 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
   }
 }
 
-// A PDB file that ends inside an atom record reads as success with a last
-// atom that holds no position; so does any atom without coordinates.
+// A PDB file that ends inside an atom record reads as success, its last
+// atom holding no position. Any atom record without a position is refused.
 bool has_atom_without_position(mmdb::Manager& mmdb) {
   bool found = false;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
@@ -156,6 +157,9 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     std::fclose(f);
   else
     write_error(file, mmdb::Error_CantOpenFile);
+  // The library records every write as its last file operation; keep the
+  // form of the last read, which is what AS_READ means.
+  const int read_type = FType;
   int rc;
   if (type == CIF)
     rc = WriteCIFASCII(file.c_str(), mmdb::io::GZM_CHECK);
@@ -163,6 +167,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     rc = WriteMMDBF(file.c_str(), mmdb::io::GZM_CHECK);
   else
     rc = WritePDBASCII(file.c_str(), mmdb::io::GZM_CHECK);
+  FType = read_type;
   if (rc != 0) write_error(file, rc);
   struct stat st;
   if (stat(file.c_str(), &st) != 0 || st.st_size == 0) write_error(file, mmdb::Error_CantOpenFile);
@@ -181,43 +186,45 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
   Select(chains, mmdb::STYPE_CHAIN, atoms, mmdb::SKEY_NEW);
   Select(models, mmdb::STYPE_MODEL, atoms, mmdb::SKEY_NEW);
 
+  // Children are appended empty and filled in place, so that no atom is
+  // copied more than once.
   char id[id_buffer_size];
   if (mmdb::Model* db_model = GetModel(1)) {
     for (int c = 0; c < db_model->GetNumberOfChains(); ++c) {
       mmdb::Chain* db_chain = db_model->GetChain(c);
       if (!db_chain || !db_chain->isInSelection(chains)) continue;
-      MPolymer polymer;
+      model.insert(MPolymer(), -1);
+      MPolymer& polymer = model[model.size() - 1];
       for (int r = 0; r < db_chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* db_residue = db_chain->GetResidue(r);
         if (!db_residue || !db_residue->isInSelection(residues)) continue;
-        MMonomer monomer;
+        polymer.insert(MMonomer(), -1);
+        MMonomer& monomer = polymer[polymer.size() - 1];
         for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* db_atom = db_residue->GetAtom(a);
           // A TER record also has its coordinate bit set: test it first.
           if (!db_atom || db_atom->Ter || !db_atom->isInSelection(atoms)) continue;
           const MMDBAtom view(db_atom);
-          MAtom atom{Atom::null()};
+          monomer.insert(MAtom(Atom::null()), -1);
+          MAtom& atom = monomer[monomer.size() - 1];
           atom.set_name(view.id(), view.altconf());
           atom.set_element(view.element());
           atom.set_coord_orth(view.coord_orth());
           atom.set_occupancy(view.occupancy());
           atom.set_u_iso(view.u_iso());
           atom.set_u_aniso_orth(view.u_aniso_orth());
-          atom.set_property("CID", cid(db_atom->GetAtomID(id)));
-          if (!view.altconf().empty()) atom.set_property("AltConf", cid(view.altconf()));
-          monomer.insert(atom, -1);
+          atom.set_property("CID", text_property(db_atom->GetAtomID(id)));
+          if (!view.altconf().empty()) atom.set_property("AltConf", text_property(view.altconf()));
         }
         const MMDBResidue view(db_residue);
         monomer.set_seqnum(view.seqnum(), view.inscode());
         monomer.set_type(view.type());
-        monomer.set_property("CID", cid(db_residue->GetResidueID(id)));
-        polymer.insert(monomer, -1);
+        monomer.set_property("CID", text_property(db_residue->GetResidueID(id)));
       }
       polymer.set_id(MMDBChain(db_chain).id());
-      polymer.set_property("CID", cid(db_chain->GetChainID(id)));
-      model.insert(polymer, -1);
+      polymer.set_property("CID", text_property(db_chain->GetChainID(id)));
     }
-    model.set_property("CID", cid(db_model->GetModelID(id)));
+    model.set_property("CID", text_property(db_model->GetModelID(id)));
   }
 
   for (const int handle : {atoms, residues, chains, models}) DeleteSelection(handle);

@@ -26,6 +26,8 @@ Check files that the library wrote back (the model tests write them into the
 directory named by VANTREL_MODEL_OUTPUT) against the fixtures:
   VANTREL_MODEL_OUTPUT=/tmp/out build/tests/model_test_mmdb_file
   /usr/bin/python3 tools/make_model_fixtures.py --roundtrip /tmp/out
+Time gemmi's read of wrk_7mm1.pdb, the independent figure beside bench/bench_model:
+  /usr/bin/python3 tools/make_model_fixtures.py --time
 """
 import math
 import os
@@ -97,7 +99,7 @@ def describe(path):
                 u = a.aniso
                 aniso = ("%.6g %.6g %.6g %.6g %.6g %.6g" % (u.u11, u.u22, u.u33, u.u12, u.u13, u.u23)
                          if u.nonzero() else ". . . . . .")
-                lines.append("atom\t%s\t%d\t%s\t%s\t%s\t%s\t%s\t%.3f %.3f %.3f %.4g %.4g %s" % (
+                lines.append("atom\t%s\t%d\t%s\t%s\t%s\t%s\t%s\t%.3f %.3f %.3f %.6g %.6g %s" % (
                     chain.name, res.seqid.num, res.seqid.icode.strip() or ".", res.name,
                     a.padded_name(), a.altloc if a.altloc != "\0" else ".", a.element.name.upper(),
                     a.pos.x, a.pos.y, a.pos.z, a.occ, a.b_iso, aniso))
@@ -142,9 +144,19 @@ def roundtrip(directory):
     sys.exit(1 if failures else 0)
 
 
+def time_gemmi():
+    import timeit
+    path = os.path.join(OUT, "wrk_7mm1.pdb")
+    n = 50
+    read = timeit.timeit(lambda: gemmi.read_structure(path), number=n) / n
+    print("gemmi %s: read_structure(wrk_7mm1.pdb) %.2f ms" % (gemmi.__version__, read * 1e3))
+
+
 def main():
     if len(sys.argv) == 3 and sys.argv[1] == "--roundtrip":
         roundtrip(sys.argv[2])
+    if len(sys.argv) == 2 and sys.argv[1] == "--time":
+        return time_gemmi()
     for name in COPIED:
         dest = os.path.join(OUT, name)
         if not os.path.exists(dest):

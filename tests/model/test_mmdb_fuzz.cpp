@@ -18,48 +18,27 @@ std::string slurp(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-// One random damage of a text: a cut, overwritten bytes, lost, repeated or
-// swapped lines, or digits turned into letters.
+// One random damage of a text: a cut, overwritten bytes, a lost or repeated
+// stretch, or the digits of a stretch turned into letters.
 std::string mangle(std::string text, std::mt19937& rng) {
   const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
-  const auto line_at = [&](std::size_t pos) {
-    const std::size_t begin = text.rfind('\n', pos) == std::string::npos ? 0 : text.rfind('\n', pos) + 1;
-    const std::size_t end = text.find('\n', pos);
-    return std::make_pair(begin, end == std::string::npos ? text.size() : end + 1);
-  };
-  switch (pick(6)) {
+  const std::size_t at = pick(text.size()), length = std::min(text.size() - at, pick(400) + 1);
+  switch (pick(5)) {
     case 0:
-      text.resize(pick(text.size()));
+      text.resize(at);
       break;
     case 1:
       for (std::size_t k = pick(20) + 1; k > 0; --k) text[pick(text.size())] = char(pick(256));
       break;
-    case 2: {
-      const auto l = line_at(pick(text.size()));
-      text.erase(l.first, std::min(text.size(), l.second + pick(2000)) - l.first);
+    case 2:
+      text.erase(at, length);
       break;
-    }
-    case 3: {
-      const auto l = line_at(pick(text.size()));
-      text.insert(l.first, text.substr(l.first, l.second - l.first));
+    case 3:
+      text.insert(at, text.substr(pick(text.size()), length));
       break;
-    }
-    case 4: {
-      const auto a = line_at(pick(text.size() / 2));
-      const auto b = line_at(text.size() / 2 + pick(text.size() / 2));
-      if (a.second <= b.first) {
-        const std::string la = text.substr(a.first, a.second - a.first);
-        const std::string lb = text.substr(b.first, b.second - b.first);
-        text.replace(b.first, lb.size(), la);
-        text.replace(a.first, la.size(), lb);
-      }
-      break;
-    }
-    default: {
-      const auto l = line_at(pick(text.size()));
-      for (std::size_t i = l.first; i < l.second; ++i)
+    default:
+      for (std::size_t i = at; i < at + length; ++i)
         if (text[i] >= '0' && text[i] <= '9') text[i] = char('A' + text[i] - '0');
-    }
   }
   return text;
 }
