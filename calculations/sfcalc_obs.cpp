@@ -52,14 +52,18 @@ bool SFcalc_obs_bulk<T>::operator()(HKL_data<datatypes::F_phi<T>>& fphi,
   const HKL_info& hkls = fsig.base_hkl_info();
   const Cell& cell = fsig.base_cell();
 
-  // Every atom with the added B, as an anisotropic tensor; atoms without
-  // a position or displacement pass unchanged or NaN, and the density
-  // calculation skips them.
+  // Every atom with the added B, as an anisotropic tensor. An atom whose
+  // occupancy or displacement is missing would make the density NaN: it
+  // loses its position, so that neither density nor mask includes it.
   Atom_list blurred(atoms);
   for (Atom& atom : blurred) {
     if (Util::is_nan(atom.coord_orth().x())) continue;
     U_aniso_orth u = atom.u_aniso_orth();
     if (u.is_null()) u = U_aniso_orth(atom.u_iso());
+    if (Util::is_nan(atom.occupancy()) || Util::is_nan(u.mat00())) {
+      atom.set_coord_orth(Coord_orth::null());
+      continue;
+    }
     atom.set_u_aniso_orth(u + U_aniso_orth(kUAdd, kUAdd, kUAdd, 0.0, 0.0, 0.0));
   }
 
