@@ -5,6 +5,9 @@
 #include <benchmark/benchmark.h>
 
 #include "calculations/edcalc.h"
+#include "calculations/sfcalc_obs.h"
+#include "calculations/sfscale.h"
+#include "calculations/sfweight.h"
 #include "tests/calculations/calc_fixture.h"
 
 using namespace vantrel;
@@ -45,5 +48,38 @@ void BM_PaintAndFFT(benchmark::State& state) {
   state.counters["reflections"] = double(d.hkls.num_reflections());
 }
 BENCHMARK(BM_PaintAndFFT)->Unit(benchmark::kMillisecond);
+
+// Structure factors with the bulk-solvent search (density, mask, two FFTs
+// and 17 scale fits).
+void BM_SFcalcObsBulk(benchmark::State& state) {
+  const Road_data& d = road_data();
+  HKL_data<datatypes::F_phi<float>> fc(d.hkls);
+  SFcalc_obs_bulk<float> calc(12);
+  for (auto _ : state) {
+    calc(fc, d.fo, model().atoms);
+    benchmark::DoNotOptimize(fc[0]);
+  }
+}
+BENCHMARK(BM_SFcalcObsBulk)->Unit(benchmark::kMillisecond);
+
+// The whole phase road of a run: bulk-solvent structure factors,
+// anisotropic scaling of the observations, likelihood weighting.
+void BM_PhaseRoad(benchmark::State& state) {
+  const Road_data& d = road_data();
+  HKL_data<datatypes::F_phi<float>> fc(d.hkls), fb(d.hkls), fd(d.hkls);
+  HKL_data<datatypes::Phi_fom<float>> phiw(d.hkls);
+  HKL_data<datatypes::Flag> usage(d.hkls);
+  for (int i = 0; i < d.hkls.num_reflections(); ++i)
+    usage[i] = datatypes::Flag(d.fo[i].missing() ? 0 : 3);
+  for (auto _ : state) {
+    HKL_data<datatypes::F_sigF<float>> fo(d.fo);
+    SFcalc_obs_bulk<float>(12)(fc, fo, model().atoms);
+    SFscale_aniso<float>(0.0)(fo, fc);
+    SFweight_spline<float> weight(1000, 20, 24);
+    weight(fb, fd, phiw, fo, fc, usage);
+    benchmark::DoNotOptimize(fb[0]);
+  }
+}
+BENCHMARK(BM_PhaseRoad)->Unit(benchmark::kMillisecond);
 
 }  // namespace
