@@ -147,8 +147,8 @@ TEST(SFweight, ParameterCountFromData) {
   ASSERT_GT(d.hkls.num_reflections(), 20000);
   const struct {
     int nobs, n_reflns, n_params, np;
-  } cases[] = {{1500, 1000, 20, 2}, {5000, 1000, 20, 4}, {8000, 1000, 20, 7},
-               {20000, 1000, 20, 14}, {1500, 1000, 0, 2}, {20000, 1000, 0, 20}, {5000, 0, 3, 3}};
+  } cases[] = {{0, 1000, 20, 2}, {1500, 1000, 20, 2}, {5000, 1000, 20, 4}, {8000, 1000, 20, 7},
+               {20000, 1000, 20, 14}, {1500, 1000, 0, 2}, {20000, 1000, 0, 20}, {5000, 0, 1, 1}};
   for (const auto& c : cases) {
     HKL_data<Flag> usage(d.hkls);
     for (int i = 0; i < d.hkls.num_reflections(); ++i) usage[i] = Flag(i < c.nobs ? 1 : 0);
