@@ -35,17 +35,19 @@ Atom_list random_atoms(const Cell& cell, const int& n, const unsigned& seed) {
 // mask) over each symmetry image and lattice translation of p that falls
 // in the atom's box, the box being the half-widths h around the atom's
 // nearest grid point. Operators fixing p count once each, as in the crystal.
+AtomShapeFn shape_of(const Atom& atom, const bool& aniso) {
+  if (aniso && !atom.u_aniso_orth().is_null())
+    return AtomShapeFn(atom.coord_orth(), atom.element(), atom.u_aniso_orth(), atom.occupancy());
+  return AtomShapeFn(atom.coord_orth(), atom.element(), atom.u_iso(), atom.occupancy());
+}
+
 double direct_value(const Xmap_base& xmap, const Atom_list& atoms, const Coord_grid& p,
                     const Coord_grid& h, const double& radius, const bool& aniso, const bool& mask) {
   const Grid_sampling& g = xmap.grid_sampling();
   double sum = 0.0;
   bool inside = false;
   for (const Atom& atom : atoms) {
-    AtomShapeFn shape;
-    if (aniso && !atom.u_aniso_orth().is_null())
-      shape.init(atom.coord_orth(), atom.element(), atom.u_aniso_orth(), atom.occupancy());
-    else
-      shape.init(atom.coord_orth(), atom.element(), atom.u_iso(), atom.occupancy());
+    const AtomShapeFn shape = shape_of(atom, aniso);
     const Coord_grid c = xmap.coord_map(atom.coord_orth()).coord_grid();
     for (int k = 0; k < xmap.num_sym(); ++k) {
       const Coord_grid b0 = xmap.isymop(k) * p;
@@ -121,38 +123,30 @@ TEST(EDcalc, NxmapDensityEqualsDirectSumInBox) {
   const Cell cell(Cell_descr(30.0, 32.0, 34.0, 80.0, 95.0, 100.0));
   Grid_sampling grid;
   static_cast<Grid&>(grid) = Grid(40, 44, 48);
-  // Box over part of the cell: atoms near its faces are painted in part.
-  const Grid_range range(Coord_grid(3, -4, 5), Coord_grid(22, 17, 28));
-  Atom_list atoms = random_atoms(cell, 30, 9);
+  // A box over part of the cell: atoms near its faces are painted in part.
+  NXmap<double> nxmap(cell, grid, Grid_range(Coord_grid(3, -4, 5), Coord_grid(22, 17, 28)));
+  const Atom_list atoms = random_atoms(cell, 30, 9);
+  const Coord_grid half =
+      Coord_map(nxmap.orth_to_grid().rot() * Vec3<double>(2.5, 2.5, 2.5)).coord_grid();
+  const Grid& g = nxmap.grid();
   for (const bool aniso : {false, true}) {
-    NXmap<double> nxmap(cell, grid, range);
-    const EDcalc_aniso<double> calc_aniso(2.5);
-    const EDcalc_iso<double> calc_iso(2.5);
-    const EDcalc_base<double>& calc = aniso ? static_cast<const EDcalc_base<double>&>(calc_aniso)
-                                            : calc_iso;
-    EXPECT_TRUE(calc(nxmap, atoms));
-    const Coord_grid half =
-        Coord_map(nxmap.orth_to_grid().rot() * Vec3<double>(2.5, 2.5, 2.5)).coord_grid();
+    if (aniso)
+      EDcalc_aniso<double>(2.5)(nxmap, atoms);
+    else
+      EDcalc_iso<double>(2.5)(nxmap, atoms);
     double peak = 0.0, worst = 0.0;
     int painted = 0;
-    for (int i = 0; i < nxmap.grid().size(); i += 5) {
-      const Coord_grid g(i / (nxmap.grid().nv() * nxmap.grid().nw()),
-                         (i / nxmap.grid().nw()) % nxmap.grid().nv(), i % nxmap.grid().nw());
-      const Coord_orth x(nxmap.grid_to_orth() * Vec3<double>(g.u(), g.v(), g.w()));
+    for (int i = 0; i < g.size(); i += 5) {
+      const Coord_grid p(i / (g.nv() * g.nw()), (i / g.nw()) % g.nv(), i % g.nw());
       double expected = 0.0;
       for (const Atom& atom : atoms) {
-        const Coord_grid d = g - nxmap.coord_map(atom.coord_orth()).coord_grid();
-        if (std::abs(d.u()) > half.u() || std::abs(d.v()) > half.v() || std::abs(d.w()) > half.w())
-          continue;
-        const AtomShapeFn shape =
-            aniso && !atom.u_aniso_orth().is_null()
-                ? AtomShapeFn(atom.coord_orth(), atom.element(), atom.u_aniso_orth(), atom.occupancy())
-                : AtomShapeFn(atom.coord_orth(), atom.element(), atom.u_iso(), atom.occupancy());
-        expected += shape.rho(x);
+        const Coord_grid d = p - nxmap.coord_map(atom.coord_orth()).coord_grid();
+        if (std::abs(d.u()) <= half.u() && std::abs(d.v()) <= half.v() && std::abs(d.w()) <= half.w())
+          expected += shape_of(atom, aniso).rho(nxmap.coord_orth(Coord_map(p)));
       }
       if (expected != 0.0) ++painted;
       peak = std::max(peak, expected);
-      worst = std::max(worst, std::fabs(nxmap[nxmap.index(g)] - expected));
+      worst = std::max(worst, std::fabs(nxmap[nxmap.index(p)] - expected));
     }
     EXPECT_GT(painted, 200);
     EXPECT_LE(worst, 1e-12 * peak);

@@ -87,33 +87,6 @@ TEST(SFscale, RecoversPlantedTensorBothWays) {
             "SFscale_aniso: calculated and observed data must be over one reflection list");
 }
 
-TEST(SFscale, SigmaCutSelectsButScalesAll) {
-  Scale_data d;
-  HKL_data<F_sigF<double>> fo(d.hkls);
-  HKL_data<F_phi<double>> fc(d.hkls);
-  int n = 0;
-  for (HKL_info::HKL_reference_index ih = d.hkls.first(); !ih.last(); ih.next(), ++n) {
-    if (d.fo[ih].missing()) continue;
-    fc[ih] = F_phi<double>(d.fo[ih].f(), 0.0);
-    // Every third observation is weak (F < 2 sigF) and wrong by 3x: the
-    // cut keeps it out of the fit, and it is scaled like the rest.
-    const double wrong = n % 3 ? 1.0 : 3.0;
-    fo[ih] = F_sigF<double>(wrong * d.fo[ih].f() * planted(ih.hkl(), d.hkls.cell(), kU0, 0.5),
-                            n % 3 ? 1e-3 : 1e9);
-  }
-  const HKL_data<F_sigF<double>> before(fo);
-  SFscale_aniso<double> scale(2.0);
-  scale(fo, fc);
-  expect_tensor(scale.u_aniso_orth(), U_aniso_orth(-2.0 * kU0), 1e-8);
-  int weak = 0;
-  for (int i = 0; i < d.hkls.num_reflections(); ++i)
-    if (!fo[i].missing() && before[i].sigf() > 1.0 && fc[i].f() > 0.0) {
-      EXPECT_NEAR(fo[i].f() / fc[i].f(), 3.0, 1e-8);
-      ++weak;
-    }
-  EXPECT_GT(weak, 1000);
-}
-
 TEST(SFscale, IsotropisingRemovesPlantedAnisotropy) {
   Scale_data d;
   // A traceless tensor on top of the data's own (nearly isotropic) fall-off.
