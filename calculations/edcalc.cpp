@@ -67,21 +67,17 @@ class Density_painter {
   AtomShapeFn shape_;
 };
 
-Vec3<double> column(const Mat33<double>& m, const int& j) {
-  return Vec3<double>(m(0, j), m(1, j), m(2, j));
-}
-
-Vec3<double> as_double(const Coord_grid& c) { return Vec3<double>(c.u(), c.v(), c.w()); }
-
 // Paints every atom over its box on a crystallographic map; returns the
 // number of atoms skipped.
 template <class T, class Painter>
 int paint_xmap(Xmap<T>& xmap, const Atom_list& atoms, const double& radius, Painter& painter) {
   xmap = T(0);
   const Grid_range box(xmap.cell(), xmap.grid_sampling(), radius);
+  // Orthogonal steps along the grid axes: the matrix's columns.
   const Mat33<double>& grid_orth = xmap.operator_grid_orth().rot();
-  const Vec3<double> step_u = column(grid_orth, 0), step_v = column(grid_orth, 1),
-                     step_w = column(grid_orth, 2);
+  const Vec3<double> step_u = grid_orth * Vec3<double>(1.0, 0.0, 0.0),
+                     step_v = grid_orth * Vec3<double>(0.0, 1.0, 0.0),
+                     step_w = grid_orth * Vec3<double>(0.0, 0.0, 1.0);
   int skipped = 0;
   for (const Atom& atom : atoms) {
     if (!finite_position(atom.coord_orth()) || !painter.start(atom)) {
@@ -92,7 +88,7 @@ int paint_xmap(Xmap<T>& xmap, const Atom_list& atoms, const double& radius, Pain
     // The reference is stepped incrementally: a fresh symmetry search is
     // needed only where a step leaves the asymmetric unit.
     Xmap_base::Map_reference_coord ru(xmap, corner);
-    Vec3<double> pu = grid_orth * as_double(corner);
+    Vec3<double> pu = grid_orth * Coord_map(corner);
     for (int u = 0;;) {
       Xmap_base::Map_reference_coord rv = ru;
       Vec3<double> pv = pu;
@@ -145,7 +141,7 @@ int paint_nxmap(NXmap<T>& nxmap, const Atom_list& atoms, const double& radius, P
         for (int w = lo.w(); w <= hi.w(); ++w) {
           const Coord_grid g(u, v, w);
           if (!map_range.in_grid(g)) continue;
-          painter.paint(nxmap[nxmap.index(g)], nxmap.grid_to_orth() * as_double(g));
+          painter.paint(nxmap[nxmap.index(g)], nxmap.grid_to_orth() * Coord_map(g));
         }
   }
   return skipped;
