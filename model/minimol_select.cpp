@@ -5,13 +5,14 @@
 // at model level, monomers/atoms at polymer level, atoms at monomer level.
 // Runs of "/" count as one and leading or trailing ones make no field;
 // missing fields mean "*" and fields beyond the level's depth are ignored.
-// A field is "*" (every child, in order) or a comma list of ids; each item
-// is tidied by the child level's id rule and takes, in child order, every
-// child whose id matches it under the mode (chain ids always whole), so a
-// child matching several items is taken once per item. There are no ranges:
-// "12-20" is residue 12. Every taken child is reduced by the rest of the
-// path and kept even when that leaves it empty. Nothing here fails: an id
-// that matches nothing selects nothing.
+// A field is "*" (every child, in order) or a comma list of ids. Each item,
+// trimmed of the blanks around it (a full 4-character atom name is kept as
+// written), is tidied by the child level's id rule and takes, in child
+// order, every child whose id matches it under the mode (chain ids always
+// whole), so a child matching several items is taken once per item. There
+// are no ranges: "12-20" is residue 12. Every taken child is reduced by the
+// rest of the path and kept even when that leaves it empty. Nothing here
+// fails: an id that matches nothing selects nothing.
 #include <string>
 #include <type_traits>
 #include <unordered_map>
