@@ -105,6 +105,9 @@ class MMonomer : public PropertyManager {
   //! Copies id and type (members), properties, and atoms (children: the atom
   //! list is first resized to the other's count); returns this monomer.
   MMonomer& copy(const MMonomer& other, const MM::COPY& mode);
+  //! The monomer (id, type, properties) with the atoms a path selects: a
+  //! comma list of atom ids or "*" (see model/minimol_select.cpp).
+  MMonomer select(const String& path, MM::MODE mode) const;
 
   //! The leading integer of the text right-aligned in 4 characters, then
   //! the text from its first ":" on ("12:A" gives "  12:A"; "7A" gives
@@ -140,6 +143,9 @@ class MPolymer : public PropertyManager {
   void transform(const RTop_orth& op);
   //! Copies the id (members), properties, and monomers (children).
   MPolymer& copy(const MPolymer& other, const MM::COPY& mode);
+  //! The polymer (id, properties) with the monomers a path "monomers/atoms"
+  //! selects, each reduced to its selected atoms.
+  MPolymer select(const String& path, MM::MODE mode) const;
 
   //! Chain ids are stored unchanged.
   static String id_tidy(const String& id) { return id; }
@@ -173,10 +179,22 @@ class MModel : public PropertyManager {
   //! COPY_MEMBERS has nothing to copy. On a MiniMol the spacegroup and cell
   //! are left as they are.
   MModel& copy(const MModel& other, const MM::COPY& mode);
+  //! The model (properties) with the polymers a path
+  //! "polymers/monomers/atoms" selects; on a MiniMol, without its crystal.
+  MModel select(const String& path, MM::MODE mode) const;
 
  private:
   std::vector<MPolymer> children;
 };
+
+//! Union and intersection of two nodes, children matched by whole id (see
+//! model/minimol_select.cpp); members and properties come from the first.
+MMonomer operator|(const MMonomer& a, const MMonomer& b);
+MPolymer operator|(const MPolymer& a, const MPolymer& b);
+MModel operator|(const MModel& a, const MModel& b);
+MMonomer operator&(const MMonomer& a, const MMonomer& b);
+MPolymer operator&(const MPolymer& a, const MPolymer& b);
+MModel operator&(const MModel& a, const MModel& b);
 
 //! A model with its crystal: spacegroup and cell.
 /*! Null (is_null()) until both a non-null spacegroup and cell are given. */
