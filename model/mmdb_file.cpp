@@ -1,0 +1,318 @@
+#include "model/mmdb_file.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <unordered_map>
+#include <vector>
+
+#include <mmdb2/mmdb_mmcif_.h>
+
+#include "foundation/message.h"
+#include "foundation/util.h"
+#include "model/mmdb_views.h"
+
+namespace vantrel {
+
+namespace {
+
+[[noreturn]] void read_error(const String& file, const int code) {
+  fatal("MMDBfile: read_file error: " + file + " : " + String(code, 4));
+}
+
+[[noreturn]] void write_error(const String& file, const int code) {
+  fatal("MMDBfile: write_file error: " + file + " : " + String(code, 4));
+}
+
+bool is_regular_file(const String& file) {
+  struct stat st;
+  return stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Large enough for any identifier path the library writes: the longest
+// path joins a model number and fixed fields of at most 20 bytes each.
+constexpr int id_buffer_size = 256;
+
+Property<String> cid(const String& text) { return Property<String>(text); }
+
+// Calls f on every atom record of every model.
+template <class F>
+void for_each_atom(mmdb::Manager& mmdb, F f) {
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    if (!model) continue;
+    for (int c = 0; c < model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      if (!chain) continue;
+      for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        if (!residue) continue;
+        for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+          if (mmdb::Atom* atom = residue->GetAtom(a)) f(atom);
+      }
+    }
+  }
+}
+
+// The library reads the rows of an mmCIF _atom_site_anisotrop loop onto the
+// atoms by position, so when only some atoms have rows, tensors land on the
+// wrong atoms. Re-reads the loop and attaches each row to the atoms whose
+// serial number is the row's atom id; atoms without a row have no tensor.
+void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
+  mmdb::mmcif::Data cif;
+  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;  // read before
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
+  if (!loop) return;
+  std::unordered_map<int, std::vector<mmdb::Atom*>> by_serial;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    atom->WhatIsSet &= mmdb::word(~(mmdb::ASET_Anis_tFac | mmdb::ASET_Anis_tFSigma));
+    if (!atom->Ter) by_serial[atom->serNum].push_back(atom);
+  });
+  static const char* const u_tags[6] = {"U[1][1]", "U[2][2]", "U[3][3]",
+                                        "U[1][2]", "U[1][3]", "U[2][3]"};
+  static const char* const b_tags[6] = {"B[1][1]", "B[2][2]", "B[3][3]",
+                                        "B[1][2]", "B[1][3]", "B[2][3]"};
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    int id;
+    if (loop->GetInteger(id, "id", row) != mmdb::mmcif::CIFRC_Ok) continue;
+    const auto atoms = by_serial.find(id);
+    if (atoms == by_serial.end()) continue;
+    double u[6];
+    bool ok = true;
+    for (int i = 0; i < 6 && ok; ++i) ok = loop->GetReal(u[i], u_tags[i], row) == 0;
+    if (!ok) {  // the B form of the tensor, B = 8 pi^2 U
+      ok = true;
+      for (int i = 0; i < 6 && ok; ++i) {
+        ok = loop->GetReal(u[i], b_tags[i], row) == 0;
+        u[i] /= Util::eightpi2();
+      }
+    }
+    if (!ok) continue;
+    for (mmdb::Atom* atom : atoms->second)
+      MMDBAtom(atom).set_u_aniso_orth(U_aniso_orth(u[0], u[1], u[2], u[3], u[4], u[5]));
+  }
+}
+
+// A PDB file that ends inside an atom record reads as success with a last
+// atom that holds no position; so does any atom without coordinates.
+bool has_atom_without_position(mmdb::Manager& mmdb) {
+  bool found = false;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    if (!atom->Ter && !(atom->WhatIsSet & mmdb::ASET_Coordinates)) found = true;
+  });
+  return found;
+}
+
+// Work records of an export: the library object of each model node, null
+// until found or created.
+struct SAtom {
+  mmdb::Atom* db_atom = nullptr;
+  const MAtom* mm_atom;
+};
+struct SMono {
+  mmdb::Residue* db_residue = nullptr;
+  const MMonomer* mm_monomer;
+  std::vector<SAtom> atoms;
+};
+struct SPoly {
+  mmdb::Chain* db_chain = nullptr;
+  const MPolymer* mm_polymer;
+  std::vector<SMono> monomers;
+};
+
+// The node's "CID" path, or empty when it has none.
+String cid_of(const PropertyManager& node) {
+  if (!node.exists_property("CID")) return String();
+  return dynamic_cast<const Property<String>&>(node.get_property("CID")).value();
+}
+
+// Splits an id at its first ":" into the base id and the code after it.
+std::pair<String, String> split_id(const String& id) {
+  const std::size_t colon = id.find(':');
+  if (colon == String::npos) return {id, String()};
+  return {id.substr(0, colon), id.substr(colon + 1)};
+}
+
+}  // namespace
+
+void MMDBfile::read_file(const String& file) {
+  // The library never returns from reading a directory; refuse anything
+  // that is not a regular file before it tries.
+  if (!is_regular_file(file)) read_error(file, mmdb::Error_CantOpenFile);
+  const int rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+  if (rc != 0) read_error(file, rc);
+  if (has_atom_without_position(*this)) read_error(file, mmdb::Error_ATOM_Unrecognized);
+  if (GetFileType() == mmdb::MMDB_FILE_CIF) attach_anisotropic_rows(*this, file);
+}
+
+void MMDBfile::write_file(const String& file, TYPE type) {
+  if (type == AS_READ) {
+    const int read = GetFileType();
+    if (read == PDB || read == CIF || read == BINARY) type = TYPE(read);
+  }
+  // The library writes mmCIF without reporting an output it cannot open:
+  // open the path first, and check afterwards that something was written.
+  if (std::FILE* f = std::fopen(file.c_str(), "w"))
+    std::fclose(f);
+  else
+    write_error(file, mmdb::Error_CantOpenFile);
+  int rc;
+  if (type == CIF)
+    rc = WriteCIFASCII(file.c_str(), mmdb::io::GZM_CHECK);
+  else if (type == BINARY)
+    rc = WriteMMDBF(file.c_str(), mmdb::io::GZM_CHECK);
+  else
+    rc = WritePDBASCII(file.c_str(), mmdb::io::GZM_CHECK);
+  if (rc != 0) write_error(file, rc);
+  struct stat st;
+  if (stat(file.c_str(), &st) != 0 || st.st_size == 0) write_error(file, mmdb::Error_CantOpenFile);
+}
+
+void MMDBfile::import_minimol(MiniMol& model, int selection) {
+  model = MiniMol(spacegroup(), cell());
+
+  const int atoms = NewSelection(), residues = NewSelection(), chains = NewSelection(),
+            models = NewSelection();
+  if (selection < 0)
+    SelectAtoms(atoms, 0, 0, mmdb::SKEY_NEW);
+  else
+    Select(atoms, mmdb::STYPE_ATOM, selection, mmdb::SKEY_NEW);
+  Select(residues, mmdb::STYPE_RESIDUE, atoms, mmdb::SKEY_NEW);
+  Select(chains, mmdb::STYPE_CHAIN, atoms, mmdb::SKEY_NEW);
+  Select(models, mmdb::STYPE_MODEL, atoms, mmdb::SKEY_NEW);
+
+  char id[id_buffer_size];
+  if (mmdb::Model* db_model = GetModel(1)) {
+    for (int c = 0; c < db_model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* db_chain = db_model->GetChain(c);
+      if (!db_chain || !db_chain->isInSelection(chains)) continue;
+      MPolymer polymer;
+      for (int r = 0; r < db_chain->GetNumberOfResidues(); ++r) {
+        mmdb::Residue* db_residue = db_chain->GetResidue(r);
+        if (!db_residue || !db_residue->isInSelection(residues)) continue;
+        MMonomer monomer;
+        for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a) {
+          mmdb::Atom* db_atom = db_residue->GetAtom(a);
+          // A TER record also has its coordinate bit set: test it first.
+          if (!db_atom || db_atom->Ter || !db_atom->isInSelection(atoms)) continue;
+          const MMDBAtom view(db_atom);
+          MAtom atom{Atom::null()};
+          atom.set_name(view.id(), view.altconf());
+          atom.set_element(view.element());
+          atom.set_coord_orth(view.coord_orth());
+          atom.set_occupancy(view.occupancy());
+          atom.set_u_iso(view.u_iso());
+          atom.set_u_aniso_orth(view.u_aniso_orth());
+          atom.set_property("CID", cid(db_atom->GetAtomID(id)));
+          if (!view.altconf().empty()) atom.set_property("AltConf", cid(view.altconf()));
+          monomer.insert(atom, -1);
+        }
+        const MMDBResidue view(db_residue);
+        monomer.set_seqnum(view.seqnum(), view.inscode());
+        monomer.set_type(view.type());
+        monomer.set_property("CID", cid(db_residue->GetResidueID(id)));
+        polymer.insert(monomer, -1);
+      }
+      polymer.set_id(MMDBChain(db_chain).id());
+      polymer.set_property("CID", cid(db_chain->GetChainID(id)));
+      model.insert(polymer, -1);
+    }
+    model.set_property("CID", cid(db_model->GetModelID(id)));
+  }
+
+  for (const int handle : {atoms, residues, chains, models}) DeleteSelection(handle);
+}
+
+void MMDBfile::export_minimol(const MiniMol& model) {
+  if (!model.spacegroup().is_null()) set_spacegroup(model.spacegroup());
+  if (!model.cell().is_null()) set_cell(model.cell());
+
+  std::vector<SPoly> polys(model.size());
+  for (int p = 0; p < model.size(); ++p) {
+    SPoly& poly = polys[p];
+    poly.mm_polymer = &model[p];
+    poly.monomers.resize(model[p].size());
+    for (int m = 0; m < model[p].size(); ++m) {
+      SMono& mono = poly.monomers[m];
+      mono.mm_monomer = &model[p][m];
+      mono.atoms.resize(model[p][m].size());
+      for (int a = 0; a < model[p][m].size(); ++a) mono.atoms[a].mm_atom = &model[p][m][a];
+    }
+  }
+
+  // Find the library objects the nodes came from; the texts appended make
+  // model, chain and residue paths into the atom paths the lookups take.
+  mmdb::Model* db_model = nullptr;
+  const String model_cid = cid_of(model);
+  if (!model_cid.empty()) db_model = GetModel((model_cid + "/A/0/A").c_str());
+  if (db_model) {
+    for (SPoly& poly : polys) {
+      const String chain_cid = cid_of(*poly.mm_polymer);
+      if (!chain_cid.empty()) poly.db_chain = GetChain((chain_cid + "/0/A").c_str());
+      if (!poly.db_chain) continue;
+      for (SMono& mono : poly.monomers) {
+        const String residue_cid = cid_of(*mono.mm_monomer);
+        if (!residue_cid.empty()) mono.db_residue = GetResidue((residue_cid + "/A").c_str());
+        if (!mono.db_residue) continue;
+        for (SAtom& atom : mono.atoms) {
+          const String atom_cid = cid_of(*atom.mm_atom);
+          if (!atom_cid.empty()) atom.db_atom = GetAtom(atom_cid.c_str());
+        }
+      }
+    }
+  }
+
+  // Create what is missing, depth first in model order.
+  if (!db_model) {
+    db_model = new mmdb::Model();
+    AddModel(db_model);
+  }
+  for (SPoly& poly : polys) {
+    if (!poly.db_chain) {
+      poly.db_chain = new mmdb::Chain();
+      db_model->AddChain(poly.db_chain);
+    }
+    for (SMono& mono : poly.monomers) {
+      if (!mono.db_residue) {
+        mono.db_residue = new mmdb::Residue();
+        poly.db_chain->AddResidue(mono.db_residue);
+      }
+      for (SAtom& atom : mono.atoms) {
+        if (!atom.db_atom) {
+          atom.db_atom = new mmdb::Atom();
+          mono.db_residue->AddAtom(atom.db_atom);
+        }
+      }
+    }
+  }
+
+  // Write the data; name, alternate location and insertion code each go
+  // into their own field. Missing numbers leave the library's values alone.
+  for (const SPoly& poly : polys) {
+    MMDBChain(poly.db_chain).set_id(poly.mm_polymer->id());
+    for (const SMono& mono : poly.monomers) {
+      MMDBResidue residue(mono.db_residue);
+      const MMonomer& mm = *mono.mm_monomer;
+      residue.set_seqnum(mm.id().i());
+      residue.set_inscode(split_id(mm.id()).second);
+      residue.set_type(mm.type());
+      for (const SAtom& s : mono.atoms) {
+        MMDBAtom atom(s.db_atom);
+        const MAtom& ma = *s.mm_atom;
+        if (!ma.coord_orth().is_null()) atom.set_coord_orth(ma.coord_orth());
+        if (!Util::is_nan(ma.occupancy())) atom.set_occupancy(ma.occupancy());
+        if (!Util::is_nan(ma.u_iso())) atom.set_u_iso(ma.u_iso());
+        if (!ma.u_aniso_orth().is_null()) atom.set_u_aniso_orth(ma.u_aniso_orth());
+        if (!ma.id().empty()) {
+          const auto name = split_id(ma.id());
+          atom.set_id(name.first);
+          atom.set_altconf(name.second);
+        }
+        if (!ma.element().empty()) atom.set_element(ma.element());
+      }
+    }
+  }
+  FinishStructEdit();
+}
+
+}  // namespace vantrel

@@ -1,0 +1,51 @@
+#include "model/mmdb_manager.h"
+
+#include "foundation/message.h"
+#include "foundation/util.h"
+#include "foundation/vstring.h"
+
+namespace vantrel {
+
+MMDBManager::MMDBManager() {
+  mmdb::InitMatType();
+  Message::message(Message_ctor(" [MMDBManager: constructed>"));
+}
+
+MMDBManager::~MMDBManager() { Message::message(Message_dtor(" <MMDBManager: destroyed]")); }
+
+// The library's accessors are not const-qualified; none of those used here
+// changes the manager.
+Cell MMDBManager::cell() const {
+  auto& mmdb = const_cast<MMDBManager&>(*this);
+  if (!mmdb.isCrystInfo()) return Cell();
+  double a, b, c, alpha, beta, gamma, volume;
+  int orth_code;
+  mmdb.GetCell(a, b, c, alpha, beta, gamma, volume, orth_code);
+  return Cell(Cell_descr(a, b, c, Util::d2rad(alpha), Util::d2rad(beta), Util::d2rad(gamma)));
+}
+
+void MMDBManager::set_cell(const Cell& cell) {
+  SetCell(cell.a(), cell.b(), cell.c(), cell.alpha_deg(), cell.beta_deg(), cell.gamma_deg(), 0);
+}
+
+Spacegroup MMDBManager::spacegroup() const {
+  auto& mmdb = const_cast<MMDBManager&>(*this);
+  if (mmdb.isSpaceGroup()) {
+    String ops;
+    for (int i = 0; i < mmdb.GetNumberOfSymOps(); ++i) ops += String(mmdb.GetSymOp(i)) + ";";
+    return Spacegroup(Spgr_descr(ops, Spgr_descr::Symops));
+  }
+  // Without operators (no SYMINFO) the text alone may still name the group.
+  if (const char* text = mmdb.GetSpaceGroup()) {
+    const String symbol = String(text).trim();
+    if (symbol.find_first_of("PABCFIR") != String::npos)
+      return Spacegroup(Spgr_descr(symbol, Spgr_descr::HM));
+  }
+  return Spacegroup();
+}
+
+void MMDBManager::set_spacegroup(const Spacegroup& spacegroup) {
+  SetSpaceGroup(spacegroup.symbol_hm().c_str());
+}
+
+}  // namespace vantrel
