@@ -208,9 +208,19 @@ std::vector<Best> best_segments(const Alignment& al, const std::vector<double>& 
   std::vector<Best> best(ncell);
   std::vector<double> prefix(std::size_t(R) + 1, 0.0);
   std::vector<int> stack;
+  // The segments ending at end: the lowest value, first start on ties.
   auto add_segments_to = [&](Best& b, int end) {
     const double pe = prefix[end];
-    for (int a = 0; a < end; ++a) b.offer((pe - prefix[a]) * weight[end - a], a, end);
+    double low = 0.0;
+    int first = -1;
+    for (int a = 0; a < end; ++a) {
+      const double value = (pe - prefix[a]) * weight[end - a];
+      if (value < low) {
+        low = value;
+        first = a;
+      }
+    }
+    if (first >= 0) b.offer(low, first, end);
   };
   for (int root = 0; root < ncell; ++root) {
     if (pred[root] >= 0) continue;
@@ -236,6 +246,26 @@ std::vector<Best> best_segments(const Alignment& al, const std::vector<double>& 
     }
   }
   return best;
+}
+
+// Residue-type indices of a string's characters (-1 where none).
+std::vector<signed char> types_of(const String& text) {
+  const Type_table& type = type_of();
+  std::vector<signed char> t(text.size());
+  for (std::size_t p = 0; p < text.size(); ++p) t[p] = static_cast<signed char>(type(text[p]));
+  return t;
+}
+
+// Similarity of two strings given by their type indices.
+double similarity(const std::vector<signed char>& a, const std::vector<signed char>& b) {
+  const std::size_t k = std::min(a.size(), b.size());
+  int counted = 0, matches = 0;
+  for (std::size_t p = 0; p < k; ++p) {
+    const bool known = (a[p] | b[p]) >= 0;  // either index is not -1
+    counted += known;
+    matches += known && a[p] == b[p];
+  }
+  return counted > 0 ? double(matches) / double(counted) : 0.0;
 }
 
 // Pairs compare by score, then by candidate text.
@@ -290,17 +320,7 @@ Ca_sequence::Segment Ca_sequence::sequence_score(const Matrix& scores, const Str
 }
 
 double Ca_sequence::sequence_similarity(const String& a, const String& b) {
-  const std::size_t k = std::min(a.size(), b.size());
-  const Type_table& type = type_of();
-  int counted = 0, matches = 0;
-  for (std::size_t p = 0; p < k; ++p) {
-    const int ta = type(a[p]), tb = type(b[p]);
-    if (ta >= 0 || tb >= 0) {
-      ++counted;
-      if (ta == tb) ++matches;
-    }
-  }
-  return counted > 0 ? double(matches) / double(counted) : 0.0;
+  return similarity(types_of(a), types_of(b));
 }
 
 Score_list<String> Ca_sequence::sequence_match(const Matrix& scores,
@@ -326,13 +346,20 @@ Score_list<String> Ca_sequence::sequence_match(const Matrix& scores,
   }
   std::sort(collected.begin(), collected.end(), pair_less);
 
+  // Kept entries are compared through their type indices. In score order a
+  // full list refuses every later pair, so the list never drops an entry
+  // here and kept holds exactly its entries (in another order on ties).
   Score_list<String> list(candidate_capacity);
+  std::vector<std::vector<signed char>> kept;
   for (const auto& pair : collected) {
     if (list.size() >= list.capacity() && !(pair.first < list.score(list.size() - 1))) continue;
+    const std::vector<signed char> types = types_of(pair.second);
     bool similar = false;
-    for (int e = 0; e < list.size() && !similar; ++e)
-      similar = sequence_similarity(list[e], pair.second) > similarity_cut;
-    if (!similar) list.add(pair.first, pair.second);
+    for (std::size_t e = 0; e < kept.size() && !similar; ++e)
+      similar = similarity(kept[e], types) > similarity_cut;
+    if (similar) continue;
+    list.add(pair.first, pair.second);
+    kept.push_back(types);
   }
 
   // The chain's own sequence competes too when it differs from the best
