@@ -98,6 +98,10 @@ Alignment align_tables(const Matrix& scores, const String& sequence) {
   al.nres = int(scores.size());
   if (al.empty()) return al;
   require_column(scores, max_type, "sequence_align");
+  // Four tables of L x R cells: beyond 1e8 cells (about 2 GB) refuse.
+  if (double(al.nletter) * double(al.nres) > 1.0e8)
+    vantrel::fatal("Ca_sequence: sequence_align - " + String(al.nletter) + " letters against " +
+                   String(al.nres) + " residues exceed the alignment table limit");
 
   const int L = al.nletter, R = al.nres;
   al.s.assign(std::size_t(L) * R, 0.0);
@@ -183,31 +187,19 @@ struct Best {
 
 // The best segment of every alignment end, by one walk over the tree that
 // the moves make of the cells: an alignment is the path from its end back
-// to where the traceback leaves the table, so paths share their beginnings.
-// Along a path the prefix sums of the candidate's per-residue scores are
-// those of the candidate string ("?" before the path start costs nothing);
-// each cell adds the segments that end at its own residue (and at the gap
-// residue before it) to the best of its parent. Segments reaching past the
-// end cell add zeros at a lower length weight, so they never win. Equal to
-// sequence_score of each traceback string, at O(L R n) for all ends
-// together instead of O(n^2) per end.
-std::vector<Best> best_segments(const Alignment& al, const std::vector<double>& weight) {
-  const int L = al.nletter, R = al.nres, ncell = L * R;
-  std::vector<int> pred(ncell), child_start(ncell + 1, 0), children(ncell);
-  for (int c = 0; c < ncell; ++c) {
-    pred[c] = al.pred(c / R, c % R);
-    if (pred[c] >= 0) ++child_start[pred[c] + 1];
-  }
-  for (int c = 0; c < ncell; ++c) child_start[c + 1] += child_start[c];
-  {
-    std::vector<int> fill(child_start.begin(), child_start.end() - 1);
-    for (int c = 0; c < ncell; ++c)
-      if (pred[c] >= 0) children[fill[pred[c]]++] = c;
-  }
-
-  std::vector<Best> best(ncell);
+// to where the traceback leaves the table (row 0 or column 0), so paths
+// share their beginnings. Along a path the prefix sums of the candidate's
+// per-residue scores are those of the candidate string ("?" before the path
+// start costs nothing); each cell adds the segments that end at its own
+// residue (and at the gap residue before it) to the best of its parent.
+// Segments reaching past the end cell add zeros at a lower length weight,
+// so they never win. Equal to sequence_score of each traceback string, at
+// O(L R n) for all ends together instead of O(n^2) per end. Calls
+// found(cell, best) for every end, in no particular order.
+template <class F>
+void best_segments(const Alignment& al, const std::vector<double>& weight, F found) {
+  const int L = al.nletter, R = al.nres;
   std::vector<double> prefix(std::size_t(R) + 1, 0.0);
-  std::vector<int> stack;
   // The segments ending at end: the lowest value, first start on ties.
   auto add_segments_to = [&](Best& b, int end) {
     const double pe = prefix[end];
@@ -222,30 +214,32 @@ std::vector<Best> best_segments(const Alignment& al, const std::vector<double>& 
     }
     if (first >= 0) b.offer(low, first, end);
   };
-  for (int root = 0; root < ncell; ++root) {
-    if (pred[root] >= 0) continue;
-    stack.push_back(root);
+  // The children of (i, j) are the cells whose move leads back to it.
+  const int child_step[3][2] = {{1, 1}, {1, 2}, {3, 2}};
+  std::vector<std::pair<int, Best>> stack;  // cell, best of its parent
+  for (int root = 0; root < L * R; ++root) {
+    if (root / R != 0 && root % R != 0) continue;
+    stack.emplace_back(root, Best());
     while (!stack.empty()) {
-      const int c = stack.back();
+      const int c = stack.back().first;
+      Best b = stack.back().second;
       stack.pop_back();
-      const int j = c % R;
-      Best b;
-      if (pred[c] < 0) {
+      const int i = c / R, j = c % R;
+      if (c == root) {
         std::fill(prefix.begin(), prefix.begin() + j + 1, 0.0);
-      } else {
-        b = best[pred[c]];
-        if (al.move[c] != 0) {
-          prefix[j] = prefix[j - 1] + gap_penalty;
-          add_segments_to(b, j);
-        }
+      } else if (al.move[c] != 0) {
+        prefix[j] = prefix[j - 1] + gap_penalty;
+        add_segments_to(b, j);
       }
       prefix[j + 1] = prefix[j] + al.s[c];
       add_segments_to(b, j + 1);
-      best[c] = b;
-      for (int k = child_start[c]; k < child_start[c + 1]; ++k) stack.push_back(children[k]);
+      if (al.is_end(i, j)) found(c, b);
+      for (int m = 0; m < 3; ++m) {
+        const int ci = i + child_step[m][0], cj = j + child_step[m][1];
+        if (ci < L && cj < R && al.move[al.at(ci, cj)] == m) stack.emplace_back(al.at(ci, cj), b);
+      }
     }
   }
-  return best;
 }
 
 // Residue-type indices of a string's characters (-1 where none).
@@ -268,11 +262,6 @@ double similarity(const std::vector<signed char>& a, const std::vector<signed ch
   return counted > 0 ? double(matches) / double(counted) : 0.0;
 }
 
-// Pairs compare by score, then by candidate text.
-bool pair_less(const std::pair<double, String>& x, const std::pair<double, String>& y) {
-  if (x.first != y.first) return x.first < y.first;
-  return x.second < y.second;
-}
 
 }  // namespace
 
@@ -327,39 +316,59 @@ Score_list<String> Ca_sequence::sequence_match(const Matrix& scores,
                                                 const MMoleculeSequence& sequences) {
   const int n = int(scores.size());
   const std::vector<double> weight = segment_weights(n);
-  std::vector<std::pair<double, String>> collected;
+  // Every alignment end with its best segment; the candidate strings are
+  // written only when the ranking reaches them.
+  struct End {
+    double score;
+    int record, cell, lo, hi;
+  };
+  std::vector<Alignment> alignments;
+  std::vector<End> ends;
   for (int q = 0; q < sequences.size(); ++q) {
-    const Alignment al = align_tables(scores, sequences[q].sequence());
+    alignments.push_back(align_tables(scores, sequences[q].sequence()));
+    const Alignment& al = alignments.back();
     if (al.empty()) continue;
-    const std::vector<Best> best = best_segments(al, weight);
-    for (int i = 3; i < al.nletter; ++i)
-      for (int j = 2; j < n; ++j) {
-        if (!al.is_end(i, j)) continue;
-        const Best& b = best[al.at(i, j)];
-        // Everything outside the best segment becomes "?"; with no negative
-        // segment the whole alignment string stays.
-        const int lo = b.first >= 0 ? b.first : 0, hi = b.first >= 0 ? b.last : n;
-        String candidate(n, '?');
-        trace(al, i, j, candidate, lo, hi);
-        collected.emplace_back(b.score, std::move(candidate));
-      }
+    best_segments(al, weight, [&](int cell, const Best& b) {
+      // Everything outside the best segment becomes "?"; with no negative
+      // segment the whole alignment string stays.
+      if (b.first >= 0)
+        ends.push_back(End{b.score, q, cell, b.first, b.last});
+      else
+        ends.push_back(End{0.0, q, cell, 0, n});
+    });
   }
-  std::sort(collected.begin(), collected.end(), pair_less);
+  std::sort(ends.begin(), ends.end(), [](const End& x, const End& y) { return x.score < y.score; });
+  auto candidate = [&](const End& e) {
+    const Alignment& al = alignments[e.record];
+    String text(n, '?');
+    trace(al, e.cell / al.nres, e.cell % al.nres, text, e.lo, e.hi);
+    return text;
+  };
 
-  // Kept entries are compared through their type indices. In score order a
-  // full list refuses every later pair, so the list never drops an entry
-  // here and kept holds exactly its entries (in another order on ties).
+  // Candidates in ascending order of score, equal scores by text. Kept
+  // entries are compared through their type indices. In score order a full
+  // list refuses every later pair, so the list never drops an entry here
+  // and kept holds exactly its entries (in another order on ties).
   Score_list<String> list(candidate_capacity);
   std::vector<std::vector<signed char>> kept;
-  for (const auto& pair : collected) {
-    if (list.size() >= list.capacity() && !(pair.first < list.score(list.size() - 1))) continue;
-    const std::vector<signed char> types = types_of(pair.second);
-    bool similar = false;
-    for (std::size_t e = 0; e < kept.size() && !similar; ++e)
-      similar = similarity(kept[e], types) > similarity_cut;
-    if (similar) continue;
-    list.add(pair.first, pair.second);
-    kept.push_back(types);
+  for (std::size_t first = 0, last = 0; first < ends.size(); first = last) {
+    if (list.size() >= list.capacity()) break;
+    last = first + 1;
+    while (last < ends.size() && ends[last].score == ends[first].score) ++last;
+    std::vector<String> texts;
+    for (std::size_t k = first; k < last; ++k) texts.push_back(candidate(ends[k]));
+    std::sort(texts.begin(), texts.end());
+    for (const String& text : texts) {
+      if (list.size() >= list.capacity() && !(ends[first].score < list.score(list.size() - 1)))
+        continue;
+      const std::vector<signed char> types = types_of(text);
+      bool similar = false;
+      for (std::size_t e = 0; e < kept.size() && !similar; ++e)
+        similar = similarity(kept[e], types) > similarity_cut;
+      if (similar) continue;
+      list.add(ends[first].score, text);
+      kept.push_back(types);
+    }
   }
 
   // The chain's own sequence competes too when it differs from the best
