@@ -212,3 +212,23 @@ TEST(SequenceChain, CorrectSequenceOf7MM1RanksFirst) {
   EXPECT_LT(correct.result.score(1) - correct.result.score(0), 0.5);
   EXPECT_GT(correct.result.score(2) - correct.result.score(1), 20.0);
 }
+
+TEST(SequenceChain, BetaCarbonFramesSitOnTheDepositedBetaCarbons) {
+  // The ideal beta carbon of every amino acid of 1RX2 lies within 0.5 A of
+  // its CB atom (a mirrored frame would put it 2.5 A away).
+  const MiniMol mol = read_model("ref_1rx2.pdb");
+  int checked = 0, near = 0;
+  for (int p = 0; p < mol.size(); ++p)
+    for (int r = 0; r < mol[p].size(); ++r) {
+      const MMonomer& m = mol[p][r];
+      const vantrel::MAtom *n = find_atom(m, " N  "), *ca = find_atom(m, " CA "),
+                           *c = find_atom(m, " C  "), *cb = find_atom(m, " CB ");
+      if (!n || !ca || !c || !cb || ProteinTools::residue_index(m.type(), true) < 0) continue;
+      const Coord_orth ideal = Ca_group(n->coord_orth(), ca->coord_orth(), c->coord_orth())
+                                   .rtop_beta_carbon() * Coord_orth(0.0, 0.0, 0.0);
+      ++checked;
+      near += Coord_orth::length(ideal, cb->coord_orth()) < 0.5;
+    }
+  EXPECT_GT(checked, 140);
+  EXPECT_EQ(near, checked);
+}
