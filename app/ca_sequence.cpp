@@ -255,7 +255,7 @@ double similarity(const std::vector<signed char>& a, const std::vector<signed ch
   const std::size_t k = std::min(a.size(), b.size());
   int counted = 0, matches = 0;
   for (std::size_t p = 0; p < k; ++p) {
-    const bool known = (a[p] | b[p]) >= 0;  // either index is not -1
+    const bool known = (a[p] & b[p]) >= 0;  // a sign bit clear: either index is not -1
     counted += known;
     matches += known && a[p] == b[p];
   }
