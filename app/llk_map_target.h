@@ -24,7 +24,9 @@
   per-point sums of rho and rho^2; after prep_llk, per-point target values
   and weights. The first accumulate after init or prep_llk starts from
   empty sums. A target that received no residue ends with all targets and
-  weights 0; its sample lists still hold every point, and it scores 0. */
+  weights 0; its sample lists still hold every point, and it scores 0. So
+  does a target whose density has no spread over the whole target (a flat
+  map), which keeps its mean densities as targets. */
 class LLK_map_target {
  public:
   enum TYPE { LLK = 0, CORREL = 1 };
