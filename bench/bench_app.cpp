@@ -108,7 +108,8 @@ void BM_sequence_chain(benchmark::State& state) {
   const String seq = random_sequence(rng, nres);
   MPolymer chain;
   for (int r = 0; r < nres; ++r)
-    chain.insert(monomer(random_residue(rng), ProteinTools::residue_code(String(1, seq[r]), true)), -1);
+    chain.insert(monomer(random_residue(rng), ProteinTools::residue_code(String(1, seq[r]), true)),
+                 -1);
   const MMoleculeSequence seqs = test_record(seq);
   const auto& targets = sampled_targets();
   for (auto _ : state)

@@ -47,7 +47,8 @@ String modified(int n, int m, int s, int g) {
 const std::string insufficient =
     "The data is insufficient to either confirm or deny the sequence for this chain.";
 const std::string manual = "Manual analysis is required.";
-const std::string partial = "WARNING: The supplied data suggests a partial sequence register error.";
+const std::string partial =
+    "WARNING: The supplied data suggests a partial sequence register error.";
 const std::string tracing =
     "WARNING: The supplied data suggests a tracing error or major sequence register error.";
 const std::string strongly = "The supplied data strongly supports the assigned sequence.";
@@ -60,8 +61,10 @@ TEST(ChainReport, LayoutOfOneReport) {
   result.add(-30.0, "MKVL");
   result.add(-28.33273, "????");
   const std::string dashes(72, '-');
-  EXPECT_EQ(report("MKVL", result), "\n" + dashes + "\n\nCHAIN: A\nOriginal: MKVL\nModified: MKVL\n"
-                                    "Confidence: 0.950001\n\n" + weakly + "\n");
+  EXPECT_EQ(report("MKVL", result), "\n" + dashes +
+                                        "\n\nCHAIN: A\nOriginal: MKVL\nModified: MKVL\n"
+                                        "Confidence: 0.950001\n\n" +
+                                        weakly + "\n");
 }
 
 TEST(ChainReport, ShortListsAndEqualScoresAreInsufficient) {
@@ -82,21 +85,21 @@ TEST(ChainReport, VerdictRulesAtTheirBoundaries) {
     std::string want;
   };
   const Case cases[] = {
-      {a8, a8, 1.66726, insufficient},           // confidence prints 0.95 but is below
+      {a8, a8, 1.66726, insufficient},  // confidence prints 0.95 but is below
       {a8, a8, 1.66727, weakly},
-      {a8, a8, 3.09761, weakly},                 // confidence 0.999 is not above 0.999
+      {a8, a8, 3.09761, weakly},  // confidence 0.99899998
       {a8, a8, 3.09762, strongly},
-      {a8, String(7, 'A'), 5.0, manual},         // length differs: before every count
-      {a8, modified(8, 7, 0, 0), 2.0, weakly},   // 7 > 6 matches, "?" counted nowhere
-      {a8, modified(8, 6, 0, 0), 2.0, manual},   // 6 is not above 6; rule 4, no substitutions
-      {a8, modified(8, 7, 1, 0), 5.0, manual},   // a substitution blocks rule 3
+      {a8, String(7, 'A'), 5.0, manual},        // length differs: before every count
+      {a8, modified(8, 7, 0, 0), 2.0, weakly},  // 7 > 6 matches, "?" counted nowhere
+      {a8, modified(8, 6, 0, 0), 2.0, manual},  // 6 is not above 6; rule 4, no substitutions
+      {a8, modified(8, 7, 1, 0), 5.0, manual},  // a substitution blocks rule 3
       {a40, modified(40, 12, 7, 1), 5.0, partial},
       {a40, modified(40, 12, 6, 3), 5.0, manual},
       {a40, modified(40, 12, 20, 0), 5.0, manual},
       {a40, modified(40, 11, 7, 1), 5.0, partial},
       {a40, modified(40, 10, 7, 1), 5.0, manual},  // 10 is not above the quarter
       {a40, modified(40, 9, 11, 0), 5.0, tracing},
-      {a40, modified(40, 9, 10, 5), 5.0, manual},  // 10 substitutions are not above 10
+      {a40, modified(40, 9, 10, 5), 5.0, manual},   // 10 substitutions are not above 10
       {a40, modified(40, 10, 30, 0), 5.0, manual},  // 10 is not below 10
       {"AAA", "AG?", 5.0, manual},                  // quarter 0: one match makes rule 4
       {"AAA", "GGG", 5.0, manual},                  // 0 matches = quarter 0

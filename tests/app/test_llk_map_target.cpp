@@ -57,7 +57,8 @@ const Xmap<float>& blob_map() {
 }
 
 const RTop_orth frames[] = {
-    Ca_group(Coord_orth(11.2, 10.9, 12.0), Coord_orth(12.0, 12.0, 12.6), Coord_orth(13.4, 11.5, 12.1))
+    Ca_group(Coord_orth(11.2, 10.9, 12.0), Coord_orth(12.0, 12.0, 12.6),
+             Coord_orth(13.4, 11.5, 12.1))
         .rtop_beta_carbon(),
     Ca_group(Coord_orth(5.0, 7.1, 3.3), Coord_orth(6.2, 7.9, 3.1), Coord_orth(6.9, 8.4, 4.4))
         .rtop_beta_carbon(),
@@ -151,8 +152,10 @@ TEST(LLKMapTarget, TrainingGivesTheLikelihoodTargetsAndWeights) {
   int beyond = 0;
   for (int k = 0; k < t.fine().size(); ++k) {
     const Coord_orth& p = t.fine().points()[k];
-    const int i = ((int(std::lrint(p.x() / sampling)) + n) * nside +
-                   int(std::lrint(p.y() / sampling)) + n) * nside + int(std::lrint(p.z() / sampling)) + n;
+    const int i =
+        ((int(std::lrint(p.x() / sampling)) + n) * nside + int(std::lrint(p.y() / sampling)) + n) *
+            nside +
+        int(std::lrint(p.z() / sampling)) + n;
     EXPECT_EQ(t.fine().targets()[k], t.target_map()[i]);
     EXPECT_EQ(t.fine().weights()[k], t.weight_map()[i]);
     if (p.lengthsq() > radius * radius) {
