@@ -415,6 +415,13 @@ void Ca_sequence::normalise_scores(Matrix& scores, const std::vector<bool>& trai
   const int n = int(scores.size());
   if (n == 0) return;
   const int m = int(scores[0].size());
+  for (const auto& row : scores)
+    if (int(row.size()) != m)
+      vantrel::fatal("Ca_sequence: normalise_scores - score matrix rows of " + String(m) +
+                     " and " + String(int(row.size())) + " columns");
+  if (!trained.empty() && int(trained.size()) != m)
+    vantrel::fatal("Ca_sequence: normalise_scores - " + String(int(trained.size())) +
+                   " training flags for " + String(m) + " columns");
   auto in_use = [&](int t) { return trained.empty() || trained[t]; };
   int nused = 0;
   for (int t = 0; t < m; ++t) nused += in_use(t) ? 1 : 0;

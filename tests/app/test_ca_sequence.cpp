@@ -228,8 +228,17 @@ TEST(CaSequence, SegmentScoreEqualsDirectSums) {
     const Matrix minus(n, std::vector<double>(20, -1.0));
     EXPECT_NEAR(Ca_sequence::sequence_score(minus, String(n, 'A')).score, -n * w[1], 1e-7 * n);
   }
+  // Inputs of the wrong shape are refused.
   EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::sequence_score(ones, "AAA"); }),
             "Ca_sequence: sequence_score - candidate of 3 characters for 4 residues");
+  const Matrix narrow(4, std::vector<double>(5, 0.0));
+  EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::sequence_align(narrow, "ARNDQ"); }),
+            "Ca_sequence: sequence_align - score matrix row 0 has 5 columns, no column for "
+            "residue type 5");
+  Matrix ragged = ones;
+  ragged[2].pop_back();
+  EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::normalise_scores(ragged, {}); }),
+            "Ca_sequence: normalise_scores - score matrix rows of 20 and 19 columns");
 }
 
 TEST(CaSequence, FastMatchEqualsScoringEveryAlignment) {
