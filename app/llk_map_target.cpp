@@ -156,21 +156,21 @@ void LLK_map_target::prep_llk() {
     const float mean_o = float(s1 / nobs);
     const float sigma_o = float(std::sqrt(nobs * s2 - s1 * s1) / nobs);
     const float var_o = sigma_o * sigma_o;
-    const float floor = 0.001f * var_o;
+    const float var_floor = 0.001f * var_o;
     // A flat map gives sigma_o 0, NaN when rounding takes N S2 - S1^2 below
     // 0, or noise: below 1e-4 of the mean square the variance is lost in the
     // float rounding of the per-point sums (6e-8 per addition). No
     // likelihood contrast, then: the target keeps its means and no weight.
     // A floor that is a normal float also keeps every x <= 1000 and every
     // weight finite.
-    const bool contrast = std::isfinite(var_o) && floor >= FLT_MIN &&
+    const bool contrast = std::isfinite(var_o) && var_floor >= FLT_MIN &&
                           double(var_o) > 1.0e-4 * (s2 / nobs);
     for (int i = 0; i < npoints; ++i) {
       if (!(weight_map_[i] > 0.0f)) continue;
       const float mean = target_map_[i] / float(count_);
       const float meansq = weight_map_[i] / float(count_);
       const float spread = meansq - mean * mean;
-      const float sigma = std::sqrt(spread > floor ? spread : floor);
+      const float sigma = std::sqrt(spread > var_floor ? spread : var_floor);
       target_map_[i] = mean;
       weight_map_[i] = contrast ? sigma : 0.0f;
     }
