@@ -109,6 +109,39 @@ class MMonomer : public PropertyManager {
   //! comma list of atom ids or "*" (see model/minimol_select.cpp).
   MMonomer select(const String& path, MM::MODE mode) const;
 
+  // Protein main-chain and side-chain helpers (model/protein.cpp and
+  // model/rotamer.cpp). Main-chain atoms " N  ", " CA ", " C  ", " O  " are
+  // found by base id: the first stored wins, whatever its alternate
+  // conformation.
+
+  //! phi of m2, m1 being the residue before it: the torsion C(m1), N(m2),
+  //! CA(m2), C(m2) in radians, (-pi, pi]; NaN when an atom is missing.
+  static double protein_ramachandran_phi(const MMonomer& m1, const MMonomer& m2);
+  //! psi of m1, m2 being the residue after it: the torsion N(m1), CA(m1),
+  //! C(m1), N(m2) in radians; NaN when an atom is missing.
+  static double protein_ramachandran_psi(const MMonomer& m1, const MMonomer& m2);
+  //! Whether C of m1 and N of m2 both exist and lie closer than r Angstroms.
+  static bool protein_peptide_bond(const MMonomer& m1, const MMonomer& m2, double r);
+  //! Rebuilds " O  " from this residue's CA and C and the N of the next
+  //! residue: in the CA-C-N plane, 1.24 Angstroms from C, away from N.
+  /*! Does nothing when one of those atoms is missing or N lies more than
+    1.4832 Angstroms from C. Otherwise the first stored oxygen is replaced by
+    a new atom appended at the end, with the occupancy and isotropic U of C
+    and no anisotropic U or properties. */
+  void protein_mainchain_build_carbonyl_oxygen(const MMonomer& next);
+  //! The number of rotamers of this residue's type; 0 when it has none
+  //! (glycine, an unknown or empty type).
+  int protein_sidechain_number_of_rotamers() const;
+  //! Replaces the side chain by rotamer n of this residue's type and returns
+  //! the rotamer's frequency.
+  /*! Needs " N  ", " CA " and " C  "; without them returns 0 and changes
+    nothing. Otherwise every atom but N, CA, C and O is removed first
+    (hydrogens, OXT and all conformations of the side chain), and the
+    rotamer's atoms are appended with the occupancy and isotropic U of CA.
+    A type without rotamers or an n out of range returns 0 and leaves the
+    main chain only. */
+  double protein_sidechain_build_rotamer(const int& n);
+
   //! The leading integer of the text right-aligned in 4 characters, then
   //! the text from its first ":" on ("12:A" gives "  12:A"; "7A" gives
   //! "   7": an insertion code survives only after ":").

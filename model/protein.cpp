@@ -1,4 +1,6 @@
-#include "model/protein.h"
+// MMonomer's protein main-chain helpers: phi, psi, the peptide-bond test and
+// the carbonyl-oxygen builder.
+#include "model/minimol.h"
 
 #include "foundation/util.h"
 #include "model/monomer_edit.h"
@@ -16,24 +18,25 @@ double torsion_or_nan(const MAtom* a, const MAtom* b, const MAtom* c, const MAto
 
 }  // namespace
 
-double protein_ramachandran_phi(const MMonomer& m1, const MMonomer& m2) {
+double MMonomer::protein_ramachandran_phi(const MMonomer& m1, const MMonomer& m2) {
   return torsion_or_nan(find_base(m1, " C  "), find_base(m2, " N  "), find_base(m2, " CA "),
                         find_base(m2, " C  "));
 }
 
-double protein_ramachandran_psi(const MMonomer& m1, const MMonomer& m2) {
+double MMonomer::protein_ramachandran_psi(const MMonomer& m1, const MMonomer& m2) {
   return torsion_or_nan(find_base(m1, " N  "), find_base(m1, " CA "), find_base(m1, " C  "),
                         find_base(m2, " N  "));
 }
 
-bool protein_peptide_bond(const MMonomer& m1, const MMonomer& m2, double r) {
+bool MMonomer::protein_peptide_bond(const MMonomer& m1, const MMonomer& m2, double r) {
   const MAtom* c = find_base(m1, " C  ");
   const MAtom* n = find_base(m2, " N  ");
   if (!c || !n) return false;
   return Coord_orth(c->coord_orth() - n->coord_orth()).lengthsq() < r * r;
 }
 
-void protein_mainchain_build_carbonyl_oxygen(MMonomer& monomer, const MMonomer& next) {
+void MMonomer::protein_mainchain_build_carbonyl_oxygen(const MMonomer& next) {
+  MMonomer& monomer = *this;
   const MAtom* ca = find_base(monomer, " CA ");
   const MAtom* c = find_base(monomer, " C  ");
   const MAtom* n = find_base(next, " N  ");

@@ -22,12 +22,14 @@ int rotamer_find(const String& type, const int n) {
   return key == r.type && r.rotamer == n ? hi : -1;
 }
 
-int protein_sidechain_number_of_rotamers(const MMonomer& monomer) {
+int MMonomer::protein_sidechain_number_of_rotamers() const {
+  const MMonomer& monomer = *this;
   const int r = rotamer_find(monomer.type(), 0);
   return r < 0 ? 0 : data::rotamer_data[r].rotamer_count;
 }
 
-double protein_sidechain_build_rotamer(MMonomer& monomer, const int& n) {
+double MMonomer::protein_sidechain_build_rotamer(const int& n) {
+  MMonomer& monomer = *this;
   const MAtom* ca_atom = detail::find_base(monomer, " CA ");
   const MAtom* c_atom = detail::find_base(monomer, " C  ");
   const MAtom* n_atom = detail::find_base(monomer, " N  ");

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "foundation/util.h"
-#include "model/protein.h"
+#include "model/minimol.h"
 #include "model/rotamer.h"
 #include "model/rotamer_tables.h"
 #include "support/testing.h"
@@ -95,12 +95,12 @@ TEST(Protein, TorsionsAndPeptideBondsOnARealChain) {
   int phis = 0, psis = 0, bonds = 0;
   for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
     const MMonomer &m1 = chain[i].monomer, &m2 = chain[i + 1].monomer;
-    EXPECT_NEAR(protein_ramachandran_phi(m1, m2), chain[i + 1].phi, 1e-12) << i;
-    EXPECT_NEAR(protein_ramachandran_psi(m1, m2), chain[i].psi, 1e-12) << i;
+    EXPECT_NEAR(MMonomer::protein_ramachandran_phi(m1, m2), chain[i + 1].phi, 1e-12) << i;
+    EXPECT_NEAR(MMonomer::protein_ramachandran_psi(m1, m2), chain[i].psi, 1e-12) << i;
     phis += !std::isnan(chain[i + 1].phi);
     psis += !std::isnan(chain[i].psi);
-    bonds += protein_peptide_bond(m1, m2, 1.5);
-    EXPECT_FALSE(protein_peptide_bond(m2, m1, 1.5));
+    bonds += MMonomer::protein_peptide_bond(m1, m2, 1.5);
+    EXPECT_FALSE(MMonomer::protein_peptide_bond(m2, m1, 1.5));
   }
   EXPECT_EQ(phis, 158);
   EXPECT_EQ(psis, 158);
@@ -108,14 +108,14 @@ TEST(Protein, TorsionsAndPeptideBondsOnARealChain) {
   // The limit is strict, and a missing atom gives NaN or no bond.
   const MMonomer &a = chain[10].monomer, &b = chain[11].monomer;
   const double d = std::sqrt(Coord_orth(position(a, " C  ") - position(b, " N  ")).lengthsq());
-  EXPECT_FALSE(protein_peptide_bond(a, b, d));
-  EXPECT_TRUE(protein_peptide_bond(a, b, std::nextafter(d, 2.0)));
-  EXPECT_FALSE(protein_peptide_bond(chain[10].monomer, chain[12].monomer, 1.5));
+  EXPECT_FALSE(MMonomer::protein_peptide_bond(a, b, d));
+  EXPECT_TRUE(MMonomer::protein_peptide_bond(a, b, std::nextafter(d, 2.0)));
+  EXPECT_FALSE(MMonomer::protein_peptide_bond(chain[10].monomer, chain[12].monomer, 1.5));
   MMonomer no_n;
   no_n.copy(b, MM::COPY(MM::COPY_MEMBERS));
-  EXPECT_FALSE(protein_peptide_bond(a, no_n, 1.5));
-  EXPECT_TRUE(std::isnan(protein_ramachandran_phi(a, no_n)));
-  EXPECT_TRUE(std::isnan(protein_ramachandran_psi(a, no_n)));
+  EXPECT_FALSE(MMonomer::protein_peptide_bond(a, no_n, 1.5));
+  EXPECT_TRUE(std::isnan(MMonomer::protein_ramachandran_phi(a, no_n)));
+  EXPECT_TRUE(std::isnan(MMonomer::protein_ramachandran_psi(a, no_n)));
 }
 
 TEST(Protein, CarbonylOxygen) {
@@ -124,7 +124,7 @@ TEST(Protein, CarbonylOxygen) {
   for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
     MMonomer m = chain[i].monomer;
     const Coord_orth real_o = position(m, " O  ");
-    protein_mainchain_build_carbonyl_oxygen(m, chain[i + 1].monomer);
+    m.protein_mainchain_build_carbonyl_oxygen(chain[i + 1].monomer);
     const std::vector<String> ids = names(m);
     const int count =
         std::count_if(ids.begin(), ids.end(), [](const String& s) { return s.substr(0, 4) == " O  "; });
@@ -154,18 +154,18 @@ TEST(Protein, CarbonylOxygen) {
   MMonomer near;
   near.insert(make_atom(" N  ", Coord_orth(c + Coord_orth(0.0, 1.33, 0))), -1);
   const Coord_orth old_o = position(m, " O  ");
-  protein_mainchain_build_carbonyl_oxygen(m, far);
+  m.protein_mainchain_build_carbonyl_oxygen(far);
   EXPECT_EQ(m.size(), 4);
   EXPECT_TRUE(position(m, " O  ").equals(old_o, 0.0));
-  protein_mainchain_build_carbonyl_oxygen(m, near);
-  protein_mainchain_build_carbonyl_oxygen(m, near);
+  m.protein_mainchain_build_carbonyl_oxygen(near);
+  m.protein_mainchain_build_carbonyl_oxygen(near);
   EXPECT_EQ(names(m), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
   EXPECT_EQ(m[3].occupancy(), m[2].occupancy());
   EXPECT_TRUE(m[3].u_aniso_orth().is_null());
   // Of two alternate oxygens only the first stored is replaced.
   MMonomer alt = main_chain("ALA");
   alt.insert(make_atom(" O  :B", Coord_orth(9, 9, 9)), -1);
-  protein_mainchain_build_carbonyl_oxygen(alt, near);
+  alt.protein_mainchain_build_carbonyl_oxygen(near);
   EXPECT_EQ(names(alt), (std::vector<String>{" N  ", " CA ", " C  ", " O  :B", " O  "}));
 }
 
@@ -205,7 +205,7 @@ TEST(Rotamers, TableFeaturesAndLookup) {
     SCOPED_TRACE(s.type);
     MMonomer m;
     m.set_type(s.type);
-    EXPECT_EQ(protein_sidechain_number_of_rotamers(m), s.count);
+    EXPECT_EQ(m.protein_sidechain_number_of_rotamers(), s.count);
     double sum = 0.0, previous = 1.0;
     std::map<std::vector<float>, int> cb_positions;
     for (int n = 0; n < s.count; ++n) {
@@ -270,9 +270,9 @@ TEST(Rotamers, TableFeaturesAndLookup) {
   expect_row(rotamer_find("VAL", 0) + 1, " CG1", -1.718f, -1.247f, 1.347f);
   expect_row(rotamer_find("VAL", 0) + 2, " CG2", -1.895f, -1.189f, -1.149f);
   MMonomer none;
-  EXPECT_EQ(protein_sidechain_number_of_rotamers(none), 0);
+  EXPECT_EQ(none.protein_sidechain_number_of_rotamers(), 0);
   none.set_type("GLY");
-  EXPECT_EQ(protein_sidechain_number_of_rotamers(none), 0);
+  EXPECT_EQ(none.protein_sidechain_number_of_rotamers(), 0);
 }
 
 TEST(Rotamers, BuildingReplacesTheSideChain) {
@@ -280,7 +280,7 @@ TEST(Rotamers, BuildingReplacesTheSideChain) {
   ala.insert(make_atom(" CB ", Coord_orth(-1, -1, -1)), -1);
   ala.insert(make_atom(" HA ", Coord_orth(0, 0, 1)), -1);
   ala.insert(make_atom(" OXT", Coord_orth(2, 2, 0)), -1);
-  EXPECT_EQ(protein_sidechain_build_rotamer(ala, 0), 1.0);
+  EXPECT_EQ(ala.protein_sidechain_build_rotamer(0), 1.0);
   EXPECT_EQ(names(ala), (std::vector<String>{" N  ", " CA ", " C  ", " O  ", " CB "}));
   const Coord_orth ca = position(ala, " CA "), c = position(ala, " C  "), n = position(ala, " N  ");
   const Vec3<double> a = ((c - ca).unit() + (n - ca).unit()).unit();
@@ -294,20 +294,20 @@ TEST(Rotamers, BuildingReplacesTheSideChain) {
   val.insert(make_atom(" CB :A", Coord_orth(-1, -1, 0)), -1);
   val.insert(make_atom(" CB :B", Coord_orth(-1, -1, 0.1)), -1);
   val.insert(make_atom(" CG1:A", Coord_orth(-2, -1, 1)), -1);
-  EXPECT_EQ(protein_sidechain_build_rotamer(val, 3), 0.0);
+  EXPECT_EQ(val.protein_sidechain_build_rotamer(3), 0.0);
   EXPECT_EQ(names(val), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
-  EXPECT_FLOAT_EQ(protein_sidechain_build_rotamer(val, 0), 0.739f);
+  EXPECT_FLOAT_EQ(val.protein_sidechain_build_rotamer(0), 0.739f);
   EXPECT_EQ(val.size(), 7);
 
   MMonomer gly = main_chain("GLY");
   gly.insert(make_atom(" HA2", Coord_orth(0, 0, 1)), -1);
-  EXPECT_EQ(protein_sidechain_build_rotamer(gly, 0), 0.0);
+  EXPECT_EQ(gly.protein_sidechain_build_rotamer(0), 0.0);
   EXPECT_EQ(gly.size(), 4);
 
   // Split main chain: the first stored CA, C and N build the frame.
   MMonomer split = main_chain("SER");
   split.insert(make_atom(" CA :B", Coord_orth(5, 5, 5)), -1);
-  EXPECT_FLOAT_EQ(protein_sidechain_build_rotamer(split, 0), 0.4707f);
+  EXPECT_FLOAT_EQ(split.protein_sidechain_build_rotamer(0), 0.4707f);
   EXPECT_EQ(names(split).back(), " OG ");
   EXPECT_NEAR(Coord_orth::length(position(split, " CB "), Coord_orth(0, 0, 0)), 1.5305, 1e-3);
 
@@ -317,7 +317,7 @@ TEST(Rotamers, BuildingReplacesTheSideChain) {
   no_n.insert(make_atom(" CA ", Coord_orth(0, 0, 0)), -1);
   no_n.insert(make_atom(" C  ", Coord_orth(1.5, 0, 0)), -1);
   no_n.insert(make_atom(" CB ", Coord_orth(0, 1.5, 0)), -1);
-  EXPECT_EQ(protein_sidechain_build_rotamer(no_n, 0), 0.0);
+  EXPECT_EQ(no_n.protein_sidechain_build_rotamer(0), 0.0);
   EXPECT_EQ(no_n.size(), 3);
 }
 
@@ -329,7 +329,7 @@ TEST(Rotamers, BuiltSideChainsHaveSensibleBonds) {
   for (int r = 0; r < data::rotamer_data_size; r += data::rotamer_data[r].atom_count) {
     const data::Rotamer_record& rec = data::rotamer_data[r];
     MMonomer m = main_chain(rec.type);
-    protein_sidechain_build_rotamer(m, rec.rotamer);
+    m.protein_sidechain_build_rotamer(rec.rotamer);
     ASSERT_EQ(m.size(), 4 + rec.atom_count);
     for (int i = 4; i < m.size(); ++i) {
       double nearest_earlier = 1e9;
@@ -356,13 +356,13 @@ TEST(Rotamers, FitRealSideChains) {
   int fitted = 0, close = 0, cb_close = 0;
   for (const Residue& res : chain) {
     const MMonomer& real = res.monomer;
-    const int count = protein_sidechain_number_of_rotamers(real);
+    const int count = real.protein_sidechain_number_of_rotamers();
     if (count == 0) continue;
     double best = 1e9;
     bool complete = true, cb_ok = false;
     for (int n = 0; n < count && complete; ++n) {
       MMonomer m = real;
-      protein_sidechain_build_rotamer(m, n);
+      m.protein_sidechain_build_rotamer(n);
       double sum = 0.0;
       int atoms = 0;
       for (int i = 4; i < m.size(); ++i) {
