@@ -219,6 +219,10 @@ TEST(CopyResidueTypes, SameSiteUnderSymmetry) {
   EXPECT_TRUE(ProteinTools::copy_residue_types(mol, ref));
   const char* expected[] = {"SER", "UNK", "unk", "UNK", "ALA", "SER"};
   for (int r = 0; r < 6; ++r) EXPECT_EQ(mol[0][r].type(), expected[r]) << r;
+  MiniMol no_cell;
+  no_cell.insert(p, -1);
+  EXPECT_NE(vantrel_testing::fatal_text([&] { ProteinTools::copy_residue_types(no_cell, ref); }),
+            "no error");
 }
 
 TEST(ChainSequence, MatchAndRenumber) {

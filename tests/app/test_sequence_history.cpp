@@ -213,6 +213,16 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   EXPECT_EQ(report[1], " Accepted: " + own[1]);
   for (std::size_t i = 2; i < report.size(); ++i)
     EXPECT_EQ(report[i], std::string(11, ' ') + own[i]);
+  // Without sequences a chain has no candidate: rejected, its history entry
+  // of length 0 with no candidate lines.
+  Ca_sequence none(0.95);
+  MiniMol untouched;
+  none(untouched, shifted, map, targets_1rx2(), MMoleculeSequence());
+  EXPECT_EQ(none.format(), "Chain number:    0    length:    0\n");
+  Ca_sequence::History alone;
+  alone.append(none);
+  EXPECT_EQ(alone.format(untouched),
+            "Sequencing fragment of length:    0  Final chain ID(s): A \n");
   // Against the model sequenced blind, its result reads as rejected.
   const std::vector<std::string> rejected = lines(history.format(unchanged));
   ASSERT_GE(rejected.size(), 2u);
