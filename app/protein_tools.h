@@ -11,7 +11,8 @@
 #include "model/sequence.h"
 #include "symmetry/coords.h"
 
-//! Conversions between residue names, one-letter codes and the type index.
+//! Conversions between residue names, one-letter codes and the type index,
+//! and the tidying of protein models.
 /*! The type index runs 0 to 19 over ALA ARG ASN ASP CYS GLN GLU GLY HIS ILE
   LEU LYS MET PHE PRO SER THR TRP TYR VAL (one-letter "ARNDCQEGHILKMFPSTWYV");
   index 20 is selenomethionine, MSE, written "M". Every table of twenty
@@ -41,13 +42,13 @@ class ProteinTools {
   //! "-" for "---" (a skipped letter), the one-letter code of a recognised
   //! type (MSE as "M"), "?" for anything else.
   static vantrel::String chain_sequence(const vantrel::MPolymer& chain);
-  //! The text's twenty standard one-letter codes in order; every other
-  //! character (lower case, blanks, "X", "*", ...) is dropped.
-  static vantrel::String sequence_clean(const vantrel::String& text);
-
   // Model tidying. A fragment is a maximal run of residues of one polymer,
   // each joined to the next by a peptide bond: C of one and N of the next
   // closer than 1.5 A, plain coordinates.
+
+  //! The text's twenty standard one-letter codes in order; every other
+  //! character (lower case, blanks, "X", "*", ...) is dropped.
+  static vantrel::String sequence_clean(const vantrel::String& text);
 
   //! Moves every fragment, as a rigid body, by the symmetry operator and
   //! lattice translation that bring its atom centroid nearest the centre
@@ -73,7 +74,7 @@ class ProteinTools {
   //! residue i gets offset + i + 1, no insertion code. False, and the chain
   //! unchanged, when it matches no sequence.
   static bool chain_renumber(vantrel::MPolymer& pol, const vantrel::MMoleculeSequence& seq);
-  //! Rebuilds mol from mol_in (a different model) as its fragments, longest
+  //! Rebuilds mol from mol_in (which may be mol itself) as its fragments, longest
   //! first (equal lengths in source order), chain ids "A" to "Z" then "a" to
   //! "z" repeated, residues numbered from 1 (from 1000 k + 1 in the k-th
   //! pass, k from 0, through the lower-case ids). Always true.
