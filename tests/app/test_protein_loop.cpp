@@ -3,6 +3,7 @@
 // (positions and gemmi's torsions in tests/data/loop_sites.txt).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <sstream>
 
@@ -110,6 +111,29 @@ void check_chain(const std::vector<Coord_orth>& chain, const Coord_orth& c0,
   }
 }
 
+// Checks every closure of a gap ending at residue `end` of a site (residues
+// 2 .. end-1 rebuilt) with check_chain; returns the largest deviation from
+// the real chain of the closure that follows it best.
+template <std::size_t N>
+double best_closure(const std::vector<std::array<Coord_orth, N>>& found, const Site& s, int end) {
+  const auto& r = s.res;
+  EXPECT_FALSE(found.empty()) << s.name;
+  std::vector<Coord_orth> truth = {r[1].c};
+  for (int i = 2; i < end; ++i) truth.insert(truth.end(), {r[i].n, r[i].ca, r[i].c});
+  truth.push_back(r[end].n);
+  double best = 1e9;
+  for (const auto& l : found) {
+    std::vector<Coord_orth> chain = {r[1].n, r[1].ca};
+    chain.insert(chain.end(), l.begin(), l.end());
+    chain.insert(chain.end(), {r[end].ca, r[end].c});
+    check_chain(chain, r[0].c, s.name);
+    double worst = 0.0;
+    for (std::size_t k = 0; k < N; ++k) worst = std::max(worst, Coord_orth::length(l[k], truth[k]));
+    best = std::min(best, worst);
+  }
+  return best;
+}
+
 }  // namespace
 
 TEST(ProteinLoop, CircleMeetsSphereInTwoOneOrNoPoints) {
@@ -196,53 +220,25 @@ TEST(ProteinLoop, FixtureTorsionsAgreeWithGemmi) {
   }
 }
 
-TEST(ProteinLoop, FiveAtomClosureRebuildsRealGaps) {
-  const ProteinLoop loop(72);
+TEST(ProteinLoop, ClosuresRebuildRealGaps) {
+  // Torsions sampled every 5 (one residue) and 10 degrees (two residues):
+  // some closure follows the real chain to within a few tenths of an A.
+  const ProteinLoop fine(72), loop(36);
+  const std::vector<Site> sites = read_sites();
   int total = 0;
-  for (const Site& s : read_sites()) {
+  for (const Site& s : sites) {
     const auto& r = s.res;
-    const auto found = loop.rebuild5atoms(r[0].c, r[1].n, r[1].ca, r[3].ca, r[3].c, r[4].n);
-    ASSERT_FALSE(found.empty()) << s.name;
-    total += int(found.size());
-    double best = 1e9;
-    for (const auto& l : found) {
-      check_chain({r[1].n, r[1].ca, l[0], l[1], l[2], l[3], l[4], r[3].ca, r[3].c}, r[0].c, s.name);
-      const Coord_orth truth[5] = {r[1].c, r[2].n, r[2].ca, r[2].c, r[3].n};
-      double worst = 0.0;
-      for (int k = 0; k < 5; ++k) worst = std::max(worst, Coord_orth::length(l[k], truth[k]));
-      best = std::min(best, worst);
-    }
-    // Torsions sampled every 5 degrees: some closure follows the real chain
-    // to within a few tenths of an Angstrom.
-    EXPECT_LT(best, 0.8) << s.name;
+    const auto five = fine.rebuild5atoms(r[0].c, r[1].n, r[1].ca, r[3].ca, r[3].c, r[4].n);
+    const auto eight = loop.rebuild8atoms(r[0].c, r[1].n, r[1].ca, r[4].ca, r[4].c, r[4].n);
+    EXPECT_LT(best_closure(five, s, 3), 0.8) << s.name;
+    EXPECT_LT(best_closure(eight, s, 4), 0.6) << s.name;
+    total += int(five.size() + eight.size());
   }
-  EXPECT_GT(total, 18);
-}
-
-TEST(ProteinLoop, EightAtomClosureRebuildsRealGaps) {
-  const ProteinLoop loop(36);
-  for (const Site& s : read_sites()) {
-    const auto& r = s.res;
-    const auto found = loop.rebuild8atoms(r[0].c, r[1].n, r[1].ca, r[4].ca, r[4].c, r[4].n);
-    ASSERT_FALSE(found.empty()) << s.name;
-    double best = 1e9;
-    for (const auto& l : found) {
-      check_chain(
-          {r[1].n, r[1].ca, l[0], l[1], l[2], l[3], l[4], l[5], l[6], l[7], r[4].ca, r[4].c},
-          r[0].c, s.name);
-      const Coord_orth truth[8] = {r[1].c, r[2].n,  r[2].ca, r[2].c,
-                                   r[3].n, r[3].ca, r[3].c,  r[4].n};
-      double worst = 0.0;
-      for (int k = 0; k < 8; ++k) worst = std::max(worst, Coord_orth::length(l[k], truth[k]));
-      best = std::min(best, worst);
-    }
-    EXPECT_LT(best, 0.6) << s.name;
-  }
+  EXPECT_GT(total, 200);
 
   // Each list starts on a sampled phi(1) and ends in a one-residue closure
   // from its own second residue.
-  const Site s = read_sites().front();
-  const auto& r = s.res;
+  const auto& r = sites.front().res;
   const auto found = loop.rebuild8atoms(r[0].c, r[1].n, r[1].ca, r[4].ca, r[4].c, r[4].n);
   ASSERT_FALSE(found.empty());
   for (const auto& l : found) {
