@@ -1,0 +1,241 @@
+#include "mtz/mtz_ccp4.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "foundation/message.h"
+#include "symmetry/spgr_descr.h"
+#include "symmetry/symop.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::int64_t record_length = 80;  // bytes per header record
+constexpr std::int64_t data_start = 80;     // rows start at word 21
+
+// True when the file has the layout the library relies on: the "MTZ "
+// stamp, a header position inside the file right after NCOL x NREF row
+// words, one COLUMN record per column, and an END record. The library
+// loops forever on a header without its END record.
+bool sound_layout(const String& filename) {
+  std::ifstream in(filename, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::int64_t size = in.tellg();
+  if (size < data_start + record_length) return false;
+  unsigned char lead[12];
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(lead), sizeof(lead))) return false;
+  if (std::memcmp(lead, "MTZ ", 4) != 0) return false;
+  // The machine stamp's second byte holds the integer format in its high
+  // nibble: 1 is big-endian, anything else is read as little-endian.
+  const bool big_endian = (lead[9] >> 4) == 1;
+  std::uint32_t word = 0;
+  for (int i = 0; i < 4; ++i) word |= std::uint32_t(lead[big_endian ? 7 - i : 4 + i]) << (8 * i);
+  const std::int64_t header_word = std::int32_t(word);
+  if (header_word <= 0) return false;
+  const std::int64_t offset = (header_word - 1) * 4;
+  if (offset < data_start || offset + record_length > size) return false;
+
+  in.seekg(offset);
+  std::int64_t ncol = -1, nref = -1, columns = 0;
+  char record[record_length + 1] = {};
+  while (in.read(record, record_length)) {
+    if (std::strncmp(record, "END", 3) == 0 && (record[3] == ' ' || record[3] == '\0'))
+      return ncol >= 3 && nref >= 0 && columns == ncol &&
+             offset == data_start + 4 * ncol * nref;
+    if (std::strncmp(record, "NCOL", 4) == 0) {
+      std::istringstream fields(std::string(record + 4, record_length - 4));
+      if (!(fields >> ncol >> nref)) return false;
+      // Far beyond any real file; keeps the size arithmetic exact.
+      if (ncol > 100000 || nref > 1000000000) return false;
+    } else if (std::strncmp(record, "COLUMN", 6) == 0) {
+      ++columns;
+    }
+  }
+  return false;
+}
+
+// Point-group symbol of each space-group number 0..230, as runs of equal
+// entries (last number of the run, symbol), oriented like the group's
+// Hermann-Mauguin symbol; 0 stands for a group without a number.
+const char* point_group_symbol(const int number) {
+  static const struct {
+    int last;
+    const char* symbol;
+  } runs[] = {{0, "?"},      {1, "1"},      {2, "-1"},     {5, "2"},     {9, "m"},
+              {15, "2/m"},   {24, "222"},   {46, "mm2"},   {74, "mmm"},  {80, "4"},
+              {82, "-4"},    {88, "4/m"},   {98, "422"},   {110, "4mm"}, {114, "-42m"},
+              {120, "-4m2"}, {122, "-42m"}, {142, "4/mmm"}, {146, "3"},  {148, "-3"},
+              {149, "312"},  {150, "321"},  {151, "312"},  {152, "321"}, {153, "312"},
+              {155, "321"},  {156, "3m1"},  {157, "31m"},  {158, "3m1"}, {159, "31m"},
+              {161, "3m1"},  {163, "-31m"}, {167, "-3m1"}, {173, "6"},   {174, "-6"},
+              {176, "6/m"},  {182, "622"},  {186, "6mm"},  {188, "-6m2"}, {190, "-62m"},
+              {194, "6/mmm"}, {199, "23"},  {206, "m-3"},  {214, "432"}, {220, "-43m"},
+              {230, "m-3m"}};
+  for (const auto& run : runs)
+    if (number <= run.last) return number < 0 ? "?" : run.symbol;
+  return "?";
+}
+
+// Copies at most n - 1 characters of text into a fixed field, NUL-terminated.
+template <std::size_t N> void copy_field(char (&field)[N], const std::string& text, std::size_t n) {
+  n = std::min(n, N - 1);
+  const std::size_t k = std::min(n, text.size());
+  std::memcpy(field, text.data(), k);
+  field[k] = '\0';
+}
+
+}  // namespace
+
+Mtz_ptr mtz_get_header(const String& filename) {
+  if (!sound_layout(filename)) return nullptr;
+  Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
+  if (mtz) CMtz::MtzAssignHKLtoBase(mtz.get());
+  return mtz;
+}
+
+String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column) {
+  char* path = CMtz::MtzColPath(mtz, column);
+  const String result(path);
+  std::free(path);
+  return result;
+}
+
+std::vector<CMtz::MTZCOL*> build_lookup(CMtz::MTZ* mtz) {
+  std::vector<CMtz::MTZCOL*> lookup;
+  for (int x = 0; x < CMtz::MtzNxtal(mtz); ++x) {
+    CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz, x);
+    for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s) {
+      CMtz::MTZSET* set = CMtz::MtzIsetInXtal(xtal, s);
+      for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c) lookup.push_back(CMtz::MtzIcolInSet(set, c));
+    }
+  }
+  return lookup;
+}
+
+void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crystals) {
+  crystals.clear();
+  for (int x = 0; x < CMtz::MtzNxtal(mtz); ++x) {
+    CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz, x);
+    const float* c = xtal->cell;
+    const Cell cell(Cell_descr(c[0], c[1], c[2], c[3], c[4], c[5]));
+    crystals.push_back({MTZcrystal(xtal->xname, xtal->pname, cell), {}});
+    for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s) {
+      CMtz::MTZSET* set = CMtz::MtzIsetInXtal(xtal, s);
+      crystals.back().datasets.push_back({MTZdataset(set->dname, set->wavelength), {}});
+      for (int k = 0; k < CMtz::MtzNcolsInSet(set); ++k) {
+        const CMtz::MTZCOL* col = CMtz::MtzIcolInSet(set, k);
+        crystals.back().datasets.back().columns.push_back({col->label, col->type});
+      }
+    }
+  }
+}
+
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
+  const CMtz::SYMGRP& symm = mtz->mtzsymm;
+  if (symm.nsym <= 0 || symm.nsym > 192) fatal("CCP4MTZfile: no symmetry operators");
+  String ops;
+  for (int s = 0; s < symm.nsym; ++s) {
+    double mat[4][4];
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) mat[i][j] = symm.sym[s][i][j];
+    // A rotation must be integral and a translation finite; anything else
+    // is a damaged header, not an operator.
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j)
+        if (mat[i][j] != -1.0 && mat[i][j] != 0.0 && mat[i][j] != 1.0)
+          fatal("CCP4MTZfile: invalid symmetry operator");
+      if (!std::isfinite(mat[i][3]) || std::fabs(mat[i][3]) > 1.0e3)
+        fatal("CCP4MTZfile: invalid symmetry operator");
+    }
+    ops += Symop(mat).format() + ";";
+  }
+  spacegroup.init(Spgr_descr(ops, Spgr_descr::Symops));
+}
+
+void index_positions(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
+  (void)mtz;
+  hkl[0] = 0;
+  hkl[1] = 1;
+  hkl[2] = 2;
+  for (int p = 0; p < int(lookup.size()); ++p) {
+    const String label(lookup[p]->label);
+    if (label == "H") hkl[0] = p;
+    if (label == "K") hkl[1] = p;
+    if (label == "L") hkl[2] = p;
+  }
+}
+
+void reference_cols(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup,
+                    const std::vector<std::vector<CCP4MTZfile::hkldatacol>>& cols,
+                    std::vector<std::vector<int>>& positions,
+                    std::vector<std::vector<double>>& scales) {
+  std::vector<String> paths;
+  for (CMtz::MTZCOL* col : lookup) paths.push_back(mtz_col_path(mtz, col));
+  positions.assign(cols.size(), {});
+  scales.assign(cols.size(), {});
+  for (std::size_t j = 0; j < cols.size(); ++j) {
+    positions[j].assign(cols[j].size(), -1);
+    scales[j].assign(cols[j].size(), 1.0);
+    for (std::size_t k = 0; k < cols[j].size(); ++k) {
+      if (is_virtual_col(cols[j][k].path)) continue;
+      const auto found = std::find(paths.begin(), paths.end(), cols[j][k].path);
+      if (found == paths.end()) fatal("CCP4MTZfile - internal error");
+      positions[j][k] = int(found - paths.begin());
+      scales[j][k] = cols[j][k].scale;
+    }
+  }
+}
+
+void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>& crystals) {
+  for (const CCP4MTZfile::crystalinf& xi : crystals) {
+    const MTZcrystal& c = xi.crystal;
+    float cell[6] = {float(c.a()),         float(c.b()),        float(c.c()),
+                     float(c.alpha_deg()), float(c.beta_deg()), float(c.gamma_deg())};
+    CMtz::MTZXTAL* xtal = CMtz::MtzAddXtal(mtz, c.crystal_name().c_str(),
+                                           c.project_name().c_str(), cell);
+    if (xtal == nullptr) fatal("CCP4MTZfile - internal error");
+    for (const CCP4MTZfile::datasetinf& si : xi.datasets) {
+      CMtz::MTZSET* set = CMtz::MtzAddDataset(mtz, xtal, si.dataset.dataset_name().c_str(),
+                                              float(si.dataset.wavelength()));
+      if (set == nullptr) fatal("CCP4MTZfile - internal error");
+      for (const CCP4MTZfile::datacolinf& ci : si.columns)
+        if (CMtz::MtzAddColumn(mtz, set, ci.label.c_str(), ci.type.c_str()) == nullptr)
+          fatal("CCP4MTZfile - internal error");
+    }
+  }
+}
+
+void write_spacegroup(CMtz::MTZ* mtz, const Spacegroup& spacegroup) {
+  const String hm = spacegroup.symbol_hm();
+  const int number = spacegroup.spacegroup_number();
+  const String pg = String("PG") + point_group_symbol(number);
+  String name;
+  for (const char ch : hm) {
+    if (ch == ':') break;
+    if (ch != ' ') name += ch;
+  }
+  CMtz::SYMGRP& symm = mtz->mtzsymm;
+  symm.spcgrp = number;
+  symm.nsym = spacegroup.op_count();
+  symm.nsymp = spacegroup.primitive_count();
+  symm.symtyp = hm.empty() ? 'P' : hm[0];
+  copy_field(symm.spcgrpname, name, 11);
+  copy_field(symm.pgname, pg, 10);
+  for (int s = 0; s < spacegroup.op_count(); ++s) {
+    const Symop& op = spacegroup.symop(s);
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) symm.sym[s][i][j] = float(op.rot()(i, j));
+      symm.sym[s][i][3] = float(op.trn()[i]);
+    }
+  }
+}
+
+}  // namespace vantrel
