@@ -1,11 +1,13 @@
 #include "mtz/mtz_ccp4.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include "foundation/message.h"
@@ -19,10 +21,194 @@ namespace {
 constexpr std::int64_t record_length = 80;  // bytes per header record
 constexpr std::int64_t data_start = 80;     // rows start at word 21
 
+// True when text is an operator the library's reader can take: three
+// comma-separated sums of signed terms, each term an axis (x, y or z, any
+// case) or a number (n, n/m or n.m). The library's reader loops forever on
+// some other texts.
+bool sound_symop(const char* text, const char* end) {
+  auto skip = [&] {
+    while (text < end && (*text == ' ' || *text == '\0')) ++text;
+  };
+  auto digits = [&] {
+    const char* start = text;
+    while (text < end && *text >= '0' && *text <= '9') ++text;
+    return text > start;
+  };
+  auto term = [&] {
+    skip();
+    if (text < end && std::strchr("XYZxyz", *text) != nullptr && *text != '\0') {
+      ++text;
+      return true;
+    }
+    if (!digits()) return false;
+    if (text < end && (*text == '/' || *text == '.')) {
+      ++text;
+      return digits();
+    }
+    return true;
+  };
+  for (int part = 0; part < 3; ++part) {
+    skip();
+    if (text < end && (*text == '+' || *text == '-')) ++text;
+    if (!term()) return false;
+    for (skip(); text < end && (*text == '+' || *text == '-'); skip()) {
+      ++text;
+      if (!term()) return false;
+    }
+    if (part < 2) {
+      if (text >= end || *text != ',') return false;
+      ++text;
+    }
+  }
+  skip();
+  return text == end;
+}
+
+// Checks the header records one by one before the library reads them: the
+// library trusts their fields (a damaged record can make it crash or loop).
+// Each known record must have its fields in the expected form, every
+// dataset id used must be declared by a DATASET record, and counts must
+// agree; an unknown record is refused.
+class Header_check {
+ public:
+  //! Takes one 80-character record; false when it is unsound.
+  bool take(const char* record) {
+    const std::string text(record, record_length);
+    for (const char ch : text)
+      if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) return false;
+    std::istringstream in(text);
+    std::vector<std::string> f;
+    for (std::string w; in >> w;) f.push_back(w);
+    if (f.empty()) return false;
+    // Keywords are taken exactly as writers write them; the library reads
+    // some by their first letters only and then misreads the fields.
+    static const char* const keywords[] = {"VERS",    "TITLE",   "NCOL",    "CELL",  "SORT",
+                                           "SYMINF",  "SYMM",    "RESO",    "VALM",  "COLUMN",
+                                           "COLSRC",  "COLGRP",  "NDIF",    "PROJECT", "CRYSTAL",
+                                           "DATASET", "DCELL",   "DWAVEL"};
+    if (std::find(std::begin(keywords), std::end(keywords), f[0]) == std::end(keywords))
+      return false;
+    const std::string key = f[0].substr(0, 4);
+    long a = 0, b = 0, c = 0;
+    if (key == "VERS" || key == "TITL") return true;
+    if (key == "NCOL")
+      return f.size() == 4 && integer(f[1], 3, 100000, ncol) && integer(f[2], 0, 1000000000, nref) &&
+             integer(f[3], 0, 0, a);  // merged files only: no batch headers
+    if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
+    if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
+    if (key == "SYMI")
+      return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
+             f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
+             integer(f[4], 0, 100000, c);
+    if (key == "SYMM") {
+      const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
+      return ++symm <= 192 && at != std::string::npos &&
+             sound_symop(text.c_str() + at, text.c_str() + text.size());
+    }
+    if (key == "RESO") return f.size() == 3 && finite_numbers(f, 1);
+    if (key == "VALM") return f.size() == 2 && (f[1] == "NAN" || finite_numbers(f, 1));
+    // Column records hold the label in characters 8 to 37 on their own.
+    if (key == "COLU" || key == "COLS" || key == "COLG") {
+      if (ndif >= 0 || f.size() < 3 || f[0].size() != 6 || text.size() < 38) return false;
+      const std::string field = text.substr(7, 30);
+      const std::size_t end = field.find_last_not_of(' ');
+      if (end == std::string::npos || field.substr(0, end + 1) != f[1]) return false;
+    }
+    if (key == "COLU") {
+      ++columns;
+      index_columns += f.size() > 2 && f[2] == "H";
+      labels.insert(f[1]);
+      return f.size() == 6 && f[2].size() == 1 && number(f[3]) && number(f[4]) && used(f[5]);
+    }
+    // Source and group records name a column given before.
+    if (key == "COLS") return labels.count(f[1]) && used(f.back());
+    if (key == "COLG") return f.size() >= 5 && labels.count(f[1]) && used(f.back());
+    if (key == "NDIF") return ndif < 0 && f.size() == 2 && integer(f[1], 1, 1000, ndif);
+    // After NDIF, one group per dataset: PROJECT, CRYSTAL (absent in old
+    // files), DATASET, DCELL, DWAVEL, all of one id. The library files
+    // dataset 0 under its own base crystal and fails on any other project
+    // or crystal name for it.
+    if (ndif < 0 || f.size() < 3 || !integer(f[1], 0, 999, a)) return false;
+    // Names are single words (the library misreads a name with blanks).
+    if ((key == "PROJ" || key == "CRYS" || key == "DATA") && f.size() != 3) return false;
+    if (key == "PROJ") {
+      if (group_step != 0 && group_step < 3) return false;
+      group_id = a;
+      group_step = 1;
+      return a != 0 || f[2] == "HKL_base";
+    }
+    if (a != group_id) return false;
+    if (key == "CRYS" && group_step == 1) {
+      group_step = 2;
+      return a != 0 || f[2] == "HKL_base";
+    }
+    if (key == "DATA" && (group_step == 1 || group_step == 2) && !declared[a]) {
+      declared[a] = true;
+      ++datasets;
+      group_step = 3;
+      return true;
+    }
+    if (key == "DCEL" && group_step == 3) {
+      group_step = 4;
+      return f.size() == 8 && finite_numbers(f, 2);
+    }
+    if (key == "DWAV" && (group_step == 3 || group_step == 4)) {
+      group_step = 5;
+      return f.size() == 3 && finite_numbers(f, 2);
+    }
+    return false;
+  }
+  //! At the END record: the counts agree and every id used is declared.
+  bool complete(const std::int64_t header_offset) const {
+    for (int id = 0; id < 1000; ++id)
+      if (referenced[id] && !declared[id]) return false;
+    return ncol >= 3 && nref >= 0 && columns == ncol && index_columns >= 3 && datasets == ndif &&
+           (group_step == 0 || group_step >= 3) &&
+           header_offset == data_start + 4 * ncol * nref;
+  }
+
+ private:
+  static bool number(const std::string& word) {
+    char* end = nullptr;
+    std::strtod(word.c_str(), &end);
+    return !word.empty() && *end == '\0';
+  }
+  static bool integer(const std::string& word, const long lo, const long hi, long& value) {
+    char* end = nullptr;
+    value = std::strtol(word.c_str(), &end, 10);
+    return !word.empty() && *end == '\0' && value >= lo && value <= hi;
+  }
+  static bool finite_numbers(const std::vector<std::string>& f, const std::size_t from) {
+    for (std::size_t i = from; i < f.size(); ++i)
+      if (!number(f[i]) || !std::isfinite(std::strtod(f[i].c_str(), nullptr))) return false;
+    return true;
+  }
+  static bool all_integers(const std::vector<std::string>& f, const std::size_t from, long lo,
+                           long hi) {
+    long v;
+    for (std::size_t i = from; i < f.size(); ++i)
+      if (!integer(f[i], lo, hi, v)) return false;
+    return true;
+  }
+  bool used(const std::string& word) {
+    long id;
+    if (!integer(word, 0, 999, id)) return false;
+    referenced[id] = true;
+    return true;
+  }
+
+  long ncol = -1, nref = -1, ndif = -1;
+  long columns = 0, datasets = 0, symm = 0;
+  long index_columns = 0;  // type H; the library assumes three
+  std::set<std::string> labels;
+  long group_id = -1, group_step = 0;  // dataset group being read
+  bool declared[1000] = {}, referenced[1000] = {};
+};
+
 // True when the file has the layout the library relies on: the "MTZ "
 // stamp, a header position inside the file right after NCOL x NREF row
-// words, one COLUMN record per column, and an END record. The library
-// loops forever on a header without its END record.
+// words, and sound header records up to an END record (the library loops
+// forever on a header without one).
 bool sound_layout(const String& filename) {
   std::ifstream in(filename, std::ios::binary);
   if (!in) return false;
@@ -44,20 +230,27 @@ bool sound_layout(const String& filename) {
   if (offset < data_start || offset + record_length > size) return false;
 
   in.seekg(offset);
-  std::int64_t ncol = -1, nref = -1, columns = 0;
-  char record[record_length + 1] = {};
+  Header_check check;
+  char record[record_length];
   while (in.read(record, record_length)) {
-    if (std::strncmp(record, "END", 3) == 0 && (record[3] == ' ' || record[3] == '\0'))
-      return ncol >= 3 && nref >= 0 && columns == ncol &&
-             offset == data_start + 4 * ncol * nref;
-    if (std::strncmp(record, "NCOL", 4) == 0) {
-      std::istringstream fields(std::string(record + 4, record_length - 4));
-      if (!(fields >> ncol >> nref)) return false;
-      // Far beyond any real file; keeps the size arithmetic exact.
-      if (ncol > 100000 || nref > 1000000000) return false;
-    } else if (std::strncmp(record, "COLUMN", 6) == 0) {
-      ++columns;
+    if (std::string(record, record_length).find_first_not_of(" ", 3) == std::string::npos &&
+        std::strncmp(record, "END", 3) == 0) {
+      if (!check.complete(offset)) return false;
+      // The library then reads on to MTZENDOFHEADERS, looping if there is
+      // none; history lines are skipped by their count.
+      while (in.read(record, record_length)) {
+        if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0) return true;
+        if (std::strncmp(record, "MTZBATS", 7) == 0) return false;
+        if (std::strncmp(record, "MTZHIST", 7) == 0) {
+          char* end = nullptr;
+          const long lines = std::strtol(std::string(record + 7, record_length - 7).c_str(), &end, 10);
+          if (lines < 0 || lines > 1000) return false;
+          in.seekg(lines * record_length, std::ios::cur);
+        }
+      }
+      return false;
     }
+    if (!check.take(record)) return false;
   }
   return false;
 }

@@ -17,9 +17,7 @@ void CCP4MTZfile::import_chkl_data(Container& data, const String& mtzpath, const
 
   MTZcrystal crystal;
   MTZdataset dataset;
-  import_crystal(crystal, mtzpath);
-  import_dataset(dataset, mtzpath);
-  import_hkl_data(*hkl_data, mtzpath);
+  import_hkl_data(*hkl_data, dataset, crystal, mtzpath);
 
   // path is read from its end: [crystal/][dataset/]name, each part optional.
   String crystal_name = path.notail().notail().tail();

@@ -140,6 +140,9 @@ class CCP4MTZfile {
   void write_rows_append();
   void write_rows_new();
   void reset();  // back to NONE with empty lists; header values stay
+  // The column path of the data's first component with a column (the path
+  // itself when all are virtual): where its crystal and dataset are found.
+  String first_column_path(const HKL_data_base& data, const String& mtzpath) const;
 
   String filename_in_;
   String filename_out_;
