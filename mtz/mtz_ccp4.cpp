@@ -345,6 +345,7 @@ void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
       for (int j = 0; j < 3; ++j)
         if (mat[i][j] != -1.0 && mat[i][j] != 0.0 && mat[i][j] != 1.0)
           fatal("CCP4MTZfile: invalid symmetry operator");
+      // Translations are fractions of a cell; 1000 cells is already absurd.
       if (!std::isfinite(mat[i][3]) || std::fabs(mat[i][3]) > 1.0e3)
         fatal("CCP4MTZfile: invalid symmetry operator");
     }
@@ -353,8 +354,7 @@ void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
   spacegroup.init(Spgr_descr(ops, Spgr_descr::Symops));
 }
 
-void index_positions(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
-  (void)mtz;
+void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
   hkl[0] = 0;
   hkl[1] = 1;
   hkl[2] = 2;

@@ -35,7 +35,7 @@ void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crysta
 void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
 //! Lookup positions of the last columns labelled H, K and L (0, 1, 2 when
 //! a label is absent).
-void index_positions(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);
+void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);
 //! Per object and component, the lookup position of its column (-1 when
 //! virtual) and its scale. Fatal "CCP4MTZfile - internal error" for a path
 //! that names no column.

@@ -58,7 +58,7 @@ void CCP4MTZfile::import_hkl_list(HKL_info& target) {
   if (!mtz) fatal("CCP4MTZfile: import_hkl_list - File missing or corrupted: " + filename_in_);
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
-  index_positions(mtz.get(), lookup, pos);
+  index_positions(lookup, pos);
   const CMtz::MTZCOL* index_cols[3] = {lookup[pos[0]], lookup[pos[1]], lookup[pos[2]]};
   const int at[3] = {0, 1, 2};
 
@@ -134,7 +134,7 @@ void CCP4MTZfile::close_read() {
   if (!mtz) fatal("CCP4MTZfile: close_read - File missing or corrupted: " + filename_in_);
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
-  index_positions(mtz.get(), lookup, pos);
+  index_positions(lookup, pos);
   std::vector<std::vector<int>> positions;
   std::vector<std::vector<double>> scales;
   reference_cols(mtz.get(), lookup, hkl_data_cols_, positions, scales);

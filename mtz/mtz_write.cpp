@@ -215,7 +215,7 @@ void CCP4MTZfile::write_rows_append() {
   if (!in) fatal("CCP4MTZfile: close_append - File missing or corrupted: " + filename_in_);
   const std::vector<CMtz::MTZCOL*> in_lookup = build_lookup(in.get());
   int pos[3];
-  index_positions(in.get(), in_lookup, pos);
+  index_positions(in_lookup, pos);
 
   Output_file file("close_append", filename_out_);
   Mtz_ptr out = new_output();
