@@ -90,8 +90,7 @@ inline std::vector<Row> read_small_rows() {
   std::ifstream in = vantrel_testing::open_fixture("mtz_small.txt");
   std::vector<Row> rows;
   for (std::string line; std::getline(in, line);)
-    if (!line.empty() && line[0] != '#' && line.compare(0, 4, "rows") != 0)
-      rows.push_back(parse_row(line));
+    if (!line.empty() && line[0] != '#' && line[0] != 'r') rows.push_back(parse_row(line));
   return rows;
 }
 
@@ -138,15 +137,6 @@ inline std::string scratch(const std::string& name) {
   static int serial = 0;
   return ::testing::TempDir() + "vantrel_mtz_" + std::to_string(getpid()) + "_" +
          std::to_string(++serial) + "_" + name;
-}
-
-//! A copy of a fixture file in the scratch directory.
-inline std::string scratch_copy(const std::string& fixture) {
-  const std::string path = scratch(fixture);
-  std::ifstream in(vantrel_testing::fixture_path(fixture), std::ios::binary);
-  std::ofstream out(path, std::ios::binary);
-  out << in.rdbuf();
-  return path;
 }
 
 inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

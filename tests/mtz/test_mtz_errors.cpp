@@ -96,7 +96,7 @@ TEST(MtzErrors, MissingColumnsAndShortPaths) {
 }
 
 TEST(MtzErrors, CallsOutOfOrder) {
-  const std::string name = mtz_testing::scratch_copy("tiny_5e5z.mtz");
+  const std::string name = write_bytes("x.mtz", read_bytes(fixture_path("tiny_5e5z.mtz")));
   CCP4MTZfile file;
   HKL_info list;
   HKL_data<F_sigF<float>> data;
