@@ -42,7 +42,6 @@ class Output_file {
   Output_file(const Output_file&) = delete;
   Output_file& operator=(const Output_file&) = delete;
 
-  const String& partial() const { return partial_; }
   [[noreturn]] void fail(const String& what) const {
     fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
   }

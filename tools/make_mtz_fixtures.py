@@ -115,8 +115,8 @@ def write_small_dump(mtz_path, txt_path):
 def write_real_ref(txt_path):
     with open(txt_path, "w") as out:
         out.write("# gemmi %s reading of the real MTZ files: per file a 'file' line\n"
-                  "# (name, rows, finest 1/d^2 in the file's cell, rows with FP present\n"
-                  "# within 0.9999 of the finest spacing, space-group number, cell), the\n"
+                  "# (name, rows, finest 1/d^2 in the file's cell, rows with FP present,\n"
+                  "# space-group number, cell), the\n"
                   "# column labels, then a sample of rows: h k l 1/d^2 values...\n" % gemmi.__version__)
         for name in REAL:
             mtz = gemmi.read_mtz_file(os.path.join(DATA, name))

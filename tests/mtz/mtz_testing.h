@@ -132,11 +132,31 @@ class Raw_mtz {
   CMtz::MTZ* mtz_;
 };
 
-//! A fresh path in the test's scratch directory.
+//! Removes the remembered scratch files (and their partial forms), latest
+//! first, when the test program ends.
+class Scratch_files {
+ public:
+  ~Scratch_files() {
+    for (auto p = paths.rbegin(); p != paths.rend(); ++p) {
+      std::remove((*p + ".partial").c_str());
+      std::remove(p->c_str());
+    }
+  }
+  std::vector<std::string> paths;
+};
+
+//! Remembers a path to remove at the end.
+inline std::string remember(const std::string& path) {
+  static Scratch_files files;
+  files.paths.push_back(path);
+  return path;
+}
+
+//! A fresh path in the test's scratch directory, removed at the end.
 inline std::string scratch(const std::string& name) {
   static int serial = 0;
-  return ::testing::TempDir() + "vantrel_mtz_" + std::to_string(getpid()) + "_" +
-         std::to_string(++serial) + "_" + name;
+  return remember(::testing::TempDir() + "vantrel_mtz_" + std::to_string(getpid()) + "_" +
+                  std::to_string(++serial) + "_" + name);
 }
 
 inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -138,7 +138,8 @@ TEST(MtzAppend, ExistingLabelsAreOverwrittenOrRefused) {
 TEST(MtzAppend, InputIsNeverTheOutput) {
   const std::string dir = scratch("dir");
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
-  const std::string in = dir + "/x.mtz", link = dir + "/link.mtz";
+  const std::string in = mtz_testing::remember(dir + "/x.mtz");
+  const std::string link = mtz_testing::remember(dir + "/link.mtz");
   {
     std::ifstream src(fixture_path("tiny_5e5z.mtz"), std::ios::binary);
     std::ofstream(in, std::ios::binary) << src.rdbuf();
@@ -170,6 +171,19 @@ TEST(MtzAppend, FailedWritesLeaveNoFile) {
   }
   EXPECT_FALSE(file_exists(out));
   EXPECT_FALSE(file_exists(out + ".partial"));
+
+  // Rows that cannot be written: the file being written is the full device.
+  const String full = scratch("full.mtz");
+  ASSERT_EQ(symlink("/dev/full", (full + ".partial").c_str()), 0);
+  {
+    CCP4MTZfile file;
+    file.open_append(in, full);
+    EXPECT_EQ(fatal_text([&] { file.close_append(); }),
+              "CCP4MTZfile: close_append - Failed to write file: " + full);
+    EXPECT_FALSE(file_exists(full));
+    EXPECT_FALSE(file_exists(full + ".partial"));
+  }  // still open: the destructor writes the file, now that it can
+  EXPECT_TRUE(file_exists(full));
 
   vantrel_testing::Quiet_messages quiet;  // the destructor's retry reports too
   CCP4MTZfile file;
