@@ -210,6 +210,19 @@ TEST(MtzRead, ProgramSequenceOnRealFiles) {
       EXPECT_EQ(outside, 0);
       EXPECT_EQ(fo.num_obs(), wrk.fp_present);
       EXPECT_EQ(hl.num_obs(), wrk.fp_present);
+      // Then the append on the same object (values are checked in test_mtz_write).
+      HKL_data<F_phi<float>> fphi(list);
+      fphi.compute(fo, [](const HKL_info::HKL_reference_index&, const F_sigF<float>& f) {
+        return F_phi<float>(f.f(), 0.0f);
+      });
+      const String out = mtz_testing::scratch("sequence.mtz");
+      file.open_append(read.name, out);
+      file.export_hkl_data(fphi, "/*/*/sideomit");
+      file.export_hkl_data(hl, "/*/*/sideomit");
+      file.close_append();
+      mtz_testing::Raw_mtz appended(out);
+      EXPECT_EQ(appended.nref(), wrk.rows);
+      EXPECT_EQ(appended.columns().size(), 3 + wrk.labels.size() + 6);
     } else {
       EXPECT_GT(outside, 4);  // the finest reference rows lie beyond 1.85 A
       EXPECT_LT(fo.num_obs(), ref.fp_present);
