@@ -6,9 +6,11 @@
 
 #include <vector>
 
+#include "foundation/vstring.h"
 #include "maps/nxmap.h"
 #include "maps/xmap.h"
 #include "symmetry/coords.h"
+#include "symmetry/spacegroup.h"
 
 // Local frame and box grid. A residue operator (RTop_orth) takes a local
 // position p (A) to R p + t in the map. The box grid has 2n+1 points per
@@ -88,6 +90,34 @@ class LLK_map_target {
   //! Turns the sums into target values and weights, zeroes everything
   //! beyond the radius, and appends to both sample lists (never clears them).
   void prep_llk();
+
+  // Searching a whole map for the target (defined in
+  // app/llk_map_target_search.cpp).
+
+  //! Rotations (zero translation) for search: the inverses of CCP4 Euler
+  //! rotations sampling orientation space evenly at an angular step in
+  //! degrees, over the part of it that the space group's rotations about
+  //! a, b and c leave distinct. Ordered by beta, then by the sum and the
+  //! difference of alpha and gamma. Reads no member; a step of 360 or more
+  //! gives an empty list.
+  std::vector<vantrel::RTop_orth> rtop_list(const vantrel::Spacegroup& spacegroup,
+                                            const double& step) const;
+  //! Six-dimensional search of xmap for the prepared target: one FFT
+  //! translation search per rotation, placing the box by the inverse of the
+  //! operator. The three result maps take xmap's space group, cell and
+  //! grid and hold, per point, the lowest normalised score (score - mean) /
+  //! sd, where mean and sd are those of the first operator's search (sd 0:
+  //! scores are not scaled), the index of its operator and its translation
+  //! coded as (u nv + v) nw + w. Lower is better; a point that no score
+  //! below 1e20 reached keeps score 1e20. An empty list writes nothing.
+  void search(vantrel::Xmap<float>& score, vantrel::Xmap<int>& rotation,
+              vantrel::Xmap<int>& translation, const vantrel::Xmap<float>& xmap,
+              const std::vector<vantrel::RTop_orth>& rtops) const;
+  //! The target values as text: per w section a block of v rows of u
+  //! characters, " ", ".", "+", "#" rising and "-" below 0, each value
+  //! taken against the rms over half the box points (over the one point of
+  //! a one-point box).
+  vantrel::String format() const;
 
   double radius() const { return radius_; }
   //! Residues accumulated since init or the last prep_llk.
