@@ -147,7 +147,9 @@ void Validation_run::weight_work_data() {
   // Without convergence the weighting still leaves coefficients from its
   // last parameters, which are usable; none at all would give an empty map.
   if (phiw.num_obs() == 0)
-    fatal("quelvarn: the likelihood weighting of the work data gave no phases");
+    fatal(
+        "quelvarn: the likelihood weighting of the work data gave no phases; check the work"
+        " amplitudes (-colin-wrk-fo)");
   if (!converged)
     out_ << "\nWARNING: the likelihood weighting of the work data did not converge;"
             " its last estimates are used."

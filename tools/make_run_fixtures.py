@@ -4,6 +4,8 @@
   tests/data/sm_1dur_random_hl.mtz   sm_1dur.mtz with its HL coefficients
       replaced by those of uniformly random phases at figure of merit 0.05
       (X = 0.1002, so A = X cos phi, B = X sin phi, C = D = 0), seed 1.
+  tests/data/sm_1dur_no_fp.mtz   sm_1dur.mtz with every FP missing: work
+      data from which no phases can be weighted.
   tests/data/run_wrk_7mm1_columns.txt   the columns (label, type) of
       wrk_7mm1.mtz followed by the six columns a run with -mtzout-wrk
       adds; the output file must hold exactly these (the six in the first
@@ -52,6 +54,14 @@ def make_random_hl():
     mtz.write_to_file(f"{DATA}/sm_1dur_random_hl.mtz")
 
 
+def make_no_fp():
+    mtz = gemmi.read_mtz_file(f"{DATA}/sm_1dur.mtz")
+    data = numpy.array(mtz, copy=True)
+    data[:, [c.label for c in mtz.columns].index("FP")] = numpy.nan
+    mtz.set_data(data)
+    mtz.write_to_file(f"{DATA}/sm_1dur_no_fp.mtz")
+
+
 def check(path):
     mtz = gemmi.read_mtz_file(path)
     got = [(c.label, c.type) for c in mtz.columns]
@@ -74,6 +84,7 @@ if __name__ == "__main__":
         check(sys.argv[2])
     else:
         make_random_hl()
+        make_no_fp()
         with open(f"{DATA}/run_wrk_7mm1_columns.txt", "w") as f:
             f.write("# Columns of wrk_7mm1.mtz plus the six appended by -mtzout-wrk"
                     " (tools/make_run_fixtures.py, gemmi)\n")
