@@ -148,8 +148,8 @@ void Validation_run::weight_work_data() {
   // last parameters, which are usable; none at all would give an empty map.
   if (phiw.num_obs() == 0)
     fatal(
-        "quelvarn: the likelihood weighting of the work data gave no phases; check the work"
-        " amplitudes (-colin-wrk-fo)");
+        "quelvarn: the likelihood weighting of the work data gave no phases;"
+        " check the work amplitudes (-colin-wrk-fo)");
   if (!converged)
     out_ << "\nWARNING: the likelihood weighting of the work data did not converge;"
             " its last estimates are used."
