@@ -229,8 +229,8 @@ TEST(Run, WarningsAndFailures) {
 }
 
 #ifdef QUELVARN_EXE
-// The built executable: usage and status 1 without timing; a run closed by
-// the separator, a newline and the library's timing line.
+// The built executable: usage and status 1, a failed run and status 2, both
+// without timing; a run closed by the separator, a newline and the timing.
 TEST(Run, Executable) {
   std::string out;
   auto run = [&](const Args& args) {
@@ -245,6 +245,9 @@ TEST(Run, Executable) {
   EXPECT_EQ(run({}), 1);
   EXPECT_LT(out.find(" ### CCP4"), out.find("quelvarn checks the sequence"));
   EXPECT_EQ(out.compare(out.size() - 41, 41, "from the model omitting the side chains.\n"), 0);
+  EXPECT_EQ(out.find("Times:"), std::string::npos);
+  EXPECT_EQ(run(against_1rx2("no_such.mtz", "sm_1dur.pdb", given)), 2);
+  EXPECT_NE(out.find("\nCCP4MTZfile: open_read - File missing or corrupted: "), std::string::npos);
   EXPECT_EQ(out.find("Times:"), std::string::npos);
   EXPECT_EQ(run(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given)), 0);
   EXPECT_NE(out.find(std::string(72, '-') + "\n\nTimes: User:"), std::string::npos) << out;
