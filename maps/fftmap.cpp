@@ -1,6 +1,7 @@
 #include "maps/fftmap.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -44,16 +45,35 @@ struct Half_grid {
   std::size_t plane() const { return std::size_t(nv) * nwc; }
 };
 
-// Along u: for each row v, its lines interleaved by w.
-void transform_along_u(const Half_grid& g, const int& direction) {
-  FFT_line_block lines(g.nu, direction, g.nwc);
-  for (int v = 0; v < g.nv; ++v) lines.transform(g.data + std::size_t(v) * g.nwc, g.plane());
+// Along u: for each row v, its lines interleaved by w, of which the first
+// `planes`; rows for which row_wanted(v) is false are left alone. With
+// skip_zero, lines that are all zero are skipped and used[w] is set for
+// every plane w holding some other line: a plane no row marks stays zero.
+template <class Wanted>
+void transform_along_u(const Half_grid& g, const int& direction, const int& planes,
+                       Wanted row_wanted, const bool& skip_zero, std::vector<char>* used) {
+  FFT_line_block lines(g.nu, direction, planes);
+  for (int v = 0; v < g.nv; ++v) {
+    if (!row_wanted(v)) continue;
+    cplx* row = g.data + std::size_t(v) * g.nwc;
+    if (lines.transform(row, g.plane(), planes, skip_zero) && used)
+      for (const int w : lines.lines()) (*used)[w] = 1;
+  }
 }
 
-// Along v: one plane u at a time, its lines interleaved by w.
-void transform_along_v(const Half_grid& g, const int& direction) {
-  FFT_line_block lines(g.nv, direction, g.nwc);
-  for (int u = 0; u < g.nu; ++u) lines.transform(g.data + u * g.plane(), g.nwc);
+// Along v: one plane u at a time, its lines interleaved by w, of which the
+// first `planes`, up to the last plane marked used when a mask is given.
+void transform_along_v(const Half_grid& g, const int& direction, const int& planes,
+                       const std::vector<char>* used) {
+  int count = planes;
+  if (used) {  // the v pass runs on the planes up to the last used one
+    count = 0;
+    for (int w = 0; w < planes; ++w)
+      if ((*used)[w]) count = w + 1;
+  }
+  if (count == 0) return;
+  FFT_line_block lines(g.nv, direction, count);
+  for (int u = 0; u < g.nu; ++u) lines.transform(g.data + u * g.plane(), g.nwc, count);
 }
 
 }  // namespace
@@ -66,6 +86,11 @@ void FFT_line::operator()(const cplx* in, cplx* out) const {
   // std::complex<float> has the layout of kiss_fft_cpx: real, imaginary.
   kiss_fft(static_cast<kiss_fft_cfg>(plan_), reinterpret_cast<const kiss_fft_cpx*>(in),
            reinterpret_cast<kiss_fft_cpx*>(out));
+}
+
+void FFT_line::operator()(const cplx* in, cplx* out, const std::size_t& stride) const {
+  kiss_fft_stride(static_cast<kiss_fft_cfg>(plan_), reinterpret_cast<const kiss_fft_cpx*>(in),
+                  reinterpret_cast<kiss_fft_cpx*>(out), int(stride));
 }
 
 // ---------------------------------------------------------- FFT_real_lines
@@ -117,22 +142,36 @@ void FFT_real_lines::real_to_half(const float* a, const float* b, const float& s
 // ----------------------------------------------------------- FFT_line_block
 
 FFT_line_block::FFT_line_block(const int& n, const int& direction, const int& count)
-    : fft_(n, direction),
-      count_(count),
-      block_(std::size_t(n) * count),
-      out_(std::size_t(n) * count) {}
+    : fft_(n, direction), count_(count), out_(std::size_t(n) * count) {
+  lines_.reserve(count);
+}
 
-void FFT_line_block::transform(cplx* data, const std::size_t& stride) {
+bool FFT_line_block::transform(cplx* data, const std::size_t& stride, const int& count,
+                               const bool& skip_zero) {
   const int n = fft_.size();
-  for (int i = 0; i < n; ++i) {
-    const cplx* src = data + i * stride;
-    for (int j = 0; j < count_; ++j) block_[std::size_t(j) * n + i] = src[j];
+  const int m = std::min(count, count_);
+  lines_.clear();
+  if (skip_zero) {
+    // A line is kept when any of its values is not zero; rows are read in
+    // order.
+    keep_.assign(m, 0);
+    for (int i = 0; i < n; ++i) {
+      const cplx* src = data + i * stride;
+      for (int j = 0; j < m; ++j) keep_[j] |= src[j] != cplx(0.0f, 0.0f);
+    }
+    for (int j = 0; j < m; ++j)
+      if (keep_[j]) lines_.push_back(j);
+  } else {
+    for (int j = 0; j < m; ++j) lines_.push_back(j);
   }
-  for (int j = 0; j < count_; ++j) fft_(&block_[std::size_t(j) * n], &out_[std::size_t(j) * n]);
+  if (lines_.empty()) return false;
+  const std::size_t nl = lines_.size();
+  for (std::size_t p = 0; p < nl; ++p) fft_(data + lines_[p], &out_[p * n], stride);
   for (int i = 0; i < n; ++i) {
     cplx* dst = data + i * stride;
-    for (int j = 0; j < count_; ++j) dst[j] = out_[std::size_t(j) * n + i];
+    for (std::size_t p = 0; p < nl; ++p) dst[lines_[p]] = out_[p * n + i];
   }
+  return true;
 }
 
 // ---------------------------------------------------------------- FFTmap_p1
@@ -212,8 +251,12 @@ void FFTmap_p1::fft_h_to_x(const double& scale) {
   mode_ = Real;
   if (grid_sam_.size() <= 0) return;
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
-  transform_along_u(half, 0);
-  transform_along_v(half, 0);
+  // Coefficients fill a resolution sphere: the lines and planes outside it
+  // are all zero and need no transform.
+  std::vector<char> used(half.nwc, 0);
+  transform_along_u(
+      half, 0, half.nwc, [](int) { return true; }, true, &used);
+  transform_along_v(half, 0, half.nwc, &used);
   FFT_real_lines along_w(grid_sam_.nw());
   const float s = float(scale);
   for_row_pairs(
@@ -221,6 +264,10 @@ void FFTmap_p1::fft_h_to_x(const double& scale) {
 }
 
 void FFTmap_p1::fft_x_to_h(const double& scale) {
+  fft_x_to_h(scale, HKL(grid_sam_.nu(), grid_sam_.nv(), grid_sam_.nw()));
+}
+
+void FFTmap_p1::fft_x_to_h(const double& scale, const HKL& limit) {
   if (mode_ == Reciprocal) return;
   mode_ = Reciprocal;
   if (grid_sam_.size() <= 0) return;
@@ -229,8 +276,15 @@ void FFTmap_p1::fft_x_to_h(const double& scale) {
   for_row_pairs(
       [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.real_to_half(a, b, f, ha, hb); });
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
-  transform_along_v(half, 1);
-  transform_along_u(half, 1);
+  // Only the planes l <= limit.l and, of those, the rows |k| <= limit.k
+  // are wanted; a limit reaching half the grid takes everything.
+  const int planes = std::min(half.nwc, std::abs(limit.l()) + 1);
+  const int kmax = std::abs(limit.k());
+  const auto row_wanted = [&](int v) {
+    return 2 * kmax + 1 >= half.nv || v <= kmax || v >= half.nv - kmax;
+  };
+  transform_along_v(half, 1, planes, nullptr);
+  transform_along_u(half, 1, planes, row_wanted, false, nullptr);
 }
 
 void FFTmap_p1::debug() const {

@@ -1,7 +1,9 @@
 // FFTs of the crystallographic map: reflection data are expanded over the
 // space group into a P1 grid (full or sparse) and transformed; map values
 // are expanded over all operators and transformed back.
+#include <algorithm>
 #include <complex>
+#include <cstdlib>
 #include <vector>
 
 #include "maps/fftmap.h"
@@ -50,6 +52,17 @@ template <class P1, class H> void get_coefficients(const P1& p1, H& fphidata) {
     fphidata[ih].f() = std::abs(c);
     fphidata[ih].phi() = std::arg(c);
   }
+}
+
+// The largest |h|, |k| and |l| of a list.
+template <class H> HKL index_limit(const H& fphidata) {
+  HKL limit(0, 0, 0);
+  for (HKL_info::HKL_reference_index ih = fphidata.first(); !ih.last(); ih.next()) {
+    const HKL& h = ih.hkl();
+    limit = HKL(std::max(limit.h(), std::abs(h.h())), std::max(limit.k(), std::abs(h.k())),
+                std::max(limit.l(), std::abs(h.l())));
+  }
+  return limit;
 }
 
 // A component moved by at most one grid step, back into 0..n-1.
@@ -133,7 +146,7 @@ template <class T> template <class H> void Xmap<T>::fft_to(H& fphidata, const FF
   } else {
     FFTmap_p1 p1(grid_sam_, 0);
     expand_values(*this, list_, [&](int u, int v) { return &p1.real_data(Coord_grid(u, v, 0)); });
-    p1.fft_x_to_h(scale);
+    p1.fft_x_to_h(scale, index_limit(fphidata));
     get_coefficients(p1, fphidata);
   }
 }
