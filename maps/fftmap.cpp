@@ -139,6 +139,48 @@ void FFT_real_lines::real_to_half(const float* a, const float* b, const float& s
   }
 }
 
+// The packed forms repeat the arithmetic of half_to_real and real_to_half
+// term by term (scale 1), reading and writing the packed rows directly.
+void FFT_real_lines::packed_to_real(float* a, float* b) {
+  in_[0] = cplx(a[0], b ? b[0] : 0.0f);
+  for (int k = 1; 2 * k < n_; ++k) {
+    const float xr = a[k], xi = -a[n_ - k];
+    const float yr = b ? b[k] : 0.0f, yi = b ? -b[n_ - k] : 0.0f;
+    in_[k] = cplx(xr - yi, xi + yr);
+    in_[n_ - k] = cplx(xr + yi, yr - xi);
+  }
+  if (n_ % 2 == 0) {
+    const int h = n_ / 2;
+    in_[h] = cplx(a[h], b ? b[h] : 0.0f);
+  }
+  to_real_(in_.data(), out_.data());
+  for (int j = 0; j < n_; ++j) a[j] = out_[j].real();
+  if (b)
+    for (int j = 0; j < n_; ++j) b[j] = out_[j].imag();
+}
+
+void FFT_real_lines::real_to_packed(float* a, float* b) {
+  for (int j = 0; j < n_; ++j) in_[j] = cplx(a[j], b ? b[j] : 0.0f);
+  to_half_(in_.data(), out_.data());
+  const int h = n_ / 2;
+  // Terms 0 and n/2 (n even) keep only their real parts.
+  const auto store = [&](float* row, const int& k, const cplx& x) {
+    row[k] = x.real();
+    if (k != 0 && 2 * k != n_) row[n_ - k] = -x.imag();
+  };
+  for (int k = 0; k <= h; ++k) {
+    if (!b) {
+      store(a, k, out_[k]);
+      continue;
+    }
+    const cplx p = out_[k];
+    const cplx q = std::conj(out_[Util::mirror(k, n_)]);
+    store(a, k, 0.5f * (p + q));
+    const cplx d = p - q;
+    store(b, k, cplx(0.5f * d.imag(), -0.5f * d.real()));
+  }
+}
+
 // ----------------------------------------------------------- FFT_line_block
 
 FFT_line_block::FFT_line_block(const int& n, const int& direction, const int& count)

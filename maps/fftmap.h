@@ -73,6 +73,15 @@ class FFT_real_lines {
   void real_to_half(const float* a, const float* b, const float& scale, std::complex<float>* ha,
                     std::complex<float>* hb);
 
+  // The same transforms, scale 1, in place on lines that hold a half
+  // spectrum in half-complex form: real parts of terms 0..n/2 at positions
+  // 0..n/2 and negated imaginary parts of terms 1..(n-1)/2 at positions n-1
+  // down to n/2+1. b may be null.
+  //! Half spectra in half-complex form to real lines.
+  void packed_to_real(float* a, float* b);
+  //! Real lines to their half spectra in half-complex form.
+  void real_to_packed(float* a, float* b);
+
  private:
   int n_;
   FFT_line to_real_, to_half_;
