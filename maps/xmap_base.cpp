@@ -154,30 +154,33 @@ void Xmap_cacheobj::measure_clearance() {
   const std::size_t n = asu.size();
   std::vector<unsigned char> d(n), a(n), b(n);
   for (std::size_t i = 0; i < n; i++) d[i] = asu[i] == 0 ? cap : 0;
-  // m = the minimum of x over the three neighbours i - s, i, i + s along one
-  // axis (stride s, length len, position p of i), 0 beyond the box.
-  const auto min3 = [](const std::vector<unsigned char>& x, std::vector<unsigned char>& m,
-                       const std::size_t& s, const int& len, const int& p, const std::size_t& i) {
-    unsigned char v = x[i];
-    v = p > 0 ? std::min(v, x[i - s]) : 0;
-    v = p + 1 < len ? std::min(v, x[i + s]) : 0;
-    m[i] = v;
+  // m = the minimum of x over the neighbours i - s, i, i + s along one axis
+  // of len points (stride s), 0 at both ends of the axis; whole rows at a
+  // time, so that the loops vectorise.
+  const auto min3 = [](const unsigned char* x, unsigned char* m, const std::size_t& s,
+                       const int& len, const std::size_t& count) {
+    std::fill(m, m + s, 0);
+    for (int p = 1; p + 1 < len; p++) {
+      const unsigned char* c = x + p * s;
+      unsigned char* o = m + p * s;
+      for (std::size_t j = 0; j < count; j++) o[j] = std::min(std::min(c[j - s], c[j]), c[j + s]);
+    }
+    if (len > 1) std::fill(m + (len - 1) * s, m + len * s, 0);
   };
+  const std::size_t row = nw, plane = std::size_t(nv) * nw;
   for (int round = 1; round < cap; round++) {
-    std::size_t i = 0;
-    for (int u = 0; u < nu; u++)
-      for (int v = 0; v < nv; v++)
-        for (int w = 0; w < nw; w++, i++) min3(d, a, 1, nw, w, i);
-    i = 0;
-    for (int u = 0; u < nu; u++)
-      for (int v = 0; v < nv; v++)
-        for (int w = 0; w < nw; w++, i++) min3(a, b, nw, nv, v, i);
-    i = 0;
-    for (int u = 0; u < nu; u++)
-      for (int v = 0; v < nv; v++)
-        for (int w = 0; w < nw; w++, i++) min3(b, a, std::size_t(nv) * nw, nu, u, i);
+    // Along w: each row, its ends 0.
+    for (std::size_t r = 0; r < n; r += row) {
+      const unsigned char* x = &d[r];
+      unsigned char* m = &a[r];
+      m[0] = 0;
+      for (int w = 1; w + 1 < nw; w++) m[w] = std::min(std::min(x[w - 1], x[w]), x[w + 1]);
+      m[nw - 1] = 0;
+    }
+    for (std::size_t q = 0; q < n; q += plane) min3(&a[q], &b[q], row, nv, row);  // along v
+    min3(b.data(), a.data(), plane, nu, plane);                                   // along u
     bool changed = false;
-    for (i = 0; i < n; i++) {
+    for (std::size_t i = 0; i < n; i++) {
       const unsigned char next = std::min<int>(d[i], a[i] + 1);
       changed |= next != d[i];
       d[i] = next;
