@@ -61,10 +61,11 @@ void transform_along_u(const Half_grid& g, const int& direction, const int& plan
   }
 }
 
-// Along v: one plane u at a time, its lines interleaved by w, of which the
-// first `planes`, up to the last plane marked used when a mask is given.
+// Along v: one plane u at a time, from u_first to u_last, its lines
+// interleaved by w, of which the first `planes`, up to the last plane
+// marked used when a mask is given.
 void transform_along_v(const Half_grid& g, const int& direction, const int& planes,
-                       const std::vector<char>* used) {
+                       const std::vector<char>* used, const int& u_first, const int& u_last) {
   int count = planes;
   if (used) {  // the v pass runs on the planes up to the last used one
     count = 0;
@@ -73,7 +74,7 @@ void transform_along_v(const Half_grid& g, const int& direction, const int& plan
   }
   if (count == 0) return;
   FFT_line_block lines(g.nv, direction, count);
-  for (int u = 0; u < g.nu; ++u) lines.transform(g.data + u * g.plane(), g.nwc, count);
+  for (int u = u_first; u <= u_last; ++u) lines.transform(g.data + u * g.plane(), g.nwc, count);
 }
 
 }  // namespace
@@ -277,11 +278,14 @@ void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
   if (m.w() < grid_reci_.nw()) data_c_[cplx_index(m)] = std::conj(f);
 }
 
-template <class F> void FFTmap_p1::for_row_pairs(F f) {
-  // Each half row lies on the floats of its real row.
+template <class F, class W> void FFTmap_p1::for_row_pairs(F f, W wanted) {
+  // Each half row lies on the floats of its real row. Rows pair as in the
+  // whole grid, (0, 1), (2, 3) ..., so that each row's result is the same
+  // whichever rows are wanted.
   const int rows = grid_sam_.nu() * grid_sam_.nv();
   const std::size_t real_row = grid_real_.nw();
   for (int r = 0; r < rows; r += 2) {
+    if (!wanted(r) && !(r + 1 < rows && wanted(r + 1))) continue;
     float* a = data_r_ + r * real_row;
     float* b = r + 1 < rows ? a + real_row : nullptr;
     f(a, reinterpret_cast<cplx*>(a), b, reinterpret_cast<cplx*>(b));
@@ -289,20 +293,31 @@ template <class F> void FFTmap_p1::for_row_pairs(F f) {
 }
 
 void FFTmap_p1::fft_h_to_x(const double& scale) {
+  fft_h_to_x(scale, Grid_range(Coord_grid(0, 0, 0), Coord_grid(grid_sam_) - Coord_grid(1, 1, 1)));
+}
+
+void FFTmap_p1::fft_h_to_x(const double& scale, const Grid_range& wanted) {
   if (mode_ == Real) return;
   mode_ = Real;
   if (grid_sam_.size() <= 0) return;
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
+  const int u0 = std::max(wanted.min().u(), 0), u1 = std::min(wanted.max().u(), half.nu - 1);
+  const int v0 = std::max(wanted.min().v(), 0), v1 = std::min(wanted.max().v(), half.nv - 1);
+  if (u0 > u1 || v0 > v1) return;
   // Coefficients fill a resolution sphere: the lines and planes outside it
   // are all zero and need no transform.
   std::vector<char> used(half.nwc, 0);
   transform_along_u(
       half, 0, half.nwc, [](int) { return true; }, true, &used);
-  transform_along_v(half, 0, half.nwc, &used);
+  transform_along_v(half, 0, half.nwc, &used, u0, u1);
   FFT_real_lines along_w(grid_sam_.nw());
   const float s = float(scale);
   for_row_pairs(
-      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.half_to_real(ha, hb, s, a, b); });
+      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.half_to_real(ha, hb, s, a, b); },
+      [&](int r) {
+        const int u = r / half.nv, v = r % half.nv;
+        return u0 <= u && u <= u1 && v0 <= v && v <= v1;
+      });
 }
 
 void FFTmap_p1::fft_x_to_h(const double& scale) {
@@ -316,7 +331,8 @@ void FFTmap_p1::fft_x_to_h(const double& scale, const HKL& limit) {
   FFT_real_lines along_w(grid_sam_.nw());
   const float f = float(scale) / float(grid_sam_.nu() * grid_sam_.nv() * grid_sam_.nw());
   for_row_pairs(
-      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.real_to_half(a, b, f, ha, hb); });
+      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.real_to_half(a, b, f, ha, hb); },
+      [](int) { return true; });
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
   // Only the planes l <= limit.l and, of those, the rows |k| <= limit.k
   // are wanted; a limit reaching half the grid takes everything.
@@ -325,7 +341,7 @@ void FFTmap_p1::fft_x_to_h(const double& scale, const HKL& limit) {
   const auto row_wanted = [&](int v) {
     return 2 * kmax + 1 >= half.nv || v <= kmax || v >= half.nv - kmax;
   };
-  transform_along_v(half, 1, planes, nullptr);
+  transform_along_v(half, 1, planes, nullptr, 0, half.nu - 1);
   transform_along_u(half, 1, planes, row_wanted, false, nullptr);
 }
 

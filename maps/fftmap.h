@@ -169,6 +169,10 @@ class FFTmap_p1 {
   //! Reciprocal to real space, output values times scale; nothing in real
   //! space.
   void fft_h_to_x(const double& scale);
+  //! The same where only the real values at (u, v, w) with (u, v) inside
+  //! the box `wanted` will be read: the other rows are left partly
+  //! transformed.
+  void fft_h_to_x(const double& scale, const Grid_range& wanted);
   //! Real to reciprocal space, input values times scale/N; nothing in
   //! reciprocal space.
   void fft_x_to_h(const double& scale);
@@ -191,8 +195,9 @@ class FFTmap_p1 {
   }
   void point_views();
   //! Calls f(real row a, half row a, real row b, half row b) for the rows
-  //! (u, v) two at a time; the last b is null when the count is odd.
-  template <class F> void for_row_pairs(F f);
+  //! (u, v) two at a time, skipping pairs where neither row r = u nv + v is
+  //! wanted(r); the last b is null when the count is odd.
+  template <class F, class W> void for_row_pairs(F f, W wanted);
 
   int mode_;
   FFTtype type_;

@@ -159,7 +159,7 @@ void Xmap<T>::fft_from(const H& fphidata, const FFTtype type) {
   } else {
     FFTmap_p1 p1(grid_sam_, 0);
     put_coefficients(*this, fphidata, p1);
-    p1.fft_h_to_x(scale);
+    p1.fft_h_to_x(scale, asu_grid_);  // the rows read
     read_values([&](int u, int v) { return &p1.real_data(Coord_grid(u, v, 0)); });
   }
 }
