@@ -274,7 +274,9 @@ std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
 void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() < grid_reci_.nw()) data_c_[cplx_index(c)] = f;
-  const Coord_grid m = Coord_grid(-hkl).unit(grid_sam_);
+  // -h reduced: the mirror of each reduced component
+  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
+                     Util::mirror(c.w(), grid_sam_.nw()));
   if (m.w() < grid_reci_.nw()) data_c_[cplx_index(m)] = std::conj(f);
 }
 

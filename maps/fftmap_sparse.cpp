@@ -1,6 +1,7 @@
 #include "maps/fftmap_sparse.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "maps/fftmap.h"
 
@@ -91,7 +92,9 @@ void FFTmap_sparse_p1_hx::set_hkl(const HKL& hkl, const std::complex<float>& f) 
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() <= hw) map_kl(c.v(), c.w())[c.u()] = f;
-  const Coord_grid m = Coord_grid(-hkl).unit(grid_sam_);
+  // -h reduced: the mirror of each reduced component
+  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
+                     Util::mirror(c.w(), grid_sam_.nw()));
   if (m.w() <= hw) map_kl(m.v(), m.w())[m.u()] = std::conj(f);
 }
 
@@ -108,17 +111,18 @@ void FFTmap_sparse_p1_hx::pass_v(const float& scale) {
   if (planes.empty() || sections.empty()) return;
   const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
   const std::size_t np = planes.size();
+  // The reciprocal rows (k, l) that exist, plane by plane.
+  std::vector<std::pair<std::size_t, const cplx*>> sources;
+  for (std::size_t p = 0; p < np; ++p)
+    for (int k = 0; k < nv; ++k)
+      if (const cplx* row = rows_kl_(k, planes[p])) sources.emplace_back(p * nv + k, row);
   FFT_line fft(nv, 0);
-  std::vector<cplx> lines(np * nv), out(np * nv);
+  std::vector<cplx> lines(np * nv, cplx(0.0f, 0.0f)), out(np * nv);
   // Section by section, so that each real row is written in one go.
   for (const int u : sections) {
     // Gather the lines (u, 0..nv-1, l) of every wanted plane; missing rows
-    // are zeros.
-    for (std::size_t p = 0; p < np; ++p)
-      for (int k = 0; k < nv; ++k) {
-        const cplx* row = rows_kl_(k, planes[p]);
-        lines[p * nv + k] = row ? scale * row[u] : cplx(0.0f, 0.0f);
-      }
+    // stay zeros.
+    for (const auto& [i, row] : sources) lines[i] = scale * row[u];
     for (std::size_t p = 0; p < np; ++p) fft(&lines[p * nv], &out[p * nv]);
     for (int v = 0; v < nv; ++v)
       if (float* row = rows_uv_(u, v))
@@ -175,26 +179,31 @@ void FFTmap_sparse_p1_xh::pass_v(const float& factor) {
   const std::vector<int> sections = sections_in_use();
   if (planes.empty() || sections.empty()) return;
   const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  const std::size_t np = planes.size();
+  // The reciprocal rows (k, l) that exist, plane by plane.
+  std::vector<std::vector<std::pair<int, cplx*>>> targets(np);
+  for (std::size_t p = 0; p < np; ++p)
+    for (int k = 0; k < nv; ++k)
+      if (cplx* row = rows_kl_(k, planes[p])) targets[p].emplace_back(k, row);
   FFT_line fft(nv, 1);
-  std::vector<cplx> lines(planes.size() * nv), out(nv);
+  std::vector<cplx> lines(np * nv), out(nv);
   for (const int u : sections) {
-    // Gather the lines (u, 0..nv-1, l) of every wanted plane, row by row;
-    // missing real rows are zeros.
+    // Gather the lines (u, 0..nv-1, l) of every wanted plane, interleaved
+    // (element v of line p at v np + p) so that each real row is read in
+    // order; missing real rows are zeros.
     for (int v = 0; v < nv; ++v) {
-      const float* row = rows_uv_(u, v);
-      for (std::size_t p = 0; p < planes.size(); ++p) {
-        const int l = planes[p];
-        cplx& x = lines[p * nv + v];
-        if (!row)
-          x = cplx(0.0f, 0.0f);
-        else
-          x = cplx(row[l], self_mirror(l) ? 0.0f : -row[nw - l]);
-      }
+      cplx* x = &lines[v * np];
+      if (const float* row = rows_uv_(u, v))
+        for (std::size_t p = 0; p < np; ++p) {
+          const int l = planes[p];
+          x[p] = cplx(row[l], self_mirror(l) ? 0.0f : -row[nw - l]);
+        }
+      else
+        std::fill(x, x + np, cplx(0.0f, 0.0f));
     }
-    for (std::size_t p = 0; p < planes.size(); ++p) {
-      fft(&lines[p * nv], out.data());
-      for (int k = 0; k < nv; ++k)
-        if (cplx* row = rows_kl_(k, planes[p])) row[u] = factor * out[k];
+    for (std::size_t p = 0; p < np; ++p) {
+      fft(&lines[p], out.data(), np);
+      for (const auto& [k, row] : targets[p]) row[u] = factor * out[k];
     }
   }
 }
