@@ -149,7 +149,7 @@ void Xmap_cacheobj::measure_clearance() {
       block_reach[k * (max_block + 1) + n] = r;
       most = std::max(most, r);
     }
-  const int cap = std::min(most, 250) + 1;
+  const int cap = std::min(most, 3) + 1;  // what two bits hold
   const int nu = map_grid.nu(), nv = map_grid.nv(), nw = map_grid.nw();
   const std::size_t n = asu.size();
   std::vector<unsigned char> d(n), a(n), b(n);
@@ -187,8 +187,9 @@ void Xmap_cacheobj::measure_clearance() {
     }
     if (!changed) break;
   }
-  clearance.resize(n);
-  for (std::size_t i = 0; i < n; i++) clearance[i] = d[i] == 0 ? 0 : d[i] - 1;
+  clearance.assign((n + 3) / 4, 0);
+  for (std::size_t i = 0; i < n; i++)
+    if (d[i] > 1) clearance[i >> 2] |= static_cast<unsigned char>((d[i] - 1) << (2 * (i & 3)));
 }
 
 // A box's operator is the first that takes its first corner onto an ASU
@@ -207,7 +208,7 @@ void Xmap_cacheobj::find_box_operators() {
         const int k = operator_to_asu(corner, 0);
         if (k < 0) continue;
         const int index = asu_box_image(isymop[k], corner, xtl_grid, asu_grid, map_grid);
-        if (clearance[index] >= turned_reach(isymop[k].rot(), 0, side - 1))
+        if (clearance_at(clearance.data(), index) >= turned_reach(isymop[k].rot(), 0, side - 1))
           coarse_op[i] = static_cast<unsigned char>(k);
       }
 }

@@ -75,10 +75,14 @@ class Xmap_cacheobj {
   //! The ASU points cut into runs along u, v and w; filled for the axes
   //! in run_axis, so always along w (the identity's axis).
   std::vector<Asu_run> asu_runs[3];
-  //! Per storage point, the largest r (at most 3 times the largest reach)
-  //! such that every point within r grid steps along each axis lies in the
-  //! storage box and is an ASU point; 0 for the other points.
+  //! Per storage point, the largest r up to 3 such that every point within
+  //! r grid steps along each axis lies in the storage box and is an ASU
+  //! point; 0 for the other points. Two bits a point, four to a byte, so
+  //! that the table stays in cache.
   std::vector<unsigned char> clearance;
+  static int clearance_at(const unsigned char* table, const int& index) {
+    return (table[index >> 2] >> (2 * (index & 3))) & 3;
+  }
   //! The largest block side that block_reach covers.
   static constexpr int max_block = 4;
   //! At k (max_block + 1) + n: the clearance that a block of n x n x n
@@ -218,7 +222,8 @@ class Xmap_base {
   //! box: a table lookup, false near the ASU's edge even where the block
   //! would fit.
   bool block_in_asu(const int& index, const int& k, const int& n) const {
-    return clearance_[index] >= block_reach_[k * (Xmap_cacheobj::max_block + 1) + n];
+    return Xmap_cacheobj::clearance_at(clearance_, index) >=
+           block_reach_[k * (Xmap_cacheobj::max_block + 1) + n];
   }
   //! The axis along which the images of operator k are best walked.
   const int& run_axis(const int& k) const { return cacheref_->run_axis[k]; }
