@@ -14,8 +14,8 @@ namespace interp_detail {
 
 // The N x N x N values of a crystallographic map from the grid point that
 // operator sym takes onto the storage index ref on, u slowest (centre: the
-// index of the block's point nearest its centre), read directly
-// from storage: the operator turns each step along u, v or w into a fixed
+// index of the block's point nearest its centre), read directly from
+// storage: the operator turns each step along u, v or w into a fixed
 // storage step. The indices are right when every point so reached is an
 // asymmetric-unit point: each point is then one step from another ASU
 // point, and such a step stays inside the ASU box with its one-point
@@ -81,13 +81,12 @@ void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (
   }
 }
 
-// p[i][j][k] = the map value at c + (i, j, k), any c: one symmetry search,
-// then fixed storage steps, or steps through symmetry where the block
-// leaves the asymmetric unit.
-// The block is found through its point c + (N-1)/2 on each axis, the
-// nearest to its centre, so that it fits around that point's image wherever
-// it can. Any operator taking that point to its ASU point gives the same
-// values: those of the images of the same points.
+// p[i][j][k] = the map value at c + (i, j, k), any c: one lookup of the
+// block's point c + (N-1)/2 on each axis, the nearest to its centre (so
+// that the block fits around that point's image wherever it can), then
+// fixed storage steps, or steps through symmetry where the block leaves the
+// asymmetric unit. Any operator taking that point to its ASU point gives
+// the same values: those of the images of the same points.
 template <int N, class T> void gather(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
   const int h = (N - 1) / 2;
   int index, sym;

@@ -196,7 +196,7 @@ void Xmap_cacheobj::measure_clearance() {
 // point around which the turned box fits; boxes that straddle an edge of
 // the ASU's images get none.
 void Xmap_cacheobj::find_box_operators() {
-  const int side = 4;
+  const int side = 1 << coarse_shift;
   coarse_grid = Grid((xtl_grid.nu() + side - 1) / side, (xtl_grid.nv() + side - 1) / side,
                      (xtl_grid.nw() + side - 1) / side);
   coarse_op.assign(std::size_t(coarse_grid.nu()) * coarse_grid.nv() * coarse_grid.nw(), no_op);

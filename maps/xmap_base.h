@@ -89,9 +89,10 @@ class Xmap_cacheobj {
   //! points about its centre point (offsets -(n-1)/2 to n/2 on each axis),
   //! turned by operator k, needs to lie within it.
   std::vector<int> block_reach;
-  //! The cell cut into boxes of 4 x 4 x 4 grid points (coarse_grid boxes
-  //! along u, v, w): per box, an operator taking every point of the box onto
-  //! an ASU point, or no_op when none is known to.
+  //! The cell cut into boxes of 2^coarse_shift grid points a side
+  //! (coarse_grid boxes along u, v, w): per box, an operator taking every
+  //! point of the box onto an ASU point, or no_op when none is known to.
+  static constexpr int coarse_shift = 2;
   Grid coarse_grid;
   std::vector<unsigned char> coarse_op;
   static constexpr unsigned char no_op = 255;
@@ -261,8 +262,9 @@ class Xmap_base {
   //! found in one table lookup.
   void find_image(const Coord_grid& c, int& index, int& sym) const {
     const Coord_grid cu = to_unit(c);
+    const int b = Xmap_cacheobj::coarse_shift;
     const int k =
-        coarse_op_[((cu.u() >> 2) * coarse_nv_ + (cu.v() >> 2)) * coarse_nw_ + (cu.w() >> 2)];
+        coarse_op_[((cu.u() >> b) * coarse_nv_ + (cu.v() >> b)) * coarse_nw_ + (cu.w() >> b)];
     if (k == Xmap_cacheobj::no_op) {
       find_sym(cu, index, sym);
       return;
