@@ -270,7 +270,7 @@ class Xmap_base {
       return;
     }
     sym = k;
-    index = map_grid_.index(k == 0 ? cu : to_unit(isymop_[k] * cu));
+    index = map_grid_.index(to_unit(isymop_[k] * cu));
   }
   //! The number of operators (identity included) fixing the point.
   int multiplicity(const Coord_grid& c) const;
@@ -292,8 +292,9 @@ class Xmap_base {
   }
   //! x reduced into 0..n-1; within a cell of the range, without a division.
   static int wrap(const int& x, const int& n) {
-    if (x < 0) return x >= -n ? x + n : Util::mod(x, n);
-    return x < n ? x : (x < 2 * n ? x - n : Util::mod(x, n));
+    if (unsigned(x) + unsigned(n) >= 3u * unsigned(n)) return Util::mod(x, n);  // not in -n..2n-1
+    const int y = x < 0 ? x + n : x;  // selects, not branches: x is often random
+    return y >= n ? y - n : y;
   }
   //! True when both maps use the same tables (space-group hash and grid).
   bool same_tables(const Xmap_base& other) const {
