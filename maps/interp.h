@@ -81,6 +81,22 @@ void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (
   }
 }
 
+// The same values from a P1 map, each axis wrapped around the cell.
+template <int N, class T>
+void gather_wrapped(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
+  const Grid_sampling& g = map.grid_sampling();
+  const Grid_range& box = map.grid_storage();
+  int iu[N], iv[N], iw[N];
+  for (int i = 0; i < N; ++i) {
+    iu[i] = (Util::mod(c.u() + i, g.nu()) - box.min().u()) * box.nv() * box.nw();
+    iv[i] = (Util::mod(c.v() + i, g.nv()) - box.min().v()) * box.nw();
+    iw[i] = Util::mod(c.w() + i, g.nw()) - box.min().w();
+  }
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j)
+      for (int k = 0; k < N; ++k) p[i][j][k] = map.get_data(iu[i] + iv[j] + iw[k]);
+}
+
 // p[i][j][k] = the map value at c + (i, j, k), any c: one lookup of the
 // block's point c + (N-1)/2 on each axis, the nearest to its centre (so
 // that the block fits around that point's image wherever it can), then
@@ -93,8 +109,12 @@ template <int N, class T> void gather(const Xmap<T>& map, const Coord_grid& c, T
   map.find_image(c + Coord_grid(h, h, h), index, sym);
   const int ref =
       index - h * (map.storage_step_u(sym) + map.storage_step_v(sym) + map.storage_step_w(sym));
-  if (!gather_direct(map, ref, index, sym, p))
-    gather_by_steps(map, Xmap_base::Map_reference_coord(map, c), p);
+  if (gather_direct(map, ref, index, sym, p)) return;
+  if (map.num_sym() == 1) {  // P1: the cell is the ASU, so a block only wraps around it
+    gather_wrapped(map, c, p);
+    return;
+  }
+  gather_by_steps(map, Xmap_base::Map_reference_coord(map, c), p);
 }
 
 // p[i][j][k] = the box map value at c + (i, j, k); no bounds test.
