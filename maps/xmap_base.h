@@ -262,6 +262,11 @@ class Xmap_base {
   //! found in one table lookup.
   void find_image(const Coord_grid& c, int& index, int& sym) const {
     const Coord_grid cu = to_unit(c);
+    if (nsym_ == 1) {  // P1: every point of the cell is stored
+      sym = 0;
+      index = map_grid_.index(cu);
+      return;
+    }
     const int b = Xmap_cacheobj::coarse_shift;
     const int k =
         coarse_op_[((cu.u() >> b) * coarse_nv_ + (cu.v() >> b)) * coarse_nw_ + (cu.w() >> b)];
