@@ -6,19 +6,23 @@
 #include <cmath>
 #include <functional>
 #include <map>
-#include <set>
 #include <random>
+#include <set>
+#include <tuple>
 
 #include "app/ca_sequence.h"
 #include "app/protein_tools.h"
 #include "support/testing.h"
 
 using vantrel::String;
+using vantrel_testing::fatal_text;
 using Matrix = std::vector<std::vector<double>>;
 
 namespace {
 
 const String codes = "ARNDCQEGHILKMFPSTWYV";
+
+int type(char c) { return ProteinTools::residue_index(String(1, c), true); }
 
 // Random n x 20 table; integer values make ties frequent, otherwise normal.
 Matrix random_matrix(std::mt19937& rng, int n, bool integers) {
@@ -41,28 +45,18 @@ String random_sequence(std::mt19937& rng, int length, const String& alphabet) {
 // marks and tracebacks taken from the moves they choose.
 std::vector<String> align_oracle(const Matrix& m, const String& seq) {
   const int L = int(seq.size()), R = int(m.size());
-  std::vector<String> out;
-  if (L < 3 || R < 3) return out;
-  auto s = [&](int i, int j) {
-    return m[j][ProteinTools::residue_index(String(1, seq[i]), true)];
-  };
+  if (L < 3 || R < 3) return {};
   std::map<std::pair<int, int>, std::pair<double, int>> memo;  // (T, move)
   std::function<std::pair<double, int>(int, int)> cell = [&](int i, int j) {
-    auto it = memo.find({i, j});
-    if (it != memo.end()) return it->second;
-    std::pair<double, int> r;
-    if (i == 0 || j == 0)
-      r = {s(i, j), 0};
-    else if (i <= 2 || j == 1)
-      r = {cell(i - 1, j - 1).first + s(i, j), 0};
-    else {
-      const double d[3] = {cell(i - 1, j - 1).first + s(i, j),
-                           cell(i - 1, j - 2).first + s(i, j) + 3.0,
-                           cell(i - 3, j - 2).first + s(i, j) + 3.0};
-      int best = 0;  // first of the minima
-      for (int k = 1; k < 3; ++k)
-        if (d[k] < d[best]) best = k;
-      r = {d[best], best};
+    if (memo.count({i, j})) return memo[{i, j}];
+    const double s = m[j][type(seq[i])];
+    std::pair<double, int> r{s, 0};
+    if (i > 0 && j > 0) r.first += cell(i - 1, j - 1).first;
+    if (i > 2 && j > 1) {  // three moves; the first of the minima wins
+      const double skip = cell(i - 1, j - 2).first + s + 3.0;
+      const double insert = cell(i - 3, j - 2).first + s + 3.0;
+      if (skip < r.first) r = {skip, 1};
+      if (insert < r.first) r = {insert, 2};
     }
     return memo[{i, j}] = r;
   };
@@ -70,9 +64,9 @@ std::vector<String> align_oracle(const Matrix& m, const String& seq) {
   for (int i = 3; i < L; ++i)
     for (int j = 2; j < R; ++j) {
       const int mv = cell(i, j).second;
-      used.insert(mv == 0 ? std::make_pair(i - 1, j - 1)
-                          : mv == 1 ? std::make_pair(i - 1, j - 2) : std::make_pair(i - 3, j - 2));
+      used.insert({i - (mv == 2 ? 3 : 1), j - (mv == 0 ? 1 : 2)});
     }
+  std::vector<String> out;
   for (int i = 3; i < L; ++i)
     for (int j = 2; j < R; ++j) {
       if (used.count({i, j})) continue;
@@ -98,7 +92,7 @@ Ca_sequence::Segment score_oracle(const Matrix& m, const String& cand) {
     for (int b = a + 1; b <= n; ++b) {
       double sum = 0.0;
       for (int k = a; k < b; ++k) {
-        const int t = ProteinTools::residue_index(String(1, cand[k]), true);
+        const int t = type(cand[k]);
         sum += cand[k] == '+' || cand[k] == '-' ? 3.0 : t >= 0 ? m[k][t] : 0.0;
       }
       const double value = sum * (1.0 / std::pow(1.0 + std::pow((b - a) / 50.0, 2), 0.25));
@@ -107,27 +101,14 @@ Ca_sequence::Segment score_oracle(const Matrix& m, const String& cand) {
   return best;
 }
 
-double similarity_oracle(const String& x, const String& y) {
-  int counted = 0, matches = 0;
-  for (std::size_t p = 0; p < std::min(x.size(), y.size()); ++p) {
-    const int tx = ProteinTools::residue_index(String(1, x[p]), true);
-    const int ty = ProteinTools::residue_index(String(1, y[p]), true);
-    if (tx < 0 && ty < 0) continue;
-    ++counted;
-    matches += tx == ty;
-  }
-  return counted ? double(matches) / counted : 0.0;
-}
-
 // The candidate ranking assembled from the public steps: every alignment
 // string scored on its own, masked, sorted and filtered.
 Score_list<String> match_oracle(const Matrix& m, const vantrel::MMoleculeSequence& seqs) {
-  const int n = int(m.size());
   std::vector<std::pair<double, String>> all;
   for (int q = 0; q < seqs.size(); ++q)
     for (const String& a : Ca_sequence::sequence_align(m, seqs[q].sequence())) {
       const Ca_sequence::Segment seg = Ca_sequence::sequence_score(m, a);
-      String cand(n, '?');
+      String cand(m.size(), '?');
       for (int k = seg.first; k < seg.last; ++k) cand[k] = a[k];
       all.emplace_back(seg.score, cand);
     }
@@ -137,7 +118,7 @@ Score_list<String> match_oracle(const Matrix& m, const vantrel::MMoleculeSequenc
     if (list.size() >= 50 && !(p.first < list.score(49))) continue;
     bool similar = false;
     for (int e = 0; e < list.size(); ++e)
-      similar = similar || similarity_oracle(list[e], p.second) > 0.25;
+      similar = similar || Ca_sequence::sequence_similarity(list[e], p.second) > 0.25;
     if (!similar) list.add(p.first, p.second);
   }
   if (seqs.size() > 0 && seqs[0].id() == "TEST" && list.size() > 0) {
@@ -177,16 +158,11 @@ TEST(CaSequence, AlignmentEqualsTheRecurrencesOnRandomTables) {
   }
   EXPECT_GT(cases, 200);
   EXPECT_GT(strings, 2000);
-}
-
-TEST(CaSequence, AlignmentPinnedCases) {
   // One interior cell (3, 2): unmarked, traced from letter 3 at residue 2.
   const Matrix zeros(3, std::vector<double>(20, 0.0));
   EXPECT_EQ(Ca_sequence::sequence_align(zeros, "ARND"), std::vector<String>{"RND"});
   EXPECT_TRUE(Ca_sequence::sequence_align(zeros, "ARN").empty());
-  EXPECT_TRUE(Ca_sequence::sequence_align(Matrix(2, std::vector<double>(20)), "ARNDC").empty());
   // Letters without a residue type are dropped before aligning.
-  std::mt19937 rng(5);
   for (int trial = 0; trial < 50; ++trial) {
     const Matrix m = random_matrix(rng, 9, true);
     const String clean = random_sequence(rng, 8, codes);
@@ -199,45 +175,36 @@ TEST(CaSequence, AlignmentPinnedCases) {
 TEST(CaSequence, SegmentScoreEqualsDirectSums) {
   std::mt19937 rng(3);
   int negative = 0;
-  const String alphabet = codes + "??+-x";
   for (int trial = 0; trial < 300; ++trial) {
     const int n = 1 + trial % 40;
     const Matrix m = random_matrix(rng, n, true);
-    const String cand = random_sequence(rng, n, alphabet);
-    const Ca_sequence::Segment got = Ca_sequence::sequence_score(m, cand);
-    const Ca_sequence::Segment want = score_oracle(m, cand);
+    const String cand = random_sequence(rng, n, codes + "??+-x");
+    const Ca_sequence::Segment got = Ca_sequence::sequence_score(m, cand),
+                               want = score_oracle(m, cand);
     ASSERT_EQ(got.score, want.score) << cand;
     ASSERT_EQ(got.first, want.first) << cand;
     ASSERT_EQ(got.last, want.last) << cand;
     negative += got.score < 0.0 ? 1 : 0;
   }
   EXPECT_GT(negative, 150);
-  // No negative segment: (0, 0, n).
-  const Matrix ones(4, std::vector<double>(20, 1.0));
-  for (const String cand : {"????", "AR+-"}) {
-    const Ca_sequence::Segment s = Ca_sequence::sequence_score(ones, cand);
-    EXPECT_EQ(s.score, 0.0);
-    EXPECT_EQ(s.first, 0);
-    EXPECT_EQ(s.last, 4);
-  }
-  // Length weights: a single residue of score -1 in chains of 1, 50 and 100
-  // residues of -1 each.
-  const double weights[][2] = {{1, 0.99990002}, {50, 0.84089642}, {100, 0.66874030}};
+  EXPECT_LT(negative, 290);  // and some with no negative segment: (0, 0, n)
+  // Length weights: residues of score -1 each in chains of 1, 50 and 100.
+  const std::pair<int, double> weights[] = {{1, 0.99990002}, {50, 0.84089642}, {100, 0.66874030}};
   for (const auto& w : weights) {
-    const int n = int(w[0]);
-    const Matrix minus(n, std::vector<double>(20, -1.0));
-    EXPECT_NEAR(Ca_sequence::sequence_score(minus, String(n, 'A')).score, -n * w[1], 1e-7 * n);
+    const Matrix minus(w.first, std::vector<double>(20, -1.0));
+    EXPECT_NEAR(Ca_sequence::sequence_score(minus, String(w.first, 'A')).score, -w.first * w.second,
+                1e-7 * w.first);
   }
   // Inputs of the wrong shape are refused.
-  EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::sequence_score(ones, "AAA"); }),
-            "Ca_sequence: sequence_score - candidate of 3 characters for 4 residues");
-  const Matrix narrow(4, std::vector<double>(5, 0.0));
-  EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::sequence_align(narrow, "ARNDQ"); }),
-            "Ca_sequence: sequence_align - score matrix row 0 has 5 columns, no column for "
-            "residue type 5");
+  const Matrix ones(4, std::vector<double>(20, 1.0)), narrow(4, std::vector<double>(5, 0.0));
   Matrix ragged = ones;
   ragged[2].pop_back();
-  EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::normalise_scores(ragged, {}); }),
+  EXPECT_EQ(fatal_text([&] { Ca_sequence::sequence_score(ones, "AAA"); }),
+            "Ca_sequence: sequence_score - candidate of 3 characters for 4 residues");
+  EXPECT_EQ(fatal_text([&] { Ca_sequence::sequence_align(narrow, "ARNDQ"); }),
+            "Ca_sequence: sequence_align - score matrix row 0 has 5 columns, no column for "
+            "residue type 5");
+  EXPECT_EQ(fatal_text([&] { Ca_sequence::normalise_scores(ragged, {}); }),
             "Ca_sequence: normalise_scores - score matrix rows of 20 and 19 columns");
 }
 
@@ -263,97 +230,75 @@ TEST(CaSequence, FastMatchEqualsScoringEveryAlignment) {
   }
   EXPECT_GT(kept, 300);
   EXPECT_GT(own_added, 5);
-  // An empty sequence set gives an empty list.
   EXPECT_EQ(Ca_sequence::sequence_match(random_matrix(rng, 6, false), records({})).size(), 0);
 }
 
-TEST(CaSequence, ScoreListOrderAndCapacity) {
+TEST(CaSequence, ScoreListOrderAndSimilarity) {
   Score_list<String> list(3);
   list.add(2.0, "b");
   list.add(1.0, "a");
-  list.add(2.0, "c");  // before the equal score already there
-  EXPECT_EQ(list.size(), 3);
-  EXPECT_EQ(list[0] + list[1] + list[2], "acb");
-  list.add(2.0, "d");  // full, not below the last: refused
-  EXPECT_EQ(list[2], "b");
-  list.add(1.5, "e");  // drops the last
+  list.add(2.0, "c");
+  EXPECT_EQ(list[0] + list[1] + list[2], "acb");  // before an equal score already there
+  list.add(2.0, "d");                             // full, not below the last: refused
+  list.add(1.5, "e");                             // drops the last
   EXPECT_EQ(list[0] + list[1] + list[2], "aec");
   EXPECT_EQ(list.score(1), 1.5);
-}
-
-TEST(CaSequence, Similarity) {
   // Only positions known on at least one side count.
-  const std::pair<const char*, const char*> cases[] = {
-      {"A?C", "A?D"}, {"???", "AXC"}, {"", ""},         {"AC", "ACDE"},
-      {"A+-M", "A??M"}, {"AC", "A?"},  {"?GAW", "SG?W"}, {"x-MK", "?AMK"}};
-  const double want[] = {0.5, 0.0, 0.0, 1.0, 1.0, 0.5, 0.5, 2.0 / 3.0};
-  for (int k = 0; k < 8; ++k)
-    EXPECT_EQ(Ca_sequence::sequence_similarity(cases[k].first, cases[k].second), want[k])
-        << cases[k].first;
+  const std::tuple<const char*, const char*, double> cases[] = {
+      {"A?C", "A?D", 0.5},   {"???", "AXC", 0.0}, {"", "", 0.0},         {"AC", "ACDE", 1.0},
+      {"A+-M", "A??M", 1.0}, {"AC", "A?", 0.5},   {"?GAW", "SG?W", 0.5}, {"x-MK", "?AMK", 2 / 3.0}};
+  for (const auto& [a, b, want] : cases)
+    EXPECT_EQ(Ca_sequence::sequence_similarity(a, b), want) << a;
 }
 
-TEST(CaSequence, NormalisationSmoothsAndStandardises) {
+TEST(CaSequence, NormalisationSmoothsStandardisesAndZeroesEmptyColumns) {
   // Running mean: residue 0 averages rows 0-5, residue 7 of 10 rows 2-9.
-  Matrix m(10, std::vector<double>(2));
-  for (int r = 0; r < 10; ++r) {
-    m[r][0] = r * r;
-    m[r][1] = -r;
-  }
-  Matrix got = m;
+  Matrix m(10, std::vector<double>(2)), got;
+  for (int r = 0; r < 10; ++r) m[r] = {double(r * r), -double(r)};
+  got = m;
   Ca_sequence::normalise_scores(got, {});
-  std::vector<double> mean(10), smooth(10);
-  for (int r = 0; r < 10; ++r) mean[r] = (m[r][0] + m[r][1]) / 2;
-  for (int r = 0; r < 10; ++r) {
-    const int lo = std::max(0, r - 5), hi = std::min(10, r + 6);
-    for (int k = lo; k < hi; ++k) smooth[r] += mean[k] / (hi - lo);
-  }
   for (int t = 0; t < 2; ++t) {
+    std::vector<double> d(10);
     double s = 0, ss = 0;
-    for (int r = 0; r < 10; ++r) s += m[r][t] - smooth[r], ss += std::pow(m[r][t] - smooth[r], 2);
+    for (int r = 0; r < 10; ++r) {
+      const int lo = std::max(0, r - 5), hi = std::min(10, r + 6);
+      d[r] = m[r][t];
+      for (int k = lo; k < hi; ++k) d[r] -= (m[k][0] + m[k][1]) / 2 / (hi - lo);
+      s += d[r], ss += d[r] * d[r];
+    }
     const double mu = s / 10, sd = std::sqrt(ss / 10 - mu * mu);
-    for (int r = 0; r < 10; ++r) EXPECT_NEAR(got[r][t], (m[r][t] - smooth[r] - mu) / sd, 1e-12);
+    for (int r = 0; r < 10; ++r) EXPECT_NEAR(got[r][t], (d[r] - mu) / sd, 1e-12);
   }
-}
 
-TEST(CaSequence, FlatNanAndUntrainedColumnsBecomeZero) {
-  std::mt19937 rng(2);
-  Matrix m = random_matrix(rng, 12, false);
-  for (auto& row : m) {
-    row[3] = 0.0;           // an untrained target's raw scores
-    row[5] = std::nan("");  // a poisoned column
-  }
   // Column 3 flagged untrained, column 5 NaN: both exactly 0, and neither
   // enters the row means, so the other columns equal those of the matrix
   // without them.
-  Matrix got = m;
+  std::mt19937 rng(2);
+  m = random_matrix(rng, 12, false);
+  Matrix reduced;
+  for (auto& row : m) {
+    row[3] = 0.0;
+    row[5] = std::nan("");
+    reduced.push_back(row);
+    reduced.back().erase(reduced.back().begin() + 5);
+    reduced.back().erase(reduced.back().begin() + 3);
+  }
   std::vector<bool> trained(20, true);
   trained[3] = trained[5] = false;
+  got = m;
   Ca_sequence::normalise_scores(got, trained);
-  Matrix reduced;
-  for (const auto& row : m) {
-    std::vector<double> r;
-    for (int t = 0; t < 20; ++t)
-      if (t != 3 && t != 5) r.push_back(row[t]);
-    reduced.push_back(r);
-  }
   Ca_sequence::normalise_scores(reduced, {});
-  for (int r = 0; r < 12; ++r) {
-    EXPECT_EQ(got[r][3], 0.0);
-    EXPECT_EQ(got[r][5], 0.0);
-    for (int t = 0, k = 0; t < 20; ++t) {
-      if (t == 3 || t == 5) continue;
-      EXPECT_EQ(got[r][t], reduced[r][k++]);
-    }
-  }
-  // Identical rows: every column is constant up to the rounding of the
-  // running mean, and carries no information.
+  for (int r = 0; r < 12; ++r)
+    for (int t = 0, k = 0; t < 20; ++t)
+      EXPECT_EQ(got[r][t], t == 3 || t == 5 ? 0.0 : reduced[r][k++]) << r << " " << t;
+  // Identical rows: every column constant up to the rounding of the running
+  // mean, with no information.
   Matrix flat(8, std::vector<double>(20));
   for (auto& row : flat)
     for (int t = 0; t < 20; ++t) row[t] = 0.1 * t + 0.3;
   Ca_sequence::normalise_scores(flat, {});
   int zeros = 0;
-  for (const auto& row : flat)
-    for (const double x : row) zeros += x == 0.0 ? 1 : 0;
+  for (const auto& row : flat) zeros += int(std::count(row.begin(), row.end(), 0.0));
   EXPECT_EQ(zeros, 160);
 }
 
