@@ -56,25 +56,23 @@ const std::string weakly = "The supplied data weakly supports the assigned seque
 
 }  // namespace
 
-TEST(ChainReport, LayoutOfOneReport) {
+TEST(ChainReport, LayoutAndShortLists) {
   Score_list<String> result(50);
   result.add(-30.0, "MKVL");
   result.add(-28.33273, "????");
-  const std::string dashes(72, '-');
-  EXPECT_EQ(report("MKVL", result), "\n" + dashes +
+  EXPECT_EQ(report("MKVL", result), "\n" + std::string(72, '-') +
                                         "\n\nCHAIN: A\nOriginal: MKVL\nModified: MKVL\n"
                                         "Confidence: 0.950001\n\n" +
                                         weakly + "\n");
-}
-
-TEST(ChainReport, ShortListsAndEqualScoresAreInsufficient) {
-  Score_list<String> result(50);
-  const std::string empty = report("MKVL", result);
+  // Fewer than two entries are not shown; equal scores are insufficient.
+  Score_list<String> short_list(50);
+  const std::string empty = report("MKVL", short_list);
   EXPECT_NE(empty.find("Modified: \nConfidence: 0\n\n" + insufficient + "\n"), std::string::npos);
-  result.add(-5.0, "MKVL");
-  EXPECT_EQ(report("MKVL", result), empty);  // one entry is not shown
-  result.add(-5.0, "MKVA");
-  EXPECT_NE(report("MKVL", result).find("Confidence: 0.5\n\n" + insufficient), std::string::npos);
+  short_list.add(-5.0, "MKVL");
+  EXPECT_EQ(report("MKVL", short_list), empty);
+  short_list.add(-5.0, "MKVA");
+  EXPECT_NE(report("MKVL", short_list).find("Confidence: 0.5\n\n" + insufficient),
+            std::string::npos);
 }
 
 TEST(ChainReport, VerdictRulesAtTheirBoundaries) {
