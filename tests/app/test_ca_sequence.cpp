@@ -153,6 +153,9 @@ TEST(CaSequence, AlignmentEqualsTheRecurrencesOnRandomTables) {
     const String seq = random_sequence(rng, L, trial % 3 ? String("ARND") : codes);
     const std::vector<String> got = Ca_sequence::sequence_align(m, seq);
     ASSERT_EQ(got, align_oracle(m, seq)) << seq << " on " << R << " residues";
+    String dirty;  // letters without a residue type are dropped before aligning
+    for (const char c : seq) dirty += String("x*? -") + c + (trial % 2 ? "1" : "");
+    ASSERT_EQ(Ca_sequence::sequence_align(m, dirty), got) << dirty;
     strings += int(got.size());
     cases += got.empty() ? 0 : 1;
   }
@@ -162,14 +165,6 @@ TEST(CaSequence, AlignmentEqualsTheRecurrencesOnRandomTables) {
   const Matrix zeros(3, std::vector<double>(20, 0.0));
   EXPECT_EQ(Ca_sequence::sequence_align(zeros, "ARND"), std::vector<String>{"RND"});
   EXPECT_TRUE(Ca_sequence::sequence_align(zeros, "ARN").empty());
-  // Letters without a residue type are dropped before aligning.
-  for (int trial = 0; trial < 50; ++trial) {
-    const Matrix m = random_matrix(rng, 9, true);
-    const String clean = random_sequence(rng, 8, codes);
-    String dirty;
-    for (const char c : clean) dirty += String("x*? -") + c + (trial % 2 ? "1" : "");
-    EXPECT_EQ(Ca_sequence::sequence_align(m, dirty), Ca_sequence::sequence_align(m, clean));
-  }
 }
 
 TEST(CaSequence, SegmentScoreEqualsDirectSums) {
@@ -188,13 +183,6 @@ TEST(CaSequence, SegmentScoreEqualsDirectSums) {
   }
   EXPECT_GT(negative, 150);
   EXPECT_LT(negative, 290);  // and some with no negative segment: (0, 0, n)
-  // Length weights: residues of score -1 each in chains of 1, 50 and 100.
-  const std::pair<int, double> weights[] = {{1, 0.99990002}, {50, 0.84089642}, {100, 0.66874030}};
-  for (const auto& w : weights) {
-    const Matrix minus(w.first, std::vector<double>(20, -1.0));
-    EXPECT_NEAR(Ca_sequence::sequence_score(minus, String(w.first, 'A')).score, -w.first * w.second,
-                1e-7 * w.first);
-  }
   // Inputs of the wrong shape are refused.
   const Matrix ones(4, std::vector<double>(20, 1.0)), narrow(4, std::vector<double>(5, 0.0));
   Matrix ragged = ones;
