@@ -97,8 +97,6 @@ TEST(CommandInput, TokensEchoAndKeywordLines) {
       (std::vector<std::string>{"-mtzin-ref", "ref.mtz", "-resolution", "-2", "--",
                                 "-side-chain-omit"}));
   EXPECT_EQ(echo, "\nmtzin-ref \tref.mtz\nresolution \t-2\n-\nside-chain-omit\n");
-  tokens({}, "", &echo);
-  EXPECT_EQ(echo, "\n");
 
   // Comments, blanks, values beginning with "-", a last line without a
   // newline, and CR line ends; the second "-stdin" finds nothing left.

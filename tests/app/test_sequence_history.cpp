@@ -142,7 +142,7 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   const auto sequence = [&](const MiniMol& mol, const Xmap<float>& m, const MMoleculeSequence& s,
                             MiniMol& result) {
     Ca_sequence step(0.95);
-    step(result, mol, m, targets_1rx2(), s);
+    EXPECT_TRUE(step(result, mol, m, targets_1rx2(), s));
     return step;
   };
   // Accepted: every residue ends with its true type or none, most with the
