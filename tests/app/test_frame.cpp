@@ -1,3 +1,5 @@
+// The program frame: tokens and their echo, keyword lines read after
+// "-stdin", the usage text, option checks and exit statuses.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -12,18 +14,6 @@ namespace {
 const std::string notice =
     "quelvarn checks the sequence assigned to each chain of a protein model\n"
     "against X-ray data, using density targets learned from a reference structure.\n";
-
-// An argument vector over owned strings; argument 0 is the program path.
-struct Args {
-  explicit Args(std::vector<std::string> a) : text(std::move(a)) {
-    text.insert(text.begin(), "quelvarn");
-    for (std::string& s : text) pointers.push_back(&s[0]);
-  }
-  int argc() { return int(pointers.size()); }
-  char** argv() { return pointers.data(); }
-  std::vector<std::string> text;
-  std::vector<char*> pointers;
-};
 
 // The usage text, byte for byte.
 const std::string usage =
@@ -49,25 +39,29 @@ const std::string usage =
     "Experimental phases are used if provided, otherwise phases are calculated\n"
     "from the model omitting the side chains.\n";
 
+// An argument vector over the given strings, the program path put first.
+std::vector<char*> argv_of(std::vector<std::string>& args) {
+  args.insert(args.begin(), "quelvarn");
+  std::vector<char*> argv;
+  for (std::string& s : args) argv.push_back(&s[0]);
+  return argv;
+}
+
 bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-const std::vector<std::string> compulsory = {
-    "-mtzin-ref", "r.mtz",      "-pdbin-ref", "r.pdb",         "-mtzin-wrk",
-    "w.mtz",      "-pdbin-wrk", "w.pdb",      "-colin-wrk-fo", "/*/*/[FP,SIGFP]"};
-
 std::vector<std::string> with_compulsory(std::vector<std::string> extra) {
-  extra.insert(extra.begin(), compulsory.begin(), compulsory.end());
+  extra.insert(extra.begin(), {"-mtzin-ref", "r.mtz", "-pdbin-ref", "r.pdb", "-mtzin-wrk", "w.mtz",
+                               "-pdbin-wrk", "w.pdb", "-colin-wrk-fo", "/*/*/[FP,SIGFP]"});
   return extra;
 }
 
-// The command run in-process on arguments and standard input, recording the
-// parameters the run receives.
+// The command run in-process; by default the run records its parameters.
 struct Command {
-  Command(std::vector<std::string> arguments, const std::string& input = "",
+  Command(std::vector<std::string> args, const std::string& input = "",
           Quelvarn_run run = nullptr) {
-    Args args(std::move(arguments));
+    std::vector<char*> argv = argv_of(args);
     std::istringstream in(input);
     if (!run)
       run = [this](const Run_parameters& p, std::ostream& o) {
@@ -75,7 +69,7 @@ struct Command {
         ran = true;
         o << "run\n";
       };
-    status = quelvarn_main(args.argc(), args.argv(), in, out, err, run);
+    status = quelvarn_main(int(argv.size()), argv.data(), in, out, err, run);
   }
   int status;
   bool ran = false;
@@ -83,30 +77,29 @@ struct Command {
   std::ostringstream out, err;
 };
 
-std::vector<std::string> tokens(std::vector<std::string> arguments, const std::string& input,
+// The tokens after the program path; echo receives their echo.
+std::vector<std::string> tokens(std::vector<std::string> args, const std::string& input,
                                 std::string* echo = nullptr) {
-  Args args(std::move(arguments));
+  std::vector<char*> argv = argv_of(args);
   std::istringstream in(input);
   std::ostringstream out;
-  CCP4CommandInput t(args.argc(), args.argv(), true, in, out);
+  CCP4CommandInput t(int(argv.size()), argv.data(), true, in, out);
   if (echo) *echo = out.str();
   return std::vector<std::string>(t.begin() + 1, t.end());
 }
 
 }  // namespace
 
-TEST(CommandInput, TokensAndEcho) {
+TEST(CommandInput, TokensEchoAndKeywordLines) {
   std::string echo;
   EXPECT_EQ(
       tokens({"-mtzin-ref", "ref.mtz", "--resolution", "-2", "--", "-side-chain-omit"}, "", &echo),
       (std::vector<std::string>{"-mtzin-ref", "ref.mtz", "-resolution", "-2", "--",
                                 "-side-chain-omit"}));
   EXPECT_EQ(echo, "\nmtzin-ref \tref.mtz\nresolution \t-2\n-\nside-chain-omit\n");
-  tokens({}, "", &echo);
-  EXPECT_EQ(echo, "\n");
-}
 
-TEST(CommandInput, KeywordLines) {
+  // Comments, blanks, values beginning with "-", a last line without a
+  // newline, and CR line ends; the second "-stdin" finds nothing left.
   const struct {
     std::string input;
     std::vector<std::string> tokens;
@@ -120,25 +113,38 @@ TEST(CommandInput, KeywordLines) {
       {"side-chain-omit\r\nmtzin-wrk w.mtz\r\ntitle \r\n",
        {"-side-chain-omit", "-mtzin-wrk", "w.mtz", "-title"}},
   };
-  for (const auto& c : cases)
-    EXPECT_EQ(tokens({"-a", "-stdin", "-b", "-stdin"}, c.input), [&] {
-      std::vector<std::string> t = c.tokens;
-      t.insert(t.begin(), "-a");
-      t.push_back("-b");
-      return t;
-    }()) << c.input;
+  for (const auto& c : cases) {
+    std::vector<std::string> expected = {"-a"};
+    expected.insert(expected.end(), c.tokens.begin(), c.tokens.end());
+    expected.push_back("-b");
+    EXPECT_EQ(tokens({"-a", "-stdin", "-b", "-stdin"}, c.input), expected) << c.input;
+  }
 }
 
-TEST(Frame, UsageGoldenAndExitStatus) {
+TEST(Frame, UsageGoldenAndExitStatuses) {
   const Command none({});
   EXPECT_EQ(none.status, 1);
   EXPECT_FALSE(none.ran);
   EXPECT_EQ(none.out.str(), notice + "\n" + usage);
-
   const Command unknown({"-mtzin-ref", "r.mtz", "-resolutoin", "2"});
   EXPECT_EQ(unknown.status, 1);
   EXPECT_EQ(unknown.out.str(), notice + "\nmtzin-ref \tr.mtz\nresolutoin \t2\n" +
                                    "\nUnrecognized:\t-resolutoin\n" + usage);
+
+  // Fatal messages and standard exceptions of the run: status 2, the
+  // message on standard error, the report left without its closing newline.
+  vantrel_testing::Quiet_messages quiet;
+  const Command fatal(with_compulsory({}), "", [](const Run_parameters&, std::ostream& o) {
+    o << "partial\n";
+    vantrel::fatal("CCP4MTZfile: open_read - File missing or corrupted: r.mtz");
+  });
+  EXPECT_EQ(fatal.status, 2);
+  EXPECT_EQ(quiet.text(), "CCP4MTZfile: open_read - File missing or corrupted: r.mtz\n");
+  EXPECT_TRUE(ends_with(fatal.out.str(), "\npartial\n"));
+  const Command thrown(with_compulsory({}), "",
+                       [](const Run_parameters&, std::ostream&) { throw std::bad_alloc(); });
+  EXPECT_EQ(thrown.status, 2);
+  EXPECT_EQ(thrown.err.str(), "quelvarn: std::bad_alloc\n");
 }
 
 TEST(Frame, OptionsAndTheirChecks) {
@@ -154,7 +160,6 @@ TEST(Frame, OptionsAndTheirChecks) {
   EXPECT_EQ(good.params.colin_wrk_fo, "/*/*/[FP,SIGFP]");
   EXPECT_EQ(good.params.colin_wrk_hl, "NONE");
   EXPECT_TRUE(ends_with(good.out.str(), "\nside-chain-omit\nrun\n\n")) << good.out.str();
-
   const Command stdin_run({"-stdin"},
                           "mtzin-ref r.mtz\npdbin-ref r.pdb\nmtzin-wrk w.mtz\n"
                           "pdbin-wrk w.pdb\ncolin-wrk-fo /a/b/F\n"
@@ -196,19 +201,4 @@ TEST(Frame, OptionsAndTheirChecks) {
     EXPECT_TRUE(ends_with(command.out.str(), "\n" + c.reason + "\n" + usage)) << c.reason;
   }
   std::remove("frame_test_input.mtz");
-}
-
-TEST(Frame, FailuresEndWithStatus2) {
-  vantrel_testing::Quiet_messages quiet;
-  const Command fatal(with_compulsory({}), "", [](const Run_parameters&, std::ostream& o) {
-    o << "partial\n";
-    vantrel::fatal("CCP4MTZfile: open_read - File missing or corrupted: r.mtz");
-  });
-  EXPECT_EQ(fatal.status, 2);
-  EXPECT_EQ(quiet.text(), "CCP4MTZfile: open_read - File missing or corrupted: r.mtz\n");
-  EXPECT_TRUE(ends_with(fatal.out.str(), "\npartial\n"));  // no closing newline
-  const Command thrown(with_compulsory({}), "",
-                       [](const Run_parameters&, std::ostream&) { throw std::bad_alloc(); });
-  EXPECT_EQ(thrown.status, 2);
-  EXPECT_EQ(thrown.err.str(), "quelvarn: std::bad_alloc\n");
 }

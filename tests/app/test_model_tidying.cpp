@@ -10,24 +10,13 @@
 #include "calculated_density.h"
 #include "support/testing.h"
 
+using namespace vantrel;
 using quelvarn_testing::read_model;
-using vantrel::Cell;
-using vantrel::Cell_descr;
-using vantrel::Coord_frac;
-using vantrel::Coord_orth;
-using vantrel::MAtom;
-using vantrel::MiniMol;
-using vantrel::MM;
-using vantrel::MMoleculeSequence;
-using vantrel::MMonomer;
-using vantrel::MPolymer;
-using vantrel::Spacegroup;
-using vantrel::String;
 
 namespace {
 
 MAtom atom(const char* name, const Coord_orth& x) {
-  vantrel::Atom a;
+  Atom a;
   a.set_element(String(name).substr(1, 1));
   a.set_coord_orth(x);
   a.set_occupancy(1.0);
@@ -48,17 +37,31 @@ MMonomer residue(const char* type, double x0, bool c = true) {
   return m;
 }
 
-// A chain of n residues; residue `broken` (0-based, -1 for none) lacks C.
-MPolymer chain(int n, int broken, const char* id = "Q") {
+// A chain of n alanines; residue `broken` (0-based, -1 for none) lacks C.
+MPolymer chain(int n, int broken) {
   MPolymer p;
-  p.set_id(id);
   for (int r = 0; r < n; ++r) p.insert(residue("ALA", 3.8 * r, r != broken), -1);
   return p;
 }
 
 struct Fragment {
-  int polymer, first, last;
+  int polymer, first, last;  // residues first to last - 1 of a polymer
 };
+
+Coord_orth mean_position(const Atom_list& atoms) {
+  Coord_orth sum(0.0, 0.0, 0.0);
+  for (const Atom& a : atoms) sum = Coord_orth(sum + a.coord_orth());
+  return Coord_orth((1.0 / atoms.size()) * sum);
+}
+
+Coord_orth centroid(const MiniMol& mol, const Fragment& f) {
+  Atom_list atoms;
+  for (int r = f.first; r < f.last; ++r) {
+    const Atom_list more = mol[f.polymer][r].atom_list();
+    atoms.insert(atoms.end(), more.begin(), more.end());
+  }
+  return mean_position(atoms);
+}
 
 // The fragments of a model, from its peptide bonds.
 std::vector<Fragment> fragments(const MiniMol& mol) {
@@ -73,21 +76,6 @@ std::vector<Fragment> fragments(const MiniMol& mol) {
   return out;
 }
 
-Coord_orth mean_position(const vantrel::Atom_list& atoms) {
-  Coord_orth sum(0.0, 0.0, 0.0);
-  for (const vantrel::Atom& a : atoms) sum = Coord_orth(sum + a.coord_orth());
-  return Coord_orth((1.0 / atoms.size()) * sum);
-}
-
-Coord_orth centroid(const MiniMol& mol, const Fragment& f) {
-  vantrel::Atom_list atoms;
-  for (int r = f.first; r < f.last; ++r) {
-    const vantrel::Atom_list more = mol[f.polymer][r].atom_list();
-    atoms.insert(atoms.end(), more.begin(), more.end());
-  }
-  return mean_position(atoms);
-}
-
 }  // namespace
 
 TEST(Globularise, ScatteredFragmentsOf7MM1ComeBackToTheirNearestImages) {
@@ -96,13 +84,13 @@ TEST(Globularise, ScatteredFragmentsOf7MM1ComeBackToTheirNearestImages) {
   const Cell& cell = original.cell();
   ASSERT_EQ(sg.op_count(), 6);
   const Coord_frac centre = mean_position(original.atom_list()).coord_frac(cell);
-
-  // Every fragment (chain pieces and waters) by its own operator and shift.
   const std::vector<Fragment> frags = fragments(original);
   ASSERT_GT(frags.size(), 150u);
+
+  // Every fragment (chain pieces and waters) by its own operator and shift.
   MiniMol scattered = original;
   for (std::size_t k = 0; k < frags.size(); ++k) {
-    const vantrel::RTop_frac op = sg.symop(int(k % 6));
+    const RTop_frac op = sg.symop(int(k % 6));
     const Coord_frac shift(double(k % 3) - 1.0, double((k / 3) % 3) - 1.0, double(k % 5) - 2.0);
     for (int r = frags[k].first; r < frags[k].last; ++r) {
       MMonomer& m = scattered[frags[k].polymer][r];
@@ -129,7 +117,7 @@ TEST(Globularise, ScatteredFragmentsOf7MM1ComeBackToTheirNearestImages) {
           }
     EXPECT_LE(Coord_frac(c - centre).lengthsq(cell), nearest + 1e-6);
   }
-  const vantrel::Atom_list moved = gathered.atom_list(), expected = direct.atom_list();
+  const Atom_list moved = gathered.atom_list(), expected = direct.atom_list();
   ASSERT_EQ(moved.size(), original.atom_list().size());
   for (std::size_t a = 0; a < moved.size(); ++a)
     EXPECT_LT(Coord_orth::length(moved[a].coord_orth(), expected[a].coord_orth()), 1e-6);
@@ -151,13 +139,13 @@ TEST(Globularise, ScatteredFragmentsOf7MM1ComeBackToTheirNearestImages) {
 
 TEST(Globularise, HandMadeFragmentsAndGroupsWithoutOperators) {
   const Cell cell(Cell_descr(10.0, 10.0, 10.0, 90.0, 90.0, 90.0));
-  // A null spacegroup acts as P1: lattice shifts only. Two fragments of one
-  // chain (residue 1 lacks C) move apart by different shifts.
+  // A null spacegroup acts as P1: lattice shifts only. Of two fragments of
+  // one chain (residue 1 lacks C), 0-1 (centroid x 2.48) stays and 2-3
+  // (x 10.7) goes back 10 A.
   MiniMol mol(Spacegroup(), cell);
-  MPolymer p = chain(4, 1);
+  const MPolymer p = chain(4, 1);
   mol.insert(p, -1);
   EXPECT_TRUE(ProteinTools::globularise(mol, Coord_frac(0.05, 0.05, 0.05)));
-  // Fragment 0-1 (centroid x 2.48) stays, fragment 2-3 (x 10.7) goes back 10.
   EXPECT_NEAR(mol[0][0][0].coord_orth().x(), 0.0, 1e-9);
   EXPECT_NEAR(mol[0][2][0].coord_orth().x(), 7.6 - 10.0, 1e-9);
   EXPECT_NEAR(mol[0][3][2].coord_orth().x(), 11.4 + 2.4 - 10.0, 1e-9);
@@ -175,7 +163,7 @@ TEST(Globularise, HandMadeFragmentsAndGroupsWithoutOperators) {
 TEST(CopyResidueTypes, SameSiteUnderSymmetry) {
   // P 21 21 21: operator 1 takes (x, y, z) to (-x + 1/2, -y, z + 1/2).
   const Cell cell(Cell_descr(20.0, 30.0, 40.0, 90.0, 90.0, 90.0));
-  const Spacegroup sg(vantrel::Spgr_descr("P 21 21 21"));
+  const Spacegroup sg(Spgr_descr("P 21 21 21"));
   auto single = [](const char* type, const Coord_orth& ca, bool has_ca = true) {
     MMonomer m;
     m.set_type(type);
@@ -184,27 +172,27 @@ TEST(CopyResidueTypes, SameSiteUnderSymmetry) {
   };
   const Coord_orth site(3.0, 4.0, 5.0);
   const Coord_orth mate(10.0 - 3.0, -4.0 + 30.0, 5.0 + 20.0 - 40.0);  // with a lattice shift
-  MiniMol ref(sg, cell);
-  MPolymer refp;
+  MiniMol ref(sg, cell), mol(sg, cell);
+  MPolymer refp, p;
   refp.insert(single("UNK", site), -1);         // never a source
   refp.insert(single("TRP", site, false), -1);  // no CA: never a source
   refp.insert(single("SER", site), -1);         // the first source
   refp.insert(single("GLY", site), -1);         // later: never used
   refp.insert(single("LYS", Coord_orth(15.0, 15.0, 15.0)), -1);
   ref.insert(refp, -1);
-
-  MiniMol mol(sg, cell);
-  MPolymer p;
-  p.insert(single("UNK", Coord_orth(mate.x() + 0.3, mate.y() + 0.4, mate.z())), -1);  // 0.5 A
-  p.insert(single("UNK", Coord_orth(mate.x() + 1.0, mate.y(), mate.z())), -1);        // 1.0 A
-  p.insert(single("unk", mate), -1);
-  p.insert(single("UNK", mate, false), -1);
-  p.insert(single("ALA", mate), -1);
-  p.insert(single("UNK", site), -1);
+  // Residue, and the type it must end with: within 0.5 A of the site's
+  // image only an UNK with a CA takes the source's type.
+  const std::vector<std::pair<MMonomer, const char*>> cases = {
+      {single("UNK", Coord_orth(mate.x() + 0.3, mate.y() + 0.4, mate.z())), "SER"},
+      {single("UNK", Coord_orth(mate.x() + 1.0, mate.y(), mate.z())), "UNK"},
+      {single("unk", mate), "unk"},
+      {single("UNK", mate, false), "UNK"},
+      {single("ALA", mate), "ALA"},
+      {single("UNK", site), "SER"}};
+  for (const auto& c : cases) p.insert(c.first, -1);
   mol.insert(p, -1);
   EXPECT_TRUE(ProteinTools::copy_residue_types(mol, ref));
-  const char* expected[] = {"SER", "UNK", "unk", "UNK", "ALA", "SER"};
-  for (int r = 0; r < 6; ++r) EXPECT_EQ(mol[0][r].type(), expected[r]) << r;
+  for (int r = 0; r < 6; ++r) EXPECT_EQ(mol[0][r].type(), cases[r].second) << r;
   MiniMol no_cell;
   no_cell.insert(p, -1);
   EXPECT_NE(vantrel_testing::fatal_text([&] { ProteinTools::copy_residue_types(no_cell, ref); }),
@@ -215,33 +203,33 @@ TEST(ChainSequence, MatchAndRenumber) {
   auto seqs = [](std::vector<const char*> texts) {
     MMoleculeSequence s;
     for (const char* t : texts) {
-      vantrel::MPolymerSequence r;
+      MPolymerSequence r;
       r.set_sequence(t);
       s.insert(r, -1);
     }
     return s;
   };
-  using Match = std::pair<int, int>;
-  // 12 upper-case letters need 9 identities (threshold 8).
+  // Chain, sequences, and the match (record, offset; -1, -1 for none).
+  // Twelve upper-case letters need 9 identities. Cleaning drops lower case,
+  // blanks, digits, "X", "*"; the offset counts cleaned letters. The best
+  // placement wins, earlier records win ties. "?" never matches but keeps
+  // its place; a chain that starts before the sequence has a negative offset.
   const String twelve = "ACDEFGHIKLMN";
-  EXPECT_EQ(ProteinTools::chain_sequence_match(twelve, seqs({"WWACDEFGHIWWWW"})), Match(-1, -1));
-  EXPECT_EQ(ProteinTools::chain_sequence_match(twelve, seqs({"WWACDEFGHIKWWW"})), Match(0, 2));
-  // Cleaning drops lower case, blanks, digits, "X", "*"; the offset counts
-  // cleaned letters. The best placement wins; earlier records win ties.
-  EXPECT_EQ(ProteinTools::chain_sequence_match(
-                twelve, seqs({"PPACDEFGHIKLPP", "w x1*ACDEFGHIKLMN", "ACDEFGHIKLMN"})),
-            Match(1, 0));
-  // "?" never matches but keeps its place; a chain that starts before the
-  // sequence gets a negative offset.
-  EXPECT_EQ(ProteinTools::chain_sequence_match("WW?DEFGHIKLMNP", seqs({"CDEFGHIKLMNPQ"})),
-            Match(0, -2));
-  EXPECT_EQ(ProteinTools::chain_sequence_match("ACDEFG", seqs({"ACDEFG"})), Match(-1, -1));
-  EXPECT_EQ(ProteinTools::chain_sequence_match(twelve, MMoleculeSequence()), Match(-1, -1));
+  const std::vector<std::tuple<String, MMoleculeSequence, std::pair<int, int>>> cases = {
+      {twelve, seqs({"WWACDEFGHIWWWW"}), {-1, -1}},
+      {twelve, seqs({"WWACDEFGHIKWWW"}), {0, 2}},
+      {twelve, seqs({"PPACDEFGHIKLPP", "w x1*ACDEFGHIKLMN", "ACDEFGHIKLMN"}), {1, 0}},
+      {"WW?DEFGHIKLMNP", seqs({"CDEFGHIKLMNPQ"}), {0, -2}},
+      {"ACDEFG", seqs({"ACDEFG"}), {-1, -1}},
+      {twelve, MMoleculeSequence(), {-1, -1}}};
+  for (const auto& c : cases)
+    EXPECT_EQ(ProteinTools::chain_sequence_match(std::get<0>(c), std::get<1>(c)), std::get<2>(c))
+        << std::get<0>(c);
 
   MPolymer p;
-  const char* types[] = {"TRP", "TRP", "UNK", "ASP", "GLU", "PHE", "GLY",
-                         "HIS", "ILE", "LYS", "LEU", "MET", "ASN", "PRO"};
-  for (const char* t : types) p.insert(residue(t, 0.0), -1);
+  for (const char* t : {"TRP", "TRP", "UNK", "ASP", "GLU", "PHE", "GLY", "HIS", "ILE", "LYS", "LEU",
+                        "MET", "ASN", "PRO"})
+    p.insert(residue(t, 0.0), -1);
   MPolymer unmatched = p;
   EXPECT_TRUE(ProteinTools::chain_renumber(p, seqs({"CDEFGHIKLMNPQ"})));
   for (int r = 0; r < p.size(); ++r) EXPECT_EQ(p[r].id(), MMonomer::id_tidy(String(r - 1))) << r;
@@ -253,46 +241,41 @@ TEST(ChainSequence, MatchAndRenumber) {
 
 TEST(ChainTidy, SplitsSortsAndNames) {
   const Cell cell(Cell_descr(50.0, 60.0, 70.0, 90.0, 90.0, 90.0));
-  const Spacegroup sg(vantrel::Spgr_descr("P 21 21 21"));
-  MiniMol src(sg, cell);
+  const Spacegroup sg(Spgr_descr("P 21 21 21"));
+  MiniMol src(sg, cell), out;
   src.insert(chain(30, 9), -1);  // broken after its 10th residue
-  MiniMol out;
   EXPECT_TRUE(ProteinTools::chain_tidy(out, src));
   ASSERT_EQ(out.size(), 2);
-  EXPECT_EQ(out[0].id(), "A");
-  EXPECT_EQ(out[1].id(), "B");
   ASSERT_EQ(out[0].size(), 20);
   ASSERT_EQ(out[1].size(), 10);
   EXPECT_DOUBLE_EQ(out[0][0][0].coord_orth().x(), 3.8 * 10);  // source residue 11
-  EXPECT_EQ(out[0][0].id(), "   1");
-  EXPECT_EQ(out[0][19].id(), "  20");
-  EXPECT_EQ(out[1][9].id(), "  10");
   EXPECT_EQ(out.spacegroup().symbol_hall(), sg.symbol_hall());
+  EXPECT_EQ(out[0].id() + out[1].id(), "AB");
+  EXPECT_EQ(out[0][0].id() + out[0][19].id() + out[1][9].id(), "   1  20  10");
 
   // 58 fragments: one of 3 residues, then 57 single ones in source order
-  // (37 GLY, then 20 SER); the empty polymer between them gives none.
+  // (37 GLY, then 20 SER); the empty polymer between them gives none. Ids
+  // run A-Z, a-z, then a-z again with residues numbered from 1001.
   MiniMol many(sg, cell);
-  MPolymer first = chain(3, -1);
+  MPolymer first = chain(3, -1), singles;
   for (int r = 0; r < 37; ++r) first.insert(residue("GLY", 100.0 + 10.0 * r), -1);
+  for (int r = 0; r < 20; ++r) singles.insert(residue("SER", 10.0 * r, false), -1);
   many.insert(first, -1);
   many.insert(MPolymer(), -1);
-  MPolymer singles;
-  for (int r = 0; r < 20; ++r) singles.insert(residue("SER", 10.0 * r, false), -1);
   many.insert(singles, -1);
   ProteinTools::chain_tidy(out, many);
   ASSERT_EQ(out.size(), 1 + 37 + 20);
   EXPECT_EQ(out[0].size(), 3);
-  EXPECT_EQ(out[0].id(), "A");
-  EXPECT_EQ(out[25].id(), "Z");
-  EXPECT_EQ(out[26].id(), "a");
-  EXPECT_EQ(out[26][0].id(), "   1");
-  EXPECT_EQ(out[51].id(), "z");
-  EXPECT_EQ(out[52].id(), "a");
-  EXPECT_EQ(out[52][0].id(), "1001");
-  EXPECT_EQ(out[57].id(), "f");
-  EXPECT_EQ(out[57][0].type(), "SER");
-  EXPECT_EQ(out[37][0].type(), "GLY");
-  EXPECT_EQ(out[38][0].type(), "SER");
+  const std::vector<std::tuple<int, const char*, const char*, const char*>> tidy = {
+      {0, "A", "   1", "ALA"},  {25, "Z", "   1", "GLY"}, {26, "a", "   1", "GLY"},
+      {37, "l", "   1", "GLY"}, {38, "m", "   1", "SER"}, {51, "z", "   1", "SER"},
+      {52, "a", "1001", "SER"}, {57, "f", "1001", "SER"}};
+  for (const auto& t : tidy) {
+    const MPolymer& c = out[std::get<0>(t)];
+    EXPECT_EQ(c.id() + " " + c[0].id() + " " + c[0].type(),
+              String(std::get<1>(t)) + " " + std::get<2>(t) + " " + std::get<3>(t))
+        << std::get<0>(t);
+  }
 
   // A source without polymers gives an empty model on its crystal; the
   // result may also be the source itself.

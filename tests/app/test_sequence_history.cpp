@@ -14,20 +14,15 @@
 #include "model/seqfile.h"
 #include "support/testing.h"
 
-using quelvarn_testing::calculated_map;
-using quelvarn_testing::read_model;
+using namespace vantrel;
 using quelvarn_testing::targets_1rx2;
-using vantrel::MiniMol;
-using vantrel::MMoleculeSequence;
-using vantrel::MMonomer;
-using vantrel::MPolymer;
-using vantrel::String;
+using vantrel_testing::fatal_text;
 
 namespace {
 
-MPolymer typed_chain(const std::vector<const char*>& types) {
+MPolymer typed_chain(const std::vector<String>& types) {
   MPolymer p;
-  for (const char* t : types) {
+  for (const String& t : types) {
     MMonomer m;
     m.set_type(t);
     p.insert(m, -1);
@@ -48,7 +43,7 @@ Score_list<String> list_of(const std::vector<std::pair<double, const char*>>& en
 }
 
 int residue_tag(const MMonomer& m) {
-  return dynamic_cast<const vantrel::Property<int>&>(m.get_property("TAG")).value();
+  return dynamic_cast<const Property<int>&>(m.get_property("TAG")).value();
 }
 
 std::vector<std::string> lines(const String& text) {
@@ -61,7 +56,7 @@ std::vector<std::string> lines(const String& text) {
 }  // namespace
 
 TEST(SequenceApply, WritesTypesAndClearsContradictedRuns) {
-  const std::vector<const char*> old = {"ALA", "GLY", "UNK", "UNK", "SER"};
+  const std::vector<String> old = {"ALA", "GLY", "UNK", "UNK", "SER"};
   const std::vector<std::pair<const char*, std::vector<String>>> cases = {
       // The run ALA GLY ends right before the new assignment, SER starts
       // right after it: both are cleared.
@@ -78,9 +73,9 @@ TEST(SequenceApply, WritesTypesAndClearsContradictedRuns) {
     EXPECT_EQ(types_of(p), c.second) << c.first;
   }
   MPolymer p = typed_chain(old);
-  EXPECT_EQ(vantrel_testing::fatal_text([&] { Ca_sequence::sequence_apply(p, "AGAC"); }),
+  EXPECT_EQ(fatal_text([&] { Ca_sequence::sequence_apply(p, "AGAC"); }),
             "Sequence: internal error - length mismatch");
-  EXPECT_EQ(types_of(p), types_of(typed_chain(old)));
+  EXPECT_EQ(types_of(p), old);
 }
 
 TEST(SequenceCombine, ConfidentSeparateFragmentsCombine) {
@@ -105,30 +100,29 @@ TEST(SequenceCombine, ConfidentSeparateFragmentsCombine) {
   EXPECT_DOUBLE_EQ(combined.score(0), -999.0);
   for (int i = 0; i < list.size(); ++i) EXPECT_EQ(combined[i + 1], list[i]);
 
-  // A less confident step accepts nothing and adds nothing.
+  // Nothing accepted, nothing added: a less confident step; one entry; no
+  // entry at all; a candidate without a later entry sharing its letters
+  // (no competitor).
   EXPECT_EQ(step.sequence_combine(list, 1.0).size(), list.size());
-  // One entry: nothing examined. No entry at all: returned as it is.
   EXPECT_EQ(step.sequence_combine(list_of({{-5.0, "AAAAAA"}}), 0.9).size(), 1);
   EXPECT_EQ(step.sequence_combine(Score_list<String>(50), 0.9).size(), 0);
-  // Without a later entry sharing its letters a candidate has no competitor
-  // and is not accepted.
   EXPECT_EQ(step.sequence_combine(list_of({{-50.0, "AAAA?????"}, {-1.0, "?????CCCC"}}), 0.9).size(),
             2);
-  EXPECT_NE(vantrel_testing::fatal_text([&] {
+  EXPECT_NE(fatal_text([&] {
               step.sequence_combine(list_of({{-5.0, "AAAA"}, {-1.0, "AA"}}), 0.9);
             }),
             "no error");
-  EXPECT_NE(vantrel_testing::fatal_text([] { Ca_sequence bad(95.0); }), "no error");
+  EXPECT_NE(fatal_text([] { Ca_sequence bad(95.0); }), "no error");
 }
 
 // 1DUR in its own calculated density: chain A with its residue names moved
 // 3 places along the chain, with its true names, and in an empty map.
 TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
-  const MiniMol truth = read_model("sm_1dur.pdb");
-  const vantrel::Xmap<float> map = calculated_map(truth);
-  vantrel::Xmap<float> empty_map(truth.spacegroup(), truth.cell(), map.grid_sampling());
+  const MiniMol truth = quelvarn_testing::read_model("sm_1dur.pdb");
+  const Xmap<float> map = quelvarn_testing::calculated_map(truth);
+  const Xmap<float> empty_map(truth.spacegroup(), truth.cell(), map.grid_sampling());
   MMoleculeSequence seqs;
-  vantrel::SEQfile file;
+  SEQfile file;
   file.read_file(vantrel_testing::fixture_path("sm_1dur.fasta"));
   file.import_molecule_sequence(seqs);
   ASSERT_EQ(seqs.size(), 1);
@@ -143,12 +137,18 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   MiniMol shifted = truth;
   for (int r = 0; r < 55; ++r) shifted[0][r].set_type(true_types[(r + 3) % 55]);
 
-  // Accepted: every residue ends with its true type or none, most with the
-  // true one. The tag is past 9999 and still reads as accepted.
+  // Each step on a model, a map and sequences; tags count from past 9999.
   Ca_sequence::tag = 12345;
-  Ca_sequence fix(0.95);
-  MiniMol fixed;
-  EXPECT_TRUE(fix(fixed, shifted, map, targets_1rx2(), seqs));
+  const auto sequence = [&](const MiniMol& mol, const Xmap<float>& m, const MMoleculeSequence& s,
+                            MiniMol& result) {
+    Ca_sequence step(0.95);
+    EXPECT_TRUE(step(result, mol, m, targets_1rx2(), s));
+    return step;
+  };
+  // Accepted: every residue ends with its true type or none, most with the
+  // true one, and carries the step's tag.
+  MiniMol fixed, kept, unchanged, fixed_dirty, untouched;
+  const Ca_sequence fix = sequence(shifted, map, seqs, fixed);
   ASSERT_GE(fixed.size(), 1);
   ASSERT_EQ(fixed[0].size(), 55);
   EXPECT_EQ(fixed[0].id(), "A");
@@ -164,17 +164,13 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   EXPECT_EQ(Ca_sequence::tag, 12346);
 
   // The correct chain is left as it is.
-  Ca_sequence keep(0.95);
-  MiniMol kept;
-  keep(kept, truth, map, targets_1rx2(), seqs);
+  const Ca_sequence keep = sequence(truth, map, seqs, kept);
   EXPECT_EQ(types_of(kept[0]), true_types);
   EXPECT_EQ(keep.num_sequenced(), 55);
   EXPECT_EQ(residue_tag(kept[0][0]), 12346);
 
   // A map without density carries no information: rejected, types kept.
-  Ca_sequence blind(0.95);
-  MiniMol unchanged;
-  blind(unchanged, shifted, empty_map, targets_1rx2(), seqs);
+  const Ca_sequence blind = sequence(shifted, empty_map, seqs, unchanged);
   ASSERT_EQ(unchanged[0].size(), 55);
   for (int r = 0; r < 55; ++r) EXPECT_EQ(unchanged[0][r].type(), shifted[0][r].type()) << r;
   EXPECT_EQ(residue_tag(unchanged[0][0]), 12347 + 10000);
@@ -186,9 +182,7 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   for (std::size_t i = 0; i < seqs[0].sequence().size(); ++i)
     text += String(i % 10 == 0 ? " 1x*" : "") + seqs[0].sequence()[i];
   dirty[0].set_sequence(text);
-  Ca_sequence fix_dirty(0.95);
-  MiniMol fixed_dirty;
-  fix_dirty(fixed_dirty, shifted, map, targets_1rx2(), dirty);
+  const Ca_sequence fix_dirty = sequence(shifted, map, dirty, fixed_dirty);
   EXPECT_EQ(types_of(fixed_dirty[0]), types_of(fixed[0]));
   EXPECT_EQ(fix_dirty.format(), fix.format());
 
@@ -200,7 +194,6 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
     ASSERT_EQ(own[i].size(), 55u + 2 + 10) << own[i];
     EXPECT_EQ(own[i].substr(55, 2), " \t");
   }
-
   // The history of all three against the fixed model: only the result
   // whose tag its residues carry, marked accepted, at most 5 candidates.
   Ca_sequence::History history;
@@ -213,18 +206,16 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   EXPECT_EQ(report[1], " Accepted: " + own[1]);
   for (std::size_t i = 2; i < report.size(); ++i)
     EXPECT_EQ(report[i], std::string(11, ' ') + own[i]);
+  // Against the model sequenced blind, its result reads as rejected.
+  const std::vector<std::string> rejected = lines(history.format(unchanged));
+  ASSERT_GE(rejected.size(), 2u);
+  EXPECT_EQ(rejected[1].substr(0, 11), " Rejected: ");
   // Without sequences a chain has no candidate: rejected, its history entry
   // of length 0 with no candidate lines.
-  Ca_sequence none(0.95);
-  MiniMol untouched;
-  none(untouched, shifted, map, targets_1rx2(), MMoleculeSequence());
+  const Ca_sequence none = sequence(shifted, map, MMoleculeSequence(), untouched);
   EXPECT_EQ(none.format(), "Chain number:    0    length:    0\n");
   Ca_sequence::History alone;
   alone.append(none);
   EXPECT_EQ(alone.format(untouched),
             "Sequencing fragment of length:    0  Final chain ID(s): A \n");
-  // Against the model sequenced blind, its result reads as rejected.
-  const std::vector<std::string> rejected = lines(history.format(unchanged));
-  ASSERT_GE(rejected.size(), 2u);
-  EXPECT_EQ(rejected[1].substr(0, 11), " Rejected: ");
 }
