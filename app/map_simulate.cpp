@@ -99,8 +99,16 @@ MapSimulate::MapSimulate(int n_reso, int n_phase) : n_reso(n_reso), n_phase(n_ph
 
 double MapSimulate::phase_error(const double& m, const bool& centric, Random_source& draws) {
   if (centric) return thousandths(draws) >= 0.5 * m + 0.5 ? Util::pi() : 0.0;
-  // A figure of merit of 1 is an exact phase: no error, and no draws.
-  if (m >= 1.0) return 0.0;
+  // A figure of merit of 1 is an exact phase: every try is rejected and the
+  // error is 0. The tries still take their draws, so that the reflections
+  // after this one see the same part of the sequence as for any other m.
+  if (m >= 1.0) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      draws.draw();
+      draws.draw();
+    }
+    return 0.0;
+  }
   const double kappa = Util::invsim(m);
   for (int attempt = 0; attempt < 100; ++attempt) {
     const double delta = Util::twopi() * thousandths(draws);

@@ -55,8 +55,9 @@ class MapSimulate {
   static void fill_from_neighbours(Bin_table& bins, const int& n_min);
   //! A random phase error in radians for figure of merit m: from the von
   //! Mises distribution of mean cosine m by rejection on 1000 steps around
-  //! the circle (two draws per try, at most 100 tries, then 0; none when m
-  //! is 1 or more); centric, pi with probability about (1 - m) / 2 (one draw).
+  //! the circle (two draws per try, at most 100 tries, then 0; when m is 1
+  //! or more every try is rejected: 0 after 200 draws); centric, pi with
+  //! probability about (1 - m) / 2 (one draw).
   static double phase_error(const double& m, const bool& centric, Random_source& draws);
   //! Position in a list of n_wrk of the same relative rank as position i in
   //! a list of n_ref: floor(i n_wrk / n_ref).
