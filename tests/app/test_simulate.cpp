@@ -125,11 +125,12 @@ TEST(MapSimulate, PhaseErrorDrawOrder) {
   EXPECT_EQ(MapSimulate::phase_error(0.8, true, centric), Util::pi());
   EXPECT_EQ(MapSimulate::phase_error(0.8, true, centric), 0.0);
   EXPECT_EQ(MapSimulate::phase_error(1.0, true, centric), 0.0);
-  // Figure of merit 1 is exact without a draw, 0 accepts the first try;
-  // 100 failures give 0.
-  Scripted_draws none({});
-  EXPECT_EQ(MapSimulate::phase_error(1.0, false, none), 0.0);
-  EXPECT_EQ(none.count, 0u);
+  // Figure of merit 1 rejects every try: 0 after its 200 draws, so later
+  // reflections draw as before; 0 accepts the first try; 100 failures give 0.
+  Scripted_draws exact({});
+  for (int i = 0; i < 100; ++i) exact.values.insert(exact.values.end(), {500, 0});
+  EXPECT_EQ(MapSimulate::phase_error(1.0, false, exact), 0.0);
+  EXPECT_EQ(exact.count, 200u);
   Scripted_draws flat({123, 999});
   EXPECT_NEAR(MapSimulate::phase_error(0.0, false, flat), Util::twopi() * 0.123, 1e-12);
   Scripted_draws reject({});
