@@ -177,8 +177,12 @@ TEST(Run, WrongSequencesAreFlagged) {
     EXPECT_TRUE(r.says("CHAIN: A")) << r.messages;
     EXPECT_FALSE(r.says("supports the assigned sequence")) << r.out;
   }
-  EXPECT_TRUE(quelvarn(against_1rx2("sm_1dur_random_hl.mtz", "sm_1dur.pdb", given))
-                  .says("The data is insufficient to either confirm or deny the sequence"));
+  // On random phases the confidence measures the gap between two extremes of
+  // correlated noise scores: about 4 random sets in 10 still pass 0.95, so the
+  // verdict is pinned for the committed set only; no set ever supports.
+  const Result noise = quelvarn(against_1rx2("sm_1dur_random_hl.mtz", "sm_1dur.pdb", given));
+  EXPECT_TRUE(noise.says("The data is insufficient to either confirm or deny the sequence"));
+  EXPECT_FALSE(noise.says("supports the assigned sequence")) << noise.out;
   std::remove(shifted.c_str());
   std::remove(stretch.c_str());
 }
