@@ -7,15 +7,14 @@
 
 #include <complex>
 #include <fstream>
-#include <limits>
 #include <string>
 #include <vector>
 
 #include "reflections/datatypes.h"
 #include "reflections/hkl_data.h"
 #include "reflections/hkl_info.h"
-#include "symmetry/cell.h"
 #include "symmetry/atom.h"
+#include "symmetry/cell.h"
 #include "symmetry/spacegroup.h"
 
 namespace vantrel_testing {
@@ -27,55 +26,42 @@ struct Calc_model {
   double dmin = 0.0;
   double r_toolkit = 0.0;  //!< R of Fo against Fcalc with bulk solvent
   vantrel::Atom_list atoms;
-  std::vector<vantrel::HKL> hkl;                 //!< direct-sum subset
-  std::vector<std::complex<double>> fcalc;       //!< direct sum, no solvent
+  std::vector<vantrel::HKL> hkl;            //!< direct-sum subset
+  std::vector<std::complex<double>> fcalc;  //!< direct sum, no solvent
   bool good = false;
 };
 
-//! One observed reflection with the toolkit's 2mFo-DFc coefficient.
+//! One observed reflection with the toolkit's 2mFo-DFc coefficient, if any.
 struct Fo_row {
   vantrel::HKL hkl;
-  double f, sigf, fwt, phwt;
+  double f, sigf, fwt = 0.0, phwt = 0.0;
 };
-
-namespace detail {
-// Reads a number that may be written "nan".
-inline double read_value(std::istream& in) {
-  std::string s;
-  in >> s;
-  return s == "nan" ? std::numeric_limits<double>::quiet_NaN() : std::stod(s);
-}
-}  // namespace detail
 
 //! calc_<name>.txt in the fixture directory; good is false when unreadable.
 inline Calc_model read_calc_model(const std::string& path) {
   Calc_model m;
   std::ifstream in(path);
-  std::string key, hm;
-  double a, b, c, al, be, ga;
+  std::string key, hm, s;
+  double p[6], u[6];
   int n = 0;
-  if (!(in >> key >> a >> b >> c >> al >> be >> ga)) return m;
-  m.cell.init(vantrel::Cell_descr(a, b, c, al, be, ga));
-  in >> key;
+  if (!(in >> key >> p[0] >> p[1] >> p[2] >> p[3] >> p[4] >> p[5] >> key)) return m;
   std::getline(in, hm);
+  m.cell.init(vantrel::Cell_descr(p[0], p[1], p[2], p[3], p[4], p[5]));
   m.spacegroup.init(vantrel::Spgr_descr(vantrel::String(hm).trim(), vantrel::Spgr_descr::HM));
   in >> key >> m.dmin >> key >> m.r_toolkit >> key >> n;
   for (int i = 0; i < n; ++i) {
     std::string element;
-    double x, y, z, occ, uiso, u[6];
+    double x, y, z, occ, uiso;
     in >> element >> x >> y >> z >> occ >> uiso;
-    for (double& uk : u) uk = detail::read_value(in);
+    for (double& uk : u) uk = in >> s ? std::stod(s) : 0.0;  // stod reads the "nan" of no tensor
     m.atoms.push_back(vantrel::Atom(element, vantrel::Coord_orth(x, y, z),
-                                    vantrel::U_aniso_orth(u[0], u[1], u[2], u[3], u[4], u[5]),
-                                    occ, uiso));
+                                    vantrel::U_aniso_orth(u[0], u[1], u[2], u[3], u[4], u[5]), occ,
+                                    uiso));
   }
   in >> key >> n;
-  for (int i = 0; i < n; ++i) {
-    int h, k, l;
-    double f, phi;
-    in >> h >> k >> l >> f >> phi;
+  for (int i = 0, h, k, l; i < n && in >> h >> k >> l >> p[0] >> p[1]; ++i) {
     m.hkl.push_back(vantrel::HKL(h, k, l));
-    m.fcalc.push_back(std::polar(f, phi));
+    m.fcalc.push_back(std::polar(p[0], p[1]));
   }
   m.good = bool(in) && !m.atoms.empty() && !m.hkl.empty();
   return m;
@@ -86,14 +72,12 @@ inline std::vector<Fo_row> read_fo_map(const std::string& path) {
   std::vector<Fo_row> rows;
   std::ifstream in(path);
   std::string key;
-  int n = 0;
+  int n = 0, h, k, l;
+  Fo_row r;
   in >> key >> n;
-  for (int i = 0; i < n && in; ++i) {
-    Fo_row r;
-    int h, k, l;
-    in >> h >> k >> l >> r.f >> r.sigf >> r.fwt >> r.phwt;
+  for (int i = 0; i < n && in >> h >> k >> l >> r.f >> r.sigf >> r.fwt >> r.phwt; ++i) {
     r.hkl = vantrel::HKL(h, k, l);
-    if (in) rows.push_back(r);
+    rows.push_back(r);
   }
   return rows;
 }
@@ -106,7 +90,7 @@ inline std::vector<Fo_row> read_fsigf(const std::string& path) {
   for (int i = 0; i < 3; ++i) std::getline(in, line);
   int h, k, l;
   double f, sigf;
-  while (in >> h >> k >> l >> f >> sigf) rows.push_back({vantrel::HKL(h, k, l), f, sigf, 0.0, 0.0});
+  while (in >> h >> k >> l >> f >> sigf) rows.push_back({vantrel::HKL(h, k, l), f, sigf});
   return rows;
 }
 
