@@ -50,7 +50,7 @@ class Scratch {
     if (!keep_) std::filesystem::remove_all(dir_);
   }
   String path(const String& name) const { return (dir_ / std::string(name)).string(); }
-  //! Writes bytes to a file of the directory and returns its path.
+  //! The path of a new file there holding the bytes.
   String write(const String& name, const std::string& bytes) const {
     std::ofstream(path(name), std::ios::binary) << bytes;
     return path(name);

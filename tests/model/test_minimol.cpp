@@ -129,7 +129,7 @@ TEST(MiniMolCopy, EachBitAtEachLevel) {
   EXPECT_TRUE(src[0][0][0].exists_property("tag"));
 }
 
-TEST(MiniMolAtoms, AtomListTransformAndCrystal) {
+TEST(MiniMolAtoms, AtomListAndTransform) {
   MiniMol mol = make_model();
   const Atom_list list = mol.atom_list();
   ASSERT_EQ(list.size(), 11u);  // 4 + 4 + 2 + 0 + 1, in tree order
@@ -144,10 +144,4 @@ TEST(MiniMolAtoms, AtomListTransformAndCrystal) {
   EXPECT_TRUE(a.coord_orth()[0] == -21.0 && a.coord_orth()[1] == 13.0 && a.coord_orth()[2] == -8.0);
   EXPECT_DOUBLE_EQ(a.u_aniso_orth()(0, 0), 0.2);
   EXPECT_DOUBLE_EQ(a.u_aniso_orth()(0, 1), -0.01);
-
-  MiniMol crystal;
-  crystal.init(Spacegroup(Spgr_descr(19)), Cell());
-  EXPECT_TRUE(MiniMol().is_null() && crystal.is_null());
-  crystal.init(Spacegroup(Spgr_descr(19)), Cell(Cell_descr(30, 40, 50, 90, 90, 90)));
-  EXPECT_FALSE(crystal.is_null());
 }

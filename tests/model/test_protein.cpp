@@ -214,14 +214,16 @@ TEST(Rotamers, TableFeaturesAndLookup) {
     EXPECT_TRUE(a.x == b.x && a.frequency == b.frequency) << k;
     EXPECT_STREQ(b.atom, String(a.atom) == " SD " ? "SE  " : a.atom);
   }
-  const std::vector<std::pair<int, int>> finds = {{rotamer_find("MSE", 11), mse + 44},
-                                                  {rotamer_find("MSE", -1), -1},
-                                                  {rotamer_find("ALAX", 0), rotamer_find("ALA", 0)},
-                                                  {rotamer_find("AL", 0), -1},
-                                                  {rotamer_find("GLY", 0), -1},
-                                                  {rotamer_find("ZZZ", 0), -1},
-                                                  {rotamer_find("AAA", 0), -1}};
+  // clang-format off
+  const std::vector<std::pair<int, int>> finds = {
+      {rotamer_find("MSE", 11), mse + 44}, {rotamer_find("MSE", -1), -1}, {rotamer_find("AL", 0), -1},
+      {rotamer_find("ALAX", 0), rotamer_find("ALA", 0)}, {rotamer_find("GLY", 0), -1},
+      {rotamer_find("ZZZ", 0), -1}, {rotamer_find("AAA", 0), -1}};
+  // clang-format on
   for (std::size_t i = 0; i < finds.size(); ++i) EXPECT_EQ(finds[i].first, finds[i].second) << i;
+  EXPECT_EQ(MMonomer().protein_sidechain_number_of_rotamers() +
+                main_chain("GLY").protein_sidechain_number_of_rotamers(),
+            0);
   // The sample rows.
   struct Row {
     int record;
@@ -229,19 +231,18 @@ TEST(Rotamers, TableFeaturesAndLookup) {
     float x, y, z;
   };
   const int ser = rotamer_find("SER", 0), val = rotamer_find("VAL", 0);
-  for (const Row& row :
-       {Row{rotamer_find("ALA", 0), " CB ", -0.94f, -1.196f, 0.0f},
-        Row{ser, " CB ", -0.941f, -1.207f, 0.008f}, Row{ser + 1, " OG ", -0.212f, -2.419f, 0.096f},
-        Row{val, " CB ", -0.945f, -1.215f, 0.038f}, Row{val + 1, " CG1", -1.718f, -1.247f, 1.347f},
-        Row{val + 2, " CG2", -1.895f, -1.189f, -1.149f}}) {
+  // clang-format off
+  for (const Row& row : {Row{rotamer_find("ALA", 0), " CB ", -0.94f, -1.196f, 0.0f},
+                         Row{ser, " CB ", -0.941f, -1.207f, 0.008f},
+                         Row{ser + 1, " OG ", -0.212f, -2.419f, 0.096f},
+                         Row{val, " CB ", -0.945f, -1.215f, 0.038f},
+                         Row{val + 1, " CG1", -1.718f, -1.247f, 1.347f},
+                         Row{val + 2, " CG2", -1.895f, -1.189f, -1.149f}}) {
+    // clang-format on
     const data::Rotamer_record& rec = data::rotamer_data[row.record];
     EXPECT_STREQ(rec.atom, row.atom);
     EXPECT_TRUE(rec.x == row.x && rec.y == row.y && rec.z == row.z) << row.atom;
   }
-  MMonomer none;
-  EXPECT_EQ(none.protein_sidechain_number_of_rotamers(), 0);
-  none.set_type("GLY");
-  EXPECT_EQ(none.protein_sidechain_number_of_rotamers(), 0);
 }
 
 TEST(Rotamers, BuildingReplacesTheSideChain) {
@@ -325,11 +326,13 @@ TEST(Rotamers, FitRealSideChains) {
       MMonomer m = real;
       m.protein_sidechain_build_rotamer(n);
       double sum = 0.0;
-      for (int i = 4, j;
-           i < m.size() && (complete = (j = real.lookup(m[i].id(), MM::BASE_ID)) >= 0); ++i)
-        sum += Coord_orth(m[i].coord_orth() - real[j].coord_orth()).lengthsq();
+      for (int i = 4; i < m.size() && complete; ++i) {
+        const int j = real.lookup(m[i].id(), MM::BASE_ID);
+        complete = j >= 0;
+        if (complete) sum += Coord_orth(m[i].coord_orth() - real[j].coord_orth()).lengthsq();
+      }
       best = std::min(best, std::sqrt(sum / (m.size() - 4)));
-      cb = Coord_orth::length(m[4].coord_orth(), position(real, " CB "));
+      if (complete) cb = Coord_orth::length(m[4].coord_orth(), position(real, " CB "));
     }
     if (!complete) continue;
     ++fitted;
