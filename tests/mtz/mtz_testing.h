@@ -4,10 +4,11 @@
 #ifndef VANTREL_TESTS_MTZ_MTZ_TESTING_H
 #define VANTREL_TESTS_MTZ_MTZ_TESTING_H
 
-#include <ccp4/cmtzlib.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "foundation/util.h"
+#include "mtz/mtz_ccp4.h"
 #include "support/testing.h"
 
 namespace mtz_testing {
@@ -86,27 +88,17 @@ inline std::vector<Row> read_small_rows() {
   return rows;
 }
 
-//! A whole MTZ file read into memory by the CCP4 library.
-class Raw_mtz {
- public:
-  explicit Raw_mtz(const std::string& path) : mtz_(CMtz::MtzGet(path.c_str(), 1)) {
-    if (mtz_ == nullptr) ADD_FAILURE() << "cannot read " << path;
-  }
-  ~Raw_mtz() {
-    if (mtz_ != nullptr) CMtz::MtzFree(mtz_);
-  }
-  Raw_mtz(const Raw_mtz&) = delete;
-  Raw_mtz& operator=(const Raw_mtz&) = delete;
-
-  bool ok() const { return mtz_ != nullptr; }
-  int nref() const { return CMtz::MtzNref(mtz_); }
-  CMtz::MTZ* get() const { return mtz_; }
+//! A whole MTZ file read into memory by the CCP4 library (null when it
+//! cannot be read).
+struct Raw_mtz : vantrel::Mtz_ptr {
+  explicit Raw_mtz(const std::string& path) : vantrel::Mtz_ptr(CMtz::MtzGet(path.c_str(), 1)) {}
+  int nref() const { return CMtz::MtzNref(get()); }
   //! Every column, crystal by crystal and dataset by dataset.
   std::vector<CMtz::MTZCOL*> columns() const {
     std::vector<CMtz::MTZCOL*> cols;
-    for (int x = 0; x < CMtz::MtzNxtal(mtz_); ++x)
-      for (int s = 0; s < CMtz::MtzNsetsInXtal(CMtz::MtzIxtal(mtz_, x)); ++s) {
-        CMtz::MTZSET* set = CMtz::MtzIsetInXtal(CMtz::MtzIxtal(mtz_, x), s);
+    for (int x = 0; x < CMtz::MtzNxtal(get()); ++x)
+      for (int s = 0; s < CMtz::MtzNsetsInXtal(CMtz::MtzIxtal(get(), x)); ++s) {
+        CMtz::MTZSET* set = CMtz::MtzIsetInXtal(CMtz::MtzIxtal(get(), x), s);
         for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c)
           cols.push_back(CMtz::MtzIcolInSet(set, c));
       }
@@ -118,10 +110,12 @@ class Raw_mtz {
       if (label == col->label) return col;
     return nullptr;
   }
-
- private:
-  CMtz::MTZ* mtz_;
 };
+
+//! Same bits, or both NaN.
+inline bool same_bits(const float a, const float b) {
+  return std::memcmp(&a, &b, sizeof(float)) == 0 || (std::isnan(a) && std::isnan(b));
+}
 
 //! Remembers a path to remove (with its partial form), latest first, when
 //! the test program ends.
