@@ -29,27 +29,22 @@ HKL_info p212121() {
                   Resolution(2.5), true);
 }
 
-// The data a run appends: map coefficients and HL coefficients, here taken
-// from the file's own FP, PHIB and HL columns.
-struct Phases {
+// Map coefficients from a file's own FP and PHIB columns, on its own list.
+struct Coefficients {
   HKL_info list;
   HKL_data<F_phi<float>> fphi;
-  HKL_data<ABCD<float>> abcd;
-  explicit Phases(const String& name) {
+  explicit Coefficients(const String& name) {
     CCP4MTZfile file;
     file.open_read(name);
     list.init(file.spacegroup(), file.cell(), file.resolution(), true);
     fphi.init(list, list.cell());
-    abcd.init(list, list.cell());
     file.import_hkl_data(fphi, "/*/*/[FP,PHIB]");
-    file.import_hkl_data(abcd, "/*/*/[HLA,HLB,HLC,HLD]");
     file.close_read();
   }
-  // Appends F_phi and ABCD under /*/*/sideomit, as a run does.
-  void append(CCP4MTZfile& file, const String& in, const String& out) const {
+  // Appends them under path; the file is left open.
+  void append(CCP4MTZfile& file, const String& in, const String& out, const String& path) const {
     file.open_append(in, out);
-    file.export_hkl_data(fphi, "/*/*/sideomit");
-    file.export_hkl_data(abcd, "/*/*/sideomit");
+    file.export_hkl_data(fphi, path);
   }
 };
 
@@ -58,13 +53,13 @@ struct Phases {
 TEST(MtzAppend, ExistingLabelsAreOverwrittenOrRefused) {
   const String in = fixture_path("sm_1dur.mtz"), once = scratch("once.mtz"),
                twice = scratch("twice.mtz");
-  Phases p(in);
+  Coefficients p(in);
   CCP4MTZfile file;
-  p.append(file, in, once);
+  p.append(file, in, once, "/*/*/sideomit");
   file.close_append();
   for (HKL_info::HKL_reference_index ih = p.list.first(); !ih.last(); ih.next())
     p.fphi[ih].f() *= 2.0f;
-  p.append(file, once, twice);
+  p.append(file, once, twice, "/*/*/sideomit");
   file.close_append();
   Raw_mtz a(once), b(twice);
   ASSERT_EQ(b.columns().size(), a.columns().size());  // no second sideomit columns
@@ -76,8 +71,8 @@ TEST(MtzAppend, ExistingLabelsAreOverwrittenOrRefused) {
 
   // A label held by a column of another type is refused, changing nothing.
   file.open_append(in, scratch("refused.mtz"));
-  EXPECT_EQ(fatal_text([&] { file.export_hkl_data(p.abcd, "/*/*/[HLA,FP,HLC,HLD]"); }),
-            "CCP4MTZfile: export_hkl_data - Column exists with type F: /*/*/FP");
+  EXPECT_EQ(fatal_text([&] { file.export_hkl_data(p.fphi, "/*/*/[FP,FOM]"); }),
+            "CCP4MTZfile: export_hkl_data - Column exists with type W: /*/*/FOM");
   EXPECT_EQ(file.column_paths().size(), 11u);
   EXPECT_TRUE(file.assigned_paths().empty());
 }
@@ -100,10 +95,9 @@ TEST(MtzAppend, InputIsNeverTheOutput) {
 // also when the destructor does the closing.
 TEST(MtzAppend, FailedWritesLeaveNoFile) {
   const String in = fixture_path("sm_1dur.mtz"), out = scratch("no_such_dir") + "/out.mtz";
-  const Phases p(in);
+  const Coefficients p(in);
   auto appending = std::make_unique<CCP4MTZfile>();
-  appending->open_append(in, out);
-  appending->export_hkl_data(p.fphi, "/*/*/sideomit");
+  p.append(*appending, in, out, "/*/*/sideomit");
   EXPECT_EQ(fatal_text([&] { appending->close_append(); }),
             "CCP4MTZfile: close_append - Cannot open file for writing: " + out);
   {
@@ -139,11 +133,10 @@ TEST(MtzAppend, FailedWritesLeaveNoFile) {
 
 TEST(MtzAppend, EmptyAndWideFiles) {
   const String out = scratch("empty_out.mtz");
+  const Coefficients p(fixture_path("sm_1dur.mtz"));
   CCP4MTZfile file;
-  file.open_append(fixture_path("mtz_empty.mtz"), out);
+  p.append(file, fixture_path("mtz_empty.mtz"), out, "/xtal/d1/sideomit");
   EXPECT_TRUE(file.resolution().is_null());
-  const Phases p(fixture_path("sm_1dur.mtz"));
-  file.export_hkl_data(p.fphi, "/xtal/d1/sideomit");
   file.close_append();
   const Raw_mtz empty(out);
   EXPECT_EQ(empty.nref(), 0);
