@@ -4,16 +4,19 @@
 #ifndef VANTREL_TESTS_MTZ_MTZ_TESTING_H
 #define VANTREL_TESTS_MTZ_MTZ_TESTING_H
 
-#include <ccp4/cmtzlib.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "foundation/util.h"
+#include "mtz/mtz_ccp4.h"
 #include "support/testing.h"
 
 namespace mtz_testing {
@@ -26,11 +29,10 @@ struct Row {
   std::vector<double> values;
 };
 
-//! gemmi's reading of one real file (tests/data/mtz_real_ref.txt).
+//! gemmi's reading of one real file: header figures, labels, sample rows.
 struct Real_file {
   int rows = 0, fp_present = 0, spacegroup_number = 0;
-  double s_max = 0.0;
-  double cell[6] = {};
+  double s_max = 0.0, cell[6] = {};
   std::vector<std::string> labels;
   std::vector<Row> sample;
   int column(const std::string& label) const {
@@ -41,45 +43,37 @@ struct Real_file {
   }
 };
 
-inline double parse_value(const std::string& word) {
-  return word == "nan" ? vantrel::Util::nand() : std::stod(word);
+inline bool is_row(const std::string& line) {
+  return !line.empty() && (std::isdigit(line[0]) || line[0] == '-');
 }
 
 inline Row parse_row(const std::string& line) {
   std::istringstream in(line);
   Row row;
-  std::string word;
-  in >> row.h >> row.k >> row.l >> word;
-  row.s = std::stod(word);
-  while (in >> word) row.values.push_back(parse_value(word));
+  in >> row.h >> row.k >> row.l >> row.s;
+  for (std::string w; in >> w;)
+    row.values.push_back(w == "nan" ? vantrel::Util::nand() : std::stod(w));
   return row;
 }
 
+//! tests/data/mtz_real_ref.txt, by file name.
 inline std::map<std::string, Real_file> read_real_files() {
   std::ifstream in = vantrel_testing::open_fixture("mtz_real_ref.txt");
   std::map<std::string, Real_file> files;
-  Real_file* current = nullptr;
-  int pending = 0;
+  Real_file* f = nullptr;
   for (std::string line; std::getline(in, line);) {
-    if (line.empty() || line[0] == '#') continue;
     std::istringstream words(line);
-    std::string key;
+    std::string key, name;
     words >> key;
-    if (pending > 0) {
-      current->sample.push_back(parse_row(line));
-      --pending;
+    if (is_row(line)) {
+      f->sample.push_back(parse_row(line));
     } else if (key == "file") {
-      std::string name;
       words >> name;
-      current = &files[name];
-      std::string s;
-      words >> current->rows >> s >> current->fp_present >> current->spacegroup_number;
-      current->s_max = std::stod(s);
-      for (double& c : current->cell) words >> c;
+      f = &files[name];
+      words >> f->rows >> f->s_max >> f->fp_present >> f->spacegroup_number;
+      for (double& c : f->cell) words >> c;
     } else if (key == "labels") {
-      for (std::string label; words >> label;) current->labels.push_back(label);
-    } else if (key == "sample") {
-      words >> pending;
+      for (std::string label; words >> label;) f->labels.push_back(label);
     }
   }
   return files;
@@ -90,35 +84,24 @@ inline std::vector<Row> read_small_rows() {
   std::ifstream in = vantrel_testing::open_fixture("mtz_small.txt");
   std::vector<Row> rows;
   for (std::string line; std::getline(in, line);)
-    if (!line.empty() && line[0] != '#' && line[0] != 'r') rows.push_back(parse_row(line));
+    if (is_row(line)) rows.push_back(parse_row(line));
   return rows;
 }
 
-//! A whole MTZ file read into memory by the CCP4 library.
-class Raw_mtz {
- public:
-  explicit Raw_mtz(const std::string& path) : mtz_(CMtz::MtzGet(path.c_str(), 1)) {
-    if (mtz_ == nullptr) ADD_FAILURE() << "cannot read " << path;
-  }
-  ~Raw_mtz() {
-    if (mtz_ != nullptr) CMtz::MtzFree(mtz_);
-  }
-  Raw_mtz(const Raw_mtz&) = delete;
-  Raw_mtz& operator=(const Raw_mtz&) = delete;
-
-  bool ok() const { return mtz_ != nullptr; }
-  int nref() const { return CMtz::MtzNref(mtz_); }
-  CMtz::MTZ* get() const { return mtz_; }
+//! A whole MTZ file read into memory by the CCP4 library (null when it
+//! cannot be read).
+struct Raw_mtz : vantrel::Mtz_ptr {
+  explicit Raw_mtz(const std::string& path) : vantrel::Mtz_ptr(CMtz::MtzGet(path.c_str(), 1)) {}
+  int nref() const { return CMtz::MtzNref(get()); }
   //! Every column, crystal by crystal and dataset by dataset.
   std::vector<CMtz::MTZCOL*> columns() const {
     std::vector<CMtz::MTZCOL*> cols;
-    for (int x = 0; x < CMtz::MtzNxtal(mtz_); ++x) {
-      CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz_, x);
-      for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s) {
-        CMtz::MTZSET* set = CMtz::MtzIsetInXtal(xtal, s);
-        for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c) cols.push_back(CMtz::MtzIcolInSet(set, c));
+    for (int x = 0; x < CMtz::MtzNxtal(get()); ++x)
+      for (int s = 0; s < CMtz::MtzNsetsInXtal(CMtz::MtzIxtal(get(), x)); ++s) {
+        CMtz::MTZSET* set = CMtz::MtzIsetInXtal(CMtz::MtzIxtal(get(), x), s);
+        for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c)
+          cols.push_back(CMtz::MtzIcolInSet(set, c));
       }
-    }
     return cols;
   }
   //! The first column of that label, or null.
@@ -127,27 +110,25 @@ class Raw_mtz {
       if (label == col->label) return col;
     return nullptr;
   }
-
- private:
-  CMtz::MTZ* mtz_;
 };
 
-//! Removes the remembered scratch files (and their partial forms), latest
-//! first, when the test program ends.
-class Scratch_files {
- public:
-  ~Scratch_files() {
-    for (auto p = paths.rbegin(); p != paths.rend(); ++p) {
-      std::remove((*p + ".partial").c_str());
-      std::remove(p->c_str());
-    }
-  }
-  std::vector<std::string> paths;
-};
+//! Same bits, or both NaN.
+inline bool same_bits(const float a, const float b) {
+  return std::memcmp(&a, &b, sizeof(float)) == 0 || (std::isnan(a) && std::isnan(b));
+}
 
-//! Remembers a path to remove at the end.
+//! Remembers a path to remove (with its partial form), latest first, when
+//! the test program ends.
 inline std::string remember(const std::string& path) {
-  static Scratch_files files;
+  static struct Files {
+    std::vector<std::string> paths;
+    ~Files() {
+      for (auto p = paths.rbegin(); p != paths.rend(); ++p) {
+        std::remove((*p + ".partial").c_str());
+        std::remove(p->c_str());
+      }
+    }
+  } files;
   files.paths.push_back(path);
   return path;
 }
@@ -160,6 +141,17 @@ inline std::string scratch(const std::string& name) {
 }
 
 inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+//! Writes bytes to path and returns it.
+inline std::string write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
 
 }  // namespace mtz_testing
 
