@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "foundation/message.h"
+
 namespace vantrel {
 
 const Message_ctor message_ctor_xmap(" [Xmap: constructed]");
@@ -170,7 +172,14 @@ void Xmap_base::init(const Spacegroup& spacegroup, const Cell& cell,
   spacegroup_ = spacegroup;
   cell_ = cell;
   grid_sam_ = grid_sam;
-  if (is_null()) return;
+  if (spacegroup_.is_null() || cell_.is_null()) return;
+  grid_sam_.check_map_grid("Xmap");
+  // A grid that does not carry the symmetry would send operators off the
+  // grid, and so past the tables.
+  if (!grid_sam_.suits(spacegroup_))
+    fatal("Xmap: grid " + grid_sam_.format() + " does not suit space group " +
+          spacegroup_.symbol_hall() + ": a translation is not a whole number of grid steps, or " +
+          "axes joined by a rotation differ in size");
 
   cacheref_ = VantrelInstantiator::instance().cache<Xmap_cacheobj>().lookup(
       Xmap_cachekey(spacegroup, grid_sam));
