@@ -508,9 +508,11 @@ Symop_codes Symop_codes::generator_ops() const {
 Spgr_descr::Spgr_descr(const String& text, TYPE type) {
   const String t = text.trim();
   if (type == Detect) {
-    if (t.find_first_of("()") != String::npos)
+    if (t.find_first_of("()") != String::npos) {
+      if (!is_hall_symbol(t))
+        fatal("Spgr_descr: No such space-group name or Hall symbol: \"" + t + "\"");
       type = Hall;
-    else if (t.find(',') != String::npos)
+    } else if (t.find(',') != String::npos)
       type = Symops;
     else if (is_number(t))
       type = Number;
