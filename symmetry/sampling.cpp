@@ -212,20 +212,32 @@ Grid_range::Grid_range(const Coord_grid& min, const Coord_grid& max) : min_(min)
   set_sizes();
 }
 
+namespace {
+
+// A box corner component as an int; fatal unless it is a number well
+// inside the int range (so that sizes and indices stay in range too).
+int box_corner(const double& x) {
+  if (!(std::fabs(x) < 1073741824.0))  // 2^30; a NaN fails
+    fatal("Grid_range: box corner " + String(x, 0, 6) + " out of range");
+  return int(x);
+}
+
+}  // namespace
+
 Grid_range::Grid_range(const Grid& g, const Coord_frac& fmin, const Coord_frac& fmax) {
-  min_ = Coord_grid(int(std::ceil(double(g.nu()) * fmin.u())),
-                    int(std::ceil(double(g.nv()) * fmin.v())),
-                    int(std::ceil(double(g.nw()) * fmin.w())));
-  max_ = Coord_grid(int(std::floor(double(g.nu()) * fmax.u())),
-                    int(std::floor(double(g.nv()) * fmax.v())),
-                    int(std::floor(double(g.nw()) * fmax.w())));
+  min_ = Coord_grid(box_corner(std::ceil(double(g.nu()) * fmin.u())),
+                    box_corner(std::ceil(double(g.nv()) * fmin.v())),
+                    box_corner(std::ceil(double(g.nw()) * fmin.w())));
+  max_ = Coord_grid(box_corner(std::floor(double(g.nu()) * fmax.u())),
+                    box_corner(std::floor(double(g.nv()) * fmax.v())),
+                    box_corner(std::floor(double(g.nw()) * fmax.w())));
   set_sizes();
 }
 
 Grid_range::Grid_range(const Cell& cell, const Grid& g, const double& radius) {
-  const int lu = int(std::ceil(radius * cell.a_star() * g.nu()));
-  const int lv = int(std::ceil(radius * cell.b_star() * g.nv()));
-  const int lw = int(std::ceil(radius * cell.c_star() * g.nw()));
+  const int lu = box_corner(std::ceil(radius * cell.a_star() * g.nu()));
+  const int lv = box_corner(std::ceil(radius * cell.b_star() * g.nv()));
+  const int lw = box_corner(std::ceil(radius * cell.c_star() * g.nw()));
   min_ = Coord_grid(-lu, -lv, -lw);
   max_ = Coord_grid(lu, lv, lw);
   set_sizes();

@@ -106,9 +106,11 @@ class Grid_range : public Grid {
   //! an empty box
   Grid_range() : Grid(0, 0, 0), min_(0, 0, 0), max_(-1, -1, -1) {}
   Grid_range(const Coord_grid& min, const Coord_grid& max);
-  //! the points of grid g inside the fractional box [fmin, fmax]
+  //! the points of grid g inside the fractional box [fmin, fmax]; fatal
+  //! for a corner that is not a number or past 2^30 grid steps
   Grid_range(const Grid& g, const Coord_frac& fmin, const Coord_frac& fmax);
-  //! a box about the origin holding every point of g within radius (A)
+  //! a box about the origin holding every point of g within radius (A);
+  //! fatal as above
   Grid_range(const Cell& cell, const Grid& g, const double& radius);
   const Coord_grid& min() const { return min_; }
   const Coord_grid& max() const { return max_; }

@@ -20,6 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const double a = 5.0 + in.in_range(0, 400) / 8.0, dmin = 1.0 + in.in_range(0, 64) / 8.0;
   Coord_map pos[4];
   for (Coord_map& c : pos) c = Coord_map(in.number(), in.number(), in.number());
+  const Coord_grid point(in.take<std::int16_t>(), in.take<std::int16_t>(), in.take<std::int16_t>());
   vantrel_fuzz::run([&] {
     const Spacegroup sg{Spgr_descr(data::sgdata[row].hall, Spgr_descr::Hall)};
     const Cell cell{Cell_descr(a, a * 1.1, a * 1.2, 90, 90, 90)};
@@ -37,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       float v;
       Interp_linear::interp(map, c, v);
       Interp_cubic::interp(map, c, v);
-      map.get_data(Coord_grid(int(std::fmod(c.u(), 1e6)), grid.nv(), -grid.nw()));
     }
+    map.set_data(point, map.get_data(point) + 1.0f);
     const HKL_info hkls(sg, cell, Resolution(std::max(dmin, 3.0 * a / 30.0)), true);
     HKL_data<datatypes::F_phi<float>> fphi(hkls);
     map.fft_to(fphi);

@@ -30,7 +30,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   vantrel_fuzz::run([&] {
     const String written = String::rational(f, b, sign);
     // The text is a reduced fraction over b that reads back within half a step.
-    vantrel_fuzz::require(std::fabs(std::fabs(written.rational()) - std::fabs(f)) <= 0.5 / b + 1e-9 * std::fabs(f));
+    vantrel_fuzz::require(std::fabs(std::fabs(written.rational()) - std::fabs(f)) <=
+                          0.5 / b + 1e-9 * std::fabs(f));
   });
   vantrel_fuzz::run([&] {
     String(f, width, prec);
