@@ -164,3 +164,13 @@ TEST(BadHKLSampling, OutOfRangeIsFatal) {
   const HKL lim = HKL_sampling(cell(10, 10, 10), Resolution(2.0)).hkl_limit();
   EXPECT_EQ(lim.h() + lim.k() + lim.l(), 15);
 }
+
+// Box corners past the int range converted with undefined results.
+TEST(BadGridRange, CornersOutOfRangeAreFatal) {
+  const Grid g(10, 10, 10);
+  EXPECT_EQ(fatal_text([&] { Grid_range(cell(10, 10, 10), g, Util::nan()); }),
+            "Grid_range: box corner nan out of range");
+  EXPECT_EQ(fatal_text([&] { Grid_range(g, Coord_frac(0, 0, 0), Coord_frac(1e20, 1, 1)); }),
+            "Grid_range: box corner 1e+21 out of range");
+  EXPECT_EQ(Grid_range(cell(10, 10, 10), g, 2.0).nu(), 5);
+}
