@@ -1,6 +1,10 @@
 #!/usr/bin/python3
 """Write the seed corpora of the fuzz targets (tests/fuzz/corpus/<target>/).
 
+The hand-made seeds are the files seed_NNN; the other files of a corpus are
+inputs of longer fuzz runs that reached new code, merged in with libFuzzer's
+-merge=1, and are left alone.
+
 Standard library only:
     python3 tools/make_fuzz_seeds.py
 
@@ -10,7 +14,6 @@ double, 1 special value, 2 int16 / 16, 3 1 + uint16 / 64) and its payload;
 a whole number in a range is a uint16 taken modulo the range.
 """
 import os
-import shutil
 import struct
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -112,8 +115,10 @@ MAPS = [
 
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
+    os.makedirs(folder, exist_ok=True)
+    for name in os.listdir(folder):  # inputs kept from fuzz runs stay
+        if name.startswith("seed_"):
+            os.remove(os.path.join(folder, name))
     for i, seed in enumerate(seeds):
         with open(os.path.join(folder, f"seed_{i:03d}"), "wb") as f:
             f.write(seed if isinstance(seed, bytes) else seed.encode())
