@@ -1,6 +1,7 @@
 #include "maps/fftmap.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -44,16 +45,36 @@ struct Half_grid {
   std::size_t plane() const { return std::size_t(nv) * nwc; }
 };
 
-// Along u: for each row v, its lines interleaved by w.
-void transform_along_u(const Half_grid& g, const int& direction) {
-  FFT_line_block lines(g.nu, direction, g.nwc);
-  for (int v = 0; v < g.nv; ++v) lines.transform(g.data + std::size_t(v) * g.nwc, g.plane());
+// Along u: for each row v, its lines interleaved by w, of which the first
+// `planes`; rows for which row_wanted(v) is false are left alone. With
+// skip_zero, lines that are all zero are skipped and used[w] is set for
+// every plane w holding some other line: a plane no row marks stays zero.
+template <class Wanted>
+void transform_along_u(const Half_grid& g, const int& direction, const int& planes,
+                       Wanted row_wanted, const bool& skip_zero, std::vector<char>* used) {
+  FFT_line_block lines(g.nu, direction, planes);
+  for (int v = 0; v < g.nv; ++v) {
+    if (!row_wanted(v)) continue;
+    cplx* row = g.data + std::size_t(v) * g.nwc;
+    if (lines.transform(row, g.plane(), planes, skip_zero) && used)
+      for (const int w : lines.lines()) (*used)[w] = 1;
+  }
 }
 
-// Along v: one plane u at a time, its lines interleaved by w.
-void transform_along_v(const Half_grid& g, const int& direction) {
-  FFT_line_block lines(g.nv, direction, g.nwc);
-  for (int u = 0; u < g.nu; ++u) lines.transform(g.data + u * g.plane(), g.nwc);
+// Along v: one plane u at a time, from u_first to u_last, its lines
+// interleaved by w, of which the first `planes`, up to the last plane
+// marked used when a mask is given.
+void transform_along_v(const Half_grid& g, const int& direction, const int& planes,
+                       const std::vector<char>* used, const int& u_first, const int& u_last) {
+  int count = planes;
+  if (used) {  // the v pass runs on the planes up to the last used one
+    count = 0;
+    for (int w = 0; w < planes; ++w)
+      if ((*used)[w]) count = w + 1;
+  }
+  if (count == 0) return;
+  FFT_line_block lines(g.nv, direction, count);
+  for (int u = u_first; u <= u_last; ++u) lines.transform(g.data + u * g.plane(), g.nwc, count);
 }
 
 }  // namespace
@@ -66,6 +87,11 @@ void FFT_line::operator()(const cplx* in, cplx* out) const {
   // std::complex<float> has the layout of kiss_fft_cpx: real, imaginary.
   kiss_fft(static_cast<kiss_fft_cfg>(plan_), reinterpret_cast<const kiss_fft_cpx*>(in),
            reinterpret_cast<kiss_fft_cpx*>(out));
+}
+
+void FFT_line::operator()(const cplx* in, cplx* out, const std::size_t& stride) const {
+  kiss_fft_stride(static_cast<kiss_fft_cfg>(plan_), reinterpret_cast<const kiss_fft_cpx*>(in),
+                  reinterpret_cast<kiss_fft_cpx*>(out), int(stride));
 }
 
 // ---------------------------------------------------------- FFT_real_lines
@@ -114,25 +140,81 @@ void FFT_real_lines::real_to_half(const float* a, const float* b, const float& s
   }
 }
 
+// The packed forms repeat the arithmetic of half_to_real and real_to_half
+// term by term (scale 1), reading and writing the packed rows directly.
+void FFT_real_lines::packed_to_real(float* a, float* b) {
+  in_[0] = cplx(a[0], b ? b[0] : 0.0f);
+  for (int k = 1; 2 * k < n_; ++k) {
+    const float xr = a[k], xi = -a[n_ - k];
+    const float yr = b ? b[k] : 0.0f, yi = b ? -b[n_ - k] : 0.0f;
+    in_[k] = cplx(xr - yi, xi + yr);
+    in_[n_ - k] = cplx(xr + yi, yr - xi);
+  }
+  if (n_ % 2 == 0) {
+    const int h = n_ / 2;
+    in_[h] = cplx(a[h], b ? b[h] : 0.0f);
+  }
+  to_real_(in_.data(), out_.data());
+  for (int j = 0; j < n_; ++j) a[j] = out_[j].real();
+  if (b)
+    for (int j = 0; j < n_; ++j) b[j] = out_[j].imag();
+}
+
+void FFT_real_lines::real_to_packed(float* a, float* b) {
+  for (int j = 0; j < n_; ++j) in_[j] = cplx(a[j], b ? b[j] : 0.0f);
+  to_half_(in_.data(), out_.data());
+  const int h = n_ / 2;
+  // Terms 0 and n/2 (n even) keep only their real parts.
+  const auto store = [&](float* row, const int& k, const cplx& x) {
+    row[k] = x.real();
+    if (k != 0 && 2 * k != n_) row[n_ - k] = -x.imag();
+  };
+  for (int k = 0; k <= h; ++k) {
+    if (!b) {
+      store(a, k, out_[k]);
+      continue;
+    }
+    const cplx p = out_[k];
+    const cplx q = std::conj(out_[Util::mirror(k, n_)]);
+    store(a, k, 0.5f * (p + q));
+    const cplx d = p - q;
+    store(b, k, cplx(0.5f * d.imag(), -0.5f * d.real()));
+  }
+}
+
 // ----------------------------------------------------------- FFT_line_block
 
 FFT_line_block::FFT_line_block(const int& n, const int& direction, const int& count)
-    : fft_(n, direction),
-      count_(count),
-      block_(std::size_t(n) * count),
-      out_(std::size_t(n) * count) {}
+    : fft_(n, direction), count_(count), out_(std::size_t(n) * count) {
+  lines_.reserve(count);
+}
 
-void FFT_line_block::transform(cplx* data, const std::size_t& stride) {
+bool FFT_line_block::transform(cplx* data, const std::size_t& stride, const int& count,
+                               const bool& skip_zero) {
   const int n = fft_.size();
-  for (int i = 0; i < n; ++i) {
-    const cplx* src = data + i * stride;
-    for (int j = 0; j < count_; ++j) block_[std::size_t(j) * n + i] = src[j];
+  const int m = std::min(count, count_);
+  lines_.clear();
+  if (skip_zero) {
+    // A line is kept when any of its values is not zero; rows are read in
+    // order.
+    keep_.assign(m, 0);
+    for (int i = 0; i < n; ++i) {
+      const cplx* src = data + i * stride;
+      for (int j = 0; j < m; ++j) keep_[j] |= src[j] != cplx(0.0f, 0.0f);
+    }
+    for (int j = 0; j < m; ++j)
+      if (keep_[j]) lines_.push_back(j);
+  } else {
+    for (int j = 0; j < m; ++j) lines_.push_back(j);
   }
-  for (int j = 0; j < count_; ++j) fft_(&block_[std::size_t(j) * n], &out_[std::size_t(j) * n]);
+  if (lines_.empty()) return false;
+  const std::size_t nl = lines_.size();
+  for (std::size_t p = 0; p < nl; ++p) fft_(data + lines_[p], &out_[p * n], stride);
   for (int i = 0; i < n; ++i) {
     cplx* dst = data + i * stride;
-    for (int j = 0; j < count_; ++j) dst[j] = out_[std::size_t(j) * n + i];
+    for (std::size_t p = 0; p < nl; ++p) dst[lines_[p]] = out_[p * n + i];
   }
+  return true;
 }
 
 // ---------------------------------------------------------------- FFTmap_p1
@@ -193,15 +275,20 @@ std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
 void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() < grid_reci_.nw()) data_c_[cplx_index(c)] = f;
-  const Coord_grid m = Coord_grid(-hkl).unit(grid_sam_);
+  // -h reduced: the mirror of each reduced component
+  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
+                     Util::mirror(c.w(), grid_sam_.nw()));
   if (m.w() < grid_reci_.nw()) data_c_[cplx_index(m)] = std::conj(f);
 }
 
-template <class F> void FFTmap_p1::for_row_pairs(F f) {
-  // Each half row lies on the floats of its real row.
+template <class F, class W> void FFTmap_p1::for_row_pairs(F f, W wanted) {
+  // Each half row lies on the floats of its real row. Rows pair as in the
+  // whole grid, (0, 1), (2, 3) ..., so that each row's result is the same
+  // whichever rows are wanted.
   const int rows = grid_sam_.nu() * grid_sam_.nv();
   const std::size_t real_row = grid_real_.nw();
   for (int r = 0; r < rows; r += 2) {
+    if (!wanted(r) && !(r + 1 < rows && wanted(r + 1))) continue;
     float* a = data_r_ + r * real_row;
     float* b = r + 1 < rows ? a + real_row : nullptr;
     f(a, reinterpret_cast<cplx*>(a), b, reinterpret_cast<cplx*>(b));
@@ -209,29 +296,56 @@ template <class F> void FFTmap_p1::for_row_pairs(F f) {
 }
 
 void FFTmap_p1::fft_h_to_x(const double& scale) {
+  fft_h_to_x(scale, Grid_range(Coord_grid(0, 0, 0), Coord_grid(grid_sam_) - Coord_grid(1, 1, 1)));
+}
+
+void FFTmap_p1::fft_h_to_x(const double& scale, const Grid_range& wanted) {
   if (mode_ == Real) return;
   mode_ = Real;
   if (grid_sam_.size() <= 0) return;
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
-  transform_along_u(half, 0);
-  transform_along_v(half, 0);
+  const int u0 = std::max(wanted.min().u(), 0), u1 = std::min(wanted.max().u(), half.nu - 1);
+  const int v0 = std::max(wanted.min().v(), 0), v1 = std::min(wanted.max().v(), half.nv - 1);
+  if (u0 > u1 || v0 > v1) return;
+  // Coefficients fill a resolution sphere: the lines and planes outside it
+  // are all zero and need no transform.
+  std::vector<char> used(half.nwc, 0);
+  transform_along_u(
+      half, 0, half.nwc, [](int) { return true; }, true, &used);
+  transform_along_v(half, 0, half.nwc, &used, u0, u1);
   FFT_real_lines along_w(grid_sam_.nw());
   const float s = float(scale);
   for_row_pairs(
-      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.half_to_real(ha, hb, s, a, b); });
+      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.half_to_real(ha, hb, s, a, b); },
+      [&](int r) {
+        const int u = r / half.nv, v = r % half.nv;
+        return u0 <= u && u <= u1 && v0 <= v && v <= v1;
+      });
 }
 
 void FFTmap_p1::fft_x_to_h(const double& scale) {
+  fft_x_to_h(scale, HKL(grid_sam_.nu(), grid_sam_.nv(), grid_sam_.nw()));
+}
+
+void FFTmap_p1::fft_x_to_h(const double& scale, const HKL& limit) {
   if (mode_ == Reciprocal) return;
   mode_ = Reciprocal;
   if (grid_sam_.size() <= 0) return;
   FFT_real_lines along_w(grid_sam_.nw());
   const float f = float(scale) / float(grid_sam_.nu() * grid_sam_.nv() * grid_sam_.nw());
   for_row_pairs(
-      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.real_to_half(a, b, f, ha, hb); });
+      [&](float* a, cplx* ha, float* b, cplx* hb) { along_w.real_to_half(a, b, f, ha, hb); },
+      [](int) { return true; });
   const Half_grid half{data_c_, grid_sam_.nu(), grid_sam_.nv(), grid_reci_.nw()};
-  transform_along_v(half, 1);
-  transform_along_u(half, 1);
+  // Only the planes l <= limit.l and, of those, the rows |k| <= limit.k
+  // are wanted; a limit reaching half the grid takes everything.
+  const int planes = std::min(half.nwc, std::abs(limit.l()) + 1);
+  const int kmax = std::abs(limit.k());
+  const auto row_wanted = [&](int v) {
+    return 2 * kmax + 1 >= half.nv || v <= kmax || v >= half.nv - kmax;
+  };
+  transform_along_v(half, 1, planes, nullptr, 0, half.nu - 1);
+  transform_along_u(half, 1, planes, row_wanted, false, nullptr);
 }
 
 void FFTmap_p1::debug() const {

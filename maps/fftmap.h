@@ -43,6 +43,9 @@ class FFT_line {
   int size() const { return n_; }
   //! out = the transform of in, n values each; in and out must not overlap.
   void operator()(const std::complex<float>* in, std::complex<float>* out) const;
+  //! The same for the line in[0], in[stride], ..., in[(n-1) stride].
+  void operator()(const std::complex<float>* in, std::complex<float>* out,
+                  const std::size_t& stride) const;
 
  private:
   void* plan_;  // the shared KISS configuration
@@ -70,6 +73,15 @@ class FFT_real_lines {
   void real_to_half(const float* a, const float* b, const float& scale, std::complex<float>* ha,
                     std::complex<float>* hb);
 
+  // The same transforms, scale 1, in place on lines that hold a half
+  // spectrum in half-complex form: real parts of terms 0..n/2 at positions
+  // 0..n/2 and negated imaginary parts of terms 1..(n-1)/2 at positions n-1
+  // down to n/2+1. b may be null.
+  //! Half spectra in half-complex form to real lines.
+  void packed_to_real(float* a, float* b);
+  //! Real lines to their half spectra in half-complex form.
+  void real_to_packed(float* a, float* b);
+
  private:
   int n_;
   FFT_line to_real_, to_half_;
@@ -77,17 +89,26 @@ class FFT_real_lines {
 };
 
 //! Transforms of interleaved lines: `count` lines whose element i lies at
-//! data[j + i * stride], j = 0..count-1. The lines are gathered in one block,
-//! transformed and scattered back, so that memory is walked in order.
+//! data[j + i * stride], j = 0..count-1. Each line is read straight from
+//! the grid; the results are collected in one block and written back row
+//! by row, so that the writes walk memory in order.
 class FFT_line_block {
  public:
   FFT_line_block(const int& n, const int& direction, const int& count);
-  void transform(std::complex<float>* data, const std::size_t& stride);
+  //! Transforms the first `count` lines (at most the constructor's count);
+  //! with skip_zero, lines that are all zero are left as they are (their
+  //! transform is zero) and the result is true when some line was not.
+  bool transform(std::complex<float>* data, const std::size_t& stride, const int& count,
+                 const bool& skip_zero = false);
+  //! The lines the last call transformed, ascending.
+  const std::vector<int>& lines() const { return lines_; }
 
  private:
   FFT_line fft_;
   int count_;
-  std::vector<std::complex<float>> block_, out_;
+  std::vector<std::complex<float>> out_;
+  std::vector<int> lines_;
+  std::vector<char> keep_;
 };
 
 // ---------------------------------------------------------------------------
@@ -149,9 +170,17 @@ class FFTmap_p1 {
   //! Reciprocal to real space, output values times scale; nothing in real
   //! space.
   void fft_h_to_x(const double& scale);
+  //! The same where only the real values at (u, v, w) with (u, v) inside
+  //! the box `wanted` will be read: the other rows are left partly
+  //! transformed.
+  void fft_h_to_x(const double& scale, const Grid_range& wanted);
   //! Real to reciprocal space, input values times scale/N; nothing in
   //! reciprocal space.
   void fft_x_to_h(const double& scale);
+  //! The same where only the coefficients of indices with |h| <= limit.h,
+  //! |k| <= limit.k and |l| <= limit.l (and their Friedel mates) will be
+  //! read: the others are left partly transformed.
+  void fft_x_to_h(const double& scale, const HKL& limit);
 
   //! Half-space counts, grid and every float of the buffer on stdout.
   void debug() const;
@@ -167,8 +196,9 @@ class FFTmap_p1 {
   }
   void point_views();
   //! Calls f(real row a, half row a, real row b, half row b) for the rows
-  //! (u, v) two at a time; the last b is null when the count is odd.
-  template <class F> void for_row_pairs(F f);
+  //! (u, v) two at a time, skipping pairs where neither row r = u nv + v is
+  //! wanted(r); the last b is null when the count is odd.
+  template <class F, class W> void for_row_pairs(F f, W wanted);
 
   int mode_;
   FFTtype type_;

@@ -1,6 +1,7 @@
 #include "maps/fftmap_sparse.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "maps/fftmap.h"
 
@@ -11,23 +12,6 @@ FFTmap_sparse_p1_base::FFTtype FFTmap_sparse_p1_base::default_type_ = 1;
 namespace {
 
 typedef std::complex<float> cplx;
-
-// The half spectrum (terms 0..nw/2) of a real row in half-complex form.
-void unpack_row(const float* row, const int& nw, cplx* half) {
-  half[0] = cplx(row[0], 0.0f);
-  for (int k = 1; 2 * k < nw; ++k) half[k] = cplx(row[k], -row[nw - k]);
-  if (nw % 2 == 0) half[nw / 2] = cplx(row[nw / 2], 0.0f);
-}
-
-// The half-complex form of a half spectrum, written into a real row.
-void pack_row(const cplx* half, const int& nw, float* row) {
-  row[0] = half[0].real();
-  for (int k = 1; 2 * k < nw; ++k) {
-    row[k] = half[k].real();
-    row[nw - k] = -half[k].imag();
-  }
-  if (nw % 2 == 0) row[nw / 2] = half[nw / 2].real();
-}
 
 // The indices (ascending) of the rows of a row table, or with by_column of
 // its columns, that hold some allocated row.
@@ -51,26 +35,28 @@ std::vector<int> lines_in_use(const Array2d<Row>& table, const bool by_column) {
 
 FFTmap_sparse_p1_base::FFTmap_sparse_p1_base() : grid_reci_(0, 0, 0), type_(0) {}
 
-// Resizing the tables frees the rows of the previous sampling.
+// Resetting the pools frees the rows of the previous sampling.
 void FFTmap_sparse_p1_base::init(const Grid_sampling& grid_sam, const FFTtype type) {
   grid_sam.check_map_grid("FFTmap_sparse");
   grid_sam_ = grid_sam;
   type_ = type;
   grid_reci_ = Grid(grid_sam.nu(), grid_sam.nv(), grid_sam.nw() / 2 + 1);
-  rows_kl_.resize(grid_reci_.nv(), grid_reci_.nw());
-  rows_uv_.resize(grid_sam.nu(), grid_sam.nv());
+  rows_kl_.resize(grid_reci_.nv(), grid_reci_.nw(), nullptr);
+  rows_uv_.resize(grid_sam.nu(), grid_sam.nv(), nullptr);
+  pool_kl_.reset(grid_sam.nu());
+  pool_uv_.reset(grid_sam.nw());
 }
 
 std::complex<float>* FFTmap_sparse_p1_base::map_kl(const int& k, const int& l) {
-  std::unique_ptr<cplx[]>& row = rows_kl_(k, l);
-  if (!row) row = std::make_unique<cplx[]>(grid_sam_.nu());  // zeros
-  return row.get();
+  cplx*& row = rows_kl_(k, l);
+  if (!row) row = pool_kl_.take();
+  return row;
 }
 
 float* FFTmap_sparse_p1_base::map_uv(const int& u, const int& v) {
-  std::unique_ptr<float[]>& row = rows_uv_(u, v);
-  if (!row) row = std::make_unique<float[]>(grid_sam_.nw());  // zeros
-  return row.get();
+  float*& row = rows_uv_(u, v);
+  if (!row) row = pool_uv_.take();
+  return row;
 }
 
 std::vector<int> FFTmap_sparse_p1_base::planes_in_use() const {
@@ -85,7 +71,7 @@ std::vector<float*> FFTmap_sparse_p1_base::real_rows() const {
   std::vector<float*> rows;
   for (int u = 0; u < rows_uv_.rows(); ++u)
     for (int v = 0; v < rows_uv_.cols(); ++v)
-      if (rows_uv_(u, v)) rows.push_back(rows_uv_(u, v).get());
+      if (rows_uv_(u, v)) rows.push_back(rows_uv_(u, v));
   return rows;
 }
 
@@ -95,7 +81,7 @@ void FFTmap_sparse_p1_base::transform_reciprocal_rows(const int& direction) {
   std::vector<cplx> out(nu);
   for (int k = 0; k < rows_kl_.rows(); ++k)
     for (int l = 0; l < rows_kl_.cols(); ++l)
-      if (cplx* row = rows_kl_(k, l).get()) {
+      if (cplx* row = rows_kl_(k, l)) {
         fft(row, out.data());
         std::copy(out.begin(), out.end(), row);
       }
@@ -107,7 +93,9 @@ void FFTmap_sparse_p1_hx::set_hkl(const HKL& hkl, const std::complex<float>& f) 
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() <= hw) map_kl(c.v(), c.w())[c.u()] = f;
-  const Coord_grid m = Coord_grid(-hkl).unit(grid_sam_);
+  // -h reduced: the mirror of each reduced component
+  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
+                     Util::mirror(c.w(), grid_sam_.nw()));
   if (m.w() <= hw) map_kl(m.v(), m.w())[m.u()] = std::conj(f);
 }
 
@@ -124,20 +112,21 @@ void FFTmap_sparse_p1_hx::pass_v(const float& scale) {
   if (planes.empty() || sections.empty()) return;
   const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
   const std::size_t np = planes.size();
+  // The reciprocal rows (k, l) that exist, plane by plane.
+  std::vector<std::pair<std::size_t, const cplx*>> sources;
+  for (std::size_t p = 0; p < np; ++p)
+    for (int k = 0; k < nv; ++k)
+      if (const cplx* row = rows_kl_(k, planes[p])) sources.emplace_back(p * nv + k, row);
   FFT_line fft(nv, 0);
-  std::vector<cplx> lines(np * nv), out(np * nv);
+  std::vector<cplx> lines(np * nv, cplx(0.0f, 0.0f)), out(np * nv);
   // Section by section, so that each real row is written in one go.
   for (const int u : sections) {
     // Gather the lines (u, 0..nv-1, l) of every wanted plane; missing rows
-    // are zeros.
-    for (std::size_t p = 0; p < np; ++p)
-      for (int k = 0; k < nv; ++k) {
-        const cplx* row = rows_kl_(k, planes[p]).get();
-        lines[p * nv + k] = row ? scale * row[u] : cplx(0.0f, 0.0f);
-      }
+    // stay zeros.
+    for (const auto& [i, row] : sources) lines[i] = scale * row[u];
     for (std::size_t p = 0; p < np; ++p) fft(&lines[p * nv], &out[p * nv]);
     for (int v = 0; v < nv; ++v)
-      if (float* row = rows_uv_(u, v).get())
+      if (float* row = rows_uv_(u, v))
         for (std::size_t p = 0; p < np; ++p) {
           const int l = planes[p];
           row[l] = out[p * nv + v].real();
@@ -147,16 +136,10 @@ void FFTmap_sparse_p1_hx::pass_v(const float& scale) {
 }
 
 void FFTmap_sparse_p1_hx::pass_w() {
-  const int nw = grid_sam_.nw();
   const std::vector<float*> rows = real_rows();
-  FFT_real_lines fft(nw);
-  std::vector<cplx> half_a(nw / 2 + 1), half_b(nw / 2 + 1);
-  for (std::size_t i = 0; i < rows.size(); i += 2) {
-    float* b = i + 1 < rows.size() ? rows[i + 1] : nullptr;
-    unpack_row(rows[i], nw, half_a.data());
-    if (b) unpack_row(b, nw, half_b.data());
-    fft.half_to_real(half_a.data(), b ? half_b.data() : nullptr, 1.0f, rows[i], b);
-  }
+  FFT_real_lines fft(grid_sam_.nw());
+  for (std::size_t i = 0; i < rows.size(); i += 2)
+    fft.packed_to_real(rows[i], i + 1 < rows.size() ? rows[i + 1] : nullptr);
 }
 
 // ---------------------------------------------------------------- xh
@@ -174,7 +157,7 @@ std::complex<float> FFTmap_sparse_p1_xh::get_hkl(const HKL& hkl) const {
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
   if (c.w() <= hw) return rows_kl_(c.v(), c.w())[c.u()];
-  const cplx* row = rows_kl_(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w()).get();
+  const cplx* row = rows_kl_(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
   return std::conj(row[Util::mirror(c.u(), grid_sam_.nu())]);
 }
 
@@ -186,16 +169,10 @@ void FFTmap_sparse_p1_xh::fft_x_to_h(const double& scale) {
 }
 
 void FFTmap_sparse_p1_xh::pass_w() {
-  const int nw = grid_sam_.nw();
   const std::vector<float*> rows = real_rows();
-  FFT_real_lines fft(nw);
-  std::vector<cplx> half_a(nw / 2 + 1), half_b(nw / 2 + 1);
-  for (std::size_t i = 0; i < rows.size(); i += 2) {
-    float* b = i + 1 < rows.size() ? rows[i + 1] : nullptr;
-    fft.real_to_half(rows[i], b, 1.0f, half_a.data(), b ? half_b.data() : nullptr);
-    pack_row(half_a.data(), nw, rows[i]);
-    if (b) pack_row(half_b.data(), nw, b);
-  }
+  FFT_real_lines fft(grid_sam_.nw());
+  for (std::size_t i = 0; i < rows.size(); i += 2)
+    fft.real_to_packed(rows[i], i + 1 < rows.size() ? rows[i + 1] : nullptr);
 }
 
 void FFTmap_sparse_p1_xh::pass_v(const float& factor) {
@@ -203,26 +180,31 @@ void FFTmap_sparse_p1_xh::pass_v(const float& factor) {
   const std::vector<int> sections = sections_in_use();
   if (planes.empty() || sections.empty()) return;
   const int nv = grid_sam_.nv(), nw = grid_sam_.nw();
+  const std::size_t np = planes.size();
+  // The reciprocal rows (k, l) that exist, plane by plane.
+  std::vector<std::vector<std::pair<int, cplx*>>> targets(np);
+  for (std::size_t p = 0; p < np; ++p)
+    for (int k = 0; k < nv; ++k)
+      if (cplx* row = rows_kl_(k, planes[p])) targets[p].emplace_back(k, row);
   FFT_line fft(nv, 1);
-  std::vector<cplx> lines(planes.size() * nv), out(nv);
+  std::vector<cplx> lines(np * nv), out(nv);
   for (const int u : sections) {
-    // Gather the lines (u, 0..nv-1, l) of every wanted plane, row by row;
-    // missing real rows are zeros.
+    // Gather the lines (u, 0..nv-1, l) of every wanted plane, interleaved
+    // (element v of line p at v np + p) so that each real row is read in
+    // order; missing real rows are zeros.
     for (int v = 0; v < nv; ++v) {
-      const float* row = rows_uv_(u, v).get();
-      for (std::size_t p = 0; p < planes.size(); ++p) {
-        const int l = planes[p];
-        cplx& x = lines[p * nv + v];
-        if (!row)
-          x = cplx(0.0f, 0.0f);
-        else
-          x = cplx(row[l], self_mirror(l) ? 0.0f : -row[nw - l]);
-      }
+      cplx* x = &lines[v * np];
+      if (const float* row = rows_uv_(u, v))
+        for (std::size_t p = 0; p < np; ++p) {
+          const int l = planes[p];
+          x[p] = cplx(row[l], self_mirror(l) ? 0.0f : -row[nw - l]);
+        }
+      else
+        std::fill(x, x + np, cplx(0.0f, 0.0f));
     }
-    for (std::size_t p = 0; p < planes.size(); ++p) {
-      fft(&lines[p * nv], out.data());
-      for (int k = 0; k < nv; ++k)
-        if (cplx* row = rows_kl_(k, planes[p]).get()) row[u] = factor * out[k];
+    for (std::size_t p = 0; p < np; ++p) {
+      fft(&lines[p], out.data(), np);
+      for (const auto& [k, row] : targets[p]) row[u] = factor * out[k];
     }
   }
 }

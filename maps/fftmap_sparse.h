@@ -6,6 +6,7 @@
 #ifndef VANTREL_MAPS_FFTMAP_SPARSE_H
 #define VANTREL_MAPS_FFTMAP_SPARSE_H
 
+#include <algorithm>
 #include <complex>
 #include <memory>
 #include <vector>
@@ -57,11 +58,43 @@ class FFTmap_sparse_p1_base {
   //! True when term l of a real line of length nw is its own Friedel mate.
   bool self_mirror(const int& l) const { return l == 0 || 2 * l == grid_sam_.nw(); }
 
+  //! Zeroed rows of one length handed out from large blocks and released
+  //! together, so that thousands of rows cost a few allocations.
+  template <class T> class Row_pool {
+   public:
+    //! Releases every row; later rows have the given length.
+    void reset(const int& length) {
+      blocks_.clear();
+      length_ = length;
+      left_ = 0;
+    }
+    T* take() {
+      if (left_ == 0) {
+        // Blocks of about 64 KiB: below the size at which the C library
+        // maps fresh pages for each block, so that freed blocks are reused.
+        left_ = std::max(1, int(65536 / (sizeof(T) * std::max(1, length_))));
+        blocks_.push_back(std::make_unique<T[]>(std::size_t(left_) * length_));  // zeros
+        next_ = blocks_.back().get();
+      }
+      T* row = next_;
+      next_ += length_;
+      --left_;
+      return row;
+    }
+
+   private:
+    std::vector<std::unique_ptr<T[]>> blocks_;
+    T* next_ = nullptr;
+    int length_ = 0, left_ = 0;
+  };
+
   Grid_sampling grid_sam_;
   Grid grid_reci_;
   FFTtype type_;
-  Array2d<std::unique_ptr<std::complex<float>[]>> rows_kl_;
-  Array2d<std::unique_ptr<float[]>> rows_uv_;
+  Array2d<std::complex<float>*> rows_kl_;  //!< null where not requested
+  Array2d<float*> rows_uv_;                //!< null where not requested
+  Row_pool<std::complex<float>> pool_kl_;
+  Row_pool<float> pool_uv_;
 };
 
 //! Sparse transform from reciprocal to real space.

@@ -12,25 +12,35 @@ namespace vantrel {
 
 namespace interp_detail {
 
-// The N x N x N values of a crystallographic map from grid point ref on,
-// u slowest, read directly from storage: the operator that takes ref into
-// the asymmetric unit turns each step along u, v or w into a fixed storage
-// step. The indices are right when every point so reached is an
+// The N x N x N values of a crystallographic map from the grid point that
+// operator sym takes onto the storage index ref on, u slowest (centre: the
+// index of the block's point nearest its centre), read directly from
+// storage: the operator turns each step along u, v or w into a fixed
+// storage step. The indices are right when every point so reached is an
 // asymmetric-unit point: each point is then one step from another ASU
 // point, and such a step stays inside the ASU box with its one-point
 // border. Otherwise false, and p is unchanged.
 template <int N, class T>
-bool gather_direct(const Xmap<T>& map, const Xmap_base::Map_reference_coord& ref, T (&p)[N][N][N]) {
-  const int du = map.storage_step_u(ref.sym());
-  const int dv = map.storage_step_v(ref.sym());
-  const int dw = map.storage_step_w(ref.sym());
+bool gather_direct(const Xmap<T>& map, const int& ref, const int& centre, const int& sym,
+                   T (&p)[N][N][N]) {
+  const int du = map.storage_step_u(sym);
+  const int dv = map.storage_step_v(sym);
+  const int dw = map.storage_step_w(sym);
+  if (map.block_in_asu(centre, sym, N)) {  // most blocks: no test per point
+    const T* values = &map.get_data(ref);
+    for (int i = 0; i < N; ++i)
+      for (int j = 0; j < N; ++j)
+        for (int k = 0; k < N; ++k) p[i][j][k] = values[i * du + j * dv + k * dw];
+    return true;
+  }
+  // Near the edge of the ASU: each point tested.
   int index[N * N * N];
   bool in_asu = true;  // tested for all points at once: no branch per point
   int n = 0;
   for (int i = 0; i < N; ++i)
     for (int j = 0; j < N; ++j)
       for (int k = 0; k < N; ++k, ++n) {
-        index[n] = ref.index() + i * du + j * dv + k * dw;
+        index[n] = ref + i * du + j * dv + k * dw;
         in_asu &= map.is_asu_index(index[n]);
       }
   if (!in_asu) return false;
@@ -71,12 +81,40 @@ void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (
   }
 }
 
-// p[i][j][k] = the map value at c + (i, j, k), any c: one symmetry search,
-// then fixed storage steps, or steps through symmetry where the block
-// leaves the asymmetric unit.
+// The same values from a P1 map, each axis wrapped around the cell.
+template <int N, class T>
+void gather_wrapped(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
+  const Grid_sampling& g = map.grid_sampling();
+  const Grid_range& box = map.grid_storage();
+  int iu[N], iv[N], iw[N];
+  for (int i = 0; i < N; ++i) {
+    iu[i] = (Util::mod(c.u() + i, g.nu()) - box.min().u()) * box.nv() * box.nw();
+    iv[i] = (Util::mod(c.v() + i, g.nv()) - box.min().v()) * box.nw();
+    iw[i] = Util::mod(c.w() + i, g.nw()) - box.min().w();
+  }
+  for (int i = 0; i < N; ++i)
+    for (int j = 0; j < N; ++j)
+      for (int k = 0; k < N; ++k) p[i][j][k] = map.get_data(iu[i] + iv[j] + iw[k]);
+}
+
+// p[i][j][k] = the map value at c + (i, j, k), any c: one lookup of the
+// block's point c + (N-1)/2 on each axis, the nearest to its centre (so
+// that the block fits around that point's image wherever it can), then
+// fixed storage steps, or steps through symmetry where the block leaves the
+// asymmetric unit. Any operator taking that point to its ASU point gives
+// the same values: those of the images of the same points.
 template <int N, class T> void gather(const Xmap<T>& map, const Coord_grid& c, T (&p)[N][N][N]) {
-  const Xmap_base::Map_reference_coord ref(map, c);
-  if (!gather_direct(map, ref, p)) gather_by_steps(map, ref, p);
+  const int h = (N - 1) / 2;
+  int index, sym;
+  map.find_image(c + Coord_grid(h, h, h), index, sym);
+  const int ref =
+      index - h * (map.storage_step_u(sym) + map.storage_step_v(sym) + map.storage_step_w(sym));
+  if (gather_direct(map, ref, index, sym, p)) return;
+  if (map.num_sym() == 1) {  // P1: the cell is the ASU, so a block only wraps around it
+    gather_wrapped(map, c, p);
+    return;
+  }
+  gather_by_steps(map, Xmap_base::Map_reference_coord(map, c), p);
 }
 
 // p[i][j][k] = the box map value at c + (i, j, k); no bounds test.

@@ -1,5 +1,7 @@
 #include "maps/xmap_base.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <map>
 
 #include "foundation/message.h"
@@ -37,6 +39,18 @@ inline int asu_box_image(const Isymop& op, const Coord_grid& c, const Grid& g,
   const int w = wrap_near(r(2, 0) * c.u() + r(2, 1) * c.v() + r(2, 2) * c.w() + t[2], g.nw());
   if (w < asu.min().w() || w > asu.max().w()) return -1;
   return box.index(Coord_grid(u, v, w));
+}
+
+// The largest component, in size, of r o over the offsets o with every
+// element in [lo, hi], lo <= 0 <= hi.
+int turned_reach(const Mat33<int>& r, const int& lo, const int& hi) {
+  int most = 0;
+  for (int a = 0; a < 3; a++) {
+    int up = 0, down = 0;  // sums of the positive and negative elements
+    for (int j = 0; j < 3; j++) (r(a, j) > 0 ? up : down) += std::abs(r(a, j));
+    most = std::max(most, std::max(up * hi - down * lo, down * hi - up * lo));
+  }
+  return most;
 }
 
 // An axis of the operator's rotation whose image has no u or v part, so
@@ -87,6 +101,9 @@ Xmap_cacheobj::Xmap_cacheobj(const Key& xmap_cachekey)
   mark_asu_points();
   mark_other_points();
 
+  measure_clearance();
+  find_box_operators();
+
   run_axis.resize(nsym);
   for (int k = 0; k < nsym; k++) {
     run_axis[k] = inner_axis(isymop[k]);
@@ -118,6 +135,84 @@ void Xmap_cacheobj::mark_other_points() {
     const int k = operator_to_asu(c, 0);
     mark = static_cast<unsigned char>(k < 0 ? nsym + 1 : k + 1);
   }
+}
+
+// The clearance is one less than the distance, in steps along the axes
+// (the largest of the three), from a point to the nearest point that is not
+// an ASU point or lies outside the box. That distance, capped, is found by
+// repeated erosion: each round takes the minimum over the 3 x 3 x 3 points
+// around, one axis at a time, and adds one.
+void Xmap_cacheobj::measure_clearance() {
+  block_reach.resize(nsym * (max_block + 1));
+  int most = 0;
+  for (int k = 0; k < nsym; k++)
+    for (int n = 0; n <= max_block; n++) {
+      const int r = n == 0 ? 0 : turned_reach(isymop[k].rot(), -(n - 1) / 2, n / 2);
+      block_reach[k * (max_block + 1) + n] = r;
+      most = std::max(most, r);
+    }
+  const int cap = std::min(most, 3) + 1;  // what two bits hold
+  const int nu = map_grid.nu(), nv = map_grid.nv(), nw = map_grid.nw();
+  const std::size_t n = asu.size();
+  std::vector<unsigned char> d(n), a(n), b(n);
+  for (std::size_t i = 0; i < n; i++) d[i] = asu[i] == 0 ? cap : 0;
+  // m = the minimum of x over the neighbours i - s, i, i + s along one axis
+  // of len points (stride s), 0 at both ends of the axis; whole rows at a
+  // time, so that the loops vectorise.
+  const auto min3 = [](const unsigned char* x, unsigned char* m, const std::size_t& s,
+                       const int& len, const std::size_t& count) {
+    std::fill(m, m + s, 0);
+    for (int p = 1; p + 1 < len; p++) {
+      const unsigned char* c = x + p * s;
+      unsigned char* o = m + p * s;
+      for (std::size_t j = 0; j < count; j++) o[j] = std::min(std::min(c[j - s], c[j]), c[j + s]);
+    }
+    if (len > 1) std::fill(m + (len - 1) * s, m + len * s, 0);
+  };
+  const std::size_t row = nw, plane = std::size_t(nv) * nw;
+  for (int round = 1; round < cap; round++) {
+    // Along w: each row, its ends 0.
+    for (std::size_t r = 0; r < n; r += row) {
+      const unsigned char* x = &d[r];
+      unsigned char* m = &a[r];
+      m[0] = 0;
+      for (int w = 1; w + 1 < nw; w++) m[w] = std::min(std::min(x[w - 1], x[w]), x[w + 1]);
+      m[nw - 1] = 0;
+    }
+    for (std::size_t q = 0; q < n; q += plane) min3(&a[q], &b[q], row, nv, row);  // along v
+    min3(b.data(), a.data(), plane, nu, plane);                                   // along u
+    bool changed = false;
+    for (std::size_t i = 0; i < n; i++) {
+      const unsigned char next = std::min<int>(d[i], a[i] + 1);
+      changed |= next != d[i];
+      d[i] = next;
+    }
+    if (!changed) break;
+  }
+  clearance.assign((n + 3) / 4, 0);
+  for (std::size_t i = 0; i < n; i++)
+    if (d[i] > 1) clearance[i >> 2] |= static_cast<unsigned char>((d[i] - 1) << (2 * (i & 3)));
+}
+
+// A box's operator is the first that takes its first corner onto an ASU
+// point around which the turned box fits; boxes that straddle an edge of
+// the ASU's images get none.
+void Xmap_cacheobj::find_box_operators() {
+  const int side = 1 << coarse_shift;
+  coarse_grid = Grid((xtl_grid.nu() + side - 1) / side, (xtl_grid.nv() + side - 1) / side,
+                     (xtl_grid.nw() + side - 1) / side);
+  coarse_op.assign(std::size_t(coarse_grid.nu()) * coarse_grid.nv() * coarse_grid.nw(), no_op);
+  std::size_t i = 0;
+  for (int u = 0; u < coarse_grid.nu(); u++)
+    for (int v = 0; v < coarse_grid.nv(); v++)
+      for (int w = 0; w < coarse_grid.nw(); w++, i++) {
+        const Coord_grid corner(side * u, side * v, side * w);
+        const int k = operator_to_asu(corner, 0);
+        if (k < 0) continue;
+        const int index = asu_box_image(isymop[k], corner, xtl_grid, asu_grid, map_grid);
+        if (clearance_at(clearance.data(), index) >= turned_reach(isymop[k].rot(), 0, side - 1))
+          coarse_op[i] = static_cast<unsigned char>(k);
+      }
 }
 
 std::vector<Asu_run> Xmap_cacheobj::runs_along(const int& a) const {
@@ -162,6 +257,11 @@ Xmap_base::Xmap_base()
       dv_(nullptr),
       dw_(nullptr),
       symperm_(nullptr),
+      clearance_(nullptr),
+      block_reach_(nullptr),
+      coarse_op_(nullptr),
+      coarse_nv_(0),
+      coarse_nw_(0),
       nsym_(0),
       storage_size_(0) {
   Message::message(message_ctor_xmap);
@@ -190,6 +290,11 @@ void Xmap_base::init(const Spacegroup& spacegroup, const Cell& cell,
   dv_ = tables.dv.data();
   dw_ = tables.dw.data();
   symperm_ = &tables.symperm(0, 0);
+  clearance_ = tables.clearance.data();
+  block_reach_ = tables.block_reach.data();
+  coarse_op_ = tables.coarse_op.data();
+  coarse_nv_ = tables.coarse_grid.nv();
+  coarse_nw_ = tables.coarse_grid.nw();
   asu_grid_ = tables.asu_grid;
   map_grid_ = tables.map_grid;
   nsym_ = tables.nsym;

@@ -75,10 +75,33 @@ class Xmap_cacheobj {
   //! The ASU points cut into runs along u, v and w; filled for the axes
   //! in run_axis, so always along w (the identity's axis).
   std::vector<Asu_run> asu_runs[3];
+  //! Per storage point, the largest r up to 3 such that every point within
+  //! r grid steps along each axis lies in the storage box and is an ASU
+  //! point; 0 for the other points. Two bits a point, four to a byte, so
+  //! that the table stays in cache.
+  std::vector<unsigned char> clearance;
+  static int clearance_at(const unsigned char* table, const int& index) {
+    return (table[index >> 2] >> (2 * (index & 3))) & 3;
+  }
+  //! The largest block side that block_reach covers.
+  static constexpr int max_block = 4;
+  //! At k (max_block + 1) + n: the clearance that a block of n x n x n
+  //! points about its centre point (offsets -(n-1)/2 to n/2 on each axis),
+  //! turned by operator k, needs to lie within it.
+  std::vector<int> block_reach;
+  //! The cell cut into boxes of 2^coarse_shift grid points a side
+  //! (coarse_grid boxes along u, v, w): per box, an operator taking every
+  //! point of the box onto an ASU point, or no_op when none is known to.
+  static constexpr int coarse_shift = 2;
+  Grid coarse_grid;
+  std::vector<unsigned char> coarse_op;
+  static constexpr unsigned char no_op = 255;
 
  private:
   void mark_asu_points();
   void mark_other_points();
+  void measure_clearance();
+  void find_box_operators();
   //! The ASU points cut into runs along axis a.
   std::vector<Asu_run> runs_along(const int& a) const;
   //! First operator from k0 on taking c onto an ASU point, or -1.
@@ -196,6 +219,15 @@ class Xmap_base {
   const int& storage_step_u(const int& k) const { return du_[k]; }
   const int& storage_step_v(const int& k) const { return dv_[k]; }
   const int& storage_step_w(const int& k) const { return dw_[k]; }
+  //! True when the block of n x n x n points (n <= 4) about the storage
+  //! point at the index, from offset -(n-1)/2 to n/2 along each axis, the
+  //! axes turned by operator k, lies wholly on ASU points of the storage
+  //! box: a table lookup, false near the ASU's edge even where the block
+  //! would fit.
+  bool block_in_asu(const int& index, const int& k, const int& n) const {
+    return Xmap_cacheobj::clearance_at(clearance_, index) >=
+           block_reach_[k * (Xmap_cacheobj::max_block + 1) + n];
+  }
   //! The axis along which the images of operator k are best walked.
   const int& run_axis(const int& k) const { return cacheref_->run_axis[k]; }
   //! The ASU points cut into runs along an axis (0 u, 1 v, 2 w): filled
@@ -227,6 +259,26 @@ class Xmap_base {
       search_sym(cu, index, sym);
     }
   }
+  //! As find_sym, but where c is a special position the operator may be
+  //! another of those taking it to the same ASU point; most points are
+  //! found in one table lookup.
+  void find_image(const Coord_grid& c, int& index, int& sym) const {
+    const Coord_grid cu = to_unit(c);
+    if (nsym_ == 1) {  // P1: every point of the cell is stored
+      sym = 0;
+      index = map_grid_.index(cu);
+      return;
+    }
+    const int b = Xmap_cacheobj::coarse_shift;
+    const int k =
+        coarse_op_[((cu.u() >> b) * coarse_nv_ + (cu.v() >> b)) * coarse_nw_ + (cu.w() >> b)];
+    if (k == Xmap_cacheobj::no_op) {
+      find_sym(cu, index, sym);
+      return;
+    }
+    sym = k;
+    index = map_grid_.index(to_unit(isymop_[k] * cu));
+  }
   //! The number of operators (identity included) fixing the point.
   int multiplicity(const Coord_grid& c) const;
   //! The grid coordinate of a storage index.
@@ -242,8 +294,14 @@ class Xmap_base {
  protected:
   //! Each component reduced into 0..n-1 of the cell grid.
   Coord_grid to_unit(const Coord_grid& c) const {
-    return Coord_grid(Util::mod(c.u(), grid_sam_.nu()), Util::mod(c.v(), grid_sam_.nv()),
-                      Util::mod(c.w(), grid_sam_.nw()));
+    return Coord_grid(wrap(c.u(), grid_sam_.nu()), wrap(c.v(), grid_sam_.nv()),
+                      wrap(c.w(), grid_sam_.nw()));
+  }
+  //! x reduced into 0..n-1; within a cell of the range, without a division.
+  static int wrap(const int& x, const int& n) {
+    if (unsigned(x) + unsigned(n) >= 3u * unsigned(n)) return Util::mod(x, n);  // not in -n..2n-1
+    const int y = x < 0 ? x + n : x;  // selects, not branches: x is often random
+    return y >= n ? y - n : y;
   }
   //! True when both maps use the same tables (space-group hash and grid).
   bool same_tables(const Xmap_base& other) const {
@@ -257,6 +315,10 @@ class Xmap_base {
   const int* dv_;
   const int* dw_;
   const unsigned char* symperm_;
+  const unsigned char* clearance_;
+  const int* block_reach_;
+  const unsigned char* coarse_op_;
+  int coarse_nv_, coarse_nw_;
   Grid_range asu_grid_;
   Grid_range map_grid_;
   int nsym_;

@@ -1,7 +1,9 @@
 // FFTs of the crystallographic map: reflection data are expanded over the
 // space group into a P1 grid (full or sparse) and transformed; map values
 // are expanded over all operators and transformed back.
+#include <algorithm>
 #include <complex>
+#include <cstdlib>
 #include <vector>
 
 #include "maps/fftmap.h"
@@ -52,8 +54,37 @@ template <class P1, class H> void get_coefficients(const P1& p1, H& fphidata) {
   }
 }
 
+// The largest |h|, |k| and |l| of a list.
+template <class H> HKL index_limit(const H& fphidata) {
+  HKL limit(0, 0, 0);
+  for (HKL_info::HKL_reference_index ih = fphidata.first(); !ih.last(); ih.next()) {
+    const HKL& h = ih.hkl();
+    limit = HKL(std::max(limit.h(), std::abs(h.h())), std::max(limit.k(), std::abs(h.k())),
+                std::max(limit.l(), std::abs(h.l())));
+  }
+  return limit;
+}
+
 // A component moved by at most one grid step, back into 0..n-1.
 inline int step_into(const int& x, const int& n) { return x < 0 ? x + n : (x >= n ? x - n : x); }
+
+// True when one of the n values src[i * stride] is not zero.
+template <class T> bool any_nonzero(const T* src, const int& stride, const int& n) {
+  for (int i = 0; i < n; i++)
+    if (float(src[i * stride]) != 0.0f) return true;
+  return false;
+}
+
+// out[i * dw] = src[i * stride] as float for i < n, where that is not zero
+// (a zero, of either sign, leaves the zero already there). Written without
+// a branch so that it vectorises.
+template <class T>
+void store_nonzero(const T* src, const int& stride, const int& n, float* out, const int& dw) {
+  for (int i = 0; i < n; i++) {
+    const float value = float(src[i * stride]);
+    out[i * dw] = value != 0.0f ? value : out[i * dw];
+  }
+}
 
 // Stores every non-zero ASU value at all its images (the identity
 // included) on a P1 grid whose real row (u, v) row(u, v) gives. Operator by
@@ -74,7 +105,19 @@ void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) 
     for (const Asu_run& run : map.asu_runs(a)) {
       Coord_grid c = (op * run.start).unit(g);
       int index = run.index;
-      if (step.u() == 0 && step.v() == 0) {
+      if (step.u() == 0 && step.v() == 0 && (step.w() == 1 || step.w() == -1)) {
+        // The run in pieces that do not wrap around the row.
+        float* r = nullptr;
+        const int dw = step.w();
+        for (int left = run.length, w = c.w(); left > 0;) {
+          const int n = std::min(left, dw > 0 ? g.nw() - w : w + 1);
+          if (r == nullptr && any_nonzero(&values[index], stride, n)) r = row(c.u(), c.v());
+          if (r != nullptr) store_nonzero(&values[index], stride, n, r + w, dw);
+          left -= n;
+          index += n * stride;
+          w = step_into(w + n * dw, g.nw());
+        }
+      } else if (step.u() == 0 && step.v() == 0) {
         float* r = nullptr;
         for (int i = 0; i < run.length; i++, index += stride) {
           const float value = float(values[index]);
@@ -82,7 +125,7 @@ void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) 
             if (r == nullptr) r = row(c.u(), c.v());
             r[c.w()] = value;
           }
-          c.w() = step_into(c.w() + step.w(), g.nw());
+          c.w() = Util::mod(c.w() + step.w(), g.nw());
         }
       } else {
         for (int i = 0; i < run.length; i++, index += stride) {
@@ -116,7 +159,7 @@ void Xmap<T>::fft_from(const H& fphidata, const FFTtype type) {
   } else {
     FFTmap_p1 p1(grid_sam_, 0);
     put_coefficients(*this, fphidata, p1);
-    p1.fft_h_to_x(scale);
+    p1.fft_h_to_x(scale, asu_grid_);  // the rows read
     read_values([&](int u, int v) { return &p1.real_data(Coord_grid(u, v, 0)); });
   }
 }
@@ -133,7 +176,7 @@ template <class T> template <class H> void Xmap<T>::fft_to(H& fphidata, const FF
   } else {
     FFTmap_p1 p1(grid_sam_, 0);
     expand_values(*this, list_, [&](int u, int v) { return &p1.real_data(Coord_grid(u, v, 0)); });
-    p1.fft_x_to_h(scale);
+    p1.fft_x_to_h(scale, index_limit(fphidata));
     get_coefficients(p1, fphidata);
   }
 }

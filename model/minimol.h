@@ -105,6 +105,42 @@ class MMonomer : public PropertyManager {
   //! Copies id and type (members), properties, and atoms (children: the atom
   //! list is first resized to the other's count); returns this monomer.
   MMonomer& copy(const MMonomer& other, const MM::COPY& mode);
+  //! The monomer (id, type, properties) with the atoms a path selects: a
+  //! comma list of atom ids or "*" (see model/minimol_select.cpp).
+  MMonomer select(const String& path, MM::MODE mode) const;
+
+  // Protein main-chain and side-chain helpers (model/protein.cpp and
+  // model/rotamer.cpp). Main-chain atoms " N  ", " CA ", " C  ", " O  " are
+  // found by base id: the first stored wins, whatever its alternate
+  // conformation.
+
+  //! phi of m2, m1 being the residue before it: the torsion C(m1), N(m2),
+  //! CA(m2), C(m2) in radians, (-pi, pi]; NaN when an atom is missing.
+  static double protein_ramachandran_phi(const MMonomer& m1, const MMonomer& m2);
+  //! psi of m1, m2 being the residue after it: the torsion N(m1), CA(m1),
+  //! C(m1), N(m2) in radians; NaN when an atom is missing.
+  static double protein_ramachandran_psi(const MMonomer& m1, const MMonomer& m2);
+  //! Whether C of m1 and N of m2 both exist and lie closer than r Angstroms.
+  static bool protein_peptide_bond(const MMonomer& m1, const MMonomer& m2, double r);
+  //! Rebuilds " O  " from this residue's CA and C and the N of the next
+  //! residue: in the CA-C-N plane, 1.24 Angstroms from C, away from N.
+  /*! Does nothing when one of those atoms is missing or N lies more than
+    1.4832 Angstroms from C. Otherwise the first stored oxygen is replaced by
+    a new atom appended at the end, with the occupancy and isotropic U of C
+    and no anisotropic U or properties. */
+  void protein_mainchain_build_carbonyl_oxygen(const MMonomer& next);
+  //! The number of rotamers of this residue's type; 0 when it has none
+  //! (glycine, an unknown or empty type).
+  int protein_sidechain_number_of_rotamers() const;
+  //! Replaces the side chain by rotamer n of this residue's type and returns
+  //! the rotamer's frequency.
+  /*! Needs " N  ", " CA " and " C  "; without them returns 0 and changes
+    nothing. Otherwise every atom but N, CA, C and O is removed first
+    (hydrogens, OXT and all conformations of the side chain), and the
+    rotamer's atoms are appended with the occupancy and isotropic U of CA.
+    A type without rotamers or an n out of range returns 0 and leaves the
+    main chain only. */
+  double protein_sidechain_build_rotamer(const int& n);
 
   //! The leading integer of the text right-aligned in 4 characters, then
   //! the text from its first ":" on ("12:A" gives "  12:A"; "7A" gives
@@ -140,6 +176,9 @@ class MPolymer : public PropertyManager {
   void transform(const RTop_orth& op);
   //! Copies the id (members), properties, and monomers (children).
   MPolymer& copy(const MPolymer& other, const MM::COPY& mode);
+  //! The polymer (id, properties) with the monomers a path "monomers/atoms"
+  //! selects, each reduced to its selected atoms.
+  MPolymer select(const String& path, MM::MODE mode) const;
 
   //! Chain ids are stored unchanged.
   static String id_tidy(const String& id) { return id; }
@@ -173,10 +212,22 @@ class MModel : public PropertyManager {
   //! COPY_MEMBERS has nothing to copy. On a MiniMol the spacegroup and cell
   //! are left as they are.
   MModel& copy(const MModel& other, const MM::COPY& mode);
+  //! The model (properties) with the polymers a path
+  //! "polymers/monomers/atoms" selects; on a MiniMol, without its crystal.
+  MModel select(const String& path, MM::MODE mode) const;
 
  private:
   std::vector<MPolymer> children;
 };
+
+//! Union and intersection of two nodes, children matched by whole id (see
+//! model/minimol_select.cpp); members and properties come from the first.
+MMonomer operator|(const MMonomer& a, const MMonomer& b);
+MPolymer operator|(const MPolymer& a, const MPolymer& b);
+MModel operator|(const MModel& a, const MModel& b);
+MMonomer operator&(const MMonomer& a, const MMonomer& b);
+MPolymer operator&(const MPolymer& a, const MPolymer& b);
+MModel operator&(const MModel& a, const MModel& b);
 
 //! A model with its crystal: spacegroup and cell.
 /*! Null (is_null()) until both a non-null spacegroup and cell are given. */

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <iostream>
+#include <unordered_set>
 #include <utility>
 
 #include "foundation/message.h"
@@ -168,16 +169,23 @@ void HKL_info::generate_hkl_list() {
 }
 
 void HKL_info::add_hkl_list(const std::vector<HKL>& add) {
-  // Membership is judged against the list as it stood before this call; a
-  // failing find_sym leaves the list unchanged.
+  // Membership is judged against the list as it stood before this call and
+  // the reflections already taken from add, so a reflection given together
+  // with a symmetry or Friedel mate is stored once; a failing find_sym
+  // leaves the list unchanged.
   const double s_lim = resolution_.invresolsq_limit();
   int sym;
   bool friedel;
   std::vector<HKL> added;
+  std::unordered_set<std::uint64_t> taken;
   for (const HKL& hkl : add) {
     if (hkl.invresolsq(cell_) > s_lim) continue;
     const HKL asu = find_sym(hkl, sym, friedel);
-    if (lookup_.index_of(asu) < 0) added.push_back(asu);
+    // Indices within a resolution limit fit 21 bits each.
+    const std::uint64_t key = (std::uint64_t(asu.h() + (1 << 20)) << 42) |
+                              (std::uint64_t(asu.k() + (1 << 20)) << 21) |
+                              std::uint64_t(asu.l() + (1 << 20));
+    if (lookup_.index_of(asu) < 0 && taken.insert(key).second) added.push_back(asu);
   }
   hkl_list_.insert(hkl_list_.end(), added.begin(), added.end());
   update_hkl_list();

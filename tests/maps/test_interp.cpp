@@ -154,8 +154,13 @@ TEST(Interp, CrystalMapBlocksMatchABoxCopyInManyGroups) {
       {"P 21 21 21", Cell_descr(20, 24, 28, 90, 90, 90)},
       {"P 61 2 2", Cell_descr(18, 18, 30, 90, 90, 120)},
       {"P 21 3", Cell_descr(22, 22, 22, 90, 90, 90)},
-      {"I 41/a", Cell_descr(16, 16, 20, 90, 90, 90)}};
+      {"I 41/a", Cell_descr(16, 16, 20, 90, 90, 90)},
+      {"P 31 2 1", Cell_descr(24, 24, 30, 90, 90, 120)},
+      {"P 1", Cell_descr(14, 16, 18, 80, 85, 95)},
+      {"R 3", Cell_descr(20, 20, 24, 90, 90, 120)},
+      {"F 2 3", Cell_descr(30, 30, 30, 90, 90, 90)}};
   std::mt19937 rng(11);
+  int direct = 0, stepped = 0;  // blocks read straight from storage, or not
   for (const auto& [symbol, descr] : groups) {
     const Spacegroup sg{Spgr_descr(symbol)};
     const Cell cell(descr);
@@ -180,7 +185,55 @@ TEST(Interp, CrystalMapBlocksMatchABoxCopyInManyGroups) {
       Interp_cubic::interp(xmap, x, xmap_cubic);
       ASSERT_EQ(xmap_linear, box_linear) << symbol << " " << x.format();
       ASSERT_EQ(xmap_cubic, box_cubic) << symbol << " " << x.format();
+      int index, sym;
+      xmap.find_image(x.floor(), index, sym);
+      ++(xmap.block_in_asu(index, sym, 4) ? direct : stepped);
     }
+  }
+  EXPECT_GT(direct, 500);
+  EXPECT_GT(stepped, 100);
+}
+
+// The tables behind the direct reads: every block the clearance admits lies
+// on ASU points, and the image found through the coarse operator table is
+// the one the symmetry search finds. Checked at every point of small grids.
+TEST(Interp, BlockTestsAndOperatorTableAgreeWithTheAsuMarks) {
+  const std::vector<std::pair<const char*, Cell_descr>> groups = {
+      {"P 31 2 1", Cell_descr(24, 24, 30, 90, 90, 120)},
+      {"P 1", Cell_descr(14, 16, 18, 80, 85, 95)},
+      {"C 1 2 1", Cell_descr(30, 20, 16, 90, 105, 90)},
+      {"P 21 3", Cell_descr(22, 22, 22, 90, 90, 90)}};
+  for (const auto& [symbol, descr] : groups) {
+    const Spacegroup sg{Spgr_descr(symbol)};
+    const Cell cell(descr);
+    Xmap<float> map(sg, cell, Grid_sampling(sg, cell, Resolution(2.0)));
+    for (auto ix = map.first(); !ix.last(); ix.next()) map[ix] = float(ix.index());
+    const Grid& g = map.grid_sampling();
+    int admitted[5] = {0, 0, 0, 0, 0};
+    for (int u = -2; u < g.nu() + 2; ++u)
+      for (int v = -2; v < g.nv() + 2; ++v)
+        for (int w = -2; w < g.nw() + 2; ++w) {
+          const Coord_grid c(u, v, w);
+          int index, sym, index0, sym0;
+          map.find_sym(c, index0, sym0);
+          map.find_image(c, index, sym);  // at special positions sym may differ
+          ASSERT_EQ(index, index0) << symbol << " " << c.format();
+          for (const int n : {2, 4}) {
+            if (!map.block_in_asu(index, sym, n)) continue;
+            ++admitted[n];
+            const int lo = -(n - 1) / 2;
+            for (int i = lo; i < lo + n; ++i)
+              for (int j = lo; j < lo + n; ++j)
+                for (int k = lo; k < lo + n; ++k) {
+                  const int x = index + i * map.storage_step_u(sym) + j * map.storage_step_v(sym) +
+                                k * map.storage_step_w(sym);
+                  ASSERT_TRUE(map.is_asu_index(x)) << symbol << " " << c.format();
+                  ASSERT_EQ(map.get_data(x), map.get_data(c + Coord_grid(i, j, k)));
+                }
+          }
+        }
+    EXPECT_GT(admitted[2], g.size() / 2) << symbol;
+    EXPECT_GT(admitted[4], g.size() / 8) << symbol;
   }
 }
 

@@ -1,0 +1,155 @@
+#include "app/run_parameters.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <utility>
+
+const char* const usage_text =
+    "\n"
+    "Usage: quelvarn\n"
+    "\t-mtzin-ref <filename>\t\tCOMPULSORY\n"
+    "\t-pdbin-ref <filename>\t\tCOMPULSORY\n"
+    "\t-mtzin-wrk <filename>\t\tCOMPULSORY\n"
+    "\t-pdbin-wrk <filename>\t\tCOMPULSORY\n"
+    "\t-mtzout-wrk <filename>\n"
+    "\t-pdbout-wrk <filename>\n"
+    "\t-colin-ref-fo <colpath>\n"
+    "\t-colin-ref-hl <colpath>\n"
+    "\t-colin-wrk-fo <colpath>\t\tCOMPULSORY\n"
+    "\t-colin-wrk-hl <colpath>\n"
+    "\t-resolution <resolution/A>\n"
+    "\t-side-chain-likelihood-radius <radius/A>\n"
+    "\t-side-chain-omit\n"
+    "\t-correlation-mode\n"
+    "Validate sequence against structure factors.\n"
+    "An input pdb and mtz are required for the reference structure, and \n"
+    "an input mtz file for the work structure.\n"
+    "Experimental phases are used if provided, otherwise phases are calculated\n"
+    "from the model omitting the side chains.\n";
+
+namespace {
+
+// The whole text as a finite number; false for anything else ("2A", "", "nan").
+bool parse_number(const std::string& text, double& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
+  value = v;
+  return true;
+}
+
+// Same file: equal names, or two names of one existing file.
+bool same_file(const vantrel::String& a, const vantrel::String& b) {
+  if (a == b) return true;
+  std::error_code error;
+  return std::filesystem::equivalent(std::string(a), std::string(b), error);
+}
+
+bool fail(std::ostream& out, const std::string& what, const std::string& detail) {
+  out << '\n' << what << ":\t" << detail << std::endl;
+  return false;
+}
+
+}  // namespace
+
+bool valid_column_path(const vantrel::String& path) {
+  if (path.empty() || path[0] != '/') return false;
+  int parts = 0;
+  for (size_t start = 1;; ++parts) {
+    const size_t slash = path.find('/', start);
+    const size_t end = slash == std::string::npos ? path.size() : slash;
+    if (end == start) return false;
+    if (slash == std::string::npos) return parts + 1 == 3;
+    start = slash + 1;
+  }
+}
+
+namespace {
+
+// One option: where its value goes (a text, a number or a flag; none for
+// "-verbose", whose value is read and ignored).
+struct Option {
+  const char* name;
+  vantrel::String* text;
+  double* number;
+  bool* flag;
+};
+
+// The checks of a complete set of options; false after saying what failed.
+bool check(const Run_parameters& p, std::ostream& out) {
+  if (!(p.side_chain_radius > 0.0))
+    return fail(out, "Invalid value",
+                "-side-chain-likelihood-radius " + vantrel::String(p.side_chain_radius));
+  const std::pair<const char*, const vantrel::String*> compulsory[] = {
+      {"-mtzin-ref", &p.mtzin_ref},
+      {"-pdbin-ref", &p.pdbin_ref},
+      {"-mtzin-wrk", &p.mtzin_wrk},
+      {"-pdbin-wrk", &p.pdbin_wrk},
+      {"-colin-wrk-fo", &p.colin_wrk_fo}};
+  for (const auto& c : compulsory)
+    if (*c.second == "NONE") return fail(out, "Missing compulsory option", c.first);
+  // The work HL path alone may stay "NONE": phases are then calculated.
+  const std::pair<const char*, const vantrel::String*> paths[] = {
+      {"-colin-ref-fo", &p.colin_ref_fo},
+      {"-colin-ref-hl", &p.colin_ref_hl},
+      {"-colin-wrk-fo", &p.colin_wrk_fo},
+      {"-colin-wrk-hl", &p.colin_wrk_hl}};
+  for (const auto& c : paths)
+    if (!valid_column_path(*c.second) && !(c.second == &p.colin_wrk_hl && *c.second == "NONE"))
+      return fail(out, "Invalid column path", c.first + (" " + *c.second));
+  const std::pair<const char*, const vantrel::String*> outputs[] = {{"-mtzout-wrk", &p.mtzout_wrk},
+                                                                    {"-pdbout-wrk", &p.pdbout_wrk}};
+  for (const auto& o : outputs) {
+    if (*o.second == "NONE") continue;
+    for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
+      if (same_file(*o.second, *input))
+        return fail(out, "Output would overwrite an input file", o.first + (" " + *o.second));
+  }
+  if (p.mtzout_wrk != "NONE" && same_file(p.mtzout_wrk, p.pdbout_wrk))
+    return fail(out, "Outputs name the same file", "-pdbout-wrk " + p.pdbout_wrk);
+  return true;
+}
+
+}  // namespace
+
+bool read_options(const CCP4CommandInput& tokens, Run_parameters& p, std::ostream& out) {
+  const Option options[] = {
+      {"-title", &p.title, nullptr, nullptr},
+      {"-mtzin-ref", &p.mtzin_ref, nullptr, nullptr},
+      {"-pdbin-ref", &p.pdbin_ref, nullptr, nullptr},
+      {"-mtzin-wrk", &p.mtzin_wrk, nullptr, nullptr},
+      {"-pdbin-wrk", &p.pdbin_wrk, nullptr, nullptr},
+      {"-colin-ref-fo", &p.colin_ref_fo, nullptr, nullptr},
+      {"-colin-ref-hl", &p.colin_ref_hl, nullptr, nullptr},
+      {"-colin-wrk-fo", &p.colin_wrk_fo, nullptr, nullptr},
+      {"-colin-wrk-hl", &p.colin_wrk_hl, nullptr, nullptr},
+      {"-mtzout-wrk", &p.mtzout_wrk, nullptr, nullptr},
+      {"-pdbout-wrk", &p.pdbout_wrk, nullptr, nullptr},
+      {"-resolution", nullptr, &p.resolution, nullptr},
+      {"-side-chain-likelihood-radius", nullptr, &p.side_chain_radius, nullptr},
+      {"-side-chain-omit", nullptr, nullptr, &p.side_chain_omit},
+      {"-correlation-mode", nullptr, nullptr, &p.correlation_mode},
+      {"-verbose", nullptr, nullptr, nullptr}};
+
+  if (tokens.size() <= 1) return false;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    const Option* option = nullptr;
+    for (const Option& o : options)
+      if (tokens[i] == o.name) option = &o;
+    if (!option) return fail(out, "Unrecognized", tokens[i]);
+    if (option->flag) {
+      *option->flag = true;
+      continue;
+    }
+    if (i + 1 >= tokens.size()) return fail(out, "Missing value", tokens[i]);
+    const std::string& value = tokens[++i];
+    if (option->text) *option->text = value;
+    if (option->number && !parse_number(value, *option->number))
+      return fail(out, "Invalid value", tokens[i - 1] + " " + value);
+  }
+  return check(p, out);
+}

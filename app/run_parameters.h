@@ -1,0 +1,42 @@
+// Run parameters of the quelvarn command: their defaults, the option loop
+// that sets them from the command tokens, their validation and the usage
+// text.
+#ifndef QUELVARN_APP_RUN_PARAMETERS_H
+#define QUELVARN_APP_RUN_PARAMETERS_H
+
+#include <iostream>
+
+#include "app/command_input.h"
+#include "foundation/vstring.h"
+
+//! The settings of one run. "NONE" is the absent value of every file name
+//! and column path; lengths are in Angstrom.
+struct Run_parameters {
+  vantrel::String title;
+  vantrel::String mtzin_ref = "NONE", pdbin_ref = "NONE";
+  vantrel::String mtzin_wrk = "NONE", pdbin_wrk = "NONE";
+  vantrel::String colin_ref_fo = "/*/*/FP", colin_ref_hl = "/*/*/FC";
+  vantrel::String colin_wrk_fo = "NONE", colin_wrk_hl = "NONE";  // work HL NONE: calculate
+  vantrel::String mtzout_wrk = "NONE", pdbout_wrk = "NONE";      // NONE: not written
+  double resolution = 1.0;                                       // finest resolution used
+  double side_chain_radius = 5.5;  // radius of the residue density targets
+  bool side_chain_omit = false;    // phases from the model without side chains
+  bool correlation_mode = false;   // targets score by correlation, not likelihood
+};
+
+//! The usage text, starting with a newline.
+extern const char* const usage_text;
+
+//! Sets params from the tokens (options from token 1 on; a repeated option
+//! takes its last value) and checks them: every compulsory option given,
+//! numbers that are whole numbers (a positive radius), column paths of the
+//! form /crystal/dataset/label, no output file that is also an input.
+//! Returns false, after a line on out saying what was wrong (none when
+//! there was no argument), when the command cannot run; the caller then
+//! gives the usage text.
+bool read_options(const CCP4CommandInput& tokens, Run_parameters& params, std::ostream& out);
+
+//! True for a column path of three non-empty parts, each preceded by "/".
+bool valid_column_path(const vantrel::String& path);
+
+#endif

@@ -1,0 +1,75 @@
+// The run of the quelvarn command in stages: read both structures, derive
+// work phases, degrade the reference data, train the density targets on the
+// reference map, and score and report every work chain on the work map.
+#ifndef QUELVARN_APP_VALIDATION_RUN_H
+#define QUELVARN_APP_VALIDATION_RUN_H
+
+#include <iostream>
+#include <memory>
+#include <vector>
+
+#include "app/llk_map_target.h"
+#include "app/run_parameters.h"
+#include "maps/xmap.h"
+#include "model/minimol.h"
+#include "reflections/hkl_data.h"
+
+//! One run on its parameters; the stages run in declaration order, each
+//! once (run() calls them all). Report text goes to out.
+/*! Every object of the run is held here; the reflection lists must not
+  move while data refer to them, so a run is neither copied nor moved.
+  Only one crystallographic map is held at a time. */
+class Validation_run {
+ public:
+  Validation_run(const Run_parameters& params, std::ostream& out);
+  Validation_run(const Validation_run&) = delete;
+  Validation_run& operator=(const Validation_run&) = delete;
+
+  //! All stages in order.
+  void run();
+
+  //! Working resolution (the coarser file limit, never finer than the
+  //! option; a warning when the work data are cut to the reference), both
+  //! reflection lists with their data, and both models.
+  void read_inputs();
+  //! Work phases from the work HL coefficients, when given; otherwise, in
+  //! the next three stages, from the (optionally side-chain-stripped) model.
+  bool phases_calculated() const { return params_.colin_wrk_hl == "NONE"; }
+  void experimental_phases();
+  void structure_factors();  //!< model structure factors with bulk solvent
+  void scale_work_data();    //!< anisotropic scaling of the work amplitudes
+  void weight_work_data();   //!< likelihood weighting: map and HL coefficients
+  void write_outputs();      //!< the optional MTZ and PDB outputs
+  //! Reference data degraded to the work data's quality.
+  void simulate_reference();
+  //! Reference map from the degraded data.
+  void reference_map();
+  //! The twenty targets trained on the reference map and finalised (a
+  //! warning names the residue types without training data); the map is
+  //! then released.
+  void train_targets();
+  //! Work map and the sampled targets.
+  void work_map();
+  //! Score, align and report every chain of two or more amino acids; then
+  //! the closing separator.
+  void report_chains();
+
+  const vantrel::Xmap<float>& xmap_work() const { return *xmap_; }
+  const std::vector<LLK_map_target::Sampled>& sampled_targets() const { return sampled_; }
+  const vantrel::MiniMol& work_model() const { return mol_wrk_; }
+
+ private:
+  const Run_parameters params_;
+  std::ostream& out_;
+  vantrel::Resolution resolution_;
+  vantrel::HKL_info hkls_ref_, hkls_wrk_;
+  vantrel::HKL_data<vantrel::datatypes::F_sigF<float> > ref_f_, wrk_f_, sim_f_;
+  vantrel::HKL_data<vantrel::datatypes::ABCD<float> > ref_hl_, wrk_hl_, sim_hl_;
+  vantrel::HKL_data<vantrel::datatypes::F_phi<float> > wrk_fphi_, fcalc_;
+  vantrel::MiniMol mol_ref_, mol_wrk_, mol_phs_;
+  std::vector<LLK_map_target> targets_;
+  std::vector<LLK_map_target::Sampled> sampled_;
+  std::unique_ptr<vantrel::Xmap<float> > xmap_;
+};
+
+#endif

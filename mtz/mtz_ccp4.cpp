@@ -1,0 +1,434 @@
+#include "mtz/mtz_ccp4.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "foundation/message.h"
+#include "symmetry/spgr_descr.h"
+#include "symmetry/symop.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::int64_t record_length = 80;  // bytes per header record
+constexpr std::int64_t data_start = 80;     // rows start at word 21
+
+// True when text is an operator the library's reader can take: three
+// comma-separated sums of signed terms, each term an axis (x, y or z, any
+// case) or a number (n, n/m or n.m). The library's reader loops forever on
+// some other texts.
+bool sound_symop(const char* text, const char* end) {
+  auto skip = [&] {
+    while (text < end && (*text == ' ' || *text == '\0')) ++text;
+  };
+  auto digits = [&] {
+    const char* start = text;
+    while (text < end && *text >= '0' && *text <= '9') ++text;
+    return text > start;
+  };
+  auto term = [&] {
+    skip();
+    if (text < end && std::strchr("XYZxyz", *text) != nullptr && *text != '\0') {
+      ++text;
+      return true;
+    }
+    if (!digits()) return false;
+    if (text < end && (*text == '/' || *text == '.')) {
+      ++text;
+      return digits();
+    }
+    return true;
+  };
+  for (int part = 0; part < 3; ++part) {
+    skip();
+    if (text < end && (*text == '+' || *text == '-')) ++text;
+    if (!term()) return false;
+    for (skip(); text < end && (*text == '+' || *text == '-'); skip()) {
+      ++text;
+      if (!term()) return false;
+    }
+    if (part < 2) {
+      if (text >= end || *text != ',') return false;
+      ++text;
+    }
+  }
+  skip();
+  return text == end;
+}
+
+// Checks the header records one by one before the library reads them: the
+// library trusts their fields (a damaged record can make it crash or loop).
+// Each known record must have its fields in the expected form, every
+// dataset id used must be declared by a DATASET record, and counts must
+// agree; an unknown record is refused.
+class Header_check {
+ public:
+  //! Takes one 80-character record; false when it is unsound.
+  bool take(const char* record) {
+    const std::string text(record, record_length);
+    for (const char ch : text)
+      if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) return false;
+    std::istringstream in(text);
+    std::vector<std::string> f;
+    for (std::string w; in >> w;) f.push_back(w);
+    if (f.empty()) return false;
+    // Keywords are taken exactly as writers write them; the library reads
+    // some by their first letters only and then misreads the fields.
+    static const char* const keywords[] = {"VERS",    "TITLE",   "NCOL",    "CELL",  "SORT",
+                                           "SYMINF",  "SYMM",    "RESO",    "VALM",  "COLUMN",
+                                           "COLSRC",  "COLGRP",  "NDIF",    "PROJECT", "CRYSTAL",
+                                           "DATASET", "DCELL",   "DWAVEL"};
+    if (std::find(std::begin(keywords), std::end(keywords), f[0]) == std::end(keywords))
+      return false;
+    const std::string key = f[0].substr(0, 4);
+    long a = 0, b = 0, c = 0;
+    if (key == "VERS" || key == "TITL") return true;
+    if (key == "NCOL")
+      return f.size() == 4 && integer(f[1], 3, 100000, ncol) && integer(f[2], 0, 1000000000, nref) &&
+             integer(f[3], 0, 0, a);  // merged files only: no batch headers
+    if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
+    if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
+    if (key == "SYMI")
+      return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
+             f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
+             integer(f[4], 0, 100000, c);
+    if (key == "SYMM") {
+      const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
+      return ++symm <= 192 && at != std::string::npos &&
+             sound_symop(text.c_str() + at, text.c_str() + text.size());
+    }
+    if (key == "RESO") return f.size() == 3 && finite_numbers(f, 1);
+    if (key == "VALM") return f.size() == 2 && (f[1] == "NAN" || finite_numbers(f, 1));
+    // Column records hold the label in characters 8 to 37 on their own.
+    if (key == "COLU" || key == "COLS" || key == "COLG") {
+      if (ndif >= 0 || f.size() < 3 || f[0].size() != 6 || text.size() < 38) return false;
+      const std::string field = text.substr(7, 30);
+      const std::size_t end = field.find_last_not_of(' ');
+      if (end == std::string::npos || field.substr(0, end + 1) != f[1]) return false;
+    }
+    if (key == "COLU") {
+      ++columns;
+      index_columns += f.size() > 2 && f[2] == "H";
+      labels.insert(f[1]);
+      return f.size() == 6 && f[2].size() == 1 && number(f[3]) && number(f[4]) && used(f[5]);
+    }
+    // Source and group records name a column given before.
+    if (key == "COLS") return labels.count(f[1]) && used(f.back());
+    if (key == "COLG") return f.size() >= 5 && labels.count(f[1]) && used(f.back());
+    if (key == "NDIF") return ndif < 0 && f.size() == 2 && integer(f[1], 1, 1000, ndif);
+    // After NDIF, one group per dataset: PROJECT, CRYSTAL (absent in old
+    // files), DATASET, DCELL, DWAVEL, all of one id. The library files
+    // dataset 0 under its own base crystal and fails on any other project
+    // or crystal name for it.
+    if (ndif < 0 || f.size() < 3 || !integer(f[1], 0, 999, a)) return false;
+    // Names are single words (the library misreads a name with blanks).
+    if ((key == "PROJ" || key == "CRYS" || key == "DATA") && f.size() != 3) return false;
+    if (key == "PROJ") {
+      if (group_step != 0 && group_step < 3) return false;
+      group_id = a;
+      group_step = 1;
+      return a != 0 || f[2] == "HKL_base";
+    }
+    if (a != group_id) return false;
+    if (key == "CRYS" && group_step == 1) {
+      group_step = 2;
+      return a != 0 || f[2] == "HKL_base";
+    }
+    if (key == "DATA" && (group_step == 1 || group_step == 2) && !declared[a]) {
+      declared[a] = true;
+      ++datasets;
+      group_step = 3;
+      return true;
+    }
+    if (key == "DCEL" && group_step == 3) {
+      group_step = 4;
+      return f.size() == 8 && finite_numbers(f, 2);
+    }
+    if (key == "DWAV" && (group_step == 3 || group_step == 4)) {
+      group_step = 5;
+      return f.size() == 3 && finite_numbers(f, 2);
+    }
+    return false;
+  }
+  //! At the END record: the counts agree and every id used is declared.
+  bool complete(const std::int64_t header_offset) const {
+    for (int id = 0; id < 1000; ++id)
+      if (referenced[id] && !declared[id]) return false;
+    return ncol >= 3 && nref >= 0 && columns == ncol && index_columns >= 3 && datasets == ndif &&
+           (group_step == 0 || group_step >= 3) &&
+           header_offset == data_start + 4 * ncol * nref;
+  }
+
+ private:
+  static bool number(const std::string& word) {
+    char* end = nullptr;
+    std::strtod(word.c_str(), &end);
+    return !word.empty() && *end == '\0';
+  }
+  static bool integer(const std::string& word, const long lo, const long hi, long& value) {
+    char* end = nullptr;
+    value = std::strtol(word.c_str(), &end, 10);
+    return !word.empty() && *end == '\0' && value >= lo && value <= hi;
+  }
+  static bool finite_numbers(const std::vector<std::string>& f, const std::size_t from) {
+    for (std::size_t i = from; i < f.size(); ++i)
+      if (!number(f[i]) || !std::isfinite(std::strtod(f[i].c_str(), nullptr))) return false;
+    return true;
+  }
+  static bool all_integers(const std::vector<std::string>& f, const std::size_t from, long lo,
+                           long hi) {
+    long v;
+    for (std::size_t i = from; i < f.size(); ++i)
+      if (!integer(f[i], lo, hi, v)) return false;
+    return true;
+  }
+  bool used(const std::string& word) {
+    long id;
+    if (!integer(word, 0, 999, id)) return false;
+    referenced[id] = true;
+    return true;
+  }
+
+  long ncol = -1, nref = -1, ndif = -1;
+  long columns = 0, datasets = 0, symm = 0;
+  long index_columns = 0;  // type H; the library assumes three
+  std::set<std::string> labels;
+  long group_id = -1, group_step = 0;  // dataset group being read
+  bool declared[1000] = {}, referenced[1000] = {};
+};
+
+// True when the file has the layout the library relies on: the "MTZ "
+// stamp, a header position inside the file right after NCOL x NREF row
+// words, and sound header records up to an END record (the library loops
+// forever on a header without one).
+bool sound_layout(const String& filename) {
+  std::ifstream in(filename, std::ios::binary);
+  if (!in) return false;
+  in.seekg(0, std::ios::end);
+  const std::int64_t size = in.tellg();
+  if (size < data_start + record_length) return false;
+  unsigned char lead[12];
+  in.seekg(0);
+  if (!in.read(reinterpret_cast<char*>(lead), sizeof(lead))) return false;
+  if (std::memcmp(lead, "MTZ ", 4) != 0) return false;
+  // The machine stamp's second byte holds the integer format in its high
+  // nibble: 1 is big-endian, anything else is read as little-endian.
+  const bool big_endian = (lead[9] >> 4) == 1;
+  std::uint32_t word = 0;
+  for (int i = 0; i < 4; ++i) word |= std::uint32_t(lead[big_endian ? 7 - i : 4 + i]) << (8 * i);
+  const std::int64_t header_word = std::int32_t(word);
+  if (header_word <= 0) return false;
+  const std::int64_t offset = (header_word - 1) * 4;
+  if (offset < data_start || offset + record_length > size) return false;
+
+  in.seekg(offset);
+  Header_check check;
+  char record[record_length];
+  while (in.read(record, record_length)) {
+    if (std::string(record, record_length).find_first_not_of(" ", 3) == std::string::npos &&
+        std::strncmp(record, "END", 3) == 0) {
+      if (!check.complete(offset)) return false;
+      // The library then reads on to MTZENDOFHEADERS, looping if there is
+      // none; history lines are skipped by their count.
+      while (in.read(record, record_length)) {
+        if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0) return true;
+        if (std::strncmp(record, "MTZBATS", 7) == 0) return false;
+        if (std::strncmp(record, "MTZHIST", 7) == 0) {
+          char* end = nullptr;
+          const long lines = std::strtol(std::string(record + 7, record_length - 7).c_str(), &end, 10);
+          if (lines < 0 || lines > 1000) return false;
+          in.seekg(lines * record_length, std::ios::cur);
+        }
+      }
+      return false;
+    }
+    if (!check.take(record)) return false;
+  }
+  return false;
+}
+
+// Point-group symbol of each space-group number 0..230, as runs of equal
+// entries (last number of the run, symbol), oriented like the group's
+// Hermann-Mauguin symbol; 0 stands for a group without a number.
+const char* point_group_symbol(const int number) {
+  static const struct {
+    int last;
+    const char* symbol;
+  } runs[] = {{0, "?"},      {1, "1"},      {2, "-1"},     {5, "2"},     {9, "m"},
+              {15, "2/m"},   {24, "222"},   {46, "mm2"},   {74, "mmm"},  {80, "4"},
+              {82, "-4"},    {88, "4/m"},   {98, "422"},   {110, "4mm"}, {114, "-42m"},
+              {120, "-4m2"}, {122, "-42m"}, {142, "4/mmm"}, {146, "3"},  {148, "-3"},
+              {149, "312"},  {150, "321"},  {151, "312"},  {152, "321"}, {153, "312"},
+              {155, "321"},  {156, "3m1"},  {157, "31m"},  {158, "3m1"}, {159, "31m"},
+              {161, "3m1"},  {163, "-31m"}, {167, "-3m1"}, {173, "6"},   {174, "-6"},
+              {176, "6/m"},  {182, "622"},  {186, "6mm"},  {188, "-6m2"}, {190, "-62m"},
+              {194, "6/mmm"}, {199, "23"},  {206, "m-3"},  {214, "432"}, {220, "-43m"},
+              {230, "m-3m"}};
+  for (const auto& run : runs)
+    if (number <= run.last) return number < 0 ? "?" : run.symbol;
+  return "?";
+}
+
+// Copies at most n - 1 characters of text into a fixed field, NUL-terminated.
+template <std::size_t N> void copy_field(char (&field)[N], const std::string& text, std::size_t n) {
+  n = std::min(n, N - 1);
+  const std::size_t k = std::min(n, text.size());
+  std::memcpy(field, text.data(), k);
+  field[k] = '\0';
+}
+
+}  // namespace
+
+Mtz_ptr mtz_get_header(const String& filename) {
+  if (!sound_layout(filename)) return nullptr;
+  Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
+  if (mtz) CMtz::MtzAssignHKLtoBase(mtz.get());
+  return mtz;
+}
+
+String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column) {
+  char* path = CMtz::MtzColPath(mtz, column);
+  const String result(path);
+  std::free(path);
+  return result;
+}
+
+std::vector<CMtz::MTZCOL*> build_lookup(CMtz::MTZ* mtz) {
+  std::vector<CMtz::MTZCOL*> lookup;
+  for (int x = 0; x < CMtz::MtzNxtal(mtz); ++x) {
+    CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz, x);
+    for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s) {
+      CMtz::MTZSET* set = CMtz::MtzIsetInXtal(xtal, s);
+      for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c) lookup.push_back(CMtz::MtzIcolInSet(set, c));
+    }
+  }
+  return lookup;
+}
+
+void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crystals) {
+  crystals.clear();
+  for (int x = 0; x < CMtz::MtzNxtal(mtz); ++x) {
+    CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz, x);
+    const float* c = xtal->cell;
+    const Cell cell(Cell_descr(c[0], c[1], c[2], c[3], c[4], c[5]));
+    crystals.push_back({MTZcrystal(xtal->xname, xtal->pname, cell), {}});
+    for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s) {
+      CMtz::MTZSET* set = CMtz::MtzIsetInXtal(xtal, s);
+      crystals.back().datasets.push_back({MTZdataset(set->dname, set->wavelength), {}});
+      for (int k = 0; k < CMtz::MtzNcolsInSet(set); ++k) {
+        const CMtz::MTZCOL* col = CMtz::MtzIcolInSet(set, k);
+        crystals.back().datasets.back().columns.push_back({col->label, col->type});
+      }
+    }
+  }
+}
+
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
+  const CMtz::SYMGRP& symm = mtz->mtzsymm;
+  if (symm.nsym <= 0 || symm.nsym > 192) fatal("CCP4MTZfile: no symmetry operators");
+  String ops;
+  for (int s = 0; s < symm.nsym; ++s) {
+    double mat[4][4];
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) mat[i][j] = symm.sym[s][i][j];
+    // A rotation must be integral and a translation finite; anything else
+    // is a damaged header, not an operator.
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j)
+        if (mat[i][j] != -1.0 && mat[i][j] != 0.0 && mat[i][j] != 1.0)
+          fatal("CCP4MTZfile: invalid symmetry operator");
+      // Translations are fractions of a cell; 1000 cells is already absurd.
+      if (!std::isfinite(mat[i][3]) || std::fabs(mat[i][3]) > 1.0e3)
+        fatal("CCP4MTZfile: invalid symmetry operator");
+    }
+    ops += Symop(mat).format() + ";";
+  }
+  spacegroup.init(Spgr_descr(ops, Spgr_descr::Symops));
+}
+
+void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
+  hkl[0] = 0;
+  hkl[1] = 1;
+  hkl[2] = 2;
+  for (int p = 0; p < int(lookup.size()); ++p) {
+    const String label(lookup[p]->label);
+    if (label == "H") hkl[0] = p;
+    if (label == "K") hkl[1] = p;
+    if (label == "L") hkl[2] = p;
+  }
+}
+
+void reference_cols(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup,
+                    const std::vector<std::vector<CCP4MTZfile::hkldatacol>>& cols,
+                    std::vector<std::vector<int>>& positions,
+                    std::vector<std::vector<double>>& scales) {
+  std::vector<String> paths;
+  for (CMtz::MTZCOL* col : lookup) paths.push_back(mtz_col_path(mtz, col));
+  positions.assign(cols.size(), {});
+  scales.assign(cols.size(), {});
+  for (std::size_t j = 0; j < cols.size(); ++j) {
+    positions[j].assign(cols[j].size(), -1);
+    scales[j].assign(cols[j].size(), 1.0);
+    for (std::size_t k = 0; k < cols[j].size(); ++k) {
+      if (is_virtual_col(cols[j][k].path)) continue;
+      const auto found = std::find(paths.begin(), paths.end(), cols[j][k].path);
+      if (found == paths.end()) fatal("CCP4MTZfile - internal error");
+      positions[j][k] = int(found - paths.begin());
+      scales[j][k] = cols[j][k].scale;
+    }
+  }
+}
+
+void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>& crystals) {
+  for (const CCP4MTZfile::crystalinf& xi : crystals) {
+    const MTZcrystal& c = xi.crystal;
+    float cell[6] = {float(c.a()),         float(c.b()),        float(c.c()),
+                     float(c.alpha_deg()), float(c.beta_deg()), float(c.gamma_deg())};
+    CMtz::MTZXTAL* xtal = CMtz::MtzAddXtal(mtz, c.crystal_name().c_str(),
+                                           c.project_name().c_str(), cell);
+    if (xtal == nullptr) fatal("CCP4MTZfile - internal error");
+    for (const CCP4MTZfile::datasetinf& si : xi.datasets) {
+      CMtz::MTZSET* set = CMtz::MtzAddDataset(mtz, xtal, si.dataset.dataset_name().c_str(),
+                                              float(si.dataset.wavelength()));
+      if (set == nullptr) fatal("CCP4MTZfile - internal error");
+      for (const CCP4MTZfile::datacolinf& ci : si.columns)
+        if (CMtz::MtzAddColumn(mtz, set, ci.label.c_str(), ci.type.c_str()) == nullptr)
+          fatal("CCP4MTZfile - internal error");
+    }
+  }
+}
+
+void write_spacegroup(CMtz::MTZ* mtz, const Spacegroup& spacegroup) {
+  const String hm = spacegroup.symbol_hm();
+  const int number = spacegroup.spacegroup_number();
+  const String pg = String("PG") + point_group_symbol(number);
+  String name;
+  for (const char ch : hm) {
+    if (ch == ':') break;
+    if (ch != ' ') name += ch;
+  }
+  CMtz::SYMGRP& symm = mtz->mtzsymm;
+  symm.spcgrp = number;
+  symm.nsym = spacegroup.op_count();
+  symm.nsymp = spacegroup.primitive_count();
+  symm.symtyp = hm.empty() ? 'P' : hm[0];
+  copy_field(symm.spcgrpname, name, 11);
+  copy_field(symm.pgname, pg, 10);
+  for (int s = 0; s < spacegroup.op_count(); ++s) {
+    const Symop& op = spacegroup.symop(s);
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) symm.sym[s][i][j] = float(op.rot()(i, j));
+      symm.sym[s][i][3] = float(op.trn()[i]);
+    }
+  }
+}
+
+}  // namespace vantrel

@@ -1,0 +1,53 @@
+// Bridge between the MTZ file object and the CCP4 library's MTZ records:
+// checked opening, the column lookup in file order, and the copying of the
+// hierarchy and symmetry between the two.
+#ifndef VANTREL_MTZ_MTZ_CCP4_H
+#define VANTREL_MTZ_MTZ_CCP4_H
+
+#include <ccp4/cmtzlib.h>
+
+#include <memory>
+#include <vector>
+
+#include "mtz/mtz_file.h"
+
+namespace vantrel {
+
+//! Frees a library MTZ record (and closes its files).
+struct Mtz_deleter {
+  void operator()(CMtz::MTZ* mtz) const { CMtz::MtzFree(mtz); }
+};
+typedef std::unique_ptr<CMtz::MTZ, Mtz_deleter> Mtz_ptr;
+
+//! The header of an MTZ file (rows left on disk, index columns assigned to
+//! HKL_base), or null when the file is missing or not a sound MTZ file. The
+//! file's layout is checked first, because the library never returns from
+//! a header that is cut short.
+Mtz_ptr mtz_get_header(const String& filename);
+
+//! The column path "/crystal/dataset/label" of a library column.
+String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);
+//! Every column of the file, crystal by crystal, dataset by dataset.
+std::vector<CMtz::MTZCOL*> build_lookup(CMtz::MTZ* mtz);
+//! Replaces crystals by the file's hierarchy (HKL_base included).
+void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crystals);
+//! The space group of the file's symmetry operators.
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
+//! Lookup positions of the last columns labelled H, K and L (0, 1, 2 when
+//! a label is absent).
+void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);
+//! Per object and component, the lookup position of its column (-1 when
+//! virtual) and its scale. Fatal "CCP4MTZfile - internal error" for a path
+//! that names no column.
+void reference_cols(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup,
+                    const std::vector<std::vector<CCP4MTZfile::hkldatacol>>& cols,
+                    std::vector<std::vector<int>>& positions,
+                    std::vector<std::vector<double>>& scales);
+//! Creates the crystals, datasets and columns of a hierarchy in mtz.
+void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>& crystals);
+//! Fills the symmetry part of the header from a space group.
+void write_spacegroup(CMtz::MTZ* mtz, const Spacegroup& spacegroup);
+
+}  // namespace vantrel
+
+#endif

@@ -1,0 +1,176 @@
+// The file object's state, its column paths and hierarchy queries, and the
+// header reading shared by the read and append paths.
+#include "mtz/mtz_file.h"
+
+#include <cmath>
+#include <exception>
+
+#include "foundation/message.h"
+#include "mtz/mtz_ccp4.h"
+
+namespace vantrel {
+
+// ---------------------------------------------------------------- paths
+
+bool match_glob(const String& name, const String& pattern) {
+  const std::size_t star = pattern.find('*');
+  if (star == String::npos) return name == pattern;
+  const std::size_t nsuffix = pattern.size() - star - 1;
+  // Prefix and suffix are tested independently; they may overlap in name.
+  return name.size() >= star && name.size() >= nsuffix &&
+         name.compare(0, star, pattern, 0, star) == 0 &&
+         name.compare(name.size() - nsuffix, nsuffix, pattern, star + 1, nsuffix) == 0;
+}
+
+std::vector<String> mtz_assign(const String& path, const String& type, const String& names,
+                               const int& n) {
+  std::vector<String> result(std::size_t(std::max(n, 0)), "MNF");
+  const std::size_t open = path.find('[');
+  if (open != String::npos) {
+    const String prefix = path.substr(0, open);
+    const std::size_t close = path.find(']', open);
+    const String list = path.substr(open + 1, close == String::npos ? String::npos : close - open - 1);
+    const std::vector<String> labels = list.split(", ");
+    for (std::size_t i = 0; i < labels.size() && i < result.size(); ++i) result[i] = prefix + labels[i];
+  } else {
+    const std::vector<String> components = names.split(" ");
+    for (std::size_t i = 0; i < components.size() && i < result.size(); ++i)
+      result[i] = path + "." + type + "." + components[i];
+  }
+  return result;
+}
+
+bool is_virtual_col(const String& path) {
+  const String label = path.tail();
+  return label == "MNF" || label == "NAN" || label == "mnf" || label == "nan";
+}
+
+// ---------------------------------------------------------------- object
+
+CCP4MTZfile::CCP4MTZfile() = default;
+
+CCP4MTZfile::~CCP4MTZfile() {
+  // A failed close has printed its message; a destructor must not throw.
+  try {
+    if (mode_ == READ) close_read();
+    if (mode_ == WRITE) close_write();
+    if (mode_ == APPEND) close_append();
+  } catch (...) {
+  }
+}
+
+void CCP4MTZfile::reset() {
+  hkl_data_in_.clear();
+  hkl_data_out_.clear();
+  hkl_data_cols_.clear();
+  crystals_.clear();
+  assigned_paths_.clear();
+  filename_in_.clear();
+  filename_out_.clear();
+  mode_ = NONE;
+}
+
+void CCP4MTZfile::read_header(const String& operation, const bool require_reflections) {
+  const String where = "CCP4MTZfile: " + operation + " - ";
+  Mtz_ptr mtz = mtz_get_header(filename_in_);
+  if (!mtz) fatal(where + "File missing or corrupted: " + filename_in_);
+  read_hierarchy(mtz.get(), crystals_);
+  int x, s, c;
+  match_path("/HKL_base/HKL_base/H", x, s, c);
+  if (x < 0) fatal("CCP4MTZfile: No cell! ");
+  cell_ = crystals_[x].crystal;
+  if (cell_.is_null()) fatal(where + "Invalid cell in: " + filename_in_);
+  try {
+    read_spacegroup(mtz.get(), spacegroup_);
+  } catch (const Message_fatal&) {
+    fatal(where + "Invalid symmetry in: " + filename_in_);
+  }
+
+  // The limits are 1/d^2; the finest spacing is the larger one, whichever
+  // output holds it. 0.9999 keeps the finest reflection inside the limit.
+  float a = 0.0f, b = 0.0f;
+  CMtz::MtzResLimits(mtz.get(), &a, &b);
+  const double s_max = std::max(double(a), double(b));
+  if (CMtz::MtzNref(mtz.get()) <= 0) {
+    if (require_reflections) fatal(where + "File has no reflections: " + filename_in_);
+    resolution_ = Resolution();
+    hkl_sampling_ = HKL_sampling();
+    return;
+  }
+  if (!(s_max > 0.0) || !std::isfinite(s_max))
+    fatal(where + "Invalid resolution limits in: " + filename_in_);
+  resolution_ = Resolution(0.9999 / std::sqrt(s_max));
+  hkl_sampling_ = HKL_sampling(cell_, resolution_);
+}
+
+// ---------------------------------------------------------------- hierarchy
+
+bool CCP4MTZfile::match_path(const String& path, int& crystal, int& dataset, int& column) const {
+  crystal = dataset = column = -1;
+  const std::vector<String> parts = path.split("/");
+  if (parts.size() < 3) return false;
+  for (int x = 0; x < int(crystals_.size()); ++x) {
+    if (!match_glob(crystals_[x].crystal.crystal_name(), parts[0])) continue;
+    const std::vector<datasetinf>& sets = crystals_[x].datasets;
+    for (int s = 0; s < int(sets.size()); ++s) {
+      if (!match_glob(sets[s].dataset.dataset_name(), parts[1])) continue;
+      for (int c = 0; c < int(sets[s].columns.size()); ++c)
+        if (match_glob(sets[s].columns[c].label, parts[2])) {
+          crystal = x;
+          dataset = s;
+          column = c;
+          return true;
+        }
+    }
+  }
+  for (int x = 0; x < int(crystals_.size()); ++x) {
+    if (!match_glob(crystals_[x].crystal.crystal_name(), parts[0])) continue;
+    const std::vector<datasetinf>& sets = crystals_[x].datasets;
+    for (int s = 0; s < int(sets.size()); ++s)
+      if (match_glob(sets[s].dataset.dataset_name(), parts[1])) {
+        crystal = x;
+        dataset = s;
+        return false;
+      }
+  }
+  for (int x = 0; x < int(crystals_.size()); ++x)
+    if (match_glob(crystals_[x].crystal.crystal_name(), parts[0])) {
+      crystal = x;
+      return false;
+    }
+  return false;
+}
+
+String CCP4MTZfile::first_column_path(const HKL_data_base& data, const String& mtzpath) const {
+  for (const String& path : mtz_assign(mtzpath, data.type(), data.data_names(), data.data_size()))
+    if (!is_virtual_col(path)) return path;
+  return mtzpath;
+}
+
+void CCP4MTZfile::import_crystal(MTZcrystal& crystal, const String& mtzpath) {
+  int x, s, c;
+  match_path(mtzpath, x, s, c);
+  if (x < 0) fatal("CCP4MTZfile: No such crystal: " + mtzpath);
+  crystal = crystals_[x].crystal;
+}
+
+void CCP4MTZfile::import_dataset(MTZdataset& dataset, const String& mtzpath) {
+  int x, s, c;
+  match_path(mtzpath, x, s, c);
+  if (x < 0 || s < 0) fatal("CCP4MTZfile: No such dataset: " + mtzpath);
+  dataset = crystals_[x].datasets[s].dataset;
+}
+
+std::vector<String> CCP4MTZfile::column_paths() const {
+  std::vector<String> paths;
+  for (const crystalinf& x : crystals_)
+    for (const datasetinf& s : x.datasets)
+      for (const datacolinf& c : s.columns)
+        paths.push_back("/" + x.crystal.crystal_name() + "/" + s.dataset.dataset_name() + "/" +
+                        c.label + " " + c.type);
+  return paths;
+}
+
+std::vector<String> CCP4MTZfile::column_labels() const { return column_paths(); }
+
+}  // namespace vantrel

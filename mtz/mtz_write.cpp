@@ -1,0 +1,338 @@
+// Writing: registration of data objects for export, the copy of a file
+// with columns appended (close_append) and new files (close_write).
+#include <sys/stat.h>
+
+#include <ccp4/ccp4_utils.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "foundation/message.h"
+#include "foundation/util.h"
+#include "mtz/mtz_ccp4.h"
+#include "mtz/mtz_file.h"
+#include "mtz/mtz_types.h"
+
+namespace vantrel {
+
+namespace {
+
+constexpr std::size_t max_label_length = 30;  // the library's column label field
+
+// True when both names exist and are one file (any spelling, links followed).
+bool same_file(const String& a, const String& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The output is written under a temporary name beside the target and moved
+// into place only when complete, so a failed write never leaves a file that
+// looks whole (nor replaces an existing one). Until commit() the temporary
+// file is removed when the guard goes.
+class Output_file {
+ public:
+  Output_file(const String& operation, const String& filename)
+      : operation_(operation), filename_(filename), partial_(filename + ".partial") {}
+  ~Output_file() {
+    if (!committed_) std::remove(partial_.c_str());
+  }
+  Output_file(const Output_file&) = delete;
+  Output_file& operator=(const Output_file&) = delete;
+
+  [[noreturn]] void fail(const String& what) const {
+    fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
+  }
+  //! Opens the temporary file as the output of mtz.
+  void open(CMtz::MTZ* mtz) {
+    mtz->fileout = CMtz::MtzOpenForWrite(partial_.c_str());
+    if (mtz->fileout == nullptr) fail("Cannot open file for writing");
+  }
+  //! Writes the header (MtzPut), closes the file and moves it into place.
+  void commit(Mtz_ptr& mtz) {
+    if (CMtz::MtzPut(mtz.get(), partial_.c_str()) != 1) fail("Failed to write file");
+    mtz.reset();
+    if (std::rename(partial_.c_str(), filename_.c_str()) != 0) fail("Cannot create file");
+    committed_ = true;
+  }
+
+ private:
+  String operation_, filename_, partial_;
+  bool committed_ = false;
+};
+
+// A fresh library record whose rows go straight to the file.
+Mtz_ptr new_output() {
+  Mtz_ptr out(CMtz::MtzMalloc(0, nullptr));
+  if (!out) fatal("CCP4MTZfile - internal error");
+  out->refs_in_memory = 0;
+  return out;
+}
+
+// Writes the registered objects' values at hkl into the output row: value
+// times scale, or the missing flag for a value that is not finite.
+void export_row(const HKL& hkl, const std::vector<const HKL_data_base*>& objects,
+                const std::vector<std::vector<int>>& positions,
+                const std::vector<std::vector<double>>& scales, std::vector<double>& components,
+                std::vector<float>& values, std::vector<int>& missing) {
+  for (std::size_t j = 0; j < objects.size(); ++j) {
+    objects[j]->data_export(hkl, components.data());
+    for (std::size_t k = 0; k < positions[j].size(); ++k) {
+      const int c = positions[j][k];
+      if (c < 0) continue;
+      if (Util::is_nan(components[k])) {
+        missing[c] = 1;
+        values[c] = 0.0f;
+      } else {
+        missing[c] = 0;
+        values[c] = float(components[k] * scales[j][k]);
+      }
+    }
+  }
+}
+
+std::size_t widest(const std::vector<std::vector<int>>& positions) {
+  std::size_t width = 0;
+  for (const std::vector<int>& p : positions) width = std::max(width, p.size());
+  return width;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- registration
+
+void CCP4MTZfile::export_hkl_data(const HKL_data_base& data, const String& mtzpath) {
+  if (mode_ != WRITE && mode_ != APPEND)
+    fatal("CCP4MTZfile: export_hkl_data - no file open for write/append");
+  const int n = data.data_size();
+  const std::vector<String> paths = mtz_assign(mtzpath, data.type(), data.data_names(), n);
+  const std::vector<String> names = data.data_names().split(" ");
+
+  // Resolve every component first: a failure leaves the hierarchy unchanged.
+  struct placement {
+    int crystal, dataset;
+    datacolinf column;
+    bool exists;
+  };
+  std::vector<placement> placed(n);
+  std::vector<hkldatacol> cols(n);
+  std::vector<String> assigned;
+  for (int i = 0; i < n; ++i) {
+    placed[i].crystal = -1;
+    if (is_virtual_col(paths[i])) {  // always missing: no column to fill
+      cols[i] = {"NAN", 1.0};
+      assigned.push_back("/*/*/NAN -");
+      continue;
+    }
+    int x, s, c;
+    match_path(paths[i], x, s, c);
+    if (x < 0 || s < 0)
+      fatal("CCP4MTZfile: export_hkl_data - Missing crystal or dataset: " + paths[i]);
+    const datacolinf column{paths[i].tail(), CCP4MTZ_type_registry::type(names.at(i))};
+    if (column.label.size() > max_label_length)
+      fatal("CCP4MTZfile: export_hkl_data - Column label too long: " + paths[i]);
+    // A column of that label already in the dataset is overwritten, so the
+    // file never holds two columns of one path.
+    bool exists = false;
+    for (const datacolinf& old : crystals_[x].datasets[s].columns)
+      if (old.label == column.label) {
+        if (old.type != column.type)
+          fatal("CCP4MTZfile: export_hkl_data - Column exists with type " + old.type + ": " +
+                paths[i]);
+        exists = true;
+      }
+    for (int j = 0; j < i; ++j)
+      if (placed[j].crystal == x && placed[j].dataset == s && placed[j].column.label == column.label)
+        exists = true;
+    placed[i] = {x, s, column, exists};
+    const String path = "/" + crystals_[x].crystal.crystal_name() + "/" +
+                        crystals_[x].datasets[s].dataset.dataset_name() + "/" + column.label;
+    cols[i] = {path, double(CCP4MTZ_type_registry::scale(names.at(i)))};
+    assigned.push_back(path + " " + column.type);
+  }
+
+  for (const placement& p : placed)
+    if (p.crystal >= 0 && !p.exists) crystals_[p.crystal].datasets[p.dataset].columns.push_back(p.column);
+  assigned_paths_.insert(assigned_paths_.end(), assigned.begin(), assigned.end());
+  hkl_data_out_.push_back(&data);
+  hkl_data_cols_.push_back(cols);
+}
+
+void CCP4MTZfile::export_hkl_data(const HKL_data_base& data, const MTZdataset& dataset,
+                                  const MTZcrystal& crystal, const String& mtzpath) {
+  export_crystal(crystal, mtzpath);
+  export_dataset(dataset, mtzpath);
+  export_hkl_data(data, mtzpath);
+}
+
+void CCP4MTZfile::export_crystal(const MTZcrystal& crystal, const String& mtzpath) {
+  const std::vector<String> parts = mtzpath.split("/");
+  if (parts.size() < 3) fatal("CCP4MTZfile: export_crystal - Invalid column path: " + mtzpath);
+  int x, s, c;
+  match_path(mtzpath, x, s, c);
+  if (x >= 0) return;
+  crystals_.push_back({MTZcrystal(parts[0], crystal.project_name(), crystal), {}});
+}
+
+void CCP4MTZfile::export_dataset(const MTZdataset& dataset, const String& mtzpath) {
+  int x, s, c;
+  match_path(mtzpath, x, s, c);
+  if (x < 0) fatal("CCP4MTZfile: export_dataset - Missing crystal: " + mtzpath);
+  if (s >= 0) return;
+  crystals_[x].datasets.push_back({MTZdataset(mtzpath.split("/")[1], dataset.wavelength()), {}});
+}
+
+// ---------------------------------------------------------------- append
+
+void CCP4MTZfile::open_append(const String& filename_in, const String& filename_out) {
+  if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
+  if (same_file(filename_in, filename_out) || same_file(filename_in, filename_out + ".partial"))
+    fatal("CCP4MTZfile: open_append - Output file is the input file: " + filename_out);
+  filename_in_ = filename_in;
+  filename_out_ = filename_out;
+  try {
+    read_header("open_append", false);
+  } catch (const Message_fatal&) {
+    reset();
+    throw;
+  }
+  mode_ = APPEND;
+}
+
+void CCP4MTZfile::close_append() {
+  if (mode_ != APPEND) fatal("CCP4MTZfile: no file open for append");
+  if (same_file(filename_in_, filename_out_) || same_file(filename_in_, filename_out_ + ".partial"))
+    fatal("CCP4MTZfile: close_append - Output file is the input file: " + filename_out_);
+  write_rows_append();
+  reset();
+}
+
+void CCP4MTZfile::write_rows_append() {
+  Mtz_ptr in = mtz_get_header(filename_in_);
+  if (!in) fatal("CCP4MTZfile: close_append - File missing or corrupted: " + filename_in_);
+  const std::vector<CMtz::MTZCOL*> in_lookup = build_lookup(in.get());
+  int pos[3];
+  index_positions(in_lookup, pos);
+
+  Output_file file("close_append", filename_out_);
+  Mtz_ptr out = new_output();
+  std::strncpy(out->title, in->title, sizeof(out->title));
+  CMtz::SYMGRP& symm = out->mtzsymm;
+  symm = in->mtzsymm;
+  CMtz::MtzAddHistory(out.get(), reinterpret_cast<const char(*)[MTZRECORDLENGTH]>(in->hist),
+                      in->histlines);
+  write_hierarchy(out.get(), crystals_);
+  std::vector<CMtz::MTZCOL*> out_lookup = build_lookup(out.get());
+  std::vector<std::vector<int>> positions;
+  std::vector<std::vector<double>> scales;
+  reference_cols(out.get(), out_lookup, hkl_data_cols_, positions, scales);
+
+  std::vector<String> out_paths;
+  for (CMtz::MTZCOL* col : out_lookup) out_paths.push_back(mtz_col_path(out.get(), col));
+  std::vector<int> map(in_lookup.size());
+  for (std::size_t i = 0; i < in_lookup.size(); ++i) {
+    const auto found = std::find(out_paths.begin(), out_paths.end(), mtz_col_path(in.get(), in_lookup[i]));
+    if (found == out_paths.end()) fatal("CCP4MTZfile - internal error");
+    map[i] = int(found - out_paths.begin());
+  }
+
+  std::vector<const CMtz::MTZCOL*> in_cols(in_lookup.begin(), in_lookup.end());
+  std::vector<float> in_values(in_cols.size()), out_values(out_lookup.size());
+  std::vector<int> in_missing(in_cols.size()), out_missing(out_lookup.size());
+  std::vector<double> components(widest(positions));
+  const float nan = CCP4::ccp4_nan().f;
+  float resol;
+  file.open(out.get());
+  const int nref = CMtz::MtzNref(in.get());
+  for (int row = 1; row <= nref; ++row) {
+    if (CMtz::ccp4_lrreff(in.get(), &resol, in_values.data(), in_missing.data(), in_cols.data(),
+                          int(in_cols.size()), row) != 0)
+      fatal("CCP4MTZfile: close_append - File truncated: " + filename_in_);
+    for (std::size_t i = 0; i < in_cols.size(); ++i) {
+      // A missing value stored as NaN is copied bit for bit; one stored as
+      // a numeric flag becomes the library's NaN.
+      const bool is_nan = std::isnan(in_values[i]);
+      out_values[map[i]] = in_missing[i] != 0 && !is_nan ? nan : in_values[i];
+      out_missing[map[i]] = in_missing[i] != 0 && !is_nan;
+    }
+    const HKL hkl(int(std::lrint(in_values[pos[0]])), int(std::lrint(in_values[pos[1]])),
+                  int(std::lrint(in_values[pos[2]])));
+    export_row(hkl, hkl_data_out_, positions, scales, components, out_values, out_missing);
+    for (std::size_t c = 0; c < out_values.size(); ++c)
+      if (out_missing[c] != 0) out_values[c] = nan;
+    if (CMtz::ccp4_lwrefl(out.get(), out_values.data(), out_lookup.data(), int(out_lookup.size()),
+                          row) != 1)
+      file.fail("Failed to write file");
+  }
+  in.reset();
+  file.commit(out);
+}
+
+// ---------------------------------------------------------------- new file
+
+void CCP4MTZfile::open_write(const String& filename_out) {
+  if (mode_ != NONE) fatal("CCP4MTZfile: open_write - File already open");
+  crystals_.push_back({MTZcrystal("HKL_base", "HKL_base", Cell()),
+                       {{MTZdataset("HKL_base", 9.999), {{"H", "H"}, {"K", "H"}, {"L", "H"}}}}});
+  filename_out_ = filename_out;
+  mode_ = WRITE;
+}
+
+void CCP4MTZfile::export_hkl_info(const HKL_info& hkl_info) {
+  if (mode_ != WRITE) fatal("CCP4MTZfile: export_hkl_info - no file open for write");
+  spacegroup_ = hkl_info.spacegroup();
+  cell_ = hkl_info.cell();
+  resolution_ = hkl_info.resolution();
+  hkl_info_out_ = &hkl_info;
+}
+
+void CCP4MTZfile::close_write() {
+  if (mode_ != WRITE) fatal("CCP4MTZfile: no file open for write");
+  if (hkl_info_out_ == nullptr || hkl_info_out_->is_null())
+    fatal("CCP4MTZfile: close_write - No reflection list exported for: " + filename_out_);
+  write_rows_new();
+  reset();
+}
+
+void CCP4MTZfile::write_rows_new() {
+  const HKL_info& list = *hkl_info_out_;
+  crystals_[0].crystal = MTZcrystal("HKL_base", "HKL_base", list.cell());
+
+  Output_file file("close_write", filename_out_);
+  Mtz_ptr out = new_output();
+  // The title record is 80 characters: the text padded with blanks.
+  const String title = String("From Vantrel CCP4MTZfile") + String(56, ' ');
+  CMtz::ccp4_lwtitl(out.get(), title.c_str(), 0);
+  write_spacegroup(out.get(), spacegroup_);
+  write_hierarchy(out.get(), crystals_);
+  std::vector<CMtz::MTZCOL*> out_lookup = build_lookup(out.get());
+  std::vector<std::vector<int>> positions;
+  std::vector<std::vector<double>> scales;
+  reference_cols(out.get(), out_lookup, hkl_data_cols_, positions, scales);
+
+  std::vector<float> values(out_lookup.size());
+  std::vector<int> missing(out_lookup.size());
+  std::vector<double> components(widest(positions));
+  const float nan = CCP4::ccp4_nan().f;
+  file.open(out.get());
+  for (int i = 0; i < list.num_reflections(); ++i) {
+    const HKL& hkl = list.hkl_of(i);
+    // Columns no object fills stay missing; H, K and L lead every row.
+    std::fill(missing.begin(), missing.end(), 1);
+    for (int d = 0; d < 3; ++d) {
+      values[d] = float(hkl[d]);
+      missing[d] = 0;
+    }
+    export_row(hkl, hkl_data_out_, positions, scales, components, values, missing);
+    for (std::size_t c = 0; c < values.size(); ++c)
+      if (missing[c] != 0) values[c] = nan;
+    if (CMtz::ccp4_lwrefl(out.get(), values.data(), out_lookup.data(), int(out_lookup.size()),
+                          i + 1) != 1)
+      file.fail("Failed to write file");
+  }
+  file.commit(out);
+}
+
+}  // namespace vantrel

@@ -1,0 +1,255 @@
+#include <ccp4/cmtzlib.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "app/quelvarn.h"
+#include "model/mmdb_file.h"
+#include "support/testing.h"
+
+using vantrel_testing::fixture_path;
+typedef std::vector<std::string> Args;
+
+namespace {
+
+struct Result {
+  int status;
+  std::string out, messages;
+  bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
+};
+
+// The command in-process on the given arguments.
+Result quelvarn(Args args) {
+  args.insert(args.begin(), "quelvarn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  std::istringstream in;
+  std::ostringstream out, err;
+  vantrel_testing::Quiet_messages quiet;
+  const int status = quelvarn_main(int(argv.size()), argv.data(), in, out, err, run_quelvarn);
+  return {status, out.str(), quiet.text() + err.str()};
+}
+
+const std::string hl = "/*/*/[HLA,HLB,HLC,HLD]";
+// The phase roads: given HL coefficients, calculated, calculated without side chains.
+const Args given = {"-colin-wrk-hl", hl}, calculated = {}, omit = {"-side-chain-omit"};
+const std::string supports = "The supplied data strongly supports the assigned sequence.";
+
+// A work structure (fixture names, or paths with a "/") against 1RX2.
+Args against_1rx2(const std::string& mtz, const std::string& pdb, const Args& extra) {
+  Args args = {"-mtzin-ref",    fixture_path("ref_1rx2.mtz"),
+               "-pdbin-ref",    fixture_path("ref_1rx2.pdb"),
+               "-mtzin-wrk",    fixture_path(mtz),
+               "-pdbin-wrk",    pdb.find('/') == std::string::npos ? fixture_path(pdb) : pdb,
+               "-colin-wrk-fo", "/*/*/[FP,SIGFP]"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+// A copy of a PDB fixture whose chain-A residue names, residues first to
+// last - 1 in file order, are rotated by shift places; atoms unchanged.
+std::string renamed_copy(const std::string& pdb, int first, int last, int shift,
+                         const std::string& out) {
+  std::ifstream in(fixture_path(pdb));
+  std::vector<std::string> lines, keys;
+  std::map<std::string, std::string> names, renamed;
+  for (std::string line; std::getline(in, line); lines.push_back(line))
+    if (line.compare(0, 6, "ATOM  ") == 0 && line[21] == 'A' && !names.count(line.substr(22, 5))) {
+      keys.push_back(line.substr(22, 5));
+      names[keys.back()] = line.substr(17, 3);
+    }
+  EXPECT_GE(int(keys.size()), last);
+  for (int i = first; i < last; ++i)
+    renamed[keys[i]] = names[keys[first + (i - first + shift) % (last - first)]];
+  std::ofstream o(out);
+  for (std::string& line : lines) {
+    const std::string record = line.substr(0, 6);
+    if ((record == "ATOM  " || record == "HETATM" || record == "ANISOU" || record == "TER   ") &&
+        line.size() > 27 && line[21] == 'A' && renamed.count(line.substr(22, 5)))
+      line.replace(17, 3, renamed[line.substr(22, 5)]);
+    o << line << '\n';
+  }
+  return out;
+}
+
+// "label type" of every column of an MTZ file, read by the CCP4 library.
+Args mtz_columns(const std::string& file) {
+  Args columns;
+  CMtz::MTZ* mtz = CMtz::MtzGet(file.c_str(), 0);
+  for (int x = 0; mtz && x < CMtz::MtzNxtal(mtz); ++x)
+    for (int s = 0; s < CMtz::MtzNsetsInXtal(CMtz::MtzIxtal(mtz, x)); ++s) {
+      CMtz::MTZSET* set = CMtz::MtzIsetInXtal(CMtz::MtzIxtal(mtz, x), s);
+      for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c)
+        columns.push_back(std::string(CMtz::MtzIcolInSet(set, c)->label) + " " +
+                          CMtz::MtzIcolInSet(set, c)->type);
+    }
+  if (mtz) CMtz::MtzFree(mtz);
+  return columns;
+}
+
+// Atoms of a coordinate file: of amino acids off the main chain, of amino
+// acids, and of other residues.
+std::vector<int> atom_counts(const std::string& file) {
+  vantrel::MMDBfile mmdb;
+  mmdb.read_file(file);
+  vantrel::MiniMol model;
+  mmdb.import_minimol(model, -1);
+  std::vector<int> counts(3, 0);
+  for (int c = 0; c < model.size(); ++c)
+    for (int r = 0; r < model[c].size(); ++r) {
+      const vantrel::MMonomer& m = model[c][r];
+      const bool amino = m.type() != "HOH" && m.type() != "OTA" && m.type() != "TRS";
+      for (int a = 0; a < m.size(); ++a) {
+        const std::string name = m[a].name();
+        counts[0] += amino && name != " N  " && name != " CA " && name != " C  " && name != " O  ";
+        counts[amino ? 1 : 2]++;
+      }
+    }
+  return counts;
+}
+
+}  // namespace
+
+TEST(Run, CorrectModelsAreSupported) {
+  const Result first = quelvarn(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", given));
+  EXPECT_EQ(first.status, 0) << first.messages;
+  EXPECT_TRUE(first.says("CHAIN: A\nOriginal: MEMEKEFEQIDKSGSW"));
+  EXPECT_TRUE(first.says(supports)) << first.out;
+  EXPECT_EQ(quelvarn(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", given)).out, first.out);
+  EXPECT_TRUE(quelvarn(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", calculated)).says(supports));
+  // 1DUR: strongly supported on side-chain-omit phases, weakly on the others.
+  EXPECT_TRUE(quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", omit)).says(supports));
+  for (const Args& road : {given, calculated})
+    EXPECT_TRUE(quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", road))
+                    .says("supports the assigned sequence."));
+}
+
+TEST(Run, OutputFiles) {
+  Args outputs = {"-mtzout-wrk", "run_out.mtz", "-pdbout-wrk", "run_out.pdb"};
+  outputs.insert(outputs.end(), omit.begin(), omit.end());
+  EXPECT_TRUE(quelvarn(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", outputs)).says(supports));
+
+  // The input columns in order, and the six new ones in order.
+  std::ifstream fixture = vantrel_testing::open_fixture("run_wrk_7mm1_columns.txt");
+  Args expected, old_columns, new_columns;
+  for (std::string line; std::getline(fixture, line);)
+    if (line[0] != '#') expected.push_back(line);
+  ASSERT_EQ(expected.size(), 18u);
+  for (const std::string& c : mtz_columns("run_out.mtz"))
+    (c.compare(0, 9, "sideomit.") == 0 ? new_columns : old_columns).push_back(c);
+  EXPECT_EQ(old_columns, Args(expected.begin(), expected.end() - 6));
+  EXPECT_EQ(new_columns, Args(expected.end() - 6, expected.end()));
+
+  // Amino acids keep their main chain only; other residues all their atoms.
+  const std::vector<int> in = atom_counts(fixture_path("wrk_7mm1.pdb")),
+                         out = atom_counts("run_out.pdb");
+  EXPECT_GT(in[0], 1000);
+  EXPECT_EQ(out[0], 0);
+  EXPECT_GT(out[1], 4 * 298 - 10);
+  EXPECT_EQ(out[2], in[2]);
+  EXPECT_GT(in[2], 150);
+  std::remove("run_out.mtz");
+  std::remove("run_out.pdb");
+
+  // Without omission the whole model is written; with given phases nothing.
+  quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", {"-pdbout-wrk", "run_out.pdb"}));
+  EXPECT_EQ(atom_counts("run_out.pdb"), atom_counts(fixture_path("sm_1dur.pdb")));
+  Args given_outputs = {"-mtzout-wrk", "run_out.mtz"};
+  given_outputs.insert(given_outputs.end(), given.begin(), given.end());
+  quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given_outputs));
+  EXPECT_FALSE(std::ifstream("run_out.mtz").good());
+  std::remove("run_out.pdb");
+}
+
+TEST(Run, WrongSequencesAreFlagged) {
+  const std::string shifted = renamed_copy("wrk_7mm1.pdb", 0, 298, 5, "./run_shift_all.pdb");
+  const std::string stretch = renamed_copy("wrk_7mm1.pdb", 40, 70, 1, "./run_shift_30.pdb");
+  for (const Args& road : {given, omit}) {
+    EXPECT_TRUE(quelvarn(against_1rx2("wrk_7mm1.mtz", shifted, road))
+                    .says("tracing error or major sequence register error."));
+    EXPECT_TRUE(
+        quelvarn(against_1rx2("wrk_7mm1.mtz", stretch, road))
+            .says("WARNING: The supplied data suggests a partial sequence register error."));
+  }
+  for (const Args& road : {given, calculated, omit}) {
+    const Result r = quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur_scrambled.pdb", road));
+    EXPECT_TRUE(r.says("CHAIN: A")) << r.messages;
+    EXPECT_FALSE(r.says("supports the assigned sequence")) << r.out;
+  }
+  EXPECT_TRUE(quelvarn(against_1rx2("sm_1dur_random_hl.mtz", "sm_1dur.pdb", given))
+                  .says("The data is insufficient to either confirm or deny the sequence"));
+  std::remove(shifted.c_str());
+  std::remove(stretch.c_str());
+}
+
+TEST(Run, WarningsAndFailures) {
+  std::map<std::string, std::string> limit;
+  std::ifstream fixture = vantrel_testing::open_fixture("run_resolutions.txt");
+  for (std::string line; std::getline(fixture, line);)
+    if (line[0] != '#') limit[line.substr(0, line.find(' '))] = line.substr(line.find(' ') + 1);
+  ASSERT_EQ(limit.size(), 3u);
+  // 1DUR as the reference: coarser than the work data, and seven residue
+  // types missing.
+  const Result swapped = quelvarn({"-mtzin-ref", fixture_path("sm_1dur.mtz"), "-pdbin-ref",
+                                   fixture_path("sm_1dur.pdb"), "-colin-ref-fo", "/*/*/[FP,SIGFP]",
+                                   "-colin-ref-hl", hl, "-mtzin-wrk", fixture_path("ref_1rx2.mtz"),
+                                   "-pdbin-wrk", fixture_path("ref_1rx2.pdb"), "-colin-wrk-fo",
+                                   "/*/*/[FP,SIGFP]", "-colin-wrk-hl", hl});
+  EXPECT_EQ(swapped.status, 0);
+  EXPECT_TRUE(
+      swapped.says("\nWARNING: resolution of work structure truncated to reference:\n Ref: " +
+                   limit["sm_1dur.mtz"] + " Wrk: " + limit["ref_1rx2.mtz"] + "\n"))
+      << swapped.out;
+  EXPECT_TRUE(
+      swapped.says("\nWARNING: no training data in the reference model for residue types:"
+                   " ARG HIS LEU MET PHE THR TRP\n"));
+  EXPECT_FALSE(quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given)).says("WARNING"));
+
+  const Result missing = quelvarn(against_1rx2("no_such.mtz", "sm_1dur.pdb", calculated));
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.messages, "CCP4MTZfile: open_read - File missing or corrupted: " +
+                                  fixture_path("no_such.mtz") + "\n");
+  const Result column =
+      quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", {"-colin-wrk-hl", "/*/*/[A,B,C,D]"}));
+  EXPECT_EQ(column.status, 2);
+  EXPECT_NE(column.messages.find("Missing column"), std::string::npos) << column.messages;
+  EXPECT_FALSE(column.says("CHAIN"));
+  // No observed amplitude: no phases, no output file, no report.
+  const Result unphased =
+      quelvarn(against_1rx2("sm_1dur_no_fp.mtz", "sm_1dur.pdb", {"-mtzout-wrk", "run_out.mtz"}));
+  EXPECT_EQ(unphased.status, 2);
+  EXPECT_EQ(unphased.messages.find("quelvarn: the likelihood weighting of the work data gave no"),
+            0u);
+  EXPECT_FALSE(unphased.says("CHAIN"));
+  EXPECT_FALSE(std::ifstream("run_out.mtz").good());
+}
+
+#ifdef QUELVARN_EXE
+// The built executable: usage and status 1, a failed run and status 2, both
+// without timing; a run closed by the separator, a newline and the timing.
+TEST(Run, Executable) {
+  std::string out;
+  auto run = [&](const Args& args) {
+    std::string command = QUELVARN_EXE;
+    for (const std::string& a : args) command += " '" + a + "'";
+    out.clear();
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    return WEXITSTATUS(pclose(pipe));
+  };
+  EXPECT_EQ(run({}), 1);
+  EXPECT_LT(out.find(" ### CCP4"), out.find("quelvarn checks the sequence"));
+  EXPECT_EQ(out.compare(out.size() - 41, 41, "from the model omitting the side chains.\n"), 0);
+  EXPECT_EQ(out.find("Times:"), std::string::npos);
+  EXPECT_EQ(run(against_1rx2("no_such.mtz", "sm_1dur.pdb", given)), 2);
+  EXPECT_NE(out.find("\nCCP4MTZfile: open_read - File missing or corrupted: "), std::string::npos);
+  EXPECT_EQ(out.find("Times:"), std::string::npos);
+  EXPECT_EQ(run(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given)), 0);
+  EXPECT_NE(out.find(std::string(72, '-') + "\n\nTimes: User:"), std::string::npos) << out;
+}
+#endif

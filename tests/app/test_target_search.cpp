@@ -1,0 +1,296 @@
+// Target search: the orientation sampling (sizes, properness, spread over
+// orientation space and its symmetry), a residue target planted in a
+// symmetric map and found again, the normalisation and empty-list guards,
+// and the text form.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "app/llk_map_target.h"
+#include "foundation/rotation.h"
+#include "symmetry/spgr_descr.h"
+
+using vantrel::Cell;
+using vantrel::Cell_descr;
+using vantrel::Coord_frac;
+using vantrel::Coord_grid;
+using vantrel::Coord_map;
+using vantrel::Coord_orth;
+using vantrel::Grid_sampling;
+using vantrel::Mat33;
+using vantrel::Rotation;
+using vantrel::RTop_orth;
+using vantrel::Spacegroup;
+using vantrel::Spgr_descr;
+using vantrel::Xmap;
+
+namespace {
+
+Spacegroup group(const char* symbol) { return Spacegroup(Spgr_descr(symbol, Spgr_descr::HM)); }
+
+// Angle (rad) of the rotation taking a onto b.
+double rotation_angle(const Mat33<double>& a, const Mat33<double>& b) {
+  const Mat33<double> d = a.transpose() * b;
+  const double c = 0.5 * (d(0, 0) + d(1, 1) + d(2, 2) - 1.0);
+  return std::acos(std::max(-1.0, std::min(1.0, c)));
+}
+
+// The rotation parts of a group's operators in the orthogonal frame of an
+// orthogonal-axis cell (where fractional and orthogonal rotations agree).
+std::vector<Mat33<double>> point_group(const Spacegroup& sg) {
+  std::vector<Mat33<double>> ops;
+  for (int i = 0; i < sg.primitive_count(); ++i) ops.push_back(sg.symop(i).rot());
+  return ops;
+}
+
+// The search places the target by the inverse of a list entry, and a
+// crystal operator S makes the placements P and S P equivalent. Largest
+// distance (degrees) from a random placement to the nearest one listed.
+double covering_angle(const std::vector<RTop_orth>& list, const Spacegroup& sg) {
+  std::mt19937 rng(7);
+  std::normal_distribution<double> g;
+  const auto ops = point_group(sg);
+  double worst = 0.0;
+  for (int trial = 0; trial < 400; ++trial) {
+    const Mat33<double> q = Rotation(g(rng), g(rng), g(rng), g(rng)).norm().matrix();
+    double nearest = 1e9;
+    for (const Mat33<double>& s : ops)
+      for (const RTop_orth& r : list)
+        nearest = std::min(nearest, rotation_angle(r.rot().transpose(), s * q));
+    worst = std::max(worst, nearest);
+  }
+  return vantrel::Util::rad2d(worst);
+}
+
+}  // namespace
+
+TEST(TargetSearch, RotationListsSampleTheDistinctOrientationsEvenly) {
+  const LLK_map_target target;
+  // P1 at 90 degrees: betas 45 and 135, 8 x 2 and 4 x 4 (sum, difference).
+  EXPECT_EQ(target.rtop_list(Spacegroup(Spacegroup::P1), 90.0).size(), 32u);
+  // P 2 2 2 at 90: alpha up to 180 and beta up to 90; of the 16 samples at
+  // beta 45 (alpha 22.5 + 45 k) the 8 with alpha <= 180 stay.
+  EXPECT_EQ(target.rtop_list(group("P 2 2 2"), 90.0).size(), 8u);
+  EXPECT_TRUE(target.rtop_list(Spacegroup(Spacegroup::P1), 360.0).empty());
+  // A two-fold about b only halves beta's range: P 1 2 1 keeps exactly the
+  // P1 samples up to beta 90 (cos beta = R22), which come first.
+  for (const double step : {90.0, 30.0, 20.0, 12.0}) {
+    const auto p1 = target.rtop_list(Spacegroup(Spacegroup::P1), step);
+    const auto p2 = target.rtop_list(group("P 1 2 1"), step);
+    ASSERT_LT(p2.size(), p1.size()) << step;
+    EXPECT_GE(2 * p2.size(), p1.size()) << step;
+    for (std::size_t i = 0; i < p2.size(); ++i) {
+      EXPECT_EQ(p2[i].rot(), p1[i].rot());
+      EXPECT_GT(p2[i].rot()(2, 2), -1e-6);
+    }
+    EXPECT_LT(p1[p2.size()].rot()(2, 2), -1e-6);
+  }
+
+  struct Case {
+    const char* symbol;
+    double step;
+  };
+  const Case cases[] = {{"P 1", 30.0},     {"P 1", 20.0}, {"P 1 2 1", 30.0},
+                        {"P 2 2 2", 30.0}, {"P 4", 30.0}, {"P 4 2 2", 20.0}};
+  for (const Case& c : cases) {
+    const Spacegroup sg = group(c.symbol);
+    const auto list = target.rtop_list(sg, c.step);
+    ASSERT_GT(list.size(), 100u) << c.symbol;
+    for (const RTop_orth& r : list) {
+      EXPECT_NEAR(r.rot().det(), 1.0, 1e-6) << c.symbol;
+      EXPECT_TRUE((r.rot().transpose() * r.rot()).equals(Mat33<double>::identity(), 1e-6));
+      EXPECT_EQ(r.trn(), vantrel::Vec3<double>(0.0, 0.0, 0.0));
+    }
+    // Every placement lies near a listed one (up to symmetry), and no two
+    // listed ones crowd together.
+    const double cover = covering_angle(list, sg);
+    double closest = 1e9;
+    for (std::size_t i = 0; i < list.size(); ++i)
+      for (std::size_t j = 0; j < i; ++j)
+        closest = std::min(closest, rotation_angle(list[i].rot(), list[j].rot()));
+    EXPECT_LT(cover, 0.8 * c.step) << c.symbol;
+    EXPECT_GT(vantrel::Util::rad2d(closest), 0.35 * c.step) << c.symbol;
+  }
+}
+
+namespace {
+
+// Atoms of one residue in its local frame (A): main chain, beta carbon and a
+// bent side chain, so that no rotation maps the group onto itself.
+const Coord_orth residue_atoms[] = {{-1.2, 0.8, 0.0}, {0.0, 0.0, 0.0},   {1.3, 0.7, 0.3},
+                                    {1.6, 1.9, 0.2},  {-0.4, -1.0, 1.1}, {0.3, -2.3, 1.4},
+                                    {1.6, -2.6, 0.8}};
+
+// A P 21 21 21 map of Gaussian atoms: the residue placed by `place`, a few
+// scattered atoms away from it, and all their symmetry and lattice copies.
+Xmap<float> planted_map(const RTop_orth& place) {
+  const Cell cell(Cell_descr(22.0, 24.0, 26.0, 90.0, 90.0, 90.0));
+  const Spacegroup sg = group("P 21 21 21");
+  Xmap<float> map(sg, cell, Grid_sampling(sg, cell, vantrel::Resolution(2.0), 1.5));
+  std::vector<Coord_frac> atoms;
+  for (const Coord_orth& a : residue_atoms) atoms.push_back((place * a).coord_frac(cell));
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> uni(0.0, 1.0);
+  while (atoms.size() < 20) {
+    const Coord_orth x = Coord_frac(uni(rng), uni(rng), uni(rng)).coord_orth(cell);
+    if (Coord_orth::length(x, Coord_orth(place.trn())) > 7.0) atoms.push_back(x.coord_frac(cell));
+  }
+  std::vector<Coord_frac> copies;
+  for (const Coord_frac& a : atoms)
+    for (int k = 0; k < sg.op_count(); ++k) copies.push_back(sg.symop(k) * a);
+  for (auto ix = map.first(); !ix.last(); ix.next()) {
+    const Coord_frac x = Coord_map(ix.coord()).coord_frac(map.grid_sampling());
+    double rho = 0.0;
+    for (const Coord_frac& c : copies) {
+      Coord_frac d = x - c;
+      d = Coord_frac(d.u() - std::round(d.u()), d.v() - std::round(d.v()),
+                     d.w() - std::round(d.w()));  // nearest lattice copy
+      rho += std::exp(-1.5 * d.coord_orth(cell).lengthsq());
+    }
+    map[ix] = float(rho);
+  }
+  return map;
+}
+
+}  // namespace
+
+TEST(TargetSearch, FindsAPlantedResidueAtItsRotationAndTranslation) {
+  LLK_map_target target;
+  const Spacegroup sg = group("P 21 21 21");
+  const auto rtops = target.rtop_list(sg, 90.0);
+  ASSERT_EQ(rtops.size(), 8u);
+  // The search places the box by the inverse of list entry 5, then shifts
+  // it by a grid translation: plant the residue so at grid point (7, 11, 4).
+  const int planted = 5;
+  const Cell cell(Cell_descr(22.0, 24.0, 26.0, 90.0, 90.0, 90.0));
+  const Grid_sampling grid(sg, cell, vantrel::Resolution(2.0), 1.5);
+  const Coord_grid at(7, 11, 4);
+  const Coord_orth shift = at.coord_frac(grid).coord_orth(cell);
+  const RTop_orth place(rtops[planted].inverse().rot(), shift);
+  const Xmap<float> map = planted_map(place);
+
+  target.init(4.0, 0.5, LLK_map_target::LLK);
+  target.accumulate(map, place);
+  target.prep_llk();
+
+  Xmap<float> score;
+  Xmap<int> rotation, translation;
+  target.search(score, rotation, translation, map, rtops);
+  ASSERT_EQ(score.grid_sampling(), grid);
+  ASSERT_EQ(score.spacegroup().hash(), sg.hash());
+
+  // The best score of the whole map lies at the planted point, with the
+  // planted rotation and the planted translation (not its ASU image).
+  float best = 1e30f;
+  int count = 0;
+  for (auto ix = score.first(); !ix.last(); ix.next()) {
+    EXPECT_LT(score[ix], 1e20f);
+    best = std::min(best, score[ix]);
+    ++count;
+  }
+  EXPECT_GT(count, grid.size() / 4 - 1);
+  const Xmap<float>::Map_reference_coord ref(score, at);
+  EXPECT_EQ(score[ref], best);
+  EXPECT_LT(best, -3.0f);  // well below the mean of the searches
+  EXPECT_EQ(rotation[ref], planted);
+  EXPECT_EQ(translation[ref], (at.u() * grid.nv() + at.v()) * grid.nw() + at.w());
+}
+
+TEST(TargetSearch, GuardsEmptyListsAndFlatScores) {
+  LLK_map_target target;
+  const Spacegroup sg = group("P 21 21 21");
+  const auto rtops = target.rtop_list(sg, 90.0);
+  const Xmap<float> map = planted_map(RTop_orth(rtops[0].rot(), Coord_orth(5.0, 6.0, 7.0)));
+
+  // No rotation: the result maps are left as they were (here null).
+  target.init(4.0, 0.5, LLK_map_target::LLK);
+  target.accumulate(map, RTop_orth(rtops[0].rot(), Coord_orth(5.0, 6.0, 7.0)));
+  target.prep_llk();
+  Xmap<float> score;
+  Xmap<int> rotation, translation;
+  target.search(score, rotation, translation, map, {});
+  EXPECT_TRUE(score.is_null());
+  EXPECT_TRUE(rotation.is_null());
+  EXPECT_TRUE(translation.is_null());
+
+  // One rotation: every point takes rotation 0.
+  target.search(score, rotation, translation, map, {rtops[3]});
+  int count = 0;
+  for (auto ix = score.first(); !ix.last(); ix.next(), ++count) {
+    EXPECT_LT(score[ix], 1e20f);
+    EXPECT_EQ(rotation[ix], 0);
+  }
+  EXPECT_GT(count, 1000);
+
+  // An untrained target scores 0 everywhere: no spread to normalise by, so
+  // the scores stay 0 (not NaN) and the first rotation wins everywhere.
+  LLK_map_target untrained;
+  untrained.init(4.0, 0.5, LLK_map_target::LLK);
+  untrained.prep_llk();
+  untrained.search(score, rotation, translation, map, rtops);
+  count = 0;
+  for (auto ix = score.first(); !ix.last(); ix.next(), ++count) {
+    EXPECT_EQ(score[ix], 0.0f);
+    EXPECT_EQ(rotation[ix], 0);
+  }
+  EXPECT_GT(count, 1000);
+}
+
+TEST(TargetSearch, FormatDrawsOneBlockPerSection) {
+  const Spacegroup sg = group("P 21 21 21");
+  const RTop_orth place(Mat33<double>::identity(), Coord_orth(6.0, 7.0, 8.0));
+  const Xmap<float> map = planted_map(place);
+  LLK_map_target target;
+  target.init(2.0, 0.5, LLK_map_target::LLK);
+  target.accumulate(map, place);
+  target.prep_llk();
+  const auto& t = target.target_map();
+  const int nu = t.grid().nu(), nv = t.grid().nv(), nw = t.grid().nw();
+  ASSERT_EQ(nu, 13);  // half-width (2 + 2 * 0.5) / 0.5 = 6
+
+  // Layout: per section "\n w=  k", per row "\n  v=  j " and nu characters.
+  const std::string text = target.format();
+  std::string expected;
+  double sum_sq = 0.0;
+  for (int i = 0; i < t.grid().size(); ++i) sum_sq += double(t[i]) * t[i];
+  const double rms = std::sqrt(sum_sq / (t.grid().size() / 2));
+  int shades[5] = {0, 0, 0, 0, 0};
+  for (int w = 0; w < nw; ++w) {
+    char head[32];
+    std::snprintf(head, sizeof head, "\n w=%3d", w);
+    expected += head;
+    for (int v = 0; v < nv; ++v) {
+      std::snprintf(head, sizeof head, "\n  v=%3d ", v);
+      expected += head;
+      for (int u = 0; u < nu; ++u) {
+        const double x = t.get_data(Coord_grid(u, v, w)) / rms;
+        const int shade = x < 0 ? 0 : x > 1.0 ? 4 : x > 0.3 ? 3 : x > 0.1 ? 2 : 1;
+        ++shades[shade];
+        expected += "- .+#"[shade];
+      }
+    }
+  }
+  expected += "\n";
+  EXPECT_EQ(text, expected);
+  // The residue gives every shade: its atoms, their edges and empty space.
+  for (int k = 1; k < 5; ++k) EXPECT_GT(shades[k], 0) << k;
+
+  // Nothing learned: blank rows.
+  LLK_map_target empty;
+  empty.init(2.0, 0.5, LLK_map_target::LLK);
+  empty.prep_llk();
+  const std::string blank = empty.format();
+  EXPECT_EQ(blank.find_first_of("-.+#"), std::string::npos);
+  EXPECT_EQ(blank.size(), text.size());
+
+  // A one-point box (half of one point is none): the rms is taken over that
+  // point, which then sits exactly at 1 rms.
+  Xmap<float> flat(sg, map.cell(), map.grid_sampling());
+  flat = 3.0f;
+  LLK_map_target single;
+  single.init(-1.0, 0.5, LLK_map_target::LLK);  // half-width (r + 2 s) / s = 0
+  single.accumulate(flat, place);
+  ASSERT_EQ(single.target_map().grid().size(), 1);
+  EXPECT_EQ(single.format(), "\n w=  0\n  v=  0 +\n");
+}

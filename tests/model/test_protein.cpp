@@ -1,0 +1,389 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "foundation/util.h"
+#include "model/minimol.h"
+#include "model/rotamer.h"
+#include "model/rotamer_tables.h"
+#include "support/testing.h"
+
+using namespace vantrel;
+
+namespace {
+
+struct Residue {
+  MMonomer monomer;
+  double phi, psi;  // from gemmi
+};
+
+MAtom make_atom(const String& id, const Coord_orth& x, double occupancy = 1.0, double u = 0.2) {
+  MAtom a(Atom::null());
+  a.set_id(id);
+  a.set_element(String(id.substr(0, 2)).trim());
+  a.set_coord_orth(x);
+  a.set_occupancy(occupancy);
+  a.set_u_iso(u);
+  return a;
+}
+
+// Chain A of 1RX2 as written by tools/make_protein_fixtures.py.
+std::vector<Residue> read_1rx2() {
+  std::ifstream in = vantrel_testing::open_fixture("protein_1rx2.txt");
+  std::vector<Residue> chain;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream s(line);
+    std::string kind;
+    s >> kind;
+    if (kind == "residue") {
+      int seqnum;
+      std::string name, phi, psi;
+      s >> seqnum >> name >> phi >> psi;
+      chain.push_back({MMonomer(), String(phi).f(), String(psi).f()});
+      chain.back().monomer.set_seqnum(seqnum, "");
+      chain.back().monomer.set_type(name);
+    } else {
+      std::string name, altloc;
+      double x, y, z;
+      s >> name >> altloc >> x >> y >> z;
+      std::replace(name.begin(), name.end(), '_', ' ');
+      MAtom a = make_atom(name, Coord_orth(x, y, z));
+      if (altloc != "-") a.set_id(name + ":" + altloc);
+      chain.back().monomer.insert(a, -1);
+    }
+  }
+  return chain;
+}
+
+const Coord_orth& position(const MMonomer& m, const char* name) {
+  return m[m.lookup(name, MM::BASE_ID)].coord_orth();
+}
+
+// An ideal main chain: N, CA, C, O.
+MMonomer main_chain(const String& type) {
+  MMonomer m;
+  m.set_type(type);
+  m.insert(make_atom(" N  ", Coord_orth(1.458, 0, 0)), -1);
+  m.insert(make_atom(" CA ", Coord_orth(0, 0, 0), 0.7, 0.3), -1);
+  const double t = Util::d2rad(111.2);
+  const Coord_orth c(1.525 * std::cos(t), 1.525 * std::sin(t), 0);
+  m.insert(make_atom(" C  ", c), -1);
+  m.insert(make_atom(" O  ", Coord_orth(c + Coord_orth(-0.5, 1.1, 0.1))), -1);
+  return m;
+}
+
+std::vector<String> names(const MMonomer& m) {
+  std::vector<String> out;
+  for (int i = 0; i < m.size(); ++i) out.push_back(m[i].id());
+  return out;
+}
+
+double degrees_angle(const Coord_orth& a, const Coord_orth& b, const Coord_orth& c) {
+  return Util::rad2d(Coord_orth::angle(a, b, c));
+}
+
+}  // namespace
+
+TEST(Protein, TorsionsAndPeptideBondsOnARealChain) {
+  const std::vector<Residue> chain = read_1rx2();
+  ASSERT_EQ(chain.size(), 159u);
+  int phis = 0, psis = 0, bonds = 0;
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
+    const MMonomer &m1 = chain[i].monomer, &m2 = chain[i + 1].monomer;
+    EXPECT_NEAR(MMonomer::protein_ramachandran_phi(m1, m2), chain[i + 1].phi, 1e-12) << i;
+    EXPECT_NEAR(MMonomer::protein_ramachandran_psi(m1, m2), chain[i].psi, 1e-12) << i;
+    phis += !std::isnan(chain[i + 1].phi);
+    psis += !std::isnan(chain[i].psi);
+    bonds += MMonomer::protein_peptide_bond(m1, m2, 1.5);
+    EXPECT_FALSE(MMonomer::protein_peptide_bond(m2, m1, 1.5));
+  }
+  EXPECT_EQ(phis, 158);
+  EXPECT_EQ(psis, 158);
+  EXPECT_EQ(bonds, 158);  // one continuous chain
+  // The limit is strict, and a missing atom gives NaN or no bond.
+  const MMonomer &a = chain[10].monomer, &b = chain[11].monomer;
+  const double d = std::sqrt(Coord_orth(position(a, " C  ") - position(b, " N  ")).lengthsq());
+  EXPECT_FALSE(MMonomer::protein_peptide_bond(a, b, d));
+  EXPECT_TRUE(MMonomer::protein_peptide_bond(a, b, std::nextafter(d, 2.0)));
+  EXPECT_FALSE(MMonomer::protein_peptide_bond(chain[10].monomer, chain[12].monomer, 1.5));
+  MMonomer no_n;
+  no_n.copy(b, MM::COPY(MM::COPY_MEMBERS));
+  EXPECT_FALSE(MMonomer::protein_peptide_bond(a, no_n, 1.5));
+  EXPECT_TRUE(std::isnan(MMonomer::protein_ramachandran_phi(a, no_n)));
+  EXPECT_TRUE(std::isnan(MMonomer::protein_ramachandran_psi(a, no_n)));
+}
+
+TEST(Protein, CarbonylOxygen) {
+  std::vector<Residue> chain = read_1rx2();
+  int built = 0, close = 0;
+  for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
+    MMonomer m = chain[i].monomer;
+    const Coord_orth real_o = position(m, " O  ");
+    m.protein_mainchain_build_carbonyl_oxygen(chain[i + 1].monomer);
+    const std::vector<String> ids = names(m);
+    const int count =
+        std::count_if(ids.begin(), ids.end(), [](const String& s) { return s.substr(0, 4) == " O  "; });
+    ASSERT_EQ(count, 1);
+    const MAtom& o = m[m.size() - 1];
+    ASSERT_EQ(o.id(), " O  ");
+    EXPECT_EQ(o.element(), "O");
+    const Coord_orth ca = position(m, " CA "), c = position(m, " C  "),
+                     n = position(chain[i + 1].monomer, " N  ");
+    EXPECT_NEAR(Coord_orth::length(c, o.coord_orth()), 1.2401, 1e-4);
+    EXPECT_NEAR(degrees_angle(ca, c, o.coord_orth()), 120.9, 0.05);
+    // In the CA-C-N plane: the angles about C sum to 360 degrees.
+    EXPECT_NEAR(degrees_angle(ca, c, o.coord_orth()) + degrees_angle(o.coord_orth(), c, n) +
+                    degrees_angle(ca, c, n),
+                360.0, 1e-6);
+    close += Coord_orth::length(real_o, o.coord_orth()) < 0.15;
+    ++built;
+  }
+  EXPECT_EQ(built, 158);
+  EXPECT_GT(close, 0.9 * built);  // agrees with the deposited oxygens
+
+  // N 1.49 Angstroms from C: nothing happens; 1.33: built, and built once.
+  MMonomer m = main_chain("ALA");
+  const Coord_orth c = position(m, " C  ");
+  MMonomer far;
+  far.insert(make_atom(" N  ", Coord_orth(c + Coord_orth(1.49, 0, 0))), -1);
+  MMonomer near;
+  near.insert(make_atom(" N  ", Coord_orth(c + Coord_orth(0.0, 1.33, 0))), -1);
+  const Coord_orth old_o = position(m, " O  ");
+  m.protein_mainchain_build_carbonyl_oxygen(far);
+  EXPECT_EQ(m.size(), 4);
+  EXPECT_TRUE(position(m, " O  ").equals(old_o, 0.0));
+  m.protein_mainchain_build_carbonyl_oxygen(near);
+  m.protein_mainchain_build_carbonyl_oxygen(near);
+  EXPECT_EQ(names(m), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
+  EXPECT_EQ(m[3].occupancy(), m[2].occupancy());
+  EXPECT_TRUE(m[3].u_aniso_orth().is_null());
+  // Of two alternate oxygens only the first stored is replaced.
+  MMonomer alt = main_chain("ALA");
+  alt.insert(make_atom(" O  :B", Coord_orth(9, 9, 9)), -1);
+  alt.protein_mainchain_build_carbonyl_oxygen(near);
+  EXPECT_EQ(names(alt), (std::vector<String>{" N  ", " CA ", " C  ", " O  :B", " O  "}));
+}
+
+TEST(Rotamers, TableFeaturesAndLookup) {
+  struct Stated {
+    const char* type;
+    int count;
+    const char* atoms;  // names in order, 4 characters each
+    double first_frequency;
+  };
+  // clang-format off
+  const Stated stated[] = {
+      {"ALA", 1, " CB ", 1.0},
+      {"ARG", 16, " CB  CG  CD  NE  CZ  NH1 NH2", 0.1099},
+      {"ASN", 12, " CB  CG  OD1 ND2", 0.2820},
+      {"ASP", 8, " CB  CG  OD1 OD2", 0.3087},
+      {"CYS", 3, " CB  SG ", 0.5664},
+      {"GLN", 13, " CB  CG  CD  OE1 NE2", 0.1853},
+      {"GLU", 13, " CB  CG  CD  OE1 OE2", 0.1884},
+      {"HIS", 8, " CB  CG  ND1 CD2 CE1 NE2", 0.2964},
+      {"ILE", 5, " CB  CG1 CG2 CD1", 0.6158},
+      {"LEU", 4, " CB  CG  CD1 CD2", 0.6252},
+      {"LYS", 14, " CB  CG  CD  CE  NZ ", 0.2279},
+      {"MET", 12, " CB  CG  SD  CE ", 0.1853},
+      {"MSE", 12, " CB  CG SE   CE ", 0.1853},
+      {"PHE", 4, " CB  CG  CD1 CD2 CE1 CE2 CZ ", 0.4708},
+      {"PRO", 2, " CB  CG  CD ", 0.5072},
+      {"SER", 3, " CB  OG ", 0.4707},
+      {"THR", 3, " CB  OG1 CG2", 0.4886},
+      {"TRP", 8, " CB  CG  CD1 CD2 NE1 CE2 CE3 CZ2 CZ3 CH2", 0.3081},
+      {"TYR", 4, " CB  CG  CD1 CD2 CE1 CE2 CZ  OH ", 0.4735},
+      {"VAL", 3, " CB  CG1 CG2", 0.7390}};
+  // clang-format on
+  ASSERT_EQ(data::rotamer_data_size, 749);
+  int records = 0;
+  for (const Stated& s : stated) {
+    SCOPED_TRACE(s.type);
+    MMonomer m;
+    m.set_type(s.type);
+    EXPECT_EQ(m.protein_sidechain_number_of_rotamers(), s.count);
+    double sum = 0.0, previous = 1.0;
+    std::map<std::vector<float>, int> cb_positions;
+    for (int n = 0; n < s.count; ++n) {
+      const int r = rotamer_find(s.type, n);
+      ASSERT_GE(r, 0);
+      const data::Rotamer_record& rec = data::rotamer_data[r];
+      EXPECT_EQ(rec.rotamer, n);
+      std::string atoms;
+      for (int k = r; k < r + rec.atom_count; ++k) atoms += data::rotamer_data[k].atom;
+      EXPECT_EQ(atoms, s.atoms);
+      EXPECT_TRUE(r == 0 || data::rotamer_data[r - 1].rotamer != n ||
+                  String(data::rotamer_data[r - 1].type) != s.type);
+      EXPECT_LE(rec.frequency, previous);
+      previous = rec.frequency;
+      sum += rec.frequency;
+      ++cb_positions[{rec.x, rec.y, rec.z}];
+      records += rec.atom_count;
+    }
+    EXPECT_FLOAT_EQ(data::rotamer_data[rotamer_find(s.type, 0)].frequency, s.first_frequency);
+    EXPECT_LE(sum, 1.0 + 1e-6);
+    EXPECT_EQ(cb_positions.size(), String(s.type) == "ARG" ? 2u : 1u);
+    EXPECT_EQ(rotamer_find(s.type, s.count), -1);
+  }
+  EXPECT_EQ(records, 749);
+  for (const char* t : {"ALA", "CYS", "PRO", "SER", "THR", "VAL"}) {
+    double sum = 0.0;
+    for (int n = 0; n < 3; ++n)
+      if (rotamer_find(t, n) >= 0) sum += data::rotamer_data[rotamer_find(t, n)].frequency;
+    EXPECT_NEAR(sum, 1.0, 5e-4) << t;
+  }
+  double arg = 0.0;
+  for (int n = 0; n < 16; ++n) arg += data::rotamer_data[rotamer_find("ARG", n)].frequency;
+  EXPECT_NEAR(arg, 0.731, 5e-4);
+  // MSE repeats MET with selenium.
+  const int met = rotamer_find("MET", 0), mse = rotamer_find("MSE", 0);
+  for (int k = 0; k < 48; ++k) {
+    const data::Rotamer_record &a = data::rotamer_data[met + k], &b = data::rotamer_data[mse + k];
+    EXPECT_EQ(a.x, b.x);
+    EXPECT_EQ(a.frequency, b.frequency);
+    EXPECT_STREQ(b.atom, String(a.atom) == " SD " ? "SE  " : a.atom);
+  }
+  const int last = rotamer_find("MSE", 11);
+  EXPECT_EQ(last, mse + 44);
+  EXPECT_EQ(rotamer_find("MSE", 12), -1);
+  EXPECT_EQ(rotamer_find("MSE", -1), -1);
+  EXPECT_EQ(rotamer_find("ALAX", 0), rotamer_find("ALA", 0));
+  EXPECT_EQ(rotamer_find("AL", 0), -1);
+  EXPECT_EQ(rotamer_find("GLY", 0), -1);
+  EXPECT_EQ(rotamer_find("ZZZ", 0), -1);
+  EXPECT_EQ(rotamer_find("AAA", 0), -1);
+  // The sample rows.
+  auto expect_row = [](int r, const char* atom, float x, float y, float z) {
+    EXPECT_STREQ(data::rotamer_data[r].atom, atom);
+    EXPECT_EQ(data::rotamer_data[r].x, x);
+    EXPECT_EQ(data::rotamer_data[r].y, y);
+    EXPECT_EQ(data::rotamer_data[r].z, z);
+  };
+  expect_row(rotamer_find("ALA", 0), " CB ", -0.94f, -1.196f, 0.0f);
+  expect_row(rotamer_find("SER", 0), " CB ", -0.941f, -1.207f, 0.008f);
+  expect_row(rotamer_find("SER", 0) + 1, " OG ", -0.212f, -2.419f, 0.096f);
+  expect_row(rotamer_find("VAL", 0), " CB ", -0.945f, -1.215f, 0.038f);
+  expect_row(rotamer_find("VAL", 0) + 1, " CG1", -1.718f, -1.247f, 1.347f);
+  expect_row(rotamer_find("VAL", 0) + 2, " CG2", -1.895f, -1.189f, -1.149f);
+  MMonomer none;
+  EXPECT_EQ(none.protein_sidechain_number_of_rotamers(), 0);
+  none.set_type("GLY");
+  EXPECT_EQ(none.protein_sidechain_number_of_rotamers(), 0);
+}
+
+TEST(Rotamers, BuildingReplacesTheSideChain) {
+  MMonomer ala = main_chain("ALA");
+  ala.insert(make_atom(" CB ", Coord_orth(-1, -1, -1)), -1);
+  ala.insert(make_atom(" HA ", Coord_orth(0, 0, 1)), -1);
+  ala.insert(make_atom(" OXT", Coord_orth(2, 2, 0)), -1);
+  EXPECT_EQ(ala.protein_sidechain_build_rotamer(0), 1.0);
+  EXPECT_EQ(names(ala), (std::vector<String>{" N  ", " CA ", " C  ", " O  ", " CB "}));
+  const Coord_orth ca = position(ala, " CA "), c = position(ala, " C  "), n = position(ala, " N  ");
+  const Vec3<double> a = ((c - ca).unit() + (n - ca).unit()).unit();
+  const Vec3<double> b = Vec3<double>::cross(c - ca, n - ca).unit();
+  EXPECT_TRUE(ala[4].coord_orth().equals(Coord_orth(ca - 0.94 * a - 1.196 * b), 1e-6));
+  EXPECT_EQ(ala[4].element(), "C");
+  EXPECT_EQ(ala[4].occupancy(), 0.7);  // from CA
+  EXPECT_EQ(ala[4].u_iso(), 0.3);
+
+  MMonomer val = main_chain("VAL");
+  val.insert(make_atom(" CB :A", Coord_orth(-1, -1, 0)), -1);
+  val.insert(make_atom(" CB :B", Coord_orth(-1, -1, 0.1)), -1);
+  val.insert(make_atom(" CG1:A", Coord_orth(-2, -1, 1)), -1);
+  EXPECT_EQ(val.protein_sidechain_build_rotamer(3), 0.0);
+  EXPECT_EQ(names(val), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
+  EXPECT_FLOAT_EQ(val.protein_sidechain_build_rotamer(0), 0.739f);
+  EXPECT_EQ(val.size(), 7);
+
+  MMonomer gly = main_chain("GLY");
+  gly.insert(make_atom(" HA2", Coord_orth(0, 0, 1)), -1);
+  EXPECT_EQ(gly.protein_sidechain_build_rotamer(0), 0.0);
+  EXPECT_EQ(gly.size(), 4);
+
+  // Split main chain: the first stored CA, C and N build the frame.
+  MMonomer split = main_chain("SER");
+  split.insert(make_atom(" CA :B", Coord_orth(5, 5, 5)), -1);
+  EXPECT_FLOAT_EQ(split.protein_sidechain_build_rotamer(0), 0.4707f);
+  EXPECT_EQ(names(split).back(), " OG ");
+  EXPECT_NEAR(Coord_orth::length(position(split, " CB "), Coord_orth(0, 0, 0)), 1.5305, 1e-3);
+
+  // Without N nothing changes.
+  MMonomer no_n;
+  no_n.set_type("SER");
+  no_n.insert(make_atom(" CA ", Coord_orth(0, 0, 0)), -1);
+  no_n.insert(make_atom(" C  ", Coord_orth(1.5, 0, 0)), -1);
+  no_n.insert(make_atom(" CB ", Coord_orth(0, 1.5, 0)), -1);
+  EXPECT_EQ(no_n.protein_sidechain_build_rotamer(0), 0.0);
+  EXPECT_EQ(no_n.size(), 3);
+}
+
+// Every rotamer of every type, built on an ideal main chain: each side-chain
+// atom is bonded (1.2 to 1.9 Angstroms) to an earlier atom and clashes with
+// none; proline's ring closes on N.
+TEST(Rotamers, BuiltSideChainsHaveSensibleBonds) {
+  int built = 0;
+  for (int r = 0; r < data::rotamer_data_size; r += data::rotamer_data[r].atom_count) {
+    const data::Rotamer_record& rec = data::rotamer_data[r];
+    MMonomer m = main_chain(rec.type);
+    m.protein_sidechain_build_rotamer(rec.rotamer);
+    ASSERT_EQ(m.size(), 4 + rec.atom_count);
+    for (int i = 4; i < m.size(); ++i) {
+      double nearest_earlier = 1e9;
+      for (int j = 0; j < m.size(); ++j) {
+        if (j == i || (j == 3 && i == 4)) continue;
+        const double d = Coord_orth::length(m[i].coord_orth(), m[j].coord_orth());
+        EXPECT_GT(d, 1.2) << rec.type << rec.rotamer << m[i].id() << m[j].id();
+        if (j < i && j != 3) nearest_earlier = std::min(nearest_earlier, d);
+      }
+      EXPECT_LT(nearest_earlier, 1.9) << rec.type << " " << rec.rotamer << m[i].id();
+    }
+    if (String(rec.type) == "PRO") {
+      EXPECT_NEAR(Coord_orth::length(position(m, " CD "), position(m, " N  ")), 1.473, 0.01);
+    }
+    ++built;
+  }
+  EXPECT_EQ(built, 148);
+}
+
+// Against the deposited side chains of 1RX2: some rotamer of each residue
+// lies close to it, and CB is placed where real structures have it.
+TEST(Rotamers, FitRealSideChains) {
+  const std::vector<Residue> chain = read_1rx2();
+  int fitted = 0, close = 0, cb_close = 0;
+  for (const Residue& res : chain) {
+    const MMonomer& real = res.monomer;
+    const int count = real.protein_sidechain_number_of_rotamers();
+    if (count == 0) continue;
+    double best = 1e9;
+    bool complete = true, cb_ok = false;
+    for (int n = 0; n < count && complete; ++n) {
+      MMonomer m = real;
+      m.protein_sidechain_build_rotamer(n);
+      double sum = 0.0;
+      int atoms = 0;
+      for (int i = 4; i < m.size(); ++i) {
+        const int j = real.lookup(m[i].id(), MM::BASE_ID);
+        if (j < 0) {
+          complete = false;
+          break;
+        }
+        double d2 = Coord_orth(m[i].coord_orth() - real[j].coord_orth()).lengthsq();
+        sum += d2;
+        ++atoms;
+        if (i == 4) cb_ok = d2 < 0.3 * 0.3;
+      }
+      if (complete) best = std::min(best, std::sqrt(sum / atoms));
+    }
+    if (!complete) continue;
+    ++fitted;
+    close += best < 1.0;
+    cb_close += cb_ok;
+  }
+  EXPECT_GT(fitted, 120);
+  EXPECT_GT(close, 0.8 * fitted);  // 1 Angstrom RMSD
+  EXPECT_GT(cb_close, 0.93 * fitted);
+}

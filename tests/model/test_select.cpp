@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <type_traits>
+
+#include "model/mmdb_file.h"
+#include "support/testing.h"
+
+using namespace vantrel;
+using vantrel_testing::fixture_path;
+
+namespace {
+
+MiniMol read_model(const String& file) {
+  MMDBfile in;
+  in.SetFlag(mmdb::MMDBF_IgnoreNonCoorPDBErrors | mmdb::MMDBF_IgnoreBlankLines);
+  in.read_file(fixture_path(file));
+  MiniMol mol;
+  in.import_minimol(mol, -1);
+  return mol;
+}
+
+long long h(const String& s) {
+  long long sum = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) sum += (i + 1) * (unsigned char)(s[i]);
+  return sum;
+}
+
+// The summary the fixture script writes: chain ids, counts, order-sensitive
+// sums over monomer ids and types, atom ids and coordinates.
+struct Summary {
+  String chains;
+  long long monomers = 0, atoms = 0, monomer_sum = 0, atom_sum = 0;
+  double coord_sum = 0;
+};
+
+Summary summary(const MModel& m) {
+  Summary s;
+  for (int p = 0; p < m.size(); ++p) {
+    s.chains += (p ? "," : "") + m[p].id();
+    for (int r = 0; r < m[p].size(); ++r) {
+      const MMonomer& mono = m[p][r];
+      s.monomer_sum += ++s.monomers * h(mono.id() + "|" + mono.type());
+      for (int i = 0; i < mono.size(); ++i) {
+        const Coord_orth& x = mono[i].coord_orth();
+        s.atom_sum += ++s.atoms * h(mono[i].id());
+        s.coord_sum += double(s.atoms) * (x[0] + 2 * x[1] + 3 * x[2]);
+      }
+    }
+  }
+  if (s.chains.empty()) s.chains = "-";
+  return s;
+}
+
+MModel wrap(const MPolymer& p) {
+  MModel m;
+  m.insert(p, -1);
+  return m;
+}
+
+MModel wrap(const MMonomer& r) {
+  MPolymer p;
+  p.set_id("-");
+  p.insert(r, -1);
+  return wrap(p);
+}
+
+// "A" is a chain, "A/12" a residue of it.
+const MPolymer& chain_of(const MModel& m, const String& where) {
+  return m.find(where.head(), MM::WHOLE_ID);
+}
+const MMonomer& residue_of(const MModel& m, const String& where) {
+  return chain_of(m, where).find(where.nohead(), MM::WHOLE_ID);
+}
+
+MModel run(const std::vector<String>& c, const MiniMol& mol) {
+  const String& kind = c[0];
+  const MM::MODE mode = MM::MODE(c[2].i());
+  if (kind == "model") return mol.select(c[3], mode);
+  if (kind == "polymer") return wrap(chain_of(mol, c[3]).select(c[4], mode));
+  if (kind == "monomer") return wrap(residue_of(mol, c[3]).select(c[4], mode));
+  if (kind == "union") return mol.select(c[3], mode) | mol.select(c[4], mode);
+  if (kind == "inter") return mol.select(c[3], mode) & mol.select(c[4], mode);
+  if (kind == "union_chain") return wrap(chain_of(mol, c[3]) | chain_of(mol, c[4]));
+  if (kind == "inter_chain") return wrap(chain_of(mol, c[3]) & chain_of(mol, c[4]));
+  if (kind == "union_residue") return wrap(residue_of(mol, c[3]) | residue_of(mol, c[4]));
+  if (kind == "inter_residue") return wrap(residue_of(mol, c[3]) & residue_of(mol, c[4]));
+  ADD_FAILURE() << "unknown case " << kind;
+  return MModel();
+}
+
+String cid(const PropertyManager& p) {
+  return dynamic_cast<const Property<String>&>(p.get_property("CID")).value();
+}
+
+}  // namespace
+
+// Selections by path at every level, unions and intersections on real
+// models, against the same operations worked out on gemmi's reading
+// (tools/make_select_fixtures.py).
+TEST(ModelSelection, MatchesIndependentSelection) {
+  std::ifstream in = vantrel_testing::open_fixture("select_cases.txt");
+  int cases = 0, nonempty = 0;
+  std::map<String, MiniMol> models;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<String> c;
+    std::istringstream fields(line);
+    for (std::string f; std::getline(fields, f, '\t');) c.push_back(f);
+    ASSERT_EQ(c.size(), 11u) << line;
+    SCOPED_TRACE(line);
+    if (!models.count(c[1])) models.emplace(c[1], read_model(c[1]));
+    const Summary got = summary(run(c, models.at(c[1])));
+    EXPECT_EQ(got.chains, c[5]);
+    EXPECT_EQ(got.monomers, std::stoll(c[6]));
+    EXPECT_EQ(got.atoms, std::stoll(c[7]));
+    EXPECT_EQ(got.monomer_sum, std::stoll(c[8]));
+    EXPECT_EQ(got.atom_sum, std::stoll(c[9]));
+    EXPECT_NEAR(got.coord_sum, std::stod(c[10]), 1e-9 * std::abs(std::stod(c[10])) + 1e-6);
+    ++cases;
+    nonempty += got.atoms > 0;
+  }
+  EXPECT_EQ(cases, 102);
+  EXPECT_GT(nonempty, 80);
+}
+
+// What the fixture cannot show: properties, the result class of a MiniMol,
+// and empty operands.
+TEST(ModelSelection, PropertiesAndEmptyOperands) {
+  const MiniMol mol = read_model("wrk_7mm1.pdb");
+  static_assert(std::is_same<decltype(mol.select("", MM::BASE_ID)), MModel>::value);
+  static_assert(std::is_same<decltype(mol | mol), MModel>::value);
+
+  // An empty path selects a copy of everything, properties included.
+  const MModel all = mol.select("", MM::WHOLE_ID);
+  MModel copy;
+  copy.copy(mol, MM::COPY(7));
+  EXPECT_EQ(summary(all).atom_sum, summary(copy).atom_sum);
+  EXPECT_EQ(summary(all).atoms, 2793);
+  EXPECT_EQ(cid(all), "/1");
+  EXPECT_EQ(cid(all[0]), "/1/A");
+  EXPECT_EQ(cid(all[0][5]), cid(mol[0][5]));
+  EXPECT_EQ(cid(all[0][5][2]), cid(mol[0][5][2]));
+  EXPECT_EQ(cid(mol[0][5].select("XX", MM::BASE_ID)), cid(mol[0][5]));
+
+  // Against an empty model: the intersection is empty with the first
+  // model's properties; the union is the other model, with the empty one's.
+  const MModel meet = mol & MModel();
+  EXPECT_EQ(meet.size(), 0);
+  EXPECT_EQ(cid(meet), "/1");
+  const MModel join = MModel() | mol;
+  EXPECT_FALSE(join.exists_property("CID"));
+  EXPECT_EQ(summary(join).atom_sum, summary(all).atom_sum);
+}

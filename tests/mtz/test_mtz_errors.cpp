@@ -1,0 +1,168 @@
+// Bad input to the MTZ reader: missing, empty, garbage, cut and mangled
+// files, absent columns and calls out of order all end in a fatal message
+// that names the file or path, never in a crash or a hang.
+#include <fstream>
+#include <random>
+
+#include "mtz/mtz_file.h"
+#include "mtz_testing.h"
+#include "reflections/datatypes.h"
+#include "support/testing.h"
+
+using namespace vantrel;
+using namespace vantrel::datatypes;
+using mtz_testing::scratch;
+using vantrel_testing::fatal_text;
+using vantrel_testing::fixture_path;
+
+namespace {
+
+std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string write_bytes(const std::string& name, const std::string& bytes) {
+  const std::string path = scratch(name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+// Open, list and read one file the way a program would; "ok" or the text of
+// the fatal message.
+std::string read_all(const std::string& path) {
+  return fatal_text([&] {
+    CCP4MTZfile file;
+    file.open_read(path);
+    HKL_info list;
+    file.import_hkl_info(list, false);
+    HKL_data<F_sigF<float>> data(list);
+    file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
+    file.close_read();
+  });
+}
+
+}  // namespace
+
+TEST(MtzErrors, UnreadableFilesNameTheFile) {
+  const std::string real = read_bytes(fixture_path("tiny_5e5z.mtz"));
+  const std::size_t header = 14192;  // where the header records start
+  std::string no_end = real;
+  no_end.replace(no_end.find("END "), 4, "XND ");
+  std::string bad_ncol = real;
+  bad_ncol.replace(bad_ncol.find("NCOL        8"), 13, "NCOL        9");
+  const std::string files[] = {
+      scratch("absent.mtz"),
+      write_bytes("empty.mtz", ""),
+      write_bytes("text.mtz", "MTZ is not what this is\n"),
+      write_bytes("garbage.mtz", std::string(5000, '\x5a')),
+      write_bytes("cut_header.mtz", real.substr(0, header + 80 * 20 + 17)),
+      write_bytes("cut_rows.mtz", real.substr(0, header / 2)),
+      write_bytes("cut_stamp.mtz", real.substr(0, 10)),
+      write_bytes("no_end.mtz", no_end),
+      write_bytes("bad_ncol.mtz", bad_ncol)};
+  for (const std::string& f : files) {
+    EXPECT_EQ(read_all(f), "CCP4MTZfile: open_read - File missing or corrupted: " + f);
+    EXPECT_EQ(fatal_text([&] {
+                CCP4MTZfile file;
+                file.open_append(f, scratch("out.mtz"));
+              }),
+              "CCP4MTZfile: open_append - File missing or corrupted: " + f);
+  }
+  const std::string empty = fixture_path("mtz_empty.mtz");
+  EXPECT_EQ(read_all(empty), "CCP4MTZfile: open_read - File has no reflections: " + empty);
+  EXPECT_EQ(read_all(fixture_path("tiny_5e5z.mtz")), "no error");
+}
+
+TEST(MtzErrors, MissingColumnsAndShortPaths) {
+  const struct {
+    const char* path;
+    const char* named;
+  } cases[] = {{"/*/*/[FP,NOPE]", "/*/*/NOPE"},
+               {"/*/nope/[FP,SIGFP]", "/*/nope/FP"},
+               {"/*/*/FP", "/*/*/FP.F_sigF.F"},
+               {"/FP", "/FP.F_sigF.F"},
+               {"[FP,SIGFP]", "FP"},
+               {"/*/[FP,SIGFP]", "/*/FP"}};
+  for (const auto& c : cases) {
+    CCP4MTZfile file;
+    file.open_read(fixture_path("tiny_5e5z.mtz"));
+    HKL_data<F_sigF<float>> data;
+    EXPECT_EQ(fatal_text([&] { file.import_hkl_data(data, c.path); }),
+              std::string("CCP4MTZfile: import_hkl_data - Missing column, crystal or dataset: ") + c.named);
+    EXPECT_TRUE(data.is_null());
+    EXPECT_TRUE(file.assigned_paths().empty());
+  }
+}
+
+TEST(MtzErrors, CallsOutOfOrder) {
+  const std::string name = write_bytes("x.mtz", read_bytes(fixture_path("tiny_5e5z.mtz")));
+  CCP4MTZfile file;
+  HKL_info list;
+  HKL_data<F_sigF<float>> data;
+  EXPECT_EQ(fatal_text([&] { file.close_read(); }), "CCP4MTZfile: no file open for read");
+  EXPECT_EQ(fatal_text([&] { file.import_hkl_list(list); }), "CCP4MTZfile: no file open for read");
+  EXPECT_EQ(fatal_text([&] { file.import_hkl_data(data, "/*/*/[FP,SIGFP]"); }),
+            "CCP4MTZfile: import_hkl_data - no file open for read");
+  file.open_read(name);
+  EXPECT_EQ(fatal_text([&] { file.open_read(name); }), "CCP4MTZfile: open_read - File already open");
+  EXPECT_EQ(fatal_text([&] { file.open_append(name, name + ".out"); }),
+            "CCP4MTZfile: open_append - File already open");
+  EXPECT_EQ(fatal_text([&] { file.open_write(name + ".out"); }),
+            "CCP4MTZfile: open_write - File already open");
+  file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
+  // The file goes away before its rows are read: fatal at close, and the
+  // destructor, closing again, reports without throwing.
+  std::remove(name.c_str());
+  EXPECT_EQ(fatal_text([&] { file.close_read(); }),
+            "CCP4MTZfile: close_read - File missing or corrupted: " + name);
+}
+
+// Mangled copies of a real file: cut anywhere, bytes changed anywhere or in
+// the header, header records replaced. Each either reads or fails with the
+// open message; none may crash or hang.
+TEST(MtzErrors, FuzzedFilesNeverCrash) {
+  const std::string real = read_bytes(fixture_path("tiny_5e5z.mtz"));
+  const std::size_t header = 14192;
+  const std::size_t records = (real.size() - header) / 80;
+  const char* const keywords[] = {"NCOL ", "CELL ", "SYMINF ", "SYMM ", "RESO ", "COLUMN ",
+                                  "DCELL ", "DATASET ", "CRYSTAL ", "VALM ", "NDIF ", "END"};
+  std::mt19937 random(20261207);
+  auto below = [&](std::size_t n) { return std::size_t(random() % n); };
+  int read = 0, failed = 0;
+  for (int i = 0; i < 320; ++i) {
+    std::string bytes = real;
+    switch (i % 4) {
+      case 0:  // cut
+        bytes.resize(below(real.size()));
+        break;
+      case 1:  // bytes changed anywhere
+        for (int n = 1 + int(below(8)); n > 0; --n) bytes[below(bytes.size())] = char(random());
+        break;
+      case 2:  // bytes changed in the header (and the lead words)
+        for (int n = 1 + int(below(4)); n > 0; --n) {
+          const std::size_t at = below(2) ? below(12) : header + below(real.size() - header);
+          bytes[at] = char(random());
+        }
+        break;
+      case 3: {  // a header record replaced by a keyword with garbage fields
+        std::string record = keywords[below(12)];
+        while (record.size() < 80) record += " -0123456789.e+nanx/,'P"[below(23)];
+        bytes.replace(header + 80 * below(records), 80, record);
+        break;
+      }
+    }
+    const std::string path = write_bytes("fuzz.mtz", bytes);
+    const std::string outcome = read_all(path);
+    if (outcome == "no error")
+      ++read;
+    else if (outcome.find(path) != std::string::npos)
+      ++failed;
+    else
+      ADD_FAILURE() << "case " << i << ": " << outcome;
+    std::remove(path.c_str());
+  }
+  EXPECT_EQ(read + failed, 320);
+  EXPECT_GT(read, 40);
+  EXPECT_GT(failed, 80);
+}

@@ -1,0 +1,346 @@
+// Appending columns to a copy of an MTZ file and writing new files, read
+// back through the CCP4 library directly; the container import and export.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "mtz/mtz_ccp4.h"
+#include "mtz/mtz_containers.h"
+#include "mtz/mtz_file.h"
+#include "mtz_testing.h"
+#include "reflections/datatypes.h"
+#include "reflections/hkl_containers.h"
+#include "support/testing.h"
+
+using namespace vantrel;
+using namespace vantrel::datatypes;
+using mtz_testing::file_exists;
+using mtz_testing::Raw_mtz;
+using mtz_testing::scratch;
+using vantrel_testing::fatal_text;
+using vantrel_testing::fixture_path;
+
+namespace {
+
+bool same_bits(const float a, const float b) {
+  return std::memcmp(&a, &b, sizeof(float)) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+// The data a run appends: map coefficients and HL coefficients, here taken
+// from the file's own FP, PHIB and HL columns.
+struct Phases {
+  HKL_info list;
+  HKL_data<F_phi<float>> fphi;
+  HKL_data<ABCD<float>> abcd;
+  explicit Phases(const String& name) {
+    CCP4MTZfile file;
+    file.open_read(name);
+    list.init(file.spacegroup(), file.cell(), file.resolution(), true);
+    fphi.init(list, list.cell());
+    abcd.init(list, list.cell());
+    file.import_hkl_data(fphi, "/*/*/[FP,PHIB]");
+    file.import_hkl_data(abcd, "/*/*/[HLA,HLB,HLC,HLD]");
+    file.close_read();
+  }
+};
+
+// Appends F_phi and ABCD under /*/*/sideomit, as a run does.
+void append(CCP4MTZfile& file, const String& in, const String& out, const Phases& p) {
+  file.open_append(in, out);
+  file.export_hkl_data(p.fphi, "/*/*/sideomit");
+  file.export_hkl_data(p.abcd, "/*/*/sideomit");
+  file.close_append();
+}
+
+}  // namespace
+
+// The appended copy holds every input column bit for bit and six new
+// columns whose values are the exported ones (phases in degrees).
+TEST(MtzAppend, ProgramAppendOnRealFile) {
+  const String in = fixture_path("wrk_7mm1.mtz"), out = scratch("sideomit.mtz");
+  const Phases p(in);
+  CCP4MTZfile file;
+  file.open_append(in, out);
+  file.export_hkl_data(p.fphi, "/*/*/sideomit");
+  file.export_hkl_data(p.abcd, "/*/*/sideomit");
+  const std::vector<String> assigned = file.assigned_paths();
+  ASSERT_EQ(assigned.size(), 6u);
+  EXPECT_EQ(assigned[1], "/HKL_base/HKL_base/sideomit.F_phi.phi P");
+  EXPECT_EQ(assigned[5], "/HKL_base/HKL_base/sideomit.ABCD.D A");
+  file.close_append();
+  EXPECT_FALSE(file_exists(out + ".partial"));
+
+  Raw_mtz a(in), b(out);
+  ASSERT_TRUE(a.ok() && b.ok());
+  ASSERT_EQ(a.nref(), b.nref());
+  const int n = a.nref();
+  ASSERT_EQ(b.columns().size(), a.columns().size() + 6);
+  EXPECT_EQ(std::string(b.get()->title), std::string(a.get()->title));
+  EXPECT_EQ(b.get()->mtzsymm.nsym, 6);
+  EXPECT_EQ(b.get()->histlines, a.get()->histlines);
+  for (CMtz::MTZCOL* ca : a.columns()) {
+    CMtz::MTZCOL* cb = b.column(ca->label);
+    ASSERT_NE(cb, nullptr) << ca->label;
+    EXPECT_STREQ(cb->type, ca->type);
+    int differ = 0;
+    for (int r = 0; r < n; ++r) differ += !same_bits(ca->ref[r], cb->ref[r]);
+    EXPECT_EQ(differ, 0) << ca->label;
+  }
+  const char* labels[] = {"sideomit.F_phi.F", "sideomit.F_phi.phi", "sideomit.ABCD.A",
+                          "sideomit.ABCD.B",  "sideomit.ABCD.C",    "sideomit.ABCD.D"};
+  const char* sources[] = {"FP", "PHIB", "HLA", "HLB", "HLC", "HLD"};
+  const char* types[] = {"F", "P", "A", "A", "A", "A"};
+  for (int k = 0; k < 6; ++k) {
+    CMtz::MTZCOL *got = b.column(labels[k]), *want = a.column(sources[k]);
+    ASSERT_NE(got, nullptr) << labels[k];
+    EXPECT_STREQ(got->type, types[k]);
+    int present = 0, wrong = 0;
+    for (int r = 0; r < n; ++r) {
+      const float v = got->ref[r], w = want->ref[r];
+      if (std::isnan(w)) {
+        wrong += !std::isnan(v);
+        continue;
+      }
+      ++present;
+      // Degrees to radians and back in float: a few units in the last place.
+      wrong += k == 1 ? !(std::fabs(v - w) < 2e-4f) : !same_bits(v, w);
+    }
+    EXPECT_EQ(wrong, 0) << labels[k];
+    EXPECT_EQ(present, 40953) << labels[k];
+  }
+}
+
+TEST(MtzAppend, ExistingLabelsAreOverwrittenOrRefused) {
+  const String in = fixture_path("sm_1dur.mtz"), once = scratch("once.mtz"), twice = scratch("twice.mtz");
+  Phases p(in);
+  CCP4MTZfile file;
+  append(file, in, once, p);
+  for (HKL_info::HKL_reference_index ih = p.list.first(); !ih.last(); ih.next())
+    p.fphi[ih].f() *= 2.0f;
+  append(file, once, twice, p);
+  Raw_mtz a(once), b(twice);
+  ASSERT_EQ(b.columns().size(), a.columns().size());  // no second sideomit columns
+  CMtz::MTZCOL *f1 = a.column("sideomit.F_phi.F"), *f2 = b.column("sideomit.F_phi.F");
+  int doubled = 0;
+  for (int r = 0; r < a.nref(); ++r) doubled += f2->ref[r] == 2.0f * f1->ref[r] && f1->ref[r] > 0.0f;
+  EXPECT_EQ(doubled, 3256 - 57);  // every present F but the 57 zeros
+
+  // A label held by a column of another type is refused, changing nothing.
+  file.open_append(in, scratch("refused.mtz"));
+  EXPECT_EQ(fatal_text([&] { file.export_hkl_data(p.abcd, "/*/*/[HLA,FP,HLC,HLD]"); }),
+            "CCP4MTZfile: export_hkl_data - Column exists with type F: /*/*/FP");
+  EXPECT_EQ(file.column_paths().size(), 11u);
+  EXPECT_TRUE(file.assigned_paths().empty());
+}
+
+TEST(MtzAppend, InputIsNeverTheOutput) {
+  const std::string dir = scratch("dir");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string in = mtz_testing::remember(dir + "/x.mtz");
+  const std::string link = mtz_testing::remember(dir + "/link.mtz");
+  {
+    std::ifstream src(fixture_path("tiny_5e5z.mtz"), std::ios::binary);
+    std::ofstream(in, std::ios::binary) << src.rdbuf();
+  }
+  ASSERT_EQ(symlink(in.c_str(), link.c_str()), 0);
+  for (const std::string& out : {in, dir + "/./x.mtz", dir + "/../" + dir.substr(dir.rfind('/') + 1) + "/x.mtz", link}) {
+    CCP4MTZfile file;
+    EXPECT_EQ(fatal_text([&] { file.open_append(in, out); }),
+              "CCP4MTZfile: open_append - Output file is the input file: " + out);
+  }
+  Raw_mtz still(in);
+  EXPECT_EQ(still.nref(), 441);
+}
+
+// A failed write is reported with the file name and leaves no file behind,
+// also when the destructor does the closing.
+TEST(MtzAppend, FailedWritesLeaveNoFile) {
+  const String in = fixture_path("sm_1dur.mtz"), out = scratch("no_such_dir") + "/out.mtz";
+  const Phases p(in);
+  auto appending = std::make_unique<CCP4MTZfile>();
+  appending->open_append(in, out);
+  appending->export_hkl_data(p.fphi, "/*/*/sideomit");
+  EXPECT_EQ(fatal_text([&] { appending->close_append(); }),
+            "CCP4MTZfile: close_append - Cannot open file for writing: " + out);
+  {
+    vantrel_testing::Quiet_messages quiet;
+    EXPECT_NO_THROW(appending.reset());  // closes again and fails again
+    EXPECT_NE(quiet.text().find("Cannot open file for writing"), std::string::npos);
+  }
+  EXPECT_FALSE(file_exists(out));
+  EXPECT_FALSE(file_exists(out + ".partial"));
+
+  // Rows that cannot be written: the file being written is the full device.
+  const String full = scratch("full.mtz");
+  ASSERT_EQ(symlink("/dev/full", (full + ".partial").c_str()), 0);
+  {
+    CCP4MTZfile file;
+    file.open_append(in, full);
+    EXPECT_EQ(fatal_text([&] { file.close_append(); }),
+              "CCP4MTZfile: close_append - Failed to write file: " + full);
+    EXPECT_FALSE(file_exists(full));
+    EXPECT_FALSE(file_exists(full + ".partial"));
+  }  // still open: the destructor writes the file, now that it can
+  EXPECT_TRUE(file_exists(full));
+
+  vantrel_testing::Quiet_messages quiet;  // the destructor's retry reports too
+  CCP4MTZfile file;
+  HKL_info list(Spacegroup(Spgr_descr(19)), Cell(Cell_descr(20, 25, 30, 90, 90, 90)), Resolution(3.0), true);
+  file.open_write(out);
+  file.export_hkl_info(list);
+  EXPECT_EQ(fatal_text([&] { file.close_write(); }),
+            "CCP4MTZfile: close_write - Cannot open file for writing: " + out);
+  EXPECT_FALSE(file_exists(out + ".partial"));
+  EXPECT_EQ(fatal_text([&] { file.export_hkl_info(list); }), "no error");  // still WRITE
+}
+
+TEST(MtzAppend, EmptyAndWideFiles) {
+  const String out = scratch("empty_out.mtz");
+  const Phases p(fixture_path("sm_1dur.mtz"));
+  CCP4MTZfile file;
+  file.open_append(fixture_path("mtz_empty.mtz"), out);
+  EXPECT_TRUE(file.resolution().is_null());
+  file.export_hkl_data(p.fphi, "/xtal/d1/sideomit");
+  file.close_append();
+  Raw_mtz empty(out);
+  EXPECT_EQ(empty.nref(), 0);
+  EXPECT_EQ(empty.columns().size(), 16u);
+  EXPECT_NE(empty.column("sideomit.F_phi.phi"), nullptr);
+
+  const String wide = scratch("wide_out.mtz");
+  CCP4MTZfile reader;
+  reader.open_read(fixture_path("mtz_wide.mtz"));
+  HKL_info list;
+  reader.import_hkl_info(list, false);
+  reader.close_read();
+  HKL_data<Flag> flag(list);
+  flag[HKL_info::HKL_reference_index(list, 4)] = Flag(7);
+  file.open_append(fixture_path("mtz_wide.mtz"), wide);
+  file.export_hkl_data(flag, "/*/wide/FREE");
+  file.close_append();
+  Raw_mtz w(wide);
+  ASSERT_EQ(w.columns().size(), 1204u);
+  EXPECT_EQ(w.column("C1199")->ref[4], 4000.0f + 1199);
+  EXPECT_EQ(w.column("FREE.Flag.flag")->ref[4], 7.0f);
+  EXPECT_EQ(w.column("FREE.Flag.flag")->ref[0], -1.0f);  // a flag's own missing value
+}
+
+TEST(MtzWrite, NewFileReadsBack) {
+  const String out = scratch("new.mtz");
+  const HKL_info list(Spacegroup(Spgr_descr(19)), Cell(Cell_descr(20, 25, 30, 90, 90, 90)),
+                      Resolution(2.5), true);
+  HKL_data<F_sigF<float>> fsigf(list);
+  HKL_data<F_phi<float>> fphi(list);
+  for (HKL_info::HKL_reference_index ih = list.first(); !ih.last(); ih.next())
+    if (ih.index() % 5 != 0) {
+      fsigf[ih] = F_sigF<float>(float(ih.index()), 0.5f);
+      fphi[ih] = F_phi<float>(1.0f, float(Util::pi() / 2.0));
+    }
+  {
+    CCP4MTZfile file;
+    file.open_write(out);
+    file.export_hkl_info(list);
+    file.export_hkl_data(fsigf, "/*/*/[FO,SIGFO]");
+    file.export_hkl_data(fphi, MTZdataset("set", 1.54), MTZcrystal("xtal", "proj", list.cell()),
+                         "/xtal/set/[FC,PHIC]");
+  }  // closed by the destructor
+  Raw_mtz raw(out);
+  ASSERT_TRUE(raw.ok());
+  EXPECT_STREQ(raw.get()->mtzsymm.spcgrpname, "P212121");
+  EXPECT_STREQ(raw.get()->mtzsymm.pgname, "PG222");
+  EXPECT_EQ(std::string(raw.get()->title).substr(0, 24), "From Vantrel CCP4MTZfile");
+  EXPECT_EQ(raw.column("PHIC")->ref[1], 90.0f);
+
+  CCP4MTZfile file;
+  file.open_read(out);
+  EXPECT_EQ(file.spacegroup().spacegroup_number(), 19);
+  EXPECT_NEAR(file.cell().c(), 30.0, 1e-5);
+  EXPECT_EQ(file.column_paths()[5], "/xtal/set/FC F");
+  HKL_info back;
+  file.import_hkl_info(back, false);
+  HKL_data<F_sigF<float>> fs(back);
+  HKL_data<F_phi<float>> fp(back);
+  file.import_hkl_data(fs, "/*/*/[FO,SIGFO]");
+  file.import_hkl_data(fp, "/xtal/set/[FC,PHIC]");
+  file.close_read();
+  ASSERT_EQ(back.num_reflections(), list.num_reflections());
+  int same = 0;
+  for (HKL_info::HKL_reference_index ih = list.first(); !ih.last(); ih.next()) {
+    const HKL hkl = ih.hkl();
+    if (ih.index() % 5 == 0) {
+      EXPECT_TRUE(fs[hkl].missing());
+      continue;
+    }
+    same += fs[hkl].f() == fsigf[ih].f() && fs[hkl].sigf() == 0.5f &&
+            std::fabs(fp[hkl].phi() - Util::pi() / 2.0) < 1e-6;
+  }
+  EXPECT_EQ(same, list.num_reflections() - (list.num_reflections() + 4) / 5);
+}
+
+TEST(MtzWrite, SpaceGroupNames) {
+  const struct {
+    int number;
+    const char *name, *pg;
+  } groups[] = {{19, "P212121", "PG222"}, {111, "P-42m", "PG-42m"}, {115, "P-4m2", "PG-4m2"},
+                {187, "P-6m2", "PG-6m2"}, {189, "P-62m", "PG-62m"}, {152, "P3121", "PG321"},
+                {68, "Ccca", "PGmmm"}};
+  for (const auto& g : groups) {
+    Mtz_ptr mtz(CMtz::MtzMalloc(0, nullptr));
+    write_spacegroup(mtz.get(), Spacegroup(Spgr_descr(g.number)));
+    EXPECT_EQ(mtz->mtzsymm.spcgrp, g.number);
+    EXPECT_STREQ(mtz->mtzsymm.spcgrpname, g.name) << g.number;
+    EXPECT_STREQ(mtz->mtzsymm.pgname, g.pg) << g.number;
+  }
+}
+
+namespace {
+// A container node holding reflection data.
+template <class T> class Data_node : public Container, public HKL_data<T> {
+ public:
+  Data_node(Container& parent, const String& name) : Container(parent, name) {}
+};
+}  // namespace
+
+TEST(MtzContainers, ImportAndExportRoundTrip) {
+  const String out = scratch("containers.mtz");
+  CCP4MTZfile file;
+  file.open_read(fixture_path("mtz_small.mtz"));
+  CHKL_info info("info", file.spacegroup(), file.cell(), file.resolution(), true);
+  Data_node<F_sigF<float>> fo(info, "fo"), fx(info, "fx");
+  fo.HKL_data<F_sigF<float>>::init(info, info.cell());
+  fx.HKL_data<F_sigF<float>>::init(info, info.cell());
+  file.import_chkl_data(fo, "/*/*/[FP,SIGFP]");
+  file.import_chkl_data(fx, "/xtal2/*/[FX,SIGX]", "renamed/fx2");
+  EXPECT_EQ(fatal_text([&] { file.import_chkl_data(info, "/*/*/[FP,SIGFP]"); }),
+            "CCP4MTZfile: import object not HKL_data");
+  file.close_read();
+  EXPECT_EQ(fo.path(), "/info/xtal/d1/[FP,SIGFP]");
+  EXPECT_EQ(fx.path(), "/info/xtal2/renamed/fx2");
+  const CMTZcrystal* crystal = fx.parent_of_type_ptr<CMTZcrystal>();
+  ASSERT_NE(crystal, nullptr);
+  EXPECT_NEAR(crystal->a(), 21.0, 1e-5);
+  EXPECT_NEAR(fx.parent_of_type_ptr<CMTZdataset>()->wavelength(), 0.9, 1e-6);
+  EXPECT_EQ(fo.num_obs(), 60);
+
+  file.open_write(out);
+  file.export_hkl_info(info);
+  file.export_chkl_data(fx, "/newx/newd/[FW,SIGFW]");
+  EXPECT_EQ(fatal_text([&] { file.export_chkl_data(info, "/a/b/c"); }),
+            "CCP4MTZfile: export object not HKL_data");
+  file.close_write();
+  file.open_read(out);
+  MTZcrystal c;
+  MTZdataset d;
+  file.import_crystal(c, "/newx/newd/FW");
+  file.import_dataset(d, "/newx/newd/FW");
+  EXPECT_EQ(c.project_name(), "proj");
+  EXPECT_NEAR(c.b(), 26.0, 1e-5);
+  EXPECT_NEAR(d.wavelength(), 0.9, 1e-6);
+  HKL_data<F_sigF<float>> back(info);
+  file.import_hkl_data(back, "/newx/newd/[FW,SIGFW]");
+  file.close_read();
+  EXPECT_EQ(back.num_obs(), fx.num_obs());
+  EXPECT_EQ(back[HKL(1, 1, 1)].f(), fx[HKL(1, 1, 1)].f());
+}

@@ -1,0 +1,42 @@
+#!/usr/bin/python3
+"""Writes tests/data/rama_phi_psi.txt: main-chain torsions (phi, psi) of every
+amino-acid residue with a bonded neighbour on both sides in three real models,
+computed independently with gemmi.
+
+Run with Debian's /usr/bin/python3 from the repository root:
+    /usr/bin/python3 tools/make_ramachandran_fixtures.py
+
+Format: one line per residue: file, chain, sequence number, residue name,
+phi and psi in radians. First conformers only.
+"""
+import math
+import gemmi
+
+MODELS = ["ref_1rx2.pdb", "wrk_7mm1.pdb", "sm_1dur.pdb"]
+
+
+def bonded(a, b):
+    return a["C"][0].pos.dist(b["N"][0].pos) < 1.5
+
+
+def main():
+    lines = []
+    for name in MODELS:
+        st = gemmi.read_structure("/work/shared/data/" + name)
+        st.setup_entities()
+        for chain in st[0]:
+            residues = [r for r in chain.get_polymer().first_conformer()]
+            for prev, res, nxt in zip(residues, residues[1:], residues[2:]):
+                phi, psi = gemmi.calculate_phi_psi(prev, res, nxt)
+                if math.isnan(phi) or math.isnan(psi):
+                    continue
+                # Only residues joined by peptide bonds on both sides.
+                if not (bonded(prev, res) and bonded(res, nxt)):
+                    continue
+                lines.append(f"{name} {chain.name} {res.seqid.num} {res.name} {phi!r} {psi!r}")
+    with open("tests/data/rama_phi_psi.txt", "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()
