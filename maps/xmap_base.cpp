@@ -163,9 +163,9 @@ void Xmap_cacheobj::measure_clearance() {
                        const int& len, const std::size_t& count) {
     std::fill(m, m + s, 0);
     for (int p = 1; p + 1 < len; p++) {
-      const unsigned char* c = x + p * s;
+      const unsigned char *c = x + p * s, *below = c - s, *above = c + s;
       unsigned char* o = m + p * s;
-      for (std::size_t j = 0; j < count; j++) o[j] = std::min(std::min(c[j - s], c[j]), c[j + s]);
+      for (std::size_t j = 0; j < count; j++) o[j] = std::min(std::min(below[j], c[j]), above[j]);
     }
     if (len > 1) std::fill(m + (len - 1) * s, m + len * s, 0);
   };
