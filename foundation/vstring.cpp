@@ -2,7 +2,10 @@
 
 #include <cctype>
 #include <cmath>
+#include <numeric>
 #include <sstream>
+
+#include "foundation/message.h"
 
 namespace vantrel {
 
@@ -90,13 +93,13 @@ String String::notail() const {
 }
 
 String String::rational(const double f, const int b, const bool sign) {
-  long n = std::lrint(std::fabs(double(b) * f));
-  long d = b;
-  for (const long div : {5L, 4L, 3L, 2L})
-    if (n % div == 0 && d % div == 0) {
-      n /= div;
-      d /= div;
-    }
+  // b * |f| must round to a long: a bound well inside 2^63.
+  const double scaled = std::fabs(double(b) * f);
+  if (b <= 0 || !(scaled < 0x1p62))
+    fatal("String::rational: cannot write " + String(f, 0, 17) + " in " + String(b, 0) + "ths");
+  long n = std::lrint(scaled);
+  const long d = b / std::gcd(n, long(b));
+  n /= std::gcd(n, long(b));
   // Zero (or a value that rounds to it) has no minus sign.
   std::string text = f > 0.0 || n == 0 ? (sign ? "+" : "") : "-";
   text += std::to_string(n);

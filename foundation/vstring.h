@@ -50,7 +50,8 @@ class String : public std::string {
   String notail() const;
 
   //! f as a reduced fraction over the denominator b ("1/2", "-3/4", "1");
-  //! with sign, positive values and zero get a leading "+" ("+0").
+  //! with sign, positive values and zero get a leading "+" ("+0"). Fatal
+  //! unless b > 0 and b * f is finite and well inside the range of a long.
   static String rational(const double f, const int b, const bool sign = false);
 };
 

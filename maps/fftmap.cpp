@@ -232,6 +232,7 @@ FFTmap_p1::FFTmap_p1(const Grid_sampling& grid_sam, const FFTtype type) : FFTmap
 }
 
 void FFTmap_p1::init(const Grid_sampling& grid_sam, const FFTtype type) {
+  grid_sam.check_map_grid("FFTmap_p1");
   type_ = type == 0 ? default_type_ : type;
   mode_ = Unset;
   grid_sam_ = grid_sam;
@@ -379,6 +380,8 @@ FFTmap::FFTmap(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
 void FFTmap::init(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
                   FFTmap_p1::FFTtype type) {
   FFTmap_p1::init(grid_sam, type);
+  if (!spgr.is_null() && !grid_sam.suits(spgr))
+    fatal("FFTmap: grid " + grid_sam.format() + " does not suit space group " + spgr.symbol_hall());
   spacegroup_ = spgr;
   cell_ = cell;
   isymop_.resize(spgr.op_count());

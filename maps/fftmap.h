@@ -138,7 +138,8 @@ class FFTmap_p1 {
   FFTmap_p1(FFTmap_p1&&) = default;
   FFTmap_p1& operator=(FFTmap_p1&&) = default;
 
-  //! Sizes the grid for the sampling, every value 0, mode unset.
+  //! Sizes the grid for the sampling, every value 0, mode unset. Fatal for
+  //! a null grid or one too large for int indices.
   void init(const Grid_sampling& grid_sam, const FFTtype type = 0);
   //! Mode unset and every value 0.
   void reset();
@@ -235,6 +236,8 @@ class FFTmap : public FFTmap_p1 {
   FFTmap();
   FFTmap(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
          FFTmap_p1::FFTtype type = 0);
+  //! As FFTmap_p1::init; fatal too for a grid that does not suit the group
+  //! (Grid_sampling::suits).
   void init(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
             FFTmap_p1::FFTtype type = 0);
   void reset() { FFTmap_p1::reset(); }

@@ -37,6 +37,7 @@ FFTmap_sparse_p1_base::FFTmap_sparse_p1_base() : grid_reci_(0, 0, 0), type_(0) {
 
 // Resetting the pools frees the rows of the previous sampling.
 void FFTmap_sparse_p1_base::init(const Grid_sampling& grid_sam, const FFTtype type) {
+  grid_sam.check_map_grid("FFTmap_sparse");
   grid_sam_ = grid_sam;
   type_ = type;
   grid_reci_ = Grid(grid_sam.nu(), grid_sam.nv(), grid_sam.nw() / 2 + 1);

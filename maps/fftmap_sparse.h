@@ -33,7 +33,7 @@ class FFTmap_sparse_p1_base {
   FFTmap_sparse_p1_base& operator=(const FFTmap_sparse_p1_base&) = delete;
 
   //! Sizes the row tables for the sampling, releasing any earlier rows; the
-  //! type is stored unchanged.
+  //! type is stored unchanged. Fatal for a null grid or one too large.
   void init(const Grid_sampling& grid_sam, const FFTtype type = 0);
 
   //! Reciprocal row (k, l), allocated as zeros on first request.

@@ -126,6 +126,28 @@ template <int N, class T> void gather(const NXmap<T>& map, const Coord_grid& c, 
       for (int k = 0; k < N; ++k) p[i][j][k] = map[base + i * du + j * dv + k * dw];
 }
 
+// Where the position may be read: false for a non-finite one. On a
+// crystallographic map a far position comes back into the cell, where
+// floor() fits an int and the fraction keeps its digits; on a box map
+// such a position lies outside any box and is false too.
+inline bool far(const double& x) { return !(std::fabs(x) < 1048576.0); }  // 2^20 grid steps
+
+template <class T> bool usable(const Xmap<T>& map, Coord_map& pos) {
+  for (int i = 0; i < 3; ++i) {
+    if (!std::isfinite(pos[i])) return false;
+    if (far(pos[i])) {
+      const double n = map.grid_sampling()[i];
+      pos[i] = std::fmod(pos[i], n);
+      if (pos[i] < 0.0) pos[i] += n;
+    }
+  }
+  return true;
+}
+
+template <class T> bool usable(const NXmap<T>&, const Coord_map& pos) {
+  return !far(pos[0]) && !far(pos[1]) && !far(pos[2]);  // a NaN is far
+}
+
 // The fractional part of pos beyond grid point c, axis by axis, computed in
 // T: a float map subtracts the position rounded to float.
 template <class T> void fractions(const Coord_map& pos, const Coord_grid& c, T f[3]) {
@@ -150,8 +172,13 @@ class Interp_linear {
     return inside(pos.u(), g.nu()) && inside(pos.v(), g.nv()) && inside(pos.w(), g.nw());
   }
 
-  //! Blends the corner values along w, then v, then u.
-  template <class M, class T> static void interp(const M& map, const Coord_map& pos, T& result) {
+  //! Blends the corner values along w, then v, then u. A missing value
+  //! (NaN) for a non-finite position.
+  template <class M, class T> static void interp(const M& map, Coord_map pos, T& result) {
+    if (!interp_detail::usable(map, pos)) {
+      result = T(Util::nan());
+      return;
+    }
     const Coord_grid c = pos.floor();
     T p[2][2][2], f[3];
     interp_detail::gather(map, c, p);
@@ -180,8 +207,13 @@ class Interp_linear {
   n - 1 on every axis. Stateless; allocates nothing. */
 class Interp_cubic {
  public:
-  //! Sums the values along w, then v, then u, each with its weights.
-  template <class M, class T> static void interp(const M& map, const Coord_map& pos, T& result) {
+  //! Sums the values along w, then v, then u, each with its weights. A
+  //! missing value (NaN) for a non-finite position.
+  template <class M, class T> static void interp(const M& map, Coord_map pos, T& result) {
+    if (!interp_detail::usable(map, pos)) {
+      result = T(Util::nan());
+      return;
+    }
     const Coord_grid c = pos.floor();
     T p[4][4][4], f[3], wu[4], wv[4], ww[4];
     interp_detail::gather(map, c - Coord_grid(1, 1, 1), p);

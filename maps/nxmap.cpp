@@ -1,7 +1,9 @@
 #include "maps/nxmap.h"
 
 #include <cmath>
+#include <cstdint>
 #include <iostream>
+#include <limits>
 
 #include "foundation/message.h"
 #include "maps/xmap_base.h"
@@ -61,6 +63,9 @@ NXmap_base::NXmap_base()
 }
 
 void NXmap_base::init(const Grid& grid, const RTop<double>& orth_to_grid) {
+  const std::int64_t points = std::int64_t(grid.nu()) * grid.nv() * grid.nw();
+  if (grid.nu() < 0 || grid.nv() < 0 || grid.nw() < 0 || points > std::numeric_limits<int>::max())
+    fatal("NXmap: invalid grid " + grid.format());
   grid_ = grid;
   orth_to_grid_ = orth_to_grid;
   grid_to_orth_ = orth_to_grid.inverse();

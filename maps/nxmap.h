@@ -26,6 +26,7 @@ class NXmap_base {
   NXmap_base();
 
   //! Sets the grid and the placement; grid_to_orth becomes the inverse.
+  //! Fatal for a negative size or more points than int indices reach.
   void init(const Grid& grid, const RTop<double>& orth_to_grid);
   //! A box cut out of a crystal grid: the points of range, with the lower
   //! corner of the range at box point (0, 0, 0).

@@ -22,8 +22,9 @@ template <class T> class Xmap : public Xmap_base {
     init(spacegroup, cell, grid_sam);
   }
   //! Attach to the tables and size the values; values already present
-  //! stay, new ones are 0. Needs a non-null space group, cell and grid
-  //! (otherwise the values stay as they were).
+  //! stay, new ones are 0. With a null space group or cell the values stay
+  //! as they were; a grid that cannot hold the map is fatal (see
+  //! Xmap_base::init).
   void init(const Spacegroup& spacegroup, const Cell& cell, const Grid_sampling& grid_sam) {
     Xmap_base::init(spacegroup, cell, grid_sam);
     list_.resize(storage_size_, T(0));

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <map>
 
+#include "foundation/message.h"
+
 namespace vantrel {
 
 const Message_ctor message_ctor_xmap(" [Xmap: constructed]");
@@ -161,9 +163,9 @@ void Xmap_cacheobj::measure_clearance() {
                        const int& len, const std::size_t& count) {
     std::fill(m, m + s, 0);
     for (int p = 1; p + 1 < len; p++) {
-      const unsigned char* c = x + p * s;
+      const unsigned char *c = x + p * s, *below = c - s, *above = c + s;
       unsigned char* o = m + p * s;
-      for (std::size_t j = 0; j < count; j++) o[j] = std::min(std::min(c[j - s], c[j]), c[j + s]);
+      for (std::size_t j = 0; j < count; j++) o[j] = std::min(std::min(below[j], c[j]), above[j]);
     }
     if (len > 1) std::fill(m + (len - 1) * s, m + len * s, 0);
   };
@@ -270,7 +272,14 @@ void Xmap_base::init(const Spacegroup& spacegroup, const Cell& cell,
   spacegroup_ = spacegroup;
   cell_ = cell;
   grid_sam_ = grid_sam;
-  if (is_null()) return;
+  if (spacegroup_.is_null() || cell_.is_null()) return;
+  grid_sam_.check_map_grid("Xmap");
+  // A grid that does not carry the symmetry would send operators off the
+  // grid, and so past the tables.
+  if (!grid_sam_.suits(spacegroup_))
+    fatal("Xmap: grid " + grid_sam_.format() + " does not suit space group " +
+          spacegroup_.symbol_hall() + ": a translation is not a whole number of grid steps, or " +
+          "axes joined by a rotation differ in size");
 
   cacheref_ = VantrelInstantiator::instance().cache<Xmap_cacheobj>().lookup(
       Xmap_cachekey(spacegroup, grid_sam));

@@ -197,7 +197,9 @@ class Xmap_base {
   Xmap_base();
 
   //! Attach to the tables of a space group and grid; with a null space
-  //! group, cell or grid only the three are stored.
+  //! group or cell only the three are stored. Fatal for a null grid, one
+  //! too large for int indices, or one that does not suit the group
+  //! (Grid_sampling::suits).
   void init(const Spacegroup& spacegroup, const Cell& cell, const Grid_sampling& grid_sam);
   bool is_null() const { return spacegroup_.is_null() || cell_.is_null() || grid_sam_.is_null(); }
 

@@ -1,6 +1,7 @@
 #include "reflections/hkl_info.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <iostream>
 #include <unordered_set>
@@ -37,6 +38,23 @@ std::vector<HKL> asu_reflections(const Spacegroup& sg, const HKL& lim, const Ins
         if (sg.recip_asu(hkl) && inside(hkl) && !sg.hkl_class(hkl).is_absent()) kept.push_back(hkl);
       }
   return kept;
+}
+
+// Limits on a generated list: lists beyond them would not fit in memory,
+// or take hours to build.
+constexpr double max_reflections = 134217728.0;  // 2^27
+constexpr double max_box = 4294967296.0;         // 2^32 indices visited
+
+// Fatal, before any work, when a list generated within the index limits
+// (h, k, l) would be too large. The reflections inside are estimated as
+// the ellipsoid within the box over the Laue group's order.
+void check_list_size(const Spacegroup& sg, const double& h, const double& k, const double& l) {
+  const double box = (2.0 * h + 1.0) * (2.0 * k + 1.0) * (2.0 * l + 1.0);
+  const double reflections = Util::pi() / 6.0 * box / (2.0 * sg.noninversion_count());
+  if (box <= max_box && reflections <= max_reflections) return;
+  fatal("HKL_info: reflection list too large: about " + String(reflections, 0, 3) +
+        " reflections within index limits (" + String(h, 0, 12) + ", " + String(k, 0, 12) + ", " +
+        String(l, 0, 12) + ")");
 }
 
 }  // namespace
@@ -118,6 +136,8 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sa
   hkl_sampling_ = sampling;
   if (spacegroup_.is_null() || cell_.is_null() || hkl_sampling_.is_null()) return;
 
+  const HKL lim = hkl_sampling_.hkl_limit();
+  if (generate) check_list_size(spacegroup_, lim.h(), lim.k(), lim.l());
   resolution_ = hkl_sampling_.resolution(cell_);
   if (!generate) {
     set_hkl_list({});
@@ -126,7 +146,7 @@ void HKL_info::init(const Spacegroup& spacegroup, const Cell& cell, const HKL_sa
   // The integer form decides membership, so equal samplings give identical
   // lists whatever their cells.
   const std::int64_t q_limit = HKL_sampling::sqrt_limit_value * HKL_sampling::sqrt_limit_value;
-  set_hkl_list(asu_reflections(spacegroup_, hkl_sampling_.hkl_limit(), [&](const HKL& hkl) {
+  set_hkl_list(asu_reflections(spacegroup_, lim, [&](const HKL& hkl) {
     return hkl_sampling_.quadratic_form(hkl) <= q_limit;
   }));
 }
@@ -139,7 +159,10 @@ void HKL_info::set_hkl_list(std::vector<HKL> hkls) {
 void HKL_info::generate_hkl_list() {
   if (is_null()) return;  // no limits to generate within
   const double dmin = resolution_.limit();
-  const HKL lim(int(cell_.a() / dmin), int(cell_.b() / dmin), int(cell_.c() / dmin));
+  const double h = std::floor(cell_.a() / dmin), k = std::floor(cell_.b() / dmin),
+               l = std::floor(cell_.c() / dmin);
+  check_list_size(spacegroup_, h, k, l);
+  const HKL lim{int(h), int(k), int(l)};
   const double s_lim = resolution_.invresolsq_limit();
   set_hkl_list(asu_reflections(spacegroup_, lim,
                                [&](const HKL& hkl) { return hkl.invresolsq(cell_) < s_lim; }));

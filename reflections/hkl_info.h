@@ -121,7 +121,12 @@ class HKL_info {
   //! operator sym and Friedel flag that give it: asu = +/- hkl R_sym.
   HKL find_sym(const HKL& hkl, int& sym, bool& friedel) const;
 
-  bool is_null() const { return spacegroup_.is_null() || cell_.is_null() || resolution_.is_null(); }
+  //! true when the space group, cell or resolution is null or the
+  //! resolution is missing (NaN)
+  bool is_null() const {
+    return spacegroup_.is_null() || cell_.is_null() || resolution_.is_null() ||
+           Util::is_nan(resolution_.limit());
+  }
 
   int num_reflections() const { return int(hkl_list_.size()); }
   const HKL& hkl_of(const int& index) const { return hkl_list_[index]; }

@@ -71,8 +71,12 @@ void Cell::init(const Cell_descr& descr) {
   Cell_descr::operator=(descr);
   const double ca = std::cos(alpha_), cb = std::cos(beta_), cg = std::cos(gamma_);
   volume_ = a_ * b_ * c_ * std::sqrt(1.0 - ca * ca - cb * cb - cg * cg + 2.0 * ca * cb * cg);
-  // Impossible angles give NaN, which must count as null too.
-  if (!(volume_ > 0.0)) {
+  // Impossible angles give NaN, which must count as null too; so must two
+  // negative edges (a positive volume) and infinite or missing numbers.
+  const bool edges_ok = a_ > 0.0 && b_ > 0.0 && c_ > 0.0 && std::isfinite(a_) &&
+                        std::isfinite(b_) && std::isfinite(c_);
+  const bool angles_ok = std::isfinite(alpha_) && std::isfinite(beta_) && std::isfinite(gamma_);
+  if (!edges_ok || !angles_ok || !(volume_ > 0.0) || !std::isfinite(volume_)) {
     clear_derived();
     return;
   }

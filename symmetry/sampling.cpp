@@ -18,12 +18,23 @@ HKL_sampling::HKL_sampling(const Cell& cell, const Resolution& resolution) : HKL
   const double lim = s / resolution.invresolsq_limit();
   const double lim2 = lim + lim;
   const double as = cell.a_star(), bs = cell.b_star(), cs = cell.c_star();
-  m00 = std::int64_t(lim * as * as);
-  m11 = std::int64_t(lim * bs * bs);
-  m22 = std::int64_t(lim * cs * cs);
-  m01 = std::int64_t(lim2 * as * bs * std::cos(cell.gamma_star()));
-  m02 = std::int64_t(lim2 * as * cs * std::cos(cell.beta_star()));
-  m12 = std::int64_t(lim2 * bs * cs * std::cos(cell.alpha_star()));
+  const double m[6] = {lim * as * as,
+                       lim * bs * bs,
+                       lim * cs * cs,
+                       lim2 * as * bs * std::cos(cell.gamma_star()),
+                       lim2 * as * cs * std::cos(cell.beta_star()),
+                       lim2 * bs * cs * std::cos(cell.alpha_star())};
+  // A coefficient must convert to 64 bits with room for the sums of Q.
+  for (const double v : m)
+    if (!(std::fabs(v) < 0x1p62))
+      fatal("HKL_sampling: resolution " + String(resolution.limit(), 0, 6) + " A out of range for" +
+            cell.format());
+  m00 = std::int64_t(m[0]);
+  m11 = std::int64_t(m[1]);
+  m22 = std::int64_t(m[2]);
+  m01 = std::int64_t(m[3]);
+  m02 = std::int64_t(m[4]);
+  m12 = std::int64_t(m[5]);
 }
 
 // The bounding box of the ellipsoid Q <= S^2 from the cofactors of the
@@ -44,15 +55,29 @@ HKL HKL_sampling::hkl_limit() const {
                            String(long(g33)) + ")"));
   };
   if (g11 >= max_diagonal || g22 >= max_diagonal || g33 >= max_diagonal) degenerate();
-  const std::int64_t det = g33 * (g11 * g22) + g13 * (g12 * g23) + g12 * (g13 * g23) -
-                           g23 * (g11 * g23) - g13 * (g22 * g13) - g12 * (g33 * g12);
-  const std::int64_t den = det - 3;
+  // In 128 bits: products of three terms below 2^21 reach 2^63.
+  typedef __int128 wide;
+  const wide det = wide(g33) * (g11 * g22) + wide(g13) * (g12 * g23) + wide(g12) * (g13 * g23) -
+                   wide(g23) * (g11 * g23) - wide(g13) * (g22 * g13) - wide(g12) * (g33 * g12);
+  const wide den = det - 3;
   if (den <= 0) degenerate();
-  auto bound = [&](std::int64_t cofactor) {
-    return int(std::int64_t(std::floor(std::sqrt(double(((cofactor + 1) * s) / den)))));
-  };
-  return HKL(bound(g22 * g33 - g23 * g23), bound(g11 * g33 - g13 * g13),
-             bound(g11 * g22 - g12 * g12));
+  const std::int64_t cofactors[3] = {g22 * g33 - g23 * g23, g11 * g33 - g13 * g13,
+                                     g11 * g22 - g12 * g12};
+  std::int64_t bounds[3];
+  for (int i = 0; i < 3; ++i) {
+    if (cofactors[i] + 1 <= 0) degenerate();
+    const wide q = (wide(cofactors[i] + 1) * s) / den;
+    bounds[i] = q > wide(max_index) * max_index ? max_index + 1
+                                                : std::int64_t(std::floor(std::sqrt(double(q))));
+  }
+  // Index limits past these belong to a degenerate form, and the boxes
+  // they span would take hours to walk.
+  const double box =
+      double(2 * bounds[0] + 1) * double(2 * bounds[1] + 1) * double(2 * bounds[2] + 1);
+  if (bounds[0] > max_index || bounds[1] > max_index || bounds[2] > max_index || box > 0x1p32)
+    fatal("HKL_sampling: index limits (" + String(long(bounds[0]), 0) + ", " +
+          String(long(bounds[1]), 0) + ", " + String(long(bounds[2]), 0) + ") out of range");
+  return HKL(int(bounds[0]), int(bounds[1]), int(bounds[2]));
 }
 
 Resolution HKL_sampling::resolution(const Cell& cell) const {
@@ -116,6 +141,8 @@ Grid_sampling::Grid_sampling(const Spacegroup& spacegroup, const Cell& cell,
 void Grid_sampling::init(const Spacegroup& spacegroup, const Cell& cell,
                          const Resolution& resolution, double rate) {
   *this = Grid_sampling();
+  if (!(rate > 0.0) || !std::isfinite(rate))
+    fatal("Grid_sampling: invalid sampling rate " + String(rate, 0, 6));
   if (cell.is_null() || resolution.is_null() || Util::is_nan(resolution.limit())) return;
   const Grid g48(48, 48, 48);
   int factor[3] = {1, 1, 1};
@@ -131,17 +158,44 @@ void Grid_sampling::init(const Spacegroup& spacegroup, const Cell& cell,
     }
   }
   const double dmin = resolution.limit();
-  const int nmin[3] = {int(std::ceil((cell.a() + cell.a()) * rate / dmin)),
-                       int(std::ceil(rate * (cell.b() + cell.b()) / dmin)),
-                       int(std::ceil(rate * (cell.c() + cell.c()) / dmin))};
+  const double nmin[3] = {std::ceil((cell.a() + cell.a()) * rate / dmin),
+                          std::ceil(rate * (cell.b() + cell.b()) / dmin),
+                          std::ceil(rate * (cell.c() + cell.c()) / dmin)};
+  for (int k = 0; k < 3; k++)
+    if (nmin[k] > max_axis_size)
+      fatal("Grid_sampling: grid too large: " + String(nmin[k], 0, 12) + " points along " +
+            String("abc").substr(k, 1) + " for" + cell.format() + " at " + String(dmin, 0, 6) +
+            " A, rate " + String(rate, 0, 6));
   int n[3];
-  for (int k = 0; k < 3; k++) n[k] = choose_grid_size(nmin[k], 2 * factor[k]);
+  for (int k = 0; k < 3; k++) n[k] = choose_grid_size(int(nmin[k]), 2 * factor[k]);
   if (xy) n[0] = n[1] = std::max(n[0], n[1]);
   if (xz) n[0] = n[2] = std::max(n[0], n[2]);
   if (yz) n[1] = n[2] = std::max(n[1], n[2]);
   (*this)[0] = n[0];
   (*this)[1] = n[1];
   (*this)[2] = n[2];
+}
+
+void Grid_sampling::check_map_grid(const char* who) const {
+  if (is_null()) fatal(String(who) + ": null grid " + format());
+  // Each operand below 2^31, so the product fits in 64 bits.
+  const std::int64_t points = std::int64_t(nu()) * nv() * (std::int64_t(nw()) + 2);
+  if (points > std::numeric_limits<int>::max())
+    fatal(String(who) + ": map grid too large: " + format() + ", " + String(long(size64()), 0) +
+          " points");
+}
+
+bool Grid_sampling::suits(const Spacegroup& spacegroup) const {
+  for (int k = 0; k < spacegroup.op_count(); k++) {
+    const Symop& op = spacegroup.symop(k);
+    for (int i = 0; i < 3; i++) {
+      // Translations are whole 48ths.
+      if (std::lrint(48.0 * op.trn()[i]) * (*this)[i] % 48 != 0) return false;
+      for (int j = 0; j < 3; j++)
+        if (i != j && op.rot()(i, j) != 0.0 && (*this)[i] != (*this)[j]) return false;
+    }
+  }
+  return true;
 }
 
 Mat33<double> Grid_sampling::matrix_grid_frac() const {
@@ -158,20 +212,32 @@ Grid_range::Grid_range(const Coord_grid& min, const Coord_grid& max) : min_(min)
   set_sizes();
 }
 
+namespace {
+
+// A box corner component as an int; fatal unless it is a number well
+// inside the int range (so that sizes and indices stay in range too).
+int box_corner(const double& x) {
+  if (!(std::fabs(x) < 1073741824.0))  // 2^30; a NaN fails
+    fatal("Grid_range: box corner " + String(x, 0, 6) + " out of range");
+  return int(x);
+}
+
+}  // namespace
+
 Grid_range::Grid_range(const Grid& g, const Coord_frac& fmin, const Coord_frac& fmax) {
-  min_ = Coord_grid(int(std::ceil(double(g.nu()) * fmin.u())),
-                    int(std::ceil(double(g.nv()) * fmin.v())),
-                    int(std::ceil(double(g.nw()) * fmin.w())));
-  max_ = Coord_grid(int(std::floor(double(g.nu()) * fmax.u())),
-                    int(std::floor(double(g.nv()) * fmax.v())),
-                    int(std::floor(double(g.nw()) * fmax.w())));
+  min_ = Coord_grid(box_corner(std::ceil(double(g.nu()) * fmin.u())),
+                    box_corner(std::ceil(double(g.nv()) * fmin.v())),
+                    box_corner(std::ceil(double(g.nw()) * fmin.w())));
+  max_ = Coord_grid(box_corner(std::floor(double(g.nu()) * fmax.u())),
+                    box_corner(std::floor(double(g.nv()) * fmax.v())),
+                    box_corner(std::floor(double(g.nw()) * fmax.w())));
   set_sizes();
 }
 
 Grid_range::Grid_range(const Cell& cell, const Grid& g, const double& radius) {
-  const int lu = int(std::ceil(radius * cell.a_star() * g.nu()));
-  const int lv = int(std::ceil(radius * cell.b_star() * g.nv()));
-  const int lw = int(std::ceil(radius * cell.c_star() * g.nw()));
+  const int lu = box_corner(std::ceil(radius * cell.a_star() * g.nu()));
+  const int lv = box_corner(std::ceil(radius * cell.b_star() * g.nv()));
+  const int lw = box_corner(std::ceil(radius * cell.c_star() * g.nw()));
   min_ = Coord_grid(-lu, -lv, -lw);
   max_ = Coord_grid(lu, lv, lw);
   set_sizes();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <unordered_set>
 
 #include "foundation/message.h"
@@ -184,7 +185,8 @@ RTop_frac change_of_basis(const String& text) {
 }
 
 //! Reject operators that are no crystallographic symmetry: a rotation
-//! element outside -1..1 or a determinant other than +1 or -1.
+//! element outside -1..1, a determinant other than +1 or -1, or a
+//! translation that is not a whole number of 24ths (which the code holds).
 void check_operator(const Symop& op, const String& text) {
   const Mat33<double>& r = op.rot();
   for (int i = 0; i < 3; ++i)
@@ -192,6 +194,118 @@ void check_operator(const Symop& op, const String& text) {
       if (r(i, j) < -1.0 || r(i, j) > 1.0) fatal("Spgr_descr: invalid symmetry operator:" + text);
   const double d = r.det();
   if (d != 1.0 && d != -1.0) fatal("Spgr_descr: invalid symmetry operator:" + text);
+  for (int i = 0; i < 3; ++i)
+    if (std::lrint(48.0 * op.trn()[i]) % 2 != 0)
+      fatal("Spgr_descr: invalid symmetry operator:" + text);
+}
+
+// Space-group names as people write them.
+
+//! The text upper-cased with blanks collapsed to one, or with none at all.
+String name_key(const String& text, const bool compact) {
+  String key;
+  for (const String& word : text.split(" \t")) {
+    if (!compact && !key.empty()) key += ' ';
+    for (char c : word) key += char(std::toupper((unsigned char)c));
+  }
+  return key;
+}
+
+//! The short form of a monoclinic full symbol, its 1 elements dropped
+//! ("P 1 21/c 1" gives "P 21/c"); other symbols unchanged.
+String short_hm(const data::Sgdata_row& row) {
+  const std::vector<String> words = String(row.hm).split(" ");
+  if (row.number < 3 || row.number > 15 || words.size() != 4) return row.hm;
+  String result = words[0];
+  int kept = 0;
+  for (size_t i = 1; i < words.size(); ++i)
+    if (words[i] != "1") {
+      result += " " + words[i];
+      ++kept;
+    }
+  return kept == 1 ? result : String(row.hm);
+}
+
+//! The first table row named by text written with other blanks or case,
+//! compactly ("P212121"; only with compact), in the short monoclinic form
+//! ("P 21/c", "C2"), with an H lattice for the hexagonal axes of a
+//! rhombohedral group ("H 3"), or with a setting after a colon ("R 3:R",
+//! "F d -3 m :1"); -1 when none.
+int row_of_name(const String& text, const bool compact, char pref_12, char pref_hr) {
+  String name = text;
+  const size_t colon = text.find(':');
+  if (colon != String::npos) {
+    const String setting = name_key(text.substr(colon + 1), true);
+    if (setting.size() != 1 || String("12HR").find(setting[0]) == String::npos) return -1;
+    (setting[0] == '1' || setting[0] == '2' ? pref_12 : pref_hr) = setting[0];
+    name = text.substr(0, colon);
+  }
+  String key = name_key(name, compact);
+  if (!key.empty() && key[0] == 'H') {
+    if (colon != String::npos && pref_hr != 'H') return -1;
+    key[0] = 'R';
+    pref_hr = 'H';
+  }
+  if (key.empty()) return -1;
+  for (int r = 0; r < data::sgdata_size; ++r) {
+    const data::Sgdata_row& row = data::sgdata[r];
+    const char s = row.setting;
+    if (s != ' ' && s != pref_12 && s != pref_hr) continue;
+    if (name_key(row.hm, compact) == key || name_key(short_hm(row), compact) == key) return r;
+  }
+  return -1;
+}
+
+//! True when text is a complete Hall symbol: a lattice word (an optional
+//! '-' and one lattice letter), up to four operator words (an optional
+//! '-', an order 1, 2, 3, 4 or 6, an optional screw digit below it, then
+//! axis, mark and translation letters), and an optional change of basis in
+//! one pair of parentheses at the end: an operator text or up to three
+//! whole numbers.
+bool is_hall_symbol(const String& text) {
+  const size_t open = text.find('(');
+  String ops = text, basis;
+  if (open != String::npos) {
+    if (text.back() != ')' || text.find_first_of("()", open + 1) != text.size() - 1) return false;
+    ops = text.substr(0, open);
+    basis = text.substr(open + 1, text.size() - open - 2);
+  } else if (text.find(')') != String::npos) {
+    return false;
+  }
+  const std::vector<String> words = ops.split(" \t");
+  if (words.empty() || words.size() > 5) return false;
+  const String& lattice = words[0];
+  const size_t l = lattice[0] == '-' ? 1 : 0;
+  if (lattice.size() != l + 1 ||
+      String("PABCIRSTFHQ").find(char(std::toupper((unsigned char)lattice[l]))) == String::npos)
+    return false;
+  for (size_t i = 1; i < words.size(); ++i) {
+    const String& w = words[i];
+    size_t p = w[0] == '-' ? 1 : 0;
+    if (p >= w.size() || String("12346").find(w[p]) == String::npos) return false;
+    const int order = w[p++] - '0';
+    if (p < w.size() && std::isdigit((unsigned char)w[p])) {
+      const int screw = w[p++] - '0';
+      if (screw < 1 || screw >= order) return false;
+    }
+    for (; p < w.size(); ++p)
+      if (String("xyzXYZ'\"*abcnuvwdABCNUVWD").find(w[p]) == String::npos) return false;
+  }
+  if (basis.find(',') != String::npos) return true;  // an operator text, read strictly later
+  const std::vector<String> shifts = basis.split(" \t");
+  if (shifts.size() > 3) return false;
+  for (const String& n : shifts)
+    if (n.find_first_not_of("+-0123456789") != String::npos ||
+        n.find_first_of("0123456789") == String::npos)
+      return false;
+  return true;
+}
+
+//! True when the text is a whole number, perhaps signed.
+bool is_number(const String& text) {
+  const size_t first = text.find_first_not_of("+-");
+  return first <= 1 && first < text.size() &&
+         text.find_first_not_of("0123456789", first) == String::npos;
 }
 
 //! First table row admitted by the preferred settings that matches.
@@ -394,11 +508,13 @@ Symop_codes Symop_codes::generator_ops() const {
 Spgr_descr::Spgr_descr(const String& text, TYPE type) {
   const String t = text.trim();
   if (type == Detect) {
-    if (t.find_first_of("()") != String::npos)
+    if (t.find_first_of("()") != String::npos) {
+      if (!is_hall_symbol(t))
+        fatal("Spgr_descr: No such space-group name or Hall symbol: \"" + t + "\"");
       type = Hall;
-    else if (t.find(',') != String::npos)
+    } else if (t.find(',') != String::npos)
       type = Symops;
-    else if (t.find_first_of("ABCFHIPRSTQ") == String::npos)
+    else if (is_number(t))
       type = Number;
   }
   Symop_codes ops;
@@ -408,14 +524,22 @@ Spgr_descr::Spgr_descr(const String& text, TYPE type) {
     case Number: *this = Spgr_descr(t.i()); return;
     case HM:
     case Detect: {
-      const int row =
+      // The table's own spelling first, then other spellings of a name;
+      // a Hall symbol before the compact names, which can look alike.
+      int row =
           preferred_row([&t](const data::Sgdata_row& r) { return t == r.hm; }, pref_12, pref_hr);
+      if (row < 0) row = row_of_name(t, false, pref_12, pref_hr);
+      if (row < 0 && type == Detect && is_hall_symbol(t)) {
+        ops.init_hall(t);
+        break;
+      }
+      if (row < 0) row = row_of_name(t, true, pref_12, pref_hr);
       if (row >= 0)
         ops.init_hall(data::sgdata[row].hall);
       else if (type == HM)
         fatal("Spgr_descr: No such HM symbol");
       else
-        ops.init_hall(t);
+        fatal("Spgr_descr: No such space-group name or Hall symbol: \"" + t + "\"");
       break;
     }
     default: fatal("Spgr_descr: Unknown space-group text type");

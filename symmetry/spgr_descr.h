@@ -52,7 +52,13 @@ class Spgr_descr {
 
   //! The null descriptor: hash 0, no generators.
   Spgr_descr() : hash_(0) {}
-  //! From a text of the given kind.
+  //! From a text of the given kind. A Hermann-Mauguin name is found in
+  //! the table as written, then with any blanks and case, in the short
+  //! monoclinic form ("P 21/c"), with an H lattice for hexagonal axes
+  //! ("H 3") or a setting after a colon ("R 3:R"), and finally compact
+  //! ("P212121", "C2"). Detect: a text with parentheses is a Hall symbol,
+  //! with commas an operator list, a whole number a group number; any
+  //! other text is a name, else a complete Hall symbol, else fatal.
   explicit Spgr_descr(const String& text, TYPE type = Detect);
   //! From an International Tables number, in the preferred setting.
   explicit Spgr_descr(const int& number);

@@ -1,5 +1,6 @@
 #include "symmetry/symop.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "foundation/message.h"
@@ -47,20 +48,39 @@ std::vector<Term> terms_of(const String& field) {
   return terms;
 }
 
+// Largest magnitude of an operator number: far beyond any operator of a
+// crystal or change of basis, and well inside what the integer forms of
+// an operator and the text form hold.
+constexpr double max_operator_number = 1048576.0;  // 2^20
+
+bool valid_number(const double& v) { return std::fabs(v) <= max_operator_number; }  // NaN fails
+
 // Reads one field of an operator text into row r: a term with an axis sets
 // a rotation coefficient (1 when no number is given), a term without one
-// sets the translation. A later term replaces an earlier one.
-void read_row(const String& field, const int r, Mat33<double>& rot, Vec3<double>& trn) {
+// sets the translation. A later term replaces an earlier one. A number cut
+// short ("1/"), divided by zero or out of range fails the whole text.
+void read_row(const String& field, const int r, Mat33<double>& rot, Vec3<double>& trn,
+              const String& text) {
   for (Term& term : terms_of(field)) {
     const bool bare = term.number.empty() || term.number == "-";
-    if (term.axis >= 0) {
-      if (bare) term.number += "1";
-      rot(r, term.axis) = term.number.rational();
-    } else {
-      if (bare) term.number += "0";
-      trn[r] = term.number.rational();
-    }
+    if (bare) term.number += term.axis >= 0 ? "1" : "0";
+    const double v = term.number.rational();
+    if (!valid_number(v)) fatal("RTop_frac: invalid string:" + text);
+    if (term.axis >= 0)
+      rot(r, term.axis) = v;
+    else
+      trn[r] = v;
   }
+}
+
+// Fatal unless every element of op is a finite number in range.
+void check_numbers(const RTop<double>& op) {
+  bool ok = true;
+  for (int i = 0; i < 3; ++i) {
+    ok = ok && valid_number(op.trn()[i]);
+    for (int j = 0; j < 3; ++j) ok = ok && valid_number(op.rot()(i, j));
+  }
+  if (!ok) fatal("Symop: operator element not finite or out of range");
 }
 
 // A translation component snapped to the nearest 48th (ties to even) and
@@ -80,7 +100,7 @@ RTop_frac::RTop_frac(const String& s)
     : RTop<double>(Mat33<double>(0, 0, 0, 0, 0, 0, 0, 0, 0), Vec3<double>::zero()) {
   const std::vector<String> fields = s.split(",");
   if (fields.size() != 3) fatal("RTop_frac: invalid string:" + s);
-  for (int r = 0; r < 3; ++r) read_row(fields[r], r, rot(), trn());
+  for (int r = 0; r < 3; ++r) read_row(fields[r], r, rot(), trn(), s);
 }
 
 RTop_orth RTop_frac::rtop_orth(const Cell& cell) const {
@@ -91,6 +111,7 @@ RTop_orth RTop_frac::rtop_orth(const Cell& cell) const {
 // Symop
 
 Symop::Symop(const RTop<double>& op) {
+  check_numbers(op);
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) rot()(i, j) = std::rint(op.rot()(i, j));
   trn() = reduce_48ths(op.trn());
@@ -99,7 +120,9 @@ Symop::Symop(const RTop<double>& op) {
 Symop::Symop(const double mat[4][4]) {
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) rot()(i, j) = mat[i][j];
-  trn() = reduce_48ths(Vec3<double>(mat[0][3], mat[1][3], mat[2][3]));
+  trn() = Vec3<double>(mat[0][3], mat[1][3], mat[2][3]);
+  check_numbers(*this);
+  trn() = reduce_48ths(trn());
 }
 
 String Symop::format() const {
@@ -114,7 +137,8 @@ String Symop::format() const {
       if (std::lrint(std::fabs(v)) != 1) row += String::rational(std::fabs(v), 24, false);
       row += axes[c];
     }
-    if (trn()[r] != 0.0) row += String::rational(trn()[r], 24, true);
+    // Translations are held in 48ths: written so, they read back exactly.
+    if (trn()[r] != 0.0) row += String::rational(trn()[r], 48, true);
     if (row.empty())
       row = "0";
     else if (row[0] == '+')
@@ -142,6 +166,15 @@ constexpr int identity_digits = 0x4064;  // base-3 digits of the identity
 }
 
 void Symop_code::init(const Isymop& op) {
+  // Only elements -1, 0 and 1 have a code digit.
+  for (int k = 0; k < 9; ++k)
+    if (op.rot()(k / 3, k % 3) < -1 || op.rot()(k / 3, k % 3) > 1) {
+      String rows;
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+          rows += String(op.rot()(i, j), 0) + (j < 2 ? " " : i < 2 ? "; " : "");
+      fatal("Symop_code: rotation element outside -1..1 in operator (" + rows + ")");
+    }
   int translation = 0;
   for (int i = 0, weight = 1; i < 3; ++i, weight *= 24)
     translation += Util::mod(op.trn()[i], 24) * weight;

@@ -22,7 +22,8 @@ class RTop_frac : public RTop<double> {
   RTop_frac(const Mat33<double>& rot, const Vec3<double>& trn) : RTop<double>(rot, trn) {}
   //! Reads an operator text such as "-y,x-y,z+1/3", "x+0.5, y, z" or
   //! "1/2-X , Y , Z". Fields are separated by commas (blanks are ignored);
-  //! a text that is not three fields is fatal.
+  //! a text that is not three fields, or with a number that is cut short
+  //! ("z+1/"), not finite ("z+1/0") or beyond 2^20 in size, is fatal.
   explicit RTop_frac(const String& s);
 
   //! The same operation on orthogonal coordinates: (O R F, O t).
@@ -39,13 +40,15 @@ class Symop : public RTop_frac {
  public:
   Symop() {}
   //! Rotation elements rounded to whole numbers (ties to even), translation
-  //! snapped to 48ths and reduced into [0, 1).
+  //! snapped to 48ths and reduced into [0, 1). Fatal for an element that is
+  //! not finite or beyond 2^20 in size, as below.
   explicit Symop(const RTop<double>& op);
   //! Rotation from the upper 3x3 (not rounded), translation from column 3
   //! (snapped and reduced); row 3 is not read.
   explicit Symop(const double mat[4][4]);
 
-  //! The operator as text, rows joined by ", ": "-y, x-y, z+1/3".
+  //! The operator as text, rows joined by ", ": "-y, x-y, z+1/3"; the
+  //! translations as stored, in 48ths ("z+1/16").
   String format() const;
 };
 
@@ -73,7 +76,7 @@ class Symop_code {
   explicit Symop_code(const Isymop& op) { init(op); }
   explicit Symop_code(const Symop& op) { init(Isymop(op, Grid(24, 24, 24))); }
   //! Encodes an integer operator on the 24 grid; translations are folded
-  //! into 0..23.
+  //! into 0..23. A rotation element outside -1..1 is fatal.
   void init(const Isymop& op);
 
   //! The same rotation with zero translation.

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <limits>
 
+#include "foundation/message.h"
+#include "foundation/util.h"
 #include "foundation/vstring.h"
+#include "support/testing.h"
 
 using namespace vantrel;
 
@@ -59,6 +63,14 @@ TEST(StringFormat, RationalText) {
   EXPECT_EQ(String::rational(-0.01, 24, true), "+0");
   EXPECT_EQ(String::rational(0.5, 24, true), "+1/2");
   EXPECT_EQ(String::rational(-0.5, 24, true), "-1/2");
+  EXPECT_EQ(String::rational(3.0 / 48, 48), "1/16");  // 48ths reduce fully
+  EXPECT_EQ(String::rational(16.0 / 48, 48), "1/3");
+  // no long holds these: a crash or wrapped text before
+  vantrel_testing::Quiet_messages quiet;
+  for (const double bad : {Util::nan(), 0x1p63, -1e300, std::numeric_limits<double>::infinity()})
+    EXPECT_THROW(String::rational(bad, 24), Message_fatal) << bad;
+  EXPECT_THROW(String::rational(0.5, 0), Message_fatal);
+  EXPECT_NE(quiet.text().find("String::rational: cannot write nan in 24ths"), std::string::npos);
   // Signed text and parse are inverse over all 24ths.
   for (int n = -24; n <= 24; ++n)
     EXPECT_DOUBLE_EQ(String::rational(n / 24.0, 24, true).rational(), n / 24.0) << n;

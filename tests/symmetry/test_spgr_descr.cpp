@@ -108,9 +108,10 @@ TEST(Descriptor, FaultyInputsAreFatal) {
       {[] { Codes().init_symops("x,y,z;2*x,y,z"); },
        "Spgr_descr: invalid symmetry operator:2*x,y,z"},
       {[] { Codes().init_symops("x,y,0"); }, "Spgr_descr: invalid symmetry operator:x,y,0"},
-      // valid-looking shears or a 1/24 lattice of translations stop past 192 operators
+      // valid-looking shears multiply to elements no code holds; a 1/24
+      // lattice of translations stops past 192 operators
       {[] { Spgr_descr("x+y,y,z;x,y+z,z;x,y,z+x"); },
-       "Spgr_descr: operators generate more than 192 operators"},
+       "Symop_code: rotation element outside -1..1 in operator (1 2 0; 0 1 0; 0 0 1)"},
       {[] { Spgr_descr("x+1/24,y,z;x,y+1/24,z;x,y,z+1/24"); },
        "Spgr_descr: operators generate more than 192 operators"},
       {[] { Spgr_descr("P 21 21 22", Spgr_descr::HM); }, "Spgr_descr: No such HM symbol"},

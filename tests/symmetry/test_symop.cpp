@@ -74,7 +74,9 @@ TEST(RTopFracText, ParsingAndWriting) {
   EXPECT_EQ(proj.format(), "x, 0, z");
   EXPECT_TRUE(RTop_frac(proj.format()).rot().equals(flat, 0.0));
   EXPECT_EQ(Symop(RTop<double>(flat, Vec3<double>(0, 0.5, 0))).format(), "x, 1/2, z");
-  EXPECT_EQ(shifted(Vec3<double>(1.0 / 48, 0, 0)).format(), "x+0, y, z");  // nearest 24th
+  // translations are written as held, in 48ths, and read back unchanged
+  EXPECT_EQ(shifted(Vec3<double>(1.0 / 48, 0, 0)).format(), "x+1/48, y, z");
+  for (const char* held : {"x, y, z+1/16", "x+1/3, y+5/6, z+3/8"}) EXPECT_EQ(text(held), held);
   vantrel_testing::Quiet_messages quiet;  // a wrong field count is fatal
   for (const char* bad : {"x,y", "x,y,z,x", ""})
     EXPECT_THROW(RTop_frac(String(bad)), Message_fatal);
@@ -107,10 +109,15 @@ TEST(SymopSnapping, TranslationsRotationsAndCodes) {
   const Isymop on_map(Symop(RTop_frac(String("-x,y+1/2,-z+1/3"))), Grid(10, 16, 30));
   EXPECT_TRUE(on_map.trn() == Vec3<int>(0, 8, 10));
   EXPECT_TRUE(on_map.rot() == Mat33<int>(-1, 0, 0, 0, 1, 0, 0, 0, -1));
-  // rotation elements outside -1..1 fold modulo 3
+  // a rotation element outside -1..1 has no code: it would wrap onto
+  // another operator's, or overflow
   const Vec3<int> zero(0, 0, 0);
-  EXPECT_EQ(int(Symop_code(Isymop(Mat33<int>(2, 0, 0, 0, 1, 0, 0, 0, 1), zero))),
-            int(Symop_code(Isymop(Mat33<int>(-1, 0, 0, 0, 1, 0, 0, 0, 1), zero))));
+  EXPECT_EQ(vantrel_testing::fatal_text(
+                [&] { Symop_code(Isymop(Mat33<int>(2, 0, 0, 0, 1, 0, 0, 0, 1), zero)); }),
+            "Symop_code: rotation element outside -1..1 in operator (2 0 0; 0 1 0; 0 0 1)");
+  const Mat33<double> huge(1, 0, 0, 0, -2147483647.0, 0, 0, 0, 1);
+  EXPECT_EQ(vantrel_testing::fatal_text([&] { Symop(RTop<double>(huge, Vec3<double>::zero())); }),
+            "Symop: operator element not finite or out of range");
 }
 
 // A hexagonal threefold screw is orthonormal in the orthogonal frame and converts back.
