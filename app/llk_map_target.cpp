@@ -103,6 +103,11 @@ Coord_orth LLK_map_target::local_position(int i) const {
 }
 
 void LLK_map_target::init(const double& radius, const double& sampling, TYPE type) {
+  // radius >= 0 gives a half-width >= 2, which keeps every cubic stencil of
+  // the sample lists inside the box.
+  if (!(radius >= 0.0 && sampling > 0.0 && std::isfinite(radius) && std::isfinite(sampling)))
+    vantrel::fatal("LLK_map_target: invalid radius or sampling: " + vantrel::String(radius) +
+                   ", " + vantrel::String(sampling));
   radius_ = radius;
   sampling_ = sampling;
   half_width_ = int(std::lrint((radius + 2.0 * sampling) / sampling));  // halves to even

@@ -82,7 +82,9 @@ class LLK_map_target {
 
   //! Sets the radius (A) of the target sphere, the box spacing (A) and the
   //! scoring kind; both maps become zero on a box of half-width
-  //! n = (radius + 2 sampling) / sampling, rounded half to even.
+  //! n = (radius + 2 sampling) / sampling, rounded half to even. A negative
+  //! or non-finite radius, or a sampling that is not positive and finite, is
+  //! fatal: the box would be too small for the interpolation stencils.
   void init(const double& radius, const double& sampling, TYPE type);
   //! Adds the density of one residue: at every box point within n*sampling
   //! of the origin, the tricubic value of xmap at the residue's position.

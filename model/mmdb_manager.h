@@ -19,7 +19,7 @@ namespace vantrel {
 class MMDBManager : public mmdb::Manager {
  public:
   //! The form in which a coordinate file is written.
-  enum TYPE {
+  enum TYPE : int {
     AS_READ = -1,  //!< the form last read; PDB when nothing was read
     PDB = 0,
     CIF = 1,

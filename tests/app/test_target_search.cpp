@@ -9,6 +9,7 @@
 
 #include "app/llk_map_target.h"
 #include "foundation/rotation.h"
+#include "support/testing.h"
 #include "symmetry/spgr_descr.h"
 
 using vantrel::Coord_frac;
@@ -255,11 +256,9 @@ TEST(TargetSearch, FormatDrawsOneBlockPerSection) {
   EXPECT_EQ(empty.format().find_first_of("-.+#"), std::string::npos);
   EXPECT_EQ(empty.format().size(), text.size());
 
-  // A one-point box (half-width (r + 2 s) / s = 0; half of one point is
-  // none): the rms is taken over that point, which sits exactly at 1 rms.
-  Xmap<float> flat(p212121(), cell, grid());
-  flat = 3.0f;
-  const LLK_map_target single = trained(-1.0, flat, place);
-  ASSERT_EQ(single.target_map().grid().size(), 1);
-  EXPECT_EQ(single.format(), "\n w=  0\n  v=  0 +\n");
+  // A negative radius would leave a box too small for the stencils (one
+  // point at -1 A): refused before any map is made.
+  LLK_map_target bad;
+  EXPECT_EQ(vantrel_testing::fatal_text([&] { bad.init(-1.0, 0.5, LLK_map_target::LLK); }),
+            "LLK_map_target: invalid radius or sampling: -1, 0.5");
 }
