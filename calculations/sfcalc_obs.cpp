@@ -47,8 +47,7 @@ bool SFcalc_obs_bulk<T>::operator()(HKL_data<datatypes::F_phi<T>>& fphi,
                                     const HKL_data<datatypes::F_sigF<T>>& fsig,
                                     const Atom_list& atoms) {
   if (fphi.is_null() || fsig.is_null() || &fphi.base_hkl_info() != &fsig.base_hkl_info())
-    Message::message(Message_fatal(
-        "SFcalc_obs_bulk: calculated and observed data must be over one reflection list"));
+    fatal("SFcalc_obs_bulk: calculated and observed data must be over one reflection list");
   const HKL_info& hkls = fsig.base_hkl_info();
   const Cell& cell = fsig.base_cell();
 

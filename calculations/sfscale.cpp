@@ -70,8 +70,7 @@ bool SFscale_aniso<T>::operator()(HKL_data<F_sigF<T>>& fo, const HKL_data<F_phi<
 template <class T>
 bool SFscale_aniso<T>::operator()(HKL_data<F_phi<T>>& fc, const HKL_data<F_sigF<T>>& fo) {
   if (fc.is_null() || fo.is_null() || &fc.base_hkl_info() != &fo.base_hkl_info())
-    Message::message(Message_fatal(
-        "SFscale_aniso: calculated and observed data must be over one reflection list"));
+    fatal("SFscale_aniso: calculated and observed data must be over one reflection list");
   const HKL_info p1 = p1_list(fo);
   HKL_data<F_sigF<T>> fo1(p1);
   HKL_data<F_phi<T>> fc1(p1);

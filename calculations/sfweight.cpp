@@ -85,8 +85,7 @@ SFweight_spline<T>::SFweight_spline(HKL_data<F_phi<T>>& fb, HKL_data<F_phi<T>>& 
 template <class T>
 void SFweight_spline<T>::init(const int n_reflns, const int n_params, const int n_phases) {
   if (n_reflns < 0 || n_params < 0 || (n_reflns == 0 && n_params == 0) || n_phases < 1)
-    Message::message(Message_fatal(
-        "SFweight_spline: need n_reflns >= 0, n_params >= 0, not both 0, and n_phases >= 1"));
+    fatal("SFweight_spline: need n_reflns >= 0, n_params >= 0, not both 0, and n_phases >= 1");
   n_reflns_ = n_reflns;
   n_params_ = n_params;
   hlterms_.resize(n_phases);
@@ -97,9 +96,11 @@ void SFweight_spline<T>::init(const int n_reflns, const int n_params, const int 
 }
 
 template <class T>
-typename SFweight_spline<T>::TargetResult SFweight_spline<T>::targetfn0(
-    const HKL_class cls, const F_sigF<T>& fo, const F_phi<T>& fc, const double& s,
-    const double& w) const {
+typename SFweight_spline<T>::TargetResult SFweight_spline<T>::targetfn0(const HKL_class cls,
+                                                                        const F_sigF<T>& fo,
+                                                                        const F_phi<T>& fc,
+                                                                        const double& s,
+                                                                        const double& w) const {
   const double epsc = cls.epsilon_centric();
   const double f_o = fo.f(), sig = fo.sigf(), f_c = fc.f();
   const double d = Util::max(2.0 * sig * sig + epsc * w, kMinVariance);
@@ -124,8 +125,9 @@ typename SFweight_spline<T>::TargetResult SFweight_spline<T>::targetfn0(
   t.ds = 2.0 * s * fc2 / d - 2.0 * i1 * fofc / d;
   t.dw = epsc * (c / d - a / d2 + 2.0 * i1 * s * fofc / d2);
   t.dss = 2.0 * fc2 / d - 4.0 * i2 * fofc2 / d2;
-  t.dww = epsc * epsc *
-          (-c / d2 + 2.0 * a / d3 - 4.0 * i1 * s * fofc / d3 - 4.0 * i2 * s * s * fofc2 / (d2 * d2));
+  t.dww =
+      epsc * epsc *
+      (-c / d2 + 2.0 * a / d3 - 4.0 * i1 * s * fofc / d3 - 4.0 * i2 * s * s * fofc2 / (d2 * d2));
   t.dsw = epsc * (-2.0 * s * fc2 / d2 + 2.0 * i1 * fofc / d2 + 4.0 * i2 * s * fofc2 / d3);
   return t;
 }
@@ -138,8 +140,7 @@ typename SFweight_spline<T>::TargetResult SFweight_spline<T>::targetfn0(
 template <class T>
 typename SFweight_spline<T>::TargetResult SFweight_spline<T>::prior_target(
     const HKL_class& cls, const ABCD<T>& hl, const double& u, const double& v, const double& s,
-    const double& d, const double& a2, const double& b2, const double& ddw,
-    const double& c) const {
+    const double& d, const double& a2, const double& b2, const double& ddw, const double& c) const {
   double coef[4] = {hl.a(), hl.b(), hl.c(), hl.d()};
   for (double& x : coef)
     if (Util::is_nan(x)) x = 0.0;
@@ -215,14 +216,12 @@ bool SFweight_spline<T>::evaluate(HKL_data<F_phi<T>>& fb, HKL_data<F_phi<T>>& fd
                                   const HKL_data<F_phi<T>>& fc, const HKL_data<Flag>& usage,
                                   const Target& target) {
   const HKL_info& hkls = fo.base_hkl_info();
-  for (const HKL_data_base* list : {static_cast<const HKL_data_base*>(&fb),
-                                    static_cast<const HKL_data_base*>(&fd),
-                                    static_cast<const HKL_data_base*>(&phiw),
-                                    static_cast<const HKL_data_base*>(&fc),
-                                    static_cast<const HKL_data_base*>(&usage)})
+  for (const HKL_data_base* list :
+       {static_cast<const HKL_data_base*>(&fb), static_cast<const HKL_data_base*>(&fd),
+        static_cast<const HKL_data_base*>(&phiw), static_cast<const HKL_data_base*>(&fc),
+        static_cast<const HKL_data_base*>(&usage)})
     if (fo.is_null() || list->is_null() || &list->base_hkl_info() != &hkls)
-      Message::message(
-          Message_fatal("SFweight_spline: every data list must be over one reflection list"));
+      fatal("SFweight_spline: every data list must be over one reflection list");
   const int nrefl = hkls.num_reflections();
 
   // Working copies and the used reflections.
@@ -259,8 +258,8 @@ bool SFweight_spline<T>::evaluate(HKL_data<F_phi<T>>& fb, HKL_data<F_phi<T>>& fd
   HKL_data<F_sigF<T>> diff(hkls);
   for (HKL_info::HKL_reference_index ih = used.first_data(); !ih.last(); used.next_data(ih)) {
     const double s = basis.f_s(ih.invresolsq(), param_s_);
-    const double t = Util::sqr(fo1[ih].f() - std::sqrt(s) * fc1[ih].f()) /
-                     ih.hkl_class().epsilon_centric();
+    const double t =
+        Util::sqr(fo1[ih].f() - std::sqrt(s) * fc1[ih].f()) / ih.hkl_class().epsilon_centric();
     diff[ih] = F_sigF<T>(T(t), T(t));
   }
   const TargetFn_meanFnth<F_sigF<T>> target_w(diff, 1.0);
@@ -356,13 +355,11 @@ bool SFweight_spline<T>::operator()(HKL_data<F_phi<T>>& fb, HKL_data<F_phi<T>>& 
                                     const HKL_data<ABCD<T>>& hl, const HKL_data<F_phi<T>>& fc,
                                     const HKL_data<Flag>& usage) {
   if (hl.is_null() || fo.is_null() || &hl.base_hkl_info() != &fo.base_hkl_info())
-    Message::message(
-        Message_fatal("SFweight_spline: every data list must be over one reflection list"));
-  return evaluate(fb, fd, phiw, fo, fc, usage,
-                  [this, &hl](const int& i, const HKL_class& cls, const F_sigF<T>& o,
-                              const F_phi<T>& c, const double& s, const double& w) {
-                    return targetfn1(cls, o, hl[i], c, s, w);
-                  });
+    fatal("SFweight_spline: every data list must be over one reflection list");
+  return evaluate(
+      fb, fd, phiw, fo, fc, usage,
+      [this, &hl](const int& i, const HKL_class& cls, const F_sigF<T>& o, const F_phi<T>& c,
+                  const double& s, const double& w) { return targetfn1(cls, o, hl[i], c, s, w); });
 }
 
 template <class T> void SFweight_spline<T>::debug() const {

@@ -20,8 +20,7 @@ struct Convention {
   int first, second, third, frame;
 };
 
-template <int N>
-Convention convention() {
+template <int N> Convention convention() {
   Convention c;
   Euler<N>::params(c.first, c.second, c.third, c.frame);
   return c;
@@ -55,7 +54,7 @@ Rotation compose(const Convention& c, const double alpha, const double beta, con
   return c.frame == 1 ? q1 * (q2 * q3) : q3 * (q2 * q1);
 }
 
-void invalid() { Message::message(Message_fatal("Rotation::euler() type invalid")); }
+void invalid() { fatal("Rotation::euler() type invalid"); }
 
 // At gimbal lock q is the Hamilton product q2(beta) r, r a turn about
 // `axis`; r = conj(q2) q, and its angle about that axis is returned.
@@ -143,8 +142,7 @@ void extract_tait_bryan(const Convention& cv, const Rotation& rot, double& alpha
 
 }  // namespace
 
-template <int N>
-void Euler<N>::params(int& first, int& second, int& third, int& frame) {
+template <int N> void Euler<N>::params(int& first, int& second, int& third, int& frame) {
   // Axis triples in the order of the convention numbers (N = 2k + frame).
   static constexpr int kAxes[12][3] = {{0, 1, 2}, {0, 1, 0}, {0, 2, 0}, {0, 2, 1},
                                        {1, 2, 0}, {1, 2, 1}, {1, 0, 1}, {1, 0, 2},
@@ -155,8 +153,7 @@ void Euler<N>::params(int& first, int& second, int& third, int& frame) {
   frame = N % 2;
 }
 
-template <int N>
-Euler<N>::Euler(const Rotation& rotation) {
+template <int N> Euler<N>::Euler(const Rotation& rotation) {
   const Convention c = convention<N>();
   if (c.first == c.third)
     extract_proper(c, rotation, alpha_, beta_, gamma_);
@@ -169,13 +166,11 @@ Euler<N>::Euler(const Rotation& rotation) {
   gamma_ += 0.0;
 }
 
-template <int N>
-Rotation Euler<N>::rotation() const {
+template <int N> Rotation Euler<N>::rotation() const {
   return compose(convention<N>(), alpha_, beta_, gamma_);
 }
 
-template <int N>
-String Euler<N>::format() const {
+template <int N> String Euler<N>::format() const {
   const Convention c = convention<N>();
   String text("Euler");
   text += "XYZ"[c.first];
