@@ -30,8 +30,7 @@ constexpr double similarity_cut = 0.25;
 class Type_table {
  public:
   Type_table() {
-    for (int c = 0; c < 256; ++c)
-      index_[c] = ProteinTools::residue_index(String(1, char(c)), true);
+    for (int c = 0; c < 256; ++c) index_[c] = ProteinTools::residue_index(String(1, char(c)), true);
   }
   int operator()(char c) const { return index_[static_cast<unsigned char>(c)]; }
 
@@ -58,8 +57,8 @@ std::vector<double> segment_weights(int n) {
 void require_column(const Matrix& scores, int t, const char* caller) {
   for (std::size_t r = 0; r < scores.size(); ++r)
     if (int(scores[r].size()) <= t)
-      vantrel::fatal(String("Ca_sequence: ") + caller + " - score matrix row " +
-                     String(int(r)) + " has " + String(int(scores[r].size())) +
+      vantrel::fatal(String("Ca_sequence: ") + caller + " - score matrix row " + String(int(r)) +
+                     " has " + String(int(scores[r].size())) +
                      " columns, no column for residue type " + String(t));
 }
 
@@ -176,8 +175,8 @@ struct Best {
   double score = 0.0;
   int first = -1, last = -1;
   void offer(double value, int a, int b) {
-    if (value < score || (value == score && first >= 0 &&
-                          (a < first || (a == first && b < last)))) {
+    if (value < score ||
+        (value == score && first >= 0 && (a < first || (a == first && b < last)))) {
       score = value;
       first = a;
       last = b;
@@ -262,7 +261,6 @@ double similarity(const std::vector<signed char>& a, const std::vector<signed ch
   return counted > 0 ? double(matches) / double(counted) : 0.0;
 }
 
-
 }  // namespace
 
 std::vector<String> Ca_sequence::sequence_align(const Matrix& scores, const String& sequence) {
@@ -313,7 +311,7 @@ double Ca_sequence::sequence_similarity(const String& a, const String& b) {
 }
 
 Score_list<String> Ca_sequence::sequence_match(const Matrix& scores,
-                                                const MMoleculeSequence& sequences) {
+                                               const MMoleculeSequence& sequences) {
   const int n = int(scores.size());
   const std::vector<double> weight = segment_weights(n);
   // Every alignment end with its best segment; the candidate strings are
@@ -417,8 +415,8 @@ void Ca_sequence::normalise_scores(Matrix& scores, const std::vector<bool>& trai
   const int m = int(scores[0].size());
   for (const auto& row : scores)
     if (int(row.size()) != m)
-      vantrel::fatal("Ca_sequence: normalise_scores - score matrix rows of " + String(m) +
-                     " and " + String(int(row.size())) + " columns");
+      vantrel::fatal("Ca_sequence: normalise_scores - score matrix rows of " + String(m) + " and " +
+                     String(int(row.size())) + " columns");
   if (!trained.empty() && int(trained.size()) != m)
     vantrel::fatal("Ca_sequence: normalise_scores - " + String(int(trained.size())) +
                    " training flags for " + String(m) + " columns");

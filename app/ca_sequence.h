@@ -114,8 +114,8 @@ class Ca_sequence {
   //! one per alignment end that no other alignment extends. Letters without
   //! a residue type are dropped first; empty when fewer than 3 residues or
   //! letters remain.
-  static std::vector<vantrel::String> sequence_align(
-      const std::vector<std::vector<double>>& scores, const vantrel::String& sequence);
+  static std::vector<vantrel::String> sequence_align(const std::vector<std::vector<double>>& scores,
+                                                     const vantrel::String& sequence);
   //! The segment of the candidate with the lowest length-weighted sum of
   //! scores ("+" and "-" cost 3, "?" nothing); (0, 0, n) when no segment
   //! sum is negative. The first minimum in (first, last) order wins.
@@ -127,9 +127,8 @@ class Ca_sequence {
   //! The best 50 mutually dissimilar candidates of all alignments of all
   //! sequences, each masked to its best segment; when the first record is
   //! "TEST", its unmasked sequence is offered too if it differs from the best.
-  static Score_list<vantrel::String> sequence_match(
-      const std::vector<std::vector<double>>& scores,
-      const vantrel::MMoleculeSequence& sequences);
+  static Score_list<vantrel::String> sequence_match(const std::vector<std::vector<double>>& scores,
+                                                    const vantrel::MMoleculeSequence& sequences);
 
   //! Approximate standard normal distribution function: the confidence of a
   //! score gap z (exactly 0 or 1 where the exponential underflows).

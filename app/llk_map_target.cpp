@@ -106,8 +106,8 @@ void LLK_map_target::init(const double& radius, const double& sampling, TYPE typ
   // radius >= 0 gives a half-width >= 2, which keeps every cubic stencil of
   // the sample lists inside the box.
   if (!(radius >= 0.0 && sampling > 0.0 && std::isfinite(radius) && std::isfinite(sampling)))
-    vantrel::fatal("LLK_map_target: invalid radius or sampling: " + vantrel::String(radius) +
-                   ", " + vantrel::String(sampling));
+    vantrel::fatal("LLK_map_target: invalid radius or sampling: " + vantrel::String(radius) + ", " +
+                   vantrel::String(sampling));
   radius_ = radius;
   sampling_ = sampling;
   half_width_ = int(std::lrint((radius + 2.0 * sampling) / sampling));  // halves to even
@@ -168,8 +168,8 @@ void LLK_map_target::prep_llk() {
     // likelihood contrast, then: the target keeps its means and no weight.
     // A floor that is a normal float also keeps every x <= 1000 and every
     // weight finite.
-    const bool contrast = std::isfinite(var_o) && var_floor >= FLT_MIN &&
-                          double(var_o) > 1.0e-4 * (s2 / nobs);
+    const bool contrast =
+        std::isfinite(var_o) && var_floor >= FLT_MIN && double(var_o) > 1.0e-4 * (s2 / nobs);
     for (int i = 0; i < npoints; ++i) {
       if (!(weight_map_[i] > 0.0f)) continue;
       const float mean = target_map_[i] / float(count_);
@@ -187,7 +187,7 @@ void LLK_map_target::prep_llk() {
       if (!(sigma > 0.0f)) continue;
       const float mean = target_map_[i];
       float x = var_o / (sigma * sigma) - 1.0f;
-      if (x < 0.001f) x = 0.001f;  // keeps the weight positive
+      if (x < 0.001f) x = 0.001f;                             // keeps the weight positive
       const float shift = 1.0f / x < 2.0f ? 1.0f / x : 2.0f;  // at most 2 (mu - mu_o)
       target_map_[i] = mean + shift * (mean - mean_o);
       weight_map_[i] = 0.5f * x / var_o;
@@ -209,8 +209,7 @@ void LLK_map_target::prep_llk() {
         if ((u + v + w) % 2 != 0) continue;
         const Coord_orth p(u * step, v * step, w * step);
         const Coord_map g = target_map_.coord_map(p);
-        coarse_.insert(p, target_map_.interp<Interp_cubic>(g),
-                       weight_map_.interp<Interp_cubic>(g));
+        coarse_.insert(p, target_map_.interp<Interp_cubic>(g), weight_map_.interp<Interp_cubic>(g));
       }
 
   // Fine list: points of even index sum within the radius in whole steps.

@@ -11,7 +11,7 @@ using vantrel::Vec3;
 namespace {
 
 // Ideal main-chain geometry: bond lengths (A) and bond angles (radians).
-constexpr double bond_cn = 1.32;     // peptide C(i)-N(i+1)
+constexpr double bond_cn = 1.32;  // peptide C(i)-N(i+1)
 constexpr double bond_nca = 1.47;
 constexpr double bond_cac = 1.53;
 constexpr double angle_cnca = 2.15;  // at N
@@ -20,8 +20,7 @@ constexpr double angle_ncac = 1.92;  // at CA
 constexpr double omega_trans = Util::onepi_;
 
 // The rotation whose columns are u1, u2, u3.
-Mat33<double> columns(const Vec3<double>& u1, const Vec3<double>& u2,
-                      const Vec3<double>& u3) {
+Mat33<double> columns(const Vec3<double>& u1, const Vec3<double>& u2, const Vec3<double>& u3) {
   return Mat33<double>(u1[0], u2[0], u3[0], u1[1], u2[1], u3[1], u1[2], u2[2], u3[2]);
 }
 
@@ -30,8 +29,7 @@ Mat33<double> columns(const Vec3<double>& u1, const Vec3<double>& u2,
 Coord_orth in_plane(const Coord_orth& p, const Coord_orth& q, const Coord_orth& s,
                     const double& along_a, const double& along_b) {
   const Vec3<double> a = Vec3<double>(q - p).unit();
-  const Vec3<double> b =
-      Vec3<double>::cross(a, Vec3<double>::cross(a, Vec3<double>(s - p))).unit();
+  const Vec3<double> b = Vec3<double>::cross(a, Vec3<double>::cross(a, Vec3<double>(s - p))).unit();
   return Coord_orth(p + Coord_orth(along_a * a + along_b * b));
 }
 
@@ -99,8 +97,7 @@ Pr_group Pr_group::prev_pr_group(const double& psi, const double& phi) const {
 }
 
 Pr_group Pr_group::next_pr_group(const double& phi, const double& psi) const {
-  const Coord_orth ca_next(coord_ca_, coord_c_, coord_n_next_, bond_nca, angle_cnca,
-                           omega_trans);
+  const Coord_orth ca_next(coord_ca_, coord_c_, coord_n_next_, bond_nca, angle_cnca, omega_trans);
   const Coord_orth c_next(coord_c_, coord_n_next_, ca_next, bond_cac, angle_ncac, phi);
   const Coord_orth n_next(coord_n_next_, ca_next, c_next, bond_cn, angle_cacn, psi);
   return Pr_group(ca_next, c_next, n_next, CaCN);

@@ -9,8 +9,7 @@
 /*! A new entry goes before every entry of equal score; a full list refuses
   a score that is not below its last one, and otherwise drops its last
   entry to make room. */
-template <class T>
-class Score_list {
+template <class T> class Score_list {
  public:
   explicit Score_list(int capacity) : capacity_(capacity) {
     if (capacity > 0) entries_.reserve(std::size_t(capacity));

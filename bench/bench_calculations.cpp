@@ -16,14 +16,18 @@ using namespace vantrel_testing;
 namespace {
 
 const Calc_model& model() {
-  static const Calc_model m = read_calc_model(std::string(VANTREL_TEST_DATA) + "/calc_wrk_7mm1.txt");
+  static const Calc_model m =
+      read_calc_model(std::string(VANTREL_TEST_DATA) + "/calc_wrk_7mm1.txt");
   return m;
 }
 
 struct Road_data {
   HKL_info hkls;
   HKL_data<datatypes::F_sigF<float>> fo;
-  Road_data() { make_observed(model(), read_fo_map(std::string(VANTREL_TEST_DATA) + "/wrk_7mm1_fo_map.txt"), hkls, fo); }
+  Road_data() {
+    make_observed(model(), read_fo_map(std::string(VANTREL_TEST_DATA) + "/wrk_7mm1_fo_map.txt"),
+                  hkls, fo);
+  }
 };
 
 const Road_data& road_data() {

@@ -20,8 +20,8 @@ struct Setup {
         grid(Spacegroup(Spgr_descr(symbol)), cell, Resolution(resolution)),
         map(Spacegroup(Spgr_descr(symbol)), cell, grid),
         result(Spacegroup(Spacegroup::P1), cell, grid),
-        target(Grid(23, 23, 23), RTop<double>(Mat33<double>(2, 0, 0, 0, 2, 0, 0, 0, 2),
-                                              Vec3<double>(11, 11, 11))),
+        target(Grid(23, 23, 23),
+               RTop<double>(Mat33<double>(2, 0, 0, 0, 2, 0, 0, 0, 2), Vec3<double>(11, 11, 11))),
         weight(target) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> value(0.0f, 1.0f);
@@ -31,8 +31,9 @@ struct Setup {
       target[i] = value(rng);
       weight[i] = x.lengthsq() < 5.5 * 5.5 ? 1.0f : 0.0f;
     }
-    nx_op = NX_operator(map, target, RTop_orth(Mat33<double>(0, 0, 1, 1, 0, 0, 0, 1, 0),
-                                               Vec3<double>(10.0, 12.0, 14.0)));
+    nx_op = NX_operator(
+        map, target,
+        RTop_orth(Mat33<double>(0, 0, 1, 1, 0, 0, 0, 1, 0), Vec3<double>(10.0, 12.0, 14.0)));
   }
   Cell cell;
   Grid_sampling grid;

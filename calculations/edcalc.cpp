@@ -125,9 +125,9 @@ int paint_nxmap(NXmap<T>& nxmap, const Atom_list& atoms, const double& radius, P
   nxmap = T(0);
   const Coord_grid half =
       Coord_map(nxmap.orth_to_grid().rot() * Vec3<double>(radius, radius, radius)).coord_grid();
-  const Grid_range map_range(Coord_grid(0, 0, 0),
-                             Coord_grid(nxmap.grid().nu() - 1, nxmap.grid().nv() - 1,
-                                        nxmap.grid().nw() - 1));
+  const Grid_range map_range(
+      Coord_grid(0, 0, 0),
+      Coord_grid(nxmap.grid().nu() - 1, nxmap.grid().nv() - 1, nxmap.grid().nw() - 1));
   int skipped = 0;
   for (const Atom& atom : atoms) {
     if (!finite_position(atom.coord_orth()) || !painter.start(atom)) {
@@ -155,8 +155,7 @@ template <class T> bool EDcalc_mask<T>::operator()(Xmap<T>& xmap, const Atom_lis
   return true;
 }
 
-template <class T>
-bool EDcalc_mask<T>::operator()(NXmap<T>& nxmap, const Atom_list& atoms) const {
+template <class T> bool EDcalc_mask<T>::operator()(NXmap<T>& nxmap, const Atom_list& atoms) const {
   Mask_painter painter(this->radius_);
   this->num_skipped_ = paint_nxmap(nxmap, atoms, this->radius_, painter);
   return true;
@@ -174,15 +173,13 @@ template <class T> bool EDcalc_iso<T>::operator()(NXmap<T>& nxmap, const Atom_li
   return true;
 }
 
-template <class T>
-bool EDcalc_aniso<T>::operator()(Xmap<T>& xmap, const Atom_list& atoms) const {
+template <class T> bool EDcalc_aniso<T>::operator()(Xmap<T>& xmap, const Atom_list& atoms) const {
   Density_painter painter(true);
   this->num_skipped_ = paint_xmap(xmap, atoms, this->radius_, painter);
   return true;
 }
 
-template <class T>
-bool EDcalc_aniso<T>::operator()(NXmap<T>& nxmap, const Atom_list& atoms) const {
+template <class T> bool EDcalc_aniso<T>::operator()(NXmap<T>& nxmap, const Atom_list& atoms) const {
   Density_painter painter(true);
   this->num_skipped_ = paint_nxmap(nxmap, atoms, this->radius_, painter);
   return true;

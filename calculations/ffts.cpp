@@ -33,8 +33,7 @@ void require_one_grid(const char* who, const NXmap_base& target, const NXmap_bas
 // each point through its symmetry mate in the asymmetric unit, then both
 // transformed with the cell volume as scale.
 template <class T>
-double transform_map(const char* who, const Xmap<T>& map, FFTmap_p1& map_ft,
-                     FFTmap_p1& map_sq_ft) {
+double transform_map(const char* who, const Xmap<T>& map, FFTmap_p1& map_ft, FFTmap_p1& map_sq_ft) {
   if (map.is_null()) fatal(std::string(who) + ": the searched map is null");
   const double cell_volume = map.cell().volume();
   const Grid_sampling& g = map.grid_sampling();
@@ -70,12 +69,8 @@ class Weight_frame {
         to_target_(target.orth_to_grid() * weight.grid_to_orth()),
         to_weight_(weight.orth_to_grid() * target.grid_to_orth()) {}
 
-  Coord_map to_target(const Coord_map& m) const {
-    return same_ ? m : Coord_map(to_target_ * m);
-  }
-  Coord_map to_weight(const Coord_map& m) const {
-    return same_ ? m : Coord_map(to_weight_ * m);
-  }
+  Coord_map to_target(const Coord_map& m) const { return same_ ? m : Coord_map(to_target_ * m); }
+  Coord_map to_weight(const Coord_map& m) const { return same_ ? m : Coord_map(to_weight_ * m); }
 
  private:
   bool same_;
@@ -87,8 +82,8 @@ class Weight_frame {
 // widened by one point. Empty when no weight is positive (missing values
 // are not).
 template <class T>
-Grid_range weighted_box(const NXmap<T>& weight, const Weight_frame& frame,
-                        const NX_operator& nx_op, const Grid& grid) {
+Grid_range weighted_box(const NXmap<T>& weight, const Weight_frame& frame, const NX_operator& nx_op,
+                        const Grid& grid) {
   Range<double> ru, rv, rw;
   const Grid& wg = weight.grid();
   for (int i = 0; i < wg.size(); ++i)
@@ -100,21 +95,18 @@ Grid_range weighted_box(const NXmap<T>& weight, const Weight_frame& frame,
     }
   if (ru.min() > ru.max()) return Grid_range();
   const Coord_grid one(1, 1, 1);
-  return Grid_range(
-      Coord_frac(ru.min(), rv.min(), rw.min()).coord_map(grid).coord_grid() - one,
-      Coord_frac(ru.max(), rv.max(), rw.max()).coord_map(grid).coord_grid() + one);
+  return Grid_range(Coord_frac(ru.min(), rv.min(), rw.min()).coord_map(grid).coord_grid() - one,
+                    Coord_frac(ru.max(), rv.max(), rw.max()).coord_map(grid).coord_grid() + one);
 }
 
 // Target t and weight wt at the crystal grid point c: false when either
 // cannot be interpolated there or comes out missing.
 template <class T>
 bool sample_fragment(const NXmap<T>& target, const NXmap<T>& weight, const Weight_frame& frame,
-                     const NX_operator& nx_op, const Coord_grid& c, const Grid& grid, T& t,
-                     T& wt) {
+                     const NX_operator& nx_op, const Coord_grid& c, const Grid& grid, T& t, T& wt) {
   const Coord_map m = nx_op.nxmap_coord_map(c.coord_frac(grid));
   const Coord_map mw = frame.to_weight(m);
-  if (!Interp_linear::can_interp(target, m) || !Interp_linear::can_interp(weight, mw))
-    return false;
+  if (!Interp_linear::can_interp(target, m) || !Interp_linear::can_interp(weight, mw)) return false;
   Interp_linear::interp(target, m, t);
   Interp_linear::interp(weight, mw, wt);
   return !Util::is_nan(t) && !Util::is_nan(wt);
@@ -151,8 +143,7 @@ void correlate(FFTmap_p1& w, FFTmap_p1& wt, const FFTmap_p1& map_ft, const FFTma
 // result(c) = W(c) + s at every asymmetric-unit point c of the result map,
 // run by run along w: a run's points are consecutive in storage and on a
 // row of W.
-template <class T>
-void write_scores(Xmap<T>& result, const FFTmap_p1& w, const double& s) {
+template <class T> void write_scores(Xmap<T>& result, const FFTmap_p1& w, const double& s) {
   for (const Asu_run& run : result.asu_runs(2)) {
     const float* row = &w.real_data(Coord_grid(run.start.u(), run.start.v(), 0)) + run.start.w();
     for (int i = 0; i < run.length; ++i) result.set_data(run.index + i, T(double(row[i]) + s));
@@ -160,8 +151,7 @@ void write_scores(Xmap<T>& result, const FFTmap_p1& w, const double& s) {
 }
 
 // sum + weight * diff^2, the product and sum in double, rounded to T.
-template <class T>
-T add_square(const T& sum, const T& weight, const T& diff) {
+template <class T> T add_square(const T& sum, const T& weight, const T& diff) {
   return T(double(sum) + double(weight) * (double(diff) * double(diff)));
 }
 
@@ -211,8 +201,7 @@ void sum_directly(Xmap<T>& result, const Xmap<T>& map, const Grid& box, const Co
 
 // ------------------------------------------------------------- FFFear_fft
 
-template <class T>
-void FFFear_fft<T>::init(const Xmap<T>& map) {
+template <class T> void FFFear_fft<T>::init(const Xmap<T>& map) {
   cell_volume_ = transform_map("FFFear_fft", map, map_ft_, map_sq_ft_);
 }
 

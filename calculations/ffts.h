@@ -31,14 +31,13 @@ namespace vantrel {
   and weight may lie on different grids: each is sampled at its own grid
   position of the same point in space. Every search returns true; a result
   map on another grid or a null operator is fatal. */
-template <class T>
-class FFFear_base {
+template <class T> class FFFear_base {
  public:
   //! Writes the score of every translation into result; nx_op is made
   //! from the searched (or result) map, the target map and the operator
   //! taking the target's orthogonal frame into the crystal's.
-  virtual bool operator()(Xmap<T>& result, const NXmap<T>& target,
-                          const NXmap<T>& weight, const NX_operator& nx_op) const = 0;
+  virtual bool operator()(Xmap<T>& result, const NXmap<T>& target, const NXmap<T>& weight,
+                          const NX_operator& nx_op) const = 0;
   virtual ~FFFear_base() {}
 
   //! The same with the target's orthogonal frame being the crystal's.
@@ -51,14 +50,13 @@ class FFFear_base {
 //! then each search costs three transforms on the full P1 grid.
 /*! All transforms hold single-precision values whatever T is; the constant
   term sum w t^2 is summed in double. */
-template <class T>
-class FFFear_fft : public FFFear_base<T> {
+template <class T> class FFFear_fft : public FFFear_base<T> {
  public:
   //! Prepared on the map to search.
   explicit FFFear_fft(const Xmap<T>& map) { init(map); }
   //! Prepares on map and searches it at once; the flag is dropped.
-  FFFear_fft(Xmap<T>& result, const NXmap<T>& target, const NXmap<T>& weight,
-             const Xmap<T>& map, const NX_operator& nx_op) {
+  FFFear_fft(Xmap<T>& result, const NXmap<T>& target, const NXmap<T>& weight, const Xmap<T>& map,
+             const NX_operator& nx_op) {
     init(map);
     (*this)(result, target, weight, nx_op);
   }
@@ -81,13 +79,12 @@ class FFFear_fft : public FFFear_base<T> {
 /*! The searched map is referred to, not copied: it must outlive the object
   and is read afresh by every search. The float form sums in single
   precision, the double form in double. */
-template <class T>
-class FFFear_slow : public FFFear_base<T> {
+template <class T> class FFFear_slow : public FFFear_base<T> {
  public:
   explicit FFFear_slow(const Xmap<T>& map) { init(map); }
   //! Searches map at once; the flag is dropped.
-  FFFear_slow(Xmap<T>& result, const NXmap<T>& target, const NXmap<T>& weight,
-              const Xmap<T>& map, const NX_operator& nx_op) {
+  FFFear_slow(Xmap<T>& result, const NXmap<T>& target, const NXmap<T>& weight, const Xmap<T>& map,
+              const NX_operator& nx_op) {
     init(map);
     (*this)(result, target, weight, nx_op);
   }

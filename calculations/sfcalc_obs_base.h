@@ -15,8 +15,7 @@ template <class T> class SFcalc_obs_base {
   //! Fill every entry of fphi (amplitude, phase in radians) from the atoms,
   //! using the observed amplitudes of fsig; both lists over one reflection list.
   virtual bool operator()(HKL_data<datatypes::F_phi<T>>& fphi,
-                          const HKL_data<datatypes::F_sigF<T>>& fsig,
-                          const Atom_list& atoms) = 0;
+                          const HKL_data<datatypes::F_sigF<T>>& fsig, const Atom_list& atoms) = 0;
   virtual ~SFcalc_obs_base() = default;
 };
 

@@ -87,10 +87,9 @@ template <class T> class SFweight_spline : public SFweight_base<T> {
                 const HKL_data<datatypes::F_phi<T>>& fc, const HKL_data<datatypes::Flag>& usage,
                 const Target& target);
   // Sum over the phases of the prior-weighted likelihood terms.
-  TargetResult prior_target(const HKL_class& cls, const datatypes::ABCD<T>& hl,
-                            const double& u, const double& v, const double& s, const double& d,
-                            const double& a2, const double& b2, const double& epsc,
-                            const double& c) const;
+  TargetResult prior_target(const HKL_class& cls, const datatypes::ABCD<T>& hl, const double& u,
+                            const double& v, const double& s, const double& d, const double& a2,
+                            const double& b2, const double& epsc, const double& c) const;
 
   int n_params_ = 20;
   int n_reflns_ = 1000;

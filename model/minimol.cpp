@@ -8,8 +8,7 @@ namespace {
 
 bool has(const MM::COPY& mode, const MM::COPY bit) { return (mode & bit) != 0; }
 
-template <class T>
-void insert_at(std::vector<T>& list, const T& item, const int pos) {
+template <class T> void insert_at(std::vector<T>& list, const T& item, const int pos) {
   if (pos < 0)
     list.push_back(item);
   else

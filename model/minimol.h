@@ -16,8 +16,8 @@
 #include "foundation/message.h"
 #include "foundation/property.h"
 #include "foundation/vstring.h"
-#include "symmetry/cell.h"
 #include "symmetry/atom.h"
+#include "symmetry/cell.h"
 #include "symmetry/rtop.h"
 #include "symmetry/spacegroup.h"
 

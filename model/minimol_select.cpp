@@ -28,8 +28,7 @@ namespace {
 // (ids, type) and properties, no children.
 const MM::COPY members_and_properties = MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES);
 
-template <class Node>
-Node shell_of(const Node& node) {
+template <class Node> Node shell_of(const Node& node) {
   Node result;
   result.copy(node, members_and_properties);
   return result;
@@ -88,8 +87,7 @@ MPolymer select_monomers(const MPolymer& polymer, const String& monomers, const 
 
 // a | b: a's children, then b's children with ids not seen yet; a child whose
 // id was seen is merged into the first child of that id.
-template <class Node, class Merge>
-Node unite(const Node& a, const Node& b, Merge merge) {
+template <class Node, class Merge> Node unite(const Node& a, const Node& b, Merge merge) {
   Node result = shell_of(a);
   std::unordered_map<std::string, int> index;
   for (const Node* node : {&a, &b}) {
@@ -106,8 +104,7 @@ Node unite(const Node& a, const Node& b, Merge merge) {
 
 // a & b: a's children whose id occurs in b, each met with b's first child of
 // that id; duplicates within a are all kept.
-template <class Node, class Meet>
-Node intersect(const Node& a, const Node& b, Meet meet) {
+template <class Node, class Meet> Node intersect(const Node& a, const Node& b, Meet meet) {
   Node result = shell_of(a);
   std::unordered_map<std::string, int> first_in_b;
   for (int j = 0; j < b.size(); ++j) first_in_b.emplace(b[j].id(), j);

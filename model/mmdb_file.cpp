@@ -36,8 +36,7 @@ constexpr int id_buffer_size = 256;
 Property<String> text_property(const String& text) { return Property<String>(text); }
 
 // Calls f on every atom record of every model.
-template <class F>
-void for_each_atom(mmdb::Manager& mmdb, F f) {
+template <class F> void for_each_atom(mmdb::Manager& mmdb, F f) {
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
     if (!model) continue;

@@ -16,8 +16,7 @@ inline const MAtom* find_base(const MMonomer& m, const char* name) {
 
 //! The monomer without the atoms for which drop(index, atom) is true; id,
 //! type and properties stay.
-template <class Drop>
-void remove_atoms(MMonomer& m, Drop drop) {
+template <class Drop> void remove_atoms(MMonomer& m, Drop drop) {
   MMonomer kept;
   kept.copy(m, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES));
   for (int i = 0; i < m.size(); ++i)

@@ -79,15 +79,9 @@ String Prob_phi_2d::format() const {
 void Ramachandran::init(const TYPE type) {
   Prob_phi_2d::init(data::rama_data_size);
   switch (type) {
-    case GLYCINE:
-      accumulate(data::rama_gly);
-      break;
-    case PROLINE:
-      accumulate(data::rama_pro);
-      break;
-    case NON_GLY_PRO:
-      accumulate(data::rama_ngp);
-      break;
+    case GLYCINE: accumulate(data::rama_gly); break;
+    case PROLINE: accumulate(data::rama_pro); break;
+    case NON_GLY_PRO: accumulate(data::rama_ngp); break;
     case NON_GLYCINE:
       accumulate(data::rama_ngp);
       accumulate(data::rama_pro);

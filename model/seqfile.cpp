@@ -28,7 +28,7 @@ void SEQfile::read_file(const String& file) {
   text_.clear();
   // C streams report read errors (a directory opens but cannot be read).
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"),
-                                                          &std::fclose);
+                                                           &std::fclose);
   if (!in) fatal("SEQfile: read_file error: " + file);
   char buffer[65536];
   for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;)

@@ -26,8 +26,7 @@ const MPolymerSequence& MMoleculeSequence::find(const String& id, MM::MODE mode)
 }
 
 MPolymerSequence& MMoleculeSequence::find(const String& id, MM::MODE mode) {
-  return const_cast<MPolymerSequence&>(
-      static_cast<const MMoleculeSequence&>(*this).find(id, mode));
+  return const_cast<MPolymerSequence&>(static_cast<const MMoleculeSequence&>(*this).find(id, mode));
 }
 
 }  // namespace vantrel

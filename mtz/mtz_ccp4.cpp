@@ -82,17 +82,17 @@ class Header_check {
     if (f.empty()) return false;
     // Keywords are taken exactly as writers write them; the library reads
     // some by their first letters only and then misreads the fields.
-    static const char* const keywords[] = {"VERS",    "TITLE",   "NCOL",    "CELL",  "SORT",
-                                           "SYMINF",  "SYMM",    "RESO",    "VALM",  "COLUMN",
-                                           "COLSRC",  "COLGRP",  "NDIF",    "PROJECT", "CRYSTAL",
-                                           "DATASET", "DCELL",   "DWAVEL"};
+    static const char* const keywords[] = {
+        "VERS",   "TITLE",  "NCOL",   "CELL", "SORT",    "SYMINF",  "SYMM",    "RESO",  "VALM",
+        "COLUMN", "COLSRC", "COLGRP", "NDIF", "PROJECT", "CRYSTAL", "DATASET", "DCELL", "DWAVEL"};
     if (std::find(std::begin(keywords), std::end(keywords), f[0]) == std::end(keywords))
       return false;
     const std::string key = f[0].substr(0, 4);
     long a = 0, b = 0, c = 0;
     if (key == "VERS" || key == "TITL") return true;
     if (key == "NCOL")
-      return f.size() == 4 && integer(f[1], 3, 100000, ncol) && integer(f[2], 0, 1000000000, nref) &&
+      return f.size() == 4 && integer(f[1], 3, 100000, ncol) &&
+             integer(f[2], 0, 1000000000, nref) &&
              integer(f[3], 0, 0, a);  // merged files only: no batch headers
     if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
     if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
@@ -163,8 +163,7 @@ class Header_check {
     for (int id = 0; id < 1000; ++id)
       if (referenced[id] && !declared[id]) return false;
     return ncol >= 3 && nref >= 0 && columns == ncol && index_columns >= 3 && datasets == ndif &&
-           (group_step == 0 || group_step >= 3) &&
-           header_offset == data_start + 4 * ncol * nref;
+           (group_step == 0 || group_step >= 3) && header_offset == data_start + 4 * ncol * nref;
   }
 
  private:
@@ -243,7 +242,8 @@ bool sound_layout(const String& filename) {
         if (std::strncmp(record, "MTZBATS", 7) == 0) return false;
         if (std::strncmp(record, "MTZHIST", 7) == 0) {
           char* end = nullptr;
-          const long lines = std::strtol(std::string(record + 7, record_length - 7).c_str(), &end, 10);
+          const long lines =
+              std::strtol(std::string(record + 7, record_length - 7).c_str(), &end, 10);
           if (lines < 0 || lines > 1000) return false;
           in.seekg(lines * record_length, std::ios::cur);
         }
@@ -262,16 +262,15 @@ const char* point_group_symbol(const int number) {
   static const struct {
     int last;
     const char* symbol;
-  } runs[] = {{0, "?"},      {1, "1"},      {2, "-1"},     {5, "2"},     {9, "m"},
-              {15, "2/m"},   {24, "222"},   {46, "mm2"},   {74, "mmm"},  {80, "4"},
-              {82, "-4"},    {88, "4/m"},   {98, "422"},   {110, "4mm"}, {114, "-42m"},
-              {120, "-4m2"}, {122, "-42m"}, {142, "4/mmm"}, {146, "3"},  {148, "-3"},
-              {149, "312"},  {150, "321"},  {151, "312"},  {152, "321"}, {153, "312"},
-              {155, "321"},  {156, "3m1"},  {157, "31m"},  {158, "3m1"}, {159, "31m"},
-              {161, "3m1"},  {163, "-31m"}, {167, "-3m1"}, {173, "6"},   {174, "-6"},
-              {176, "6/m"},  {182, "622"},  {186, "6mm"},  {188, "-6m2"}, {190, "-62m"},
-              {194, "6/mmm"}, {199, "23"},  {206, "m-3"},  {214, "432"}, {220, "-43m"},
-              {230, "m-3m"}};
+  } runs[] = {
+      {0, "?"},     {1, "1"},      {2, "-1"},     {5, "2"},      {9, "m"},       {15, "2/m"},
+      {24, "222"},  {46, "mm2"},   {74, "mmm"},   {80, "4"},     {82, "-4"},     {88, "4/m"},
+      {98, "422"},  {110, "4mm"},  {114, "-42m"}, {120, "-4m2"}, {122, "-42m"},  {142, "4/mmm"},
+      {146, "3"},   {148, "-3"},   {149, "312"},  {150, "321"},  {151, "312"},   {152, "321"},
+      {153, "312"}, {155, "321"},  {156, "3m1"},  {157, "31m"},  {158, "3m1"},   {159, "31m"},
+      {161, "3m1"}, {163, "-31m"}, {167, "-3m1"}, {173, "6"},    {174, "-6"},    {176, "6/m"},
+      {182, "622"}, {186, "6mm"},  {188, "-6m2"}, {190, "-62m"}, {194, "6/mmm"}, {199, "23"},
+      {206, "m-3"}, {214, "432"},  {220, "-43m"}, {230, "m-3m"}};
   for (const auto& run : runs)
     if (number <= run.last) return number < 0 ? "?" : run.symbol;
   return "?";
@@ -307,7 +306,8 @@ std::vector<CMtz::MTZCOL*> build_lookup(CMtz::MTZ* mtz) {
     CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz, x);
     for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s) {
       CMtz::MTZSET* set = CMtz::MtzIsetInXtal(xtal, s);
-      for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c) lookup.push_back(CMtz::MtzIcolInSet(set, c));
+      for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c)
+        lookup.push_back(CMtz::MtzIcolInSet(set, c));
     }
   }
   return lookup;
@@ -392,8 +392,8 @@ void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>&
     const MTZcrystal& c = xi.crystal;
     float cell[6] = {float(c.a()),         float(c.b()),        float(c.c()),
                      float(c.alpha_deg()), float(c.beta_deg()), float(c.gamma_deg())};
-    CMtz::MTZXTAL* xtal = CMtz::MtzAddXtal(mtz, c.crystal_name().c_str(),
-                                           c.project_name().c_str(), cell);
+    CMtz::MTZXTAL* xtal =
+        CMtz::MtzAddXtal(mtz, c.crystal_name().c_str(), c.project_name().c_str(), cell);
     if (xtal == nullptr) fatal("CCP4MTZfile - internal error");
     for (const CCP4MTZfile::datasetinf& si : xi.datasets) {
       CMtz::MTZSET* set = CMtz::MtzAddDataset(mtz, xtal, si.dataset.dataset_name().c_str(),

@@ -29,9 +29,11 @@ std::vector<String> mtz_assign(const String& path, const String& type, const Str
   if (open != String::npos) {
     const String prefix = path.substr(0, open);
     const std::size_t close = path.find(']', open);
-    const String list = path.substr(open + 1, close == String::npos ? String::npos : close - open - 1);
+    const String list =
+        path.substr(open + 1, close == String::npos ? String::npos : close - open - 1);
     const std::vector<String> labels = list.split(", ");
-    for (std::size_t i = 0; i < labels.size() && i < result.size(); ++i) result[i] = prefix + labels[i];
+    for (std::size_t i = 0; i < labels.size() && i < result.size(); ++i)
+      result[i] = prefix + labels[i];
   } else {
     const std::vector<String> components = names.split(" ");
     for (std::size_t i = 0; i < components.size() && i < result.size(); ++i)

@@ -96,7 +96,8 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
     }
     int x, s, c;
     match_path(paths[k], x, s, c);
-    if (c < 0) fatal("CCP4MTZfile: import_hkl_data - Missing column, crystal or dataset: " + paths[k]);
+    if (c < 0)
+      fatal("CCP4MTZfile: import_hkl_data - Missing column, crystal or dataset: " + paths[k]);
     const String expected = CCP4MTZ_type_registry::type(names.at(k));
     const datacolinf& col = crystals_[x].datasets[s].columns[c];
     if (col.type != expected)
@@ -158,7 +159,8 @@ void CCP4MTZfile::close_read() {
     for (std::size_t j = 0; j < hkl_data_in_.size(); ++j) {
       for (std::size_t k = 0; k < positions[j].size(); ++k) {
         const int p = positions[j][k];
-        components[k] = (p >= 0 && missing[p] == 0) ? double(values[p]) / scales[j][k] : Util::nand();
+        components[k] =
+            (p >= 0 && missing[p] == 0) ? double(values[p]) / scales[j][k] : Util::nand();
       }
       hkl_data_in_[j]->data_import(hkl, components.data());
     }

@@ -17,11 +17,11 @@ CCP4MTZ_type_registry mtz_type_registry;
 CCP4MTZ_type_registry::CCP4MTZ_type_registry() {
   for (char* name : names) name[0] = '\0';
   const char* const standard[][2] = {
-      {"I", "J"},    {"sigI", "Q"},  {"I+", "K"},     {"sigI+", "M"}, {"I-", "K"},
-      {"sigI-", "M"}, {"covI+-", "C"}, {"F", "F"},     {"sigF", "Q"},  {"F+", "G"},
-      {"sigF+", "L"}, {"F-", "G"},    {"sigF-", "L"},  {"covF+-", "C"}, {"E", "F"},
-      {"sigE", "Q"},  {"E+", "G"},    {"sigE+", "L"},  {"E-", "G"},   {"sigE-", "L"},
-      {"covE+-", "C"}, {"A", "A"},    {"B", "A"},      {"C", "A"},    {"D", "A"}};
+      {"I", "J"},      {"sigI", "Q"},   {"I+", "K"},    {"sigI+", "M"},  {"I-", "K"},
+      {"sigI-", "M"},  {"covI+-", "C"}, {"F", "F"},     {"sigF", "Q"},   {"F+", "G"},
+      {"sigF+", "L"},  {"F-", "G"},     {"sigF-", "L"}, {"covF+-", "C"}, {"E", "F"},
+      {"sigE", "Q"},   {"E+", "G"},     {"sigE+", "L"}, {"E-", "G"},     {"sigE-", "L"},
+      {"covE+-", "C"}, {"A", "A"},      {"B", "A"},     {"C", "A"},      {"D", "A"}};
   for (const auto& row : standard) add_type(row[0], row[1], 1.0f);
   // Degrees per radian, rounded to float: 57.29578.
   add_type("phi", "P", float(Util::rad2d(1.0)));

@@ -144,7 +144,8 @@ void CCP4MTZfile::export_hkl_data(const HKL_data_base& data, const String& mtzpa
         exists = true;
       }
     for (int j = 0; j < i; ++j)
-      if (placed[j].crystal == x && placed[j].dataset == s && placed[j].column.label == column.label)
+      if (placed[j].crystal == x && placed[j].dataset == s &&
+          placed[j].column.label == column.label)
         exists = true;
     placed[i] = {x, s, column, exists};
     const String path = "/" + crystals_[x].crystal.crystal_name() + "/" +
@@ -154,7 +155,8 @@ void CCP4MTZfile::export_hkl_data(const HKL_data_base& data, const String& mtzpa
   }
 
   for (const placement& p : placed)
-    if (p.crystal >= 0 && !p.exists) crystals_[p.crystal].datasets[p.dataset].columns.push_back(p.column);
+    if (p.crystal >= 0 && !p.exists)
+      crystals_[p.crystal].datasets[p.dataset].columns.push_back(p.column);
   assigned_paths_.insert(assigned_paths_.end(), assigned.begin(), assigned.end());
   hkl_data_out_.push_back(&data);
   hkl_data_cols_.push_back(cols);
@@ -233,7 +235,8 @@ void CCP4MTZfile::write_rows_append() {
   for (CMtz::MTZCOL* col : out_lookup) out_paths.push_back(mtz_col_path(out.get(), col));
   std::vector<int> map(in_lookup.size());
   for (std::size_t i = 0; i < in_lookup.size(); ++i) {
-    const auto found = std::find(out_paths.begin(), out_paths.end(), mtz_col_path(in.get(), in_lookup[i]));
+    const auto found =
+        std::find(out_paths.begin(), out_paths.end(), mtz_col_path(in.get(), in_lookup[i]));
     if (found == out_paths.end()) fatal("CCP4MTZfile - internal error");
     map[i] = int(found - out_paths.begin());
   }

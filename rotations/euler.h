@@ -27,8 +27,7 @@ namespace vantrel {
   only to about that tolerance; for Tait-Bryan ones only where the free
   combination is lost in rounding. Extraction takes the quaternion to be of
   unit length, as Rotation does; composition does not normalise. */
-template <int N>
-class Euler {
+template <int N> class Euler {
   static_assert(N >= 0 && N < 24, "Euler conventions are numbered 0 to 23");
 
  public:
