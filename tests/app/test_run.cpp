@@ -220,12 +220,12 @@ TEST(Run, WarningsAndFailures) {
   EXPECT_FALSE(column.says("CHAIN"));
   // No observed amplitude: no phases, no output file, no report.
   const Result unphased =
-      quelvarn(against_1rx2("sm_1dur_no_fp.mtz", "sm_1dur.pdb", {"-mtzout-wrk", "run_out.mtz"}));
+      quelvarn(against_1rx2("sm_1dur_no_fp.mtz", "sm_1dur.pdb", {"-mtzout-wrk", "run_no_fp.mtz"}));
   EXPECT_EQ(unphased.status, 2);
   EXPECT_EQ(unphased.messages.find("quelvarn: the likelihood weighting of the work data gave no"),
             0u);
   EXPECT_FALSE(unphased.says("CHAIN"));
-  EXPECT_FALSE(std::ifstream("run_out.mtz").good());
+  EXPECT_FALSE(std::ifstream("run_no_fp.mtz").good());
 }
 
 #ifdef QUELVARN_EXE
