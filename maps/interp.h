@@ -28,9 +28,24 @@ bool gather_direct(const Xmap<T>& map, const int& ref, const int& centre, const 
   const int dw = map.storage_step_w(sym);
   if (map.block_in_asu(centre, sym, N)) {  // most blocks: no test per point
     const T* values = &map.get_data(ref);
-    for (int i = 0; i < N; ++i)
-      for (int j = 0; j < N; ++j)
-        for (int k = 0; k < N; ++k) p[i][j][k] = values[i * du + j * dv + k * dw];
+    // Steps of +1 or -1 along w (most operators) read whole lines at once.
+    if (dw == 1) {
+      for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j) {
+          const T* line = values + i * du + j * dv;
+          for (int k = 0; k < N; ++k) p[i][j][k] = line[k];
+        }
+    } else if (dw == -1) {
+      for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j) {
+          const T* line = values + i * du + j * dv - (N - 1);
+          for (int k = 0; k < N; ++k) p[i][j][k] = line[N - 1 - k];
+        }
+    } else {
+      for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j)
+          for (int k = 0; k < N; ++k) p[i][j][k] = values[i * du + j * dv + k * dw];
+    }
     return true;
   }
   // Near the edge of the ASU: each point tested.
