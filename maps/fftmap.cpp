@@ -141,44 +141,79 @@ void FFT_real_lines::real_to_half(const float* a, const float* b, const float& s
 }
 
 // The packed forms repeat the arithmetic of half_to_real and real_to_half
-// term by term (scale 1), reading and writing the packed rows directly.
+// term by term (scale 1), reading and writing the packed rows directly. A
+// pair of rows takes loops without a test per term, so that they
+// vectorise; a single row keeps the general form (its zeros' signs differ).
 void FFT_real_lines::packed_to_real(float* a, float* b) {
-  in_[0] = cplx(a[0], b ? b[0] : 0.0f);
+  const int h = n_ / 2;
+  if (b) {
+    in_[0] = cplx(a[0], b[0]);
+    for (int k = 1; 2 * k < n_; ++k) {
+      const float xr = a[k], xi = -a[n_ - k];
+      const float yr = b[k], yi = -b[n_ - k];
+      in_[k] = cplx(xr - yi, xi + yr);
+      in_[n_ - k] = cplx(xr + yi, yr - xi);
+    }
+    if (n_ % 2 == 0) in_[h] = cplx(a[h], b[h]);
+    to_real_(in_.data(), out_.data());
+    for (int j = 0; j < n_; ++j) {
+      a[j] = out_[j].real();
+      b[j] = out_[j].imag();
+    }
+    return;
+  }
+  in_[0] = cplx(a[0], 0.0f);
   for (int k = 1; 2 * k < n_; ++k) {
     const float xr = a[k], xi = -a[n_ - k];
-    const float yr = b ? b[k] : 0.0f, yi = b ? -b[n_ - k] : 0.0f;
+    const float yr = 0.0f, yi = 0.0f;
     in_[k] = cplx(xr - yi, xi + yr);
     in_[n_ - k] = cplx(xr + yi, yr - xi);
   }
-  if (n_ % 2 == 0) {
-    const int h = n_ / 2;
-    in_[h] = cplx(a[h], b ? b[h] : 0.0f);
-  }
+  if (n_ % 2 == 0) in_[h] = cplx(a[h], 0.0f);
   to_real_(in_.data(), out_.data());
   for (int j = 0; j < n_; ++j) a[j] = out_[j].real();
-  if (b)
-    for (int j = 0; j < n_; ++j) b[j] = out_[j].imag();
 }
 
 void FFT_real_lines::real_to_packed(float* a, float* b) {
-  for (int j = 0; j < n_; ++j) in_[j] = cplx(a[j], b ? b[j] : 0.0f);
-  to_half_(in_.data(), out_.data());
   const int h = n_ / 2;
-  // Terms 0 and n/2 (n even) keep only their real parts.
-  const auto store = [&](float* row, const int& k, const cplx& x) {
-    row[k] = x.real();
-    if (k != 0 && 2 * k != n_) row[n_ - k] = -x.imag();
-  };
-  for (int k = 0; k <= h; ++k) {
-    if (!b) {
-      store(a, k, out_[k]);
-      continue;
+  if (!b) {
+    for (int j = 0; j < n_; ++j) in_[j] = cplx(a[j], 0.0f);
+    to_half_(in_.data(), out_.data());
+    // Terms 0 and n/2 (n even) keep only their real parts.
+    a[0] = out_[0].real();
+    for (int k = 1; 2 * k < n_; ++k) {
+      a[k] = out_[k].real();
+      a[n_ - k] = -out_[k].imag();
     }
+    if (n_ % 2 == 0) a[h] = out_[h].real();
+    return;
+  }
+  for (int j = 0; j < n_; ++j) in_[j] = cplx(a[j], b[j]);
+  to_half_(in_.data(), out_.data());
+  // Separate the two spectra: A(k) = (Z(k) + Z*(-k))/2, B(k) = (Z(k) -
+  // Z*(-k))/2i; terms 0 and n/2 (n even) keep only their real parts.
+  const auto split = [&](const int& k, const int& mirror, cplx& x, cplx& y) {
     const cplx p = out_[k];
-    const cplx q = std::conj(out_[Util::mirror(k, n_)]);
-    store(a, k, 0.5f * (p + q));
+    const cplx q = std::conj(out_[mirror]);
+    x = 0.5f * (p + q);
     const cplx d = p - q;
-    store(b, k, cplx(0.5f * d.imag(), -0.5f * d.real()));
+    y = cplx(0.5f * d.imag(), -0.5f * d.real());
+  };
+  cplx x, y;
+  split(0, 0, x, y);
+  a[0] = x.real();
+  b[0] = y.real();
+  for (int k = 1; 2 * k < n_; ++k) {
+    split(k, n_ - k, x, y);
+    a[k] = x.real();
+    a[n_ - k] = -x.imag();
+    b[k] = y.real();
+    b[n_ - k] = -y.imag();
+  }
+  if (n_ % 2 == 0) {
+    split(h, h, x, y);
+    a[h] = x.real();
+    b[h] = y.real();
   }
 }
 
@@ -265,7 +300,7 @@ void FFTmap_p1::point_views() {
 }
 
 std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
-  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() < grid_reci_.nw()) return data_c_[cplx_index(c)];
   const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
                      grid_sam_.nw() - c.w());
@@ -273,7 +308,7 @@ std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
 }
 
 void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
-  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() < grid_reci_.nw()) data_c_[cplx_index(c)] = f;
   // -h reduced: the mirror of each reduced component
   const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "foundation/message.h"
+#include "foundation/util.h"
 #include "reflections/datatypes.h"
 #include "symmetry/cell.h"
 #include "symmetry/coords.h"
@@ -28,6 +29,23 @@ extern const Message_fatal message_fftmap_get_real_space_error;
 extern const Message_fatal message_fftmap_set_real_space_error;
 extern const Message_fatal message_fftmap_get_reci_space_error;
 extern const Message_fatal message_fftmap_set_reci_space_error;
+
+namespace fft_detail {
+
+//! x reduced into 0..n-1; indices within one cell of the grid (nearly
+//! all) need no division.
+inline int reduce(const int& x, const int& n) {
+  if (x >= 0 && x < n) return x;
+  if (x < 0 && x >= -n) return x + n;
+  return Util::mod(x, n);
+}
+
+//! h reduced component-wise onto the grid: Coord_grid(h).unit(g).
+inline Coord_grid reduce(const HKL& hkl, const Grid& g) {
+  return Coord_grid(reduce(hkl.h(), g.nu()), reduce(hkl.k(), g.nv()), reduce(hkl.l(), g.nw()));
+}
+
+}  // namespace fft_detail
 
 // ---------------------------------------------------------------------------
 // One-dimensional building blocks of the 3-D transforms

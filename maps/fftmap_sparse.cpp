@@ -91,7 +91,7 @@ void FFTmap_sparse_p1_base::transform_reciprocal_rows(const int& direction) {
 
 void FFTmap_sparse_p1_hx::set_hkl(const HKL& hkl, const std::complex<float>& f) {
   const int hw = grid_sam_.nw() / 2;
-  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() <= hw) map_kl(c.v(), c.w())[c.u()] = f;
   // -h reduced: the mirror of each reduced component
   const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
@@ -146,7 +146,7 @@ void FFTmap_sparse_p1_hx::pass_w() {
 
 void FFTmap_sparse_p1_xh::require_hkl(const HKL& hkl) {
   const int hw = grid_sam_.nw() / 2;
-  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() <= hw)
     map_kl(c.v(), c.w());
   else
@@ -155,7 +155,7 @@ void FFTmap_sparse_p1_xh::require_hkl(const HKL& hkl) {
 
 std::complex<float> FFTmap_sparse_p1_xh::get_hkl(const HKL& hkl) const {
   const int hw = grid_sam_.nw() / 2;
-  const Coord_grid c = Coord_grid(hkl).unit(grid_sam_);
+  const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() <= hw) return rows_kl_(c.v(), c.w())[c.u()];
   const cplx* row = rows_kl_(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
   return std::conj(row[Util::mirror(c.u(), grid_sam_.nu())]);

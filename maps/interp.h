@@ -28,9 +28,24 @@ bool gather_direct(const Xmap<T>& map, const int& ref, const int& centre, const 
   const int dw = map.storage_step_w(sym);
   if (map.block_in_asu(centre, sym, N)) {  // most blocks: no test per point
     const T* values = &map.get_data(ref);
-    for (int i = 0; i < N; ++i)
-      for (int j = 0; j < N; ++j)
-        for (int k = 0; k < N; ++k) p[i][j][k] = values[i * du + j * dv + k * dw];
+    // Steps of +1 or -1 along w (most operators) read whole lines at once.
+    if (dw == 1) {
+      for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j) {
+          const T* line = values + i * du + j * dv;
+          for (int k = 0; k < N; ++k) p[i][j][k] = line[k];
+        }
+    } else if (dw == -1) {
+      for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j) {
+          const T* line = values + i * du + j * dv - (N - 1);
+          for (int k = 0; k < N; ++k) p[i][j][k] = line[N - 1 - k];
+        }
+    } else {
+      for (int i = 0; i < N; ++i)
+        for (int j = 0; j < N; ++j)
+          for (int k = 0; k < N; ++k) p[i][j][k] = values[i * du + j * dv + k * dw];
+    }
     return true;
   }
   // Near the edge of the ASU: each point tested.
@@ -51,9 +66,11 @@ bool gather_direct(const Xmap<T>& map, const int& ref, const int& centre, const 
 }
 
 // The same values by stepping one map reference through symmetry, one grid
-// step at a time: along w, turning back along v, then along u.
+// step at a time: from the reference, at the block's point (h, h, h), back
+// to its first point, then along w, turning back along v, then along u.
 template <int N, class T>
 void gather_by_steps(const Xmap<T>& map, Xmap_base::Map_reference_coord ref, T (&p)[N][N][N]) {
+  for (int s = 0; s < (N - 1) / 2; ++s) ref.prev_u().prev_v().prev_w();
   int j = 0, k = 0, dj = 1, dk = 1;
   for (int i = 0; i < N; ++i) {
     for (int jj = 0; jj < N; ++jj) {
@@ -114,7 +131,8 @@ template <int N, class T> void gather(const Xmap<T>& map, const Coord_grid& c, T
     gather_wrapped(map, c, p);
     return;
   }
-  gather_by_steps(map, Xmap_base::Map_reference_coord(map, c), p);
+  // Start from the image already found: no second symmetry search.
+  gather_by_steps(map, Xmap_base::Map_reference_coord(map, c + Coord_grid(h, h, h), index, sym), p);
 }
 
 // p[i][j][k] = the box map value at c + (i, j, k); no bounds test.

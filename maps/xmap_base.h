@@ -162,6 +162,14 @@ class Xmap_base {
       map_ = &map;
       map.find_sym(pos, index_, sym_);
     }
+    //! At a coordinate whose image under operator sym is already known to
+    //! be the stored point at the index (as find_sym or find_image give).
+    Map_reference_coord(const Xmap_base& map, const Coord_grid& pos, const int& index,
+                        const int& sym)
+        : sym_(sym), pos_(pos) {
+      map_ = &map;
+      index_ = index;
+    }
     //! The coordinate followed, as given (not reduced).
     const Coord_grid& coord() const { return pos_; }
     //! The operator taking the coordinate onto the stored point.
