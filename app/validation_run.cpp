@@ -233,26 +233,26 @@ void Validation_run::work_map() {
   for (const LLK_map_target& target : targets_) sampled_.push_back(target.fine());
 }
 
+Chain_amino_acids::Chain_amino_acids(const MPolymer& chain) {
+  for (int r = 0; r < chain.size(); ++r) {
+    const int t = ProteinTools::residue_index(chain[r].type(), true);
+    if (chain[r].type().size() != 3 || t < 0) continue;
+    sequence += ProteinTools::residue_code_1(t);
+    residues.insert(chain[r], -1);
+  }
+  MPolymerSequence record;
+  record.set_id("TEST");
+  record.set_sequence(sequence);
+  sequences.insert(record, -1);
+}
+
 void Validation_run::report_chains() {
   for (int c = 0; c < mol_wrk_.size(); ++c) {
-    const MPolymer& chain = mol_wrk_[c];
-    MPolymer residues;
-    String sequence;
-    for (int r = 0; r < chain.size(); ++r) {
-      const int t = ProteinTools::residue_index(chain[r].type(), true);
-      if (chain[r].type().size() != 3 || t < 0) continue;
-      sequence += ProteinTools::residue_code_1(t);
-      residues.insert(chain[r], -1);
-    }
-    if (sequence.size() < 2) continue;
-    MPolymerSequence record;
-    record.set_id("TEST");
-    record.set_sequence(sequence);
-    MMoleculeSequence sequences;
-    sequences.insert(record, -1);
+    const Chain_amino_acids chain(mol_wrk_[c]);
+    if (chain.sequence.size() < 2) continue;
     const Score_list<String> result =
-        Ca_sequence::sequence_chain(residues, *xmap_, sampled_, sequences);
-    chain_report(out_, chain.id(), residues, result);
+        Ca_sequence::sequence_chain(chain.residues, *xmap_, sampled_, chain.sequences);
+    chain_report(out_, mol_wrk_[c].id(), chain.residues, result);
   }
   out_ << std::endl << std::string(72, '-') << std::endl;
 }

@@ -12,7 +12,18 @@
 #include "app/run_parameters.h"
 #include "maps/xmap.h"
 #include "model/minimol.h"
+#include "model/sequence.h"
 #include "reflections/hkl_data.h"
+
+//! The amino acids of a chain (residues whose three-letter type has a residue
+//! index, in chain order) and their one-letter codes, which are also the one
+//! candidate sequence, under the id "TEST", that the chain is scored with.
+struct Chain_amino_acids {
+  explicit Chain_amino_acids(const vantrel::MPolymer& chain);
+  vantrel::MPolymer residues;
+  vantrel::String sequence;
+  vantrel::MMoleculeSequence sequences;
+};
 
 //! One run on its parameters; the stages run in declaration order, each
 //! once (run() calls them all). Report text goes to out.

@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "app/ca_sequence.h"
-#include "app/protein_tools.h"
 #include "app/validation_run.h"
 
 using namespace vantrel;
@@ -86,20 +85,9 @@ void BM_ChainScoringAndAlignment(benchmark::State& state) {
   run.reference_map();
   run.train_targets();
   run.work_map();
-  const MPolymer& chain = run.work_model()[0];
-  MPolymer residues;
-  String sequence;
-  for (int r = 0; r < chain.size(); ++r) {
-    const int t = ProteinTools::residue_index(chain[r].type(), true);
-    if (chain[r].type().size() != 3 || t < 0) continue;
-    sequence += ProteinTools::residue_code_1(t);
-    residues.insert(chain[r], -1);
-  }
-  MPolymerSequence record;
-  record.set_id("TEST");
-  record.set_sequence(sequence);
-  MMoleculeSequence sequences;
-  sequences.insert(record, -1);
+  const Chain_amino_acids chain(run.work_model()[0]);
+  const MPolymer& residues = chain.residues;
+  const MMoleculeSequence& sequences = chain.sequences;
   double scoring = 0.0, alignment = 0.0;
   for (auto _ : state) {
     Stopwatch clock;
