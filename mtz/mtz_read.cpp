@@ -123,9 +123,8 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
 
 void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZcrystal& crystal,
                                   const String& mtzpath) {
-  // The records of the crystal and dataset that hold the data's columns.
-  import_crystal(crystal, first_column_path(data, mtzpath));
-  import_dataset(dataset, first_column_path(data, mtzpath));
+  import_crystal(crystal, mtzpath);
+  import_dataset(dataset, mtzpath);
   import_hkl_data(data, mtzpath);
 }
 
@@ -157,6 +156,9 @@ void CCP4MTZfile::close_read() {
     HKL hkl;
     if (!row_hkl(values.data(), missing.data(), pos, hkl)) continue;
     for (std::size_t j = 0; j < hkl_data_in_.size(); ++j) {
+      // An object none of whose components has a column may still be null
+      // (no list to put values in): it stays as it was.
+      if (hkl_data_in_[j]->is_null()) continue;
       for (std::size_t k = 0; k < positions[j].size(); ++k) {
         const int p = positions[j][k];
         components[k] =

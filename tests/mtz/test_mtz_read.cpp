@@ -127,12 +127,16 @@ TEST(MtzRead, SmallFileValuesMatesAndComponents) {
   file.import_hkl_data(phifom, "/*/*/[PHI,FOM]");
   file.import_hkl_data(abcd, "/*/*/[HLA,HLB,HLC,HLD]");
   file.import_hkl_data(second, "/xtal2/*/[FX,SIGX]");
+  HKL_data<F_sigF<float>> unread;  // no column: stays null
+  file.import_hkl_data(unread, "/*/*/[NAN,mnf]");
   const std::vector<String> assigned = file.assigned_paths();
-  ASSERT_EQ(assigned.size(), 14u);
+  ASSERT_EQ(assigned.size(), 16u);
   EXPECT_EQ(
-      (std::vector<String>{assigned[2], assigned[3], assigned[4], assigned[13]}),
-      (std::vector<String>{"/xtal/d1/FP F", "/*/*/NAN -", "/xtal/d1/FQ Q", "/xtal2/d2/SIGX Q"}));
+      (std::vector<String>{assigned[2], assigned[3], assigned[4], assigned[13], assigned[15]}),
+      (std::vector<String>{"/xtal/d1/FP F", "/*/*/NAN -", "/xtal/d1/FQ Q", "/xtal2/d2/SIGX Q",
+                           "/*/*/NAN -"}));
   file.close_read();
+  EXPECT_TRUE(unread.is_null());
   EXPECT_TRUE(file.assigned_paths().empty());
   EXPECT_NEAR(second.base_cell().a(), 21.0, 1e-5);
   EXPECT_NEAR(fsigf.base_cell().a(), 20.0, 1e-5);
