@@ -221,8 +221,17 @@ void CCP4MTZfile::write_rows_append() {
   Output_file file("close_append", filename_out_);
   Mtz_ptr out = new_output();
   std::strncpy(out->title, in->title, sizeof(out->title));
+  // The symmetry fields of the input; the space-group name whole, since a
+  // longer name cut short would name another group.
+  const CMtz::SYMGRP& from = in->mtzsymm;
   CMtz::SYMGRP& symm = out->mtzsymm;
-  symm = in->mtzsymm;
+  symm.spcgrp = from.spcgrp;
+  symm.nsym = from.nsym;
+  symm.nsymp = from.nsymp;
+  symm.symtyp = from.symtyp;
+  std::memcpy(symm.spcgrpname, from.spcgrpname, sizeof(symm.spcgrpname));
+  std::memcpy(symm.pgname, from.pgname, sizeof(symm.pgname));
+  std::memcpy(symm.sym, from.sym, sizeof(symm.sym));
   CMtz::MtzAddHistory(out.get(), reinterpret_cast<const char(*)[MTZRECORDLENGTH]>(in->hist),
                       in->histlines);
   write_hierarchy(out.get(), crystals_);

@@ -77,6 +77,30 @@ TEST(MtzAppend, ExistingLabelsAreOverwrittenOrRefused) {
   EXPECT_TRUE(file.assigned_paths().empty());
 }
 
+// The copy takes the input's symmetry but not its other header fields
+// (here the space-group confidence flag).
+TEST(MtzAppend, SymmetryOfTheInput) {
+  const String in = scratch("confident.mtz"), out = scratch("confident_out.mtz");
+  {
+    Raw_mtz raw(fixture_path("tiny_5e5z.mtz"));
+    ASSERT_TRUE(raw);
+    raw->mtzsymm.spg_confidence = 'S';
+    ASSERT_EQ(CMtz::MtzPut(raw.get(), in.c_str()), 1);
+  }
+  ASSERT_EQ(Raw_mtz(in)->mtzsymm.spg_confidence, 'S');
+  CCP4MTZfile file;
+  file.open_append(in, out);
+  file.close_append();
+  const Raw_mtz a(in), b(out);
+  EXPECT_EQ(b->mtzsymm.spg_confidence, 'X');  // the library's "not set"
+  EXPECT_EQ(b->mtzsymm.spcgrp, a->mtzsymm.spcgrp);
+  EXPECT_STREQ(b->mtzsymm.spcgrpname, a->mtzsymm.spcgrpname);
+  EXPECT_STREQ(b->mtzsymm.pgname, a->mtzsymm.pgname);
+  ASSERT_EQ(b->mtzsymm.nsym, a->mtzsymm.nsym);
+  EXPECT_EQ(std::memcmp(b->mtzsymm.sym, a->mtzsymm.sym, sizeof(float) * 16 * a->mtzsymm.nsym), 0);
+  EXPECT_EQ(b.nref(), a.nref());
+}
+
 TEST(MtzAppend, InputIsNeverTheOutput) {
   const std::string dir = scratch("dir");
   ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
