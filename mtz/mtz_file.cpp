@@ -143,6 +143,12 @@ bool CCP4MTZfile::match_path(const String& path, int& crystal, int& dataset, int
   return false;
 }
 
+String CCP4MTZfile::first_column_path(const HKL_data_base& data, const String& mtzpath) const {
+  for (const String& path : mtz_assign(mtzpath, data.type(), data.data_names(), data.data_size()))
+    if (!is_virtual_col(path)) return path;
+  return mtzpath;
+}
+
 void CCP4MTZfile::import_crystal(MTZcrystal& crystal, const String& mtzpath) {
   int x, s, c;
   match_path(mtzpath, x, s, c);

@@ -81,9 +81,9 @@ class CCP4MTZfile {
   //! Registers data to be filled from the columns the path names; a null
   //! object is initialised on the file's space group and sampling.
   void import_hkl_data(HKL_data_base& data, const String& mtzpath);
-  //! Also copies out the records of the crystal and dataset of the path
-  //! itself (import_crystal, import_dataset): for a label list or a label
-  //! no column carries, the first crystal and dataset its first parts match.
+  //! Also copies out the records of the crystal and dataset that hold the
+  //! data's columns (those of its first component with a column; a label
+  //! list never matches a column itself, which would give HKL_base's).
   void import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZcrystal& crystal,
                        const String& mtzpath);
   //! Container form: data is an HKL_data node below a CHKL_info node; it is
@@ -143,6 +143,9 @@ class CCP4MTZfile {
   void write_rows_append();
   void write_rows_new();
   void reset();  // back to NONE with empty lists; header values stay
+  // The column path of the data's first component with a column (the path
+  // itself when all are virtual): where its crystal and dataset are found.
+  String first_column_path(const HKL_data_base& data, const String& mtzpath) const;
 
   String filename_in_;
   String filename_out_;

@@ -123,8 +123,9 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
 
 void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZcrystal& crystal,
                                   const String& mtzpath) {
-  import_crystal(crystal, mtzpath);
-  import_dataset(dataset, mtzpath);
+  // The records of the crystal and dataset that hold the data's columns.
+  import_crystal(crystal, first_column_path(data, mtzpath));
+  import_dataset(dataset, first_column_path(data, mtzpath));
   import_hkl_data(data, mtzpath);
 }
 

@@ -278,9 +278,8 @@ TEST(MtzContainers, ImportAndExportRoundTrip) {
   EXPECT_EQ(fatal_text([&] { file.import_chkl_data(info, "/*/*/[FP,SIGFP]"); }),
             "CCP4MTZfile: import object not HKL_data");
   file.close_read();
-  // The records are those the path matches: for a label list, the first
-  // crystal and dataset its wildcards match.
-  EXPECT_EQ(fo.path(), "/info/HKL_base/HKL_base/[FP,SIGFP]");
+  // The records are those of the crystal and dataset holding the columns.
+  EXPECT_EQ(fo.path(), "/info/xtal/d1/[FP,SIGFP]");
   EXPECT_EQ(fx.path(), "/info/xtal2/renamed/fx2");
   const CMTZcrystal* crystal = fx.parent_of_type_ptr<CMTZcrystal>();
   ASSERT_NE(crystal, nullptr);
