@@ -145,3 +145,18 @@ TEST(MiniMolAtoms, AtomListAndTransform) {
   EXPECT_DOUBLE_EQ(a.u_aniso_orth()(0, 0), 0.2);
   EXPECT_DOUBLE_EQ(a.u_aniso_orth()(0, 1), -0.01);
 }
+
+TEST(MiniMolCrystal, NullUntilInitWhichKeepsTheModel) {
+  MiniMol mol;
+  EXPECT_TRUE(mol.is_null());
+  mol.init(Spacegroup(Spgr_descr(19)), Cell());  // a null cell keeps it null
+  EXPECT_TRUE(mol.is_null());
+  mol = make_model();
+  mol.init(Spacegroup(Spgr_descr(4)), Cell(Cell_descr(10, 20, 30, 90, 100, 90)));
+  EXPECT_FALSE(mol.is_null());
+  EXPECT_EQ(mol.spacegroup().spacegroup_number(), 4);
+  EXPECT_DOUBLE_EQ(mol.cell().beta_deg(), 100.0);
+  // Only the crystal changes: chains and properties stay.
+  EXPECT_EQ(mol.atom_list().size(), 11u);
+  EXPECT_EQ(tag(mol), "model");
+}

@@ -35,6 +35,17 @@ TEST(MMDBViews, AtomUnitsBitsAndMissingValues) {
               Util::is_nan(view.u_iso()) && view.u_aniso_orth().is_null() &&
               view.sig_coord_orth().is_null() && Util::is_nan(view.sig_u_iso()));
   EXPECT_EQ(view.id() + view.altconf(), " CA B");
+  EXPECT_EQ(view.charge(), "     0");
+
+  // The atom list has one entry per pointer, a TER record's entry missing.
+  mmdb::Atom other;
+  MMDBAtom(&other).set_u_iso(0.25);
+  mmdb::Atom* atoms[2] = {&atom, &other};
+  const MMDBAtom_list list(atoms, 2);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[0].coord_orth().is_null() && Util::is_nan(list[0].u_iso()));
+  EXPECT_TRUE(list[1].coord_orth().is_null() && list[1].u_iso() == 0.25);
+  EXPECT_TRUE(MMDBAtom_list(atoms, 0).empty());
 
   // Texts longer than the library's fixed fields are cut, never overrun them.
   mmdb::Residue residue;
