@@ -75,6 +75,13 @@ TEST(MiniMolIds, TidyLookupAndFind) {
                                                                    {"2:A", MM::BASE_ID, 1},
                                                                    {"3", MM::BASE_ID, -1}};
   for (const auto& [id, mode, index] : monomers) EXPECT_EQ(mol[0].lookup(id, mode), index) << id;
+  // Sequence numbers wider than 4 characters are base ids whole.
+  MPolymer wide;
+  for (const char* id : {"10001", "10002", "10002:A", "-1000", "-1001"})
+    wide.insert(make_monomer(id, "HOH", {}, 0), -1);
+  for (const auto& [id, index] :
+       std::vector<std::pair<String, int>>{{"10002:B", 1}, {"-1001", 4}, {"1000", -1}})
+    EXPECT_EQ(wide.lookup(id, MM::BASE_ID), index) << id;
   for (const MM::MODE mode : {MM::WHOLE_ID, MM::BASE_ID}) {  // chain ids compare whole
     EXPECT_EQ(mol.lookup("B", mode), 1);
     EXPECT_EQ(mol.lookup("b", mode) + mol.lookup("A ", mode), -2);
