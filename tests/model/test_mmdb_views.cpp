@@ -40,11 +40,12 @@ TEST(MMDBViews, AtomUnitsBitsAndMissingValues) {
   // The atom list has one entry per pointer, a TER record's entry missing.
   mmdb::Atom other;
   MMDBAtom(&other).set_u_iso(0.25);
-  mmdb::Atom* atoms[2] = {&atom, &other};
-  const MMDBAtom_list list(atoms, 2);
-  ASSERT_EQ(list.size(), 2u);
+  mmdb::Atom* atoms[3] = {&atom, &other, nullptr};  // the library's tables have empty slots
+  const MMDBAtom_list list(atoms, 3);
+  ASSERT_EQ(list.size(), 3u);
   EXPECT_TRUE(list[0].coord_orth().is_null() && Util::is_nan(list[0].u_iso()));
   EXPECT_TRUE(list[1].coord_orth().is_null() && list[1].u_iso() == 0.25);
+  EXPECT_TRUE(list[2].coord_orth().is_null() && Util::is_nan(list[2].occupancy()));
   EXPECT_TRUE(MMDBAtom_list(atoms, 0).empty());
 
   // Texts longer than the library's fixed fields are cut, never overrun them.
