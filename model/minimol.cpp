@@ -138,8 +138,12 @@ String MMonomer::id_tidy(const String& id) {
   return colon == String::npos ? number : String(number + id.substr(colon));
 }
 
+// The base id is the sequence number without the insertion code: the text
+// before any ":". Cutting at 4 characters instead would let 10001 match
+// 10002, as numbers beyond 9999 fill more than the 4-character field.
 bool MMonomer::id_match(const String& id1, const String& id2, const MM::MODE& mode) {
-  return base_id_match(id1, id2, mode);
+  if (mode == MM::WHOLE_ID) return id1 == id2;
+  return id1.compare(0, id1.find(':'), id2, 0, id2.find(':')) == 0;
 }
 
 // ---------------------------------------------------------------------------

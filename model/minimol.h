@@ -6,7 +6,8 @@
 // followed by ":" and an alternate-conformation code (" CA :B"); a monomer
 // id is the sequence number right-aligned in 4 characters, optionally
 // followed by ":" and an insertion code ("  12:A"); a polymer id is the chain
-// id as given. The base id of an atom or monomer is its first 4 characters.
+// id as given. The base id of an atom or monomer is its id without the
+// ":" and code: an atom's 4-character name, a monomer's sequence number.
 // Every node is a plain value owning its children.
 #ifndef VANTREL_MODEL_MINIMOL_H
 #define VANTREL_MODEL_MINIMOL_H
@@ -28,8 +29,8 @@ extern const Message_ctor message_ctor_mmodel;
 //! Scope of the id-matching modes and copy bits of the model hierarchy.
 class MM {
  public:
-  //! How ids are compared: whole strings, or base ids (the first 4
-  //! characters, so alternate conformations or insertion codes are ignored).
+  //! How ids are compared: whole strings, or base ids (without the ":" and
+  //! code, so alternate conformations or insertion codes are ignored).
   //! Any nonzero mode acts as BASE_ID. Chain ids are always compared whole.
   enum MODE : int { WHOLE_ID = 0, BASE_ID = 1 };
   //! Bit set of what copy() transfers: member data (ids, type, atom data),
@@ -146,7 +147,8 @@ class MMonomer : public PropertyManager {
   //! the text from its first ":" on ("12:A" gives "  12:A"; "7A" gives
   //! "   7": an insertion code survives only after ":").
   static String id_tidy(const String& id);
-  //! As MAtom::id_match, on monomer ids.
+  //! Whole-string equality (WHOLE_ID) or equality of the sequence numbers
+  //! without insertion codes, the texts before any ":" (any other mode).
   static bool id_match(const String& id1, const String& id2, const MM::MODE& mode);
 
  private:

@@ -163,6 +163,11 @@ void MMDBModel::set_id(const String& id) {
 
 MMDBAtom_list::MMDBAtom_list(mmdb::Atom** atoms, int n) {
   for (int i = 0; i < n; ++i) {
+    // The library's atom tables keep empty slots for removed atoms.
+    if (!atoms[i]) {
+      push_back(Atom::null());
+      continue;
+    }
     const MMDBAtom a(atoms[i]);
     push_back(Atom(a.element(), a.coord_orth(), a.u_aniso_orth(), a.occupancy(), a.u_iso()));
   }

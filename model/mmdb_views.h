@@ -113,7 +113,8 @@ class MMDBModel {
 
 //! The atoms of an array of library atoms, one entry per pointer and in
 //! order: element, position, anisotropic U, occupancy and isotropic U as
-//! MMDBAtom reads them (a TER record gives an entry of missing values).
+//! MMDBAtom reads them (a TER record or an empty slot gives an entry of
+//! missing values).
 class MMDBAtom_list : public Atom_list {
  public:
   //! n <= 0 gives an empty list.

@@ -75,6 +75,13 @@ TEST(MiniMolIds, TidyLookupAndFind) {
                                                                    {"2:A", MM::BASE_ID, 1},
                                                                    {"3", MM::BASE_ID, -1}};
   for (const auto& [id, mode, index] : monomers) EXPECT_EQ(mol[0].lookup(id, mode), index) << id;
+  // Sequence numbers wider than 4 characters are base ids whole.
+  MPolymer wide;
+  for (const char* id : {"10001", "10002", "10002:A", "-1000", "-1001"})
+    wide.insert(make_monomer(id, "HOH", {}, 0), -1);
+  for (const auto& [id, index] :
+       std::vector<std::pair<String, int>>{{"10002:B", 1}, {"-1001", 4}, {"1000", -1}})
+    EXPECT_EQ(wide.lookup(id, MM::BASE_ID), index) << id;
   for (const MM::MODE mode : {MM::WHOLE_ID, MM::BASE_ID}) {  // chain ids compare whole
     EXPECT_EQ(mol.lookup("B", mode), 1);
     EXPECT_EQ(mol.lookup("b", mode) + mol.lookup("A ", mode), -2);
@@ -144,4 +151,19 @@ TEST(MiniMolAtoms, AtomListAndTransform) {
   EXPECT_TRUE(a.coord_orth()[0] == -21.0 && a.coord_orth()[1] == 13.0 && a.coord_orth()[2] == -8.0);
   EXPECT_DOUBLE_EQ(a.u_aniso_orth()(0, 0), 0.2);
   EXPECT_DOUBLE_EQ(a.u_aniso_orth()(0, 1), -0.01);
+}
+
+TEST(MiniMolCrystal, NullUntilInitWhichKeepsTheModel) {
+  MiniMol mol;
+  EXPECT_TRUE(mol.is_null());
+  mol.init(Spacegroup(Spgr_descr(19)), Cell());  // a null cell keeps it null
+  EXPECT_TRUE(mol.is_null());
+  mol = make_model();
+  mol.init(Spacegroup(Spgr_descr(4)), Cell(Cell_descr(10, 20, 30, 90, 100, 90)));
+  EXPECT_FALSE(mol.is_null());
+  EXPECT_EQ(mol.spacegroup().spacegroup_number(), 4);
+  EXPECT_DOUBLE_EQ(mol.cell().beta_deg(), 100.0);
+  // Only the crystal changes: chains and properties stay.
+  EXPECT_EQ(mol.atom_list().size(), 11u);
+  EXPECT_EQ(tag(mol), "model");
 }

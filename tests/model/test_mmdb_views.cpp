@@ -35,6 +35,18 @@ TEST(MMDBViews, AtomUnitsBitsAndMissingValues) {
               Util::is_nan(view.u_iso()) && view.u_aniso_orth().is_null() &&
               view.sig_coord_orth().is_null() && Util::is_nan(view.sig_u_iso()));
   EXPECT_EQ(view.id() + view.altconf(), " CA B");
+  EXPECT_EQ(view.charge(), "     0");
+
+  // The atom list has one entry per pointer, a TER record's entry missing.
+  mmdb::Atom other;
+  MMDBAtom(&other).set_u_iso(0.25);
+  mmdb::Atom* atoms[3] = {&atom, &other, nullptr};  // the library's tables have empty slots
+  const MMDBAtom_list list(atoms, 3);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_TRUE(list[0].coord_orth().is_null() && Util::is_nan(list[0].u_iso()));
+  EXPECT_TRUE(list[1].coord_orth().is_null() && list[1].u_iso() == 0.25);
+  EXPECT_TRUE(list[2].coord_orth().is_null() && Util::is_nan(list[2].occupancy()));
+  EXPECT_TRUE(MMDBAtom_list(atoms, 0).empty());
 
   // Texts longer than the library's fixed fields are cut, never overrun them.
   mmdb::Residue residue;
