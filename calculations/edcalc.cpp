@@ -73,41 +73,39 @@ template <class T, class Painter>
 int paint_xmap(Xmap<T>& xmap, const Atom_list& atoms, const double& radius, Painter& painter) {
   xmap = T(0);
   const Grid_range box(xmap.cell(), xmap.grid_sampling(), radius);
-  // Orthogonal steps along the grid axes: the matrix's columns.
-  const Mat33<double>& grid_orth = xmap.operator_grid_orth().rot();
-  const Vec3<double> step_u = grid_orth * Vec3<double>(1.0, 0.0, 0.0),
-                     step_v = grid_orth * Vec3<double>(0.0, 1.0, 0.0),
-                     step_w = grid_orth * Vec3<double>(0.0, 0.0, 1.0);
+  // Each point's position is the grid-to-orthogonal matrix times its grid
+  // coordinate; the u and v terms are summed once per line, in the order of
+  // the full product, so a point at exactly the radius is decided alike
+  // wherever its box starts.
+  const Mat33<double>& m = xmap.operator_grid_orth().rot();
   int skipped = 0;
   for (const Atom& atom : atoms) {
     if (!finite_position(atom.coord_orth()) || !painter.start(atom)) {
       ++skipped;
       continue;
     }
-    const Coord_grid corner = xmap.coord_map(atom.coord_orth()).coord_grid() + box.min();
+    const Coord_grid centre = xmap.coord_map(atom.coord_orth()).coord_grid();
+    const Coord_grid corner = centre + box.min(), last = centre + box.max();
     // The reference is stepped incrementally: a fresh symmetry search is
     // needed only where a step leaves the asymmetric unit.
     Xmap_base::Map_reference_coord ru(xmap, corner);
-    Vec3<double> pu = grid_orth * Coord_map(corner);
-    for (int u = 0;;) {
+    for (int u = corner.u();;) {
       Xmap_base::Map_reference_coord rv = ru;
-      Vec3<double> pv = pu;
-      for (int v = 0;;) {
+      for (int v = corner.v();;) {
         Xmap_base::Map_reference_coord rw = rv;
-        Vec3<double> pw = pv;
-        for (int w = 0;;) {
-          painter.paint(xmap[rw], pw);
-          if (++w == box.nw()) break;
+        const double ax = m(0, 0) * u + m(0, 1) * v, ay = m(1, 0) * u + m(1, 1) * v,
+                     az = m(2, 0) * u + m(2, 1) * v;
+        for (int w = corner.w();;) {
+          painter.paint(xmap[rw],
+                        Vec3<double>(ax + m(0, 2) * w, ay + m(1, 2) * w, az + m(2, 2) * w));
+          if (++w > last.w()) break;
           rw.next_w();
-          pw += step_w;
         }
-        if (++v == box.nv()) break;
+        if (++v > last.v()) break;
         rv.next_v();
-        pv += step_v;
       }
-      if (++u == box.nu()) break;
+      if (++u > last.u()) break;
       ru.next_u();
-      pu += step_u;
     }
   }
   if (Painter::density)

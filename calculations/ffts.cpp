@@ -1,5 +1,6 @@
 #include "calculations/ffts.h"
 
+#include <cmath>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -115,9 +116,10 @@ bool sample_fragment(const NXmap<T>& target, const NXmap<T>& weight, const Weigh
 // With W holding the weights and WT the weighted targets on the cell grid,
 // W becomes W(s) = sum_p W(p) rho(p + s)^2 - 2 WT(p) rho(p + s), from the
 // products conj(W) rho2_ft - 2 conj(WT) rho_ft in reciprocal space (the
-// scaling and signs of FFTmap_p1). Single-precision arithmetic throughout.
+// scaling and signs of FFTmap_p1), times back_scale * cell_volume^2 / N.
+// Single-precision arithmetic throughout.
 void correlate(FFTmap_p1& w, FFTmap_p1& wt, const FFTmap_p1& map_ft, const FFTmap_p1& map_sq_ft,
-               const double& cell_volume) {
+               const double& cell_volume, const double& back_scale) {
   w.fft_x_to_h(cell_volume);
   wt.fft_x_to_h(cell_volume);
   const Grid& h = w.grid_reci();
@@ -136,17 +138,18 @@ void correlate(FFTmap_p1& w, FFTmap_p1& wt, const FFTmap_p1& map_ft, const FFTma
     pw[i] = std::complex<float>((wr * br + wi * bi) - 2.0f * (tr * ar + ti * ai),
                                 (wr * bi - wi * br) - 2.0f * (tr * ai - ti * ar));
   }
-  const double n_grid = double(w.grid_sampling().size());
-  w.fft_h_to_x(n_grid / (cell_volume * cell_volume));
+  w.fft_h_to_x(back_scale);
 }
 
-// result(c) = W(c) + s at every asymmetric-unit point c of the result map,
-// run by run along w: a run's points are consecutive in storage and on a
-// row of W.
-template <class T> void write_scores(Xmap<T>& result, const FFTmap_p1& w, const double& s) {
+// result(c) = factor W(c) + s at every asymmetric-unit point c of the result
+// map, in double, run by run along w: a run's points are consecutive in
+// storage and on a row of W.
+template <class T>
+void write_scores(Xmap<T>& result, const FFTmap_p1& w, const double& factor, const double& s) {
   for (const Asu_run& run : result.asu_runs(2)) {
     const float* row = &w.real_data(Coord_grid(run.start.u(), run.start.v(), 0)) + run.start.w();
-    for (int i = 0; i < run.length; ++i) result.set_data(run.index + i, T(double(row[i]) + s));
+    for (int i = 0; i < run.length; ++i)
+      result.set_data(run.index + i, T(factor * double(row[i]) + s));
   }
 }
 
@@ -225,8 +228,10 @@ bool FFFear_fft<T>::operator()(Xmap<T>& result, const NXmap<T>& target, const NX
     wt_map.real_data(p) += float(wt * t);
     s += double(t * (t * wt));
   }
-  correlate(w_map, wt_map, map_ft_, map_sq_ft_, cell_volume_);
-  write_scores(result, w_map, s);
+  // The back transform carries the whole scale N / V^2.
+  correlate(w_map, wt_map, map_ft_, map_sq_ft_, cell_volume_,
+            double(grid.size()) / (cell_volume_ * cell_volume_));
+  write_scores(result, w_map, 1.0, s);
   return true;
 }
 
@@ -280,10 +285,11 @@ bool FFFear_fft_basic::operator()(Xmap<float>& result, const NXmap<float>& targe
     const Coord_grid p = (c - centre).unit(grid);
     w_map.real_data(p) += float(wt);
     wt_map.real_data(p) += float(wt * t);
-    s += t * (t * wt);
+    s = std::fma(t, t * wt, s);
   }
-  correlate(w_map, wt_map, map_ft_, map_sq_ft_, cell_volume_);
-  write_scores(result, w_map, s);
+  // Back transform scaled by 1/V, the remaining N/V applied in double.
+  correlate(w_map, wt_map, map_ft_, map_sq_ft_, cell_volume_, 1.0 / cell_volume_);
+  write_scores(result, w_map, double(grid.size()) / cell_volume_, s);
   return true;
 }
 

@@ -119,9 +119,9 @@ bool SFcalc_obs_bulk<T>::operator()(HKL_data<datatypes::F_phi<T>>& fphi,
   // share of the cell it stands for.
   double solvent = 0.0, total = 0.0;
   for (Xmap_base::Map_reference_index ix = xmap.first(); !ix.last(); ix.next()) {
-    const double inv_mult = 1.0 / xmap.multiplicity(ix.coord());
-    solvent += xmap[ix] * inv_mult;
-    total += inv_mult;
+    const double mult = xmap.multiplicity(ix.coord());
+    solvent += xmap[ix] / mult;
+    total += 1.0 / mult;
   }
   bulk_frac_ = solvent / total;
   bulk_scale_ = double(k);

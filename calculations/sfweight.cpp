@@ -328,14 +328,13 @@ bool SFweight_spline<T>::evaluate(HKL_data<F_phi<T>>& fb, HKL_data<F_phi<T>>& fd
     const T phi = fc1[ih].phi();
     const T m = T(cls.centric() ? std::tanh(x) : Util::sim(x));
     phiw[ih] = Phi_fom<T>(phi, m);
+    // The coefficients are stored, then put on the observed scale: two
+    // roundings to T, as every entry of the lists gets.
     const double scale = 1.0 / std::sqrt(ko.f(ih));
-    if (fo1[ih].missing()) {
-      fb[ih] = F_phi<T>(T(s * f_c * scale), phi);
-      fd[ih] = F_phi<T>(T(0.0), phi);
-    } else {
-      fb[ih] = F_phi<T>(T((2.0 * m * f_o - s * f_c) * scale), phi);
-      fd[ih] = F_phi<T>(T((m * f_o - s * f_c) * scale), phi);
-    }
+    const T fb_norm = T(fo1[ih].missing() ? s * f_c : 2.0 * m * f_o - s * f_c);
+    const T fd_norm = T(fo1[ih].missing() ? 0.0 : m * f_o - s * f_c);
+    fb[ih] = F_phi<T>(T(fb_norm * scale), phi);
+    fd[ih] = F_phi<T>(T(fd_norm * scale), phi);
   }
   return converged;
 }

@@ -143,6 +143,41 @@ TEST(EDcalc, NxmapDensityEqualsDirectSumInBox) {
   EXPECT_LE(worst, 1e-12 * peak);
 }
 
+// Atoms on grid points of a grid whose spacing is no binary fraction put
+// many points at the radius to rounding error: each point is decided by its
+// own position, the grid matrix times its coordinate, wherever its atom's
+// box begins.
+TEST(EDcalc, MaskDecidesEachPointByItsOwnPosition) {
+  const Cell cell(Cell_descr(10.0, 11.0, 12.0, 90.0, 90.0, 90.0));
+  const Spacegroup p1(Spacegroup::P1);
+  const Grid_sampling grid(p1, cell, Resolution(1.4), 1.5);
+  Xmap<double> map(p1, cell, grid);
+  const Mat33<double>& m = map.operator_grid_orth().rot();
+  int differ = 0, ones = 0, n = 0;
+  for (const double steps : {2.0, 3.0, 5.0}) {
+    const double radius = steps * cell.a() / grid.nu();
+    const EDcalc_mask<double> mask(radius);
+    for (const Coord_grid c : {Coord_grid(7, 3, 11), Coord_grid(grid.nu() - 1, 5, 2)}) {
+      const Coord_orth x(m * Vec3<double>(c.u(), c.v(), c.w()));
+      mask(map, {Atom("C", x, U_aniso_orth::null(), 1.0, 0.2)});
+      const Coord_grid h = Grid_range(cell, grid, radius).max();
+      for (int u = -h.u(); u <= h.u(); ++u)
+        for (int v = -h.v(); v <= h.v(); ++v)
+          for (int w = -h.w(); w <= h.w(); ++w) {
+            const Coord_grid g = c + Coord_grid(u, v, w);
+            const Vec3<double> d = m * Vec3<double>(g.u(), g.v(), g.w()) - x;
+            const double expected = Vec3<double>::dot(d, d) < radius * radius ? 1.0 : 0.0;
+            differ += map.get_data(g) != expected;
+            ones += expected == 1.0;
+            ++n;
+          }
+    }
+  }
+  EXPECT_EQ(differ, 0);
+  EXPECT_GT(ones, 100);
+  EXPECT_GT(n, 1000);
+}
+
 // Atoms missing a position, occupancy or displacement (NaN) are left out and
 // counted, not spread as NaN over the map; an atom with only a tensor paints.
 TEST(EDcalc, SkipsAtomsWithMissingValues) {

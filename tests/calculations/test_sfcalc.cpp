@@ -189,6 +189,31 @@ TEST(SFcalc, EdgeCases) {
   calc(fc, fo, Atom_list());
   EXPECT_EQ(calc.bulk_frac(), 1.0);
   EXPECT_EQ(fc.num_obs(), hkls.num_reflections());
+  {  // the bulk fraction: each ASU point weighs 1/multiplicity (3 and 6 here)
+    const Cell cell(Cell_descr(15.0, 15.0, 13.0, 90.0, 90.0, 120.0));
+    const Spacegroup p321{Spgr_descr("P 3 2 1", Spgr_descr::HM)};
+    HKL_info h3(p321, cell, Resolution(2.5), true);
+    HKL_data<F_sigF<float>> fo3(h3);
+    HKL_data<F_phi<float>> fc3(h3);
+    for (int i = 0; i < h3.num_reflections(); ++i) fo3[i] = F_sigF<float>(10.0f, 1.0f);
+    const Atom_list atoms = {
+        Atom("O", Coord_orth(0.0, 0.0, 2.0), U_aniso_orth::null(), 1.0, 0.2),
+        Atom("C", Coord_frac(0.4, 0.1, 0.3).coord_orth(cell), U_aniso_orth::null(), 1.0, 0.2)};
+    calc(fc3, fo3, atoms);
+    Xmap<float> mask(p321, cell, Grid_sampling(p321, cell, Resolution(2.5), 1.5));
+    EDcalc_mask<float>(2.5)(mask, atoms);
+    double solvent = 0.0, total = 0.0;
+    int special = 0;
+    for (auto ix = mask.first(); !ix.last(); ix.next()) {
+      const double mult = mask.multiplicity(ix.coord());
+      solvent += (1.0f - mask[ix]) / mult;
+      total += 1.0 / mult;
+      special += mult == 3.0 || mult == 6.0;
+    }
+    EXPECT_GT(special, 10);
+    EXPECT_EQ(calc.bulk_frac(), solvent / total);
+    EXPECT_LT(calc.bulk_frac(), 0.99);
+  }
   HKL_info other(m.spacegroup, m.cell, Resolution(3.0), true);
   HKL_data<F_phi<float>> fc_other(other);
   EXPECT_EQ(fatal_text([&] { calc(fc_other, fo, m.atoms); }),
