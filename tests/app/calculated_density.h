@@ -40,12 +40,12 @@ inline vantrel::Xmap<float> calculated_map(const vantrel::MiniMol& mol) {
 
 //! Twenty targets (radius 5.5 A, spacing 0.5 A, LLK), one per residue type,
 //! trained in the model's calculated density on every residue with N, CA, C
-//! and peptide bonds to both neighbours; residues counts them.
-inline std::vector<LLK_map_target> trained_targets(const vantrel::MiniMol& mol, int& residues) {
+//! and peptide bonds to both neighbours.
+inline std::vector<LLK_map_target> trained_targets(const vantrel::MiniMol& mol) {
   const vantrel::Xmap<float> map = calculated_map(mol);
   std::vector<LLK_map_target> targets(20);
   for (LLK_map_target& t : targets) t.init(5.5, 0.5, LLK_map_target::LLK);
-  residues = 0;
+  int residues = 0;
   for (int p = 0; p < mol.size(); ++p)
     for (int r = 1; r + 1 < mol[p].size(); ++r) {
       const vantrel::MMonomer& m = mol[p][r];
@@ -63,15 +63,13 @@ inline std::vector<LLK_map_target> trained_targets(const vantrel::MiniMol& mol, 
       ++residues;
     }
   for (LLK_map_target& t : targets) t.prep_llk();
+  EXPECT_GT(residues, 150);
   return targets;
 }
 
 //! The targets trained on 1RX2 (every residue type present), made once.
 inline const std::vector<LLK_map_target>& targets_1rx2() {
-  static int residues = 0;
-  static const std::vector<LLK_map_target> targets =
-      trained_targets(read_model("ref_1rx2.pdb"), residues);
-  EXPECT_GT(residues, 150);
+  static const std::vector<LLK_map_target> targets = trained_targets(read_model("ref_1rx2.pdb"));
   return targets;
 }
 

@@ -1,12 +1,12 @@
-// The sequencing step and its history: candidates combined and applied on
-// hand-made lists and chains, and a real model (1DUR) sequenced in its own
-// calculated density with targets trained on 1RX2.
+// Chain scoring and the sequencing step with its history: hand-made lists
+// and chains, and 1DUR in its own calculated density, targets from 1RX2.
 #include <gtest/gtest.h>
 
 #include <sstream>
 #include <vector>
 
 #include "app/ca_sequence.h"
+#include "app/chain_report.h"
 #include "app/protein_tools.h"
 #include "app/sequence_history.h"
 #include "calculated_density.h"
@@ -46,6 +46,51 @@ int residue_tag(const MMonomer& m) {
   return dynamic_cast<const Property<int>&>(m.get_property("TAG")).value();
 }
 
+const MiniMol& model_1dur() {
+  static const MiniMol mol = quelvarn_testing::read_model("sm_1dur.pdb");
+  return mol;
+}
+const Xmap<float>& map_1dur() {
+  static const Xmap<float> map = quelvarn_testing::calculated_map(model_1dur());
+  return map;
+}
+
+struct Chain_result {
+  String assigned;
+  Score_list<String> result{50};
+  std::string report;
+};
+
+// The first chain's amino acids, types moved shift places, scored.
+Chain_result score_chain(const MiniMol& mol, int shift) {
+  std::vector<String> types;
+  MPolymer chain;
+  for (int r = 0; r < mol[0].size(); ++r)
+    if (ProteinTools::residue_index(mol[0][r].type(), true) >= 0) {
+      types.push_back(mol[0][r].type());
+      chain.insert(mol[0][r], -1);
+    }
+  for (int r = 0; r < chain.size(); ++r) chain[r].set_type(types[(r + shift) % types.size()]);
+  Chain_result out;
+  out.assigned = ProteinTools::chain_sequence(chain);
+  MPolymerSequence record;
+  record.set_id("TEST");
+  record.set_sequence(out.assigned);
+  MMoleculeSequence seqs;
+  seqs.insert(record, -1);
+  std::vector<LLK_map_target::Sampled> fine;
+  for (const LLK_map_target& t : targets_1rx2()) fine.push_back(t.fine());
+  out.result = Ca_sequence::sequence_chain(chain, map_1dur(), fine, seqs);
+  std::ostringstream text;
+  chain_report(text, mol[0].id(), chain, out.result);
+  out.report = text.str();
+  return out;
+}
+
+double confidence(const Score_list<String>& r) {
+  return r.size() < 2 ? 0.0 : Ca_sequence::phi_approx(r.score(1) - r.score(0));
+}
+
 std::vector<std::string> lines(const String& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -55,11 +100,40 @@ std::vector<std::string> lines(const String& text) {
 
 }  // namespace
 
+TEST(SequenceChain, CorrectShiftedAndScrambledSequencesOf1DUR) {
+  int trained = 0;
+  for (const auto& t : targets_1rx2()) trained += t.fine().trained() ? 1 : 0;
+  EXPECT_EQ(trained, 20);
+
+  const Chain_result correct = score_chain(model_1dur(), 0);
+  ASSERT_EQ(correct.assigned.size(), 55u);
+  ASSERT_GE(correct.result.size(), 2);
+  EXPECT_GE(confidence(correct.result), 0.999);
+  int agree = 0;
+  for (std::size_t k = 0; k < 55; ++k) agree += correct.result[0][k] == correct.assigned[k];
+  EXPECT_GE(agree, 50) << correct.result[0];
+  EXPECT_NE(correct.report.find("The supplied data strongly supports the assigned sequence."),
+            std::string::npos)
+      << correct.report;
+
+  // Residue names moved 3 places along the chain (wrapping at the end).
+  const Chain_result shifted = score_chain(model_1dur(), 3);
+  EXPECT_GE(confidence(shifted.result), 0.95);
+  EXPECT_NE(shifted.report.find("WARNING: The supplied data suggests a"), std::string::npos)
+      << shifted.report;
+  EXPECT_NE(shifted.report.find("register error."), std::string::npos) << shifted.report;
+
+  // The deposited names permuted at random, atoms unchanged.
+  const Chain_result wrong = score_chain(quelvarn_testing::read_model("sm_1dur_scrambled.pdb"), 0);
+  ASSERT_EQ(wrong.assigned.size(), 55u);
+  EXPECT_NE(wrong.assigned, correct.assigned);
+  EXPECT_EQ(wrong.report.find("supports the assigned sequence"), std::string::npos) << wrong.report;
+}
+
 TEST(SequenceApply, WritesTypesAndClearsContradictedRuns) {
   const std::vector<String> old = {"ALA", "GLY", "UNK", "UNK", "SER"};
   const std::vector<std::pair<const char*, std::vector<String>>> cases = {
-      // The run ALA GLY ends right before the new assignment, SER starts
-      // right after it: both are cleared.
+      // Runs touching the new assignment on either side are cleared.
       {"??AC?", {"UNK", "UNK", "ALA", "CYS", "UNK"}},
       {"AG???", {"ALA", "GLY", "UNK", "UNK", "SER"}},
       // A contradiction clears the whole run; "+", "-" and "?" as markers.
@@ -85,9 +159,8 @@ TEST(SequenceCombine, ConfidentSeparateFragmentsCombine) {
   EXPECT_DOUBLE_EQ(Ca_sequence::sequence_overlap("?+-?", "ABCD"), 0.0);  // no letter in a
 
   const Ca_sequence step(0.9);  // accept when phi_approx(gap) < 0.1
-  // Entry 0 has no letter and is passed over; entries 1 and 2 each beat
-  // their competitors (4 and 5) by far; entry 3 lies within 3 residues of
-  // entry 1 and is examined no further.
+  // Entry 0 has no letter; 1 and 2 beat their competitors (4, 5) by far; 3
+  // lies within 3 residues of 1.
   const Score_list<String> list = list_of({{-60.0, "??????+-????????????"},
                                            {-50.0, "AAAAA???????????????"},
                                            {-40.0, "???????????CCCCC????"},
@@ -100,9 +173,7 @@ TEST(SequenceCombine, ConfidentSeparateFragmentsCombine) {
   EXPECT_DOUBLE_EQ(combined.score(0), -999.0);
   for (int i = 0; i < list.size(); ++i) EXPECT_EQ(combined[i + 1], list[i]);
 
-  // Nothing accepted, nothing added: a less confident step; one entry; no
-  // entry at all; a candidate without a later entry sharing its letters
-  // (no competitor).
+  // Nothing added: less confident; one entry; none; no competitor.
   EXPECT_EQ(step.sequence_combine(list, 1.0).size(), list.size());
   EXPECT_EQ(step.sequence_combine(list_of({{-5.0, "AAAAAA"}}), 0.9).size(), 1);
   EXPECT_EQ(step.sequence_combine(Score_list<String>(50), 0.9).size(), 0);
@@ -115,11 +186,10 @@ TEST(SequenceCombine, ConfidentSeparateFragmentsCombine) {
   EXPECT_NE(fatal_text([] { Ca_sequence bad(95.0); }), "no error");
 }
 
-// 1DUR in its own calculated density: chain A with its residue names moved
-// 3 places along the chain, with its true names, and in an empty map.
+// 1DUR shifted by 3, correct, and in an empty map.
 TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
-  const MiniMol truth = quelvarn_testing::read_model("sm_1dur.pdb");
-  const Xmap<float> map = quelvarn_testing::calculated_map(truth);
+  const MiniMol& truth = model_1dur();
+  const Xmap<float>& map = map_1dur();
   const Xmap<float> empty_map(truth.spacegroup(), truth.cell(), map.grid_sampling());
   MMoleculeSequence seqs;
   SEQfile file;
@@ -145,8 +215,7 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
     EXPECT_TRUE(step(result, mol, m, targets_1rx2(), s));
     return step;
   };
-  // Accepted: every residue ends with its true type or none, most with the
-  // true one, and carries the step's tag.
+  // Accepted: true types or none, mostly true, all tagged.
   MiniMol fixed, kept, unchanged, fixed_dirty, untouched;
   const Ca_sequence fix = sequence(shifted, map, seqs, fixed);
   ASSERT_GE(fixed.size(), 1);
@@ -194,8 +263,7 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
     ASSERT_EQ(own[i].size(), 55u + 2 + 10) << own[i];
     EXPECT_EQ(own[i].substr(55, 2), " \t");
   }
-  // The history of all three against the fixed model: only the result
-  // whose tag its residues carry, marked accepted, at most 5 candidates.
+  // All three against the fixed model: its own result, accepted, <= 5 lines.
   Ca_sequence::History history;
   history.append(keep);
   history.append(fix);
@@ -210,8 +278,7 @@ TEST(SequencingStep, ShiftedCorrectAndUninformativeChainsOf1DUR) {
   const std::vector<std::string> rejected = lines(history.format(unchanged));
   ASSERT_GE(rejected.size(), 2u);
   EXPECT_EQ(rejected[1].substr(0, 11), " Rejected: ");
-  // Without sequences a chain has no candidate: rejected, its history entry
-  // of length 0 with no candidate lines.
+  // Without sequences: no candidate, rejected, an empty history entry.
   const Ca_sequence none = sequence(shifted, map, MMoleculeSequence(), untouched);
   EXPECT_EQ(none.format(), "Chain number:    0    length:    0\n");
   Ca_sequence::History alone;

@@ -1,6 +1,5 @@
-// Reference-data simulation: the C library's rand() sequence, bin filling,
-// rank pairing, the draw order of phase errors, and simulated data that
-// follow the work data's statistics.
+// Reference-data simulation: rand() sequence, bins, ranks, draw order and
+// the work data's statistics.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -97,8 +96,7 @@ TEST(RandSequence, ReproducesTheCLibrarySequence) {
 }
 
 TEST(MapSimulate, BinFillingAndRankPairing) {
-  // Bin 0 takes bins 1, 2, 3 (negative offsets skipped), the whole of the
-  // last one counting; bin 2 stops after bin 3; a full bin keeps its list.
+  // Bin 0 takes bins 1-3 (the last one whole); a full bin keeps its list.
   MapSimulate::Bin_table bins = {{0}, {1}, {2}, {3, 4, 5, 6}};
   MapSimulate::fill_from_neighbours(bins, 4);
   EXPECT_EQ(bins,
@@ -125,8 +123,7 @@ TEST(MapSimulate, PhaseErrorDrawOrder) {
   EXPECT_EQ(MapSimulate::phase_error(0.8, true, centric), Util::pi());
   EXPECT_EQ(MapSimulate::phase_error(0.8, true, centric), 0.0);
   EXPECT_EQ(MapSimulate::phase_error(1.0, true, centric), 0.0);
-  // Figure of merit 1 rejects every try: 0 after its 200 draws, so later
-  // reflections draw as before; 0 accepts the first try; 100 failures give 0.
+  // m = 1: 0 after all 200 draws; m = 0 accepts the first try; 100 failures give 0.
   Scripted_draws exact({});
   for (int i = 0; i < 100; ++i) exact.values.insert(exact.values.end(), {500, 0});
   EXPECT_EQ(MapSimulate::phase_error(1.0, false, exact), 0.0);
@@ -174,10 +171,8 @@ TEST(MapSimulate, DegradesToTheWorkDataStatistically) {
   C_rand_sequence draws;
   const Simulated s = simulate(make_data(wrk_list(), 30.0, 3, work_fom), draws);
 
-  // Phase errors: mean cosine m for acentric (class 0), turned with
-  // (1 - m) / 2 for centric (class 1) reflections. Figures of merit follow
-  // |E| and resolution as in the work data (same ranks); intensities follow
-  // the work fall-off times the cell volume ratio.
+  // Mean cos(error) m (acentric), turned with (1 - m) / 2 (centric); figures
+  // of merit by |E| and resolution; intensities by the work fall-off.
   double error_sum[2] = {0, 0}, m_sum[2] = {0, 0}, fom_misfit = 0;
   int n[2] = {0, 0};
   std::vector<double> shell_sum(8, 0.0), shell_expected(8, 0.0);
@@ -232,9 +227,8 @@ TEST(MapSimulate, SparseWorkBinsAndNegativeScale) {
   EXPECT_GT(taken, 1000);
   EXPECT_EQ(kept + taken, ref_list().num_reflections());
 
-  // Work intensities 100 times stronger in every fifth of 40 resolution
-  // bands make the fitted fall-off negative over part of the range; every
-  // reference amplitude must still be rescaled to a finite positive value.
+  // Work intensities 100 times stronger in every fifth of 40 bands: a fall-off
+  // negative in places, yet every amplitude finite and positive.
   Data strong = make_data(wrk_list(), 0.0, 6, constant(0.5));
   for (HRI ih = wrk_list().first(); !ih.last(); ih.next())
     if (int(ih.invresolsq() * 2.2 * 2.2 * 40) % 5 == 0) strong.f[ih].f() *= 10.0f;
