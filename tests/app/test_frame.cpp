@@ -157,8 +157,6 @@ TEST(Frame, OptionsAndTheirChecks) {
   EXPECT_EQ(good.params.title, "-resolution");
   EXPECT_EQ(good.params.side_chain_radius, 5.5);  // no -stdin given
   EXPECT_TRUE(good.params.side_chain_omit);
-  EXPECT_EQ(good.params.colin_wrk_fo, "/*/*/[FP,SIGFP]");
-  EXPECT_EQ(good.params.colin_wrk_hl, "NONE");
   EXPECT_TRUE(ends_with(good.out.str(), "\nside-chain-omit\nrun\n\n")) << good.out.str();
   const Command stdin_run({"-stdin"},
                           "mtzin-ref r.mtz\npdbin-ref r.pdb\nmtzin-wrk w.mtz\n"
