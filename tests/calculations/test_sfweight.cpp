@@ -35,6 +35,8 @@ struct Synthetic {
   HKL_data<F_sigF<double>> fo{hkls};
   HKL_data<F_phi<double>> fc{hkls};
   HKL_data<Flag> usage{hkls};
+  HKL_data<F_phi<double>> fb{hkls}, fd{hkls};  // the weighting's outputs
+  HKL_data<Phi_fom<double>> phiw{hkls};
   double (*d_of_s)(double);  // D of s over its limit
 
   Synthetic(double dmin, double (*d)(double))
@@ -59,12 +61,6 @@ struct Synthetic {
   }
 };
 
-struct Outputs {
-  HKL_data<F_phi<double>> fb, fd;
-  HKL_data<Phi_fom<double>> phiw;
-  explicit Outputs(const HKL_info& h) : fb(h), fd(h), phiw(h) {}
-};
-
 // The weighting's normalisation of one amplitude set, k(h) E^2 about 1.
 struct Normalisation {
   BasisFn_spline basis;
@@ -77,10 +73,9 @@ struct Normalisation {
 };
 
 TEST(SFweight, RecoversDAndVarianceWithBesselFiguresOfMerit) {
-  const Synthetic d(1.8, [](double x) { return 0.9 - 0.4 * x; });
-  Outputs out(d.hkls);
+  Synthetic d(1.8, [](double x) { return 0.9 - 0.4 * x; });
   SFweight_spline<double> weight(1000, 20, 24);
-  EXPECT_TRUE(weight(out.fb, out.fd, out.phiw, d.fo, d.fc, d.usage));
+  EXPECT_TRUE(weight(d.fb, d.fd, d.phiw, d.fo, d.fc, d.usage));
   const int np = int(weight.params_scale().size());
   EXPECT_GE(np, 4);
   // The normalisations of the weighting; every reflection is used, so the
@@ -107,14 +102,14 @@ TEST(SFweight, RecoversDAndVarianceWithBesselFiguresOfMerit) {
     dw += std::fabs(w - (1.0 - D * D));
     const double fo = d.fo[ih].f() * std::sqrt(no.k.f(ih)),
                  fc = d.fc[ih].f() * std::sqrt(nc.k.f(ih));
-    const double x = 2.0 * s * fo * fc / (cls.epsilon_centric() * w), m = out.phiw[ih].fom();
+    const double x = 2.0 * s * fo * fc / (cls.epsilon_centric() * w), m = d.phiw[ih].fom();
     centric += cls.centric();
     ASSERT_NEAR(m, cls.centric() ? std::tanh(x) : bessel_ratio(x), cls.centric() ? 1e-9 : 5e-3)
         << x;
     // Coefficients: phase of Fc, and fb - fd = m Fo on the observed scale.
-    ASSERT_EQ(out.fb[ih].phi(), d.fc[ih].phi());
-    ASSERT_EQ(out.phiw[ih].phi(), d.fc[ih].phi());
-    ASSERT_NEAR(out.fb[ih].f() - out.fd[ih].f(), m * d.fo[ih].f(), 1e-9 * d.fo[ih].f() + 1e-12);
+    ASSERT_EQ(d.fb[ih].phi(), d.fc[ih].phi());
+    ASSERT_EQ(d.phiw[ih].phi(), d.fc[ih].phi());
+    ASSERT_NEAR(d.fb[ih].f() - d.fd[ih].f(), m * d.fo[ih].f(), 1e-9 * d.fo[ih].f() + 1e-12);
   }
   EXPECT_GT(n, 8000);
   EXPECT_GT(centric, 500);
@@ -129,24 +124,22 @@ TEST(SFweight, MissingValuesAndStopping) {
   d.fo[3] = F_sigF<double>();
   d.fc[5] = F_phi<double>();
   d.usage[7] = Flag(0);
-  Outputs out(d.hkls);
-  out.fb[5] = F_phi<double>(7.0, 1.0);  // stale content is not kept
+  d.fb[5] = F_phi<double>(7.0, 1.0);  // stale content is not kept
   SFweight_spline<double> weight(1000, 20, 24);
   // A near-perfect model makes the total negative; it still converges.
-  EXPECT_TRUE(weight(out.fb, out.fd, out.phiw, d.fo, d.fc, d.usage));
+  EXPECT_TRUE(weight(d.fb, d.fd, d.phiw, d.fo, d.fc, d.usage));
   EXPECT_NEAR(weight.params_scale()[0], 0.99, 0.005);
   EXPECT_NEAR(weight.params_error()[0], 1.0 - 0.99 * 0.99, 0.002);
-  EXPECT_EQ(out.fd[3].f(), 0.0);
-  EXPECT_FALSE(out.fb[3].missing());
-  EXPECT_TRUE(out.fb[5].missing() && out.fd[5].missing() && out.phiw[5].missing());
-  EXPECT_FALSE(out.fb[7].missing() || out.fd[7].missing() || out.phiw[7].missing());
+  EXPECT_EQ(d.fd[3].f(), 0.0);
+  EXPECT_FALSE(d.fb[3].missing());
+  EXPECT_TRUE(d.fb[5].missing() && d.fd[5].missing() && d.phiw[5].missing());
+  EXPECT_FALSE(d.fb[7].missing() || d.fd[7].missing() || d.phiw[7].missing());
 
   // Unrelated amplitudes drive s towards 0 by at most a quarter per cycle:
   // no convergence in 25 cycles, yet the outputs are written.
-  const Synthetic r(2.0, [](double) { return 0.0; });
-  Outputs out_r(r.hkls);
-  EXPECT_FALSE(weight(out_r.fb, out_r.fd, out_r.phiw, r.fo, r.fc, r.usage));
-  EXPECT_EQ(out_r.fb.num_obs(), r.hkls.num_reflections());
+  Synthetic r(2.0, [](double) { return 0.0; });
+  EXPECT_FALSE(weight(r.fb, r.fd, r.phiw, r.fo, r.fc, r.usage));
+  EXPECT_EQ(r.fb.num_obs(), r.hkls.num_reflections());
   EXPECT_LT(weight.params_scale()[0], 0.2);
   EXPECT_EQ(fatal_text([] { SFweight_spline<float>(0, 0, 24); }),
             "SFweight_spline: need n_reflns >= 0, n_params >= 0, not both 0, and n_phases >= 1");
@@ -216,7 +209,7 @@ TEST(SFweight, TargetsOfOneReflection) {
 // With priors from the true phases, the variance settles near 1 - D^2
 // rather than running away (the target's c ln d term holds it).
 TEST(SFweight, PriorPhaseWeightingConverges) {
-  const Synthetic d(2.0, [](double) { return 0.8; });
+  Synthetic d(2.0, [](double) { return 0.8; });
   HKL_data<ABCD<double>> hl(d.hkls);
   std::mt19937 rng(3);
   std::normal_distribution<double> err(0.0, 0.5);
@@ -224,11 +217,10 @@ TEST(SFweight, PriorPhaseWeightingConverges) {
     const double phi = d.fc[i].phi() + err(rng);
     hl[i] = ABCD<double>(2.0 * std::cos(phi), 2.0 * std::sin(phi), 0.0, 0.0);
   }
-  Outputs out(d.hkls);
   SFweight_spline<double> weight(1000, 20, 24);
-  EXPECT_TRUE(weight(out.fb, out.fd, out.phiw, d.fo, hl, d.fc, d.usage));
+  EXPECT_TRUE(weight(d.fb, d.fd, d.phiw, d.fo, hl, d.fc, d.usage));
   for (const double p : weight.params_error()) EXPECT_TRUE(p > 0.1 && p < 1.0) << p;
-  EXPECT_EQ(out.phiw.num_obs(), d.hkls.num_reflections());
+  EXPECT_EQ(d.phiw.num_obs(), d.hkls.num_reflections());
 }
 
 }  // namespace
