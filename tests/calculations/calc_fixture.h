@@ -1,7 +1,6 @@
-// Readers of the calculation fixtures written by tools/make_calc_fixtures.py:
-// models as atom lists with the toolkit's direct-sum structure factors, and
-// observed amplitudes with the toolkit's weighted map coefficients. Free of
-// the test framework, so that the benchmarks read them too.
+// Readers of the fixtures of tools/make_calc_fixtures.py: models with the
+// toolkit's direct-sum structure factors, observations with its map
+// coefficients. Free of the test framework, so that the benchmarks use them.
 #ifndef VANTREL_TESTS_CALCULATIONS_CALC_FIXTURE_H
 #define VANTREL_TESTS_CALCULATIONS_CALC_FIXTURE_H
 
@@ -37,7 +36,7 @@ struct Fo_row {
   double f, sigf, fwt = 0.0, phwt = 0.0;
 };
 
-//! calc_<name>.txt in the fixture directory; good is false when unreadable.
+//! calc_<name>.txt; good is false when unreadable.
 inline Calc_model read_calc_model(const std::string& path) {
   Calc_model m;
   std::ifstream in(path);
@@ -49,50 +48,37 @@ inline Calc_model read_calc_model(const std::string& path) {
   m.cell.init(vantrel::Cell_descr(p[0], p[1], p[2], p[3], p[4], p[5]));
   m.spacegroup.init(vantrel::Spgr_descr(vantrel::String(hm).trim(), vantrel::Spgr_descr::HM));
   in >> key >> m.dmin >> key >> m.r_toolkit >> key >> n;
-  for (int i = 0; i < n; ++i) {
-    std::string element;
-    double x, y, z, occ, uiso;
-    in >> element >> x >> y >> z >> occ >> uiso;
+  for (std::string e; n-- > 0 && in >> e >> p[0] >> p[1] >> p[2] >> p[3] >> p[4];) {
     for (double& uk : u) uk = in >> s ? std::stod(s) : 0.0;  // stod reads the "nan" of no tensor
-    m.atoms.push_back(vantrel::Atom(element, vantrel::Coord_orth(x, y, z),
-                                    vantrel::U_aniso_orth(u[0], u[1], u[2], u[3], u[4], u[5]), occ,
-                                    uiso));
+    m.atoms.push_back(vantrel::Atom(e, vantrel::Coord_orth(p[0], p[1], p[2]),
+                                    vantrel::U_aniso_orth(u[0], u[1], u[2], u[3], u[4], u[5]), p[3],
+                                    p[4]));
   }
   in >> key >> n;
-  for (int i = 0, h, k, l; i < n && in >> h >> k >> l >> p[0] >> p[1]; ++i) {
-    m.hkl.push_back(vantrel::HKL(h, k, l));
+  for (vantrel::HKL h; n-- > 0 && in >> h.h() >> h.k() >> h.l() >> p[0] >> p[1];) {
+    m.hkl.push_back(h);
     m.fcalc.push_back(std::polar(p[0], p[1]));
   }
   m.good = bool(in) && !m.atoms.empty() && !m.hkl.empty();
   return m;
 }
 
-//! wrk_7mm1_fo_map.txt: the observed reflections with F, sigF, FWT, PHWT.
-inline std::vector<Fo_row> read_fo_map(const std::string& path) {
-  std::vector<Fo_row> rows;
-  std::ifstream in(path);
-  std::string key;
-  int n = 0, h, k, l;
-  Fo_row r;
-  in >> key >> n;
-  for (int i = 0; i < n && in >> h >> k >> l >> r.f >> r.sigf >> r.fwt >> r.phwt; ++i) {
-    r.hkl = vantrel::HKL(h, k, l);
-    rows.push_back(r);
-  }
-  return rows;
-}
-
-//! sm_1dur_fsigf.txt-style rows "h k l F sigF" after a three-line header.
-inline std::vector<Fo_row> read_fsigf(const std::string& path) {
+//! Rows "h k l F sigF" (and "FWT PHWT" when map) after a header of one
+//! counted line (map) or three lines.
+inline std::vector<Fo_row> read_rows(const std::string& path, bool map) {
   std::vector<Fo_row> rows;
   std::ifstream in(path);
   std::string line;
-  for (int i = 0; i < 3; ++i) std::getline(in, line);
-  int h, k, l;
-  double f, sigf;
-  while (in >> h >> k >> l >> f >> sigf) rows.push_back({vantrel::HKL(h, k, l), f, sigf});
+  for (int i = 0; i < (map ? 1 : 3); ++i) std::getline(in, line);
+  for (Fo_row r; in >> r.hkl.h() >> r.hkl.k() >> r.hkl.l() >> r.f >> r.sigf &&
+                 (!map || in >> r.fwt >> r.phwt);)
+    rows.push_back(r);
   return rows;
 }
+//! wrk_7mm1_fo_map.txt: F, sigF, FWT, PHWT.
+inline std::vector<Fo_row> read_fo_map(const std::string& path) { return read_rows(path, true); }
+//! sm_1dur_fsigf.txt: F, sigF.
+inline std::vector<Fo_row> read_fsigf(const std::string& path) { return read_rows(path, false); }
 
 //! The list of every reflection to the model's resolution, with the rows'
 //! amplitudes imported into fo (rows beyond the limit are dropped).

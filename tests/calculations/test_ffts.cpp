@@ -1,7 +1,6 @@
 // Fragment search: the FFT form against the direct form and against numpy's
 // sums, and a fragment cut from a map found again at its translation.
 #include <algorithm>
-#include <functional>
 
 #include "calculations/ffts.h"
 #include "foundation/rotation.h"
@@ -120,7 +119,7 @@ TEST(FragmentSearch, FftEqualsDirectSearch) {
 }
 
 // A fragment cut from a map at a known rotation and translation scores
-// about 0 there and nowhere else; with the wrong rotation it fits nowhere.
+// about 0 there and nowhere else.
 TEST(FragmentSearch, FindsACutFragmentAtItsTranslation) {
   std::mt19937 rng(5);
   const Cell cell(Cell_descr(30.0, 34.0, 38.0, 90.0, 90.0, 90.0));
@@ -136,26 +135,17 @@ TEST(FragmentSearch, FindsACutFragmentAtItsTranslation) {
     target[i] = map.interp<Interp_cubic>((truth * x).coord_frac(cell));
     weight[i] = x.lengthsq() < 5.0 * 5.0 ? 1.0f : 0.0f;
   }
-  const FFFear_fft<float> fft(map);
   Xmap<float> result(Spacegroup(Spacegroup::P1), cell, grid);
-  float best[2];  // the lowest score over the median score
-  for (int r = 0; r < 2; ++r) {
-    const RTop_orth op = r == 0 ? search : RTop_orth(Mat33<double>::identity(), search.trn());
-    fft(result, target, weight, NX_operator(map, target, op));
-    auto at = result.first(), ix = at;
-    std::vector<float> values;
-    for (; !ix.last(); ix.next()) {
-      values.push_back(result[ix]);
-      if (result[ix] < result[at]) at = ix;
-    }
-    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-    best[r] = result[at] / values[values.size() / 2];
-    if (r == 0) {
-      EXPECT_EQ(at.coord(), shift);
-    }
+  EXPECT_TRUE(FFFear_fft<float>(map)(result, target, weight, NX_operator(map, target, search)));
+  auto at = result.first();
+  std::vector<float> values;
+  for (auto ix = at; !ix.last(); ix.next()) {
+    values.push_back(result[ix]);
+    if (result[ix] < result[at]) at = ix;
   }
-  EXPECT_LT(best[0], 0.04);
-  EXPECT_GT(best[1], 8.0 * best[0]);
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  EXPECT_EQ(at.coord(), shift);
+  EXPECT_LT(result[at] / values[values.size() / 2], 0.04);  // far below the median score
 }
 
 // The basic forms against scores summed by numpy on gemmi's symmetric maps
@@ -192,22 +182,14 @@ TEST_P(BasicSearch, EqualsDirectSums) {
 INSTANTIATE_TEST_SUITE_P(Groups, BasicSearch, ::testing::Values("p212121", "c121", "p3121"));
 
 TEST(FragmentSearch, UnusableInputsAreFatal) {
-  const Cell cell(cases[1].cell);
-  const Xmap<float> map(Spacegroup(Spacegroup::P1), cell, cases[1].grid);
-  Xmap<float> result = map, coarse(map.spacegroup(), cell, sampling(9, 10, 11));
-  const NXmap<float> frag = box<float>(4), other = box<float>(5);
-  const NX_operator nx_op(map, frag, RTop_orth::identity());
-  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
-      {[&] { FFFear_fft<float>{Xmap<float>()}; }, "FFFear_fft: the searched map is null"},
-      {[&] { FFFear_slow<float>{map}(coarse, frag, frag, nx_op); },
-       "FFFear_slow: the result map's grid Nuvw = (   9,  10,  11) is not the searched map's "
-       "Nuvw = (  24,  16,  18)"},
-      {[&] { FFFear_fft<float>{map}(result, frag, frag, NX_operator()); },
-       "FFFear_fft: the fragment operator is null"},
-      {[&] { FFFear_fft_basic{map}(result, frag, other); },
-       "FFFear_fft_basic: the target's grid Nuvw = (   4,   4,   4) is not the weight's "
-       "Nuvw = (   5,   5,   5)"}};
-  for (const auto& c : cases) EXPECT_EQ(vantrel_testing::fatal_text(c.first), c.second);
+  const Xmap<float> map(Spacegroup(Spacegroup::P1), Cell(cases[1].cell), cases[1].grid);
+  Xmap<float> result = map;
+  EXPECT_EQ(vantrel_testing::fatal_text([&] { FFFear_fft<float>{Xmap<float>()}; }),
+            "FFFear_fft: the searched map is null");
+  EXPECT_EQ(vantrel_testing::fatal_text(
+                [&] { FFFear_fft_basic{map}(result, box<float>(4), box<float>(5)); }),
+            "FFFear_fft_basic: the target's grid Nuvw = (   4,   4,   4) is not the weight's "
+            "Nuvw = (   5,   5,   5)");
 }
 
 }  // namespace

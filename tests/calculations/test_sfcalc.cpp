@@ -1,6 +1,7 @@
-// Structure factors from atoms with bulk solvent: the atomic term against
-// the toolkit's direct summation, the solvent level on synthetic data; and
-// the phase road on the real data against the toolkit's R factors and map.
+// Bulk-solvent structure factors: the atomic term against the toolkit's
+// direct sum, the solvent level on synthetic data, and the road on the real
+// data against the toolkit's R factors and map; anisotropic scaling of a
+// planted tensor.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -42,8 +43,7 @@ template <class T> void atomic_term(const HKL_info& hkls, Atom_list atoms, HKL_d
   fa.compute(fa, datatypes::Compute_scale_u<F_phi<T>>(1.0, u_add));
 }
 
-// R of the observed against the calculated amplitudes after scaling the
-// observations anisotropically onto them.
+// R of Fo against Fc after scaling Fo anisotropically onto Fc.
 double r_factor(HKL_data<F_sigF<float>> fo, const HKL_data<F_phi<float>>& fc) {
   SFscale_aniso<float>(0.0)(fo, fc);
   double num = 0.0, den = 0.0;
@@ -103,13 +103,11 @@ TEST(SFcalc, RecoversPlantedSolventLevel) {
     EXPECT_TRUE(calc(fc, fo, m.atoms));
     EXPECT_NEAR(calc.bulk_scale(), k0, 0.03) << weak_from;
     if (weak_from < 1.0) continue;
-    EXPECT_GT(calc.bulk_frac(), 0.02);
-    EXPECT_LT(calc.bulk_frac(), 0.6);
     const double r_bulk = r_factor(fo, fc);
     EXPECT_LT(r_bulk, 0.02);
     EXPECT_LT(r_bulk, 0.3 * r_factor(fo, fa));
     HKL_data<F_phi<double>> fc_d(hkls);  // the double form makes the same choice
-    const SFcalc_obs_bulk<double> calc_d(fc_d, fo_d, m.atoms, 12);
+    const SFcalc_obs_bulk<double> calc_d(fc_d, fo_d, m.atoms);
     EXPECT_DOUBLE_EQ(calc_d.bulk_scale(), calc.bulk_scale());
     EXPECT_NEAR(calc_d.bulk_frac(), calc.bulk_frac(), 1e-6);
   }
@@ -132,7 +130,6 @@ TEST(Road, RealDataRFactorsAndBestMap) {
     const SFcalc_obs_bulk<float> calc(fc, fo, m.atoms, 12);
     EXPECT_EQ(fc.num_obs(), hkls.num_reflections());
     EXPECT_NEAR(r_factor(fo, fc), m.r_toolkit, 0.03) << name;
-    EXPECT_GT(calc.bulk_scale(), 0.1) << name;
     if (!road) continue;
 
     SFscale_aniso<float>(0.0)(fo, fc);
@@ -180,12 +177,9 @@ TEST(SFcalc, EdgeCases) {
   bad.push_back(Atom("C", Coord_orth(9.0, 6.0, 7.0), U_aniso_orth::null(), Util::nan(), 0.2));
   calc(fc, fo, m.atoms);
   calc(fc_bad, fo, bad);
-  int n = 0;
-  for (; n < hkls.num_reflections(); ++n) {
-    ASSERT_EQ(fc[n].f(), fc_bad[n].f());
-    ASSERT_EQ(fc[n].phi(), fc_bad[n].phi());
-  }
-  EXPECT_GT(n, 3000);
+  for (int i = 0; i < hkls.num_reflections(); ++i)
+    ASSERT_EQ(std::complex<float>(fc[i]), std::complex<float>(fc_bad[i])) << i;
+  EXPECT_GT(hkls.num_reflections(), 3000);
   calc(fc, fo, Atom_list());
   EXPECT_EQ(calc.bulk_frac(), 1.0);
   EXPECT_EQ(fc.num_obs(), hkls.num_reflections());
@@ -218,6 +212,58 @@ TEST(SFcalc, EdgeCases) {
   HKL_data<F_phi<float>> fc_other(other);
   EXPECT_EQ(fatal_text([&] { calc(fc_other, fo, m.atoms); }),
             "SFcalc_obs_bulk: calculated and observed data must be over one reflection list");
+}
+
+void expect_tensor(const U_aniso_orth& got, const U_aniso_orth& want, double tol) {
+  for (int i = 0; i < 3; ++i)
+    for (int j = i; j < 3; ++j) EXPECT_NEAR(got(i, j), want(i, j), tol) << i << j;
+}
+
+// Calculated amplitudes: the 1DUR observations; observed: the same times
+// 2 exp(-2 pi^2 h^T U0 h) (orthorhombic, so U0 diagonal), a few missing and
+// a few zero calculated values. The fitted tensor is twice the conventional one.
+TEST(SFscale, RecoversPlantedTensorBothWays) {
+  const Calc_model m = model("sm_1dur");
+  HKL_info hkls;
+  HKL_data<F_sigF<float>> obs;
+  make_observed(m, read_fsigf(fixture_path("sm_1dur_fsigf.txt")), hkls, obs);
+  const U_aniso_orth u0(0.10, 0.05, -0.08, 0.0, 0.0, 0.0);
+  HKL_data<F_sigF<float>> fo(hkls);
+  HKL_data<F_phi<float>> fc(hkls);
+  int n = 0;
+  for (HKL_info::HKL_reference_index ih = hkls.first(); !ih.last(); ih.next(), ++n) {
+    const double k =
+        2.0 * std::exp(-Util::twopi2() * u0.quad_form(ih.hkl().coord_reci_orth(m.cell)));
+    fc[ih] = F_phi<float>(n % 50 ? obs[ih].f() : 0.0f, 0.1f * n);
+    if (n % 37 != 0 && !obs[ih].missing()) fo[ih] = F_sigF<float>(obs[ih].f() * k, 0.5f);
+  }
+  const HKL_data<F_sigF<float>> fo_planted(fo);
+  const HKL_data<F_phi<float>> fc_start(fc);
+
+  SFscale_aniso<float> scale(0.0);
+  EXPECT_TRUE(scale(fo, fc));  // observed onto calculated: U = -2 U0
+  expect_tensor(scale.u_aniso_orth(), U_aniso_orth(-2.0 * u0), 1e-5);
+  int checked = 0;
+  for (int i = 0; i < hkls.num_reflections(); ++i) {
+    ASSERT_EQ(fo[i].missing(), fo_planted[i].missing());
+    if (fo[i].missing() || fc[i].f() == 0.0f) continue;
+    ASSERT_NEAR(fo[i].f() / fc[i].f(), 1.0, 1e-4);
+    ASSERT_NEAR(fo[i].sigf() / fo_planted[i].sigf(), fo[i].f() / fo_planted[i].f(), 1e-5);
+    ++checked;
+  }
+  EXPECT_GT(checked, 3000);
+
+  EXPECT_TRUE(scale(fc, fo_planted));  // calculated onto observed: U = +2 U0, phases kept
+  expect_tensor(scale.u_aniso_orth(), U_aniso_orth(2.0 * u0), 1e-5);
+  for (int i = 0; i < hkls.num_reflections(); ++i) {
+    ASSERT_EQ(fc[i].phi(), fc_start[i].phi());
+    if (fo_planted[i].missing() || fc_start[i].f() == 0.0f) continue;
+    ASSERT_NEAR(fc[i].f() / fo_planted[i].f(), 1.0, 1e-4);
+  }
+  HKL_info other(m.spacegroup, m.cell, Resolution(3.0), true);
+  HKL_data<F_phi<float>> fc_other(other);
+  EXPECT_EQ(fatal_text([&] { scale(fc_other, fo_planted); }),
+            "SFscale_aniso: calculated and observed data must be over one reflection list");
 }
 
 }  // namespace
