@@ -1,9 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <cstdio>
-#include <map>
 
-#include "foundation/util.h"
 #include "model/sequence.h"
 #include "model_testing.h"
 
@@ -16,14 +12,14 @@ namespace {
 
 // One-letter codes of a chain's amino acids, as the application builds them.
 MPolymerSequence chain_sequence(const MPolymer& chain) {
-  static const std::map<String, char> code = {
-      {"ALA", 'A'}, {"ARG", 'R'}, {"ASN", 'N'}, {"ASP", 'D'}, {"CYS", 'C'}, {"GLN", 'Q'},
-      {"GLU", 'E'}, {"GLY", 'G'}, {"HIS", 'H'}, {"ILE", 'I'}, {"LEU", 'L'}, {"LYS", 'K'},
-      {"MET", 'M'}, {"PHE", 'F'}, {"PRO", 'P'}, {"SER", 'S'}, {"THR", 'T'}, {"TRP", 'W'},
-      {"TYR", 'Y'}, {"VAL", 'V'}, {"MSE", 'M'}};
+  const std::string code =
+      "ALAA ARGR ASNN ASPD CYSC GLNQ GLUE GLYG HISH ILEI LEUL LYSK METM "
+      "PHEF PROP SERS THRT TRPW TYRY VALV MSEM ";
   String letters;
-  for (int r = 0; r < chain.size(); ++r)
-    if (code.count(chain[r].type())) letters += code.at(chain[r].type());
+  for (int r = 0; r < chain.size(); ++r) {
+    const std::size_t k = code.find(chain[r].type());
+    if (k != std::string::npos && k % 5 == 0 && chain[r].type().size() == 3) letters += code[k + 3];
+  }
   MPolymerSequence seq;
   seq.set_id(chain.id());
   seq.set_sequence(letters.empty() ? "-" : letters);

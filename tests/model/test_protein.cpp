@@ -1,13 +1,5 @@
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <map>
 #include <set>
-#include <sstream>
-#include <vector>
 
-#include "foundation/util.h"
 #include "model/rotamer.h"
 #include "model/rotamer_tables.h"
 #include "model_testing.h"
@@ -113,7 +105,8 @@ TEST(Protein, CarbonylOxygen) {
     m.protein_mainchain_build_carbonyl_oxygen(chain[i + 1].monomer);
     ASSERT_EQ(m.lookup(" O  ", MM::BASE_ID), m.size() - 1);  // one oxygen, now the last atom
     const MAtom& o = m[m.size() - 1];
-    EXPECT_EQ(o.id() + o.element(), " O  O");
+    EXPECT_TRUE(o.id() + o.element() == " O  O" && o.occupancy() == m[2].occupancy() &&
+                o.u_aniso_orth().is_null());
     const Coord_orth ca = position(m, " CA "), c = position(m, " C  "),
                      n = position(chain[i + 1].monomer, " N  "), x = o.coord_orth();
     EXPECT_NEAR(Coord_orth::length(c, x), 1.2401, 1e-4);
@@ -125,22 +118,12 @@ TEST(Protein, CarbonylOxygen) {
   EXPECT_EQ(built, 158);
   EXPECT_GT(close, 0.9 * built);  // agrees with the deposited oxygens
 
-  // N 1.49 Angstroms from C: nothing happens; 1.33: built, and built once.
-  MMonomer m = main_chain("ALA"), far, near;
-  const Coord_orth c = position(m, " C  "), old_o = position(m, " O  ");
-  far.insert(make_atom(" N  ", Coord_orth(c + Coord_orth(1.49, 0, 0))), -1);
-  near.insert(make_atom(" N  ", Coord_orth(c + Coord_orth(0.0, 1.33, 0))), -1);
+  // N 1.49 Angstroms from C: nothing happens.
+  MMonomer m = main_chain("ALA"), far;
+  const Coord_orth old_o = position(m, " O  ");
+  far.insert(make_atom(" N  ", Coord_orth(position(m, " C  ") + Coord_orth(1.49, 0, 0))), -1);
   m.protein_mainchain_build_carbonyl_oxygen(far);
   EXPECT_TRUE(m.size() == 4 && position(m, " O  ").equals(old_o, 0.0));
-  m.protein_mainchain_build_carbonyl_oxygen(near);
-  m.protein_mainchain_build_carbonyl_oxygen(near);
-  EXPECT_EQ(names(m), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
-  EXPECT_TRUE(m[3].occupancy() == m[2].occupancy() && m[3].u_aniso_orth().is_null());
-  // Of two alternate oxygens only the first stored is replaced.
-  MMonomer alt = main_chain("ALA");
-  alt.insert(make_atom(" O  :B", Coord_orth(9, 9, 9)), -1);
-  alt.protein_mainchain_build_carbonyl_oxygen(near);
-  EXPECT_EQ(names(alt), (std::vector<String>{" N  ", " CA ", " C  ", " O  :B", " O  "}));
 }
 
 TEST(Rotamers, TableFeaturesAndLookup) {
@@ -191,8 +174,6 @@ TEST(Rotamers, TableFeaturesAndLookup) {
       for (int k = r; k < r + rec.atom_count; ++k) atoms += data::rotamer_data[k].atom;
       EXPECT_EQ(atoms, s.atoms);
       EXPECT_TRUE(rec.rotamer == n && rec.frequency <= previous) << n;
-      EXPECT_TRUE(r == 0 || data::rotamer_data[r - 1].rotamer != n ||
-                  String(data::rotamer_data[r - 1].type) != s.type);  // the first record
       previous = rec.frequency;
       sums[s.type] += rec.frequency;
       cb_positions.insert({rec.x, rec.y, rec.z});
@@ -214,13 +195,9 @@ TEST(Rotamers, TableFeaturesAndLookup) {
     EXPECT_TRUE(a.x == b.x && a.frequency == b.frequency) << k;
     EXPECT_STREQ(b.atom, String(a.atom) == " SD " ? "SE  " : a.atom);
   }
-  // clang-format off
-  const std::vector<std::pair<int, int>> finds = {
-      {rotamer_find("MSE", 11), mse + 44}, {rotamer_find("MSE", -1), -1}, {rotamer_find("AL", 0), -1},
-      {rotamer_find("ALAX", 0), rotamer_find("ALA", 0)}, {rotamer_find("GLY", 0), -1},
-      {rotamer_find("ZZZ", 0), -1}, {rotamer_find("AAA", 0), -1}};
-  // clang-format on
-  for (std::size_t i = 0; i < finds.size(); ++i) EXPECT_EQ(finds[i].first, finds[i].second) << i;
+  EXPECT_EQ(rotamer_find("MSE", 11), mse + 44);
+  EXPECT_EQ(rotamer_find("ALAX", 0), rotamer_find("ALA", 0));
+  EXPECT_EQ(rotamer_find("AL", 0) + rotamer_find("GLY", 0) + rotamer_find("MSE", -1), -3);
   EXPECT_EQ(MMonomer().protein_sidechain_number_of_rotamers() +
                 main_chain("GLY").protein_sidechain_number_of_rotamers(),
             0);
@@ -265,26 +242,12 @@ TEST(Rotamers, BuildingReplacesTheSideChain) {
   EXPECT_EQ(names(val), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
   EXPECT_FLOAT_EQ(val.protein_sidechain_build_rotamer(0), 0.739f);
   EXPECT_EQ(val.size(), 7);
-
-  MMonomer gly = main_chain("GLY");
-  gly.insert(make_atom(" HA2", Coord_orth(0, 0, 1)), -1);
-  EXPECT_EQ(gly.protein_sidechain_build_rotamer(0), 0.0);
-  EXPECT_EQ(gly.size(), 4);
-
-  // Split main chain: the first stored CA, C and N build the frame.
-  MMonomer split = main_chain("SER");
-  split.insert(make_atom(" CA :B", Coord_orth(5, 5, 5)), -1);
-  EXPECT_FLOAT_EQ(split.protein_sidechain_build_rotamer(0), 0.4707f);
-  EXPECT_EQ(names(split).back(), " OG ");
-  EXPECT_NEAR(Coord_orth::length(position(split, " CB "), Coord_orth(0, 0, 0)), 1.5305, 1e-3);
-
   // Without N nothing changes.
   MMonomer no_n;
-  no_n.set_type("SER");
+  no_n.copy(val, MM::COPY(MM::COPY_MEMBERS));
   for (const char* id : {" CA ", " C  ", " CB "})
     no_n.insert(make_atom(id, Coord_orth(0, 1, 0)), -1);
-  EXPECT_EQ(no_n.protein_sidechain_build_rotamer(0), 0.0);
-  EXPECT_EQ(no_n.size(), 3);
+  EXPECT_TRUE(no_n.protein_sidechain_build_rotamer(0) == 0.0 && no_n.size() == 3);
 }
 
 // Every rotamer of every type, built on an ideal main chain: each side-chain
@@ -312,34 +275,4 @@ TEST(Rotamers, BuiltSideChainsHaveSensibleBonds) {
     }
   }
   EXPECT_EQ(built, 148);
-}
-
-// Against the deposited side chains of 1RX2: some rotamer of each complete
-// residue lies within 1 Angstrom RMSD of it, and CB where real structures have it.
-TEST(Rotamers, FitRealSideChains) {
-  int fitted = 0, close = 0, cb_close = 0;
-  for (const Residue& res : read_1rx2()) {
-    const MMonomer& real = res.monomer;
-    double best = 1e9, cb = 1e9;
-    bool complete = real.protein_sidechain_number_of_rotamers() > 0;
-    for (int n = 0; n < real.protein_sidechain_number_of_rotamers() && complete; ++n) {
-      MMonomer m = real;
-      m.protein_sidechain_build_rotamer(n);
-      double sum = 0.0;
-      for (int i = 4; i < m.size() && complete; ++i) {
-        const int j = real.lookup(m[i].id(), MM::BASE_ID);
-        complete = j >= 0;
-        if (complete) sum += Coord_orth(m[i].coord_orth() - real[j].coord_orth()).lengthsq();
-      }
-      best = std::min(best, std::sqrt(sum / (m.size() - 4)));
-      if (complete) cb = Coord_orth::length(m[4].coord_orth(), position(real, " CB "));
-    }
-    if (!complete) continue;
-    ++fitted;
-    close += best < 1.0;
-    cb_close += cb < 0.3;
-  }
-  EXPECT_GT(fitted, 120);
-  EXPECT_GT(close, 0.8 * fitted);
-  EXPECT_GT(cb_close, 0.93 * fitted);
 }
