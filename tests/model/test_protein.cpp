@@ -56,9 +56,10 @@ MMonomer main_chain(const String& type) {
   return m;
 }
 
-std::vector<String> names(const MMonomer& m) {
-  std::vector<String> out;
-  for (int i = 0; i < m.size(); ++i) out.push_back(m[i].id());
+// The atom ids of a monomer, in order.
+String names(const MMonomer& m) {
+  String out;
+  for (int i = 0; i < m.size(); ++i) out += m[i].id();
   return out;
 }
 
@@ -198,27 +199,18 @@ TEST(Rotamers, TableFeaturesAndLookup) {
   EXPECT_EQ(rotamer_find("MSE", 11), mse + 44);
   EXPECT_EQ(rotamer_find("ALAX", 0), rotamer_find("ALA", 0));
   EXPECT_EQ(rotamer_find("AL", 0) + rotamer_find("GLY", 0) + rotamer_find("MSE", -1), -3);
-  EXPECT_EQ(MMonomer().protein_sidechain_number_of_rotamers() +
-                main_chain("GLY").protein_sidechain_number_of_rotamers(),
-            0);
-  // The sample rows.
-  struct Row {
-    int record;
-    const char* atom;
-    float x, y, z;
-  };
+  // The sample rows: record, atom name and position.
   const int ser = rotamer_find("SER", 0), val = rotamer_find("VAL", 0);
   // clang-format off
-  for (const Row& row : {Row{rotamer_find("ALA", 0), " CB ", -0.94f, -1.196f, 0.0f},
-                         Row{ser, " CB ", -0.941f, -1.207f, 0.008f},
-                         Row{ser + 1, " OG ", -0.212f, -2.419f, 0.096f},
-                         Row{val, " CB ", -0.945f, -1.215f, 0.038f},
-                         Row{val + 1, " CG1", -1.718f, -1.247f, 1.347f},
-                         Row{val + 2, " CG2", -1.895f, -1.189f, -1.149f}}) {
-    // clang-format on
-    const data::Rotamer_record& rec = data::rotamer_data[row.record];
-    EXPECT_STREQ(rec.atom, row.atom);
-    EXPECT_TRUE(rec.x == row.x && rec.y == row.y && rec.z == row.z) << row.atom;
+  const std::vector<std::tuple<int, String, float, float, float>> rows = {
+      {rotamer_find("ALA", 0), " CB ", -0.94f, -1.196f, 0.0f},
+      {ser, " CB ", -0.941f, -1.207f, 0.008f}, {ser + 1, " OG ", -0.212f, -2.419f, 0.096f},
+      {val, " CB ", -0.945f, -1.215f, 0.038f}, {val + 1, " CG1", -1.718f, -1.247f, 1.347f},
+      {val + 2, " CG2", -1.895f, -1.189f, -1.149f}};
+  // clang-format on
+  for (const auto& [record, atom, x, y, z] : rows) {
+    const data::Rotamer_record& rec = data::rotamer_data[record];
+    EXPECT_TRUE(rec.atom == atom && rec.x == x && rec.y == y && rec.z == z) << atom;
   }
 }
 
@@ -227,7 +219,7 @@ TEST(Rotamers, BuildingReplacesTheSideChain) {
   for (const char* id : {" CB ", " HA ", " OXT"})
     ala.insert(make_atom(id, Coord_orth(2, 2, 0)), -1);
   EXPECT_EQ(ala.protein_sidechain_build_rotamer(0), 1.0);
-  EXPECT_EQ(names(ala), (std::vector<String>{" N  ", " CA ", " C  ", " O  ", " CB "}));
+  EXPECT_EQ(names(ala), " N   CA  C   O   CB ");
   const Coord_orth ca = position(ala, " CA "), c = position(ala, " C  "), n = position(ala, " N  ");
   const Vec3<double> a = ((c - ca).unit() + (n - ca).unit()).unit();
   const Vec3<double> b = Vec3<double>::cross(c - ca, n - ca).unit();
@@ -239,7 +231,7 @@ TEST(Rotamers, BuildingReplacesTheSideChain) {
   for (const char* id : {" CB :A", " CB :B", " CG1:A"})
     val.insert(make_atom(id, Coord_orth(-1, -1, 0)), -1);
   EXPECT_EQ(val.protein_sidechain_build_rotamer(3), 0.0);
-  EXPECT_EQ(names(val), (std::vector<String>{" N  ", " CA ", " C  ", " O  "}));
+  EXPECT_EQ(names(val), " N   CA  C   O  ");
   EXPECT_FLOAT_EQ(val.protein_sidechain_build_rotamer(0), 0.739f);
   EXPECT_EQ(val.size(), 7);
   // Without N nothing changes.
