@@ -268,3 +268,33 @@ TEST(Rotamers, BuiltSideChainsHaveSensibleBonds) {
   }
   EXPECT_EQ(built, 148);
 }
+
+// Against the deposited side chains of 1RX2: some rotamer of each complete
+// residue lies within 1 Angstrom RMSD of it, and CB where real structures have it.
+TEST(Rotamers, FitRealSideChains) {
+  int fitted = 0, close = 0, cb_close = 0;
+  for (const Residue& res : read_1rx2()) {
+    const MMonomer& real = res.monomer;
+    double best = 1e9, cb = 1e9;
+    bool complete = real.protein_sidechain_number_of_rotamers() > 0;
+    for (int n = 0; n < real.protein_sidechain_number_of_rotamers() && complete; ++n) {
+      MMonomer m = real;
+      m.protein_sidechain_build_rotamer(n);
+      double sum = 0.0;
+      for (int i = 4; i < m.size() && complete; ++i) {
+        const int j = real.lookup(m[i].id(), MM::BASE_ID);
+        complete = j >= 0;
+        if (complete) sum += Coord_orth(m[i].coord_orth() - real[j].coord_orth()).lengthsq();
+      }
+      best = std::min(best, std::sqrt(sum / (m.size() - 4)));
+      if (complete) cb = Coord_orth::length(m[4].coord_orth(), position(real, " CB "));
+    }
+    if (!complete) continue;
+    ++fitted;
+    close += best < 1.0;
+    cb_close += cb < 0.3;
+  }
+  EXPECT_GT(fitted, 120);
+  EXPECT_GT(close, 0.8 * fitted);
+  EXPECT_GT(cb_close, 0.93 * fitted);
+}
