@@ -125,6 +125,12 @@ TEST(Protein, CarbonylOxygen) {
   far.insert(make_atom(" N  ", Coord_orth(position(m, " C  ") + Coord_orth(1.49, 0, 0))), -1);
   m.protein_mainchain_build_carbonyl_oxygen(far);
   EXPECT_TRUE(m.size() == 4 && position(m, " O  ").equals(old_o, 0.0));
+  // Of two alternate oxygens only the first stored is replaced.
+  MMonomer alt = main_chain("ALA"), near;
+  alt.insert(make_atom(" O  :B", Coord_orth(9, 9, 9)), -1);
+  near.insert(make_atom(" N  ", Coord_orth(position(m, " C  ") + Coord_orth(0, 1.33, 0))), -1);
+  alt.protein_mainchain_build_carbonyl_oxygen(near);
+  EXPECT_EQ(names(alt), " N   CA  C   O  :B O  ");
 }
 
 TEST(Rotamers, TableFeaturesAndLookup) {
