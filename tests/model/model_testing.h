@@ -3,13 +3,20 @@
 #ifndef VANTREL_TESTS_MODEL_MODEL_TESTING_H
 #define VANTREL_TESTS_MODEL_MODEL_TESTING_H
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
 
+#include "foundation/util.h"
 #include "model/mmdb_file.h"
 #include "support/testing.h"
 
