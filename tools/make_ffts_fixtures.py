@@ -25,8 +25,10 @@ Writes ffts_<name>.txt, whitespace separated:
 import os
 import sys
 
-import gemmi
 import numpy as np
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import make_interp_fixtures  # noqa: E402  (its random symmetric maps)
 
 # (file name, space group, cell, map grid, fragment grid)
 CASES = [
@@ -38,15 +40,8 @@ RANDOM_SCORES = 120
 
 
 def make_grid(rng, symbol, cell, size):
-    grid = gemmi.FloatGrid(*size)
-    grid.set_unit_cell(gemmi.UnitCell(*cell))
-    grid.spacegroup = gemmi.SpaceGroup(symbol)
-    values = rng.random(size, dtype=np.float32)
-    for u in range(size[0]):
-        for v in range(size[1]):
-            for w in range(size[2]):
-                grid.set_value(u, v, w, float(values[u, v, w]))
-    grid.symmetrize_sum()
+    """The symmetrised random map of make_interp_fixtures, as a numpy array."""
+    grid = make_interp_fixtures.make_grid(rng, symbol, cell, size)
     return np.array([[[grid.get_value(u, v, w) for w in range(size[2])]
                       for v in range(size[1])] for u in range(size[0])], dtype=np.float64)
 
