@@ -387,6 +387,12 @@ void reference_cols(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup,
   }
 }
 
+std::size_t widest(const std::vector<std::vector<int>>& positions) {
+  std::size_t width = 0;
+  for (const std::vector<int>& p : positions) width = std::max(width, p.size());
+  return width;
+}
+
 void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>& crystals) {
   for (const CCP4MTZfile::crystalinf& xi : crystals) {
     const MTZcrystal& c = xi.crystal;

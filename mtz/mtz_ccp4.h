@@ -43,6 +43,9 @@ void reference_cols(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup,
                     const std::vector<std::vector<CCP4MTZfile::hkldatacol>>& cols,
                     std::vector<std::vector<int>>& positions,
                     std::vector<std::vector<double>>& scales);
+//! The most components of any object in positions (the size of a buffer
+//! for one object's values).
+std::size_t widest(const std::vector<std::vector<int>>& positions);
 //! Creates the crystals, datasets and columns of a hierarchy in mtz.
 void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>& crystals);
 //! Fills the symmetry part of the header from a space group.

@@ -111,11 +111,19 @@ bool CCP4MTZfile::match_path(const String& path, int& crystal, int& dataset, int
   crystal = dataset = column = -1;
   const std::vector<String> parts = path.split("/");
   if (parts.size() < 3) return false;
+  // One pass in file order: the first full match wins; failing that, the
+  // first crystal-and-dataset match, failing that the first crystal match.
+  int first_x = -1;
   for (int x = 0; x < int(crystals_.size()); ++x) {
     if (!match_glob(crystals_[x].crystal.crystal_name(), parts[0])) continue;
+    if (first_x < 0) first_x = x;
     const std::vector<datasetinf>& sets = crystals_[x].datasets;
     for (int s = 0; s < int(sets.size()); ++s) {
       if (!match_glob(sets[s].dataset.dataset_name(), parts[1])) continue;
+      if (dataset < 0) {
+        crystal = x;
+        dataset = s;
+      }
       for (int c = 0; c < int(sets[s].columns.size()); ++c)
         if (match_glob(sets[s].columns[c].label, parts[2])) {
           crystal = x;
@@ -125,22 +133,13 @@ bool CCP4MTZfile::match_path(const String& path, int& crystal, int& dataset, int
         }
     }
   }
-  for (int x = 0; x < int(crystals_.size()); ++x) {
-    if (!match_glob(crystals_[x].crystal.crystal_name(), parts[0])) continue;
-    const std::vector<datasetinf>& sets = crystals_[x].datasets;
-    for (int s = 0; s < int(sets.size()); ++s)
-      if (match_glob(sets[s].dataset.dataset_name(), parts[1])) {
-        crystal = x;
-        dataset = s;
-        return false;
-      }
-  }
-  for (int x = 0; x < int(crystals_.size()); ++x)
-    if (match_glob(crystals_[x].crystal.crystal_name(), parts[0])) {
-      crystal = x;
-      return false;
-    }
+  if (dataset < 0) crystal = first_x;
   return false;
+}
+
+String CCP4MTZfile::column_path(const int crystal, const int dataset, const String& label) const {
+  return "/" + crystals_[crystal].crystal.crystal_name() + "/" +
+         crystals_[crystal].datasets[dataset].dataset.dataset_name() + "/" + label;
 }
 
 String CCP4MTZfile::first_column_path(const HKL_data_base& data, const String& mtzpath) const {
@@ -165,11 +164,10 @@ void CCP4MTZfile::import_dataset(MTZdataset& dataset, const String& mtzpath) {
 
 std::vector<String> CCP4MTZfile::column_paths() const {
   std::vector<String> paths;
-  for (const crystalinf& x : crystals_)
-    for (const datasetinf& s : x.datasets)
-      for (const datacolinf& c : s.columns)
-        paths.push_back("/" + x.crystal.crystal_name() + "/" + s.dataset.dataset_name() + "/" +
-                        c.label + " " + c.type);
+  for (int x = 0; x < int(crystals_.size()); ++x)
+    for (int s = 0; s < int(crystals_[x].datasets.size()); ++s)
+      for (const datacolinf& c : crystals_[x].datasets[s].columns)
+        paths.push_back(column_path(x, s, c.label) + " " + c.type);
   return paths;
 }
 

@@ -146,6 +146,8 @@ class CCP4MTZfile {
   // The column path of the data's first component with a column (the path
   // itself when all are virtual): where its crystal and dataset are found.
   String first_column_path(const HKL_data_base& data, const String& mtzpath) const;
+  // "/crystal/dataset/label" of a label in the dataset at those indices.
+  String column_path(const int crystal, const int dataset, const String& label) const;
 
   String filename_in_;
   String filename_out_;

@@ -103,8 +103,7 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
     if (col.type != expected)
       Message::message(Message_warn("CCP4MTZfile: Mtz column type mismatch: " + col.label + " " +
                                     col.type + "-" + expected));
-    const String path = "/" + crystals_[x].crystal.crystal_name() + "/" +
-                        crystals_[x].datasets[s].dataset.dataset_name() + "/" + col.label;
+    const String path = column_path(x, s, col.label);
     cols[k] = {path, double(CCP4MTZ_type_registry::scale(names.at(k)))};
     assigned.push_back(path + " " + col.type);
     if (init_crystal < 0) init_crystal = x;
@@ -124,8 +123,9 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
 void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZcrystal& crystal,
                                   const String& mtzpath) {
   // The records of the crystal and dataset that hold the data's columns.
-  import_crystal(crystal, first_column_path(data, mtzpath));
-  import_dataset(dataset, first_column_path(data, mtzpath));
+  const String path = first_column_path(data, mtzpath);
+  import_crystal(crystal, path);
+  import_dataset(dataset, path);
   import_hkl_data(data, mtzpath);
 }
 
@@ -145,9 +145,7 @@ void CCP4MTZfile::close_read() {
   std::vector<const CMtz::MTZCOL*> cols(lookup.begin(), lookup.end());
   std::vector<float> values(cols.size());
   std::vector<int> missing(cols.size());
-  std::size_t width = 0;
-  for (const std::vector<int>& p : positions) width = std::max(width, p.size());
-  std::vector<double> components(width);
+  std::vector<double> components(widest(positions));
   float resol;
   const int nref = CMtz::MtzNref(mtz.get());
   for (int row = 1; row <= nref; ++row) {

@@ -28,6 +28,14 @@ bool same_file(const String& a, const String& b) {
          sa.st_ino == sb.st_ino;
 }
 
+// Fatal when writing the output (or its temporary file) would overwrite the
+// input of an append.
+void check_not_input(const String& operation, const String& filename_in,
+                     const String& filename_out) {
+  if (same_file(filename_in, filename_out) || same_file(filename_in, filename_out + ".partial"))
+    fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + filename_out);
+}
+
 // The output is written under a temporary name beside the target and moved
 // into place only when complete, so a failed write never leaves a file that
 // looks whole (nor replaces an existing one). Until commit() the temporary
@@ -49,6 +57,16 @@ class Output_file {
   void open(CMtz::MTZ* mtz) {
     mtz->fileout = CMtz::MtzOpenForWrite(partial_.c_str());
     if (mtz->fileout == nullptr) fail("Cannot open file for writing");
+  }
+  //! Writes row number row (from 1) of the given columns: a value flagged
+  //! missing is stored as the library's NaN.
+  void write_row(CMtz::MTZ* mtz, std::vector<float>& values, const std::vector<int>& missing,
+                 std::vector<CMtz::MTZCOL*>& columns, const int row) const {
+    static const float nan = CCP4::ccp4_nan().f;
+    for (std::size_t c = 0; c < values.size(); ++c)
+      if (missing[c] != 0) values[c] = nan;
+    if (CMtz::ccp4_lwrefl(mtz, values.data(), columns.data(), int(columns.size()), row) != 1)
+      fail("Failed to write file");
   }
   //! Writes the header (MtzPut), closes the file and moves it into place.
   void commit(Mtz_ptr& mtz) {
@@ -91,12 +109,6 @@ void export_row(const HKL& hkl, const std::vector<const HKL_data_base*>& objects
       }
     }
   }
-}
-
-std::size_t widest(const std::vector<std::vector<int>>& positions) {
-  std::size_t width = 0;
-  for (const std::vector<int>& p : positions) width = std::max(width, p.size());
-  return width;
 }
 
 }  // namespace
@@ -148,8 +160,7 @@ void CCP4MTZfile::export_hkl_data(const HKL_data_base& data, const String& mtzpa
           placed[j].column.label == column.label)
         exists = true;
     placed[i] = {x, s, column, exists};
-    const String path = "/" + crystals_[x].crystal.crystal_name() + "/" +
-                        crystals_[x].datasets[s].dataset.dataset_name() + "/" + column.label;
+    const String path = column_path(x, s, column.label);
     cols[i] = {path, double(CCP4MTZ_type_registry::scale(names.at(i)))};
     assigned.push_back(path + " " + column.type);
   }
@@ -190,8 +201,7 @@ void CCP4MTZfile::export_dataset(const MTZdataset& dataset, const String& mtzpat
 
 void CCP4MTZfile::open_append(const String& filename_in, const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
-  if (same_file(filename_in, filename_out) || same_file(filename_in, filename_out + ".partial"))
-    fatal("CCP4MTZfile: open_append - Output file is the input file: " + filename_out);
+  check_not_input("open_append", filename_in, filename_out);
   filename_in_ = filename_in;
   filename_out_ = filename_out;
   try {
@@ -205,8 +215,7 @@ void CCP4MTZfile::open_append(const String& filename_in, const String& filename_
 
 void CCP4MTZfile::close_append() {
   if (mode_ != APPEND) fatal("CCP4MTZfile: no file open for append");
-  if (same_file(filename_in_, filename_out_) || same_file(filename_in_, filename_out_ + ".partial"))
-    fatal("CCP4MTZfile: close_append - Output file is the input file: " + filename_out_);
+  check_not_input("close_append", filename_in_, filename_out_);
   write_rows_append();
   reset();
 }
@@ -272,11 +281,7 @@ void CCP4MTZfile::write_rows_append() {
     const HKL hkl(int(std::lrint(in_values[pos[0]])), int(std::lrint(in_values[pos[1]])),
                   int(std::lrint(in_values[pos[2]])));
     export_row(hkl, hkl_data_out_, positions, scales, components, out_values, out_missing);
-    for (std::size_t c = 0; c < out_values.size(); ++c)
-      if (out_missing[c] != 0) out_values[c] = nan;
-    if (CMtz::ccp4_lwrefl(out.get(), out_values.data(), out_lookup.data(), int(out_lookup.size()),
-                          row) != 1)
-      file.fail("Failed to write file");
+    file.write_row(out.get(), out_values, out_missing, out_lookup, row);
   }
   in.reset();
   file.commit(out);
@@ -327,7 +332,6 @@ void CCP4MTZfile::write_rows_new() {
   std::vector<float> values(out_lookup.size());
   std::vector<int> missing(out_lookup.size());
   std::vector<double> components(widest(positions));
-  const float nan = CCP4::ccp4_nan().f;
   file.open(out.get());
   for (int i = 0; i < list.num_reflections(); ++i) {
     const HKL& hkl = list.hkl_of(i);
@@ -338,11 +342,7 @@ void CCP4MTZfile::write_rows_new() {
       missing[d] = 0;
     }
     export_row(hkl, hkl_data_out_, positions, scales, components, values, missing);
-    for (std::size_t c = 0; c < values.size(); ++c)
-      if (missing[c] != 0) values[c] = nan;
-    if (CMtz::ccp4_lwrefl(out.get(), values.data(), out_lookup.data(), int(out_lookup.size()),
-                          i + 1) != 1)
-      file.fail("Failed to write file");
+    file.write_row(out.get(), values, missing, out_lookup, i + 1);
   }
   file.commit(out);
 }

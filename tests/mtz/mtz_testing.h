@@ -94,16 +94,7 @@ struct Raw_mtz : vantrel::Mtz_ptr {
   explicit Raw_mtz(const std::string& path) : vantrel::Mtz_ptr(CMtz::MtzGet(path.c_str(), 1)) {}
   int nref() const { return CMtz::MtzNref(get()); }
   //! Every column, crystal by crystal and dataset by dataset.
-  std::vector<CMtz::MTZCOL*> columns() const {
-    std::vector<CMtz::MTZCOL*> cols;
-    for (int x = 0; x < CMtz::MtzNxtal(get()); ++x)
-      for (int s = 0; s < CMtz::MtzNsetsInXtal(CMtz::MtzIxtal(get(), x)); ++s) {
-        CMtz::MTZSET* set = CMtz::MtzIsetInXtal(CMtz::MtzIxtal(get(), x), s);
-        for (int c = 0; c < CMtz::MtzNcolsInSet(set); ++c)
-          cols.push_back(CMtz::MtzIcolInSet(set, c));
-      }
-    return cols;
-  }
+  std::vector<CMtz::MTZCOL*> columns() const { return vantrel::build_lookup(get()); }
   //! The first column of that label, or null.
   CMtz::MTZCOL* column(const std::string& label) const {
     for (CMtz::MTZCOL* col : columns())
