@@ -41,6 +41,25 @@ double factor(const BasisFn_log_aniso_gaussian& basis, const std::vector<double>
   return std::exp(0.5 * basis.f(ih.hkl(), cell, params));
 }
 
+// The Gaussian fitted to log(F1^2/F2^2) over the P1 observations passing the
+// sigma test: F1 = fo, F2 = fc, or the other way round when calc_onto_obs.
+template <class T>
+std::vector<double> fit_ratio(const HKL_data<F_sigF<T>>& fo, const HKL_data<F_phi<T>>& fc,
+                              const double& nsig, const bool calc_onto_obs,
+                              const BasisFn_log_aniso_gaussian& basis) {
+  const HKL_info p1 = p1_list(fo);
+  HKL_data<F_sigF<T>> fo1(p1);
+  HKL_data<F_phi<T>> fc1(p1);
+  select_p1(fo, nsig, fo1, &fc, &fc1);
+  const std::vector<double> start(7, 0.0);
+  if (calc_onto_obs) {
+    const TargetFn_scaleLogF1F2<F_phi<T>, F_sigF<T>> target(fc1, fo1);
+    return ResolutionFn(p1, basis, target, start, 0.0, false).params();
+  }
+  const TargetFn_scaleLogF1F2<F_sigF<T>, F_phi<T>> target(fo1, fc1);
+  return ResolutionFn(p1, basis, target, start, 0.0, false).params();
+}
+
 template <class T>
 void scale_present(HKL_data<F_sigF<T>>& fo, const BasisFn_log_aniso_gaussian& basis,
                    const std::vector<double>& params) {
@@ -55,15 +74,10 @@ void scale_present(HKL_data<F_sigF<T>>& fo, const BasisFn_log_aniso_gaussian& ba
 
 template <class T>
 bool SFscale_aniso<T>::operator()(HKL_data<F_sigF<T>>& fo, const HKL_data<F_phi<T>>& fc) {
-  const HKL_info p1 = p1_list(fo);
-  HKL_data<F_sigF<T>> fo1(p1);
-  HKL_data<F_phi<T>> fc1(p1);
-  select_p1(fo, nsig_, fo1, &fc, &fc1);
   const BasisFn_log_aniso_gaussian basis;
-  const TargetFn_scaleLogF1F2<F_sigF<T>, F_phi<T>> target(fo1, fc1);
-  const ResolutionFn fit(p1, basis, target, std::vector<double>(7, 0.0), 0.0, false);
-  scale_present(fo, basis, fit.params());
-  u_ = basis.u_aniso_orth(fit.params());
+  const std::vector<double> params = fit_ratio(fo, fc, nsig_, false, basis);
+  scale_present(fo, basis, params);
+  u_ = basis.u_aniso_orth(params);
   return true;
 }
 
@@ -71,17 +85,12 @@ template <class T>
 bool SFscale_aniso<T>::operator()(HKL_data<F_phi<T>>& fc, const HKL_data<F_sigF<T>>& fo) {
   if (fc.is_null() || fo.is_null() || &fc.base_hkl_info() != &fo.base_hkl_info())
     fatal("SFscale_aniso: calculated and observed data must be over one reflection list");
-  const HKL_info p1 = p1_list(fo);
-  HKL_data<F_sigF<T>> fo1(p1);
-  HKL_data<F_phi<T>> fc1(p1);
-  select_p1(fo, nsig_, fo1, &fc, &fc1);
   const BasisFn_log_aniso_gaussian basis;
-  const TargetFn_scaleLogF1F2<F_phi<T>, F_sigF<T>> target(fc1, fo1);
-  const ResolutionFn fit(p1, basis, target, std::vector<double>(7, 0.0), 0.0, false);
+  const std::vector<double> params = fit_ratio(fo, fc, nsig_, true, basis);
   const Cell& cell = fo.base_hkl_info().cell();
   for (HKL_info::HKL_reference_index ih = fc.first_data(); !ih.last(); fc.next_data(ih))
-    fc[ih].f() = T(fc[ih].f() * factor(basis, fit.params(), ih, cell));
-  u_ = basis.u_aniso_orth(fit.params());
+    fc[ih].f() = T(fc[ih].f() * factor(basis, params, ih, cell));
+  u_ = basis.u_aniso_orth(params);
   return true;
 }
 

@@ -52,6 +52,12 @@ int spline_params(const int& nobs, const int& n_reflns, const int& n_params) {
   return np < 2 ? 2 : np;
 }
 
+// The variance d of Fo about s Fc: measurement 2 sigF^2 plus epsc w,
+// floored at kMinVariance.
+double variance(const double& sig, const double& epsc, const double& w) {
+  return Util::max(2.0 * sig * sig + epsc * w, kMinVariance);
+}
+
 double prior_exponent(const double hl[4], const double& cosp, const double& sinp,
                       const double& cos2p, const double& sin2p) {
   return hl[0] * cosp + hl[1] * sinp + hl[2] * cos2p + hl[3] * sin2p;
@@ -103,7 +109,7 @@ typename SFweight_spline<T>::TargetResult SFweight_spline<T>::targetfn0(const HK
                                                                         const double& w) const {
   const double epsc = cls.epsilon_centric();
   const double f_o = fo.f(), sig = fo.sigf(), f_c = fc.f();
-  const double d = Util::max(2.0 * sig * sig + epsc * w, kMinVariance);
+  const double d = variance(sig, epsc, w);
   const double x = 2.0 * s * f_o * f_c / d;
   double c, i0, i1, i2;
   if (cls.centric()) {
@@ -191,7 +197,7 @@ typename SFweight_spline<T>::TargetResult SFweight_spline<T>::targetfn1(
     const double& s, const double& w) const {
   const double epsc = cls.epsilon_centric();
   const double f_o = fo.f(), sig = fo.sigf(), f_c = fc.f(), phi = fc.phi();
-  const double d = Util::max(2.0 * sig * sig + epsc * w, kMinVariance);
+  const double d = variance(sig, epsc, w);
   const double q0 = 2.0 * f_o * f_c;
   return prior_target(cls, hl, q0 * std::cos(phi), q0 * std::sin(phi), s, d,
                       f_o * f_o + s * s * f_c * f_c, f_c * f_c, epsc, cls.centric() ? 0.5 : 1.0);
@@ -323,8 +329,7 @@ bool SFweight_spline<T>::evaluate(HKL_data<F_phi<T>>& fb, HKL_data<F_phi<T>>& fd
     const double s = basis.f_s(ih.invresolsq(), param_s_);
     const double w = basis.f_s(ih.invresolsq(), param_w_);
     const double f_o = fo1[ih].f(), sig = fo1[ih].sigf(), f_c = fc1[ih].f();
-    const double x =
-        2.0 * s * f_o * f_c / Util::max(2.0 * sig * sig + cls.epsilon_centric() * w, kMinVariance);
+    const double x = 2.0 * s * f_o * f_c / variance(sig, cls.epsilon_centric(), w);
     const T phi = fc1[ih].phi();
     const T m = T(cls.centric() ? std::tanh(x) : Util::sim(x));
     phiw[ih] = Phi_fom<T>(phi, m);
