@@ -23,6 +23,12 @@ int lookup_child(const std::vector<T>& list, const String& id, const MM::MODE& m
   return -1;
 }
 
+// The child at index i, as lookup() gave it; fatal with the text when -1.
+template <class T> const T& found_child(const std::vector<T>& list, const int i, const char* text) {
+  if (i < 0) fatal(text);
+  return list[i];
+}
+
 // Resizes the children to the source's count, then copies child by child.
 template <class T>
 void copy_children(std::vector<T>& list, const std::vector<T>& source, const MM::COPY& mode) {
@@ -94,9 +100,7 @@ int MMonomer::lookup(const String& id, const MM::MODE& mode) const {
 }
 
 const MAtom& MMonomer::find(const String& id, MM::MODE mode) const {
-  const int i = lookup(id, mode);
-  if (i < 0) fatal("MMonomer: no such atom");
-  return children[i];
+  return found_child(children, lookup(id, mode), "MMonomer: no such atom");
 }
 
 MAtom& MMonomer::find(const String& id, MM::MODE mode) {
@@ -156,9 +160,7 @@ int MPolymer::lookup(const String& id, const MM::MODE& mode) const {
 }
 
 const MMonomer& MPolymer::find(const String& id, MM::MODE mode) const {
-  const int i = lookup(id, mode);
-  if (i < 0) fatal("MPolymer: no such monomer");
-  return children[i];
+  return found_child(children, lookup(id, mode), "MPolymer: no such monomer");
 }
 
 MMonomer& MPolymer::find(const String& id, MM::MODE mode) {
@@ -198,9 +200,7 @@ int MModel::lookup(const String& id, const MM::MODE& mode) const {
 }
 
 const MPolymer& MModel::find(const String& id, MM::MODE mode) const {
-  const int i = lookup(id, mode);
-  if (i < 0) fatal("MModel: no such polymer");
-  return children[i];
+  return found_child(children, lookup(id, mode), "MModel: no such polymer");
 }
 
 MPolymer& MModel::find(const String& id, MM::MODE mode) {

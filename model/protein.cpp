@@ -3,7 +3,7 @@
 #include "model/minimol.h"
 
 #include "foundation/util.h"
-#include "model/monomer_edit.h"
+#include "model/mainchain_atom.h"
 
 namespace vantrel {
 
@@ -36,9 +36,8 @@ bool MMonomer::protein_peptide_bond(const MMonomer& m1, const MMonomer& m2, doub
 }
 
 void MMonomer::protein_mainchain_build_carbonyl_oxygen(const MMonomer& next) {
-  MMonomer& monomer = *this;
-  const MAtom* ca = find_base(monomer, " CA ");
-  const MAtom* c = find_base(monomer, " C  ");
+  const MAtom* ca = find_base(*this, " CA ");
+  const MAtom* c = find_base(*this, " C  ");
   const MAtom* n = find_base(next, " N  ");
   if (!ca || !c || !n) return;
   const Coord_orth c_pos = c->coord_orth();
@@ -55,9 +54,9 @@ void MMonomer::protein_mainchain_build_carbonyl_oxygen(const MMonomer& next) {
   const Vec3<double> u1 = (ca->coord_orth() - c_pos).unit();
   const Vec3<double> u2 = Vec3<double>::cross(u1, Vec3<double>::cross(u1, d)).unit();
   oxygen.set_coord_orth(Coord_orth(c_pos - 0.637 * u1 + 1.064 * u2));
-  const int old = monomer.lookup(" O  ", MM::BASE_ID);
-  if (old >= 0) detail::remove_atoms(monomer, [old](int i, const MAtom&) { return i == old; });
-  monomer.insert(oxygen, -1);
+  const int old = lookup(" O  ", MM::BASE_ID);
+  if (old >= 0) children.erase(children.begin() + old);
+  children.push_back(oxygen);
 }
 
 }  // namespace vantrel

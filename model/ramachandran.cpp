@@ -27,10 +27,8 @@ bool Prob_phi_2d::position(const double phi, const double psi, Position& p) cons
   const int i = int(std::floor(x)), j = int(std::floor(y));
   p.fx = x - i;
   p.fy = y - j;
-  p.i0 = i % n_;
-  if (p.i0 < 0) p.i0 += n_;
-  p.j0 = j % n_;
-  if (p.j0 < 0) p.j0 += n_;
+  p.i0 = Util::mod(i, n_);
+  p.j0 = Util::mod(j, n_);
   p.i1 = (p.i0 + 1) % n_;
   p.j1 = (p.j0 + 1) % n_;
   return true;

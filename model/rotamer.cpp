@@ -1,6 +1,8 @@
 #include "model/rotamer.h"
 
-#include "model/monomer_edit.h"
+#include <algorithm>
+
+#include "model/mainchain_atom.h"
 #include "model/rotamer_tables.h"
 
 namespace vantrel {
@@ -23,25 +25,26 @@ int rotamer_find(const String& type, const int n) {
 }
 
 int MMonomer::protein_sidechain_number_of_rotamers() const {
-  const MMonomer& monomer = *this;
-  const int r = rotamer_find(monomer.type(), 0);
+  const int r = rotamer_find(type_, 0);
   return r < 0 ? 0 : data::rotamer_data[r].rotamer_count;
 }
 
 double MMonomer::protein_sidechain_build_rotamer(const int& n) {
-  MMonomer& monomer = *this;
-  const MAtom* ca_atom = detail::find_base(monomer, " CA ");
-  const MAtom* c_atom = detail::find_base(monomer, " C  ");
-  const MAtom* n_atom = detail::find_base(monomer, " N  ");
+  const MAtom* ca_atom = detail::find_base(*this, " CA ");
+  const MAtom* c_atom = detail::find_base(*this, " C  ");
+  const MAtom* n_atom = detail::find_base(*this, " N  ");
   if (!ca_atom || !c_atom || !n_atom) return 0.0;
   const Coord_orth ca = ca_atom->coord_orth(), c = c_atom->coord_orth(), nn = n_atom->coord_orth();
   const double occupancy = ca_atom->occupancy(), u_iso = ca_atom->u_iso();
 
-  detail::remove_atoms(monomer, [](int, const MAtom& atom) {
-    const String name = atom.name();
-    return name != " N  " && name != " CA " && name != " C  " && name != " O  ";
-  });
-  const int r = rotamer_find(monomer.type(), n);
+  children.erase(std::remove_if(children.begin(), children.end(),
+                                [](const MAtom& atom) {
+                                  const String name = atom.name();
+                                  return name != " N  " && name != " CA " && name != " C  " &&
+                                         name != " O  ";
+                                }),
+                 children.end());
+  const int r = rotamer_find(type_, n);
   if (r < 0) return 0.0;
 
   // The residue frame of the table.
@@ -58,7 +61,7 @@ double MMonomer::protein_sidechain_build_rotamer(const int& n) {
         Coord_orth(ca + double(rec.x) * a + double(rec.y) * b + double(rec.z) * cc));
     atom.set_occupancy(occupancy);
     atom.set_u_iso(u_iso);
-    monomer.insert(atom, -1);
+    children.push_back(atom);
   }
   return data::rotamer_data[r].frequency;
 }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 
-#include "foundation/message.h"
 #include "foundation/util.h"
 
 namespace vantrel {
@@ -54,8 +53,6 @@ Rotation compose(const Convention& c, const double alpha, const double beta, con
   return c.frame == 1 ? q1 * (q2 * q3) : q3 * (q2 * q1);
 }
 
-void invalid() { fatal("Rotation::euler() type invalid"); }
-
 // At gimbal lock q is the Hamilton product q2(beta) r, r a turn about
 // `axis`; r = conj(q2) q, and its angle about that axis is returned.
 double remaining_turn(const Rotation& q, const int second, const double beta, const int axis) {
@@ -68,14 +65,9 @@ double remaining_turn(const Rotation& q, const int second, const double beta, co
 void extract_proper(const Convention& c, const Rotation& rot, double& alpha, double& beta,
                     double& gamma) {
   const int shared = c.first, middle = c.second, remaining = 3 - shared - middle;
-  double p = 0.0, q = 0.0, t = 0.0;
-  if (middle != shared && shared == c.third) {
-    p = cyclic(middle, shared) ? component(rot, remaining) : -component(rot, remaining);
-    q = component(rot, middle);
-    t = component(rot, shared);
-  } else {
-    invalid();
-  }
+  const double p = cyclic(middle, shared) ? component(rot, remaining) : -component(rot, remaining);
+  const double q = component(rot, middle);
+  const double t = component(rot, shared);
   const double w = rot.w();
   const double pq = p * p + q * q;
   const double cosb = 1.0 - 2.0 * pq;
@@ -99,16 +91,10 @@ void extract_proper(const Convention& c, const Rotation& rot, double& alpha, dou
 // alpha then changes sign with a.
 void extract_tait_bryan(const Convention& cv, const Rotation& rot, double& alpha, double& beta,
                         double& gamma) {
-  double s = 0.0, a = 0.0, b = 0.0, c = 0.0;
-  if (cv.first != cv.second && cv.second != cv.third && cv.first != cv.third) {
-    s = cyclic(cv.first, cv.second) ? 1.0 : -1.0;
-    if (cv.frame != 1) s = -s;
-    a = s * component(rot, cv.first);
-    b = component(rot, cv.second);
-    c = component(rot, cv.third);
-  } else {
-    invalid();
-  }
+  const double s = (cyclic(cv.first, cv.second) ? 1.0 : -1.0) * (cv.frame != 1 ? -1.0 : 1.0);
+  const double a = s * component(rot, cv.first);
+  const double b = component(rot, cv.second);
+  const double c = component(rot, cv.third);
   const double w = rot.w();
   // For the static x, y, z turn (w, a, b, c) by A = alpha/2, B = beta/2,
   // C = gamma/2: w + b and a - c are (cos B + sin B) times cos and sin of
