@@ -87,12 +87,9 @@ struct Alignment {
 Alignment align_tables(const Matrix& scores, const String& sequence) {
   Alignment al;
   const Type_table& type = type_of();
+  al.letters = ProteinTools::sequence_clean(sequence);
   int max_type = -1;
-  for (const char c : sequence)
-    if (type(c) >= 0) {
-      al.letters += c;
-      max_type = std::max(max_type, type(c));
-    }
+  for (const char c : al.letters) max_type = std::max(max_type, type(c));
   al.nletter = int(al.letters.size());
   al.nres = int(scores.size());
   if (al.empty()) return al;
