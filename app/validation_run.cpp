@@ -1,6 +1,7 @@
 #include "app/validation_run.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "app/ca_sequence.h"
 #include "app/chain_report.h"
@@ -198,14 +199,11 @@ void Validation_run::train_targets() {
       const MMonomer& residue = chain[r];
       const bool bonded = MMonomer::protein_peptide_bond(chain[r - 1], residue, 1.5) &&
                           MMonomer::protein_peptide_bond(residue, chain[r + 1], 1.5);
-      const int n = residue.lookup(" N  ", MM::BASE_ID), ca = residue.lookup(" CA ", MM::BASE_ID),
-                c_ = residue.lookup(" C  ", MM::BASE_ID);
-      if (!bonded || n < 0 || ca < 0 || c_ < 0) continue;
+      const std::optional<Ca_group> group = Ca_group::from_monomer(residue);
+      if (!bonded || !group) continue;
       const int t = ProteinTools::residue_index(residue.type(), true);
       if (t < 0) continue;
-      const Ca_group group(residue[n].coord_orth(), residue[ca].coord_orth(),
-                           residue[c_].coord_orth());
-      targets_[t].accumulate(*xmap_, group.rtop_beta_carbon());
+      targets_[t].accumulate(*xmap_, group->rtop_beta_carbon());
     }
   }
   String untrained;
