@@ -107,8 +107,9 @@ void Validation_run::read_inputs() {
   // The work model takes the work data's crystal, whatever its file says.
   read_model(params_.pdbin_ref, mol_ref_);
   mol_wrk_.init(hkls_wrk_.spacegroup(), hkls_wrk_.cell());
-  read_model(params_.pdbin_wrk, mol_phs_);
-  mol_wrk_.copy(mol_phs_, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
+  MiniMol file_model;
+  read_model(params_.pdbin_wrk, file_model);
+  mol_wrk_.copy(file_model, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
 }
 
 void Validation_run::experimental_phases() {
