@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "app/main_chain.h"
@@ -87,12 +88,9 @@ struct Alignment {
 Alignment align_tables(const Matrix& scores, const String& sequence) {
   Alignment al;
   const Type_table& type = type_of();
+  al.letters = ProteinTools::sequence_clean(sequence);
   int max_type = -1;
-  for (const char c : sequence)
-    if (type(c) >= 0) {
-      al.letters += c;
-      max_type = std::max(max_type, type(c));
-    }
+  for (const char c : al.letters) max_type = std::max(max_type, type(c));
   al.nletter = int(al.letters.size());
   al.nres = int(scores.size());
   if (al.empty()) return al;
@@ -394,14 +392,9 @@ std::vector<std::vector<double>> Ca_sequence::score_matrix_raw(
   for (int t = 0; t < m; ++t) shared[t] = targets[t].points() == targets[0].points();
   Matrix scores(std::size_t(n), std::vector<double>(std::size_t(m), 0.0));
   for (int r = 0; r < n; ++r) {
-    const vantrel::MMonomer& res = chain[r];
-    const int in = res.lookup(" N  ", vantrel::MM::BASE_ID);
-    const int ica = res.lookup(" CA ", vantrel::MM::BASE_ID);
-    const int ic = res.lookup(" C  ", vantrel::MM::BASE_ID);
-    if (in < 0 || ica < 0 || ic < 0) continue;
-    const RTop_orth frame =
-        Ca_group(res[in].coord_orth(), res[ica].coord_orth(), res[ic].coord_orth())
-            .rtop_beta_carbon();
+    const std::optional<Ca_group> group = Ca_group::from_monomer(chain[r]);
+    if (!group) continue;
+    const RTop_orth frame = group->rtop_beta_carbon();
     const std::vector<float> rho = m > 0 ? targets[0].density(xmap, frame) : std::vector<float>();
     for (int t = 0; t < m; ++t)
       scores[r][t] = shared[t] ? targets[t].score(rho) : targets[t].score(xmap, frame);

@@ -35,6 +35,14 @@ Coord_orth in_plane(const Coord_orth& p, const Coord_orth& q, const Coord_orth& 
 
 }  // namespace
 
+std::optional<Ca_group> Ca_group::from_monomer(const vantrel::MMonomer& m) {
+  const int n = m.lookup(" N  ", vantrel::MM::BASE_ID);
+  const int ca = m.lookup(" CA ", vantrel::MM::BASE_ID);
+  const int c = m.lookup(" C  ", vantrel::MM::BASE_ID);
+  if (n < 0 || ca < 0 || c < 0) return std::nullopt;
+  return Ca_group(m[n].coord_orth(), m[ca].coord_orth(), m[c].coord_orth());
+}
+
 RTop_orth Ca_group::rtop_from_std_ori() const {
   const Vec3<double> a = coord_c_ - coord_ca_;
   const Vec3<double> b = coord_n_ - coord_ca_;

@@ -5,7 +5,9 @@
 #define QUELVARN_APP_MAIN_CHAIN_H
 
 #include <deque>
+#include <optional>
 
+#include "model/minimol.h"
 #include "symmetry/coords.h"
 #include "symmetry/rtop.h"
 
@@ -20,6 +22,9 @@ class Ca_group {
   Ca_group(const vantrel::Coord_orth& n, const vantrel::Coord_orth& ca,
            const vantrel::Coord_orth& c)
       : coord_n_(n), coord_ca_(ca), coord_c_(c) {}
+  //! The group of a monomer's N, CA and C (first of each base name); none
+  //! when one of them is missing.
+  static std::optional<Ca_group> from_monomer(const vantrel::MMonomer& m);
 
   const vantrel::Coord_orth& coord_n() const { return coord_n_; }
   const vantrel::Coord_orth& coord_ca() const { return coord_ca_; }

@@ -71,13 +71,6 @@ bool centroid(const MPolymer& pol, int first, int last, Coord_orth& mean) {
 
 }  // namespace
 
-String ProteinTools::sequence_clean(const String& text) {
-  String clean;
-  clean.reserve(text.size());
-  for (const char c : text) clean += residue_code_1(residue_index(String(1, c), true));
-  return clean;
-}
-
 bool ProteinTools::globularise(MiniMol& mol, Coord_frac centre) {
   const std::vector<RTop_frac> ops = operators_of(mol);
   const vantrel::Cell& cell = mol.cell();

@@ -58,3 +58,10 @@ String ProteinTools::chain_sequence(const vantrel::MPolymer& chain) {
   }
   return seq;
 }
+
+String ProteinTools::sequence_clean(const String& text) {
+  String clean;
+  clean.reserve(text.size());
+  for (const char c : text) clean += residue_code_1(residue_index(String(1, c), true));
+  return clean;
+}

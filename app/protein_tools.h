@@ -1,6 +1,7 @@
 // Protein tools: the residue-type index with its three-letter and one-letter
-// names and the one-letter sequence of a chain (app/protein_tools.cpp), and
-// the tidying of whole models (app/model_tidying.cpp).
+// names, the one-letter sequence of a chain and the cleaning of sequence
+// text (app/protein_tools.cpp), and the tidying of whole models
+// (app/model_tidying.cpp).
 #ifndef QUELVARN_APP_PROTEIN_TOOLS_H
 #define QUELVARN_APP_PROTEIN_TOOLS_H
 
@@ -42,13 +43,13 @@ class ProteinTools {
   //! "-" for "---" (a skipped letter), the one-letter code of a recognised
   //! type (MSE as "M"), "?" for anything else.
   static vantrel::String chain_sequence(const vantrel::MPolymer& chain);
-  // Model tidying. A fragment is a maximal run of residues of one polymer,
-  // each joined to the next by a peptide bond: C of one and N of the next
-  // closer than 1.5 A, plain coordinates.
-
   //! The text's twenty standard one-letter codes in order; every other
   //! character (lower case, blanks, "X", "*", ...) is dropped.
   static vantrel::String sequence_clean(const vantrel::String& text);
+
+  // Model tidying. A fragment is a maximal run of residues of one polymer,
+  // each joined to the next by a peptide bond: C of one and N of the next
+  // closer than 1.5 A, plain coordinates.
 
   //! Moves every fragment, as a rigid body, by the symmetry operator and
   //! lattice translation that bring its atom centroid nearest the centre

@@ -1,6 +1,7 @@
 #include "app/validation_run.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "app/ca_sequence.h"
 #include "app/chain_report.h"
@@ -34,14 +35,6 @@ void read_model(const String& file, MiniMol& model) {
   mmdb.SetFlag(mmdb_read_flags);
   mmdb.read_file(file);
   mmdb.import_minimol(model, -1);
-}
-
-// The resolution limit of an MTZ file, in Angstrom.
-double file_resolution(CCP4MTZfile& mtz, const String& file) {
-  mtz.open_read(file);
-  const double limit = mtz.resolution().limit();
-  mtz.close_read();
-  return limit;
 }
 
 // The monomer with only its main-chain atoms N, CA, C and O, in atom order.
@@ -84,36 +77,39 @@ void Validation_run::run() {
 }
 
 void Validation_run::read_inputs() {
-  CCP4MTZfile mtz;
-  const double r_ref = std::max(file_resolution(mtz, params_.mtzin_ref), params_.resolution);
-  const double r_wrk = std::max(file_resolution(mtz, params_.mtzin_wrk), params_.resolution);
+  // Both headers are read before either file's rows: the common resolution
+  // limit decides the reflection lists.
+  CCP4MTZfile mtz_ref, mtz_wrk;
+  mtz_ref.open_read(params_.mtzin_ref);
+  mtz_wrk.open_read(params_.mtzin_wrk);
+  const double r_ref = std::max(mtz_ref.resolution().limit(), params_.resolution);
+  const double r_wrk = std::max(mtz_wrk.resolution().limit(), params_.resolution);
   resolution_ = Resolution(std::max(r_ref, r_wrk));
   if (r_ref > r_wrk)
     out_ << "\nWARNING: resolution of work structure truncated to reference:\n Ref: " << r_ref
          << " Wrk: " << r_wrk << std::endl;
 
-  mtz.open_read(params_.mtzin_ref);
-  hkls_ref_.init(mtz.spacegroup(), mtz.cell(), resolution_, true);
+  hkls_ref_.init(mtz_ref.spacegroup(), mtz_ref.cell(), resolution_, true);
   ref_f_.init(hkls_ref_, hkls_ref_.cell());
   ref_hl_.init(hkls_ref_, hkls_ref_.cell());
-  mtz.import_hkl_data(ref_f_, params_.colin_ref_fo);
-  mtz.import_hkl_data(ref_hl_, params_.colin_ref_hl);
-  mtz.close_read();
+  mtz_ref.import_hkl_data(ref_f_, params_.colin_ref_fo);
+  mtz_ref.import_hkl_data(ref_hl_, params_.colin_ref_hl);
+  mtz_ref.close_read();
 
-  mtz.open_read(params_.mtzin_wrk);
-  hkls_wrk_.init(mtz.spacegroup(), mtz.cell(), resolution_, true);
+  hkls_wrk_.init(mtz_wrk.spacegroup(), mtz_wrk.cell(), resolution_, true);
   wrk_f_.init(hkls_wrk_, hkls_wrk_.cell());
   wrk_fphi_.init(hkls_wrk_, hkls_wrk_.cell());
   wrk_hl_.init(hkls_wrk_, hkls_wrk_.cell());
-  mtz.import_hkl_data(wrk_f_, params_.colin_wrk_fo);
-  if (!phases_calculated()) mtz.import_hkl_data(wrk_hl_, params_.colin_wrk_hl);
-  mtz.close_read();
+  mtz_wrk.import_hkl_data(wrk_f_, params_.colin_wrk_fo);
+  if (!phases_calculated()) mtz_wrk.import_hkl_data(wrk_hl_, params_.colin_wrk_hl);
+  mtz_wrk.close_read();
 
   // The work model takes the work data's crystal, whatever its file says.
   read_model(params_.pdbin_ref, mol_ref_);
   mol_wrk_.init(hkls_wrk_.spacegroup(), hkls_wrk_.cell());
-  read_model(params_.pdbin_wrk, mol_phs_);
-  mol_wrk_.copy(mol_phs_, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
+  MiniMol file_model;
+  read_model(params_.pdbin_wrk, file_model);
+  mol_wrk_.copy(file_model, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
 }
 
 void Validation_run::experimental_phases() {
@@ -204,14 +200,11 @@ void Validation_run::train_targets() {
       const MMonomer& residue = chain[r];
       const bool bonded = MMonomer::protein_peptide_bond(chain[r - 1], residue, 1.5) &&
                           MMonomer::protein_peptide_bond(residue, chain[r + 1], 1.5);
-      const int n = residue.lookup(" N  ", MM::BASE_ID), ca = residue.lookup(" CA ", MM::BASE_ID),
-                c_ = residue.lookup(" C  ", MM::BASE_ID);
-      if (!bonded || n < 0 || ca < 0 || c_ < 0) continue;
+      const std::optional<Ca_group> group = Ca_group::from_monomer(residue);
+      if (!bonded || !group) continue;
       const int t = ProteinTools::residue_index(residue.type(), true);
       if (t < 0) continue;
-      const Ca_group group(residue[n].coord_orth(), residue[ca].coord_orth(),
-                           residue[c_].coord_orth());
-      targets_[t].accumulate(*xmap_, group.rtop_beta_carbon());
+      targets_[t].accumulate(*xmap_, group->rtop_beta_carbon());
     }
   }
   String untrained;

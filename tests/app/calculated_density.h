@@ -5,6 +5,7 @@
 #define QUELVARN_TESTS_APP_CALCULATED_DENSITY_H
 
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,17 +50,12 @@ inline std::vector<LLK_map_target> trained_targets(const vantrel::MiniMol& mol) 
   for (int p = 0; p < mol.size(); ++p)
     for (int r = 1; r + 1 < mol[p].size(); ++r) {
       const vantrel::MMonomer& m = mol[p][r];
-      const int n = m.lookup(" N  ", vantrel::MM::BASE_ID);
-      const int ca = m.lookup(" CA ", vantrel::MM::BASE_ID);
-      const int c = m.lookup(" C  ", vantrel::MM::BASE_ID);
+      const std::optional<Ca_group> group = Ca_group::from_monomer(m);
       const int t = ProteinTools::residue_index(m.type(), true);
-      if (n < 0 || ca < 0 || c < 0 || t < 0 ||
-          !vantrel::MMonomer::protein_peptide_bond(mol[p][r - 1], m, 1.5) ||
+      if (!group || t < 0 || !vantrel::MMonomer::protein_peptide_bond(mol[p][r - 1], m, 1.5) ||
           !vantrel::MMonomer::protein_peptide_bond(m, mol[p][r + 1], 1.5))
         continue;
-      targets[t].accumulate(
-          map,
-          Ca_group(m[n].coord_orth(), m[ca].coord_orth(), m[c].coord_orth()).rtop_beta_carbon());
+      targets[t].accumulate(map, group->rtop_beta_carbon());
       ++residues;
     }
   for (LLK_map_target& t : targets) t.prep_llk();
