@@ -302,17 +302,13 @@ void FFTmap_p1::point_views() {
 std::complex<float> FFTmap_p1::get_hkl(const HKL& hkl) const {
   const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() < grid_reci_.nw()) return data_c_[cplx_index(c)];
-  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
-                     grid_sam_.nw() - c.w());
-  return std::conj(data_c_[cplx_index(m)]);
+  return std::conj(data_c_[cplx_index(fft_detail::friedel(c, grid_sam_))]);
 }
 
 void FFTmap_p1::set_hkl(const HKL& hkl, const std::complex<float>& f) {
   const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() < grid_reci_.nw()) data_c_[cplx_index(c)] = f;
-  // -h reduced: the mirror of each reduced component
-  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
-                     Util::mirror(c.w(), grid_sam_.nw()));
+  const Coord_grid m = fft_detail::friedel(c, grid_sam_);
   if (m.w() < grid_reci_.nw()) data_c_[cplx_index(m)] = std::conj(f);
 }
 
@@ -415,8 +411,7 @@ FFTmap::FFTmap(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
 void FFTmap::init(const Spacegroup& spgr, const Cell& cell, Grid_sampling grid_sam,
                   FFTmap_p1::FFTtype type) {
   FFTmap_p1::init(grid_sam, type);
-  if (!spgr.is_null() && !grid_sam.suits(spgr))
-    fatal("FFTmap: grid " + grid_sam.format() + " does not suit space group " + spgr.symbol_hall());
+  if (!spgr.is_null()) grid_sam.check_suits(spgr, "FFTmap");
   spacegroup_ = spgr;
   cell_ = cell;
   isymop_.resize(spgr.op_count());

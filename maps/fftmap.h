@@ -45,6 +45,12 @@ inline Coord_grid reduce(const HKL& hkl, const Grid& g) {
   return Coord_grid(reduce(hkl.h(), g.nu()), reduce(hkl.k(), g.nv()), reduce(hkl.l(), g.nw()));
 }
 
+//! -h reduced, from h reduced: the mirror of each component.
+inline Coord_grid friedel(const Coord_grid& c, const Grid& g) {
+  return Coord_grid(Util::mirror(c.u(), g.nu()), Util::mirror(c.v(), g.nv()),
+                    Util::mirror(c.w(), g.nw()));
+}
+
 }  // namespace fft_detail
 
 // ---------------------------------------------------------------------------

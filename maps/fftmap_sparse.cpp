@@ -93,9 +93,7 @@ void FFTmap_sparse_p1_hx::set_hkl(const HKL& hkl, const std::complex<float>& f) 
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() <= hw) map_kl(c.v(), c.w())[c.u()] = f;
-  // -h reduced: the mirror of each reduced component
-  const Coord_grid m(Util::mirror(c.u(), grid_sam_.nu()), Util::mirror(c.v(), grid_sam_.nv()),
-                     Util::mirror(c.w(), grid_sam_.nw()));
+  const Coord_grid m = fft_detail::friedel(c, grid_sam_);
   if (m.w() <= hw) map_kl(m.v(), m.w())[m.u()] = std::conj(f);
 }
 
@@ -157,8 +155,8 @@ std::complex<float> FFTmap_sparse_p1_xh::get_hkl(const HKL& hkl) const {
   const int hw = grid_sam_.nw() / 2;
   const Coord_grid c = fft_detail::reduce(hkl, grid_sam_);
   if (c.w() <= hw) return rows_kl_(c.v(), c.w())[c.u()];
-  const cplx* row = rows_kl_(Util::mirror(c.v(), grid_sam_.nv()), grid_sam_.nw() - c.w());
-  return std::conj(row[Util::mirror(c.u(), grid_sam_.nu())]);
+  const Coord_grid m = fft_detail::friedel(c, grid_sam_);
+  return std::conj(rows_kl_(m.v(), m.w())[m.u()]);
 }
 
 void FFTmap_sparse_p1_xh::fft_x_to_h(const double& scale) {

@@ -153,11 +153,7 @@ inline bool far(const double& x) { return !(std::fabs(x) < 1048576.0); }  // 2^2
 template <class T> bool usable(const Xmap<T>& map, Coord_map& pos) {
   for (int i = 0; i < 3; ++i) {
     if (!std::isfinite(pos[i])) return false;
-    if (far(pos[i])) {
-      const double n = map.grid_sampling()[i];
-      pos[i] = std::fmod(pos[i], n);
-      if (pos[i] < 0.0) pos[i] += n;
-    }
+    if (far(pos[i])) pos[i] = Util::mod(pos[i], double(map.grid_sampling()[i]));
   }
   return true;
 }

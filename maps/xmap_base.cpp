@@ -274,12 +274,7 @@ void Xmap_base::init(const Spacegroup& spacegroup, const Cell& cell,
   grid_sam_ = grid_sam;
   if (spacegroup_.is_null() || cell_.is_null()) return;
   grid_sam_.check_map_grid("Xmap");
-  // A grid that does not carry the symmetry would send operators off the
-  // grid, and so past the tables.
-  if (!grid_sam_.suits(spacegroup_))
-    fatal("Xmap: grid " + grid_sam_.format() + " does not suit space group " +
-          spacegroup_.symbol_hall() + ": a translation is not a whole number of grid steps, or " +
-          "axes joined by a rotation differ in size");
+  grid_sam_.check_suits(spacegroup_, "Xmap");
 
   cacheref_ = VantrelInstantiator::instance().cache<Xmap_cacheobj>().lookup(
       Xmap_cachekey(spacegroup, grid_sam));

@@ -105,8 +105,10 @@ void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) 
     for (const Asu_run& run : map.asu_runs(a)) {
       Coord_grid c = (op * run.start).unit(g);
       int index = run.index;
-      if (step.u() == 0 && step.v() == 0 && (step.w() == 1 || step.w() == -1)) {
-        // The run in pieces that do not wrap around the row.
+      if (step.u() == 0 && step.v() == 0) {
+        // The image runs along w, one step (+1 or -1: the rotation's
+        // determinant is +-1) a point. The run in pieces that do not wrap
+        // around the row.
         float* r = nullptr;
         const int dw = step.w();
         for (int left = run.length, w = c.w(); left > 0;) {
@@ -116,16 +118,6 @@ void expand_values(const Xmap_base& map, const std::vector<T>& values, Row row) 
           left -= n;
           index += n * stride;
           w = step_into(w + n * dw, g.nw());
-        }
-      } else if (step.u() == 0 && step.v() == 0) {
-        float* r = nullptr;
-        for (int i = 0; i < run.length; i++, index += stride) {
-          const float value = float(values[index]);
-          if (value != 0.0f) {
-            if (r == nullptr) r = row(c.u(), c.v());
-            r[c.w()] = value;
-          }
-          c.w() = Util::mod(c.w() + step.w(), g.nw());
         }
       } else {
         for (int i = 0; i < run.length; i++, index += stride) {

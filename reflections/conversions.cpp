@@ -40,8 +40,7 @@ Phi_fom<dtype> Compute_phifom_from_abcd<dtype>::operator()(const HRI& ih,
     }
   } else {
     // The two allowed phases phi0 and phi0 + pi: exp(+-x) with x at phi0.
-    int j = int(std::nearbyint(Util::rad2d(cls.allowed_phase()) / 5.0)) % 36;
-    if (j < 0) j += 36;
+    const int j = Util::mod(int(std::nearbyint(Util::rad2d(cls.allowed_phase()) / 5.0)), 36);
     const double p = clamped_exp(a * costab_[j] + b * sintab_[j]);
     const double q = p - 1.0 / p;
     sum_cos = costab_[j] * q;

@@ -198,6 +198,15 @@ bool Grid_sampling::suits(const Spacegroup& spacegroup) const {
   return true;
 }
 
+void Grid_sampling::check_suits(const Spacegroup& spacegroup, const char* who) const {
+  // A grid that does not carry the symmetry would send operators off the
+  // grid, and so past the tables built on it.
+  if (!suits(spacegroup))
+    fatal(String(who) + ": grid " + format() + " does not suit space group " +
+          spacegroup.symbol_hall() + ": a translation is not a whole number of grid steps, or " +
+          "axes joined by a rotation differ in size");
+}
+
 Mat33<double> Grid_sampling::matrix_grid_frac() const {
   return Mat33<double>(1.0 / nu(), 0.0, 0.0, 0.0, 1.0 / nv(), 0.0, 0.0, 0.0, 1.0 / nw());
 }

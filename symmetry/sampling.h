@@ -89,6 +89,8 @@ class Grid_sampling : public Grid {
   //! steps and the axes that its rotations join have equal sizes: the grid
   //! carries the group's symmetry.
   bool suits(const Spacegroup& spacegroup) const;
+  //! Fatal, naming who, unless the grid suits the group.
+  void check_suits(const Spacegroup& spacegroup, const char* who) const;
   //! grid to fractional coordinates: diag(1/nu, 1/nv, 1/nw)
   Mat33<double> matrix_grid_frac() const;
   //! fractional to grid coordinates: diag(nu, nv, nw)

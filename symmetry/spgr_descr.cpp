@@ -226,6 +226,16 @@ String short_hm(const data::Sgdata_row& row) {
   return kept == 1 ? result : String(row.hm);
 }
 
+//! First table row admitted by the preferred settings that matches.
+template <class Match> int preferred_row(Match match, char pref_12, char pref_hr) {
+  for (int r = 0; r < data::sgdata_size; ++r) {
+    const data::Sgdata_row& row = data::sgdata[r];
+    const char s = row.setting;
+    if ((s == ' ' || s == pref_12 || s == pref_hr) && match(row)) return r;
+  }
+  return -1;
+}
+
 //! The first table row named by text written with other blanks or case,
 //! compactly ("P212121"; only with compact), in the short monoclinic form
 //! ("P 21/c", "C2"), with an H lattice for the hexagonal axes of a
@@ -247,13 +257,11 @@ int row_of_name(const String& text, const bool compact, char pref_12, char pref_
     pref_hr = 'H';
   }
   if (key.empty()) return -1;
-  for (int r = 0; r < data::sgdata_size; ++r) {
-    const data::Sgdata_row& row = data::sgdata[r];
-    const char s = row.setting;
-    if (s != ' ' && s != pref_12 && s != pref_hr) continue;
-    if (name_key(row.hm, compact) == key || name_key(short_hm(row), compact) == key) return r;
-  }
-  return -1;
+  return preferred_row(
+      [&](const data::Sgdata_row& row) {
+        return name_key(row.hm, compact) == key || name_key(short_hm(row), compact) == key;
+      },
+      pref_12, pref_hr);
 }
 
 //! True when text is a complete Hall symbol: a lattice word (an optional
@@ -306,16 +314,6 @@ bool is_number(const String& text) {
   const size_t first = text.find_first_not_of("+-");
   return first <= 1 && first < text.size() &&
          text.find_first_not_of("0123456789", first) == String::npos;
-}
-
-//! First table row admitted by the preferred settings that matches.
-template <class Match> int preferred_row(Match match, char pref_12, char pref_hr) {
-  for (int r = 0; r < data::sgdata_size; ++r) {
-    const data::Sgdata_row& row = data::sgdata[r];
-    const char s = row.setting;
-    if ((s == ' ' || s == pref_12 || s == pref_hr) && match(row)) return r;
-  }
-  return -1;
 }
 
 //! First table row with the given group hash, or -1.
