@@ -2,56 +2,18 @@
 // share one run share it.
 #include <ccp4/cmtzlib.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
 
-#include "app/quelvarn.h"
-#include "support/testing.h"
+#include "app/run_testing.h"
 
+using namespace run_testing;
 using vantrel_testing::fixture_path;
-typedef std::vector<std::string> Args;
 
 namespace {
-
-struct Result {
-  int status;
-  std::string out, messages;
-  bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
-};
-
-// The command in-process on the given arguments.
-Result quelvarn(Args args) {
-  args.insert(args.begin(), "quelvarn");
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(&a[0]);
-  std::istringstream in;
-  std::ostringstream out, err;
-  vantrel_testing::Quiet_messages quiet;
-  const int status = quelvarn_main(int(argv.size()), argv.data(), in, out, err, run_quelvarn);
-  return {status, out.str(), quiet.text() + err.str()};
-}
-
-const std::string hl = "/*/*/[HLA,HLB,HLC,HLD]";
-// The phase roads: given HL coefficients, calculated, calculated without side chains.
-const Args given = {"-colin-wrk-hl", hl}, calculated = {}, omit = {"-side-chain-omit"};
-const std::string supports = "The supplied data strongly supports the assigned sequence.";
-
-// A work structure (fixture names, or paths with a "/") against 1RX2.
-Args against_1rx2(const std::string& mtz, const std::string& pdb, const Args& road,
-                  const Args& more = {}) {
-  Args args = {"-mtzin-ref",    fixture_path("ref_1rx2.mtz"),
-               "-pdbin-ref",    fixture_path("ref_1rx2.pdb"),
-               "-mtzin-wrk",    fixture_path(mtz),
-               "-pdbin-wrk",    pdb.find('/') == std::string::npos ? fixture_path(pdb) : pdb,
-               "-colin-wrk-fo", "/*/*/[FP,SIGFP]"};
-  args.insert(args.end(), road.begin(), road.end());
-  args.insert(args.end(), more.begin(), more.end());
-  return args;
-}
 
 // A copy of a PDB fixture whose chain-A residue names, residues first to
 // last - 1 in file order, are rotated by shift places; atoms unchanged.
@@ -217,13 +179,9 @@ TEST(Run, WarningsAndFailures) {
 TEST(Run, Executable) {
   std::string out;
   auto run = [&](const Args& args) {
-    std::string command = QUELVARN_EXE;
-    for (const std::string& a : args) command += " '" + a + "'";
-    out.clear();
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    return WEXITSTATUS(pclose(pipe));
+    const Result r = quelvarn_exe(args);
+    out = r.out;
+    return r.status;
   };
   EXPECT_EQ(run({}), 1);
   EXPECT_LT(out.find(" ### CCP4"), out.find("quelvarn checks the sequence"));

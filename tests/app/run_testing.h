@@ -1,0 +1,80 @@
+// Running quelvarn in tests: in-process through quelvarn_main, or as the built
+// executable (status, signal and combined output), on work structures against
+// the shipped 1RX2 reference.
+#ifndef QUELVARN_TESTS_APP_RUN_TESTING_H
+#define QUELVARN_TESTS_APP_RUN_TESTING_H
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/quelvarn.h"
+#include "support/testing.h"
+
+namespace run_testing {
+
+typedef std::vector<std::string> Args;
+
+struct Result {
+  int status;
+  std::string out, messages;
+  bool says(const std::string& text) const { return out.find(text) != std::string::npos; }
+};
+
+//! The command in-process on the given arguments; library messages and the
+//! error stream go to messages.
+inline Result quelvarn(Args args) {
+  args.insert(args.begin(), "quelvarn");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  std::istringstream in;
+  std::ostringstream out, err;
+  vantrel_testing::Quiet_messages quiet;
+  const int status = quelvarn_main(int(argv.size()), argv.data(), in, out, err, run_quelvarn);
+  return {status, out.str(), quiet.text() + err.str()};
+}
+
+#ifdef QUELVARN_EXE
+//! The built executable on the given arguments: out holds standard output
+//! and error together; status is the exit status, or 128 + the signal that
+//! ended the process.
+inline Result quelvarn_exe(const Args& args) {
+  std::string command = QUELVARN_EXE;
+  for (const std::string& a : args) command += " '" + a + "'";
+  Result r{0, "", ""};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
+  const int wait_status = pclose(pipe);
+  r.status = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
+  return r;
+}
+#endif
+
+const std::string hl = "/*/*/[HLA,HLB,HLC,HLD]";
+// The phase roads: given HL coefficients, calculated, calculated without side chains.
+const Args given = {"-colin-wrk-hl", hl}, calculated = {}, omit = {"-side-chain-omit"};
+const std::string supports = "The supplied data strongly supports the assigned sequence.";
+
+//! A work structure against 1RX2: fixture names, or paths holding a "/".
+inline Args against_1rx2(const std::string& mtz, const std::string& pdb, const Args& road,
+                         const Args& more = {}) {
+  auto path = [](const std::string& name) {
+    return name.find('/') == std::string::npos ? vantrel_testing::fixture_path(name) : name;
+  };
+  Args args = {"-mtzin-ref",    vantrel_testing::fixture_path("ref_1rx2.mtz"),
+               "-pdbin-ref",    vantrel_testing::fixture_path("ref_1rx2.pdb"),
+               "-mtzin-wrk",    path(mtz),
+               "-pdbin-wrk",    path(pdb),
+               "-colin-wrk-fo", "/*/*/[FP,SIGFP]"};
+  args.insert(args.end(), road.begin(), road.end());
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+}  // namespace run_testing
+
+#endif
