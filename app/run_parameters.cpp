@@ -54,6 +54,22 @@ bool fail(std::ostream& out, const std::string& what, const std::string& detail)
   return false;
 }
 
+// True unless the path's label is a bracket list that does not name exactly
+// `columns` non-empty labels ("[FP,SIGFP]" for an amplitude and its sigma).
+bool bracket_list_fits(const vantrel::String& path, const int columns) {
+  const std::string label = path.substr(path.rfind('/') + 1);
+  if (label.empty() || label[0] != '[') return true;
+  if (label.back() != ']') return false;
+  int named = 0;
+  for (size_t start = 1;; ++named) {
+    const size_t comma = label.find(',', start);
+    const size_t end = comma == std::string::npos ? label.size() - 1 : comma;
+    if (end == start) return false;
+    if (comma == std::string::npos) return named + 1 == columns;
+    start = comma + 1;
+  }
+}
+
 }  // namespace
 
 bool valid_column_path(const vantrel::String& path) {
@@ -93,14 +109,24 @@ bool check(const Run_parameters& p, std::ostream& out) {
   for (const auto& c : compulsory)
     if (*c.second == "NONE") return fail(out, "Missing compulsory option", c.first);
   // The work HL path alone may stay "NONE": phases are then calculated.
-  const std::pair<const char*, const vantrel::String*> paths[] = {
-      {"-colin-ref-fo", &p.colin_ref_fo},
-      {"-colin-ref-hl", &p.colin_ref_hl},
-      {"-colin-wrk-fo", &p.colin_wrk_fo},
-      {"-colin-wrk-hl", &p.colin_wrk_hl}};
-  for (const auto& c : paths)
-    if (!valid_column_path(*c.second) && !(c.second == &p.colin_wrk_hl && *c.second == "NONE"))
-      return fail(out, "Invalid column path", c.first + (" " + *c.second));
+  // Each path with the number of columns of its data: F and sigF, or A to D.
+  const struct {
+    const char* option;
+    const vantrel::String* path;
+    int columns;
+  } paths[] = {{"-colin-ref-fo", &p.colin_ref_fo, 2},
+               {"-colin-ref-hl", &p.colin_ref_hl, 4},
+               {"-colin-wrk-fo", &p.colin_wrk_fo, 2},
+               {"-colin-wrk-hl", &p.colin_wrk_hl, 4}};
+  for (const auto& c : paths) {
+    if (c.path == &p.colin_wrk_hl && *c.path == "NONE") continue;
+    if (!valid_column_path(*c.path))
+      return fail(out, "Invalid column path", c.option + (" " + *c.path));
+    if (!bracket_list_fits(*c.path, c.columns))
+      return fail(out, "Invalid value",
+                  c.option + (" " + *c.path) + " (a bracket list names " +
+                      vantrel::String(c.columns) + " columns here)");
+  }
   const std::pair<const char*, const vantrel::String*> outputs[] = {{"-mtzout-wrk", &p.mtzout_wrk},
                                                                     {"-pdbout-wrk", &p.pdbout_wrk}};
   for (const auto& o : outputs) {

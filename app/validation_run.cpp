@@ -1,7 +1,10 @@
 #include "app/validation_run.h"
 
 #include <algorithm>
+#include <iomanip>
 #include <optional>
+#include <sstream>
+#include <utility>
 
 #include "app/ca_sequence.h"
 #include "app/chain_report.h"
@@ -12,10 +15,13 @@
 #include "calculations/sfcalc_obs.h"
 #include "calculations/sfscale.h"
 #include "calculations/sfweight.h"
+#include "foundation/file_access.h"
 #include "foundation/message.h"
+#include "foundation/statistics.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"
 #include "mtz/mtz_file.h"
+#include "reflections/basis_fn.h"
 #include "reflections/conversions.h"
 
 using namespace vantrel;
@@ -30,11 +36,97 @@ const int mmdb_read_flags = mmdb::MMDBF_IgnoreNonCoorPDBErrors | mmdb::MMDBF_Ign
 
 const int n_types = 20;  // residue types with a density target
 
+// The sizes of the fits on the run's road.
+const int bulk_scale_params = 12;  // intensity-scale spline of the bulk-solvent fit
+const int aniso_params = 7;        // anisotropic scale: overall scale and six tensor terms
+const int weight_reflns = 1000, weight_params = 20, weight_phases = 24;
+const int sim_bins = 100, sim_centric = 20;  // reference-data simulation
+
+// The observations each data set needs. The simulation pairs figures of
+// merit by rank within each of its resolution bins, so every bin needs one
+// observation; that is more than the work-phase fits need: the bulk-solvent
+// level and its scale spline 13 (one per spline range as well, checked
+// apart), the anisotropic scale 7, the weighting's scale and error splines
+// at most 2 x 20 over ranges of equal count of the data used, and its
+// normalisation splines at most 22 likewise.
+const int least_observations =
+    std::max({bulk_scale_params + 1, aniso_params, 2 * weight_params, sim_bins});
+// Below this completeness the run warns.
+const double warn_completeness = 0.5;
+
 void read_model(const String& file, MiniMol& model) {
   MMDBfile mmdb;
   mmdb.SetFlag(mmdb_read_flags);
   mmdb.read_file(file);
   mmdb.import_minimol(model, -1);
+  if (model.atom_list().empty()) fatal("quelvarn: no atoms in coordinate file " + file);
+}
+
+// The target that residue r (not a chain end) of a chain trains, with its
+// beta-carbon frame: an amino acid with N, CA and C, peptide-bonded to both
+// neighbours.
+std::optional<std::pair<int, RTop_orth> > training_site(const MPolymer& chain, const int r) {
+  const MMonomer& residue = chain[r];
+  const bool bonded = MMonomer::protein_peptide_bond(chain[r - 1], residue, 1.5) &&
+                      MMonomer::protein_peptide_bond(residue, chain[r + 1], 1.5);
+  const std::optional<Ca_group> group = Ca_group::from_monomer(residue);
+  if (!bonded || !group) return std::nullopt;
+  const int t = ProteinTools::residue_index(residue.type(), true);
+  if (t < 0) return std::nullopt;
+  return std::make_pair(t, group->rtop_beta_carbon());
+}
+
+// An atom that the structure-factor calculation can use: its occupancy and
+// displacement (isotropic or anisotropic) are both given.
+bool has_occupancy_and_b(const Atom& atom) {
+  const bool b = !atom.u_aniso_orth().is_null() ? !Util::is_nan(atom.u_aniso_orth().mat00())
+                                                : !Util::is_nan(atom.u_iso());
+  return b && !Util::is_nan(atom.occupancy());
+}
+
+// The first of n resolution bins (counted from 1) that holds no reflection
+// taken by `observed`, bins being the ranges of equal count of `ordinal`
+// over 1/d^2 among the reflections taken by `binned`; 0 when none is empty.
+template <class Binned, class Observed>
+int empty_bin(const HKL_info& hkls, const Generic_ordinal& ordinal, const int n,
+              const Binned& binned, const Observed& observed) {
+  std::vector<int> counts(n, 0);
+  for (HRI ih = hkls.first(); !ih.last(); ih.next())
+    if (binned(ih) && observed(ih)) {
+      const int b = int(std::floor(double(n) * ordinal.ordinal(ih.invresolsq())));
+      ++counts[Util::bound(0, b, n - 1)];
+    }
+  for (int b = 0; b < n; ++b)
+    if (counts[b] == 0) return b + 1;
+  return 0;
+}
+
+// The simulation's bins of one data set: ranges of equal count over the
+// reflections with amplitudes present, as the simulation draws them.
+template <class Observed>
+int empty_simulation_bin(const HKL_data<F_sigF<float> >& f, const Observed& observed) {
+  const HKL_info& hkls = f.base_hkl_info();
+  std::vector<double> s;
+  for (HRI ih = f.first_data(); !ih.last(); f.next_data(ih)) s.push_back(ih.invresolsq());
+  Generic_ordinal ordinal;
+  ordinal.init(s, 1000);
+  return empty_bin(
+      hkls, ordinal, sim_bins, [&](const HRI& ih) { return !f[ih].missing(); }, observed);
+}
+
+// Fatal unless a data set holds enough observations for the fits and bins
+// of the run; `what` names the set and its observations in the messages.
+void check_observations(const String& what, const int count) {
+  if (count < least_observations)
+    fatal("quelvarn: " + what + ": " + String(count) + ", at least " +
+          String(least_observations) + " needed (one in each resolution bin of the" +
+          " reference-data simulation)");
+}
+
+void check_bin(const String& what, const int bin, const int bins, const String& fit) {
+  if (bin > 0)
+    fatal("quelvarn: " + what + ": none in resolution bin " + String(bin) + " of " +
+          String(bins) + " of the " + fit);
 }
 
 // The monomer with only its main-chain atoms N, CA, C and O, in atom order.
@@ -60,7 +152,10 @@ Validation_run::Validation_run(const Run_parameters& params, std::ostream& out)
     : params_(params), out_(out) {}
 
 void Validation_run::run() {
+  check_outputs();
   read_inputs();
+  check_data();
+  check_models();
   if (phases_calculated()) {
     structure_factors();
     scale_work_data();
@@ -74,6 +169,13 @@ void Validation_run::run() {
   train_targets();
   work_map();
   report_chains();
+  commit_outputs();
+}
+
+void Validation_run::check_outputs() const {
+  if (!phases_calculated()) return;  // nothing is written on the given-phase road
+  for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
+    if (path != "NONE") Files::check_output(path, "quelvarn");
 }
 
 void Validation_run::read_inputs() {
@@ -112,6 +214,72 @@ void Validation_run::read_inputs() {
   mol_wrk_.copy(file_model, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
 }
 
+void Validation_run::check_data() {
+  // Work observations: amplitudes, and with given phases their HL
+  // coefficients (calculated phases exist wherever an amplitude does).
+  const bool given = !phases_calculated();
+  auto work_observed = [&](const HRI& ih) {
+    return !wrk_f_[ih].missing() && !(given && wrk_hl_[ih].missing());
+  };
+  auto reference_observed = [&](const HRI& ih) {
+    return !ref_f_[ih].missing() && !ref_hl_[ih].missing();
+  };
+  int n_wrk = 0, n_ref = 0;
+  for (HRI ih = hkls_wrk_.first(); !ih.last(); ih.next()) n_wrk += work_observed(ih);
+  for (HRI ih = hkls_ref_.first(); !ih.last(); ih.next()) n_ref += reference_observed(ih);
+
+  const String wrk = given ? "observed work amplitudes with phases" : "observed work amplitudes";
+  const String ref = "observed reference amplitudes with phases";
+  check_observations(wrk, n_wrk);
+  check_observations(ref, n_ref);
+  // A work bin needs an acentric reflection: centric bins borrow from them.
+  check_bin(wrk + " (acentric)",
+            empty_simulation_bin(
+                wrk_f_,
+                [&](const HRI& ih) { return work_observed(ih) && !ih.hkl_class().centric(); }),
+            sim_bins, "reference-data simulation");
+  check_bin(ref, empty_simulation_bin(ref_f_, reference_observed), sim_bins,
+            "reference-data simulation");
+  if (!given) {
+    // The bulk-solvent scale spline spans the whole work list.
+    Resolution_ordinal ordinal;
+    ordinal.init(hkls_wrk_, 1.0);
+    check_bin(wrk,
+              empty_bin(
+                  hkls_wrk_, ordinal, bulk_scale_params, [](const HRI&) { return true; },
+                  work_observed),
+              bulk_scale_params, "bulk-solvent scale fit");
+  }
+
+  const double completeness = double(n_wrk) / hkls_wrk_.num_reflections();
+  if (completeness < warn_completeness) {
+    std::ostringstream percent;
+    percent << std::fixed << std::setprecision(1) << 100.0 * completeness;
+    out_ << "\nWARNING: the work data are " << percent.str() << "% complete to "
+         << resolution_.limit() << " A (" << n_wrk << " " << wrk << " of "
+         << hkls_wrk_.num_reflections() << " reflections); the verdicts rest on fewer data."
+         << std::endl;
+  }
+}
+
+void Validation_run::check_models() const {
+  int sites = 0;
+  for (int c = 0; c < mol_ref_.size(); ++c)
+    for (int r = 1; r + 1 < mol_ref_[c].size(); ++r) sites += bool(training_site(mol_ref_[c], r));
+  if (sites == 0)
+    fatal(
+        "quelvarn: no residue of the reference model can train a density target (an amino"
+        " acid with N, CA and C, bonded to both neighbours): " +
+        params_.pdbin_ref);
+  bool scored = false;
+  for (int c = 0; c < mol_wrk_.size() && !scored; ++c)
+    scored = Chain_amino_acids(mol_wrk_[c]).sequence.size() >= 2;
+  if (!scored)
+    out_ << "\nWARNING: no chain of the work model holds two amino-acid residues;"
+            " no chain is scored."
+         << std::endl;
+}
+
 void Validation_run::experimental_phases() {
   HKL_data<Phi_fom<float> > phiw(hkls_wrk_);
   phiw.compute(wrk_hl_, Compute_phifom_from_abcd<float>());
@@ -125,8 +293,22 @@ void Validation_run::structure_factors() {
       for (int r = 0; r < mol_phs_[c].size(); ++r)
         if (ProteinTools::residue_index(mol_phs_[c][r].type(), true) >= 0)
           mol_phs_[c][r] = main_chain_only(mol_phs_[c][r]);
+  const Atom_list atoms = mol_phs_.atom_list();
+  const int left_out =
+      int(std::count_if(atoms.begin(), atoms.end(),
+                        [](const Atom& atom) { return !has_occupancy_and_b(atom); }));
+  if (left_out == int(atoms.size()))
+    fatal(
+        "quelvarn: no atom of the work model has both an occupancy and a B value, so no"
+        " phases can be calculated: " +
+        params_.pdbin_wrk);
+  if (left_out > 0)
+    out_ << "\nWARNING: " << left_out << " of " << atoms.size()
+         << " atoms of the work model have no occupancy or B value and are left out of the"
+            " structure-factor calculation."
+         << std::endl;
   fcalc_.init(hkls_wrk_, hkls_wrk_.cell());
-  SFcalc_obs_bulk<float>(12)(fcalc_, wrk_f_, mol_phs_.atom_list());
+  SFcalc_obs_bulk<float>(bulk_scale_params)(fcalc_, wrk_f_, atoms);
 }
 
 void Validation_run::scale_work_data() { SFscale_aniso<float>(0.0)(wrk_f_, fcalc_); }
@@ -138,7 +320,7 @@ void Validation_run::weight_work_data() {
   for (HRI ih = hkls_wrk_.first(); !ih.last(); ih.next())
     usage[ih] = Flag(wrk_f_[ih].missing() ? 0 : 3);
   SFweight_spline<float> weighting;
-  weighting.init(1000, 20, 24);
+  weighting.init(weight_reflns, weight_params, weight_phases);
   const bool converged = weighting(wrk_fphi_, fdiff, phiw, wrk_f_, fcalc_, usage);
   // Without convergence the weighting still leaves coefficients from its
   // last parameters, which are usable; none at all would give an empty map.
@@ -154,18 +336,26 @@ void Validation_run::weight_work_data() {
 }
 
 void Validation_run::write_outputs() {
+  // Written beside their targets now, put in place when the run succeeds.
   if (params_.mtzout_wrk != "NONE") {
+    mtz_out_.reset(new Temporary_file(params_.mtzout_wrk, "quelvarn"));
     CCP4MTZfile mtz;
-    mtz.open_append(params_.mtzin_wrk, params_.mtzout_wrk);
+    mtz.open_append(params_.mtzin_wrk, mtz_out_->path());
     mtz.export_hkl_data(wrk_fphi_, "/*/*/sideomit");
     mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
     mtz.close_append();
   }
   if (params_.pdbout_wrk != "NONE") {
+    pdb_out_.reset(new Temporary_file(params_.pdbout_wrk, "quelvarn"));
     MMDBfile mmdb;
     mmdb.export_minimol(mol_phs_);
-    mmdb.write_file(params_.pdbout_wrk, MMDBManager::AS_READ);
+    mmdb.write_file(pdb_out_->path(), MMDBManager::AS_READ);
   }
+}
+
+void Validation_run::commit_outputs() {
+  if (mtz_out_) mtz_out_->commit();
+  if (pdb_out_) pdb_out_->commit();
 }
 
 void Validation_run::simulate_reference() {
@@ -173,7 +363,7 @@ void Validation_run::simulate_reference() {
   sim_hl_.init(hkls_ref_, hkls_ref_.cell());
   // The C library's rand() sequence, never seeded, so that runs repeat.
   C_rand_sequence draws(1);
-  MapSimulate(100, 20)(sim_f_, sim_hl_, ref_f_, ref_hl_, wrk_f_, wrk_hl_, draws);
+  MapSimulate(sim_bins, sim_centric)(sim_f_, sim_hl_, ref_f_, ref_hl_, wrk_f_, wrk_hl_, draws);
 }
 
 void Validation_run::reference_map() {
@@ -194,19 +384,10 @@ void Validation_run::train_targets() {
 
   // Every residue with N, CA and C, bonded to both neighbours, trains the
   // target of its type in its beta-carbon frame.
-  for (int c = 0; c < mol_ref_.size(); ++c) {
-    const MPolymer& chain = mol_ref_[c];
-    for (int r = 1; r + 1 < chain.size(); ++r) {
-      const MMonomer& residue = chain[r];
-      const bool bonded = MMonomer::protein_peptide_bond(chain[r - 1], residue, 1.5) &&
-                          MMonomer::protein_peptide_bond(residue, chain[r + 1], 1.5);
-      const std::optional<Ca_group> group = Ca_group::from_monomer(residue);
-      if (!bonded || !group) continue;
-      const int t = ProteinTools::residue_index(residue.type(), true);
-      if (t < 0) continue;
-      targets_[t].accumulate(*xmap_, group->rtop_beta_carbon());
-    }
-  }
+  for (int c = 0; c < mol_ref_.size(); ++c)
+    for (int r = 1; r + 1 < mol_ref_[c].size(); ++r)
+      if (const auto site = training_site(mol_ref_[c], r))
+        targets_[site->first].accumulate(*xmap_, site->second);
   String untrained;
   for (int t = 0; t < n_types; ++t) {
     if (targets_[t].count() == 0) untrained += " " + ProteinTools::residue_code_3(t);

@@ -10,6 +10,7 @@
 
 #include "app/llk_map_target.h"
 #include "app/run_parameters.h"
+#include "foundation/file_access.h"
 #include "maps/xmap.h"
 #include "model/minimol.h"
 #include "model/sequence.h"
@@ -36,21 +37,34 @@ class Validation_run {
   Validation_run(const Validation_run&) = delete;
   Validation_run& operator=(const Validation_run&) = delete;
 
-  //! All stages in order.
+  //! All stages in order; outputs are put in place only when all succeed.
   void run();
+
+  //! Every output that the run will write can be written (fatal otherwise);
+  //! made before any input is read.
+  void check_outputs() const;
 
   //! Working resolution (the coarser file limit, never finer than the
   //! option; a warning when the work data are cut to the reference), both
   //! reflection lists with their data, and both models.
   void read_inputs();
+  //! Fatal unless each data set holds an observation in every resolution
+  //! bin of the fits that use it (at least 100 observations); a warning
+  //! when the work data are less than half complete.
+  void check_data();
+  //! Fatal when no reference residue can train a target; a warning when no
+  //! work chain can be scored.
+  void check_models() const;
   //! Work phases from the work HL coefficients, when given; otherwise, in
   //! the next three stages, from the (optionally side-chain-stripped) model.
   bool phases_calculated() const { return params_.colin_wrk_hl == "NONE"; }
   void experimental_phases();
-  void structure_factors();  //!< model structure factors with bulk solvent
+  //! Model structure factors with bulk solvent; atoms without occupancy or
+  //! B are left out with a warning, and fatal when none is left.
+  void structure_factors();
   void scale_work_data();    //!< anisotropic scaling of the work amplitudes
   void weight_work_data();   //!< likelihood weighting: map and HL coefficients
-  void write_outputs();      //!< the optional MTZ and PDB outputs
+  void write_outputs();      //!< the optional MTZ and PDB outputs, as temporary files
   //! Reference data degraded to the work data's quality.
   void simulate_reference();
   //! Reference map from the degraded data.
@@ -64,6 +78,8 @@ class Validation_run {
   //! Score, align and report every chain of two or more amino acids; then
   //! the closing separator.
   void report_chains();
+  //! The written outputs replace their targets.
+  void commit_outputs();
 
   const vantrel::Xmap<float>& xmap_work() const { return *xmap_; }
   const std::vector<LLK_map_target::Sampled>& sampled_targets() const { return sampled_; }
@@ -81,6 +97,7 @@ class Validation_run {
   std::vector<LLK_map_target> targets_;
   std::vector<LLK_map_target::Sampled> sampled_;
   std::unique_ptr<vantrel::Xmap<float> > xmap_;
+  std::unique_ptr<vantrel::Temporary_file> mtz_out_, pdb_out_;
 };
 
 #endif
