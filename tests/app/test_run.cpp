@@ -2,9 +2,12 @@
 // share one run share it.
 #include <ccp4/cmtzlib.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 
@@ -168,10 +171,42 @@ TEST(Run, WarningsAndFailures) {
   const Result unphased =
       quelvarn(against_1rx2("sm_1dur_no_fp.mtz", "sm_1dur.pdb", {"-mtzout-wrk", "run_no_fp.mtz"}));
   EXPECT_EQ(unphased.status, 2);
-  EXPECT_EQ(unphased.messages.find("quelvarn: the likelihood weighting of the work data gave no"),
-            0u);
+  EXPECT_EQ(unphased.messages.find("quelvarn: observed work amplitudes: 0, at least 100 needed"),
+            0u)
+      << unphased.messages;
   EXPECT_FALSE(unphased.says("CHAIN"));
   EXPECT_FALSE(std::ifstream("run_no_fp.mtz").good());
+}
+
+TEST(Run, OutputPathsAreCheckedFirst) {
+  // Every output path is checked before any input is read (the inputs here
+  // do not exist) and before anything is written: one line, status 2.
+  std::ofstream("run_ro.pdb") << "kept\n";
+  chmod("run_ro.pdb", 0444);
+  const std::vector<std::pair<Args, std::string>> cases = {
+      {{"-mtzout-wrk", "run_o.mtz", "-pdbout-wrk", "nodir/o.pdb"},
+       "quelvarn: cannot write nodir/o.pdb: no such directory: nodir\n"},
+      {{"-mtzout-wrk", "nodir/o.mtz", "-pdbout-wrk", "run_o.pdb"},
+       "quelvarn: cannot write nodir/o.mtz: no such directory: nodir\n"},
+      {{"-pdbout-wrk", "/dev/null"}, "quelvarn: cannot write /dev/null: not a regular file\n"},
+      {{"-mtzout-wrk", "."}, "quelvarn: cannot write .: not a regular file\n"},
+      {{"-pdbout-wrk", "run_ro.pdb"}, "quelvarn: cannot write run_ro.pdb: "},
+  };
+  for (const auto& c : cases) {
+    const Result r = quelvarn(against_1rx2("./no_such.mtz", "./no_such.pdb", omit, c.first));
+    EXPECT_EQ(r.status, 2) << c.second;
+    EXPECT_EQ(r.messages.compare(0, c.second.size(), c.second), 0) << r.messages;
+    EXPECT_EQ(std::count(r.messages.begin(), r.messages.end(), '\n'), 1) << r.messages;
+    EXPECT_FALSE(std::ifstream("run_o.mtz").good());
+    EXPECT_FALSE(std::ifstream("run_o.pdb").good());
+  }
+  std::ifstream kept("run_ro.pdb");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
+  std::remove("run_ro.pdb");
+  // With given phases nothing is written, so nothing is checked.
+  const Result given_road = quelvarn(
+      against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-pdbout-wrk", "nodir/o.pdb"}));
+  EXPECT_EQ(given_road.status, 0) << given_road.messages;
 }
 
 #ifdef QUELVARN_EXE
@@ -199,5 +234,13 @@ TEST(Run, Executable) {
   EXPECT_EQ(out.find("WARNING"), std::string::npos);
   EXPECT_FALSE(std::ifstream("run_exe.mtz").good());
   EXPECT_NE(out.find(std::string(72, '-') + "\n\nTimes: User:"), std::string::npos) << out;
+  // A bad output path fails before the other output is written.
+  EXPECT_EQ(run(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", calculated,
+                             {"-mtzout-wrk", "run_exe.mtz", "-pdbout-wrk", "nodir/o.pdb"})),
+            2);
+  EXPECT_NE(out.find("\nquelvarn: cannot write nodir/o.pdb: no such directory: nodir\n"),
+            std::string::npos)
+      << out;
+  EXPECT_FALSE(std::ifstream("run_exe.mtz").good());
 }
 #endif
