@@ -118,15 +118,14 @@ int empty_simulation_bin(const HKL_data<F_sigF<float> >& f, const Observed& obse
 // of the run; `what` names the set and its observations in the messages.
 void check_observations(const String& what, const int count) {
   if (count < least_observations)
-    fatal("quelvarn: " + what + ": " + String(count) + ", at least " +
-          String(least_observations) + " needed (one in each resolution bin of the" +
-          " reference-data simulation)");
+    fatal("quelvarn: " + what + ": " + String(count) + ", at least " + String(least_observations) +
+          " needed (one in each resolution bin of the reference-data simulation)");
 }
 
 void check_bin(const String& what, const int bin, const int bins, const String& fit) {
   if (bin > 0)
-    fatal("quelvarn: " + what + ": none in resolution bin " + String(bin) + " of " +
-          String(bins) + " of the " + fit);
+    fatal("quelvarn: " + what + ": none in resolution bin " + String(bin) + " of " + String(bins) +
+          " of the " + fit);
 }
 
 // The monomer with only its main-chain atoms N, CA, C and O, in atom order.
@@ -233,22 +232,22 @@ void Validation_run::check_data() {
   check_observations(wrk, n_wrk);
   check_observations(ref, n_ref);
   // A work bin needs an acentric reflection: centric bins borrow from them.
-  check_bin(wrk + " (acentric)",
-            empty_simulation_bin(
-                wrk_f_,
-                [&](const HRI& ih) { return work_observed(ih) && !ih.hkl_class().centric(); }),
-            sim_bins, "reference-data simulation");
+  check_bin(
+      wrk + " (acentric)",
+      empty_simulation_bin(
+          wrk_f_, [&](const HRI& ih) { return work_observed(ih) && !ih.hkl_class().centric(); }),
+      sim_bins, "reference-data simulation");
   check_bin(ref, empty_simulation_bin(ref_f_, reference_observed), sim_bins,
             "reference-data simulation");
   if (!given) {
     // The bulk-solvent scale spline spans the whole work list.
     Resolution_ordinal ordinal;
     ordinal.init(hkls_wrk_, 1.0);
-    check_bin(wrk,
-              empty_bin(
-                  hkls_wrk_, ordinal, bulk_scale_params, [](const HRI&) { return true; },
-                  work_observed),
-              bulk_scale_params, "bulk-solvent scale fit");
+    check_bin(
+        wrk,
+        empty_bin(
+            hkls_wrk_, ordinal, bulk_scale_params, [](const HRI&) { return true; }, work_observed),
+        bulk_scale_params, "bulk-solvent scale fit");
   }
 
   const double completeness = double(n_wrk) / hkls_wrk_.num_reflections();
@@ -294,13 +293,12 @@ void Validation_run::structure_factors() {
         if (ProteinTools::residue_index(mol_phs_[c][r].type(), true) >= 0)
           mol_phs_[c][r] = main_chain_only(mol_phs_[c][r]);
   const Atom_list atoms = mol_phs_.atom_list();
-  const int left_out =
-      int(std::count_if(atoms.begin(), atoms.end(),
-                        [](const Atom& atom) { return !has_occupancy_and_b(atom); }));
+  const int left_out = int(std::count_if(
+      atoms.begin(), atoms.end(), [](const Atom& atom) { return !has_occupancy_and_b(atom); }));
   if (left_out == int(atoms.size()))
     fatal(
-        "quelvarn: no atom of the work model has both an occupancy and a B value, so no"
-        " phases can be calculated: " +
+        "quelvarn: no atom of the work model is left for the structure-factor calculation"
+        " (each needs an occupancy and a B value): " +
         params_.pdbin_wrk);
   if (left_out > 0)
     out_ << "\nWARNING: " << left_out << " of " << atoms.size()

@@ -62,9 +62,9 @@ class Validation_run {
   //! Model structure factors with bulk solvent; atoms without occupancy or
   //! B are left out with a warning, and fatal when none is left.
   void structure_factors();
-  void scale_work_data();    //!< anisotropic scaling of the work amplitudes
-  void weight_work_data();   //!< likelihood weighting: map and HL coefficients
-  void write_outputs();      //!< the optional MTZ and PDB outputs, as temporary files
+  void scale_work_data();   //!< anisotropic scaling of the work amplitudes
+  void weight_work_data();  //!< likelihood weighting: map and HL coefficients
+  void write_outputs();     //!< the optional MTZ and PDB outputs, as temporary files
   //! Reference data degraded to the work data's quality.
   void simulate_reference();
   //! Reference map from the degraded data.

@@ -204,8 +204,8 @@ TEST(Run, OutputPathsAreCheckedFirst) {
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
   std::remove("run_ro.pdb");
   // With given phases nothing is written, so nothing is checked.
-  const Result given_road = quelvarn(
-      against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-pdbout-wrk", "nodir/o.pdb"}));
+  const Result given_road =
+      quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-pdbout-wrk", "nodir/o.pdb"}));
   EXPECT_EQ(given_road.status, 0) << given_road.messages;
 }
 

@@ -99,8 +99,9 @@ TEST(RunThinData, TooFewObservationsStop) {
     Args road;
     std::string what;  // the observations named in the message
   };
-  const std::string needed = ", at least 100 needed (one in each resolution bin of the"
-                             " reference-data simulation)\n";
+  const std::string needed =
+      ", at least 100 needed (one in each resolution bin of the"
+      " reference-data simulation)\n";
   const std::vector<Case> cases = {
       {"wrk_7mm1.mtz", fo, 1, calculated, "observed work amplitudes"},
       {"wrk_7mm1.mtz", fo, 10, omit, "observed work amplitudes"},
@@ -116,9 +117,8 @@ TEST(RunThinData, TooFewObservationsStop) {
     EXPECT_GT(kept, 0);
     EXPECT_LE(kept, std::min(c.rows, 99));
     const std::string message = "quelvarn: " + c.what + ": " + std::to_string(kept) + needed;
-    Args args = c.fixture == "wrk_7mm1.mtz"
-                    ? against_1rx2(copy, "wrk_7mm1.pdb", c.road)
-                    : against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", c.road);
+    Args args = c.fixture == "wrk_7mm1.mtz" ? against_1rx2(copy, "wrk_7mm1.pdb", c.road)
+                                            : against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", c.road);
     if (c.fixture == "ref_1rx2.mtz") {
       args[1] = copy;
       args.insert(args.end(), {"-colin-ref-fo", "/*/*/[FP,SIGFP]", "-colin-ref-hl", hl});
@@ -135,12 +135,13 @@ TEST(RunThinData, EmptyResolutionRangesAndCompleteness) {
   // Amplitudes only in the lower-resolution 60% of the rows: the calculated
   // road has no observation in the top ranges of the bulk-solvent scale
   // fit; the given road fits nothing over the whole list and goes on.
-  thinned_copy("wrk_7mm1.mtz", fo, [](int, double rank) { return rank < 0.6; }, "./thin_low.mtz");
+  thinned_copy(
+      "wrk_7mm1.mtz", fo, [](int, double rank) { return rank < 0.6; }, "./thin_low.mtz");
   const Result low = quelvarn(against_1rx2("./thin_low.mtz", "wrk_7mm1.pdb", omit));
   EXPECT_EQ(low.status, 2);
-  EXPECT_TRUE(std::regex_match(low.messages,
-                               std::regex("quelvarn: observed work amplitudes: none in resolution "
-                                          "bin (8|9|1[0-2]) of 12 of the bulk-solvent scale fit\n")))
+  EXPECT_TRUE(std::regex_match(
+      low.messages, std::regex("quelvarn: observed work amplitudes: none in resolution "
+                               "bin (8|9|1[0-2]) of 12 of the bulk-solvent scale fit\n")))
       << low.messages;
   const Result low_given = quelvarn(against_1rx2("./thin_low.mtz", "wrk_7mm1.pdb", given));
   EXPECT_EQ(low_given.status, 0) << low_given.messages;
@@ -149,8 +150,8 @@ TEST(RunThinData, EmptyResolutionRangesAndCompleteness) {
 
   // Two rows in five kept, spread over all resolutions: the runs go on with
   // the completeness stated, observed amplitudes over the list's reflections.
-  const int kept =
-      thinned_copy("wrk_7mm1.mtz", fo, [](int row, double) { return row % 5 < 2; }, "./thin.mtz");
+  const int kept = thinned_copy(
+      "wrk_7mm1.mtz", fo, [](int row, double) { return row % 5 < 2; }, "./thin.mtz");
   const std::regex warning(
       "\nWARNING: the work data are ([0-9.]+)% complete to [0-9.]+ A \\(([0-9]+) observed work "
       "amplitudes of ([0-9]+) reflections\\); the verdicts rest on fewer data.\n");
@@ -187,8 +188,8 @@ TEST(RunThinData, BracketListsMustFitTheirData) {
     const Result r = quelvarn(args);
     EXPECT_EQ(r.status, 1) << c.second;
     const int columns = c.first.find("-hl") != std::string::npos ? 4 : 2;
-    EXPECT_TRUE(r.says("\nInvalid value:\t" + c.first + " " + c.second +
-                       " (a bracket list names " + std::to_string(columns) + " columns here)\n"))
+    EXPECT_TRUE(r.says("\nInvalid value:\t" + c.first + " " + c.second + " (a bracket list names " +
+                       std::to_string(columns) + " columns here)\n"))
         << r.out;
     EXPECT_TRUE(r.says("Usage: quelvarn"));
     EXPECT_EQ(r.messages, "");
@@ -254,8 +255,7 @@ TEST(RunThinData, ModelsWithoutAtomsOrChains) {
     std::remove("thin_out.mtz");
     std::remove("thin_out.pdb");
   }
-  for (const std::string& f : {end, tabbed, unk, ligands, ref_unk})
-    std::remove(f.c_str());
+  for (const std::string& f : {end, tabbed, unk, ligands, ref_unk}) std::remove(f.c_str());
 }
 
 TEST(RunThinData, AtomsWithoutOccupancyOrB) {
@@ -280,8 +280,8 @@ TEST(RunThinData, AtomsWithoutOccupancyOrB) {
     const Result r = run(cut, road);
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.messages,
-              "quelvarn: no atom of the work model has both an occupancy and a B value, so no"
-              " phases can be calculated: " +
+              "quelvarn: no atom of the work model is left for the structure-factor calculation"
+              " (each needs an occupancy and a B value): " +
                   cut + "\n");
   }
   const Result r = run(half, calculated);
