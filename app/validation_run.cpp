@@ -231,14 +231,12 @@ void Validation_run::check_data() {
   const String ref = "observed reference amplitudes with phases";
   check_observations(wrk, n_wrk);
   check_observations(ref, n_ref);
-  // A work bin needs an acentric reflection: centric bins borrow from them.
-  check_bin(
-      wrk + " (acentric)",
-      empty_simulation_bin(
-          wrk_f_, [&](const HRI& ih) { return work_observed(ih) && !ih.hkl_class().centric(); }),
-      sim_bins, "reference-data simulation");
-  check_bin(ref, empty_simulation_bin(ref_f_, reference_observed), sim_bins,
-            "reference-data simulation");
+  // The simulation pairs ranks within bins drawn over each set's own
+  // amplitudes, phases or not; a work bin needs an acentric reflection, as
+  // its centric list borrows from those. No reference bin can be empty.
+  check_bin("observed work acentric amplitudes",
+            empty_simulation_bin(wrk_f_, [](const HRI& ih) { return !ih.hkl_class().centric(); }),
+            sim_bins, "reference-data simulation");
   if (!given) {
     // The bulk-solvent scale spline spans the whole work list.
     Resolution_ordinal ordinal;

@@ -48,9 +48,11 @@ class Validation_run {
   //! option; a warning when the work data are cut to the reference), both
   //! reflection lists with their data, and both models.
   void read_inputs();
-  //! Fatal unless each data set holds an observation in every resolution
-  //! bin of the fits that use it (at least 100 observations); a warning
-  //! when the work data are less than half complete.
+  //! Fatal unless each data set holds enough observations for the fits and
+  //! bins that use it (amplitudes with phases, calculated phases aside: at
+  //! least 100, and the work amplitudes one in every bin of the simulation
+  //! and of the bulk-solvent scale); a warning when the work data are less
+  //! than half complete.
   void check_data();
   //! Fatal when no reference residue can train a target; a warning when no
   //! work chain can be scored.

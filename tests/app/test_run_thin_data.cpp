@@ -146,6 +146,13 @@ TEST(RunThinData, EmptyResolutionRangesAndCompleteness) {
   const Result low_given = quelvarn(against_1rx2("./thin_low.mtz", "wrk_7mm1.pdb", given));
   EXPECT_EQ(low_given.status, 0) << low_given.messages;
   EXPECT_TRUE(low_given.says("CHAIN: A"));
+  // Experimental phases to a lower resolution than the amplitudes are usual:
+  // the run goes on with them.
+  thinned_copy(
+      "wrk_7mm1.mtz", hl_columns, [](int, double rank) { return rank < 0.5; }, "./thin_low.mtz");
+  const Result low_phases = quelvarn(against_1rx2("./thin_low.mtz", "wrk_7mm1.pdb", given));
+  EXPECT_EQ(low_phases.status, 0) << low_phases.messages;
+  EXPECT_TRUE(low_phases.says("CHAIN: A"));
   std::remove("./thin_low.mtz");
 
   // Two rows in five kept, spread over all resolutions: the runs go on with
