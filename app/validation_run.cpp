@@ -37,10 +37,10 @@ const int mmdb_read_flags = mmdb::MMDBF_IgnoreNonCoorPDBErrors | mmdb::MMDBF_Ign
 const int n_types = 20;  // residue types with a density target
 
 // The sizes of the fits on the run's road.
-const int bulk_scale_params = 12;  // intensity-scale spline of the bulk-solvent fit
-const int aniso_params = 7;        // anisotropic scale: overall scale and six tensor terms
-const int weight_reflns = 1000, weight_params = 20, weight_phases = 24;
-const int sim_bins = 100, sim_centric = 20;  // reference-data simulation
+constexpr int bulk_scale_params = 12;  // intensity-scale spline of the bulk-solvent fit
+constexpr int aniso_params = 7;        // anisotropic scale: overall scale and six tensor terms
+constexpr int weight_reflns = 1000, weight_params = 20, weight_phases = 24;
+constexpr int sim_bins = 100, sim_centric = 20;  // reference-data simulation
 
 // The observations each data set needs. The simulation pairs figures of
 // merit by rank within each of its resolution bins, so every bin needs one
@@ -49,8 +49,9 @@ const int sim_bins = 100, sim_centric = 20;  // reference-data simulation
 // apart), the anisotropic scale 7, the weighting's scale and error splines
 // at most 2 x 20 over ranges of equal count of the data used, and its
 // normalisation splines at most 22 likewise.
-const int least_observations =
+constexpr int least_observations =
     std::max({bulk_scale_params + 1, aniso_params, 2 * weight_params, sim_bins});
+static_assert(least_observations == sim_bins, "the message names the simulation's bins");
 // Below this completeness the run warns.
 const double warn_completeness = 0.5;
 
