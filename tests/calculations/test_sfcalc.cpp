@@ -4,6 +4,7 @@
 // planted tensor.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 
@@ -264,6 +265,40 @@ TEST(SFscale, RecoversPlantedTensorBothWays) {
   HKL_data<F_phi<float>> fc_other(other);
   EXPECT_EQ(fatal_text([&] { scale(fc_other, fo_planted); }),
             "SFscale_aniso: calculated and observed data must be over one reflection list");
+}
+
+// Isotropising: a traceless tensor planted on the 1DUR data's own (nearly
+// isotropic) fall-off is removed, the stored tensor stays traceless, and the
+// amplitudes come out as the isotropised unplanted data, so the isotropic
+// fall-off is kept.
+TEST(SFscale, IsotropisingRemovesPlantedAnisotropy) {
+  const Calc_model m = model("sm_1dur");
+  HKL_info hkls;
+  HKL_data<F_sigF<float>> obs;
+  make_observed(m, read_fsigf(fixture_path("sm_1dur_fsigf.txt")), hkls, obs);
+  const U_aniso_orth u0(0.08, -0.03, -0.05, 0.0, 0.0, 0.0);
+  HKL_data<F_sigF<float>> fo(hkls), fo_ref(obs);
+  SFscale_aniso<float> scale(0.0);
+  EXPECT_TRUE(scale(fo_ref));
+  const U_aniso_orth own = scale.u_aniso_orth();
+  for (HKL_info::HKL_reference_index ih = hkls.first(); !ih.last(); ih.next())
+    if (!obs[ih].missing()) {
+      const double k = std::exp(-Util::twopi2() * u0.quad_form(ih.hkl().coord_reci_orth(m.cell)));
+      fo[ih] = F_sigF<float>(obs[ih].f() * k, obs[ih].sigf());
+    }
+  EXPECT_TRUE(scale(fo));
+  const U_aniso_orth& u = scale.u_aniso_orth();
+  EXPECT_NEAR(u(0, 0) + u(1, 1) + u(2, 2), 0.0, 1e-6);
+  expect_tensor(U_aniso_orth(u + -1.0 * own), U_aniso_orth(-2.0 * u0), 4e-3);
+  double worst = 0.0;
+  int compared = 0;
+  for (HKL_info::HKL_reference_index ih = fo.first_data(); !ih.last(); fo.next_data(ih))
+    if (fo_ref[ih].f() > 0.0f) {
+      worst = std::max(worst, std::fabs(fo[ih].f() / fo_ref[ih].f() - 1.0));
+      ++compared;
+    }
+  EXPECT_GT(compared, 3000);
+  EXPECT_LT(worst, 0.02);
 }
 
 }  // namespace
