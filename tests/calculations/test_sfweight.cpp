@@ -149,6 +149,27 @@ TEST(SFweight, MissingValuesAndStopping) {
             "SFweight_spline: need n_reflns >= 0, n_params >= 0, not both 0, and n_phases >= 1");
 }
 
+// The spline's parameter count from the number of used reflections: their
+// count over n_reflns, or n_params, or a smooth minimum of the two (below
+// both), never below 2; n_params alone when n_reflns is 0. Unused
+// reflections still get all three outputs.
+TEST(SFweight, ParameterCountFromData) {
+  Synthetic d(1.4, [](double) { return 0.7; });
+  ASSERT_GT(d.hkls.num_reflections(), 20000);
+  const struct {
+    int nobs, n_reflns, n_params, np;
+  } cases[] = {{0, 1000, 20, 2},     {1500, 1000, 20, 2}, {5000, 1000, 20, 4},
+               {8000, 1000, 20, 7},  {20000, 1000, 20, 14}, {1500, 1000, 0, 2},
+               {20000, 1000, 0, 20}, {5000, 0, 1, 1}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < d.hkls.num_reflections(); ++i) d.usage[i] = Flag(i < c.nobs ? 1 : 0);
+    SFweight_spline<double> weight(c.n_reflns, c.n_params, 24);
+    weight(d.fb, d.fd, d.phiw, d.fo, d.fc, d.usage);
+    EXPECT_EQ(int(weight.params_scale().size()), c.np) << c.nobs << " " << c.n_params;
+    EXPECT_EQ(d.phiw.num_obs(), d.hkls.num_reflections()) << c.nobs << " " << c.n_params;
+  }
+}
+
 // Central differences of the analytic derivatives. tol1: relative tolerance
 // of the first derivatives; the acentric target takes ln I0 and I1/I0 from
 // two separate approximations, mutually consistent to about 1e-4.
