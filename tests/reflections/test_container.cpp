@@ -119,6 +119,29 @@ TEST(Container, MoveBetweenParents) {
   EXPECT_EQ(&q.child(1), &r2);
 }
 
+// An update reaches the whole subtree depth first, each node before its
+// children and children in order; a typed ancestor may be found through a
+// second base class. A root made without a name is "unnamed".
+TEST(Container, UpdateOrderAndTypedAncestors) {
+  struct Tag {
+    virtual ~Tag() = default;
+  };
+  struct Tagged : Container, Tag {
+    Tagged(Container& parent, const String& path) : Container(parent, path) {}
+  };
+  Log log;
+  Container root;
+  EXPECT_EQ(root.name(), "unnamed");
+  Logged a(root, "a", log);
+  Tagged t(a, "t");
+  Logged b(t, "b", log), c(t, "c", log);
+  Logged d(b, "d", log);
+  root.update();
+  EXPECT_EQ(log, (Log{"update a", "update b", "update d", "update c"}));
+  EXPECT_EQ(d.parent_of_type_ptr<Tag>(), static_cast<Tag*>(&t));
+  EXPECT_EQ(t.parent_of_type_ptr<Tag>(), nullptr);
+}
+
 TEST(Container, DestructionWithParent) {
   Log log;
   Container keep_root("k");
