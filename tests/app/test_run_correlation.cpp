@@ -25,7 +25,8 @@ Report report_of(const Result& run) {
     if (line.rfind("Original: ", 0) == 0) r.original = line.substr(10);
     if (line.rfind("Modified: ", 0) == 0) r.modified = line.substr(10);
     if (line.rfind("Confidence: ", 0) == 0) r.confidence = std::stod(line.substr(12));
-    if (line.rfind("The ", 0) == 0 || line.rfind("WARNING: The supplied", 0) == 0) r.sentence = line;
+    if (line.rfind("The ", 0) == 0 || line.rfind("WARNING: The supplied", 0) == 0)
+      r.sentence = line;
   }
   return r;
 }

@@ -132,8 +132,8 @@ TEST(MapSimulate, PhaseErrorDrawOrder) {
     int acceptance;
     double error;
     size_t draws;
-  } tries[] = {{1.0, 0, 0.0, 200}, {1.5, 0, 0.0, 200}, {0.99, 0, Util::pi(), 2},
-               {0.9, 999, 0.0, 200}};
+  } tries[] = {
+      {1.0, 0, 0.0, 200}, {1.5, 0, 0.0, 200}, {0.99, 0, Util::pi(), 2}, {0.9, 999, 0.0, 200}};
   for (const auto& t : tries) {
     Scripted_draws pairs({});
     for (int i = 0; i < 100; ++i) pairs.values.insert(pairs.values.end(), {500, t.acceptance});

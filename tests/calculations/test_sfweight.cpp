@@ -158,7 +158,7 @@ TEST(SFweight, ParameterCountFromData) {
   ASSERT_GT(d.hkls.num_reflections(), 20000);
   const struct {
     int nobs, n_reflns, n_params, np;
-  } cases[] = {{0, 1000, 20, 2},     {1500, 1000, 20, 2}, {5000, 1000, 20, 4},
+  } cases[] = {{0, 1000, 20, 2},     {1500, 1000, 20, 2},   {5000, 1000, 20, 4},
                {8000, 1000, 20, 7},  {20000, 1000, 20, 14}, {1500, 1000, 0, 2},
                {20000, 1000, 0, 20}, {5000, 0, 1, 1}};
   for (const auto& c : cases) {
@@ -262,8 +262,8 @@ TEST(SFweight, DebugPrintsDifferencesBesideTheDerivatives) {
       EXPECT_EQ(lines[at++], hkl.h() == 0 ? "Centric? 1 epsc 2" : "Centric? 0 epsc 1");
       for (const double w : {10.0, 30.0, 90.0, 270.0, 810.0})
         for (const double s : {0.4, 0.8, 1.6}) {
-          SCOPED_TRACE(testing::Message() << "block " << block << " " << hkl.format() << " w " << w
-                                          << " s " << s);
+          SCOPED_TRACE(testing::Message()
+                       << "block " << block << " " << hkl.format() << " w " << w << " s " << s);
           const auto t = target(s, w);
           const double printed_r[4] = {t.r, target(s, w + 1e-6).r, target(s + 1e-6, w).r,
                                        target(s + 1e-6, w + 1e-6).r};

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
