@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "foundation/message.h"
 #include "foundation/statistics.h"
@@ -88,6 +89,12 @@ void pair_by_rank(const std::vector<int>& ref, const std::vector<int>& wrk,
     ref_phi[ref[i]].fom() = wrk_phi[wrk[MapSimulate::rank_partner(i, n_ref, n_wrk)]].fom();
 }
 
+// The process-wide generator of the C library as a source of draws.
+class Platform_rand : public Random_source {
+ public:
+  int draw() override { return std::rand(); }
+};
+
 // 0.001 times a draw reduced to [0, 1000).
 double thousandths(Random_source& draws) { return 0.001 * double(draws.draw() % 1000); }
 
@@ -126,6 +133,15 @@ void MapSimulate::fill_from_neighbours(Bin_table& bins, const int& n_min) {
       if (b + d >= 0 && b + d < n)
         filled[b].insert(filled[b].end(), bins[b + d].begin(), bins[b + d].end());
   bins.swap(filled);
+}
+
+bool MapSimulate::operator()(HKL_data<F_sigF<float> >& sim_f, HKL_data<ABCD<float> >& sim_hl,
+                             const HKL_data<F_sigF<float> >& ref_f,
+                             const HKL_data<ABCD<float> >& ref_hl,
+                             const HKL_data<F_sigF<float> >& wrk_f,
+                             const HKL_data<ABCD<float> >& wrk_hl) const {
+  Platform_rand draws;
+  return (*this)(sim_f, sim_hl, ref_f, ref_hl, wrk_f, wrk_hl, draws);
 }
 
 bool MapSimulate::operator()(HKL_data<F_sigF<float> >& sim_f, HKL_data<ABCD<float> >& sim_hl,

@@ -36,8 +36,16 @@ class MapSimulate {
   //! Fills sim_f (only where ref_f is present; other entries untouched) and
   //! sim_hl (every entry) on the reference list from the reference data
   //! ref_f, ref_hl and the work data wrk_f, wrk_hl on the work list. Draws
-  //! come from draws, in reflection order: per acentric try an angle then an
-  //! acceptance, one per centric reflection. Always returns true.
+  //! come from the process-wide rand(), in reflection order: per acentric
+  //! try an angle then an acceptance, one per centric reflection. Always
+  //! returns true.
+  bool operator()(vantrel::HKL_data<vantrel::datatypes::F_sigF<float> >& sim_f,
+                  vantrel::HKL_data<vantrel::datatypes::ABCD<float> >& sim_hl,
+                  const vantrel::HKL_data<vantrel::datatypes::F_sigF<float> >& ref_f,
+                  const vantrel::HKL_data<vantrel::datatypes::ABCD<float> >& ref_hl,
+                  const vantrel::HKL_data<vantrel::datatypes::F_sigF<float> >& wrk_f,
+                  const vantrel::HKL_data<vantrel::datatypes::ABCD<float> >& wrk_hl) const;
+  //! The same, with the draws taken from draws instead of rand().
   bool operator()(vantrel::HKL_data<vantrel::datatypes::F_sigF<float> >& sim_f,
                   vantrel::HKL_data<vantrel::datatypes::ABCD<float> >& sim_hl,
                   const vantrel::HKL_data<vantrel::datatypes::F_sigF<float> >& ref_f,

@@ -182,6 +182,12 @@ typename SFweight_spline<T>::TargetResult SFweight_spline<T>::prior_target(
     sww += e * ddw * ddw * (2.0 * d * s * q + s * s * q * q) / (d2 * d2);
   }
   TargetResult t;
+  // c ln d is the log of the normalisation of the Gaussian of Fo about s Fc
+  // (c = 1 in two dimensions, 1/2 for a centric reflection), as in
+  // targetfn0. Without it a2/d - ln sum falls towards its limit as d grows,
+  // so the target's minimum would lie at infinite variance; with it the
+  // refined w stays at a finite, data-sized value. dw and dww carry its
+  // derivatives, c/d and -c/d^2 times the chain factors.
   t.r = c * std::log(d) + a2 / d - (xmax + std::log(sum));
   t.ds = 2.0 * s * b2 / d - s1 / sum;
   t.dw = ddw * (c / d - a2 / d2) - sw / sum;

@@ -33,8 +33,9 @@ void Message::set_fatal_level(const int& level) {
     fatal_level_ = level;
 }
 
-void fatal(const std::string& text) {
-  const Message_fatal m(text);
+void fatal(const std::string& text) { fatal(Message_fatal(text)); }
+
+void fatal(const Message_fatal& m) {
   Message::message(m);
   throw m;  // the fatal level never exceeds 9, so message() has thrown already
 }

@@ -85,6 +85,8 @@ extern Message message;
 //! Reports a fatal error: prints text on the message stream and throws it as
 //! Message_fatal. The one way the library fails.
 [[noreturn]] void fatal(const std::string& text);
+//! Reports a fatal error held in a message object, as fatal(text) does.
+[[noreturn]] void fatal(const Message_fatal& m);
 
 }  // namespace vantrel
 

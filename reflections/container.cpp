@@ -7,17 +7,17 @@
 
 namespace vantrel {
 
+// Built during static initialisation; no node is made before main, so none
+// can raise them earlier.
+const Message_fatal message_parent_of_root("Container: attempt to access parent of root");
+const Message_fatal message_child_out_of_range("Container: child index out of range");
+const Message_fatal message_duplicate_path("Container: attempt to create duplicate path");
+
 namespace {
 
-// The fatal messages are built where they are raised, so that nodes made by
-// any static initialiser can raise them; each text is written once.
 [[noreturn]] void fail_no_such_path(const String& path) {
   fatal("Container: No such path- " + path);
 }
-
-[[noreturn]] void fail_parent_of_root() { fatal("Container: attempt to access parent of root"); }
-
-[[noreturn]] void fail_child_out_of_range() { fatal("Container: child index out of range"); }
 
 }  // namespace
 
@@ -35,8 +35,7 @@ Container::Container(Container& parent, const String& path) {
       if (parent_->find_path_ptr(name_) == nullptr) break;
     }
   }
-  if (parent_->find_path_ptr(name_) != nullptr)
-    fatal("Container: attempt to create duplicate path");
+  if (parent_->find_path_ptr(name_) != nullptr) fatal(message_duplicate_path);
   parent_->add_child(*this);
   Message::message(Message_ctor("[Container: contructed " + parent_->name_ + "/" + name_ + ">"));
 }
@@ -60,12 +59,12 @@ String Container::path() const {
 }
 
 const Container& Container::parent() const {
-  if (parent_ == nullptr) fail_parent_of_root();
+  if (parent_ == nullptr) fatal(message_parent_of_root);
   return *parent_;
 }
 
 Container& Container::parent() {
-  if (parent_ == nullptr) fail_parent_of_root();
+  if (parent_ == nullptr) fatal(message_parent_of_root);
   return *parent_;
 }
 
@@ -82,12 +81,12 @@ Container& Container::ultimate_parent() {
 }
 
 const Container& Container::child(const int& i) const {
-  if (i < 0 || i >= num_children()) fail_child_out_of_range();
+  if (i < 0 || i >= num_children()) fatal(message_child_out_of_range);
   return *children_[i];
 }
 
 Container& Container::child(const int& i) {
-  if (i < 0 || i >= num_children()) fail_child_out_of_range();
+  if (i < 0 || i >= num_children()) fatal(message_child_out_of_range);
   return *children_[i];
 }
 

@@ -4,9 +4,17 @@
 
 #include <vector>
 
+#include "foundation/message.h"
 #include "foundation/vstring.h"
 
 namespace vantrel {
+
+//! The fatal messages a container raises: parent() of a root, child() with
+//! an index outside [0, num_children()), and a node made at a path that
+//! already names one.
+extern const Message_fatal message_parent_of_root;
+extern const Message_fatal message_child_out_of_range;
+extern const Message_fatal message_duplicate_path;
 
 //! A node of a named tree of data objects.
 /*! Every node has a name, an optional parent and an ordered list of

@@ -1,5 +1,6 @@
 // Sequence scoring and alignment against brute-force oracles on random
-// score tables; ranked lists; normalisation of the score matrix.
+// score tables; ranked lists; normalisation of the score matrix; the 7MM1
+// chain ranked in its own calculated density.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "app/ca_sequence.h"
 #include "app/protein_tools.h"
+#include "calculated_density.h"
 #include "support/testing.h"
 
 using vantrel::String;
@@ -239,6 +241,28 @@ TEST(CaSequence, ScoreListOrderAndSimilarity) {
     EXPECT_EQ(Ca_sequence::sequence_similarity(a, b), want) << a;
 }
 
+TEST(CaSequence, NormalisationSmoothsAndStandardises) {
+  // Each entry less the running mean of the row means over 11 residues cut
+  // at the chain ends (residue 0 averages rows 0-5, residue 7 of 10 rows
+  // 2-9), then each column standardised: computed here directly.
+  Matrix m(10, std::vector<double>(2));
+  for (int r = 0; r < 10; ++r) m[r] = {double(r * r), -double(r)};
+  Matrix got = m;
+  Ca_sequence::normalise_scores(got, {});
+  for (int t = 0; t < 2; ++t) {
+    std::vector<double> d(10);
+    double s = 0, ss = 0;
+    for (int r = 0; r < 10; ++r) {
+      const int lo = std::max(0, r - 5), hi = std::min(10, r + 6);
+      d[r] = m[r][t];
+      for (int k = lo; k < hi; ++k) d[r] -= (m[k][0] + m[k][1]) / 2 / (hi - lo);
+      s += d[r], ss += d[r] * d[r];
+    }
+    const double mu = s / 10, sd = std::sqrt(ss / 10 - mu * mu);
+    for (int r = 0; r < 10; ++r) EXPECT_NEAR(got[r][t], (d[r] - mu) / sd, 1e-12) << r << " " << t;
+  }
+}
+
 TEST(CaSequence, NormalisationZeroesEmptyAndConstantColumns) {
   // Column 3 untrained, column 5 NaN: both 0, and out of the row means.
   std::mt19937 rng(2);
@@ -278,4 +302,44 @@ TEST(CaSequence, PhiApproxPins) {
   EXPECT_NEAR(Ca_sequence::phi_approx(3.09762), 0.99900002, 5e-9);
   EXPECT_EQ(Ca_sequence::phi_approx(60.0), 1.0);
   EXPECT_EQ(Ca_sequence::phi_approx(-60.0), 0.0);
+  // Symmetric, and within 0.02 of the exact normal distribution function.
+  for (double z = -4.0; z <= 4.0; z += 0.25) {
+    EXPECT_NEAR(Ca_sequence::phi_approx(z) + Ca_sequence::phi_approx(-z), 1.0, 2e-11) << z;
+    EXPECT_NEAR(Ca_sequence::phi_approx(z), 0.5 * std::erfc(-z / std::sqrt(2.0)), 0.02) << z;
+  }
+}
+
+// The 298 amino acids of 7MM1 in their own calculated density, scored with
+// targets trained on 1RX2 against their own sequence. The best candidate is
+// the assigned sequence nearly everywhere (around H173-W179 it takes a local
+// shift: few examples of those aromatic types in 1RX2), the assigned
+// sequence itself follows within a fraction of a score unit, and every
+// other candidate is far behind.
+TEST(CaSequence, CorrectSequenceOf7MM1RanksFirst) {
+  const vantrel::MiniMol mol = quelvarn_testing::read_model("wrk_7mm1.pdb");
+  vantrel::MPolymer chain;
+  for (int r = 0; r < mol[0].size(); ++r)
+    if (ProteinTools::residue_index(mol[0][r].type(), true) >= 0) chain.insert(mol[0][r], -1);
+  const String assigned = ProteinTools::chain_sequence(chain);
+  ASSERT_EQ(assigned.size(), 298u);
+  vantrel::MPolymerSequence record;
+  record.set_id("TEST");
+  record.set_sequence(assigned);
+  vantrel::MMoleculeSequence seqs;
+  seqs.insert(record, -1);
+  std::vector<LLK_map_target::Sampled> fine;
+  for (const LLK_map_target& t : quelvarn_testing::targets_1rx2()) fine.push_back(t.fine());
+  const Score_list<String> result =
+      Ca_sequence::sequence_chain(chain, quelvarn_testing::calculated_map(mol), fine, seqs);
+  ASSERT_GE(result.size(), 3);
+  int agree = 0, other = 0;
+  for (std::size_t k = 0; k < 298; ++k) {
+    agree += result[0][k] == assigned[k];
+    other += result[0][k] != '?' && result[0][k] != assigned[k];
+  }
+  EXPECT_GE(agree, 260) << result[0];
+  EXPECT_LE(other, 10) << result[0];
+  EXPECT_EQ(result[1], assigned);
+  EXPECT_LT(result.score(1) - result.score(0), 0.5);
+  EXPECT_GT(result.score(2) - result.score(1), 20.0);
 }

@@ -74,8 +74,19 @@ TEST(LLKMapTarget, BoxAndSampleGeometry) {
   LLK_map_target t;
   t.init(5.5, 0.5, LLK_map_target::LLK);
   t.prep_llk();
-  ASSERT_EQ(t.coarse().size(), 13);  // the centre and the 12 edge midpoints of a cube
-  EXPECT_EQ(t.coarse().points()[0], Coord_orth(-2.0625, -2.0625, 0.0));
+  // The coarse list: the centre and the 12 edge midpoints of a cube, in
+  // grid order.
+  const int order[13][3] = {{-1, -1, 0}, {-1, 0, -1}, {-1, 0, 1}, {-1, 1, 0}, {0, -1, -1},
+                            {0, -1, 1},  {0, 0, 0},   {0, 1, -1}, {0, 1, 1},  {1, -1, 0},
+                            {1, 0, -1},  {1, 0, 1},   {1, 1, 0}};
+  ASSERT_EQ(t.coarse().size(), 13);
+  for (int k = 0; k < 13; ++k)
+    EXPECT_EQ(t.coarse().points()[k],
+              Coord_orth(2.0625 * order[k][0], 2.0625 * order[k][1], 2.0625 * order[k][2]))
+        << k;
+  t.prep_llk();  // a second preparation appends a second copy
+  EXPECT_EQ(t.fine().size(), 2 * 2796);
+  EXPECT_EQ(t.coarse().size(), 26);
 }
 
 TEST(LLKMapTarget, TrainingGivesTheLikelihoodTargetsAndWeights) {
@@ -126,14 +137,24 @@ TEST(LLKMapTarget, TrainingGivesTheLikelihoodTargetsAndWeights) {
   EXPECT_GT(floored, 10);  // points more variable than the whole target
   EXPECT_GT(capped, 10);   // points below the variance floor (all three alike)
 
-  // Beyond the radius the sample weights are 0.
+  // The fine list carries the box values at its points (grid points), and
+  // the coarse list at its centre; beyond the radius the weights are 0.
+  auto index = [&](const Coord_orth& p) {
+    int i = 0;
+    for (int a = 0; a < 3; ++a) i = i * nside + int(std::lrint(p[a] / sampling)) + n;
+    return i;
+  };
   int beyond = 0;
-  for (int k = 0; k < t.fine().size(); ++k)
-    if (t.fine().points()[k].lengthsq() > radius * radius) {
-      ++beyond;
-      EXPECT_EQ(t.fine().weights()[k], 0.0);
-    }
+  for (int k = 0; k < t.fine().size(); ++k) {
+    const Coord_orth& p = t.fine().points()[k];
+    EXPECT_EQ(t.fine().targets()[k], t.target_map()[index(p)]) << k;
+    EXPECT_EQ(t.fine().weights()[k], t.weight_map()[index(p)]) << k;
+    if (p.lengthsq() <= radius * radius) continue;
+    ++beyond;
+    EXPECT_EQ(t.fine().weights()[k], 0.0);
+  }
   EXPECT_GT(beyond, 0);
+  EXPECT_EQ(t.coarse().targets()[6], t.target_map()[index(Coord_orth(0, 0, 0))]);
   EXPECT_TRUE(t.fine().trained());
   // A training residue fits its own target better than a distant one does.
   EXPECT_LT(t.fine().llk(map, frames[0]),
@@ -157,7 +178,9 @@ TEST(LLKMapTarget, ScoresOfAKnownMap) {
   }
   EXPECT_NEAR(same.llk(map, frame), 0.0, 1e-10);
   EXPECT_NEAR(scaled.correl(map, frame), -1.0, 1e-9);
-  EXPECT_EQ(scaled.score(map, frame), scaled.correl(map, frame));  // a correlation target
+  // score() follows the list's type.
+  EXPECT_EQ(scaled.score(map, frame), scaled.correl(map, frame));
+  EXPECT_EQ(same.score(map, frame), same.llk(map, frame));
   EXPECT_EQ(same.correl(p1_map([](const Coord_orth&) { return 0.0; }), frame), 0.0);
 }
 

@@ -123,17 +123,50 @@ TEST(MapSimulate, PhaseErrorDrawOrder) {
   EXPECT_EQ(MapSimulate::phase_error(0.8, true, centric), Util::pi());
   EXPECT_EQ(MapSimulate::phase_error(0.8, true, centric), 0.0);
   EXPECT_EQ(MapSimulate::phase_error(1.0, true, centric), 0.0);
-  // m = 1: 0 after all 200 draws; m = 0 accepts the first try; 100 failures give 0.
-  Scripted_draws exact({});
-  for (int i = 0; i < 100; ++i) exact.values.insert(exact.values.end(), {500, 0});
-  EXPECT_EQ(MapSimulate::phase_error(1.0, false, exact), 0.0);
-  EXPECT_EQ(exact.count, 200u);
+  // Tries of angle 500 (a turn of pi) and the given acceptance draw. A figure
+  // of merit of 1 or more rejects every try: 0 after all 200 draws, so later
+  // reflections draw as for any other m. At 0.99 (kappa about 50) a turn of
+  // pi is still accepted by a draw of 0; 100 rejected tries give 0.
+  const struct {
+    double m;
+    int acceptance;
+    double error;
+    size_t draws;
+  } tries[] = {
+      {1.0, 0, 0.0, 200}, {1.5, 0, 0.0, 200}, {0.99, 0, Util::pi(), 2}, {0.9, 999, 0.0, 200}};
+  for (const auto& t : tries) {
+    Scripted_draws pairs({});
+    for (int i = 0; i < 100; ++i) pairs.values.insert(pairs.values.end(), {500, t.acceptance});
+    EXPECT_NEAR(MapSimulate::phase_error(t.m, false, pairs), t.error, 1e-12) << t.m;
+    EXPECT_EQ(pairs.count, t.draws) << t.m;
+  }
+  // m = 0 accepts the first try.
   Scripted_draws flat({123, 999});
   EXPECT_NEAR(MapSimulate::phase_error(0.0, false, flat), Util::twopi() * 0.123, 1e-12);
-  Scripted_draws reject({});
-  for (int i = 0; i < 100; ++i) reject.values.insert(reject.values.end(), {500, 999});
-  EXPECT_EQ(MapSimulate::phase_error(0.9, false, reject), 0.0);
-  EXPECT_EQ(reject.count, 200u);
+}
+
+TEST(MapSimulate, PlatformRandFormEqualsTheInjectedSequence) {
+  // The form without a source draws from rand(); seeded alike, the injected
+  // copy of the C library's sequence gives the same lists bit for bit and
+  // leaves both sequences at the same place.
+  const Data wrk = make_data(wrk_list(), 30.0, 7, constant(0.7));
+  const Data ref = make_data(ref_list(), 10.0, 8, constant(0.9));
+  const MapSimulate simulate(100, 20);
+  HKL_data<F_sigF<float> > f_rand(ref_list()), f_seq(ref_list());
+  HKL_data<ABCD<float> > hl_rand(ref_list()), hl_seq(ref_list());
+  std::srand(77);
+  EXPECT_TRUE(simulate(f_rand, hl_rand, ref.f, ref.hl, wrk.f, wrk.hl));
+  C_rand_sequence draws(77);
+  EXPECT_TRUE(simulate(f_seq, hl_seq, ref.f, ref.hl, wrk.f, wrk.hl, draws));
+  int turned = 0;
+  for (HRI ih = ref_list().first(); !ih.last(); ih.next()) {
+    ASSERT_EQ(f_rand[ih].f(), f_seq[ih].f());
+    ASSERT_EQ(hl_rand[ih].a(), hl_seq[ih].a());
+    ASSERT_EQ(hl_rand[ih].b(), hl_seq[ih].b());
+    turned += hl_seq[ih].a() != ref.hl[ih].a();
+  }
+  EXPECT_GT(turned, 5000);
+  EXPECT_EQ(std::rand(), draws.draw());
 }
 
 TEST(MapSimulate, DrawsPerReflectionInIndexOrder) {

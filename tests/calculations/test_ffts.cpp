@@ -1,6 +1,10 @@
 // Fragment search: the FFT form against the direct form and against numpy's
 // sums, and a fragment cut from a map found again at its translation.
 #include <algorithm>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "calculations/ffts.h"
 #include "foundation/rotation.h"
@@ -85,7 +89,11 @@ template <class T> void fft_equals_direct(const Case& c, std::mt19937& rng) {
     weight[i] = T(unit(rng) < 0.2 ? -0.3 * unit(rng) : unit(rng));
     padded.set_data(target.grid().deindex(i) + Coord_grid(1, 1, 1), weight[i]);
   }
-  target[7] = Util::nanf();  // passed over, not spread over every score
+  // Points where the target or the weight is missing are passed over, not
+  // spread over every score.
+  target[7] = Util::nanf();
+  weight[11] = Util::nanf();
+  padded.set_data(target.grid().deindex(11) + Coord_grid(1, 1, 1), Util::nanf());
   const NX_operator nx_op(map, target, placement(cell, {0.3, 0.6, 0.1}, 0.4, 1.1, -0.7));
   Xmap<T> fast(Spacegroup(Spacegroup::P1), cell, c.grid), slow = fast;
   EXPECT_TRUE(FFFear_fft<T>(map)(fast, target, weight, nx_op));
@@ -181,15 +189,32 @@ TEST_P(BasicSearch, EqualsDirectSums) {
 
 INSTANTIATE_TEST_SUITE_P(Groups, BasicSearch, ::testing::Values("p212121", "c121", "p3121"));
 
+// Each form refuses a null searched map, a result map on another grid, a
+// null fragment operator, and a target and weight on different grids.
 TEST(FragmentSearch, UnusableInputsAreFatal) {
   const Xmap<float> map(Spacegroup(Spacegroup::P1), Cell(cases[1].cell), cases[1].grid);
-  Xmap<float> result = map;
-  EXPECT_EQ(vantrel_testing::fatal_text([&] { FFFear_fft<float>{Xmap<float>()}; }),
-            "FFFear_fft: the searched map is null");
-  EXPECT_EQ(vantrel_testing::fatal_text(
-                [&] { FFFear_fft_basic{map}(result, box<float>(4), box<float>(5)); }),
-            "FFFear_fft_basic: the target's grid Nuvw = (   4,   4,   4) is not the weight's "
-            "Nuvw = (   5,   5,   5)");
+  Xmap<float> result = map, coarse(map.spacegroup(), map.cell(), sampling(9, 10, 11));
+  const NXmap<float> frag = box<float>(4), other = box<float>(5);
+  const NX_operator nx_op(map, frag, RTop_orth::identity());
+  const std::string grids =
+      ": the result map's grid Nuvw = (   9,  10,  11) is not the searched map's "
+      "Nuvw = (  24,  16,  18)";
+  const std::string frags =
+      ": the target's grid Nuvw = (   4,   4,   4) is not the weight's Nuvw = (   5,   5,   5)";
+  const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+      {[&] { FFFear_fft<float>{Xmap<float>()}; }, "FFFear_fft: the searched map is null"},
+      {[&] { FFFear_fft_basic{Xmap<float>()}; }, "FFFear_fft_basic: the searched map is null"},
+      {[&] { FFFear_fft<float>{map}(coarse, frag, frag, nx_op); }, "FFFear_fft" + grids},
+      {[&] { FFFear_slow<float>{map}(coarse, frag, frag, nx_op); }, "FFFear_slow" + grids},
+      {[&] { FFFear_fft_basic{map}(coarse, frag, frag); }, "FFFear_fft_basic" + grids},
+      {[&] { FFFear_slow_basic{map}(coarse, frag, frag); }, "FFFear_slow_basic" + grids},
+      {[&] { FFFear_fft<float>{map}(result, frag, frag, NX_operator()); },
+       "FFFear_fft: the fragment operator is null"},
+      {[&] { FFFear_slow<float>{map}(result, frag, frag, NX_operator()); },
+       "FFFear_slow: the fragment operator is null"},
+      {[&] { FFFear_fft_basic{map}(result, frag, other); }, "FFFear_fft_basic" + frags},
+      {[&] { FFFear_slow_basic{map}(result, frag, other); }, "FFFear_slow_basic" + frags}};
+  for (const auto& c : cases) EXPECT_EQ(vantrel_testing::fatal_text(c.first), c.second);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // Bulk-solvent structure factors: the atomic term against the toolkit's
 // direct sum, the solvent level on synthetic data, and the road on the real
 // data against the toolkit's R factors and map; anisotropic scaling of a
-// planted tensor.
+// planted tensor, isotropising and the sigma cut.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 
@@ -264,6 +265,71 @@ TEST(SFscale, RecoversPlantedTensorBothWays) {
   HKL_data<F_phi<float>> fc_other(other);
   EXPECT_EQ(fatal_text([&] { scale(fc_other, fo_planted); }),
             "SFscale_aniso: calculated and observed data must be over one reflection list");
+}
+
+// A sigma cut keeps weak observations out of the fit but scales them like
+// the rest: every third one has F < 2 sigF and is wrong by a factor 3.
+TEST(SFscale, SigmaCutSelectsButScalesAll) {
+  const Calc_model m = model("sm_1dur");
+  HKL_info hkls;
+  HKL_data<F_sigF<float>> obs;
+  make_observed(m, read_fsigf(fixture_path("sm_1dur_fsigf.txt")), hkls, obs);
+  const U_aniso_orth u0(0.10, 0.05, -0.08, 0.0, 0.0, 0.0);
+  HKL_data<F_sigF<double>> fo(hkls);
+  HKL_data<F_phi<double>> fc(hkls);
+  int n = 0;
+  for (HKL_info::HKL_reference_index ih = hkls.first(); !ih.last(); ih.next(), ++n) {
+    if (obs[ih].missing()) continue;
+    const double k =
+        0.5 * std::exp(-Util::twopi2() * u0.quad_form(ih.hkl().coord_reci_orth(m.cell)));
+    fc[ih] = F_phi<double>(obs[ih].f(), 0.0);
+    fo[ih] = F_sigF<double>((n % 3 ? 1.0 : 3.0) * obs[ih].f() * k, n % 3 ? 1e-3 : 1e9);
+  }
+  const HKL_data<F_sigF<double>> before(fo);
+  SFscale_aniso<double> scale(2.0);
+  EXPECT_TRUE(scale(fo, fc));
+  expect_tensor(scale.u_aniso_orth(), U_aniso_orth(-2.0 * u0), 1e-8);
+  int weak = 0;
+  for (int i = 0; i < hkls.num_reflections(); ++i)
+    if (!fo[i].missing() && before[i].sigf() > 1.0 && fc[i].f() > 0.0) {
+      EXPECT_NEAR(fo[i].f() / fc[i].f(), 3.0, 1e-8);
+      ++weak;
+    }
+  EXPECT_GT(weak, 1000);
+}
+
+// Isotropising: a traceless tensor planted on the 1DUR data's own (nearly
+// isotropic) fall-off is removed, the stored tensor stays traceless, and the
+// amplitudes come out as the isotropised unplanted data, so the isotropic
+// fall-off is kept.
+TEST(SFscale, IsotropisingRemovesPlantedAnisotropy) {
+  const Calc_model m = model("sm_1dur");
+  HKL_info hkls;
+  HKL_data<F_sigF<float>> obs;
+  make_observed(m, read_fsigf(fixture_path("sm_1dur_fsigf.txt")), hkls, obs);
+  const U_aniso_orth u0(0.08, -0.03, -0.05, 0.0, 0.0, 0.0);
+  HKL_data<F_sigF<float>> fo(hkls), fo_ref(obs);
+  SFscale_aniso<float> scale(0.0);
+  EXPECT_TRUE(scale(fo_ref));
+  const U_aniso_orth own = scale.u_aniso_orth();
+  for (HKL_info::HKL_reference_index ih = hkls.first(); !ih.last(); ih.next())
+    if (!obs[ih].missing()) {
+      const double k = std::exp(-Util::twopi2() * u0.quad_form(ih.hkl().coord_reci_orth(m.cell)));
+      fo[ih] = F_sigF<float>(obs[ih].f() * k, obs[ih].sigf());
+    }
+  EXPECT_TRUE(scale(fo));
+  const U_aniso_orth& u = scale.u_aniso_orth();
+  EXPECT_NEAR(u(0, 0) + u(1, 1) + u(2, 2), 0.0, 1e-6);
+  expect_tensor(U_aniso_orth(u + -1.0 * own), U_aniso_orth(-2.0 * u0), 4e-3);
+  double worst = 0.0;
+  int compared = 0;
+  for (HKL_info::HKL_reference_index ih = fo.first_data(); !ih.last(); fo.next_data(ih))
+    if (fo_ref[ih].f() > 0.0f) {
+      worst = std::max(worst, std::fabs(fo[ih].f() / fo_ref[ih].f() - 1.0));
+      ++compared;
+    }
+  EXPECT_GT(compared, 3000);
+  EXPECT_LT(worst, 0.02);
 }
 
 }  // namespace

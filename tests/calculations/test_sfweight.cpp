@@ -4,7 +4,11 @@
 
 #include <cmath>
 #include <complex>
+#include <iostream>
 #include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "calculations/sfweight.h"
 #include "reflections/basis_fn.h"
@@ -145,6 +149,27 @@ TEST(SFweight, MissingValuesAndStopping) {
             "SFweight_spline: need n_reflns >= 0, n_params >= 0, not both 0, and n_phases >= 1");
 }
 
+// The spline's parameter count from the number of used reflections: their
+// count over n_reflns, or n_params, or a smooth minimum of the two (below
+// both), never below 2; n_params alone when n_reflns is 0. Unused
+// reflections still get all three outputs.
+TEST(SFweight, ParameterCountFromData) {
+  Synthetic d(1.4, [](double) { return 0.7; });
+  ASSERT_GT(d.hkls.num_reflections(), 20000);
+  const struct {
+    int nobs, n_reflns, n_params, np;
+  } cases[] = {{0, 1000, 20, 2},     {1500, 1000, 20, 2},   {5000, 1000, 20, 4},
+               {8000, 1000, 20, 7},  {20000, 1000, 20, 14}, {1500, 1000, 0, 2},
+               {20000, 1000, 0, 20}, {5000, 0, 1, 1}};
+  for (const auto& c : cases) {
+    for (int i = 0; i < d.hkls.num_reflections(); ++i) d.usage[i] = Flag(i < c.nobs ? 1 : 0);
+    SFweight_spline<double> weight(c.n_reflns, c.n_params, 24);
+    weight(d.fb, d.fd, d.phiw, d.fo, d.fc, d.usage);
+    EXPECT_EQ(int(weight.params_scale().size()), c.np) << c.nobs << " " << c.n_params;
+    EXPECT_EQ(d.phiw.num_obs(), d.hkls.num_reflections()) << c.nobs << " " << c.n_params;
+  }
+}
+
 // Central differences of the analytic derivatives. tol1: relative tolerance
 // of the first derivatives; the acentric target takes ln I0 and I1/I0 from
 // two separate approximations, mutually consistent to about 1e-4.
@@ -204,6 +229,69 @@ TEST(SFweight, TargetsOfOneReflection) {
   };
   EXPECT_EQ(target(1.0, Util::nan()).r, target(1.0, 0.0).r);
   EXPECT_TRUE(std::isfinite(target(5e3, 2e3).r) && std::isfinite(target(5e3, 2e3).dww));
+}
+
+// debug() prints, for targetfn0 and then targetfn2 in P1 at (0,0,0) (centric)
+// and (1,0,0), each target on a grid of (s, w) with forward differences
+// beside the analytic derivatives: checked line by line against the targets
+// evaluated here.
+TEST(SFweight, DebugPrintsDifferencesBesideTheDerivatives) {
+  const SFweight_spline<double> weight(1000, 20, 24);
+  std::ostringstream out;
+  std::streambuf* const saved = std::cout.rdbuf(out.rdbuf());
+  weight.debug();
+  std::cout.rdbuf(saved);
+  std::vector<std::string> lines;
+  std::istringstream text(out.str());
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u * 2u * (2u + 15u * 7u));
+
+  const Spacegroup p1(Spacegroup::P1);
+  const F_sigF<double> fo(10.0, 0.0);
+  const F_phi<double> fc(15.0, 0.0);
+  const ABCD<double> flat(0.0, 0.0, 0.0, 0.0);
+  std::size_t at = 0;
+  for (int block = 0; block < 2; ++block)
+    for (const HKL& hkl : {HKL(0, 0, 0), HKL(1, 0, 0)}) {
+      const HKL_class cls(p1, hkl);
+      auto target = [&](double s, double w) {
+        return block == 0 ? weight.targetfn0(cls, fo, fc, s, w)
+                          : weight.targetfn2(cls, fo, flat, fc, s, w);
+      };
+      EXPECT_EQ(lines[at++], "");
+      EXPECT_EQ(lines[at++], hkl.h() == 0 ? "Centric? 1 epsc 2" : "Centric? 0 epsc 1");
+      for (const double w : {10.0, 30.0, 90.0, 270.0, 810.0})
+        for (const double s : {0.4, 0.8, 1.6}) {
+          SCOPED_TRACE(testing::Message()
+                       << "block " << block << " " << hkl.format() << " w " << w << " s " << s);
+          const auto t = target(s, w);
+          const double printed_r[4] = {t.r, target(s, w + 1e-6).r, target(s + 1e-6, w).r,
+                                       target(s + 1e-6, w + 1e-6).r};
+          std::istringstream head(lines[at++]);
+          double pw, ps, r;
+          head >> pw >> ps;
+          EXPECT_EQ(pw, w);
+          EXPECT_EQ(ps, s);
+          for (const double want : printed_r) {
+            ASSERT_TRUE(head >> r);
+            EXPECT_NEAR(r, want, 1e-5 * std::fabs(want));
+          }
+          // Lines ds, dw, dss, dww, dsw, dsw; the second target has no dsw.
+          const double derivative[6] = {t.ds, t.dw, t.dss, t.dww, t.dsw, t.dsw};
+          for (int k = 0; k < 6; ++k) {
+            std::istringstream row(lines[at++]);
+            std::string difference, analytic;
+            row >> difference >> analytic;
+            if (block == 1 && k >= 4) {
+              EXPECT_TRUE(std::isnan(std::stod(analytic))) << analytic;
+              continue;
+            }
+            const double tol = 1e-3 * (1.0 + std::fabs(derivative[k]));
+            EXPECT_NEAR(std::stod(analytic), derivative[k], 1e-5 * std::fabs(derivative[k])) << k;
+            EXPECT_NEAR(std::stod(difference), derivative[k], tol) << k;
+          }
+        }
+    }
 }
 
 // With priors from the true phases, the variance settles near 1 - D^2

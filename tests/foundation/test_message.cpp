@@ -41,6 +41,11 @@ TEST_F(MessageTest, LevelSettersClamp) {
     EXPECT_EQ(Message::message_level(), r[2]) << r[0] << ", " << r[1];
     EXPECT_EQ(Message::fatal_level(), r[3]) << r[0] << ", " << r[1];
   }
+  // The print level is held to a fatal level below 9.
+  Message::set_message_level(5);
+  Message::set_fatal_level(7);
+  Message::set_message_level(8);
+  EXPECT_EQ(Message::message_level(), 7);
 }
 
 TEST_F(MessageTest, LevelsDecideWhatIsPrintedAndThrown) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "foundation/message.h"
@@ -65,10 +67,25 @@ TEST(Container, PathsLookupAndFatalMessages) {
   EXPECT_EQ(out.str(),
             "/top\n/top/a\n/top/a/x\n/top/b\n/top/b/x\n/top/b/x/deep\n"
             "/top/b/unnamed 1\n/top/b/unnamed 2\n");
-  expect_fatal([&] { Container dup(root, "a"); }, "Container: attempt to create duplicate path");
   expect_fatal([&] { Container lost(root, "nowhere/b"); }, "Container: No such path- nowhere/b");
-  expect_fatal([&] { root.parent(); }, "Container: attempt to access parent of root");
-  for (int i : {-1, 2}) expect_fatal([&] { root.child(i); }, "Container: child index out of range");
+  // The other three failures raise the library's named messages, from the
+  // const and the non-const accessors alike.
+  const Container& croot = root;
+  const std::vector<std::tuple<std::function<void()>, const Message_fatal&, std::string>> named = {
+      {[&] { Container dup(root, "a"); }, vantrel::message_duplicate_path,
+       "Container: attempt to create duplicate path"},
+      {[&] { root.parent(); }, vantrel::message_parent_of_root,
+       "Container: attempt to access parent of root"},
+      {[&] { croot.parent(); }, vantrel::message_parent_of_root,
+       "Container: attempt to access parent of root"},
+      {[&] { root.child(-1); }, vantrel::message_child_out_of_range,
+       "Container: child index out of range"},
+      {[&] { croot.child(2); }, vantrel::message_child_out_of_range,
+       "Container: child index out of range"}};
+  for (const auto& [operation, message, text] : named) {
+    EXPECT_EQ(message.text(), text);
+    expect_fatal(operation, text);
+  }
   EXPECT_EQ(root.num_children(), 2) << "failed constructions attach nothing";
   // Only the first child of a name is searched: its sibling is never tried.
   b.set_name("a");
@@ -100,6 +117,29 @@ TEST(Container, MoveBetweenParents) {
   EXPECT_FALSE(lone.has_parent());
   EXPECT_EQ(&q.child(0), &m);
   EXPECT_EQ(&q.child(1), &r2);
+}
+
+// An update reaches the whole subtree depth first, each node before its
+// children and children in order; a typed ancestor may be found through a
+// second base class. A root made without a name is "unnamed".
+TEST(Container, UpdateOrderAndTypedAncestors) {
+  struct Tag {
+    virtual ~Tag() = default;
+  };
+  struct Tagged : Container, Tag {
+    Tagged(Container& parent, const String& path) : Container(parent, path) {}
+  };
+  Log log;
+  Container root;
+  EXPECT_EQ(root.name(), "unnamed");
+  Logged a(root, "a", log);
+  Tagged t(a, "t");
+  Logged b(t, "b", log), c(t, "c", log);
+  Logged d(b, "d", log);
+  root.update();
+  EXPECT_EQ(log, (Log{"update a", "update b", "update d", "update c"}));
+  EXPECT_EQ(d.parent_of_type_ptr<Tag>(), static_cast<Tag*>(&t));
+  EXPECT_EQ(t.parent_of_type_ptr<Tag>(), nullptr);
 }
 
 TEST(Container, DestructionWithParent) {

@@ -154,6 +154,10 @@ TEST(BasisFn, GaussianFormsAndTheirDerivatives) {
   expect_derivatives([&](const Params& p) { return expcubic.fderiv_s(s, p); }, {0.5, 2, 3, 4});
   expect_derivatives([&](const Params& p) { return aniso.fderiv_coord(c, p); },
                      {0.2, 2, 3, 4, 0.5, 0.6, 0.7});
+  // The values themselves: exp(p0 - p1 s) and exp(p0 - p1 s + p2 s^2 - p3 s^3).
+  EXPECT_DOUBLE_EQ(gauss.fderiv_s(s, {0.3, 2.0}).f, std::exp(0.3 - 2.0 * s));
+  EXPECT_DOUBLE_EQ(expcubic.fderiv_s(s, {0.5, 2, 3, 4}).f,
+                   std::exp(0.5 - 2 * s + 3 * s * s - 4 * s * s * s));
   // The anisotropic forms agree with each other and with p0 - 2 pi^2 s^T U s.
   const Params p = {1.5, 2, 3, 4, 5, 6, 7};
   const double lf = log_aniso.fderiv_coord(c, p).f;
