@@ -71,7 +71,7 @@ class CCP4MTZfile {
   //! file without reflections is fatal.
   void open_read(const String& filename);
   //! Reads every row into the registered objects, then forgets the file
-  //! (space group, cell, resolution and sampling stay).
+  //! (space group, cell, resolution and sampling stay), also when it fails.
   void close_read();
   //! Initialises target from its own parameters, each null one replaced by
   //! the file's; then lists every reflection (generate) or the file's.
@@ -79,7 +79,8 @@ class CCP4MTZfile {
   //! Adds the reflections of the file inside the target's resolution.
   void import_hkl_list(HKL_info& target);
   //! Registers data to be filled from the columns the path names; a null
-  //! object is initialised on the file's space group and sampling.
+  //! object is initialised on the file's space group and sampling. A label
+  //! list must name one label per component.
   void import_hkl_data(HKL_data_base& data, const String& mtzpath);
   //! Also copies out the records of the crystal and dataset that hold the
   //! data's columns (those of its first component with a column; a label
@@ -140,6 +141,7 @@ class CCP4MTZfile {
   // "CCP4MTZfile: <operation> - ...".
   void read_header(const String& operation, const bool require_reflections);
   // Writes the output file of close_append or close_write.
+  void read_rows();
   void write_rows_append();
   void write_rows_new();
   void reset();  // back to NONE with empty lists; header values stay

@@ -54,8 +54,7 @@ void CCP4MTZfile::import_hkl_info(HKL_info& target, const bool generate) {
 
 void CCP4MTZfile::import_hkl_list(HKL_info& target) {
   if (mode_ != READ) fatal("CCP4MTZfile: no file open for read");
-  Mtz_ptr mtz = mtz_get_header(filename_in_);
-  if (!mtz) fatal("CCP4MTZfile: import_hkl_list - File missing or corrupted: " + filename_in_);
+  Mtz_ptr mtz = mtz_get_header(filename_in_, "import_hkl_list");
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
   index_positions(lookup, pos);
@@ -82,6 +81,15 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
   const int n = data.data_size();
   const std::vector<String> paths = mtz_assign(mtzpath, data.type(), data.data_names(), n);
   const std::vector<String> names = data.data_names().split(" ");
+  // A label list names every component (a virtual label stands for one the
+  // file lacks): a short list would silently leave a component missing.
+  const std::size_t open = mtzpath.find('[');
+  if (open != String::npos &&
+      int(String(mtzpath.substr(open + 1, mtzpath.find(']', open) - open - 1))
+              .split(", ")
+              .size()) != n)
+    fatal("CCP4MTZfile: import_hkl_data - Column list must name " + String(n) +
+          " columns: " + mtzpath);
 
   // Resolve every component before changing anything, so that a failure
   // leaves the object as it was.
@@ -131,8 +139,19 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZc
 
 void CCP4MTZfile::close_read() {
   if (mode_ != READ) fatal("CCP4MTZfile: no file open for read");
-  Mtz_ptr mtz = mtz_get_header(filename_in_);
-  if (!mtz) fatal("CCP4MTZfile: close_read - File missing or corrupted: " + filename_in_);
+  // A failed close closes all the same: the registered objects may be gone
+  // before a second attempt (the destructor's) could fill them.
+  try {
+    read_rows();
+  } catch (const Message_fatal&) {
+    reset();
+    throw;
+  }
+  reset();
+}
+
+void CCP4MTZfile::read_rows() {
+  Mtz_ptr mtz = mtz_get_header(filename_in_, "close_read");
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
   index_positions(lookup, pos);
@@ -166,8 +185,6 @@ void CCP4MTZfile::close_read() {
       hkl_data_in_[j]->data_import(hkl, components.data());
     }
   }
-  mtz.reset();
-  reset();
 }
 
 }  // namespace vantrel

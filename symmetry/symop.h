@@ -4,6 +4,8 @@
 #ifndef VANTREL_SYMMETRY_SYMOP_H
 #define VANTREL_SYMMETRY_SYMOP_H
 
+#include <vector>
+
 #include "foundation/util.h"
 #include "foundation/vec_mat.h"
 #include "foundation/vstring.h"
@@ -93,6 +95,14 @@ class Symop_code {
  private:
   int code_;
 };
+
+//! Why a list of operators cannot be the whole symmetry of a crystal of
+//! this cell, or "" when it can. Every rotation must keep the cell's metric
+//! (R^T G R = G on fractional coordinates, to tolerance times the largest
+//! term of G), and the list must be a group: every product, its translation
+//! reduced into [0, 1), is in the list (so the identity is too).
+String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell,
+                       const double tolerance = 1.0e-3);
 
 // Operators applied to the coordinate types, keeping the type; these also
 // define the operator members declared in symmetry/coords.h.
