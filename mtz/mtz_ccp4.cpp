@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -305,10 +306,11 @@ template <std::size_t N> void copy_field(char (&field)[N], const std::string& te
 
 Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
   const String where = "CCP4MTZfile: " + operation + " - ";
-  // A path that exists but is no readable regular file (a FIFO would block
-  // the reader) is refused with the reason; a missing one is "missing".
+  // A path that is no readable regular file (a FIFO would block the
+  // reader) is refused with the reason; a missing one is "missing".
   struct stat st;
-  if (stat(filename.c_str(), &st) == 0) Files::check_input(filename, "CCP4MTZfile");
+  if (stat(filename.c_str(), &st) == 0 || errno != ENOENT)
+    Files::check_input(filename, "CCP4MTZfile");
   const std::string fault = layout_fault(filename);
   if (!fault.empty()) fatal(where + fault + ": " + filename);
   Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
