@@ -24,6 +24,18 @@ bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl
   return true;
 }
 
+// A label list names every component (a virtual label stands for one the
+// file lacks): a short list would silently leave a component missing, and
+// a long one would drop labels.
+void check_label_list(const HKL_data_base& data, const String& mtzpath) {
+  const std::size_t open = mtzpath.find('[');
+  if (open == String::npos) return;
+  const String list = mtzpath.substr(open + 1, mtzpath.find(']', open) - open - 1);
+  if (int(list.split(", ").size()) != data.data_size())
+    fatal("CCP4MTZfile: import_hkl_data - Column list must name " + String(data.data_size()) +
+          " columns: " + mtzpath);
+}
+
 }  // namespace
 
 void CCP4MTZfile::open_read(const String& filename) {
@@ -81,15 +93,7 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
   const int n = data.data_size();
   const std::vector<String> paths = mtz_assign(mtzpath, data.type(), data.data_names(), n);
   const std::vector<String> names = data.data_names().split(" ");
-  // A label list names every component (a virtual label stands for one the
-  // file lacks): a short list would silently leave a component missing.
-  const std::size_t open = mtzpath.find('[');
-  if (open != String::npos &&
-      int(String(mtzpath.substr(open + 1, mtzpath.find(']', open) - open - 1))
-              .split(", ")
-              .size()) != n)
-    fatal("CCP4MTZfile: import_hkl_data - Column list must name " + String(n) +
-          " columns: " + mtzpath);
+  check_label_list(data, mtzpath);
 
   // Resolve every component before changing anything, so that a failure
   // leaves the object as it was.
@@ -131,6 +135,7 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
 void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZcrystal& crystal,
                                   const String& mtzpath) {
   // The records of the crystal and dataset that hold the data's columns.
+  check_label_list(data, mtzpath);
   const String path = first_column_path(data, mtzpath);
   import_crystal(crystal, path);
   import_dataset(dataset, path);

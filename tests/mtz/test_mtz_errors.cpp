@@ -82,7 +82,7 @@ TEST(MtzErrors, MissingColumnsAndShortPaths) {
 }
 
 // Calls out of order, and a file that goes away before its rows are read:
-// fatal at close, and the destructor, closing again, reports without throwing.
+// fatal at close, after which the object is closed.
 TEST(MtzErrors, CallsOutOfOrderAndAVanishedFile) {
   const std::string name = write_scratch("x.mtz", read_bytes(fixture_path("tiny_5e5z.mtz")));
   CCP4MTZfile file;

@@ -180,8 +180,7 @@ TEST(SymopSet, ToleranceAndGroupClosure) {
   const std::pair<double, bool> edges[] = {
       {10.0, true}, {10.004, true}, {9.996, true}, {10.006, false}, {10.1, false}};
   for (const auto& e : edges)
-    EXPECT_EQ(symop_set_fault(p4, Cell(Cell_descr(10, e.first, 9, 90, 90, 90))).empty(),
-              e.second)
+    EXPECT_EQ(symop_set_fault(p4, Cell(Cell_descr(10, e.first, 9, 90, 90, 90))).empty(), e.second)
         << e.first;
 
   const Cell cell(Cell_descr(10, 11, 12, 90, 90, 90));
