@@ -52,6 +52,13 @@ bool is_virtual_col(const String& path) {
 CCP4MTZfile::CCP4MTZfile() = default;
 
 CCP4MTZfile::~CCP4MTZfile() {
+  // Destroyed while an exception unwinds the stack, the registered objects
+  // (commonly declared after this one) may already be gone: the file is
+  // closed without moving any rows.
+  if (std::uncaught_exceptions() > 0) {
+    reset();
+    return;
+  }
   // A failed close has printed its message; a destructor must not throw.
   try {
     if (mode_ == READ) close_read();

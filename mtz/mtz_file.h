@@ -63,7 +63,8 @@ class CCP4MTZfile {
 
   CCP4MTZfile();
   //! Closes a file left open (reading or writing its rows); a failure is
-  //! reported on the message stream, never thrown.
+  //! reported on the message stream, never thrown. During the unwinding of
+  //! an exception no rows are moved, since registered objects may be gone.
   ~CCP4MTZfile();
   CCP4MTZfile(const CCP4MTZfile&) = delete;
   CCP4MTZfile& operator=(const CCP4MTZfile&) = delete;

@@ -70,8 +70,10 @@ def main():
                         "COLUMN FX                             F     110.000000000    1001.000000000    7")],
     }
     os.makedirs(OUT, exist_ok=True)
+    # Seeds of earlier findings ("found_*") stay.
     for old in os.listdir(OUT):
-        os.remove(os.path.join(OUT, old))
+        if old.split("_")[0] != "found":
+            os.remove(os.path.join(OUT, old))
     written = 0
     for name, edits in sorted(variants.items()):
         for n in (0, 1, 5, 20):

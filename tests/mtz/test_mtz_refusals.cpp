@@ -238,6 +238,24 @@ TEST(MtzInputs, FailedCloseLeavesTheObjectClosed) {
   EXPECT_EQ(quiet.text(), "");
 }
 
+// A failure while registering unwinds past data objects declared after the
+// file: its destructor must not fill (or read) them.
+TEST(MtzInputs, UnwindingPastTheFileMovesNoRows) {
+  const char* const cases[][2] = {{"/*/*/[HLA,HLB,HLC,HLD]", "/*/*/HLA"},
+                                  {"/*/*/[FP,SIGFP,FP,NOPE]", "/*/*/NOPE"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(
+        fatal_text([&] {
+          CCP4MTZfile file;
+          file.open_read(tiny);
+          HKL_data<F_sigF<float>> fsigf;
+          HKL_data<ABCD<float>> abcd;
+          file.import_hkl_data(fsigf, "/*/*/[FP,SIGFP]");
+          file.import_hkl_data(abcd, c[0]);
+        }),
+        std::string("CCP4MTZfile: import_hkl_data - Missing column, crystal or dataset: ") + c[1]);
+}
+
 // ---------------------------------------------------------------- file formats
 
 // Headers the library crashes on, or that it would write back wrongly, or
