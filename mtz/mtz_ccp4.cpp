@@ -257,17 +257,17 @@ std::string layout_fault(const String& filename) {
         std::strncmp(record, "END", 3) == 0) {
       if (!check.complete(offset)) return check.why.empty() ? damaged : check.why;
       // The library then reads on to MTZENDOFHEADERS, looping if there is
-      // none; history lines are skipped by their count.
+      // none. Only history lines (skipped by their count) may come between:
+      // the library leaks on other records there.
       while (in.read(record, record_length)) {
         if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0) return "";
         if (std::strncmp(record, "MTZBATS", 7) == 0) return unmerged;
-        if (std::strncmp(record, "MTZHIST", 7) == 0) {
-          char* end = nullptr;
-          const long lines =
-              std::strtol(std::string(record + 7, record_length - 7).c_str(), &end, 10);
-          if (lines < 0 || lines > 1000) return damaged;
-          in.seekg(lines * record_length, std::ios::cur);
-        }
+        if (std::strncmp(record, "MTZHIST", 7) != 0) return damaged;
+        std::istringstream fields(std::string(record + 7, record_length - 7));
+        long lines = -1;
+        std::string rest;
+        if (!(fields >> lines) || (fields >> rest) || lines < 0 || lines > 1000) return damaged;
+        in.seekg(lines * record_length, std::ios::cur);
       }
       return damaged;
     }
