@@ -116,10 +116,12 @@ class Header_check {
     }
     if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
     if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
+    // The space-group name is quoted; an unclosed quote swallows the rest.
     if (key == "SYMI")
       return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
-             integer(f[4], 0, 100000, c);
+             integer(f[4], 0, 100000, c) && std::count(text.begin(), text.end(), '\'') % 2 == 0 &&
+             text.find('"') == std::string::npos;
     if (key == "SYMM") {
       const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
       return ++symm <= 192 && at != std::string::npos &&
@@ -268,7 +270,12 @@ std::string layout_fault(const String& filename) {
       // none. Only history lines (skipped by their count) may come between:
       // the library leaks on other records there.
       while (in.read(record, record_length)) {
-        if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0) return "";
+        // The library takes only the bare keyword as the end.
+        if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0)
+          return std::string(record + 15, record_length - 15).find_first_not_of(' ') ==
+                         std::string::npos
+                     ? ""
+                     : damaged;
         if (std::strncmp(record, "MTZBATS", 7) == 0) return unmerged;
         if (std::strncmp(record, "MTZHIST", 7) != 0) return damaged;
         std::istringstream fields(std::string(record + 7, record_length - 7));
