@@ -414,6 +414,17 @@ void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
   spacegroup.init(Spgr_descr(text, Spgr_descr::Symops));
 }
 
+bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl) {
+  // Far beyond any real reflection list, yet well inside an int.
+  constexpr float max_index = 100000.0f;
+  for (int i = 0; i < 3; ++i) {
+    const float v = values[pos[i]];
+    if (missing[pos[i]] != 0 || !(std::fabs(v) <= max_index)) return false;
+    hkl[i] = int(std::lrint(v));
+  }
+  return true;
+}
+
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
   hkl[0] = 0;
   hkl[1] = 1;

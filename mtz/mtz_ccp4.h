@@ -42,6 +42,10 @@ void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crysta
 std::vector<Symop> read_symops(CMtz::MTZ* mtz);
 //! The space group of the file's symmetry operators.
 void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
+//! The Miller indices of a row (values and missing flags by lookup
+//! position, pos the positions of H, K, L); false when one is missing or
+//! far outside any real reflection list (a damaged row).
+bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl);
 //! Lookup positions of the last columns labelled H, K and L (0, 1, 2 when
 //! a label is absent).
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);

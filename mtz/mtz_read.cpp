@@ -12,18 +12,6 @@ namespace vantrel {
 
 namespace {
 
-// Miller indices of a row; false when one is missing or far outside any
-// real reflection list (a damaged row), so that the row is skipped.
-bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl) {
-  constexpr float max_index = 100000.0f;
-  for (int i = 0; i < 3; ++i) {
-    const float v = values[pos[i]];
-    if (missing[pos[i]] != 0 || !(std::fabs(v) <= max_index)) return false;
-    hkl[i] = int(std::lrint(v));
-  }
-  return true;
-}
-
 // A label list names every component (a virtual label stands for one the
 // file lacks): a short list would silently leave a component missing, and
 // a long one would drop labels.

@@ -100,12 +100,15 @@ class Output_file {
   //! Writes the header (MtzPut) with each crystal's own cell, closes the
   //! file and moves it into place.
   void commit(Mtz_ptr& mtz) {
-    std::vector<float> base;
+    std::vector<float> base;  // the first crystal named HKL_base, else the first
+    bool named = false;
     std::map<int, std::vector<float>> dataset_cells;
     for (int x = 0; x < CMtz::MtzNxtal(mtz.get()); ++x) {
       CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz.get(), x);
       const std::vector<float> cell(xtal->cell, xtal->cell + 6);
-      if (base.empty() || std::strcmp(xtal->xname, "HKL_base") == 0) base = cell;
+      const bool is_base = std::strcmp(xtal->xname, "HKL_base") == 0;
+      if (base.empty() || (is_base && !named)) base = cell;
+      named = named || is_base;
       for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s)
         dataset_cells[CMtz::MtzIsetInXtal(xtal, s)->setid] = cell;
     }
@@ -329,9 +332,15 @@ void CCP4MTZfile::write_rows_append() {
       out_values[map[i]] = in_missing[i] != 0 && !is_nan ? nan : in_values[i];
       out_missing[map[i]] = in_missing[i] != 0 && !is_nan;
     }
-    const HKL hkl(int(std::lrint(in_values[pos[0]])), int(std::lrint(in_values[pos[1]])),
-                  int(std::lrint(in_values[pos[2]])));
-    export_row(hkl, hkl_data_out_, positions, scales, components, out_values, out_missing);
+    // A row without usable indices is copied; the new columns stay missing.
+    HKL hkl;
+    if (row_hkl(in_values.data(), in_missing.data(), pos, hkl)) {
+      export_row(hkl, hkl_data_out_, positions, scales, components, out_values, out_missing);
+    } else {
+      for (const std::vector<int>& object : positions)
+        for (const int c : object)
+          if (c >= 0) out_missing[c] = 1;
+    }
     file.write_row(out.get(), out_values, out_missing, out_lookup, row);
   }
   in.reset();

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <ccp4/ccp4_utils.h>
+
+#include <cmath>
 #include <csignal>
 
 #include <cstring>
@@ -309,4 +312,37 @@ TEST(MtzContainers, ImportAndExportRoundTrip) {
   file.close_read();
   EXPECT_EQ(back.num_obs(), fx.num_obs());
   EXPECT_EQ(back[HKL(1, 1, 1)].f(), fx[HKL(1, 1, 1)].f());
+}
+
+// A row whose indices are unusable (far out of range, or missing) is copied
+// as it is, with the new columns missing.
+TEST(MtzAppend, RowsWithoutIndicesAreCopied) {
+  const String in = scratch("bad_index.mtz"), out = scratch("bad_index_out.mtz");
+  {
+    Raw_mtz raw(fixture_path("mtz_small.mtz"));
+    ASSERT_TRUE(raw);
+    raw.column("H")->ref[0] = 3.0e9f;
+    raw.column("K")->ref[1] = CCP4::ccp4_nan().f;
+    ASSERT_EQ(CMtz::MtzPut(raw.get(), in.c_str()), 1);
+  }
+  CCP4MTZfile file;
+  file.open_read(fixture_path("mtz_small.mtz"));
+  HKL_info list;
+  file.import_hkl_info(list, false);
+  HKL_data<F_phi<float>> fphi(list);
+  file.import_hkl_data(fphi, "/*/*/[FP,PHI]");
+  file.close_read();
+  file.open_append(in, out);
+  file.export_hkl_data(fphi, "/*/*/new");
+  file.close_append();
+  const Raw_mtz a(in), b(out);
+  ASSERT_EQ(b.nref(), a.nref());
+  EXPECT_EQ(b.column("H")->ref[0], 3.0e9f);
+  const CMtz::MTZCOL* f = b.column("new.F_phi.F");
+  ASSERT_NE(f, nullptr);
+  EXPECT_TRUE(std::isnan(f->ref[0]));
+  EXPECT_TRUE(std::isnan(f->ref[1]));
+  int present = 0;
+  for (int r = 2; r < b.nref(); ++r) present += !std::isnan(f->ref[r]);
+  EXPECT_GT(present, 50);
 }
