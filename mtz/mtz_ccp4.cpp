@@ -86,7 +86,9 @@ class Header_check {
     std::istringstream in(text);
     std::vector<std::string> f;
     for (std::string w; in >> w;) f.push_back(w);
-    if (f.empty()) return false;
+    // The library reads the keyword from the first column: an indented
+    // record is skipped there, and a dataset it declares goes missing.
+    if (f.empty() || text[0] == ' ') return false;
     // Keywords are taken exactly as writers write them; the library reads
     // some by their first letters only and then misreads the fields.
     static const char* const keywords[] = {
