@@ -118,12 +118,10 @@ class Header_check {
     }
     if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
     if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
-    // The space-group name is quoted; an unclosed quote swallows the rest.
     if (key == "SYMI")
       return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
-             integer(f[4], 0, 100000, c) && std::count(text.begin(), text.end(), '\'') % 2 == 0 &&
-             text.find('"') == std::string::npos;
+             integer(f[4], 0, 100000, c) && sound_quotes(text);
     if (key == "SYMM") {
       const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
       return ++symm <= 192 && at != std::string::npos &&
@@ -200,6 +198,17 @@ class Header_check {
   }
 
  private:
+  // The space-group name is quoted; the parser takes a quote as one only
+  // between blanks, and an unclosed quote swallows the rest of the record.
+  static bool sound_quotes(const std::string& text) {
+    if (text.find('"') != std::string::npos) return false;
+    const std::size_t open = text.find('\'');
+    if (open == std::string::npos) return true;
+    const std::size_t close = text.find('\'', open + 1);
+    return close != std::string::npos && text[open - 1] == ' ' &&
+           (close + 1 == text.size() || text[close + 1] == ' ') &&
+           text.find('\'', close + 1) == std::string::npos;
+  }
   static bool number(const std::string& word) {
     char* end = nullptr;
     std::strtod(word.c_str(), &end);
