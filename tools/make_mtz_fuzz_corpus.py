@@ -41,11 +41,14 @@ def record(text):
 
 
 def edited(records, nref, edits):
+    """The records with nref rows and the edits (old record, new record)
+    made; an edit of "NCOL" gives the number of batch headers."""
+    batches = dict(edits).get("NCOL", "0")
     out = []
     for r in records:
         if r.startswith(b"NCOL"):
             f = r.split()
-            r = record("NCOL %8d %12d %8d" % (int(f[1]), nref, int(f[3])))
+            r = record("NCOL %8d %12d %8s" % (int(f[1]), nref, batches))
         for old, new in edits:
             if r.rstrip() == record(old).rstrip():
                 r = record(new)
@@ -58,7 +61,7 @@ def main():
     dcell2 = "DCELL         2    21.0000   26.0000   31.0000   90.0000   90.0000   90.0000"
     variants = {
         "sound": [],
-        "unmerged": [("NCOL       14           66        0", "NCOL       14           66        2")],
+        "unmerged": [("NCOL", "2")],
         "hkl_base_dataset": [("DATASET       2 d2", "DATASET       2 HKL_base")],
         "big_edge": [(dcell2, dcell2.replace("   21.0000", "100000.000"))],
         "flat_angle": [(dcell2, dcell2[:-9] + " 180.0000")],
