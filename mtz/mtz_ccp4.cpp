@@ -102,6 +102,9 @@ class Header_check {
     // words at commas and equals signs and joins them in quotes: names
     // holding them lose fields (the library then fails and leaks).
     if (key != "TITL" && text.find_first_of("!#") != std::string::npos) return false;
+    // Nor may a record end in the parser's continuation marks.
+    const char last = text[text.find_last_not_of(' ')];
+    if (last == '&' || last == '-') return false;
     if ((key == "COLU" || key == "COLS" || key == "COLG" || key == "PROJ" || key == "CRYS" ||
          key == "DATA") &&
         text.find_first_of(",='\"", 6) != std::string::npos)
