@@ -110,8 +110,9 @@ class Header_check {
         text.find_first_of(",='\"", 6) != std::string::npos)
       return false;
     // The library leaks what it parses from a version record with more
-    // than the version in it.
-    if (key == "VERS") return f.size() == 2;
+    // than the version in it, and fails on another major version (leaking
+    // its record).
+    if (key == "VERS") return f.size() == 2 && f[1].compare(0, 7, "MTZ:V1.") == 0;
     if (key == "TITL") return true;
     if (key == "NCOL") {
       // Merged files only: the third field counts batch headers.

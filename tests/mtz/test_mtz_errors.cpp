@@ -41,7 +41,8 @@ std::string read_all(const std::string& path) {
 TEST(MtzErrors, UnreadableFilesNameTheFile) {
   const std::string real = read_bytes(fixture_path("tiny_5e5z.mtz"));
   std::string no_end = real, bad_ncol = real, version = real, after_end = real, comment = real,
-              end_of_headers = real, quote = real, indented = real, joined = real, continued = real;
+              end_of_headers = real, quote = real, indented = real, joined = real, continued = real,
+              major = real;
   no_end.replace(no_end.find("END "), 4, "XND ");
   bad_ncol.replace(bad_ncol.find("NCOL        8"), 13, "NCOL        9");
   // Records the library leaks on: more than the version, a stranger after END.
@@ -52,6 +53,7 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
   quote.replace(quote.find("'P 1 21 1'"), 10, "'P 1 21 1*");
   joined.replace(joined.find("'P 1 21 1'   PG2"), 16, "'P 1 21 1'/  PG2");
   continued.replace(continued.find("TITLE  "), 7, "TITLE &");
+  major.replace(major.find("VERS MTZ:V1.1"), 13, "VERS MTZ:V2.1");
   // An indented dataset record: the library loses the dataset and crashes.
   indented.replace(indented.find("DATASET       1 1     "), 22, "  DATASET       1 1   ");
   const std::string files[] = {scratch("absent.mtz"),
@@ -70,7 +72,8 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
                                write_scratch("quote.mtz", quote),
                                write_scratch("indented.mtz", indented),
                                write_scratch("joined.mtz", joined),
-                               write_scratch("continued.mtz", continued)};
+                               write_scratch("continued.mtz", continued),
+                               write_scratch("major.mtz", major)};
   for (const std::string& f : files) {
     EXPECT_EQ(read_all(f), "CCP4MTZfile: open_read - File missing or corrupted: " + f);
     EXPECT_EQ(fatal_text([&] { CCP4MTZfile().open_append(f, scratch("out.mtz")); }),
