@@ -1,7 +1,10 @@
 #include "mtz/mtz_ccp4.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "foundation/file_access.h"
 #include "foundation/message.h"
 #include "symmetry/spgr_descr.h"
 #include "symmetry/symop.h"
@@ -64,6 +68,9 @@ bool sound_symop(const char* text, const char* end) {
   return text == end;
 }
 
+const char* const unmerged = "unmerged MTZ files are not supported";
+const char* const damaged = "File missing or corrupted";
+
 // Checks the header records one by one before the library reads them: the
 // library trusts their fields (a damaged record can make it crash or loop).
 // Each known record must have its fields in the expected form, every
@@ -79,7 +86,9 @@ class Header_check {
     std::istringstream in(text);
     std::vector<std::string> f;
     for (std::string w; in >> w;) f.push_back(w);
-    if (f.empty()) return false;
+    // The library reads the keyword from the first column: an indented
+    // record is skipped there, and a dataset it declares goes missing.
+    if (f.empty() || text[0] == ' ') return false;
     // Keywords are taken exactly as writers write them; the library reads
     // some by their first letters only and then misreads the fields.
     static const char* const keywords[] = {
@@ -89,17 +98,34 @@ class Header_check {
       return false;
     const std::string key = f[0].substr(0, 4);
     long a = 0, b = 0, c = 0;
-    if (key == "VERS" || key == "TITL") return true;
-    if (key == "NCOL")
+    // The library's parser ends a record at a comment character, and splits
+    // words at commas and equals signs and joins them in quotes: names
+    // holding them lose fields (the library then fails and leaks).
+    if (key != "TITL" && text.find_first_of("!#") != std::string::npos) return false;
+    // Nor may a record end in the parser's continuation marks.
+    const char last = text[text.find_last_not_of(' ')];
+    if (last == '&' || last == '-') return false;
+    if ((key == "COLU" || key == "COLS" || key == "COLG" || key == "PROJ" || key == "CRYS" ||
+         key == "DATA") &&
+        text.find_first_of(",='\"", 6) != std::string::npos)
+      return false;
+    // The library leaks what it parses from a version record with more
+    // than the version in it, and fails on another major version (leaking
+    // its record).
+    if (key == "VERS") return f.size() == 2 && f[1].compare(0, 7, "MTZ:V1.") == 0;
+    if (key == "TITL") return true;
+    if (key == "NCOL") {
+      // Merged files only: the third field counts batch headers.
+      if (f.size() == 4 && integer(f[3], 1, 1000000000, a)) why = unmerged;
       return f.size() == 4 && integer(f[1], 3, 100000, ncol) &&
-             integer(f[2], 0, 1000000000, nref) &&
-             integer(f[3], 0, 0, a);  // merged files only: no batch headers
+             integer(f[2], 0, 1000000000, nref) && integer(f[3], 0, 0, a);
+    }
     if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
     if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
     if (key == "SYMI")
       return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
-             integer(f[4], 0, 100000, c);
+             integer(f[4], 0, 100000, c) && sound_quotes(text);
     if (key == "SYMM") {
       const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
       return ++symm <= 192 && at != std::string::npos &&
@@ -143,6 +169,12 @@ class Header_check {
       return a != 0 || f[2] == "HKL_base";
     }
     if (key == "DATA" && (group_step == 1 || group_step == 2) && !declared[a]) {
+      // The library files any dataset of that name under its base crystal
+      // and then crashes on the rest of the group.
+      if (a != 0 && f[2] == "HKL_base") {
+        why = "a data dataset is named HKL_base";
+        return false;
+      }
       declared[a] = true;
       ++datasets;
       group_step = 3;
@@ -158,6 +190,9 @@ class Header_check {
     }
     return false;
   }
+  //! What is wrong, when it is more than damage ("" otherwise).
+  std::string why;
+
   //! At the END record: the counts agree and every id used is declared.
   bool complete(const std::int64_t header_offset) const {
     for (int id = 0; id < 1000; ++id)
@@ -167,6 +202,17 @@ class Header_check {
   }
 
  private:
+  // The space-group name is quoted; the parser takes a quote as one only
+  // between blanks, and an unclosed quote swallows the rest of the record.
+  static bool sound_quotes(const std::string& text) {
+    if (text.find('"') != std::string::npos) return false;
+    const std::size_t open = text.find('\'');
+    if (open == std::string::npos) return true;
+    const std::size_t close = text.find('\'', open + 1);
+    return close != std::string::npos && text[open - 1] == ' ' &&
+           (close + 1 == text.size() || text[close + 1] == ' ') &&
+           text.find('\'', close + 1) == std::string::npos;
+  }
   static bool number(const std::string& word) {
     char* end = nullptr;
     std::strtod(word.c_str(), &end);
@@ -204,29 +250,29 @@ class Header_check {
   bool declared[1000] = {}, referenced[1000] = {};
 };
 
-// True when the file has the layout the library relies on: the "MTZ "
-// stamp, a header position inside the file right after NCOL x NREF row
-// words, and sound header records up to an END record (the library loops
-// forever on a header without one).
-bool sound_layout(const String& filename) {
+// What keeps the library from reading the file, or "" when it has the
+// layout the library relies on: the "MTZ " stamp, a header position inside
+// the file right after NCOL x NREF row words, and sound header records up
+// to an END record (the library loops forever on a header without one).
+std::string layout_fault(const String& filename) {
   std::ifstream in(filename, std::ios::binary);
-  if (!in) return false;
+  if (!in) return damaged;
   in.seekg(0, std::ios::end);
   const std::int64_t size = in.tellg();
-  if (size < data_start + record_length) return false;
+  if (size < data_start + record_length) return damaged;
   unsigned char lead[12];
   in.seekg(0);
-  if (!in.read(reinterpret_cast<char*>(lead), sizeof(lead))) return false;
-  if (std::memcmp(lead, "MTZ ", 4) != 0) return false;
+  if (!in.read(reinterpret_cast<char*>(lead), sizeof(lead))) return damaged;
+  if (std::memcmp(lead, "MTZ ", 4) != 0) return damaged;
   // The machine stamp's second byte holds the integer format in its high
   // nibble: 1 is big-endian, anything else is read as little-endian.
   const bool big_endian = (lead[9] >> 4) == 1;
   std::uint32_t word = 0;
   for (int i = 0; i < 4; ++i) word |= std::uint32_t(lead[big_endian ? 7 - i : 4 + i]) << (8 * i);
   const std::int64_t header_word = std::int32_t(word);
-  if (header_word <= 0) return false;
+  if (header_word <= 0) return damaged;
   const std::int64_t offset = (header_word - 1) * 4;
-  if (offset < data_start || offset + record_length > size) return false;
+  if (offset < data_start || offset + record_length > size) return damaged;
 
   in.seekg(offset);
   Header_check check;
@@ -234,25 +280,30 @@ bool sound_layout(const String& filename) {
   while (in.read(record, record_length)) {
     if (std::string(record, record_length).find_first_not_of(" ", 3) == std::string::npos &&
         std::strncmp(record, "END", 3) == 0) {
-      if (!check.complete(offset)) return false;
+      if (!check.complete(offset)) return check.why.empty() ? damaged : check.why;
       // The library then reads on to MTZENDOFHEADERS, looping if there is
-      // none; history lines are skipped by their count.
+      // none. Only history lines (skipped by their count) may come between:
+      // the library leaks on other records there.
       while (in.read(record, record_length)) {
-        if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0) return true;
-        if (std::strncmp(record, "MTZBATS", 7) == 0) return false;
-        if (std::strncmp(record, "MTZHIST", 7) == 0) {
-          char* end = nullptr;
-          const long lines =
-              std::strtol(std::string(record + 7, record_length - 7).c_str(), &end, 10);
-          if (lines < 0 || lines > 1000) return false;
-          in.seekg(lines * record_length, std::ios::cur);
-        }
+        // The library takes only the bare keyword as the end.
+        if (std::strncmp(record, "MTZENDOFHEADERS", 15) == 0)
+          return std::string(record + 15, record_length - 15).find_first_not_of(' ') ==
+                         std::string::npos
+                     ? ""
+                     : damaged;
+        if (std::strncmp(record, "MTZBATS", 7) == 0) return unmerged;
+        if (std::strncmp(record, "MTZHIST", 7) != 0) return damaged;
+        std::istringstream fields(std::string(record + 7, record_length - 7));
+        long lines = -1;
+        std::string rest;
+        if (!(fields >> lines) || (fields >> rest) || lines < 0 || lines > 1000) return damaged;
+        in.seekg(lines * record_length, std::ios::cur);
       }
-      return false;
+      return damaged;
     }
-    if (!check.take(record)) return false;
+    if (!check.take(record)) return check.why.empty() ? damaged : check.why;
   }
-  return false;
+  return damaged;
 }
 
 // Point-group symbol of each space-group number 0..230, as runs of equal
@@ -286,11 +337,29 @@ template <std::size_t N> void copy_field(char (&field)[N], const std::string& te
 
 }  // namespace
 
-Mtz_ptr mtz_get_header(const String& filename) {
-  if (!sound_layout(filename)) return nullptr;
+Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
+  const String where = "CCP4MTZfile: " + operation + " - ";
+  // A path that is no readable regular file (a FIFO would block the
+  // reader) is refused with the reason; a missing one is "missing".
+  struct stat st;
+  if (stat(filename.c_str(), &st) == 0 || errno != ENOENT)
+    Files::check_input(filename, "CCP4MTZfile");
+  const std::string fault = layout_fault(filename);
+  if (!fault.empty()) fatal(where + fault + ": " + filename);
   Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
-  if (mtz) CMtz::MtzAssignHKLtoBase(mtz.get());
+  if (!mtz) fatal(where + damaged + ": " + filename);
+  CMtz::MtzAssignHKLtoBase(mtz.get());
   return mtz;
+}
+
+bool writable_cell(const Cell& cell) {
+  // The header holds each constant as %10.4f: an edge of 1e5 A or more
+  // would overrun its field (and the record).
+  const double edges[3] = {cell.a(), cell.b(), cell.c()};
+  const double angles[3] = {cell.alpha_deg(), cell.beta_deg(), cell.gamma_deg()};
+  for (int i = 0; i < 3; ++i)
+    if (!(edges[i] > 0.0 && edges[i] < 1.0e5 && angles[i] > 0.0 && angles[i] < 180.0)) return false;
+  return !cell.is_null();
 }
 
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column) {
@@ -331,10 +400,10 @@ void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crysta
   }
 }
 
-void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
+std::vector<Symop> read_symops(CMtz::MTZ* mtz) {
   const CMtz::SYMGRP& symm = mtz->mtzsymm;
-  if (symm.nsym <= 0 || symm.nsym > 192) fatal("CCP4MTZfile: no symmetry operators");
-  String ops;
+  if (symm.nsym <= 0 || symm.nsym > 192) return {};
+  std::vector<Symop> ops;
   for (int s = 0; s < symm.nsym; ++s) {
     double mat[4][4];
     for (int i = 0; i < 4; ++i)
@@ -343,15 +412,32 @@ void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
     // is a damaged header, not an operator.
     for (int i = 0; i < 3; ++i) {
       for (int j = 0; j < 3; ++j)
-        if (mat[i][j] != -1.0 && mat[i][j] != 0.0 && mat[i][j] != 1.0)
-          fatal("CCP4MTZfile: invalid symmetry operator");
+        if (mat[i][j] != -1.0 && mat[i][j] != 0.0 && mat[i][j] != 1.0) return {};
       // Translations are fractions of a cell; 1000 cells is already absurd.
-      if (!std::isfinite(mat[i][3]) || std::fabs(mat[i][3]) > 1.0e3)
-        fatal("CCP4MTZfile: invalid symmetry operator");
+      if (!std::isfinite(mat[i][3]) || std::fabs(mat[i][3]) > 1.0e3) return {};
     }
-    ops += Symop(mat).format() + ";";
+    ops.push_back(Symop(mat));
   }
-  spacegroup.init(Spgr_descr(ops, Spgr_descr::Symops));
+  return ops;
+}
+
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
+  const std::vector<Symop> ops = read_symops(mtz);
+  if (ops.empty()) fatal("CCP4MTZfile: invalid symmetry operators");
+  String text;
+  for (const Symop& op : ops) text += op.format() + ";";
+  spacegroup.init(Spgr_descr(text, Spgr_descr::Symops));
+}
+
+bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl) {
+  // Far beyond any real reflection list, yet well inside an int.
+  constexpr float max_index = 100000.0f;
+  for (int i = 0; i < 3; ++i) {
+    const float v = values[pos[i]];
+    if (missing[pos[i]] != 0 || !(std::fabs(v) <= max_index)) return false;
+    hkl[i] = int(std::lrint(v));
+  }
+  return true;
 }
 
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
@@ -398,6 +484,8 @@ void write_hierarchy(CMtz::MTZ* mtz, const std::vector<CCP4MTZfile::crystalinf>&
     const MTZcrystal& c = xi.crystal;
     float cell[6] = {float(c.a()),         float(c.b()),        float(c.c()),
                      float(c.alpha_deg()), float(c.beta_deg()), float(c.gamma_deg())};
+    if (!writable_cell(c))
+      fatal("CCP4MTZfile: Invalid cell of crystal " + c.crystal_name() + ": " + c.format());
     CMtz::MTZXTAL* xtal =
         CMtz::MtzAddXtal(mtz, c.crystal_name().c_str(), c.project_name().c_str(), cell);
     if (xtal == nullptr) fatal("CCP4MTZfile - internal error");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mtz/mtz_file.h"
+#include "symmetry/symop.h"
 
 namespace vantrel {
 
@@ -20,10 +21,15 @@ struct Mtz_deleter {
 typedef std::unique_ptr<CMtz::MTZ, Mtz_deleter> Mtz_ptr;
 
 //! The header of an MTZ file (rows left on disk, index columns assigned to
-//! HKL_base), or null when the file is missing or not a sound MTZ file. The
-//! file's layout is checked first, because the library never returns from
-//! a header that is cut short.
-Mtz_ptr mtz_get_header(const String& filename);
+//! HKL_base). Fatal, "CCP4MTZfile: <operation> - <what>: <file>", when the
+//! file is missing or not a sound merged MTZ file; "CCP4MTZfile: cannot
+//! read <file>: <reason>" when it is no regular file this process may read.
+//! The file's layout is checked first, because the library crashes or
+//! never returns on some damaged headers.
+Mtz_ptr mtz_get_header(const String& filename, const String& operation);
+//! True when each constant of the cell is finite, positive (angles below
+//! 180 degrees) and fits the file's cell records, and the cell has a volume.
+bool writable_cell(const Cell& cell);
 
 //! The column path "/crystal/dataset/label" of a library column.
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);
@@ -31,8 +37,15 @@ String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);
 std::vector<CMtz::MTZCOL*> build_lookup(CMtz::MTZ* mtz);
 //! Replaces crystals by the file's hierarchy (HKL_base included).
 void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crystals);
+//! The file's symmetry operators as they are listed; none when the list is
+//! empty or too long, or one is not a crystallographic operator.
+std::vector<Symop> read_symops(CMtz::MTZ* mtz);
 //! The space group of the file's symmetry operators.
 void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
+//! The Miller indices of a row (values and missing flags by lookup
+//! position, pos the positions of H, K, L); false when one is missing or
+//! far outside any real reflection list (a damaged row).
+bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl);
 //! Lookup positions of the last columns labelled H, K and L (0, 1, 2 when
 //! a label is absent).
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);

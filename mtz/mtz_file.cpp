@@ -52,6 +52,13 @@ bool is_virtual_col(const String& path) {
 CCP4MTZfile::CCP4MTZfile() = default;
 
 CCP4MTZfile::~CCP4MTZfile() {
+  // Destroyed while an exception unwinds the stack, the registered objects
+  // (commonly declared after this one) may already be gone: the file is
+  // closed without moving any rows.
+  if (std::uncaught_exceptions() > 0) {
+    reset();
+    return;
+  }
   // A failed close has printed its message; a destructor must not throw.
   try {
     if (mode_ == READ) close_read();
@@ -74,19 +81,27 @@ void CCP4MTZfile::reset() {
 
 void CCP4MTZfile::read_header(const String& operation, const bool require_reflections) {
   const String where = "CCP4MTZfile: " + operation + " - ";
-  Mtz_ptr mtz = mtz_get_header(filename_in_);
-  if (!mtz) fatal(where + "File missing or corrupted: " + filename_in_);
+  Mtz_ptr mtz = mtz_get_header(filename_in_, operation);
   read_hierarchy(mtz.get(), crystals_);
   int x, s, c;
   match_path("/HKL_base/HKL_base/H", x, s, c);
   if (x < 0) fatal("CCP4MTZfile: No cell! ");
   cell_ = crystals_[x].crystal;
   if (cell_.is_null()) fatal(where + "Invalid cell in: " + filename_in_);
-  try {
-    read_spacegroup(mtz.get(), spacegroup_);
-  } catch (const Message_fatal&) {
-    fatal(where + "Invalid symmetry in: " + filename_in_);
+  // Every crystal's cell is written back by an append, so each must fit
+  // the file's records, and the symmetry must hold in each.
+  const std::vector<Symop> ops = read_symops(mtz.get());
+  if (ops.empty()) fatal(where + "Invalid symmetry in: " + filename_in_);
+  for (const crystalinf& xtal : crystals_) {
+    const MTZcrystal& crystal = xtal.crystal;
+    if (!writable_cell(crystal))
+      fatal(where + "Invalid cell of crystal " + crystal.crystal_name() + " in: " + filename_in_);
+    const String fault = symop_set_fault(ops, crystal);
+    if (!fault.empty())
+      fatal(where + "Symmetry does not fit crystal " + crystal.crystal_name() +
+            " in: " + filename_in_ + ": " + fault);
   }
+  read_spacegroup(mtz.get(), spacegroup_);
 
   // The limits are 1/d^2; the finest spacing is the larger one, whichever
   // output holds it. 0.9999 keeps the finest reflection inside the limit.

@@ -19,8 +19,8 @@ namespace vantrel {
 
 //! One MTZ file at a time, read, appended to or written.
 /*! Modes: NONE, READ (open_read), WRITE (open_write), APPEND (open_append);
-  every open needs NONE and every close returns to it, so one object serves
-  many files in turn. Data objects are registered against column paths while
+  every open needs NONE and every close returns to it, failed or not, so one
+  object serves many files in turn. Data objects are registered against column paths while
   a file is open and the rows move only at close (or at destruction with a
   file still open); registered objects are not owned and must outlive the
   close.
@@ -34,7 +34,10 @@ namespace vantrel {
   NaN in memory and the file's missing-number flag on disk.
 
   All failures are fatal messages naming the file or path; the destructor
-  never throws. */
+  never throws. Files are checked before the CCP4 library sees them: an
+  input must be a readable regular file with a sound merged MTZ header,
+  each crystal's cell must fit the file's records and the symmetry
+  operators must be a group that keeps each crystal's cell. */
 class CCP4MTZfile {
  public:
   //! Column label and MTZ type code, as held by the file.
@@ -60,7 +63,8 @@ class CCP4MTZfile {
 
   CCP4MTZfile();
   //! Closes a file left open (reading or writing its rows); a failure is
-  //! reported on the message stream, never thrown.
+  //! reported on the message stream, never thrown. During the unwinding of
+  //! an exception no rows are moved, since registered objects may be gone.
   ~CCP4MTZfile();
   CCP4MTZfile(const CCP4MTZfile&) = delete;
   CCP4MTZfile& operator=(const CCP4MTZfile&) = delete;
@@ -71,7 +75,7 @@ class CCP4MTZfile {
   //! file without reflections is fatal.
   void open_read(const String& filename);
   //! Reads every row into the registered objects, then forgets the file
-  //! (space group, cell, resolution and sampling stay).
+  //! (space group, cell, resolution and sampling stay), also when it fails.
   void close_read();
   //! Initialises target from its own parameters, each null one replaced by
   //! the file's; then lists every reflection (generate) or the file's.
@@ -79,7 +83,8 @@ class CCP4MTZfile {
   //! Adds the reflections of the file inside the target's resolution.
   void import_hkl_list(HKL_info& target);
   //! Registers data to be filled from the columns the path names; a null
-  //! object is initialised on the file's space group and sampling.
+  //! object is initialised on the file's space group and sampling. A label
+  //! list must name one label per component.
   void import_hkl_data(HKL_data_base& data, const String& mtzpath);
   //! Also copies out the records of the crystal and dataset that hold the
   //! data's columns (those of its first component with a column; a label
@@ -93,11 +98,16 @@ class CCP4MTZfile {
 
   // ---- appending and writing
   //! Reads the header of filename_in; close_append writes filename_out as
-  //! a copy of it with the registered columns added. The two must be
-  //! different files.
+  //! a copy of it with the registered columns added, every crystal with its
+  //! own cell. The two must be different files; an existing output must be
+  //! a regular file the user may write. The copy is written to a new file
+  //! beside the output and replaces it only when complete.
   void open_append(const String& filename_in, const String& filename_out);
+  //! A failed close_append or close_write leaves nothing behind and the
+  //! object closed, as a successful one does.
   void close_append();
-  //! Starts a new file holding the base columns H, K, L.
+  //! Starts a new file holding the base columns H, K, L (the output checked
+  //! as for open_append).
   void open_write(const String& filename_out);
   //! The reflection list whose reflections become the rows (WRITE only).
   void export_hkl_info(const HKL_info& hkl_info);
@@ -140,6 +150,7 @@ class CCP4MTZfile {
   // "CCP4MTZfile: <operation> - ...".
   void read_header(const String& operation, const bool require_reflections);
   // Writes the output file of close_append or close_write.
+  void read_rows();
   void write_rows_append();
   void write_rows_new();
   void reset();  // back to NONE with empty lists; header values stay

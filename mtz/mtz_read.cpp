@@ -12,16 +12,16 @@ namespace vantrel {
 
 namespace {
 
-// Miller indices of a row; false when one is missing or far outside any
-// real reflection list (a damaged row), so that the row is skipped.
-bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl) {
-  constexpr float max_index = 100000.0f;
-  for (int i = 0; i < 3; ++i) {
-    const float v = values[pos[i]];
-    if (missing[pos[i]] != 0 || !(std::fabs(v) <= max_index)) return false;
-    hkl[i] = int(std::lrint(v));
-  }
-  return true;
+// A label list names every component (a virtual label stands for one the
+// file lacks): a short list would silently leave a component missing, and
+// a long one would drop labels.
+void check_label_list(const HKL_data_base& data, const String& mtzpath) {
+  const std::size_t open = mtzpath.find('[');
+  if (open == String::npos) return;
+  const String list = mtzpath.substr(open + 1, mtzpath.find(']', open) - open - 1);
+  if (int(list.split(", ").size()) != data.data_size())
+    fatal("CCP4MTZfile: import_hkl_data - Column list must name " + String(data.data_size()) +
+          " columns: " + mtzpath);
 }
 
 }  // namespace
@@ -54,8 +54,7 @@ void CCP4MTZfile::import_hkl_info(HKL_info& target, const bool generate) {
 
 void CCP4MTZfile::import_hkl_list(HKL_info& target) {
   if (mode_ != READ) fatal("CCP4MTZfile: no file open for read");
-  Mtz_ptr mtz = mtz_get_header(filename_in_);
-  if (!mtz) fatal("CCP4MTZfile: import_hkl_list - File missing or corrupted: " + filename_in_);
+  Mtz_ptr mtz = mtz_get_header(filename_in_, "import_hkl_list");
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
   index_positions(lookup, pos);
@@ -82,6 +81,7 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
   const int n = data.data_size();
   const std::vector<String> paths = mtz_assign(mtzpath, data.type(), data.data_names(), n);
   const std::vector<String> names = data.data_names().split(" ");
+  check_label_list(data, mtzpath);
 
   // Resolve every component before changing anything, so that a failure
   // leaves the object as it was.
@@ -123,6 +123,7 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, const String& mtzpath) {
 void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZcrystal& crystal,
                                   const String& mtzpath) {
   // The records of the crystal and dataset that hold the data's columns.
+  check_label_list(data, mtzpath);
   const String path = first_column_path(data, mtzpath);
   import_crystal(crystal, path);
   import_dataset(dataset, path);
@@ -131,8 +132,19 @@ void CCP4MTZfile::import_hkl_data(HKL_data_base& data, MTZdataset& dataset, MTZc
 
 void CCP4MTZfile::close_read() {
   if (mode_ != READ) fatal("CCP4MTZfile: no file open for read");
-  Mtz_ptr mtz = mtz_get_header(filename_in_);
-  if (!mtz) fatal("CCP4MTZfile: close_read - File missing or corrupted: " + filename_in_);
+  // A failed close closes all the same: the registered objects may be gone
+  // before a second attempt (the destructor's) could fill them.
+  try {
+    read_rows();
+  } catch (const Message_fatal&) {
+    reset();
+    throw;
+  }
+  reset();
+}
+
+void CCP4MTZfile::read_rows() {
+  Mtz_ptr mtz = mtz_get_header(filename_in_, "close_read");
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
   index_positions(lookup, pos);
@@ -166,8 +178,6 @@ void CCP4MTZfile::close_read() {
       hkl_data_in_[j]->data_import(hkl, components.data());
     }
   }
-  mtz.reset();
-  reset();
 }
 
 }  // namespace vantrel

@@ -1,14 +1,17 @@
 // Writing: registration of data objects for export, the copy of a file
 // with columns appended (close_append) and new files (close_write).
-#include <sys/stat.h>
-
 #include <ccp4/ccp4_utils.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 
+#include "foundation/file_access.h"
 #include "foundation/message.h"
 #include "foundation/util.h"
 #include "mtz/mtz_ccp4.h"
@@ -21,41 +24,67 @@ namespace {
 
 constexpr std::size_t max_label_length = 30;  // the library's column label field
 
-// True when both names exist and are one file (any spelling, links followed).
-bool same_file(const String& a, const String& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
-// Fatal when writing the output (or its temporary file) would overwrite the
-// input of an append.
+// Fatal when writing the output would overwrite the input of an append.
 void check_not_input(const String& operation, const String& filename_in,
                      const String& filename_out) {
-  if (same_file(filename_in, filename_out) || same_file(filename_in, filename_out + ".partial"))
+  if (Files::same_file(filename_in, filename_out))
     fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + filename_out);
 }
 
-// The output is written under a temporary name beside the target and moved
-// into place only when complete, so a failed write never leaves a file that
-// looks whole (nor replaces an existing one). Until commit() the temporary
-// file is removed when the guard goes.
+// The library writes the base crystal's cell (the CELL record and its
+// DCELL) as the first data crystal's. Rewrites the CELL record with the
+// base cell and every DCELL record with the cell of its dataset's crystal,
+// in the library's layout, in the written file at path.
+bool restore_cells(const String& path, const std::vector<float>& base,
+                   const std::map<int, std::vector<float>>& dataset_cells) {
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  std::int32_t word = 0;  // the header position, written in this machine's order
+  if (!file.seekg(4) || !file.read(reinterpret_cast<char*>(&word), 4) || word <= 0) return false;
+  char record[81];
+  for (std::streamoff at = std::streamoff(word - 1) * 4; file.seekg(at); at += 80) {
+    if (!file.read(record, 80)) return false;
+    const String key(record, 5);
+    const std::vector<float>* cell = nullptr;
+    int id = 0;
+    if (key == "CELL ") {
+      cell = &base;
+    } else if (key == "DCELL") {
+      id = std::atoi(record + 5);
+      const auto found = dataset_cells.find(id);
+      if (found != dataset_cells.end()) cell = &found->second;
+    } else if (key == "END  ") {
+      return true;
+    }
+    if (cell == nullptr) continue;
+    const std::vector<float>& c = *cell;
+    const int n = key == "CELL " ? std::snprintf(record, sizeof(record),
+                                                 "CELL %10.4f%10.4f%10.4f%10.4f%10.4f%10.4f", c[0],
+                                                 c[1], c[2], c[3], c[4], c[5])
+                                 : std::snprintf(record, sizeof(record),
+                                                 "DCELL %9d %10.4f%10.4f%10.4f%10.4f%10.4f%10.4f",
+                                                 id, c[0], c[1], c[2], c[3], c[4], c[5]);
+    if (n < 0 || n > 80) return false;
+    std::memset(record + n, ' ', std::size_t(80 - n));
+    if (!file.seekp(at) || !file.write(record, 80)) return false;
+  }
+  return false;
+}
+
+// The output is written to a new temporary file beside the target and
+// moved into place only when complete, so a failed write never leaves a
+// file that looks whole (nor replaces an existing one). An existing target
+// must be a regular file the user may write.
 class Output_file {
  public:
   Output_file(const String& operation, const String& filename)
-      : operation_(operation), filename_(filename), partial_(filename + ".partial") {}
-  ~Output_file() {
-    if (!committed_) std::remove(partial_.c_str());
-  }
-  Output_file(const Output_file&) = delete;
-  Output_file& operator=(const Output_file&) = delete;
+      : operation_(operation), filename_(filename), temporary_(checked(filename), "CCP4MTZfile") {}
 
   [[noreturn]] void fail(const String& what) const {
     fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
   }
   //! Opens the temporary file as the output of mtz.
   void open(CMtz::MTZ* mtz) {
-    mtz->fileout = CMtz::MtzOpenForWrite(partial_.c_str());
+    mtz->fileout = CMtz::MtzOpenForWrite(temporary_.path().c_str());
     if (mtz->fileout == nullptr) fail("Cannot open file for writing");
   }
   //! Writes row number row (from 1) of the given columns: a value flagged
@@ -68,17 +97,35 @@ class Output_file {
     if (CMtz::ccp4_lwrefl(mtz, values.data(), columns.data(), int(columns.size()), row) != 1)
       fail("Failed to write file");
   }
-  //! Writes the header (MtzPut), closes the file and moves it into place.
+  //! Writes the header (MtzPut) with each crystal's own cell, closes the
+  //! file and moves it into place.
   void commit(Mtz_ptr& mtz) {
-    if (CMtz::MtzPut(mtz.get(), partial_.c_str()) != 1) fail("Failed to write file");
+    std::vector<float> base;  // the first crystal named HKL_base, else the first
+    bool named = false;
+    std::map<int, std::vector<float>> dataset_cells;
+    for (int x = 0; x < CMtz::MtzNxtal(mtz.get()); ++x) {
+      CMtz::MTZXTAL* xtal = CMtz::MtzIxtal(mtz.get(), x);
+      const std::vector<float> cell(xtal->cell, xtal->cell + 6);
+      const bool is_base = std::strcmp(xtal->xname, "HKL_base") == 0;
+      if (base.empty() || (is_base && !named)) base = cell;
+      named = named || is_base;
+      for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s)
+        dataset_cells[CMtz::MtzIsetInXtal(xtal, s)->setid] = cell;
+    }
+    if (CMtz::MtzPut(mtz.get(), temporary_.path().c_str()) != 1) fail("Failed to write file");
     mtz.reset();
-    if (std::rename(partial_.c_str(), filename_.c_str()) != 0) fail("Cannot create file");
-    committed_ = true;
+    if (base.empty() || !restore_cells(temporary_.path(), base, dataset_cells))
+      fail("Failed to write file");
+    temporary_.commit();
   }
 
  private:
-  String operation_, filename_, partial_;
-  bool committed_ = false;
+  static const String& checked(const String& filename) {
+    Files::check_output(filename, "CCP4MTZfile");
+    return filename;
+  }
+  String operation_, filename_;
+  Temporary_file temporary_;
 };
 
 // A fresh library record whose rows go straight to the file.
@@ -202,6 +249,7 @@ void CCP4MTZfile::export_dataset(const MTZdataset& dataset, const String& mtzpat
 void CCP4MTZfile::open_append(const String& filename_in, const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
   check_not_input("open_append", filename_in, filename_out);
+  Files::check_output(filename_out, "CCP4MTZfile");
   filename_in_ = filename_in;
   filename_out_ = filename_out;
   try {
@@ -215,14 +263,20 @@ void CCP4MTZfile::open_append(const String& filename_in, const String& filename_
 
 void CCP4MTZfile::close_append() {
   if (mode_ != APPEND) fatal("CCP4MTZfile: no file open for append");
-  check_not_input("close_append", filename_in_, filename_out_);
-  write_rows_append();
+  // A failed close closes all the same: the registered objects may be gone
+  // before a second attempt (the destructor's) could read them.
+  try {
+    check_not_input("close_append", filename_in_, filename_out_);
+    write_rows_append();
+  } catch (const Message_fatal&) {
+    reset();
+    throw;
+  }
   reset();
 }
 
 void CCP4MTZfile::write_rows_append() {
-  Mtz_ptr in = mtz_get_header(filename_in_);
-  if (!in) fatal("CCP4MTZfile: close_append - File missing or corrupted: " + filename_in_);
+  Mtz_ptr in = mtz_get_header(filename_in_, "close_append");
   const std::vector<CMtz::MTZCOL*> in_lookup = build_lookup(in.get());
   int pos[3];
   index_positions(in_lookup, pos);
@@ -278,9 +332,15 @@ void CCP4MTZfile::write_rows_append() {
       out_values[map[i]] = in_missing[i] != 0 && !is_nan ? nan : in_values[i];
       out_missing[map[i]] = in_missing[i] != 0 && !is_nan;
     }
-    const HKL hkl(int(std::lrint(in_values[pos[0]])), int(std::lrint(in_values[pos[1]])),
-                  int(std::lrint(in_values[pos[2]])));
-    export_row(hkl, hkl_data_out_, positions, scales, components, out_values, out_missing);
+    // A row without usable indices is copied; the new columns stay missing.
+    HKL hkl;
+    if (row_hkl(in_values.data(), in_missing.data(), pos, hkl)) {
+      export_row(hkl, hkl_data_out_, positions, scales, components, out_values, out_missing);
+    } else {
+      for (const std::vector<int>& object : positions)
+        for (const int c : object)
+          if (c >= 0) out_missing[c] = 1;
+    }
     file.write_row(out.get(), out_values, out_missing, out_lookup, row);
   }
   in.reset();
@@ -291,6 +351,7 @@ void CCP4MTZfile::write_rows_append() {
 
 void CCP4MTZfile::open_write(const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_write - File already open");
+  Files::check_output(filename_out, "CCP4MTZfile");
   crystals_.push_back({MTZcrystal("HKL_base", "HKL_base", Cell()),
                        {{MTZdataset("HKL_base", 9.999), {{"H", "H"}, {"K", "H"}, {"L", "H"}}}}});
   filename_out_ = filename_out;
@@ -307,9 +368,14 @@ void CCP4MTZfile::export_hkl_info(const HKL_info& hkl_info) {
 
 void CCP4MTZfile::close_write() {
   if (mode_ != WRITE) fatal("CCP4MTZfile: no file open for write");
-  if (hkl_info_out_ == nullptr || hkl_info_out_->is_null())
-    fatal("CCP4MTZfile: close_write - No reflection list exported for: " + filename_out_);
-  write_rows_new();
+  try {
+    if (hkl_info_out_ == nullptr || hkl_info_out_->is_null())
+      fatal("CCP4MTZfile: close_write - No reflection list exported for: " + filename_out_);
+    write_rows_new();
+  } catch (const Message_fatal&) {
+    reset();
+    throw;
+  }
   reset();
 }
 

@@ -1,5 +1,6 @@
 #include "symmetry/symop.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -199,6 +200,45 @@ Symop Symop_code::symop() const {
   const Isymop op = isymop();
   const Vec3<double> trn(op.trn()[0] / 24.0, op.trn()[1] / 24.0, op.trn()[2] / 24.0);
   return Symop(RTop<double>(Mat33<double>(op.rot()), trn));
+}
+
+String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell, const double tolerance) {
+  if (ops.empty()) return "no operators";
+  const Metric_tensor& m = cell.real_metric();
+  // The metric as a full symmetric matrix (the tensor keeps cross terms doubled).
+  Mat33<double> g;
+  g(0, 0) = m.m00();
+  g(1, 1) = m.m11();
+  g(2, 2) = m.m22();
+  g(0, 1) = g(1, 0) = 0.5 * m.m01();
+  g(0, 2) = g(2, 0) = 0.5 * m.m02();
+  g(1, 2) = g(2, 1) = 0.5 * m.m12();
+  const double scale = std::max(g(0, 0), std::max(g(1, 1), g(2, 2)));
+  for (const Symop& op : ops) {
+    const Mat33<double> kept = op.rot().transpose() * g * op.rot();
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j)
+        if (!(std::fabs(kept(i, j) - g(i, j)) <= tolerance * scale))
+          return "operator " + op.format() + " does not fit the cell " + cell.format();
+  }
+  auto same = [](const Symop& a, const Symop& b) {
+    for (int i = 0; i < 3; ++i) {
+      if (a.trn()[i] != b.trn()[i]) return false;
+      for (int j = 0; j < 3; ++j)
+        if (a.rot()(i, j) != b.rot()(i, j)) return false;
+    }
+    return true;
+  };
+  for (const Symop& a : ops)
+    for (const Symop& b : ops) {
+      const Symop ab(RTop<double>(a) * RTop<double>(b));
+      bool found = false;
+      for (const Symop& c : ops) found = found || same(ab, c);
+      if (!found)
+        return "the operators do not form a group: " + a.format() + " times " + b.format() +
+               " gives " + ab.format();
+    }
+  return "";
 }
 
 }  // namespace vantrel

@@ -4,6 +4,8 @@
 #ifndef VANTREL_SYMMETRY_SYMOP_H
 #define VANTREL_SYMMETRY_SYMOP_H
 
+#include <vector>
+
 #include "foundation/util.h"
 #include "foundation/vec_mat.h"
 #include "foundation/vstring.h"
@@ -93,6 +95,18 @@ class Symop_code {
  private:
   int code_;
 };
+
+//! Why a list of operators cannot be the whole symmetry of a crystal of
+//! this cell, or "" when it can. Every rotation must keep the cell's metric
+//! (R^T G R = G on fractional coordinates, to tolerance times the largest
+//! term of G), and the list must be a group: every product, its translation
+//! reduced into [0, 1), is in the list (so the identity is too). The
+//! default tolerance, about 5e-4 in an edge, admits cells refined without
+//! their system's constraints and the 4 decimals of a file's cell records;
+//! a cell of another system misses by far more (a 120 against a 90 degree
+//! angle changes a cross term by half the squared edges).
+String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell,
+                       const double tolerance = 1.0e-3);
 
 // Operators applied to the coordinate types, keeping the type; these also
 // define the operator members declared in symmetry/coords.h.

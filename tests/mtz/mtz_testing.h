@@ -4,8 +4,10 @@
 #ifndef VANTREL_TESTS_MTZ_MTZ_TESTING_H
 #define VANTREL_TESTS_MTZ_MTZ_TESTING_H
 
+#include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -108,16 +110,12 @@ inline bool same_bits(const float a, const float b) {
   return std::memcmp(&a, &b, sizeof(float)) == 0 || (std::isnan(a) && std::isnan(b));
 }
 
-//! Remembers a path to remove (with its partial form), latest first, when
-//! the test program ends.
+//! Remembers a path to remove, latest first, when the test program ends.
 inline std::string remember(const std::string& path) {
   static struct Files {
     std::vector<std::string> paths;
     ~Files() {
-      for (auto p = paths.rbegin(); p != paths.rend(); ++p) {
-        std::remove((*p + ".partial").c_str());
-        std::remove(p->c_str());
-      }
+      for (auto p = paths.rbegin(); p != paths.rend(); ++p) std::remove(p->c_str());
     }
   } files;
   files.paths.push_back(path);
@@ -129,6 +127,19 @@ inline std::string scratch(const std::string& name) {
   static int serial = 0;
   return remember(::testing::TempDir() + "vantrel_mtz_" + std::to_string(getpid()) + "_" +
                   std::to_string(++serial) + "_" + name);
+}
+
+//! The names in a directory but "." and "..", sorted.
+inline std::vector<std::string> directory_entries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (const dirent* e = readdir(d))
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+        names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

@@ -2,6 +2,7 @@
 
 #include "foundation/message.h"
 #include "support/testing.h"
+#include "symmetry/spacegroup.h"
 #include "symmetry/symop.h"
 
 using namespace vantrel;
@@ -132,4 +133,63 @@ TEST(RTopFrac, NullAndOrthogonalFrame) {
   EXPECT_TRUE(back.rot().equals(op.rot(), 1e-12) && back.trn().equals(op.trn(), 1e-12));
   const Coord_frac f(0.1, 0.7, 0.35);
   EXPECT_TRUE((orth * f.coord_orth(cell)).equals((op * f).coord_orth(cell), 1e-10));
+}
+
+namespace {
+
+// The operators of a group, in the group's own order.
+std::vector<Symop> operators(const Spacegroup& group) {
+  std::vector<Symop> ops;
+  for (int i = 0; i < group.op_count(); ++i) ops.push_back(group.symop(i));
+  return ops;
+}
+
+// A cell of each number's crystal system, in the standard setting
+// (unique axis b, hexagonal axes for the rhombohedral groups).
+Cell system_cell(const int number) {
+  const double a = 10.0, b = 11.0, c = 12.0;
+  if (number <= 2) return Cell(Cell_descr(a, b, c, 80, 85, 95));
+  if (number <= 15) return Cell(Cell_descr(a, b, c, 90, 100, 90));
+  if (number <= 74) return Cell(Cell_descr(a, b, c, 90, 90, 90));
+  if (number <= 142) return Cell(Cell_descr(a, a, c, 90, 90, 90));
+  if (number <= 194) return Cell(Cell_descr(a, a, c, 90, 90, 120));
+  return Cell(Cell_descr(a, a, a, 90, 90, 90));
+}
+
+}  // namespace
+
+// Every tabulated group fits a cell of its crystal system and none above
+// the triclinic fits a triclinic cell.
+TEST(SymopSet, EveryGroupFitsItsSystemOnly) {
+  const Cell triclinic(Cell_descr(10, 11, 12, 80, 85, 95));
+  int fitted = 0;
+  for (int n = 1; n <= 230; ++n) {
+    const std::vector<Symop> ops = operators(Spacegroup(Spgr_descr(n)));
+    EXPECT_EQ(symop_set_fault(ops, system_cell(n)), "") << n;
+    const String fault = symop_set_fault(ops, triclinic);
+    EXPECT_EQ(fault.find("does not fit the cell") != String::npos, n > 2) << n << " " << fault;
+    fitted += fault.empty();
+  }
+  EXPECT_EQ(fitted, 2);
+}
+
+// The metric tolerance (relative 1e-3 of the largest term of G), and lists
+// that are not groups.
+TEST(SymopSet, ToleranceAndGroupClosure) {
+  const std::vector<Symop> p4 = operators(Spacegroup(Spgr_descr(75)));
+  const std::pair<double, bool> edges[] = {
+      {10.0, true}, {10.004, true}, {9.996, true}, {10.006, false}, {10.1, false}};
+  for (const auto& e : edges)
+    EXPECT_EQ(symop_set_fault(p4, Cell(Cell_descr(10, e.first, 9, 90, 90, 90))).empty(), e.second)
+        << e.first;
+
+  const Cell cell(Cell_descr(10, 11, 12, 90, 90, 90));
+  std::vector<Symop> p212121 = operators(Spacegroup(Spgr_descr(19)));
+  EXPECT_EQ(symop_set_fault(p212121, cell), "");
+  p212121.pop_back();
+  EXPECT_EQ(symop_set_fault(p212121, cell).find("the operators do not form a group: "), 0u);
+  const Symop half{RTop_frac(String("x+1/2,y,z"))};
+  EXPECT_EQ(symop_set_fault({half}, cell),
+            "the operators do not form a group: x+1/2, y, z times x+1/2, y, z gives x, y, z");
+  EXPECT_EQ(symop_set_fault({}, cell), "no operators");
 }

@@ -1,0 +1,253 @@
+// MTZ files the program must refuse or must copy faithfully, run through the
+// built executable: a refused run ends with status 2 and one message line
+// naming the file, never a signal, and leaves no output or temporary file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/run_testing.h"
+
+using namespace run_testing;
+using vantrel_testing::fixture_path;
+
+#ifdef QUELVARN_EXE
+namespace {
+
+// A fresh directory for one test's files, removed with them.
+struct Scratch_dir {
+  std::string path;
+  Scratch_dir() {
+    path = ::testing::TempDir() + "quelvarn_mtz_XXXXXX";
+    // Open to all, so that a run as another user reaches the files in it.
+    if (mkdtemp(&path[0]) == nullptr || chmod(path.c_str(), 0755) != 0)
+      ADD_FAILURE() << "no scratch directory";
+  }
+  ~Scratch_dir() { std::system(("rm -rf '" + path + "'").c_str()); }
+  std::string file(const std::string& name) const { return path + "/" + name; }
+  //! The names in the directory.
+  std::set<std::string> entries() const {
+    std::set<std::string> names;
+    const std::string list = path + "/.list";
+    std::system(("ls -A '" + path + "' > '" + list + "'").c_str());
+    std::ifstream in(list);
+    for (std::string name; std::getline(in, name);)
+      if (name != ".list") names.insert(name);
+    std::remove(list.c_str());
+    return names;
+  }
+};
+
+std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A copy of the shipped 1DUR work file with texts replaced by texts of the
+// same length (every occurrence).
+std::string edited_1dur(const Scratch_dir& dir, const std::string& name,
+                        const std::vector<std::pair<std::string, std::string>>& edits) {
+  std::string bytes = read_bytes(fixture_path("sm_1dur.mtz"));
+  for (const auto& e : edits) {
+    EXPECT_EQ(e.first.size(), e.second.size());
+    EXPECT_NE(bytes.find(e.first), std::string::npos) << e.first;
+    for (std::size_t at = bytes.find(e.first); at != std::string::npos;
+         at = bytes.find(e.first, at + 1))
+      bytes.replace(at, e.first.size(), e.second);
+  }
+  const std::string path = dir.file(name);
+  write_bytes(path, bytes);
+  return path;
+}
+
+// 1DUR against 1RX2 on calculated phases, work file and output given.
+Args run_1dur(const std::string& work_mtz, const std::string& out = "NONE") {
+  return against_1rx2(work_mtz, "sm_1dur.pdb", calculated, {"-mtzout-wrk", out});
+}
+
+// The same with the reference file given instead.
+Args run_1dur_ref(const std::string& ref_mtz) {
+  Args args = run_1dur(fixture_path("sm_1dur.mtz"));
+  args.at(1) = ref_mtz;
+  return args;
+}
+
+// The lines of the output that hold text.
+int lines_with(const std::string& out, const std::string& text) {
+  int n = 0;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
+  return n;
+}
+
+// A refused run: status 2, the message once on a line of its own, no signal.
+void expect_refused(const Result& r, const std::string& message) {
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("\n" + message + "\n"), std::string::npos) << r.out;
+  EXPECT_EQ(lines_with(r.out, "CCP4MTZfile"), 1) << r.out;
+  EXPECT_FALSE(r.says("CHAIN")) << r.out;
+}
+
+// The CELL and DCELL records of a file's header, in order.
+std::vector<std::string> cell_records(const std::string& path) {
+  const std::string bytes = read_bytes(path);
+  std::vector<std::string> records;
+  for (std::size_t at = bytes.find("VERS MTZ"); at + 80 <= bytes.size(); at += 80) {
+    const std::string record = bytes.substr(at, 80);
+    if (record.compare(0, 4, "CELL") == 0 || record.compare(0, 5, "DCELL") == 0)
+      records.push_back(record);
+    if (record.compare(0, 4, "END ") == 0) break;
+  }
+  return records;
+}
+
+const std::string dcell1 = "DCELL         1    30.5200   37.7500";
+
+}  // namespace
+
+// ---------------------------------------------------------------- outputs
+
+// Outputs that are special files, read-only files or directories are
+// refused, with nothing written or replaced.
+TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
+  const Scratch_dir dir;
+  const std::string fifo = dir.file("fifo.mtz"), kept = dir.file("kept.mtz"),
+                    sub = dir.file("sub.mtz");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  write_bytes(kept, "read-only");
+  ASSERT_EQ(chmod(kept.c_str(), 0444), 0);
+  const std::set<std::string> before = dir.entries();
+  const std::pair<std::string, std::string> cases[] = {
+      {"/dev/null", "not a regular file"},
+      {fifo, "not a regular file"},
+      {sub, "not a regular file"},
+      {kept, geteuid() == 0 ? "the file is read-only" : "permission denied"}};
+  for (const auto& c : cases)
+    expect_refused(quelvarn_exe(run_1dur(fixture_path("sm_1dur.mtz"), c.first)),
+                   "CCP4MTZfile: cannot write " + c.first + ": " + c.second);
+  struct stat st;
+  EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
+  EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_EQ(read_bytes(kept), "read-only");
+  EXPECT_EQ(dir.entries(), before);
+}
+
+// Files beside the output, also links, are left alone; the copy keeps each
+// crystal's own cell.
+TEST(RunMtzFiles, OutputIsWrittenFaithfully) {
+  const Scratch_dir dir;
+  const std::string in =
+      edited_1dur(dir, "cells.mtz", {{dcell1, "DCELL         1    30.6200   37.8500"}});
+  const std::string out = dir.file("out.mtz"), target = dir.file("target");
+  write_bytes(target, "the link's target");
+  ASSERT_EQ(symlink(target.c_str(), (out + ".partial").c_str()), 0);
+  write_bytes(out + ".tmp", "mine");
+  const Result r = quelvarn_exe(run_1dur(in, out));
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(read_bytes(target), "the link's target");
+  EXPECT_EQ(read_bytes(out + ".tmp"), "mine");
+  EXPECT_EQ(dir.entries(), (std::set<std::string>{"cells.mtz", "out.mtz", "out.mtz.partial",
+                                                  "out.mtz.tmp", "target"}));
+  const std::vector<std::string> records = cell_records(in);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_NE(records[1].substr(16), records[2].substr(16));
+  EXPECT_EQ(cell_records(out), records);
+}
+
+// ---------------------------------------------------------------- inputs
+
+// Inputs that are no readable regular file, as work or reference file.
+TEST(RunMtzFiles, InputsThatCannotBeRead) {
+  const Scratch_dir dir;
+  const std::string fifo = dir.file("fifo.mtz"), locked = dir.file("locked.mtz");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  write_bytes(locked, read_bytes(fixture_path("sm_1dur.mtz")));
+  ASSERT_EQ(chmod(locked.c_str(), 0600), 0);
+  const std::string not_regular = "CCP4MTZfile: cannot read " + fifo + ": not a regular file";
+  expect_refused(quelvarn_exe(run_1dur(fifo, dir.file("out.mtz"))), not_regular);
+  expect_refused(quelvarn_exe(run_1dur_ref(fifo)), not_regular);
+
+  // An unreadable file, run by a user without root's override.
+  std::string command = geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  command += QUELVARN_EXE;
+  for (const std::string& a : run_1dur(locked)) command += " '" + a + "'";
+  Result r{0, "", ""};
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
+  const int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  expect_refused(r, "CCP4MTZfile: cannot read " + locked + ": permission denied");
+  EXPECT_EQ(dir.entries(), (std::set<std::string>{"fifo.mtz", "locked.mtz"}));
+}
+
+// ---------------------------------------------------------------- file formats
+
+// Work and reference files the library cannot take, or would write back
+// wrongly, or whose symmetry does not fit their cell.
+TEST(RunMtzFiles, UnsoundFilesAreRefused) {
+  const Scratch_dir dir;
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> edits;
+    std::string message;  // the file name follows
+  } cases[] = {{"hkl_base.mtz",
+                {{"DATASET       1 native  ", "DATASET       1 HKL_base"}},
+                "CCP4MTZfile: open_read - a data dataset is named HKL_base: "},
+               {"edge.mtz",
+                {{dcell1, "DCELL         1 100000.000   37.7500"}},
+                "CCP4MTZfile: open_read - Invalid cell of crystal 1dur in: "},
+               {"unmerged.mtz",
+                {{"NCOL       11         3256        0", "NCOL       11         3256        1"}},
+                "CCP4MTZfile: open_read - unmerged MTZ files are not supported: "},
+               {"gamma120.mtz",
+                {{"90.0000   90.0000   90.0000", "90.0000   90.0000  120.0000"}},
+                "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "},
+               {"not_a_group.mtz",
+                {{"SYMM X+1/2,-Y+1/2,-Z", "SYMM X+1/2,-Y+1/2,Z "}},
+                "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "}};
+  for (const auto& c : cases) {
+    const std::string path = edited_1dur(dir, c.name, c.edits);
+    for (const Args& args : {run_1dur(path, dir.file("out.mtz")), run_1dur_ref(path)}) {
+      const Result r = quelvarn_exe(args);
+      EXPECT_EQ(r.status, 2) << r.out;
+      EXPECT_NE(r.out.find("\n" + c.message + path), std::string::npos) << r.out;
+      EXPECT_EQ(lines_with(r.out, "CCP4MTZfile"), 1) << r.out;
+    }
+  }
+  // Rows that cannot be read (a damaged machine stamp): one message.
+  std::string bytes = read_bytes(fixture_path("sm_1dur.mtz"));
+  bytes.replace(8, 4, "\xff\xff\xff\xff");
+  const std::string stamp = dir.file("stamp.mtz");
+  write_bytes(stamp, bytes);
+  expect_refused(quelvarn_exe(run_1dur(stamp, dir.file("out.mtz"))),
+                 "CCP4MTZfile: close_read - File truncated: " + stamp);
+  std::set<std::string> inputs = {"stamp.mtz"};
+  for (const auto& c : cases) inputs.insert(c.name);
+  EXPECT_EQ(dir.entries(), inputs);
+}
+
+// A label list that does not name every component never gives a verdict.
+TEST(RunMtzFiles, ShortLabelListsGiveNoVerdict) {
+  for (const char* list : {"/*/*/[FP]", "/*/*/[FP,SIGFP,FC]"}) {
+    Args args = run_1dur(fixture_path("sm_1dur.mtz"));
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+      if (args[i] == "-colin-wrk-fo") args[i + 1] = list;
+    const Result r = quelvarn_exe(args);
+    EXPECT_TRUE(r.status == 1 || r.status == 2) << r.out;
+    EXPECT_FALSE(r.says("CHAIN")) << r.out;
+  }
+}
+#endif

@@ -1,0 +1,69 @@
+// MTZ files of any bytes: the header read at open, the reflection list and
+// two data objects filled from the rows at close, and a copy with a column
+// appended. The bytes go to a temporary file, since the reader takes paths.
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "fuzz_input.h"
+#include "mtz/mtz_file.h"
+#include "reflections/datatypes.h"
+
+using namespace vantrel;
+using namespace vantrel::datatypes;
+
+namespace {
+
+// A directory of this process's own for the input and output files, made
+// once and removed at exit.
+struct Scratch {
+  std::string dir, in, out;
+  Scratch() {
+    char pattern[] = "/tmp/fuzz_mtz_XXXXXX";
+    if (mkdtemp(pattern) == nullptr) __builtin_trap();
+    dir = pattern;
+    in = dir + "/in.mtz";
+    out = dir + "/out.mtz";
+  }
+  ~Scratch() {
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    rmdir(dir.c_str());
+  }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const Scratch scratch;
+  const std::string &in = scratch.in, &out = scratch.out;
+  FILE* file = std::fopen(in.c_str(), "wb");
+  if (file == nullptr) __builtin_trap();
+  if (size > 0 && std::fwrite(data, 1, size, file) != size) __builtin_trap();
+  std::fclose(file);
+
+  vantrel_fuzz::run([&] {
+    CCP4MTZfile mtz;
+    mtz.open_read(in);
+    HKL_info list;
+    mtz.import_hkl_info(list, false);
+    HKL_data<F_sigF<float>> fsigf(list);
+    HKL_data<ABCD<float>> abcd;  // null: initialised from the file
+    mtz.import_hkl_data(fsigf, "/*/*/[FP,SIGFP]");
+    mtz.import_hkl_data(abcd, "/*/*/[HLA,HLB,HLC,HLD]");
+    mtz.close_read();
+  });
+  vantrel_fuzz::run([&] {
+    CCP4MTZfile mtz;
+    mtz.open_read(in);
+    const HKL_info list(mtz.spacegroup(), mtz.cell(), mtz.resolution(), false);
+    mtz.close_read();
+    HKL_data<F_phi<float>> fphi(list);
+    mtz.open_append(in, out);
+    mtz.export_hkl_data(fphi, "/*/*/new");
+    mtz.close_append();
+  });
+  std::remove(out.c_str());
+  return 0;
+}

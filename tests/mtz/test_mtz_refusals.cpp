@@ -1,0 +1,337 @@
+// Files the MTZ layer refuses, by what is wrong: outputs that must not be
+// replaced, inputs it may not or cannot read, and files whose content the
+// library cannot take or would write back wrongly. Each refusal is one fatal
+// message naming the file, and leaves nothing behind.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "mtz/mtz_file.h"
+#include "mtz_testing.h"
+#include "reflections/datatypes.h"
+
+using namespace vantrel;
+using namespace vantrel::datatypes;
+using mtz_testing::directory_entries;
+using mtz_testing::read_bytes;
+using mtz_testing::scratch;
+using mtz_testing::write_bytes;
+using vantrel_testing::fatal_text;
+using vantrel_testing::fixture_path;
+
+namespace {
+
+const std::string tiny = fixture_path("tiny_5e5z.mtz");
+
+// A copy of tiny_5e5z.mtz with header texts replaced, each by one of the
+// same length.
+std::string edited(const std::string& name,
+                   const std::vector<std::pair<std::string, std::string>>& edits) {
+  std::string bytes = read_bytes(tiny);
+  for (const auto& e : edits) {
+    EXPECT_EQ(e.first.size(), e.second.size()) << e.first;
+    for (std::size_t at = bytes.find(e.first); at != std::string::npos;
+         at = bytes.find(e.first, at + 1))
+      bytes.replace(at, e.first.size(), e.second);
+  }
+  return write_bytes(scratch(name), bytes);
+}
+
+std::string read_all(const std::string& path) {
+  return fatal_text([&] {
+    CCP4MTZfile file;
+    file.open_read(path);
+    HKL_info list;
+    file.import_hkl_info(list, false);
+    HKL_data<F_sigF<float>> data(list);
+    file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
+    file.close_read();
+  });
+}
+
+std::string append(const std::string& in, const std::string& out) {
+  return fatal_text([&] {
+    CCP4MTZfile file;
+    file.open_append(in, out);
+    file.close_append();
+  });
+}
+
+// The CELL and DCELL records of a file's header, in order.
+std::vector<std::string> cell_records(const std::string& path) {
+  const std::string bytes = read_bytes(path);
+  std::vector<std::string> records;
+  for (std::size_t at = bytes.find("VERS MTZ"); at + 80 <= bytes.size(); at += 80) {
+    const std::string record = bytes.substr(at, 80);
+    if (record.compare(0, 4, "CELL") == 0 || record.compare(0, 5, "DCELL") == 0)
+      records.push_back(record);
+    if (record.compare(0, 4, "END ") == 0) break;
+  }
+  return records;
+}
+
+// What f returns when run by an unprivileged user (a child process that
+// gives up root first, so that file permissions apply).
+std::string as_unprivileged(const std::function<std::string()>& f) {
+  if (geteuid() != 0) return f();
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+    const std::string text = f();
+    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
+}
+
+bool starts_with(const std::string& text, const std::string& head) {
+  return text.compare(0, head.size(), head) == 0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- outputs
+
+// An existing output that is not a regular file the user may write is
+// refused before anything is written, by append and new file alike; the
+// special file stays what it was and nothing appears beside it.
+TEST(MtzOutputs, SpecialAndReadOnlyTargetsAreRefused) {
+  const std::string dir = scratch("targets");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string fifo = mtz_testing::remember(dir + "/fifo.mtz"),
+                    sub = mtz_testing::remember(dir + "/sub.mtz"),
+                    kept = mtz_testing::remember(dir + "/kept.mtz");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  write_bytes(kept, "read-only");
+  ASSERT_EQ(chmod(kept.c_str(), 0444), 0);
+  const std::vector<std::string> before = directory_entries(dir);
+  const std::pair<std::string, std::string> cases[] = {
+      {fifo, "not a regular file"},
+      {"/dev/null", "not a regular file"},
+      {sub, "not a regular file"},
+      {kept, geteuid() == 0 ? "the file is read-only" : "permission denied"}};
+  for (const auto& c : cases) {
+    const std::string text = "CCP4MTZfile: cannot write " + c.first + ": " + c.second;
+    EXPECT_EQ(append(tiny, c.first), text);
+    EXPECT_EQ(fatal_text([&] { CCP4MTZfile().open_write(c.first); }), text);
+  }
+  struct stat st;
+  EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+  EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
+  EXPECT_EQ(read_bytes(kept), "read-only");
+  EXPECT_EQ(directory_entries(dir), before);
+}
+
+// The file being written has a name of its own: whatever lies beside the
+// target under another name (a file, or a link to a file) is not touched.
+TEST(MtzOutputs, NeighboursOfTheTargetAreUntouched) {
+  const std::string dir = scratch("neighbours");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string out = mtz_testing::remember(dir + "/out.mtz"),
+                    other = mtz_testing::remember(dir + "/other.mtz"),
+                    target = mtz_testing::remember(dir + "/target");
+  for (const std::string& name : {out + ".partial", out + ".tmp"}) {
+    mtz_testing::remember(name);
+    ASSERT_EQ(symlink(target.c_str(), name.c_str()), 0);
+  }
+  write_bytes(mtz_testing::remember(other + ".partial"), "mine");
+  write_bytes(target, "the link's target");
+  EXPECT_EQ(append(tiny, out), "no error");
+  EXPECT_EQ(append(tiny, other), "no error");
+  EXPECT_EQ(mtz_testing::Raw_mtz(out).nref(), 441);
+  EXPECT_EQ(mtz_testing::Raw_mtz(other).nref(), 441);
+  EXPECT_EQ(read_bytes(target), "the link's target");
+  EXPECT_EQ(read_bytes(other + ".partial"), "mine");
+  EXPECT_EQ(directory_entries(dir),
+            (std::vector<std::string>{"other.mtz", "other.mtz.partial", "out.mtz",
+                                      "out.mtz.partial", "out.mtz.tmp", "target"}));
+}
+
+// The copy keeps each crystal's own cell: the base cell (the CELL record
+// and dataset 0) is not replaced by the data crystal's.
+TEST(MtzOutputs, CopyKeepsEveryCrystalsCell) {
+  const std::string in = edited("cells.mtz", {{"DCELL         1     9.6430    9.6090   19.0290",
+                                               "DCELL         1     9.7430    9.6590   19.2290"}});
+  const std::string out = scratch("cells_out.mtz");
+  ASSERT_EQ(append(in, out), "no error");
+  const std::vector<std::string> records = cell_records(in);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_NE(records[1].substr(16), records[2].substr(16));
+  EXPECT_EQ(cell_records(out), records);
+  CCP4MTZfile file;
+  file.open_read(out);
+  MTZcrystal crystal;
+  file.import_crystal(crystal, "/5e5z/*/FP");
+  EXPECT_NEAR(crystal.a(), 9.743, 1e-4);
+  EXPECT_NEAR(file.cell().a(), 9.643, 1e-4);
+  file.close_read();
+}
+
+// A crystal whose cell the file's records cannot hold is refused before
+// anything is written.
+TEST(MtzOutputs, CellsBeyondTheRecordsAreRefused) {
+  const std::string out = scratch("big.mtz");
+  const HKL_info list(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(20, 25, 30, 90, 90, 90)),
+                      Resolution(4.0), true);
+  HKL_data<F_sigF<float>> data(list);
+  CCP4MTZfile file;
+  file.open_write(out);
+  file.export_hkl_info(list);
+  file.export_hkl_data(data, MTZdataset("d", 1.0),
+                       MTZcrystal("big", "p", Cell(Cell_descr(1.0e5, 25, 30, 90, 90, 90))),
+                       "/big/d/F");
+  EXPECT_TRUE(starts_with(fatal_text([&] { file.close_write(); }),
+                          "CCP4MTZfile: Invalid cell of crystal big: "));
+  EXPECT_FALSE(mtz_testing::file_exists(out));
+}
+
+// ---------------------------------------------------------------- inputs
+
+// Paths that are no readable regular file are refused before any reader
+// opens them (a FIFO would block it).
+TEST(MtzInputs, SpecialAndUnreadableFilesAreRefused) {
+  const std::string fifo = scratch("fifo.mtz"), dir = scratch("dir.mtz"),
+                    locked = write_bytes(scratch("locked.mtz"), read_bytes(tiny));
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, dir}) {
+    EXPECT_EQ(read_all(path), "CCP4MTZfile: cannot read " + path + ": not a regular file");
+    EXPECT_EQ(append(path, scratch("out.mtz")),
+              "CCP4MTZfile: cannot read " + path + ": not a regular file");
+  }
+  EXPECT_EQ(as_unprivileged([&] { return read_all(locked); }),
+            "CCP4MTZfile: cannot read " + locked + ": permission denied");
+  EXPECT_EQ(read_all(locked), geteuid() == 0 ? "no error" : "permission denied");
+}
+
+// A close that fails leaves the object closed: the destructor does not read
+// again into data objects that may be gone, and reports nothing.
+TEST(MtzInputs, FailedCloseLeavesTheObjectClosed) {
+  const std::string name = write_bytes(scratch("stamp.mtz"), read_bytes(tiny));
+  auto file = std::make_unique<CCP4MTZfile>();
+  {
+    HKL_data<F_sigF<float>> data;
+    file->open_read(name);
+    file->import_hkl_data(data, "/*/*/[FP,SIGFP]");
+    std::string bytes = read_bytes(name);
+    bytes.replace(8, 4, "\xff\xff\xff\xff");  // the machine stamp: rows unreadable
+    write_bytes(name, bytes);
+    EXPECT_EQ(fatal_text([&] { file->close_read(); }),
+              "CCP4MTZfile: close_read - File truncated: " + name);
+  }
+  EXPECT_EQ(fatal_text([&] { file->close_read(); }), "CCP4MTZfile: no file open for read");
+  vantrel_testing::Quiet_messages quiet;
+  file.reset();
+  EXPECT_EQ(quiet.text(), "");
+}
+
+// A failure while registering unwinds past data objects declared after the
+// file: its destructor must not fill (or read) them.
+TEST(MtzInputs, UnwindingPastTheFileMovesNoRows) {
+  const char* const cases[][2] = {{"/*/*/[HLA,HLB,HLC,HLD]", "/*/*/HLA"},
+                                  {"/*/*/[FP,SIGFP,FP,NOPE]", "/*/*/NOPE"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(
+        fatal_text([&] {
+          CCP4MTZfile file;
+          file.open_read(tiny);
+          HKL_data<F_sigF<float>> fsigf;
+          HKL_data<ABCD<float>> abcd;
+          file.import_hkl_data(fsigf, "/*/*/[FP,SIGFP]");
+          file.import_hkl_data(abcd, c[0]);
+        }),
+        std::string("CCP4MTZfile: import_hkl_data - Missing column, crystal or dataset: ") + c[1]);
+}
+
+// ---------------------------------------------------------------- file formats
+
+// Headers the library crashes on, or that it would write back wrongly, or
+// whose symmetry does not fit the cell: each refused with what is wrong.
+TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
+  const std::string dcell1 = "DCELL         1     9.6430    9.6090   19.0290   90.0000";
+  const struct {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> edits;
+    std::string message;  // after "CCP4MTZfile: open_read - "; the file name follows
+    std::string detail;   // what does not fit, after the file name
+  } cases[] = {
+      {"hkl_base.mtz",
+       {{"DATASET       1 1       ", "DATASET       1 HKL_base"}},
+       "a data dataset is named HKL_base: ",
+       ""},
+      {"edge.mtz",
+       {{dcell1, "DCELL         1 100000.000    9.6090   19.0290   90.0000"}},
+       "Invalid cell of crystal 5e5z in: ",
+       ""},
+      {"base_edge.mtz",
+       {{"DCELL         0     9.6430", "DCELL         0 100000.000"}},
+       "Invalid cell of crystal HKL_base in: ",
+       ""},
+      {"angle.mtz",
+       {{dcell1, "DCELL         1     9.6430    9.6090   19.0290  180.0000"}},
+       "Invalid cell of crystal 5e5z in: ",
+       ""},
+      {"unmerged.mtz",
+       {{"NCOL        8          441        0", "NCOL        8          441        1"}},
+       "unmerged MTZ files are not supported: ",
+       ""},
+      {"screw_c.mtz",
+       {{"SYMM -X,  Y+1/2,  -Z", "SYMM -X,  -Y,  Z+1/2"}},
+       "Symmetry does not fit crystal HKL_base in: ",
+       ": operator -x, -y, z+1/2 does not fit the cell"},
+      {"gamma120.mtz",
+       {{"90.0000  101.2240   90.0000", "90.0000  101.2240  120.0000"}},
+       "Symmetry does not fit crystal HKL_base in: ",
+       ": operator -x, y+1/2, -z does not fit the cell"},
+      {"lone.mtz",
+       {{"SYMINF   2  2", "SYMINF   1  1"},
+        {"SYMM X,  Y,  Z     ", "SYMM X+1/2,  Y,  Z "},
+        {"SYMM -X,  Y+1/2,  -Z", "TITLE               "}},
+       "Symmetry does not fit crystal HKL_base in: ",
+       ": the operators do not form a group: x+1/2, y, z times x+1/2, y, z gives x, y, z"}};
+  for (const auto& c : cases) {
+    const std::string path = edited(c.name, c.edits);
+    const std::string text = read_all(path);
+    EXPECT_TRUE(starts_with(text, "CCP4MTZfile: open_read - " + c.message + path + c.detail))
+        << text;
+    if (c.detail.empty()) {
+      EXPECT_EQ(text, "CCP4MTZfile: open_read - " + c.message + path);
+    }
+    EXPECT_TRUE(starts_with(append(path, scratch("out.mtz")),
+                            "CCP4MTZfile: open_append - " + c.message + path + c.detail));
+  }
+}
+
+// A label list names one column per component of the data (a virtual
+// label for one the file lacks); a shorter or longer list is refused.
+TEST(MtzFormats, LabelListsNameEveryComponent) {
+  CCP4MTZfile file;
+  file.open_read(tiny);
+  HKL_data<F_sigF<float>> fsigf;
+  HKL_data<ABCD<float>> abcd;
+  const std::pair<HKL_data_base*, std::string> cases[] = {{&fsigf, "/*/*/[FP]"},
+                                                          {&fsigf, "/*/*/[FP,SIGFP,I]"},
+                                                          {&fsigf, "/*/*/[]"},
+                                                          {&abcd, "/*/*/[FP,SIGFP]"}};
+  for (const auto& c : cases)
+    EXPECT_EQ(fatal_text([&] { file.import_hkl_data(*c.first, c.second); }),
+              "CCP4MTZfile: import_hkl_data - Column list must name " +
+                  std::to_string(c.first->data_size()) + " columns: " + c.second);
+  EXPECT_TRUE(file.assigned_paths().empty());
+  file.import_hkl_data(fsigf, "/*/*/[FP, NAN]");
+  EXPECT_EQ(file.assigned_paths(), (std::vector<String>{"/5e5z/1/FP F", "/*/*/NAN -"}));
+  file.close_read();
+}
