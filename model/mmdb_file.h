@@ -15,12 +15,19 @@ namespace vantrel {
 
 //! A coordinate file held by the coordinate library.
 /*! Failures are fatal messages naming the file:
-  "MMDBfile: read_file error: <file> : <code>" and
-  "MMDBfile: write_file error: <file> : <code>", the code being the library's
-  error code right-aligned in 4 characters. Paths that are not regular files
-  and outputs that cannot be written report the library's can't-open code
-  (15); a PDB file that ends inside an atom record reports its
-  unrecognised-atom code (11). */
+  "MMDBfile: read_file error: <file> : <code> (<description>)" and
+  "MMDBfile: write_file error: <file> : <code> (<description>)", the code
+  being the library's error code right-aligned in 4 characters and the
+  description the library's own text for it. Faults the library would not
+  survive or would read wrongly are refused before or after it reads, with
+  the line or atom named after the file: paths that are not regular files
+  (code 15), lines longer than 4095 characters, PDB anisotropic records
+  without an atom before them, mmCIF identifiers longer than its reader
+  holds, atom records without a position (code 11) and numbers that are
+  not finite. Writes first check the path ("MMDBfile: write_file error:
+  cannot write <file>: <reason>") and refuse a model whose identifiers the
+  form cannot hold; the file is written to a temporary beside the target
+  and renamed over it only when complete. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
@@ -29,7 +36,7 @@ class MMDBfile : public MMDBManager {
   //! Writes the whole content in the given form; AS_READ uses the form of
   //! the last file read, PDB when none was read.
   void write_file(const String& file, TYPE type);
-  //! Replaces the model by the library's model 1 (restricted to the atoms of
+  //! Replaces the model by the library's first model (restricted to the atoms of
   //! a library selection handle when selection >= 0), with the library's
   //! spacegroup and cell. TER records become no atoms; numbers the file does
   //! not give are missing (NaN); isotropic U = B / 8 pi^2.
