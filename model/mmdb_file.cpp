@@ -71,7 +71,8 @@ String file_content(const String& file) {
   std::FILE* in = std::fopen(file.c_str(), "rb");
   if (!in) read_error(file, mmdb::Error_CantOpenFile);
   char buffer[65536];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) content.append(buffer, n);
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    content.append(buffer, n);
   const bool failed = std::ferror(in);
   std::fclose(in);
   if (failed) read_error(file, mmdb::Error_CantOpenFile);
@@ -134,9 +135,9 @@ struct Cif_limit {
   const char* what;
   std::size_t longest;
 };
-const Cif_limit cif_limits[] = {{"asym_id", "chain id", 8},     {"comp_id", "residue name", 8},
-                                {"mon_id", "residue name", 8},  {"ins_code", "insertion code", 4},
-                                {"atom_id", "atom name", 8},    {"alt_id", "alternate location", 4},
+const Cif_limit cif_limits[] = {{"asym_id", "chain id", 8},    {"comp_id", "residue name", 8},
+                                {"mon_id", "residue name", 8}, {"ins_code", "insertion code", 4},
+                                {"atom_id", "atom name", 8},   {"alt_id", "alternate location", 4},
                                 {"type_symbol", "element", 4}};
 
 const Cif_limit* cif_limit(const String& tag) {
@@ -251,8 +252,7 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
     const mmdb::word set = atom->WhatIsSet;
     if (!(set & mmdb::ASET_Coordinates))
       // Such a record may hold no name or number either: name its residue.
-      refuse_input(file, code_text(mmdb::Error_ATOM_Unrecognized) +
-                             ": an atom record of residue " +
+      refuse_input(file, code_text(mmdb::Error_ATOM_Unrecognized) + ": an atom record of residue " +
                              (atom->GetResidue() ? atom->GetResidue()->GetResidueID(id) : "?") +
                              " has no position");
     const bool finite = std::isfinite(atom->x) && std::isfinite(atom->y) &&

@@ -223,8 +223,7 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
   file.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
   const String nowhere = scratch.path("no/such/dir/out");
   const std::vector<std::pair<String, String>> writes = {
-      {nowhere, "no such directory: " + scratch.path("no/such/dir")},
-      {dir, "not a regular file"}};
+      {nowhere, "no such directory: " + scratch.path("no/such/dir")}, {dir, "not a regular file"}};
   for (const auto type : {MMDBManager::PDB, MMDBManager::CIF, MMDBManager::BINARY})
     for (const auto& [out, reason] : writes)
       EXPECT_EQ(fatal_text([&] { file.write_file(out, type); }),

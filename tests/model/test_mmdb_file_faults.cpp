@@ -5,51 +5,30 @@
 
 #include <filesystem>
 
+#include "damaged_files.h"
 #include "model_testing.h"
 
 using namespace vantrel;
+using damaged_files::joined;
+using damaged_files::lines_of;
 using model_testing::read_model;
 using model_testing::slurp;
 using vantrel_testing::fatal_text;
 
 namespace {
 
-// The lines of a shipped file, to damage one of them.
-std::vector<std::string> lines_of(const std::string& fixture) {
-  std::vector<std::string> lines;
-  std::istringstream in(slurp(vantrel_testing::fixture_path(fixture)));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-std::string joined(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
-// sm_1dur.pdb with its n-th atom record (from 0) changed by f.
-template <class F> std::string sm_1dur_with_atom(const int n, F f) {
-  std::vector<std::string> lines = lines_of("sm_1dur.pdb");
-  int seen = 0;
-  for (std::string& line : lines)
-    if (line.rfind("ATOM  ", 0) == 0 && seen++ == n) f(line);
-  return joined(lines);
+std::string sm_1dur_with_atom(const int n, void (*f)(std::string&)) {
+  return damaged_files::pdb_with_atom("sm_1dur.pdb", n, f);
 }
 
 // tiny_5e5z_variant.cif with the given atom_site columns (0-based) of every
 // atom row set to a value.
 std::string variant_cif_with(const std::vector<std::pair<int, std::string>>& columns) {
-  std::vector<std::string> lines = lines_of("tiny_5e5z_variant.cif");
-  for (std::string& line : lines) {
-    std::istringstream words(line);
-    std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-    if (w.size() != 18 || !std::isdigit(static_cast<unsigned char>(line[0]))) continue;
-    for (const auto& [column, value] : columns) w[column] = value;
-    line.clear();
-    for (const std::string& word : w) line += word + " ";
-  }
-  return joined(lines);
+  return damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
+                                      [&](std::vector<std::string>& w) {
+                                        for (const auto& [column, value] : columns)
+                                          w[column] = value;
+                                      });
 }
 
 std::vector<std::string> files_in(const String& dir) {
@@ -97,27 +76,24 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
     EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
               "MMDBfile: read_file error: " + file + " : " + what);
   // The longest line the reader takes whole is still read.
-  const String longest = write("longest.pdb", sm_1dur_with_atom(5, [](std::string& l) {
-                                 l += std::string(4095 - l.size(), ' ');
-                               }));
+  const String longest =
+      write("longest.pdb",
+            sm_1dur_with_atom(5, [](std::string& l) { l += std::string(4095 - l.size(), ' '); }));
   EXPECT_EQ(read_model(longest).atom_list().size(), 488u);
 }
 
 // Short monoclinic names, a lone model 2 and files without atoms.
 TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
   const model_testing::Scratch scratch;
-  std::vector<std::string> lines = lines_of("tiny_5e5z.pdb");
   std::vector<std::string> atoms;
-  for (const std::string& line : lines)
+  for (const std::string& line : lines_of("tiny_5e5z.pdb"))
     if (line.rfind("ATOM", 0) == 0) atoms.push_back(line);
   // Space groups as an independent reader (gemmi) names them: P 21 is
   // P 1 21 1 (number 4), C 2 is C 1 2 1 (number 5).
-  for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{
-           {"P 21       ", 4}, {"C 2        ", 5}, {"P 1 21 1   ", 4}}) {
-    std::vector<std::string> renamed = lines;
-    for (std::string& line : renamed)
-      if (line.rfind("CRYST1", 0) == 0) line.replace(55, 11, name);
-    const MiniMol mol = read_model(scratch.write("short_name.pdb", joined(renamed)));
+  for (const auto& [name, number] :
+       std::vector<std::pair<std::string, int>>{{"P 21", 4}, {"C 2", 5}, {"P 1 21 1", 4}}) {
+    const MiniMol mol = read_model(
+        scratch.write("short_name.pdb", damaged_files::pdb_with_group("tiny_5e5z.pdb", name)));
     EXPECT_EQ(mol.spacegroup().spacegroup_number(), number) << name;
     EXPECT_EQ(mol.atom_list().size(), 47u);
   }
@@ -125,7 +101,8 @@ TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
   ASSERT_GT(n, 40u);
   const std::vector<std::pair<std::string, std::size_t>> cases = {
       {"MODEL        2\n" + joined(atoms) + "ENDMDL\nEND\n", n},
-      {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n", n},
+      {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n",
+       n},
       {"END\n", 0},
       {"REMARK   1 NOTHING\n", 0}};
   for (const auto& [text, count] : cases) {
