@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +84,32 @@ String file_content(const String& file) {
 // bytes; the rest of a longer line ends its reading there, silently.
 constexpr std::size_t longest_line = 4095;
 
+// The library's mmCIF parser copies a tag into a fixed buffer on the stack
+// and overruns it with a name of about 105 characters after the category.
+// Real tags are far shorter; any word that could be a tag (starting with
+// "_", anywhere in the text, whatever form it is read as) is held to this
+// length.
+constexpr std::size_t longest_tag = 80;
+
+// The length of the longest word of the line that starts with "_".
+std::size_t longest_tag_in(const String& line) {
+  std::size_t longest = 0, length = 0;
+  bool in_word = false, tag = false;
+  for (const char c : line) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      in_word = false;
+      continue;
+    }
+    if (!in_word) {
+      in_word = true;
+      tag = c == '_';
+      length = 0;
+    }
+    if (tag) longest = std::max(longest, ++length);
+  }
+  return longest;
+}
+
 // The library reads mmCIF files as mmCIF when the first line that is not
 // blank and no comment opens a data block.
 bool is_cif_text(const String& content) {
@@ -98,8 +125,8 @@ bool is_cif_text(const String& content) {
 }
 
 // Checks of the text before the library reads it: no line longer than its
-// buffer, and in PDB form no anisotropic or standard-deviation record
-// before the first atom record of its model (the library's PDB reader
+// buffer, in mmCIF form no tag longer than its parser takes, and in PDB form no anisotropic or
+// standard-deviation record before the first atom record of its model (the library's PDB reader
 // attaches such a record to the atom before it, and crashes without one).
 void check_lines(const String& file, const String& content, const bool cif) {
   bool atom_seen = false;
@@ -112,9 +139,14 @@ void check_lines(const String& file, const String& content, const bool cif) {
       refuse_input(file, "line " + String(number) + ": a line of " + String(int(length)) +
                              " characters, longer than the reader takes (" +
                              String(int(longest_line)) + ")");
+    const std::size_t tag = longest_tag_in(content.substr(at, length));
+    if (tag > longest_tag)
+      refuse_input(file, "line " + String(number) + ": a tag of " + String(int(tag)) +
+                             " characters, longer than the reader takes (" +
+                             String(int(longest_tag)) + ")");
     if (!cif) {
       const String record = content.substr(at, std::min<std::size_t>(length, 6));
-      if (record == "ATOM  " || record == "HETATM" || record.compare(0, 4, "ATOM") == 0)
+      if (record == "ATOM  " || record == "HETATM")
         atom_seen = true;
       else if (record.compare(0, 5, "MODEL") == 0)
         atom_seen = false;

@@ -42,8 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   });
   if (read) {
     for (const Atom& atom : model.atom_list()) vantrel_fuzz::require(!atom.coord_orth().is_null());
-    for (const auto& [path, type] :
+    for (const auto& form :
          {std::pair{out_pdb, MMDBManager::PDB}, std::pair{out_cif, MMDBManager::CIF}}) {
+      const std::string& path = form.first;
+      const MMDBManager::TYPE type = form.second;
       bool written = false;
       vantrel_fuzz::run([&] {
         MMDBfile out;
