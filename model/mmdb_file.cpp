@@ -124,10 +124,26 @@ bool is_cif_text(const String& content) {
   return false;
 }
 
+// True when columns [first, first + width) of the line hold a whole number
+// of 0 or more, blanks around it allowed. The library sizes arrays from
+// such counts without checking them (a negative count ends the process).
+bool is_count(const String& line, const std::size_t first, const std::size_t width) {
+  const String field = String(first < line.size() ? line.substr(first, width) : "").trim();
+  return !field.empty() && field.find_first_not_of("0123456789") == String::npos;
+}
+
+// The length of a line without the carriage return of a CR LF line end.
+std::size_t record_length(const String& content, const std::size_t at, const std::size_t length) {
+  return length > 0 && content[at + length - 1] == '\r' ? length - 1 : length;
+}
+
 // Checks of the text before the library reads it: no line longer than its
-// buffer, in mmCIF form no tag longer than its parser takes, and in PDB form no anisotropic or
-// standard-deviation record before the first atom record of its model (the library's PDB reader
-// attaches such a record to the atom before it, and crashes without one).
+// buffer and no tag longer than its mmCIF parser takes; in PDB form no
+// anisotropic or standard-deviation record before the first atom record of
+// its model (the library attaches such a record to the atom before it, and
+// crashes without one), no SEQRES record without a residue count, and no
+// HETNAM, HETSYN or FORMUL record beyond 80 columns (the library gathers
+// their text into fixed buffers).
 void check_lines(const String& file, const String& content, const bool cif) {
   bool atom_seen = false;
   std::size_t at = 0;
@@ -153,6 +169,13 @@ void check_lines(const String& file, const String& content, const bool cif) {
       else if (!atom_seen && (record == "ANISOU" || record == "SIGUIJ" || record == "SIGATM"))
         refuse_input(file, "line " + String(number) + ": " + record.trim() +
                                " record without an atom record before it");
+      else if ((record == "HETNAM" || record == "HETSYN" || record == "FORMUL") &&
+               record_length(content, at, length) > 80)
+        refuse_input(file, "line " + String(number) + ": a " + record +
+                               " record longer than the 80 columns of the form");
+      else if (record == "SEQRES" && !is_count(content.substr(at, length), 13, 4))
+        refuse_input(file, "line " + String(number) +
+                               ": SEQRES record without a residue count in columns 14-17");
     }
     at = end + 1;
   }
@@ -297,17 +320,44 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
   });
 }
 
+// Why an identifier cannot be written in the form, or empty when it can.
+// Both forms are line-based text of printable ASCII. The library's mmCIF
+// writer quotes a value with blanks but not one that starts like a tag, a
+// comment, a text field or a reserved word, nor one holding a quote, so the
+// reader would take those for something else.
+String unwritable(const String& value, const bool pdb) {
+  for (const char c : value)
+    if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
+  if (pdb) return String();
+  if (value.find_first_of("'\"") != String::npos) return "holds a quote";
+  if (!value.empty() && String("_#$;[]").find(value[0]) != String::npos)
+    return "starts with \"" + value.substr(0, 1) + "\"";
+  String lower = value;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* word : {"data_", "loop_", "save_", "global_", "stop_"})
+    if (lower.compare(0, std::strlen(word), word) == 0) return "starts with a reserved word";
+  return String();
+}
+
 // The identifiers a written file must hold whole: a PDB record has fixed
 // columns for each, and the library's mmCIF reader fixed buffers (see
 // cif_limits); the library would cut them silently or write a file it
-// cannot read back.
+// cannot read back. Numbers of a PDB record must fit its columns too.
 void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
+  const String form = pdb ? "the PDB form" : "the mmCIF form";
   const auto check = [&](const String& value, const char* what, const std::size_t longest) {
     if (value.size() > longest)
       refuse_output(file, String("the ") + what + " \"" + value + "\" is longer than " +
-                              String(int(longest)) + " characters, more than the " +
-                              (pdb ? "PDB" : "mmCIF") + " form holds");
+                              String(int(longest)) + " characters, more than " + form + " holds");
+    const String why = unwritable(value, pdb);
+    if (!why.empty())
+      refuse_output(file, String("the ") + what + " \"" + value + "\" " + why + ", which " + form +
+                              " cannot hold");
   };
+  const auto fits = [](const double v, const double lo, const double hi) {
+    return v >= lo && v <= hi;
+  };
+  char id[id_buffer_size];
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
     mmdb::Residue* residue = atom->GetResidue();
     mmdb::Chain* chain = atom->GetChain();
@@ -315,7 +365,7 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
     if (residue) {
       check(residue->GetResName(), "residue name", pdb ? 3 : 8);
       check(residue->GetInsCode(), "insertion code", pdb ? 1 : 4);
-      if (pdb && (residue->GetSeqNum() < -999 || residue->GetSeqNum() > 9999))
+      if (pdb && !fits(residue->GetSeqNum(), -999, 9999))
         refuse_output(file, "the residue number " + String(residue->GetSeqNum()) +
                                 " does not fit the 4 columns of the PDB form");
     }
@@ -323,6 +373,15 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
     check(String(atom->name).trim(), "atom name", pdb ? 4 : 8);
     check(String(atom->altLoc).trim(), "alternate location", pdb ? 1 : 4);
     check(String(atom->element).trim(), "element", pdb ? 2 : 4);
+    // Columns 8.3 for a position, 6.2 for occupancy and B.
+    const mmdb::word set = atom->WhatIsSet;
+    if (pdb && !((!(set & mmdb::ASET_Coordinates) ||
+                  (fits(atom->x, -999.999, 9999.999) && fits(atom->y, -999.999, 9999.999) &&
+                   fits(atom->z, -999.999, 9999.999))) &&
+                 (!(set & mmdb::ASET_Occupancy) || fits(atom->occupancy, -99.99, 999.99)) &&
+                 (!(set & mmdb::ASET_tempFactor) || fits(atom->tempFactor, -99.99, 999.99))))
+      refuse_output(file, "atom " + String(atom->GetAtomID(id)) +
+                              ": a number that does not fit the columns of the PDB form");
   });
 }
 

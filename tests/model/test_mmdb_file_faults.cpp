@@ -70,6 +70,11 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
       {write("long_tag.cif",
              "data_x\nloop_\n_atom_site.id\n_atom_site." + std::string(120, 'u') + "\n1 2\n"),
        "line 4: a tag of 131 characters, longer than the reader takes (80)"},
+      {write("hetnam.pdb", "HETNAM     SF4 IRON/SULFUR CLUSTER" + std::string(100, ' ') + "X\n" +
+                               damaged_files::joined({lines_of("tiny_5e5z.pdb")[262]})),
+       "line 1: a HETNAM record longer than the 80 columns of the form"},
+      {write("seqres.pdb", "SEQRES   1  ALA\n"),
+       "line 1: SEQRES record without a residue count in columns 14-17"},
       {write("no_data.cif", "data_x\n"), "  22 (Not a CIF file ('data_' missing))"},
       {write("tab.pdb", "ATOM\t 1  N   ALA A   1      17.047  14.099   3.625  1.00 13.79\n"),
        "  20 (Attempt to read unknown-type file)"},
@@ -135,6 +140,10 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   const MiniMol long_type = changed([](MiniMol& m) { m[0][2].set_type("LONGNAME9"); });
   const MiniMol two_codes = changed([](MiniMol& m) { m[0][1].set_seqnum(7, "AB"); });
   const MiniMol far_number = changed([](MiniMol& m) { m[0][1].set_seqnum(10000, ""); });
+  const MiniMol tag_like = changed([](MiniMol& m) { m[0].set_id("_m"); });
+  const MiniMol quoted = changed([](MiniMol& m) { m[0][0].set_type("A'B"); });
+  const MiniMol far_atom =
+      changed([](MiniMol& m) { m[0][0][0].set_coord_orth(Coord_orth(12345.0, 0.0, 0.0)); });
   const String kept = scratch.write("kept.pdb", "precious\n");
   const String fifo = scratch.path("fifo.pdb");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -153,7 +162,16 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
        "the insertion code \"AB\" is longer than 1 characters, more than " + pdb},
       {&two_codes, MMDBManager::CIF, ""},
       {&far_number, MMDBManager::PDB,
-       "the residue number 10000 does not fit the 4 columns of the PDB form"}};
+       "the residue number 10000 does not fit the 4 columns of the PDB form"},
+      {&tag_like, MMDBManager::CIF,
+       "the chain id \"_m\" starts with \"_\", which the mmCIF form cannot hold"},
+      {&tag_like, MMDBManager::PDB, ""},
+      {&quoted, MMDBManager::CIF,
+       "the residue name \"A'B\" holds a quote, which the mmCIF form cannot hold"},
+      {&quoted, MMDBManager::PDB, ""},
+      {&far_atom, MMDBManager::PDB,
+       "atom /1/A/1(LEU)/N[N]: a number that does not fit the columns of the PDB form"},
+      {&far_atom, MMDBManager::CIF, ""}};
   for (const auto& [mol, type, error] : cases) {
     SCOPED_TRACE(error);
     MMDBfile out;
