@@ -329,10 +329,11 @@ String unwritable(const String& value, const bool pdb) {
   for (const char c : value)
     if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
   if (pdb) return String();
-  if (value.find_first_of("'\"") != String::npos) return "holds a quote";
-  if (!value.empty() && String("_#$;[]").find(value[0]) != String::npos)
-    return "starts with \"" + value.substr(0, 1) + "\"";
-  String lower = value;
+  const String text = value.trim();  // written without the blanks around it
+  if (text.find_first_of("'\"") != String::npos) return "holds a quote";
+  if (!text.empty() && String("_#$;[]").find(text[0]) != String::npos)
+    return "starts with \"" + text.substr(0, 1) + "\"";
+  String lower = text;
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
   for (const char* word : {"data_", "loop_", "save_", "global_", "stop_"})
     if (lower.compare(0, std::strlen(word), word) == 0) return "starts with a reserved word";
@@ -345,11 +346,14 @@ String unwritable(const String& value, const bool pdb) {
 // cannot read back. Numbers of a PDB record must fit its columns too.
 void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   const String form = pdb ? "the PDB form" : "the mmCIF form";
-  const auto check = [&](const String& value, const char* what, const std::size_t longest) {
+  // The length counts without blanks around the value; every byte the
+  // library writes must be printable.
+  const auto check = [&](const String& raw, const char* what, const std::size_t longest) {
+    const String value = raw.trim();
     if (value.size() > longest)
       refuse_output(file, String("the ") + what + " \"" + value + "\" is longer than " +
                               String(int(longest)) + " characters, more than " + form + " holds");
-    const String why = unwritable(value, pdb);
+    const String why = unwritable(raw, pdb);
     if (!why.empty())
       refuse_output(file, String("the ") + what + " \"" + value + "\" " + why + ", which " + form +
                               " cannot hold");
@@ -370,9 +374,9 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
                                 " does not fit the 4 columns of the PDB form");
     }
     if (atom->Ter) return;
-    check(String(atom->name).trim(), "atom name", pdb ? 4 : 8);
-    check(String(atom->altLoc).trim(), "alternate location", pdb ? 1 : 4);
-    check(String(atom->element).trim(), "element", pdb ? 2 : 4);
+    check(atom->name, "atom name", pdb ? 4 : 8);
+    check(atom->altLoc, "alternate location", pdb ? 1 : 4);
+    check(atom->element, "element", pdb ? 2 : 4);
     // Columns 8.3 for a position, 6.2 for occupancy and B.
     const mmdb::word set = atom->WhatIsSet;
     if (pdb && !((!(set & mmdb::ASET_Coordinates) ||

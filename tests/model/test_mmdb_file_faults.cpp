@@ -142,6 +142,7 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   const MiniMol far_number = changed([](MiniMol& m) { m[0][1].set_seqnum(10000, ""); });
   const MiniMol tag_like = changed([](MiniMol& m) { m[0].set_id("_m"); });
   const MiniMol quoted = changed([](MiniMol& m) { m[0][0].set_type("A'B"); });
+  const MiniMol tabbed = changed([](MiniMol& m) { m[0][0][0].set_element("\t"); });
   const MiniMol far_atom =
       changed([](MiniMol& m) { m[0][0][0].set_coord_orth(Coord_orth(12345.0, 0.0, 0.0)); });
   const String kept = scratch.write("kept.pdb", "precious\n");
@@ -169,6 +170,12 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
       {&quoted, MMDBManager::CIF,
        "the residue name \"A'B\" holds a quote, which the mmCIF form cannot hold"},
       {&quoted, MMDBManager::PDB, ""},
+      {&tabbed, MMDBManager::CIF,
+       "the element \"\t\" holds a character that is not printable ASCII, which the mmCIF "
+       "form cannot hold"},
+      {&tabbed, MMDBManager::PDB,
+       "the element \"\t\" holds a character that is not printable ASCII, which the PDB form "
+       "cannot hold"},
       {&far_atom, MMDBManager::PDB,
        "atom /1/A/1(LEU)/N[N]: a number that does not fit the columns of the PDB form"},
       {&far_atom, MMDBManager::CIF, ""}};
