@@ -355,7 +355,7 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
                               String(int(longest)) + " characters, more than " + form + " holds");
     const String why = unwritable(raw, pdb);
     if (!why.empty())
-      refuse_output(file, String("the ") + what + " \"" + value + "\" " + why + ", which " + form +
+      refuse_output(file, String("the ") + what + " \"" + raw + "\" " + why + ", which " + form +
                               " cannot hold");
   };
   const auto fits = [](const double v, const double lo, const double hi) {
