@@ -171,10 +171,10 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
        "the residue name \"A'B\" holds a quote, which the mmCIF form cannot hold"},
       {&quoted, MMDBManager::PDB, ""},
       {&tabbed, MMDBManager::CIF,
-       "the element \"\t\" holds a character that is not printable ASCII, which the mmCIF "
+       "the element \" \t\" holds a character that is not printable ASCII, which the mmCIF "
        "form cannot hold"},
       {&tabbed, MMDBManager::PDB,
-       "the element \"\t\" holds a character that is not printable ASCII, which the PDB form "
+       "the element \" \t\" holds a character that is not printable ASCII, which the PDB form "
        "cannot hold"},
       {&far_atom, MMDBManager::PDB,
        "atom /1/A/1(LEU)/N[N]: a number that does not fit the columns of the PDB form"},
@@ -185,7 +185,7 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
     out.export_minimol(*mol);
     const String text = fatal_text([&] { out.write_file(kept, type); });
     if (!error.empty()) {
-      EXPECT_EQ(text, "MMDBfile: write_file error: " + kept + " : " + error);
+      EXPECT_EQ(std::string(text), "MMDBfile: write_file error: " + kept + " : " + error);
       EXPECT_EQ(slurp(kept), "precious\n");
       continue;
     }
