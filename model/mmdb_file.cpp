@@ -466,6 +466,18 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   struct stat st;
   if (stat(out.path().c_str(), &st) != 0 || st.st_size == 0)
     write_error(file, mmdb::Error_CantOpenFile);
+  // The library compresses a file named *.gz; the temporary's name does not
+  // say so, so the compressed form is made here.
+  if (ends_with(file, ".gz")) {
+    Temporary_file packed(file, write_who);
+    const String content = file_content(out.path());
+    gzFile gz = gzopen(packed.path().c_str(), "wb");
+    const bool ok =
+        gz && gzwrite(gz, content.data(), unsigned(content.size())) == int(content.size());
+    if ((gz && gzclose(gz) != Z_OK) || !ok) write_error(file, mmdb::Error_CantOpenFile);
+    packed.commit();
+    return;
+  }
   out.commit();
 }
 

@@ -207,3 +207,21 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   // Only the files made here remain: no temporary is left beside a target.
   EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"fifo.pdb", "kept.pdb"}));
 }
+
+// A target named *.gz is written compressed, as the library writes it, and
+// reads back whole; nothing else is left beside it.
+TEST(CoordinateFileFaults, CompressedOutputsReadBack) {
+  const model_testing::Scratch scratch;
+  const MiniMol source = read_model("tiny_5e5z.pdb");
+  MMDBfile out;
+  out.export_minimol(source);
+  for (const auto& [name, type] : std::vector<std::pair<String, MMDBManager::TYPE>>{
+           {"model.pdb.gz", MMDBManager::PDB}, {"model.cif.gz", MMDBManager::CIF}}) {
+    out.write_file(scratch.path(name), type);
+    const std::string bytes = slurp(scratch.path(name));
+    ASSERT_GT(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b") << name;
+    EXPECT_EQ(read_model(scratch.path(name)).atom_list().size(), source.atom_list().size());
+  }
+  EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"model.cif.gz", "model.pdb.gz"}));
+}
