@@ -1,13 +1,18 @@
 #include "model/mmdb_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <unordered_map>
 #include <vector>
 
@@ -108,6 +113,49 @@ std::size_t longest_tag_in(const String& line) {
     if (tag) longest = std::max(longest, ++length);
   }
   return longest;
+}
+
+// The start of the library's binary form, which is read as it is: its
+// layout is the library's own, and no check of the text applies to it.
+const String binary_signature = "**** This is MMDB binary file ****";
+
+// The binary form has no structure a check could follow: a damaged file
+// makes the library crash or loop while reading it, importing from it or
+// freeing it. So a binary file is first read, imported and freed in a child
+// process, which must finish within 20 seconds (a sound file takes far
+// less); only then is it read here. This does not cover a damage that
+// upsets the library only now and then (reads of unset memory).
+bool binary_reads_cleanly(const String& file, const mmdb::word flags) {
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    // What the library or the C library print on the way down is not ours.
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    alarm(20);
+    // The child must end here whatever happens: a fatal message (the file's
+    // answer, given again in the parent) is a clean end; an exception the
+    // library throws (a size read as negative) is not.
+    try {
+      MMDBfile probe;
+      probe.SetFlag(flags);
+      if (probe.ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK) == 0) {
+        MiniMol model;
+        probe.import_minimol(model, -1);
+      }
+    } catch (const Message_fatal&) {
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0)
+    if (errno != EINTR) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 // The library reads mmCIF files as mmCIF when the first line that is not
@@ -431,10 +479,20 @@ void MMDBfile::read_file(const String& file) {
   // Faults that make the library crash or stop reading silently are
   // refused from the text first.
   const String content = file_content(file);
-  const bool cif = is_cif_text(content);
-  check_lines(file, content, cif);
-  if (cif) check_cif_fields(file);
-  const int rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+  if (content.compare(0, binary_signature.size(), binary_signature) == 0) {
+    if (!binary_reads_cleanly(file, Flags))
+      refuse_input(file, "the binary form is damaged: the reader does not survive it");
+  } else {
+    const bool cif = is_cif_text(content);
+    check_lines(file, content, cif);
+    if (cif) check_cif_fields(file);
+  }
+  int rc;
+  try {
+    rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+  } catch (const std::exception& e) {  // such as an array sized from a negative count
+    refuse_input(file, String("the reader failed: ") + e.what());
+  }
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
   if (GetFileType() == mmdb::MMDB_FILE_CIF) attach_anisotropic_rows(*this, file);

@@ -48,7 +48,7 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
   const auto write = [&](const String& name, const std::string& text) {
     return scratch.write(name, text);
   };
-  const std::vector<std::pair<String, String>> cases = {
+  std::vector<std::pair<String, String>> cases = {
       {write("long.pdb", sm_1dur_with_atom(5, [](std::string& l) { l += std::string(5000, 'X'); })),
        "line 400: a line of 5080 characters, longer than the reader takes (4095)"},
       {write("nan.pdb", sm_1dur_with_atom(5, [](std::string& l) { l.replace(30, 8, "     nan"); })),
@@ -80,6 +80,24 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
        "  20 (Attempt to read unknown-type file)"},
       {fifo, "  15 (File can not be opened): not a regular file"},
       {scratch.path("missing.pdb"), "  15 (File can not be opened): no such file"}};
+  // A binary file the library wrote, with one byte changed: its reader
+  // corrupts its heap on it (a child process reads it first).
+  const String binary = scratch.path("sound.bin");
+  {
+    MMDBfile out;
+    out.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
+    out.write_file(binary, MMDBManager::BINARY);
+  }
+  EXPECT_EQ(read_model(binary).atom_list().size(), 47u);
+  std::string damaged = slurp(binary);
+  ASSERT_GT(damaged.size(), 7640u);
+  for (const auto& [at, byte] :
+       std::vector<std::pair<std::size_t, char>>{{6323, char(240)}, {7639, char(77)}}) {
+    damaged[at] = byte;
+    const String file = write("damaged" + std::to_string(at) + ".bin", damaged);
+    damaged[at] = slurp(binary)[at];
+    cases.push_back({file, "the binary form is damaged: the reader does not survive it"});
+  }
   for (const auto& [file, what] : cases)
     EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
               "MMDBfile: read_file error: " + file + " : " + what);
