@@ -18,16 +18,30 @@ namespace vantrel {
   "MMDBfile: read_file error: <file> : <code> (<description>)" and
   "MMDBfile: write_file error: <file> : <code> (<description>)", the code
   being the library's error code right-aligned in 4 characters and the
-  description the library's own text for it. Faults the library would not
-  survive or would read wrongly are refused before or after it reads, with
-  the line or atom named after the file: paths that are not regular files
-  (code 15), lines longer than 4095 characters, PDB anisotropic records
-  without an atom before them, mmCIF identifiers longer than its reader
-  holds, atom records without a position (code 11) and numbers that are
-  not finite. Writes first check the path ("MMDBfile: write_file error:
-  cannot write <file>: <reason>") and refuse a model whose identifiers the
-  form cannot hold; the file is written to a temporary beside the target
-  and renamed over it only when complete. */
+  description the library's own text for it.
+
+  Input the library would not survive, or would read wrongly without a
+  word, is refused before or after it reads, the line or atom named after
+  the file: a path that is not a regular file (code 15); a line longer
+  than 4095 characters or a tag longer than 80; in PDB form an ANISOU,
+  SIGATM or SIGUIJ record before any atom record of its model, a SEQRES
+  record without a residue count, a HETNAM, HETSYN or FORMUL record beyond
+  80 columns; in mmCIF form an identifier longer than its reader holds
+  (chain 8, residue name 8, insertion code 4, atom name 8, alternate
+  location 4, element 4 characters); an atom record without a position
+  (code 11) or with a number that is not finite. A file in the library's
+  binary form is first read in a child process and refused when that
+  crashes or takes over 20 seconds.
+
+  A write first checks the path ("MMDBfile: write_file error: cannot write
+  <file>: <reason>"), then refuses a model whose identifiers or numbers the
+  form cannot hold (PDB: chain 2, residue name 3, insertion code 1, atom
+  name 4, alternate location 1, element 2 characters, residue numbers
+  -999 to 9999, the widths of its number columns; mmCIF: the reader's
+  limits above, and no quote or leading character that would read as
+  syntax); the file is written to a temporary beside the target and
+  renamed over it only when complete, so a refused or failed write leaves
+  the target as it was. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
