@@ -6,15 +6,13 @@
 // Runs of "/" count as one and leading or trailing ones make no field;
 // missing fields mean "*" and fields beyond the level's depth are ignored.
 // A field is "*" (every child, in order) or a comma list of ids. Each item,
-// trimmed of the blanks around it (a full 4-character atom name is kept as
-// written), is tidied by the child level's id rule and takes, in child
+// trimmed of the blanks around it, is tidied by the child level's id rule and takes, in child
 // order, every child whose id matches it under the mode (chain ids always
 // whole), so a child matching several items is taken once per item. There
 // are no ranges: "12-20" is residue 12. Every taken child is reduced by the
 // rest of the path and kept even when that leaves it empty. Nothing here
 // fails: an id that matches nothing selects nothing.
 #include <string>
-#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -35,17 +33,10 @@ template <class Node> Node shell_of(const Node& node) {
 }
 
 // A list item without the blanks that separate it from its neighbours, so
-// that "CA, N" selects N too. An atom name that is already given in full
-// (4 characters before any ":") is kept as written: there a blank belongs to
-// the name ("CA  " is calcium, " CA " the alpha carbon, " NE2" a nitrogen).
-String list_item(const String& item, const bool atom_names) {
-  if (atom_names) {
-    const std::size_t colon = item.find(':');
-    if ((colon == String::npos ? item.size() : colon) == 4)
-      return item.substr(0, 4) + String(item.substr(4)).trim();
-  }
-  return item.trim();
-}
+// that "CA, N" and "CA,  CB" select N and CB too. An item written without
+// blanks around it keeps its exact form, so a full 4-character atom name
+// keeps its internal blanks ("CA  :A"); calcium alone is written "Ca".
+String list_item(const String& item) { return item.trim(); }
 
 // Calls take(child) for every child of node the field selects, in the order
 // of the field's items and then of the children.
@@ -55,9 +46,8 @@ void for_selected(const Node& node, const String& field, const MM::MODE mode, Ta
     for (int i = 0; i < node.size(); ++i) take(node[i]);
     return;
   }
-  const bool atom_names = std::is_same<Child, MAtom>::value;
   for (const String& item : field.split(",")) {
-    const String id = Child::id_tidy(list_item(item, atom_names));
+    const String id = Child::id_tidy(list_item(item));
     for (int i = 0; i < node.size(); ++i)
       if (Child::id_match(node[i].id(), id, mode)) take(node[i]);
   }

@@ -1,13 +1,25 @@
 #include "model/mmdb_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <unordered_map>
 #include <vector>
 
 #include <mmdb2/mmdb_mmcif_.h>
+#include <mmdb2/mmdb_utils.h>
 
+#include "foundation/file_access.h"
 #include "foundation/message.h"
 #include "foundation/util.h"
 #include "model/mmdb_views.h"
@@ -16,17 +28,256 @@ namespace vantrel {
 
 namespace {
 
+// The library's code, and its own description of it.
+String code_text(const int code) {
+  String text = mmdb::GetErrorDescription(mmdb::ERROR_CODE(code));
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  return String(code, 4) + " (" + text + ")";
+}
+
+const String read_who = "MMDBfile: read_file error", write_who = "MMDBfile: write_file error";
+
 [[noreturn]] void read_error(const String& file, const int code) {
-  fatal("MMDBfile: read_file error: " + file + " : " + String(code, 4));
+  fatal(read_who + ": " + file + " : " + code_text(code));
 }
 
 [[noreturn]] void write_error(const String& file, const int code) {
-  fatal("MMDBfile: write_file error: " + file + " : " + String(code, 4));
+  fatal(write_who + ": " + file + " : " + code_text(code));
 }
 
-bool is_regular_file(const String& file) {
-  struct stat st;
-  return stat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// A fault found before or after the library's read; what names the line or
+// atom and what is wrong with it.
+[[noreturn]] void refuse_input(const String& file, const String& what) {
+  fatal(read_who + ": " + file + " : " + what);
+}
+
+[[noreturn]] void refuse_output(const String& file, const String& what) {
+  fatal(write_who + ": " + file + " : " + what);
+}
+
+bool ends_with(const String& text, const String& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The bytes the library will read: it decompresses a file named *.gz
+// through gzip, which zlib reads the same way; other files are read as
+// they are.
+String file_content(const String& file) {
+  String content;
+  if (ends_with(file, ".gz")) {
+    gzFile in = gzopen(file.c_str(), "rb");
+    if (!in) read_error(file, mmdb::Error_CantOpenFile);
+    char buffer[65536];
+    int n;
+    while ((n = gzread(in, buffer, sizeof buffer)) > 0) content.append(buffer, std::size_t(n));
+    gzclose(in);
+    if (n < 0) read_error(file, mmdb::Error_CantOpenFile);
+    return content;
+  }
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (!in) read_error(file, mmdb::Error_CantOpenFile);
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    content.append(buffer, n);
+  const bool failed = std::ferror(in);
+  std::fclose(in);
+  if (failed) read_error(file, mmdb::Error_CantOpenFile);
+  return content;
+}
+
+// The library reads text files a line at a time into a buffer of 4096
+// bytes; the rest of a longer line ends its reading there, silently.
+constexpr std::size_t longest_line = 4095;
+
+// The library's mmCIF parser copies a tag into a fixed buffer on the stack
+// and overruns it with a name of about 105 characters after the category.
+// Real tags are far shorter; any word that could be a tag (starting with
+// "_", anywhere in the text, whatever form it is read as) is held to this
+// length.
+constexpr std::size_t longest_tag = 80;
+
+// The length of the longest word of the line that starts with "_".
+std::size_t longest_tag_in(const String& line) {
+  std::size_t longest = 0, length = 0;
+  bool in_word = false, tag = false;
+  for (const char c : line) {
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      in_word = false;
+      continue;
+    }
+    if (!in_word) {
+      in_word = true;
+      tag = c == '_';
+      length = 0;
+    }
+    if (tag) longest = std::max(longest, ++length);
+  }
+  return longest;
+}
+
+// The start of the library's binary form, which is read as it is: its
+// layout is the library's own, and no check of the text applies to it.
+const String binary_signature = "**** This is MMDB binary file ****";
+
+// The binary form has no structure a check could follow: a damaged file
+// makes the library crash or loop while reading it, importing from it or
+// freeing it. So a binary file is first read, imported and freed in a child
+// process, which must finish within 20 seconds (a sound file takes far
+// less); only then is it read here. This does not cover a damage that
+// upsets the library only now and then (reads of unset memory).
+bool binary_reads_cleanly(const String& file, const mmdb::word flags) {
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    // What the library or the C library print on the way down is not ours.
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+      dup2(null, 1);
+      dup2(null, 2);
+    }
+    alarm(20);
+    // The child must end here whatever happens: a fatal message (the file's
+    // answer, given again in the parent) is a clean end; an exception the
+    // library throws (a size read as negative) is not.
+    try {
+      MMDBfile probe;
+      probe.SetFlag(flags);
+      if (probe.ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK) == 0) {
+        MiniMol model;
+        probe.import_minimol(model, -1);
+      }
+    } catch (const Message_fatal&) {
+    } catch (...) {
+      _exit(1);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0)
+    if (errno != EINTR) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The library reads mmCIF files as mmCIF when the first line that is not
+// blank and no comment opens a data block.
+bool is_cif_text(const String& content) {
+  std::size_t at = 0;
+  while (at < content.size()) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const String line = String(content.substr(at, end - at)).trim();
+    if (!line.empty() && line[0] != '#') return line.compare(0, 5, "data_") == 0;
+    at = end + 1;
+  }
+  return false;
+}
+
+// True when columns [first, first + width) of the line hold a whole number
+// of 0 or more, blanks around it allowed. The library sizes arrays from
+// such counts without checking them (a negative count ends the process).
+bool is_count(const String& line, const std::size_t first, const std::size_t width) {
+  const String field = String(first < line.size() ? line.substr(first, width) : "").trim();
+  return !field.empty() && field.find_first_not_of("0123456789") == String::npos;
+}
+
+// The length of a line without the carriage return of a CR LF line end.
+std::size_t record_length(const String& content, const std::size_t at, const std::size_t length) {
+  return length > 0 && content[at + length - 1] == '\r' ? length - 1 : length;
+}
+
+// Checks of the text before the library reads it: no line longer than its
+// buffer and no tag longer than its mmCIF parser takes; in PDB form no
+// anisotropic or standard-deviation record before the first atom record of
+// its model (the library attaches such a record to the atom before it, and
+// crashes without one), no SEQRES record without a residue count, and no
+// HETNAM, HETSYN or FORMUL record beyond 80 columns (the library gathers
+// their text into fixed buffers).
+void check_lines(const String& file, const String& content, const bool cif) {
+  bool atom_seen = false;
+  std::size_t at = 0;
+  for (int number = 1; at < content.size(); ++number) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const std::size_t length = end - at;
+    if (length > longest_line)
+      refuse_input(file, "line " + String(number) + ": a line of " + String(int(length)) +
+                             " characters, longer than the reader takes (" +
+                             String(int(longest_line)) + ")");
+    const std::size_t tag = longest_tag_in(content.substr(at, length));
+    if (tag > longest_tag)
+      refuse_input(file, "line " + String(number) + ": a tag of " + String(int(tag)) +
+                             " characters, longer than the reader takes (" +
+                             String(int(longest_tag)) + ")");
+    if (!cif) {
+      const String record = content.substr(at, std::min<std::size_t>(length, 6));
+      if (record == "ATOM  " || record == "HETATM")
+        atom_seen = true;
+      else if (record.compare(0, 5, "MODEL") == 0)
+        atom_seen = false;
+      else if (!atom_seen && (record == "ANISOU" || record == "SIGUIJ" || record == "SIGATM"))
+        refuse_input(file, "line " + String(number) + ": " + record.trim() +
+                               " record without an atom record before it");
+      else if ((record == "HETNAM" || record == "HETSYN" || record == "FORMUL") &&
+               record_length(content, at, length) > 80)
+        refuse_input(file, "line " + String(number) + ": a " + record +
+                               " record longer than the 80 columns of the form");
+      else if (record == "SEQRES" && !is_count(content.substr(at, length), 13, 4))
+        refuse_input(file, "line " + String(number) +
+                               ": SEQRES record without a residue count in columns 14-17");
+    }
+    at = end + 1;
+  }
+}
+
+// The longest values of the mmCIF identifiers that the library's mmCIF
+// reader takes safely; longer ones overrun its fixed buffers. Matched on
+// the end of the tag in every category, as the same identifiers recur
+// (label_asym_id, auth_asym_id, beg_label_asym_id ...).
+struct Cif_limit {
+  const char* tag_end;
+  const char* what;
+  std::size_t longest;
+};
+const Cif_limit cif_limits[] = {{"asym_id", "chain id", 8},    {"comp_id", "residue name", 8},
+                                {"mon_id", "residue name", 8}, {"ins_code", "insertion code", 4},
+                                {"atom_id", "atom name", 8},   {"alt_id", "alternate location", 4},
+                                {"type_symbol", "element", 4}};
+
+const Cif_limit* cif_limit(const String& tag) {
+  for (const Cif_limit& limit : cif_limits)
+    if (ends_with(tag, limit.tag_end)) return &limit;
+  return nullptr;
+}
+
+// Refuses an mmCIF text whose identifiers the library cannot hold. A text
+// its own parser rejects is left to the library to report.
+void check_cif_fields(const String& file) {
+  mmdb::mmcif::Data cif;
+  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;
+  for (int c = 0; c < cif.GetNumberOfCategories(); ++c) {
+    mmdb::mmcif::Category* category = cif.GetCategory(c);
+    if (!category) continue;
+    const String name = category->GetCategoryName() ? category->GetCategoryName() : "";
+    for (int t = 0; t < category->GetNofTags(); ++t) {
+      const char* tag = category->GetTag(t);
+      const Cif_limit* limit = tag ? cif_limit(tag) : nullptr;
+      if (!limit) continue;
+      std::vector<const char*> values;
+      int rc;
+      if (category->GetCategoryID() == mmdb::mmcif::MMCIF_Loop) {
+        auto* loop = static_cast<mmdb::mmcif::Loop*>(category);
+        for (int row = 0; row < loop->GetLoopLength(); ++row)
+          values.push_back(loop->GetString(tag, row, rc));
+      } else if (category->GetCategoryID() == mmdb::mmcif::MMCIF_Struct) {
+        values.push_back(static_cast<mmdb::mmcif::Struct*>(category)->GetString(tag, rc));
+      }
+      for (const char* value : values)
+        if (value && std::strlen(value) > limit->longest)
+          refuse_input(file, name + "." + tag + ": the " + limit->what + " \"" + value +
+                                 "\" is longer than " + String(int(limit->longest)) +
+                                 " characters");
+    }
+  }
 }
 
 // Large enough for any identifier path the library writes: the longest
@@ -94,13 +345,96 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
 }
 
 // A PDB file that ends inside an atom record reads as success, its last
-// atom holding no position. Any atom record without a position is refused.
-bool has_atom_without_position(mmdb::Manager& mmdb) {
-  bool found = false;
+// atom holding no position; a position of "nan" or "inf" reads as that
+// number. Every atom record must hold a position, and every number read
+// must be finite.
+void check_atoms(mmdb::Manager& mmdb, const String& file) {
+  char id[id_buffer_size];
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
-    if (!atom->Ter && !(atom->WhatIsSet & mmdb::ASET_Coordinates)) found = true;
+    if (atom->Ter) return;
+    const mmdb::word set = atom->WhatIsSet;
+    if (!(set & mmdb::ASET_Coordinates))
+      // Such a record may hold no name or number either: name its residue.
+      refuse_input(file, code_text(mmdb::Error_ATOM_Unrecognized) + ": an atom record of residue " +
+                             (atom->GetResidue() ? atom->GetResidue()->GetResidueID(id) : "?") +
+                             " has no position");
+    const bool finite = std::isfinite(atom->x) && std::isfinite(atom->y) &&
+                        std::isfinite(atom->z) &&
+                        (!(set & mmdb::ASET_Occupancy) || std::isfinite(atom->occupancy)) &&
+                        (!(set & mmdb::ASET_tempFactor) || std::isfinite(atom->tempFactor));
+    if (!finite)
+      refuse_input(file, "atom " + String(atom->serNum) + " " + atom->GetAtomID(id) +
+                             ": a number that is not finite");
   });
-  return found;
+}
+
+// Why an identifier cannot be written in the form, or empty when it can.
+// Both forms are line-based text of printable ASCII. The library's mmCIF
+// writer quotes a value with blanks but not one that starts like a tag, a
+// comment, a text field or a reserved word, nor one holding a quote, so the
+// reader would take those for something else.
+String unwritable(const String& value, const bool pdb) {
+  for (const char c : value)
+    if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
+  if (pdb) return String();
+  const String text = value.trim();  // written without the blanks around it
+  if (text.find_first_of("'\"") != String::npos) return "holds a quote";
+  if (!text.empty() && String("_#$;[]").find(text[0]) != String::npos)
+    return "starts with \"" + text.substr(0, 1) + "\"";
+  String lower = text;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* word : {"data_", "loop_", "save_", "global_", "stop_"})
+    if (lower.compare(0, std::strlen(word), word) == 0) return "starts with a reserved word";
+  return String();
+}
+
+// The identifiers a written file must hold whole: a PDB record has fixed
+// columns for each, and the library's mmCIF reader fixed buffers (see
+// cif_limits); the library would cut them silently or write a file it
+// cannot read back. Numbers of a PDB record must fit its columns too.
+void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
+  const String form = pdb ? "the PDB form" : "the mmCIF form";
+  // The length counts without blanks around the value; every byte the
+  // library writes must be printable.
+  const auto check = [&](const String& raw, const char* what, const std::size_t longest) {
+    const String value = raw.trim();
+    if (value.size() > longest)
+      refuse_output(file, String("the ") + what + " \"" + value + "\" is longer than " +
+                              String(int(longest)) + " characters, more than " + form + " holds");
+    const String why = unwritable(raw, pdb);
+    if (!why.empty())
+      refuse_output(file, String("the ") + what + " \"" + raw + "\" " + why + ", which " + form +
+                              " cannot hold");
+  };
+  const auto fits = [](const double v, const double lo, const double hi) {
+    return v >= lo && v <= hi;
+  };
+  char id[id_buffer_size];
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    mmdb::Residue* residue = atom->GetResidue();
+    mmdb::Chain* chain = atom->GetChain();
+    if (chain) check(chain->GetChainID(), "chain id", pdb ? 2 : 8);
+    if (residue) {
+      check(residue->GetResName(), "residue name", pdb ? 3 : 8);
+      check(residue->GetInsCode(), "insertion code", pdb ? 1 : 4);
+      if (pdb && !fits(residue->GetSeqNum(), -999, 9999))
+        refuse_output(file, "the residue number " + String(residue->GetSeqNum()) +
+                                " does not fit the 4 columns of the PDB form");
+    }
+    if (atom->Ter) return;
+    check(atom->name, "atom name", pdb ? 4 : 8);
+    check(atom->altLoc, "alternate location", pdb ? 1 : 4);
+    check(atom->element, "element", pdb ? 2 : 4);
+    // Columns 8.3 for a position, 6.2 for occupancy and B.
+    const mmdb::word set = atom->WhatIsSet;
+    if (pdb && !((!(set & mmdb::ASET_Coordinates) ||
+                  (fits(atom->x, -999.999, 9999.999) && fits(atom->y, -999.999, 9999.999) &&
+                   fits(atom->z, -999.999, 9999.999))) &&
+                 (!(set & mmdb::ASET_Occupancy) || fits(atom->occupancy, -99.99, 999.99)) &&
+                 (!(set & mmdb::ASET_tempFactor) || fits(atom->tempFactor, -99.99, 999.99))))
+      refuse_output(file, "atom " + String(atom->GetAtomID(id)) +
+                              ": a number that does not fit the columns of the PDB form");
+  });
 }
 
 // Work records of an export: the library object of each model node, null
@@ -136,12 +470,31 @@ std::pair<String, String> split_id(const String& id) {
 }  // namespace
 
 void MMDBfile::read_file(const String& file) {
-  // The library never returns from reading a directory; refuse anything
-  // that is not a regular file before it tries.
-  if (!is_regular_file(file)) read_error(file, mmdb::Error_CantOpenFile);
-  const int rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+  // The library never returns from reading a directory or a FIFO; refuse
+  // anything that is not a regular file before it tries.
+  struct stat st;
+  if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    refuse_input(file, code_text(mmdb::Error_CantOpenFile) + ": " +
+                           (stat(file.c_str(), &st) != 0 ? "no such file" : "not a regular file"));
+  // Faults that make the library crash or stop reading silently are
+  // refused from the text first.
+  const String content = file_content(file);
+  if (content.compare(0, binary_signature.size(), binary_signature) == 0) {
+    if (!binary_reads_cleanly(file, Flags))
+      refuse_input(file, "the binary form is damaged: the reader does not survive it");
+  } else {
+    const bool cif = is_cif_text(content);
+    check_lines(file, content, cif);
+    if (cif) check_cif_fields(file);
+  }
+  int rc;
+  try {
+    rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+  } catch (const std::exception& e) {  // such as an array sized from a negative count
+    refuse_input(file, String("the reader failed: ") + e.what());
+  }
   if (rc != 0) read_error(file, rc);
-  if (has_atom_without_position(*this)) read_error(file, mmdb::Error_ATOM_Unrecognized);
+  check_atoms(*this, file);
   if (GetFileType() == mmdb::MMDB_FILE_CIF) attach_anisotropic_rows(*this, file);
 }
 
@@ -150,26 +503,40 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     const int read = GetFileType();
     if (read == PDB || read == CIF || read == BINARY) type = TYPE(read);
   }
-  // The library writes mmCIF without reporting an output it cannot open:
-  // open the path first, and check afterwards that something was written.
-  if (std::FILE* f = std::fopen(file.c_str(), "w"))
-    std::fclose(f);
-  else
-    write_error(file, mmdb::Error_CantOpenFile);
+  // Nothing is written, and nothing the path names is touched, unless the
+  // whole content fits the form and was written to a temporary file first.
+  Files::check_output(file, write_who);
+  if (type != BINARY) check_output_ids(*this, file, type != CIF);
+  Temporary_file out(file, write_who);
   // The library records every write as its last file operation; keep the
   // form of the last read, which is what AS_READ means.
   const int read_type = FType;
   int rc;
   if (type == CIF)
-    rc = WriteCIFASCII(file.c_str(), mmdb::io::GZM_CHECK);
+    rc = WriteCIFASCII(out.path().c_str(), mmdb::io::GZM_NONE);
   else if (type == BINARY)
-    rc = WriteMMDBF(file.c_str(), mmdb::io::GZM_CHECK);
+    rc = WriteMMDBF(out.path().c_str(), mmdb::io::GZM_NONE);
   else
-    rc = WritePDBASCII(file.c_str(), mmdb::io::GZM_CHECK);
+    rc = WritePDBASCII(out.path().c_str(), mmdb::io::GZM_NONE);
   FType = read_type;
   if (rc != 0) write_error(file, rc);
+  // The library writes mmCIF without reporting a failed write.
   struct stat st;
-  if (stat(file.c_str(), &st) != 0 || st.st_size == 0) write_error(file, mmdb::Error_CantOpenFile);
+  if (stat(out.path().c_str(), &st) != 0 || st.st_size == 0)
+    write_error(file, mmdb::Error_CantOpenFile);
+  // The library compresses a file named *.gz; the temporary's name does not
+  // say so, so the compressed form is made here.
+  if (ends_with(file, ".gz")) {
+    Temporary_file packed(file, write_who);
+    const String content = file_content(out.path());
+    gzFile gz = gzopen(packed.path().c_str(), "wb");
+    const bool ok =
+        gz && gzwrite(gz, content.data(), unsigned(content.size())) == int(content.size());
+    if ((gz && gzclose(gz) != Z_OK) || !ok) write_error(file, mmdb::Error_CantOpenFile);
+    packed.commit();
+    return;
+  }
+  out.commit();
 }
 
 void MMDBfile::import_minimol(MiniMol& model, int selection) {
@@ -187,8 +554,12 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
 
   // Children are appended empty and filled in place, so that no atom is
   // copied more than once.
+  // The first model present: a file may number its only model 2, and a
+  // file without MODEL records holds model 1.
+  mmdb::Model* db_model = nullptr;
+  for (int m = 1; m <= GetNumberOfModels() && !db_model; ++m) db_model = GetModel(m);
   char id[id_buffer_size];
-  if (mmdb::Model* db_model = GetModel(1)) {
+  if (db_model) {
     for (int c = 0; c < db_model->GetNumberOfChains(); ++c) {
       mmdb::Chain* db_chain = db_model->GetChain(c);
       if (!db_chain || !db_chain->isInSelection(chains)) continue;

@@ -15,12 +15,33 @@ namespace vantrel {
 
 //! A coordinate file held by the coordinate library.
 /*! Failures are fatal messages naming the file:
-  "MMDBfile: read_file error: <file> : <code>" and
-  "MMDBfile: write_file error: <file> : <code>", the code being the library's
-  error code right-aligned in 4 characters. Paths that are not regular files
-  and outputs that cannot be written report the library's can't-open code
-  (15); a PDB file that ends inside an atom record reports its
-  unrecognised-atom code (11). */
+  "MMDBfile: read_file error: <file> : <code> (<description>)" and
+  "MMDBfile: write_file error: <file> : <code> (<description>)", the code
+  being the library's error code right-aligned in 4 characters and the
+  description the library's own text for it.
+
+  Input the library would not survive, or would read wrongly without a
+  word, is refused before or after it reads, the line or atom named after
+  the file: a path that is not a regular file (code 15); a line longer
+  than 4095 characters or a tag longer than 80; in PDB form an ANISOU,
+  SIGATM or SIGUIJ record before any atom record of its model, a SEQRES
+  record without a residue count, a HETNAM, HETSYN or FORMUL record beyond
+  80 columns; in mmCIF form an identifier longer than its reader holds
+  (chain 8, residue name 8, insertion code 4, atom name 8, alternate
+  location 4, element 4 characters); an atom record without a position
+  (code 11) or with a number that is not finite. A file in the library's
+  binary form is first read in a child process and refused when that
+  crashes or takes over 20 seconds.
+
+  A write first checks the path ("MMDBfile: write_file error: cannot write
+  <file>: <reason>"), then refuses a model whose identifiers or numbers the
+  form cannot hold (PDB: chain 2, residue name 3, insertion code 1, atom
+  name 4, alternate location 1, element 2 characters, residue numbers
+  -999 to 9999, the widths of its number columns; mmCIF: the reader's
+  limits above, and no quote or leading character that would read as
+  syntax); the file is written to a temporary beside the target and
+  renamed over it only when complete, so a refused or failed write leaves
+  the target as it was. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
@@ -29,7 +50,7 @@ class MMDBfile : public MMDBManager {
   //! Writes the whole content in the given form; AS_READ uses the form of
   //! the last file read, PDB when none was read.
   void write_file(const String& file, TYPE type);
-  //! Replaces the model by the library's model 1 (restricted to the atoms of
+  //! Replaces the model by the library's first model (restricted to the atoms of
   //! a library selection handle when selection >= 0), with the library's
   //! spacegroup and cell. TER records become no atoms; numbers the file does
   //! not give are missing (NaN); isotropic U = B / 8 pi^2.

@@ -35,8 +35,12 @@ Spacegroup MMDBManager::spacegroup() const {
     for (int i = 0; i < mmdb.GetNumberOfSymOps(); ++i) ops += String(mmdb.GetSymOp(i)) + ";";
     return Spacegroup(Spgr_descr(ops, Spgr_descr::Symops));
   }
-  // Without operators (no SYMINFO) the text alone may still name the group.
-  if (const char* text = mmdb.GetSpaceGroup()) {
+  // Without operators the text may still name the group: without SYMINFO,
+  // or in a short form the library's table lacks ("P 21", "C 2"), in which
+  // case the library keeps only the text as read.
+  const char* text = mmdb.GetSpaceGroup();
+  if (!text || !*text) text = mmdb.GetCrystData()->spaceGroup;
+  if (text) {
     const String symbol = String(text).trim();
     if (symbol.find_first_of("PABCFIR") != String::npos)
       return Spacegroup(Spgr_descr(symbol, Spgr_descr::HM));

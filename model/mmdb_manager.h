@@ -36,8 +36,9 @@ class MMDBManager : public mmdb::Manager {
   Cell cell() const;
   void set_cell(const Cell& cell);
   //! The group of the library's symmetry operators when it knows them;
-  //! else the group of its Hermann-Mauguin text when that holds a lattice
-  //! letter; else a null spacegroup. An unknown symbol is fatal
+  //! else the group of its Hermann-Mauguin text as read when that holds a
+  //! lattice letter (short monoclinic names such as "P 21" and "C 2", which
+  //! the library's table lacks, included); else a null spacegroup. An unknown symbol is fatal
   //! ("Spgr_descr: No such HM symbol").
   Spacegroup spacegroup() const;
   //! Sets the library's spacegroup by its Hermann-Mauguin symbol.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "foundation/file_access.h"
 #include "foundation/message.h"
 
 namespace vantrel {
@@ -26,6 +27,8 @@ void append_record(MMoleculeSequence& seqs, const String& id, const String& sequ
 
 void SEQfile::read_file(const String& file) {
   text_.clear();
+  // A FIFO or device would block the read or never end it.
+  Files::check_input(file, "SEQfile: read_file error");
   // C streams report read errors (a directory opens but cannot be read).
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(std::fopen(file.c_str(), "rb"),
                                                            &std::fclose);
@@ -41,7 +44,8 @@ void SEQfile::read_file(const String& file) {
 
 void SEQfile::import_molecule_sequence(MMoleculeSequence& seqs) const {
   String id, sequence;
-  for (const String& raw : text_.split("\n")) {
+  // Carriage returns and newlines alike end lines (CR, LF and CR LF files).
+  for (const String& raw : text_.split("\r\n")) {
     const String line = raw.trim();
     if (line.empty()) continue;
     if (line[0] == '>') {

@@ -12,7 +12,7 @@ namespace vantrel {
 //! The text of a sequence file and its records.
 /*! Reading keeps the file's bytes unchanged; the imports parse the text
   each time and never change it. Parsing, line by line after trimming white
-  space (carriage returns included): ">id" starts a record named by the
+  space; a carriage return, a newline or both end a line: ">id" starts a record named by the
   trimmed rest of the line; a line beginning with a letter adds its letters,
   upper-cased, to the current record (digits, blanks, "*", "-" and other
   characters are dropped); any other line (beginning with a digit, ";" and
@@ -20,9 +20,10 @@ namespace vantrel {
   before the first header make a record with an empty id. */
 class SEQfile {
  public:
-  //! Replaces the text by the whole content of the file. A file that cannot
-  //! be opened or read is the fatal "SEQfile: read_file error: <file>", and
-  //! leaves the text empty.
+  //! Replaces the text by the whole content of the file. A path that is not
+  //! a readable regular file is the fatal "SEQfile: read_file error: cannot
+  //! read <file>: <reason>"; a file that cannot be read is "SEQfile:
+  //! read_file error: <file>". Either leaves the text empty.
   void read_file(const String& file);
   //! Appends one record per sequence of the text to seqs, in file order,
   //! after what seqs already holds.

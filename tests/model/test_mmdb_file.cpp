@@ -206,18 +206,26 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
   const String garbage =
       scratch.write("garbage.cif", "data_x\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1\n");
   const String missing = scratch.path("missing.pdb"), dir = scratch.path("");
+  // The library's code with its own description, and what was found.
   const std::vector<std::pair<String, String>> reads = {
-      {missing, "  15"}, {dir, "  15"}, {truncated, "  11"}, {garbage, ""}};
+      {missing, "  15 (File can not be opened): no such file"},
+      {dir, "  15 (File can not be opened): not a regular file"},
+      {truncated,
+       "  11 (Numerical information in ATOM record is not recognized): an atom record of "
+       "residue /1/A/2(VAL) has no position"},
+      {garbage, ""}};
   for (const auto& [file, code] : reads) {
     const String error = fatal_text([&] { MMDBfile().read_file(file); });
-    EXPECT_EQ(error.substr(0, code.empty() ? error.rfind(':') + 2 : String::npos),
+    EXPECT_EQ(error.substr(0, code.empty() ? error.rfind(" : ") + 3 : String::npos),
               "MMDBfile: read_file error: " + file + " : " + code);
   }
   MMDBfile file;
   file.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
   const String nowhere = scratch.path("no/such/dir/out");
+  const std::vector<std::pair<String, String>> writes = {
+      {nowhere, "no such directory: " + scratch.path("no/such/dir")}, {dir, "not a regular file"}};
   for (const auto type : {MMDBManager::PDB, MMDBManager::CIF, MMDBManager::BINARY})
-    for (const String& out : {nowhere, dir})
+    for (const auto& [out, reason] : writes)
       EXPECT_EQ(fatal_text([&] { file.write_file(out, type); }),
-                "MMDBfile: write_file error: " + out + " :   15");
+                "MMDBfile: write_file error: cannot write " + out + ": " + reason);
 }

@@ -97,7 +97,7 @@ TEST(ModelSelection, MatchesIndependentSelection) {
     ++cases;
     nonempty += c[7] != "0";
   }
-  EXPECT_EQ(cases, 102);
+  EXPECT_EQ(cases, 106);
   EXPECT_GT(nonempty, 80);
 }
 

@@ -2,6 +2,8 @@
 #include "model/sequence.h"
 #include "model_testing.h"
 
+#include <sys/stat.h>
+
 using namespace vantrel;
 using vantrel_testing::fatal_text;
 
@@ -47,6 +49,10 @@ TEST(SequenceFiles, RecordsOfTexts) {
   const std::vector<std::pair<std::string, Records>> cases = {
       {">A\nacdef\nGH IK 10\n>B\n\n  mnpq\n", {{"A", "ACDEFGHIK"}, {"B", "MNPQ"}}},
       {">A\r\nacdef\r\nGH IK 10\r\n>B\r\n\r\n  mnpq\r\n", {{"A", "ACDEFGHIK"}, {"B", "MNPQ"}}},
+      // Carriage returns alone end lines too, and mixed line ends mix freely.
+      {">A\racdef\rGH IK 10\r>B\r\r  mnpq\r", {{"A", "ACDEFGHIK"}, {"B", "MNPQ"}}},
+      {">A\racdef\nGH IK 10\r\n>B\n\r  mnpq", {{"A", "ACDEFGHIK"}, {"B", "MNPQ"}}},
+      {">c\r1 MKVL\rMKV 1 LL", {{"c", "MKVLL"}}},
       {">empty\n>X\nAAA", {{"X", "AAA"}}},
       {"MKV\n>B\nLL\n", {{"", "MKV"}, {"B", "LL"}}},
       {">c\n1 MKVL\nMKV 1 LL\n", {{"c", "MKVLL"}}},
@@ -91,11 +97,18 @@ TEST(SequenceFiles, PolymerFormAndUnreadableFiles) {
   file.import_polymer_sequence(seq);
   EXPECT_EQ(seq.id() + "|" + seq.sequence(), "first|MKV");
 
-  // A file that cannot be opened or read is reported, and the text of an
-  // earlier file is not kept.
-  for (const String& bad : {scratch.path("no_such_file"), String(VANTREL_TEST_DATA)}) {
+  // A path that is no readable regular file is refused before it is opened
+  // (a FIFO would block the read), and the text of an earlier file is not kept.
+  const String fifo = scratch.path("fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::vector<std::pair<String, String>> bad_paths = {
+      {scratch.path("no_such_file"), "no such file or directory"},
+      {String(VANTREL_TEST_DATA), "not a regular file"},
+      {fifo, "not a regular file"}};
+  for (const auto& [bad, reason] : bad_paths) {
     file.read_file(two);
-    EXPECT_EQ(fatal_text([&] { file.read_file(bad); }), "SEQfile: read_file error: " + bad);
+    EXPECT_EQ(fatal_text([&] { file.read_file(bad); }),
+              "SEQfile: read_file error: cannot read " + bad + ": " + reason);
     MMoleculeSequence seqs;
     file.import_molecule_sequence(seqs);
     EXPECT_EQ(seqs.size(), 0);

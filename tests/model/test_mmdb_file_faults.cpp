@@ -1,0 +1,245 @@
+// Damaged, unusual and unwritable coordinate files: each is refused with a
+// message naming the file and what is wrong, or read as it should be; no
+// refused write leaves a file behind or changes an existing one.
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "damaged_files.h"
+#include "model_testing.h"
+
+using namespace vantrel;
+using damaged_files::joined;
+using damaged_files::lines_of;
+using model_testing::read_model;
+using model_testing::slurp;
+using vantrel_testing::fatal_text;
+
+namespace {
+
+std::string sm_1dur_with_atom(const int n, void (*f)(std::string&)) {
+  return damaged_files::pdb_with_atom("sm_1dur.pdb", n, f);
+}
+
+// tiny_5e5z_variant.cif with the given atom_site columns (0-based) of every
+// atom row set to a value.
+std::string variant_cif_with(const std::vector<std::pair<int, std::string>>& columns) {
+  return damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
+                                      [&](std::vector<std::string>& w) {
+                                        for (const auto& [column, value] : columns)
+                                          w[column] = value;
+                                      });
+}
+
+std::vector<std::string> files_in(const String& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(std::string(dir)))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
+  const model_testing::Scratch scratch;
+  const String fifo = scratch.path("fifo.pdb");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const auto write = [&](const String& name, const std::string& text) {
+    return scratch.write(name, text);
+  };
+  std::vector<std::pair<String, String>> cases = {
+      {write("long.pdb", sm_1dur_with_atom(5, [](std::string& l) { l += std::string(5000, 'X'); })),
+       "line 400: a line of 5080 characters, longer than the reader takes (4095)"},
+      {write("nan.pdb", sm_1dur_with_atom(5, [](std::string& l) { l.replace(30, 8, "     nan"); })),
+       "atom 6 /1/A/2(TYR)/N[N]: a number that is not finite"},
+      {write("inf.pdb", sm_1dur_with_atom(7, [](std::string& l) { l.replace(46, 8, "    -inf"); })),
+       "atom 8 /1/A/2(TYR)/C[C]: a number that is not finite"},
+      {write("anisou.pdb",
+             "ANISOU    1  N   ALA A   1     2406   1892   1614    198    519   -328       N\n"),
+       "line 1: ANISOU record without an atom record before it"},
+      {write("sigatm.pdb",
+             "CRYST1   30.520   37.750   39.370  90.00  90.00  90.00 P 21 21 21    4\n"
+             "SIGATM    1  N   ALA A   1       0.010   0.010   0.010  0.00  0.00           N\n"),
+       "line 2: SIGATM record without an atom record before it"},
+      {write("long_name.cif", variant_cif_with({{4, std::string(19, 'X')}, {8, "IIIII"}})),
+       "_atom_site.label_comp_id: the residue name \"XXXXXXXXXXXXXXXXXXX\" is longer than 8 "
+       "characters"},
+      {write("long_chain.cif", variant_cif_with({{16, "CHAIN1234"}})),
+       "_atom_site.auth_asym_id: the chain id \"CHAIN1234\" is longer than 8 characters"},
+      {write("long_tag.cif",
+             "data_x\nloop_\n_atom_site.id\n_atom_site." + std::string(120, 'u') + "\n1 2\n"),
+       "line 4: a tag of 131 characters, longer than the reader takes (80)"},
+      {write("hetnam.pdb", "HETNAM     SF4 IRON/SULFUR CLUSTER" + std::string(100, ' ') + "X\n" +
+                               damaged_files::joined({lines_of("tiny_5e5z.pdb")[262]})),
+       "line 1: a HETNAM record longer than the 80 columns of the form"},
+      {write("seqres.pdb", "SEQRES   1  ALA\n"),
+       "line 1: SEQRES record without a residue count in columns 14-17"},
+      {write("no_data.cif", "data_x\n"), "  22 (Not a CIF file ('data_' missing))"},
+      {write("tab.pdb", "ATOM\t 1  N   ALA A   1      17.047  14.099   3.625  1.00 13.79\n"),
+       "  20 (Attempt to read unknown-type file)"},
+      {fifo, "  15 (File can not be opened): not a regular file"},
+      {scratch.path("missing.pdb"), "  15 (File can not be opened): no such file"}};
+  // A binary file the library wrote, with one byte changed: its reader
+  // corrupts its heap on it (a child process reads it first).
+  const String binary = scratch.path("sound.bin");
+  {
+    MMDBfile out;
+    out.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
+    out.write_file(binary, MMDBManager::BINARY);
+  }
+  EXPECT_EQ(read_model(binary).atom_list().size(), 47u);
+  std::string damaged = slurp(binary);
+  ASSERT_GT(damaged.size(), 7640u);
+  for (const auto& [at, byte] :
+       std::vector<std::pair<std::size_t, char>>{{6323, char(240)}, {7639, char(77)}}) {
+    damaged[at] = byte;
+    const String file = write("damaged" + std::to_string(at) + ".bin", damaged);
+    damaged[at] = slurp(binary)[at];
+    cases.push_back({file, "the binary form is damaged: the reader does not survive it"});
+  }
+  for (const auto& [file, what] : cases)
+    EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
+              "MMDBfile: read_file error: " + file + " : " + what);
+  // The longest line the reader takes whole is still read.
+  const String longest =
+      write("longest.pdb",
+            sm_1dur_with_atom(5, [](std::string& l) { l += std::string(4095 - l.size(), ' '); }));
+  EXPECT_EQ(read_model(longest).atom_list().size(), 488u);
+}
+
+// Short monoclinic names, a lone model 2 and files without atoms.
+TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
+  const model_testing::Scratch scratch;
+  std::vector<std::string> atoms;
+  for (const std::string& line : lines_of("tiny_5e5z.pdb"))
+    if (line.rfind("ATOM", 0) == 0) atoms.push_back(line);
+  // Space groups as an independent reader (gemmi) names them: P 21 is
+  // P 1 21 1 (number 4), C 2 is C 1 2 1 (number 5).
+  for (const auto& [name, number] :
+       std::vector<std::pair<std::string, int>>{{"P 21", 4}, {"C 2", 5}, {"P 1 21 1", 4}}) {
+    const MiniMol mol = read_model(
+        scratch.write("short_name.pdb", damaged_files::pdb_with_group("tiny_5e5z.pdb", name)));
+    EXPECT_EQ(mol.spacegroup().spacegroup_number(), number) << name;
+    EXPECT_EQ(mol.atom_list().size(), 47u);
+  }
+  const std::size_t n = atoms.size();
+  ASSERT_GT(n, 40u);
+  const std::vector<std::pair<std::string, std::size_t>> cases = {
+      {"MODEL        2\n" + joined(atoms) + "ENDMDL\nEND\n", n},
+      {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n",
+       n},
+      {"END\n", 0},
+      {"REMARK   1 NOTHING\n", 0}};
+  for (const auto& [text, count] : cases) {
+    const MiniMol mol = read_model(scratch.write("models.pdb", text));
+    EXPECT_EQ(mol.atom_list().size(), count) << text;
+    EXPECT_EQ(mol.size(), count ? 1 : 0);
+  }
+}
+
+// Identifiers a form cannot hold are refused before anything is written;
+// mmCIF keeps what PDB cannot. Unwritable paths are refused the same way.
+TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
+  const model_testing::Scratch scratch;
+  const MiniMol source = read_model("tiny_5e5z.pdb");
+  const auto changed = [&](auto change) {
+    MiniMol mol = source;
+    change(mol);
+    return mol;
+  };
+  const MiniMol long_chains = changed([](MiniMol& m) {
+    MPolymer second = m[0];
+    m[0].set_id("ABC1");
+    second.set_id("ABC2");
+    m.insert(second, -1);
+  });
+  const MiniMol four_letter = changed([](MiniMol& m) { m[0][2].set_type("LIGA"); });
+  const MiniMol long_type = changed([](MiniMol& m) { m[0][2].set_type("LONGNAME9"); });
+  const MiniMol two_codes = changed([](MiniMol& m) { m[0][1].set_seqnum(7, "AB"); });
+  const MiniMol far_number = changed([](MiniMol& m) { m[0][1].set_seqnum(10000, ""); });
+  const MiniMol tag_like = changed([](MiniMol& m) { m[0].set_id("_m"); });
+  const MiniMol quoted = changed([](MiniMol& m) { m[0][0].set_type("A'B"); });
+  const MiniMol tabbed = changed([](MiniMol& m) { m[0][0][0].set_element("\t"); });
+  const MiniMol far_atom =
+      changed([](MiniMol& m) { m[0][0][0].set_coord_orth(Coord_orth(12345.0, 0.0, 0.0)); });
+  const String kept = scratch.write("kept.pdb", "precious\n");
+  const String fifo = scratch.path("fifo.pdb");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const String pdb = "the PDB form holds", cif = "the mmCIF form holds";
+  // The message after "MMDBfile: write_file error: <file> : ", or "" when written.
+  const std::vector<std::tuple<const MiniMol*, MMDBManager::TYPE, String>> cases = {
+      {&long_chains, MMDBManager::PDB,
+       "the chain id \"ABC1\" is longer than 2 characters, more than " + pdb},
+      {&long_chains, MMDBManager::CIF, ""},
+      {&four_letter, MMDBManager::PDB,
+       "the residue name \"LIGA\" is longer than 3 characters, more than " + pdb},
+      {&four_letter, MMDBManager::CIF, ""},
+      {&long_type, MMDBManager::CIF,
+       "the residue name \"LONGNAME9\" is longer than 8 characters, more than " + cif},
+      {&two_codes, MMDBManager::PDB,
+       "the insertion code \"AB\" is longer than 1 characters, more than " + pdb},
+      {&two_codes, MMDBManager::CIF, ""},
+      {&far_number, MMDBManager::PDB,
+       "the residue number 10000 does not fit the 4 columns of the PDB form"},
+      {&tag_like, MMDBManager::CIF,
+       "the chain id \"_m\" starts with \"_\", which the mmCIF form cannot hold"},
+      {&tag_like, MMDBManager::PDB, ""},
+      {&quoted, MMDBManager::CIF,
+       "the residue name \"A'B\" holds a quote, which the mmCIF form cannot hold"},
+      {&quoted, MMDBManager::PDB, ""},
+      {&tabbed, MMDBManager::CIF,
+       "the element \" \t\" holds a character that is not printable ASCII, which the mmCIF "
+       "form cannot hold"},
+      {&tabbed, MMDBManager::PDB,
+       "the element \" \t\" holds a character that is not printable ASCII, which the PDB form "
+       "cannot hold"},
+      {&far_atom, MMDBManager::PDB,
+       "atom /1/A/1(LEU)/N[N]: a number that does not fit the columns of the PDB form"},
+      {&far_atom, MMDBManager::CIF, ""}};
+  for (const auto& [mol, type, error] : cases) {
+    SCOPED_TRACE(error);
+    MMDBfile out;
+    out.export_minimol(*mol);
+    const String text = fatal_text([&] { out.write_file(kept, type); });
+    if (!error.empty()) {
+      EXPECT_EQ(std::string(text), "MMDBfile: write_file error: " + kept + " : " + error);
+      EXPECT_EQ(slurp(kept), "precious\n");
+      continue;
+    }
+    EXPECT_EQ(text, "no error");
+    const MiniMol back = read_model(kept);
+    ASSERT_EQ(back.size(), mol->size());
+    for (int p = 0; p < back.size(); ++p) {
+      EXPECT_EQ(back[p].id(), (*mol)[p].id());
+      for (int r = 0; r < back[p].size(); ++r)
+        EXPECT_EQ(back[p][r].type() + back[p][r].id(), (*mol)[p][r].type() + (*mol)[p][r].id());
+    }
+    scratch.write("kept.pdb", "precious\n");
+  }
+  MMDBfile out;
+  out.export_minimol(source);
+  for (const auto type : {MMDBManager::PDB, MMDBManager::CIF, MMDBManager::BINARY})
+    EXPECT_EQ(fatal_text([&] { out.write_file(fifo, type); }),
+              "MMDBfile: write_file error: cannot write " + fifo + ": not a regular file");
+  // Only the files made here remain: no temporary is left beside a target.
+  EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"fifo.pdb", "kept.pdb"}));
+}
+
+// A target named *.gz is written compressed, as the library writes it, and
+// reads back whole; nothing else is left beside it.
+TEST(CoordinateFileFaults, CompressedOutputsReadBack) {
+  const model_testing::Scratch scratch;
+  const MiniMol source = read_model("tiny_5e5z.pdb");
+  MMDBfile out;
+  out.export_minimol(source);
+  for (const auto& [name, type] : std::vector<std::pair<String, MMDBManager::TYPE>>{
+           {"model.pdb.gz", MMDBManager::PDB}, {"model.cif.gz", MMDBManager::CIF}}) {
+    out.write_file(scratch.path(name), type);
+    const std::string bytes = slurp(scratch.path(name));
+    ASSERT_GT(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b") << name;
+    EXPECT_EQ(read_model(scratch.path(name)).atom_list().size(), source.atom_list().size());
+  }
+  EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"model.cif.gz", "model.pdb.gz"}));
+}
