@@ -102,19 +102,6 @@ int empty_bin(const HKL_info& hkls, const Generic_ordinal& ordinal, const int n,
   return 0;
 }
 
-// The simulation's bins of one data set: ranges of equal count over the
-// reflections with amplitudes present, as the simulation draws them.
-template <class Observed>
-int empty_simulation_bin(const HKL_data<F_sigF<float> >& f, const Observed& observed) {
-  const HKL_info& hkls = f.base_hkl_info();
-  std::vector<double> s;
-  for (HRI ih = f.first_data(); !ih.last(); f.next_data(ih)) s.push_back(ih.invresolsq());
-  Generic_ordinal ordinal;
-  ordinal.init(s, 1000);
-  return empty_bin(
-      hkls, ordinal, sim_bins, [&](const HRI& ih) { return !f[ih].missing(); }, observed);
-}
-
 // Fatal unless a data set holds enough observations for the fits and bins
 // of the run; `what` names the set and its observations in the messages.
 void check_observations(const String& what, const int count) {
@@ -168,8 +155,8 @@ void Validation_run::run() {
   reference_map();
   train_targets();
   work_map();
-  report_chains();
   commit_outputs();
+  report_chains();
 }
 
 void Validation_run::check_outputs() const {
@@ -232,12 +219,11 @@ void Validation_run::check_data() {
   const String ref = "observed reference amplitudes with phases";
   check_observations(wrk, n_wrk);
   check_observations(ref, n_ref);
-  // The simulation pairs ranks within bins drawn over each set's own
-  // amplitudes, phases or not; a work bin needs an acentric reflection, as
-  // its centric list borrows from those. No reference bin can be empty.
-  check_bin("observed work acentric amplitudes",
-            empty_simulation_bin(wrk_f_, [](const HRI& ih) { return !ih.hkl_class().centric(); }),
-            sim_bins, "reference-data simulation");
+  // The simulation's bins are ranges of equal count over each set's own
+  // amplitudes, so with the count above none is empty. A work bin may hold
+  // centric reflections only (the lowest bin of a small cell does): the
+  // reference acentrics of that bin then keep their own figures of merit,
+  // too small a part of the map to refuse the run for.
   if (!given) {
     // The bulk-solvent scale spline spans the whole work list.
     Resolution_ordinal ordinal;
@@ -333,7 +319,8 @@ void Validation_run::weight_work_data() {
 }
 
 void Validation_run::write_outputs() {
-  // Written beside their targets now, put in place when the run succeeds.
+  // The MTZ copy is written beside its target now and put in place with the
+  // coordinate output once the run has come through its last stage.
   if (params_.mtzout_wrk != "NONE") {
     mtz_out_.reset(new Temporary_file(params_.mtzout_wrk, "quelvarn"));
     CCP4MTZfile mtz;
@@ -342,17 +329,18 @@ void Validation_run::write_outputs() {
     mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
     mtz.close_append();
   }
-  if (params_.pdbout_wrk != "NONE") {
-    pdb_out_.reset(new Temporary_file(params_.pdbout_wrk, "quelvarn"));
-    MMDBfile mmdb;
-    mmdb.export_minimol(mol_phs_);
-    mmdb.write_file(pdb_out_->path(), MMDBManager::AS_READ);
-  }
 }
 
 void Validation_run::commit_outputs() {
+  // The coordinate writer refuses a model its form cannot hold (ids too
+  // long for PDB) and writes whole or not at all, naming the target; the
+  // MTZ copy replaces its target only after that.
+  if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
+    MMDBfile mmdb;
+    mmdb.export_minimol(mol_phs_);
+    mmdb.write_file(params_.pdbout_wrk, MMDBManager::AS_READ);
+  }
   if (mtz_out_) mtz_out_->commit();
-  if (pdb_out_) pdb_out_->commit();
 }
 
 void Validation_run::simulate_reference() {

@@ -66,7 +66,7 @@ class Validation_run {
   void structure_factors();
   void scale_work_data();   //!< anisotropic scaling of the work amplitudes
   void weight_work_data();  //!< likelihood weighting: map and HL coefficients
-  void write_outputs();     //!< the optional MTZ and PDB outputs, as temporary files
+  void write_outputs();     //!< the optional MTZ output, as a temporary file
   //! Reference data degraded to the work data's quality.
   void simulate_reference();
   //! Reference map from the degraded data.
@@ -80,7 +80,7 @@ class Validation_run {
   //! Score, align and report every chain of two or more amino acids; then
   //! the closing separator.
   void report_chains();
-  //! The written outputs replace their targets.
+  //! The optional coordinate output, then the MTZ output put in place.
   void commit_outputs();
 
   const vantrel::Xmap<float>& xmap_work() const { return *xmap_; }
@@ -99,7 +99,7 @@ class Validation_run {
   std::vector<LLK_map_target> targets_;
   std::vector<LLK_map_target::Sampled> sampled_;
   std::unique_ptr<vantrel::Xmap<float> > xmap_;
-  std::unique_ptr<vantrel::Temporary_file> mtz_out_, pdb_out_;
+  std::unique_ptr<vantrel::Temporary_file> mtz_out_;
 };
 
 #endif

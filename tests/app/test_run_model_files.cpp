@@ -88,9 +88,6 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
       {dir.write("tab.pdb", "ATOM\t 1  N   ALA A   1      17.047  14.099   3.625  1.00 13.79\n"),
        {},
        "read_file error: " + dir.path("tab.pdb") + " :   20 (Attempt to read unknown-type file)"},
-      {fixture_path("sm_1dur.pdb"),
-       {"-pdbout-wrk", fifo},
-       "write_file error: cannot write " + fifo + ": not a regular file"},
       {dir.write("four_chars.cif", damaged_files::cif_with_rows("sm_1dur.cif", 21,
                                                                 [](std::vector<std::string>& w) {
                                                                   w[18] = w[0] == "ATOM" ? "ABC1"
@@ -102,17 +99,27 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
   const std::vector<std::string> inputs = dir.files();
   for (const auto& [model, more, message] : cases) {
     SCOPED_TRACE(message);
-    // The MTZ output is written before the coordinate output; it is asked
-    // for only where the work model itself is refused.
+    // Both outputs are asked for; a refused run leaves neither.
     Args extra = more;
     if (more.empty())
       extra = {"-mtzout-wrk", dir.path("out.mtz"), "-pdbout-wrk", dir.path("out.pdb")};
+    else
+      extra.insert(extra.begin(), {"-mtzout-wrk", dir.path("out.mtz")});
     const Result r = quelvarn_exe(against_1rx2("sm_1dur.mtz", model, calculated, extra));
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find("\nMMDBfile: " + message + "\n"), std::string::npos) << r.out;
     EXPECT_EQ(lines_saying(r.out, "MMDBfile: "), 1);
     EXPECT_EQ(dir.files(), inputs);
   }
+  // A special file as output is refused by the program's check of its
+  // outputs, before any input is read.
+  const Result r =
+      quelvarn_exe(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated, {"-pdbout-wrk", fifo}));
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("\nquelvarn: cannot write " + fifo + ": not a regular file\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(dir.files(), inputs);
 }
 
 // A short monoclinic group name reads as the full one: the run gives the
