@@ -3,59 +3,20 @@
 // hang, and leaves no output (nor a temporary) behind.
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <filesystem>
-
+#include "app/run_testing.h"
 #include "model/damaged_files.h"
-#include "run_testing.h"
 
 #ifdef QUELVARN_EXE
 
 using namespace run_testing;
 using vantrel_testing::fixture_path;
-
-namespace {
-
-// A directory for the inputs and outputs of one test, removed afterwards.
-class Run_dir {
- public:
-  explicit Run_dir(const std::string& name)
-      : dir_(std::filesystem::temp_directory_path() /
-             ("quelvarn_model_files_" + name + "_" + std::to_string(getpid()))) {
-    std::filesystem::create_directories(dir_);
-  }
-  ~Run_dir() { std::filesystem::remove_all(dir_); }
-  std::string path(const std::string& name) const { return (dir_ / name).string(); }
-  std::string write(const std::string& name, const std::string& text) const {
-    std::ofstream(path(name), std::ios::binary) << text;
-    return path(name);
-  }
-  std::vector<std::string> files() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  std::filesystem::path dir_;
-};
-
-// The lines of the run's output that carry the given text.
-int lines_saying(const std::string& out, const std::string& text) {
-  int n = 0;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
-  return n;
-}
-
-}  // namespace
+using vantrel_testing::lines_with;
+using vantrel_testing::Scratch_dir;
 
 TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
-  const Run_dir dir("damaged");
+  const Scratch_dir dir;
   using damaged_files::pdb_with_atom;
-  const std::string fifo = dir.path("fifo.pdb");
+  const std::string fifo = dir.file("fifo.pdb");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string long_names =
       damaged_files::cif_with_rows("sm_1dur.cif", 21, [](std::vector<std::string>& w) {
@@ -67,49 +28,49 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
       {dir.write("long.pdb", pdb_with_atom("sm_1dur.pdb", 5,
                                            [](std::string& l) { l += std::string(5000, 'X'); })),
        {},
-       "read_file error: " + dir.path("long.pdb") +
+       "read_file error: " + dir.file("long.pdb") +
            " : line 400: a line of 5080 characters, longer than the reader takes (4095)"},
       {dir.write("nan.pdb", pdb_with_atom("sm_1dur.pdb", 5,
                                           [](std::string& l) { l.replace(30, 8, "     nan"); })),
        {},
-       "read_file error: " + dir.path("nan.pdb") +
+       "read_file error: " + dir.file("nan.pdb") +
            " : atom 6 /1/A/2(TYR)/N[N]: a number that is not finite"},
       {dir.write(
            "anisou.pdb",
            "ANISOU    1  N   ALA A   1     2406   1892   1614    198    519   -328       N\n"),
        {},
-       "read_file error: " + dir.path("anisou.pdb") +
+       "read_file error: " + dir.file("anisou.pdb") +
            " : line 1: ANISOU record without an atom record before it"},
       {dir.write("long_names.cif", long_names),
        {},
-       "read_file error: " + dir.path("long_names.cif") +
+       "read_file error: " + dir.file("long_names.cif") +
            " : _atom_site.label_comp_id: the residue name \"" + std::string(19, 'X') +
            "\" is longer than 8 characters"},
       {dir.write("tab.pdb", "ATOM\t 1  N   ALA A   1      17.047  14.099   3.625  1.00 13.79\n"),
        {},
-       "read_file error: " + dir.path("tab.pdb") + " :   20 (Attempt to read unknown-type file)"},
+       "read_file error: " + dir.file("tab.pdb") + " :   20 (Attempt to read unknown-type file)"},
       {dir.write("four_chars.cif", damaged_files::cif_with_rows("sm_1dur.cif", 21,
                                                                 [](std::vector<std::string>& w) {
                                                                   w[18] = w[0] == "ATOM" ? "ABC1"
                                                                                          : "ABC2";
                                                                 })),
-       {"-pdbout-wrk", dir.path("out.pdb")},
-       "write_file error: " + dir.path("out.pdb") +
+       {"-pdbout-wrk", dir.file("out.pdb")},
+       "write_file error: " + dir.file("out.pdb") +
            " : the chain id \"ABC1\" is longer than 2 characters, more than the PDB form holds"}};
-  const std::vector<std::string> inputs = dir.files();
+  const std::vector<std::string> inputs = dir.entries();
   for (const auto& [model, more, message] : cases) {
     SCOPED_TRACE(message);
     // Both outputs are asked for; a refused run leaves neither.
     Args extra = more;
     if (more.empty())
-      extra = {"-mtzout-wrk", dir.path("out.mtz"), "-pdbout-wrk", dir.path("out.pdb")};
+      extra = {"-mtzout-wrk", dir.file("out.mtz"), "-pdbout-wrk", dir.file("out.pdb")};
     else
-      extra.insert(extra.begin(), {"-mtzout-wrk", dir.path("out.mtz")});
+      extra.insert(extra.begin(), {"-mtzout-wrk", dir.file("out.mtz")});
     const Result r = quelvarn_exe(against_1rx2("sm_1dur.mtz", model, calculated, extra));
     EXPECT_EQ(r.status, 2) << r.out;
     EXPECT_NE(r.out.find("\nMMDBfile: " + message + "\n"), std::string::npos) << r.out;
-    EXPECT_EQ(lines_saying(r.out, "MMDBfile: "), 1);
-    EXPECT_EQ(dir.files(), inputs);
+    EXPECT_EQ(lines_with(r.out, "MMDBfile: "), 1);
+    EXPECT_EQ(dir.entries(), inputs);
   }
   // A special file as output is refused by the program's check of its
   // outputs, before any input is read.
@@ -119,13 +80,13 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
   EXPECT_NE(r.out.find("\nquelvarn: cannot write " + fifo + ": not a regular file\n"),
             std::string::npos)
       << r.out;
-  EXPECT_EQ(dir.files(), inputs);
+  EXPECT_EQ(dir.entries(), inputs);
 }
 
 // A short monoclinic group name reads as the full one: the run gives the
 // same verdicts as on the shipped file.
 TEST(RunModelFiles, ShortGroupNameReadsAsTheFullOne) {
-  const Run_dir dir("short_name");
+  const Scratch_dir dir;
   const std::string model =
       dir.write("short.pdb", damaged_files::pdb_with_group("tiny_5e5z.pdb", "P 21"));
   const Result shipped = quelvarn_exe(against_1rx2("tiny_5e5z.mtz", "tiny_5e5z.pdb", calculated));

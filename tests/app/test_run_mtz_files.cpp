@@ -13,45 +13,18 @@
 #include <vector>
 
 #include "app/run_testing.h"
+#include "mtz/mtz_testing.h"
 
 using namespace run_testing;
+using mtz_testing::cell_records;
 using vantrel_testing::fixture_path;
+using vantrel_testing::lines_with;
+using vantrel_testing::read_bytes;
+using vantrel_testing::Scratch_dir;
+using vantrel_testing::write_bytes;
 
 #ifdef QUELVARN_EXE
 namespace {
-
-// A fresh directory for one test's files, removed with them.
-struct Scratch_dir {
-  std::string path;
-  Scratch_dir() {
-    path = ::testing::TempDir() + "quelvarn_mtz_XXXXXX";
-    // Open to all, so that a run as another user reaches the files in it.
-    if (mkdtemp(&path[0]) == nullptr || chmod(path.c_str(), 0755) != 0)
-      ADD_FAILURE() << "no scratch directory";
-  }
-  ~Scratch_dir() { std::system(("rm -rf '" + path + "'").c_str()); }
-  std::string file(const std::string& name) const { return path + "/" + name; }
-  //! The names in the directory.
-  std::set<std::string> entries() const {
-    std::set<std::string> names;
-    const std::string list = path + "/.list";
-    std::system(("ls -A '" + path + "' > '" + list + "'").c_str());
-    std::ifstream in(list);
-    for (std::string name; std::getline(in, name);)
-      if (name != ".list") names.insert(name);
-    std::remove(list.c_str());
-    return names;
-  }
-};
-
-std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // A copy of the shipped 1DUR work file with texts replaced by texts of the
 // same length (every occurrence).
@@ -82,14 +55,6 @@ Args run_1dur_ref(const std::string& ref_mtz) {
   return args;
 }
 
-// The lines of the output that hold text.
-int lines_with(const std::string& out, const std::string& text) {
-  int n = 0;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) n += line.find(text) != std::string::npos;
-  return n;
-}
-
 // A refused run: status 2, the message once on a line of its own, no signal.
 void expect_refused(const Result& r, const std::string& message) {
   EXPECT_EQ(r.status, 2) << r.out;
@@ -98,17 +63,10 @@ void expect_refused(const Result& r, const std::string& message) {
   EXPECT_FALSE(r.says("CHAIN")) << r.out;
 }
 
-// The CELL and DCELL records of a file's header, in order.
-std::vector<std::string> cell_records(const std::string& path) {
-  const std::string bytes = read_bytes(path);
-  std::vector<std::string> records;
-  for (std::size_t at = bytes.find("VERS MTZ"); at + 80 <= bytes.size(); at += 80) {
-    const std::string record = bytes.substr(at, 80);
-    if (record.compare(0, 4, "CELL") == 0 || record.compare(0, 5, "DCELL") == 0)
-      records.push_back(record);
-    if (record.compare(0, 4, "END ") == 0) break;
-  }
-  return records;
+// The names in a scratch directory.
+std::set<std::string> entries(const Scratch_dir& dir) {
+  const std::vector<std::string> names = dir.entries();
+  return {names.begin(), names.end()};
 }
 
 const std::string dcell1 = "DCELL         1    30.5200   37.7500";
@@ -127,7 +85,7 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
   write_bytes(kept, "read-only");
   ASSERT_EQ(chmod(kept.c_str(), 0444), 0);
-  const std::set<std::string> before = dir.entries();
+  const std::set<std::string> before = entries(dir);
   const std::pair<std::string, std::string> cases[] = {
       {"/dev/null", "not a regular file"},
       {fifo, "not a regular file"},
@@ -140,7 +98,7 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
   EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
   EXPECT_EQ(read_bytes(kept), "read-only");
-  EXPECT_EQ(dir.entries(), before);
+  EXPECT_EQ(entries(dir), before);
 }
 
 // Files beside the output, also links, are left alone; the copy keeps each
@@ -157,8 +115,8 @@ TEST(RunMtzFiles, OutputIsWrittenFaithfully) {
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(read_bytes(target), "the link's target");
   EXPECT_EQ(read_bytes(out + ".tmp"), "mine");
-  EXPECT_EQ(dir.entries(), (std::set<std::string>{"cells.mtz", "out.mtz", "out.mtz.partial",
-                                                  "out.mtz.tmp", "target"}));
+  EXPECT_EQ(entries(dir), (std::set<std::string>{"cells.mtz", "out.mtz", "out.mtz.partial",
+                                                 "out.mtz.tmp", "target"}));
   const std::vector<std::string> records = cell_records(in);
   ASSERT_EQ(records.size(), 3u);
   EXPECT_NE(records[1].substr(16), records[2].substr(16));
@@ -190,7 +148,7 @@ TEST(RunMtzFiles, InputsThatCannotBeRead) {
   const int status = pclose(pipe);
   r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   expect_refused(r, "CCP4MTZfile: cannot read " + locked + ": permission denied");
-  EXPECT_EQ(dir.entries(), (std::set<std::string>{"fifo.mtz", "locked.mtz"}));
+  EXPECT_EQ(entries(dir), (std::set<std::string>{"fifo.mtz", "locked.mtz"}));
 }
 
 // ---------------------------------------------------------------- file formats
@@ -236,7 +194,7 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
                  "CCP4MTZfile: close_read - File truncated: " + stamp);
   std::set<std::string> inputs = {"stamp.mtz"};
   for (const auto& c : cases) inputs.insert(c.name);
-  EXPECT_EQ(dir.entries(), inputs);
+  EXPECT_EQ(entries(dir), inputs);
 }
 
 // A label list that does not name every component never gives a verdict.

@@ -3,40 +3,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <fstream>
-
 #include "support/testing.h"
 
 using namespace vantrel;
 using vantrel_testing::fatal_text;
-
-namespace {
-
-// A fresh directory under the system's temporary directory, removed with its files.
-struct Scratch_dir {
-  Scratch_dir() {
-    char name[] = "/tmp/file_access_XXXXXX";
-    path = mkdtemp(name);
-  }
-  ~Scratch_dir() { std::system(("rm -rf '" + path + "'").c_str()); }
-  std::string file(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
-
-void write_text(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
-
-std::string read_text(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
+using vantrel_testing::read_bytes;
+using vantrel_testing::Scratch_dir;
+using vantrel_testing::write_bytes;
 
 TEST(FileAccess, InputsMustBeReadableRegularFiles) {
   Scratch_dir dir;
   const std::string plain = dir.file("a.txt"), fifo = dir.file("pipe");
-  write_text(plain, "x");
+  write_bytes(plain, "x");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string missing = dir.file("none");
   EXPECT_EQ(fatal_text([&] { Files::check_input(plain, "T"); }), "no error");
@@ -44,8 +22,8 @@ TEST(FileAccess, InputsMustBeReadableRegularFiles) {
             "T: cannot read " + missing + ": no such file or directory");
   EXPECT_EQ(fatal_text([&] { Files::check_input(fifo, "T"); }),
             "T: cannot read " + fifo + ": not a regular file");
-  EXPECT_EQ(fatal_text([&] { Files::check_input(dir.path, "T"); }),
-            "T: cannot read " + dir.path + ": not a regular file");
+  EXPECT_EQ(fatal_text([&] { Files::check_input(dir.path(), "T"); }),
+            "T: cannot read " + dir.path() + ": not a regular file");
   if (geteuid() != 0) {  // root reads whatever the mode says
     ASSERT_EQ(chmod(plain.c_str(), 0200), 0);
     EXPECT_EQ(fatal_text([&] { Files::check_input(plain, "T"); }),
@@ -56,8 +34,8 @@ TEST(FileAccess, InputsMustBeReadableRegularFiles) {
 TEST(FileAccess, OutputsAreNewOrWritableRegularFiles) {
   Scratch_dir dir;
   const std::string plain = dir.file("a.txt"), locked = dir.file("ro.txt"), fifo = dir.file("p");
-  write_text(plain, "x");
-  write_text(locked, "keep");
+  write_bytes(plain, "x");
+  write_bytes(locked, "keep");
   ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string fresh = dir.file("new.txt"), nodir = dir.file("nodir/x.txt");
@@ -67,33 +45,33 @@ TEST(FileAccess, OutputsAreNewOrWritableRegularFiles) {
             "T: cannot write /dev/null: not a regular file");
   EXPECT_EQ(fatal_text([&] { Files::check_output(fifo, "T"); }),
             "T: cannot write " + fifo + ": not a regular file");
-  EXPECT_EQ(fatal_text([&] { Files::check_output(dir.path, "T"); }),
-            "T: cannot write " + dir.path + ": not a regular file");
+  EXPECT_EQ(fatal_text([&] { Files::check_output(dir.path(), "T"); }),
+            "T: cannot write " + dir.path() + ": not a regular file");
   EXPECT_EQ(fatal_text([&] { Files::check_output(nodir, "T"); }),
             "T: cannot write " + nodir + ": no such directory: " + dir.file("nodir"));
   EXPECT_NE(fatal_text([&] { Files::check_output(locked, "T"); }), "no error");
   EXPECT_EQ(Files::directory_of("x.mtz"), ".");
   EXPECT_EQ(Files::directory_of("/x.mtz"), "/");
   EXPECT_EQ(Files::directory_of("a/b/x.mtz"), "a/b");
-  EXPECT_TRUE(Files::same_file(plain, dir.path + "/./a.txt"));
+  EXPECT_TRUE(Files::same_file(plain, dir.path() + "/./a.txt"));
   EXPECT_FALSE(Files::same_file(plain, fresh));
 }
 
 TEST(FileAccess, TemporaryFileReplacesOnlyItsTarget) {
   Scratch_dir dir;
   const std::string target = dir.file("out.mtz"), bystander = dir.file("out.mtz.partial");
-  write_text(target, "old");
+  write_bytes(target, "old");
   ASSERT_EQ(chmod(target.c_str(), 0640), 0);
-  write_text(bystander, "someone else's");
+  write_bytes(bystander, "someone else's");
   {
     Temporary_file tmp(target, "T");
     EXPECT_EQ(tmp.path().compare(0, target.size() + 1, target + "."), 0);
-    write_text(tmp.path(), "new");
+    write_bytes(tmp.path(), "new");
     tmp.commit();
     EXPECT_NE(access(tmp.path().c_str(), F_OK), 0);  // renamed away
   }
-  EXPECT_EQ(read_text(target), "new");
-  EXPECT_EQ(read_text(bystander), "someone else's");
+  EXPECT_EQ(read_bytes(target), "new");
+  EXPECT_EQ(read_bytes(bystander), "someone else's");
   struct stat st;
   ASSERT_EQ(stat(target.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -101,10 +79,10 @@ TEST(FileAccess, TemporaryFileReplacesOnlyItsTarget) {
   {
     Temporary_file tmp(target, "T");
     abandoned = tmp.path();
-    write_text(abandoned, "half");
+    write_bytes(abandoned, "half");
   }
   EXPECT_NE(access(abandoned.c_str(), F_OK), 0);
-  EXPECT_EQ(read_text(target), "new");
+  EXPECT_EQ(read_bytes(target), "new");
   const std::string nodir = dir.file("nodir/x");
   EXPECT_EQ(fatal_text([&] { Temporary_file tmp(nodir, "T"); }),
             "T: cannot write " + nodir + ": no such file or directory");

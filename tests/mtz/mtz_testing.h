@@ -19,6 +19,7 @@
 
 #include "foundation/util.h"
 #include "mtz/mtz_ccp4.h"
+#include "mtz/mtz_file.h"
 #include "support/testing.h"
 
 namespace mtz_testing {
@@ -144,15 +145,34 @@ inline std::vector<std::string> directory_entries(const std::string& dir) {
 
 inline bool file_exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
 
-inline std::string read_bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+using vantrel_testing::read_bytes;
+using vantrel_testing::write_bytes;
+
+//! Opens, lists and reads one file the way a program would: "no error" or
+//! the text of the fatal message.
+inline std::string read_all(const std::string& path) {
+  return vantrel_testing::fatal_text([&] {
+    vantrel::CCP4MTZfile file;
+    file.open_read(path);
+    vantrel::HKL_info list;
+    file.import_hkl_info(list, false);
+    vantrel::HKL_data<vantrel::datatypes::F_sigF<float>> data(list);
+    file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
+    file.close_read();
+  });
 }
 
-//! Writes bytes to path and returns it.
-inline std::string write_bytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-  return path;
+//! The CELL and DCELL records of a file's header, in order.
+inline std::vector<std::string> cell_records(const std::string& path) {
+  const std::string bytes = read_bytes(path);
+  std::vector<std::string> records;
+  for (std::size_t at = bytes.find("VERS MTZ"); at + 80 <= bytes.size(); at += 80) {
+    const std::string record = bytes.substr(at, 80);
+    if (record.compare(0, 4, "CELL") == 0 || record.compare(0, 5, "DCELL") == 0)
+      records.push_back(record);
+    if (record.compare(0, 4, "END ") == 0) break;
+  }
+  return records;
 }
 
 }  // namespace mtz_testing

@@ -9,6 +9,7 @@
 
 using namespace vantrel;
 using namespace vantrel::datatypes;
+using mtz_testing::read_all;
 using mtz_testing::read_bytes;
 using mtz_testing::scratch;
 using vantrel_testing::fatal_text;
@@ -20,20 +21,6 @@ const std::size_t kHeader = 14192;  // where the header records of tiny_5e5z.mtz
 
 std::string write_scratch(const std::string& name, const std::string& bytes) {
   return mtz_testing::write_bytes(scratch(name), bytes);
-}
-
-// Open, list and read one file the way a program would; "no error" or the
-// text of the fatal message.
-std::string read_all(const std::string& path) {
-  return fatal_text([&] {
-    CCP4MTZfile file;
-    file.open_read(path);
-    HKL_info list;
-    file.import_hkl_info(list, false);
-    HKL_data<F_sigF<float>> data(list);
-    file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
-    file.close_read();
-  });
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 
 using namespace vantrel;
 using namespace vantrel::datatypes;
+using mtz_testing::cell_records;
 using mtz_testing::directory_entries;
+using mtz_testing::read_all;
 using mtz_testing::read_bytes;
 using mtz_testing::scratch;
 using mtz_testing::write_bytes;
@@ -39,37 +41,12 @@ std::string edited(const std::string& name,
   return write_bytes(scratch(name), bytes);
 }
 
-std::string read_all(const std::string& path) {
-  return fatal_text([&] {
-    CCP4MTZfile file;
-    file.open_read(path);
-    HKL_info list;
-    file.import_hkl_info(list, false);
-    HKL_data<F_sigF<float>> data(list);
-    file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
-    file.close_read();
-  });
-}
-
 std::string append(const std::string& in, const std::string& out) {
   return fatal_text([&] {
     CCP4MTZfile file;
     file.open_append(in, out);
     file.close_append();
   });
-}
-
-// The CELL and DCELL records of a file's header, in order.
-std::vector<std::string> cell_records(const std::string& path) {
-  const std::string bytes = read_bytes(path);
-  std::vector<std::string> records;
-  for (std::size_t at = bytes.find("VERS MTZ"); at + 80 <= bytes.size(); at += 80) {
-    const std::string record = bytes.substr(at, 80);
-    if (record.compare(0, 4, "CELL") == 0 || record.compare(0, 5, "DCELL") == 0)
-      records.push_back(record);
-    if (record.compare(0, 4, "END ") == 0) break;
-  }
-  return records;
 }
 
 // What f returns when run by an unprivileged user (a child process that

@@ -1,14 +1,20 @@
-// Helpers shared by every test suite: fixture files, fatal-message capture and
-// a guard that silences the message stream for its lifetime.
+// Helpers shared by every test suite: fixture files, scratch directories and
+// whole-file reads and writes, fatal-message capture and a guard that
+// silences the message stream for its lifetime.
 #ifndef VANTREL_TESTS_SUPPORT_TESTING_H
 #define VANTREL_TESTS_SUPPORT_TESTING_H
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "foundation/message.h"
 
@@ -25,6 +31,63 @@ inline std::ifstream open_fixture(const std::string& name) {
   if (!in) ADD_FAILURE() << "missing fixture file " << fixture_path(name);
   return in;
 }
+
+//! The bytes of a file; empty when it cannot be read.
+inline std::string read_bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+//! Writes bytes to path and returns the path.
+inline std::string write_bytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+//! The number of lines of text that contain part.
+inline int lines_with(const std::string& text, const std::string& part) {
+  int n = 0;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) n += line.find(part) != std::string::npos;
+  return n;
+}
+
+//! A fresh directory for one test's files, removed with them. It is open to
+//! all, so that a process run as another user reaches the files in it.
+class Scratch_dir {
+ public:
+  Scratch_dir() {
+    std::string name = ::testing::TempDir() + "vantrel_test_XXXXXX";
+    if (mkdtemp(&name[0]) == nullptr || chmod(name.c_str(), 0755) != 0)
+      ADD_FAILURE() << "no scratch directory";
+    path_ = name;
+  }
+  ~Scratch_dir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  Scratch_dir(const Scratch_dir&) = delete;
+  Scratch_dir& operator=(const Scratch_dir&) = delete;
+
+  const std::string& path() const { return path_; }
+  //! The path of a file in the directory.
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  //! Writes bytes to the named file and returns its path.
+  std::string write(const std::string& name, const std::string& bytes) const {
+    return write_bytes(file(name), bytes);
+  }
+  //! The names in the directory, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::string path_;
+};
 
 //! Sends library messages to a private buffer until destroyed, then restores
 //! standard error, also when the test throws.
