@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "foundation/message.h"
 #include "foundation/vstring.h"
 #include "mtz/mtz_records.h"
 #include "reflections/container.h"
@@ -154,6 +155,17 @@ class CCP4MTZfile {
   void write_rows_append();
   void write_rows_new();
   void reset();  // back to NONE with empty lists; header values stay
+  // Runs work; when it fails, the object is reset before the failure goes
+  // on, so that nothing later (the destructor) works on registered objects
+  // that may be gone by then.
+  template <class F> void reset_on_failure(F work) {
+    try {
+      work();
+    } catch (const Message_fatal&) {
+      reset();
+      throw;
+    }
+  }
   // The column path of the data's first component with a column (the path
   // itself when all are virtual): where its crystal and dataset are found.
   String first_column_path(const HKL_data_base& data, const String& mtzpath) const;

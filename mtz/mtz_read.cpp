@@ -29,12 +29,7 @@ void check_label_list(const HKL_data_base& data, const String& mtzpath) {
 void CCP4MTZfile::open_read(const String& filename) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_read - File already open");
   filename_in_ = filename;
-  try {
-    read_header("open_read", true);
-  } catch (const Message_fatal&) {
-    reset();
-    throw;
-  }
+  reset_on_failure([&] { read_header("open_read", true); });
   mode_ = READ;
 }
 
@@ -134,12 +129,7 @@ void CCP4MTZfile::close_read() {
   if (mode_ != READ) fatal("CCP4MTZfile: no file open for read");
   // A failed close closes all the same: the registered objects may be gone
   // before a second attempt (the destructor's) could fill them.
-  try {
-    read_rows();
-  } catch (const Message_fatal&) {
-    reset();
-    throw;
-  }
+  reset_on_failure([&] { read_rows(); });
   reset();
 }
 

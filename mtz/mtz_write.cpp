@@ -252,12 +252,7 @@ void CCP4MTZfile::open_append(const String& filename_in, const String& filename_
   Files::check_output(filename_out, "CCP4MTZfile");
   filename_in_ = filename_in;
   filename_out_ = filename_out;
-  try {
-    read_header("open_append", false);
-  } catch (const Message_fatal&) {
-    reset();
-    throw;
-  }
+  reset_on_failure([&] { read_header("open_append", false); });
   mode_ = APPEND;
 }
 
@@ -265,13 +260,10 @@ void CCP4MTZfile::close_append() {
   if (mode_ != APPEND) fatal("CCP4MTZfile: no file open for append");
   // A failed close closes all the same: the registered objects may be gone
   // before a second attempt (the destructor's) could read them.
-  try {
+  reset_on_failure([&] {
     check_not_input("close_append", filename_in_, filename_out_);
     write_rows_append();
-  } catch (const Message_fatal&) {
-    reset();
-    throw;
-  }
+  });
   reset();
 }
 
@@ -368,14 +360,11 @@ void CCP4MTZfile::export_hkl_info(const HKL_info& hkl_info) {
 
 void CCP4MTZfile::close_write() {
   if (mode_ != WRITE) fatal("CCP4MTZfile: no file open for write");
-  try {
+  reset_on_failure([&] {
     if (hkl_info_out_ == nullptr || hkl_info_out_->is_null())
       fatal("CCP4MTZfile: close_write - No reflection list exported for: " + filename_out_);
     write_rows_new();
-  } catch (const Message_fatal&) {
-    reset();
-    throw;
-  }
+  });
   reset();
 }
 
