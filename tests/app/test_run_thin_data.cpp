@@ -262,7 +262,23 @@ TEST(RunThinData, ModelsWithoutAtomsOrChains) {
     std::remove("thin_out.mtz");
     std::remove("thin_out.pdb");
   }
-  for (const std::string& f : {end, tabbed, unk, ligands, ref_unk}) std::remove(f.c_str());
+  // A file whose only model is numbered 2 is read as that model.
+  const std::string model2 = "./thin_model2.pdb";
+  {
+    std::ifstream in(fixture_path("sm_1dur.pdb"));
+    std::ofstream out(model2);
+    bool opened = false;
+    for (std::string line; std::getline(in, line);) {
+      if (!opened && is_atom(line)) out << "MODEL        2\n";
+      opened = opened || is_atom(line);
+      if (line.compare(0, 3, "END") != 0) out << line << '\n';
+    }
+    out << "ENDMDL\nEND\n";
+  }
+  const Result second = quelvarn(against_1rx2("sm_1dur.mtz", model2, given));
+  EXPECT_EQ(second.status, 0) << second.messages;
+  EXPECT_TRUE(second.says("CHAIN: A\n")) << second.out;
+  for (const std::string& f : {end, tabbed, unk, ligands, ref_unk, model2}) std::remove(f.c_str());
 }
 
 TEST(RunThinData, AtomsWithoutOccupancyOrB) {
