@@ -37,7 +37,8 @@ class Validation_run {
   Validation_run(const Validation_run&) = delete;
   Validation_run& operator=(const Validation_run&) = delete;
 
-  //! All stages in order; outputs are put in place only when all succeed.
+  //! All stages in order; the outputs are put in place only after every
+  //! stage that can fail has succeeded, just before the report.
   void run();
 
   //! Every output that the run will write can be written (fatal otherwise);
@@ -50,9 +51,9 @@ class Validation_run {
   void read_inputs();
   //! Fatal unless each data set holds enough observations for the fits and
   //! bins that use it (amplitudes with phases, calculated phases aside: at
-  //! least 100, and the work amplitudes one in every bin of the simulation
-  //! and of the bulk-solvent scale); a warning when the work data are less
-  //! than half complete.
+  //! least 100, one for each bin of the simulation, and on the calculated
+  //! road a work amplitude in every range of the bulk-solvent scale); a
+  //! warning when the work data are less than half complete.
   void check_data();
   //! Fatal when no reference residue can train a target; a warning when no
   //! work chain can be scored.
@@ -77,11 +78,11 @@ class Validation_run {
   void train_targets();
   //! Work map and the sampled targets.
   void work_map();
+  //! The optional coordinate output, then the MTZ output put in place.
+  void commit_outputs();
   //! Score, align and report every chain of two or more amino acids; then
   //! the closing separator.
   void report_chains();
-  //! The optional coordinate output, then the MTZ output put in place.
-  void commit_outputs();
 
   const vantrel::Xmap<float>& xmap_work() const { return *xmap_; }
   const std::vector<LLK_map_target::Sampled>& sampled_targets() const { return sampled_; }
