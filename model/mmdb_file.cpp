@@ -96,12 +96,14 @@ constexpr std::size_t longest_line = 4095;
 // length.
 constexpr std::size_t longest_tag = 80;
 
-// The length of the longest word of the line that starts with "_".
+// The length of the longest word of the line that starts with "_". Only
+// blanks, tabs and line ends part words here: the parser may take other
+// control characters (form feeds) into a tag, so they count towards it.
 std::size_t longest_tag_in(const String& line) {
   std::size_t longest = 0, length = 0;
   bool in_word = false, tag = false;
   for (const char c : line) {
-    if (std::isspace(static_cast<unsigned char>(c))) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
       in_word = false;
       continue;
     }

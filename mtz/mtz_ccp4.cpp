@@ -125,7 +125,7 @@ class Header_check {
     if (key == "SYMI")
       return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
-             integer(f[4], 0, 100000, c) && sound_quotes(text);
+             integer(f[4], 0, 100000, c) && sound_quotes(text) && fitting_group_names(text);
     if (key == "SYMM") {
       const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
       return ++symm <= 192 && at != std::string::npos &&
@@ -212,6 +212,27 @@ class Header_check {
     return close != std::string::npos && text[open - 1] == ' ' &&
            (close + 1 == text.size() || text[close + 1] == ' ') &&
            text.find('\'', close + 1) == std::string::npos;
+  }
+  // The library copies the group names into fixed fields without a bound:
+  // the space-group name (quoted, or the sixth word) takes 20 characters,
+  // every word after it (the point-group name) 10.
+  static bool fitting_group_names(const std::string& text) {
+    const std::size_t open = text.find('\'');
+    std::istringstream rest;
+    if (open != std::string::npos) {
+      const std::size_t close = text.find('\'', open + 1);
+      if (close - open - 1 > 20) return false;
+      rest.str(text.substr(close + 1));
+    } else {
+      std::istringstream words(text);
+      std::string word;
+      for (int i = 0; i < 6 && words >> word; ++i) continue;
+      if (word.size() > 20) return false;
+      rest.str(text.substr(std::min(text.size(), std::size_t(words.tellg()))));
+    }
+    for (std::string word; rest >> word;)
+      if (word.size() > 10) return false;
+    return true;
   }
   static bool number(const std::string& word) {
     char* end = nullptr;

@@ -70,6 +70,9 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
       {write("long_tag.cif",
              "data_x\nloop_\n_atom_site.id\n_atom_site." + std::string(120, 'u') + "\n1 2\n"),
        "line 4: a tag of 131 characters, longer than the reader takes (80)"},
+      {write("form_feed_tag.cif",
+             "data_x\nloop_\n_atom_site.id\n_atom_site.B" + std::string(100, '\f') + "\n1 2\n"),
+       "line 4: a tag of 112 characters, longer than the reader takes (80)"},
       {write("hetnam.pdb", "HETNAM     SF4 IRON/SULFUR CLUSTER" + std::string(100, ' ') + "X\n" +
                                damaged_files::joined({lines_of("tiny_5e5z.pdb")[262]})),
        "line 1: a HETNAM record longer than the 80 columns of the form"},

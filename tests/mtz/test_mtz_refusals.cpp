@@ -265,6 +265,10 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
        {{"NCOL        8          441        0", "NCOL        8          441        1"}},
        "unmerged MTZ files are not supported: ",
        ""},
+      {"point_group.mtz",  // longer than the library's field for it
+       {{"'P 1 21 1'   PG2        ", "'P 1 21 1'   PG2CRYSTAL2"}},
+       "File missing or corrupted: ",
+       ""},
       {"screw_c.mtz",
        {{"SYMM -X,  Y+1/2,  -Z", "SYMM -X,  -Y,  Z+1/2"}},
        "Symmetry does not fit crystal HKL_base in: ",
