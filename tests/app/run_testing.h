@@ -40,9 +40,9 @@ inline Result quelvarn(Args args) {
 #ifdef QUELVARN_EXE
 //! The built executable on the given arguments: out holds standard output
 //! and error together; status is the exit status, or 128 + the signal that
-//! ended the process.
-inline Result quelvarn_exe(const Args& args) {
-  std::string command = QUELVARN_EXE;
+//! ended the process. A prefix runs it under another command (setpriv ...).
+inline Result quelvarn_exe(const Args& args, const std::string& prefix = "") {
+  std::string command = prefix + QUELVARN_EXE;
   for (const std::string& a : args) command += " '" + a + "'";
   Result r{0, "", ""};
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
