@@ -187,14 +187,15 @@ std::size_t record_length(const String& content, const std::size_t at, const std
   return length > 0 && content[at + length - 1] == '\r' ? length - 1 : length;
 }
 
-// Checks of the text before the library reads it: no line longer than its
+// The first fault of a text that the library cannot read safely, naming
+// its line; empty when none: no line longer than its
 // buffer and no tag longer than its mmCIF parser takes; in PDB form no
 // anisotropic or standard-deviation record before the first atom record of
 // its model (the library attaches such a record to the atom before it, and
 // crashes without one), no SEQRES record without a residue count, and no
 // HETNAM, HETSYN or FORMUL record beyond 80 columns (the library gathers
 // their text into fixed buffers).
-void check_lines(const String& file, const String& content, const bool cif) {
+String line_fault(const String& content, const bool cif) {
   bool atom_seen = false;
   std::size_t at = 0;
   for (int number = 1; at < content.size(); ++number) {
@@ -202,14 +203,12 @@ void check_lines(const String& file, const String& content, const bool cif) {
     if (end == String::npos) end = content.size();
     const std::size_t length = end - at;
     if (length > longest_line)
-      refuse_input(file, "line " + String(number) + ": a line of " + String(int(length)) +
-                             " characters, longer than the reader takes (" +
-                             String(int(longest_line)) + ")");
+      return "line " + String(number) + ": a line of " + String(int(length)) +
+             " characters, longer than the reader takes (" + String(int(longest_line)) + ")";
     const std::size_t tag = longest_tag_in(content.substr(at, length));
     if (tag > longest_tag)
-      refuse_input(file, "line " + String(number) + ": a tag of " + String(int(tag)) +
-                             " characters, longer than the reader takes (" +
-                             String(int(longest_tag)) + ")");
+      return "line " + String(number) + ": a tag of " + String(int(tag)) +
+             " characters, longer than the reader takes (" + String(int(longest_tag)) + ")";
     if (!cif) {
       const String record = content.substr(at, std::min<std::size_t>(length, 6));
       if (record == "ATOM  " || record == "HETATM")
@@ -217,18 +216,19 @@ void check_lines(const String& file, const String& content, const bool cif) {
       else if (record.compare(0, 5, "MODEL") == 0)
         atom_seen = false;
       else if (!atom_seen && (record == "ANISOU" || record == "SIGUIJ" || record == "SIGATM"))
-        refuse_input(file, "line " + String(number) + ": " + record.trim() +
-                               " record without an atom record before it");
+        return "line " + String(number) + ": " + record.trim() +
+               " record without an atom record before it";
       else if ((record == "HETNAM" || record == "HETSYN" || record == "FORMUL") &&
                record_length(content, at, length) > 80)
-        refuse_input(file, "line " + String(number) + ": a " + record +
-                               " record longer than the 80 columns of the form");
+        return "line " + String(number) + ": a " + record +
+               " record longer than the 80 columns of the form";
       else if (record == "SEQRES" && !is_count(content.substr(at, length), 13, 4))
-        refuse_input(file, "line " + String(number) +
-                               ": SEQRES record without a residue count in columns 14-17");
+        return "line " + String(number) +
+               ": SEQRES record without a residue count in columns 14-17";
     }
     at = end + 1;
   }
+  return String();
 }
 
 // The longest values of the mmCIF identifiers that the library's mmCIF
@@ -251,11 +251,12 @@ const Cif_limit* cif_limit(const String& tag) {
   return nullptr;
 }
 
-// Refuses an mmCIF text whose identifiers the library cannot hold. A text
-// its own parser rejects is left to the library to report.
-void check_cif_fields(const String& file) {
+// The first identifier of an mmCIF file that the library cannot hold, with
+// its category and tag; empty when none. A text its own parser rejects is
+// left to the library to report.
+String cif_field_fault(const String& file) {
   mmdb::mmcif::Data cif;
-  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;
+  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return String();
   for (int c = 0; c < cif.GetNumberOfCategories(); ++c) {
     mmdb::mmcif::Category* category = cif.GetCategory(c);
     if (!category) continue;
@@ -275,11 +276,19 @@ void check_cif_fields(const String& file) {
       }
       for (const char* value : values)
         if (value && std::strlen(value) > limit->longest)
-          refuse_input(file, name + "." + tag + ": the " + limit->what + " \"" + value +
-                                 "\" is longer than " + String(int(limit->longest)) +
-                                 " characters");
+          return name + "." + tag + ": the " + limit->what + " \"" + value + "\" is longer than " +
+                 String(int(limit->longest)) + " characters";
     }
   }
+  return String();
+}
+
+// The first fault that the library's reader could not survive or would
+// read wrongly, in a text of either form; empty when none.
+String text_fault(const String& file, const String& content) {
+  const bool cif = is_cif_text(content);
+  const String fault = line_fault(content, cif);
+  return !fault.empty() || !cif ? fault : cif_field_fault(file);
 }
 
 // Large enough for any identifier path the library writes: the longest
@@ -485,9 +494,8 @@ void MMDBfile::read_file(const String& file) {
     if (!binary_reads_cleanly(file, Flags))
       refuse_input(file, "the binary form is damaged: the reader does not survive it");
   } else {
-    const bool cif = is_cif_text(content);
-    check_lines(file, content, cif);
-    if (cif) check_cif_fields(file);
+    const String fault = text_fault(file, content);
+    if (!fault.empty()) refuse_input(file, fault);
   }
   int rc;
   try {
@@ -526,6 +534,12 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   struct stat st;
   if (stat(out.path().c_str(), &st) != 0 || st.st_size == 0)
     write_error(file, mmdb::Error_CantOpenFile);
+  // What is written must read back: the text passes the reader's own checks
+  // (the library writes some fields wider than it stores them).
+  if (type != BINARY) {
+    const String fault = text_fault(out.path(), file_content(out.path()));
+    if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
+  }
   // The library compresses a file named *.gz; the temporary's name does not
   // say so, so the compressed form is made here.
   if (ends_with(file, ".gz")) {
