@@ -123,11 +123,13 @@ const String binary_signature = "**** This is MMDB binary file ****";
 
 // The binary form has no structure a check could follow: a damaged file
 // makes the library crash or loop while reading it, importing from it or
-// freeing it. So a binary file is first read, imported and freed in a child
-// process, which must finish within 20 seconds (a sound file takes far
-// less); only then is it read here. This does not cover a damage that
-// upsets the library only now and then (reads of unset memory).
-bool binary_reads_cleanly(const String& file, const mmdb::word flags) {
+// freeing it. Nor can the checks of the mmCIF text follow every category
+// the library interprets (a malformed chemical-component loop crashes it).
+// So such a file is first read, imported and freed in a child process,
+// which must finish within 20 seconds (a sound file takes far less); only
+// then is it read here. This does not cover a damage that upsets the
+// library only now and then (reads of unset memory).
+bool reads_cleanly_in_child(const String& file, const mmdb::word flags) {
   const pid_t child = fork();
   if (child < 0) return false;
   if (child == 0) {
@@ -491,11 +493,13 @@ void MMDBfile::read_file(const String& file) {
   // refused from the text first.
   const String content = file_content(file);
   if (content.compare(0, binary_signature.size(), binary_signature) == 0) {
-    if (!binary_reads_cleanly(file, Flags))
+    if (!reads_cleanly_in_child(file, Flags))
       refuse_input(file, "the binary form is damaged: the reader does not survive it");
   } else {
     const String fault = text_fault(file, content);
     if (!fault.empty()) refuse_input(file, fault);
+    if (is_cif_text(content) && !reads_cleanly_in_child(file, Flags))
+      refuse_input(file, "the reader does not survive this mmCIF text");
   }
   int rc;
   try {

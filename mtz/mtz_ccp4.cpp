@@ -123,12 +123,14 @@ class Header_check {
     if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
     if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
     if (key == "SYMI")
-      return f.size() >= 5 && integer(f[1], 1, 192, a) && integer(f[2], 1, a, b) &&
+      return !nsym && f.size() >= 5 && integer(f[1], 1, 192, nsym) && integer(f[2], 1, nsym, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
              integer(f[4], 0, 100000, c) && sound_quotes(text) && fitting_group_names(text);
     if (key == "SYMM") {
       const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
-      return ++symm <= 192 && at != std::string::npos &&
+      // The library files the operators by the count its SYMINF record
+      // gives, and writes beyond its tables without one.
+      return ++symm <= nsym && at != std::string::npos &&
              sound_symop(text.c_str() + at, text.c_str() + text.size());
     }
     if (key == "RESO") return f.size() == 3 && finite_numbers(f, 1);
@@ -264,7 +266,7 @@ class Header_check {
   }
 
   long ncol = -1, nref = -1, ndif = -1;
-  long columns = 0, datasets = 0, symm = 0;
+  long columns = 0, datasets = 0, symm = 0, nsym = 0;
   long index_columns = 0;  // type H; the library assumes three
   std::set<std::string> labels;
   long group_id = -1, group_step = 0;  // dataset group being read
