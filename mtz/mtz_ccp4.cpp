@@ -120,7 +120,7 @@ class Header_check {
       return f.size() == 4 && integer(f[1], 3, 100000, ncol) &&
              integer(f[2], 0, 1000000000, nref) && integer(f[3], 0, 0, a);
     }
-    if (key == "CELL") return f.size() == 7 && finite_numbers(f, 1);
+    if (key == "CELL") return !cell++ && f.size() == 7 && finite_numbers(f, 1);
     if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
     if (key == "SYMI")
       return !nsym && f.size() >= 5 && integer(f[1], 1, 192, nsym) && integer(f[2], 1, nsym, b) &&
@@ -199,8 +199,11 @@ class Header_check {
   bool complete(const std::int64_t header_offset) const {
     for (int id = 0; id < 1000; ++id)
       if (referenced[id] && !declared[id]) return false;
-    return ncol >= 3 && nref >= 0 && columns == ncol && index_columns >= 3 && datasets == ndif &&
-           (group_step == 0 || group_step >= 3) && header_offset == data_start + 4 * ncol * nref;
+    // The library reads past its tables without the symmetry and cell
+    // records, which every writer gives.
+    return nsym > 0 && symm == nsym && cell == 1 && ncol >= 3 && nref >= 0 && columns == ncol &&
+           index_columns >= 3 && datasets == ndif && (group_step == 0 || group_step >= 3) &&
+           header_offset == data_start + 4 * ncol * nref;
   }
 
  private:
@@ -266,7 +269,7 @@ class Header_check {
   }
 
   long ncol = -1, nref = -1, ndif = -1;
-  long columns = 0, datasets = 0, symm = 0, nsym = 0;
+  long columns = 0, datasets = 0, symm = 0, nsym = 0, cell = 0;
   long index_columns = 0;  // type H; the library assumes three
   std::set<std::string> labels;
   long group_id = -1, group_step = 0;  // dataset group being read
