@@ -31,7 +31,7 @@ void read_into(const String& file, MiniMol& model) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string in = scratch(".in"), out_pdb = scratch(".pdb"), out_cif = scratch(".cif");
   if (std::FILE* f = std::fopen(in.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
+    if (size > 0) std::fwrite(data, 1, size, f);  // data may be null when empty
     std::fclose(f);
   }
   MiniMol model;

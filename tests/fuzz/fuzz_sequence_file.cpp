@@ -13,7 +13,7 @@ using namespace vantrel;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = "/tmp/vantrel_fuzz_sequence_" + std::to_string(getpid());
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(data, 1, size, f);
+    if (size > 0) std::fwrite(data, 1, size, f);  // data may be null when empty
     std::fclose(f);
   }
   vantrel_fuzz::run([&] {
