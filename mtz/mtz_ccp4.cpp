@@ -447,8 +447,7 @@ std::vector<Symop> read_symops(CMtz::MTZ* mtz) {
   return ops;
 }
 
-void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
-  const std::vector<Symop> ops = read_symops(mtz);
+void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup) {
   if (ops.empty()) fatal("CCP4MTZfile: invalid symmetry operators");
   String text;
   for (const Symop& op : ops) text += op.format() + ";";

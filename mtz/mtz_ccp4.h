@@ -40,8 +40,8 @@ void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crysta
 //! The file's symmetry operators as they are listed; none when the list is
 //! empty or too long, or one is not a crystallographic operator.
 std::vector<Symop> read_symops(CMtz::MTZ* mtz);
-//! The space group of the file's symmetry operators.
-void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
+//! The space group of a file's symmetry operators (read_symops).
+void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup);
 //! The Miller indices of a row (values and missing flags by lookup
 //! position, pos the positions of H, K, L); false when one is missing or
 //! far outside any real reflection list (a damaged row).

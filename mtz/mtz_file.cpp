@@ -92,16 +92,18 @@ void CCP4MTZfile::read_header(const String& operation, const bool require_reflec
   // the file's records, and the symmetry must hold in each.
   const std::vector<Symop> ops = read_symops(mtz.get());
   if (ops.empty()) fatal(where + "Invalid symmetry in: " + filename_in_);
+  const String group_fault = symop_group_fault(ops);  // the same for every crystal
   for (const crystalinf& xtal : crystals_) {
     const MTZcrystal& crystal = xtal.crystal;
     if (!writable_cell(crystal))
       fatal(where + "Invalid cell of crystal " + crystal.crystal_name() + " in: " + filename_in_);
-    const String fault = symop_set_fault(ops, crystal);
+    String fault = symop_metric_fault(ops, crystal);
+    if (fault.empty()) fault = group_fault;
     if (!fault.empty())
       fatal(where + "Symmetry does not fit crystal " + crystal.crystal_name() +
             " in: " + filename_in_ + ": " + fault);
   }
-  read_spacegroup(mtz.get(), spacegroup_);
+  spacegroup_from_symops(ops, spacegroup_);
 
   // The limits are 1/d^2; the finest spacing is the larger one, whichever
   // output holds it. 0.9999 keeps the finest reflection inside the limit.

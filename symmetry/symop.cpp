@@ -1,8 +1,10 @@
 #include "symmetry/symop.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
+#include <set>
 
 #include "foundation/message.h"
 
@@ -202,8 +204,7 @@ Symop Symop_code::symop() const {
   return Symop(RTop<double>(Mat33<double>(op.rot()), trn));
 }
 
-String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell, const double tolerance) {
-  if (ops.empty()) return "no operators";
+String symop_metric_fault(const std::vector<Symop>& ops, const Cell& cell, const double tolerance) {
   const Metric_tensor& m = cell.real_metric();
   // The metric as a full symmetric matrix (the tensor keeps cross terms doubled).
   Mat33<double> g;
@@ -221,24 +222,37 @@ String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell, const do
         if (!(std::fabs(kept(i, j) - g(i, j)) <= tolerance * scale))
           return "operator " + op.format() + " does not fit the cell " + cell.format();
   }
-  auto same = [](const Symop& a, const Symop& b) {
+  return "";
+}
+
+String symop_group_fault(const std::vector<Symop>& ops) {
+  if (ops.empty()) return "no operators";
+  // Each operator by its exact rotation and translation, for lookup.
+  typedef std::array<double, 12> Key;
+  auto key = [](const Symop& op) {
+    Key k;
     for (int i = 0; i < 3; ++i) {
-      if (a.trn()[i] != b.trn()[i]) return false;
-      for (int j = 0; j < 3; ++j)
-        if (a.rot()(i, j) != b.rot()(i, j)) return false;
+      k[4 * i + 3] = op.trn()[i];
+      for (int j = 0; j < 3; ++j) k[4 * i + j] = op.rot()(i, j);
     }
-    return true;
+    return k;
   };
+  std::set<Key> listed;
+  for (const Symop& op : ops) listed.insert(key(op));
   for (const Symop& a : ops)
     for (const Symop& b : ops) {
       const Symop ab(RTop<double>(a) * RTop<double>(b));
-      bool found = false;
-      for (const Symop& c : ops) found = found || same(ab, c);
-      if (!found)
+      if (!listed.count(key(ab)))
         return "the operators do not form a group: " + a.format() + " times " + b.format() +
                " gives " + ab.format();
     }
   return "";
+}
+
+String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell, const double tolerance) {
+  if (ops.empty()) return "no operators";
+  const String metric = symop_metric_fault(ops, cell, tolerance);
+  return metric.empty() ? symop_group_fault(ops) : metric;
 }
 
 }  // namespace vantrel

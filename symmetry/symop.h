@@ -97,16 +97,20 @@ class Symop_code {
 };
 
 //! Why a list of operators cannot be the whole symmetry of a crystal of
-//! this cell, or "" when it can. Every rotation must keep the cell's metric
-//! (R^T G R = G on fractional coordinates, to tolerance times the largest
-//! term of G), and the list must be a group: every product, its translation
-//! reduced into [0, 1), is in the list (so the identity is too). The
-//! default tolerance, about 5e-4 in an edge, admits cells refined without
-//! their system's constraints and the 4 decimals of a file's cell records;
-//! a cell of another system misses by far more (a 120 against a 90 degree
-//! angle changes a cross term by half the squared edges).
+//! this cell, or "" when it can: the metric fault, then the group fault.
 String symop_set_fault(const std::vector<Symop>& ops, const Cell& cell,
                        const double tolerance = 1.0e-3);
+//! Why some rotation of the list does not keep the cell's metric, or "":
+//! R^T G R = G on fractional coordinates, to tolerance times the largest
+//! term of G. The default tolerance, about 5e-4 in an edge, admits cells
+//! refined without their system's constraints and the 4 decimals of a
+//! file's cell records; a cell of another system misses by far more (a 120
+//! against a 90 degree angle changes a cross term by half the squared edges).
+String symop_metric_fault(const std::vector<Symop>& ops, const Cell& cell,
+                          const double tolerance = 1.0e-3);
+//! Why the list is not a group, or "": every product, its translation
+//! reduced into [0, 1), must be in the list (so the identity is too).
+String symop_group_fault(const std::vector<Symop>& ops);
 
 // Operators applied to the coordinate types, keeping the type; these also
 // define the operator members declared in symmetry/coords.h.
