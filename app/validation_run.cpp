@@ -87,13 +87,13 @@ bool has_occupancy_and_b(const Atom& atom) {
 
 // The first of n resolution bins (counted from 1) that holds no reflection
 // taken by `observed`, bins being the ranges of equal count of `ordinal`
-// over 1/d^2 among the reflections taken by `binned`; 0 when none is empty.
-template <class Binned, class Observed>
+// over 1/d^2; 0 when none is empty.
+template <class Observed>
 int empty_bin(const HKL_info& hkls, const Generic_ordinal& ordinal, const int n,
-              const Binned& binned, const Observed& observed) {
+              const Observed& observed) {
   std::vector<int> counts(n, 0);
   for (HRI ih = hkls.first(); !ih.last(); ih.next())
-    if (binned(ih) && observed(ih)) {
+    if (observed(ih)) {
       const int b = int(std::floor(double(n) * ordinal.ordinal(ih.invresolsq())));
       ++counts[Util::bound(0, b, n - 1)];
     }
@@ -228,11 +228,8 @@ void Validation_run::check_data() {
     // The bulk-solvent scale spline spans the whole work list.
     Resolution_ordinal ordinal;
     ordinal.init(hkls_wrk_, 1.0);
-    check_bin(
-        wrk,
-        empty_bin(
-            hkls_wrk_, ordinal, bulk_scale_params, [](const HRI&) { return true; }, work_observed),
-        bulk_scale_params, "bulk-solvent scale fit");
+    check_bin(wrk, empty_bin(hkls_wrk_, ordinal, bulk_scale_params, work_observed),
+              bulk_scale_params, "bulk-solvent scale fit");
   }
 
   const double completeness = double(n_wrk) / hkls_wrk_.num_reflections();
