@@ -487,9 +487,10 @@ void MMDBfile::read_file(const String& file) {
   // The library never returns from reading a directory or a FIFO; refuse
   // anything that is not a regular file before it tries.
   struct stat st;
-  if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+  const bool exists = stat(file.c_str(), &st) == 0;
+  if (!exists || !S_ISREG(st.st_mode))
     refuse_input(file, code_text(mmdb::Error_CantOpenFile) + ": " +
-                           (stat(file.c_str(), &st) != 0 ? "no such file" : "not a regular file"));
+                           (exists ? "not a regular file" : "no such file"));
   // Faults that make the library crash or stop reading silently are
   // refused from the text first.
   const String content = file_content(file);
