@@ -6,8 +6,9 @@
 // Runs of "/" count as one and leading or trailing ones make no field;
 // missing fields mean "*" and fields beyond the level's depth are ignored.
 // A field is "*" (every child, in order) or a comma list of ids. Each item,
-// trimmed of the blanks around it, is tidied by the child level's id rule and takes, in child
-// order, every child whose id matches it under the mode (chain ids always
+// as written (blanks belong to a padded atom name: "CA  " is calcium, " CA "
+// the alpha carbon), is tidied by the child level's id rule and takes, in
+// child order, every child whose id matches it under the mode (chain ids always
 // whole), so a child matching several items is taken once per item. There
 // are no ranges: "12-20" is residue 12. Every taken child is reduced by the
 // rest of the path and kept even when that leaves it empty. Nothing here
@@ -32,12 +33,6 @@ template <class Node> Node shell_of(const Node& node) {
   return result;
 }
 
-// A list item without the blanks that separate it from its neighbours, so
-// that "CA, N" and "CA,  CB" select N and CB too. An item written without
-// blanks around it keeps its exact form, so a full 4-character atom name
-// keeps its internal blanks ("CA  :A"); calcium alone is written "Ca".
-String list_item(const String& item) { return item.trim(); }
-
 // Calls take(child) for every child of node the field selects, in the order
 // of the field's items and then of the children.
 template <class Child, class Node, class Take>
@@ -47,7 +42,7 @@ void for_selected(const Node& node, const String& field, const MM::MODE mode, Ta
     return;
   }
   for (const String& item : field.split(",")) {
-    const String id = Child::id_tidy(list_item(item));
+    const String id = Child::id_tidy(item);
     for (int i = 0; i < node.size(); ++i)
       if (Child::id_match(node[i].id(), id, mode)) take(node[i]);
   }

@@ -7,8 +7,8 @@ result is described by a one-line summary that the tests recompute.
 
 Path rules: up to three fields split at "/" (runs of "/" count as one,
 empty fields vanish), padded with "*" to the level's depth; a field is "*"
-or a comma list; items are trimmed (an item without blanks around it,
-such as a full 4-character atom name, stays as written); atom items are then
+or a comma list; items are taken as written, blanks included (a padded
+4-character atom name tells calcium "CA  " from the alpha carbon " CA "), atom items
 padded to the 4-character PDB form, residue items reduced to their leading
 integer (plus any ":" suffix); every child matching an item is taken, once
 per item. Ids match whole, or on their first 4 characters in base mode
@@ -103,10 +103,6 @@ def tidy_residue(item):
     return "%4d" % number + (item[colon:] if colon >= 0 else "")
 
 
-def clean(item, atoms):
-    return item.strip(WHITE)
-
-
 def matches(id1, id2, mode, whole):
     return id1 == id2 if whole or mode == 0 else id1[:4] == id2[:4]
 
@@ -117,7 +113,6 @@ def chosen(children, field, mode, level):
         return list(children)
     out = []
     for item in split(field, ","):
-        item = clean(item, level == "atom")
         target = {"atom": tidy_atom, "residue": tidy_residue, "chain": str}[level](item)
         out += [c for c in children if matches(c.id, target, mode, level == "chain")]
     return out
@@ -239,6 +234,7 @@ def first_altloc_residue(model):
 
 def cases(models):
     big = "wrk_7mm1.pdb"
+    two = "sel_two_chains.pdb"
     alt = first_altloc_residue(models[big])
     rows = []
     for mode in (0, 1):
@@ -247,6 +243,8 @@ def cases(models):
             "*/5,7,9/CA, N", "*/5,7,9/CA,N", "*/*/CA,CA", "A/100,50,100/N,CA,C,O",
             "*/*/*/extra", "*/*/OG", "  *  /  *  /CB", "A/200/ CA ,CB ,  C ",
             "A/200/CA,  CB")]
+        rows += [("model", two, mode, p, "-") for p in (
+            "*/*/CA  ", "*/*/ CA ", "*/*/CA", "*/*/ZN  ", "*/*/Zn", "*/*/CA  ,ZN  ")]
         rows += [("polymer", big, mode, "A", p) for p in ("10,20/CA", "", "*/N,CA", "290,298/*/junk")]
         rows += [("monomer", big, mode, alt, p) for p in ("CA", "*", "CA:A,CA:B", "N, CA, C", "CA:B")]
         rows += [("union", big, mode, "*/*/CA,CB", "*/10,20,30,40/CB,N"),
@@ -286,6 +284,16 @@ def make_two_chains():
         if res.seqid.num == 5:
             res.name = "DSN"
             res.remove_atom("O", "*")
+    # Calcium and zinc ions, whose PDB names "CA  " and "ZN  " differ from
+    # the alpha carbon " CA " only by where the blanks are.
+    for number, name in ((101, "CA"), (102, "ZN")):
+        ion = gemmi.Residue()
+        ion.name, ion.het_flag, ion.seqid = name, "H", gemmi.SeqId(number, " ")
+        atom = gemmi.Atom()
+        atom.name, atom.element = name, gemmi.Element(name)
+        atom.pos, atom.occ, atom.b_iso = gemmi.Position(1.0, 2.0, number / 10.0), 1.0, 20.0
+        ion.add_atom(atom)
+        b.add_residue(ion)
     model.add_chain(b)
     st.setup_entities()
     st.write_pdb(os.path.join(DATA, "sel_two_chains.pdb"))

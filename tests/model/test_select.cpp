@@ -76,7 +76,7 @@ MModel run(const std::vector<String>& c, const MiniMol& mol) {
 
 }  // namespace
 
-// Selections by path at every level (wildcards, lists with spaces to trim,
+// Selections by path at every level (wildcards, items with blanks kept,
 // padding), unions and intersections on real models, against the same
 // operations worked out on gemmi's reading (tools/make_select_fixtures.py).
 TEST(ModelSelection, MatchesIndependentSelection) {
@@ -97,7 +97,7 @@ TEST(ModelSelection, MatchesIndependentSelection) {
     ++cases;
     nonempty += c[7] != "0";
   }
-  EXPECT_EQ(cases, 106);
+  EXPECT_EQ(cases, 118);
   EXPECT_GT(nonempty, 80);
 }
 
@@ -123,4 +123,22 @@ TEST(ModelSelection, PropertiesAndEmptyOperands) {
   const MModel join = MModel() | mol;
   EXPECT_FALSE(join.exists_property("CID"));
   EXPECT_EQ(summary(join), summary(all));
+}
+
+// Items are taken as written: the padded PDB names tell the calcium ion
+// "CA  " and the zinc ion "ZN  " from the alpha carbon " CA ".
+TEST(ModelSelection, PaddedAtomNamesAreKept) {
+  const MiniMol mol = read_model("sel_two_chains.pdb");
+  const auto atoms = [&](const String& path) {
+    std::vector<String> found;
+    for (const Atom& a : mol.select(path, MM::WHOLE_ID).atom_list()) found.push_back(a.element().trim());
+    return found;
+  };
+  EXPECT_EQ(atoms("*/*/CA  "), std::vector<String>{"CA"});
+  EXPECT_EQ(atoms("*/*/ZN  "), std::vector<String>{"ZN"});
+  EXPECT_EQ(atoms("*/*/CA  ,ZN  "), (std::vector<String>{"CA", "ZN"}));
+  const std::vector<String> alpha = atoms("*/*/ CA ");
+  EXPECT_EQ(alpha, atoms("*/*/CA"));
+  EXPECT_GT(alpha.size(), 8u);
+  for (const String& e : alpha) EXPECT_EQ(e, "C");
 }
