@@ -17,7 +17,9 @@ MMDBManager::~MMDBManager() { Message::message(Message_dtor(" <MMDBManager: dest
 // changes the manager.
 Cell MMDBManager::cell() const {
   auto& mmdb = const_cast<MMDBManager&>(*this);
-  if (!mmdb.isCrystInfo()) return Cell();
+  // The cell on its own: the library reports no crystal information when it
+  // does not know the group's name ("C 2"), yet holds the file's cell.
+  if (!mmdb.isCellInfo()) return Cell();
   double a, b, c, alpha, beta, gamma, volume;
   int orth_code;
   mmdb.GetCell(a, b, c, alpha, beta, gamma, volume, orth_code);
@@ -35,16 +37,18 @@ Spacegroup MMDBManager::spacegroup() const {
     for (int i = 0; i < mmdb.GetNumberOfSymOps(); ++i) ops += String(mmdb.GetSymOp(i)) + ";";
     return Spacegroup(Spgr_descr(ops, Spgr_descr::Symops));
   }
-  // Without operators the text may still name the group: without SYMINFO,
-  // or in a short form the library's table lacks ("P 21", "C 2"), in which
-  // case the library keeps only the text as read.
-  const char* text = mmdb.GetSpaceGroup();
-  if (!text || !*text) text = mmdb.GetCrystData()->spaceGroup;
-  if (text) {
+  // Without operators the library's name may still name the group
+  // (without SYMINFO).
+  if (const char* text = mmdb.GetSpaceGroup()) {
     const String symbol = String(text).trim();
     if (symbol.find_first_of("PABCFIR") != String::npos)
       return Spacegroup(Spgr_descr(symbol, Spgr_descr::HM));
   }
+  // A name the library's table lacks is kept only as read: a short form
+  // ("P 21", "C 2", "P212121") names a group, anything else
+  // ("P4(3)2(1)2", "P 1-") leaves the group unknown.
+  const String read = String(mmdb.GetCrystData()->spaceGroup).trim();
+  if (Spgr_descr::is_hm_name(read)) return Spacegroup(Spgr_descr(read, Spgr_descr::HM));
   return Spacegroup();
 }
 

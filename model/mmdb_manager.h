@@ -32,14 +32,16 @@ class MMDBManager : public mmdb::Manager {
   MMDBManager(const MMDBManager&) = delete;
   MMDBManager& operator=(const MMDBManager&) = delete;
 
-  //! The library's cell when it holds crystal information, else a null cell.
+  //! The library's cell when it holds cell constants (whether or not it
+  //! knows the group), else a null cell.
   Cell cell() const;
   void set_cell(const Cell& cell);
   //! The group of the library's symmetry operators when it knows them;
-  //! else the group of its Hermann-Mauguin text as read when that holds a
-  //! lattice letter (short monoclinic names such as "P 21" and "C 2", which
-  //! the library's table lacks, included); else a null spacegroup. An unknown symbol is fatal
-  //! ("Spgr_descr: No such HM symbol").
+  //! else the group of the library's Hermann-Mauguin name when that holds
+  //! a lattice letter (an unknown one is fatal, "Spgr_descr: No such HM
+  //! symbol"); else the group of the name as read when it names one
+  //! (short monoclinic names such as "P 21" and "C 2", which the library's
+  //! table lacks, or compact ones, "P212121"); else a null spacegroup.
   Spacegroup spacegroup() const;
   //! Sets the library's spacegroup by its Hermann-Mauguin symbol.
   void set_spacegroup(const Spacegroup& spacegroup);

@@ -264,6 +264,14 @@ int row_of_name(const String& text, const bool compact, char pref_12, char pref_
       pref_12, pref_hr);
 }
 
+//! The row of a name as the table spells it, else as row_of_name finds it
+//! written otherwise (not compact); -1 when none.
+int spelled_row(const String& text, char pref_12, char pref_hr) {
+  const int row =
+      preferred_row([&text](const data::Sgdata_row& r) { return text == r.hm; }, pref_12, pref_hr);
+  return row >= 0 ? row : row_of_name(text, false, pref_12, pref_hr);
+}
+
 //! True when text is a complete Hall symbol: a lattice word (an optional
 //! '-' and one lattice letter), up to four operator words (an optional
 //! '-', an order 1, 2, 3, 4 or 6, an optional screw digit below it, then
@@ -524,9 +532,7 @@ Spgr_descr::Spgr_descr(const String& text, TYPE type) {
     case Detect: {
       // The table's own spelling first, then other spellings of a name;
       // a Hall symbol before the compact names, which can look alike.
-      int row =
-          preferred_row([&t](const data::Sgdata_row& r) { return t == r.hm; }, pref_12, pref_hr);
-      if (row < 0) row = row_of_name(t, false, pref_12, pref_hr);
+      int row = spelled_row(t, pref_12, pref_hr);
       if (row < 0 && type == Detect && is_hall_symbol(t)) {
         ops.init_hall(t);
         break;
@@ -543,6 +549,11 @@ Spgr_descr::Spgr_descr(const String& text, TYPE type) {
     default: fatal("Spgr_descr: Unknown space-group text type");
   }
   init(ops);
+}
+
+bool Spgr_descr::is_hm_name(const String& text) {
+  const String t = text.trim();
+  return spelled_row(t, pref_12, pref_hr) >= 0 || row_of_name(t, true, pref_12, pref_hr) >= 0;
 }
 
 Spgr_descr::Spgr_descr(const int& number) {

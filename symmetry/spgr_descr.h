@@ -60,6 +60,9 @@ class Spgr_descr {
   //! with commas an operator list, a whole number a group number; any
   //! other text is a name, else a complete Hall symbol, else fatal.
   explicit Spgr_descr(const String& text, TYPE type = Detect);
+  //! True when the text names a group as a Hermann-Mauguin name, that is
+  //! when the constructor with HM would find it rather than fail.
+  static bool is_hm_name(const String& text);
   //! From an International Tables number, in the preferred setting.
   explicit Spgr_descr(const int& number);
   //! From a list of operator codes (expanded as needed).

@@ -102,6 +102,7 @@ TEST(SpacegroupName, CompactNamesAndUnknownTexts) {
     const Spgr_descr d(n.first);
     EXPECT_EQ(d.spacegroup_number(), n.second);
     EXPECT_EQ(Spgr_descr(n.first, Spgr_descr::HM).hash(), d.hash());
+    EXPECT_TRUE(Spgr_descr::is_hm_name(n.first));
   }
   EXPECT_EQ(Spgr_descr("P21").hash(), Spgr_descr("P 1 21 1").hash());  // b unique
   EXPECT_EQ(Spgr_descr("H 3").hash(), Spgr_descr("R 3", Spgr_descr::Hall).hash());
@@ -115,6 +116,10 @@ TEST(SpacegroupName, CompactNamesAndUnknownTexts) {
               std::string("Spgr_descr: No such space-group name or Hall symbol: \"") + bad + "\"");
   EXPECT_EQ(fatal_text([] { Spgr_descr("P21x", Spgr_descr::HM); }),
             "Spgr_descr: No such HM symbol");
+  // The test that spares a caller that fatal message: names that are no
+  // name, and Hall symbols, which are no Hermann-Mauguin names.
+  for (const char* text : {"P21x", "P4(3)2(1)2", "P 1-", "UNK", "", "p 2ac 2ab", "R 3 :3"})
+    EXPECT_FALSE(Spgr_descr::is_hm_name(text)) << text;
 }
 
 // A rate that is not a positive finite number, or a grid past any map, is
