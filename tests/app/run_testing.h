@@ -4,7 +4,9 @@
 #ifndef QUELVARN_TESTS_APP_RUN_TESTING_H
 #define QUELVARN_TESTS_APP_RUN_TESTING_H
 
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <sstream>
@@ -38,11 +40,11 @@ inline Result quelvarn(Args args) {
 }
 
 #ifdef QUELVARN_EXE
-//! The built executable on the given arguments: out holds standard output
-//! and error together; status is the exit status, or 128 + the signal that
-//! ended the process. A prefix runs it under another command (setpriv ...).
-inline Result quelvarn_exe(const Args& args, const std::string& prefix = "") {
-  std::string command = prefix + QUELVARN_EXE;
+//! An executable on the given arguments: out holds standard output and error
+//! together; status is the exit status, or 128 + the signal that ended the
+//! process. A prefix runs it under another command (setpriv ...).
+inline Result run_exe(const std::string& exe, const Args& args, const std::string& prefix = "") {
+  std::string command = prefix + exe;
   for (const std::string& a : args) command += " '" + a + "'";
   Result r{0, "", ""};
   FILE* pipe = popen((command + " 2>&1").c_str(), "r");
@@ -51,6 +53,36 @@ inline Result quelvarn_exe(const Args& args, const std::string& prefix = "") {
   const int wait_status = pclose(pipe);
   r.status = WIFSIGNALED(wait_status) ? 128 + WTERMSIG(wait_status) : WEXITSTATUS(wait_status);
   return r;
+}
+
+//! The built executable on the given arguments (see run_exe).
+inline Result quelvarn_exe(const Args& args, const std::string& prefix = "") {
+  return run_exe(QUELVARN_EXE, args, prefix);
+}
+
+//! The built executable run by an unprivileged user when the tests run as
+//! root, so that file permissions apply. That user may not reach the
+//! checkout (a clone under root's home), so the executable and every
+//! existing file an argument names outside dir are copied, open to all,
+//! into a scratch directory of their own first; dir itself must be open to
+//! that user (Scratch_dir is).
+inline Result quelvarn_exe_unprivileged(Args args, const std::string& dir) {
+  if (geteuid() != 0) return quelvarn_exe(args);
+  const vantrel_testing::Scratch_dir copies;
+  const auto copy = [&](const std::string& path, const mode_t mode) {
+    const std::string name = copies.file(std::to_string(copies.entries().size()) + "_" +
+                                         path.substr(path.find_last_of('/') + 1));
+    vantrel_testing::write_bytes(name, vantrel_testing::read_bytes(path));
+    chmod(name.c_str(), mode);
+    return name;
+  };
+  struct stat st;
+  for (std::string& a : args)
+    if (a.compare(0, dir.size() + 1, dir + "/") != 0 && stat(a.c_str(), &st) == 0 &&
+        S_ISREG(st.st_mode))
+      a = copy(a, 0644);
+  return run_exe(copy(QUELVARN_EXE, 0755), args,
+                 "setpriv --reuid=65534 --regid=65534 --clear-groups ");
 }
 #endif
 
