@@ -481,6 +481,10 @@ std::vector<Symop> read_symops(CMtz::MTZ* mtz) {
   return ops;
 }
 
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
+  spacegroup_from_symops(read_symops(mtz), spacegroup);
+}
+
 void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup) {
   if (ops.empty()) fatal("CCP4MTZfile: invalid symmetry operators");
   String text;
