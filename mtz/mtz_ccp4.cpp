@@ -75,19 +75,23 @@ const char* const damaged = "File missing or corrupted";
 // library trusts their fields (a damaged record can make it crash or loop).
 // Each known record must have its fields in the expected form, every
 // dataset id used must be declared by a DATASET record, and counts must
-// agree; an unknown record is refused.
+// agree; an unknown record is refused. Each rule below names what the
+// library does with a header that breaks it.
 class Header_check {
  public:
   //! Takes one 80-character record; false when it is unsound.
   bool take(const char* record) {
     const std::string text(record, record_length);
+    // The parser cuts a word at a control character (a name "d<tab>1"
+    // reads as "d").
     for (const char ch : text)
       if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) return false;
     std::istringstream in(text);
     std::vector<std::string> f;
     for (std::string w; in >> w;) f.push_back(w);
     // The library reads the keyword from the first column: an indented
-    // record is skipped there, and a dataset it declares goes missing.
+    // record is skipped there, and a dataset it declares goes missing (it
+    // then crashes).
     if (f.empty() || text[0] == ' ') return false;
     // Keywords are taken exactly as writers write them; the library reads
     // some by their first letters only and then misreads the fields.
@@ -97,18 +101,27 @@ class Header_check {
     if (std::find(std::begin(keywords), std::end(keywords), f[0]) == std::end(keywords))
       return false;
     const std::string key = f[0].substr(0, 4);
+    const bool names = key == "COLU" || key == "COLS" || key == "COLG" || key == "PROJ" ||
+                       key == "CRYS" || key == "DATA";
     long a = 0, b = 0, c = 0;
-    // The library's parser ends a record at a comment character, and splits
-    // words at commas and equals signs and joins them in quotes: names
-    // holding them lose fields (the library then fails and leaks).
+    // The library's parser ends a record at a comment character: a name
+    // loses what follows it, a label leaves the header unreadable (and its
+    // records leaked).
     if (key != "TITL" && text.find_first_of("!#") != std::string::npos) return false;
-    // Nor may a record end in the parser's continuation marks.
-    const char last = text[text.find_last_not_of(' ')];
-    if (last == '&' || last == '-') return false;
-    if ((key == "COLU" || key == "COLS" || key == "COLG" || key == "PROJ" || key == "CRYS" ||
-         key == "DATA") &&
-        text.find_first_of(",='\"", 6) != std::string::npos)
-      return false;
+    // A lone "-" or "&" closing a record is the parser's continuation mark:
+    // the library drops it and leaks what it parsed (about 800 bytes per
+    // read), and a name made of the mark alone comes out empty. A title only
+    // loses the mark; a mark that ends a word ("peak-") is read as it stands.
+    if (key != "TITL" && (f.back() == "-" || f.back() == "&")) return false;
+    // In names and labels the parser splits words at commas and equals signs
+    // ("a,b" reads as "a"), and a quote opening a word delimits a string:
+    // 'FP' reads as FP, and an unclosed one swallows the rest of the record.
+    // A quote inside a word (Ron's, F') is read as it stands.
+    if (names) {
+      if (text.find_first_of(",=", 6) != std::string::npos) return false;
+      for (std::size_t i = 1; i < f.size(); ++i)
+        if (f[i][0] == '\'' || f[i][0] == '"') return false;
+    }
     // The library leaks what it parses from a version record with more
     // than the version in it, and fails on another major version (leaking
     // its record).
@@ -121,7 +134,10 @@ class Header_check {
              integer(f[2], 0, 1000000000, nref) && integer(f[3], 0, 0, a);
     }
     if (key == "CELL") return !cell++ && f.size() == 7 && finite_numbers(f, 1);
-    if (key == "SORT") return f.size() == 6 && all_integers(f, 1, 0, 100000);
+    if (key == "SORT") {
+      ++sort;
+      return f.size() == 6 && all_integers(f, 1, 0, 100000);
+    }
     if (key == "SYMI")
       return !nsym && f.size() >= 5 && integer(f[1], 1, 192, nsym) && integer(f[2], 1, nsym, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
@@ -143,6 +159,13 @@ class Header_check {
       if (end == std::string::npos || field.substr(0, end + 1) != f[1]) return false;
     }
     if (key == "COLU") {
+      // Batch numbers (B) and the symmetry flag M/ISYM (Y) mark unmerged
+      // data, even without batch headers: its observations of one
+      // reflection would be merged silently.
+      if (f.size() == 6 && (f[2] == "B" || f[2] == "Y")) {
+        why = unmerged;
+        return false;
+      }
       ++columns;
       index_columns += f.size() > 2 && f[2] == "H";
       labels.insert(f[1]);
@@ -153,9 +176,8 @@ class Header_check {
     if (key == "COLG") return f.size() >= 5 && labels.count(f[1]) && used(f.back());
     if (key == "NDIF") return ndif < 0 && f.size() == 2 && integer(f[1], 1, 1000, ndif);
     // After NDIF, one group per dataset: PROJECT, CRYSTAL (absent in old
-    // files), DATASET, DCELL, DWAVEL, all of one id. The library files
-    // dataset 0 under its own base crystal and fails on any other project
-    // or crystal name for it.
+    // files, the crystal then takes the project's name), DATASET, DCELL,
+    // DWAVEL, all of one id.
     if (ndif < 0 || f.size() < 3 || !integer(f[1], 0, 999, a)) return false;
     // Names are single words (the library misreads a name with blanks).
     if ((key == "PROJ" || key == "CRYS" || key == "DATA") && f.size() != 3) return false;
@@ -163,18 +185,21 @@ class Header_check {
       if (group_step != 0 && group_step < 3) return false;
       group_id = a;
       group_step = 1;
-      return a != 0 || f[2] == "HKL_base";
+      project = crystal = f[2];
+      return true;
     }
     if (a != group_id) return false;
     if (key == "CRYS" && group_step == 1) {
       group_step = 2;
-      return a != 0 || f[2] == "HKL_base";
+      crystal = f[2];
+      return true;
     }
     if (key == "DATA" && (group_step == 1 || group_step == 2) && !declared[a]) {
-      // The library files any dataset of that name under its base crystal
-      // and then crashes on the rest of the group.
-      if (a != 0 && f[2] == "HKL_base") {
-        why = "a data dataset is named HKL_base";
+      // The library files a dataset of that name under its own base crystal
+      // and writes out of bounds (SIGSEGV) when the dataset's project or
+      // crystal has another name.
+      if (f[2] == "HKL_base" && (project != "HKL_base" || crystal != "HKL_base")) {
+        why = "a dataset named HKL_base belongs to another project or crystal";
         return false;
       }
       declared[a] = true;
@@ -195,8 +220,16 @@ class Header_check {
   //! What is wrong, when it is more than damage ("" otherwise).
   std::string why;
 
-  //! At the END record: the counts agree and every id used is declared.
-  bool complete(const std::int64_t header_offset) const {
+  //! At the END record: the counts agree and every id used is declared
+  //! (the library files a column of an undeclared id under the base
+  //! dataset, and reads the rows shifted when NCOL and the columns differ).
+  bool complete(const std::int64_t header_offset) {
+    // Without a SORT record the library indexes the columns by unset
+    // memory for the sort order, and crashes (SIGSEGV) in its reader.
+    if (!sort) {
+      why = "the header has no SORT record";
+      return false;
+    }
     for (int id = 0; id < 1000; ++id)
       if (referenced[id] && !declared[id]) return false;
     // The library reads past its tables without the symmetry and cell
@@ -269,10 +302,11 @@ class Header_check {
   }
 
   long ncol = -1, nref = -1, ndif = -1;
-  long columns = 0, datasets = 0, symm = 0, nsym = 0, cell = 0;
+  long columns = 0, datasets = 0, symm = 0, nsym = 0, cell = 0, sort = 0;
   long index_columns = 0;  // type H; the library assumes three
   std::set<std::string> labels;
   long group_id = -1, group_step = 0;  // dataset group being read
+  std::string project, crystal;        // names of that group
   bool declared[1000] = {}, referenced[1000] = {};
 };
 
@@ -445,6 +479,10 @@ std::vector<Symop> read_symops(CMtz::MTZ* mtz) {
     ops.push_back(Symop(mat));
   }
   return ops;
+}
+
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
+  spacegroup_from_symops(read_symops(mtz), spacegroup);
 }
 
 void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup) {

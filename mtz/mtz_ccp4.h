@@ -42,6 +42,9 @@ void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crysta
 std::vector<Symop> read_symops(CMtz::MTZ* mtz);
 //! The space group of a file's symmetry operators (read_symops).
 void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup);
+//! The space group of the file's symmetry operators. Fatal "CCP4MTZfile:
+//! invalid symmetry operators" when read_symops gives none.
+void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
 //! The Miller indices of a row (values and missing flags by lookup
 //! position, pos the positions of H, K, L); false when one is missing or
 //! far outside any real reflection list (a damaged row).

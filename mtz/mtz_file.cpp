@@ -103,7 +103,7 @@ void CCP4MTZfile::read_header(const String& operation, const bool require_reflec
       fatal(where + "Symmetry does not fit crystal " + crystal.crystal_name() +
             " in: " + filename_in_ + ": " + fault);
   }
-  spacegroup_from_symops(ops, spacegroup_);
+  read_spacegroup(mtz.get(), spacegroup_);
 
   // The limits are 1/d^2; the finest spacing is the larger one, whichever
   // output holds it. 0.9999 keeps the finest reflection inside the limit.

@@ -12,16 +12,17 @@ namespace vantrel {
 
 namespace {
 
-// A label list names every component (a virtual label stands for one the
-// file lacks): a short list would silently leave a component missing, and
-// a long one would drop labels.
+// A label list names the components in order; those it leaves out are
+// missing (NaN in every reflection). A list with no label, or with more
+// labels than the data have components, would drop what it names.
 void check_label_list(const HKL_data_base& data, const String& mtzpath) {
   const std::size_t open = mtzpath.find('[');
   if (open == String::npos) return;
   const String list = mtzpath.substr(open + 1, mtzpath.find(']', open) - open - 1);
-  if (int(list.split(", ").size()) != data.data_size())
-    fatal("CCP4MTZfile: import_hkl_data - Column list must name " + String(data.data_size()) +
-          " columns: " + mtzpath);
+  const int n = int(list.split(", ").size());
+  if (n < 1 || n > data.data_size())
+    fatal("CCP4MTZfile: import_hkl_data - Column list must name 1 to " +
+          String(data.data_size()) + " columns: " + mtzpath);
 }
 
 }  // namespace

@@ -154,7 +154,7 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
     std::string message;  // the file name follows
   } cases[] = {{"hkl_base.mtz",
                 {{"DATASET       1 native  ", "DATASET       1 HKL_base"}},
-                "CCP4MTZfile: open_read - a data dataset is named HKL_base: "},
+                "CCP4MTZfile: open_read - a dataset named HKL_base belongs to another project or crystal: "},
                {"edge.mtz",
                 {{dcell1, "DCELL         1 100000.000   37.7500"}},
                 "CCP4MTZfile: open_read - Invalid cell of crystal 1dur in: "},

@@ -32,14 +32,16 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
               major = real;
   no_end.replace(no_end.find("END "), 4, "XND ");
   bad_ncol.replace(bad_ncol.find("NCOL        8"), 13, "NCOL        9");
-  // Records the library leaks on: more than the version, a stranger after END.
+  // Records the library leaks on: more than the version, a stranger after END,
+  // a continuation mark closing a record other than the title.
   version.replace(version.find("VERS MTZ:V1.1  "), 15, "VERS MTZ:V1.1 -");
   after_end.replace(after_end.find("MTZHIST   1"), 11, "MTZHISX   1");
   comment.replace(comment.find("COLUMN K  "), 10, "COLUMN K! ");  // the parser's comment
   end_of_headers.replace(end_of_headers.find("MTZENDOFHEADERS "), 17, "MTZENDOFHEADERS -");
   quote.replace(quote.find("'P 1 21 1'"), 10, "'P 1 21 1*");
   joined.replace(joined.find("'P 1 21 1'   PG2"), 16, "'P 1 21 1'/  PG2");
-  continued.replace(continued.find("TITLE  "), 7, "TITLE &");
+  continued.replace(continued.find("DWAVEL        1    0.00000  "), 28,
+                    "DWAVEL        1    0.00000 &");
   major.replace(major.find("VERS MTZ:V1.1"), 13, "VERS MTZ:V2.1");
   // An indented dataset record: the library loses the dataset and crashes.
   indented.replace(indented.find("DATASET       1 1     "), 22, "  DATASET       1 1   ");

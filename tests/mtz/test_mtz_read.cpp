@@ -290,3 +290,23 @@ TEST(MtzRead, FileListWithinTheTargetResolution) {
   EXPECT_EQ(cut.num_reflections(), inside);
   EXPECT_GT(inside, 1000);
 }
+
+// The space group of a file's operators, on the library's own record: the
+// group gemmi finds for each real file; none without operators.
+TEST(MtzRead, SpacegroupOfTheFileOperators) {
+  for (const auto& [name, want] : mtz_testing::read_real_files()) {
+    const mtz_testing::Raw_mtz mtz(fixture_path(name));
+    ASSERT_TRUE(mtz) << name;
+    Spacegroup spacegroup;
+    read_spacegroup(mtz.get(), spacegroup);
+    EXPECT_EQ(spacegroup.spacegroup_number(), want.spacegroup_number) << name;
+    EXPECT_EQ(spacegroup.op_count(), mtz->mtzsymm.nsym) << name;
+  }
+  int nset[1] = {0};
+  const Mtz_ptr empty(CMtz::MtzMalloc(0, nset));
+  empty->mtzsymm.nsym = 0;
+  Spacegroup spacegroup;
+  EXPECT_EQ(fatal_text([&] { read_spacegroup(empty.get(), spacegroup); }),
+            "CCP4MTZfile: invalid symmetry operators");
+  EXPECT_TRUE(spacegroup.is_null());
+}

@@ -27,11 +27,12 @@ namespace {
 
 const std::string tiny = fixture_path("tiny_5e5z.mtz");
 
-// A copy of tiny_5e5z.mtz with header texts replaced, each by one of the
-// same length.
+// A copy of a file (tiny_5e5z.mtz unless named) with header texts
+// replaced, each by one of the same length.
 std::string edited(const std::string& name,
-                   const std::vector<std::pair<std::string, std::string>>& edits) {
-  std::string bytes = read_bytes(tiny);
+                   const std::vector<std::pair<std::string, std::string>>& edits,
+                   const std::string& source = tiny) {
+  std::string bytes = read_bytes(source);
   for (const auto& e : edits) {
     EXPECT_EQ(e.first.size(), e.second.size()) << e.first;
     for (std::size_t at = bytes.find(e.first); at != std::string::npos;
@@ -247,7 +248,7 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
   } cases[] = {
       {"hkl_base.mtz",
        {{"DATASET       1 1       ", "DATASET       1 HKL_base"}},
-       "a data dataset is named HKL_base: ",
+       "a dataset named HKL_base belongs to another project or crystal: ",
        ""},
       {"edge.mtz",
        {{dcell1, "DCELL         1 100000.000    9.6090   19.0290   90.0000"}},
@@ -264,6 +265,10 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
       {"unmerged.mtz",
        {{"NCOL        8          441        0", "NCOL        8          441        1"}},
        "unmerged MTZ files are not supported: ",
+       ""},
+      {"no_sort.mtz",  // the library would take its sort order from unset memory
+       {{"SORT    0   0   0   0   0", "TITLE                    "}},
+       "the header has no SORT record: ",
        ""},
       {"point_group.mtz",  // longer than the library's field for it
        {{"'P 1 21 1'   PG2        ", "'P 1 21 1'   PG2CRYSTAL2"}},
@@ -296,23 +301,106 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
   }
 }
 
-// A label list names one column per component of the data (a virtual
-// label for one the file lacks); a shorter or longer list is refused.
-TEST(MtzFormats, LabelListsNameEveryComponent) {
+// A label list names the components in order: those it leaves out are
+// missing in every reflection. A list of no label, or of more labels than
+// the data have components, is refused.
+TEST(MtzFormats, LabelListsNameLeadingComponents) {
+  const std::vector<mtz_testing::Row> rows = mtz_testing::read_small_rows();
   CCP4MTZfile file;
-  file.open_read(tiny);
-  HKL_data<F_sigF<float>> fsigf;
-  HKL_data<ABCD<float>> abcd;
-  const std::pair<HKL_data_base*, std::string> cases[] = {{&fsigf, "/*/*/[FP]"},
-                                                          {&fsigf, "/*/*/[FP,SIGFP,I]"},
+  file.open_read(fixture_path("mtz_small.mtz"));
+  HKL_info list;
+  file.import_hkl_info(list, false);
+  HKL_data<F_sigF<float>> fsigf(list), fonly(list), other(list);
+  HKL_data<ABCD<float>> abcd(list);
+  const std::pair<HKL_data_base*, std::string> cases[] = {{&fsigf, "/*/*/[FP,SIGFP,I]"},
                                                           {&fsigf, "/*/*/[]"},
-                                                          {&abcd, "/*/*/[FP,SIGFP]"}};
+                                                          {&abcd, "/*/*/[HLA,HLB,HLC,HLD,FP]"}};
   for (const auto& c : cases)
     EXPECT_EQ(fatal_text([&] { file.import_hkl_data(*c.first, c.second); }),
-              "CCP4MTZfile: import_hkl_data - Column list must name " +
+              "CCP4MTZfile: import_hkl_data - Column list must name 1 to " +
                   std::to_string(c.first->data_size()) + " columns: " + c.second);
   EXPECT_TRUE(file.assigned_paths().empty());
-  file.import_hkl_data(fsigf, "/*/*/[FP, NAN]");
-  EXPECT_EQ(file.assigned_paths(), (std::vector<String>{"/5e5z/1/FP F", "/*/*/NAN -"}));
+  file.import_hkl_data(fonly, "/*/*/[FP]");
+  EXPECT_EQ(file.assigned_paths(), (std::vector<String>{"/xtal/d1/FP F", "/*/*/NAN -"}));
+  MTZdataset dataset;
+  MTZcrystal crystal;
+  file.import_hkl_data(other, dataset, crystal, "/xtal2/*/[FX]");
+  EXPECT_EQ(dataset.dataset_name() + " " + crystal.crystal_name(), "d2 xtal2");
+  file.import_hkl_data(abcd, "/*/*/[HLA,HLB]");
   file.close_read();
+  int filled = 0;
+  for (const mtz_testing::Row& row : rows) {
+    const HKL hkl(row.h, row.k, row.l);
+    if (std::abs(row.h) == 1 && std::abs(row.k) == 2) continue;  // (1,2,3) and its mates
+    EXPECT_TRUE(std::isnan(row.values[0]) ? Util::is_nan(fonly[hkl].f())
+                                          : fonly[hkl].f() == float(row.values[0]));
+    EXPECT_TRUE(Util::is_nan(fonly[hkl].sigf()));
+    EXPECT_TRUE(Util::is_nan(abcd[hkl].c()) && Util::is_nan(abcd[hkl].d()));
+    filled += !Util::is_nan(fonly[hkl].f()) && !Util::is_nan(abcd[hkl].a());
+  }
+  EXPECT_GT(filled, 40);
+}
+
+// Names the library's parser misreads, and records it leaks on, in a file
+// whose other names and labels it reads intact: each refused as damaged.
+TEST(MtzFormats, NamesTheParserMisreadsAreRefused) {
+  const std::string odd = fixture_path("mtz_odd_names.mtz");
+  const std::pair<std::string, std::string> cases[] = {
+      {"DATASET       1 peak-", "DATASET       1 pe,k-"},  // reads as "pe"
+      {"DATASET       1 peak-", "DATASET       1 pe=k-"},
+      {"DATASET       1 peak-", "DATASET       1 pe!k-"},  // a comment ends the record
+      {"DATASET       1 peak-", "DATASET       1 pe#k-"},
+      {"DATASET       1 peak-", "DATASET       1 'pea'"},  // reads as pea
+      {"DATASET       1 peak-", "DATASET       1 -    "},  // a continuation: empty name
+      {"CRYSTAL       1 x\"y", "CRYSTAL       1 \"xy"},
+      {"COLUMN F'  ", "COLUMN 'F  "},  // an open quote swallows the record
+      {"COLUMN F'  ", "COLUMN F#  "},
+      {"DWAVEL        1    0.98000  ", "DWAVEL        1    0.98000 &"}};  // leaks
+  const auto read = [](const std::string& path) {
+    return fatal_text([&] {
+      CCP4MTZfile file;
+      file.open_read(path);
+      HKL_data<F_sigF<float>> data;
+      file.import_hkl_data(data, "/*/*/[F\",SIGF\"]");
+      file.close_read();
+    });
+  };
+  EXPECT_EQ(read(odd), "no error");
+  for (const auto& c : cases) {
+    const std::string path = edited("odd.mtz", {c}, odd);
+    EXPECT_EQ(read(path), "CCP4MTZfile: open_read - File missing or corrupted: " + path)
+        << c.second;
+  }
+}
+
+// Unmerged data without batch headers: a column of batch numbers (B) or of
+// the symmetry flag (Y) is enough to refuse it; with neither it reads.
+TEST(MtzFormats, UnmergedColumnsAreRefused) {
+  const std::string source = fixture_path("mtz_unmerged.mtz");
+  const std::string batch = "COLUMN BATCH                          B",
+                    isym = "COLUMN M/ISYM                         Y";
+  const std::string as_r[2] = {batch.substr(0, 38) + "R", isym.substr(0, 38) + "R"};
+  const struct {
+    std::vector<std::pair<std::string, std::string>> edits;
+    std::string outcome;
+  } cases[] = {{{}, "unmerged MTZ files are not supported: "},
+               {{{batch, as_r[0]}}, "unmerged MTZ files are not supported: "},
+               {{{isym, as_r[1]}}, "unmerged MTZ files are not supported: "},
+               {{{batch, as_r[0]}, {isym, as_r[1]}}, ""}};
+  for (const auto& c : cases) {
+    const std::string path = edited("unmerged.mtz", c.edits, source);
+    const std::string read = fatal_text([&] {
+      CCP4MTZfile file;
+      file.open_read(path);
+      HKL_data<I_sigI<float>> data;
+      file.import_hkl_data(data, "/*/*/[I,SIGI]");
+      file.close_read();
+    });
+    if (c.outcome.empty()) {
+      EXPECT_EQ(read, "no error");
+      continue;
+    }
+    EXPECT_EQ(read, "CCP4MTZfile: open_read - " + c.outcome + path);
+    EXPECT_EQ(append(path, scratch("out.mtz")), "CCP4MTZfile: open_append - " + c.outcome + path);
+  }
 }

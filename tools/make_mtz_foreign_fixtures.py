@@ -1,0 +1,144 @@
+#!/usr/bin/python3
+"""Makes MTZ fixtures laid out as other programs write them, with gemmi
+(Debian's python3-gemmi).
+
+Run from anywhere with /usr/bin/python3:
+  tools/make_mtz_foreign_fixtures.py            writes the files listed below
+  tools/make_mtz_foreign_fixtures.py --check    rewrites them elsewhere and
+                                                reports whether the committed
+                                                ones are current
+
+Files written into tests/data:
+  mtz_one_dataset.mtz  every column in dataset 0, whose project, crystal and
+                       dataset are all named "reciprocalspaceship"
+  mtz_odd_names.mtz    names and labels holding quotes and ending in "-" or
+                       "&" (Ron's, x"y, peak-, edge&, F', F"), and a title
+                       ending in a lone "-" (the header text is patched:
+                       gemmi writes the title as given)
+  mtz_unmerged.mtz     unmerged rows, BATCH (type B) and M/ISYM (type Y),
+                       without batch headers
+  mtz_foreign.txt      gemmi's reading of the first two: per file a line
+                       "file NAME SPACEGROUP a b c alpha beta gamma", per
+                       column "column PROJECT CRYSTAL DATASET LABEL TYPE",
+                       then every row: h k l and the data values (nan when
+                       missing)
+"""
+import math
+import os
+import sys
+import tempfile
+
+import gemmi
+import numpy as np
+
+DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data")
+HKLS = [(1, 2, 3), (2, 0, 1), (0, 1, 4), (3, 3, 1), (1, 1, 1), (0, 2, 2)]
+
+
+def new_mtz():
+    mtz = gemmi.Mtz(with_base=False)
+    mtz.spacegroup = gemmi.find_spacegroup_by_name("P 21 21 21")
+    mtz.cell = gemmi.UnitCell(20.0, 25.0, 30.0, 90, 90, 90)
+    return mtz
+
+
+def add_dataset(mtz, project, crystal, dataset, wavelength):
+    ds = mtz.add_dataset(dataset)
+    ds.project_name, ds.crystal_name, ds.wavelength = project, crystal, wavelength
+    ds.cell = mtz.cell
+    return len(mtz.datasets) - 1
+
+
+def write_one_dataset(path):
+    mtz = new_mtz()
+    add_dataset(mtz, "reciprocalspaceship", "reciprocalspaceship", "reciprocalspaceship", 1.0)
+    for label, kind in [("H", "H"), ("K", "H"), ("L", "H"), ("FP", "F"), ("SIGFP", "Q")]:
+        mtz.add_column(label, kind, dataset_id=0)
+    rows = [list(hkl) + [10.0 + 1.5 * i, 0.25 + 0.125 * i] for i, hkl in enumerate(HKLS)]
+    rows[2][3] = float("nan")  # an amplitude missing, its sigma present
+    mtz.set_data(np.array(rows, dtype=np.float32))
+    mtz.write_to_file(path)
+
+
+def write_odd_names(path):
+    mtz = new_mtz()
+    add_dataset(mtz, "HKL_base", "HKL_base", "HKL_base", 0.0)
+    for label in "HKL":
+        mtz.add_column(label, "H", dataset_id=0)
+    peak = add_dataset(mtz, "Ron's", 'x"y', "peak-", 0.98)
+    mtz.add_column("F'", "F", dataset_id=peak)
+    mtz.add_column("SIGF'", "Q", dataset_id=peak)
+    edge = add_dataset(mtz, "Ron's", 'x"y', "edge&", 0.92)
+    mtz.add_column('F"', "F", dataset_id=edge)
+    mtz.add_column('SIGF"', "Q", dataset_id=edge)
+    rows = [list(hkl) + [20.0 + i, 1.0 + 0.5 * i, 30.0 - i, 2.0 + 0.25 * i]
+            for i, hkl in enumerate(HKLS)]
+    mtz.set_data(np.array(rows, dtype=np.float32))
+    mtz.title = "lysozyme soak X"
+    mtz.write_to_file(path)
+    # The title's last word becomes a lone continuation mark.
+    with open(path, "rb") as f:
+        data = f.read()
+    old = b"TITLE lysozyme soak X"
+    assert data.count(old) == 1
+    with open(path, "wb") as f:
+        f.write(data.replace(old, b"TITLE lysozyme soak -"))
+
+
+def write_unmerged(path):
+    mtz = new_mtz()
+    add_dataset(mtz, "reciprocalspaceship", "reciprocalspaceship", "reciprocalspaceship", 1.0)
+    for label, kind in [("H", "H"), ("K", "H"), ("L", "H"), ("BATCH", "B"), ("M/ISYM", "Y"),
+                        ("I", "J"), ("SIGI", "Q")]:
+        mtz.add_column(label, kind, dataset_id=0)
+    # (1,2,3) observed three times, once as its Friedel mate.
+    rows = [[1, 2, 3, 1, 1, 100.0, 5.0], [1, 2, 3, 2, 1, 104.0, 5.5],
+            [1, 2, 3, 3, 2, 98.0, 6.0], [2, 0, 1, 1, 1, 50.0, 3.0]]
+    mtz.set_data(np.array(rows, dtype=np.float32))
+    assert len(mtz.batches) == 0
+    mtz.write_to_file(path)
+
+
+def fmt(v):
+    return "nan" if math.isnan(v) else repr(float(v))
+
+
+def dump(names, txt_path):
+    with open(txt_path, "w") as out:
+        out.write("# gemmi %s reading of the files made by tools/make_mtz_foreign_fixtures.py\n"
+                  % gemmi.__version__)
+        for name in names:
+            mtz = gemmi.read_mtz_file(os.path.join(os.path.dirname(txt_path), name))
+            c = mtz.cell
+            out.write("file %s %d %r %r %r %r %r %r\n" % (
+                name, mtz.spacegroup.number, c.a, c.b, c.c, c.alpha, c.beta, c.gamma))
+            for col in mtz.columns:
+                ds = mtz.dataset(col.dataset_id)
+                out.write("column %s %s %s %s %s\n" % (
+                    ds.project_name, ds.crystal_name, ds.dataset_name, col.label, col.type))
+            for row in np.array(mtz, copy=False):
+                out.write("%d %d %d %s\n" % (int(row[0]), int(row[1]), int(row[2]),
+                                             " ".join(fmt(v) for v in row[3:])))
+
+
+def make_all(directory):
+    write_one_dataset(os.path.join(directory, "mtz_one_dataset.mtz"))
+    write_odd_names(os.path.join(directory, "mtz_odd_names.mtz"))
+    write_unmerged(os.path.join(directory, "mtz_unmerged.mtz"))
+    dump(["mtz_one_dataset.mtz", "mtz_odd_names.mtz"], os.path.join(directory, "mtz_foreign.txt"))
+
+
+def main():
+    if len(sys.argv) == 2 and sys.argv[1] == "--check":
+        with tempfile.TemporaryDirectory() as tmp:
+            make_all(tmp)
+            stale = [f for f in sorted(os.listdir(tmp))
+                     if open(os.path.join(tmp, f), "rb").read() != open(os.path.join(DATA, f), "rb").read()]
+        print("stale: " + " ".join(stale) if stale else "fixtures are current")
+        sys.exit(1 if stale else 0)
+    else:
+        make_all(DATA)
+
+
+if __name__ == "__main__":
+    main()
