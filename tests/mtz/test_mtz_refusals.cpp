@@ -3,10 +3,7 @@
 // library cannot take or would write back wrongly. Each refusal is one fatal
 // message naming the file, and leaves nothing behind.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <functional>
 
 #include "mtz/mtz_file.h"
 #include "mtz_testing.h"
@@ -20,6 +17,7 @@ using mtz_testing::read_all;
 using mtz_testing::read_bytes;
 using mtz_testing::scratch;
 using mtz_testing::write_bytes;
+using vantrel_testing::as_unprivileged;
 using vantrel_testing::fatal_text;
 using vantrel_testing::fixture_path;
 
@@ -47,29 +45,6 @@ std::string append(const std::string& in, const std::string& out) {
     file.open_append(in, out);
     file.close_append();
   });
-}
-
-// What f returns when run by an unprivileged user (a child process that
-// gives up root first, so that file permissions apply).
-std::string as_unprivileged(const std::function<std::string()>& f) {
-  if (geteuid() != 0) return f();
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-    const std::string text = f();
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
 }
 
 bool starts_with(const std::string& text, const std::string& head) {
