@@ -111,6 +111,107 @@ TEST(MtzOutputs, NeighboursOfTheTargetAreUntouched) {
                                       "out.mtz.partial", "out.mtz.tmp", "target"}));
 }
 
+// The reflections of a new file written by write_new.
+HKL_info new_list() {
+  return HKL_info(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(20, 25, 30, 90, 90, 90)),
+                  Resolution(4.0), true);
+}
+
+// A new file of one P1 crystal with every value missing; "no error" or the
+// fatal message.
+std::string write_new(const std::string& out) {
+  return fatal_text([&] {
+    const HKL_info list = new_list();
+    HKL_data<F_sigF<float>> data(list);
+    CCP4MTZfile file;
+    file.open_write(out);
+    file.export_hkl_info(list);
+    file.export_hkl_data(data, "/*/*/F");
+    file.close_write();
+  });
+}
+
+std::string link_text(const std::string& link) {
+  char buffer[4096];
+  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
+  return n < 0 ? "no link" : std::string(buffer, std::size_t(n));
+}
+
+// Permission bits and owner.
+std::pair<unsigned, unsigned> mode_and_owner(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? std::pair{unsigned(st.st_mode & 07777), unsigned(st.st_uid)}
+                                      : std::pair{0u, 0u};
+}
+
+// An output named through a link, by append and new file alike, writes the
+// file the link leads to (also through a chain, or a link to a file not
+// made yet); the links stay and nothing else appears.
+TEST(MtzOutputs, LinkedTargetsAreWrittenThroughTheLink) {
+  const std::string dir = scratch("linked");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string appended = write_bytes(mtz_testing::remember(dir + "/appended.mtz"), "old"),
+                    made = write_bytes(mtz_testing::remember(dir + "/made.mtz"), "old"),
+                    fresh = mtz_testing::remember(dir + "/fresh.mtz");
+  // Link name, link text, the file written, whether by append.
+  const std::vector<std::tuple<std::string, std::string, std::string, bool>> cases = {
+      {"to_appended.mtz", "appended.mtz", appended, true},
+      {"chain.mtz", "to_appended.mtz", appended, true},
+      {"to_made.mtz", made, made, false},
+      {"to_fresh.mtz", "fresh.mtz", fresh, true}};
+  for (const auto& [name, text, file, by_append] : cases)
+    ASSERT_EQ(symlink(text.c_str(), mtz_testing::remember(dir + "/" + name).c_str()), 0);
+  std::vector<std::string> expected = directory_entries(dir);
+  expected.insert(expected.begin() + 2, "fresh.mtz");
+  for (const auto& [name, text, file, by_append] : cases) {
+    SCOPED_TRACE(name);
+    const std::string link = dir + "/" + name;
+    if (file != fresh) write_bytes(file, "old");
+    EXPECT_EQ(by_append ? append(tiny, link) : write_new(link), "no error");
+    EXPECT_EQ(link_text(link), text);
+    EXPECT_EQ(mtz_testing::Raw_mtz(file).nref(), by_append ? 441 : new_list().num_reflections());
+  }
+  EXPECT_EQ(directory_entries(dir), expected);
+}
+
+// An existing output the user may write, in a directory the user may not
+// write, is written in place and keeps its owner and permissions; a new
+// file there is still refused. The run as that user reads a copy of the
+// input in its own scratch directory, which holds no temporary afterwards.
+TEST(MtzOutputs, WritableTargetInAClosedDirectoryIsWrittenInPlace) {
+  const bool root = geteuid() == 0;
+  const std::string closed = scratch("closed"), tmp = scratch("tmpdir");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+  const std::string copy = write_bytes(mtz_testing::remember(tmp + "/in.mtz"), read_bytes(tiny)),
+                    out = write_bytes(mtz_testing::remember(closed + "/out.mtz"), "old"),
+                    fresh = closed + "/new.mtz";
+  ASSERT_EQ(chmod(copy.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0620), 0);
+  if (root) {
+    ASSERT_EQ(chown(out.c_str(), vantrel_testing::unprivileged_id, 0), 0);
+  } else {
+    ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+  }
+  const auto was = mode_and_owner(out);
+  const std::string seen = as_unprivileged([&] {
+    setenv("TMPDIR", tmp.c_str(), 1);
+    const std::string text = append(copy, out) + "\n" + write_new(fresh);
+    unsetenv("TMPDIR");
+    return text;
+  });
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
+  }
+  EXPECT_EQ(seen, "no error\nCCP4MTZfile: cannot write " + fresh + ": directory " + closed +
+                      ": permission denied");
+  EXPECT_EQ(mtz_testing::Raw_mtz(out).nref(), 441);
+  EXPECT_EQ(mode_and_owner(out), was);
+  EXPECT_EQ(directory_entries(closed), std::vector<std::string>{"out.mtz"});
+  EXPECT_EQ(directory_entries(tmp), std::vector<std::string>{"in.mtz"});
+}
+
 // The copy keeps each crystal's own cell: the base cell (the CELL record
 // and dataset 0) is not replaced by the data crystal's.
 TEST(MtzOutputs, CopyKeepsEveryCrystalsCell) {
