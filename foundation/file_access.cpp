@@ -177,8 +177,7 @@ void Temporary_file::commit() {
   const mode_t mode =
       stat(file_.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~current_umask());
   if (chmod(path_.c_str(), mode) != 0) cannot("write", target_, who_, reason(errno));
-  if (std::rename(path_.c_str(), file_.c_str()) != 0)
-    cannot("write", target_, who_, reason(errno));
+  if (std::rename(path_.c_str(), file_.c_str()) != 0) cannot("write", target_, who_, reason(errno));
   committed_ = true;
 }
 
