@@ -5,13 +5,15 @@
 
 #include <array>
 #include <cstdlib>
-#include <filesystem>
 
 #include "support/testing.h"
 
 using namespace vantrel;
 using vantrel_testing::as_unprivileged;
+using vantrel_testing::entries_of;
 using vantrel_testing::fatal_text;
+using vantrel_testing::link_text;
+using vantrel_testing::mode_and_owner;
 using vantrel_testing::read_bytes;
 using vantrel_testing::Scratch_dir;
 using vantrel_testing::unprivileged_id;
@@ -94,31 +96,6 @@ TEST(FileAccess, TemporaryFileReplacesOnlyItsTarget) {
             "T: cannot write " + nodir + ": no such file or directory");
 }
 
-namespace {
-
-bool is_link_to(const std::string& link, const std::string& text) {
-  char buffer[4096];
-  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
-  return n >= 0 && std::string(buffer, std::size_t(n)) == text;
-}
-
-// Permission bits, owner and group.
-std::array<unsigned, 3> owner_and_mode(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return {0, 0, 0};
-  return {unsigned(st.st_mode & 07777), unsigned(st.st_uid), unsigned(st.st_gid)};
-}
-
-std::vector<std::string> entries_of(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-}  // namespace
-
 // An output named through a link (relative to the link's own directory,
 // absolute, a chain, or one leading to no file yet) writes the file the link
 // leads to, with the temporary beside that file; the links stay links.
@@ -146,10 +123,10 @@ TEST(FileAccess, LinkedOutputsWriteTheFileTheLinkLeadsTo) {
       write_bytes(tmp.path(), "new " + name);
       tmp.commit();
     }
-    EXPECT_TRUE(is_link_to(link, text));
+    EXPECT_EQ(link_text(link), text);
     EXPECT_EQ(read_bytes(file), "new " + name);
   }
-  EXPECT_EQ(owner_and_mode(real)[0], 0640u);
+  EXPECT_EQ(mode_and_owner(real)[0], 0640u);
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"abs.mtz", "chain.mtz", "dangling.mtz",
                                                      "real.mtz", "rel.mtz", "sub"}));
   EXPECT_EQ(entries_of(sub), (std::vector<std::string>{"fresh.mtz", "up.mtz"}));
@@ -181,7 +158,7 @@ TEST(FileAccess, LinksToWhatMayNotBeWrittenAreRefused) {
     const std::string link = dir.file(name);
     EXPECT_EQ(fatal_text([&] { Files::check_output(link, "T"); }),
               "T: cannot write " + link + ": " + why);
-    EXPECT_TRUE(is_link_to(link, text)) << name;
+    EXPECT_EQ(link_text(link), text) << name;
   }
   EXPECT_EQ(fatal_text([&] { Temporary_file tmp(dir.file("self.mtz"), "T"); }),
             "T: cannot write " + dir.file("self.mtz") + ": " + loop);
@@ -214,7 +191,7 @@ TEST(FileAccess, WritableFileInAClosedDirectoryIsWrittenInPlace) {
   if (!root) {
     ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
   }
-  const std::array<unsigned, 3> was = owner_and_mode(out);
+  const std::vector<unsigned> was = mode_and_owner(out);
   const std::vector<std::string> in_closed = entries_of(closed);
 
   const std::string seen = as_unprivileged([&] {
@@ -268,8 +245,8 @@ TEST(FileAccess, WritableFileInAClosedDirectoryIsWrittenInPlace) {
   for (const std::string& line : lines) expected += line + "\n";
   EXPECT_EQ(seen, expected);
   EXPECT_EQ(read_bytes(out), "new through " + link);
-  EXPECT_EQ(owner_and_mode(out), was);
-  EXPECT_TRUE(is_link_to(link, "../closed/out.mtz"));
+  EXPECT_EQ(mode_and_owner(out), was);
+  EXPECT_EQ(link_text(link), "../closed/out.mtz");
   EXPECT_EQ(read_bytes(kept), "keep");
   EXPECT_EQ(entries_of(closed), in_closed);
   EXPECT_EQ(entries_of(tmp), std::vector<std::string>{"link.mtz"});

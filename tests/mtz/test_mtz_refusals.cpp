@@ -20,6 +20,8 @@ using mtz_testing::write_bytes;
 using vantrel_testing::as_unprivileged;
 using vantrel_testing::fatal_text;
 using vantrel_testing::fixture_path;
+using vantrel_testing::link_text;
+using vantrel_testing::mode_and_owner;
 
 namespace {
 
@@ -131,19 +133,6 @@ std::string write_new(const std::string& out) {
   });
 }
 
-std::string link_text(const std::string& link) {
-  char buffer[4096];
-  const ssize_t n = readlink(link.c_str(), buffer, sizeof buffer);
-  return n < 0 ? "no link" : std::string(buffer, std::size_t(n));
-}
-
-// Permission bits and owner.
-std::pair<unsigned, unsigned> mode_and_owner(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? std::pair{unsigned(st.st_mode & 07777), unsigned(st.st_uid)}
-                                      : std::pair{0u, 0u};
-}
-
 // An output named through a link, by append and new file alike, writes the
 // file the link leads to (also through a chain, or a link to a file not
 // made yet); the links stay and nothing else appears.
@@ -194,7 +183,7 @@ TEST(MtzOutputs, WritableTargetInAClosedDirectoryIsWrittenInPlace) {
   } else {
     ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
   }
-  const auto was = mode_and_owner(out);
+  const std::vector<unsigned> was = mode_and_owner(out);
   const std::string seen = as_unprivileged([&] {
     setenv("TMPDIR", tmp.c_str(), 1);
     const std::string text = append(copy, out) + "\n" + write_new(fresh);

@@ -55,6 +55,29 @@ inline int lines_with(const std::string& text, const std::string& part) {
   return n;
 }
 
+//! The names in a directory, sorted.
+inline std::vector<std::string> entries_of(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+//! The text of a symbolic link, or "no link".
+inline std::string link_text(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path text = std::filesystem::read_symlink(path, error);
+  return error ? "no link" : text.string();
+}
+
+//! Permission bits, owner and group of a file (zeros when there is none).
+inline std::vector<unsigned> mode_and_owner(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return {0, 0, 0};
+  return {unsigned(st.st_mode & 07777), unsigned(st.st_uid), unsigned(st.st_gid)};
+}
+
 //! A fresh directory for one test's files, removed with them. It is open to
 //! all, so that a process run as another user reaches the files in it.
 class Scratch_dir {
@@ -80,13 +103,7 @@ class Scratch_dir {
     return write_bytes(file(name), bytes);
   }
   //! The names in the directory, sorted.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> entries() const { return entries_of(path_); }
 
  private:
   std::string path_;
