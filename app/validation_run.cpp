@@ -316,7 +316,7 @@ void Validation_run::weight_work_data() {
 }
 
 void Validation_run::write_outputs() {
-  // The MTZ copy is written beside its target now and put in place with the
+  // The MTZ copy is written to a temporary file now and put in place with the
   // coordinate output once the run has come through its last stage.
   if (params_.mtzout_wrk != "NONE") {
     mtz_out_.reset(new Temporary_file(params_.mtzout_wrk, "quelvarn"));

@@ -1,5 +1,10 @@
 // File-path checks made before the file libraries open a path, and the
 // temporary file through which outputs are written whole or not at all.
+//
+// An output path that is a symbolic link names the file the link leads to
+// (through any chain of links, each relative to the directory that holds
+// it): that file is written and the links stay as they are. A link that
+// leads to no file yet leads to a new file, made where the link points.
 #ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
 #define VANTREL_FOUNDATION_FILE_ACCESS_H
 
@@ -16,10 +21,16 @@ namespace Files {
 //! file" (or the system's own text).
 void check_input(const String& path, const String& who);
 
-//! Fatal unless path can be written as a regular file: its directory exists
-//! and may be written, and where path exists it is a regular file this
-//! process may write. Special files (devices, FIFOs, sockets) and
-//! directories are never replaced. Text: "<who>: cannot write <path>: <reason>".
+//! Fatal unless path (links followed, as above) can be written as a regular
+//! file. Accepted: an existing regular file this process may write, and a
+//! new file in an existing directory this process may write. An existing
+//! writable file in a directory this process may not write is accepted too:
+//! it is then written in place (see Temporary_file). Refused: special files
+//! (devices, FIFOs, sockets) and directories, files without write
+//! permission (also for root: they were made read-only to be kept), a
+//! missing directory, a new file in a directory this process may not write,
+//! and links that lead round in a loop. Text:
+//! "<who>: cannot write <path>: <reason>", path as given.
 void check_output(const String& path, const String& who);
 
 //! True when both names exist and are one file (any spelling, links followed).
@@ -30,9 +41,17 @@ String directory_of(const String& path);
 
 }  // namespace Files
 
-//! A new empty file with a name nobody else holds, beside a target path
-//! ("<target>.XXXXXX", created exclusively), for writing an output whole
-//! before it replaces the target. Removed when destroyed unless committed;
+//! A new empty file with a name nobody else holds, for writing an output
+//! whole before it takes the place of a target path (links followed, as
+//! above). Made beside the file the target names ("<file>.XXXXXX", created
+//! exclusively) and renamed over it on commit, so that a link to the file
+//! stays a link. When that directory may not be written but the file
+//! exists and may be, the temporary is made in $TMPDIR (else /tmp) instead,
+//! and commit copies its bytes into the existing file, whose owner and
+//! permissions stay as they were.
+//!
+//! Before commit nothing the target names is touched. Removed when
+//! destroyed unless committed (and after the copy of an in-place commit);
 //! nothing else is touched, whatever already exists beside the target.
 class Temporary_file {
  public:
@@ -42,14 +61,19 @@ class Temporary_file {
   Temporary_file(const Temporary_file&) = delete;
   Temporary_file& operator=(const Temporary_file&) = delete;
 
+  //! The file to write the whole output to.
   const String& path() const { return path_; }
-  //! Gives the file the permissions a newly created file would have (those of
-  //! the target when it exists) and renames it over the target. Fatal on failure.
+  //! Puts the written file in place of the target. Renamed over it: the
+  //! file gets the permissions of the file it replaces, or those a newly
+  //! created file would have. Written in place: the existing file is
+  //! truncated and given the bytes; should that copy fail it is left empty
+  //! rather than part-written. Fatal on failure.
   void commit();
 
  private:
-  String target_, who_, path_;
-  bool committed_ = false;
+  void copy_in_place();
+  String target_, who_, file_, path_;
+  bool in_place_ = false, committed_ = false;
 };
 
 }  // namespace vantrel

@@ -101,8 +101,9 @@ class CCP4MTZfile {
   //! Reads the header of filename_in; close_append writes filename_out as
   //! a copy of it with the registered columns added, every crystal with its
   //! own cell. The two must be different files; an existing output must be
-  //! a regular file the user may write. The copy is written to a new file
-  //! beside the output and replaces it only when complete.
+  //! a regular file the user may write (an output named through a link
+  //! writes the file it leads to). The copy is written to a new file and
+  //! replaces the output only when complete.
   void open_append(const String& filename_in, const String& filename_out);
   //! A failed close_append or close_write leaves nothing behind and the
   //! object closed, as a successful one does.

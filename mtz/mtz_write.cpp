@@ -70,10 +70,11 @@ bool restore_cells(const String& path, const std::vector<float>& base,
   return false;
 }
 
-// The output is written to a new temporary file beside the target and
-// moved into place only when complete, so a failed write never leaves a
-// file that looks whole (nor replaces an existing one). An existing target
-// must be a regular file the user may write.
+// The output is written to a new temporary file and put in place of the
+// target only when complete (renamed over the file the target names, or
+// copied into it where only that file may be written), so a failed write
+// never leaves a file that looks whole (nor replaces an existing one). An
+// existing target must be a regular file the user may write.
 class Output_file {
  public:
   Output_file(const String& operation, const String& filename)

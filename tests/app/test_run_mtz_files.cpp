@@ -123,6 +123,33 @@ TEST(RunMtzFiles, OutputIsWrittenFaithfully) {
   EXPECT_EQ(cell_records(out), records);
 }
 
+// Outputs named through links, one to a file that exists and one to a file
+// not made yet, write the files the links lead to; the links stay links.
+TEST(RunMtzFiles, LinkedOutputsKeepTheirLinks) {
+  const Scratch_dir dir;
+  const std::string real = dir.file("real");
+  ASSERT_EQ(mkdir(real.c_str(), 0755), 0);
+  write_bytes(dir.file("real/work.pdb"), "old\n");
+  const std::string mtz_link = dir.file("out.mtz"), pdb_link = dir.file("out.pdb");
+  ASSERT_EQ(symlink("real/work.mtz", mtz_link.c_str()), 0);
+  ASSERT_EQ(symlink(dir.file("real/work.pdb").c_str(), pdb_link.c_str()), 0);
+  Args args = run_1dur(fixture_path("sm_1dur.mtz"), mtz_link);
+  args.insert(args.end(), {"-pdbout-wrk", pdb_link});
+  const Result r = quelvarn_exe(args);
+  EXPECT_EQ(r.status, 0) << r.out;
+  struct stat st;
+  for (const std::string& link : {mtz_link, pdb_link})
+    EXPECT_TRUE(lstat(link.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << link;
+  const mtz_testing::Raw_mtz in(fixture_path("sm_1dur.mtz")), out(dir.file("real/work.mtz"));
+  ASSERT_TRUE(out.get() != nullptr);
+  EXPECT_EQ(out.nref(), in.nref());
+  EXPECT_EQ(out.columns().size(), in.columns().size() + 6);  // F, phi and four HL
+  EXPECT_GT(lines_with(read_bytes(dir.file("real/work.pdb")), "ATOM  "), 100);
+  EXPECT_EQ(entries(dir), (std::set<std::string>{"out.mtz", "out.pdb", "real"}));
+  EXPECT_EQ(mtz_testing::directory_entries(real),
+            (std::vector<std::string>{"work.mtz", "work.pdb"}));
+}
+
 // ---------------------------------------------------------------- inputs
 
 // Inputs that are no readable regular file, as work or reference file.

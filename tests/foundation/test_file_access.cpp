@@ -3,12 +3,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
+#include <cstdlib>
+
 #include "support/testing.h"
 
 using namespace vantrel;
+using vantrel_testing::as_unprivileged;
+using vantrel_testing::entries_of;
 using vantrel_testing::fatal_text;
+using vantrel_testing::link_text;
+using vantrel_testing::mode_and_owner;
 using vantrel_testing::read_bytes;
 using vantrel_testing::Scratch_dir;
+using vantrel_testing::unprivileged_id;
 using vantrel_testing::write_bytes;
 
 TEST(FileAccess, InputsMustBeReadableRegularFiles) {
@@ -86,4 +94,160 @@ TEST(FileAccess, TemporaryFileReplacesOnlyItsTarget) {
   const std::string nodir = dir.file("nodir/x");
   EXPECT_EQ(fatal_text([&] { Temporary_file tmp(nodir, "T"); }),
             "T: cannot write " + nodir + ": no such file or directory");
+}
+
+// An output named through a link (relative to the link's own directory,
+// absolute, a chain, or one leading to no file yet) writes the file the link
+// leads to, with the temporary beside that file; the links stay links.
+TEST(FileAccess, LinkedOutputsWriteTheFileTheLinkLeadsTo) {
+  Scratch_dir dir;
+  const std::string real = dir.write("real.mtz", "old"), sub = dir.file("sub");
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  // Link name, link text, the file written.
+  const std::vector<std::array<std::string, 3>> cases = {
+      {"rel.mtz", "real.mtz", real},
+      {"abs.mtz", real, real},
+      {"chain.mtz", "abs.mtz", real},
+      {"sub/up.mtz", "../real.mtz", real},
+      {"dangling.mtz", "sub/fresh.mtz", dir.file("sub/fresh.mtz")}};
+  for (const auto& [name, text, file] : cases)
+    ASSERT_EQ(symlink(text.c_str(), dir.file(name).c_str()), 0) << name;
+  for (const auto& [name, text, file] : cases) {
+    SCOPED_TRACE(name);
+    const std::string link = dir.file(name);
+    EXPECT_EQ(fatal_text([&] { Files::check_output(link, "T"); }), "no error");
+    {
+      Temporary_file tmp(link, "T");
+      EXPECT_TRUE(Files::same_file(Files::directory_of(tmp.path()), Files::directory_of(file)));
+      write_bytes(tmp.path(), "new " + name);
+      tmp.commit();
+    }
+    EXPECT_EQ(link_text(link), text);
+    EXPECT_EQ(read_bytes(file), "new " + name);
+  }
+  EXPECT_EQ(mode_and_owner(real)[0], 0640u);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"abs.mtz", "chain.mtz", "dangling.mtz",
+                                                     "real.mtz", "rel.mtz", "sub"}));
+  EXPECT_EQ(entries_of(sub), (std::vector<std::string>{"fresh.mtz", "up.mtz"}));
+}
+
+// A link is no way round a refusal: it is judged by what it leads to, and
+// links that lead round in a loop are refused; nothing is made anywhere.
+TEST(FileAccess, LinksToWhatMayNotBeWrittenAreRefused) {
+  Scratch_dir dir;
+  const std::string kept = dir.write("kept.mtz", "keep"), fifo = dir.file("pipe");
+  ASSERT_EQ(chmod(kept.c_str(), 0444), 0);
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
+  const std::string loop = "too many levels of symbolic links";
+  // Link name, link text, the reason given.
+  const std::vector<std::array<std::string, 3>> cases = {
+      {"to_dir.mtz", "sub", "not a regular file"},
+      {"to_null.mtz", "/dev/null", "not a regular file"},
+      {"to_fifo.mtz", "pipe", "not a regular file"},
+      {"to_kept.mtz", "kept.mtz", geteuid() == 0 ? "the file is read-only" : "permission denied"},
+      {"to_nodir.mtz", "nodir/x.mtz", "no such directory: " + dir.file("nodir")},
+      {"self.mtz", "self.mtz", loop},
+      {"loop_a.mtz", "loop_b.mtz", loop},
+      {"loop_b.mtz", "loop_a.mtz", loop}};
+  for (const auto& [name, text, why] : cases)
+    ASSERT_EQ(symlink(text.c_str(), dir.file(name).c_str()), 0) << name;
+  const std::vector<std::string> before = dir.entries();
+  for (const auto& [name, text, why] : cases) {
+    const std::string link = dir.file(name);
+    EXPECT_EQ(fatal_text([&] { Files::check_output(link, "T"); }),
+              "T: cannot write " + link + ": " + why);
+    EXPECT_EQ(link_text(link), text) << name;
+  }
+  EXPECT_EQ(fatal_text([&] { Temporary_file tmp(dir.file("self.mtz"), "T"); }),
+            "T: cannot write " + dir.file("self.mtz") + ": " + loop);
+  EXPECT_EQ(read_bytes(kept), "keep");
+  EXPECT_EQ(dir.entries(), before);
+  EXPECT_TRUE(entries_of(dir.file("sub")).empty());
+}
+
+// An existing file the user may write, in a directory the user may not
+// write (also through a link from elsewhere), is written in place: the
+// temporary lies in $TMPDIR, the file keeps its owner and permissions, and
+// until commit it is untouched. What needs the directory is still refused.
+TEST(FileAccess, WritableFileInAClosedDirectoryIsWrittenInPlace) {
+  Scratch_dir dir;
+  const bool root = geteuid() == 0;
+  const std::string closed = dir.file("closed"), tmp = dir.file("tmp");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+  const std::string out = dir.write("closed/out.mtz", "old"),
+                    kept = dir.write("closed/kept.mtz", "keep"), fresh = closed + "/new.mtz",
+                    link = tmp + "/link.mtz";
+  ASSERT_EQ(symlink("../closed/out.mtz", link.c_str()), 0);
+  for (const auto& [file, mode] : {std::pair{out, 0640}, std::pair{kept, 0444}}) {
+    ASSERT_EQ(chmod(file.c_str(), mode_t(mode)), 0);
+    if (root) {
+      ASSERT_EQ(chown(file.c_str(), unprivileged_id, unprivileged_id), 0);
+    }
+  }
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+  }
+  const std::vector<unsigned> was = mode_and_owner(out);
+  const std::vector<std::string> in_closed = entries_of(closed);
+
+  const std::string seen = as_unprivileged([&] {
+    const char* old_tmpdir = std::getenv("TMPDIR");
+    const std::string saved = old_tmpdir != nullptr ? old_tmpdir : "";
+    setenv("TMPDIR", tmp.c_str(), 1);
+    std::string text;
+    for (const std::string& path : {out, link, kept, fresh})
+      text += fatal_text([&] { Files::check_output(path, "T"); }) + "\n";
+    for (const std::string& path : {out, link}) {
+      Temporary_file file(path, "T");
+      text += Files::directory_of(file.path()) + "\n";
+      write_bytes(file.path(), "new through " + path);
+      text += read_bytes(out) + "\n";  // untouched before commit
+      file.commit();
+      text += read_bytes(out) + "\n";
+    }
+    {
+      Temporary_file abandoned(out, "T");
+      write_bytes(abandoned.path(), "half");
+    }
+    text += read_bytes(out) + "\n";
+    text += fatal_text([&] { Temporary_file file(fresh, "T"); }) + "\n";
+    if (old_tmpdir != nullptr)
+      setenv("TMPDIR", saved.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+    return text;
+  });
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
+  }
+  const std::string denied = "permission denied";
+  // The checks of the file, a link to it, a read-only file and a new file;
+  // for the file and the link: where the temporary lies, and the file before
+  // and after commit; the file after a temporary abandoned; a new temporary.
+  const std::vector<std::string> lines = {
+      "no error",
+      "no error",
+      "T: cannot write " + kept + ": " + denied,
+      "T: cannot write " + fresh + ": directory " + closed + ": " + denied,
+      tmp,
+      "old",
+      "new through " + out,
+      tmp,
+      "new through " + out,
+      "new through " + link,
+      "new through " + link,
+      "T: cannot write " + fresh + ": " + denied};
+  std::string expected;
+  for (const std::string& line : lines) expected += line + "\n";
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(read_bytes(out), "new through " + link);
+  EXPECT_EQ(mode_and_owner(out), was);
+  EXPECT_EQ(link_text(link), "../closed/out.mtz");
+  EXPECT_EQ(read_bytes(kept), "keep");
+  EXPECT_EQ(entries_of(closed), in_closed);
+  EXPECT_EQ(entries_of(tmp), std::vector<std::string>{"link.mtz"});
 }

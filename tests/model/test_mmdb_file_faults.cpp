@@ -253,3 +253,75 @@ TEST(CoordinateFileFaults, CompressedOutputsReadBack) {
   }
   EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"model.cif.gz", "model.pdb.gz"}));
 }
+
+// An output named through a link writes the file the link leads to (through
+// a chain, into another directory, or to a file not made yet, compressed by
+// the link's name), and the links stay. An existing file the user may write
+// in a directory the user may not write is written in place, keeping its
+// owner and permissions; a new file there is still refused.
+TEST(CoordinateFileFaults, LinkedAndClosedDirectoryOutputs) {
+  const vantrel_testing::Scratch_dir dir;
+  const MiniMol source = read_model("tiny_5e5z.pdb");
+  const std::size_t atoms = source.atom_list().size();
+  MMDBfile out;
+  out.export_minimol(source);
+  const std::string real_pdb = dir.write("real.pdb", "old\n"), sub = dir.file("sub");
+  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+  const std::string real_cif = dir.write("sub/real.cif", "old\n");
+  // Link name, link text, the file written, its form.
+  const std::vector<std::tuple<std::string, std::string, std::string, MMDBManager::TYPE>> cases = {
+      {"model.pdb", "real.pdb", real_pdb, MMDBManager::PDB},
+      {"chain.pdb", "model.pdb", real_pdb, MMDBManager::PDB},
+      {"model.cif", real_cif, real_cif, MMDBManager::CIF},
+      {"model.pdb.gz", "sub/fresh.pdb.gz", dir.file("sub/fresh.pdb.gz"), MMDBManager::PDB}};
+  for (const auto& [name, text, file, type] : cases)
+    ASSERT_EQ(symlink(text.c_str(), dir.file(name).c_str()), 0) << name;
+  for (const auto& [name, text, file, type] : cases) {
+    SCOPED_TRACE(name);
+    if (file != dir.file("sub/fresh.pdb.gz"))
+      dir.write(file.substr(dir.path().size() + 1), "old\n");
+    EXPECT_EQ(fatal_text([&] { out.write_file(dir.file(name), type); }), "no error");
+    EXPECT_EQ(vantrel_testing::link_text(dir.file(name)), text);
+    EXPECT_EQ(read_model(file).atom_list().size(), atoms);
+  }
+  EXPECT_EQ(slurp(dir.file("sub/fresh.pdb.gz")).substr(0, 2), "\x1f\x8b");
+  EXPECT_EQ(files_in(dir.path()), (std::vector<std::string>{"chain.pdb", "model.cif", "model.pdb",
+                                                            "model.pdb.gz", "real.pdb", "sub"}));
+  EXPECT_EQ(files_in(sub), (std::vector<std::string>{"fresh.pdb.gz", "real.cif"}));
+
+  // The closed directory: owned by root (or made read-only when not root);
+  // the run as the other user writes its temporaries in a directory of its own.
+  const bool root = geteuid() == 0;
+  const std::string closed = dir.file("closed"), tmp = dir.file("tmp");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+  const std::string kept = dir.write("closed/kept.pdb", "old\n"), fresh = closed + "/new.pdb";
+  ASSERT_EQ(chmod(kept.c_str(), 0604), 0);
+  if (root) {
+    ASSERT_EQ(chown(kept.c_str(), vantrel_testing::unprivileged_id, 0), 0);
+  } else {
+    ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+  }
+  const std::vector<unsigned> was = vantrel_testing::mode_and_owner(kept);
+  MMDBfile unwritten;  // an object not written before
+  unwritten.export_minimol(source);
+  const std::string seen = vantrel_testing::as_unprivileged([&] {
+    setenv("TMPDIR", tmp.c_str(), 1);
+    const std::string text = fatal_text([&] { unwritten.write_file(kept, MMDBManager::CIF); }) +
+                             "\n" +
+                             fatal_text([&] { unwritten.write_file(fresh, MMDBManager::PDB); });
+    unsetenv("TMPDIR");
+    return text;
+  });
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
+  }
+  EXPECT_EQ(seen, "no error\nMMDBfile: write_file error: cannot write " + fresh + ": directory " +
+                      closed + ": permission denied");
+  EXPECT_EQ(read_model(kept).atom_list().size(), atoms);
+  EXPECT_NE(slurp(kept).find("_atom_site"), std::string::npos);
+  EXPECT_EQ(vantrel_testing::mode_and_owner(kept), was);
+  EXPECT_EQ(files_in(closed), std::vector<std::string>{"kept.pdb"});
+  EXPECT_TRUE(files_in(tmp).empty());
+}

@@ -3,10 +3,7 @@
 // library cannot take or would write back wrongly. Each refusal is one fatal
 // message naming the file, and leaves nothing behind.
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <functional>
 
 #include "mtz/mtz_file.h"
 #include "mtz_testing.h"
@@ -20,8 +17,11 @@ using mtz_testing::read_all;
 using mtz_testing::read_bytes;
 using mtz_testing::scratch;
 using mtz_testing::write_bytes;
+using vantrel_testing::as_unprivileged;
 using vantrel_testing::fatal_text;
 using vantrel_testing::fixture_path;
+using vantrel_testing::link_text;
+using vantrel_testing::mode_and_owner;
 
 namespace {
 
@@ -48,29 +48,6 @@ std::string append(const std::string& in, const std::string& out) {
     file.open_append(in, out);
     file.close_append();
   });
-}
-
-// What f returns when run by an unprivileged user (a child process that
-// gives up root first, so that file permissions apply).
-std::string as_unprivileged(const std::function<std::string()>& f) {
-  if (geteuid() != 0) return f();
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
-    const std::string text = f();
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
 }
 
 bool starts_with(const std::string& text, const std::string& head) {
@@ -135,6 +112,94 @@ TEST(MtzOutputs, NeighboursOfTheTargetAreUntouched) {
   EXPECT_EQ(directory_entries(dir),
             (std::vector<std::string>{"other.mtz", "other.mtz.partial", "out.mtz",
                                       "out.mtz.partial", "out.mtz.tmp", "target"}));
+}
+
+// The reflections of a new file written by write_new.
+HKL_info new_list() {
+  return HKL_info(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(20, 25, 30, 90, 90, 90)),
+                  Resolution(4.0), true);
+}
+
+// A new file of one P1 crystal with every value missing; "no error" or the
+// fatal message.
+std::string write_new(const std::string& out) {
+  return fatal_text([&] {
+    const HKL_info list = new_list();
+    HKL_data<F_sigF<float>> data(list);
+    CCP4MTZfile file;
+    file.open_write(out);
+    file.export_hkl_info(list);
+    file.export_hkl_data(data, "/*/*/F");
+    file.close_write();
+  });
+}
+
+// An output named through a link, by append and new file alike, writes the
+// file the link leads to (also through a chain, or a link to a file not
+// made yet); the links stay and nothing else appears.
+TEST(MtzOutputs, LinkedTargetsAreWrittenThroughTheLink) {
+  const std::string dir = scratch("linked");
+  ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+  const std::string appended = write_bytes(mtz_testing::remember(dir + "/appended.mtz"), "old"),
+                    made = write_bytes(mtz_testing::remember(dir + "/made.mtz"), "old"),
+                    fresh = mtz_testing::remember(dir + "/fresh.mtz");
+  // Link name, link text, the file written, whether by append.
+  const std::vector<std::tuple<std::string, std::string, std::string, bool>> cases = {
+      {"to_appended.mtz", "appended.mtz", appended, true},
+      {"chain.mtz", "to_appended.mtz", appended, true},
+      {"to_made.mtz", made, made, false},
+      {"to_fresh.mtz", "fresh.mtz", fresh, true}};
+  for (const auto& [name, text, file, by_append] : cases)
+    ASSERT_EQ(symlink(text.c_str(), mtz_testing::remember(dir + "/" + name).c_str()), 0);
+  std::vector<std::string> expected = directory_entries(dir);
+  expected.insert(expected.begin() + 2, "fresh.mtz");
+  for (const auto& [name, text, file, by_append] : cases) {
+    SCOPED_TRACE(name);
+    const std::string link = dir + "/" + name;
+    if (file != fresh) write_bytes(file, "old");
+    EXPECT_EQ(by_append ? append(tiny, link) : write_new(link), "no error");
+    EXPECT_EQ(link_text(link), text);
+    EXPECT_EQ(mtz_testing::Raw_mtz(file).nref(), by_append ? 441 : new_list().num_reflections());
+  }
+  EXPECT_EQ(directory_entries(dir), expected);
+}
+
+// An existing output the user may write, in a directory the user may not
+// write, is written in place and keeps its owner and permissions; a new
+// file there is still refused. The run as that user reads a copy of the
+// input in its own scratch directory, which holds no temporary afterwards.
+TEST(MtzOutputs, WritableTargetInAClosedDirectoryIsWrittenInPlace) {
+  const bool root = geteuid() == 0;
+  const std::string closed = scratch("closed"), tmp = scratch("tmpdir");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+  const std::string copy = write_bytes(mtz_testing::remember(tmp + "/in.mtz"), read_bytes(tiny)),
+                    out = write_bytes(mtz_testing::remember(closed + "/out.mtz"), "old"),
+                    fresh = closed + "/new.mtz";
+  ASSERT_EQ(chmod(copy.c_str(), 0644), 0);
+  ASSERT_EQ(chmod(out.c_str(), 0620), 0);
+  if (root) {
+    ASSERT_EQ(chown(out.c_str(), vantrel_testing::unprivileged_id, 0), 0);
+  } else {
+    ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+  }
+  const std::vector<unsigned> was = mode_and_owner(out);
+  const std::string seen = as_unprivileged([&] {
+    setenv("TMPDIR", tmp.c_str(), 1);
+    const std::string text = append(copy, out) + "\n" + write_new(fresh);
+    unsetenv("TMPDIR");
+    return text;
+  });
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
+  }
+  EXPECT_EQ(seen, "no error\nCCP4MTZfile: cannot write " + fresh + ": directory " + closed +
+                      ": permission denied");
+  EXPECT_EQ(mtz_testing::Raw_mtz(out).nref(), 441);
+  EXPECT_EQ(mode_and_owner(out), was);
+  EXPECT_EQ(directory_entries(closed), std::vector<std::string>{"out.mtz"});
+  EXPECT_EQ(directory_entries(tmp), std::vector<std::string>{"in.mtz"});
 }
 
 // The copy keeps each crystal's own cell: the base cell (the CELL record

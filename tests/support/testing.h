@@ -1,16 +1,19 @@
 // Helpers shared by every test suite: fixture files, scratch directories and
-// whole-file reads and writes, fatal-message capture and a guard that
-// silences the message stream for its lifetime.
+// whole-file reads and writes, fatal-message capture, a guard that silences
+// the message stream for its lifetime, and runs as an unprivileged user.
 #ifndef VANTREL_TESTS_SUPPORT_TESTING_H
 #define VANTREL_TESTS_SUPPORT_TESTING_H
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -52,6 +55,29 @@ inline int lines_with(const std::string& text, const std::string& part) {
   return n;
 }
 
+//! The names in a directory, sorted.
+inline std::vector<std::string> entries_of(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+//! The text of a symbolic link, or "no link".
+inline std::string link_text(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::path text = std::filesystem::read_symlink(path, error);
+  return error ? "no link" : text.string();
+}
+
+//! Permission bits, owner and group of a file (zeros when there is none).
+inline std::vector<unsigned> mode_and_owner(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return {0, 0, 0};
+  return {unsigned(st.st_mode & 07777), unsigned(st.st_uid), unsigned(st.st_gid)};
+}
+
 //! A fresh directory for one test's files, removed with them. It is open to
 //! all, so that a process run as another user reaches the files in it.
 class Scratch_dir {
@@ -77,13 +103,7 @@ class Scratch_dir {
     return write_bytes(file(name), bytes);
   }
   //! The names in the directory, sorted.
-  std::vector<std::string> entries() const {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_))
-      names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> entries() const { return entries_of(path_); }
 
  private:
   std::string path_;
@@ -112,6 +132,34 @@ template <class F> std::string fatal_text(F&& operation) {
     return m.text();
   }
   return "no error";
+}
+
+//! The user an unprivileged run takes when the tests run as root.
+constexpr int unprivileged_id = 65534;
+
+//! What f returns when run by an unprivileged user: a child process that
+//! gives up root first, so that file permissions apply (f itself when not
+//! root). Such a run reaches only what is open to that user, so it works on
+//! copies in a scratch directory, never on files under the checkout.
+inline std::string as_unprivileged(const std::function<std::string()>& f) {
+  if (geteuid() != 0) return f();
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0) _exit(3);
+    const std::string text = f();
+    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
 }
 
 }  // namespace vantrel_testing
