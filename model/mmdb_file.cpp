@@ -235,7 +235,14 @@ Child_verdict run_in_child(const String& file, const double seconds, Work work) 
     }
     pollfd in = {fds[0], POLLIN, 0};
     const int ready = poll(&in, 1, int(std::min<long long>(left.count() + 1, 60000)));
-    if (ready < 0 && errno != EINTR) cannot("poll");
+    if (ready < 0 && errno != EINTR) {
+      const int error = errno;
+      kill(child, SIGKILL);
+      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      errno = error;
+      cannot("poll");
+    }
     if (ready <= 0) continue;
     const ssize_t n = read(fds[0], buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
