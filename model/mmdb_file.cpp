@@ -1,6 +1,8 @@
 #include "model/mmdb_file.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +11,9 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -25,6 +29,10 @@
 #include "model/mmdb_views.h"
 
 namespace vantrel {
+
+namespace internal {
+double child_read_seconds = 0;
+}
 
 namespace {
 
@@ -90,29 +98,47 @@ String file_content(const String& file) {
 constexpr std::size_t longest_line = 4095;
 
 // The library's mmCIF parser copies a tag into a fixed buffer on the stack
-// and overruns it with a name of about 105 characters after the category.
-// Real tags are far shorter; any word that could be a tag (starting with
-// "_", anywhere in the text, whatever form it is read as) is held to this
-// length.
+// and overruns it with a tag of 116 characters ("_category." and 105
+// more; 111 still read whole). Real tags are far shorter; every word the
+// parser takes for a tag is held to this length.
 constexpr std::size_t longest_tag = 80;
 
-// The length of the longest word of the line that starts with "_". Only
-// blanks, tabs and line ends part words here: the parser may take other
-// control characters (form feeds) into a tag, so they count towards it.
-std::size_t longest_tag_in(const String& line) {
-  std::size_t longest = 0, length = 0;
-  bool in_word = false, tag = false;
-  for (const char c : line) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
-      in_word = false;
-      continue;
+// The length of the longest word of an mmCIF line that the parser takes for
+// a tag: a word starting with "_" outside a text field (the lines from one
+// starting with ";" to the next), a quoted value (closed by its quote
+// before a blank or the line end) and a comment. An unquoted value starting
+// with "_" counts: the parser reads it as a tag, in a loop too. in_text
+// carries the text-field state from line to line. Only blanks, tabs and
+// line ends part words here: the parser may take other control characters
+// (form feeds) into a tag, so they count towards it.
+std::size_t longest_tag_in(const String& line, bool& in_text) {
+  const std::size_t n = line.size();
+  std::size_t i = 0;
+  if (n > 0 && line[0] == ';') {
+    in_text = !in_text;
+    if (in_text) return 0;
+    i = 1;
+  } else if (in_text) {
+    return 0;
+  }
+  const auto blank = [](const char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  std::size_t longest = 0;
+  while (i < n) {
+    const char c = line[i];
+    if (blank(c)) {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '\'' || c == '"') {
+      std::size_t j = i + 1;
+      while (j < n && !(line[j] == c && (j + 1 == n || blank(line[j + 1])))) ++j;
+      i = j + 1;
+    } else {
+      std::size_t j = i;
+      while (j < n && !blank(line[j])) ++j;
+      if (c == '_') longest = std::max(longest, j - i);
+      i = j;
     }
-    if (!in_word) {
-      in_word = true;
-      tag = c == '_';
-      length = 0;
-    }
-    if (tag) longest = std::max(longest, ++length);
   }
   return longest;
 }
@@ -126,41 +152,129 @@ const String binary_signature = "**** This is MMDB binary file ****";
 // freeing it. Nor can the checks of the mmCIF text follow every category
 // the library interprets (a malformed chemical-component loop crashes it).
 // So such a file is first read, imported and freed in a child process,
-// which must finish within 5 seconds and one more per megabyte (a sound
+// which must report within 5 seconds and one more per megabyte (a sound
 // file takes a small fraction of that: 6 ms for 7MM1's 700 kB); only
 // then is it read here. This does not cover a damage that upsets the
 // library only now and then (reads of unset memory).
-bool reads_cleanly_in_child(const String& file, const std::size_t bytes, const mmdb::word flags) {
+double child_seconds(const std::size_t bytes) {
+  return internal::child_read_seconds > 0 ? internal::child_read_seconds
+                                          : 5.0 + double(bytes / 1000000);
+}
+
+struct Child_verdict {
+  enum Kind { clean, refused, crashed, timed_out } kind;
+  String text;  // what the child's checks found, for refused
+};
+
+// Runs work in a child process; work returns what its checks found, empty
+// when nothing. The child reports over a pipe ('C', or 'F' and the text)
+// when work is done and its objects freed, so the verdict depends neither
+// on its exit status nor on the caller's signal settings (an ignored
+// SIGCHLD makes waitpid fail). The parent times it and kills it when it
+// takes too long; it also dies with the parent.
+template <class Work>
+Child_verdict run_in_child(const String& file, const double seconds, Work work) {
+  const auto cannot = [&](const char* what) {
+    refuse_input(file, String("cannot read it in a separate process first: ") + what + ": " +
+                           std::strerror(errno));
+  };
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) cannot("pipe");
+  const pid_t parent = getpid();
   const pid_t child = fork();
-  if (child < 0) return false;
+  if (child < 0) {
+    const int error = errno;
+    close(fds[0]);
+    close(fds[1]);
+    errno = error;
+    cannot("fork");
+  }
   if (child == 0) {
+    close(fds[0]);
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(1);
+    // Default dispositions and no blocked signal, whatever the caller set.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
     // What the library or the C library print on the way down is not ours.
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {
       dup2(null, 1);
       dup2(null, 2);
     }
-    alarm(5 + unsigned(bytes / 1000000));
-    // The child must end here whatever happens: a fatal message (the file's
-    // answer, given again in the parent) is a clean end; an exception the
-    // library throws (a size read as negative) is not.
+    // A fatal message is the file's answer, given again in the parent; an
+    // exception the library throws (a size read as negative) is a failure.
+    String report = "C";
     try {
-      MMDBfile probe;
-      probe.SetFlag(flags);
-      if (probe.ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK) == 0) {
-        MiniMol model;
-        probe.import_minimol(model, -1);
-      }
+      const String found = work();
+      if (!found.empty()) report = "F" + found;
     } catch (const Message_fatal&) {
     } catch (...) {
       _exit(1);
     }
+    for (std::size_t at = 0; at < report.size();) {
+      const ssize_t n = write(fds[1], report.data() + at, report.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) _exit(1);
+      at += std::size_t(n);
+    }
     _exit(0);
   }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0)
-    if (errno != EINTR) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  close(fds[1]);
+  String report;
+  bool timed_out = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (char buffer[4096];;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      break;
+    }
+    pollfd in = {fds[0], POLLIN, 0};
+    const int ready = poll(&in, 1, int(std::min<long long>(left.count() + 1, 60000)));
+    if (ready < 0 && errno != EINTR) {
+      const int error = errno;
+      kill(child, SIGKILL);
+      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      errno = error;
+      cannot("poll");
+    }
+    if (ready <= 0) continue;
+    const ssize_t n = read(fds[0], buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    report.append(buffer, std::size_t(n));
+  }
+  close(fds[0]);
+  if (timed_out) kill(child, SIGKILL);
+  // Under an ignored SIGCHLD the child is reaped by the system and waitpid
+  // fails (ECHILD) once it is gone; either way it has ended here.
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timed_out) return {Child_verdict::timed_out, String()};
+  if (report.empty()) return {Child_verdict::crashed, String()};
+  if (report[0] == 'F') return {Child_verdict::refused, report.substr(1)};
+  return {report == "C" ? Child_verdict::clean : Child_verdict::crashed, String()};
+}
+
+// Refuses the file unless the child's verdict is clean; prefix and object
+// make the message about it.
+void check_verdict(const String& file, const Child_verdict& verdict, const String& prefix,
+                   const String& object, const double seconds) {
+  switch (verdict.kind) {
+    case Child_verdict::clean: return;
+    case Child_verdict::refused: refuse_input(file, verdict.text);
+    case Child_verdict::crashed:
+      refuse_input(file, prefix + "the reader does not survive " + object);
+    case Child_verdict::timed_out:
+      refuse_input(file, prefix + "the reader takes longer than " + String(seconds, 0, 3) +
+                             " seconds on " + object);
+  }
 }
 
 // The library reads mmCIF files as mmCIF when the first line that is not
@@ -192,14 +306,14 @@ std::size_t record_length(const String& content, const std::size_t at, const std
 
 // The first fault of a text that the library cannot read safely, naming
 // its line; empty when none: no line longer than its
-// buffer and no tag longer than its mmCIF parser takes; in PDB form no
+// buffer; in mmCIF form no tag longer than its parser takes; in PDB form no
 // anisotropic or standard-deviation record before the first atom record of
 // its model (the library attaches such a record to the atom before it, and
 // crashes without one), no SEQRES record without a residue count, and no
 // HETNAM, HETSYN or FORMUL record beyond 80 columns (the library gathers
 // their text into fixed buffers).
 String line_fault(const String& content, const bool cif) {
-  bool atom_seen = false;
+  bool atom_seen = false, in_text = false;
   std::size_t at = 0;
   for (int number = 1; at < content.size(); ++number) {
     std::size_t end = content.find('\n', at);
@@ -208,7 +322,7 @@ String line_fault(const String& content, const bool cif) {
     if (length > longest_line)
       return "line " + String(number) + ": a line of " + String(int(length)) +
              " characters, longer than the reader takes (" + String(int(longest_line)) + ")";
-    const std::size_t tag = longest_tag_in(content.substr(at, length));
+    const std::size_t tag = cif ? longest_tag_in(content.substr(at, length), in_text) : 0;
     if (tag > longest_tag)
       return "line " + String(number) + ": a tag of " + String(int(tag)) +
              " characters, longer than the reader takes (" + String(int(longest_tag)) + ")";
@@ -235,18 +349,24 @@ String line_fault(const String& content, const bool cif) {
 }
 
 // The longest values of the mmCIF identifiers that the library's mmCIF
-// reader takes safely; longer ones overrun its fixed buffers. Matched on
-// the end of the tag in every category, as the same identifiers recur
-// (label_asym_id, auth_asym_id, beg_label_asym_id ...).
+// reader holds whole. One character more and it misreads or overruns:
+// a chain id of 9 overruns a buffer (the process aborts), a residue name
+// of 19 reads unset memory and one in a monomer list overruns the heap, an
+// insertion code of 9 reads unset memory and longer ones are cut to 9, an
+// atom name or alternate location of 19 and an element of 9 are stored
+// without their end and read into the next field. Matched on the end of
+// the tag in every category, as the same identifiers recur (label_asym_id,
+// auth_asym_id, beg_label_asym_id ...).
 struct Cif_limit {
   const char* tag_end;
   const char* what;
   std::size_t longest;
 };
-const Cif_limit cif_limits[] = {{"asym_id", "chain id", 8},    {"comp_id", "residue name", 8},
-                                {"mon_id", "residue name", 8}, {"ins_code", "insertion code", 4},
-                                {"atom_id", "atom name", 8},   {"alt_id", "alternate location", 4},
-                                {"type_symbol", "element", 4}};
+const Cif_limit cif_limits[] = {
+    {"asym_id", "chain id", 8},     {"comp_id", "residue name", 18},
+    {"mon_id", "residue name", 18}, {"ins_code", "insertion code", 8},
+    {"atom_id", "atom name", 18},   {"alt_id", "alternate location", 18},
+    {"type_symbol", "element", 8}};
 
 const Cif_limit* cif_limit(const String& tag) {
   for (const Cif_limit& limit : cif_limits)
@@ -254,12 +374,9 @@ const Cif_limit* cif_limit(const String& tag) {
   return nullptr;
 }
 
-// The first identifier of an mmCIF file that the library cannot hold, with
-// its category and tag; empty when none. A text its own parser rejects is
-// left to the library to report.
-String cif_field_fault(const String& file) {
-  mmdb::mmcif::Data cif;
-  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return String();
+// The first identifier of parsed mmCIF data that the library cannot hold,
+// with its category and tag; empty when none.
+String cif_field_fault(mmdb::mmcif::Data& cif) {
   for (int c = 0; c < cif.GetNumberOfCategories(); ++c) {
     mmdb::mmcif::Category* category = cif.GetCategory(c);
     if (!category) continue;
@@ -286,19 +403,74 @@ String cif_field_fault(const String& file) {
   return String();
 }
 
-// The first fault that the library's reader could not survive or would
-// read wrongly, in a text of either form; empty when none.
-String text_fault(const String& file, const String& content) {
-  const bool cif = is_cif_text(content);
-  const String fault = line_fault(content, cif);
-  return !fault.empty() || !cif ? fault : cif_field_fault(file);
+// Parses an mmCIF file as the library's own reader does (stopping at the
+// first syntax fault); 0 or the library's code for the fault.
+int parse_cif(mmdb::mmcif::Data& cif, const String& file, const mmdb::word flags) {
+  cif.SetStopOnWarning(true);
+  cif.SetPrintWarnings((flags & mmdb::MMDBF_PrintCIFWarnings) != 0);
+  const int w = cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK);
+  if (w == 0) return 0;
+  if (w == mmdb::mmcif::CIFRC_CantOpenFile) return mmdb::Error_CantOpenFile;
+  if (w == mmdb::mmcif::CIFRC_NoDataLine) return mmdb::Error_NotACIFFile;
+  if (w < 0) return mmdb::Error_Unknown;
+  const std::pair<int, int> codes[] = {
+      {mmdb::mmcif::CIFW_UnrecognizedItems, mmdb::Error_UnrecognCIFItems},
+      {mmdb::mmcif::CIFW_MissingField, mmdb::Error_MissingCIFField},
+      {mmdb::mmcif::CIFW_EmptyLoop, mmdb::Error_EmptyCIFLoop},
+      {mmdb::mmcif::CIFW_UnexpectedEOF, mmdb::Error_UnexpEndOfCIF},
+      {mmdb::mmcif::CIFW_LoopFieldMissing, mmdb::Error_MissgCIFLoopField},
+      {mmdb::mmcif::CIFW_NotAStructure, mmdb::Error_NotACIFStructure},
+      {mmdb::mmcif::CIFW_NotALoop, mmdb::Error_NotACIFLoop}};
+  for (const auto& [bit, code] : codes)
+    if (w & bit) return code;
+  return mmdb::Error_Unknown;
 }
 
-// Large enough for any identifier path the library writes: the longest
-// path joins a model number and fixed fields of at most 20 bytes each.
-constexpr int id_buffer_size = 256;
+// True when the text ends with its data line: the library's reader of
+// whole files takes such a file for no mmCIF at all.
+bool ends_at_data_line(const String& content) {
+  std::size_t end = content.size();
+  if (end > 0 && content[end - 1] == '\n') --end;
+  const std::size_t start = content.rfind('\n', end == 0 ? 0 : end - 1);
+  const String last = String(content.substr(start == String::npos ? 0 : start + 1,
+                                            end - (start == String::npos ? 0 : start + 1)))
+                          .trim();
+  if (last.compare(0, 5, "data_") != 0) return false;
+  // Nothing but blank lines and comments before it.
+  return !is_cif_text(content.substr(0, start == String::npos ? 0 : start + 1));
+}
 
-Property<String> text_property(const String& text) { return Property<String>(text); }
+// One row of an _atom_site_anisotrop loop: the atom id and U.
+struct Aniso_row {
+  int id;
+  double u[6];
+};
+
+// The rows of the _atom_site_anisotrop loop, taken before the library's
+// interpretation consumes the data; false when there is no such loop.
+bool anisotropic_rows(mmdb::mmcif::Data& cif, std::vector<Aniso_row>& rows) {
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
+  if (!loop) return false;
+  static const char* const u_tags[6] = {"U[1][1]", "U[2][2]", "U[3][3]",
+                                        "U[1][2]", "U[1][3]", "U[2][3]"};
+  static const char* const b_tags[6] = {"B[1][1]", "B[2][2]", "B[3][3]",
+                                        "B[1][2]", "B[1][3]", "B[2][3]"};
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    Aniso_row r;
+    if (loop->GetInteger(r.id, "id", row) != mmdb::mmcif::CIFRC_Ok) continue;
+    bool ok = true;
+    for (int i = 0; i < 6 && ok; ++i) ok = loop->GetReal(r.u[i], u_tags[i], row) == 0;
+    if (!ok) {  // the B form of the tensor, B = 8 pi^2 U
+      ok = true;
+      for (int i = 0; i < 6 && ok; ++i) {
+        ok = loop->GetReal(r.u[i], b_tags[i], row) == 0;
+        r.u[i] /= Util::eightpi2();
+      }
+    }
+    if (ok) rows.push_back(r);
+  }
+  return true;
+}
 
 // Calls f on every atom record of every model.
 template <class F> void for_each_atom(mmdb::Manager& mmdb, F f) {
@@ -320,44 +492,58 @@ template <class F> void for_each_atom(mmdb::Manager& mmdb, F f) {
 
 // The library reads the rows of an mmCIF _atom_site_anisotrop loop onto the
 // atoms by position, so when only some atoms have rows, tensors land on the
-// wrong atoms. Re-reads the loop and attaches each row to the atoms whose
-// serial number is the row's atom id; atoms without a row have no tensor.
-void attach_anisotropic_rows(mmdb::Manager& mmdb, const String& file) {
-  mmdb::mmcif::Data cif;
-  // The library has just read the same file, so this read succeeds too.
-  if (cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK) < 0) return;
-  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
-  if (!loop) return;
+// wrong atoms. Attaches each row to the atoms whose serial number is the
+// row's atom id; atoms without a row have no tensor.
+void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& rows) {
   std::unordered_map<int, std::vector<mmdb::Atom*>> by_serial;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
     atom->WhatIsSet &= mmdb::word(~(mmdb::ASET_Anis_tFac | mmdb::ASET_Anis_tFSigma));
     if (!atom->Ter) by_serial[atom->serNum].push_back(atom);
   });
-  static const char* const u_tags[6] = {"U[1][1]", "U[2][2]", "U[3][3]",
-                                        "U[1][2]", "U[1][3]", "U[2][3]"};
-  static const char* const b_tags[6] = {"B[1][1]", "B[2][2]", "B[3][3]",
-                                        "B[1][2]", "B[1][3]", "B[2][3]"};
-  for (int row = 0; row < loop->GetLoopLength(); ++row) {
-    int id;
-    if (loop->GetInteger(id, "id", row) != mmdb::mmcif::CIFRC_Ok) continue;
-    const auto atoms = by_serial.find(id);
+  for (const Aniso_row& row : rows) {
+    const auto atoms = by_serial.find(row.id);
     if (atoms == by_serial.end()) continue;
-    double u[6];
-    bool ok = true;
-    for (int i = 0; i < 6 && ok; ++i) ok = loop->GetReal(u[i], u_tags[i], row) == 0;
-    if (!ok) {  // the B form of the tensor, B = 8 pi^2 U
-      ok = true;
-      for (int i = 0; i < 6 && ok; ++i) {
-        ok = loop->GetReal(u[i], b_tags[i], row) == 0;
-        u[i] /= Util::eightpi2();
-      }
-    }
-    if (!ok) continue;
+    const double* u = row.u;
     for (mmdb::Atom* atom : atoms->second)
       MMDBAtom(atom).set_u_aniso_orth(U_aniso_orth(u[0], u[1], u[2], u[3], u[4], u[5]));
   }
 }
 
+// Reads an mmCIF file into the library's hierarchy with a single parse:
+// the identifiers are checked on the parsed data, which the library then
+// interprets, and the anisotropic rows attached by atom id. Returns the
+// library's code; fault is set, and nothing interpreted, when an
+// identifier is longer than the library holds.
+int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, const mmdb::word flags,
+             String& fault) {
+  mmdb::mmcif::Data cif;
+  int rc = parse_cif(cif, file, flags);
+  if (rc == 0 && ends_at_data_line(content)) rc = mmdb::Error_NotACIFFile;
+  if (rc != 0) return rc;
+  fault = cif_field_fault(cif);
+  if (!fault.empty()) return 0;
+  std::vector<Aniso_row> rows;
+  const bool aniso = anisotropic_rows(cif, rows);
+  rc = mmdb.ReadFromCIF(&cif);
+  if (rc == 0 && aniso) attach_anisotropic_rows(mmdb, rows);
+  return rc;
+}
+
+// The first fault that the library's reader could not survive or would
+// read wrongly, in a text of either form; empty when none.
+String text_fault(const String& file, const String& content, const mmdb::word flags) {
+  const bool cif = is_cif_text(content);
+  const String fault = line_fault(content, cif);
+  if (!fault.empty() || !cif) return fault;
+  mmdb::mmcif::Data data;
+  return parse_cif(data, file, flags) == 0 ? cif_field_fault(data) : String();
+}
+
+// Large enough for any identifier path the library writes: the longest
+// path joins a model number and fixed fields of at most 20 bytes each.
+constexpr int id_buffer_size = 256;
+
+Property<String> text_property(const String& text) { return Property<String>(text); }
 // A PDB file that ends inside an atom record reads as success, its last
 // atom holding no position; a position of "nan" or "inf" reads as that
 // number. Every atom record must hold a position, and every number read
@@ -382,18 +568,21 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
   });
 }
 
-// Why an identifier cannot be written in the form, or empty when it can.
-// Both forms are line-based text of printable ASCII. The library's mmCIF
-// writer quotes a value with blanks but not one that starts like a tag, a
-// comment, a text field or a reserved word, nor one holding a quote, so the
-// reader would take those for something else.
+// Why an identifier cannot be written in the form, or empty when it can,
+// as found by writing each case with the library and reading it back. A
+// PDB record holds any byte but a line end. The library's mmCIF writer
+// quotes a value with blanks or quotes (a text field when it holds both
+// kinds), but writes unquoted a value that starts like a tag, a comment or
+// a text field, or with a reserved word: its reader then fails on the
+// file. A leading "$" and reserved words in capitals it reads back, but
+// such a file is not mmCIF (other readers refuse it), nor is one holding a
+// control character or a byte beyond ASCII (a tab parts the value).
 String unwritable(const String& value, const bool pdb) {
+  if (pdb) return value.find_first_of("\n\r") == String::npos ? String() : "holds a line end";
   for (const char c : value)
     if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
-  if (pdb) return String();
   const String text = value.trim();  // written without the blanks around it
-  if (text.find_first_of("'\"") != String::npos) return "holds a quote";
-  if (!text.empty() && String("_#$;[]").find(text[0]) != String::npos)
+  if (!text.empty() && String("_#$;").find(text[0]) != String::npos)
     return "starts with \"" + text.substr(0, 1) + "\"";
   String lower = text;
   for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -405,7 +594,9 @@ String unwritable(const String& value, const bool pdb) {
 // The identifiers a written file must hold whole: a PDB record has fixed
 // columns for each, and the library's mmCIF reader fixed buffers (see
 // cif_limits); the library would cut them silently or write a file it
-// cannot read back. Numbers of a PDB record must fit its columns too.
+// cannot read back. Numbers of a PDB record must fit its columns too; a
+// residue number past 9999 is written in hybrid-36 ("A000" is 10000, "zzzz"
+// 2436111), which the library reads back, but one below -999 as "****".
 void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   const String form = pdb ? "the PDB form" : "the mmCIF form";
   // The length counts without blanks around the value; every byte the
@@ -429,16 +620,16 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
     mmdb::Chain* chain = atom->GetChain();
     if (chain) check(chain->GetChainID(), "chain id", pdb ? 2 : 8);
     if (residue) {
-      check(residue->GetResName(), "residue name", pdb ? 3 : 8);
-      check(residue->GetInsCode(), "insertion code", pdb ? 1 : 4);
-      if (pdb && !fits(residue->GetSeqNum(), -999, 9999))
+      check(residue->GetResName(), "residue name", pdb ? 3 : 18);
+      check(residue->GetInsCode(), "insertion code", pdb ? 1 : 8);
+      if (pdb && !fits(residue->GetSeqNum(), -999, 2436111))
         refuse_output(file, "the residue number " + String(residue->GetSeqNum()) +
-                                " does not fit the 4 columns of the PDB form");
+                                " is outside -999 to 2436111, which the PDB form holds");
     }
     if (atom->Ter) return;
-    check(atom->name, "atom name", pdb ? 4 : 8);
-    check(atom->altLoc, "alternate location", pdb ? 1 : 4);
-    check(atom->element, "element", pdb ? 2 : 4);
+    check(atom->name, "atom name", pdb ? 4 : 18);
+    check(atom->altLoc, "alternate location", pdb ? 1 : 18);
+    check(atom->element, "element", pdb ? 2 : 8);
     // Columns 8.3 for a position, 6.2 for occupancy and B.
     const mmdb::word set = atom->WhatIsSet;
     if (pdb && !((!(set & mmdb::ASET_Coordinates) ||
@@ -494,24 +685,54 @@ void MMDBfile::read_file(const String& file) {
   // Faults that make the library crash or stop reading silently are
   // refused from the text first.
   const String content = file_content(file);
+  const double seconds = child_seconds(content.size());
+  const mmdb::word flags = Flags;
   if (content.compare(0, binary_signature.size(), binary_signature) == 0) {
-    if (!reads_cleanly_in_child(file, content.size(), Flags))
-      refuse_input(file, "the binary form is damaged: the reader does not survive it");
+    const Child_verdict verdict = run_in_child(file, seconds, [&] {
+      MMDBfile probe;
+      probe.SetFlag(flags);
+      if (probe.ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK) == 0) {
+        MiniMol model;
+        probe.import_minimol(model, -1);
+      }
+      return String();
+    });
+    check_verdict(file, verdict, "the binary form is damaged: ", "it", seconds);
   } else {
-    const String fault = text_fault(file, content);
+    const bool cif = is_cif_text(content);
+    const String fault = line_fault(content, cif);
     if (!fault.empty()) refuse_input(file, fault);
-    if (is_cif_text(content) && !reads_cleanly_in_child(file, content.size(), Flags))
-      refuse_input(file, "the reader does not survive this mmCIF text");
+    if (cif) {
+      // The child parses, checks, interprets and imports; this process
+      // then parses once more and interprets what it parsed.
+      const Child_verdict verdict = run_in_child(file, seconds, [&] {
+        MMDBfile probe;
+        probe.SetFlag(flags);
+        String found;
+        if (read_cif(probe, file, content, flags, found) == 0 && found.empty()) {
+          MiniMol model;
+          probe.import_minimol(model, -1);
+        }
+        return found;
+      });
+      check_verdict(file, verdict, "", "this mmCIF text", seconds);
+    }
   }
   int rc;
   try {
-    rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+    if (is_cif_text(content)) {
+      String found;
+      FType = mmdb::MMDB_FILE_CIF;
+      rc = read_cif(*this, file, content, flags, found);
+      if (!found.empty()) refuse_input(file, found);
+    } else {
+      rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+    }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());
   }
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
-  if (GetFileType() == mmdb::MMDB_FILE_CIF) attach_anisotropic_rows(*this, file);
 }
 
 void MMDBfile::write_file(const String& file, TYPE type) {
@@ -543,7 +764,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   // What is written must read back: the text passes the reader's own checks
   // (the library writes some fields wider than it stores them).
   if (type != BINARY) {
-    const String fault = text_fault(out.path(), file_content(out.path()));
+    const String fault = text_fault(out.path(), file_content(out.path()), Flags);
     if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
   }
   // The library compresses a file named *.gz; the temporary's name does not

@@ -23,25 +23,30 @@ namespace vantrel {
   Input the library would not survive, or would read wrongly without a
   word, is refused before or after it reads, the line or atom named after
   the file: a path that is not a regular file (code 15); a line longer
-  than 4095 characters or a tag longer than 80; in PDB form an ANISOU,
-  SIGATM or SIGUIJ record before any atom record of its model, a SEQRES
-  record without a residue count, a HETNAM, HETSYN or FORMUL record beyond
-  80 columns; in mmCIF form an identifier longer than its reader holds
-  (chain 8, residue name 8, insertion code 4, atom name 8, alternate
-  location 4, element 4 characters); an atom record without a position
-  (code 11) or with a number that is not finite. A file in the library's
-  binary form is first read in a child process and refused when that
-  crashes or takes over 20 seconds.
+  than 4095 characters; in PDB form an ANISOU, SIGATM or SIGUIJ record
+  before any atom record of its model, a SEQRES record without a residue
+  count, a HETNAM, HETSYN or FORMUL record beyond 80 columns; in mmCIF
+  form a word the parser takes for a tag (not in a text field, a quoted
+  value or a comment) longer than 80 characters, and an identifier longer
+  than its reader holds (chain 8, residue name 18, insertion code 8, atom
+  name 18, alternate location 18, element 8 characters); an atom record
+  without a position (code 11) or with a number that is not finite. A file
+  in mmCIF or the library's binary form is first read in a child process
+  and refused when that crashes or takes over 5 seconds and one more per
+  megabyte, whatever the caller's signal settings; a failed fork is
+  reported as such.
 
   A write first checks the path ("MMDBfile: write_file error: cannot write
   <file>: <reason>"), then refuses a model whose identifiers or numbers the
-  form cannot hold (PDB: chain 2, residue name 3, insertion code 1, atom
-  name 4, alternate location 1, element 2 characters, residue numbers
-  -999 to 9999, the widths of its number columns; mmCIF: the reader's
-  limits above, and no quote or leading character that would read as
-  syntax); the file is written to a temporary beside the target and
-  renamed over it only when complete, so a refused or failed write leaves
-  the target as it was. */
+  form cannot hold. PDB: chain 2, residue name 3, insertion code 1, atom
+  name 4, alternate location 1, element 2 characters, no line end in any
+  of them, residue numbers -999 to 2436111 (hybrid-36 past 9999), the
+  widths of its number columns. mmCIF: the reader's limits above, only
+  printable ASCII, and no value starting with "_", "#", "$" or ";" or
+  with a reserved word (data_, loop_, save_, global_, stop_, in any case);
+  quotes are written. The file is written to a temporary beside the target
+  and renamed over it only when complete, so a refused or failed write
+  leaves the target as it was. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
@@ -60,6 +65,12 @@ class MMDBfile : public MMDBManager {
   //! Missing numbers leave the library's values as they were.
   void export_minimol(const MiniMol& model);
 };
+
+namespace internal {
+//! When above 0, the time in seconds that the child read of a binary or
+//! mmCIF file may take, in place of its size-based limit (for tests).
+extern double child_read_seconds;
+}  // namespace internal
 
 }  // namespace vantrel
 

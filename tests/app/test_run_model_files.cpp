@@ -45,7 +45,7 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
        {},
        "read_file error: " + dir.file("long_names.cif") +
            " : _atom_site.label_comp_id: the residue name \"" + std::string(19, 'X') +
-           "\" is longer than 8 characters"},
+           "\" is longer than 18 characters"},
       {dir.write("tab.pdb", "ATOM\t 1  N   ALA A   1      17.047  14.099   3.625  1.00 13.79\n"),
        {},
        "read_file error: " + dir.file("tab.pdb") + " :   20 (Attempt to read unknown-type file)"},

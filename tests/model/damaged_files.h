@@ -3,7 +3,6 @@
 #ifndef VANTREL_TESTS_MODEL_DAMAGED_FILES_H
 #define VANTREL_TESTS_MODEL_DAMAGED_FILES_H
 
-#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -47,16 +46,15 @@ inline std::string pdb_with_group(const std::string& fixture, const std::string&
 }
 
 //! A shipped mmCIF file whose atom rows (the lines of n_columns words that
-//! start like an atom row) are changed by f on their words.
+//! start with an atom id or a record name) are changed by f on their words.
 template <class F>
 std::string cif_with_rows(const std::string& fixture, std::size_t n_columns, F f) {
   std::vector<std::string> lines = lines_of(fixture);
   for (std::string& line : lines) {
     std::istringstream words(line);
     std::vector<std::string> w{std::istream_iterator<std::string>(words), {}};
-    if (w.size() != n_columns || line.empty() ||
-        !(std::isdigit(static_cast<unsigned char>(line[0])) || line.rfind("ATOM", 0) == 0 ||
-          line.rfind("HETATM", 0) == 0))
+    if (w.size() != n_columns || !(w[0].find_first_not_of("0123456789") == std::string::npos ||
+                                   w[0] == "ATOM" || w[0] == "HETATM"))
       continue;
     f(w);
     line.clear();

@@ -68,6 +68,16 @@ class Scratch {
   std::filesystem::path dir_;
 };
 
+//! Sets the time limit of the child read of binary and mmCIF files for the
+//! scope, so that a test of a file on which the reader loops ends soon.
+class Child_time_limit {
+ public:
+  explicit Child_time_limit(const double seconds) {
+    vantrel::internal::child_read_seconds = seconds;
+  }
+  ~Child_time_limit() { vantrel::internal::child_read_seconds = 0; }
+};
+
 }  // namespace model_testing
 
 #endif

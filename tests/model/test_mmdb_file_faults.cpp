@@ -1,8 +1,13 @@
 // Damaged, unusual and unwritable coordinate files: each is refused with a
 // message naming the file and what is wrong, or read as it should be; no
 // refused write leaves a file behind or changes an existing one.
+#include <pthread.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 
 #include "damaged_files.h"
@@ -29,6 +34,21 @@ std::string variant_cif_with(const std::vector<std::pair<int, std::string>>& col
                                         for (const auto& [column, value] : columns)
                                           w[column] = value;
                                       });
+}
+
+// The binary form of tiny_5e5z.pdb as the library writes it, with the byte
+// at the given offset set (none when at is 0).
+String damaged_binary(const model_testing::Scratch& scratch, const std::size_t at,
+                      const char byte) {
+  const String sound = scratch.path("sound.bin");
+  MMDBfile out;
+  out.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
+  out.write_file(sound, MMDBManager::BINARY);
+  if (at == 0) return sound;
+  std::string bytes = slurp(sound);
+  EXPECT_GT(bytes.size(), at);
+  bytes[at] = byte;
+  return scratch.write("damaged" + std::to_string(at) + ".bin", bytes);
 }
 
 std::vector<std::string> files_in(const String& dir) {
@@ -63,13 +83,16 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
              "SIGATM    1  N   ALA A   1       0.010   0.010   0.010  0.00  0.00           N\n"),
        "line 2: SIGATM record without an atom record before it"},
       {write("long_name.cif", variant_cif_with({{4, std::string(19, 'X')}, {8, "IIIII"}})),
-       "_atom_site.label_comp_id: the residue name \"XXXXXXXXXXXXXXXXXXX\" is longer than 8 "
+       "_atom_site.label_comp_id: the residue name \"XXXXXXXXXXXXXXXXXXX\" is longer than 18 "
        "characters"},
       {write("long_chain.cif", variant_cif_with({{16, "CHAIN1234"}})),
        "_atom_site.auth_asym_id: the chain id \"CHAIN1234\" is longer than 8 characters"},
       {write("long_tag.cif",
              "data_x\nloop_\n_atom_site.id\n_atom_site." + std::string(120, 'u') + "\n1 2\n"),
        "line 4: a tag of 131 characters, longer than the reader takes (80)"},
+      // A loop value starting with "_" is read as a tag.
+      {write("tag_value.cif", "data_x\nloop_\n_a.id\n_a.b\n1 _a." + std::string(90, 'u') + "\n"),
+       "line 5: a tag of 93 characters, longer than the reader takes (80)"},
       {write("form_feed_tag.cif",
              "data_x\nloop_\n_atom_site.id\n_atom_site.B" + std::string(100, '\f') + "\n1 2\n"),
        "line 4: a tag of 112 characters, longer than the reader takes (80)"},
@@ -83,24 +106,14 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
        "  20 (Attempt to read unknown-type file)"},
       {fifo, "  15 (File can not be opened): not a regular file"},
       {scratch.path("missing.pdb"), "  15 (File can not be opened): no such file"}};
-  // A binary file the library wrote, with one byte changed: its reader
-  // corrupts its heap on it (a child process reads it first).
-  const String binary = scratch.path("sound.bin");
-  {
-    MMDBfile out;
-    out.read_file(vantrel_testing::fixture_path("tiny_5e5z.pdb"));
-    out.write_file(binary, MMDBManager::BINARY);
-  }
-  EXPECT_EQ(read_model(binary).atom_list().size(), 47u);
-  std::string damaged = slurp(binary);
-  ASSERT_GT(damaged.size(), 7640u);
-  for (const auto& [at, byte] :
-       std::vector<std::pair<std::size_t, char>>{{6323, char(240)}, {7639, char(77)}}) {
-    damaged[at] = byte;
-    const String file = write("damaged" + std::to_string(at) + ".bin", damaged);
-    damaged[at] = slurp(binary)[at];
-    cases.push_back({file, "the binary form is damaged: the reader does not survive it"});
-  }
+  // The binary reader crashes on the first and loops on the
+  // second (a child process reads them first, here within a second).
+  const model_testing::Child_time_limit limit(1);
+  EXPECT_EQ(read_model(damaged_binary(scratch, 0, 0)).atom_list().size(), 47u);
+  cases.push_back({damaged_binary(scratch, 6000, char(240)),
+                   "the binary form is damaged: the reader does not survive it"});
+  cases.push_back({damaged_binary(scratch, 7639, char(77)),
+                   "the binary form is damaged: the reader takes longer than 1 seconds on it"});
   for (const auto& [file, what] : cases)
     EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
               "MMDBfile: read_file error: " + file + " : " + what);
@@ -109,6 +122,103 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
       write("longest.pdb",
             sm_1dur_with_atom(5, [](std::string& l) { l += std::string(4095 - l.size(), ' '); }));
   EXPECT_EQ(read_model(longest).atom_list().size(), 488u);
+  // Long words starting with "_" in a text field or a quoted value are no
+  // tags.
+  const std::string word = "_" + std::string(120, 'u');
+  const std::string head = "data_tiny_5e5z\n";
+  std::string text = slurp(vantrel_testing::fixture_path("tiny_5e5z_variant.cif"));
+  ASSERT_EQ(text.rfind(head, 0), 0u);
+  text.insert(head.size(), "_note.text\n;\nsee " + word +
+                               "\n;\nloop_\n_words.id\n"
+                               "_words.word\n1 '" +
+                               word + "'\n2 \"" + word + "\"\n");
+  EXPECT_EQ(read_model(write("text_field.cif", text)).atom_list().size(), 48u);
+}
+
+// mmCIF identifiers are read whole up to the longest the reader holds, and
+// refused one character beyond it, naming the tag.
+TEST(CoordinateFileFaults, CifIdentifiersReadUpToWhatTheReaderHolds) {
+  const model_testing::Scratch scratch;
+  // The column of the atom rows, and whether every row, those of residue 4
+  // or its first atom are set.
+  enum Rows { all, residue, atom };
+  const std::vector<std::tuple<int, Rows, const char*, const char*, std::size_t>> limits = {
+      {16, all, "auth_asym_id", "chain id", 8},
+      {4, residue, "label_comp_id", "residue name", 18},
+      {8, residue, "pdbx_PDB_ins_code", "insertion code", 8},
+      {2, atom, "label_atom_id", "atom name", 18},
+      {3, atom, "label_alt_id", "alternate location", 18},
+      {1, atom, "type_symbol", "element", 8}};
+  for (const auto& [column, rows, tag, what, longest] : limits) {
+    SCOPED_TRACE(tag);
+    const auto with = [&, column = column, rows = rows](const std::string& value) {
+      bool first = true;
+      return damaged_files::cif_with_rows(
+          "tiny_5e5z_variant.cif", 18, [&](std::vector<std::string>& w) {
+            if (rows == all || (w[15] == "4" && (rows == residue || first))) w[column] = value;
+            if (w[15] == "4") first = false;
+          });
+    };
+    const std::string whole(longest, 'K'), over(longest + 1, 'K');
+    // The identifiers as the library holds them (a MiniMol keeps 4
+    // characters of an atom name).
+    MMDBfile in;
+    in.read_file(scratch.write("whole.cif", with(whole)));
+    mmdb::Atom** atoms;
+    int n;
+    in.GetAtomTable(atoms, n);
+    std::string seen;
+    for (int i = 0; i < n; ++i)
+      if (atoms[i] && !atoms[i]->Ter)
+        seen = seen + "|" + atoms[i]->GetChainID() + "|" + atoms[i]->GetResName() + "|" +
+               atoms[i]->GetInsCode() + "|" + atoms[i]->name + "|" + atoms[i]->altLoc + "|" +
+               atoms[i]->element + "|\n";
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), '\n'), 48);
+    EXPECT_NE(seen.find("|" + whole + "|"), std::string::npos) << seen;
+    const String file = scratch.write("over.cif", with(over));
+    EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
+              "MMDBfile: read_file error: " + file + " : _atom_site." + tag + ": the " + what +
+                  " \"" + over + "\" is longer than " + std::to_string(longest) + " characters");
+  }
+}
+
+// The child read's verdict comes over a pipe and its time limit from this
+// process, whatever the caller did with SIGCHLD and SIGALRM.
+TEST(CoordinateFileFaults, ChildReadHoldsUnderAnySignalSettings) {
+  const model_testing::Scratch scratch;
+  const String crashing = damaged_binary(scratch, 6000, char(240));
+  const String looping = damaged_binary(scratch, 7639, char(77));
+  const model_testing::Child_time_limit limit(0.5);
+  struct sigaction ignore = {}, old_child, old_alarm;
+  ignore.sa_handler = SIG_IGN;
+  sigset_t alarm, old_mask;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  ASSERT_EQ(sigaction(SIGCHLD, &ignore, &old_child), 0);
+  ASSERT_EQ(sigaction(SIGALRM, &ignore, &old_alarm), 0);
+  const auto refusal = [](const String& file, const String& what) {
+    return "MMDBfile: read_file error: " + file + " : the binary form is damaged: the reader " +
+           what;
+  };
+  for (const bool blocked : {false, true}) {
+    if (blocked) {
+      ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &alarm, &old_mask), 0);
+    }
+    EXPECT_EQ(read_model("sm_1dur.cif").atom_list().size(), 488u);
+    EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(crashing); }),
+              refusal(crashing, "does not survive it"));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(looping); }),
+              refusal(looping, "takes longer than 0.5 seconds on it"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    if (blocked) pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+  }
+  sigaction(SIGCHLD, &old_child, nullptr);
+  sigaction(SIGALRM, &old_alarm, nullptr);
+  // Every child has ended.
+  errno = 0;
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 // Short monoclinic names, a lone model 2 and files without atoms.
@@ -166,11 +276,28 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   });
   const MiniMol four_letter = changed([](MiniMol& m) { m[0][2].set_type("LIGA"); });
   const MiniMol long_type = changed([](MiniMol& m) { m[0][2].set_type("LONGNAME9"); });
+  const MiniMol longest_type = changed([](MiniMol& m) { m[0][2].set_type("LIGAND_NAME_OF_18C"); });
+  const MiniMol too_long_type =
+      changed([](MiniMol& m) { m[0][2].set_type("LIGAND_NAME_OF_19CH"); });
   const MiniMol two_codes = changed([](MiniMol& m) { m[0][1].set_seqnum(7, "AB"); });
-  const MiniMol far_number = changed([](MiniMol& m) { m[0][1].set_seqnum(10000, ""); });
+  // Hybrid-36 in PDB: 10000 is "A000", 1223056 "a000", 2436111 "zzzz".
+  const MiniMol far_numbers = changed([](MiniMol& m) {
+    m[0][1].set_seqnum(10000, "");
+    m[0][2].set_seqnum(1223056, "");
+    m[0][3].set_seqnum(2436111, "");
+  });
+  const MiniMol too_far = changed([](MiniMol& m) { m[0][4].set_seqnum(2436112, ""); });
+  const MiniMol too_low = changed([](MiniMol& m) { m[0][0].set_seqnum(-1000, ""); });
   const MiniMol tag_like = changed([](MiniMol& m) { m[0].set_id("_m"); });
-  const MiniMol quoted = changed([](MiniMol& m) { m[0][0].set_type("A'B"); });
+  const MiniMol quoted = changed([](MiniMol& m) {
+    m[0][0].set_type("A'B");
+    m[0][0][1].set_id("C1'");
+    m[0][1].set_type("A'\"B");
+    m[0][2].set_type("[C]");
+  });
+  const MiniMol dollar = changed([](MiniMol& m) { m[0][0].set_type("$A"); });
   const MiniMol tabbed = changed([](MiniMol& m) { m[0][0][0].set_element("\t"); });
+  const MiniMol line_end = changed([](MiniMol& m) { m[0][0][0].set_element("\n"); });
   const MiniMol far_atom =
       changed([](MiniMol& m) { m[0][0][0].set_coord_orth(Coord_orth(12345.0, 0.0, 0.0)); });
   const String kept = scratch.write("kept.pdb", "precious\n");
@@ -185,25 +312,32 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
       {&four_letter, MMDBManager::PDB,
        "the residue name \"LIGA\" is longer than 3 characters, more than " + pdb},
       {&four_letter, MMDBManager::CIF, ""},
-      {&long_type, MMDBManager::CIF,
-       "the residue name \"LONGNAME9\" is longer than 8 characters, more than " + cif},
+      {&long_type, MMDBManager::CIF, ""},
+      {&longest_type, MMDBManager::CIF, ""},
+      {&too_long_type, MMDBManager::CIF,
+       "the residue name \"LIGAND_NAME_OF_19CH\" is longer than 18 characters, more than " + cif},
       {&two_codes, MMDBManager::PDB,
        "the insertion code \"AB\" is longer than 1 characters, more than " + pdb},
       {&two_codes, MMDBManager::CIF, ""},
-      {&far_number, MMDBManager::PDB,
-       "the residue number 10000 does not fit the 4 columns of the PDB form"},
+      {&far_numbers, MMDBManager::PDB, ""},
+      {&too_far, MMDBManager::PDB,
+       "the residue number 2436112 is outside -999 to 2436111, which the PDB form holds"},
+      {&too_low, MMDBManager::PDB,
+       "the residue number -1000 is outside -999 to 2436111, which the PDB form holds"},
+      {&too_low, MMDBManager::CIF, ""},
       {&tag_like, MMDBManager::CIF,
        "the chain id \"_m\" starts with \"_\", which the mmCIF form cannot hold"},
       {&tag_like, MMDBManager::PDB, ""},
-      {&quoted, MMDBManager::CIF,
-       "the residue name \"A'B\" holds a quote, which the mmCIF form cannot hold"},
-      {&quoted, MMDBManager::PDB, ""},
+      {&quoted, MMDBManager::CIF, ""},
+      {&dollar, MMDBManager::CIF,
+       "the residue name \"$A\" starts with \"$\", which the mmCIF form cannot hold"},
+      {&dollar, MMDBManager::PDB, ""},
       {&tabbed, MMDBManager::CIF,
        "the element \" \t\" holds a character that is not printable ASCII, which the mmCIF "
        "form cannot hold"},
-      {&tabbed, MMDBManager::PDB,
-       "the element \" \t\" holds a character that is not printable ASCII, which the PDB form "
-       "cannot hold"},
+      {&tabbed, MMDBManager::PDB, ""},
+      {&line_end, MMDBManager::PDB,
+       "the element \" \n\" holds a line end, which the PDB form cannot hold"},
       {&far_atom, MMDBManager::PDB,
        "atom /1/A/1(LEU)/N[N]: a number that does not fit the columns of the PDB form"},
       {&far_atom, MMDBManager::CIF, ""}};
@@ -222,8 +356,12 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
     ASSERT_EQ(back.size(), mol->size());
     for (int p = 0; p < back.size(); ++p) {
       EXPECT_EQ(back[p].id(), (*mol)[p].id());
-      for (int r = 0; r < back[p].size(); ++r)
+      for (int r = 0; r < back[p].size(); ++r) {
         EXPECT_EQ(back[p][r].type() + back[p][r].id(), (*mol)[p][r].type() + (*mol)[p][r].id());
+        for (int a = 0; a < back[p][r].size(); ++a)
+          EXPECT_EQ(back[p][r][a].id().trim() + back[p][r][a].element().trim(),
+                    (*mol)[p][r][a].id().trim() + (*mol)[p][r][a].element().trim());
+      }
     }
     scratch.write("kept.pdb", "precious\n");
   }
