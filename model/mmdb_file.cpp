@@ -544,6 +544,7 @@ String text_fault(const String& file, const String& content, const mmdb::word fl
 constexpr int id_buffer_size = 256;
 
 Property<String> text_property(const String& text) { return Property<String>(text); }
+
 // A PDB file that ends inside an atom record reads as success, its last
 // atom holding no position; a position of "nan" or "inf" reads as that
 // number. Every atom record must hold a position, and every number read

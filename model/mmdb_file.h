@@ -44,9 +44,10 @@ namespace vantrel {
   widths of its number columns. mmCIF: the reader's limits above, only
   printable ASCII, and no value starting with "_", "#", "$" or ";" or
   with a reserved word (data_, loop_, save_, global_, stop_, in any case);
-  quotes are written. The file is written to a temporary beside the target
-  and renamed over it only when complete, so a refused or failed write
-  leaves the target as it was. */
+  quotes are written. The whole file is written to a temporary first and
+  put in place only when complete (Temporary_file: links are followed, and
+  a writable file in a directory closed to the user is rewritten in
+  place), so a refused or failed write leaves the target as it was. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
