@@ -570,8 +570,10 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
 }
 
 // Why an identifier cannot be written in the form, or empty when it can,
-// as found by writing each case with the library and reading it back. A
-// PDB record holds any byte but a line end. The library's mmCIF writer
+// as found by writing each case with the library and reading it back.
+// Both forms are text of printable ASCII: in a PDB record a byte beyond it
+// can vanish (an insertion code written as a blank, which then reads as
+// a second residue of the same number). The library's mmCIF writer
 // quotes a value with blanks or quotes (a text field when it holds both
 // kinds), but writes unquoted a value that starts like a tag, a comment or
 // a text field, or with a reserved word: its reader then fails on the
@@ -579,9 +581,9 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
 // such a file is not mmCIF (other readers refuse it), nor is one holding a
 // control character or a byte beyond ASCII (a tab parts the value).
 String unwritable(const String& value, const bool pdb) {
-  if (pdb) return value.find_first_of("\n\r") == String::npos ? String() : "holds a line end";
   for (const char c : value)
     if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
+  if (pdb) return String();
   const String text = value.trim();  // written without the blanks around it
   if (!text.empty() && String("_#$;").find(text[0]) != String::npos)
     return "starts with \"" + text.substr(0, 1) + "\"";

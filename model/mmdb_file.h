@@ -38,11 +38,11 @@ namespace vantrel {
 
   A write first checks the path ("MMDBfile: write_file error: cannot write
   <file>: <reason>"), then refuses a model whose identifiers or numbers the
-  form cannot hold. PDB: chain 2, residue name 3, insertion code 1, atom
-  name 4, alternate location 1, element 2 characters, no line end in any
-  of them, residue numbers -999 to 2436111 (hybrid-36 past 9999), the
-  widths of its number columns. mmCIF: the reader's limits above, only
-  printable ASCII, and no value starting with "_", "#", "$" or ";" or
+  form cannot hold. Both forms: only printable ASCII. PDB: chain 2,
+  residue name 3, insertion code 1, atom name 4, alternate location 1,
+  element 2 characters, residue numbers -999 to 2436111 (hybrid-36 past
+  9999), the widths of its number columns. mmCIF: the reader's limits
+  above, and no value starting with "_", "#", "$" or ";" or
   with a reserved word (data_, loop_, save_, global_, stop_, in any case);
   quotes are written. The whole file is written to a temporary first and
   put in place only when complete (Temporary_file: links are followed, and

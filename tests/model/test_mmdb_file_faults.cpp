@@ -335,9 +335,12 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
       {&tabbed, MMDBManager::CIF,
        "the element \" \t\" holds a character that is not printable ASCII, which the mmCIF "
        "form cannot hold"},
-      {&tabbed, MMDBManager::PDB, ""},
+      {&tabbed, MMDBManager::PDB,
+       "the element \" \t\" holds a character that is not printable ASCII, which the PDB "
+       "form cannot hold"},
       {&line_end, MMDBManager::PDB,
-       "the element \" \n\" holds a line end, which the PDB form cannot hold"},
+       "the element \" \n\" holds a character that is not printable ASCII, which the PDB "
+       "form cannot hold"},
       {&far_atom, MMDBManager::PDB,
        "atom /1/A/1(LEU)/N[N]: a number that does not fit the columns of the PDB form"},
       {&far_atom, MMDBManager::CIF, ""}};
