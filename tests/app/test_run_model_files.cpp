@@ -102,4 +102,19 @@ TEST(RunModelFiles, GroupNamesOfOtherProgramsRun) {
   }
 }
 
+// A caller that ignores SIGCHLD and SIGALRM (bash's trap '' CHLD ALRM,
+// which its commands inherit) does not change the verdict on an mmCIF work
+// model: the run reports what it reports on the shipped file.
+TEST(RunModelFiles, IgnoredSignalsOfTheCallerDoNotMatter) {
+  const Args args = against_1rx2("sm_1dur.mtz", "sm_1dur.cif", calculated);
+  const Result plain = quelvarn_exe(args);
+  const Result trapped = quelvarn_exe(args, "bash -c 'trap \"\" CHLD ALRM; exec \"$0\" \"$@\"' ");
+  ASSERT_EQ(plain.status, 0) << plain.out;
+  EXPECT_EQ(trapped.status, 0) << trapped.out;
+  const auto verdicts = [](const std::string& out) {
+    return out.substr(out.find("CHAIN"), out.find("Times:") - out.find("CHAIN"));
+  };
+  EXPECT_EQ(verdicts(trapped.out), verdicts(plain.out));
+}
+
 #endif
