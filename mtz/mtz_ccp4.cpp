@@ -482,10 +482,7 @@ std::vector<Symop> read_symops(CMtz::MTZ* mtz) {
 }
 
 void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
-  spacegroup_from_symops(read_symops(mtz), spacegroup);
-}
-
-void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup) {
+  const std::vector<Symop> ops = read_symops(mtz);
   if (ops.empty()) fatal("CCP4MTZfile: invalid symmetry operators");
   String text;
   for (const Symop& op : ops) text += op.format() + ";";

@@ -40,8 +40,6 @@ void read_hierarchy(CMtz::MTZ* mtz, std::vector<CCP4MTZfile::crystalinf>& crysta
 //! The file's symmetry operators as they are listed; none when the list is
 //! empty or too long, or one is not a crystallographic operator.
 std::vector<Symop> read_symops(CMtz::MTZ* mtz);
-//! The space group of a file's symmetry operators (read_symops).
-void spacegroup_from_symops(const std::vector<Symop>& ops, Spacegroup& spacegroup);
 //! The space group of the file's symmetry operators. Fatal "CCP4MTZfile:
 //! invalid symmetry operators" when read_symops gives none.
 void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
