@@ -43,19 +43,18 @@ bool list_too_long(const CCP4MTZfile& mtz) {
   return !(mtz.cell().volume() * 4.18879 / (d * d * d) < 1.0e6);  // reciprocal sphere
 }
 
-// A title ending in a continuation mark ("-" or "&") reads without the
-// mark, as it may, but the library leaks what it parsed of the record (a
-// few hundred bytes a read). That mark is blanked, so that the leak checks
-// still cover everything else the input reaches.
+// A title whose last word, as the library's parser sees it (before a
+// comment character or an unclosed quote), is a continuation mark ("-" or
+// "&") reads without the mark, as it may, but the library leaks what it
+// parsed of the record (a few hundred bytes a read). The marks of a title
+// record are blanked, so that the leak checks still cover everything else
+// the input reaches.
 std::string without_title_marks(const std::uint8_t* data, const std::size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   for (std::size_t at = bytes.find("TITLE"); at != std::string::npos;
-       at = bytes.find("TITLE", at + 1)) {
-    const std::size_t end = std::min(bytes.size(), at + 80);
-    const std::size_t last = bytes.find_last_not_of(std::string(" \0", 2), end - 1);
-    if (last != std::string::npos && last > at && (bytes[last] == '-' || bytes[last] == '&'))
-      bytes[last] = ' ';
-  }
+       at = bytes.find("TITLE", at + 1))
+    for (std::size_t i = at + 5; i < std::min(bytes.size(), at + 80); ++i)
+      if (bytes[i] == '-' || bytes[i] == '&') bytes[i] = ' ';
   return bytes;
 }
 
