@@ -599,7 +599,9 @@ String unwritable(const String& value, const bool pdb) {
 // cif_limits); the library would cut them silently or write a file it
 // cannot read back. Numbers of a PDB record must fit its columns too; a
 // residue number past 9999 is written in hybrid-36 ("A000" is 10000, "zzzz"
-// 2436111), which the library reads back, but one below -999 as "****".
+// 2436111), which the library reads back, but without its insertion code
+// (two residues 10000A and 10000B would read as one number twice), and one
+// below -999 as "****".
 void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   const String form = pdb ? "the PDB form" : "the mmCIF form";
   // The length counts without blanks around the value; every byte the
@@ -625,9 +627,14 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
     if (residue) {
       check(residue->GetResName(), "residue name", pdb ? 3 : 18);
       check(residue->GetInsCode(), "insertion code", pdb ? 1 : 8);
-      if (pdb && !fits(residue->GetSeqNum(), -999, 2436111))
-        refuse_output(file, "the residue number " + String(residue->GetSeqNum()) +
+      const int number = residue->GetSeqNum();
+      if (pdb && !fits(number, -999, 2436111))
+        refuse_output(file, "the residue number " + String(number) +
                                 " is outside -999 to 2436111, which the PDB form holds");
+      const String code = String(residue->GetInsCode()).trim();
+      if (pdb && number > 9999 && !code.empty())
+        refuse_output(file, "the residue number " + String(number) + " with the insertion code \"" +
+                                code + "\": the PDB form holds no insertion code past 9999");
     }
     if (atom->Ter) return;
     check(atom->name, "atom name", pdb ? 4 : 18);

@@ -287,6 +287,10 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
     m[0][3].set_seqnum(2436111, "");
   });
   const MiniMol too_far = changed([](MiniMol& m) { m[0][4].set_seqnum(2436112, ""); });
+  const MiniMol far_coded = changed([](MiniMol& m) {
+    m[0][1].set_seqnum(10000, "A");
+    m[0][2].set_seqnum(10000, "B");
+  });
   const MiniMol too_low = changed([](MiniMol& m) { m[0][0].set_seqnum(-1000, ""); });
   const MiniMol tag_like = changed([](MiniMol& m) { m[0].set_id("_m"); });
   const MiniMol quoted = changed([](MiniMol& m) {
@@ -322,6 +326,10 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
       {&far_numbers, MMDBManager::PDB, ""},
       {&too_far, MMDBManager::PDB,
        "the residue number 2436112 is outside -999 to 2436111, which the PDB form holds"},
+      {&far_coded, MMDBManager::PDB,
+       "the residue number 10000 with the insertion code \"A\": the PDB form holds no "
+       "insertion code past 9999"},
+      {&far_coded, MMDBManager::CIF, ""},
       {&too_low, MMDBManager::PDB,
        "the residue number -1000 is outside -999 to 2436111, which the PDB form holds"},
       {&too_low, MMDBManager::CIF, ""},
