@@ -141,7 +141,8 @@ class Header_check {
     if (key == "SYMI")
       return !nsym && f.size() >= 5 && integer(f[1], 1, 192, nsym) && integer(f[2], 1, nsym, b) &&
              f[3].size() == 1 && std::isalpha(static_cast<unsigned char>(f[3][0])) &&
-             integer(f[4], 0, 100000, c) && sound_quotes(text) && fitting_group_names(text);
+             integer(f[4], 0, 100000, c) && sound_quotes(text) && fitting_group_names(text) &&
+             parser_words(text) >= 7;
     if (key == "SYMM") {
       const std::size_t at = text.find_first_of(" ", text.find_first_not_of(' '));
       // The library files the operators by the count its SYMINF record
@@ -250,6 +251,23 @@ class Header_check {
     return close != std::string::npos && text[open - 1] == ' ' &&
            (close + 1 == text.size() || text[close + 1] == ' ') &&
            text.find('\'', close + 1) == std::string::npos;
+  }
+  // The words of a record as the library's parser takes them, a quoted
+  // text as one. A symmetry record needs seven (keyword, two counts,
+  // lattice, number, space-group and point-group names): without the point
+  // group the library fails and leaks the header it read (12 kB).
+  static std::size_t parser_words(const std::string& text) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < text.size();) {
+      if (text[i] == ' ') {
+        ++i;
+        continue;
+      }
+      ++n;
+      const std::size_t close = text[i] == '\'' ? text.find('\'', i + 1) : std::string::npos;
+      i = close != std::string::npos ? close + 1 : std::min(text.size(), text.find(' ', i));
+    }
+    return n;
   }
   // The library copies the group names into fixed fields without a bound:
   // the space-group name (quoted, or the sixth word) takes 20 characters,

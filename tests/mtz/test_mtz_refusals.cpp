@@ -339,6 +339,10 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
        {{"'P 1 21 1'   PG2        ", "'P 1 21 1'   PG2CRYSTAL2"}},
        "File missing or corrupted: ",
        ""},
+      {"no_point_group.mtz",  // the library fails, leaking the header it read
+       {{"'P 1 21 1'   PG2        ", "'P 1 21 1'              "}},
+       "File missing or corrupted: ",
+       ""},
       {"screw_c.mtz",
        {{"SYMM -X,  Y+1/2,  -Z", "SYMM -X,  -Y,  Z+1/2"}},
        "Symmetry does not fit crystal HKL_base in: ",
