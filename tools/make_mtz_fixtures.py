@@ -22,12 +22,13 @@ Files written into tests/data:
 import math
 import os
 import sys
-import tempfile
 
 import gemmi
 import numpy as np
 
-DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data")
+import fixture_files
+from fixture_files import DATA
+
 REAL = ["wrk_7mm1.mtz", "ref_1rx2.mtz", "sm_1dur.mtz"]
 
 
@@ -175,15 +176,8 @@ def verify_append(input_path, output_path):
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "verify-append":
         verify_append(sys.argv[2], sys.argv[3])
-    elif len(sys.argv) == 2 and sys.argv[1] == "--check":
-        with tempfile.TemporaryDirectory() as tmp:
-            make_all(tmp)
-            stale = [f for f in sorted(os.listdir(tmp))
-                     if open(os.path.join(tmp, f), "rb").read() != open(os.path.join(DATA, f), "rb").read()]
-        print("stale: " + " ".join(stale) if stale else "fixtures are current")
-        sys.exit(1 if stale else 0)
     else:
-        make_all(DATA)
+        fixture_files.main(make_all)
 
 
 if __name__ == "__main__":

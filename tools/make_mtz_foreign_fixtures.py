@@ -25,13 +25,12 @@ Files written into tests/data:
 """
 import math
 import os
-import sys
-import tempfile
 
 import gemmi
 import numpy as np
 
-DATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data")
+import fixture_files
+from fixture_files import DATA
 HKLS = [(1, 2, 3), (2, 0, 1), (0, 1, 4), (3, 3, 1), (1, 1, 1), (0, 2, 2)]
 
 
@@ -128,17 +127,5 @@ def make_all(directory):
     dump(["mtz_one_dataset.mtz", "mtz_odd_names.mtz"], os.path.join(directory, "mtz_foreign.txt"))
 
 
-def main():
-    if len(sys.argv) == 2 and sys.argv[1] == "--check":
-        with tempfile.TemporaryDirectory() as tmp:
-            make_all(tmp)
-            stale = [f for f in sorted(os.listdir(tmp))
-                     if open(os.path.join(tmp, f), "rb").read() != open(os.path.join(DATA, f), "rb").read()]
-        print("stale: " + " ".join(stale) if stale else "fixtures are current")
-        sys.exit(1 if stale else 0)
-    else:
-        make_all(DATA)
-
-
 if __name__ == "__main__":
-    main()
+    fixture_files.main(make_all)
