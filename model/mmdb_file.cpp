@@ -277,9 +277,19 @@ void check_verdict(const String& file, const Child_verdict& verdict, const Strin
   }
 }
 
-// The library reads mmCIF files as mmCIF when the first line that is not
-// blank and no comment opens a data block.
-bool is_cif_text(const String& content) {
+// True when the library's reader will take a text file for mmCIF: its own
+// tests, in the order the reader applies them. A PDB record before any
+// data block makes it PDB; otherwise a "data_" line makes it mmCIF, even
+// after lines the reader does not know (which it skips).
+bool reads_as_cif(const String& file, const mmdb::word flags) {
+  const bool skip_blank_lines = (flags & mmdb::MMDBF_IgnoreBlankLines) != 0;
+  return mmdb::isPDB(file.c_str(), mmdb::io::GZM_CHECK, skip_blank_lines) != 0 &&
+         mmdb::mmcif::isCIF(file.c_str(), mmdb::io::GZM_CHECK) == 0;
+}
+
+// True when the first line that is not blank and no comment opens a data
+// block.
+bool opens_with_data_line(const String& content) {
   std::size_t at = 0;
   while (at < content.size()) {
     std::size_t end = content.find('\n', at);
@@ -437,7 +447,7 @@ bool ends_at_data_line(const String& content) {
                           .trim();
   if (last.compare(0, 5, "data_") != 0) return false;
   // Nothing but blank lines and comments before it.
-  return !is_cif_text(content.substr(0, start == String::npos ? 0 : start + 1));
+  return !opens_with_data_line(content.substr(0, start == String::npos ? 0 : start + 1));
 }
 
 // One row of an _atom_site_anisotrop loop: the atom id and U.
@@ -532,7 +542,7 @@ int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, con
 // The first fault that the library's reader could not survive or would
 // read wrongly, in a text of either form; empty when none.
 String text_fault(const String& file, const String& content, const mmdb::word flags) {
-  const bool cif = is_cif_text(content);
+  const bool cif = reads_as_cif(file, flags);
   const String fault = line_fault(content, cif);
   if (!fault.empty() || !cif) return fault;
   mmdb::mmcif::Data data;
@@ -697,7 +707,9 @@ void MMDBfile::read_file(const String& file) {
   const String content = file_content(file);
   const double seconds = child_seconds(content.size());
   const mmdb::word flags = Flags;
-  if (content.compare(0, binary_signature.size(), binary_signature) == 0) {
+  const bool binary = content.compare(0, binary_signature.size(), binary_signature) == 0;
+  const bool cif = !binary && reads_as_cif(file, flags);
+  if (binary) {
     const Child_verdict verdict = run_in_child(file, seconds, [&] {
       MMDBfile probe;
       probe.SetFlag(flags);
@@ -709,7 +721,6 @@ void MMDBfile::read_file(const String& file) {
     });
     check_verdict(file, verdict, "the binary form is damaged: ", "it", seconds);
   } else {
-    const bool cif = is_cif_text(content);
     const String fault = line_fault(content, cif);
     if (!fault.empty()) refuse_input(file, fault);
     if (cif) {
@@ -730,7 +741,7 @@ void MMDBfile::read_file(const String& file) {
   }
   int rc;
   try {
-    if (is_cif_text(content)) {
+    if (cif) {
       String found;
       FType = mmdb::MMDB_FILE_CIF;
       rc = read_cif(*this, file, content, flags, found);

@@ -90,6 +90,12 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
       {write("long_tag.cif",
              "data_x\nloop_\n_atom_site.id\n_atom_site." + std::string(120, 'u') + "\n1 2\n"),
        "line 4: a tag of 131 characters, longer than the reader takes (80)"},
+      // The reader skips lines it does not know and reads the rest as mmCIF.
+      {write("unknown_first.cif", "\x03\nnotes\ndata_x\nloop_\n_atom_site.id\n_atom_site." +
+                                      std::string(120, 'u') + "\n1 2\n"),
+       "line 6: a tag of 131 characters, longer than the reader takes (80)"},
+      {write("unknown_first_chain.cif", "notes\n" + variant_cif_with({{16, "CHAIN1234"}})),
+       "_atom_site.auth_asym_id: the chain id \"CHAIN1234\" is longer than 8 characters"},
       // A loop value starting with "_" is read as a tag.
       {write("tag_value.cif", "data_x\nloop_\n_a.id\n_a.b\n1 _a." + std::string(90, 'u') + "\n"),
        "line 5: a tag of 93 characters, longer than the reader takes (80)"},
