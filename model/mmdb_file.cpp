@@ -784,15 +784,16 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     write_error(file, mmdb::Error_CantOpenFile);
   // What is written must read back: the text passes the reader's own checks
   // (the library writes some fields wider than it stores them).
+  const bool packed_output = ends_with(file, ".gz");
+  const String content = type != BINARY || packed_output ? file_content(out.path()) : String();
   if (type != BINARY) {
-    const String fault = text_fault(out.path(), file_content(out.path()), Flags);
+    const String fault = text_fault(out.path(), content, Flags);
     if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
   }
   // The library compresses a file named *.gz; the temporary's name does not
   // say so, so the compressed form is made here.
-  if (ends_with(file, ".gz")) {
+  if (packed_output) {
     Temporary_file packed(file, write_who);
-    const String content = file_content(out.path());
     gzFile gz = gzopen(packed.path().c_str(), "wb");
     const bool ok =
         gz && gzwrite(gz, content.data(), unsigned(content.size())) == int(content.size());
