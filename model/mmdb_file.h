@@ -41,13 +41,14 @@ namespace vantrel {
   form cannot hold. Both forms: only printable ASCII. PDB: chain 2,
   residue name 3, insertion code 1, atom name 4, alternate location 1,
   element 2 characters, residue numbers -999 to 2436111 (hybrid-36 past
-  9999, where no insertion code is written), the widths of its number columns. mmCIF: the reader's limits
-  above, and no value starting with "_", "#", "$" or ";" or
-  with a reserved word (data_, loop_, save_, global_, stop_, in any case);
-  quotes are written. The whole file is written to a temporary first and
-  put in place only when complete (Temporary_file: links are followed, and
-  a writable file in a directory closed to the user is rewritten in
-  place), so a refused or failed write leaves the target as it was. */
+  9999, where no insertion code is written), the widths of its number
+  columns. mmCIF: the reader's limits above, and no value starting with
+  "_", "#", "$" or ";" or with a reserved word (data_, loop_, save_,
+  global_, stop_, in any case); quotes are written. The whole file is
+  written to a temporary first and put in place only when complete
+  (Temporary_file: links are followed, and a writable file in a directory
+  closed to the user is rewritten in place), so a refused or failed write
+  leaves the target as it was. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content

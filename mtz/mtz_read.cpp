@@ -21,8 +21,8 @@ void check_label_list(const HKL_data_base& data, const String& mtzpath) {
   const String list = mtzpath.substr(open + 1, mtzpath.find(']', open) - open - 1);
   const int n = int(list.split(", ").size());
   if (n < 1 || n > data.data_size())
-    fatal("CCP4MTZfile: import_hkl_data - Column list must name 1 to " +
-          String(data.data_size()) + " columns: " + mtzpath);
+    fatal("CCP4MTZfile: import_hkl_data - Column list must name 1 to " + String(data.data_size()) +
+          " columns: " + mtzpath);
 }
 
 }  // namespace

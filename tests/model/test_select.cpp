@@ -131,7 +131,8 @@ TEST(ModelSelection, PaddedAtomNamesAreKept) {
   const MiniMol mol = read_model("sel_two_chains.pdb");
   const auto atoms = [&](const String& path) {
     std::vector<String> found;
-    for (const Atom& a : mol.select(path, MM::WHOLE_ID).atom_list()) found.push_back(a.element().trim());
+    for (const Atom& a : mol.select(path, MM::WHOLE_ID).atom_list())
+      found.push_back(a.element().trim());
     return found;
   };
   EXPECT_EQ(atoms("*/*/CA  "), std::vector<String>{"CA"});
