@@ -143,6 +143,7 @@ String Files::directory_of(const String& path) {
 
 Temporary_file::Temporary_file(const String& target, const String& who)
     : target_(target), who_(who), file_(link_target(target, who)) {
+  const Signals_held held;  // made and watched as one step
   int fd = make_unique(file_, path_);
   const int beside = errno;
   if (fd < 0 && (beside == EACCES || beside == EPERM) && writable_file(file_)) {
@@ -158,6 +159,7 @@ Temporary_file::Temporary_file(const String& target, const String& who)
   }
   if (fd < 0) cannot("write", target, who, reason(beside));
   close(fd);
+  cleanup_.watch(path_);
 }
 
 Temporary_file::~Temporary_file() {
@@ -165,10 +167,12 @@ Temporary_file::~Temporary_file() {
 }
 
 void Temporary_file::commit() {
+  const Signals_held held;  // the target is written whole once begun
   if (in_place_) {
     copy_in_place();
     committed_ = true;
     std::remove(path_.c_str());
+    cleanup_.forget();
     return;
   }
   // mkstemp creates the file for its owner only; an output should carry the
@@ -179,6 +183,7 @@ void Temporary_file::commit() {
   if (chmod(path_.c_str(), mode) != 0) cannot("write", target_, who_, reason(errno));
   if (std::rename(path_.c_str(), file_.c_str()) != 0) cannot("write", target_, who_, reason(errno));
   committed_ = true;
+  cleanup_.forget();
 }
 
 void Temporary_file::copy_in_place() {

@@ -8,6 +8,7 @@
 #ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
 #define VANTREL_FOUNDATION_FILE_ACCESS_H
 
+#include "foundation/signal_cleanup.h"
 #include "foundation/vstring.h"
 
 namespace vantrel {
@@ -53,6 +54,8 @@ String directory_of(const String& path);
 //! Before commit nothing the target names is touched. Removed when
 //! destroyed unless committed (and after the copy of an in-place commit);
 //! nothing else is touched, whatever already exists beside the target.
+//! Removed too when SIGINT, SIGTERM or SIGHUP ends the process before
+//! commit; commit itself defers those signals until it is done.
 class Temporary_file {
  public:
   //! Fatal ("<who>: cannot write <target>: <reason>") when it cannot be made.
@@ -74,6 +77,7 @@ class Temporary_file {
   void copy_in_place();
   String target_, who_, file_, path_;
   bool in_place_ = false, committed_ = false;
+  Cleanup_on_signal cleanup_;
 };
 
 }  // namespace vantrel
