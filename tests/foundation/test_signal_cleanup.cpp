@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +14,9 @@
 
 using namespace vantrel;
 using vantrel_testing::read_bytes;
+using vantrel_testing::entries_of;
 using vantrel_testing::Scratch_dir;
+using vantrel_testing::unprivileged_id;
 using vantrel_testing::write_bytes;
 
 namespace {
@@ -193,4 +196,42 @@ TEST(SignalCleanup, FilesBeyondTheRegistryAreLeft) {
   });
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"f116", "f117", "f118", "f119"}));
+}
+
+TEST(SignalCleanup, ACommitIsNotCutShort) {
+  // A file written in place (its directory closed to the user) is copied
+  // from the temporary; a signal sent while the copy is under way ends the
+  // process only once the file holds the whole new text. The temporary is
+  // made a FIFO whose writer sends the signal halfway, so that it comes
+  // during the copy.
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file another user owns";
+  for (const int sig : cleanup_signals) {
+    Scratch_dir dir;
+    const std::string target = dir.write("o.mtz", "old"), tmpdir = dir.file("tmp");
+    ASSERT_EQ(mkdir(tmpdir.c_str(), 0700), 0);
+    ASSERT_EQ(chown(tmpdir.c_str(), unprivileged_id, unprivileged_id), 0);
+    ASSERT_EQ(chown(target.c_str(), unprivileged_id, unprivileged_id), 0);
+    const int status = status_of_child([&] {
+      if (setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0) _exit(4);
+      setenv("TMPDIR", tmpdir.c_str(), 1);
+      Temporary_file file(target, "T");
+      if (file.path().rfind(tmpdir, 0) != 0) _exit(5);  // not in place
+      if (unlink(file.path().c_str()) != 0 || mkfifo(file.path().c_str(), 0600) != 0) _exit(6);
+      const pid_t copier = getpid();
+      if (fork() == 0) {
+        // Opened once the copy opens the temporary.
+        const int out = open(file.path().c_str(), O_WRONLY);
+        signal(SIGPIPE, SIG_IGN);
+        if (out < 0 || write(out, "new ", 4) != 4) _exit(1);
+        kill(copier, sig);
+        usleep(100000);
+        _exit(write(out, "text", 4) == 4 ? 0 : 1);
+      }
+      file.commit();
+      pause();
+    });
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+    EXPECT_EQ(read_bytes(target), "new text") << sig;
+    EXPECT_TRUE(entries_of(tmpdir).empty()) << sig;
+  }
 }
