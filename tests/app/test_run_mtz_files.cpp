@@ -2,7 +2,10 @@
 // built executable: a refused run ends with status 2 and one message line
 // naming the file, never a signal, and leaves no output or temporary file.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -225,6 +228,56 @@ TEST(RunMtzFiles, ShortLabelListsGiveNoVerdict) {
     EXPECT_EQ(r.status, 1) << r.out;  // a usage error, before anything is read
     EXPECT_TRUE(r.says(std::string("Invalid value:\t-colin-wrk-fo ") + list)) << r.out;
     EXPECT_FALSE(r.says("CHAIN")) << r.out;
+  }
+}
+
+// A run ended by SIGTERM, SIGINT or SIGHUP while its MTZ output is being
+// made ends by that signal and leaves no temporary beside the output. The
+// run is stopped as soon as a temporary shows, and the signal sent while it
+// is stopped; a run that finished first is made again.
+TEST(RunMtzFiles, ASignalLeavesNoTemporary) {
+  for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
+    bool caught = false;
+    for (int attempt = 0; attempt < 10 && !caught; ++attempt) {
+      const Scratch_dir dir;
+      const Args args = run_1dur(fixture_path("sm_1dur.mtz"), dir.file("o.mtz"));
+      const pid_t pid = fork();
+      if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        signal(sig, SIG_DFL);
+        std::vector<char*> argv{const_cast<char*>(QUELVARN_EXE)};
+        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(QUELVARN_EXE, argv.data());
+        _exit(127);
+      }
+      const auto temporary = [&] {
+        for (const std::string& name : entries(dir))
+          if (name.rfind("o.mtz.", 0) == 0) return true;
+        return false;
+      };
+      int status = 0;
+      while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (!temporary()) continue;
+        kill(pid, SIGSTOP);
+        if (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+          caught = temporary();
+          if (caught) kill(pid, sig);
+          kill(pid, SIGCONT);
+          waitpid(pid, &status, 0);
+        }
+        break;
+      }
+      if (!caught) continue;
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+      EXPECT_EQ(entries(dir), std::set<std::string>{}) << sig;
+    }
+    EXPECT_TRUE(caught) << "no run was stopped while making its output: " << sig;
   }
 }
 #endif
