@@ -519,19 +519,41 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& 
   }
 }
 
+// The number of atom rows of the first model in parsed mmCIF data: the
+// _atom_site rows with the first row's model number, all of them when the
+// rows have none; TER rows are no atoms. A lone atom given as tag-value
+// pairs, not as a loop, is read by neither this library nor others, and is
+// not counted.
+std::size_t cif_model_rows(mmdb::mmcif::Data& cif) {
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
+  if (!loop) return 0;
+  int rc;
+  const auto text = [&](const char* tag, const int row) {
+    const char* value = loop->GetString(tag, row, rc);
+    return String(value ? value : "").trim();
+  };
+  const String first_model = loop->GetLoopLength() > 0 ? text("pdbx_PDB_model_num", 0) : String();
+  std::size_t rows = 0;
+  for (int row = 0; row < loop->GetLoopLength(); ++row)
+    if (text("pdbx_PDB_model_num", row) == first_model && text("group_PDB", row) != "TER") ++rows;
+  return rows;
+}
+
 // Reads an mmCIF file into the library's hierarchy with a single parse:
 // the identifiers are checked on the parsed data, which the library then
 // interprets, and the anisotropic rows attached by atom id. Returns the
 // library's code; fault is set, and nothing interpreted, when an
-// identifier is longer than the library holds.
+// identifier is longer than the library holds. atom_rows is set to the
+// atom rows of the first model (cif_model_rows).
 int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, const mmdb::word flags,
-             String& fault) {
+             String& fault, std::size_t& atom_rows) {
   mmdb::mmcif::Data cif;
   int rc = parse_cif(cif, file, flags);
   if (rc == 0 && ends_at_data_line(content)) rc = mmdb::Error_NotACIFFile;
   if (rc != 0) return rc;
   fault = cif_field_fault(cif);
   if (!fault.empty()) return 0;
+  atom_rows = cif_model_rows(cif);
   std::vector<Aniso_row> rows;
   const bool aniso = anisotropic_rows(cif, rows);
   rc = mmdb.ReadFromCIF(&cif);
@@ -577,6 +599,50 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
       refuse_input(file, "atom " + String(atom->serNum) + " " + atom->GetAtomID(id) +
                              ": a number that is not finite");
   });
+}
+
+// The number of ATOM and HETATM records (those names in columns 1-6) of the
+// first model of a PDB text:
+// those before the first ENDMDL, before a MODEL record that follows atoms,
+// and before an END record (where the library, like other readers, stops).
+std::size_t pdb_model_records(const String& content) {
+  std::size_t records = 0;
+  for (std::size_t at = 0; at < content.size();) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const String record = content.substr(at, std::min<std::size_t>(end - at, 6));
+    const String name = record.trim();
+    if (record == "ATOM  " || record == "HETATM")
+      ++records;
+    else if (name == "ENDMDL" || name == "END" || (name == "MODEL" && records > 0))
+      break;
+    at = end + 1;
+  }
+  return records;
+}
+
+// The library stops reading atoms without a word at some records: in PDB
+// form at any record that is no coordinate record once atoms (or MODEL or
+// TER) have begun, so a file opening with TER or with MODEL before CRYST1
+// reads no atom; in mmCIF form at a row whose residue numbers are "?" and
+// ".", dropping the rows after it. The file is refused, naming both
+// counts, when the first model the library holds has fewer atoms than the
+// text's first model (in_text).
+void check_atom_count(mmdb::Manager& mmdb, const String& file, const std::size_t in_text) {
+  mmdb::Model* model = nullptr;
+  for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);
+  std::size_t read = 0;
+  for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+    mmdb::Chain* chain = model->GetChain(c);
+    for (int r = 0; chain && r < chain->GetNumberOfResidues(); ++r) {
+      mmdb::Residue* residue = chain->GetResidue(r);
+      for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
+        if (mmdb::Atom* atom = residue->GetAtom(a)) read += atom->Ter ? 0 : 1;
+    }
+  }
+  if (read < in_text)
+    refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
+                           String(int(in_text)) + " atoms the text holds for the first model");
 }
 
 // Why an identifier cannot be written in the form, or empty when it can,
@@ -730,7 +796,8 @@ void MMDBfile::read_file(const String& file) {
         MMDBfile probe;
         probe.SetFlag(flags);
         String found;
-        if (read_cif(probe, file, content, flags, found) == 0 && found.empty()) {
+        std::size_t rows = 0;
+        if (read_cif(probe, file, content, flags, found, rows) == 0 && found.empty()) {
           MiniMol model;
           probe.import_minimol(model, -1);
         }
@@ -740,20 +807,23 @@ void MMDBfile::read_file(const String& file) {
     }
   }
   int rc;
+  std::size_t atoms_in_text = 0;
   try {
     if (cif) {
       String found;
       FType = mmdb::MMDB_FILE_CIF;
-      rc = read_cif(*this, file, content, flags, found);
+      rc = read_cif(*this, file, content, flags, found, atoms_in_text);
       if (!found.empty()) refuse_input(file, found);
     } else {
       rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+      if (!binary) atoms_in_text = pdb_model_records(content);
     }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());
   }
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
+  check_atom_count(*this, file, atoms_in_text);
 }
 
 void MMDBfile::write_file(const String& file, TYPE type) {
