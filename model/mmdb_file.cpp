@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <iterator>
 #include <unordered_map>
 #include <vector>
 
@@ -728,6 +729,103 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   });
 }
 
+// The residues of polymers that the PDB writes as ATOM records, as gemmi
+// tabulates them standard: the amino acids with UNK, SEC, PYL, ASX and GLX,
+// and the nucleotides of RNA and DNA. The library's own tables hold more
+// (CYH, +A, 5NC), which are no standard residues.
+bool is_standard_residue(const String& name) {
+  static const char* const names[] = {
+      "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU",
+      "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP", "TYR", "VAL", "UNK", "SEC",
+      "PYL", "ASX", "GLX", "A",   "C",   "G",   "U",   "I",   "DA",  "DC",  "DG",
+      "DT",  "DI",  "DU"};
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+template <std::size_t n> void copy_label(char (&field)[n], const String& value) {
+  std::snprintf(field, n, "%s", value.c_str());
+}
+
+// Sets what the text forms write of each atom from the model itself: a
+// residue that is no standard residue is written as HETATM, the rest as
+// ATOM; the label ids are the atom name, residue name and chain id, and
+// for a polymer residue its position in the chain's polymer (from 1),
+// for others none ("."). A chain's polymer runs from its first to its last
+// standard residue, waters apart. The library leaves placeholders in these
+// fields for a model made in memory (".", "---", -32767) and numbers every
+// residue of a PDB file by its residue number; with read_labels (the last
+// file read was mmCIF) a residue keeps the chain label and number it was
+// read with, a number being given only to a polymer residue read without
+// one. For the PDB form (pdb) a chain without TER record gets one after its
+// polymer.
+void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
+  bool edited = false;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      if (!chain) continue;
+      const int n = chain->GetNumberOfResidues();
+      int first = n, last = -1;
+      bool has_ter = false;
+      for (int r = 0; r < n; ++r)
+        if (mmdb::Residue* residue = chain->GetResidue(r)) {
+          if (is_standard_residue(residue->name)) {
+            first = std::min(first, r);
+            last = r;
+          }
+          for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+            has_ter = has_ter || (residue->GetAtom(a) && residue->GetAtom(a)->Ter);
+        }
+      // Without a TER record readers (gemmi) take each residue of a PDB
+      // file's polymer for a molecule of its own.
+      if (pdb && last >= 0 && !has_ter) {
+        mmdb::Atom* ter = new mmdb::Atom();
+        chain->GetResidue(last)->AddAtom(ter);
+        ter->MakeTer();
+        edited = true;
+      }
+      int position = 0;
+      for (int r = 0; r < n; ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        if (!residue) continue;
+        const bool polymer = r >= first && r <= last && !residue->isSolvent();
+        if (polymer) ++position;
+        const bool kept = read_labels && residue->label_asym_id[0] != '\0';
+        copy_label(residue->label_comp_id, residue->name);
+        if (!kept) copy_label(residue->label_asym_id, chain->GetChainID());
+        if (!kept || (polymer && residue->label_seq_id <= 0))
+          residue->label_seq_id = polymer ? position : mmdb::MinInt4;  // MinInt4 is written "."
+        const bool het = !is_standard_residue(residue->name);
+        for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+          mmdb::Atom* atom = residue->GetAtom(a);
+          if (!atom || atom->Ter) continue;
+          atom->Het = het;
+          copy_label(atom->label_atom_id, String(atom->name).trim());
+        }
+      }
+    }
+  }
+  if (edited) mmdb.FinishStructEdit();
+}
+
+// The library writes a TER record (kept from a PDB file) into mmCIF as an
+// atom row without name or position, which readers, this library's too,
+// take for an atom at the origin. mmCIF has no such records: they are
+// removed before an mmCIF write.
+void remove_ter_records(mmdb::Manager& mmdb) {
+  std::vector<mmdb::Atom*> ters;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    if (atom->Ter && atom->GetResidue()) ters.push_back(atom);
+  });
+  for (mmdb::Atom* ter : ters) {
+    mmdb::Residue* residue = ter->GetResidue();
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+      if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
+  }
+  if (!ters.empty()) mmdb.FinishStructEdit();
+}
+
 // Work records of an export: the library object of each model node, null
 // until found or created.
 struct SAtom {
@@ -834,11 +932,15 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   // Nothing is written, and nothing the path names is touched, unless the
   // whole content fits the form and was written to a temporary file first.
   Files::check_output(file, write_who);
-  if (type != BINARY) check_output_ids(*this, file, type != CIF);
-  Temporary_file out(file, write_who);
   // The library records every write as its last file operation; keep the
   // form of the last read, which is what AS_READ means.
   const int read_type = FType;
+  if (type != BINARY) {
+    check_output_ids(*this, file, type != CIF);
+    set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF, type != CIF);
+  }
+  if (type == CIF) remove_ter_records(*this);
+  Temporary_file out(file, write_who);
   int rc;
   if (type == CIF)
     rc = WriteCIFASCII(out.path().c_str(), mmdb::io::GZM_NONE);
