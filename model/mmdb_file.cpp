@@ -642,8 +642,8 @@ void check_atom_count(mmdb::Manager& mmdb, const String& file, const std::size_t
     }
   }
   if (read < in_text)
-    refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
-                           String(int(in_text)) + " atoms the text holds for the first model");
+    refuse_input(file, "the reader takes " + String(int(read)) + " of the " + String(int(in_text)) +
+                           " atoms the text holds for the first model");
 }
 
 // Why an identifier cannot be written in the form, or empty when it can,
@@ -734,11 +734,10 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
 // and the nucleotides of RNA and DNA. The library's own tables hold more
 // (CYH, +A, 5NC), which are no standard residues.
 bool is_standard_residue(const String& name) {
-  static const char* const names[] = {
-      "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU",
-      "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP", "TYR", "VAL", "UNK", "SEC",
-      "PYL", "ASX", "GLX", "A",   "C",   "G",   "U",   "I",   "DA",  "DC",  "DG",
-      "DT",  "DI",  "DU"};
+  static const char* const names[] = {"ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
+                                      "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
+                                      "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX", "A",   "C",
+                                      "G",   "U",   "I",   "DA",  "DC",  "DG",  "DT",  "DI",  "DU"};
   return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }
 

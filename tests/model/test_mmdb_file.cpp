@@ -273,9 +273,8 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
 TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   const model_testing::Scratch scratch;
   const std::vector<const char*> tags = {
-      "auth_asym_id",  "auth_seq_id",   "auth_comp_id", "auth_atom_id",
-      "label_alt_id",  "group_PDB",     "label_comp_id", "label_atom_id",
-      "label_seq_id",  "label_asym_id"};
+      "auth_asym_id", "auth_seq_id",   "auth_comp_id",  "auth_atom_id", "label_alt_id",
+      "group_PDB",    "label_comp_id", "label_atom_id", "label_seq_id", "label_asym_id"};
   std::map<std::string, std::vector<std::string>> deposited;
   for (const auto& row : atom_rows(vantrel_testing::fixture_path("sm_1dur.cif"), tags))
     deposited[row[0] + "/" + row[1] + "/" + row[3] + "/" + row[4]] = row;
@@ -322,15 +321,15 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   variant.export_minimol(mol);
   variant.write_file(scratch.path("variant.cif"), MMDBManager::AS_READ);
   std::vector<std::string> residues;
-  for (const auto& row : atom_rows(scratch.path("variant.cif"),
-                                   {"auth_seq_id", "pdbx_PDB_ins_code", "group_PDB",
-                                    "label_comp_id", "label_seq_id", "label_asym_id"})) {
+  for (const auto& row :
+       atom_rows(scratch.path("variant.cif"), {"auth_seq_id", "pdbx_PDB_ins_code", "group_PDB",
+                                               "label_comp_id", "label_seq_id", "label_asym_id"})) {
     std::string text;
     for (const std::string& value : row) text += value + " ";
     if (residues.empty() || residues.back() != text) residues.push_back(text);
   }
-  EXPECT_EQ(residues, (std::vector<std::string>{
-                          "1 . ATOM LEU 1 Apoly ", "1 A HETATM MSE 2 Apoly ",
-                          "1 B ATOM HIS 3 Apoly ", "4 . ATOM SER 4 Apoly ", "5 . ATOM SER 5 Apoly ",
-                          "6 . ATOM ASN 6 Apoly ", "101 . HETATM HOH . Awat "}));
+  EXPECT_EQ(residues, (std::vector<std::string>{"1 . ATOM LEU 1 Apoly ", "1 A HETATM MSE 2 Apoly ",
+                                                "1 B ATOM HIS 3 Apoly ", "4 . ATOM SER 4 Apoly ",
+                                                "5 . ATOM SER 5 Apoly ", "6 . ATOM ASN 6 Apoly ",
+                                                "101 . HETATM HOH . Awat "}));
 }
