@@ -12,12 +12,15 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <iterator>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -520,23 +523,40 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& 
   }
 }
 
-// The number of atom rows of the first model in parsed mmCIF data: the
-// _atom_site rows with the first row's model number, all of them when the
-// rows have none; TER rows are no atoms. A lone atom given as tag-value
-// pairs, not as a loop, is read by neither this library nor others, and is
-// not counted.
-std::size_t cif_model_rows(mmdb::mmcif::Data& cif) {
+// The atoms a text holds, by model number: the library numbers its models
+// so, and holds them in that order.
+using Model_atoms = std::map<int, std::size_t>;
+
+// The model number a text gives, when it is a whole number.
+bool model_number(const String& text, int& number) {
+  const String field = text.trim();
+  char* end = nullptr;
+  const long value = std::strtol(field.c_str(), &end, 10);
+  if (field.empty() || *end != '\0' || value < INT_MIN || value > INT_MAX) return false;
+  number = int(value);
+  return true;
+}
+
+// The atom rows of parsed mmCIF data by model number (rows without one in
+// model 1); TER rows are no atoms, and a row whose model number is no
+// whole number is not counted. A lone atom given as tag-value pairs, not
+// as a loop, is read by neither this library nor others, and is not
+// counted.
+Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
+  Model_atoms rows;
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
-  if (!loop) return 0;
+  if (!loop) return rows;
   int rc;
   const auto text = [&](const char* tag, const int row) {
     const char* value = loop->GetString(tag, row, rc);
-    return String(value ? value : "").trim();
+    return value ? String(value).trim() : String();
   };
-  const String first_model = loop->GetLoopLength() > 0 ? text("pdbx_PDB_model_num", 0) : String();
-  std::size_t rows = 0;
-  for (int row = 0; row < loop->GetLoopLength(); ++row)
-    if (text("pdbx_PDB_model_num", row) == first_model && text("group_PDB", row) != "TER") ++rows;
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    int number = 1;
+    const String given = text("pdbx_PDB_model_num", row);
+    if ((given.empty() || model_number(given, number)) && text("group_PDB", row) != "TER")
+      ++rows[number];
+  }
   return rows;
 }
 
@@ -545,9 +565,9 @@ std::size_t cif_model_rows(mmdb::mmcif::Data& cif) {
 // interprets, and the anisotropic rows attached by atom id. Returns the
 // library's code; fault is set, and nothing interpreted, when an
 // identifier is longer than the library holds. atom_rows is set to the
-// atom rows of the first model (cif_model_rows).
+// atom rows by model (cif_model_rows).
 int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, const mmdb::word flags,
-             String& fault, std::size_t& atom_rows) {
+             String& fault, Model_atoms& atom_rows) {
   mmdb::mmcif::Data cif;
   int rc = parse_cif(cif, file, flags);
   if (rc == 0 && ends_at_data_line(content)) rc = mmdb::Error_NotACIFFile;
@@ -602,21 +622,26 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
   });
 }
 
-// The number of ATOM and HETATM records (those names in columns 1-6) of the
-// first model of a PDB text:
-// those before the first ENDMDL, before a MODEL record that follows atoms,
-// and before an END record (where the library, like other readers, stops).
-std::size_t pdb_model_records(const String& content) {
-  std::size_t records = 0;
+// The ATOM and HETATM records (those names in columns 1-6) of a PDB text
+// by model number: those before a MODEL record in model 1, those after it
+// in the model it numbers (none when its number is no whole number), up to
+// an END record (where the library, like other readers, stops).
+Model_atoms pdb_model_records(const String& content) {
+  Model_atoms records;
+  bool counted = true;
+  int number = 1;
   for (std::size_t at = 0; at < content.size();) {
     std::size_t end = content.find('\n', at);
     if (end == String::npos) end = content.size();
-    const String record = content.substr(at, std::min<std::size_t>(end - at, 6));
-    const String name = record.trim();
-    if (record == "ATOM  " || record == "HETATM")
-      ++records;
-    else if (name == "ENDMDL" || name == "END" || (name == "MODEL" && records > 0))
+    const String line = content.substr(at, end - at);
+    const String record = line.substr(0, 6);
+    if (record == "ATOM  " || record == "HETATM") {
+      if (counted) ++records[number];
+    } else if (record.trim() == "MODEL") {
+      counted = model_number(line.size() > 6 ? line.substr(6) : String(), number);
+    } else if (record.trim() == "END") {
       break;
+    }
     at = end + 1;
   }
   return records;
@@ -627,11 +652,14 @@ std::size_t pdb_model_records(const String& content) {
 // TER) have begun, so a file opening with TER or with MODEL before CRYST1
 // reads no atom; in mmCIF form at a row whose residue numbers are "?" and
 // ".", dropping the rows after it. The file is refused, naming both
-// counts, when the first model the library holds has fewer atoms than the
-// text's first model (in_text).
-void check_atom_count(mmdb::Manager& mmdb, const String& file, const std::size_t in_text) {
+// counts, when the first model the library holds (as import_minimol takes
+// it) has fewer atoms than the text holds for its number.
+void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text) {
   mmdb::Model* model = nullptr;
   for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);
+  // Without any model the library took nothing of the text's first.
+  const auto held = model ? in_text.find(model->GetSerNum()) : in_text.begin();
+  if (held == in_text.end()) return;
   std::size_t read = 0;
   for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
     mmdb::Chain* chain = model->GetChain(c);
@@ -641,9 +669,10 @@ void check_atom_count(mmdb::Manager& mmdb, const String& file, const std::size_t
         if (mmdb::Atom* atom = residue->GetAtom(a)) read += atom->Ter ? 0 : 1;
     }
   }
-  if (read < in_text)
-    refuse_input(file, "the reader takes " + String(int(read)) + " of the " + String(int(in_text)) +
-                           " atoms the text holds for the first model");
+  if (read < held->second)
+    refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
+                           String(int(held->second)) + " atoms the text holds for model " +
+                           String(held->first));
 }
 
 // Why an identifier cannot be written in the form, or empty when it can,
@@ -893,7 +922,7 @@ void MMDBfile::read_file(const String& file) {
         MMDBfile probe;
         probe.SetFlag(flags);
         String found;
-        std::size_t rows = 0;
+        Model_atoms rows;
         if (read_cif(probe, file, content, flags, found, rows) == 0 && found.empty()) {
           MiniMol model;
           probe.import_minimol(model, -1);
@@ -904,7 +933,7 @@ void MMDBfile::read_file(const String& file) {
     }
   }
   int rc;
-  std::size_t atoms_in_text = 0;
+  Model_atoms atoms_in_text;
   try {
     if (cif) {
       String found;

@@ -31,10 +31,10 @@ namespace vantrel {
   than its reader holds (chain 8, residue name 18, insertion code 8, atom
   name 18, alternate location 18, element 8 characters); an atom record
   without a position (code 11) or with a number that is not finite; a
-  file of whose first model the library takes fewer atoms than the text
-  holds ("the reader takes <n> of the <m> atoms the text holds for the
-  first model": it stops silently at a header record after MODEL or TER,
-  or at an mmCIF row without residue numbers). A file
+  file of whose first model (the lowest number) the library takes fewer
+  atoms than the text holds ("the reader takes <n> of the <m> atoms the
+  text holds for model <number>": it stops silently at a header record
+  after MODEL or TER, or at an mmCIF row without residue numbers). A file
   in mmCIF or the library's binary form is first read in a child process
   and refused when that crashes or takes over 5 seconds and one more per
   megabyte, whatever the caller's signal settings; a failed fork is

@@ -522,7 +522,7 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
         if (is_row(row)) two_models.push_back("9" + row.substr(0, row.size() - 1) + "2");
   }
   ASSERT_EQ(two_models.size(), cif.size() + 48);
-  const String dropped = " atoms the text holds for the first model";
+  const String dropped = " atoms the text holds for model 1";
   // The file's text, and the refusal after the file name or the atoms read.
   const std::vector<std::tuple<std::string, String, std::size_t>> cases = {
       {unnumbered("1"), "the reader takes 0 of the 48" + dropped, 0},
@@ -538,6 +538,8 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       {"TER\n" + joined(atoms), "", 47},
       {"MODEL        1\n" + joined(atoms) + "ENDMDL\nMODEL        2\n" + first_ten + "ENDMDL\n", "",
        47},
+      {"MODEL        2\n" + joined(atoms) + "ENDMDL\nMODEL        1\n" + first_ten + "ENDMDL\n", "",
+       10},
       {first_ten + "END\n" + joined(atoms), "", 10},
       {joined(two_models), "", 48},
       {joined(no_number), "", 48}};
