@@ -485,8 +485,7 @@ TEST(CoordinateFileFaults, LinkedAndClosedDirectoryOutputs) {
 // is refused with both counts. Files it reads whole still read.
 TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   const model_testing::Scratch scratch;
-  const std::vector<std::string> tiny = lines_of("tiny_5e5z.pdb"), dur = lines_of("sm_1dur.pdb"),
-                                 cif = lines_of("tiny_5e5z_variant.cif");
+  const std::vector<std::string> tiny = lines_of("tiny_5e5z.pdb"), dur = lines_of("sm_1dur.pdb");
   // tiny_5e5z_variant.cif (written by gemmi) with the author number of one
   // residue unknown ("?"; its label number is "." in every row).
   const auto unnumbered = [](const std::string& residue) {
@@ -505,23 +504,15 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
     if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0) atoms.push_back(line);
   ASSERT_EQ(atoms.size(), 47u);
   const std::string first_ten = joined({atoms.begin(), atoms.begin() + 10});
-  // The variant's 48 atom rows (18 words, the last the model number) again
-  // as model 2 with ids of their own, and all of them without a model number.
-  const auto is_row = [](const std::string& line) {
-    return std::isdigit(static_cast<unsigned char>(line[0])) &&
-           std::count(line.begin(), line.end(), ' ') == 17 &&
-           line.compare(line.size() - 4, 4, " A 1") == 0;
-  };
-  std::vector<std::string> two_models, no_number;
-  for (const std::string& line : cif) {
-    if (line != "_atom_site.pdbx_PDB_model_num")
-      no_number.push_back(is_row(line) ? line.substr(0, line.rfind(' ')) : line);
-    two_models.push_back(line);
-    if (line.rfind("48 O O . HOH", 0) == 0)
-      for (const std::string& row : cif)
-        if (is_row(row)) two_models.push_back("9" + row.substr(0, row.size() - 1) + "2");
-  }
-  ASSERT_EQ(two_models.size(), cif.size() + 48);
+  // The variant's rows in model 2 (the first and only), and without a
+  // model number (all in model 1).
+  const std::string model_2 = damaged_files::cif_with_rows(
+      "tiny_5e5z_variant.cif", 18, [](std::vector<std::string>& w) { w[17] = "2"; });
+  std::string no_number = damaged_files::cif_with_rows(
+      "tiny_5e5z_variant.cif", 18, [](std::vector<std::string>& w) { w.pop_back(); });
+  const std::string tag = "_atom_site.pdbx_PDB_model_num\n";
+  ASSERT_NE(no_number.find(tag), std::string::npos);
+  no_number.erase(no_number.find(tag), tag.size());
   const String dropped = " atoms the text holds for model 1";
   // The file's text, and the refusal after the file name or the atoms read.
   const std::vector<std::tuple<std::string, String, std::size_t>> cases = {
@@ -533,7 +524,7 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
        "the reader takes 100 of the 488" + dropped, 0},
       // Read whole: a repeated atom record, TER before the first atom, a
       // second model, records after END (which every reader ignores), and
-      // in mmCIF a second model or rows without a model number.
+      // in mmCIF a lone model 2 or rows without a model number.
       {inserted(tiny, atoms[4], 272), "", 48},
       {"TER\n" + joined(atoms), "", 47},
       {"MODEL        1\n" + joined(atoms) + "ENDMDL\nMODEL        2\n" + first_ten + "ENDMDL\n", "",
@@ -541,8 +532,8 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       {"MODEL        2\n" + joined(atoms) + "ENDMDL\nMODEL        1\n" + first_ten + "ENDMDL\n", "",
        10},
       {first_ten + "END\n" + joined(atoms), "", 10},
-      {joined(two_models), "", 48},
-      {joined(no_number), "", 48}};
+      {model_2, "", 48},
+      {no_number, "", 48}};
   for (const auto& [text, error, count] : cases) {
     SCOPED_TRACE(text.substr(0, 100));
     const String file = scratch.write("case", text);
