@@ -12,11 +12,15 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <iterator>
+#include <map>
 #include <unordered_map>
 #include <vector>
 
@@ -519,19 +523,58 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& 
   }
 }
 
+// The atoms a text holds, by model number: the library numbers its models
+// so, and holds them in that order.
+using Model_atoms = std::map<int, std::size_t>;
+
+// The model number a text gives, when it is a whole number.
+bool model_number(const String& text, int& number) {
+  const String field = text.trim();
+  char* end = nullptr;
+  const long value = std::strtol(field.c_str(), &end, 10);
+  if (field.empty() || *end != '\0' || value < INT_MIN || value > INT_MAX) return false;
+  number = int(value);
+  return true;
+}
+
+// The atom rows of parsed mmCIF data by model number (rows without one in
+// model 1); TER rows are no atoms, and a row whose model number is no
+// whole number is not counted. A lone atom given as tag-value pairs, not
+// as a loop, is read by neither this library nor others, and is not
+// counted.
+Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
+  Model_atoms rows;
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
+  if (!loop) return rows;
+  int rc;
+  const auto text = [&](const char* tag, const int row) {
+    const char* value = loop->GetString(tag, row, rc);
+    return value ? String(value).trim() : String();
+  };
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    int number = 1;
+    const String given = text("pdbx_PDB_model_num", row);
+    if ((given.empty() || model_number(given, number)) && text("group_PDB", row) != "TER")
+      ++rows[number];
+  }
+  return rows;
+}
+
 // Reads an mmCIF file into the library's hierarchy with a single parse:
 // the identifiers are checked on the parsed data, which the library then
 // interprets, and the anisotropic rows attached by atom id. Returns the
 // library's code; fault is set, and nothing interpreted, when an
-// identifier is longer than the library holds.
+// identifier is longer than the library holds. atom_rows is set to the
+// atom rows by model (cif_model_rows).
 int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, const mmdb::word flags,
-             String& fault) {
+             String& fault, Model_atoms& atom_rows) {
   mmdb::mmcif::Data cif;
   int rc = parse_cif(cif, file, flags);
   if (rc == 0 && ends_at_data_line(content)) rc = mmdb::Error_NotACIFFile;
   if (rc != 0) return rc;
   fault = cif_field_fault(cif);
   if (!fault.empty()) return 0;
+  atom_rows = cif_model_rows(cif);
   std::vector<Aniso_row> rows;
   const bool aniso = anisotropic_rows(cif, rows);
   rc = mmdb.ReadFromCIF(&cif);
@@ -577,6 +620,59 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
       refuse_input(file, "atom " + String(atom->serNum) + " " + atom->GetAtomID(id) +
                              ": a number that is not finite");
   });
+}
+
+// The ATOM and HETATM records (those names in columns 1-6) of a PDB text
+// by model number: those before a MODEL record in model 1, those after it
+// in the model it numbers (none when its number is no whole number), up to
+// an END record (where the library, like other readers, stops).
+Model_atoms pdb_model_records(const String& content) {
+  Model_atoms records;
+  bool counted = true;
+  int number = 1;
+  for (std::size_t at = 0; at < content.size();) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const String line = content.substr(at, end - at);
+    const String record = line.substr(0, 6);
+    if (record == "ATOM  " || record == "HETATM") {
+      if (counted) ++records[number];
+    } else if (record.trim() == "MODEL") {
+      counted = model_number(line.size() > 6 ? line.substr(6) : String(), number);
+    } else if (record.trim() == "END") {
+      break;
+    }
+    at = end + 1;
+  }
+  return records;
+}
+
+// The library stops reading atoms without a word at some records: in PDB
+// form at any record that is no coordinate record once atoms (or MODEL or
+// TER) have begun, so a file opening with TER or with MODEL before CRYST1
+// reads no atom; in mmCIF form at a row whose residue numbers are "?" and
+// ".", dropping the rows after it. The file is refused, naming both
+// counts, when the first model the library holds (as import_minimol takes
+// it) has fewer atoms than the text holds for its number.
+void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text) {
+  mmdb::Model* model = nullptr;
+  for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);
+  // Without any model the library took nothing of the text's first.
+  const auto held = model ? in_text.find(model->GetSerNum()) : in_text.begin();
+  if (held == in_text.end()) return;
+  std::size_t read = 0;
+  for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+    mmdb::Chain* chain = model->GetChain(c);
+    for (int r = 0; chain && r < chain->GetNumberOfResidues(); ++r) {
+      mmdb::Residue* residue = chain->GetResidue(r);
+      for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
+        if (mmdb::Atom* atom = residue->GetAtom(a)) read += atom->Ter ? 0 : 1;
+    }
+  }
+  if (read < held->second)
+    refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
+                           String(int(held->second)) + " atoms the text holds for model " +
+                           String(held->first));
 }
 
 // Why an identifier cannot be written in the form, or empty when it can,
@@ -662,6 +758,102 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   });
 }
 
+// The residues of polymers that the PDB writes as ATOM records, as gemmi
+// tabulates them standard: the amino acids with UNK, SEC, PYL, ASX and GLX,
+// and the nucleotides of RNA and DNA. The library's own tables hold more
+// (CYH, +A, 5NC), which are no standard residues.
+bool is_standard_residue(const String& name) {
+  static const char* const names[] = {"ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
+                                      "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
+                                      "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX", "A",   "C",
+                                      "G",   "U",   "I",   "DA",  "DC",  "DG",  "DT",  "DI",  "DU"};
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+template <std::size_t n> void copy_label(char (&field)[n], const String& value) {
+  std::snprintf(field, n, "%s", value.c_str());
+}
+
+// Sets what the text forms write of each atom from the model itself: a
+// residue that is no standard residue is written as HETATM, the rest as
+// ATOM; the label ids are the atom name, residue name and chain id, and
+// for a polymer residue its position in the chain's polymer (from 1),
+// for others none ("."). A chain's polymer runs from its first to its last
+// standard residue, waters apart. The library leaves placeholders in these
+// fields for a model made in memory (".", "---", -32767) and numbers every
+// residue of a PDB file by its residue number; with read_labels (the last
+// file read was mmCIF) a residue keeps the chain label and number it was
+// read with, a number being given only to a polymer residue read without
+// one. For the PDB form (pdb) a chain without TER record gets one after its
+// polymer.
+void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
+  bool edited = false;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      if (!chain) continue;
+      const int n = chain->GetNumberOfResidues();
+      int first = n, last = -1;
+      bool has_ter = false;
+      for (int r = 0; r < n; ++r)
+        if (mmdb::Residue* residue = chain->GetResidue(r)) {
+          if (is_standard_residue(residue->name)) {
+            first = std::min(first, r);
+            last = r;
+          }
+          for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+            has_ter = has_ter || (residue->GetAtom(a) && residue->GetAtom(a)->Ter);
+        }
+      // Without a TER record readers (gemmi) take each residue of a PDB
+      // file's polymer for a molecule of its own.
+      if (pdb && last >= 0 && !has_ter) {
+        mmdb::Atom* ter = new mmdb::Atom();
+        chain->GetResidue(last)->AddAtom(ter);
+        ter->MakeTer();
+        edited = true;
+      }
+      int position = 0;
+      for (int r = 0; r < n; ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        if (!residue) continue;
+        const bool polymer = r >= first && r <= last && !residue->isSolvent();
+        if (polymer) ++position;
+        const bool kept = read_labels && residue->label_asym_id[0] != '\0';
+        copy_label(residue->label_comp_id, residue->name);
+        if (!kept) copy_label(residue->label_asym_id, chain->GetChainID());
+        if (!kept || (polymer && residue->label_seq_id <= 0))
+          residue->label_seq_id = polymer ? position : mmdb::MinInt4;  // MinInt4 is written "."
+        const bool het = !is_standard_residue(residue->name);
+        for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+          mmdb::Atom* atom = residue->GetAtom(a);
+          if (!atom || atom->Ter) continue;
+          atom->Het = het;
+          copy_label(atom->label_atom_id, String(atom->name).trim());
+        }
+      }
+    }
+  }
+  if (edited) mmdb.FinishStructEdit();
+}
+
+// The library writes a TER record (kept from a PDB file) into mmCIF as an
+// atom row without name or position, which readers, this library's too,
+// take for an atom at the origin. mmCIF has no such records: they are
+// removed before an mmCIF write.
+void remove_ter_records(mmdb::Manager& mmdb) {
+  std::vector<mmdb::Atom*> ters;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    if (atom->Ter && atom->GetResidue()) ters.push_back(atom);
+  });
+  for (mmdb::Atom* ter : ters) {
+    mmdb::Residue* residue = ter->GetResidue();
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+      if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
+  }
+  if (!ters.empty()) mmdb.FinishStructEdit();
+}
+
 // Work records of an export: the library object of each model node, null
 // until found or created.
 struct SAtom {
@@ -730,7 +922,8 @@ void MMDBfile::read_file(const String& file) {
         MMDBfile probe;
         probe.SetFlag(flags);
         String found;
-        if (read_cif(probe, file, content, flags, found) == 0 && found.empty()) {
+        Model_atoms rows;
+        if (read_cif(probe, file, content, flags, found, rows) == 0 && found.empty()) {
           MiniMol model;
           probe.import_minimol(model, -1);
         }
@@ -740,20 +933,23 @@ void MMDBfile::read_file(const String& file) {
     }
   }
   int rc;
+  Model_atoms atoms_in_text;
   try {
     if (cif) {
       String found;
       FType = mmdb::MMDB_FILE_CIF;
-      rc = read_cif(*this, file, content, flags, found);
+      rc = read_cif(*this, file, content, flags, found, atoms_in_text);
       if (!found.empty()) refuse_input(file, found);
     } else {
       rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+      if (!binary) atoms_in_text = pdb_model_records(content);
     }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());
   }
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
+  check_atom_count(*this, file, atoms_in_text);
 }
 
 void MMDBfile::write_file(const String& file, TYPE type) {
@@ -764,11 +960,15 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   // Nothing is written, and nothing the path names is touched, unless the
   // whole content fits the form and was written to a temporary file first.
   Files::check_output(file, write_who);
-  if (type != BINARY) check_output_ids(*this, file, type != CIF);
-  Temporary_file out(file, write_who);
   // The library records every write as its last file operation; keep the
   // form of the last read, which is what AS_READ means.
   const int read_type = FType;
+  if (type != BINARY) {
+    check_output_ids(*this, file, type != CIF);
+    set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF, type != CIF);
+  }
+  if (type == CIF) remove_ter_records(*this);
+  Temporary_file out(file, write_who);
   int rc;
   if (type == CIF)
     rc = WriteCIFASCII(out.path().c_str(), mmdb::io::GZM_NONE);

@@ -30,7 +30,11 @@ namespace vantrel {
   value or a comment) longer than 80 characters, and an identifier longer
   than its reader holds (chain 8, residue name 18, insertion code 8, atom
   name 18, alternate location 18, element 8 characters); an atom record
-  without a position (code 11) or with a number that is not finite. A file
+  without a position (code 11) or with a number that is not finite; a
+  file of whose first model (the lowest number) the library takes fewer
+  atoms than the text holds ("the reader takes <n> of the <m> atoms the
+  text holds for model <number>": it stops silently at a header record
+  after MODEL or TER, or at an mmCIF row without residue numbers). A file
   in mmCIF or the library's binary form is first read in a child process
   and refused when that crashes or takes over 5 seconds and one more per
   megabyte, whatever the caller's signal settings; a failed fork is
@@ -48,7 +52,16 @@ namespace vantrel {
   written to a temporary first and put in place only when complete
   (Temporary_file: links are followed, and a writable file in a directory
   closed to the user is rewritten in place), so a refused or failed write
-  leaves the target as it was. */
+  leaves the target as it was.
+
+  Both text forms write a residue that is no standard amino acid or
+  nucleotide as HETATM, the rest as ATOM. mmCIF label ids are the atom
+  name, residue name and chain id, and a polymer residue's position in
+  its chain (from 1; "." for other residues); a model last read from
+  mmCIF keeps the chain labels and numbers it was read with. TER records
+  are not written to mmCIF (the library writes them as atoms); in PDB
+  form a chain without one gets one after its polymer. A write sets these
+  in the library's objects. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content

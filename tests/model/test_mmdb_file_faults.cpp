@@ -480,3 +480,67 @@ TEST(CoordinateFileFaults, LinkedAndClosedDirectoryOutputs) {
   EXPECT_EQ(files_in(closed), std::vector<std::string>{"kept.pdb"});
   EXPECT_TRUE(files_in(tmp).empty());
 }
+
+// The reader stops taking atoms at some records without a word; such a file
+// is refused with both counts. Files it reads whole still read.
+TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
+  const model_testing::Scratch scratch;
+  const std::vector<std::string> tiny = lines_of("tiny_5e5z.pdb"), dur = lines_of("sm_1dur.pdb");
+  // tiny_5e5z_variant.cif (written by gemmi) with the author number of one
+  // residue unknown ("?"; its label number is "." in every row).
+  const auto unnumbered = [](const std::string& residue) {
+    return damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
+                                        [&](std::vector<std::string>& w) {
+                                          if (w[15] == residue) w[15] = "?";
+                                        });
+  };
+  // The lines with one inserted before the n-th (from 0).
+  const auto inserted = [](std::vector<std::string> lines, const std::string& line, const int n) {
+    lines.insert(lines.begin() + n, line);
+    return joined(lines);
+  };
+  std::vector<std::string> atoms;
+  for (const std::string& line : tiny)
+    if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0) atoms.push_back(line);
+  ASSERT_EQ(atoms.size(), 47u);
+  const std::string first_ten = joined({atoms.begin(), atoms.begin() + 10});
+  // The variant's rows in model 2 (the first and only), and without a
+  // model number (all in model 1).
+  const std::string model_2 = damaged_files::cif_with_rows(
+      "tiny_5e5z_variant.cif", 18, [](std::vector<std::string>& w) { w[17] = "2"; });
+  std::string no_number = damaged_files::cif_with_rows(
+      "tiny_5e5z_variant.cif", 18, [](std::vector<std::string>& w) { w.pop_back(); });
+  const std::string tag = "_atom_site.pdbx_PDB_model_num\n";
+  ASSERT_NE(no_number.find(tag), std::string::npos);
+  no_number.erase(no_number.find(tag), tag.size());
+  const String dropped = " atoms the text holds for model 1";
+  // The file's text, and the refusal after the file name or the atoms read.
+  const std::vector<std::tuple<std::string, String, std::size_t>> cases = {
+      {unnumbered("1"), "the reader takes 0 of the 48" + dropped, 0},
+      {unnumbered("101"), "the reader takes 47 of the 48" + dropped, 0},
+      {"TER\n" + joined(tiny), "the reader takes 0 of the 47" + dropped, 0},
+      {"MODEL        1\n" + joined(dur), "the reader takes 0 of the 488" + dropped, 0},
+      {inserted(dur, "REMARK   1 A NOTE AMONG THE ATOMS", 494),
+       "the reader takes 100 of the 488" + dropped, 0},
+      // Read whole: a repeated atom record, TER before the first atom, a
+      // second model, records after END (which every reader ignores), and
+      // in mmCIF a lone model 2 or rows without a model number.
+      {inserted(tiny, atoms[4], 272), "", 48},
+      {"TER\n" + joined(atoms), "", 47},
+      {"MODEL        1\n" + joined(atoms) + "ENDMDL\nMODEL        2\n" + first_ten + "ENDMDL\n", "",
+       47},
+      {"MODEL        2\n" + joined(atoms) + "ENDMDL\nMODEL        1\n" + first_ten + "ENDMDL\n", "",
+       10},
+      {first_ten + "END\n" + joined(atoms), "", 10},
+      {model_2, "", 48},
+      {no_number, "", 48}};
+  for (const auto& [text, error, count] : cases) {
+    SCOPED_TRACE(text.substr(0, 100));
+    const String file = scratch.write("case", text);
+    if (error.empty())
+      EXPECT_EQ(read_model(file).atom_list().size(), count);
+    else
+      EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
+                "MMDBfile: read_file error: " + file + " : " + error);
+  }
+}
