@@ -152,9 +152,9 @@ const String binary_signature = "**** This is MMDB binary file ****";
 // freeing it. Nor can the checks of the mmCIF text follow every category
 // the library interprets (a malformed chemical-component loop crashes it).
 // So such a file is first read, imported and freed in a child process,
-// which must report within 5 seconds and one more per megabyte (a sound
-// file takes a small fraction of that: 6 ms for 7MM1's 700 kB); only
-// then is it read here. This does not cover a damage that upsets the
+// which must report within 5 seconds and one more per megabyte of time
+// it could run (a sound file takes a small fraction of that: 6 ms for
+// 7MM1's 700 kB); only then is it read here. This does not cover a damage that upsets the
 // library only now and then (reads of unset memory).
 double child_seconds(const std::size_t bytes) {
   return internal::child_read_seconds > 0 ? internal::child_read_seconds
