@@ -156,9 +156,9 @@ const String binary_signature = "**** This is MMDB binary file ****";
 // freeing it. Nor can the checks of the mmCIF text follow every category
 // the library interprets (a malformed chemical-component loop crashes it).
 // So such a file is first read, imported and freed in a child process,
-// which must report within 5 seconds and one more per megabyte (a sound
-// file takes a small fraction of that: 6 ms for 7MM1's 700 kB); only
-// then is it read here. This does not cover a damage that upsets the
+// which must report within 5 seconds and one more per megabyte of time
+// it could run (a sound file takes a small fraction of that: 6 ms for
+// 7MM1's 700 kB); only then is it read here. This does not cover a damage that upsets the
 // library only now and then (reads of unset memory).
 double child_seconds(const std::size_t bytes) {
   return internal::child_read_seconds > 0 ? internal::child_read_seconds
@@ -169,6 +169,23 @@ struct Child_verdict {
   enum Kind { clean, refused, crashed, timed_out } kind;
   String text;  // what the child's checks found, for refused
 };
+
+// True while the process is stopped (by a signal or a tracer), from its
+// state in /proc; false when that cannot be read.
+bool is_stopped(const pid_t pid) {
+  const String name = "/proc/" + String(int(pid)) + "/stat";
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[512];
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return false;
+  text[n] = 0;
+  // The state follows the command name, which is in parentheses and may
+  // itself hold any character.
+  const char* end = std::strrchr(text, ')');
+  return end && end[1] == ' ' && (end[2] == 'T' || end[2] == 't');
+}
 
 // Runs work in a child process; work returns what its checks found, empty
 // when nothing. The child reports over a pipe ('C', or 'F' and the text)
@@ -182,15 +199,33 @@ Child_verdict run_in_child(const String& file, const double seconds, Work work) 
     refuse_input(file, String("cannot read it in a separate process first: ") + what + ": " +
                            std::strerror(errno));
   };
+  const auto close_both = [](const int (&ends)[2]) {
+    const int error = errno;
+    for (const int end : ends)
+      if (end >= 0) close(end);
+    errno = error;
+  };
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) cannot("pipe");
+  // The pipe is kept above the standard descriptors: a caller started with
+  // any of them closed would otherwise give it one, which the child's
+  // /dev/null over 1 and 2 would then close.
+  for (int& end : fds) {
+    if (end > 2) continue;
+    const int moved = fcntl(end, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    close(end);
+    errno = error;
+    end = moved;
+  }
+  if (fds[0] < 0 || fds[1] < 0) {
+    close_both(fds);
+    cannot("pipe");
+  }
   const pid_t parent = getpid();
   const pid_t child = fork();
   if (child < 0) {
-    const int error = errno;
-    close(fds[0]);
-    close(fds[1]);
-    errno = error;
+    close_both(fds);
     cannot("fork");
   }
   if (child == 0) {
@@ -227,38 +262,48 @@ Child_verdict run_in_child(const String& file, const double seconds, Work work) 
     _exit(0);
   }
   close(fds[1]);
+  // The limit counts the time the child may run, not the time it is
+  // stopped: the wait goes in slices of at most 0.1 s, each counted at no
+  // more than its length (so a run stopped whole, as by Ctrl-Z, counts
+  // none of its stop) and not at all when it ends with the child stopped.
+  // What waits in the pipe is read before the limit can be found passed.
   String report;
   bool timed_out = false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  int poll_error = 0;
+  double counted = 0;
   for (char buffer[4096];;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    const int slice = int(std::ceil(std::min(0.1, std::max(0.0, seconds - counted)) * 1000));
+    const auto start = std::chrono::steady_clock::now();
+    pollfd in = {fds[0], POLLIN, 0};
+    const int ready = poll(&in, 1, slice);
+    if (ready > 0) {
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      report.append(buffer, std::size_t(n));
+      continue;
+    }
+    if (ready < 0 && errno != EINTR) {
+      poll_error = errno;
+      break;
+    }
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    if (!is_stopped(child)) counted += std::min(waited.count(), slice / 1000.0);
+    if (ready == 0 && counted >= seconds) {
       timed_out = true;
       break;
     }
-    pollfd in = {fds[0], POLLIN, 0};
-    const int ready = poll(&in, 1, int(std::min<long long>(left.count() + 1, 60000)));
-    if (ready < 0 && errno != EINTR) {
-      const int error = errno;
-      kill(child, SIGKILL);
-      while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      errno = error;
-      cannot("poll");
-    }
-    if (ready <= 0) continue;
-    const ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    report.append(buffer, std::size_t(n));
   }
   close(fds[0]);
-  if (timed_out) kill(child, SIGKILL);
+  if (timed_out || poll_error) kill(child, SIGKILL);
   // Under an ignored SIGCHLD the child is reaped by the system and waitpid
   // fails (ECHILD) once it is gone; either way it has ended here.
   int status;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (poll_error) {
+    errno = poll_error;
+    cannot("poll");
   }
   if (timed_out) return {Child_verdict::timed_out, String()};
   if (report.empty()) return {Child_verdict::crashed, String()};

@@ -2,6 +2,7 @@
 // message naming the file and what is wrong, or read as it should be; no
 // refused write leaves a file behind or changes an existing one.
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include "damaged_files.h"
 #include "model_testing.h"
@@ -50,6 +52,96 @@ String damaged_binary(const model_testing::Scratch& scratch, const std::size_t a
   bytes[at] = byte;
   return scratch.write("damaged" + std::to_string(at) + ".bin", bytes);
 }
+
+// sm_1dur.cif with its atoms given again as models 2 to n, so that its
+// read takes a while (0.15 s here for 40 models).
+std::string sm_1dur_models(const int n) {
+  std::vector<std::string> lines = damaged_files::lines_of("sm_1dur.cif"), more;
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i)
+    if (lines[i].rfind("ATOM", 0) == 0 || lines[i].rfind("HETATM", 0) == 0) last = i;
+  for (int model = 2; model <= n; ++model)
+    for (std::size_t i = 0; i <= last; ++i)
+      if (lines[i].rfind("ATOM", 0) == 0 || lines[i].rfind("HETATM", 0) == 0) {
+        // The model number is the row's last word.
+        std::string row = lines[i].substr(0, lines[i].find_last_not_of(' '));
+        more.push_back(row.substr(0, row.find_last_of(' ') + 1) + std::to_string(model));
+      }
+  lines.insert(lines.begin() + std::ptrdiff_t(last) + 1, more.begin(), more.end());
+  return joined(lines);
+}
+
+// The children a process's main thread started.
+std::vector<pid_t> children_of(const pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::vector<pid_t> pids;
+  for (pid_t child; in >> child;) pids.push_back(child);
+  return pids;
+}
+
+// The first child the process starts within 5 seconds; 0 when none.
+pid_t first_child_of(const pid_t pid) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  for (; std::chrono::steady_clock::now() < until;
+       std::this_thread::sleep_for(std::chrono::microseconds(200)))
+    if (!children_of(pid).empty()) return children_of(pid)[0];
+  return 0;
+}
+
+// True while the process exists and has not ended (a zombie has).
+bool is_running(const pid_t pid) {
+  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t end = stat.rfind(')');
+  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
+}
+
+// A read of a coordinate file in a process of its own, leading a process
+// group of its own, under the given limit of the child read. Its message
+// ("no error" after a sound read) comes back over a pipe; the group is
+// killed at the end.
+class Separate_read {
+ public:
+  Separate_read(const String& file, const double seconds) {
+    int ends[2];
+    EXPECT_EQ(pipe(ends), 0);
+    pid_ = group_ = fork();
+    if (pid_ == 0) {
+      setpgid(0, 0);
+      close(ends[0]);
+      const model_testing::Child_time_limit limit(seconds);
+      const std::string text = fatal_text([&] { MMDBfile().read_file(file); });
+      _exit(write(ends[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1);
+    }
+    setpgid(pid_, pid_);
+    close(ends[1]);
+    from_ = ends[0];
+  }
+  ~Separate_read() {
+    kill(-group_, SIGKILL);
+    message();
+  }
+  pid_t pid() const { return pid_; }
+  //! Waits for the process to end (not for the child read it started).
+  void wait() {
+    if (pid_ > 0) waitpid(pid_, nullptr, 0);
+    pid_ = 0;
+  }
+  //! The message, once the process and the child read have ended.
+  std::string message() {
+    char buffer[4096];
+    for (ssize_t n; from_ >= 0 && (n = read(from_, buffer, sizeof buffer)) > 0;)
+      text_.append(buffer, std::size_t(n));
+    if (from_ >= 0) close(from_);
+    from_ = -1;
+    wait();
+    return text_;
+  }
+
+ private:
+  pid_t pid_, group_;
+  int from_ = -1;
+  std::string text_;
+};
 
 std::vector<std::string> files_in(const String& dir) {
   std::vector<std::string> names;
@@ -225,6 +317,82 @@ TEST(CoordinateFileFaults, ChildReadHoldsUnderAnySignalSettings) {
   errno = 0;
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);
+}
+
+// The limit of the child read counts no time during which the run (as by
+// Ctrl-Z) or the child alone was stopped, and a verdict waiting in the pipe
+// when the run goes on is taken; a reader that loops is ended all the same.
+TEST(CoordinateFileFaults, ChildReadLimitCountsNoTimeStopped) {
+  const model_testing::Scratch scratch;
+  const String looping = damaged_binary(scratch, 7639, char(77));
+  const String models = scratch.write("models.cif", sm_1dur_models(40));
+  const String loops = "MMDBfile: read_file error: " + looping +
+                       " : the binary form is damaged: the reader takes longer than 1 seconds "
+                       "on it";
+  // File, whether the whole run is stopped (else the child alone), message.
+  const std::vector<std::tuple<String, bool, String>> cases = {{models, true, "no error"},
+                                                               {models, false, "no error"},
+                                                               {looping, true, loops},
+                                                               {looping, false, loops}};
+  for (const auto& [file, whole, message] : cases) {
+    SCOPED_TRACE(file + (whole ? " stopped whole" : " child stopped"));
+    Separate_read read(file, 1);
+    const pid_t child = first_child_of(read.pid());
+    ASSERT_GT(child, 0);
+    const pid_t stopped = whole ? -read.pid() : child;
+    ASSERT_EQ(kill(stopped, SIGSTOP), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    kill(stopped, SIGCONT);
+    EXPECT_EQ(read.message(), message);
+  }
+}
+
+// A child read ends with the process that started it, however that ends.
+TEST(CoordinateFileFaults, ChildReadEndsWithItsParent) {
+  const model_testing::Scratch scratch;
+  const String looping = damaged_binary(scratch, 7639, char(77));
+  for (const int signal : {SIGKILL, SIGTERM}) {
+    SCOPED_TRACE(signal);
+    Separate_read read(looping, 60);
+    const pid_t child = first_child_of(read.pid());
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(kill(read.pid(), signal), 0);
+    read.wait();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (is_running(child) && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_FALSE(is_running(child));
+  }
+}
+
+// When the wait for the child read fails (poll refused once no descriptor
+// is allowed), the read is refused, the child is ended and no descriptor
+// stays open.
+TEST(CoordinateFileFaults, FailedChildReadLeavesNothingOpen) {
+  const model_testing::Scratch scratch;
+  const String looping = damaged_binary(scratch, 7639, char(77));
+  const model_testing::Child_time_limit limit(10);
+  const auto open_descriptors = [] {
+    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
+    return std::distance(begin(entries), end(entries));
+  };
+  rlimit allowed;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &allowed), 0);
+  const auto before = open_descriptors();
+  for (int i = 0; i < 3; ++i) {
+    std::thread cut([&] {
+      if (first_child_of(getpid()) == 0) return;
+      const rlimit none = {0, allowed.rlim_max};
+      setrlimit(RLIMIT_NOFILE, &none);
+    });
+    const String text = fatal_text([&] { MMDBfile().read_file(looping); });
+    cut.join();
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &allowed), 0);
+    EXPECT_EQ(text, "MMDBfile: read_file error: " + looping +
+                        " : cannot read it in a separate process first: poll: Invalid argument");
+  }
+  EXPECT_EQ(open_descriptors(), before);
+  EXPECT_TRUE(children_of(getpid()).empty());
 }
 
 // Short monoclinic names, a lone model 2 and files without atoms.
