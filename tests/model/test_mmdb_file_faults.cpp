@@ -313,6 +313,20 @@ TEST(CoordinateFileFaults, ChildReadHoldsUnderAnySignalSettings) {
   }
   sigaction(SIGCHLD, &old_child, nullptr);
   sigaction(SIGALRM, &old_alarm, nullptr);
+  // A caller with standard descriptors closed: the pipe must not take one
+  // that the child points at /dev/null.
+  const String cif = vantrel_testing::fixture_path("sm_1dur.cif");
+  for (const auto& closed : {std::pair{0, 1}, std::pair{0, 2}}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      close(closed.first);
+      close(closed.second);
+      _exit(fatal_text([&] { MMDBfile().read_file(cif); }) == "no error" ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << closed.first << closed.second;
+  }
   // Every child has ended.
   errno = 0;
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
