@@ -294,6 +294,16 @@ void Temporary_file::commit() {
   committed_ = true;
 }
 
+void Temporary_file::write_failed(const int error) const {
+  String why = "writing its new content in " + Files::directory_of(path_) + " failed";
+  // Only a reason that a failed write gives: the number may be stale.
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO)
+    why += ": " + reason(error);
+  struct stat st;
+  if (stat(file_.c_str(), &st) == 0) why += "; the file is left as it was";
+  cannot("write", target_, who_, why);
+}
+
 void Temporary_file::copy_in_place() {
   const int in = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) cannot("write", target_, who_, reason(errno));

@@ -86,6 +86,11 @@ class Temporary_file {
   //! temporary, holding the whole output, is kept and named in the message.
   //! Fatal on failure.
   void commit();
+  //! Fatal, for a writer that could not write the temporary file (error:
+  //! the system's error number then, or 0): "<who>: cannot write <target>:
+  //! writing its new content in <directory> failed: <reason>", and that the
+  //! target is left as it was, as it is until commit.
+  [[noreturn]] void write_failed(int error) const;
 
  private:
   void copy_in_place();

@@ -379,8 +379,9 @@ TEST(FileAccess, InPlaceWriteWithoutRoomLeavesTheFileAsItWas) {
   std::string expected;
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const std::string& why = cases[i][3];
-    expected += why.empty() ? "no error"
-                            : "T: cannot write " + closed + "/out" + std::to_string(i) + ".mtz: " + why;
+    expected += why.empty()
+                    ? "no error"
+                    : "T: cannot write " + closed + "/out" + std::to_string(i) + ".mtz: " + why;
     expected += (why.find("kept in") != std::string::npos ? " the whole output|" : "|") +
                 cases[i][2] + "\n";
   }
