@@ -131,14 +131,16 @@ bool replace_forbidden(const String& file) {
 // overwritten, so that a full filesystem or a size limit leaves the file as
 // it was: "" when there is room, else the reason (the file cut back to
 // old_size should the attempt have grown it). A filesystem that cannot
-// reserve space is written all the same (see copy_in_place).
+// reserve space is written all the same (see copy_in_place). The system
+// call, not posix_fallocate: that one emulates a reservation by reading the
+// file, which a descriptor open for writing only cannot do.
 String reserve(const int fd, const off_t old_size, const off_t size) {
-  const int error = size > 0 ? posix_fallocate(fd, 0, size) : 0;
-  if (error == 0 || error == EOPNOTSUPP) return "";
+  if (size == 0 || fallocate(fd, 0, 0, size) == 0 || errno == EOPNOTSUPP) return "";
+  const String why = reason(errno);
   struct stat st;
   if (fstat(fd, &st) == 0 && st.st_size > old_size && ftruncate(fd, old_size) != 0)
-    return reason(error) + " (left longer than it was)";
-  return reason(error);
+    return why + " (left longer than it was)";
+  return why;
 }
 
 // A file's POSIX access control list, as the system stores it: a 4-byte
