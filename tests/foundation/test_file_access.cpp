@@ -506,5 +506,15 @@ TEST(FileAccess, ReplacedFileKeepsOwnerGroupAndAccess) {
     EXPECT_EQ(mode_and_owner(file), c.after);
     EXPECT_EQ(acl_of(file), c.with_acl ? acl : "");
   }
-  EXPECT_EQ(entries_of(open_dir).size(), std::size(cases));
+  // Through a link: the file the link leads to keeps them.
+  const std::string link = open_dir + "/link.mtz";
+  ASSERT_EQ(symlink("nobody.mtz", link.c_str()), 0);
+  {
+    Temporary_file out(link, "T");
+    write_bytes(out.path(), "through the link");
+    out.commit();
+  }
+  EXPECT_EQ(link_text(link), "nobody.mtz");
+  EXPECT_EQ(mode_and_owner(open_dir + "/nobody.mtz"), cases[0].after);
+  EXPECT_EQ(entries_of(open_dir).size(), std::size(cases) + 1);
 }
