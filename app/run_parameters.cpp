@@ -3,8 +3,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
 #include <utility>
+
+#include "foundation/file_access.h"
 
 const char* const usage_text =
     "\n"
@@ -40,13 +41,6 @@ bool parse_number(const std::string& text, double& value) {
   if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
   value = v;
   return true;
-}
-
-// Same file: equal names, or two names of one existing file.
-bool same_file(const vantrel::String& a, const vantrel::String& b) {
-  if (a == b) return true;
-  std::error_code error;
-  return std::filesystem::equivalent(std::string(a), std::string(b), error);
 }
 
 bool fail(std::ostream& out, const std::string& what, const std::string& detail) {
@@ -132,10 +126,13 @@ bool check(const Run_parameters& p, std::ostream& out) {
   for (const auto& o : outputs) {
     if (*o.second == "NONE") continue;
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
-      if (same_file(*o.second, *input))
+      if (vantrel::Files::same_output(*o.second, *input))
         return fail(out, "Output would overwrite an input file", o.first + (" " + *o.second));
   }
-  if (p.mtzout_wrk != "NONE" && same_file(p.mtzout_wrk, p.pdbout_wrk))
+  // Compared as the files the writes land on, made yet or not: one output
+  // would otherwise silently replace the other.
+  if (p.mtzout_wrk != "NONE" && p.pdbout_wrk != "NONE" &&
+      vantrel::Files::same_output(p.mtzout_wrk, p.pdbout_wrk))
     return fail(out, "Outputs name the same file", "-pdbout-wrk " + p.pdbout_wrk);
   return true;
 }

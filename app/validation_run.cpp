@@ -1,6 +1,7 @@
 #include "app/validation_run.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <iomanip>
 #include <optional>
 #include <sstream>
@@ -318,14 +319,35 @@ void Validation_run::weight_work_data() {
 void Validation_run::write_outputs() {
   // The MTZ copy is written to a temporary file now and put in place with the
   // coordinate output once the run has come through its last stage.
-  if (params_.mtzout_wrk != "NONE") {
-    mtz_out_.reset(new Temporary_file(params_.mtzout_wrk, "quelvarn"));
+  if (params_.mtzout_wrk == "NONE") return;
+  mtz_out_.reset(new Temporary_file(params_.mtzout_wrk, "quelvarn"));
+  // The MTZ writer names the file it is handed, a temporary the user never
+  // gave: its messages are held back, and its failure to write that file is
+  // told as one of the output the user named.
+  std::ostream& stream = Message::stream();
+  std::ostringstream held;
+  Message::set_stream(held);
+  try {
     CCP4MTZfile mtz;
     mtz.open_append(params_.mtzin_wrk, mtz_out_->path());
     mtz.export_hkl_data(wrk_fphi_, "/*/*/sideomit");
     mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
     mtz.close_append();
+  } catch (...) {
+    const int error = errno;
+    Message::set_stream(stream);
+    String text = held.str();
+    const std::size_t last = text.rfind('\n', text.size() < 2 ? 0 : text.size() - 2);
+    const std::size_t line = last == String::npos ? 0 : last + 1;
+    if (text.find(mtz_out_->path(), line) == String::npos) {
+      stream << text;
+      throw;
+    }
+    stream << text.substr(0, line);
+    mtz_out_->write_failed(error);
   }
+  Message::set_stream(stream);
+  stream << held.str();
 }
 
 void Validation_run::commit_outputs() {

@@ -37,6 +37,16 @@ void check_output(const String& path, const String& who);
 //! True when both names exist and are one file (any spelling, links followed).
 bool same_file(const String& a, const String& b);
 
+//! The file a write to path lands on, whether or not it exists yet: links
+//! followed (as above), its directory made absolute and free of links, "."
+//! and "..". Unresolved (links followed as far as they go) when the chain
+//! of links has no end or the directory does not exist.
+String output_file(const String& path);
+
+//! True when writes to a and b land on one file: the same file a write
+//! would make or replace (output_file), or one existing file (same_file).
+bool same_output(const String& a, const String& b);
+
 //! The directory part of path ("." for a bare name, "/" for a name at the root).
 String directory_of(const String& path);
 
@@ -47,9 +57,10 @@ String directory_of(const String& path);
 //! above). Made beside the file the target names ("<file>.XXXXXX", created
 //! exclusively) and renamed over it on commit, so that a link to the file
 //! stays a link. When that directory may not be written but the file
-//! exists and may be, the temporary is made in $TMPDIR (else /tmp) instead,
-//! and commit copies its bytes into the existing file, whose owner and
-//! permissions stay as they were.
+//! exists and may be, or the directory is sticky (as /tmp) and the file
+//! another user's, the temporary is made in $TMPDIR (else /tmp) instead,
+//! and commit copies its bytes into the existing file, whose owner,
+//! permissions and access list stay as they were.
 //!
 //! Before commit nothing the target names is touched. Removed when
 //! destroyed unless committed (and after the copy of an in-place commit);
@@ -67,11 +78,22 @@ class Temporary_file {
   //! The file to write the whole output to.
   const String& path() const { return path_; }
   //! Puts the written file in place of the target. Renamed over it: the
-  //! file gets the permissions of the file it replaces, or those a newly
-  //! created file would have. Written in place: the existing file is
-  //! truncated and given the bytes; should that copy fail it is left empty
-  //! rather than part-written. Fatal on failure.
+  //! file gets the owner and group of the file it replaces where this
+  //! process may give them (root any; others a group they belong to), its
+  //! permissions and its access control list, or the permissions a newly
+  //! created file would have. Access is never widened: under another group
+  //! the group gets no more than others had. Written in place: room for the
+  //! bytes is reserved first, so a full filesystem leaves the file as it
+  //! was; then it is overwritten and cut to length. Should a write fail
+  //! after that, the file is left empty rather than part-written and the
+  //! temporary, holding the whole output, is kept and named in the message.
+  //! Fatal on failure.
   void commit();
+  //! Fatal, for a writer that could not write the temporary file (error:
+  //! the system's error number then, or 0): "<who>: cannot write <target>:
+  //! writing its new content in <directory> failed: <reason>", and that the
+  //! target is left as it was, as it is until commit.
+  [[noreturn]] void write_failed(int error) const;
 
  private:
   void copy_in_place();

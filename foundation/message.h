@@ -72,6 +72,7 @@ class Message {
   static void set_message_level(const int& level);
   static void set_fatal_level(const int& level);
   static void set_stream(std::ostream& stream) { stream_ = &stream; }
+  static std::ostream& stream() { return *stream_; }
 
  private:
   static int message_level_;

@@ -65,9 +65,11 @@ inline Result quelvarn_exe(const Args& args, const std::string& prefix = "") {
 //! checkout (a clone under root's home), so the executable and every
 //! existing file an argument names outside dir are copied, open to all,
 //! into a scratch directory of their own first; dir itself must be open to
-//! that user (Scratch_dir is).
-inline Result quelvarn_exe_unprivileged(Args args, const std::string& dir) {
-  if (geteuid() != 0) return quelvarn_exe(args);
+//! that user (Scratch_dir is). A shell prefix (limits, variables) may come
+//! before the command.
+inline Result quelvarn_exe_unprivileged(Args args, const std::string& dir,
+                                        const std::string& prefix = "") {
+  if (geteuid() != 0) return quelvarn_exe(args, prefix);
   const vantrel_testing::Scratch_dir copies;
   const auto copy = [&](const std::string& path, const mode_t mode) {
     const std::string name = copies.file(std::to_string(copies.entries().size()) + "_" +
@@ -82,7 +84,7 @@ inline Result quelvarn_exe_unprivileged(Args args, const std::string& dir) {
         S_ISREG(st.st_mode))
       a = copy(a, 0644);
   return run_exe(copy(QUELVARN_EXE, 0755), args,
-                 "setpriv --reuid=65534 --regid=65534 --clear-groups ");
+                 prefix + "setpriv --reuid=65534 --regid=65534 --clear-groups ");
 }
 #endif
 

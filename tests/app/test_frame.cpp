@@ -1,7 +1,10 @@
 // The program frame: tokens and their echo, keyword lines read after
 // "-stdin", the usage text, option checks and exit statuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -167,6 +170,12 @@ TEST(Frame, OptionsAndTheirChecks) {
   EXPECT_TRUE(stdin_run.params.correlation_mode);
 
   { std::ofstream("frame_test_input.mtz") << "x"; }
+  // Outputs not made yet that would land on one file: through a link, as
+  // "./" and bare, absolute and relative, through the parent folder.
+  std::remove("frame_test_a.lnk");
+  ASSERT_EQ(symlink("frame_test_x.out", "frame_test_a.lnk"), 0);
+  const std::string here = std::filesystem::current_path().string();
+  const std::string up = "../" + std::filesystem::current_path().filename().string() + "/y.out";
   const struct {
     std::vector<std::string> args;
     std::string reason;
@@ -191,6 +200,14 @@ TEST(Frame, OptionsAndTheirChecks) {
        "Output would overwrite an input file:\t-pdbout-wrk ./frame_test_input.mtz"},
       {with_compulsory({"-mtzout-wrk", "o", "-pdbout-wrk", "o"}),
        "Outputs name the same file:\t-pdbout-wrk o"},
+      {with_compulsory({"-mtzout-wrk", "frame_test_a.lnk", "-pdbout-wrk", "frame_test_x.out"}),
+       "Outputs name the same file:\t-pdbout-wrk frame_test_x.out"},
+      {with_compulsory({"-mtzout-wrk", "./y.out", "-pdbout-wrk", "y.out"}),
+       "Outputs name the same file:\t-pdbout-wrk y.out"},
+      {with_compulsory({"-mtzout-wrk", here + "/y.out", "-pdbout-wrk", "y.out"}),
+       "Outputs name the same file:\t-pdbout-wrk y.out"},
+      {with_compulsory({"-mtzout-wrk", "y.out", "-pdbout-wrk", up}),
+       "Outputs name the same file:\t-pdbout-wrk " + up},
   };
   for (const auto& c : bad) {
     const Command command(c.args);
@@ -199,4 +216,7 @@ TEST(Frame, OptionsAndTheirChecks) {
     EXPECT_TRUE(ends_with(command.out.str(), "\n" + c.reason + "\n" + usage)) << c.reason;
   }
   std::remove("frame_test_input.mtz");
+  std::remove("frame_test_a.lnk");
+  EXPECT_NE(access("frame_test_x.out", F_OK), 0);
+  EXPECT_NE(access("y.out", F_OK), 0);
 }

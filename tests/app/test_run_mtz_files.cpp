@@ -104,6 +104,39 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   EXPECT_EQ(entries(dir), before);
 }
 
+// An existing output written in place (its folder closed to the user) whose
+// new content cannot be written where temporaries go (here a file size
+// limit, as a full filesystem) is named as the user gave it, with what
+// failed, and keeps what it held; nothing is left behind.
+TEST(RunMtzFiles, OutputWrittenInPlaceKeepsItsContentWhenNoneCanBeWritten) {
+  const Scratch_dir dir;
+  const bool root = geteuid() == 0;
+  const std::string closed = dir.file("closed"), tmp = dir.file("tmp");
+  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
+  const std::string out = write_bytes(closed + "/out.mtz", "old");
+  ASSERT_EQ(chmod(out.c_str(), 0666), 0);
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+  }
+  const std::string tmpdir = "TMPDIR=" + tmp + " ", limited = "trap '' XFSZ; ulimit -f 64; ";
+  const Result failed = quelvarn_exe_unprivileged(run_1dur(fixture_path("sm_1dur.mtz"), out),
+                                                  dir.path(), limited + tmpdir);
+  expect_refused(failed, "quelvarn: cannot write " + out + ": writing its new content in " + tmp +
+                             " failed: file too large; the file is left as it was");
+  EXPECT_EQ(read_bytes(out), "old");
+  EXPECT_TRUE(vantrel_testing::entries_of(tmp).empty());
+  const Result written =
+      quelvarn_exe_unprivileged(run_1dur(fixture_path("sm_1dur.mtz"), out), dir.path(), tmpdir);
+  EXPECT_EQ(written.status, 0) << written.out;
+  EXPECT_EQ(read_bytes(out).substr(0, 4), "MTZ ");
+  EXPECT_TRUE(vantrel_testing::entries_of(tmp).empty());
+  if (!root) {
+    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
+  }
+}
+
 // Files beside the output, also links, are left alone; the copy keeps each
 // crystal's own cell.
 TEST(RunMtzFiles, OutputIsWrittenFaithfully) {
