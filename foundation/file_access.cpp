@@ -336,13 +336,17 @@ void Temporary_file::copy_in_place() {
     cannot("write", target_, who_, why + "; the file is left as it was");
   }
   char buffer[65536];
+  off_t copied = 0;
   for (ssize_t n = 1; why.empty() && n != 0;) {
     n = read(in, buffer, sizeof(buffer));
     if (n < 0 && errno != EINTR) why = reason(errno);
     if (n > 0 && !write_all(out, buffer, std::size_t(n))) why = reason(errno);
+    if (n > 0) copied += n;
   }
   close(in);
-  if (why.empty() && ftruncate(out, from.st_size) != 0) why = reason(errno);
+  // Cut to what was copied: the file may have been longer, and the
+  // reservation is only as long as the temporary was when measured.
+  if (why.empty() && ftruncate(out, copied) != 0) why = reason(errno);
   // A copy cut short leaves the file empty, never part of an output that
   // might pass for the whole of one; the whole output stays in the
   // temporary, which is kept for the user.
