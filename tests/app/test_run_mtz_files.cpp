@@ -203,13 +203,15 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
       EXPECT_EQ(lines_with(r.out, "CCP4MTZfile"), 1) << r.out;
     }
   }
-  // Rows that cannot be read (a damaged machine stamp): one message.
+  // A machine stamp the library cannot read the rows by: one message.
   std::string bytes = read_bytes(fixture_path("sm_1dur.mtz"));
   bytes.replace(8, 4, "\xff\xff\xff\xff");
   const std::string stamp = dir.file("stamp.mtz");
   write_bytes(stamp, bytes);
   expect_refused(quelvarn_exe(run_1dur(stamp, dir.file("out.mtz"))),
-                 "CCP4MTZfile: close_read - File truncated: " + stamp);
+                 "CCP4MTZfile: open_read - File missing or corrupted: a machine stamp whose float "
+                 "format the CCP4 library cannot read (0xff): " +
+                     stamp);
   std::set<std::string> inputs = {"stamp.mtz"};
   for (const auto& c : cases) inputs.insert(c.name);
   EXPECT_EQ(entries(dir), inputs);
