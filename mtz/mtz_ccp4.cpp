@@ -176,8 +176,10 @@ class Header_check {
       if (nsym) return fault("given twice");
       if (f.size() < 5 || !integer(f[1], 1, 192, nsym) || !integer(f[2], 1, nsym, b))
         return fault("operator counts outside 1 to 192");
-      if (f[3].size() != 1 || !std::isalpha(static_cast<unsigned char>(f[3][0])))
-        return fault("a lattice type " + quoted(f[3]) + " other than one letter");
+      // A lattice letter, or "?" for a setting that has none (cctbx writes
+      // it); the library takes either as it stands.
+      if (f[3].size() != 1 || !(std::isalpha(static_cast<unsigned char>(f[3][0])) || f[3] == "?"))
+        return fault("a lattice type " + quoted(f[3]) + " other than one letter or \"?\"");
       if (!integer(f[4], 0, 100000, c)) return fault("a space-group number " + quoted(f[4]));
       if (!sound_quotes(text)) return fault("a space-group name not quoted between blanks");
       if (!fitting_group_names(text))
