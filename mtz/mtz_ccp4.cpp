@@ -197,6 +197,7 @@ class Header_check {
     }
     if (key == "RESO") {
       if (f.size() != 3 || !finite_numbers(f, 1)) return fault("not two finite numbers");
+      reso = true;
       resolution[0] = std::strtod(f[1].c_str(), nullptr);
       resolution[1] = std::strtod(f[2].c_str(), nullptr);
       return true;
@@ -339,8 +340,9 @@ class Header_check {
                               std::to_string(ncol)));
     // The reader keeps the reflections inside the file's finest limit
     // (the second RESO number, in 1/d^2): one that is not positive, or
-    // coarser than the first, would drop nearly all of them.
-    if (nref > 0 && !(resolution[1] > 0.0 && resolution[1] >= resolution[0]))
+    // coarser than the first, would drop nearly all of them. Without the
+    // record the library's limits take in every reflection.
+    if (reso && nref > 0 && !(resolution[1] > 0.0 && resolution[1] >= resolution[0]))
       return refuse(corrupted("a RESO record whose finest limit (" + format(resolution[1]) +
                               ") is not a positive number at least its first (" +
                               format(resolution[0]) + ")"));
@@ -453,6 +455,7 @@ class Header_check {
   long sort_max = 0;       // the highest column the SORT record names
   std::set<std::string> labels;
   std::vector<std::pair<double, double>> index_ranges;  // of the type-H columns
+  bool reso = false;                                    // a RESO record was given
   double resolution[2] = {0.0, 0.0};                    // RESO, in 1/d^2
   double missing_mark = Util::nan();                    // VALM; NaN for NAN
   std::string keyword;                                  // of the record being taken

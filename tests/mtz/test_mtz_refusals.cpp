@@ -546,6 +546,7 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
        "a RESO record whose finest limit (1e-30) is not a positive number at least its first "
        "(0.0028704)"},
       {{{reso, record("RESO 0   0.3611701726913452")}}, ""},
+      {{{reso, record("TITLE")}}, ""},
       {{{"VALM NAN", "VALM 0  "}},
        "a missing-value mark (VALM 0) that is also an index of the file"},
       {{{"VALM NAN", "VALM -5 "}},
