@@ -193,7 +193,13 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
                 "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "},
                {"not_a_group.mtz",
                 {{"SYMM X+1/2,-Y+1/2,-Z", "SYMM X+1/2,-Y+1/2,Z "}},
-                "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "}};
+                "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "},
+               // The sixth column would give the indices: a verdict on a
+               // third of the reflections.
+               {"second_h.mtz",
+                {{"COLUMN HLA ", "COLUMN H   "}},
+                "CCP4MTZfile: open_read - File missing or corrupted: COLUMN record: the index label "
+                "H given to a second column: "}};
   for (const auto& c : cases) {
     const std::string path = edited_1dur(dir, c.name, c.edits);
     for (const Args& args : {run_1dur(path, dir.file("out.mtz")), run_1dur_ref(path)}) {
