@@ -514,11 +514,8 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
       {{{sort, "SORT    8   0   0   0   0"}}, ""},
       {{{sort, "SORT    0   0   0   0   9"}}, "the SORT record names column 9 of 8"},
       {{{sort, "SORT    11944 0 0 0 0    "}}, "the SORT record names column 11944 of 8"},
-      {{{sort, "SORT    100000 0 0 0 0   "}}, "the SORT record names column 100000 of 8"},
       // Names the library's fields cannot hold abort the process.
       {{{project, record("PROJECT 1 " + name64)}}, ""},
-      {{{crystal, record("CRYSTAL 1 " + name64)}}, ""},
-      {{{dataset, record("DATASET 1 " + name64)}}, ""},
       {{{project, record("PROJECT 1 " + name65)}},
        "PROJECT record: a name longer than the 64 characters the CCP4 library holds"},
       {{{crystal, record("CRYSTAL 1 " + name70)}},
@@ -555,8 +552,6 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
       {{{"VALM NAN", "VALM 0.5"}}, ""},
       // Source and group records the library fails on, leaking the header.
       {{{source, record(fp + "1")}},
-       "COLSRC record: other than one word between the label and the dataset id"},
-      {{{source, record(fp + "made by hand 1")}},
        "COLSRC record: other than one word between the label and the dataset id"},
       {{{source, record(fp + "a b c d e f g 1")}},
        "COLSRC record: other than one word between the label and the dataset id"},
