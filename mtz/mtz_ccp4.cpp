@@ -213,8 +213,7 @@ class Header_check {
       if (ndif >= 0) return fault("after the NDIF record");
       const std::string field = text.substr(7, 30);
       const std::size_t end = field.find_last_not_of(' ');
-      if (f.size() < 3 || end == std::string::npos || field.substr(0, end + 1) != f[1] ||
-          text[37] != ' ')
+      if (f.size() < 3 || end == std::string::npos || field.substr(0, end + 1) != f[1])
         return fault("no label in characters 8 to 37 on its own");
     }
     if (key == "COLU") {
