@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Makes MTZ fixtures laid out as other programs write them, with gemmi
-(Debian's python3-gemmi).
+(Debian's python3-gemmi) and cctbx (python3-cctbx).
 
 Run from anywhere with /usr/bin/python3:
   tools/make_mtz_foreign_fixtures.py            writes the files listed below
@@ -17,7 +17,11 @@ Files written into tests/data:
                        gemmi writes the title as given)
   mtz_unmerged.mtz     unmerged rows, BATCH (type B) and M/ISYM (type Y),
                        without batch headers
-  mtz_foreign.txt      gemmi's reading of the first two: per file a line
+  mtz_cctbx_setting.mtz  written by cctbx in the setting P 21 21 21 (2*a,b,c),
+                       whose centring has no lattice letter: its symmetry
+                       record gives "?" (the column sources' dates are fixed)
+  mtz_foreign.txt      gemmi's reading of the first two and the fourth (the
+                       space group 0 when gemmi names none): per file a line
                        "file NAME SPACEGROUP a b c alpha beta gamma", per
                        column "column PROJECT CRYSTAL DATASET LABEL TYPE",
                        then every row: h k l and the data values (nan when
@@ -25,6 +29,7 @@ Files written into tests/data:
 """
 import math
 import os
+import re
 
 import gemmi
 import numpy as np
@@ -98,6 +103,24 @@ def write_unmerged(path):
     mtz.write_to_file(path)
 
 
+def write_cctbx_setting(path):
+    from cctbx import crystal, miller, sgtbx, uctbx
+    from cctbx.array_family import flex
+    symmetry = crystal.symmetry(unit_cell=uctbx.unit_cell((40.0, 25.0, 30.0, 90, 90, 90)),
+                                space_group_info=sgtbx.space_group_info("P 21 21 21 (2*a,b,c)"))
+    indices = miller.build_set(symmetry, anomalous_flag=False, d_min=6.0)
+    n = indices.size()
+    data = indices.array(data=flex.double([10.0 + 0.5 * i for i in range(n)]),
+                         sigmas=flex.double([0.25 + 0.125 * (i % 5) for i in range(n)]))
+    data.as_mtz_dataset(column_root_label="FP").mtz_object().write(path)
+    with open(path, "rb") as f:
+        written = f.read()
+    assert b"SYMINF   8  4 ?    19" in written
+    with open(path, "wb") as f:
+        f.write(re.sub(rb"CREATED_\d\d/\d\d/\d{4}_\d\d:\d\d:\d\d", b"CREATED_01/01/2020_00:00:00",
+                       written))
+
+
 def fmt(v):
     return "nan" if math.isnan(v) else repr(float(v))
 
@@ -110,7 +133,8 @@ def dump(names, txt_path):
             mtz = gemmi.read_mtz_file(os.path.join(os.path.dirname(txt_path), name))
             c = mtz.cell
             out.write("file %s %d %r %r %r %r %r %r\n" % (
-                name, mtz.spacegroup.number, c.a, c.b, c.c, c.alpha, c.beta, c.gamma))
+                name, mtz.spacegroup.number if mtz.spacegroup else 0, c.a, c.b, c.c, c.alpha,
+                c.beta, c.gamma))
             for col in mtz.columns:
                 ds = mtz.dataset(col.dataset_id)
                 out.write("column %s %s %s %s %s\n" % (
@@ -124,7 +148,9 @@ def make_all(directory):
     write_one_dataset(os.path.join(directory, "mtz_one_dataset.mtz"))
     write_odd_names(os.path.join(directory, "mtz_odd_names.mtz"))
     write_unmerged(os.path.join(directory, "mtz_unmerged.mtz"))
-    dump(["mtz_one_dataset.mtz", "mtz_odd_names.mtz"], os.path.join(directory, "mtz_foreign.txt"))
+    write_cctbx_setting(os.path.join(directory, "mtz_cctbx_setting.mtz"))
+    dump(["mtz_one_dataset.mtz", "mtz_odd_names.mtz", "mtz_cctbx_setting.mtz"],
+         os.path.join(directory, "mtz_foreign.txt"))
 
 
 if __name__ == "__main__":

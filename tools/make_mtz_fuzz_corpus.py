@@ -4,7 +4,9 @@
 Each seed is tests/data/mtz_small.mtz (three crystals, 14 columns) cut to a
 few rows, with header records edited: sound files of several shapes and
 files the reader must refuse (damaged, unmerged, impossible cells,
-symmetry that does not fit, a data dataset named HKL_base). Standard
+symmetry that does not fit, a data dataset named HKL_base, sort indices
+beyond the columns, names too long or with a blank, an index label given
+twice, a missing-value mark that is an index, a finest limit of 0). Standard
 library only; run from anywhere:  tools/make_mtz_fuzz_corpus.py
 """
 import hashlib
@@ -58,6 +60,7 @@ def edited(records, nref, edits):
 
 def main():
     rows, records = split(open(SOURCE, "rb").read())
+    sigx = next(r for r in records if r.startswith(b"COLUMN SIGX")).decode("latin-1").rstrip()
     dcell2 = "DCELL         2    21.0000   26.0000   31.0000   90.0000   90.0000   90.0000"
     variants = {
         "sound": [],
@@ -71,6 +74,12 @@ def main():
         "no_end": [("END", "ENDX")],
         "bad_column": [("COLUMN FX                             F     110.000000000    1001.000000000    2",
                         "COLUMN FX                             F     110.000000000    1001.000000000    7")],
+        "sort_beyond": [("SORT    0   0   0   0   0", "SORT    11944 0 0 0 0")],
+        "long_name": [("DATASET       1 d1", "DATASET 1 " + "d" * 65)],
+        "blank_name": [("DATASET       1 d1", "DATASET       1 d 1")],
+        "repeated_index": [(sigx, sigx.replace("COLUMN SIGX", "COLUMN H   "))],
+        "valm_index": [("VALM NAN", "VALM 0")],
+        "reso_zero": [("RESO 0.001040582726       0.054677777778", "RESO 0.001040582726       0")],
     }
     os.makedirs(OUT, exist_ok=True)
     # Seeds of earlier findings ("found_*") stay.

@@ -229,7 +229,13 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
                 "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "},
                {"not_a_group.mtz",
                 {{"SYMM X+1/2,-Y+1/2,-Z", "SYMM X+1/2,-Y+1/2,Z "}},
-                "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "}};
+                "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "},
+               // The sixth column would give the indices: a verdict on a
+               // third of the reflections.
+               {"second_h.mtz",
+                {{"COLUMN HLA ", "COLUMN H   "}},
+                "CCP4MTZfile: open_read - File missing or corrupted: COLUMN record: the index label "
+                "H given to a second column: "}};
   for (const auto& c : cases) {
     const std::string path = edited_1dur(dir, c.name, c.edits);
     for (const Args& args : {run_1dur(path, dir.file("out.mtz")), run_1dur_ref(path)}) {
@@ -239,13 +245,15 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
       EXPECT_EQ(lines_with(r.out, "CCP4MTZfile"), 1) << r.out;
     }
   }
-  // Rows that cannot be read (a damaged machine stamp): one message.
+  // A machine stamp the library cannot read the rows by: one message.
   std::string bytes = read_bytes(fixture_path("sm_1dur.mtz"));
   bytes.replace(8, 4, "\xff\xff\xff\xff");
   const std::string stamp = dir.file("stamp.mtz");
   write_bytes(stamp, bytes);
   expect_refused(quelvarn_exe(run_1dur(stamp, dir.file("out.mtz"))),
-                 "CCP4MTZfile: close_read - File truncated: " + stamp);
+                 "CCP4MTZfile: open_read - File missing or corrupted: a machine stamp whose float "
+                 "format the CCP4 library cannot read (0xff): " +
+                     stamp);
   std::set<std::string> inputs = {"stamp.mtz"};
   for (const auto& c : cases) inputs.insert(c.name);
   EXPECT_EQ(entries(dir), inputs);

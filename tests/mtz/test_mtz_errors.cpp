@@ -45,28 +45,38 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
   major.replace(major.find("VERS MTZ:V1.1"), 13, "VERS MTZ:V2.1");
   // An indented dataset record: the library loses the dataset and crashes.
   indented.replace(indented.find("DATASET       1 1     "), 22, "  DATASET       1 1   ");
-  const std::string files[] = {scratch("absent.mtz"),
-                               write_scratch("empty.mtz", ""),
-                               write_scratch("text.mtz", "MTZ is not what this is\n"),
-                               write_scratch("garbage.mtz", std::string(5000, '\x5a')),
-                               write_scratch("cut_header.mtz", real.substr(0, kHeader + 1617)),
-                               write_scratch("cut_rows.mtz", real.substr(0, kHeader / 2)),
-                               write_scratch("cut_stamp.mtz", real.substr(0, 10)),
-                               write_scratch("no_end.mtz", no_end),
-                               write_scratch("bad_ncol.mtz", bad_ncol),
-                               write_scratch("version.mtz", version),
-                               write_scratch("after_end.mtz", after_end),
-                               write_scratch("comment.mtz", comment),
-                               write_scratch("end_of_headers.mtz", end_of_headers),
-                               write_scratch("quote.mtz", quote),
-                               write_scratch("indented.mtz", indented),
-                               write_scratch("joined.mtz", joined),
-                               write_scratch("continued.mtz", continued),
-                               write_scratch("major.mtz", major)};
-  for (const std::string& f : files) {
-    EXPECT_EQ(read_all(f), "CCP4MTZfile: open_read - File missing or corrupted: " + f);
+  // Each file and what the refusal says was found ("" for none: the file
+  // is missing).
+  const std::pair<std::string, std::string> files[] = {
+      {scratch("absent.mtz"), ""},
+      {write_scratch("empty.mtz", ""), "shorter than an MTZ header"},
+      {write_scratch("text.mtz", "MTZ is not what this is\n"), "shorter than an MTZ header"},
+      {write_scratch("garbage.mtz", std::string(5000, '\x5a')), "no MTZ stamp"},
+      {write_scratch("cut_header.mtz", real.substr(0, kHeader + 1617)), "no END record"},
+      {write_scratch("cut_rows.mtz", real.substr(0, kHeader / 2)),
+       "a header position outside the file"},
+      {write_scratch("cut_stamp.mtz", real.substr(0, 10)), "shorter than an MTZ header"},
+      {write_scratch("no_end.mtz", no_end), "an unknown header record \"XND\""},
+      {write_scratch("bad_ncol.mtz", bad_ncol), "the NCOL record gives 9 columns, the header 8"},
+      {write_scratch("version.mtz", version), "VERS record: a continuation mark \"-\" at its end"},
+      {write_scratch("after_end.mtz", after_end),
+       "a record other than history between END and MTZENDOFHEADERS"},
+      {write_scratch("comment.mtz", comment), "COLUMN record: a comment mark (! or #)"},
+      {write_scratch("end_of_headers.mtz", end_of_headers), "text after MTZENDOFHEADERS"},
+      {write_scratch("quote.mtz", quote),
+       "SYMINF record: a space-group name not quoted between blanks"},
+      {write_scratch("indented.mtz", indented), "an indented header record \"DATASET\""},
+      {write_scratch("joined.mtz", joined),
+       "SYMINF record: a space-group name not quoted between blanks"},
+      {write_scratch("continued.mtz", continued),
+       "DWAVEL record: a continuation mark \"&\" at its end"},
+      {write_scratch("major.mtz", major), "VERS record: other than one version MTZ:V1.n"}};
+  for (const auto& [f, found] : files) {
+    const std::string what =
+        "File missing or corrupted: " + (found.empty() ? "" : found + ": ") + f;
+    EXPECT_EQ(read_all(f), "CCP4MTZfile: open_read - " + what);
     EXPECT_EQ(fatal_text([&] { CCP4MTZfile().open_append(f, scratch("out.mtz")); }),
-              "CCP4MTZfile: open_append - File missing or corrupted: " + f);
+              "CCP4MTZfile: open_append - " + what);
   }
   const std::string empty = fixture_path("mtz_empty.mtz");
   EXPECT_EQ(read_all(empty), "CCP4MTZfile: open_read - File has no reflections: " + empty);

@@ -1,5 +1,6 @@
 // Files laid out as other programs write them: every column in a dataset 0
-// of their own names, names and labels with quotes and trailing marks.
+// of their own names, names and labels with quotes and trailing marks, a
+// setting whose symmetry record has no lattice letter.
 // Each is read with the values gemmi reads, and copied by an append.
 #include <fstream>
 #include <map>
@@ -90,11 +91,12 @@ void expect_as_gemmi_reads(const std::string& path, const Foreign& want) {
 
 // A dataset 0 named other than HKL_base (one program writes every column
 // there, under its own name thrice), and names and labels holding quotes or
-// ending in "-" or "&": read as gemmi reads them, the input and its append
-// copy alike.
+// ending in "-" or "&", and a group in a setting without a lattice letter
+// ("?", its group taken from the operators): read as gemmi reads them, the
+// input and its append copy alike.
 TEST(MtzForeign, FilesOfOtherWritersReadAsGemmiReadsThem) {
   const std::map<std::string, Foreign> files = read_foreign();
-  ASSERT_EQ(files.size(), 2u);
+  ASSERT_EQ(files.size(), 3u);
   for (const auto& [name, want] : files) {
     SCOPED_TRACE(name);
     const std::string in = fixture_path(name), out = mtz_testing::scratch("copy_" + name);

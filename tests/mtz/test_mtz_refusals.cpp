@@ -273,7 +273,9 @@ TEST(MtzInputs, FailedCloseLeavesTheObjectClosed) {
     bytes.replace(8, 4, "\xff\xff\xff\xff");  // the machine stamp: rows unreadable
     write_bytes(name, bytes);
     EXPECT_EQ(fatal_text([&] { file->close_read(); }),
-              "CCP4MTZfile: close_read - File truncated: " + name);
+              "CCP4MTZfile: close_read - File missing or corrupted: a machine stamp whose float "
+              "format the CCP4 library cannot read (0xff): " +
+                  name);
   }
   EXPECT_EQ(fatal_text([&] { file->close_read(); }), "CCP4MTZfile: no file open for read");
   vantrel_testing::Quiet_messages quiet;
@@ -337,11 +339,12 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
        ""},
       {"point_group.mtz",  // longer than the library's field for it
        {{"'P 1 21 1'   PG2        ", "'P 1 21 1'   PG2CRYSTAL2"}},
-       "File missing or corrupted: ",
+       "File missing or corrupted: SYMINF record: a space-group name over 20 or point-group name "
+       "over 10 characters: ",
        ""},
       {"no_point_group.mtz",  // the library fails, leaking the header it read
        {{"'P 1 21 1'   PG2        ", "'P 1 21 1'              "}},
-       "File missing or corrupted: ",
+       "File missing or corrupted: SYMINF record: no point-group name: ",
        ""},
       {"screw_c.mtz",
        {{"SYMM -X,  Y+1/2,  -Z", "SYMM -X,  -Y,  Z+1/2"}},
@@ -411,20 +414,32 @@ TEST(MtzFormats, LabelListsNameLeadingComponents) {
 }
 
 // Names the library's parser misreads, and records it leaks on, in a file
-// whose other names and labels it reads intact: each refused as damaged.
+// whose other names and labels it reads intact: each refused with what was
+// found.
 TEST(MtzFormats, NamesTheParserMisreadsAreRefused) {
   const std::string odd = fixture_path("mtz_odd_names.mtz");
-  const std::pair<std::string, std::string> cases[] = {
-      {"DATASET       1 peak-", "DATASET       1 pe,k-"},  // reads as "pe"
-      {"DATASET       1 peak-", "DATASET       1 pe=k-"},
-      {"DATASET       1 peak-", "DATASET       1 pe!k-"},  // a comment ends the record
-      {"DATASET       1 peak-", "DATASET       1 pe#k-"},
-      {"DATASET       1 peak-", "DATASET       1 'pea'"},  // reads as pea
-      {"DATASET       1 peak-", "DATASET       1 -    "},  // a continuation: empty name
-      {"CRYSTAL       1 x\"y", "CRYSTAL       1 \"xy"},
-      {"COLUMN F'  ", "COLUMN 'F  "},  // an open quote swallows the record
-      {"COLUMN F'  ", "COLUMN F#  "},
-      {"DWAVEL        1    0.98000  ", "DWAVEL        1    0.98000 &"}};  // leaks
+  const struct {
+    std::pair<std::string, std::string> edit;
+    std::string found;
+  } cases[] = {{{"DATASET       1 peak-", "DATASET       1 pe,k-"},  // reads as "pe"
+                "DATASET record: a name or label holding \",\""},
+               {{"DATASET       1 peak-", "DATASET       1 pe=k-"},
+                "DATASET record: a name or label holding \"=\""},
+               {{"DATASET       1 peak-", "DATASET       1 pe!k-"},  // a comment ends the record
+                "DATASET record: a comment mark (! or #)"},
+               {{"DATASET       1 peak-", "DATASET       1 pe#k-"},
+                "DATASET record: a comment mark (! or #)"},
+               {{"DATASET       1 peak-", "DATASET       1 'pea'"},  // reads as pea
+                "DATASET record: a name or label opening with a quote ('pea')"},
+               {{"DATASET       1 peak-", "DATASET       1 -    "},  // a continuation: empty name
+                "DATASET record: a continuation mark \"-\" at its end"},
+               {{"CRYSTAL       1 x\"y", "CRYSTAL       1 \"xy"},
+                "CRYSTAL record: a name or label opening with a quote (\"xy)"},
+               {{"COLUMN F'  ", "COLUMN 'F  "},  // an open quote swallows the record
+                "COLUMN record: a name or label opening with a quote ('F)"},
+               {{"COLUMN F'  ", "COLUMN F#  "}, "COLUMN record: a comment mark (! or #)"},
+               {{"DWAVEL        1    0.98000  ", "DWAVEL        1    0.98000 &"},  // leaks
+                "DWAVEL record: a continuation mark \"&\" at its end"}};
   const auto read = [](const std::string& path) {
     return fatal_text([&] {
       CCP4MTZfile file;
@@ -436,9 +451,9 @@ TEST(MtzFormats, NamesTheParserMisreadsAreRefused) {
   };
   EXPECT_EQ(read(odd), "no error");
   for (const auto& c : cases) {
-    const std::string path = edited("odd.mtz", {c}, odd);
-    EXPECT_EQ(read(path), "CCP4MTZfile: open_read - File missing or corrupted: " + path)
-        << c.second;
+    const std::string path = edited("odd.mtz", {c.edit}, odd);
+    EXPECT_EQ(read(path),
+              "CCP4MTZfile: open_read - File missing or corrupted: " + c.found + ": " + path);
   }
 }
 
@@ -471,5 +486,108 @@ TEST(MtzFormats, UnmergedColumnsAreRefused) {
     }
     EXPECT_EQ(read, "CCP4MTZfile: open_read - " + c.outcome + path);
     EXPECT_EQ(append(path, scratch("out.mtz")), "CCP4MTZfile: open_append - " + c.outcome + path);
+  }
+}
+
+// A header record: the text padded to 80 characters.
+std::string record(const std::string& text) { return text + std::string(80 - text.size(), ' '); }
+
+// Header records the library crashes on, misreads (rows vanish, or the
+// indices come from another column) or leaks on, each refused with what was
+// found before the library reads them; their sound neighbours read.
+TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
+  const std::string project = record("PROJECT       1 5e5z"),
+                    crystal = record("CRYSTAL       1 5e5z"), dataset = record("DATASET       1 1"),
+                    sort = "SORT    0   0   0   0   0",
+                    reso = record("RESO 0.0028703967109323   0.3611701726913452"),
+                    source = record(
+                        "COLSRC FP                             CREATED_17/05/2019_12:15:14"
+                        "              1"),
+                    fp = "COLSRC FP                             ";
+  const std::string name64(64, 'n'), name65(65, 'n'), name70(70, 'n');
+  const struct {
+    std::vector<std::pair<std::string, std::string>> edits;
+    std::string found;  // "" when the file reads
+  } cases[] = {
+      // Sort indices beyond the columns: the sort order is left unset, or
+      // read out of bounds.
+      {{{sort, "SORT    8   0   0   0   0"}}, ""},
+      {{{sort, "SORT    0   0   0   0   9"}}, "the SORT record names column 9 of 8"},
+      {{{sort, "SORT    11944 0 0 0 0    "}}, "the SORT record names column 11944 of 8"},
+      // Names the library's fields cannot hold abort the process.
+      {{{project, record("PROJECT 1 " + name64)}}, ""},
+      {{{project, record("PROJECT 1 " + name65)}},
+       "PROJECT record: a name longer than the 64 characters the CCP4 library holds"},
+      {{{crystal, record("CRYSTAL 1 " + name70)}},
+       "CRYSTAL record: a name longer than the 64 characters the CCP4 library holds"},
+      {{{dataset, record("DATASET 1 " + name65)}},
+       "DATASET record: a name longer than the 64 characters the CCP4 library holds"},
+      {{{dataset, record("DATASET       1 my data")}},
+       "DATASET record: a name with a blank \"my data\""},
+      {{{project, record("PROJECT       1 proj one")}},
+       "PROJECT record: a name with a blank \"proj one\""},
+      // An index label given twice: the later column would be the index.
+      {{{"COLUMN I ", "COLUMN H "}, {"COLSRC I ", "COLSRC H "}},
+       "COLUMN record: the index label H given to a second column"},
+      {{{"COLUMN SIGI ", "COLUMN L    "}, {"COLSRC SIGI ", "COLSRC L    "}},
+       "COLUMN record: the index label L given to a second column"},
+      {{{"COLUMN SIGI ", "COLUMN FP   "}, {"COLSRC SIGI ", "COLSRC FP   "}}, ""},
+      // Limits and marks that make rows vanish.
+      {{{reso, record("RESO 0.0028703967109323   0")}},
+       "a RESO record whose finest limit (0) is not a positive number at least its first "
+       "(0.0028704)"},
+      {{{reso, record("RESO 0.0028703967109323   -1")}},
+       "a RESO record whose finest limit (-1) is not a positive number at least its first "
+       "(0.0028704)"},
+      {{{reso, record("RESO 0.0028703967109323   1e-30")}},
+       "a RESO record whose finest limit (1e-30) is not a positive number at least its first "
+       "(0.0028704)"},
+      {{{reso, record("RESO 0   0.3611701726913452")}}, ""},
+      {{{reso, record("TITLE")}}, ""},
+      {{{"VALM NAN", "VALM 0  "}},
+       "a missing-value mark (VALM 0) that is also an index of the file"},
+      {{{"VALM NAN", "VALM -5 "}},
+       "a missing-value mark (VALM -5) that is also an index of the file"},
+      {{{"VALM NAN", "VALM 12 "}}, ""},
+      {{{"VALM NAN", "VALM 0.5"}}, ""},
+      // Source and group records the library fails on, leaking the header.
+      {{{source, record(fp + "1")}},
+       "COLSRC record: other than one word between the label and the dataset id"},
+      {{{source, record(fp + "a b c d e f g 1")}},
+       "COLSRC record: other than one word between the label and the dataset id"},
+      {{{source, record(fp + "by_hand 1")}}, ""},
+      {{{source, record("COLGRP FP                             F 1")}},
+       "COLGRP record: other than three words between the label and the dataset id"},
+      {{{source, record("COLGRP FP                             grp F 1 2 1")}},
+       "COLGRP record: other than three words between the label and the dataset id"},
+      {{{source, record("COLGRP FP                             grp F 1 1")}}, ""},
+      // The library's tables hold 10,000 columns.
+      {{{"NCOL        8", "NCOL    10001"}},
+       "NCOL record: more than the 10000 columns the CCP4 library holds (10001)"},
+      {{{"NCOL        8", "NCOL    10000"}}, "the NCOL record gives 10000 columns, the header 8"}};
+  for (const auto& c : cases) {
+    const std::string path = edited("header.mtz", c.edits);
+    SCOPED_TRACE(c.edits[0].second);
+    if (c.found.empty()) {
+      EXPECT_EQ(read_all(path), "no error");
+      continue;
+    }
+    const std::string what = "File missing or corrupted: " + c.found + ": " + path;
+    EXPECT_EQ(read_all(path), "CCP4MTZfile: open_read - " + what);
+    EXPECT_EQ(append(path, scratch("out.mtz")), "CCP4MTZfile: open_append - " + what);
+  }
+  // The machine stamp's float format: IEEE floats in the integers' byte
+  // order (4, or 0 for the machine's own), else the values come out changed.
+  const std::pair<char, std::string> stamps[] = {
+      {'\x44', ""}, {'\x04', ""}, {'\x14', "0x14"}, {'\x24', "0x24"}, {'\x54', "0x54"}};
+  for (const auto& [byte, found] : stamps) {
+    std::string bytes = read_bytes(tiny);
+    bytes[8] = byte;
+    const std::string path = write_bytes(scratch("stamp.mtz"), bytes);
+    EXPECT_EQ(read_all(path),
+              found.empty() ? "no error"
+                            : "CCP4MTZfile: open_read - File missing or corrupted: a machine stamp "
+                              "whose float format the CCP4 library cannot read (" +
+                                  found + "): " + path);
   }
 }
