@@ -1,6 +1,5 @@
 #include "foundation/file_access.h"
 
-#include <limits.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -256,265 +255,128 @@ TEST(FileAccess, WritableFileInAClosedDirectoryIsWrittenInPlace) {
   EXPECT_EQ(entries_of(tmp), std::vector<std::string>{"link.mtz"});
 }
 
-// Two names land on one file when their links, their directories' links,
-// "." and ".." lead to one place, whether or not the file exists yet; an
-// existing file also under another (hard) link.
+// A directory in dir with just the given mode, whatever the umask.
+static std::string made_dir(const Scratch_dir& dir, const std::string& name, const mode_t mode) {
+  const std::string path = dir.file(name);
+  EXPECT_TRUE(mkdir(path.c_str(), 0) == 0 && chmod(path.c_str(), mode) == 0) << path;
+  return path;
+}
+
+// Names land on one file when links (also of their directories), "." and
+// ".." lead to one place, made yet or not, or when they are hard links.
 TEST(FileAccess, OutputsLandingOnOneFile) {
   Scratch_dir dir;
-  const std::string sub = dir.file("sub");
-  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-  ASSERT_EQ(symlink("sub", dir.file("sublink").c_str()), 0);
-  ASSERT_EQ(symlink("x.out", dir.file("a.lnk").c_str()), 0);
-  ASSERT_EQ(symlink("sub/../x.out", dir.file("b.lnk").c_str()), 0);
-  ASSERT_EQ(symlink("loop.lnk", dir.file("loop.lnk").c_str()), 0);
-  const std::string hard = dir.write("hard.out", "x");
-  ASSERT_EQ(link(hard.c_str(), dir.file("hard2.out").c_str()), 0);
-  // Two names (in the scratch directory), and whether they land on one file.
+  made_dir(dir, "sub", 0755);
+  const char* const links[][2] = {{"sublink", "sub"}, {"a.lnk", "x.out"}, {"loop", "loop"}};
+  for (const auto& l : links) ASSERT_EQ(symlink(l[1], dir.file(l[0]).c_str()), 0);
+  ASSERT_EQ(link(dir.write("hard", "x").c_str(), dir.file("hard2").c_str()), 0);
   const struct {
     std::string a, b;
     bool same;
-  } cases[] = {{"y.out", "./y.out", true},
-               {"y.out", "sub/../y.out", true},
-               {"sub/y.out", "sublink/y.out", true},
-               {"sub/y.out", "sublink/./y.out", true},
-               {"a.lnk", "x.out", true},
-               {"a.lnk", "b.lnk", true},
-               {"hard.out", "hard2.out", true},
-               {"y.out", "z.out", false},
-               {"y.out", "sub/y.out", false},
-               {"a.lnk", "sub/x.out", false},
-               {"loop.lnk", "y.out", false},
+  } cases[] = {{"y.out", "./y.out", true},           {"sub/y.out", "sublink/y.out", true},
+               {"sublink/../a.lnk", "x.out", true},  {"hard", "hard2", true},
+               {"y.out", "sub/y.out", false},        {"loop", "y.out", false},
                {"nodir/y.out", "nodir/z.out", false}};
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
     EXPECT_EQ(Files::same_output(dir.file(c.a), dir.file(c.b)), c.same) << c.a << " " << c.b;
-    EXPECT_EQ(Files::same_output(dir.file(c.b), dir.file(c.a)), c.same) << c.b << " " << c.a;
-  }
-  char real[PATH_MAX];
-  ASSERT_NE(realpath(dir.path().c_str(), real), nullptr);
-  EXPECT_EQ(Files::output_file(dir.file("sublink/../a.lnk")), std::string(real) + "/x.out");
   EXPECT_EQ(Files::output_file("/y.out"), "/y.out");
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.lnk", "b.lnk", "hard.out", "hard2.out",
-                                                     "loop.lnk", "sub", "sublink"}));
 }
 
-// Runs f with writes limited to limit bytes a file (a write past it fails
-// rather than ending the process), then lifts the limit again, also when f
-// throws.
-template <class F> void with_file_size_limit(const rlim_t limit, F&& f) {
-  struct Limit {
-    struct rlimit was;
-    sighandler_t handler;
-    explicit Limit(const rlim_t limit) : handler(signal(SIGXFSZ, SIG_IGN)) {
-      getrlimit(RLIMIT_FSIZE, &was);
-      struct rlimit now = was;
-      now.rlim_cur = limit;
-      setrlimit(RLIMIT_FSIZE, &now);
-    }
-    ~Limit() {
-      setrlimit(RLIMIT_FSIZE, &was);
-      signal(SIGXFSZ, handler);
-    }
-  } limited(limit);
-  f();
-}
-
-// A file written in place that has no room for its new content (here a
-// limit on file size, as a full filesystem) keeps what it held, and the
-// temporary goes; one that has room is overwritten and cut to length. A
-// write that fails once the room is found (the limit reached within the
-// old file's length) leaves the file empty, never part-written, and keeps
-// the whole output in the temporary, named in the message.
+// A file written in place without room for its new content (a file size
+// limit, as a full filesystem) keeps what it held. A write that fails once
+// room is found leaves it empty, and the whole output in the temporary,
+// named in the message.
 TEST(FileAccess, InPlaceWriteWithoutRoomLeavesTheFileAsItWas) {
   Scratch_dir dir;
-  const bool root = geteuid() == 0;
-  const std::string closed = dir.file("closed"), tmp = dir.file("tmp");
-  ASSERT_EQ(mkdir(closed.c_str(), 0755), 0);
-  ASSERT_EQ(mkdir(tmp.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(tmp.c_str(), 0777), 0);
-  const std::string big(5000, 'n'), longer(8000, 'o'), no_room = "file too large; ";
-  // The file's content, the new content, what the file holds after, and
-  // the end of the message ("kept in" followed by the temporary's name).
-  const std::vector<std::array<std::string, 4>> cases = {
-      {"old text", big, "old text", no_room + "the file is left as it was"},
-      {"", big, "", no_room + "the file is left as it was"},
-      {longer, big, "", no_room + "the new content is kept in"},
-      {longer, "new", "new", ""},
-      {"old", "newer text", "newer text", ""},
-      {"old", "", "", ""}};
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    const std::string out = dir.write("closed/out" + std::to_string(i) + ".mtz", cases[i][0]);
-    if (root) {
-      ASSERT_EQ(chown(out.c_str(), unprivileged_id, unprivileged_id), 0);
-    }
-  }
-  if (!root) {
-    ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
-  }
-  const std::string seen = as_unprivileged([&] {
-    setenv("TMPDIR", tmp.c_str(), 1);
-    std::string text;
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-      const std::string out = closed + "/out" + std::to_string(i) + ".mtz";
-      std::string message = fatal_text([&] {
-        Temporary_file file(out, "T");
-        write_bytes(file.path(), cases[i][1]);
-        with_file_size_limit(4096, [&] { file.commit(); });
+  const std::string closed = made_dir(dir, "closed", 0755), tmp = made_dir(dir, "tmp", 0777);
+  const std::string big(5000, 'n');
+  // Name, old content, new content, what the file holds after, the message's end.
+  const std::vector<std::array<std::string, 5>> cases = {
+      {"a", "old", big, "old", "the file is left as it was"},
+      {"b", std::string(8000, 'o'), big, "", "the new content is kept in " + tmp},
+      {"c", "old", "", "", ""}};
+  for (const auto& c : cases) ASSERT_EQ(chmod(dir.write("closed/" + c[0], c[1]).c_str(), 0666), 0);
+  ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
+  for (const auto& [name, old, now, after, why] : cases) {
+    std::string message = as_unprivileged([&] {
+      setenv("TMPDIR", tmp.c_str(), 1);
+      signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails
+      struct rlimit was;
+      getrlimit(RLIMIT_FSIZE, &was);
+      const std::string text = fatal_text([&] {
+        Temporary_file file(closed + "/" + name, "T");
+        write_bytes(file.path(), now);
+        const struct rlimit limited = {4096, was.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limited);
+        file.commit();
       });
-      const std::size_t kept = message.find(" kept in ");
-      if (kept != std::string::npos) {
-        const std::string path = message.substr(kept + 9);
-        message.resize(kept + 8);
-        message += path.compare(0, tmp.size() + 1, tmp + "/") == 0 &&
-                           read_bytes(path) == cases[i][1] && std::remove(path.c_str()) == 0
-                       ? " the whole output"
-                       : " " + path;
-      }
-      text += message + "|" + read_bytes(out) + "\n";
+      setrlimit(RLIMIT_FSIZE, &was);
+      return text;
+    });
+    const std::size_t kept = message.find(tmp + "/");
+    if (kept != std::string::npos) {
+      EXPECT_EQ(read_bytes(message.substr(kept)), now);
+      std::remove(message.substr(kept).c_str());
+      message.resize(kept + tmp.size());
     }
-    return text;
-  });
-  if (!root) {
-    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
+    EXPECT_EQ(message, why.empty()
+                           ? "no error"
+                           : "T: cannot write " + closed + "/" + name + ": file too large; " + why);
+    EXPECT_EQ(read_bytes(closed + "/" + name), after) << name;
   }
-  std::string expected;
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    const std::string& why = cases[i][3];
-    expected += why.empty()
-                    ? "no error"
-                    : "T: cannot write " + closed + "/out" + std::to_string(i) + ".mtz: " + why;
-    expected += (why.find("kept in") != std::string::npos ? " the whole output|" : "|") +
-                cases[i][2] + "\n";
-  }
-  EXPECT_EQ(seen, expected);
+  ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
   EXPECT_EQ(entries_of(tmp), std::vector<std::string>{});
 }
 
-// In a sticky directory open to all (as /tmp) a user may write another
-// user's writable file but not rename over it: such a file is written in
-// place, while the user's own file there is replaced as usual.
-TEST(FileAccess, AnotherUsersFileInAStickyDirectoryIsWrittenInPlace) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs files of two users";
-  Scratch_dir dir;
-  const std::string shared = dir.file("shared"), tmp = dir.file("tmp");
-  for (const std::string& d : {shared, tmp}) {
-    ASSERT_EQ(mkdir(d.c_str(), 0777), 0);
-    ASSERT_EQ(chmod(d.c_str(), d == shared ? 01777 : 0777), 0);
-  }
-  // File, owner, and where its temporary is made.
-  const std::vector<std::pair<std::string, int>> cases = {{"root.mtz", 0},
-                                                          {"mine.mtz", unprivileged_id}};
-  for (const auto& [name, owner] : cases) {
-    const std::string file = dir.write("shared/" + name, "old");
-    ASSERT_EQ(chmod(file.c_str(), 0666), 0);
-    ASSERT_EQ(chown(file.c_str(), uid_t(owner), gid_t(owner)), 0);
-  }
-  const std::string seen = as_unprivileged([&] {
-    setenv("TMPDIR", tmp.c_str(), 1);
-    std::string text;
-    for (const auto& [name, owner] : cases) {
-      const std::string file = shared + "/" + name;
-      text += fatal_text([&] {
-        Temporary_file out(file, "T");
-        text += Files::directory_of(out.path()) + " ";
-        write_bytes(out.path(), "new " + name);
-        out.commit();
-      });
-      text += " " + read_bytes(file) + "\n";
-    }
-    return text;
-  });
-  EXPECT_EQ(seen, tmp + " no error new root.mtz\n" + shared + " no error new mine.mtz\n");
-  for (const auto& [name, owner] : cases)
-    EXPECT_EQ(mode_and_owner(shared + "/" + name),
-              (std::vector<unsigned>{0666, unsigned(owner), unsigned(owner)}))
-        << name;
-  EXPECT_EQ(entries_of(shared), (std::vector<std::string>{"mine.mtz", "root.mtz"}));
-  EXPECT_TRUE(entries_of(tmp).empty());
-}
-
-namespace {
-
-// An access control list as the system stores it (see file_access.cpp):
-// owner rw, the given user rw, the owning group r, mask rw, others none.
-std::string acl_granting(const unsigned user) {
-  std::string acl("\x02\0\0\0", 4);
-  const auto entry = [&](const unsigned tag, const unsigned perm, const unsigned id) {
-    for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})
-      acl += char(v & 0xff);
-  };
-  entry(0x01, 6, ~0u);
-  entry(0x02, 6, user);
-  entry(0x04, 4, ~0u);
-  entry(0x10, 6, ~0u);
-  entry(0x20, 0, ~0u);
-  return acl;
-}
-
-// A file's access control list; empty when it has none.
-std::string acl_of(const std::string& path) {
-  char buffer[1024];
-  const ssize_t n = getxattr(path.c_str(), "system.posix_acl_access", buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, std::size_t(n)) : "";
-}
-
-}  // namespace
-
 // A file replaced by rename keeps its owner and group where the writer may
 // set them, its permissions and its access control list; where the group
-// cannot be kept the new group gets no more than others had.
+// cannot be kept the new group gets no more than both it and others had. In
+// a sticky directory (as /tmp) a user may write another user's file but not
+// rename over it: that file is written in place, the user's own replaced.
 TEST(FileAccess, ReplacedFileKeepsOwnerGroupAndAccess) {
   if (geteuid() != 0) GTEST_SKIP() << "needs files of two users";
   Scratch_dir dir;
-  const std::string open_dir = dir.file("open");
-  ASSERT_EQ(mkdir(open_dir.c_str(), 0777), 0);
-  ASSERT_EQ(chmod(open_dir.c_str(), 0777), 0);
+  made_dir(dir, "open", 0777);
+  made_dir(dir, "sticky", 01777);
+  // An access list as the system stores it (version; tag, permissions, id):
+  // owner rw, user 65534 rw, owning group r, mask rw, others none.
+  using namespace std::string_literals;
+  const std::string acl = "\x02\0\0\0"s + "\x01\0\x06\0\xff\xff\xff\xff"s +
+                          "\x02\0\x06\0\xfe\xff\0\0"s + "\x04\0\x04\0\xff\xff\xff\xff"s +
+                          "\x10\0\x06\0\xff\xff\xff\xff"s + "\x20\0\0\0\xff\xff\xff\xff"s;
   const unsigned nobody = unprivileged_id;
-  const std::string acl = acl_granting(nobody);
+  // File, written by root or not, replaced or written in place; mode, owner
+  // and group before and after; its access list.
   const struct {
     std::string name;
-    bool by_root;
-    std::vector<unsigned> before;  // mode, owner, group
-    bool with_acl;
-    std::vector<unsigned> after;
-  } cases[] = {
-      {"nobody.mtz", true, {0640, nobody, nobody}, false, {0640, nobody, nobody}},
-      {"group.mtz", true, {0660, 0, nobody}, false, {0660, 0, nobody}},
-      {"listed.mtz", true, {0660, nobody, nobody}, true, {0660, nobody, nobody}},
-      // Written by nobody: root's group loses what others lacked.
-      {"roots.mtz", false, {0664, 0, 0}, false, {0644, nobody, nobody}},
-      {"closed.mtz", false, {0666 & ~0060u, 0, 0}, false, {0606, nobody, nobody}},
-  };
-  bool lists = true;
-  for (const auto& c : cases) {
-    const std::string file = dir.write("open/" + c.name, "old");
-    ASSERT_EQ(chown(file.c_str(), c.before[1], c.before[2]), 0);
-    ASSERT_EQ(chmod(file.c_str(), c.before[0]), 0);
-    if (c.with_acl && setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0))
-      lists = false;  // a filesystem without access lists
-  }
+    bool by_root, replaced;
+    std::vector<unsigned> before, after;
+    std::string acl;
+  } cases[] = {{"open/roots", false, true, {0665, 0, 0}, {0645, nobody, nobody}, ""},
+               {"sticky/roots", false, false, {0666, 0, 0}, {0666, 0, 0}, ""},
+               {"sticky/own", false, true, {0640, nobody, nobody}, {0640, nobody, nobody}, ""},
+               {"open/listed", true, true, {0660, nobody, nobody}, {0660, nobody, nobody}, acl}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.with_acl && !lists) continue;
-    const std::string file = open_dir + "/" + c.name;
+    const std::string file = dir.write(c.name, "old");
+    ASSERT_EQ(chown(file.c_str(), c.before[1], c.before[2]), 0);
+    ASSERT_EQ(chmod(file.c_str(), c.before[0]), 0);
+    if (!c.acl.empty() &&
+        setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
+      GTEST_SKIP() << "no access lists here";  // the last case
+    struct stat was, now;
+    ASSERT_EQ(stat(file.c_str(), &was), 0);
     const auto write = [&] {
       Temporary_file out(file, "T");
       write_bytes(out.path(), "new");
       out.commit();
       return read_bytes(file);
     };
-    EXPECT_EQ(c.by_root ? write() : vantrel_testing::as_unprivileged(write), "new");
+    EXPECT_EQ(c.by_root ? write() : as_unprivileged(write), "new");
     EXPECT_EQ(mode_and_owner(file), c.after);
-    EXPECT_EQ(acl_of(file), c.with_acl ? acl : "");
+    EXPECT_EQ(stat(file.c_str(), &now) == 0 && now.st_ino != was.st_ino, c.replaced);
+    char kept[1024];
+    const ssize_t n = getxattr(file.c_str(), "system.posix_acl_access", kept, sizeof kept);
+    EXPECT_EQ(std::string(kept, std::size_t(std::max(n, ssize_t(0)))), c.acl);
   }
-  // Through a link: the file the link leads to keeps them.
-  const std::string link = open_dir + "/link.mtz";
-  ASSERT_EQ(symlink("nobody.mtz", link.c_str()), 0);
-  {
-    Temporary_file out(link, "T");
-    write_bytes(out.path(), "through the link");
-    out.commit();
-  }
-  EXPECT_EQ(link_text(link), "nobody.mtz");
-  EXPECT_EQ(mode_and_owner(open_dir + "/nobody.mtz"), cases[0].after);
-  EXPECT_EQ(entries_of(open_dir).size(), std::size(cases) + 1);
 }
