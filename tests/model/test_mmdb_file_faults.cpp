@@ -1,9 +1,11 @@
 // Damaged, unusual and unwritable coordinate files: each is refused with a
 // message naming the file and what is wrong, or read as it should be; no
 // refused write leaves a file behind or changes an existing one.
+#include <poll.h>
 #include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <cerrno>
@@ -53,95 +55,15 @@ String damaged_binary(const model_testing::Scratch& scratch, const std::size_t a
   return scratch.write("damaged" + std::to_string(at) + ".bin", bytes);
 }
 
-// sm_1dur.cif with its atoms given again as models 2 to n, so that its
-// read takes a while (0.15 s here for 40 models).
-std::string sm_1dur_models(const int n) {
-  std::vector<std::string> lines = damaged_files::lines_of("sm_1dur.cif"), more;
-  std::size_t last = 0;
-  for (std::size_t i = 0; i < lines.size(); ++i)
-    if (lines[i].rfind("ATOM", 0) == 0 || lines[i].rfind("HETATM", 0) == 0) last = i;
-  for (int model = 2; model <= n; ++model)
-    for (std::size_t i = 0; i <= last; ++i)
-      if (lines[i].rfind("ATOM", 0) == 0 || lines[i].rfind("HETATM", 0) == 0) {
-        // The model number is the row's last word.
-        std::string row = lines[i].substr(0, lines[i].find_last_not_of(' '));
-        more.push_back(row.substr(0, row.find_last_of(' ') + 1) + std::to_string(model));
-      }
-  lines.insert(lines.begin() + std::ptrdiff_t(last) + 1, more.begin(), more.end());
-  return joined(lines);
-}
-
-// The children a process's main thread started.
-std::vector<pid_t> children_of(const pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-  std::vector<pid_t> pids;
-  for (pid_t child; in >> child;) pids.push_back(child);
-  return pids;
-}
-
-// The first child the process starts within 5 seconds; 0 when none.
+// The first child that the main thread of a process starts within 5 s; 0 when none.
 pid_t first_child_of(const pid_t pid) {
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  for (; std::chrono::steady_clock::now() < until;
-       std::this_thread::sleep_for(std::chrono::microseconds(200)))
-    if (!children_of(pid).empty()) return children_of(pid)[0];
-  return 0;
+  const std::string id = std::to_string(pid),
+                    children = "/proc/" + id + "/task/" + id + "/children";
+  pid_t child = 0;
+  for (int tries = 0; tries < 25000 && !(std::ifstream(children) >> child); ++tries)
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  return child;
 }
-
-// True while the process exists and has not ended (a zombie has).
-bool is_running(const pid_t pid) {
-  const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t end = stat.rfind(')');
-  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z';
-}
-
-// A read of a coordinate file in a process of its own, leading a process
-// group of its own, under the given limit of the child read. Its message
-// ("no error" after a sound read) comes back over a pipe; the group is
-// killed at the end.
-class Separate_read {
- public:
-  Separate_read(const String& file, const double seconds) {
-    int ends[2];
-    EXPECT_EQ(pipe(ends), 0);
-    pid_ = group_ = fork();
-    if (pid_ == 0) {
-      setpgid(0, 0);
-      close(ends[0]);
-      const model_testing::Child_time_limit limit(seconds);
-      const std::string text = fatal_text([&] { MMDBfile().read_file(file); });
-      _exit(write(ends[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 1);
-    }
-    setpgid(pid_, pid_);
-    close(ends[1]);
-    from_ = ends[0];
-  }
-  ~Separate_read() {
-    kill(-group_, SIGKILL);
-    message();
-  }
-  pid_t pid() const { return pid_; }
-  //! Waits for the process to end (not for the child read it started).
-  void wait() {
-    if (pid_ > 0) waitpid(pid_, nullptr, 0);
-    pid_ = 0;
-  }
-  //! The message, once the process and the child read have ended.
-  std::string message() {
-    char buffer[4096];
-    for (ssize_t n; from_ >= 0 && (n = read(from_, buffer, sizeof buffer)) > 0;)
-      text_.append(buffer, std::size_t(n));
-    if (from_ >= 0) close(from_);
-    from_ = -1;
-    wait();
-    return text_;
-  }
-
- private:
-  pid_t pid_, group_;
-  int from_ = -1;
-  std::string text_;
-};
 
 std::vector<std::string> files_in(const String& dir) {
   std::vector<std::string> names;
@@ -333,80 +255,70 @@ TEST(CoordinateFileFaults, ChildReadHoldsUnderAnySignalSettings) {
   EXPECT_EQ(errno, ECHILD);
 }
 
-// The limit of the child read counts no time during which the run (as by
-// Ctrl-Z) or the child alone was stopped, and a verdict waiting in the pipe
-// when the run goes on is taken; a reader that loops is ended all the same.
-TEST(CoordinateFileFaults, ChildReadLimitCountsNoTimeStopped) {
+// The limit of the child read counts no time while the run (as by Ctrl-Z)
+// or the child alone is stopped, and a verdict waiting in the pipe is then
+// taken; a reader that loops is ended all the same, and the child read
+// ends with its parent when that is killed or its wait fails.
+TEST(CoordinateFileFaults, ChildReadIsTimedAndEndedByItsParent) {
   const model_testing::Scratch scratch;
   const String looping = damaged_binary(scratch, 7639, char(77));
-  const String models = scratch.write("models.cif", sm_1dur_models(40));
-  const String loops = "MMDBfile: read_file error: " + looping +
-                       " : the binary form is damaged: the reader takes longer than 1 seconds "
-                       "on it";
-  // File, whether the whole run is stopped (else the child alone), message.
-  const std::vector<std::tuple<String, bool, String>> cases = {{models, true, "no error"},
-                                                               {models, false, "no error"},
-                                                               {looping, true, loops},
-                                                               {looping, false, loops}};
-  for (const auto& [file, whole, message] : cases) {
-    SCOPED_TRACE(file + (whole ? " stopped whole" : " child stopped"));
-    Separate_read read(file, 1);
-    const pid_t child = first_child_of(read.pid());
+  std::string text = slurp(vantrel_testing::fixture_path("sm_1dur.cif")) + "loop_\n_pad.v\n";
+  for (int i = 0; i < 400000; ++i) text += "1\n";  // a read that takes a while
+  const String slow = scratch.write("slow.cif", text);
+  const model_testing::Child_time_limit limit(1);
+  enum Act { stop_run, stop_child, kill_parent };
+  // The file, what is done once its read (in a process leading a group of
+  // its own) has started the child read, and the message it expects.
+  const std::vector<std::tuple<String, Act, std::string>> cases = {
+      {slow, stop_run, "no error"},
+      {slow, stop_child, "no error"},
+      {looping, stop_run,
+       "MMDBfile: read_file error: " + looping +
+           " : the binary form is damaged: the reader takes longer than 1 seconds on it"},
+      {looping, kill_parent, ""}};
+  for (const auto& [file, act, message] : cases) {
+    SCOPED_TRACE(file + " " + std::to_string(act));
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      _exit(fatal_text([&] { MMDBfile().read_file(file); }) == message ? 0 : 1);
+    }
+    setpgid(pid, pid);
+    const pid_t child = first_child_of(pid);
     ASSERT_GT(child, 0);
-    const pid_t stopped = whole ? -read.pid() : child;
-    ASSERT_EQ(kill(stopped, SIGSTOP), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    kill(stopped, SIGCONT);
-    EXPECT_EQ(read.message(), message);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // till the parent waits
+    if (act == kill_parent) {
+      pollfd child_end = {int(syscall(SYS_pidfd_open, child, 0)), POLLIN, 0};
+      kill(pid, SIGKILL);
+      EXPECT_EQ(poll(&child_end, 1, 5000), 1);
+      close(child_end.fd);
+      kill(-pid, SIGKILL);
+    } else {
+      const pid_t stopped = act == stop_run ? -pid : child;
+      ASSERT_EQ(kill(stopped, SIGSTOP), 0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+      kill(stopped, SIGCONT);
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(act == kill_parent || status == 0);
   }
-}
-
-// A child read ends with the process that started it, however that ends.
-TEST(CoordinateFileFaults, ChildReadEndsWithItsParent) {
-  const model_testing::Scratch scratch;
-  const String looping = damaged_binary(scratch, 7639, char(77));
-  for (const int signal : {SIGKILL, SIGTERM}) {
-    SCOPED_TRACE(signal);
-    Separate_read read(looping, 60);
-    const pid_t child = first_child_of(read.pid());
-    ASSERT_GT(child, 0);
-    ASSERT_EQ(kill(read.pid(), signal), 0);
-    read.wait();
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (is_running(child) && std::chrono::steady_clock::now() < until)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_FALSE(is_running(child));
-  }
-}
-
-// When the wait for the child read fails (poll refused once no descriptor
-// is allowed), the read is refused, the child is ended and no descriptor
-// stays open.
-TEST(CoordinateFileFaults, FailedChildReadLeavesNothingOpen) {
-  const model_testing::Scratch scratch;
-  const String looping = damaged_binary(scratch, 7639, char(77));
-  const model_testing::Child_time_limit limit(10);
-  const auto open_descriptors = [] {
-    const auto entries = std::filesystem::directory_iterator("/proc/self/fd");
-    return std::distance(begin(entries), end(entries));
-  };
+  // A failed wait (poll refused once no descriptor is allowed) refuses the
+  // read, ends the child and leaves no descriptor open.
   rlimit allowed;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &allowed), 0);
-  const auto before = open_descriptors();
-  for (int i = 0; i < 3; ++i) {
-    std::thread cut([&] {
-      if (first_child_of(getpid()) == 0) return;
-      const rlimit none = {0, allowed.rlim_max};
-      setrlimit(RLIMIT_NOFILE, &none);
-    });
-    const String text = fatal_text([&] { MMDBfile().read_file(looping); });
-    cut.join();
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &allowed), 0);
-    EXPECT_EQ(text, "MMDBfile: read_file error: " + looping +
-                        " : cannot read it in a separate process first: poll: Invalid argument");
-  }
-  EXPECT_EQ(open_descriptors(), before);
-  EXPECT_TRUE(children_of(getpid()).empty());
+  const std::size_t open = vantrel_testing::entries_of("/proc/self/fd").size();
+  std::thread cut([&] {
+    const rlimit none = {0, allowed.rlim_max};
+    if (first_child_of(getpid()) > 0) setrlimit(RLIMIT_NOFILE, &none);
+  });
+  const String refusal = fatal_text([&] { MMDBfile().read_file(looping); });
+  cut.join();
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &allowed), 0);
+  EXPECT_EQ(refusal, "MMDBfile: read_file error: " + looping +
+                         " : cannot read it in a separate process first: poll: Invalid argument");
+  EXPECT_EQ(vantrel_testing::entries_of("/proc/self/fd").size(), open);
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
 
 // Short monoclinic names, a lone model 2 and files without atoms.
@@ -663,66 +575,39 @@ TEST(CoordinateFileFaults, LinkedAndClosedDirectoryOutputs) {
   EXPECT_TRUE(files_in(tmp).empty());
 }
 
-// The reader stops taking atoms at some records without a word; such a file
-// is refused with both counts. Files it reads whole still read.
+// A file of whose first model the reader takes only part (it stops at some
+// records without a word) is refused with both counts; sound files,
+// however their models are given, still read whole.
 TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   const model_testing::Scratch scratch;
-  const std::vector<std::string> tiny = lines_of("tiny_5e5z.pdb"), dur = lines_of("sm_1dur.pdb");
-  // tiny_5e5z_variant.cif (written by gemmi) with the author number of one
-  // residue unknown ("?"; its label number is "." in every row).
-  const auto unnumbered = [](const std::string& residue) {
-    return damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
-                                        [&](std::vector<std::string>& w) {
-                                          if (w[15] == residue) w[15] = "?";
-                                        });
-  };
-  // The lines with one inserted before the n-th (from 0).
-  const auto inserted = [](std::vector<std::string> lines, const std::string& line, const int n) {
-    lines.insert(lines.begin() + n, line);
-    return joined(lines);
-  };
   std::vector<std::string> atoms;
-  for (const std::string& line : tiny)
+  for (const std::string& line : lines_of("tiny_5e5z.pdb"))
     if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0) atoms.push_back(line);
-  ASSERT_EQ(atoms.size(), 47u);
-  const std::string first_ten = joined({atoms.begin(), atoms.begin() + 10});
-  // The variant's rows in model 2 (the first and only), and without a
-  // model number (all in model 1).
-  const std::string model_2 = damaged_files::cif_with_rows(
-      "tiny_5e5z_variant.cif", 18, [](std::vector<std::string>& w) { w[17] = "2"; });
-  std::string no_number = damaged_files::cif_with_rows(
-      "tiny_5e5z_variant.cif", 18, [](std::vector<std::string>& w) { w.pop_back(); });
-  const std::string tag = "_atom_site.pdbx_PDB_model_num\n";
-  ASSERT_NE(no_number.find(tag), std::string::npos);
-  no_number.erase(no_number.find(tag), tag.size());
-  const String dropped = " atoms the text holds for model 1";
-  // The file's text, and the refusal after the file name or the atoms read.
-  const std::vector<std::tuple<std::string, String, std::size_t>> cases = {
-      {unnumbered("1"), "the reader takes 0 of the 48" + dropped, 0},
-      {unnumbered("101"), "the reader takes 47 of the 48" + dropped, 0},
-      {"TER\n" + joined(tiny), "the reader takes 0 of the 47" + dropped, 0},
-      {"MODEL        1\n" + joined(dur), "the reader takes 0 of the 488" + dropped, 0},
-      {inserted(dur, "REMARK   1 A NOTE AMONG THE ATOMS", 494),
-       "the reader takes 100 of the 488" + dropped, 0},
-      // Read whole: a repeated atom record, TER before the first atom, a
-      // second model, records after END (which every reader ignores), and
-      // in mmCIF a lone model 2 or rows without a model number.
-      {inserted(tiny, atoms[4], 272), "", 48},
-      {"TER\n" + joined(atoms), "", 47},
-      {"MODEL        1\n" + joined(atoms) + "ENDMDL\nMODEL        2\n" + first_ten + "ENDMDL\n", "",
-       47},
-      {"MODEL        2\n" + joined(atoms) + "ENDMDL\nMODEL        1\n" + first_ten + "ENDMDL\n", "",
-       10},
-      {first_ten + "END\n" + joined(atoms), "", 10},
-      {model_2, "", 48},
-      {no_number, "", 48}};
-  for (const auto& [text, error, count] : cases) {
+  const std::string all = joined(atoms), ten = joined({atoms.begin(), atoms.begin() + 10});
+  const auto model = [](const int n, const std::string& text) {
+    return "MODEL        " + std::to_string(n) + "\n" + text + "ENDMDL\n";
+  };
+  std::string no_model = variant_cif_with({{17, ""}});
+  no_model.erase(no_model.find("_atom_site.pdbx_PDB_model_num\n"), 30);
+  const std::string part = " atoms the text holds for model 1";
+  // The file's text, and its refusal after the file name or the atoms read.
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {variant_cif_with({{15, "?"}}), "the reader takes 0 of the 48" + part},  // no residue number
+      {sm_1dur_with_atom(100, [](std::string& l) { l.insert(0, "REMARK   1 A NOTE\n"); }),
+       "the reader takes 100 of the 488" + part},
+      {damaged_files::pdb_with_atom("tiny_5e5z.pdb", 4, [](std::string& l) { l += "\n" + l; }),
+       "48 atoms"},
+      {model(1, all) + model(2, ten), "47 atoms"},
+      {model(2, all) + model(1, ten), "10 atoms"},
+      {ten + "END\n" + all, "10 atoms"},
+      {variant_cif_with({{17, "2"}}), "48 atoms"},
+      {no_model, "48 atoms"}};
+  for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text.substr(0, 100));
     const String file = scratch.write("case", text);
-    if (error.empty())
-      EXPECT_EQ(read_model(file).atom_list().size(), count);
-    else
-      EXPECT_EQ(fatal_text([&] { MMDBfile().read_file(file); }),
-                "MMDBfile: read_file error: " + file + " : " + error);
+    std::size_t n = 0;
+    const std::string said = fatal_text([&] { n = read_model(file).atom_list().size(); });
+    EXPECT_EQ(said == "no error" ? std::to_string(n) + " atoms" : said.substr(said.find(" : ") + 3),
+              expected);
   }
 }
