@@ -170,6 +170,11 @@ unsigned char* acl_permissions(std::vector<unsigned char>& acl, const unsigned t
   return nullptr;
 }
 
+// mode with its group bits cut to at most permissions (rwx as 0 to 7).
+mode_t group_at_most(const mode_t mode, const unsigned permissions) {
+  return mode & (~mode_t(070) | mode_t(permissions << 3));
+}
+
 // Gives the new file at path the owner and group of the replaced file, as
 // far as this process may (root any; others a group they belong to).
 // False when the group could not be kept.
@@ -283,7 +288,7 @@ void Temporary_file::commit() {
     acl = access_acl(file_);
     if (!take_owner(path_, st)) {
       // Another group now holds the file: it gets no more than others had.
-      mode &= ~mode_t(070) | mode_t((mode & 07) << 3);
+      mode = group_at_most(mode, mode & 07);
       const unsigned char* other = acl_permissions(acl, acl_other);
       if (unsigned char* group = acl_permissions(acl, acl_group_owner))
         *group = other != nullptr ? *group & *other : 0;
@@ -291,7 +296,7 @@ void Temporary_file::commit() {
     // Until the list is set, the group bits speak for the owning group alone
     // (with a list they hold its mask, which may grant more).
     if (const unsigned char* group = acl_permissions(acl, acl_group_owner))
-      mode &= ~mode_t(070) | mode_t((*group & 07) << 3);
+      mode = group_at_most(mode, *group & 07);
   }
   if (chmod(path_.c_str(), mode) != 0) cannot("write", target_, who_, reason(errno));
   // Should the list not take, the file keeps the narrower permissions.

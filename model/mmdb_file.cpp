@@ -158,8 +158,8 @@ const String binary_signature = "**** This is MMDB binary file ****";
 // So such a file is first read, imported and freed in a child process,
 // which must report within 5 seconds and one more per megabyte of time
 // it could run (a sound file takes a small fraction of that: 6 ms for
-// 7MM1's 700 kB); only then is it read here. This does not cover a damage that upsets the
-// library only now and then (reads of unset memory).
+// 7MM1's 700 kB); only then is it read here. This does not cover a damage
+// that upsets the library only now and then (reads of unset memory).
 double child_seconds(const std::size_t bytes) {
   return internal::child_read_seconds > 0 ? internal::child_read_seconds
                                           : 5.0 + double(bytes / 1000000);
@@ -705,15 +705,7 @@ void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms
   // Without any model the library took nothing of the text's first.
   const auto held = model ? in_text.find(model->GetSerNum()) : in_text.begin();
   if (held == in_text.end()) return;
-  std::size_t read = 0;
-  for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
-    mmdb::Chain* chain = model->GetChain(c);
-    for (int r = 0; chain && r < chain->GetNumberOfResidues(); ++r) {
-      mmdb::Residue* residue = chain->GetResidue(r);
-      for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
-        if (mmdb::Atom* atom = residue->GetAtom(a)) read += atom->Ter ? 0 : 1;
-    }
-  }
+  const std::size_t read = model ? std::size_t(model->GetNumberOfAtoms(false)) : 0;
   if (read < held->second)
     refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
                            String(int(held->second)) + " atoms the text holds for model " +
