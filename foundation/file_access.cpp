@@ -68,15 +68,6 @@ String follow_links(const String& path, int& error) {
   }
 }
 
-// The file a write to path lands on (see follow_links). Fatal when the
-// chain of links has no end.
-String link_target(const String& path, const String& who) {
-  int error = 0;
-  const String file = follow_links(path, error);
-  if (error != 0) cannot("write", path, who, reason(error));
-  return file;
-}
-
 // The last part of path: the name within its directory.
 String name_of(const String& path) {
   const std::size_t slash = path.find_last_of('/');
@@ -194,7 +185,7 @@ void Files::check_input(const String& path, const String& who) {
 
 void Files::check_output(const String& path, const String& who) {
   if (path.empty()) cannot("write", "''", who, "empty file name");
-  const String file = link_target(path, who);
+  const String file = Files::link_target(path, who);
   struct stat st;
   const bool exists = stat(file.c_str(), &st) == 0;
   if (exists) {
@@ -213,6 +204,13 @@ void Files::check_output(const String& path, const String& who) {
   // written; a new one needs the directory.
   if (!exists && access(dir.c_str(), W_OK | X_OK) != 0)
     cannot("write", path, who, "directory " + dir + ": " + reason(errno));
+}
+
+String Files::link_target(const String& path, const String& who) {
+  int error = 0;
+  const String file = follow_links(path, error);
+  if (error != 0) cannot("write", path, who, reason(error));
+  return file;
 }
 
 bool Files::same_file(const String& a, const String& b) {
@@ -242,7 +240,7 @@ String Files::directory_of(const String& path) {
 }
 
 Temporary_file::Temporary_file(const String& target, const String& who)
-    : target_(target), who_(who), file_(link_target(target, who)) {
+    : target_(target), who_(who), file_(Files::link_target(target, who)) {
   const Signals_held held;  // made and watched as one step
   int fd = -1, beside = EPERM;
   if (!replace_forbidden(file_)) {

@@ -34,6 +34,11 @@ void check_input(const String& path, const String& who);
 //! "<who>: cannot write <path>: <reason>", path as given.
 void check_output(const String& path, const String& who);
 
+//! The file a write to path lands on, links followed (as above); it need
+//! not exist. Fatal ("<who>: cannot write <path>: <reason>") when the chain
+//! of links has no end or passes a link that may not be followed.
+String link_target(const String& path, const String& who);
+
 //! True when both names exist and are one file (any spelling, links followed).
 bool same_file(const String& a, const String& b);
 
