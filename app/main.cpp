@@ -6,11 +6,14 @@
 #include "app/quelvarn.h"
 
 int main(int argc, char** argv) {
-  // A caller may start the program with standard descriptors closed; a file
-  // opened later would then take one, and text meant for the terminal could
-  // land in an output. Each closed one is held by /dev/null instead.
+  // A caller may start the program with standard descriptors closed. Each
+  // closed one is held by /dev/null: no file opened later takes its number
+  // (text meant for the terminal could land in it), and an output named as
+  // that stream (/dev/stderr) is refused before the run as no regular file,
+  // rather than failing at the run's end with its message lost.
   for (int fd = 0; fd <= 2; ++fd)
-    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
+    if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
+        open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
       return 2;
   return quelvarn_main(argc, argv, std::cin, std::cout, std::cerr, run_quelvarn);
 }

@@ -1,5 +1,7 @@
 #include "app/run_parameters.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -80,6 +82,26 @@ bool valid_column_path(const vantrel::String& path) {
 
 namespace {
 
+// Why an output may not be written at all, or null: an existing file that
+// is not a regular one (a device, FIFO or directory), or the file this
+// program's standard output or error goes to, which the report or the
+// messages would then overwrite. Judged on the file the system finds
+// under the name and on the one the writers follow links to, one step at a
+// time: the first alone sees a pipe behind /dev/stdout, the second alone
+// the end of a chain longer than the system follows in one path.
+const char* output_fault(const vantrel::String& path) {
+  for (const vantrel::String& name : {path, vantrel::Files::output_file(path)}) {
+    struct stat st, stream;
+    if (stat(name.c_str(), &st) != 0) continue;
+    if (!S_ISREG(st.st_mode)) return "Output is not a regular file";
+    for (const int fd : {1, 2})
+      if (fstat(fd, &stream) == 0 && stream.st_dev == st.st_dev && stream.st_ino == st.st_ino)
+        return fd == 1 ? "Output would overwrite the standard output"
+                       : "Output would overwrite the standard error";
+  }
+  return nullptr;
+}
+
 // One option: where its value goes (a text, a number or a flag; none for
 // "-verbose", whose value is read and ignored).
 struct Option {
@@ -125,6 +147,8 @@ bool check(const Run_parameters& p, std::ostream& out) {
                                                                     {"-pdbout-wrk", &p.pdbout_wrk}};
   for (const auto& o : outputs) {
     if (*o.second == "NONE") continue;
+    if (const char* fault = output_fault(*o.second))
+      return fail(out, fault, o.first + (" " + *o.second));
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
       if (vantrel::Files::same_output(*o.second, *input))
         return fail(out, "Output would overwrite an input file", o.first + (" " + *o.second));

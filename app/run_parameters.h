@@ -32,7 +32,9 @@ extern const char* const usage_text;
 //! numbers that are whole numbers (a positive radius), column paths of the
 //! form /crystal/dataset/label (a bracket list as label naming exactly the
 //! columns of its data: two for amplitudes, four for HL coefficients), no
-//! output file that is also an input.
+//! output file that is also an input, nor two outputs on one file, nor an
+//! output that exists and is no regular file (links followed) or is the
+//! file this process's standard output or error goes to.
 //! Returns false, after a line on out saying what was wrong (none when
 //! there was no argument), when the command cannot run; the caller then
 //! gives the usage text.

@@ -40,30 +40,51 @@ mode_t current_umask() {
 // The system's limit on links followed in one path.
 constexpr int max_links = 40;
 
+// True when the kernel's rule for links in shared folders (fs.protected_symlinks)
+// forbids following the link of the given status: in a folder that everyone
+// may write and that has the sticky bit (as /tmp), a link is followed only
+// when it is this user's or the folder owner's. Another user could plant
+// any link there. The rule holds whatever the system's setting: links are
+// followed by hand here, where the kernel would not check them.
+bool shared_folder_forbids(const struct stat& link, const struct stat& folder) {
+  const mode_t shared = S_ISVTX | S_IWOTH;
+  return (folder.st_mode & shared) == shared && link.st_uid != geteuid() &&
+         link.st_uid != folder.st_uid;
+}
+
 // The end of the chain of symbolic links from path (path itself when it is
 // no link), each link relative to the directory holding it; such an end
-// need not exist. error is 0, or the reason the chain has no end.
-String follow_links(const String& path, int& error) {
+// need not exist. why is empty, or the reason the chain is not followed to
+// its end (a loop, a link that cannot be read, or one the shared-folder rule
+// forbids): the link reached then is returned.
+String follow_links(const String& path, String& why) {
   String file = path;
-  error = 0;
+  why.clear();
   for (int hops = 0;; ++hops) {
-    struct stat st;
+    struct stat st, folder;
     if (lstat(file.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return file;
     if (hops == max_links) {
-      error = ELOOP;
+      why = reason(ELOOP);
+      return file;
+    }
+    const String dir = Files::directory_of(file);
+    if (stat(dir.c_str(), &folder) != 0) {
+      why = reason(errno);
+      return file;
+    }
+    if (shared_folder_forbids(st, folder)) {
+      why = "the link " + file + " is another user's, in a folder all may write: not followed";
       return file;
     }
     char text[PATH_MAX];
     const ssize_t n = readlink(file.c_str(), text, sizeof(text));
     if (n <= 0 || std::size_t(n) == sizeof(text)) {
-      error = n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
+      why = reason(n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG);
       return file;
     }
     String next(text, std::size_t(n));
-    if (next[0] != '/' && file.find('/') != String::npos) {
-      const String dir = Files::directory_of(file);
+    if (next[0] != '/' && file.find('/') != String::npos)
       next = (dir == "/" ? String("/") : dir + "/") + next;
-    }
     file = next;
   }
 }
@@ -207,9 +228,9 @@ void Files::check_output(const String& path, const String& who) {
 }
 
 String Files::link_target(const String& path, const String& who) {
-  int error = 0;
-  const String file = follow_links(path, error);
-  if (error != 0) cannot("write", path, who, reason(error));
+  String why;
+  const String file = follow_links(path, why);
+  if (!why.empty()) cannot("write", path, who, why);
   return file;
 }
 
@@ -220,16 +241,25 @@ bool Files::same_file(const String& a, const String& b) {
 }
 
 String Files::output_file(const String& path) {
-  int error = 0;
-  const String file = follow_links(path, error);
+  String why;
+  const String file = follow_links(path, why);
   char dir[PATH_MAX];
-  if (error != 0 || realpath(directory_of(file).c_str(), dir) == nullptr) return file;
+  if (!why.empty() || realpath(directory_of(file).c_str(), dir) == nullptr) return file;
   const String name = name_of(file);
   return dir[1] == '\0' ? "/" + name : String(dir) + "/" + name;
 }
 
 bool Files::same_output(const String& a, const String& b) {
-  return a == b || output_file(a) == output_file(b) || same_file(a, b);
+  if (a == b || same_file(a, b)) return true;
+  // One name in one folder, the folder known by device and inode: no
+  // spelling of its path (bind mounts, links, a path too long to resolve)
+  // can make two folders of one or one of two.
+  String why;
+  const String file_a = follow_links(a, why), file_b = follow_links(b, why);
+  struct stat dir_a, dir_b;
+  return name_of(file_a) == name_of(file_b) && stat(directory_of(file_a).c_str(), &dir_a) == 0 &&
+         stat(directory_of(file_b).c_str(), &dir_b) == 0 && dir_a.st_dev == dir_b.st_dev &&
+         dir_a.st_ino == dir_b.st_ino;
 }
 
 String Files::directory_of(const String& path) {

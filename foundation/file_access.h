@@ -4,7 +4,11 @@
 // An output path that is a symbolic link names the file the link leads to
 // (through any chain of links, each relative to the directory that holds
 // it): that file is written and the links stay as they are. A link that
-// leads to no file yet leads to a new file, made where the link points.
+// leads to no file yet leads to a new file, made where the link points. In
+// a folder that all may write and that has the sticky bit (as /tmp), a link
+// is followed only when it is this user's or the folder owner's, as the
+// kernel's rule for such folders has it, at every step of a chain; any
+// other is refused, since another user may have planted it.
 #ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
 #define VANTREL_FOUNDATION_FILE_ACCESS_H
 
@@ -30,13 +34,16 @@ void check_input(const String& path, const String& who);
 //! (devices, FIFOs, sockets) and directories, files without write
 //! permission (also for root: they were made read-only to be kept), a
 //! missing directory, a new file in a directory this process may not write,
-//! and links that lead round in a loop. Text:
+//! links that lead round in a loop, and another user's link in a shared
+//! folder (as above; the reason names the link). Text:
 //! "<who>: cannot write <path>: <reason>", path as given.
 void check_output(const String& path, const String& who);
 
 //! The file a write to path lands on, links followed (as above); it need
 //! not exist. Fatal ("<who>: cannot write <path>: <reason>") when the chain
-//! of links has no end or passes a link that may not be followed.
+//! of links has no end or passes a link that may not be followed (another
+//! user's in a shared folder: "the link <link> is another user's, in a
+//! folder all may write: not followed").
 String link_target(const String& path, const String& who);
 
 //! True when both names exist and are one file (any spelling, links followed).
@@ -44,12 +51,15 @@ bool same_file(const String& a, const String& b);
 
 //! The file a write to path lands on, whether or not it exists yet: links
 //! followed (as above), its directory made absolute and free of links, "."
-//! and "..". Unresolved (links followed as far as they go) when the chain
-//! of links has no end or the directory does not exist.
+//! and "..". Unresolved (links followed as far as they may be) when the
+//! chain of links has no end, passes a link that may not be followed, or
+//! the directory does not exist or has no absolute name within PATH_MAX.
 String output_file(const String& path);
 
-//! True when writes to a and b land on one file: the same file a write
-//! would make or replace (output_file), or one existing file (same_file).
+//! True when writes to a and b land on one file: one existing file
+//! (same_file), or one name, links followed (as above), in one directory,
+//! known by its device and inode whatever path reaches it (a bind mount,
+//! links, "." and ".."), made yet or not.
 bool same_output(const String& a, const String& b);
 
 //! The directory part of path ("." for a bare name, "/" for a name at the root).

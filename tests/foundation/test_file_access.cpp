@@ -1,13 +1,17 @@
 #include "foundation/file_access.h"
 
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <array>
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 
 #include "support/testing.h"
 
@@ -262,6 +266,14 @@ static std::string made_dir(const Scratch_dir& dir, const std::string& name, con
   return path;
 }
 
+// What f returns (0 to 125), run in a child process; -1 should the child fail.
+static int in_child(const std::function<int()>& f) {
+  const pid_t pid = fork();
+  if (pid == 0) _exit(f());
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 // Names land on one file when links (also of their directories), "." and
 // ".." lead to one place, made yet or not, or when they are hard links.
 TEST(FileAccess, OutputsLandingOnOneFile) {
@@ -280,6 +292,90 @@ TEST(FileAccess, OutputsLandingOnOneFile) {
   for (const auto& c : cases)
     EXPECT_EQ(Files::same_output(dir.file(c.a), dir.file(c.b)), c.same) << c.a << " " << c.b;
   EXPECT_EQ(Files::output_file("/y.out"), "/y.out");
+
+  // A working folder too deep for an absolute name (past PATH_MAX): a bare
+  // name, "./" and a path through the parent still name one folder. Made
+  // and removed by a child, which alone can reach that deep.
+  const std::string part(200, 'd');
+  EXPECT_EQ(in_child([&] {
+              if (chdir(dir.path().c_str()) != 0) return 2;
+              for (int depth = 0; depth < 22; ++depth)
+                if (mkdir(part.c_str(), 0755) != 0 || chdir(part.c_str()) != 0) return 2;
+              const bool right = Files::same_output("x.out", "./x.out") &&
+                                 Files::same_output("x.out", "../" + part + "/x.out") &&
+                                 !Files::same_output("x.out", "../x.out");
+              for (int depth = 0; depth < 22; ++depth)
+                if (chdir("..") != 0 || rmdir(part.c_str()) != 0) return 3;
+              return right ? 0 : 1;
+            }),
+            0);
+
+  // A bind mount gives one folder two paths that no link joins. Mounted in
+  // a child's own mount namespace, so nothing outlives it; skipped where
+  // mounts are not permitted.
+  const std::string one = made_dir(dir, "one", 0755), two = made_dir(dir, "two", 0755);
+  const int bound = in_child([&] {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(one.c_str(), two.c_str(), nullptr, MS_BIND, nullptr) != 0)
+      return 77;
+    return Files::same_output(one + "/o.out", two + "/o.out") &&
+                   !Files::same_output(one + "/o.out", two + "/p.out")
+               ? 0
+               : 1;
+  });
+  if (bound == 77) GTEST_SKIP() << "bind mounts are not permitted here";
+  EXPECT_EQ(bound, 0);
+}
+
+// In a folder that all may write and that has the sticky bit (as /tmp), a
+// link is followed only when it is the user's own or the folder owner's, at
+// each step of a chain; any other is refused, naming it. Where the kernel
+// applies that rule (fs.protected_symlinks), its own answer is the oracle.
+TEST(FileAccess, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs links of two users";
+  Scratch_dir dir;
+  const unsigned nobody = unprivileged_id;
+  made_dir(dir, "private", 0700);
+  const std::string precious = dir.write("private/precious", "keep");
+  ASSERT_EQ(chmod(precious.c_str(), 0600), 0);
+  made_dir(dir, "tmp", 01777);  // root's, as /tmp
+  ASSERT_EQ(chown(made_dir(dir, "theirs", 01777).c_str(), nobody, nobody), 0);
+  made_dir(dir, "group", 01775);  // sticky, but not open to all
+  made_dir(dir, "open", 0777);    // open to all, but not sticky
+  // Link, its text, its owner, and whether root follows it.
+  const struct {
+    std::string name, text;
+    unsigned owner;
+    bool followed;
+  } cases[] = {{"tmp/planted.mtz", "../private/precious", nobody, false},
+               {"tmp/own.mtz", "../private/precious", 0, true},
+               {"theirs/planted.mtz", "../private/precious", nobody, true},
+               {"theirs/own.mtz", "../private/precious", 0, true},
+               {"group/planted.mtz", "../private/precious", nobody, true},
+               {"open/planted.mtz", "../private/precious", nobody, true},
+               {"chain.mtz", "tmp/planted.mtz", 0, false}};
+  for (const auto& c : cases) {
+    const std::string link = dir.file(c.name);
+    ASSERT_EQ(symlink(c.text.c_str(), link.c_str()), 0) << c.name;
+    ASSERT_EQ(lchown(link.c_str(), c.owner, c.owner), 0) << c.name;
+  }
+  const bool kernel_rule = read_bytes("/proc/sys/fs/protected_symlinks").substr(0, 1) == "1";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string link = dir.file(c.name);
+    const std::string refused = "T: cannot write " + link + ": the link " +
+                                dir.file("tmp/planted.mtz") +
+                                " is another user's, in a folder all may write: not followed";
+    const std::string expected = c.followed ? "no error" : refused;
+    EXPECT_EQ(fatal_text([&] { Files::link_target(link, "T"); }), expected);
+    EXPECT_EQ(fatal_text([&] { Files::check_output(link, "T"); }), expected);
+    struct stat st;
+    if (kernel_rule) {
+      EXPECT_EQ(stat(link.c_str(), &st) == 0, c.followed);
+    }
+  }
+  EXPECT_EQ(read_bytes(precious), "keep");
 }
 
 // A file written in place without room for its new content (a file size
