@@ -21,6 +21,8 @@
 #include <exception>
 #include <iterator>
 #include <map>
+#include <optional>
+#include <set>
 #include <unordered_map>
 #include <vector>
 
@@ -811,37 +813,209 @@ template <std::size_t n> void copy_label(char (&field)[n], const String& value) 
   std::snprintf(field, n, "%s", value.c_str());
 }
 
+// The bonds that carry a chain's backbone from one residue to the next: the
+// peptide bond C-N and the nucleotides' O3'-P (O3* in older files). A bond
+// is taken where the atoms are within 1.5 times its length (1.33 and
+// 1.61 A): a stretched bond of a poor model stays under that, and atoms
+// that are not bonded come no nearer than about 2.6 A.
+struct Backbone_bond {
+  const char* from[2];
+  const char* to;
+  double longest;
+};
+const Backbone_bond backbone_bonds[] = {{{"C", "C"}, "N", 1.5 * 1.33},
+                                        {{"O3'", "O3*"}, "P", 1.5 * 1.61}};
+
+// True when residue next continues the backbone of residue residue, in any
+// of their alternate locations.
+bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
+  const auto placed = [](mmdb::Atom* atom) {
+    return atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates);
+  };
+  for (const Backbone_bond& bond : backbone_bonds)
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+      mmdb::Atom* from = residue->GetAtom(a);
+      if (!placed(from)) continue;
+      const String name = String(from->name).trim();
+      if (name != bond.from[0] && name != bond.from[1]) continue;
+      for (int b = 0; b < next->GetNumberOfAtoms(); ++b) {
+        mmdb::Atom* to = next->GetAtom(b);
+        if (!placed(to) || String(to->name).trim() != bond.to) continue;
+        const double dx = from->x - to->x, dy = from->y - to->y, dz = from->z - to->z;
+        if (dx * dx + dy * dy + dz * dz <= bond.longest * bond.longest) return true;
+      }
+    }
+  return false;
+}
+
+// What a residue is in a written file: a residue of its chain's polymer, a
+// ligand (any other residue) or water.
+enum class Part { none, polymer, ligand, water };
+
+// The parts of a chain's residues (none where the chain holds no residue),
+// and in last the position of its polymer's last residue (-1 without one).
+// The polymer runs from the chain's first to its last standard residue,
+// waters apart, and on through the residues on either side that continue
+// its backbone: caps, D-amino acids and modified residues at its ends, as
+// files from the PDB hold them. In a chain without a standard residue it
+// starts at the first residue whose backbone the next one continues (a
+// peptide of modified residues only); such a chain may have none.
+std::vector<Part> chain_parts(mmdb::Chain* chain, int& last) {
+  const int n = chain->GetNumberOfResidues();
+  std::vector<mmdb::Residue*> residues(n);
+  std::vector<Part> parts(n, Part::none);
+  for (int r = 0; r < n; ++r) {
+    residues[r] = chain->GetResidue(r);
+    if (residues[r]) parts[r] = residues[r]->isSolvent() ? Part::water : Part::ligand;
+  }
+  const auto in_chain = [&](const int r) {  // a residue that is no water
+    return r >= 0 && r < n && (parts[r] == Part::ligand || parts[r] == Part::polymer);
+  };
+  const auto linked = [&](const int r) {  // residue r + 1 continues residue r
+    return in_chain(r) && in_chain(r + 1) && continues_backbone(residues[r], residues[r + 1]);
+  };
+  int first = n;
+  last = -1;
+  for (int r = 0; r < n; ++r)
+    if (parts[r] == Part::ligand && is_standard_residue(residues[r]->name)) {
+      first = std::min(first, r);
+      last = r;
+    }
+  for (int r = 0; last < 0 && r + 1 < n; ++r)
+    if (linked(r)) first = last = r;
+  if (last < 0) return parts;
+  for (int r = first; r <= last; ++r)
+    if (parts[r] == Part::ligand) parts[r] = Part::polymer;
+  for (; linked(last); ++last) parts[last + 1] = Part::polymer;
+  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
+  return parts;
+}
+
+// The label_asym_id of the k-th group of a model (from 0), as the PDB
+// names them: A to Z, then AA, BA ... ZA, AB ... (the first letter
+// running fastest), and so on.
+String asym_name(long long k) {
+  int width = 1;
+  for (long long count = 26; k >= count; count *= 26, ++width) k -= count;
+  String name;
+  for (int i = 0; i < width; ++i, k /= 26) name += char('A' + k % 26);
+  return name;
+}
+
+// Sets the mmCIF label ids of a model's residues, as files from the PDB
+// give them: the polymer of each chain, each ligand and the waters of each
+// chain are groups with label_asym_ids of their own, named in that order
+// (all polymers, then all ligands, then all waters, each in model order);
+// the entities number the distinct polymer sequences, then the ligands'
+// residue names, then water. A polymer residue's label_seq_id follows the
+// one before it by 1 where it continues its backbone, and otherwise by as
+// much as the residue numbers step (missing residues), at least 1; the
+// first is 1. Other residues have none. A residue with kept labels (read
+// from mmCIF) keeps them, and gives its group's labels to the group's
+// other residues; new names and entities then avoid those kept.
+void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
+                      const bool read_labels) {
+  struct Group {
+    std::vector<mmdb::Residue*> residues;
+    String entity_key;
+  };
+  std::vector<Group> polymers, ligands, waters;
+  for (int c = 0; c < int(parts.size()); ++c) {
+    mmdb::Chain* chain = model->GetChain(c);
+    Group polymer{{}, "polymer"}, water{{}, "water"};
+    for (int r = 0; r < int(parts[c].size()); ++r) {
+      mmdb::Residue* residue = chain->GetResidue(r);
+      if (parts[c][r] == Part::polymer) {
+        polymer.residues.push_back(residue);
+        polymer.entity_key += String(" ") + residue->name;
+      } else if (parts[c][r] == Part::water) {
+        water.residues.push_back(residue);
+      } else if (parts[c][r] == Part::ligand) {
+        ligands.push_back(Group{{residue}, String("ligand ") + residue->name});
+      }
+    }
+    if (!polymer.residues.empty()) polymers.push_back(polymer);
+    if (!water.residues.empty()) waters.push_back(water);
+  }
+  std::vector<Group> groups = polymers;
+  groups.insert(groups.end(), ligands.begin(), ligands.end());
+  groups.insert(groups.end(), waters.begin(), waters.end());
+
+  const auto kept = [&](mmdb::Residue* residue) {
+    return read_labels && residue->label_asym_id[0] != '\0';
+  };
+  std::set<String> used_names;
+  std::map<String, int> entities;
+  int last_entity = 0;
+  for (const Group& group : groups)
+    for (mmdb::Residue* residue : group.residues)
+      if (kept(residue)) {
+        used_names.insert(residue->label_asym_id);
+        entities.emplace(group.entity_key, residue->label_entity_id);
+        last_entity = std::max(last_entity, residue->label_entity_id);
+      }
+  long long next_name = 0;
+  for (const Group& group : groups) {
+    const auto with_labels = std::find_if(group.residues.begin(), group.residues.end(), kept);
+    String name;
+    int entity;
+    if (with_labels != group.residues.end()) {
+      name = (*with_labels)->label_asym_id;
+      entity = (*with_labels)->label_entity_id;
+    } else {
+      do name = asym_name(next_name++);
+      while (used_names.count(name));
+      const auto found = entities.emplace(group.entity_key, last_entity + 1);
+      if (found.second) ++last_entity;
+      entity = found.first->second;
+    }
+    const bool polymer = group.entity_key.compare(0, 7, "polymer") == 0;
+    mmdb::Residue* previous = nullptr;
+    for (mmdb::Residue* residue : group.residues) {
+      const bool own = kept(residue);
+      if (!own) {
+        copy_label(residue->label_asym_id, name);
+        residue->label_entity_id = entity;
+      }
+      if (!polymer) {
+        if (!own) residue->label_seq_id = mmdb::MinInt4;  // written "."
+      } else if (!own || residue->label_seq_id <= 0) {
+        long long step = 1;
+        if (previous && !continues_backbone(previous, residue))
+          step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
+        residue->label_seq_id =
+            previous ? int(std::min<long long>(INT_MAX, previous->label_seq_id + step)) : 1;
+      }
+      previous = residue;
+    }
+  }
+}
+
 // Sets what the text forms write of each atom from the model itself: a
 // residue that is no standard residue is written as HETATM, the rest as
-// ATOM; the label ids are the atom name, residue name and chain id, and
-// for a polymer residue its position in the chain's polymer (from 1),
-// for others none ("."). A chain's polymer runs from its first to its last
-// standard residue, waters apart. The library leaves placeholders in these
-// fields for a model made in memory (".", "---", -32767) and numbers every
-// residue of a PDB file by its residue number; with read_labels (the last
-// file read was mmCIF) a residue keeps the chain label and number it was
-// read with, a number being given only to a polymer residue read without
-// one. For the PDB form (pdb) a chain without TER record gets one after its
-// polymer.
+// ATOM; the label ids are the atom and residue names, and the chain,
+// entity and position labels of set_model_labels. The library leaves
+// placeholders in these fields for a model made in memory (".", "---",
+// -32767) and labels every residue of a PDB file with its chain id and
+// residue number; with read_labels (the last file read was mmCIF) a
+// residue keeps the labels it was read with. For the PDB form (pdb) a
+// chain without TER record gets one after its polymer.
 void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
   bool edited = false;
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
-    for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+    if (!model) continue;
+    std::vector<std::vector<Part>> parts(model->GetNumberOfChains());
+    for (int c = 0; c < model->GetNumberOfChains(); ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
-      const int n = chain->GetNumberOfResidues();
-      int first = n, last = -1;
+      int last;
+      parts[c] = chain_parts(chain, last);
       bool has_ter = false;
-      for (int r = 0; r < n; ++r)
-        if (mmdb::Residue* residue = chain->GetResidue(r)) {
-          if (is_standard_residue(residue->name)) {
-            first = std::min(first, r);
-            last = r;
-          }
+      for (int r = 0; r < chain->GetNumberOfResidues(); ++r)
+        if (mmdb::Residue* residue = chain->GetResidue(r))
           for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
             has_ter = has_ter || (residue->GetAtom(a) && residue->GetAtom(a)->Ter);
-        }
       // Without a TER record readers (gemmi) take each residue of a PDB
       // file's polymer for a molecule of its own.
       if (pdb && last >= 0 && !has_ter) {
@@ -850,17 +1024,10 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
         ter->MakeTer();
         edited = true;
       }
-      int position = 0;
-      for (int r = 0; r < n; ++r) {
+      for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* residue = chain->GetResidue(r);
         if (!residue) continue;
-        const bool polymer = r >= first && r <= last && !residue->isSolvent();
-        if (polymer) ++position;
-        const bool kept = read_labels && residue->label_asym_id[0] != '\0';
         copy_label(residue->label_comp_id, residue->name);
-        if (!kept) copy_label(residue->label_asym_id, chain->GetChainID());
-        if (!kept || (polymer && residue->label_seq_id <= 0))
-          residue->label_seq_id = polymer ? position : mmdb::MinInt4;  // MinInt4 is written "."
         const bool het = !is_standard_residue(residue->name);
         for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* atom = residue->GetAtom(a);
@@ -870,9 +1037,48 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
         }
       }
     }
+    set_model_labels(model, parts, read_labels);
   }
   if (edited) mmdb.FinishStructEdit();
 }
+
+// The block code of an mmCIF file, which the library's writer takes from
+// the model's entry id: that id, or when it has none the output's name
+// without folder and extension ("out" for dir/out.cif.gz), in the
+// characters a block code may hold (letters, digits, "-", "_", "."; others
+// become "_") and the 15 the entry id holds; "model" when nothing is left.
+// A bare "data_" is no block code: cctbx reads no atom from such a file and
+// gemmi takes the next word for the name.
+String block_code(const String& entry_id, const String& file) {
+  String code = String(entry_id).trim();
+  if (code.empty()) {
+    code = file.substr(file.rfind('/') == String::npos ? 0 : file.rfind('/') + 1);
+    if (ends_with(code, ".gz")) code.resize(code.size() - 3);
+    const std::size_t dot = code.rfind('.');
+    if (dot != String::npos && dot > 0) code.resize(dot);
+  }
+  for (char& c : code)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+  code = code.substr(0, sizeof(mmdb::IDCode) - 1);
+  return code.empty() ? String("model") : code;
+}
+
+// Gives the model the block code of an mmCIF write as its entry id while
+// it lives, and its own id back after.
+class Block_code {
+ public:
+  Block_code(mmdb::Manager& mmdb, const String& file)
+      : mmdb_(mmdb), own_(mmdb.GetEntryID() ? mmdb.GetEntryID() : "") {
+    mmdb_.SetEntryID(block_code(own_, file).c_str());
+  }
+  ~Block_code() { mmdb_.SetEntryID(own_.c_str()); }
+  Block_code(const Block_code&) = delete;
+  Block_code& operator=(const Block_code&) = delete;
+
+ private:
+  mmdb::Manager& mmdb_;
+  const String own_;
+};
 
 // The library writes a TER record (kept from a PDB file) into mmCIF as an
 // atom row without name or position, which readers, this library's too,
@@ -1005,6 +1211,15 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF, type != CIF);
   }
   if (type == CIF) remove_ter_records(*this);
+  std::optional<Block_code> block;
+  if (type == CIF) block.emplace(*this, file);
+  // The library keeps the mmCIF data of its last write and adds the next
+  // write's rows to it: a second write would hold every atom twice.
+  mmdb::mmcif::PData& cif_data = mmdb::Root::CIF;
+  if (type == CIF && cif_data) {
+    delete cif_data;
+    cif_data = nullptr;
+  }
   Temporary_file out(file, write_who);
   int rc;
   if (type == CIF)

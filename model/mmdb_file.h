@@ -55,13 +55,26 @@ namespace vantrel {
   leaves the target as it was.
 
   Both text forms write a residue that is no standard amino acid or
-  nucleotide as HETATM, the rest as ATOM. mmCIF label ids are the atom
-  name, residue name and chain id, and a polymer residue's position in
-  its chain (from 1; "." for other residues); a model last read from
-  mmCIF keeps the chain labels and numbers it was read with. TER records
-  are not written to mmCIF (the library writes them as atoms); in PDB
-  form a chain without one gets one after its polymer. A write sets these
-  in the library's objects. */
+  nucleotide as HETATM, the rest as ATOM. A chain's polymer runs from its
+  first to its last standard residue, waters apart, and on through the
+  residues at either end that continue its backbone (C bonded to the next
+  residue's N, or O3' to its P, within 1.5 times the bond's length): caps,
+  D-amino acids and modified residues; in a chain without a standard
+  residue it starts at the first such bond. mmCIF label ids are those of
+  files from the PDB: the atom and residue names; a label_asym_id (A, B ...
+  Z, AA, BA ...) for each chain's polymer, then each ligand, then each
+  chain's waters; label_entity_ids numbering the distinct polymer
+  sequences, then the ligands' residue names, then water; label_seq_id
+  from 1 along each polymer, stepping by 1 across a backbone bond and
+  elsewhere by the step of the residue numbers (missing residues), "." for
+  other residues. A model last read from mmCIF keeps the labels it was read
+  with, and residues without labels get new ones beside them. The mmCIF
+  block code is the model's entry id, or without one the file's name less
+  folder and extension (a ".gz" dropped first), in letters, digits, "-",
+  "_" and "." (others become "_"), at most 15 characters. TER records are
+  not written to mmCIF (the library writes them as atoms); in PDB form a
+  chain without one gets one after its polymer. A write sets these in the
+  library's objects, the entry id only while it writes. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content

@@ -1,4 +1,7 @@
+#include <zlib.h>
+
 #include <cstdio>
+#include <map>
 
 #include <mmdb2/mmdb_mmcif_.h>
 
@@ -98,6 +101,52 @@ std::vector<std::string> atom_rows(const String& path, const std::vector<const c
       rows[r] += std::string(value ? value : ".") + " ";
     }
   return rows;
+}
+
+// ATOM, HETATM and TER records of a PDB file: record name, atom, residue, chain.
+std::vector<std::string> pdb_records(const String& path) {
+  std::vector<std::string> records;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 || line.rfind("TER", 0) == 0)
+      records.push_back(line.substr(0, 6) + line.substr(12, 15));
+  return records;
+}
+
+// The residues of an mmCIF file in the form of label_cases.txt: chain,
+// number, insertion code, name, record, label_seq_id, and the label_asym_id
+// and label_entity_id as the index of their first appearance.
+std::vector<std::string> residue_labels(const String& path) {
+  std::vector<std::string> rows = atom_rows(
+      path, {"auth_asym_id", "auth_seq_id", "pdbx_PDB_ins_code", "label_comp_id", "group_PDB",
+             "label_seq_id", "label_asym_id", "label_entity_id"});
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  std::map<std::string, int> asym, entity;
+  for (std::string& row : rows) {
+    std::istringstream fields(row);
+    std::string f[8];
+    for (std::string& field : f) fields >> field;
+    const int a = asym.emplace(f[6], int(asym.size())).first->second;
+    const int e = entity.emplace(f[7], int(entity.size())).first->second;
+    row = f[0] + " " + f[1] + " " + f[2] + " " + f[3] + " " + f[4] + " " + f[5] + " " +
+          std::to_string(a) + " " + std::to_string(e);
+  }
+  return rows;
+}
+
+// The first line of a text file, compressed or not, that is not blank,
+// and the number of its lines that start with ATOM or HETATM after blanks.
+std::pair<std::string, int> head_and_atoms(const String& path) {
+  gzFile in = gzopen(path.c_str(), "rb");
+  std::string head;
+  int atoms = 0;
+  for (char line[512]; in && gzgets(in, line, sizeof line);) {
+    const std::string text = String(line).trim();
+    if (head.empty()) head = text;
+    atoms += text.rfind("ATOM ", 0) == 0 || text.rfind("HETATM ", 0) == 0;
+  }
+  if (in) gzclose(in);
+  return {head, atoms};
 }
 
 }  // namespace
@@ -248,34 +297,23 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
 }
 
 // Written files say of each atom what the model holds, as the deposited
-// 1DUR files do: SF4 and waters as HETATM, the model's own label ids (the
-// chain id as chain label, residue positions 1 to 55 and none for the
-// rest), and in PDB a TER after the polymer, which mmCIF holds as no row.
+// 1DUR files do: SF4 and waters as HETATM, the deposited label ids (the
+// polymer, each SF4 and the waters in chains A to D of entities 1 to 3,
+// residue positions 1 to 55 and none for the rest), and in PDB a TER after
+// the polymer, which mmCIF holds as no row.
 TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   const model_testing::Scratch scratch;
-  const auto records = [](const String& path) {  // ATOM, HETATM, TER: name, atom, residue, chain
-    std::vector<std::string> records;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);)
-      if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 || line.rfind("TER", 0) == 0)
-        records.push_back(line.substr(0, 6) + line.substr(12, 15));
-    return records;
-  };
-  const std::vector<const char*> tags = {"auth_asym_id",  "auth_seq_id",  "auth_atom_id",
-                                         "label_alt_id",  "group_PDB",    "label_comp_id",
-                                         "label_atom_id", "label_seq_id", "label_asym_id"};
-  std::vector<std::string> deposited =
-      atom_rows(vantrel_testing::fixture_path("sm_1dur.cif"), tags);
-  for (std::string& row : deposited)  // the chain id as chain label
-    row.replace(row.rfind(' ', row.size() - 2) + 1, std::string::npos,
-                row.substr(0, row.find(' ') + 1));
+  const std::vector<const char*> tags = {
+      "auth_asym_id",  "auth_seq_id",  "auth_atom_id",  "label_alt_id",   "group_PDB",
+      "label_comp_id", "label_atom_id", "label_seq_id", "label_asym_id", "label_entity_id"};
   MMDBfile file;
   file.export_minimol(read_model("sm_1dur.pdb"));
   file.write_file(scratch.path("out.pdb"), MMDBManager::PDB);
   file.write_file(scratch.path("out.cif"), MMDBManager::CIF);
-  EXPECT_EQ(records(scratch.path("out.pdb")),
-            records(vantrel_testing::fixture_path("sm_1dur.pdb")));
-  EXPECT_EQ(atom_rows(scratch.path("out.cif"), tags), deposited);
+  EXPECT_EQ(pdb_records(scratch.path("out.pdb")),
+            pdb_records(vantrel_testing::fixture_path("sm_1dur.pdb")));
+  EXPECT_EQ(atom_rows(scratch.path("out.cif"), tags),
+            atom_rows(vantrel_testing::fixture_path("sm_1dur.cif"), tags));
   // A model read from gemmi's mmCIF, without label numbers, keeps its chain
   // labels and gets its polymer numbered; a residue renamed to no standard
   // one is HETATM, still in the polymer.
@@ -293,4 +331,139 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
             (std::vector<std::string>{"ATOM LEU 1 Apoly ", "HETATM MSE 2 Apoly ",
                                       "ATOM HIS 3 Apoly ", "ATOM SER 4 Apoly ", "ATOM SER 5 Apoly ",
                                       "ATOM ASN 6 Apoly ", "HETATM HOH . Awat "}));
+  // Residues added to a model read from mmCIF get labels beside those it
+  // was read with: a new chain's polymer, and a ligand of a new kind or of
+  // the kind of the SF4 read.
+  for (const auto& [ligand, labels] : {std::pair{"SO4", "SO4 . F 5 "}, {"SF4", "SF4 . F 2 "}}) {
+    MMDBfile deposited;
+    deposited.read_file(vantrel_testing::fixture_path("sm_1dur.cif"));
+    deposited.import_minimol(mol, -1);
+    MAtom atom = mol[0][0][0];
+    MMonomer added;
+    added.set_type(ligand);
+    added.set_seqnum(90, "");
+    added.insert(atom, -1);
+    mol[0].insert(added, -1);
+    added.set_type("GLY");
+    MPolymer chain;
+    chain.set_id("B");
+    chain.insert(added, -1);
+    mol.insert(chain, -1);
+    deposited.export_minimol(mol);
+    deposited.write_file(scratch.path("added.cif"), MMDBManager::AS_READ);
+    residues = atom_rows(scratch.path("added.cif"),
+                         {"label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
+    residues.erase(std::unique(residues.begin(), residues.end()), residues.end());
+    ASSERT_EQ(residues.size(), 60u);
+    EXPECT_EQ(std::vector<std::string>(residues.begin() + 55, residues.end()),
+              (std::vector<std::string>{"SF4 . B 2 ", "SF4 . C 2 ", "HOH . D 3 ", labels,
+                                        "GLY 1 E 4 "}));
+  }
+
+  // The block code: the model's entry id, else the file's name without
+  // its extension, in the characters of a block code and at most 15 of
+  // them; the model keeps its own id. Each write holds every atom once.
+  MMDBfile read;
+  read.read_file(vantrel_testing::fixture_path("sm_1dur.pdb"));
+  const std::vector<std::tuple<MMDBfile*, String, std::string>> blocks = {
+      {&file, "again.cif", "data_again"},
+      {&file, "7mm1 refined.v2.cif.gz", "data_7mm1_refined.v2"},
+      {&file, "a_model_of_many_names.cif", "data_a_model_of_many"},
+      {&read, "renamed.cif", "data_1DUR"}};
+  for (const auto& [model, name, code] : blocks) {
+    model->write_file(scratch.path(name), MMDBManager::CIF);
+    EXPECT_EQ(head_and_atoms(scratch.path(name)), std::pair(code, 488));
+  }
+  EXPECT_EQ(String(file.GetEntryID()) + read.GetEntryID(), "1DUR");
+}
+
+// Each source written back, from a model exported into a new object and
+// from the object it was read into, holds what gemmi reads from the
+// source (tools/make_label_fixtures.py): in mmCIF the polymer, each ligand
+// and the waters of a chain have label_asym_ids of their own, entities are
+// one per polymer sequence, ligand and water, and every polymer residue is
+// numbered, by as much as the residue numbers step where residues are
+// missing; in PDB form a TER record follows each polymer's last residue:
+// a cap, D-amino acid or modified residue that continues its backbone.
+TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
+  const model_testing::Scratch scratch;
+  std::ifstream in = vantrel_testing::open_fixture("label_cases.txt");
+  std::map<std::string, std::vector<std::string>> cases;
+  std::vector<std::string>* rows = nullptr;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("source ", 0) == 0)
+      rows = &cases[line.substr(7)];
+    else if (line[0] != '#' && rows)
+      rows->push_back(line);
+  ASSERT_EQ(cases.size(), 3u);
+  for (const auto& [source, expected] : cases) {
+    const String path = vantrel_testing::fixture_path(source);
+    const String stem = source.substr(0, source.size() - 4);
+    MMDBfile same, fresh;
+    same.read_file(path);
+    MiniMol mol;
+    same.import_minimol(mol, -1);
+    same.export_minimol(mol);
+    fresh.export_minimol(mol);
+    for (const auto& [file, route] : {std::pair{&same, "_same"}, {&fresh, "_fresh"}}) {
+      SCOPED_TRACE(stem + route);
+      file->write_file(scratch.path(stem + route + ".cif"), MMDBManager::CIF);
+      file->write_file(scratch.path(stem + route + ".pdb"), MMDBManager::PDB);
+      EXPECT_EQ(residue_labels(scratch.path(stem + route + ".cif")), expected);
+      EXPECT_EQ(pdb_records(scratch.path(stem + route + ".pdb")), pdb_records(path));
+    }
+  }
+}
+
+// A model made in memory: a residue belongs to the polymer when its N is
+// bonded to the C before it (1.33 A), not when it is only near (2.6 A).
+TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
+  const model_testing::Scratch scratch;
+  // The gap from C to N, the cap's and the water's residue rows, and the
+  // record that is TER.
+  const std::vector<std::tuple<double, std::string, std::string, std::size_t>> cases = {
+      {1.33, "HETATM NH2 3 A 1 ", "HETATM HOH . B 2 ", 7},
+      {2.6, "HETATM NH2 . B 2 ", "HETATM HOH . C 3 ", 6}};
+  for (const auto& [gap, cap, water, ter] : cases) {
+    // Residues along x: name, number, and atoms (name, x; the element the
+    // name's first letter).
+    const std::vector<std::tuple<const char*, int, std::vector<std::pair<const char*, double>>>>
+        residues = {{"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.9}}},
+                    {"GLY", 2, {{"N", 4.2}, {"CA", 5.6}, {"C", 7}}},
+                    {"NH2", 3, {{"N", 7 + gap}}},
+                    {"HOH", 9, {{"O", 20}}}};
+    MPolymer chain;
+    chain.set_id("A");
+    for (const auto& [type, number, atoms] : residues) {
+      MMonomer residue;
+      residue.set_type(type);
+      residue.set_seqnum(number, "");
+      for (const auto& [name, x] : atoms) {
+        MAtom atom(Atom::null());
+        atom.set_name(name, "");
+        atom.set_element(String(name).substr(0, 1));
+        atom.set_coord_orth(Coord_orth(x, 0, 0));
+        atom.set_occupancy(1);
+        atom.set_u_iso(0.25);
+        residue.insert(atom, -1);
+      }
+      chain.insert(residue, -1);
+    }
+    MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(40, 40, 40, 90, 90, 90)));
+    mol.insert(chain, -1);
+    MMDBfile file;
+    file.export_minimol(mol);
+    file.write_file(scratch.path("made.cif"), MMDBManager::CIF);
+    file.write_file(scratch.path("made.pdb"), MMDBManager::PDB);
+    std::vector<std::string> rows = atom_rows(
+        scratch.path("made.cif"),
+        {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", cap, water}))
+        << gap;
+    const std::vector<std::string> records = pdb_records(scratch.path("made.pdb"));
+    ASSERT_EQ(records.size(), 9u);
+    EXPECT_EQ(records[ter].substr(0, 3), "TER") << gap;
+    EXPECT_EQ(head_and_atoms(scratch.path("made.cif")).first, "data_made");
+  }
 }

@@ -1,0 +1,313 @@
+#!/usr/bin/python3
+"""Coordinate files whose chains hold more than a plain polymer, and what
+gemmi reads from them, for the tests of the labels a write sets
+(tests/model/test_mmdb_file.cpp). Made with Debian's python3-gemmi from the
+shipped 1DUR and 1RX2 files.
+
+Run from anywhere with /usr/bin/python3:
+  tools/make_label_fixtures.py            writes the files listed below
+  tools/make_label_fixtures.py --check    makes them elsewhere and reports
+                                          whether the committed ones are current
+  tools/make_label_fixtures.py --roundtrip DIR
+      reads the files the model tests wrote (VANTREL_MODEL_OUTPUT=DIR
+      build/tests/model_test_mmdb_file) with gemmi and cctbx, and compares
+      each with its source: atoms, the polymer of each chain (length and
+      kind), its subchains and the entities they form
+
+Files written into tests/data (written by gemmi, so the PDB files carry
+SEQRES records and a TER record after each chain's polymer):
+  label_ends.pdb     1DUR as deposited in mmCIF, changed: residue 1 becomes
+                     MSE (with an SE atom), residues 20-22 are removed (a gap
+                     of missing residues), residues 40-55 are renumbered 45-60
+                     (a jump with no residue missing), residue 55 becomes DAL
+                     (side chain cut to CB), an NH2 cap is bonded after it in
+                     place of OXT, the two SF4 become 62 and 63; chain B is
+                     residues 30-33 renamed to their D-amino acids, moved
+                     15 A, with two waters: a polymer without standard residue
+  label_ligands.pdb  residues 1-20 of 1RX2 with its MN, FOL, BME, NAP and
+                     eight waters in chain A; the same 20 residues, moved, in
+                     chain B (one polymer entity for both); chain C holds
+                     ligands and waters only: a second NAP and MN, two waters
+  label_dna.pdb      a DNA chain built here (no nucleic acid is among the
+                     shipped data): 5CM DG DA DT DOC, each bonded O3'-P to the
+                     next, the first and last non-standard, then MG and two
+                     waters
+  label_cases.txt    per source a line "source FILE", then per residue in file
+                     order: chain, number, insertion code (. when none),
+                     name, record (ATOM/HETATM), label_seq_id as gemmi aligns
+                     it to the SEQRES sequence (. outside polymers), and the
+                     subchain and entity that gemmi's setup_entities gives,
+                     each as the index of its first appearance (from 0)
+"""
+import math
+import os
+import sys
+
+import gemmi
+
+import fixture_files
+from fixture_files import DATA
+
+D_AMINO = {"ALA": "DAL", "SER": "DSN", "LEU": "DLE", "VAL": "DVA", "ILE": "DIL",
+           "THR": "DTH", "GLU": "DGL", "ASP": "DAS", "CYS": "DCY", "GLN": "DGN",
+           "LYS": "DLY", "PRO": "DPR", "PHE": "DPN", "TYR": "DTY", "ARG": "DAR",
+           "ASN": "DSG", "HIS": "DHI", "MET": "MED", "TRP": "DTR"}
+SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb"]
+
+
+def along(start, toward, length):
+    """The point length from start in the direction of toward."""
+    d = toward - start
+    return start + d * (length / d.length())
+
+
+def new_atom(name, element, pos, b=20.0):
+    atom = gemmi.Atom()
+    atom.name = name
+    atom.element = gemmi.Element(element)
+    atom.pos = pos
+    atom.occ = 1.0
+    atom.b_iso = b
+    return atom
+
+
+def new_residue(name, num, het=True):
+    res = gemmi.Residue()
+    res.name = name
+    res.seqid = gemmi.SeqId(num, " ")
+    res.het_flag = "H" if het else "A"
+    return res
+
+
+def moved(res, shift):
+    copy = res.clone()
+    for atom in copy:
+        atom.pos = atom.pos + shift
+    return copy
+
+
+def finish(st, path, in_polymer, seqres=None):
+    """Subchains and entities from the residues (in_polymer says which are in
+    their chain's polymer), each polymer's SEQRES its residues unless seqres
+    gives it by chain, and the file."""
+    for chain in st[0]:
+        for res in chain:
+            res.entity_type = (gemmi.EntityType.Polymer if in_polymer(res) else
+                               gemmi.EntityType.Water if res.is_water() else
+                               gemmi.EntityType.NonPolymer)
+            res.subchain = ""
+    st.entities.clear()
+    st.assign_subchains(True)
+    st.ensure_entities()
+    st.deduplicate_entities()
+    for entity in st.entities:
+        if entity.entity_type == gemmi.EntityType.Polymer:
+            chain, span = next((c.name, c.get_subchain(entity.subchains[0])) for c in st[0]
+                               if c.get_subchain(entity.subchains[0]))
+            entity.full_sequence = (seqres or {}).get(chain) or [r.name for r in span]
+    st.write_pdb(path)
+
+
+def make_ends(path):
+    st = gemmi.read_structure(os.path.join(DATA, "sm_1dur.cif"))
+    st.remove_hydrogens()
+    model = st[0]
+    chain = model["A"]
+    seqres = list(st.entities[0].full_sequence)
+    first = chain[0]
+    first.name, first.het_flag = "MSE", "H"
+    cb, ca = first["CB"][0].pos, first["CA"][0].pos
+    first.add_atom(new_atom("SE", "Se", along(cb, cb + (cb - ca), 1.95), first["CB"][0].b_iso))
+    seqres[0] = "MSE"
+    for i in reversed([i for i, r in enumerate(chain) if 20 <= r.seqid.num <= 22]):
+        del chain[i]
+    last = None
+    for res in chain:
+        if res.entity_type == gemmi.EntityType.Polymer and res.seqid.num >= 40:
+            res.seqid = gemmi.SeqId(res.seqid.num + 5, " ")
+        if res.name == "SF4":
+            res.seqid = gemmi.SeqId(res.seqid.num + 6, " ")
+        if res.entity_type == gemmi.EntityType.Polymer:
+            last = res
+    last.name, last.het_flag = "DAL", "H"
+    seqres[54] = "DAL"
+    c_pos, oxt = last["C"][0].pos, last["OXT"][0].pos
+    for name in ("CG", "OD1", "OD2", "OXT"):
+        last[name][0]  # present in the source
+        last.remove_atom(name, "*")
+    cap = new_residue("NH2", last.seqid.num + 1)
+    cap.add_atom(new_atom("N", "N", along(c_pos, oxt, 1.33), last["C"][0].b_iso))
+    chain.add_residue(cap, [r.seqid.num for r in chain].index(last.seqid.num) + 1)
+    seqres.append("NH2")
+    peptide = gemmi.Chain("B")
+    for res in chain:
+        if 30 <= res.seqid.num <= 33:
+            copy = moved(res, gemmi.Position(0, 0, 15))
+            copy.name, copy.het_flag = D_AMINO[res.name], "H"
+            peptide.add_residue(copy)
+    waters = [r for r in chain if r.name == "HOH"][:2]
+    for i, water in enumerate(waters):
+        copy = moved(water, gemmi.Position(0, 0, 15))
+        copy.seqid = gemmi.SeqId(101 + i, " ")
+        peptide.add_residue(copy)
+    model.add_chain(peptide)
+    finish(st, path, lambda r: r.entity_type == gemmi.EntityType.Polymer or r.name in D_AMINO.values()
+           or r.name == "NH2", {"A": seqres})
+
+
+def make_ligands(path):
+    src = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
+    src.remove_hydrogens()
+    st = gemmi.Structure()
+    st.cell, st.spacegroup_hm = src.cell, src.spacegroup_hm
+    st.name = "1RX2"
+    model = gemmi.Model("1")
+    a = src[0]["A"]
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
+    ligands = [r for r in a if r.name in ("MN", "FOL", "BME", "NAP")]
+    waters = [r for r in a if r.name == "HOH"][:8]
+    chain_a = gemmi.Chain("A")
+    for res in polymer + ligands + waters:
+        chain_a.add_residue(res.clone())
+    chain_b = gemmi.Chain("B")
+    for res in polymer:
+        chain_b.add_residue(moved(res, gemmi.Position(0, 0, 30)))
+    chain_c = gemmi.Chain("C")
+    for num, res in ((401, ligands[3]), (402, ligands[0]), (501, waters[0]), (502, waters[1])):
+        copy = moved(res, gemmi.Position(0, 0, 60))
+        copy.seqid = gemmi.SeqId(num, " ")
+        chain_c.add_residue(copy)
+    for chain in (chain_a, chain_b, chain_c):
+        model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: r.het_flag == "A")
+
+
+# The atoms of a DNA residue, placed along x: P at the origin and O3' 1.61 A
+# before the next residue's P, 6 A on. Not a real geometry: what matters
+# here is which atoms are bonded from one residue to the next.
+DNA_ATOMS = [("P", "P", (0.0, 0.0, 0.0)), ("OP1", "O", (0.0, 1.48, 0.0)),
+             ("OP2", "O", (0.0, -0.74, 1.28)), ("O5'", "O", (1.0, 0.0, 1.2)),
+             ("C5'", "C", (1.6, 1.1, 1.9)), ("C4'", "C", (2.7, 1.2, 1.2)),
+             ("O4'", "O", (2.9, 2.5, 0.8)), ("C3'", "C", (3.5, 0.5, 0.3)),
+             ("O3'", "O", (4.39, 0.0, 0.0)), ("C2'", "C", (4.0, 1.6, -0.6)),
+             ("C1'", "C", (3.9, 2.8, 0.2)), ("N1", "N", (4.5, 4.0, -0.4))]
+
+
+def make_dna(path):
+    st = gemmi.Structure()
+    st.cell = gemmi.UnitCell(40, 40, 40, 90, 90, 90)
+    st.spacegroup_hm = "P 1"
+    st.name = "DNA"
+    model = gemmi.Model("1")
+    chain = gemmi.Chain("A")
+    for i, name in enumerate(["5CM", "DG", "DA", "DT", "DOC"]):
+        res = new_residue(name, i + 1, het=name in ("5CM", "DOC"))
+        for atom, element, (x, y, z) in DNA_ATOMS:
+            if (name == "5CM" and atom in ("P", "OP1", "OP2")) or (name == "DOC" and atom == "O3'"):
+                continue
+            res.add_atom(new_atom(atom, element, gemmi.Position(6.0 * i + x + 5, y + 10, z + 10)))
+        if name == "5CM":
+            res.add_atom(new_atom("C5A", "C", gemmi.Position(9.5, 15.5, 9.6)))
+        chain.add_residue(res)
+    mg = new_residue("MG", 201)
+    mg.add_atom(new_atom("MG", "Mg", gemmi.Position(20, 20, 20)))
+    chain.add_residue(mg)
+    for i in range(2):
+        water = new_residue("HOH", 301 + i)
+        water.add_atom(new_atom("O", "O", gemmi.Position(25 + 3 * i, 22, 18)))
+        chain.add_residue(water)
+    model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: r.name not in ("MG", "HOH"))
+
+
+def residue_rows(path):
+    """What gemmi reads of a source: per residue its ids, record, label_seq_id
+    aligned to SEQRES, and its subchain and entity as first-appearance indices."""
+    st = gemmi.read_structure(path)
+    st.setup_entities()
+    st.assign_label_seq_id(True)
+    subchains, entities, rows = {}, {}, []
+    entity_of = {sub: e.name for e in st.entities for sub in e.subchains}
+    for chain in st[0]:
+        for res in chain:
+            sub = subchains.setdefault(res.subchain, len(subchains))
+            ent = entities.setdefault(entity_of[res.subchain], len(entities))
+            seq = res.label_seq if res.entity_type == gemmi.EntityType.Polymer else None
+            rows.append("%s %d %s %s %s %s %d %d" % (
+                chain.name, res.seqid.num, res.seqid.icode.strip() or ".", res.name,
+                "HETATM" if res.het_flag == "H" else "ATOM",
+                "." if seq is None else seq, sub, ent))
+    return rows
+
+
+def make_all(directory):
+    make_ends(os.path.join(directory, "label_ends.pdb"))
+    make_ligands(os.path.join(directory, "label_ligands.pdb"))
+    make_dna(os.path.join(directory, "label_dna.pdb"))
+    with open(os.path.join(directory, "label_cases.txt"), "w") as f:
+        f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
+        for source in SOURCES:
+            f.write("source %s\n" % source)
+            f.write("\n".join(residue_rows(os.path.join(directory, source))) + "\n")
+
+
+def molecules(path, entities):
+    """gemmi's reading: atoms; per chain its polymer (length, kind); per
+    subchain its kind and residues, and with entities its entity as the
+    index of its first appearance: the file's own entity id where it gives
+    one (label_entity_id), else gemmi's (from SEQRES in PDB files)."""
+    st = gemmi.read_structure(path)
+    st.setup_entities()
+    out = ["atoms %d" % st[0].count_atom_sites()]
+    for chain in st[0]:
+        poly = chain.get_polymer()
+        kind = str(poly.check_polymer_type()).split(".")[-1] if len(poly) else "-"
+        out.append("chain %s polymer %d %s" % (chain.name, len(poly), kind))
+    index = {}
+    for chain in st[0]:
+        for sub in chain.subchains():
+            entity = sub[0].entity_id or st.get_entity_of(sub).name
+            out.append("subchain %s %s %s%s" % (
+                chain.name, str(sub[0].entity_type).split(".")[-1], ",".join(r.name for r in sub),
+                " entity %d" % index.setdefault(entity, len(index)) if entities else ""))
+    return out
+
+
+def cctbx_atoms(path):
+    import iotbx.pdb
+    return iotbx.pdb.input(file_name=path).construct_hierarchy().atoms_size()
+
+
+def roundtrip(directory):
+    """Compares each file the tests wrote (<source stem>_<route>.pdb/.cif)
+    with its source: gemmi's reading (molecules), and cctbx's atoms."""
+    failures = checked = 0
+    for name in sorted(os.listdir(directory)):
+        source = next((s for s in SOURCES if name.startswith(s[:-4] + "_")), None)
+        if not source:
+            continue
+        cif = name.endswith(".cif")  # the PDB form holds no entity ids
+        want = molecules(os.path.join(DATA, source), cif)
+        got = molecules(os.path.join(directory, name), cif)
+        atoms = cctbx_atoms(os.path.join(directory, name))
+        want_atoms = cctbx_atoms(os.path.join(DATA, source))
+        problems = [("gemmi: %s / source %s" % (g, w)) for g, w in zip(got, want) if g != w]
+        if len(got) != len(want):
+            problems.append("gemmi: %d lines / source %d" % (len(got), len(want)))
+        if atoms != want_atoms:
+            problems.append("cctbx: %d atoms / source %d" % (atoms, want_atoms))
+        checked += 1
+        failures += bool(problems)
+        print("%-28s %s" % (name, "; ".join(problems) or
+                            "as its source (gemmi: %s; cctbx: %d atoms)" % (", ".join(want[1:]), atoms)))
+    if checked == 0:
+        sys.exit("no written files found in " + directory)
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    if len(sys.argv) == 3 and sys.argv[1] == "--roundtrip":
+        roundtrip(sys.argv[2])
+    fixture_files.main(make_all)
