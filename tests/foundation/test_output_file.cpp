@@ -505,13 +505,21 @@ TEST(OutputFile, AnotherUserCannotSteerTheOutput) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
     ASSERT_TRUE(WIFSTOPPED(status));
+    // Each entry, and each one inside an entry the other user may enter.
     const std::string swapped = as_user(other, other, [&] {
       int n = 0;
-      for (const std::string& name : entries_of(shared))
-        if (name != "out.mtz" &&
-            rename((shared + "/" + name).c_str(), (shared + "/stolen" + name).c_str()) == 0 &&
-            symlink(precious.c_str(), (shared + "/" + name).c_str()) == 0)
-          ++n;
+      const auto swap = [&](const std::string& folder, const std::string& name) {
+        const std::string path = folder + "/" + name;
+        n += rename(path.c_str(), (folder + "/stolen" + name).c_str()) == 0 &&
+             symlink(precious.c_str(), path.c_str()) == 0;
+      };
+      for (const std::string& name : entries_of(shared)) {
+        if (name == "out.mtz") continue;
+        std::error_code error;
+        for (const auto& inner : std::filesystem::directory_iterator(shared + "/" + name, error))
+          swap(shared + "/" + name, inner.path().filename().string());
+        swap(shared, name);
+      }
       return std::to_string(n);
     });
     EXPECT_EQ(swapped, "1");
