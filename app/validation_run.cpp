@@ -1,7 +1,6 @@
 #include "app/validation_run.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <iomanip>
 #include <optional>
 #include <sstream>
@@ -17,6 +16,7 @@
 #include "calculations/sfscale.h"
 #include "calculations/sfweight.h"
 #include "foundation/file_access.h"
+#include "foundation/output_file.h"
 #include "foundation/message.h"
 #include "foundation/statistics.h"
 #include "model/mmdb_file.h"
@@ -163,7 +163,10 @@ void Validation_run::run() {
 void Validation_run::check_outputs() const {
   if (!phases_calculated()) return;  // nothing is written on the given-phase road
   for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
-    if (path != "NONE") Files::check_output(path, "quelvarn");
+    if (path != "NONE") {
+      Files::check_output(path, "quelvarn");
+      Output_file::probe(path, "quelvarn");
+    }
 }
 
 void Validation_run::read_inputs() {
@@ -317,34 +320,37 @@ void Validation_run::weight_work_data() {
 }
 
 void Validation_run::write_outputs() {
-  // The MTZ copy is written to a temporary file now and put in place with the
-  // coordinate output once the run has come through its last stage.
+  // The MTZ copy is written now, and put in place with the coordinate
+  // output once the run has come through its last stage.
+  outputs_.reset(new Outputs_held);
   if (params_.mtzout_wrk == "NONE") return;
-  mtz_out_.reset(new Temporary_file(params_.mtzout_wrk, "quelvarn"));
-  // The MTZ writer names the file it is handed, a temporary the user never
-  // gave: its messages are held back, and its failure to write that file is
-  // told as one of the output the user named.
+  // The MTZ writer says only that its write failed: its message is held
+  // back, and such a failure is told with its cause.
   std::ostream& stream = Message::stream();
   std::ostringstream held;
   Message::set_stream(held);
   try {
     CCP4MTZfile mtz;
-    mtz.open_append(params_.mtzin_wrk, mtz_out_->path());
+    mtz.open_append(params_.mtzin_wrk, params_.mtzout_wrk);
     mtz.export_hkl_data(wrk_fphi_, "/*/*/sideomit");
     mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
     mtz.close_append();
-  } catch (...) {
-    const int error = errno;
+  } catch (const Message_fatal& m) {
     Message::set_stream(stream);
+    const String why = Output_file::last_failure(params_.mtzout_wrk);
     String text = held.str();
-    const std::size_t last = text.rfind('\n', text.size() < 2 ? 0 : text.size() - 2);
-    const std::size_t line = last == String::npos ? 0 : last + 1;
-    if (text.find(mtz_out_->path(), line) == String::npos) {
+    const String line = m.text() + "\n";
+    if (why.empty() || text.size() < line.size() ||
+        text.compare(text.size() - line.size(), line.size(), line) != 0) {
       stream << text;
       throw;
     }
-    stream << text.substr(0, line);
-    mtz_out_->write_failed(error);
+    stream << text.substr(0, text.size() - line.size());
+    fatal("quelvarn: cannot write " + params_.mtzout_wrk + ": " + why);
+  } catch (...) {
+    Message::set_stream(stream);
+    stream << held.str();
+    throw;
   }
   Message::set_stream(stream);
   stream << held.str();
@@ -352,14 +358,14 @@ void Validation_run::write_outputs() {
 
 void Validation_run::commit_outputs() {
   // The coordinate writer refuses a model its form cannot hold (ids too
-  // long for PDB) and writes whole or not at all, naming the target; the
-  // MTZ copy replaces its target only after that.
+  // long for PDB) and writes whole or not at all, naming the target; only
+  // then are both outputs put in place.
   if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
     MMDBfile mmdb;
     mmdb.export_minimol(mol_phs_);
     mmdb.write_file(params_.pdbout_wrk, MMDBManager::AS_READ);
   }
-  if (mtz_out_) mtz_out_->commit();
+  if (outputs_) outputs_->release();
 }
 
 void Validation_run::simulate_reference() {

@@ -10,7 +10,7 @@
 
 #include "app/llk_map_target.h"
 #include "app/run_parameters.h"
-#include "foundation/file_access.h"
+#include "foundation/output_file.h"
 #include "maps/xmap.h"
 #include "model/minimol.h"
 #include "model/sequence.h"
@@ -41,8 +41,9 @@ class Validation_run {
   //! stage that can fail has succeeded, just before the report.
   void run();
 
-  //! Every output that the run will write can be written (fatal otherwise);
-  //! made before any input is read.
+  //! Every output that the run will write can be written, and its new
+  //! content be made where it would go (fatal otherwise); made before any
+  //! input is read.
   void check_outputs() const;
 
   //! Working resolution (the coarser file limit, never finer than the
@@ -67,7 +68,9 @@ class Validation_run {
   void structure_factors();
   void scale_work_data();   //!< anisotropic scaling of the work amplitudes
   void weight_work_data();  //!< likelihood weighting: map and HL coefficients
-  void write_outputs();     //!< the optional MTZ output, as a temporary file
+  //! The optional MTZ output, written now and put in place with the
+  //! coordinate output (commit_outputs).
+  void write_outputs();
   //! Reference data degraded to the work data's quality.
   void simulate_reference();
   //! Reference map from the degraded data.
@@ -78,7 +81,7 @@ class Validation_run {
   void train_targets();
   //! Work map and the sampled targets.
   void work_map();
-  //! The optional coordinate output, then the MTZ output put in place.
+  //! The optional coordinate output written, then both outputs put in place.
   void commit_outputs();
   //! Score, align and report every chain of two or more amino acids; then
   //! the closing separator.
@@ -100,7 +103,7 @@ class Validation_run {
   std::vector<LLK_map_target> targets_;
   std::vector<LLK_map_target::Sampled> sampled_;
   std::unique_ptr<vantrel::Xmap<float> > xmap_;
-  std::unique_ptr<vantrel::Temporary_file> mtz_out_;
+  std::unique_ptr<vantrel::Outputs_held> outputs_;
 };
 
 #endif

@@ -1,5 +1,5 @@
-// File-path checks made before the file libraries open a path, and the
-// temporary file through which outputs are written whole or not at all.
+// File-path checks made before the file libraries open a path (outputs are
+// then put in place by Output_file).
 //
 // An output path that is a symbolic link names the file the link leads to
 // (through any chain of links, each relative to the directory that holds
@@ -12,7 +12,6 @@
 #ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
 #define VANTREL_FOUNDATION_FILE_ACCESS_H
 
-#include "foundation/signal_cleanup.h"
 #include "foundation/vstring.h"
 
 namespace vantrel {
@@ -30,7 +29,7 @@ void check_input(const String& path, const String& who);
 //! file. Accepted: an existing regular file this process may write, and a
 //! new file in an existing directory this process may write. An existing
 //! writable file in a directory this process may not write is accepted too:
-//! it is then written in place (see Temporary_file). Refused: special files
+//! it is then written in place (see Output_file). Refused: special files
 //! (devices, FIFOs, sockets) and directories, files without write
 //! permission (also for root: they were made read-only to be kept), a
 //! missing directory, a new file in a directory this process may not write,
@@ -66,56 +65,6 @@ bool same_output(const String& a, const String& b);
 String directory_of(const String& path);
 
 }  // namespace Files
-
-//! A new empty file with a name nobody else holds, for writing an output
-//! whole before it takes the place of a target path (links followed, as
-//! above). Made beside the file the target names ("<file>.XXXXXX", created
-//! exclusively) and renamed over it on commit, so that a link to the file
-//! stays a link. When that directory may not be written but the file
-//! exists and may be, or the directory is sticky (as /tmp) and the file
-//! another user's, the temporary is made in $TMPDIR (else /tmp) instead,
-//! and commit copies its bytes into the existing file, whose owner,
-//! permissions and access list stay as they were.
-//!
-//! Before commit nothing the target names is touched. Removed when
-//! destroyed unless committed (and after the copy of an in-place commit);
-//! nothing else is touched, whatever already exists beside the target.
-//! Removed too when SIGINT, SIGTERM or SIGHUP ends the process before
-//! commit; commit itself defers those signals until it is done.
-class Temporary_file {
- public:
-  //! Fatal ("<who>: cannot write <target>: <reason>") when it cannot be made.
-  Temporary_file(const String& target, const String& who);
-  ~Temporary_file();
-  Temporary_file(const Temporary_file&) = delete;
-  Temporary_file& operator=(const Temporary_file&) = delete;
-
-  //! The file to write the whole output to.
-  const String& path() const { return path_; }
-  //! Puts the written file in place of the target. Renamed over it: the
-  //! file gets the owner and group of the file it replaces where this
-  //! process may give them (root any; others a group they belong to), its
-  //! permissions and its access control list, or the permissions a newly
-  //! created file would have. Access is never widened: under another group
-  //! the group gets no more than others had. Written in place: room for the
-  //! bytes is reserved first, so a full filesystem leaves the file as it
-  //! was; then it is overwritten and cut to length. Should a write fail
-  //! after that, the file is left empty rather than part-written and the
-  //! temporary, holding the whole output, is kept and named in the message.
-  //! Fatal on failure.
-  void commit();
-  //! Fatal, for a writer that could not write the temporary file (error:
-  //! the system's error number then, or 0): "<who>: cannot write <target>:
-  //! writing its new content in <directory> failed: <reason>", and that the
-  //! target is left as it was, as it is until commit.
-  [[noreturn]] void write_failed(int error) const;
-
- private:
-  void copy_in_place();
-  String target_, who_, file_, path_;
-  bool in_place_ = false, committed_ = false;
-  Cleanup_on_signal cleanup_;
-};
 
 }  // namespace vantrel
 

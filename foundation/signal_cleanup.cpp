@@ -1,5 +1,7 @@
 #include "foundation/signal_cleanup.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,36 +13,73 @@ namespace vantrel {
 
 namespace {
 
-constexpr int cleanup_signals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int signal_count = sizeof(cleanup_signals) / sizeof(cleanup_signals[0]);
+// The signals of the header, the real-time ones counted at run time
+// (SIGRTMIN leaves out those the C library keeps for itself).
+constexpr int max_signals = 64;
 
-// Slot states: the handler reads only a slot marked in use, whose path was
-// written whole before the mark.
+int cleanup_signals(int (&list)[max_signals]) {
+  int n = 0;
+  for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
+                        SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
+#ifdef SIGSTKFLT
+                        SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+                        SIGPWR,
+#endif
+                        SIGIO})
+    list[n++] = sig;
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX && n < max_signals; ++sig) list[n++] = sig;
+  return n;
+}
+
+// Slot states: the handler reads only a slot marked in use, whose fields
+// were written whole before the mark.
 enum : int { slot_free, slot_filling, slot_in_use };
 
 struct Slot {
   std::atomic<int> state{slot_free};
   pid_t owner = 0;
-  char path[PATH_MAX];
+  int dir = -1;
+  bool folder = false;
+  dev_t dev = 0;  // a folder's, to remove it only while the name holds it
+  ino_t ino = 0;
+  char name[NAME_MAX + 1];
 };
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the states");
 
-constexpr int slot_count = 16;
+constexpr int slot_count = 32;
 Slot slots[slot_count];
 
-// The caller's dispositions, saved when the first file is watched; only
+// The caller's dispositions, saved when the first entry is watched; only
 // signals left at the default are taken over.
 std::mutex installing;
 int watched = 0;
-bool taken[signal_count] = {};
-struct sigaction previous[signal_count];
+int signal_count = 0;
+int signals[max_signals];
+bool taken[max_signals] = {};
+struct sigaction previous[max_signals];
 
 void remove_watched(const int sig) {
-  // Only calls that are safe in a signal handler from here on.
+  // Only calls that are safe in a signal handler from here on. Files go
+  // first, then the folders that held them, inner ones before outer ones:
+  // passes until one removes nothing.
   const pid_t self = getpid();
   for (Slot& slot : slots)
-    if (slot.state.load(std::memory_order_acquire) == slot_in_use && slot.owner == self)
-      unlink(slot.path);
+    if (slot.state.load(std::memory_order_acquire) == slot_in_use && slot.owner == self &&
+        !slot.folder)
+      unlinkat(slot.dir, slot.name, 0);
+  for (bool removed = true; removed;) {
+    removed = false;
+    for (Slot& slot : slots) {
+      struct stat st;
+      if (slot.state.load(std::memory_order_acquire) == slot_in_use && slot.owner == self &&
+          slot.folder && fstatat(slot.dir, slot.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          st.st_dev == slot.dev && st.st_ino == slot.ino &&
+          unlinkat(slot.dir, slot.name, AT_REMOVEDIR) == 0)
+        removed = true;
+    }
+  }
   struct sigaction dfl;
   std::memset(&dfl, 0, sizeof dfl);
   dfl.sa_handler = SIG_DFL;
@@ -53,17 +92,23 @@ void remove_watched(const int sig) {
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
 }
 
+// What a signal at its default disposition is given while entries are
+// watched.
+typedef void (*Handler)(int);
+Handler replacement(const int sig) { return sig == SIGXFSZ ? SIG_IGN : remove_watched; }
+
 void take_signals() {
+  signal_count = cleanup_signals(signals);
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  // The others wait while the entries are removed.
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < signal_count; ++i) sigaddset(&action.sa_mask, signals[i]);
   for (int i = 0; i < signal_count; ++i) {
-    if (sigaction(cleanup_signals[i], nullptr, &previous[i]) != 0) continue;
+    if (sigaction(signals[i], nullptr, &previous[i]) != 0) continue;
     if ((previous[i].sa_flags & SA_SIGINFO) != 0 || previous[i].sa_handler != SIG_DFL) continue;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = remove_watched;
-    // The other two wait while the files are removed.
-    sigemptyset(&action.sa_mask);
-    for (const int sig : cleanup_signals) sigaddset(&action.sa_mask, sig);
-    taken[i] = sigaction(cleanup_signals[i], &action, nullptr) == 0;
+    action.sa_handler = replacement(signals[i]);
+    taken[i] = sigaction(signals[i], &action, nullptr) == 0;
   }
 }
 
@@ -73,21 +118,27 @@ void give_back_signals() {
     taken[i] = false;
     // A disposition the caller set meanwhile is the caller's to keep.
     struct sigaction now;
-    if (sigaction(cleanup_signals[i], nullptr, &now) == 0 && (now.sa_flags & SA_SIGINFO) == 0 &&
-        now.sa_handler == remove_watched)
-      sigaction(cleanup_signals[i], &previous[i], nullptr);
+    if (sigaction(signals[i], nullptr, &now) == 0 && (now.sa_flags & SA_SIGINFO) == 0 &&
+        now.sa_handler == replacement(signals[i]))
+      sigaction(signals[i], &previous[i], nullptr);
   }
 }
 
 }  // namespace
 
-void Cleanup_on_signal::watch(const String& path) {
+void Cleanup_on_signal::watch(const int dir_fd, const String& name) {
+  take_slot(dir_fd, name, false, -1);
+}
+
+void Cleanup_on_signal::watch_folder(const int dir_fd, const String& name, const int folder_fd) {
+  take_slot(dir_fd, name, true, folder_fd);
+}
+
+void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bool folder,
+                                  const int folder_fd) {
   forget();
-  String full = path;
-  char dir[PATH_MAX];
-  if (!path.empty() && path[0] != '/' && getcwd(dir, sizeof dir) != nullptr)
-    full = String(dir) + "/" + path;
-  if (path.empty() || full.size() >= PATH_MAX) return;
+  struct stat st;
+  if (name.empty() || name.size() > NAME_MAX || (folder && fstat(folder_fd, &st) != 0)) return;
   const Signals_held held;
   for (int i = 0; i < slot_count && slot_ < 0; ++i) {
     int expected = slot_free;
@@ -95,8 +146,12 @@ void Cleanup_on_signal::watch(const String& path) {
   }
   if (slot_ < 0) return;
   Slot& slot = slots[slot_];
-  std::memcpy(slot.path, full.c_str(), full.size() + 1);
+  std::memcpy(slot.name, name.c_str(), name.size() + 1);
   slot.owner = getpid();
+  slot.dir = dir_fd;
+  slot.folder = folder;
+  slot.dev = folder ? st.st_dev : 0;
+  slot.ino = folder ? st.st_ino : 0;
   slot.state.store(slot_in_use, std::memory_order_release);
   const std::lock_guard<std::mutex> lock(installing);
   if (watched++ == 0) take_signals();
@@ -112,9 +167,14 @@ void Cleanup_on_signal::forget() {
 }
 
 Signals_held::Signals_held() {
+  int list[max_signals];
+  const int n = cleanup_signals(list);
   sigset_t block;
   sigemptyset(&block);
-  for (const int sig : cleanup_signals) sigaddset(&block, sig);
+  // Not SIGXFSZ: ignored while watched, it would wait blocked, and end the
+  // process once given back.
+  for (int i = 0; i < n; ++i)
+    if (list[i] != SIGXFSZ) sigaddset(&block, list[i]);
   sigprocmask(SIG_BLOCK, &block, &previous_);
 }
 

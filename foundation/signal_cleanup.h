@@ -1,17 +1,24 @@
-// Removal of temporary files when SIGINT, SIGTERM or SIGHUP ends the
-// process, and the deferral of those signals across a step that must not
-// be cut short.
+// Removal of temporary files and folders when a signal ends the process,
+// and the deferral of such signals across a step that must not be cut short.
 //
-// While any file is watched, each of the three signals whose disposition
-// is the default one ends the process through a handler that first
-// removes every watched file and then ends the process as the signal
-// would (default disposition, signal raised again). A signal the caller
-// ignores stays ignored, and one the caller handles stays the caller's:
-// then nothing is removed. When the last file is forgotten the dispositions
-// are the caller's again. Only the process that watched a file removes it,
-// never a child forked meanwhile. At most 16 files are watched at once; a
-// file beyond that is simply left where it is should a signal end the
-// process.
+// The signals are those whose default action ends the process, other than
+// SIGKILL and the faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP,
+// SIGSYS): SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
+// SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO, SIGPWR and
+// the real-time signals. While anything is watched, each of them whose
+// disposition is the default one ends the process through a handler that
+// first removes every watched entry and then ends the process as the signal
+// would (default disposition, signal raised again); SIGXFSZ is ignored
+// instead, so that a write past a file size limit fails (EFBIG) for the
+// writer to report. A signal the caller ignores stays ignored, and one the
+// caller handles stays the caller's: then nothing is removed. When the last
+// entry is forgotten the dispositions are the caller's again. Only the
+// process that watched an entry removes it, never a child forked meanwhile.
+//
+// Entries are named within folders held open by descriptor (unlinkat), so
+// neither the length of their absolute paths nor a change of the current
+// folder matters. At most 32 entries are watched at once; one beyond that
+// is simply left where it is should a signal end the process.
 #ifndef VANTREL_FOUNDATION_SIGNAL_CLEANUP_H
 #define VANTREL_FOUNDATION_SIGNAL_CLEANUP_H
 
@@ -21,7 +28,7 @@
 
 namespace vantrel {
 
-//! One file to remove should one of the signals end the process, from
+//! One entry to remove should one of the signals end the process, from
 //! watch() until forget() or destruction.
 class Cleanup_on_signal {
  public:
@@ -30,20 +37,23 @@ class Cleanup_on_signal {
   Cleanup_on_signal(const Cleanup_on_signal&) = delete;
   Cleanup_on_signal& operator=(const Cleanup_on_signal&) = delete;
 
-  //! Watches path (made absolute against the current directory, so that a
-  //! later change of directory does not matter), in place of any path
-  //! watched before.
-  void watch(const String& path);
-  //! Stops watching; the file itself is not touched.
+  //! Watches the file name in the folder open as dir_fd, in place of
+  //! anything watched before. The descriptor must stay open while watched.
+  void watch(int dir_fd, const String& name);
+  //! Watches a folder: removed, once empty, after every watched file, and
+  //! only while name is still the folder open as folder_fd.
+  void watch_folder(int dir_fd, const String& name, int folder_fd);
+  //! Stops watching; the entry itself is not touched.
   void forget();
-  //! Whether a path is watched (false also when the registry was full).
+  //! Whether an entry is watched (false also when the registry was full).
   bool watching() const { return slot_ >= 0; }
 
  private:
+  void take_slot(int dir_fd, const String& name, bool folder, int folder_fd);
   int slot_ = -1;
 };
 
-//! Blocks SIGINT, SIGTERM and SIGHUP in the calling thread for its
+//! Blocks the signals above but SIGXFSZ in the calling thread for its
 //! lifetime; one that arrives meanwhile is delivered when it ends. Signals
 //! the caller had blocked stay blocked.
 class Signals_held {

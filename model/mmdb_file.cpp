@@ -31,6 +31,7 @@
 
 #include "foundation/file_access.h"
 #include "foundation/message.h"
+#include "foundation/output_file.h"
 #include "foundation/util.h"
 #include "model/mmdb_views.h"
 
@@ -1220,38 +1221,68 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     delete cif_data;
     cif_data = nullptr;
   }
-  Temporary_file out(file, write_who);
-  int rc;
-  if (type == CIF)
-    rc = WriteCIFASCII(out.path().c_str(), mmdb::io::GZM_NONE);
-  else if (type == BINARY)
-    rc = WriteMMDBF(out.path().c_str(), mmdb::io::GZM_NONE);
-  else
-    rc = WritePDBASCII(out.path().c_str(), mmdb::io::GZM_NONE);
+  Output_file out(file, write_who);
+  // The library's own writes to a file go unchecked (a full disk gives a
+  // file cut short, and success). So it renders the file into memory, and
+  // the bytes are written with every write checked. mmCIF it renders only
+  // while writing a named file: that goes to the new content's place and
+  // is then overwritten by the same data rendered into memory.
+  struct Memory_file : mmdb::io::File {
+    explicit Memory_file(const bool portable) {
+      assign(0, 0, nullptr);
+      UniBin = portable;  // the binary form is written portable, as to a file
+    }
+  };
+  const auto rendered = [](const bool portable, const auto& render) {
+    Memory_file memory(portable);
+    memory.rewrite();
+    render(memory);
+    mmdb::pstr pool = nullptr;
+    mmdb::word size = 0;
+    memory.takeFilePool(pool, size);
+    const String bytes(pool != nullptr ? pool : "", pool != nullptr ? size : 0);
+    delete[] pool;
+    memory.shut();
+    return bytes;
+  };
+  String content;
+  if (type == CIF) {
+    const int rc = WriteCIFASCII(out.path().c_str(), mmdb::io::GZM_NONE);
+    FType = read_type;
+    if (rc != 0) write_error(file, rc);
+    const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
+    if (cif == nullptr) write_error(file, mmdb::Error_CantOpenFile);
+    content = rendered(false, [&](mmdb::io::File& f) { cif->WriteMMCIF(f); });
+  } else if (type == BINARY) {
+    content = rendered(true, [&](mmdb::io::File& f) { WriteMMDBF(f); });
+  } else {
+    content = rendered(false, [&](mmdb::io::File& f) { WritePDBASCII(f); });
+  }
   FType = read_type;
-  if (rc != 0) write_error(file, rc);
-  // The library writes mmCIF without reporting a failed write.
-  struct stat st;
-  if (stat(out.path().c_str(), &st) != 0 || st.st_size == 0)
-    write_error(file, mmdb::Error_CantOpenFile);
+  if (content.empty()) write_error(file, mmdb::Error_CantOpenFile);
+  out.write(content);
   // What is written must read back: the text passes the reader's own checks
   // (the library writes some fields wider than it stores them).
-  const bool packed_output = ends_with(file, ".gz");
-  const String content = type != BINARY || packed_output ? file_content(out.path()) : String();
   if (type != BINARY) {
     const String fault = text_fault(out.path(), content, Flags);
     if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
   }
-  // The library compresses a file named *.gz; the temporary's name does not
-  // say so, so the compressed form is made here.
-  if (packed_output) {
-    Temporary_file packed(file, write_who);
-    gzFile gz = gzopen(packed.path().c_str(), "wb");
-    const bool ok =
-        gz && gzwrite(gz, content.data(), unsigned(content.size())) == int(content.size());
-    if ((gz && gzclose(gz) != Z_OK) || !ok) write_error(file, mmdb::Error_CantOpenFile);
-    packed.commit();
-    return;
+  // A file named *.gz is written compressed (gzip), as the library would.
+  if (ends_with(file, ".gz")) {
+    z_stream z;
+    std::memset(&z, 0, sizeof z);
+    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+      write_error(file, mmdb::Error_CantOpenFile);
+    std::vector<unsigned char> packed(deflateBound(&z, uLong(content.size())));
+    z.next_in = reinterpret_cast<Bytef*>(&content[0]);
+    z.avail_in = uInt(content.size());
+    z.next_out = packed.data();
+    z.avail_out = uInt(packed.size());
+    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    const std::size_t size = z.total_out;
+    deflateEnd(&z);
+    if (!done) write_error(file, mmdb::Error_CantOpenFile);
+    out.write(String(reinterpret_cast<const char*>(packed.data()), size));
   }
   out.commit();
 }

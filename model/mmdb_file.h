@@ -49,10 +49,11 @@ namespace vantrel {
   columns. mmCIF: the reader's limits above, and no value starting with
   "_", "#", "$" or ";" or with a reserved word (data_, loop_, save_,
   global_, stop_, in any case); quotes are written. The whole file is
-  written to a temporary first and put in place only when complete
-  (Temporary_file: links are followed, and a writable file in a directory
-  closed to the user is rewritten in place), so a refused or failed write
-  leaves the target as it was.
+  rendered in memory, written with every write checked and put in place
+  only when complete (Output_file: links are followed, and a writable file
+  in a directory closed to the user, or with more than one name, is
+  rewritten in place), so a refused, cut or failed write leaves the target
+  as it was.
 
   Both text forms write a residue that is no standard amino acid or
   nucleotide as HETATM, the rest as ATOM. A chain's polymer runs from its

@@ -13,6 +13,7 @@
 
 #include "foundation/file_access.h"
 #include "foundation/message.h"
+#include "foundation/output_file.h"
 #include "foundation/util.h"
 #include "mtz/mtz_ccp4.h"
 #include "mtz/mtz_file.h"
@@ -70,23 +71,30 @@ bool restore_cells(const String& path, const std::vector<float>& base,
   return false;
 }
 
-// The output is written to a new temporary file and put in place of the
-// target only when complete (renamed over the file the target names, or
-// copied into it where only that file may be written), so a failed write
-// never leaves a file that looks whole (nor replaces an existing one). An
-// existing target must be a regular file the user may write.
-class Output_file {
+// The output is written whole in a private folder and put in place of the
+// target only when complete (Output_file), so a failed write never leaves a
+// file that looks whole (nor replaces an existing one). The library writes
+// by name: it is given the output's name within that folder, which no
+// other user can reach. An existing target must be a regular file the user
+// may write.
+class Mtz_output {
  public:
-  Output_file(const String& operation, const String& filename)
-      : operation_(operation), filename_(filename), temporary_(checked(filename), "CCP4MTZfile") {}
+  Mtz_output(const String& operation, const String& filename)
+      : operation_(operation), filename_(filename), file_(checked(filename), "CCP4MTZfile") {}
 
   [[noreturn]] void fail(const String& what) const {
     fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
   }
-  //! Opens the temporary file as the output of mtz.
+  //! A failed write of the new content: its cause is kept for a caller
+  //! that tells it in its own words (Output_file::last_failure).
+  [[noreturn]] void write_failed(const String& what) const {
+    file_.failure(errno);
+    fail(what);
+  }
+  //! Opens the new content as the output of mtz.
   void open(CMtz::MTZ* mtz) {
-    mtz->fileout = CMtz::MtzOpenForWrite(temporary_.path().c_str());
-    if (mtz->fileout == nullptr) fail("Cannot open file for writing");
+    mtz->fileout = CMtz::MtzOpenForWrite(file_.path().c_str());
+    if (mtz->fileout == nullptr) write_failed("Cannot open file for writing");
   }
   //! Writes row number row (from 1) of the given columns: a value flagged
   //! missing is stored as the library's NaN.
@@ -96,7 +104,7 @@ class Output_file {
     for (std::size_t c = 0; c < values.size(); ++c)
       if (missing[c] != 0) values[c] = nan;
     if (CMtz::ccp4_lwrefl(mtz, values.data(), columns.data(), int(columns.size()), row) != 1)
-      fail("Failed to write file");
+      write_failed("Failed to write file");
   }
   //! Writes the header (MtzPut) with each crystal's own cell, closes the
   //! file and moves it into place.
@@ -113,11 +121,11 @@ class Output_file {
       for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s)
         dataset_cells[CMtz::MtzIsetInXtal(xtal, s)->setid] = cell;
     }
-    if (CMtz::MtzPut(mtz.get(), temporary_.path().c_str()) != 1) fail("Failed to write file");
+    if (CMtz::MtzPut(mtz.get(), file_.path().c_str()) != 1) write_failed("Failed to write file");
     mtz.reset();
-    if (base.empty() || !restore_cells(temporary_.path(), base, dataset_cells))
-      fail("Failed to write file");
-    temporary_.commit();
+    if (base.empty() || !restore_cells(file_.path(), base, dataset_cells))
+      write_failed("Failed to write file");
+    file_.commit();
   }
 
  private:
@@ -126,7 +134,7 @@ class Output_file {
     return filename;
   }
   String operation_, filename_;
-  Temporary_file temporary_;
+  Output_file file_;
 };
 
 // A fresh library record whose rows go straight to the file.
@@ -274,7 +282,7 @@ void CCP4MTZfile::write_rows_append() {
   int pos[3];
   index_positions(in_lookup, pos);
 
-  Output_file file("close_append", filename_out_);
+  Mtz_output file("close_append", filename_out_);
   Mtz_ptr out = new_output();
   std::strncpy(out->title, in->title, sizeof(out->title));
   // The symmetry fields of the input; the space-group name whole, since a
@@ -373,7 +381,7 @@ void CCP4MTZfile::write_rows_new() {
   const HKL_info& list = *hkl_info_out_;
   crystals_[0].crystal = MTZcrystal("HKL_base", "HKL_base", list.cell());
 
-  Output_file file("close_write", filename_out_);
+  Mtz_output file("close_write", filename_out_);
   Mtz_ptr out = new_output();
   // The title record is 80 characters: the text padded with blanks.
   const String title = String("From Vantrel CCP4MTZfile") + String(56, ' ');

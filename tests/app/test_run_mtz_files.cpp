@@ -282,7 +282,10 @@ TEST(RunMtzFiles, ASignalLeavesNoTemporary) {
         _exit(127);
       }
       // Sorted, the names start with a temporary's until the output is in place.
-      const auto temporary = [&] { return !dir.entries().empty() && dir.entries()[0] != "o.mtz"; };
+      const auto temporary = [&] {
+        const std::vector<std::string> names = dir.entries();  // read once: they change
+        return !names.empty() && names[0] != "o.mtz";
+      };
       int status = 0, ended = 0;
       while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && !temporary()) {
       }

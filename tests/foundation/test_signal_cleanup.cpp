@@ -1,20 +1,35 @@
 #include "foundation/signal_cleanup.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include "foundation/file_access.h"
+#include "foundation/output_file.h"
 #include "support/testing.h"
 
 using namespace vantrel;
 using namespace vantrel_testing;
 
-// The wait status of a child process that runs body with the three signals
-// at their defaults (whatever the test runner set), then exits.
-static int status_of_child(const std::function<void()>& body) {
+namespace {
+
+// Every signal whose default action ends the process, but SIGKILL, the
+// faults, and SIGXFSZ (ignored while a file is watched).
+std::vector<int> ending_signals() {
+  std::vector<int> list = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM,   SIGTERM, SIGUSR1,
+                           SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO,   SIGPWR};
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) list.push_back(sig);
+  return list;
+}
+
+// The wait status of a child process that runs body with every signal at
+// its default (whatever the test runner set), then exits; it dumps no core.
+int status_of_child(const std::function<void()>& body) {
   const pid_t pid = fork();
   if (pid == 0) {
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+    prctl(PR_SET_DUMPABLE, 0);
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
     body();
     _exit(0);
   }
@@ -23,77 +38,122 @@ static int status_of_child(const std::function<void()>& body) {
   return status;
 }
 
-// Each signal removes the temporaries (nested ones, one named relative to a
-// directory left since) and ends the process as it would; not when a forked
-// child gets it, nor before a hold on it ends.
+bool ended_by(const int status, const int sig) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == sig;
+}
+
+}  // namespace
+
+// Each signal removes the outputs' private folders (also of an output
+// nested in another's, and one begun relative to a folder left since) and
+// ends the process as it would; not when a forked child gets it, nor before
+// a hold on it ends.
 TEST(SignalCleanup, TemporariesGoWithTheSignalThatEndsTheProcess) {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int sig : ending_signals()) {
     Scratch_dir dir;
     const std::string target = dir.write("o.mtz", "old");
     const int status = status_of_child([&] {
-      const Temporary_file beside(target, "T"), nested(beside.path(), "T");
+      const Output_file beside(target, "T"), nested(beside.path(), "T");
       if (chdir(dir.path().c_str()) != 0) _exit(4);
-      const Temporary_file relative("r.mtz", "T");
+      const Output_file relative("r.mtz", "T");
       if (chdir("/") != 0) _exit(4);
       if (fork() == 0) {
         raise(sig);
         _exit(0);
       }
       wait(nullptr);
-      if (dir.entries().size() != 4) _exit(5);
+      if (dir.entries().size() != 3) _exit(5);
       const Signals_held held;
       raise(sig);
       write_bytes(target, "written while held");
     });
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << " " << status;
+    EXPECT_TRUE(ended_by(status, sig)) << sig << " " << status;
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"o.mtz"}) << sig;
     EXPECT_EQ(read_bytes(target), "written while held") << sig;
   }
 }
 
-// A signal the caller ignores or handles stays so while a file is watched,
-// and removes nothing; the dispositions are the caller's again after.
+// While an output is open a file size limit's signal is ignored (the write
+// fails instead); a signal the caller ignores or handles stays so, and
+// removes nothing; the dispositions are the caller's again after.
 TEST(SignalCleanup, CallersDispositionsStay) {
   static int handled = 0;
-  const sighandler_t count = [](int) { ++handled; };
+  void (*const count)(int) = [](int) { ++handled; };
   const int status = status_of_child([&] {
     signal(SIGHUP, SIG_IGN);
     signal(SIGINT, count);
     Scratch_dir dir;
     {
-      const Temporary_file file(dir.file("o.mtz"), "T");
-      if (raise(SIGHUP) != 0 || raise(SIGINT) != 0 || dir.entries().size() != 1 || handled != 1)
+      const Output_file file(dir.file("o.mtz"), "T");
+      if (raise(SIGHUP) != 0 || raise(SIGINT) != 0 || raise(SIGXFSZ) != 0 ||
+          dir.entries().size() != 1 || handled != 1)
         _exit(5);
     }
     if (signal(SIGHUP, SIG_DFL) != SIG_IGN || signal(SIGINT, SIG_DFL) != count ||
-        signal(SIGTERM, SIG_DFL) != SIG_DFL)
+        signal(SIGTERM, SIG_DFL) != SIG_DFL || signal(SIGXFSZ, SIG_DFL) != SIG_DFL)
       _exit(6);
   });
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
-// A file written in place (its directory closed to the user) is copied from
-// the temporary, here a FIFO whose writer sends a signal halfway: the
-// process ends only once the file holds the whole new text.
+// A file written in place (it has a second name) is copied from its new
+// content, here a FIFO whose writer sends a signal halfway: the process
+// ends only once the file holds the whole new text.
 TEST(SignalCleanup, ACommitIsNotCutShort) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to make a file another user owns";
+  for (const int sig : {SIGTERM, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM, SIGRTMIN + 3}) {
+    Scratch_dir dir;
+    const std::string target = dir.write("o.mtz", "old");
+    ASSERT_EQ(link(target.c_str(), dir.file("p.mtz").c_str()), 0);
+    const int status = status_of_child([&] {
+      Output_file file(target, "T");
+      if (unlink(file.path().c_str()) != 0 || mkfifo(file.path().c_str(), 0600) != 0) _exit(5);
+      if (fork() == 0) {
+        const int out = open(file.path().c_str(), O_WRONLY);  // once the copy opens it
+        if (out < 0 || write(out, "new ", 4) != 4 || kill(getppid(), sig) != 0) _exit(1);
+        usleep(100000);
+        _exit(write(out, "text", 4) == 4 ? 0 : 1);
+      }
+      file.commit();
+    });
+    EXPECT_TRUE(ended_by(status, sig)) << sig << " " << status;
+    EXPECT_EQ(read_bytes(target), "new text") << sig;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"o.mtz", "p.mtz"})) << sig;
+  }
+}
+
+// A signal removes the new content however long the absolute path of the
+// working folder: here longer than a path may be.
+TEST(SignalCleanup, DeepWorkingFolders) {
   Scratch_dir dir;
-  const std::string target = dir.write("o.mtz", "old"), tmpdir = dir.file("tmp");
-  ASSERT_TRUE(mkdir(tmpdir.c_str(), 0) == 0 && chmod(tmpdir.c_str(), 0777) == 0 &&
-              chmod(target.c_str(), 0666) == 0);
+  const std::string step(200, 'd');
+  const int depth = 22;  // 22 x 201 characters: past 4096
   const int status = status_of_child([&] {
-    if (setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0) _exit(4);
-    setenv("TMPDIR", tmpdir.c_str(), 1);
-    Temporary_file file(target, "T");
-    if (unlink(file.path().c_str()) != 0 || mkfifo(file.path().c_str(), 0600) != 0) _exit(5);
-    if (fork() == 0) {
-      const int out = open(file.path().c_str(), O_WRONLY);  // once the copy opens it
-      if (out < 0 || write(out, "new ", 4) != 4 || kill(getppid(), SIGTERM) != 0) _exit(1);
-      usleep(100000);
-      _exit(write(out, "text", 4) == 4 ? 0 : 1);
-    }
-    file.commit();
+    if (chdir(dir.path().c_str()) != 0) _exit(4);
+    for (int i = 0; i < depth; ++i)
+      if (mkdir(step.c_str(), 0755) != 0 || chdir(step.c_str()) != 0) _exit(4);
+    write_bytes("o.mtz", "old");
+    const Output_file out("o.mtz", "T");
+    write_bytes(out.path(), "new");
+    raise(SIGTERM);
   });
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_EQ(read_bytes(target), "new text");
+  EXPECT_TRUE(ended_by(status, SIGTERM)) << status;
+  // What the deepest folder holds, then the folders removed from the bottom.
+  const std::string left = [&] {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(dir.path().c_str()) != 0) _exit(4);
+      for (int i = 0; i < depth; ++i)
+        if (chdir(step.c_str()) != 0) _exit(4);
+      const bool alone = entries_of(".") == std::vector<std::string>{"o.mtz"} &&
+                         read_bytes("o.mtz") == "old";
+      unlink("o.mtz");
+      for (int i = 0; i < depth; ++i)
+        if (chdir("..") != 0 || rmdir(step.c_str()) != 0) _exit(5);
+      _exit(alone ? 0 : 6);
+    }
+    int s = 0;
+    waitpid(pid, &s, 0);
+    return std::to_string(WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s));
+  }();
+  EXPECT_EQ(left, "0");
 }
