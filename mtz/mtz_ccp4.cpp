@@ -65,16 +65,6 @@ Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
   return mtz;
 }
 
-bool writable_cell(const Cell& cell) {
-  // The header holds each constant as %10.4f: an edge of 1e5 A or more
-  // would overrun its field (and the record).
-  const double edges[3] = {cell.a(), cell.b(), cell.c()};
-  const double angles[3] = {cell.alpha_deg(), cell.beta_deg(), cell.gamma_deg()};
-  for (int i = 0; i < 3; ++i)
-    if (!(edges[i] > 0.0 && edges[i] < 1.0e5 && angles[i] > 0.0 && angles[i] < 180.0)) return false;
-  return !cell.is_null();
-}
-
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column) {
   char* path = CMtz::MtzColPath(mtz, column);
   const String result(path);
@@ -163,6 +153,32 @@ void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
     if (label == "K") hkl[1] = p;
     if (label == "L") hkl[2] = p;
   }
+}
+
+Row_reach row_reach(CMtz::MTZ* mtz, const Cell& cell, const double limit, const String& filename,
+                    const String& operation) {
+  const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz);
+  int pos[3];
+  index_positions(lookup, pos);
+  const CMtz::MTZCOL* cols[3] = {lookup[pos[0]], lookup[pos[1]], lookup[pos[2]]};
+  const int at[3] = {0, 1, 2};
+  Row_reach reach;
+  reach.rows = CMtz::MtzNref(mtz);
+  float values[3], resol;
+  int missing[3];
+  for (int row = 1; row <= reach.rows; ++row) {
+    if (CMtz::ccp4_lrreff(mtz, &resol, values, missing, cols, 3, row) != 0)
+      fatal("CCP4MTZfile: " + operation + " - File truncated: " + filename);
+    HKL hkl;
+    if (!row_hkl(values, missing, at, hkl)) {
+      if (reach.unindexed++ == 0) reach.first_unindexed = row;
+      continue;
+    }
+    const double s = hkl.invresolsq(cell);
+    reach.finest = std::max(reach.finest, s);
+    reach.beyond += s >= limit;
+  }
+  return reach;
 }
 
 void reference_cols(CMtz::MTZ* mtz, const std::vector<CMtz::MTZCOL*>& lookup,

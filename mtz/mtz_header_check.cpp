@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,33 @@
 namespace vantrel {
 
 const char* const mtz_damaged = "File missing or corrupted";
+
+std::string cell_fault(const double constants[6]) {
+  std::ostringstream why;
+  // The records hold each constant as %10.4f: an edge of 1e5 A or more
+  // would overrun its field (and the record). No crystal repeats in under
+  // 1 A (its atoms are further apart), and a smaller edge would ask index
+  // limits of the reflection lists beyond any the data could need.
+  for (int i = 0; i < 3; ++i)
+    if (!(constants[i] >= 1.0 && constants[i] < 1.0e5)) {
+      why << "an edge of " << constants[i] << " A (edges run from 1 A to below 100000 A)";
+      return why.str();
+    }
+  for (int i = 3; i < 6; ++i)
+    if (!(constants[i] > 0.0 && constants[i] < 180.0)) {
+      why << "an angle of " << constants[i] << " degrees (angles lie between 0 and 180)";
+      return why.str();
+    }
+  const Cell cell(Cell_descr(constants[0], constants[1], constants[2], constants[3],
+                             constants[4], constants[5]));
+  return cell.is_null() ? "angles that enclose no volume" : "";
+}
+
+bool writable_cell(const Cell& cell) {
+  const double constants[6] = {cell.a(),         cell.b(),        cell.c(),
+                               cell.alpha_deg(), cell.beta_deg(), cell.gamma_deg()};
+  return cell_fault(constants).empty();
+}
 
 namespace {
 
@@ -73,6 +101,61 @@ const char* const damaged = mtz_damaged;
 std::string corrupted(const std::string& what) { return std::string(damaged) + ": " + what; }
 
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// True when the library's parser reads the word as the number it shows: a
+// plain decimal (a sign, digits with at most one point, an exponent "e" or
+// "E" with a sign and digits; no point or exponent when integral). The
+// parser reads other words as 0 (hexadecimal "0x7fff", "inf", "nan"), and
+// some near misses otherwise than written ("1e5.5" as 150000, "1+2" as 12,
+// "." and "+" as 0). An exponent from 308 on it reads as 0, printing a
+// signal; two digits' worth is all that single precision needs.
+bool plain_decimal(const std::string& word, const bool integral) {
+  std::size_t i = 0;
+  const auto digits = [&] {
+    const std::size_t from = i;
+    while (i < word.size() && std::isdigit(static_cast<unsigned char>(word[i]))) ++i;
+    return i - from;
+  };
+  if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+  std::size_t mantissa = digits();
+  if (!integral && i < word.size() && word[i] == '.') {
+    ++i;
+    mantissa += digits();
+  }
+  if (mantissa == 0) return false;
+  if (!integral && i < word.size() && (word[i] == 'e' || word[i] == 'E')) {
+    ++i;
+    if (i < word.size() && (word[i] == '+' || word[i] == '-')) ++i;
+    const std::size_t from = i;
+    if (digits() == 0 || std::strtol(word.c_str() + from, nullptr, 10) > 99) return false;
+  }
+  return i == word.size();
+}
+
+// The value the library keeps of a plain decimal: it holds numbers in single
+// precision, where a value past its range becomes infinite and one below
+// its normal numbers loses its digits (1e-45 becomes 1.4013e-45) or becomes
+// 0. False for those.
+bool single_precision(const std::string& word, double& value) {
+  const double read = std::strtod(word.c_str(), nullptr);
+  const float kept = float(read);
+  value = kept;
+  return std::isfinite(kept) && (read == 0.0 || std::fabs(kept) >= FLT_MIN);
+}
+
+// A bound of a column's range: a plain decimal, or NaN for the words C and
+// gemmi write for a column without values ("NaN") or an infinite one
+// ("inf"), which the library reads as 0. The library keeps the range only
+// as a note; the index columns' ranges serve the missing-value check.
+bool range_bound(const std::string& word, double& value) {
+  static const char* const words[] = {"nan", "-nan", "inf", "-inf", "+inf", "infinity",
+                                      "-infinity"};
+  std::string lower;
+  for (const char ch : word) lower += char(std::tolower(static_cast<unsigned char>(ch)));
+  value = Util::nan();
+  if (std::find(std::begin(words), std::end(words), lower) != std::end(words)) return true;
+  return plain_decimal(word, false) && (value = float(std::strtod(word.c_str(), nullptr)), true);
+}
 
 // The library's tables hold this many columns; with more it fails and
 // leaks what it read of the header.
@@ -157,15 +240,18 @@ class Header_check {
       return ncol <= max_columns || fault("more than the " + std::to_string(max_columns) +
                                           " columns the CCP4 library holds (" + f[1] + ")");
     }
-    if (key == "CELL")
-      return (!cell++ || fault("given twice")) &&
-             ((f.size() == 7 && finite_numbers(f, 1)) || fault("not six finite numbers"));
+    if (key == "CELL") {
+      if (cell++) return fault("given twice");
+      if (f.size() != 7) return fault("not six numbers");
+      return numbers(f, 1, global_cell);
+    }
     if (key == "SORT") {
       ++sort;
-      if (f.size() != 6 || !all_integers(f, 1, 0, 1000000000))
-        return fault("not five column numbers");
-      for (std::size_t i = 1; i < f.size(); ++i)
-        sort_max = std::max(sort_max, std::atol(f[i].c_str()));
+      if (f.size() != 6) return fault("not five column numbers");
+      for (std::size_t i = 1; i < f.size(); ++i) {
+        if (!integer(f[i], 0, 1000000000, a)) return fault("not five column numbers");
+        sort_max = std::max(sort_max, a);
+      }
       return true;
     }
     if (key == "SYMI") {
@@ -192,17 +278,13 @@ class Header_check {
              fault("an operator the CCP4 library cannot read");
     }
     if (key == "RESO") {
-      if (f.size() != 3 || !finite_numbers(f, 1)) return fault("not two finite numbers");
+      if (f.size() != 3) return fault("not two numbers");
       reso = true;
-      resolution[0] = std::strtod(f[1].c_str(), nullptr);
-      resolution[1] = std::strtod(f[2].c_str(), nullptr);
-      return true;
+      return number(f[1], resolution[0]) && number(f[2], resolution[1]);
     }
     if (key == "VALM") {
-      if (f.size() != 2 || !(f[1] == "NAN" || finite_numbers(f, 1)))
-        return fault("not NAN or one finite number");
-      if (f[1] != "NAN") missing_mark = std::strtod(f[1].c_str(), nullptr);
-      return true;
+      if (f.size() != 2) return fault("not NAN or one number");
+      return f[1] == "NAN" || number(f[1], missing_mark);
     }
     // Column records hold the label in characters 8 to 37 on their own.
     if (key == "COLU" || key == "COLS" || key == "COLG") {
@@ -224,11 +306,13 @@ class Header_check {
       if ((f[1] == "H" || f[1] == "K" || f[1] == "L") && labels.count(f[1]))
         return fault("the index label " + f[1] + " given to a second column");
       labels.insert(f[1]);
-      if (f.size() != 6 || f[2].size() != 1 || !number(f[3]) || !number(f[4]) || !used(f[5]))
+      if (f.size() != 6 || f[2].size() != 1 || !used(f[5]))
         return fault("not label, one-letter type, range and dataset id");
-      if (f[2] == "H")
-        index_ranges.push_back(
-            {std::strtod(f[3].c_str(), nullptr), std::strtod(f[4].c_str(), nullptr)});
+      double range[2];
+      for (int i = 0; i < 2; ++i)
+        if (!range_bound(f[3 + i], range[i]))
+          return fault("a range bound " + quoted(f[3 + i]) + " that is not plain decimal");
+      if (f[2] == "H") index_ranges.push_back({range[0], range[1]});
       return true;
     }
     // Source and group records name a column given before, and have a set
@@ -289,11 +373,15 @@ class Header_check {
     }
     if (key == "DCEL" && group_step == 3) {
       group_step = 4;
-      return (f.size() == 8 && finite_numbers(f, 2)) || fault("not six finite numbers");
+      has_cell[a] = true;
+      double constants[6];
+      if (f.size() != 8) return fault("not six numbers");
+      return numbers(f, 2, constants) && sound_cell(constants);
     }
     if (key == "DWAV" && (group_step == 3 || group_step == 4)) {
       group_step = 5;
-      return (f.size() == 3 && finite_numbers(f, 2)) || fault("not one finite wavelength");
+      double wavelength;
+      return f.size() == 3 ? number(f[2], wavelength) : fault("not one wavelength");
     }
     return out_of_order();
   }
@@ -318,6 +406,12 @@ class Header_check {
       return refuse(corrupted("the SYMINF record gives " + std::to_string(nsym) +
                               " operators, the header " + std::to_string(symm)));
     if (cell != 1) return refuse(corrupted("the header has no CELL record"));
+    // A dataset without a DCELL record takes the CELL record's cell.
+    for (int id = 0; id < 1000; ++id)
+      if (declared[id] && !has_cell[id]) {
+        keyword = "CELL";
+        return sound_cell(global_cell);
+      }
     if (ncol < 0) return refuse(corrupted("the header has no NCOL record"));
     if (columns != ncol)
       return refuse(corrupted("the NCOL record gives " + std::to_string(ncol) +
@@ -415,27 +509,27 @@ class Header_check {
       if (word.size() > 10) return false;
     return true;
   }
-  static bool number(const std::string& word) {
-    char* end = nullptr;
-    std::strtod(word.c_str(), &end);
-    return !word.empty() && *end == '\0';
+  // A number field: its value as the library keeps it, or false with the
+  // record refused for the reason.
+  bool number(const std::string& word, double& value) {
+    if (!plain_decimal(word, false))
+      return fault("a number " + quoted(word) + " that is not plain decimal");
+    return single_precision(word, value) ||
+           fault("a number " + quoted(word) + " beyond single precision");
+  }
+  bool numbers(const std::vector<std::string>& f, const std::size_t from, double* values) {
+    for (std::size_t i = from; i < f.size(); ++i)
+      if (!number(f[i], values[i - from])) return false;
+    return true;
+  }
+  bool sound_cell(const double constants[6]) {
+    const std::string why = cell_fault(constants);
+    return why.empty() || fault(why);
   }
   static bool integer(const std::string& word, const long lo, const long hi, long& value) {
-    char* end = nullptr;
-    value = std::strtol(word.c_str(), &end, 10);
-    return !word.empty() && *end == '\0' && value >= lo && value <= hi;
-  }
-  static bool finite_numbers(const std::vector<std::string>& f, const std::size_t from) {
-    for (std::size_t i = from; i < f.size(); ++i)
-      if (!number(f[i]) || !std::isfinite(std::strtod(f[i].c_str(), nullptr))) return false;
-    return true;
-  }
-  static bool all_integers(const std::vector<std::string>& f, const std::size_t from, long lo,
-                           long hi) {
-    long v;
-    for (std::size_t i = from; i < f.size(); ++i)
-      if (!integer(f[i], lo, hi, v)) return false;
-    return true;
+    if (!plain_decimal(word, true)) return false;
+    value = std::strtol(word.c_str(), nullptr, 10);
+    return value >= lo && value <= hi;
   }
   bool used(const std::string& word) {
     long id;
@@ -456,7 +550,8 @@ class Header_check {
   std::string keyword;                                  // of the record being taken
   long group_id = -1, group_step = 0;                   // dataset group being read
   std::string project, crystal;                         // names of that group
-  bool declared[1000] = {}, referenced[1000] = {};
+  bool declared[1000] = {}, referenced[1000] = {}, has_cell[1000] = {};
+  double global_cell[6] = {};  // of the CELL record
 };
 
 }  // namespace

@@ -205,7 +205,8 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
                 "CCP4MTZfile: open_read - a dataset named HKL_base belongs to another project or crystal: "},
                {"edge.mtz",
                 {{dcell1, "DCELL         1 100000.000   37.7500"}},
-                "CCP4MTZfile: open_read - Invalid cell of crystal 1dur in: "},
+                "CCP4MTZfile: open_read - File missing or corrupted: DCELL record: an edge of "
+                "100000 A (edges run from 1 A to below 100000 A): "},
                {"unmerged.mtz",
                 {{"NCOL       11         3256        0", "NCOL       11         3256        1"}},
                 "CCP4MTZfile: open_read - unmerged MTZ files are not supported: "},

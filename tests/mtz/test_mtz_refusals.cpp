@@ -319,15 +319,18 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
        ""},
       {"edge.mtz",
        {{dcell1, "DCELL         1 100000.000    9.6090   19.0290   90.0000"}},
-       "Invalid cell of crystal 5e5z in: ",
+       "File missing or corrupted: DCELL record: an edge of 100000 A (edges run from 1 A to "
+       "below 100000 A): ",
        ""},
       {"base_edge.mtz",
        {{"DCELL         0     9.6430", "DCELL         0 100000.000"}},
-       "Invalid cell of crystal HKL_base in: ",
+       "File missing or corrupted: DCELL record: an edge of 100000 A (edges run from 1 A to "
+       "below 100000 A): ",
        ""},
       {"angle.mtz",
        {{dcell1, "DCELL         1     9.6430    9.6090   19.0290  180.0000"}},
-       "Invalid cell of crystal 5e5z in: ",
+       "File missing or corrupted: DCELL record: an angle of 180 degrees (angles lie between 0 "
+       "and 180): ",
        ""},
       {"unmerged.mtz",
        {{"NCOL        8          441        0", "NCOL        8          441        1"}},
