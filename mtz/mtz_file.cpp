@@ -117,34 +117,35 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
   // the record). 0.9999 keeps the finest reflection inside the limit.
   float coarsest = 0.0f, finest = 0.0f;
   CMtz::MtzResLimits(mtz.get(), &coarsest, &finest);
-  const Resolution header = finest > 0.0f ? Resolution(0.9999 / std::sqrt(double(finest)))
-                                          : Resolution();
-  const Row_reach reach = row_reach(mtz.get(), cell_, header.is_null() ? 0.0 : header.invresolsq_limit(),
-                                    filename_in_, operation);
-  // Every row is read: a row whose indices no list can hold would be lost.
-  // (A copy takes such rows over as they are.)
+  const Resolution header =
+      finest > 0.0f ? Resolution(0.9999 / std::sqrt(double(finest))) : Resolution();
+  const Row_reach reach = row_reach(
+      mtz.get(), cell_, header.is_null() ? 0.0 : header.invresolsq_limit(), filename_in_, operation);
+  // A row whose indices no list can hold would be lost to every reader (a
+  // copy takes it over as it is).
   if (reading && reach.unindexed > 0)
     fatal(where + mtz_damaged + ": " + String(reach.unindexed) + " of " + String(reach.rows) +
-          " rows without indices a reflection list holds (missing, or past 100000), the first "
+          " rows have indices no reflection list holds (missing, or past 100000), the first "
           "row " + String(reach.first_unindexed) + ": " + filename_in_);
-  // A RESO record coarser than the data (stale) would leave reflections out
-  // of the file's list: the limit then becomes the data's own, as the
-  // library's own reader widens it when it reads the rows.
+  // Rows beyond a RESO record (a stale one) would be left out of the
+  // file's list: the limit is then the data's own, as the library's reader
+  // widens it when it reads the rows.
   resolution_ = header;
   if (reach.beyond > 0 || header.is_null()) {
     if (!(reach.finest > 0.0) || !std::isfinite(reach.finest))
       fatal(where + "Invalid resolution limits in: " + filename_in_);
     resolution_ = Resolution(0.9999 / std::sqrt(reach.finest));
-    // The sampling reaches index limits of HKL_sampling::max_index along an
-    // axis; an edge over the limit bounds the indices along it.
+    // No index along an axis exceeds its edge over d, and the sampling of
+    // a list reaches HKL_sampling::max_index along each.
     const double widest = std::max({cell_.a(), cell_.b(), cell_.c()}) / resolution_.limit();
     if (widest > double(HKL_sampling::max_index))
-      fatal(where + mtz_damaged + ": " + String(reach.beyond) + " of " + String(reach.rows) +
-            " reflections lie beyond " +
-            (header.is_null() ? String("a reflection list's reach (no RESO record)")
-                              : "the RESO record's limit (" + String(header.limit(), 0, 6) + " A)") +
-            ", down to " + String(resolution_.limit(), 0, 6) +
-            " A, finer than a reflection list of this cell holds: " + filename_in_);
+      fatal(where + mtz_damaged + ": the reflections reach " +
+            String(resolution_.limit(), 0, 6) + " A (" +
+            (header.is_null() ? String("no RESO record")
+                              : String(reach.beyond) + " of " + String(reach.rows) +
+                                    " beyond the RESO record's " + String(header.limit(), 0, 6) +
+                                    " A") +
+            "), finer than a reflection list of this cell holds: " + filename_in_);
   }
   // The sampling holds the reciprocal metric scaled by 2^40 d^2 in 64-bit
   // integers: each reciprocal axis must stay below 1000 / d.
