@@ -119,14 +119,15 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
   CMtz::MtzResLimits(mtz.get(), &coarsest, &finest);
   const Resolution header =
       finest > 0.0f ? Resolution(0.9999 / std::sqrt(double(finest))) : Resolution();
-  const Row_reach reach = row_reach(
-      mtz.get(), cell_, header.is_null() ? 0.0 : header.invresolsq_limit(), filename_in_, operation);
+  const Row_reach reach =
+      row_reach(mtz.get(), cell_, header.is_null() ? 0.0 : header.invresolsq_limit(), filename_in_,
+                operation);
   // A row whose indices no list can hold would be lost to every reader (a
   // copy takes it over as it is).
   if (reading && reach.unindexed > 0)
     fatal(where + mtz_damaged + ": " + String(reach.unindexed) + " of " + String(reach.rows) +
-          " rows have indices no reflection list holds (missing, or past 100000), the first "
-          "row " + String(reach.first_unindexed) + ": " + filename_in_);
+          " rows have indices no reflection list holds (missing, or past 100000), the first row " +
+          String(reach.first_unindexed) + ": " + filename_in_);
   // Rows beyond a RESO record (a stale one) would be left out of the
   // file's list: the limit is then the data's own, as the library's reader
   // widens it when it reads the rows.
@@ -139,12 +140,12 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
     // a list reaches HKL_sampling::max_index along each.
     const double widest = std::max({cell_.a(), cell_.b(), cell_.c()}) / resolution_.limit();
     if (widest > double(HKL_sampling::max_index))
-      fatal(where + mtz_damaged + ": the reflections reach " +
-            String(resolution_.limit(), 0, 6) + " A (" +
-            (header.is_null() ? String("no RESO record")
-                              : String(reach.beyond) + " of " + String(reach.rows) +
-                                    " beyond the RESO record's " + String(header.limit(), 0, 6) +
-                                    " A") +
+      fatal(where + mtz_damaged + ": the reflections reach " + String(resolution_.limit(), 0, 6) +
+            " A (" +
+            (header.is_null()
+                 ? String("no RESO record")
+                 : String(reach.beyond) + " of " + String(reach.rows) +
+                       " beyond the RESO record's " + String(header.limit(), 0, 6) + " A") +
             "), finer than a reflection list of this cell holds: " + filename_in_);
   }
   // The sampling holds the reciprocal metric scaled by 2^40 d^2 in 64-bit

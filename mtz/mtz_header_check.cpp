@@ -35,8 +35,8 @@ std::string cell_fault(const double constants[6]) {
       why << "an angle of " << constants[i] << " degrees (angles lie between 0 and 180)";
       return why.str();
     }
-  const Cell cell(Cell_descr(constants[0], constants[1], constants[2], constants[3],
-                             constants[4], constants[5]));
+  const Cell cell(Cell_descr(constants[0], constants[1], constants[2], constants[3], constants[4],
+                             constants[5]));
   return cell.is_null() ? "angles that enclose no volume" : "";
 }
 
@@ -148,8 +148,8 @@ bool single_precision(const std::string& word, double& value) {
 // ("inf"), which the library reads as 0. The library keeps the range only
 // as a note; the index columns' ranges serve the missing-value check.
 bool range_bound(const std::string& word, double& value) {
-  static const char* const words[] = {"nan", "-nan", "inf", "-inf", "+inf", "infinity",
-                                      "-infinity"};
+  static const char* const words[] = {"nan",  "-nan",     "inf",      "-inf",
+                                      "+inf", "infinity", "-infinity"};
   std::string lower;
   for (const char ch : word) lower += char(std::tolower(static_cast<unsigned char>(ch)));
   value = Util::nan();

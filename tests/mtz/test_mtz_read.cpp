@@ -305,7 +305,8 @@ TEST(MtzRead, EveryRowIsReadWhateverTheResolutionRecord) {
       {"k512", with_row_value(bytes, 9, 1, 512.0f), 9, HKL(index("H", 9), 512, index("L", 9))}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = vantrel_testing::write_bytes(mtz_testing::scratch("reso.mtz"), c.bytes);
+    const std::string path =
+        vantrel_testing::write_bytes(mtz_testing::scratch("reso.mtz"), c.bytes);
     CCP4MTZfile file;
     file.open_read(path);
     const Resolution resolution = file.resolution();

@@ -506,16 +506,16 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
                     source = record(
                         "COLSRC FP                             CREATED_17/05/2019_12:15:14"
                         "              1"),
-                    fp = "COLSRC FP                             ",
-                    valm = record("VALM NAN"), dwavel = record("DWAVEL        1    0.00000"),
+                    fp = "COLSRC FP                             ";
+  const std::string valm = record("VALM NAN"), dwavel = record("DWAVEL        1    0.00000"),
                     fp_column = record(
-                        "COLUMN FP                             F        2.13540006        "
-                        "146.108994    1"),
-                    cell = record("CELL     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000"),
-                    dcell0 = record(
-                        "DCELL         0     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000"),
-                    dcell1 = record(
-                        "DCELL         1     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000");
+                        "COLUMN FP                             F        2.13540006"
+                        "        146.108994    1"),
+                    cell =
+                        record("CELL     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000"),
+                    dcell = "     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000",
+                    dcell0 = record("DCELL         0" + dcell),
+                    dcell1 = record("DCELL         1" + dcell);
   const std::string name64(64, 'n'), name65(65, 'n'), name70(70, 'n');
   const struct {
     std::vector<std::pair<std::string, std::string>> edits;
@@ -566,7 +566,8 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
       // precision (which makes this mark 1, an index).
       {{{valm, record("VALM 0.99999999999")}},
        "a missing-value mark (VALM 1) that is also an index of the file"},
-      {{{valm, record("VALM 0x7fff")}}, "VALM record: a number \"0x7fff\" that is not plain decimal"},
+      {{{valm, record("VALM 0x7fff")}},
+       "VALM record: a number \"0x7fff\" that is not plain decimal"},
       {{{reso, record("RESO 0.0028703967109323   0x1p-2")}},
        "RESO record: a number \"0x1p-2\" that is not plain decimal"},
       {{{reso, record("RESO 0.0028703967109323   0.36e5.5")}},
@@ -583,15 +584,20 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
       {{{cell, record("CELL     0x1p3    9.6090   19.0290   90.0000  101.2240   90.0000")}},
        "CELL record: a number \"0x1p3\" that is not plain decimal"},
       // Cells the library keeps otherwise than written, or no crystal has.
-      {{{dcell1, record("DCELL         1     9.6430    1e-45   19.0290   90.0000  101.2240   90.0000")}},
+      {{{dcell1,
+         record("DCELL         1     9.6430    1e-45   19.0290   90.0000  101.2240   90.0000")}},
        "DCELL record: a number \"1e-45\" beyond single precision"},
-      {{{dcell0, record("DCELL         0     9.6430    9.6090   1e39      90.0000  101.2240   90.0000")}},
+      {{{dcell0,
+         record("DCELL         0     9.6430    9.6090   1e39      90.0000  101.2240   90.0000")}},
        "DCELL record: a number \"1e39\" beyond single precision"},
-      {{{dcell0, record("DCELL         0     9.6430    0.0010   19.0290   90.0000  101.2240   90.0000")}},
+      {{{dcell0,
+         record("DCELL         0     9.6430    0.0010   19.0290   90.0000  101.2240   90.0000")}},
        "DCELL record: an edge of 0.001 A (edges run from 1 A to below 100000 A)"},
-      {{{dcell0, record("TITLE")}, {cell, record("CELL     9.6430    9.6090    1e-30   90.0000  101.2240   90.0000")}},
+      {{{dcell0, record("TITLE")},
+        {cell, record("CELL     9.6430    9.6090    1e-30   90.0000  101.2240   90.0000")}},
        "CELL record: an edge of 1e-30 A (edges run from 1 A to below 100000 A)"},
-      {{{dcell1, record("DCELL         1     9.6430    9.6090   19.0290   10.0000   10.0000  170.0000")}},
+      {{{dcell1,
+         record("DCELL         1     9.6430    9.6090   19.0290   10.0000   10.0000  170.0000")}},
        "DCELL record: angles that enclose no volume"},
       // Source and group records the library fails on, leaking the header.
       {{{source, record(fp + "1")}},
@@ -641,10 +647,9 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
 // for "1e5.5", infinity, or a denormal that lost its digits).
 TEST(MtzFormats, NumbersAreTakenOnlyWhereTheLibraryReadsThemAsWritten) {
   const std::pair<const char*, bool> cases[] = {
-      {"250.5", true},   {"+250.5", true}, {"-.25e+2", true}, {"2505E-1", true},
-      {"70.", true},     {"0x7fff", false}, {"0x1p8", false}, {"inf", false},
-      {"nan", false},    {"1e5.5", false},  {"1d3", false},   {"1e39", false},
-      {"1e-45", false},  {"1e-50", false}};
+      {"250.5", true},   {"+250.5", true}, {"-.25e+2", true}, {"2505E-1", true}, {"70.", true},
+      {"0x7fff", false}, {"0x1p8", false}, {"inf", false},    {"nan", false},    {"1e5.5", false},
+      {"1d3", false},    {"1e39", false},  {"1e-45", false},  {"1e-50", false}};
   for (const auto& [word, taken] : cases) {
     const std::string path =
         edited("valm.mtz", {{record("VALM NAN"), record(std::string("VALM ") + word)}});
@@ -670,8 +675,9 @@ TEST(MtzFormats, RowsNoReflectionListHoldsAreRefusedWithTheCounts) {
                                  "RESO 0                    0.00000001        ");
   for (int row = 0; row < 441; ++row)
     for (int col = 0; col < 3; ++col) origin = with_row_value(origin, row, col, 0.0f);
-  const std::string unheld = "File missing or corrupted: 1 of 441 rows have indices no "
-                             "reflection list holds (missing, or past 100000), the first row ";
+  const std::string unheld =
+      "File missing or corrupted: 1 of 441 rows have indices no "
+      "reflection list holds (missing, or past 100000), the first row ";
   const struct {
     std::string bytes;
     std::string found;  // after "CCP4MTZfile: <operation> - "
@@ -701,7 +707,7 @@ TEST(MtzFormats, RowsNoReflectionListHoldsAreRefusedWithTheCounts) {
     SCOPED_TRACE(c.found);
     EXPECT_EQ(read_all(path), "CCP4MTZfile: open_read - " + c.found + ": " + path);
     const std::string appended = append(path, scratch("out.mtz"));
-    EXPECT_EQ(appended, c.by_append ? "CCP4MTZfile: open_append - " + c.found + ": " + path
-                                    : "no error");
+    EXPECT_EQ(appended,
+              c.by_append ? "CCP4MTZfile: open_append - " + c.found + ": " + path : "no error");
   }
 }
