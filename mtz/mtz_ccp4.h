@@ -1,6 +1,6 @@
 // Bridge between the MTZ file object and the CCP4 library's MTZ records:
-// checked opening, the column lookup in file order, and the copying of the
-// hierarchy and symmetry between the two.
+// checked opening, the column lookup in file order, the reach of the rows'
+// indices, and the copying of the hierarchy and symmetry between the two.
 #ifndef VANTREL_MTZ_MTZ_CCP4_H
 #define VANTREL_MTZ_MTZ_CCP4_H
 

@@ -1,6 +1,7 @@
 // The check of an MTZ file's layout and header records before the CCP4
 // library reads them: each rule refuses what the library would crash, loop,
-// leak or misread on, saying what was found.
+// leak or misread on (numbers included), or a cell no crystal has, saying
+// what was found.
 #ifndef VANTREL_MTZ_MTZ_HEADER_CHECK_H
 #define VANTREL_MTZ_MTZ_HEADER_CHECK_H
 

@@ -33,13 +33,7 @@ namespace {
 std::string edited_1dur(const Scratch_dir& dir, const std::string& name,
                         const std::vector<std::pair<std::string, std::string>>& edits) {
   std::string bytes = read_bytes(fixture_path("sm_1dur.mtz"));
-  for (const auto& e : edits) {
-    EXPECT_EQ(e.first.size(), e.second.size());
-    EXPECT_NE(bytes.find(e.first), std::string::npos) << e.first;
-    for (std::size_t at = bytes.find(e.first); at != std::string::npos;
-         at = bytes.find(e.first, at + 1))
-      bytes.replace(at, e.first.size(), e.second);
-  }
+  for (const auto& e : edits) bytes = mtz_testing::with_text(bytes, e.first, e.second);
   const std::string path = dir.file(name);
   write_bytes(path, bytes);
   return path;

@@ -33,12 +33,7 @@ std::string edited(const std::string& name,
                    const std::vector<std::pair<std::string, std::string>>& edits,
                    const std::string& source = tiny) {
   std::string bytes = read_bytes(source);
-  for (const auto& e : edits) {
-    EXPECT_EQ(e.first.size(), e.second.size()) << e.first;
-    for (std::size_t at = bytes.find(e.first); at != std::string::npos;
-         at = bytes.find(e.first, at + 1))
-      bytes.replace(at, e.first.size(), e.second);
-  }
+  for (const auto& e : edits) bytes = mtz_testing::with_text(bytes, e.first, e.second);
   return write_bytes(scratch(name), bytes);
 }
 
