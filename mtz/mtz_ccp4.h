@@ -1,6 +1,6 @@
 // Bridge between the MTZ file object and the CCP4 library's MTZ records:
-// checked opening, the column lookup in file order, and the copying of the
-// hierarchy and symmetry between the two.
+// checked opening, the column lookup in file order, the reach of the rows'
+// indices, and the copying of the hierarchy and symmetry between the two.
 #ifndef VANTREL_MTZ_MTZ_CCP4_H
 #define VANTREL_MTZ_MTZ_CCP4_H
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mtz/mtz_file.h"
+#include "mtz/mtz_header_check.h"
 #include "symmetry/symop.h"
 
 namespace vantrel {
@@ -27,9 +28,6 @@ typedef std::unique_ptr<CMtz::MTZ, Mtz_deleter> Mtz_ptr;
 //! The file's layout is checked first, because the library crashes or
 //! never returns on some damaged headers.
 Mtz_ptr mtz_get_header(const String& filename, const String& operation);
-//! True when each constant of the cell is finite, positive (angles below
-//! 180 degrees) and fits the file's cell records, and the cell has a volume.
-bool writable_cell(const Cell& cell);
 
 //! The column path "/crystal/dataset/label" of a library column.
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);
@@ -50,6 +48,18 @@ bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl
 //! Lookup positions of the last columns labelled H, K and L (0, 1, 2 when
 //! a label is absent).
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);
+//! How far the file's rows reach: their number, the finest 1/d^2 of their
+//! indices in a cell, how many lie at or beyond a limit (1/d^2), and how
+//! many have no indices a reflection list holds (row_hkl false), with the
+//! first such row (numbered from 1; 0 for none).
+struct Row_reach {
+  int rows = 0, beyond = 0, unindexed = 0, first_unindexed = 0;
+  double finest = 0.0;
+};
+//! Reads the indices of every row. Fatal "CCP4MTZfile: <operation> - File
+//! truncated: <file>" when a row cannot be read.
+Row_reach row_reach(CMtz::MTZ* mtz, const Cell& cell, double limit, const String& filename,
+                    const String& operation);
 //! Per object and component, the lookup position of its column (-1 when
 //! virtual) and its scale. Fatal "CCP4MTZfile - internal error" for a path
 //! that names no column.

@@ -2,11 +2,13 @@
 // header reading shared by the read and append paths.
 #include "mtz/mtz_file.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
 #include "foundation/message.h"
 #include "mtz/mtz_ccp4.h"
+#include "mtz/mtz_header_check.h"
 
 namespace vantrel {
 
@@ -79,7 +81,7 @@ void CCP4MTZfile::reset() {
   mode_ = NONE;
 }
 
-void CCP4MTZfile::read_header(const String& operation, const bool require_reflections) {
+void CCP4MTZfile::read_header(const String& operation, const bool reading) {
   const String where = "CCP4MTZfile: " + operation + " - ";
   Mtz_ptr mtz = mtz_get_header(filename_in_, operation);
   read_hierarchy(mtz.get(), crystals_);
@@ -105,20 +107,53 @@ void CCP4MTZfile::read_header(const String& operation, const bool require_reflec
   }
   read_spacegroup(mtz.get(), spacegroup_);
 
-  // The limits are 1/d^2; the finest spacing is the larger one, whichever
-  // output holds it. 0.9999 keeps the finest reflection inside the limit.
-  float a = 0.0f, b = 0.0f;
-  CMtz::MtzResLimits(mtz.get(), &a, &b);
-  const double s_max = std::max(double(a), double(b));
   if (CMtz::MtzNref(mtz.get()) <= 0) {
-    if (require_reflections) fatal(where + "File has no reflections: " + filename_in_);
+    if (reading) fatal(where + "File has no reflections: " + filename_in_);
     resolution_ = Resolution();
     hkl_sampling_ = HKL_sampling();
     return;
   }
-  if (!(s_max > 0.0) || !std::isfinite(s_max))
-    fatal(where + "Invalid resolution limits in: " + filename_in_);
-  resolution_ = Resolution(0.9999 / std::sqrt(s_max));
+  // The RESO record's finest limit, in 1/d^2 (the library gives 0 without
+  // the record). 0.9999 keeps the finest reflection inside the limit.
+  float coarsest = 0.0f, finest = 0.0f;
+  CMtz::MtzResLimits(mtz.get(), &coarsest, &finest);
+  const Resolution header =
+      finest > 0.0f ? Resolution(0.9999 / std::sqrt(double(finest))) : Resolution();
+  const Row_reach reach =
+      row_reach(mtz.get(), cell_, header.is_null() ? 0.0 : header.invresolsq_limit(), filename_in_,
+                operation);
+  // A row whose indices no list can hold would be lost to every reader (a
+  // copy takes it over as it is).
+  if (reading && reach.unindexed > 0)
+    fatal(where + mtz_damaged + ": " + String(reach.unindexed) + " of " + String(reach.rows) +
+          " rows have indices no reflection list holds (missing, or past 100000), the first row " +
+          String(reach.first_unindexed) + ": " + filename_in_);
+  // Rows beyond a RESO record (a stale one) would be left out of the
+  // file's list: the limit is then the data's own, as the library's reader
+  // widens it when it reads the rows.
+  resolution_ = header;
+  if (reach.beyond > 0 || header.is_null()) {
+    if (!(reach.finest > 0.0) || !std::isfinite(reach.finest))
+      fatal(where + "Invalid resolution limits in: " + filename_in_);
+    resolution_ = Resolution(0.9999 / std::sqrt(reach.finest));
+    // No index along an axis exceeds its edge over d, and the sampling of
+    // a list reaches HKL_sampling::max_index along each.
+    const double widest = std::max({cell_.a(), cell_.b(), cell_.c()}) / resolution_.limit();
+    if (widest > double(HKL_sampling::max_index))
+      fatal(where + mtz_damaged + ": the reflections reach " + String(resolution_.limit(), 0, 6) +
+            " A (" +
+            (header.is_null()
+                 ? String("no RESO record")
+                 : String(reach.beyond) + " of " + String(reach.rows) +
+                       " beyond the RESO record's " + String(header.limit(), 0, 6) + " A") +
+            "), finer than a reflection list of this cell holds: " + filename_in_);
+  }
+  // The sampling holds the reciprocal metric scaled by 2^40 d^2 in 64-bit
+  // integers: each reciprocal axis must stay below 1000 / d.
+  const double axis = std::max({cell_.a_star(), cell_.b_star(), cell_.c_star()});
+  if (!(resolution_.limit() * axis < 1000.0))
+    fatal(where + "Resolution " + String(resolution_.limit(), 0, 6) +
+          " A out of range for the cell of crystal HKL_base in: " + filename_in_);
   hkl_sampling_ = HKL_sampling(cell_, resolution_);
 }
 

@@ -72,8 +72,10 @@ class CCP4MTZfile {
 
   // ---- reading
   //! Reads the header: hierarchy, base cell, space group and resolution.
-  //! The resolution is 0.9999 times the finest d-spacing of the file; a
-  //! file without reflections is fatal.
+  //! The resolution is 0.9999 times the finest d-spacing of the file: that
+  //! of its RESO record, or the rows' own (in the base cell) where they
+  //! reach further. A file without reflections, or with a row whose indices
+  //! are missing or past 100000, is fatal.
   void open_read(const String& filename);
   //! Reads every row into the registered objects, then forgets the file
   //! (space group, cell, resolution and sampling stay), also when it fails.
@@ -148,9 +150,11 @@ class CCP4MTZfile {
   bool match_path(const String& path, int& crystal, int& dataset, int& column) const;
 
  private:
-  // Header of a file for open_read and open_append; fails with the text
-  // "CCP4MTZfile: <operation> - ...".
-  void read_header(const String& operation, const bool require_reflections);
+  // Header of a file for open_read and open_append, and the resolution that
+  // holds every row; fails with the text "CCP4MTZfile: <operation> - ...".
+  // When reading, a file without reflections, or with rows whose indices no
+  // reflection list holds, is refused.
+  void read_header(const String& operation, const bool reading);
   // Writes the output file of close_append or close_write.
   void read_rows();
   void write_rows_append();

@@ -6,7 +6,9 @@ few rows, with header records edited: sound files of several shapes and
 files the reader must refuse (damaged, unmerged, impossible cells,
 symmetry that does not fit, a data dataset named HKL_base, sort indices
 beyond the columns, names too long or with a blank, an index label given
-twice, a missing-value mark that is an index, a finest limit of 0). Standard
+twice, a missing-value mark that is an index, a finest limit of 0, numbers
+the library reads otherwise than written (hexadecimal, a denormal), cells
+no crystal has) and a stale finest limit that the rows pass. Standard
 library only; run from anywhere:  tools/make_mtz_fuzz_corpus.py
 """
 import hashlib
@@ -62,6 +64,7 @@ def main():
     rows, records = split(open(SOURCE, "rb").read())
     sigx = next(r for r in records if r.startswith(b"COLUMN SIGX")).decode("latin-1").rstrip()
     dcell2 = "DCELL         2    21.0000   26.0000   31.0000   90.0000   90.0000   90.0000"
+    fx = next(r for r in records if r.startswith(b"COLUMN FX")).decode("latin-1").rstrip()
     variants = {
         "sound": [],
         "unmerged": [("NCOL", "2")],
@@ -80,6 +83,13 @@ def main():
         "repeated_index": [(sigx, sigx.replace("COLUMN SIGX", "COLUMN H   "))],
         "valm_index": [("VALM NAN", "VALM 0")],
         "reso_zero": [("RESO 0.001040582726       0.054677777778", "RESO 0.001040582726       0")],
+        "reso_stale": [("RESO 0.001040582726       0.054677777778", "RESO 0.001040582726       0.02")],
+        "reso_hex": [("RESO 0.001040582726       0.054677777778", "RESO 0.001040582726       0x1p-2")],
+        "valm_hex": [("VALM NAN", "VALM 0x7fff")],
+        "range_hex": [(fx, fx.replace("110.000000000", "0x6e"))],
+        "dwavel_hex": [("DWAVEL        1    1.50000", "DWAVEL        1    0x1.8p0")],
+        "dcell_denormal": [(dcell2, dcell2.replace("   26.0000", "     1e-45"))],
+        "dcell_small_edge": [(dcell2, dcell2.replace("   26.0000", "    0.5000"))],
     }
     os.makedirs(OUT, exist_ok=True)
     # Seeds of earlier findings ("found_*") stay.

@@ -33,13 +33,7 @@ namespace {
 std::string edited_1dur(const Scratch_dir& dir, const std::string& name,
                         const std::vector<std::pair<std::string, std::string>>& edits) {
   std::string bytes = read_bytes(fixture_path("sm_1dur.mtz"));
-  for (const auto& e : edits) {
-    EXPECT_EQ(e.first.size(), e.second.size());
-    EXPECT_NE(bytes.find(e.first), std::string::npos) << e.first;
-    for (std::size_t at = bytes.find(e.first); at != std::string::npos;
-         at = bytes.find(e.first, at + 1))
-      bytes.replace(at, e.first.size(), e.second);
-  }
+  for (const auto& e : edits) bytes = mtz_testing::with_text(bytes, e.first, e.second);
   const std::string path = dir.file(name);
   write_bytes(path, bytes);
   return path;
@@ -212,7 +206,8 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
                 "CCP4MTZfile: open_read - a dataset named HKL_base belongs to another project or crystal: "},
                {"edge.mtz",
                 {{dcell1, "DCELL         1 100000.000   37.7500"}},
-                "CCP4MTZfile: open_read - Invalid cell of crystal 1dur in: "},
+                "CCP4MTZfile: open_read - File missing or corrupted: DCELL record: an edge of "
+                "100000 A (edges run from 1 A to below 100000 A): "},
                {"unmerged.mtz",
                 {{"NCOL       11         3256        0", "NCOL       11         3256        1"}},
                 "CCP4MTZfile: open_read - unmerged MTZ files are not supported: "},
@@ -222,6 +217,16 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
                {"not_a_group.mtz",
                 {{"SYMM X+1/2,-Y+1/2,-Z", "SYMM X+1/2,-Y+1/2,Z "}},
                 "CCP4MTZfile: open_read - Symmetry does not fit crystal HKL_base in: "},
+               // The library reads the mark as 0: every row with a zero
+               // index would vanish.
+               {"valm_hex.mtz",
+                {{"VALM NAN   ", "VALM 0x7fff"}},
+                "CCP4MTZfile: open_read - File missing or corrupted: VALM record: a number "
+                "\"0x7fff\" that is not plain decimal: "},
+               {"denormal.mtz",
+                {{dcell1, "DCELL         1    30.5200     1e-45"}},
+                "CCP4MTZfile: open_read - File missing or corrupted: DCELL record: a number "
+                "\"1e-45\" beyond single precision: "},
                // The sixth column would give the indices: a verdict on a
                // third of the reflections.
                {"second_h.mtz",
@@ -249,6 +254,31 @@ TEST(RunMtzFiles, UnsoundFilesAreRefused) {
   std::set<std::string> inputs = {"stamp.mtz"};
   for (const auto& c : cases) inputs.insert(c.name);
   EXPECT_EQ(entries(dir), inputs);
+}
+
+// A work file whose RESO record is stale (3 A, for data to 1.87 A) is read
+// to its data's limit: the run works at the resolution of the same file
+// with a true record, and its copy holds map coefficients for every
+// reflection.
+TEST(RunMtzFiles, StaleResolutionRecordIsNotTheRunsLimit) {
+  const Scratch_dir dir;
+  const std::string stale = edited_1dur(dir, "stale.mtz",
+                                        {{"RESO 0.001346886189       0.285218421674",
+                                          "RESO 0.001346886189       0.111111111111"}});
+  const std::string out = dir.file("out.mtz");
+  const Result r = quelvarn_exe(run_1dur(stale, out));
+  ASSERT_EQ(r.status, 0) << r.out;
+  const mtz_testing::Raw_mtz copy(out);
+  ASSERT_TRUE(copy.get() != nullptr);
+  const CMtz::MTZCOL *fp = copy.column("FP"), *f = copy.column("sideomit.F_phi.F");
+  ASSERT_TRUE(fp != nullptr && f != nullptr);
+  int observed = 0, filled = 0;
+  for (int row = 0; row < copy.nref(); ++row) {
+    observed += !std::isnan(fp->ref[row]);
+    filled += !std::isnan(fp->ref[row]) && !std::isnan(f->ref[row]);
+  }
+  EXPECT_EQ(observed, 3256);  // every row, as gemmi reads the file
+  EXPECT_EQ(filled, observed);
 }
 
 // A label list that does not name every component never gives a verdict.

@@ -148,6 +148,26 @@ inline bool file_exists(const std::string& path) { return access(path.c_str(), F
 using vantrel_testing::read_bytes;
 using vantrel_testing::write_bytes;
 
+//! The bytes of an MTZ file with one value of its rows replaced (row and
+//! column from 0; the file's numbers in this machine's byte order, as in the
+//! shipped files).
+inline std::string with_row_value(std::string bytes, const int row, const int column,
+                                  const float value) {
+  const std::size_t ncol = std::stoul(bytes.substr(bytes.find("NCOL ") + 5, 9));
+  std::memcpy(&bytes[80 + 4 * (ncol * std::size_t(row) + std::size_t(column))], &value, 4);
+  return bytes;
+}
+
+//! The bytes with every occurrence of a text replaced by one of the same
+//! length.
+inline std::string with_text(std::string bytes, const std::string& from, const std::string& to) {
+  EXPECT_EQ(from.size(), to.size()) << from;
+  EXPECT_NE(bytes.find(from), std::string::npos) << from;
+  for (std::size_t at = bytes.find(from); at != std::string::npos; at = bytes.find(from, at + 1))
+    bytes.replace(at, from.size(), to);
+  return bytes;
+}
+
 //! Opens, lists and reads one file the way a program would: "no error" or
 //! the text of the fatal message.
 inline std::string read_all(const std::string& path) {

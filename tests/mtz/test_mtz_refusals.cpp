@@ -33,12 +33,7 @@ std::string edited(const std::string& name,
                    const std::vector<std::pair<std::string, std::string>>& edits,
                    const std::string& source = tiny) {
   std::string bytes = read_bytes(source);
-  for (const auto& e : edits) {
-    EXPECT_EQ(e.first.size(), e.second.size()) << e.first;
-    for (std::size_t at = bytes.find(e.first); at != std::string::npos;
-         at = bytes.find(e.first, at + 1))
-      bytes.replace(at, e.first.size(), e.second);
-  }
+  for (const auto& e : edits) bytes = mtz_testing::with_text(bytes, e.first, e.second);
   return write_bytes(scratch(name), bytes);
 }
 
@@ -319,15 +314,18 @@ TEST(MtzFormats, UnsoundHeadersAreRefusedWithTheReason) {
        ""},
       {"edge.mtz",
        {{dcell1, "DCELL         1 100000.000    9.6090   19.0290   90.0000"}},
-       "Invalid cell of crystal 5e5z in: ",
+       "File missing or corrupted: DCELL record: an edge of 100000 A (edges run from 1 A to "
+       "below 100000 A): ",
        ""},
       {"base_edge.mtz",
        {{"DCELL         0     9.6430", "DCELL         0 100000.000"}},
-       "Invalid cell of crystal HKL_base in: ",
+       "File missing or corrupted: DCELL record: an edge of 100000 A (edges run from 1 A to "
+       "below 100000 A): ",
        ""},
       {"angle.mtz",
        {{dcell1, "DCELL         1     9.6430    9.6090   19.0290  180.0000"}},
-       "Invalid cell of crystal 5e5z in: ",
+       "File missing or corrupted: DCELL record: an angle of 180 degrees (angles lie between 0 "
+       "and 180): ",
        ""},
       {"unmerged.mtz",
        {{"NCOL        8          441        0", "NCOL        8          441        1"}},
@@ -504,6 +502,15 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
                         "COLSRC FP                             CREATED_17/05/2019_12:15:14"
                         "              1"),
                     fp = "COLSRC FP                             ";
+  const std::string valm = record("VALM NAN"), dwavel = record("DWAVEL        1    0.00000"),
+                    fp_column = record(
+                        "COLUMN FP                             F        2.13540006"
+                        "        146.108994    1"),
+                    cell =
+                        record("CELL     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000"),
+                    dcell = "     9.6430    9.6090   19.0290   90.0000  101.2240   90.0000",
+                    dcell0 = record("DCELL         0" + dcell),
+                    dcell1 = record("DCELL         1" + dcell);
   const std::string name64(64, 'n'), name65(65, 'n'), name70(70, 'n');
   const struct {
     std::vector<std::pair<std::string, std::string>> edits;
@@ -550,6 +557,36 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
        "a missing-value mark (VALM -5) that is also an index of the file"},
       {{{"VALM NAN", "VALM 12 "}}, ""},
       {{{"VALM NAN", "VALM 0.5"}}, ""},
+      // Numbers as the library reads them: plain decimals, in single
+      // precision (which makes this mark 1, an index).
+      {{{valm, record("VALM 0.99999999999")}},
+       "a missing-value mark (VALM 1) that is also an index of the file"},
+      {{{valm, record("VALM 0x7fff")}},
+       "VALM record: a number \"0x7fff\" that is not plain decimal"},
+      {{{reso, record("RESO 0.0028703967109323   0x1p-2")}},
+       "RESO record: a number \"0x1p-2\" that is not plain decimal"},
+      {{{reso, record("RESO +.0028703967109323   3.611701726913452E-1")}}, ""},
+      {{{fp_column, record("COLUMN FP                             F               0x2        "
+                           "146.108994    1")}},
+       "COLUMN record: a range bound \"0x2\" that is not plain decimal"},
+      {{{fp_column, record("COLUMN FP                             F               NaN        "
+                           "       NaN    1")}},
+       ""},
+      {{{dwavel, record("DWAVEL        1    0x1p0")}},
+       "DWAVEL record: a number \"0x1p0\" that is not plain decimal"},
+      // Cells the library keeps otherwise than written, or no crystal has.
+      {{{dcell1,
+         record("DCELL         1     9.6430    1e-45   19.0290   90.0000  101.2240   90.0000")}},
+       "DCELL record: a number \"1e-45\" beyond single precision"},
+      {{{dcell0,
+         record("DCELL         0     9.6430    0.0010   19.0290   90.0000  101.2240   90.0000")}},
+       "DCELL record: an edge of 0.001 A (edges run from 1 A to below 100000 A)"},
+      {{{dcell0, record("TITLE")},
+        {cell, record("CELL     9.6430    9.6090    1e-30   90.0000  101.2240   90.0000")}},
+       "CELL record: an edge of 1e-30 A (edges run from 1 A to below 100000 A)"},
+      {{{dcell1,
+         record("DCELL         1     9.6430    9.6090   19.0290   10.0000   10.0000  170.0000")}},
+       "DCELL record: angles that enclose no volume"},
       // Source and group records the library fails on, leaking the header.
       {{{source, record(fp + "1")}},
        "COLSRC record: other than one word between the label and the dataset id"},
@@ -589,5 +626,76 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
                             : "CCP4MTZfile: open_read - File missing or corrupted: a machine stamp "
                               "whose float format the CCP4 library cannot read (" +
                                   found + "): " + path);
+  }
+}
+
+// The library itself is the oracle for the header's numbers: a VALM mark
+// the header rules take, the library reads as the number it shows; each
+// one they refuse, it reads otherwise (0 for hexadecimal and words, 150000
+// for "1e5.5", infinity, or a denormal that lost its digits).
+TEST(MtzFormats, NumbersAreTakenOnlyWhereTheLibraryReadsThemAsWritten) {
+  const std::pair<const char*, bool> cases[] = {
+      {"250.5", true},   {"+250.5", true}, {"-.25e+2", true}, {"2505E-1", true}, {"70.", true},
+      {"0x7fff", false}, {"0x1p8", false}, {"inf", false},    {"nan", false},    {"1e5.5", false},
+      {"1d3", false},    {"1e39", false},  {"1e-45", false},  {"1e-50", false}};
+  for (const auto& [word, taken] : cases) {
+    const std::string path =
+        edited("valm.mtz", {{record("VALM NAN"), record(std::string("VALM ") + word)}});
+    const mtz_testing::Raw_mtz raw(path);
+    ASSERT_TRUE(raw) << word;
+    const double shown = std::strtod(word, nullptr), kept = raw->mnf.fmnf;
+    EXPECT_EQ(std::isfinite(shown) && std::fabs(kept - shown) <= 1e-7 * std::fabs(shown), taken)
+        << word << " is read as " << kept;
+    EXPECT_EQ(read_all(path) == "no error", taken) << word;
+  }
+}
+
+// Rows that no reflection list holds: indices that are missing (NaN, or
+// the VALM mark where the header's index ranges were stale) or past 100000
+// are refused by reading, with both counts; indices whose limit no list of
+// the cell reaches, and a limit too coarse for the cell, are refused by
+// reading and appending alike. gemmi reads all 441 rows of each.
+TEST(MtzFormats, RowsNoReflectionListHoldsAreRefusedWithTheCounts) {
+  using mtz_testing::with_row_value;
+  using mtz_testing::with_text;
+  const std::string bytes = read_bytes(tiny), nan = "NaN";
+  std::string origin = with_text(bytes, "RESO 0.0028703967109323   0.3611701726913452",
+                                 "RESO 0                    0.00000001        ");
+  for (int row = 0; row < 441; ++row)
+    for (int col = 0; col < 3; ++col) origin = with_row_value(origin, row, col, 0.0f);
+  const std::string unheld =
+      "File missing or corrupted: 1 of 441 rows have indices no "
+      "reflection list holds (missing, or past 100000), the first row ";
+  const struct {
+    std::string bytes;
+    std::string found;  // after "CCP4MTZfile: <operation> - "
+    bool by_append;     // appending refuses too
+  } cases[] = {
+      {with_row_value(bytes, 3, 0, 100001.0f), unheld + "4", false},
+      {with_row_value(bytes, 3, 0, -100001.0f), unheld + "4", false},
+      {with_row_value(with_row_value(bytes, 3, 1, Util::nanf()), 9, 2, Util::nanf()),
+       "File missing or corrupted: 2 of 441 rows have indices no reflection list holds "
+       "(missing, or past 100000), the first row 4",
+       false},
+      {with_text(with_text(bytes, "VALM NAN", "VALM 7  "),
+                 "COLUMN L                              H                 0                11",
+                 "COLUMN L                              H                 0                 5"),
+       // gemmi: 37 rows hold an index 7, the first of them row 7.
+       "File missing or corrupted: 37 of 441 rows have indices no reflection list holds "
+       "(missing, or past 100000), the first row 7",
+       false},
+      // gemmi: d(99999 0 4) = 9.45862e-05 A, of which 0.9999 is the limit.
+      {with_row_value(bytes, 3, 0, 99999.0f),
+       "File missing or corrupted: the reflections reach 9.45768e-05 A (1 of 441 beyond the RESO "
+       "record's 1.6638 A), finer than a reflection list of this cell holds",
+       true},
+      {origin, "Resolution 9999 A out of range for the cell of crystal HKL_base in", true}};
+  for (const auto& c : cases) {
+    const std::string path = write_bytes(scratch("rows.mtz"), c.bytes);
+    SCOPED_TRACE(c.found);
+    EXPECT_EQ(read_all(path), "CCP4MTZfile: open_read - " + c.found + ": " + path);
+    const std::string appended = append(path, scratch("out.mtz"));
+    EXPECT_EQ(appended,
+              c.by_append ? "CCP4MTZfile: open_append - " + c.found + ": " + path : "no error");
   }
 }
