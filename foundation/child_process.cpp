@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 namespace vantrel {
 
@@ -52,27 +53,29 @@ void close_both(const int (&ends)[2]) {
 }
 
 // The report a child sends: "D", the length of the text in decimal, ":"
-// and the text, so that a child killed while writing leaves a report the
-// parent can tell is cut.
-String report_of(const String& text) { return "D" + String(int(text.size())) + ":" + text; }
+// and the text, so that a report cut short (the child killed while
+// writing it) is told from a whole one.
+String report_of(const String& text) { return "D" + std::to_string(text.size()) + ":" + text; }
 
 bool parse_report(const String& report, String& text) {
   const std::size_t colon = report.find(':');
-  if (report.empty() || report[0] != 'D' || colon == String::npos || colon == 1) return false;
-  const String length = report.substr(1, colon - 1);
-  if (length.find_first_not_of("0123456789") != String::npos) return false;
+  if (report.compare(0, 1, "D") != 0 || colon == String::npos) return false;
   text = report.substr(colon + 1);
-  return length == String(int(text.size()));
+  return report.substr(1, colon - 1) == std::to_string(text.size());
 }
 
+// The child's side: it runs work, reports on out and ends.
 [[noreturn]] void run_child(const std::function<String()>& work, const pid_t parent,
                             const int out) {
+  // Dies with the caller, also when that died before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(1);
+  // Default dispositions and no blocked signal, whatever the caller set.
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
   for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+  // What the work or the C library print on the way down is not the caller's.
   const int null = open("/dev/null", O_WRONLY);
   if (null >= 0) {
     dup2(null, 1);

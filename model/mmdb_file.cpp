@@ -164,7 +164,8 @@ double child_seconds(const std::size_t bytes) {
 
 // Runs work, a check of the file that returns what it found (empty when
 // nothing), in a child process. A fatal message there is the file's
-// answer, which this process's own read then gives again.
+// answer, which this process's own read then gives again; an exception
+// the library throws (a size read as negative) is a crash.
 template <class Work> Child_outcome check_in_child(const double seconds, Work work) {
   return run_in_child(
       [&]() -> String {
