@@ -22,7 +22,7 @@ namespace {
 // True while the process is stopped (by a signal or a tracer), from its
 // state in /proc; false when that cannot be read.
 bool is_stopped(const pid_t pid) {
-  const String name = "/proc/" + String(int(pid)) + "/stat";
+  const std::string name = "/proc/" + std::to_string(pid) + "/stat";
   const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   char text[512];
