@@ -1,20 +1,15 @@
 #include "model/mmdb_file.h"
 
 #include <fcntl.h>
-#include <poll.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +24,7 @@
 #include <mmdb2/mmdb_mmcif_.h>
 #include <mmdb2/mmdb_utils.h>
 
+#include "foundation/child_process.h"
 #include "foundation/file_access.h"
 #include "foundation/message.h"
 #include "foundation/output_file.h"
@@ -159,173 +155,50 @@ const String binary_signature = "**** This is MMDB binary file ****";
 // freeing it. Nor can the checks of the mmCIF text follow every category
 // the library interprets (a malformed chemical-component loop crashes it).
 // So such a file is first read, imported and freed in a child process,
-// which must report within 5 seconds and one more per megabyte of time
-// it could run (a sound file takes a small fraction of that: 6 ms for
-// 7MM1's 700 kB); only then is it read here. This does not cover a damage
-// that upsets the library only now and then (reads of unset memory).
+// which may use 5 seconds of processor time and one more per megabyte (a
+// sound file takes a small fraction of that: 6 ms for 7MM1's 700 kB), and
+// must finish within child_wall_factor times that; only then is it read
+// here. This does not cover a damage that upsets the library only now and
+// then (reads of unset memory).
 double child_seconds(const std::size_t bytes) {
   return internal::child_read_seconds > 0 ? internal::child_read_seconds
                                           : 5.0 + double(bytes / 1000000);
 }
 
-struct Child_verdict {
-  enum Kind { clean, refused, crashed, timed_out } kind;
-  String text;  // what the child's checks found, for refused
-};
-
-// True while the process is stopped (by a signal or a tracer), from its
-// state in /proc; false when that cannot be read.
-bool is_stopped(const pid_t pid) {
-  const String name = "/proc/" + String(int(pid)) + "/stat";
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char text[512];
-  const ssize_t n = read(fd, text, sizeof text - 1);
-  close(fd);
-  if (n <= 0) return false;
-  text[n] = 0;
-  // The state follows the command name, which is in parentheses and may
-  // itself hold any character.
-  const char* end = std::strrchr(text, ')');
-  return end && end[1] == ' ' && (end[2] == 'T' || end[2] == 't');
+// Runs work, a check of the file that returns what it found (empty when
+// nothing), in a child process. A fatal message there is the file's
+// answer, which this process's own read then gives again; an exception
+// the library throws (a size read as negative) is a crash.
+template <class Work> Child_outcome check_in_child(const double seconds, Work work) {
+  return run_in_child(
+      [&]() -> String {
+        try {
+          return work();
+        } catch (const Message_fatal&) {
+          return String();
+        }
+      },
+      seconds);
 }
 
-// Runs work in a child process; work returns what its checks found, empty
-// when nothing. The child reports over a pipe ('C', or 'F' and the text)
-// when work is done and its objects freed, so the verdict depends neither
-// on its exit status nor on the caller's signal settings (an ignored
-// SIGCHLD makes waitpid fail). The parent times it and kills it when it
-// takes too long; it also dies with the parent.
-template <class Work>
-Child_verdict run_in_child(const String& file, const double seconds, Work work) {
-  const auto cannot = [&](const char* what) {
-    refuse_input(file, String("cannot read it in a separate process first: ") + what + ": " +
-                           std::strerror(errno));
-  };
-  const auto close_both = [](const int (&ends)[2]) {
-    const int error = errno;
-    for (const int end : ends)
-      if (end >= 0) close(end);
-    errno = error;
-  };
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) cannot("pipe");
-  // The pipe is kept above the standard descriptors: a caller started with
-  // any of them closed would otherwise give it one, which the child's
-  // /dev/null over 1 and 2 would then close.
-  for (int& end : fds) {
-    if (end > 2) continue;
-    const int moved = fcntl(end, F_DUPFD_CLOEXEC, 3);
-    const int error = errno;
-    close(end);
-    errno = error;
-    end = moved;
-  }
-  if (fds[0] < 0 || fds[1] < 0) {
-    close_both(fds);
-    cannot("pipe");
-  }
-  const pid_t parent = getpid();
-  const pid_t child = fork();
-  if (child < 0) {
-    close_both(fds);
-    cannot("fork");
-  }
-  if (child == 0) {
-    close(fds[0]);
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (getppid() != parent) _exit(1);
-    // Default dispositions and no blocked signal, whatever the caller set.
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
-    // What the library or the C library print on the way down is not ours.
-    const int null = open("/dev/null", O_WRONLY);
-    if (null >= 0) {
-      dup2(null, 1);
-      dup2(null, 2);
-    }
-    // A fatal message is the file's answer, given again in the parent; an
-    // exception the library throws (a size read as negative) is a failure.
-    String report = "C";
-    try {
-      const String found = work();
-      if (!found.empty()) report = "F" + found;
-    } catch (const Message_fatal&) {
-    } catch (...) {
-      _exit(1);
-    }
-    for (std::size_t at = 0; at < report.size();) {
-      const ssize_t n = write(fds[1], report.data() + at, report.size() - at);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) _exit(1);
-      at += std::size_t(n);
-    }
-    _exit(0);
-  }
-  close(fds[1]);
-  // The limit counts the time the child may run, not the time it is
-  // stopped: the wait goes in slices of at most 0.1 s, each counted at no
-  // more than its length (so a run stopped whole, as by Ctrl-Z, counts
-  // none of its stop) and not at all when it ends with the child stopped.
-  // What waits in the pipe is read before the limit can be found passed.
-  String report;
-  bool timed_out = false;
-  int poll_error = 0;
-  double counted = 0;
-  for (char buffer[4096];;) {
-    const int slice = int(std::ceil(std::min(0.1, std::max(0.0, seconds - counted)) * 1000));
-    const auto start = std::chrono::steady_clock::now();
-    pollfd in = {fds[0], POLLIN, 0};
-    const int ready = poll(&in, 1, slice);
-    if (ready > 0) {
-      const ssize_t n = read(fds[0], buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      report.append(buffer, std::size_t(n));
-      continue;
-    }
-    if (ready < 0 && errno != EINTR) {
-      poll_error = errno;
-      break;
-    }
-    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
-    if (!is_stopped(child)) counted += std::min(waited.count(), slice / 1000.0);
-    if (ready == 0 && counted >= seconds) {
-      timed_out = true;
-      break;
-    }
-  }
-  close(fds[0]);
-  if (timed_out || poll_error) kill(child, SIGKILL);
-  // Under an ignored SIGCHLD the child is reaped by the system and waitpid
-  // fails (ECHILD) once it is gone; either way it has ended here.
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (poll_error) {
-    errno = poll_error;
-    cannot("poll");
-  }
-  if (timed_out) return {Child_verdict::timed_out, String()};
-  if (report.empty()) return {Child_verdict::crashed, String()};
-  if (report[0] == 'F') return {Child_verdict::refused, report.substr(1)};
-  return {report == "C" ? Child_verdict::clean : Child_verdict::crashed, String()};
-}
-
-// Refuses the file unless the child's verdict is clean; prefix and object
-// make the message about it.
-void check_verdict(const String& file, const Child_verdict& verdict, const String& prefix,
+// Refuses the file unless the child's check ended and found nothing; prefix
+// and object make the message about it.
+void check_verdict(const String& file, const Child_outcome& outcome, const String& prefix,
                    const String& object, const double seconds) {
-  switch (verdict.kind) {
-    case Child_verdict::clean: return;
-    case Child_verdict::refused: refuse_input(file, verdict.text);
-    case Child_verdict::crashed:
+  switch (outcome.kind) {
+    case Child_outcome::done:
+      if (outcome.text.empty()) return;
+      refuse_input(file, outcome.text);
+    case Child_outcome::crashed:
       refuse_input(file, prefix + "the reader does not survive " + object);
-    case Child_verdict::timed_out:
+    case Child_outcome::over_time:
       refuse_input(file, prefix + "the reader takes longer than " + String(seconds, 0, 3) +
-                             " seconds on " + object);
+                             " seconds of processor time on " + object);
+    case Child_outcome::over_wait:
+      refuse_input(file, prefix + "the reader does not finish within " +
+                             String(seconds * child_wall_factor, 0, 3) + " seconds on " + object);
+    case Child_outcome::failed:
+      refuse_input(file, "cannot read it in a separate process first: " + outcome.text);
   }
 }
 
@@ -571,25 +444,39 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& 
   }
 }
 
-// The atoms a text holds, by model number: the library numbers its models
-// so, and holds them in that order.
-using Model_atoms = std::map<int, std::size_t>;
+// The atoms a text holds, by model number as the library numbers its
+// models, and the number of the first model (in the text's order) that
+// holds any; 0 when none does.
+struct Model_atoms {
+  std::map<int, std::size_t> by_number;
+  int first = 0;
+  void add(const int number) {
+    if (by_number.empty()) first = number;
+    ++by_number[number];
+  }
+};
 
-// The model number a text gives, when it is a whole number.
+// A model number as the library reads one: the number its text starts
+// with, blanks before it allowed, as strtod reads it (so "1.0", "1e0" and
+// "0x1" are 1, and "2x" is 2), rounded half up. False when the text starts
+// with no number, or with one that rounds to no number from 1 to INT_MAX
+// ("x", "0", "99999999999"): the library refuses such a MODEL record, and
+// reads such an mmCIF row into the model of the row before it.
 bool model_number(const String& text, int& number) {
-  const String field = text.trim();
+  const char* start = text.c_str();
   char* end = nullptr;
-  const long value = std::strtol(field.c_str(), &end, 10);
-  if (field.empty() || *end != '\0' || value < INT_MIN || value > INT_MAX) return false;
+  const double value = std::floor(std::strtod(start, &end) + 0.5);
+  if (end == start || !(value >= 1 && value <= INT_MAX)) return false;
   number = int(value);
   return true;
 }
 
-// The atom rows of parsed mmCIF data by model number (rows without one in
-// model 1); TER rows are no atoms, and a row whose model number is no
-// whole number is not counted. A lone atom given as tag-value pairs, not
-// as a loop, is read by neither this library nor others, and is not
-// counted.
+// The atom rows of parsed mmCIF data by model number, as the library
+// groups them: a row whose model number the library cannot read is in the
+// model of the row before it (rows before any number, and all rows of a
+// loop without the column, in model 1). TER rows are no atoms. A lone atom
+// given as tag-value pairs, not as a loop, is read by neither this library
+// nor others, and is not counted.
 Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
   Model_atoms rows;
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
@@ -599,11 +486,10 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
     const char* value = loop->GetString(tag, row, rc);
     return value ? String(value).trim() : String();
   };
+  int number = 1;
   for (int row = 0; row < loop->GetLoopLength(); ++row) {
-    int number = 1;
-    const String given = text("pdbx_PDB_model_num", row);
-    if ((given.empty() || model_number(given, number)) && text("group_PDB", row) != "TER")
-      ++rows[number];
+    model_number(text("pdbx_PDB_model_num", row), number);
+    if (text("group_PDB", row) != "TER") rows.add(number);
   }
   return rows;
 }
@@ -670,23 +556,39 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
   });
 }
 
-// The ATOM and HETATM records (those names in columns 1-6) of a PDB text
-// by model number: those before a MODEL record in model 1, those after it
-// in the model it numbers (none when its number is no whole number), up to
-// an END record (where the library, like other readers, stops).
+// True for a PDB record that readers take for an atom: ATOM or HETATM in
+// columns 1-6, in any case, and ATOM also with digits in columns 5-6 (a
+// serial number of 6 or 7 digits, as some writers give past 99999). The
+// library reads only "ATOM  " and "HETATM", and stops at any other such
+// record (or drops it without a word when it is the last).
+bool is_atom_record(const String& line) {
+  String name = (line.substr(0, 6) + "      ").substr(0, 6);
+  for (char& c : name) c = char(std::toupper(static_cast<unsigned char>(c)));
+  const auto serial = [](const char c) {
+    return c == ' ' || std::isdigit(static_cast<unsigned char>(c));
+  };
+  return name == "HETATM" ||
+         (name.compare(0, 4, "ATOM") == 0 && serial(name[4]) && serial(name[5]));
+}
+
+// The atom records (is_atom_record) of a PDB text by model number, as the
+// library numbers them: those before any MODEL record in model 1, those
+// after one in the model its columns 11-14 give (model_number; the library
+// refuses the file when they give none), up to an END record (where the
+// library, like other readers, stops). A MODEL record is "MODEL " in
+// columns 1-6, in capitals, as the library takes it.
 Model_atoms pdb_model_records(const String& content) {
   Model_atoms records;
-  bool counted = true;
   int number = 1;
   for (std::size_t at = 0; at < content.size();) {
     std::size_t end = content.find('\n', at);
     if (end == String::npos) end = content.size();
     const String line = content.substr(at, end - at);
     const String record = line.substr(0, 6);
-    if (record == "ATOM  " || record == "HETATM") {
-      if (counted) ++records[number];
-    } else if (record.trim() == "MODEL") {
-      counted = model_number(line.size() > 6 ? line.substr(6) : String(), number);
+    if (is_atom_record(line)) {
+      records.add(number);
+    } else if ((record + "      ").substr(0, 6) == "MODEL ") {
+      model_number((line + "              ").substr(10, 4), number);
     } else if (record.trim() == "END") {
       break;
     }
@@ -701,13 +603,15 @@ Model_atoms pdb_model_records(const String& content) {
 // reads no atom; in mmCIF form at a row whose residue numbers are "?" and
 // ".", dropping the rows after it. The file is refused, naming both
 // counts, when the first model the library holds (as import_minimol takes
-// it) has fewer atoms than the text holds for its number.
+// it) has fewer atoms than the text holds for its number. The count is
+// never skipped: when the library holds no model, or one whose number the
+// text does not give, it is compared with the text's first model.
 void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text) {
+  if (in_text.by_number.empty()) return;  // the text holds no atom
   mmdb::Model* model = nullptr;
   for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);
-  // Without any model the library took nothing of the text's first.
-  const auto held = model ? in_text.find(model->GetSerNum()) : in_text.begin();
-  if (held == in_text.end()) return;
+  auto held = model ? in_text.by_number.find(model->GetSerNum()) : in_text.by_number.end();
+  if (held == in_text.by_number.end()) held = in_text.by_number.find(in_text.first);
   const std::size_t read = model ? std::size_t(model->GetNumberOfAtoms(false)) : 0;
   if (read < held->second)
     refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
@@ -1146,7 +1050,7 @@ void MMDBfile::read_file(const String& file) {
   const bool binary = content.compare(0, binary_signature.size(), binary_signature) == 0;
   const bool cif = !binary && reads_as_cif(file, flags);
   if (binary) {
-    const Child_verdict verdict = run_in_child(file, seconds, [&] {
+    const Child_outcome verdict = check_in_child(seconds, [&] {
       MMDBfile probe;
       probe.SetFlag(flags);
       if (probe.ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK) == 0) {
@@ -1162,7 +1066,7 @@ void MMDBfile::read_file(const String& file) {
     if (cif) {
       // The child parses, checks, interprets and imports; this process
       // then parses once more and interprets what it parsed.
-      const Child_verdict verdict = run_in_child(file, seconds, [&] {
+      const Child_outcome verdict = check_in_child(seconds, [&] {
         MMDBfile probe;
         probe.SetFlag(flags);
         String found;

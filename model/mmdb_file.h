@@ -34,11 +34,17 @@ namespace vantrel {
   file of whose first model (the lowest number) the library takes fewer
   atoms than the text holds ("the reader takes <n> of the <m> atoms the
   text holds for model <number>": it stops silently at a header record
-  after MODEL or TER, or at an mmCIF row without residue numbers). A file
-  in mmCIF or the library's binary form is first read in a child process
-  and refused when that crashes or takes over 5 seconds and one more per
-  megabyte, whatever the caller's signal settings; a failed fork is
-  reported as such.
+  after MODEL or TER, or at an mmCIF row without residue numbers, and
+  drops an ATOM record whose serial number runs into columns 5-6). The
+  text's models are numbered as the library numbers them (a MODEL
+  record's columns 11-14, an mmCIF model number, read as strtod reads
+  them and rounded; an mmCIF row whose number does not read so is in the
+  model of the row before), and a model the library numbers otherwise is
+  compared with the text's first. A file in mmCIF or the library's binary
+  form is first read in a child process and refused when that crashes,
+  uses over 5 seconds of processor time and one more per megabyte, or does
+  not finish within 20 times that, whatever the caller's signal settings
+  and however busy the machine; a failed fork is reported as such.
 
   A write first checks the path ("MMDBfile: write_file error: cannot write
   <file>: <reason>"), then refuses a model whose identifiers or numbers the

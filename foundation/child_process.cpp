@@ -1,0 +1,196 @@
+#include "foundation/child_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace vantrel {
+
+namespace {
+
+// True while the process is stopped (by a signal or a tracer), from its
+// state in /proc; false when that cannot be read.
+bool is_stopped(const pid_t pid) {
+  const std::string name = "/proc/" + std::to_string(pid) + "/stat";
+  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char text[512];
+  const ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  if (n <= 0) return false;
+  text[n] = 0;
+  // The state follows the command name, which is in parentheses and may
+  // itself hold any character.
+  const char* end = std::strrchr(text, ')');
+  return end && end[1] == ' ' && (end[2] == 'T' || end[2] == 't');
+}
+
+// The processor time the process has used, in seconds; -1 when it cannot
+// be read.
+double cpu_seconds_of(const clockid_t clock) {
+  timespec t;
+  return clock_gettime(clock, &t) == 0 ? double(t.tv_sec) + double(t.tv_nsec) * 1e-9 : -1;
+}
+
+Child_outcome failure(const char* call, const int error) {
+  return {Child_outcome::failed, String(call) + ": " + std::strerror(error)};
+}
+
+void close_both(const int (&ends)[2]) {
+  for (const int end : ends)
+    if (end >= 0) close(end);
+}
+
+// The report a child sends: "D", the length of the text in decimal, ":"
+// and the text, so that a report cut short (the child killed while
+// writing it) is told from a whole one.
+String report_of(const String& text) { return "D" + std::to_string(text.size()) + ":" + text; }
+
+bool parse_report(const String& report, String& text) {
+  const std::size_t colon = report.find(':');
+  if (report.compare(0, 1, "D") != 0 || colon == String::npos) return false;
+  text = report.substr(colon + 1);
+  return report.substr(1, colon - 1) == std::to_string(text.size());
+}
+
+// The child's side: it runs work, reports on out and ends.
+[[noreturn]] void run_child(const std::function<String()>& work, const pid_t parent,
+                            const int out) {
+  // Dies with the caller, also when that died before this line.
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (getppid() != parent) _exit(1);
+  // Default dispositions and no blocked signal, whatever the caller set.
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+  // What the work or the C library print on the way down is not the caller's.
+  const int null = open("/dev/null", O_WRONLY);
+  if (null >= 0) {
+    dup2(null, 1);
+    dup2(null, 2);
+  }
+  String report;
+  try {
+    report = report_of(work());
+  } catch (...) {
+    _exit(1);
+  }
+  for (std::size_t at = 0; at < report.size();) {
+    const ssize_t n = write(out, report.data() + at, report.size() - at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) _exit(1);
+    at += std::size_t(n);
+  }
+  _exit(0);
+}
+
+}  // namespace
+
+Child_outcome run_in_child(const std::function<String()>& work, const double cpu_seconds) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return failure("pipe", errno);
+  // The pipe is kept above the standard descriptors: a caller started with
+  // any of them closed would otherwise give it one, which the child's
+  // /dev/null over 1 and 2 would then close.
+  for (int& end : fds) {
+    if (end > 2) continue;
+    const int moved = fcntl(end, F_DUPFD_CLOEXEC, 3);
+    const int error = errno;
+    close(end);
+    end = moved;
+    errno = error;
+  }
+  if (fds[0] < 0 || fds[1] < 0) {
+    const int error = errno;
+    close_both(fds);
+    return failure("pipe", error);
+  }
+  const pid_t parent = getpid();
+  const pid_t child = fork();
+  if (child < 0) {
+    const int error = errno;
+    close_both(fds);
+    return failure("fork", error);
+  }
+  if (child == 0) {
+    close(fds[0]);
+    run_child(work, parent, fds[1]);
+  }
+  close(fds[1]);
+  // Without a clock (the child already gone, and reaped under an ignored
+  // SIGCHLD) only the wall bound applies, until the pipe shows its end.
+  clockid_t clock;
+  const bool has_clock = clock_getcpuclockid(child, &clock) == 0;
+  const double wall_seconds = child_wall_factor * cpu_seconds;
+  // The wall bound counts the time the child may run, not the time it is
+  // stopped: the wait goes in slices of at most 0.1 s, each counted at no
+  // more than its length (so a run stopped whole, as by Ctrl-Z, counts
+  // none of its stop) and not at all when it ends with the child stopped.
+  // What waits in the pipe is read before a limit can be found passed.
+  String report;
+  Child_outcome::Kind passed = Child_outcome::done;  // the limit passed, if any
+  int poll_error = 0;
+  double waited_for = 0;
+  for (char buffer[4096];;) {
+    // Read before the wait: a wait that sees neither data nor the pipe's
+    // end shows that the child had not yet ended (its end of the pipe
+    // closes before it can be reaped and its number given to another
+    // process), so the time read is the child's.
+    const double used = has_clock ? cpu_seconds_of(clock) : -1;
+    const double left = std::min(0.1, std::max(0.0, wall_seconds - waited_for));
+    const int slice = std::max(1, int(std::ceil(left * 1000)));
+    const auto start = std::chrono::steady_clock::now();
+    pollfd in = {fds[0], POLLIN, 0};
+    const int ready = poll(&in, 1, slice);
+    if (ready > 0) {
+      const ssize_t n = read(fds[0], buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      report.append(buffer, std::size_t(n));
+      continue;
+    }
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      poll_error = errno;
+      break;
+    }
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    if (!is_stopped(child)) waited_for += std::min(waited.count(), slice / 1000.0);
+    if (used >= cpu_seconds) {
+      passed = Child_outcome::over_time;
+      break;
+    }
+    if (waited_for >= wall_seconds) {
+      passed = Child_outcome::over_wait;
+      break;
+    }
+  }
+  close(fds[0]);
+  // A child that is still running is killed before the wait, whatever ended
+  // the watch: a failed poll must not leave the caller waiting on it.
+  if (passed != Child_outcome::done || poll_error) kill(child, SIGKILL);
+  // Under an ignored SIGCHLD the child is reaped by the system and waitpid
+  // fails (ECHILD) once it is gone; either way it has ended here.
+  int status;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (poll_error) return failure("poll", poll_error);
+  if (passed != Child_outcome::done) return {passed, String()};
+  String text;
+  if (!parse_report(report, text)) return {Child_outcome::crashed, String()};
+  return {Child_outcome::done, text};
+}
+
+}  // namespace vantrel
