@@ -94,30 +94,57 @@ struct Aniso_row {
   double u[6];
 };
 
+// The tensor of row of an _atom_site_anisotrop loop as U, in its U or its
+// B form (B = 8 pi^2 U); false when either form lacks a number (a "?" or
+// "." among the six), which is no tensor.
+bool row_tensor(mmdb::mmcif::Loop& loop, const int row, double (&u)[6]) {
+  static const char* const u_tags[6] = {"U[1][1]", "U[2][2]", "U[3][3]",
+                                        "U[1][2]", "U[1][3]", "U[2][3]"};
+  static const char* const b_tags[6] = {"B[1][1]", "B[2][2]", "B[3][3]",
+                                        "B[1][2]", "B[1][3]", "B[2][3]"};
+  bool ok = true;
+  for (int i = 0; i < 6 && ok; ++i) ok = loop.GetReal(u[i], u_tags[i], row) == 0;
+  if (ok) return true;
+  for (int i = 0; i < 6; ++i) {
+    if (loop.GetReal(u[i], b_tags[i], row) != 0) return false;
+    u[i] /= Util::eightpi2();
+  }
+  return true;
+}
+
 // The rows of the _atom_site_anisotrop loop, taken before the library's
 // interpretation consumes the data; false when there is no such loop.
 bool anisotropic_rows(mmdb::mmcif::Data& cif, std::vector<Aniso_row>& rows) {
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
   if (!loop) return false;
-  static const char* const u_tags[6] = {"U[1][1]", "U[2][2]", "U[3][3]",
-                                        "U[1][2]", "U[1][3]", "U[2][3]"};
-  static const char* const b_tags[6] = {"B[1][1]", "B[2][2]", "B[3][3]",
-                                        "B[1][2]", "B[1][3]", "B[2][3]"};
   for (int row = 0; row < loop->GetLoopLength(); ++row) {
     Aniso_row r;
-    if (loop->GetInteger(r.id, "id", row) != mmdb::mmcif::CIFRC_Ok) continue;
-    bool ok = true;
-    for (int i = 0; i < 6 && ok; ++i) ok = loop->GetReal(r.u[i], u_tags[i], row) == 0;
-    if (!ok) {  // the B form of the tensor, B = 8 pi^2 U
-      ok = true;
-      for (int i = 0; i < 6 && ok; ++i) {
-        ok = loop->GetReal(r.u[i], b_tags[i], row) == 0;
-        r.u[i] /= Util::eightpi2();
-      }
-    }
-    if (ok) rows.push_back(r);
+    if (loop->GetInteger(r.id, "id", row) == mmdb::mmcif::CIFRC_Ok && row_tensor(*loop, row, r.u))
+      rows.push_back(r);
   }
   return true;
+}
+
+// The library's mmCIF writer gives each atom before the first one with a
+// tensor a row of "?" in the _atom_site_anisotrop loop (later atoms without
+// one get none). Readers that take every row for a tensor (cctbx) refuse
+// such a file. Drops from the data the library made for a write every row
+// that holds no tensor, and the loop if none is left.
+void drop_rows_without_tensor(mmdb::mmcif::Data& cif) {
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site_anisotrop");
+  if (!loop) return;
+  int kept = 0;
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    double u[6];
+    if (row_tensor(*loop, row, u))
+      ++kept;
+    else
+      loop->DeleteRow(row);
+  }
+  if (kept == 0)
+    cif.DeleteLoop("_atom_site_anisotrop");
+  else
+    loop->Optimize();
 }
 
 // The library reads the rows of an mmCIF _atom_site_anisotrop loop onto the
@@ -317,6 +344,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     if (rc != 0) write_error(file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
     if (cif == nullptr) write_error(file, mmdb::Error_CantOpenFile);
+    drop_rows_without_tensor(*cif);
     content = rendered(false, [&](mmdb::io::File& f) { cif->WriteMMCIF(f); });
   } else if (type == BINARY) {
     content = rendered(true, [&](mmdb::io::File& f) { WriteMMDBF(f); });
