@@ -54,7 +54,8 @@ namespace vantrel {
   9999, where no insertion code is written), the widths of its number
   columns. mmCIF: the reader's limits above, and no value starting with
   "_", "#", "$" or ";" or with a reserved word (data_, loop_, save_,
-  global_, stop_, in any case); quotes are written. The whole file is
+  global_, stop_, in any case); quotes are written, and anisotropic rows
+  only for atoms with anisotropic U. The whole file is
   rendered in memory, written with every write checked and put in place
   only when complete (Output_file: links are followed, and a writable file
   in a directory closed to the user, or with more than one name, is

@@ -1,20 +1,13 @@
 #include "model/mmdb_views.h"
 
-#include <cstring>
-
 #include "foundation/util.h"
+#include "model/mmdb_hierarchy.h"
 
 namespace vantrel {
 
 namespace {
 
-// Copies at most N-1 bytes of text into a fixed library text field and
-// zero-fills the rest, so the field always ends in a terminator.
-template <std::size_t N> void copy_field(char (&field)[N], const String& text) {
-  const std::size_t n = std::min(text.size(), N - 1);
-  std::memcpy(field, text.data(), n);
-  std::memset(field + n, 0, N - n);
-}
+using mmdb_internal::copy_field;
 
 // Clears the bit, then stores and flags the value unless it is missing.
 template <class T, class Store>

@@ -11,8 +11,10 @@ Run from anywhere with /usr/bin/python3:
   tools/make_label_fixtures.py --roundtrip DIR
       reads the files the model tests wrote (VANTREL_MODEL_OUTPUT=DIR
       build/tests/model_test_mmdb_file) with gemmi and cctbx, and compares
-      each with its source: atoms, the polymer of each chain (length and
-      kind), its subchains and the entities they form
+      each with its source: for the label sources atoms, the polymer of each
+      chain (length and kind), its subchains and the entities they form; for
+      the models written back whole (variant_cif, wrk_7mm1, some atoms with
+      anisotropic U and all) each atom and its anisotropic U
 
 Files written into tests/data (written by gemmi, so the PDB files carry
 SEQRES records and a TER record after each chain's polymer):
@@ -280,11 +282,53 @@ def cctbx_atoms(path):
     return iotbx.pdb.input(file_name=path).construct_hierarchy().atoms_size()
 
 
+# The models the read-back test writes whole (<stem>.pdb, <stem>.cif), and
+# their sources.
+TENSOR_SOURCES = {"variant_cif": "tiny_5e5z_variant.cif", "wrk_7mm1": "wrk_7mm1.pdb"}
+
+
+def tensors(path):
+    """cctbx's and gemmi's reading of each atom: its name and anisotropic U
+    (None without one); a reader that refuses the file gives its reason."""
+    import iotbx.pdb
+    try:
+        atoms = iotbx.pdb.input(file_name=path).construct_hierarchy().atoms()
+        by_cctbx = [(a.name.strip(), tuple(round(u, 4) for u in a.uij) if a.uij_is_defined() else None)
+                    for a in atoms]
+    except Exception as e:  # cctbx raises many kinds
+        by_cctbx = "refused (%s)" % e
+    by_gemmi = [(c.atom.name, tuple(round(u, 4) for u in c.atom.aniso.elements_pdb())
+                 if c.atom.aniso.nonzero() else None)
+                for c in gemmi.read_structure(path)[0].all()]
+    return by_cctbx, by_gemmi
+
+
+def tensor_problems(path, source):
+    got, want = tensors(path), tensors(os.path.join(DATA, source))
+    problems = []
+    for reader, g, w in zip(("cctbx", "gemmi"), got, want):
+        if isinstance(g, str) or len(g) != len(w):
+            problems.append("%s: %s / source %d atoms" % (reader, g if isinstance(g, str) else len(g), len(w)))
+        else:
+            problems += ["%s: atom %d %s / source %s" % (reader, i + 1, a, b)
+                         for i, (a, b) in enumerate(zip(g, w)) if a != b][:3]
+    return problems, "as its source (%d atoms, %d with anisotropic U)" % (
+        len(want[1]), sum(1 for atom in want[1] if atom[1]))
+
+
 def roundtrip(directory):
-    """Compares each file the tests wrote (<source stem>_<route>.pdb/.cif)
-    with its source: gemmi's reading (molecules), and cctbx's atoms."""
+    """Compares each file the tests wrote (<source stem>_<route>.pdb/.cif,
+    and the models of TENSOR_SOURCES) with its source: gemmi's reading
+    (molecules) and cctbx's atoms, or each atom's anisotropic U."""
     failures = checked = 0
     for name in sorted(os.listdir(directory)):
+        stem, ext = os.path.splitext(name)
+        if stem in TENSOR_SOURCES and ext in (".pdb", ".cif"):
+            problems, same = tensor_problems(os.path.join(directory, name), TENSOR_SOURCES[stem])
+            checked += 1
+            failures += bool(problems)
+            print("%-28s %s" % (name, "; ".join(problems) or same))
+            continue
         source = next((s for s in SOURCES if name.startswith(s[:-4] + "_")), None)
         if not source:
             continue

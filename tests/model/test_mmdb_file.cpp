@@ -83,17 +83,36 @@ void expect_fixture(const MiniMol& mol, const String& fixture) {
   for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], expected[i]);
 }
 
+// The anisotropic U of each atom with one in a gemmi fixture, as rows of
+// an _atom_site_anisotrop loop (loop_rows): the atom's place in the model
+// from 1, then U11 U22 U33 U12 U13 U23.
+std::vector<std::string> fixture_tensors(const String& fixture) {
+  std::ifstream in = vantrel_testing::open_fixture("model_" + fixture + ".txt");
+  std::vector<std::string> rows;
+  int place = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("atom\t", 0) == 0) {
+      std::istringstream numbers(line.substr(line.rfind('\t') + 1));
+      std::string value, row = std::to_string(++place) + " ";
+      for (int i = 0; numbers >> value; ++i)
+        if (i >= 5) row += value + " ";  // after x, y, z, occupancy and B
+      if (row.find(". . .") == std::string::npos) rows.push_back(row);
+    }
+  return rows;
+}
+
 bool is_cif(const String& path) {
   const std::string text = model_testing::slurp(path);
   return text.compare(text.find_first_not_of('\n'), 5, "data_") == 0;
 }
 
-// The _atom_site rows of an mmCIF file: the values of the tags, each with
+// The rows of a loop of an mmCIF file: the values of the tags, each with
 // a blank after it; a missing value (".", "?") reads as ".".
-std::vector<std::string> atom_rows(const String& path, const std::vector<const char*>& tags) {
+std::vector<std::string> loop_rows(const String& path, const char* name,
+                                   const std::vector<const char*>& tags) {
   mmdb::mmcif::Data cif;
   EXPECT_EQ(cif.ReadMMCIFData(path.c_str()), 0) << path;
-  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
+  mmdb::mmcif::Loop* loop = cif.GetLoop(name);
   std::vector<std::string> rows(loop ? loop->GetLoopLength() : 0);
   for (int r = 0, rc; r < int(rows.size()); ++r)
     for (const char* tag : tags) {
@@ -101,6 +120,10 @@ std::vector<std::string> atom_rows(const String& path, const std::vector<const c
       rows[r] += std::string(value ? value : ".") + " ";
     }
   return rows;
+}
+
+std::vector<std::string> atom_rows(const String& path, const std::vector<const char*>& tags) {
+  return loop_rows(path, "_atom_site", tags);
 }
 
 // ATOM, HETATM and TER records of a PDB file: record name, atom, residue, chain.
@@ -176,7 +199,9 @@ TEST(CoordinateFiles, ImportMatchesIndependentReader) {
 }
 
 // A model exported into a fresh object and written as PDB and mmCIF reads
-// back equal, insertion codes and alternate locations included.
+// back equal, insertion codes and alternate locations included. The mmCIF
+// holds a tensor row for each atom with anisotropic U and for no other
+// (the variant's first atom has none): cctbx refuses a row without numbers.
 TEST(CoordinateFiles, WrittenModelsReadBackEqual) {
   const model_testing::Scratch scratch;
   for (const String fixture : {"wrk_7mm1", "variant_cif"}) {
@@ -188,6 +213,11 @@ TEST(CoordinateFiles, WrittenModelsReadBackEqual) {
       out.write_file(scratch.path(fixture + ext), type);
       expect_fixture(read_model(scratch.path(fixture + ext)), fixture);
     }
+    const std::vector<std::string> tensors = fixture_tensors(fixture);
+    EXPECT_GT(tensors.size(), 30u);
+    EXPECT_EQ(loop_rows(scratch.path(fixture + ".cif"), "_atom_site_anisotrop",
+                        {"id", "U[1][1]", "U[2][2]", "U[3][3]", "U[1][2]", "U[1][3]", "U[2][3]"}),
+              tensors);
   }
   // AS_READ is the form last read, PDB when none; writes do not change it.
   MMDBfile fresh, cif;

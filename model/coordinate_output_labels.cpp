@@ -1,0 +1,368 @@
+#include "model/coordinate_output_labels.h"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "model/coordinate_faults.h"
+#include "model/coordinate_text_checks.h"
+#include "model/mmdb_hierarchy.h"
+
+namespace vantrel::mmdb_internal {
+
+namespace {
+
+// Why an identifier cannot be written in the form, or empty when it can,
+// as found by writing each case with the library and reading it back.
+// Both forms are text of printable ASCII: in a PDB record a byte beyond it
+// can vanish (an insertion code written as a blank, which then reads as
+// a second residue of the same number). The library's mmCIF writer
+// quotes a value with blanks or quotes (a text field when it holds both
+// kinds), but writes unquoted a value that starts like a tag, a comment or
+// a text field, or with a reserved word: its reader then fails on the
+// file. A leading "$" and reserved words in capitals it reads back, but
+// such a file is not mmCIF (other readers refuse it), nor is one holding a
+// control character or a byte beyond ASCII (a tab parts the value).
+String unwritable(const String& value, const bool pdb) {
+  for (const char c : value)
+    if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
+  if (pdb) return String();
+  const String text = value.trim();  // written without the blanks around it
+  if (!text.empty() && String("_#$;").find(text[0]) != String::npos)
+    return "starts with \"" + text.substr(0, 1) + "\"";
+  String lower = text;
+  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (const char* word : {"data_", "loop_", "save_", "global_", "stop_"})
+    if (lower.compare(0, std::strlen(word), word) == 0) return "starts with a reserved word";
+  return String();
+}
+
+// The residues of polymers that the PDB writes as ATOM records, as gemmi
+// tabulates them standard: the amino acids with UNK, SEC, PYL, ASX and GLX,
+// and the nucleotides of RNA and DNA. The library's own tables hold more
+// (CYH, +A, 5NC), which are no standard residues.
+bool is_standard_residue(const String& name) {
+  static const char* const names[] = {"ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
+                                      "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
+                                      "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX", "A",   "C",
+                                      "G",   "U",   "I",   "DA",  "DC",  "DG",  "DT",  "DI",  "DU"};
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+// The bonds that carry a chain's backbone from one residue to the next: the
+// peptide bond C-N and the nucleotides' O3'-P (O3* in older files). A bond
+// is taken where the atoms are within 1.5 times its length (1.33 and
+// 1.61 A): a stretched bond of a poor model stays under that, and atoms
+// that are not bonded come no nearer than about 2.6 A.
+struct Backbone_bond {
+  const char* from[2];
+  const char* to;
+  double longest;
+};
+const Backbone_bond backbone_bonds[] = {{{"C", "C"}, "N", 1.5 * 1.33},
+                                        {{"O3'", "O3*"}, "P", 1.5 * 1.61}};
+
+// True when residue next continues the backbone of residue residue, in any
+// of their alternate locations.
+bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
+  const auto placed = [](mmdb::Atom* atom) {
+    return atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates);
+  };
+  for (const Backbone_bond& bond : backbone_bonds)
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+      mmdb::Atom* from = residue->GetAtom(a);
+      if (!placed(from)) continue;
+      const String name = String(from->name).trim();
+      if (name != bond.from[0] && name != bond.from[1]) continue;
+      for (int b = 0; b < next->GetNumberOfAtoms(); ++b) {
+        mmdb::Atom* to = next->GetAtom(b);
+        if (!placed(to) || String(to->name).trim() != bond.to) continue;
+        const double dx = from->x - to->x, dy = from->y - to->y, dz = from->z - to->z;
+        if (dx * dx + dy * dy + dz * dz <= bond.longest * bond.longest) return true;
+      }
+    }
+  return false;
+}
+
+// What a residue is in a written file: a residue of its chain's polymer, a
+// ligand (any other residue) or water.
+enum class Part { none, polymer, ligand, water };
+
+// The parts of a chain's residues (none where the chain holds no residue),
+// and in last the position of its polymer's last residue (-1 without one).
+// The polymer runs from the chain's first to its last standard residue,
+// waters apart, and on through the residues on either side that continue
+// its backbone: caps, D-amino acids and modified residues at its ends, as
+// files from the PDB hold them. In a chain without a standard residue it
+// starts at the first residue whose backbone the next one continues (a
+// peptide of modified residues only); such a chain may have none.
+std::vector<Part> chain_parts(mmdb::Chain* chain, int& last) {
+  const int n = chain->GetNumberOfResidues();
+  std::vector<mmdb::Residue*> residues(n);
+  std::vector<Part> parts(n, Part::none);
+  for (int r = 0; r < n; ++r) {
+    residues[r] = chain->GetResidue(r);
+    if (residues[r]) parts[r] = residues[r]->isSolvent() ? Part::water : Part::ligand;
+  }
+  const auto in_chain = [&](const int r) {  // a residue that is no water
+    return r >= 0 && r < n && (parts[r] == Part::ligand || parts[r] == Part::polymer);
+  };
+  const auto linked = [&](const int r) {  // residue r + 1 continues residue r
+    return in_chain(r) && in_chain(r + 1) && continues_backbone(residues[r], residues[r + 1]);
+  };
+  int first = n;
+  last = -1;
+  for (int r = 0; r < n; ++r)
+    if (parts[r] == Part::ligand && is_standard_residue(residues[r]->name)) {
+      first = std::min(first, r);
+      last = r;
+    }
+  for (int r = 0; last < 0 && r + 1 < n; ++r)
+    if (linked(r)) first = last = r;
+  if (last < 0) return parts;
+  for (int r = first; r <= last; ++r)
+    if (parts[r] == Part::ligand) parts[r] = Part::polymer;
+  for (; linked(last); ++last) parts[last + 1] = Part::polymer;
+  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
+  return parts;
+}
+
+// The label_asym_id of the k-th group of a model (from 0), as the PDB
+// names them: A to Z, then AA, BA ... ZA, AB ... (the first letter
+// running fastest), and so on.
+String asym_name(long long k) {
+  int width = 1;
+  for (long long count = 26; k >= count; count *= 26, ++width) k -= count;
+  String name;
+  for (int i = 0; i < width; ++i, k /= 26) name += char('A' + k % 26);
+  return name;
+}
+
+// Sets the mmCIF label ids of a model's residues, as files from the PDB
+// give them: the polymer of each chain, each ligand and the waters of each
+// chain are groups with label_asym_ids of their own, named in that order
+// (all polymers, then all ligands, then all waters, each in model order);
+// the entities number the distinct polymer sequences, then the ligands'
+// residue names, then water. A polymer residue's label_seq_id follows the
+// one before it by 1 where it continues its backbone, and otherwise by as
+// much as the residue numbers step (missing residues), at least 1; the
+// first is 1. Other residues have none. A residue with kept labels (read
+// from mmCIF) keeps them, and gives its group's labels to the group's
+// other residues; new names and entities then avoid those kept.
+void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
+                      const bool read_labels) {
+  struct Group {
+    std::vector<mmdb::Residue*> residues;
+    String entity_key;
+  };
+  std::vector<Group> polymers, ligands, waters;
+  for (int c = 0; c < int(parts.size()); ++c) {
+    mmdb::Chain* chain = model->GetChain(c);
+    Group polymer{{}, "polymer"}, water{{}, "water"};
+    for (int r = 0; r < int(parts[c].size()); ++r) {
+      mmdb::Residue* residue = chain->GetResidue(r);
+      if (parts[c][r] == Part::polymer) {
+        polymer.residues.push_back(residue);
+        polymer.entity_key += String(" ") + residue->name;
+      } else if (parts[c][r] == Part::water) {
+        water.residues.push_back(residue);
+      } else if (parts[c][r] == Part::ligand) {
+        ligands.push_back(Group{{residue}, String("ligand ") + residue->name});
+      }
+    }
+    if (!polymer.residues.empty()) polymers.push_back(polymer);
+    if (!water.residues.empty()) waters.push_back(water);
+  }
+  std::vector<Group> groups = polymers;
+  groups.insert(groups.end(), ligands.begin(), ligands.end());
+  groups.insert(groups.end(), waters.begin(), waters.end());
+
+  const auto kept = [&](mmdb::Residue* residue) {
+    return read_labels && residue->label_asym_id[0] != '\0';
+  };
+  std::set<String> used_names;
+  std::map<String, int> entities;
+  int last_entity = 0;
+  for (const Group& group : groups)
+    for (mmdb::Residue* residue : group.residues)
+      if (kept(residue)) {
+        used_names.insert(residue->label_asym_id);
+        entities.emplace(group.entity_key, residue->label_entity_id);
+        last_entity = std::max(last_entity, residue->label_entity_id);
+      }
+  long long next_name = 0;
+  for (const Group& group : groups) {
+    const auto with_labels = std::find_if(group.residues.begin(), group.residues.end(), kept);
+    String name;
+    int entity;
+    if (with_labels != group.residues.end()) {
+      name = (*with_labels)->label_asym_id;
+      entity = (*with_labels)->label_entity_id;
+    } else {
+      do name = asym_name(next_name++);
+      while (used_names.count(name));
+      const auto found = entities.emplace(group.entity_key, last_entity + 1);
+      if (found.second) ++last_entity;
+      entity = found.first->second;
+    }
+    const bool polymer = group.entity_key.compare(0, 7, "polymer") == 0;
+    mmdb::Residue* previous = nullptr;
+    for (mmdb::Residue* residue : group.residues) {
+      const bool own = kept(residue);
+      if (!own) {
+        copy_field(residue->label_asym_id, name);
+        residue->label_entity_id = entity;
+      }
+      if (!polymer) {
+        if (!own) residue->label_seq_id = mmdb::MinInt4;  // written "."
+      } else if (!own || residue->label_seq_id <= 0) {
+        long long step = 1;
+        if (previous && !continues_backbone(previous, residue))
+          step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
+        residue->label_seq_id =
+            previous ? int(std::min<long long>(INT_MAX, previous->label_seq_id + step)) : 1;
+      }
+      previous = residue;
+    }
+  }
+}
+
+// The block code of an mmCIF write to file for a model of that entry id
+// (Block_code).
+String block_code(const String& entry_id, const String& file) {
+  String code = String(entry_id).trim();
+  if (code.empty()) {
+    code = file.substr(file.rfind('/') == String::npos ? 0 : file.rfind('/') + 1);
+    if (gzip_named(code)) code.resize(code.size() - 3);
+    const std::size_t dot = code.rfind('.');
+    if (dot != String::npos && dot > 0) code.resize(dot);
+  }
+  for (char& c : code)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '_' && c != '.') c = '_';
+  code = code.substr(0, sizeof(mmdb::IDCode) - 1);
+  return code.empty() ? String("model") : code;
+}
+
+}  // namespace
+
+void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
+  const String form = pdb ? "the PDB form" : "the mmCIF form";
+  // The length counts without blanks around the value; every byte the
+  // library writes must be printable. An identifier is named, and in mmCIF
+  // limited, as the reader takes the tag it is written under.
+  const auto check = [&](const String& raw, const char* tag, const std::size_t pdb_longest) {
+    const Cif_limit& limit = *cif_limit(tag);
+    const std::size_t longest = pdb ? pdb_longest : limit.longest;
+    const String value = raw.trim();
+    if (value.size() > longest)
+      refuse_output(file, String("the ") + limit.what + " \"" + value + "\" is longer than " +
+                              String(int(longest)) + " characters, more than " + form + " holds");
+    const String why = unwritable(raw, pdb);
+    if (!why.empty())
+      refuse_output(file, String("the ") + limit.what + " \"" + raw + "\" " + why + ", which " +
+                              form + " cannot hold");
+  };
+  const auto fits = [](const double v, const double lo, const double hi) {
+    return v >= lo && v <= hi;
+  };
+  char id[id_buffer_size];
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    mmdb::Residue* residue = atom->GetResidue();
+    mmdb::Chain* chain = atom->GetChain();
+    if (chain) check(chain->GetChainID(), "auth_asym_id", 2);
+    if (residue) {
+      check(residue->GetResName(), "auth_comp_id", 3);
+      check(residue->GetInsCode(), "pdbx_PDB_ins_code", 1);
+      const int number = residue->GetSeqNum();
+      if (pdb && !fits(number, -999, 2436111))
+        refuse_output(file, "the residue number " + String(number) +
+                                " is outside -999 to 2436111, which the PDB form holds");
+      const String code = String(residue->GetInsCode()).trim();
+      if (pdb && number > 9999 && !code.empty())
+        refuse_output(file, "the residue number " + String(number) + " with the insertion code \"" +
+                                code + "\": the PDB form holds no insertion code past 9999");
+    }
+    if (atom->Ter) return;
+    check(atom->name, "auth_atom_id", 4);
+    check(atom->altLoc, "label_alt_id", 1);
+    check(atom->element, "type_symbol", 2);
+    // Columns 8.3 for a position, 6.2 for occupancy and B.
+    const mmdb::word set = atom->WhatIsSet;
+    if (pdb && !((!(set & mmdb::ASET_Coordinates) ||
+                  (fits(atom->x, -999.999, 9999.999) && fits(atom->y, -999.999, 9999.999) &&
+                   fits(atom->z, -999.999, 9999.999))) &&
+                 (!(set & mmdb::ASET_Occupancy) || fits(atom->occupancy, -99.99, 999.99)) &&
+                 (!(set & mmdb::ASET_tempFactor) || fits(atom->tempFactor, -99.99, 999.99))))
+      refuse_output(file, "atom " + String(atom->GetAtomID(id)) +
+                              ": a number that does not fit the columns of the PDB form");
+  });
+}
+
+void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
+  bool edited = false;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    if (!model) continue;
+    std::vector<std::vector<Part>> parts(model->GetNumberOfChains());
+    for (int c = 0; c < model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      if (!chain) continue;
+      int last;
+      parts[c] = chain_parts(chain, last);
+      bool has_ter = false;
+      for (int r = 0; r < chain->GetNumberOfResidues(); ++r)
+        if (mmdb::Residue* residue = chain->GetResidue(r))
+          for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+            has_ter = has_ter || (residue->GetAtom(a) && residue->GetAtom(a)->Ter);
+      // Without a TER record readers (gemmi) take each residue of a PDB
+      // file's polymer for a molecule of its own.
+      if (pdb && last >= 0 && !has_ter) {
+        mmdb::Atom* ter = new mmdb::Atom();
+        chain->GetResidue(last)->AddAtom(ter);
+        ter->MakeTer();
+        edited = true;
+      }
+      for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        if (!residue) continue;
+        copy_field(residue->label_comp_id, residue->name);
+        const bool het = !is_standard_residue(residue->name);
+        for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+          mmdb::Atom* atom = residue->GetAtom(a);
+          if (!atom || atom->Ter) continue;
+          atom->Het = het;
+          copy_field(atom->label_atom_id, String(atom->name).trim());
+        }
+      }
+    }
+    set_model_labels(model, parts, read_labels);
+  }
+  if (edited) mmdb.FinishStructEdit();
+}
+
+Block_code::Block_code(mmdb::Manager& mmdb, const String& file)
+    : mmdb_(mmdb), own_(mmdb.GetEntryID() ? mmdb.GetEntryID() : "") {
+  mmdb_.SetEntryID(block_code(own_, file).c_str());
+}
+
+Block_code::~Block_code() { mmdb_.SetEntryID(own_.c_str()); }
+
+void remove_ter_records(mmdb::Manager& mmdb) {
+  std::vector<mmdb::Atom*> ters;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    if (atom->Ter && atom->GetResidue()) ters.push_back(atom);
+  });
+  for (mmdb::Atom* ter : ters) {
+    mmdb::Residue* residue = ter->GetResidue();
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+      if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
+  }
+  if (!ters.empty()) mmdb.FinishStructEdit();
+}
+
+}  // namespace vantrel::mmdb_internal

@@ -1,0 +1,69 @@
+// What MMDBfile sets in the coordinate library's objects before it writes
+// PDB or mmCIF text: the identifiers a form cannot hold refused, then record
+// kinds, label ids, entities and polymer extents, TER records and the
+// mmCIF block code set as files from the PDB give them.
+//
+// Internal to the model code; the rules are those MMDBfile documents for
+// its writes.
+#ifndef VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
+#define VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
+
+#include <mmdb2/mmdb_manager.h>
+
+#include "foundation/vstring.h"
+
+namespace vantrel::mmdb_internal {
+
+//! Refuses (a write fault naming the file) an identifier or number that a
+//! written file of the form (PDB when pdb, else mmCIF) could not hold
+//! whole: a PDB record has fixed columns for each, and the library's mmCIF
+//! reader fixed buffers (cif_limit); the library would cut them silently
+//! or write a file it cannot read back. Numbers of a PDB record must fit
+//! its columns too; a residue number past 9999 is written in hybrid-36
+//! ("A000" is 10000, "zzzz" 2436111), which the library reads back, but
+//! without its insertion code (two residues 10000A and 10000B would read
+//! as one number twice), and one below -999 as "****".
+void check_output_ids(mmdb::Manager& mmdb, const String& file, bool pdb);
+
+//! Sets what the text forms write of each atom from the model itself: a
+//! residue that is no standard residue is written as HETATM, the rest as
+//! ATOM; the label ids are the atom and residue names, and the chain,
+//! entity and position labels of each model's polymers, ligands and
+//! waters. The library leaves placeholders in these fields for a model
+//! made in memory (".", "---", -32767) and labels every residue of a PDB
+//! file with its chain id and residue number; with read_labels (the last
+//! file read was mmCIF) a residue keeps the labels it was read with. For
+//! the PDB form (pdb) a chain without TER record gets one after its
+//! polymer.
+void set_output_labels(mmdb::Manager& mmdb, bool read_labels, bool pdb);
+
+//! The library writes a TER record (kept from a PDB file) into mmCIF as an
+//! atom row without name or position, which readers, this library's too,
+//! take for an atom at the origin. mmCIF has no such records: this removes
+//! them before an mmCIF write.
+void remove_ter_records(mmdb::Manager& mmdb);
+
+//! Gives the model the block code of an mmCIF write to file as its entry
+//! id while it lives, and its own id back after. The library's writer
+//! takes the block code from the entry id: that id, or when it has none
+//! the output's name without folder and extension ("out" for
+//! dir/out.cif.gz), in the characters a block code may hold (letters,
+//! digits, "-", "_", "."; others become "_") and the 15 the entry id
+//! holds; "model" when nothing is left. A bare "data_" is no block code:
+//! cctbx reads no atom from such a file and gemmi takes the next word for
+//! the name.
+class Block_code {
+ public:
+  Block_code(mmdb::Manager& mmdb, const String& file);
+  ~Block_code();
+  Block_code(const Block_code&) = delete;
+  Block_code& operator=(const Block_code&) = delete;
+
+ private:
+  mmdb::Manager& mmdb_;
+  const String own_;
+};
+
+}  // namespace vantrel::mmdb_internal
+
+#endif

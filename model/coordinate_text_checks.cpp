@@ -1,0 +1,349 @@
+#include "model/coordinate_text_checks.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <mmdb2/mmdb_utils.h>
+
+#include "model/coordinate_faults.h"
+#include "model/mmdb_hierarchy.h"
+
+namespace vantrel::mmdb_internal {
+
+namespace {
+
+bool ends_with(const String& text, const String& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The library reads text files a line at a time into a buffer of 4096
+// bytes; the rest of a longer line ends its reading there, silently.
+constexpr std::size_t longest_line = 4095;
+
+// The library's mmCIF parser copies a tag into a fixed buffer on the stack
+// and overruns it with a tag of 116 characters ("_category." and 105
+// more; 111 still read whole). Real tags are far shorter; every word the
+// parser takes for a tag is held to this length.
+constexpr std::size_t longest_tag = 80;
+
+// The length of the longest word of an mmCIF line that the parser takes for
+// a tag: a word starting with "_" outside a text field (the lines from one
+// starting with ";" to the next), a quoted value (closed by its quote
+// before a blank or the line end) and a comment. An unquoted value starting
+// with "_" counts: the parser reads it as a tag, in a loop too. in_text
+// carries the text-field state from line to line. Only blanks, tabs and
+// line ends part words here: the parser may take other control characters
+// (form feeds) into a tag, so they count towards it.
+std::size_t longest_tag_in(const String& line, bool& in_text) {
+  const std::size_t n = line.size();
+  std::size_t i = 0;
+  if (n > 0 && line[0] == ';') {
+    in_text = !in_text;
+    if (in_text) return 0;
+    i = 1;
+  } else if (in_text) {
+    return 0;
+  }
+  const auto blank = [](const char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  std::size_t longest = 0;
+  while (i < n) {
+    const char c = line[i];
+    if (blank(c)) {
+      ++i;
+    } else if (c == '#') {
+      break;
+    } else if (c == '\'' || c == '"') {
+      std::size_t j = i + 1;
+      while (j < n && !(line[j] == c && (j + 1 == n || blank(line[j + 1])))) ++j;
+      i = j + 1;
+    } else {
+      std::size_t j = i;
+      while (j < n && !blank(line[j])) ++j;
+      if (c == '_') longest = std::max(longest, j - i);
+      i = j;
+    }
+  }
+  return longest;
+}
+
+// True when the first line that is not blank and no comment opens a data
+// block.
+bool opens_with_data_line(const String& content) {
+  std::size_t at = 0;
+  while (at < content.size()) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const String line = String(content.substr(at, end - at)).trim();
+    if (!line.empty() && line[0] != '#') return line.compare(0, 5, "data_") == 0;
+    at = end + 1;
+  }
+  return false;
+}
+
+// True when columns [first, first + width) of the line hold a whole number
+// of 0 or more, blanks around it allowed. The library sizes arrays from
+// such counts without checking them (a negative count ends the process).
+bool is_count(const String& line, const std::size_t first, const std::size_t width) {
+  const String field = String(first < line.size() ? line.substr(first, width) : "").trim();
+  return !field.empty() && field.find_first_not_of("0123456789") == String::npos;
+}
+
+// The length of a line without the carriage return of a CR LF line end.
+std::size_t record_length(const String& content, const std::size_t at, const std::size_t length) {
+  return length > 0 && content[at + length - 1] == '\r' ? length - 1 : length;
+}
+
+const Cif_limit cif_limits[] = {
+    {"asym_id", "chain id", 8},     {"comp_id", "residue name", 18},
+    {"mon_id", "residue name", 18}, {"ins_code", "insertion code", 8},
+    {"atom_id", "atom name", 18},   {"alt_id", "alternate location", 18},
+    {"type_symbol", "element", 8}};
+
+// A model number as the library reads one: the number its text starts
+// with, blanks before it allowed, as strtod reads it (so "1.0", "1e0" and
+// "0x1" are 1, and "2x" is 2), rounded half up. False when the text starts
+// with no number, or with one that rounds to no number from 1 to INT_MAX
+// ("x", "0", "99999999999"): the library refuses such a MODEL record, and
+// reads such an mmCIF row into the model of the row before it.
+bool model_number(const String& text, int& number) {
+  const char* start = text.c_str();
+  char* end = nullptr;
+  const double value = std::floor(std::strtod(start, &end) + 0.5);
+  if (end == start || !(value >= 1 && value <= INT_MAX)) return false;
+  number = int(value);
+  return true;
+}
+
+// True for a PDB record that readers take for an atom (pdb_model_records).
+bool is_atom_record(const String& line) {
+  String name = (line.substr(0, 6) + "      ").substr(0, 6);
+  for (char& c : name) c = char(std::toupper(static_cast<unsigned char>(c)));
+  const auto serial = [](const char c) {
+    return c == ' ' || std::isdigit(static_cast<unsigned char>(c));
+  };
+  return name == "HETATM" ||
+         (name.compare(0, 4, "ATOM") == 0 && serial(name[4]) && serial(name[5]));
+}
+
+}  // namespace
+
+bool gzip_named(const String& file) { return ends_with(file, ".gz"); }
+
+String file_content(const String& file) {
+  String content;
+  if (gzip_named(file)) {
+    gzFile in = gzopen(file.c_str(), "rb");
+    if (!in) read_error(file, mmdb::Error_CantOpenFile);
+    char buffer[65536];
+    int n;
+    while ((n = gzread(in, buffer, sizeof buffer)) > 0) content.append(buffer, std::size_t(n));
+    gzclose(in);
+    if (n < 0) read_error(file, mmdb::Error_CantOpenFile);
+    return content;
+  }
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  if (!in) read_error(file, mmdb::Error_CantOpenFile);
+  char buffer[65536];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;)
+    content.append(buffer, n);
+  const bool failed = std::ferror(in);
+  std::fclose(in);
+  if (failed) read_error(file, mmdb::Error_CantOpenFile);
+  return content;
+}
+
+bool reads_as_cif(const String& file, const mmdb::word flags) {
+  const bool skip_blank_lines = (flags & mmdb::MMDBF_IgnoreBlankLines) != 0;
+  return mmdb::isPDB(file.c_str(), mmdb::io::GZM_CHECK, skip_blank_lines) != 0 &&
+         mmdb::mmcif::isCIF(file.c_str(), mmdb::io::GZM_CHECK) == 0;
+}
+
+String line_fault(const String& content, const bool cif) {
+  bool atom_seen = false, in_text = false;
+  std::size_t at = 0;
+  for (int number = 1; at < content.size(); ++number) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const std::size_t length = end - at;
+    if (length > longest_line)
+      return "line " + String(number) + ": a line of " + String(int(length)) +
+             " characters, longer than the reader takes (" + String(int(longest_line)) + ")";
+    const std::size_t tag = cif ? longest_tag_in(content.substr(at, length), in_text) : 0;
+    if (tag > longest_tag)
+      return "line " + String(number) + ": a tag of " + String(int(tag)) +
+             " characters, longer than the reader takes (" + String(int(longest_tag)) + ")";
+    if (!cif) {
+      const String record = content.substr(at, std::min<std::size_t>(length, 6));
+      if (record == "ATOM  " || record == "HETATM")
+        atom_seen = true;
+      else if (record.compare(0, 5, "MODEL") == 0)
+        atom_seen = false;
+      else if (!atom_seen && (record == "ANISOU" || record == "SIGUIJ" || record == "SIGATM"))
+        return "line " + String(number) + ": " + record.trim() +
+               " record without an atom record before it";
+      else if ((record == "HETNAM" || record == "HETSYN" || record == "FORMUL") &&
+               record_length(content, at, length) > 80)
+        return "line " + String(number) + ": a " + record +
+               " record longer than the 80 columns of the form";
+      else if (record == "SEQRES" && !is_count(content.substr(at, length), 13, 4))
+        return "line " + String(number) +
+               ": SEQRES record without a residue count in columns 14-17";
+    }
+    at = end + 1;
+  }
+  return String();
+}
+
+const Cif_limit* cif_limit(const String& tag) {
+  for (const Cif_limit& limit : cif_limits)
+    if (ends_with(tag, limit.tag_end)) return &limit;
+  return nullptr;
+}
+
+String cif_field_fault(mmdb::mmcif::Data& cif) {
+  for (int c = 0; c < cif.GetNumberOfCategories(); ++c) {
+    mmdb::mmcif::Category* category = cif.GetCategory(c);
+    if (!category) continue;
+    const String name = category->GetCategoryName() ? category->GetCategoryName() : "";
+    for (int t = 0; t < category->GetNofTags(); ++t) {
+      const char* tag = category->GetTag(t);
+      const Cif_limit* limit = tag ? cif_limit(tag) : nullptr;
+      if (!limit) continue;
+      std::vector<const char*> values;
+      int rc;
+      if (category->GetCategoryID() == mmdb::mmcif::MMCIF_Loop) {
+        auto* loop = static_cast<mmdb::mmcif::Loop*>(category);
+        for (int row = 0; row < loop->GetLoopLength(); ++row)
+          values.push_back(loop->GetString(tag, row, rc));
+      } else if (category->GetCategoryID() == mmdb::mmcif::MMCIF_Struct) {
+        values.push_back(static_cast<mmdb::mmcif::Struct*>(category)->GetString(tag, rc));
+      }
+      for (const char* value : values)
+        if (value && std::strlen(value) > limit->longest)
+          return name + "." + tag + ": the " + limit->what + " \"" + value + "\" is longer than " +
+                 String(int(limit->longest)) + " characters";
+    }
+  }
+  return String();
+}
+
+int parse_cif(mmdb::mmcif::Data& cif, const String& file, const mmdb::word flags) {
+  cif.SetStopOnWarning(true);
+  cif.SetPrintWarnings((flags & mmdb::MMDBF_PrintCIFWarnings) != 0);
+  const int w = cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK);
+  if (w == 0) return 0;
+  if (w == mmdb::mmcif::CIFRC_CantOpenFile) return mmdb::Error_CantOpenFile;
+  if (w == mmdb::mmcif::CIFRC_NoDataLine) return mmdb::Error_NotACIFFile;
+  if (w < 0) return mmdb::Error_Unknown;
+  const std::pair<int, int> codes[] = {
+      {mmdb::mmcif::CIFW_UnrecognizedItems, mmdb::Error_UnrecognCIFItems},
+      {mmdb::mmcif::CIFW_MissingField, mmdb::Error_MissingCIFField},
+      {mmdb::mmcif::CIFW_EmptyLoop, mmdb::Error_EmptyCIFLoop},
+      {mmdb::mmcif::CIFW_UnexpectedEOF, mmdb::Error_UnexpEndOfCIF},
+      {mmdb::mmcif::CIFW_LoopFieldMissing, mmdb::Error_MissgCIFLoopField},
+      {mmdb::mmcif::CIFW_NotAStructure, mmdb::Error_NotACIFStructure},
+      {mmdb::mmcif::CIFW_NotALoop, mmdb::Error_NotACIFLoop}};
+  for (const auto& [bit, code] : codes)
+    if (w & bit) return code;
+  return mmdb::Error_Unknown;
+}
+
+bool ends_at_data_line(const String& content) {
+  std::size_t end = content.size();
+  if (end > 0 && content[end - 1] == '\n') --end;
+  const std::size_t start = content.rfind('\n', end == 0 ? 0 : end - 1);
+  const String last = String(content.substr(start == String::npos ? 0 : start + 1,
+                                            end - (start == String::npos ? 0 : start + 1)))
+                          .trim();
+  if (last.compare(0, 5, "data_") != 0) return false;
+  // Nothing but blank lines and comments before it.
+  return !opens_with_data_line(content.substr(0, start == String::npos ? 0 : start + 1));
+}
+
+String text_fault(const String& file, const String& content, const mmdb::word flags) {
+  const bool cif = reads_as_cif(file, flags);
+  const String fault = line_fault(content, cif);
+  if (!fault.empty() || !cif) return fault;
+  mmdb::mmcif::Data data;
+  return parse_cif(data, file, flags) == 0 ? cif_field_fault(data) : String();
+}
+
+void check_atoms(mmdb::Manager& mmdb, const String& file) {
+  char id[id_buffer_size];
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    if (atom->Ter) return;
+    const mmdb::word set = atom->WhatIsSet;
+    if (!(set & mmdb::ASET_Coordinates))
+      // Such a record may hold no name or number either: name its residue.
+      refuse_input(file, code_text(mmdb::Error_ATOM_Unrecognized) + ": an atom record of residue " +
+                             (atom->GetResidue() ? atom->GetResidue()->GetResidueID(id) : "?") +
+                             " has no position");
+    const bool finite = std::isfinite(atom->x) && std::isfinite(atom->y) &&
+                        std::isfinite(atom->z) &&
+                        (!(set & mmdb::ASET_Occupancy) || std::isfinite(atom->occupancy)) &&
+                        (!(set & mmdb::ASET_tempFactor) || std::isfinite(atom->tempFactor));
+    if (!finite)
+      refuse_input(file, "atom " + String(atom->serNum) + " " + atom->GetAtomID(id) +
+                             ": a number that is not finite");
+  });
+}
+
+Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
+  Model_atoms rows;
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
+  if (!loop) return rows;
+  int rc;
+  const auto text = [&](const char* tag, const int row) {
+    const char* value = loop->GetString(tag, row, rc);
+    return value ? String(value).trim() : String();
+  };
+  int number = 1;
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    model_number(text("pdbx_PDB_model_num", row), number);
+    if (text("group_PDB", row) != "TER") rows.add(number);
+  }
+  return rows;
+}
+
+Model_atoms pdb_model_records(const String& content) {
+  Model_atoms records;
+  int number = 1;
+  for (std::size_t at = 0; at < content.size();) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const String line = content.substr(at, end - at);
+    const String record = line.substr(0, 6);
+    if (is_atom_record(line)) {
+      records.add(number);
+    } else if ((record + "      ").substr(0, 6) == "MODEL ") {
+      model_number((line + "              ").substr(10, 4), number);
+    } else if (record.trim() == "END") {
+      break;
+    }
+    at = end + 1;
+  }
+  return records;
+}
+
+void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text) {
+  if (in_text.by_number.empty()) return;  // the text holds no atom
+  mmdb::Model* model = nullptr;
+  for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);
+  auto held = model ? in_text.by_number.find(model->GetSerNum()) : in_text.by_number.end();
+  if (held == in_text.by_number.end()) held = in_text.by_number.find(in_text.first);
+  const std::size_t read = model ? std::size_t(model->GetNumberOfAtoms(false)) : 0;
+  if (read < held->second)
+    refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
+                           String(int(held->second)) + " atoms the text holds for model " +
+                           String(held->first));
+}
+
+}  // namespace vantrel::mmdb_internal

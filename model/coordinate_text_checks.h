@@ -1,0 +1,133 @@
+// Checks of coordinate text around the coordinate library's reader: faults
+// of lines and fields that the reader would not survive or would read
+// wrongly, found in the text before it reads, and the atoms it took,
+// compared with the text after.
+//
+// Internal to the model code: MMDBfile's reads (and its writes, which must
+// read back) call them, and a fault found becomes its refusal of the file.
+#ifndef VANTREL_MODEL_COORDINATE_TEXT_CHECKS_H
+#define VANTREL_MODEL_COORDINATE_TEXT_CHECKS_H
+
+#include <cstddef>
+#include <map>
+
+#include <mmdb2/mmdb_manager.h>
+#include <mmdb2/mmdb_mmcif_.h>
+
+#include "foundation/vstring.h"
+
+namespace vantrel::mmdb_internal {
+
+//! True for a file the library reads and writes through gzip: a name
+//! ending in ".gz".
+bool gzip_named(const String& file);
+
+//! The bytes the library will read: it decompresses a gzip_named file
+//! through gzip, which zlib reads the same way; other files are read as
+//! they are. A file that cannot be read is a read error (code 15).
+String file_content(const String& file);
+
+//! True when the library's reader will take a text file for mmCIF under
+//! flags: its own tests, in the order the reader applies them. A PDB
+//! record before any data block makes it PDB; otherwise a "data_" line
+//! makes it mmCIF, even after lines the reader does not know (which it
+//! skips).
+bool reads_as_cif(const String& file, mmdb::word flags);
+
+//! The first fault of a text that the library cannot read safely, naming
+//! its line ("line <n>: ..."); empty when none: no line longer than its
+//! buffer; in mmCIF form no tag longer than its parser takes; in PDB form
+//! no anisotropic or standard-deviation record before the first atom
+//! record of its model (the library attaches such a record to the atom
+//! before it, and crashes without one), no SEQRES record without a residue
+//! count, and no HETNAM, HETSYN or FORMUL record beyond 80 columns (the
+//! library gathers their text into fixed buffers).
+String line_fault(const String& content, bool cif);
+
+//! The longest value of an mmCIF identifier that the library's mmCIF
+//! reader holds whole, and what the identifier is ("chain id"). One
+//! character more and it misreads or overruns: a chain id of 9 overruns a
+//! buffer (the process aborts), a residue name of 19 reads unset memory
+//! and one in a monomer list overruns the heap, an insertion code of 9
+//! reads unset memory and longer ones are cut to 9, an atom name or
+//! alternate location of 19 and an element of 9 are stored without their
+//! end and read into the next field.
+struct Cif_limit {
+  const char* tag_end;
+  const char* what;
+  std::size_t longest;
+};
+
+//! The limit of the identifier a tag holds, matched on the end of the tag
+//! in every category, as the same identifiers recur (label_asym_id,
+//! auth_asym_id, beg_label_asym_id ...); null for a tag of no identifier.
+const Cif_limit* cif_limit(const String& tag);
+
+//! The first identifier of parsed mmCIF data that the library cannot hold
+//! (cif_limit), with its category and tag; empty when none.
+String cif_field_fault(mmdb::mmcif::Data& cif);
+
+//! Parses an mmCIF file as the library's own reader does (stopping at the
+//! first syntax fault); 0 or the library's code for the fault.
+int parse_cif(mmdb::mmcif::Data& cif, const String& file, mmdb::word flags);
+
+//! True when the text ends with its data line: the library's reader of
+//! whole files takes such a file for no mmCIF at all.
+bool ends_at_data_line(const String& content);
+
+//! The first fault that the library's reader could not survive or would
+//! read wrongly, in a text of either form (line_fault, and for mmCIF
+//! cif_field_fault); empty when none.
+String text_fault(const String& file, const String& content, mmdb::word flags);
+
+//! A PDB file that ends inside an atom record reads as success, its last
+//! atom holding no position; a position of "nan" or "inf" reads as that
+//! number. Refuses the file unless every atom record holds a position
+//! (code 11, naming its residue) and every number read is finite.
+void check_atoms(mmdb::Manager& mmdb, const String& file);
+
+//! The atoms a text holds, by model number as the library numbers its
+//! models, and the number of the first model (in the text's order) that
+//! holds any; 0 when none does.
+struct Model_atoms {
+  std::map<int, std::size_t> by_number;
+  int first = 0;
+  void add(const int number) {
+    if (by_number.empty()) first = number;
+    ++by_number[number];
+  }
+};
+
+//! The atom rows of parsed mmCIF data by model number, as the library
+//! groups them: a row whose model number the library cannot read is in the
+//! model of the row before it (rows before any number, and all rows of a
+//! loop without the column, in model 1). TER rows are no atoms. A lone
+//! atom given as tag-value pairs, not as a loop, is read by neither this
+//! library nor others, and is not counted.
+Model_atoms cif_model_rows(mmdb::mmcif::Data& cif);
+
+//! The atom records of a PDB text by model number, as the library numbers
+//! them: those before any MODEL record in model 1, those after one in the
+//! model its columns 11-14 give (the library refuses the file when they
+//! give none), up to an END record (where the library, like other readers,
+//! stops). A MODEL record is "MODEL " in columns 1-6, in capitals, as the
+//! library takes it. An atom record is ATOM or HETATM in columns 1-6, in
+//! any case, and ATOM also with digits in columns 5-6 (a serial number of
+//! 6 or 7 digits, as some writers give past 99999): readers take all of
+//! them for atoms, while the library reads only "ATOM  " and "HETATM".
+Model_atoms pdb_model_records(const String& content);
+
+//! The library stops reading atoms without a word at some records: in PDB
+//! form at any record that is no coordinate record once atoms (or MODEL or
+//! TER) have begun, so a file opening with TER or with MODEL before CRYST1
+//! reads no atom; in mmCIF form at a row whose residue numbers are "?" and
+//! ".", dropping the rows after it. Refuses the file, naming both counts,
+//! when the first model the library holds (as import_minimol takes it) has
+//! fewer atoms than the text holds for its number. The count is never
+//! skipped: when the library holds no model, or one whose number the text
+//! does not give, it is compared with the text's first model.
+void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text);
+
+}  // namespace vantrel::mmdb_internal
+
+#endif
