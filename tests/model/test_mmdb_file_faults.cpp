@@ -624,16 +624,14 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       {no_model, "48 atoms"},
       // Model numbers as the library reads them: columns 11-14 of a MODEL
       // record, strtod's number rounded; an mmCIF row without one (a word,
-      // or one out of range) is in the model of the row before, or model 1.
-      {"MODEL        1A" + std::string(64, ' ') + "X\n" + broken,
-       "the reader takes 10 of the 47" + part},
+      // or one out of range) is in the model of the row before.
+      {"MODEL      1.6A" + std::string(64, ' ') + "X\n" + broken,
+       "the reader takes 10 of the 47 atoms the text holds for model 2"},
       {"MODEL 99999999999\n" + broken,
        "the reader takes 10 of the 47 atoms the text holds for model 9999"},
       {cif_rows([](int id) {
-         return std::vector<std::string>{"1.0", "x", "1e0", "0x1", "99999999999"}[id % 5];
+         return std::vector<std::string>{"0x2", "2.0", "x", "2e0", "99999999999"}[id % 5];
        }),
-       "the reader takes 24 of the 48" + part},
-      {cif_rows([](int id) { return id <= 20 ? "2" : "x"; }),
        "the reader takes 24 of the 48 atoms the text holds for model 2"},
       // The library's first model holds only the TER record before MODEL:
       // the text has no atom of its number, so its first model counts.
