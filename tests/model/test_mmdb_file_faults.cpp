@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <thread>
 
 #include "damaged_files.h"
@@ -333,14 +332,9 @@ TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
   // the file's whatever the name.
   const Cell shipped = read_model("tiny_5e5z.pdb").cell();
   ASSERT_FALSE(shipped.is_null());
-  for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{{"P 21", 4},
-                                                                             {"C 2", 5},
-                                                                             {"P 1 21 1", 4},
-                                                                             {"P212121", 19},
-                                                                             {"P4(3)2(1)2", 0},
-                                                                             {"A 1", 0},
-                                                                             {"P 1-", 0},
-                                                                             {"UNK", 0}}) {
+  for (const auto& [name, number] : std::vector<std::pair<std::string, int>>{
+           {"P 21", 4}, {"C 2", 5}, {"P 1 21 1", 4}, {"P212121", 19},
+           {"P4(3)2(1)2", 0}, {"A 1", 0}, {"P 1-", 0}, {"UNK", 0}}) {
     const MiniMol mol = read_model(
         scratch.write("short_name.pdb", damaged_files::pdb_with_group("tiny_5e5z.pdb", name)));
     EXPECT_EQ(mol.spacegroup().is_null() ? 0 : mol.spacegroup().spacegroup_number(), number)
@@ -600,16 +594,6 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   std::vector<std::string> unread = atoms;  // the last two records unread by the library
   unread.end()[-2] = "hetatm" + unread.end()[-2].substr(6);
   unread.back() = "ATOM1234567" + unread.back().substr(11);
-  // The mmCIF atom rows with model numbers given by id; the row of id 25
-  // has no residue number, which ends the library's reading.
-  const auto cif_rows = [](const std::function<std::string(int)>& number) {
-    return damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
-                                        [&](std::vector<std::string>& w) {
-                                          const int id = std::stoi(w[0]);
-                                          w[17] = number(id);
-                                          if (id == 25) w[15] = "?";
-                                        });
-  };
   // The file's text, and its refusal after the file name or the atoms read.
   const std::vector<std::pair<std::string, std::string>> cases = {
       {variant_cif_with({{15, "?"}}), "the reader takes 0 of the 48" + part},  // no residue number
@@ -625,13 +609,15 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       // Model numbers as the library reads them: columns 11-14 of a MODEL
       // record, strtod's number rounded; an mmCIF row without one (a word,
       // or one out of range) is in the model of the row before.
-      {"MODEL      1.6A" + std::string(64, ' ') + "X\n" + broken,
+      {"MODEL     1.6e1" + std::string(64, ' ') + "X\n" + broken,
        "the reader takes 10 of the 47 atoms the text holds for model 2"},
-      {"MODEL 99999999999\n" + broken,
-       "the reader takes 10 of the 47 atoms the text holds for model 9999"},
-      {cif_rows([](int id) {
-         return std::vector<std::string>{"0x2", "2.0", "x", "2e0", "99999999999"}[id % 5];
-       }),
+      {damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
+                                    [](std::vector<std::string>& w) {
+                                      const int id = std::stoi(w[0]);
+                                      w[17] = std::vector<std::string>{"0x2", "2.0", "x", "2e0",
+                                                                       "99999999999"}[id % 5];
+                                      if (id == 25) w[15] = "?";  // the library's reading ends
+                                    }),
        "the reader takes 24 of the 48 atoms the text holds for model 2"},
       // The library's first model holds only the TER record before MODEL:
       // the text has no atom of its number, so its first model counts.
