@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -225,16 +224,15 @@ TEST(Frame, OptionsAndTheirChecks) {
   EXPECT_NE(access("y.out", F_OK), 0);
 }
 
-// An output that exists and is no regular file (links followed), or that is
+// An output that exists and is no regular file (here a pipe behind a link;
+// more kinds in the end-to-end tests), or that is
 // the file the program's standard output or error goes to, is refused by
 // the option check, before any input is read.
 TEST(Frame, OutputsThatAreNoFilesOrTheProgramsOwnStreams) {
   const vantrel_testing::Scratch_dir dir;
   const std::string log = dir.write("log", ""), errors = dir.write("errors", ""),
-                    fifo = dir.file("fifo"), null_link = dir.file("null.lnk");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  ASSERT_EQ(symlink("/dev/null", null_link.c_str()), 0);
-  ASSERT_EQ(link(log.c_str(), dir.file("log2").c_str()), 0);
+                    log2 = dir.file("log2");
+  ASSERT_EQ(link(log.c_str(), log2.c_str()), 0);
   // A chain of 25 links to the log, each step through a link to its own
   // folder: the system gives up on 50 links, the writers follow the chain.
   ASSERT_EQ(symlink(".", dir.file("d").c_str()), 0);
@@ -242,34 +240,25 @@ TEST(Frame, OutputsThatAreNoFilesOrTheProgramsOwnStreams) {
     const std::string next = step < 25 ? "d/chain" + std::to_string(step + 1) : "d/log";
     ASSERT_EQ(symlink(next.c_str(), dir.file("chain" + std::to_string(step)).c_str()), 0);
   }
-  const std::string chain = dir.file("chain0");
   struct stat st;
-  ASSERT_NE(stat(chain.c_str(), &st), 0);
+  ASSERT_NE(stat(dir.file("chain0").c_str(), &st), 0);
   int ends[2];
   ASSERT_EQ(pipe(ends), 0);
   const int log_fd = open(log.c_str(), O_WRONLY), errors_fd = open(errors.c_str(), O_WRONLY);
   ASSERT_TRUE(log_fd >= 0 && errors_fd >= 0);
-  const std::string not_file = "Output is not a regular file",
-                    on_out = "Output would overwrite the standard output",
-                    on_err = "Output would overwrite the standard error";
+  const std::string on_out = "Output would overwrite the standard output";
   // What standard output and error are meanwhile (-1: as they were), the
   // output, and the reason it is refused ("": the command runs).
   const struct {
     int out, err;
     std::string option, path, reason;
-  } cases[] = {{log_fd, -1, "-pdbout-wrk", "/dev/stdout", on_out},
-               {log_fd, -1, "-mtzout-wrk", log, on_out},
-               {log_fd, -1, "-mtzout-wrk", dir.file("log2"), on_out},
-               {log_fd, -1, "-mtzout-wrk", chain, on_out},
-               {-1, errors_fd, "-pdbout-wrk", "/dev/stderr", on_err},
-               {log_fd, log_fd, "-pdbout-wrk", "/dev/fd/2", on_out},
-               {ends[1], -1, "-pdbout-wrk", "/dev/stdout", not_file},
-               {-1, -1, "-pdbout-wrk", "/dev/null", not_file},
-               {-1, -1, "-mtzout-wrk", fifo, not_file},
-               {-1, -1, "-mtzout-wrk", null_link, not_file},
-               {-1, -1, "-pdbout-wrk", dir.path(), not_file},
-               {log_fd, errors_fd, "-pdbout-wrk", dir.file("fresh.out"), ""},
-               {log_fd, -1, "-mtzout-wrk", errors, ""}};
+  } cases[] = {
+      {log_fd, -1, "-pdbout-wrk", "/dev/stdout", on_out},
+      {log_fd, -1, "-mtzout-wrk", log2, on_out},
+      {log_fd, -1, "-mtzout-wrk", dir.file("chain0"), on_out},
+      {-1, errors_fd, "-pdbout-wrk", "/dev/stderr", "Output would overwrite the standard error"},
+      {ends[1], -1, "-pdbout-wrk", "/dev/stdout", "Output is not a regular file"},
+      {log_fd, -1, "-mtzout-wrk", errors, ""}};
   const std::vector<std::string> before = dir.entries();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -280,14 +269,13 @@ TEST(Frame, OutputsThatAreNoFilesOrTheProgramsOwnStreams) {
     const Command command(with_compulsory({c.option, c.path}));
     dup2(saved_out, 1);
     dup2(saved_err, 2);
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(command.status, c.reason.empty() ? 0 : 1);
-    EXPECT_EQ(command.ran, c.reason.empty());
-    if (!c.reason.empty()) {
-      EXPECT_TRUE(ends_with(command.out.str(),
-                            "\n" + c.reason + ":\t" + c.option + " " + c.path + "\n" + usage))
-          << command.out.str();
-    }
+    EXPECT_EQ(command.ran, c.reason.empty()) << c.path;
+    EXPECT_TRUE(c.reason.empty()
+                    ? command.status == 0
+                    : command.status == 1 &&
+                          ends_with(command.out.str(), "\n" + c.reason + ":\t" + c.option + " " +
+                                                           c.path + "\n" + usage))
+        << command.out.str();
   }
   for (const int fd : {saved_out, saved_err, log_fd, errors_fd, ends[0], ends[1]}) close(fd);
   EXPECT_EQ(vantrel_testing::read_bytes(log), "");
@@ -296,27 +284,20 @@ TEST(Frame, OutputsThatAreNoFilesOrTheProgramsOwnStreams) {
 
 #ifdef QUELVARN_EXE
 // A standard descriptor the caller left closed is held by /dev/null: an
-// output named as that stream is refused by the option check, before any
-// input is read (status 1), rather than failing later with its message
-// written nowhere.
+// output named as that stream is refused by the option check (status 1),
+// rather than failing later with its message written nowhere.
 TEST(Frame, ClosedStandardStreamNamedAsOutput) {
-  // The output, the shell's redirections (the stream named closed, the
-  // other into the pipe read here), and what that other stream receives.
-  const std::array<std::string, 3> cases[] = {
-      {"/dev/stderr", " 2>&-",
-       "\nOutput is not a regular file:\t-pdbout-wrk /dev/stderr\n" + usage},
-      {"/dev/stdout", " 2>&1 >&-", ""}};
-  for (const auto& [output, redirections, seen] : cases) {
-    std::string command = QUELVARN_EXE;
-    for (const std::string& a : with_compulsory({"-pdbout-wrk", output})) command += " '" + a + "'";
-    FILE* pipe = popen((command + redirections).c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string text;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    const int status = pclose(pipe);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << "\n" << text;
-    EXPECT_TRUE(seen.empty() ? text.empty() : ends_with(text, seen)) << text;
-  }
+  std::string command = QUELVARN_EXE;
+  for (const std::string& a : with_compulsory({"-pdbout-wrk", "/dev/stderr"}))
+    command += " '" + a + "'";
+  FILE* pipe = popen((command + " 2>&-").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
+  const int status = pclose(pipe);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+  EXPECT_TRUE(ends_with(text, "\nOutput is not a regular file:\t-pdbout-wrk /dev/stderr\n" + usage))
+      << text;
 }
 #endif

@@ -13,7 +13,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <thread>
 
 #include "damaged_files.h"
@@ -25,6 +24,7 @@ using damaged_files::lines_of;
 using model_testing::read_model;
 using model_testing::slurp;
 using vantrel_testing::fatal_text;
+using vantrel_testing::first_child_of;
 
 namespace {
 
@@ -55,19 +55,6 @@ String damaged_binary(const model_testing::Scratch& scratch, const std::size_t a
   EXPECT_GT(bytes.size(), at);
   bytes[at] = byte;
   return scratch.write("damaged" + std::to_string(at) + ".bin", bytes);
-}
-
-// The first child that the main thread of a process starts within a minute
-// (a wide margin: it starts one at once, however busy the machine); 0 when
-// none.
-pid_t first_child_of(const pid_t pid) {
-  const std::string id = std::to_string(pid),
-                    children = "/proc/" + id + "/task/" + id + "/children";
-  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  pid_t child = 0;
-  while (!(std::ifstream(children) >> child) && std::chrono::steady_clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
-  return child;
 }
 
 std::vector<std::string> files_in(const String& dir) {
@@ -604,21 +591,9 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   const std::string part = " atoms the text holds for model 1";
   const std::string broken =
       ten + "REMARK   1 A NOTE\n" + joined({atoms.begin() + 10, atoms.end()}) + "ENDMDL\n";
-  const auto last_as = [&](const std::string& record) {
-    std::vector<std::string> lines = atoms;
-    lines.back() = record;
-    return lines;
-  };
-  // The mmCIF atom rows with model numbers given by id; the row of id cut
-  // has no residue number, which ends the library's reading.
-  const auto cif_rows = [](const std::function<std::string(int)>& number, const int cut) {
-    return damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
-                                        [&](std::vector<std::string>& w) {
-                                          const int id = std::stoi(w[0]);
-                                          w[17] = number(id);
-                                          if (id == cut) w[15] = "?";
-                                        });
-  };
+  std::vector<std::string> unread = atoms;  // the last two records unread by the library
+  unread.end()[-2] = "hetatm" + unread.end()[-2].substr(6);
+  unread.back() = "ATOM1234567" + unread.back().substr(11);
   // The file's text, and its refusal after the file name or the atoms read.
   const std::vector<std::pair<std::string, std::string>> cases = {
       {variant_cif_with({{15, "?"}}), "the reader takes 0 of the 48" + part},  // no residue number
@@ -632,30 +607,24 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       {variant_cif_with({{17, "2"}}), "48 atoms"},
       {no_model, "48 atoms"},
       // Model numbers as the library reads them: columns 11-14 of a MODEL
-      // record, strtod's number rounded; an mmCIF row without one is in
-      // the model of the row before.
-      {"MODEL        1A\n" + broken, "the reader takes 10 of the 47" + part},
-      {"MODEL 99999999999\n" + broken,
-       "the reader takes 10 of the 47 atoms the text holds for model 9999"},
-      {"MODEL        1" + std::string(65, ' ') + "X\n" + broken,
-       "the reader takes 10 of the 47" + part},
-      {"MODEL 99999999999\n" + all, "47 atoms"},
-      {cif_rows([](int) { return "1.0"; }, 11), "the reader takes 10 of the 48" + part},
-      {cif_rows([](int) { return "1e0"; }, 11), "the reader takes 10 of the 48" + part},
-      {cif_rows([](int) { return "0x1"; }, 11), "the reader takes 10 of the 48" + part},
-      {cif_rows([](int) { return "x"; }, 11), "the reader takes 10 of the 48" + part},
-      {cif_rows([](int) { return "99999999999"; }, 11), "the reader takes 10 of the 48" + part},
-      {cif_rows([](int id) { return id <= 20 ? "2" : "x"; }, 25),
+      // record, strtod's number rounded; an mmCIF row without one (a word,
+      // or one out of range) is in the model of the row before.
+      {"MODEL     1.6e1" + std::string(64, ' ') + "X\n" + broken,
+       "the reader takes 10 of the 47 atoms the text holds for model 2"},
+      {damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
+                                    [](std::vector<std::string>& w) {
+                                      const int id = std::stoi(w[0]);
+                                      w[17] = std::vector<std::string>{"0x2", "2.0", "x", "2e0",
+                                                                       "99999999999"}[id % 5];
+                                      if (id == 25) w[15] = "?";  // the library's reading ends
+                                    }),
        "the reader takes 24 of the 48 atoms the text holds for model 2"},
-      {cif_rows([](int) { return "1e1"; }, 0), "48 atoms"},
       // The library's first model holds only the TER record before MODEL:
       // the text has no atom of its number, so its first model counts.
       {"TER\n" + model(2, all), "the reader takes 0 of the 47 atoms the text holds for model 2"},
-      // Atom records the library does not read: a serial number of 7
-      // digits from column 5, a name in small letters.
-      {joined(last_as("ATOM1234567" + atoms.back().substr(11))),
-       "the reader takes 46 of the 47" + part},
-      {joined(last_as("hetatm" + atoms.back().substr(6))), "the reader takes 46 of the 47" + part}};
+      // Atom records the library does not read: a name in small letters,
+      // a serial number of 7 digits from column 5.
+      {joined(unread), "the reader takes 45 of the 47" + part}};
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text.substr(0, 100));
     const String file = scratch.write("case", text);

@@ -1,6 +1,7 @@
 // Helpers shared by every test suite: fixture files, scratch directories and
 // whole-file reads and writes, fatal-message capture, a guard that silences
-// the message stream for its lifetime, and runs as an unprivileged user.
+// the message stream for its lifetime, runs as an unprivileged user, and
+// waits for what another process does.
 #ifndef VANTREL_TESTS_SUPPORT_TESTING_H
 #define VANTREL_TESTS_SUPPORT_TESTING_H
 
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/message.h"
@@ -160,6 +163,26 @@ inline std::string as_unprivileged(const std::function<std::string()>& f) {
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
+}
+
+//! Whether done() holds within a minute of tries: a wide margin for what
+//! happens at once, however busy the machine.
+inline bool within_a_minute(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  for (; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::microseconds(200)))
+    if (done()) return true;
+  return false;
+}
+
+//! The first child that the main thread of a process starts (within a
+//! minute); 0 when none.
+inline pid_t first_child_of(const pid_t pid) {
+  const std::string id = std::to_string(pid);
+  pid_t child = 0;
+  within_a_minute(
+      [&] { return bool(std::ifstream("/proc/" + id + "/task/" + id + "/children") >> child); });
+  return child;
 }
 
 }  // namespace vantrel_testing
