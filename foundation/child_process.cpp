@@ -15,6 +15,8 @@
 #include <ctime>
 #include <string>
 
+#include "foundation/system_call.h"
+
 namespace vantrel {
 
 namespace {
@@ -87,13 +89,7 @@ bool parse_report(const String& report, String& text) {
   } catch (...) {
     _exit(1);
   }
-  for (std::size_t at = 0; at < report.size();) {
-    const ssize_t n = write(out, report.data() + at, report.size() - at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) _exit(1);
-    at += std::size_t(n);
-  }
-  _exit(0);
+  _exit(System::write_all(out, report.data(), report.size()) ? 0 : 1);
 }
 
 }  // namespace

@@ -8,22 +8,16 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "foundation/message.h"
+#include "foundation/system_call.h"
 
 namespace vantrel {
 
 namespace {
 
-// The system's text for an error number, starting in lower case as the
-// library's own reasons do.
-String reason(const int error) {
-  String text = std::strerror(error);
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
-  return text;
-}
+using System::reason;
 
 [[noreturn]] void cannot(const String& verb, const String& path, const String& who,
                          const String& why) {
@@ -82,12 +76,6 @@ String follow_links(const String& path, String& why) {
   }
 }
 
-// The last part of path: the name within its directory.
-String name_of(const String& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == String::npos ? path : String(path.substr(slash + 1));
-}
-
 }  // namespace
 
 void Files::check_input(const String& path, const String& who) {
@@ -129,8 +117,7 @@ String Files::link_target(const String& path, const String& who) {
 
 bool Files::same_file(const String& a, const String& b) {
   struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && same_inode(sa, sb);
 }
 
 String Files::output_file(const String& path) {
@@ -151,8 +138,7 @@ bool Files::same_output(const String& a, const String& b) {
   const String file_a = follow_links(a, why), file_b = follow_links(b, why);
   struct stat dir_a, dir_b;
   return name_of(file_a) == name_of(file_b) && stat(directory_of(file_a).c_str(), &dir_a) == 0 &&
-         stat(directory_of(file_b).c_str(), &dir_b) == 0 && dir_a.st_dev == dir_b.st_dev &&
-         dir_a.st_ino == dir_b.st_ino;
+         stat(directory_of(file_b).c_str(), &dir_b) == 0 && same_inode(dir_a, dir_b);
 }
 
 String Files::directory_of(const String& path) {
@@ -160,6 +146,11 @@ String Files::directory_of(const String& path) {
   if (slash == String::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
+}
+
+String Files::name_of(const String& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == String::npos ? path : String(path.substr(slash + 1));
 }
 
 }  // namespace vantrel

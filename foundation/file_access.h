@@ -12,6 +12,8 @@
 #ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
 #define VANTREL_FOUNDATION_FILE_ACCESS_H
 
+#include <sys/stat.h>
+
 #include "foundation/vstring.h"
 
 namespace vantrel {
@@ -63,6 +65,14 @@ bool same_output(const String& a, const String& b);
 
 //! The directory part of path ("." for a bare name, "/" for a name at the root).
 String directory_of(const String& path);
+
+//! The last part of path: the name within its directory (all of a bare name).
+String name_of(const String& path);
+
+//! True when the two statuses are of one file (one device and inode).
+inline bool same_inode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 }  // namespace Files
 

@@ -10,29 +10,20 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 #include "foundation/file_access.h"
 #include "foundation/message.h"
 #include "foundation/signal_cleanup.h"
+#include "foundation/system_call.h"
 
 namespace vantrel {
 
 namespace {
 
-// The system's text for an error number, starting in lower case as the
-// library's own reasons do.
-String reason(const int error) {
-  String text = std::strerror(error);
-  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = char(text[0] - 'A' + 'a');
-  return text;
-}
-
-// The last part of path: the name within its folder.
-String name_of(const String& path) {
-  const std::size_t slash = path.find_last_of('/');
-  return slash == String::npos ? path : String(path.substr(slash + 1));
-}
+using Files::name_of;
+using Files::same_inode;
+using System::reason;
+using System::write_all;
 
 // A name that reaches what the descriptor holds, for calls that take names.
 String proc_path(const int fd) { return "/proc/self/fd/" + std::to_string(fd); }
@@ -41,25 +32,6 @@ mode_t current_umask() {
   const mode_t mask = umask(0);
   umask(mask);
   return mask;
-}
-
-bool same_inode(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Writes the whole buffer; false on failure, errno set.
-bool write_all(const int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      if (n == 0) errno = EIO;
-      return false;
-    }
-    data += n;
-    size -= std::size_t(n);
-  }
-  return true;
 }
 
 // Makes room for size bytes in the file open as fd before any byte of it is

@@ -2,7 +2,6 @@
 // share one run share it.
 #include <ccp4/cmtzlib.h>
 #include <gtest/gtest.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -21,6 +20,7 @@
 
 using namespace run_testing;
 using vantrel_testing::fixture_path;
+using vantrel_testing::in_child;
 using vantrel_testing::read_bytes;
 using vantrel_testing::Scratch_dir;
 
@@ -79,34 +79,6 @@ std::vector<int> atom_counts(const std::string& file) {
       counts[amino ? 1 : 2]++;
     }
   return counts;
-}
-
-// What f returns when run in a child process ("child failed" otherwise).
-std::string in_child(const std::function<std::string()>& f) {
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const std::string text = f();
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
-}
-
-// Limits the size of files this process may write; the limit's signal at
-// its default, as a shell's ulimit leaves it.
-void limit_file_size(const rlim_t bytes) {
-  signal(SIGXFSZ, SIG_DFL);
-  const struct rlimit limited = {bytes, RLIM_INFINITY};
-  setrlimit(RLIMIT_FSIZE, &limited);
 }
 
 }  // namespace
@@ -253,51 +225,43 @@ TEST(Run, OutputPathsAreCheckedFirst) {
   EXPECT_EQ(given_road.status, 0) << given_road.messages;
 }
 
-// A coordinate output that cannot be written whole (past a file size
-// limit) is an error in every form, naming the output and the cause; the
-// old file stays, and nothing is left beside it.
-TEST(Run, CoordinateOutputsThatCannotBeWrittenWhole) {
+// An output that cannot be written whole (past a file size limit, its
+// signal at the default as a shell's ulimit leaves it) is an error in every
+// form, named as given whatever its characters, with the cause; the old
+// file stays, and nothing is left beside it. A name as long as a folder
+// holds is written.
+TEST(Run, OutputsThatCannotBeWrittenWhole) {
+  using vantrel::MMDBManager;
   const Scratch_dir dir;
   vantrel::MMDBfile model;
   model.read_file(fixture_path("wrk_7mm1.pdb"));
-  const std::vector<std::pair<std::string, vantrel::MMDBManager::TYPE>> cases = {
-      {"o.pdb", vantrel::MMDBManager::PDB},
-      {"o.cif", vantrel::MMDBManager::CIF},
-      {"o.bin", vantrel::MMDBManager::BINARY},
-      {"o.pdb.gz", vantrel::MMDBManager::PDB}};
+  // Output, and its coordinate form (none: the MTZ output of a run).
+  const std::vector<std::pair<std::string, int>> cases = {{"o.pdb", MMDBManager::PDB},
+                                                          {"o.cif", MMDBManager::CIF},
+                                                          {"o.bin", MMDBManager::BINARY},
+                                                          {"o.pdb.gz", MMDBManager::PDB},
+                                                          {"new\nline.mtz", -1}};
   for (const auto& [name, type] : cases) {
     const std::string out = dir.write(name, "old");
-    const std::string text = in_child([&] {
-      limit_file_size(16384);
-      return vantrel_testing::fatal_text([&] { model.write_file(out, type); });
+    const std::string seen = in_child([&] {
+      signal(SIGXFSZ, SIG_DFL);
+      const struct rlimit limited = {16384, RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &limited);
+      if (type >= 0)
+        return vantrel_testing::fatal_text([&] { model.write_file(out, MMDBManager::TYPE(type)); });
+      const Result r =
+          quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated, {"-mtzout-wrk", out}));
+      return std::to_string(r.status) + " " + r.messages;
     });
-    EXPECT_EQ(text, "MMDBfile: write_file error: cannot write " + out +
-                        ": writing its new content in " + dir.path() +
-                        " failed: file too large; the file is left as it was");
+    const std::string message =
+        std::string(type >= 0 ? "MMDBfile: write_file error" : "2 quelvarn") + ": cannot write " +
+        out + ": writing its new content in " + dir.path() +
+        " failed: file too large; the file is left as it was";
+    EXPECT_EQ(seen.compare(0, message.size(), message), 0) << seen;
+    EXPECT_EQ(vantrel_testing::lines_with(seen, "cannot write "), 1) << seen;
     EXPECT_EQ(read_bytes(out), "old");
   }
-  EXPECT_EQ(dir.entries(), (Args{"o.bin", "o.cif", "o.pdb", "o.pdb.gz"}));
-}
-
-// Outputs are named as given, whatever their characters: an MTZ output
-// with a newline in its name that meets a file size limit fails naming it
-// and the cause, and keeps its content. A name as long as a folder holds
-// is written.
-TEST(Run, OutputsAreNamedAsGiven) {
-  const Scratch_dir dir;
-  const std::string odd = dir.write("new\nline.mtz", "old");
-  const std::string seen = in_child([&] {
-    limit_file_size(65536);
-    const Result r =
-        quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated, {"-mtzout-wrk", odd}));
-    return std::to_string(r.status) + " " + r.messages;
-  });
-  const std::string message = "2 quelvarn: cannot write " + odd + ": writing its new content in " +
-                              dir.path() + " failed: file too large; the file is left as it was\n";
-  EXPECT_EQ(seen.compare(0, message.size(), message), 0) << seen;
-  EXPECT_EQ(vantrel_testing::lines_with(seen, "quelvarn: "), 1) << seen;
-  EXPECT_EQ(read_bytes(odd), "old");
-  EXPECT_EQ(dir.entries(), Args{"new\nline.mtz"});
+  EXPECT_EQ(dir.entries(), (Args{"new\nline.mtz", "o.bin", "o.cif", "o.pdb", "o.pdb.gz"}));
 
   const std::string longest = dir.file(std::string(255, 'o'));
   const Result r =
@@ -311,22 +275,20 @@ TEST(Run, OutputsAreNamedAsGiven) {
 
 // An output whose new content cannot be made where it would go (here a
 // filesystem without a free inode for its folder) is refused before any
-// input is read. Run in a mount namespace of a child process.
+// input is read.
 TEST(Run, OutputsThatCannotBeMadeAreRefusedFirst) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a filesystem";
   const Scratch_dir dir;
   const std::string full = dir.file("full"), out = full + "/out.mtz";
   ASSERT_EQ(mkdir(full.c_str(), 0755), 0);
-  const std::string seen = in_child([&] {
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("tmpfs", full.c_str(), "tmpfs", 0, "nr_inodes=2,size=1m") != 0)
-      return std::string("no mount");
+  const std::string seen = vantrel_testing::in_mount_namespace([&] {
+    if (mount("tmpfs", full.c_str(), "tmpfs", 0, "nr_inodes=2,size=1m") != 0)
+      return std::string("no namespace");
     vantrel_testing::write_bytes(out, "old");  // the last inode
-    const Result r = quelvarn(against_1rx2("./no_such.mtz", "./no_such.pdb", calculated,
-                                           {"-mtzout-wrk", out}));
+    const Result r =
+        quelvarn(against_1rx2("./no_such.mtz", "./no_such.pdb", calculated, {"-mtzout-wrk", out}));
     return std::to_string(r.status) + " " + r.messages + read_bytes(out);
   });
-  if (seen == "no mount") GTEST_SKIP() << "no tmpfs mount here";
+  if (seen == "no namespace") GTEST_SKIP() << "no tmpfs mount here";
   EXPECT_EQ(seen, "2 quelvarn: cannot write " + out + ": no space left on device\nold");
 }
 

@@ -1,11 +1,7 @@
 #include "foundation/output_file.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <sched.h>
 #include <sys/file.h>
-#include <sys/mount.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -14,22 +10,13 @@
 #include <array>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <thread>
 
 #include "foundation/file_access.h"
 #include "support/testing.h"
 
 using namespace vantrel;
-using vantrel_testing::as_unprivileged;
-using vantrel_testing::entries_of;
-using vantrel_testing::fatal_text;
-using vantrel_testing::link_text;
-using vantrel_testing::mode_and_owner;
-using vantrel_testing::read_bytes;
-using vantrel_testing::Scratch_dir;
-using vantrel_testing::unprivileged_id;
-using vantrel_testing::write_bytes;
+using namespace vantrel_testing;
 
 namespace {
 
@@ -40,517 +27,408 @@ std::string made_dir(const Scratch_dir& dir, const std::string& name, const mode
   return path;
 }
 
-// What f returns when run in a child process as uid and gid, without
-// supplementary groups ("child failed" when it could not be run so).
-std::string as_user(const uid_t uid, const gid_t gid, const std::function<std::string()>& f) {
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0) _exit(3);
-    const std::string text = f();
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
-}
-
-// What f returns when run in a child process.
-std::string in_child(const std::function<std::string()>& f) {
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    const std::string text = f();
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
-}
-
-// The access (rwx as 0 to 7) that the system grants uid and gid to path.
-unsigned access_of(const std::string& path, const uid_t uid, const gid_t gid) {
-  const std::string seen = as_user(uid, gid, [&] {
-    unsigned granted = 0;
-    for (const auto& [flag, bit] : {std::pair{R_OK, 4u}, std::pair{W_OK, 2u}, std::pair{X_OK, 1u}})
-      granted |= access(path.c_str(), flag) == 0 ? bit : 0;
-    return std::to_string(granted);
-  });
-  return seen == "child failed" ? 99 : unsigned(std::stoi(seen));
-}
-
-// An access list as the system stores it, from (tag, permissions, id)
-// entries; an id of -1 for the entries that name no one.
-std::string acl_bytes(const std::vector<std::array<unsigned, 3>>& entries) {
-  std::string bytes = {2, 0, 0, 0};
-  for (const auto& [tag, perm, id] : entries)
-    for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})
-      bytes += char(v & 0xff);
-  return bytes;
-}
-constexpr unsigned none = 0xffffffff;
-
-std::string acl_of(const std::string& path, const char* name = "system.posix_acl_access") {
-  char bytes[1024];
-  const ssize_t n = getxattr(path.c_str(), name, bytes, sizeof bytes);
-  return n > 0 ? std::string(bytes, std::size_t(n)) : "";
-}
-
-// Writes bytes through an output to target and puts it in place.
-void write_output(const std::string& target, const std::string& bytes) {
-  Output_file out(target, "T");
-  out.write(bytes);
-  out.commit();
-}
-
 ino_t inode_of(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
 }
 
+// Writes bytes through an output to target and puts it in place: the fatal
+// text, or "no error".
+std::string put(const std::string& target, const std::string& bytes) {
+  return fatal_text([&] {
+    Output_file out(target, "T");
+    out.write(bytes);
+    out.commit();
+  });
+}
+
+// put() in a child process run by a user who may not write the test's
+// folders (nobody, when the tests run as root), with $TMPDIR tmp and a file
+// size limit, its signal at the default, from the start or (late) for the
+// commit only: what check_output says, put()'s text and the last failure
+// kept for target, joined by "|"; "touched" when the target changed first.
+std::string attempt(const std::string& target, const std::string& tmp, const std::string& bytes,
+                    const rlim_t limit = RLIM_INFINITY, const bool late = false) {
+  const auto run = [&] {
+    setenv("TMPDIR", tmp.c_str(), 1);
+    signal(SIGXFSZ, SIG_DFL);
+    const struct rlimit limited = {limit, RLIM_INFINITY};
+    const std::string before = read_bytes(target);
+    std::string text = fatal_text([&] { Files::check_output(target, "T"); }) + "|";
+    text += fatal_text([&] {
+      Output_file out(target, "T");
+      if (!late) setrlimit(RLIMIT_FSIZE, &limited);
+      out.write(bytes);
+      if (read_bytes(target) != before) text += "touched ";
+      setrlimit(RLIMIT_FSIZE, &limited);
+      out.commit();
+    });
+    return text + "|" + Output_file::last_failure(target);
+  };
+  return in_child(run, geteuid() == 0 ? unprivileged_id : -1);
+}
+
+// The access (rwx as 0 to 7) that the system grants uid and gid to path.
+unsigned access_of(const std::string& path, const int uid, const int gid) {
+  const auto granted = [&] {
+    unsigned bits = 0;
+    for (const auto& [flag, bit] : {std::pair{R_OK, 4u}, std::pair{W_OK, 2u}, std::pair{X_OK, 1u}})
+      bits |= access(path.c_str(), flag) == 0 ? bit : 0;
+    return std::to_string(bits);
+  };
+  const std::string seen = in_child(granted, uid, gid);
+  return seen == "child failed" ? 99 : unsigned(std::stoi(seen));
+}
+
+// An access list as the system stores it (a version, then the tag,
+// permissions and id of each entry): the owner, user uid, the owning group,
+// the mask and others.
+std::string acl(const unsigned owner, const unsigned uid, const unsigned user, const unsigned group,
+                const unsigned mask, const unsigned other) {
+  const unsigned none = 0xffffffff;
+  std::string bytes = {2, 0, 0, 0};
+  for (const auto& [tag, perm, id] : {std::array<unsigned, 3>{1, owner, none},
+                                      {2, user, uid},
+                                      {4, group, none},
+                                      {0x10, mask, none},
+                                      {0x20, other, none}})
+    for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})
+      bytes += char(v & 0xff);
+  return bytes;
+}
+
+const char* const acl_access = "system.posix_acl_access";
+
+std::string acl_of(const std::string& path) {
+  char bytes[1024];
+  const ssize_t n = getxattr(path.c_str(), acl_access, bytes, sizeof bytes);
+  return n > 0 ? std::string(bytes, std::size_t(n)) : "";
+}
+
 }  // namespace
 
-// The output replaces its target only on commit, through a private folder
-// beside it that goes with the output; a library writing by name reaches
-// the new content through path(). Nothing else beside the target changes.
-TEST(OutputFile, ReplacesOnlyItsTarget) {
+// An output's new content is reached by path() and replaces the target only
+// on commit, through a private folder beside the file written: a link's end
+// (relative to the link's folder, absolute, a chain, or a file not made yet;
+// the links stay links), with a name as long as a folder holds. A file of
+// several names is rewritten in place, so that every name sees the new
+// content. Outputs held are put in place together by the hold's release.
+// An output abandoned, or held without release, replaces nothing, and
+// nothing beside the target changes.
+TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
   Scratch_dir dir;
-  const std::string target = dir.file("out.mtz"), bystander = dir.file("out.mtz.partial");
-  write_bytes(target, "old");
-  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
-  write_bytes(bystander, "someone else's");
-  ASSERT_EQ(symlink("self.mtz", dir.file("self.mtz").c_str()), 0);
-  {
-    Output_file out(target, "T");
-    EXPECT_EQ(out.path().compare(0, 14, "/proc/self/fd/"), 0);
-    EXPECT_EQ(out.folder(), dir.path());
-    EXPECT_EQ(dir.entries().size(), 4u);  // the private folder besides
-    write_bytes(out.path(), "new");
-    EXPECT_EQ(read_bytes(target), "old");
-    out.commit();
+  const std::string sub = made_dir(dir, "sub", 0755), real = dir.write("real.mtz", "old");
+  const std::string longest(255, 'x');
+  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
+  dir.write("real.mtz.partial", "someone else's");
+  ASSERT_EQ(link(dir.write("hard.mtz", "old").c_str(), dir.file("sub/away.mtz").c_str()), 0);
+  // Name written, the link's text (none: no link), and the file it lands on.
+  const std::vector<std::array<std::string, 3>> cases = {
+      {"real.mtz", "", "real.mtz"},
+      {"rel.mtz", "real.mtz", "real.mtz"},
+      {"abs.mtz", real, "real.mtz"},
+      {"chain.mtz", "abs.mtz", "real.mtz"},
+      {"sub/up.mtz", "../real.mtz", "real.mtz"},
+      {"dangling.mtz", "sub/fresh.mtz", "sub/fresh.mtz"},
+      {"self.mtz", "self.mtz", ""},
+      {"hard.mtz", "", "hard.mtz"},
+      {longest, "", longest},
+      {longest, "", longest}};  // new, then replaced
+  for (const auto& [name, text, file] : cases)
+    ASSERT_TRUE(text.empty() || symlink(text.c_str(), dir.file(name).c_str()) == 0) << name;
+  for (const auto& [name, text, file] : cases) {
+    if (file.empty()) continue;
+    SCOPED_TRACE(name);
+    const ino_t was = inode_of(dir.file(file));
+    const std::string target = dir.file(name), lands = dir.file(file),
+                      bytes = "new " + name + std::to_string(was);
+    EXPECT_EQ(fatal_text([&] { Files::check_output(target, "T"); }), "no error");
+    {
+      Output_file out(target, "T");
+      EXPECT_EQ(out.path().compare(0, 14, "/proc/self/fd/"), 0);
+      EXPECT_TRUE(Files::same_file(out.folder(), Files::directory_of(lands)));
+      write_bytes(out.path(), bytes);
+      EXPECT_NE(read_bytes(lands), bytes);
+      out.commit();
+    }
+    {
+      Output_file abandoned(target, "T");
+      write_bytes(abandoned.path(), "half");
+    }
+    EXPECT_EQ(read_bytes(lands), bytes);
+    EXPECT_EQ(inode_of(lands) == was, name == "hard.mtz");
   }
-  EXPECT_EQ(read_bytes(target), "new");
-  EXPECT_EQ(read_bytes(bystander), "someone else's");
-  EXPECT_EQ(mode_and_owner(target)[0], 0640u);
-  {
-    Output_file abandoned(target, "T");
-    write_bytes(abandoned.path(), "half");
+  EXPECT_EQ(read_bytes(dir.file("sub/away.mtz")), read_bytes(dir.file("hard.mtz")));
+  for (const bool release : {false, true}) {
+    const std::string before = read_bytes(real);
+    {
+      Outputs_held held;
+      EXPECT_EQ(put(real, "held"), "no error");
+      EXPECT_EQ(put(dir.file("held.pdb"), "held"), "no error");
+      EXPECT_EQ(read_bytes(real), before);
+      if (release) held.release();
+    }
+    EXPECT_EQ(read_bytes(real), release ? "held" : before);
+    EXPECT_EQ(read_bytes(dir.file("held.pdb")), release ? "held" : "");
   }
-  EXPECT_EQ(read_bytes(target), "new");
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out.mtz", "out.mtz.partial", "self.mtz"}));
   const std::vector<std::pair<std::string, std::string>> refused = {
       {dir.file("nodir/x"), "no such file or directory"},
       {dir.file("self.mtz"), "too many levels of symbolic links"},
-      {dir.path(), "not a regular file"}};
+      {dir.path(), "not a regular file"},
+      {dir.file(std::string(256, 'x')), "file name too long"}};
   for (const auto& [path, why] : refused)
-    EXPECT_EQ(fatal_text([&] { Output_file out(path, "T"); }), "T: cannot write " + path + ": " + why);
-}
-
-// An output named through a link (relative to the link's own directory,
-// absolute, a chain, or one leading to no file yet) writes the file the link
-// leads to, with the private folder beside that file; the links stay links.
-TEST(OutputFile, LinkedOutputsWriteTheFileTheLinkLeadsTo) {
-  Scratch_dir dir;
-  const std::string real = dir.write("real.mtz", "old"), sub = dir.file("sub");
-  ASSERT_EQ(chmod(real.c_str(), 0640), 0);
-  ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
-  // Link name, link text, the file written.
-  const std::vector<std::array<std::string, 3>> cases = {
-      {"rel.mtz", "real.mtz", real},
-      {"abs.mtz", real, real},
-      {"chain.mtz", "abs.mtz", real},
-      {"sub/up.mtz", "../real.mtz", real},
-      {"dangling.mtz", "sub/fresh.mtz", dir.file("sub/fresh.mtz")}};
+    EXPECT_EQ(fatal_text([&] { Output_file::probe(path, "T"); }),
+              "T: cannot write " + path + ": " + why);
   for (const auto& [name, text, file] : cases)
-    ASSERT_EQ(symlink(text.c_str(), dir.file(name).c_str()), 0) << name;
-  for (const auto& [name, text, file] : cases) {
-    SCOPED_TRACE(name);
-    const std::string link = dir.file(name);
-    EXPECT_EQ(fatal_text([&] { Files::check_output(link, "T"); }), "no error");
-    {
-      Output_file out(link, "T");
-      EXPECT_TRUE(Files::same_file(out.folder(), Files::directory_of(file)));
-      out.write("new " + name);
-      out.commit();
-    }
-    EXPECT_EQ(link_text(link), text);
-    EXPECT_EQ(read_bytes(file), "new " + name);
-  }
+    EXPECT_EQ(link_text(dir.file(name)), text.empty() ? "no link" : text);
   EXPECT_EQ(mode_and_owner(real)[0], 0640u);
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"abs.mtz", "chain.mtz", "dangling.mtz",
-                                                     "real.mtz", "rel.mtz", "sub"}));
-  EXPECT_EQ(entries_of(sub), (std::vector<std::string>{"fresh.mtz", "up.mtz"}));
+  EXPECT_EQ(read_bytes(dir.file("real.mtz.partial")), "someone else's");
+  EXPECT_EQ(dir.entries(),
+            (std::vector<std::string>{"abs.mtz", "chain.mtz", "dangling.mtz", "hard.mtz",
+                                      "held.pdb", "real.mtz", "real.mtz.partial", "rel.mtz",
+                                      "self.mtz", "sub", longest}));
+  EXPECT_EQ(entries_of(sub), (std::vector<std::string>{"away.mtz", "fresh.mtz", "up.mtz"}));
 }
 
-// An existing file the user may write, in a directory the user may not
-// write (also through a link from elsewhere), is written in place: the
-// private folder lies in $TMPDIR, the file keeps its owner and permissions,
-// and until commit it is untouched. What needs the directory is refused.
-TEST(OutputFile, WritableFileInAClosedDirectoryIsWrittenInPlace) {
+// Run by a user who may not write closed/: a file there that the user may
+// write (also through a link from elsewhere) is written in place, its
+// private folder in $TMPDIR, and keeps its owner and permissions; what needs
+// closed/ itself is refused. A write that fails (past a file size limit,
+// from the start or at the commit) names the output as given and leaves the
+// file as it was: room is reserved before a byte is overwritten, and a copy
+// that fails once begun leaves the file empty and the whole new content
+// kept, named in the message.
+TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   Scratch_dir dir;
-  const bool root = geteuid() == 0;
   const std::string closed = made_dir(dir, "closed", 0755), tmp = made_dir(dir, "tmp", 0777);
-  const std::string out = dir.write("closed/out.mtz", "old"),
-                    kept = dir.write("closed/kept.mtz", "keep"), fresh = closed + "/new.mtz",
-                    link = tmp + "/link.mtz";
+  const std::string out = closed + "/out.mtz", link = tmp + "/link.mtz", odd = tmp + "/odd\nname";
   ASSERT_EQ(symlink("../closed/out.mtz", link.c_str()), 0);
-  for (const auto& [file, mode] : {std::pair{out, 0640}, std::pair{kept, 0444}}) {
-    ASSERT_EQ(chmod(file.c_str(), mode_t(mode)), 0);
-    if (root) {
-      ASSERT_EQ(chown(file.c_str(), unprivileged_id, unprivileged_id), 0);
-    }
-  }
-  if (!root) {
+  const std::string kept = closed + "/kept.mtz";
+  const std::vector<std::tuple<std::string, std::string, mode_t>> olds = {
+      {out, "old", 0666},           {kept, "keep", 0444},
+      {closed + "/a", "old", 0666}, {closed + "/b", std::string(8000, 'o'), 0666},
+      {closed + "/c", "old", 0666}, {odd, "old", 0666}};
+  for (const auto& [file, bytes, mode] : olds)
+    ASSERT_EQ(chmod(write_bytes(file, bytes).c_str(), mode), 0);
+  if (geteuid() != 0) {
     ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
   }
   const std::vector<unsigned> was = mode_and_owner(out);
   const std::vector<std::string> in_closed = entries_of(closed);
-
-  const std::string seen = as_unprivileged([&] {
-    setenv("TMPDIR", tmp.c_str(), 1);
-    std::string text;
-    for (const std::string& path : {out, link, kept, fresh})
-      text += fatal_text([&] { Files::check_output(path, "T"); }) + "\n";
-    for (const std::string& path : {out, link}) {
-      Output_file file(path, "T");
-      text += file.folder() + "\n";
-      write_bytes(file.path(), "new through " + path);
-      text += read_bytes(out) + "\n";  // untouched before commit
-      file.commit();
-      text += read_bytes(out) + "\n";
-    }
-    {
-      Output_file abandoned(out, "T");
-      write_bytes(abandoned.path(), "half");
-    }
-    text += read_bytes(out) + "\n";
-    text += fatal_text([&] { Output_file file(fresh, "T"); }) + "\n";
-    unsetenv("TMPDIR");
-    return text;
-  });
-  if (!root) {
-    ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
-  }
-  const std::string denied = "permission denied";
-  // The checks of the file, a link to it, a read-only file and a new file;
-  // for the file and the link: where the private folder lies, and the file
-  // before and after commit; the file after an output abandoned; a new file.
-  const std::vector<std::string> lines = {
-      "no error",
-      "no error",
-      "T: cannot write " + kept + ": " + denied,
-      "T: cannot write " + fresh + ": directory " + closed + ": " + denied,
-      tmp,
-      "old",
-      "new through " + out,
-      tmp,
-      "new through " + out,
-      "new through " + link,
-      "new through " + link,
-      "T: cannot write " + fresh + ": " + denied};
-  std::string expected;
-  for (const std::string& line : lines) expected += line + "\n";
-  EXPECT_EQ(seen, expected);
-  EXPECT_EQ(read_bytes(out), "new through " + link);
-  EXPECT_EQ(mode_and_owner(out), was);
-  EXPECT_EQ(link_text(link), "../closed/out.mtz");
-  EXPECT_EQ(read_bytes(kept), "keep");
-  EXPECT_EQ(entries_of(closed), in_closed);
-  EXPECT_EQ(entries_of(tmp), std::vector<std::string>{"link.mtz"});
-}
-
-// A file written in place without room for its new content (a file size
-// limit, as a full filesystem) keeps what it held. A write that fails once
-// room is found leaves it empty, and the whole output in the private
-// folder, named in the message. The limit's signal is left at its default:
-// the output turns it into a failed write.
-TEST(OutputFile, InPlaceWriteWithoutRoomLeavesTheFileAsItWas) {
-  Scratch_dir dir;
-  const std::string closed = made_dir(dir, "closed", 0755), tmp = made_dir(dir, "tmp", 0777);
-  const std::string big(5000, 'n');
-  // Name, old content, new content, what the file holds after, the message's end.
-  const std::vector<std::array<std::string, 5>> cases = {
-      {"a", "old", big, "old", "the file is left as it was"},
-      {"b", std::string(8000, 'o'), big, "", "the new content is kept in " + tmp},
-      {"c", "old", "", "", ""}};
-  for (const auto& c : cases) ASSERT_EQ(chmod(dir.write("closed/" + c[0], c[1]).c_str(), 0666), 0);
-  ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
-  for (const auto& [name, old, now, after, why] : cases) {
-    std::string message = as_unprivileged([&] {
-      setenv("TMPDIR", tmp.c_str(), 1);
-      signal(SIGXFSZ, SIG_DFL);
-      struct rlimit was;
-      getrlimit(RLIMIT_FSIZE, &was);
-      const std::string text = fatal_text([&] {
-        Output_file file(closed + "/" + name, "T");
-        write_bytes(file.path(), now);
-        const struct rlimit limited = {4096, was.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &limited);
-        file.commit();
-      });
-      setrlimit(RLIMIT_FSIZE, &was);
-      return text;
-    });
-    const std::size_t kept = message.find(tmp + "/");
-    if (kept != std::string::npos) {
-      const std::string file = message.substr(kept);
-      EXPECT_EQ(file.compare(file.size() - 4, 4, "/new"), 0) << file;
+  const std::string big(5000, 'n'),
+      left = "; the file is left as it was", denied = "permission denied",
+      too_large = "writing its new content in " + tmp + " failed: file too large";
+  // Target, new content, whether a file size limit (4096 bytes) holds: in
+  // closed/ for the commit only, elsewhere from the start, when a failed
+  // write is kept as the last failure. What check_output says, why the
+  // output fails, and what the file holds after.
+  const std::vector<
+      std::tuple<std::string, std::string, bool, std::string, std::string, std::string>>
+      cases = {
+          {out, "new", false, "", "", "new"},
+          {link, "newer", false, "", "", "newer"},
+          {kept, "new", false, denied, denied, "keep"},
+          {closed + "/new", "new", false, "directory " + closed + ": " + denied, denied, ""},
+          {closed + "/a", big, true, "", "file too large" + left, "old"},
+          {closed + "/b", big, true, "", "file too large; the new content is kept in " + tmp, ""},
+          {closed + "/c", "", true, "", "", ""},
+          {odd, std::string(10000, 'n'), true, "", too_large + left, "old"},
+          {tmp + "/fresh", std::string(10000, 'n'), true, "", too_large, ""}};
+  for (const auto& [target, now, limited, check, why, after] : cases) {
+    SCOPED_TRACE(target);
+    const bool late = target.compare(0, closed.size(), closed) == 0;
+    std::string seen = attempt(target, tmp, now, limited ? 4096 : RLIM_INFINITY, late);
+    const std::size_t at = seen.find(tmp + "/.output");
+    if (at != std::string::npos) {
+      const std::string file = seen.substr(at, seen.find('|', at) - at);
+      EXPECT_EQ(file.substr(file.size() - 4), "/new");
       EXPECT_EQ(read_bytes(file), now);
       std::remove(file.c_str());
       rmdir(Files::directory_of(file).c_str());
-      message.resize(kept + tmp.size());
+      seen.erase(at + tmp.size(), file.size() - tmp.size());
     }
-    EXPECT_EQ(message, why.empty()
-                           ? "no error"
-                           : "T: cannot write " + closed + "/" + name + ": file too large; " + why);
-    EXPECT_EQ(read_bytes(closed + "/" + name), after) << name;
+    const auto text = [&](const std::string& reason) {
+      return reason.empty() ? "no error" : "T: cannot write " + target + ": " + reason;
+    };
+    EXPECT_EQ(seen, text(check) + "|" + text(why) + "|" + (limited && !late ? why : ""));
+    EXPECT_EQ(read_bytes(target), after);
   }
   ASSERT_EQ(chmod(closed.c_str(), 0755), 0);
-  EXPECT_EQ(entries_of(tmp), std::vector<std::string>{});
+  EXPECT_EQ(mode_and_owner(out), was);
+  EXPECT_EQ(link_text(link), "../closed/out.mtz");
+  EXPECT_EQ(entries_of(closed), in_closed);
+  EXPECT_EQ(entries_of(tmp), (std::vector<std::string>{"link.mtz", "odd\nname"}));
 }
 
 // A reservation that fails may still grow the file (ext4 keeps what it
-// could allocate): the file is cut back and holds what it held. Run on a
-// small ext4 filesystem mounted in a mount namespace of a child process.
-TEST(OutputFile, FailedReservationLeavesTheFileAsItWas) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to mount a filesystem";
+// could allocate): the file is cut back to what it held. On a small ext4
+// filesystem that only this test sees.
+TEST(OutputFile, FailedReservationIsCutBack) {
   Scratch_dir dir;
   const std::string tmp = made_dir(dir, "tmp", 0777), mnt = made_dir(dir, "mnt", 0755);
   const std::string image = dir.file("fs.img"), target = mnt + "/closed/out";
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-      _exit(77);
+  const std::string seen = in_mount_namespace([&] {
     const std::string setup = "truncate -s 4M " + image + " && mkfs.ext4 -q -F " + image +
                               " >/dev/null 2>&1 && mount -o loop " + image + " " + mnt +
                               " 2>/dev/null";
-    if (std::system(setup.c_str()) != 0) _exit(77);
-    if (mkdir((mnt + "/closed").c_str(), 0755) != 0) _exit(5);
-    write_bytes(target, "old");
-    chmod(target.c_str(), 0666);
-    const std::string text = as_unprivileged([&] {
-      setenv("TMPDIR", tmp.c_str(), 1);
-      return fatal_text([&] { write_output(target, std::string(3 << 20, 'n')); });
-    });
-    const std::string seen = text + "\n" + read_bytes(target);
-    _exit(write(fds[1], seen.data(), seen.size()) == ssize_t(seen.size()) ? 0 : 6);
-  }
-  close(fds[1]);
-  std::string seen;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) seen.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << "no loop mount here";
-  EXPECT_EQ(seen, "T: cannot write " + target +
-                      ": no space left on device; the file is left as it was\nold");
+    if (std::system(setup.c_str()) != 0 || mkdir((mnt + "/closed").c_str(), 0755) != 0)
+      return std::string("no namespace");
+    chmod(write_bytes(target, "old").c_str(), 0666);
+    const std::string text = attempt(target, tmp, std::string(3 << 20, 'n'));
+    return text + "|" + read_bytes(target).substr(0, 64);  // enough to see it grown
+  });
+  if (seen == "no namespace") GTEST_SKIP() << "no loop mount here";
+  EXPECT_EQ(seen, "no error|T: cannot write " + target +
+                      ": no space left on device; the file is left as it was||old");
   EXPECT_EQ(entries_of(tmp), std::vector<std::string>{});
 }
 
-// A file replaced by rename keeps its owner and group where the writer may
-// set them, its permissions and its access control list. In a sticky
-// directory (as /tmp) a user may write another user's file but not rename
-// over it: that file is written in place, the user's own replaced.
-TEST(OutputFile, ReplacedFileKeepsOwnerGroupAndAccess) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs files of two users";
+// Written by nobody: a file replaced keeps its owner and group where the
+// writer may set them, its permissions and its access list. Where the owner
+// or group cannot be kept (another user's file in the writer's folder) users
+// change class, and each class gets no more than every class its users came
+// from. In a sticky folder another user's file is written in place. A new
+// file gets its folder's default list cut to mode 0666, but a file replaced
+// gets no list it did not have. By the system's verdict, no user gains access.
+TEST(OutputFile, NoUserGainsAccess) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs files of several users";
   Scratch_dir dir;
   made_dir(dir, "open", 0777);
   made_dir(dir, "sticky", 01777);
-  // owner rw, user 65534 rw, owning group r, mask rw, others none.
-  const std::string acl = acl_bytes(
-      {{0x01, 6, none}, {0x02, 6, 65534}, {0x04, 4, none}, {0x10, 6, none}, {0x20, 0, none}});
-  const unsigned nobody = unprivileged_id;
-  // File, written by root or not, replaced or written in place; mode, owner
-  // and group before and after; its access list. Where nobody takes root's
-  // file, each class keeps no more than nobody and the old classes had.
-  const struct {
-    std::string name;
-    bool by_root, replaced;
-    std::vector<unsigned> before, after;
-    std::string acl;
-  } cases[] = {{"open/roots", false, true, {0665, 0, 0}, {0544, nobody, nobody}, ""},
-               {"sticky/roots", false, false, {0666, 0, 0}, {0666, 0, 0}, ""},
-               {"sticky/own", false, true, {0640, nobody, nobody}, {0640, nobody, nobody}, ""},
-               {"open/listed", true, true, {0660, nobody, nobody}, {0660, nobody, nobody}, acl}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string file = dir.write(c.name, "old");
-    ASSERT_EQ(chown(file.c_str(), c.before[1], c.before[2]), 0);
-    ASSERT_EQ(chmod(file.c_str(), c.before[0]), 0);
-    if (!c.acl.empty() &&
-        setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0)
-      GTEST_SKIP() << "no access lists here";  // the last case
-    const ino_t was = inode_of(file);
-    const auto write = [&] {
-      write_output(file, "new");
-      return read_bytes(file);
-    };
-    EXPECT_EQ(c.by_root ? write() : as_unprivileged(write), "new");
-    EXPECT_EQ(mode_and_owner(file), c.after);
-    EXPECT_EQ(inode_of(file) != was, c.replaced);
-    EXPECT_EQ(acl_of(file), c.acl);
-  }
-}
-
-// Where the owner or group cannot be kept (another user's file replaced in
-// the writer's own folder), no user gains access: the system's own verdict
-// for each user before and after, among them the old owner, a member of the
-// old group, a member of the writer's group, a user the list names, and
-// the writer.
-TEST(OutputFile, NoUserGainsAccessWhenOwnerOrGroupChange) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs files of several users";
-  Scratch_dir dir;
-  const std::string own = made_dir(dir, "own", 0755);
+  const std::string own = made_dir(dir, "own", 0755), shared = made_dir(dir, "shared", 0777);
   ASSERT_EQ(chown(own.c_str(), unprivileged_id, unprivileged_id), 0);
-  // Owner rw, user 1240 rw, owning group rw, mask rw, others r.
-  const std::string listed = acl_bytes(
-      {{0x01, 6, none}, {0x02, 6, 1240}, {0x04, 6, none}, {0x10, 6, none}, {0x20, 4, none}});
-  const std::vector<std::pair<uid_t, gid_t>> users = {
-      {1234, 1234}, {1235, 1234}, {1236, 1236}, {1240, 1240}, {1241, 65534}, {65534, 65534}};
-  // Old mode, its list, the new mode (nobody's file then).
-  const std::vector<std::tuple<mode_t, std::string, mode_t>> cases = {
-      {0606, "", 0600}, {0066, "", 0600}, {0666, "", 0666}, {0664, listed, 0464}};
-  for (const auto& [mode, acl, after] : cases) {
-    SCOPED_TRACE(std::to_string(mode) + (acl.empty() ? "" : " listed"));
-    const std::string file = dir.write("own/out", "old");
-    ASSERT_EQ(chown(file.c_str(), 1234, 1234), 0);
-    ASSERT_EQ(chmod(file.c_str(), mode), 0);
-    if (!acl.empty() && setxattr(file.c_str(), "system.posix_acl_access", acl.data(), acl.size(),
-                                 0) != 0)
-      GTEST_SKIP() << "no access lists here";
-    std::vector<unsigned> before;
-    for (const auto& [uid, gid] : users) before.push_back(access_of(file, uid, gid));
-    EXPECT_EQ(as_unprivileged([&] { return fatal_text([&] { write_output(file, "new"); }); }),
-              "no error");
-    EXPECT_EQ(read_bytes(file), "new");
-    EXPECT_EQ(mode_and_owner(file), (std::vector<unsigned>{unsigned(after), unprivileged_id,
-                                                           unprivileged_id}));
-    for (std::size_t u = 0; u < users.size(); ++u)
-      EXPECT_EQ(access_of(file, users[u].first, users[u].second) & ~before[u], 0u)
-          << "user " << users[u].first << " had " << before[u];
-    std::remove(file.c_str());
-  }
-}
-
-// A folder's default access list reaches new files, but never a file that
-// replaces one without a list: the new content is made in a folder with
-// no list of its own.
-TEST(OutputFile, InheritedAccessListsGrantNothingNew) {
-  if (geteuid() != 0) GTEST_SKIP() << "needs another user to read";
-  Scratch_dir dir;
-  const std::string shared = made_dir(dir, "shared", 0755);
-  const std::string kept = dir.write("shared/kept.txt", "old");
-  ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
-  // As setfacl -d -m u:nobody:rw: owner rwx, nobody rw, group r-x, mask rwx, others none.
-  const std::string defaults = acl_bytes(
-      {{0x01, 7, none}, {0x02, 6, 65534}, {0x04, 5, none}, {0x10, 7, none}, {0x20, 0, none}});
-  if (setxattr(shared.c_str(), "system.posix_acl_default", defaults.data(), defaults.size(), 0) != 0)
+  const std::string defaults = acl(7, 65534, 6, 5, 7, 0);  // as setfacl -d -m u:nobody:rw
+  if (setxattr(shared.c_str(), "system.posix_acl_default", defaults.data(), defaults.size(), 0))
     GTEST_SKIP() << "no access lists here";
-  // File, what nobody may do with it after, and whether it has a list.
-  const std::vector<std::tuple<std::string, unsigned, bool>> cases = {
-      {kept, 0, false}, {shared + "/fresh.txt", 6, true}};
-  for (const auto& [file, nobody, has_list] : cases) {
-    SCOPED_TRACE(file);
-    write_output(file, "new");
+  const std::string named = acl(6, 65534, 6, 4, 6, 0), listed = acl(6, 1240, 6, 6, 6, 4),
+                    narrowed = acl(4, 1240, 6, 4, 6, 4), inherited = acl(6, 65534, 6, 5, 6, 0);
+  // The old owner and group, members of them, of the writer's group and of
+  // none, a user a list names, and the writer.
+  const std::vector<std::pair<int, int>> users = {{1234, 1234},  {1235, 1234}, {1237, 0},
+                                                  {1236, 1236},  {1240, 1240}, {1241, 65534},
+                                                  {65534, 65534}};
+  const unsigned nobody = unprivileged_id;
+  // File; its mode, owner, group and list before (none: a new file) and after.
+  const std::vector<std::tuple<std::string, std::vector<unsigned>, std::string,
+                               std::vector<unsigned>, std::string>>
+      cases = {{"open/roots", {0665, 0, 0}, "", {0544, nobody, nobody}, ""},
+               {"sticky/roots", {0666, 0, 0}, "", {0666, 0, 0}, ""},
+               {"sticky/own", {0640, nobody, nobody}, "", {0640, nobody, nobody}, ""},
+               {"open/listed", {0660, nobody, nobody}, named, {0660, nobody, nobody}, named},
+               {"own/a", {06606, 1234, 1234}, "", {0600, nobody, nobody}, ""},
+               {"own/b", {0066, 1234, 1234}, "", {0600, nobody, nobody}, ""},
+               {"own/c", {0666, 1234, 1234}, "", {0666, nobody, nobody}, ""},
+               {"own/d", {0664, 1234, 1234}, listed, {0464, nobody, nobody}, narrowed},
+               {"shared/kept", {0640, nobody, nobody}, "", {0640, nobody, nobody}, ""},
+               {"shared/fresh", {}, "", {0660, nobody, nobody}, inherited}};
+  for (const auto& [name, before, list, after, list_after] : cases) {
+    SCOPED_TRACE(name);
+    const std::string file = dir.file(name);
+    if (!before.empty()) {
+      write_bytes(file, "old");
+      ASSERT_TRUE(chown(file.c_str(), before[1], before[2]) == 0 &&
+                  chmod(file.c_str(), before[0]) == 0);
+      removexattr(file.c_str(), acl_access);  // none but its own, also in shared/
+      ASSERT_TRUE(list.empty() ||
+                  setxattr(file.c_str(), acl_access, list.data(), list.size(), 0) == 0);
+    }
+    std::vector<unsigned> had;
+    for (const auto& [uid, gid] : users) had.push_back(access_of(file, uid, gid));
+    const ino_t was = inode_of(file);
+    EXPECT_EQ(in_child([&] { return put(file, "new"); }, int(nobody)), "no error");
     EXPECT_EQ(read_bytes(file), "new");
-    EXPECT_EQ(access_of(file, unprivileged_id, unprivileged_id), nobody);
-    EXPECT_EQ(!acl_of(file).empty(), has_list);
+    EXPECT_EQ(mode_and_owner(file), after);
+    EXPECT_EQ(inode_of(file) == was, name == "sticky/roots");  // written in place
+    EXPECT_EQ(acl_of(file), list_after);
+    for (std::size_t u = 0; u < users.size() && !before.empty(); ++u)
+      EXPECT_EQ(access_of(file, users[u].first, users[u].second) & ~had[u], 0u)
+          << "user " << users[u].first << " had " << had[u];
   }
-  EXPECT_EQ(mode_and_owner(kept)[0], 0640u);
+  // Where the list cannot be set (root in a user namespace that has no id
+  // for the user it names), the group and others get no more than that user.
+  const std::string file = dir.write("open/unnamed", "old"), list = acl(6, 1240, 4, 6, 6, 6);
+  ASSERT_EQ(setxattr(file.c_str(), acl_access, list.data(), list.size(), 0), 0);
+  const std::string seen = in_child([&] {
+    if (unshare(CLONE_NEWUSER) != 0) return std::string("no namespace");
+    write_bytes("/proc/self/uid_map", "0 0 1\n");
+    write_bytes("/proc/self/gid_map", "0 0 1\n");
+    return put(file, "new");
+  });
+  if (seen == "no namespace") GTEST_SKIP() << "no user namespace for a list that cannot be set";
+  EXPECT_EQ(seen, "no error");
+  EXPECT_EQ(mode_and_owner(file), (std::vector<unsigned>{0644, 0, 0}));
+  EXPECT_EQ(acl_of(file), "");
 }
 
-// Another user who may write the output's folder swaps every entry there
-// (but the target) for a link to a file of the writer's while the output
-// is under way; nothing but the target changes, and it gets the whole
-// output with its own permissions.
+// Another user who may write the output's folder swaps every entry there,
+// and each one inside an entry it may enter, for a link to a file of the
+// writer's while the output is under way: nothing but the target changes,
+// and it gets the whole output with its own permissions. A target swapped
+// for the other user's file is refused and left as it is, whether it would
+// be replaced or (having a second name) written in place.
 TEST(OutputFile, AnotherUserCannotSteerTheOutput) {
   if (geteuid() != 0) GTEST_SKIP() << "needs two users";
-  // Writer and the other user.
-  const std::vector<std::pair<uid_t, uid_t>> cases = {{0, 65534}, {65534, 65533}};
-  for (const auto& [writer, other] : cases) {
-    SCOPED_TRACE(writer);
+  // Writer (the other user is the next lower id), whether the target has a
+  // second name, and whether the other user swaps the target too.
+  const std::vector<std::tuple<unsigned, bool, bool>> cases = {
+      {0, false, false}, {65534, false, false}, {0, false, true}, {65534, true, true}};
+  for (const auto& [writer, second, swap_target] : cases) {
+    SCOPED_TRACE(std::to_string(writer) + " " + std::to_string(second + 2 * swap_target));
+    const int other = writer == 0 ? 65534 : int(writer) - 1;
     Scratch_dir dir;
-    const std::string shared = made_dir(dir, "shared", 0777), hidden = made_dir(dir, "hidden", 0700);
+    const std::string shared = made_dir(dir, "shared", 0777),
+                      hidden = made_dir(dir, "hidden", 0700);
     const std::string precious = dir.write("hidden/precious", "precious"),
                       target = dir.write("shared/out.mtz", "old");
     for (const std::string& path : {hidden, precious, target})
       ASSERT_EQ(chown(path.c_str(), writer, writer), 0);
     ASSERT_TRUE(chmod(precious.c_str(), 0600) == 0 && chmod(target.c_str(), 0640) == 0);
+    ASSERT_TRUE(!second || link(target.c_str(), dir.file("second").c_str()) == 0);
     const pid_t pid = fork();
     if (pid == 0) {
       if (setgid(writer) != 0 || setuid(writer) != 0) _exit(3);
       Output_file out(target, "T");
       raise(SIGSTOP);  // the other user acts now
       write_bytes(out.path(), "new");
-      _exit(fatal_text([&] { out.commit(); }) == "no error" ? 0 : 4);
+      const std::string refused =
+          "T: cannot write " + target +
+          ": the file was changed by "
+          "another process while its new content was written; it is left as it is";
+      _exit(fatal_text([&] { out.commit(); }) == (swap_target ? refused : "no error") ? 0 : 4);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, WUNTRACED), pid);
     ASSERT_TRUE(WIFSTOPPED(status));
-    // Each entry, and each one inside an entry the other user may enter.
-    const std::string swapped = as_user(other, other, [&] {
+    const auto swap_all = [&] {
       int n = 0;
       const auto swap = [&](const std::string& folder, const std::string& name) {
         const std::string path = folder + "/" + name;
         n += rename(path.c_str(), (folder + "/stolen" + name).c_str()) == 0 &&
-             symlink(precious.c_str(), path.c_str()) == 0;
+             (name == "out.mtz" ? chmod(write_bytes(path, "planted").c_str(), 0666)
+                                : symlink(precious.c_str(), path.c_str())) == 0;
       };
       for (const std::string& name : entries_of(shared)) {
-        if (name == "out.mtz") continue;
+        if (name == "out.mtz" && !swap_target) continue;
         std::error_code error;
         for (const auto& inner : std::filesystem::directory_iterator(shared + "/" + name, error))
           swap(shared + "/" + name, inner.path().filename().string());
         swap(shared, name);
       }
       return std::to_string(n);
-    });
-    EXPECT_EQ(swapped, "1");
+    };
+    EXPECT_EQ(in_child(swap_all, other, other), swap_target ? "2" : "1");
     kill(pid, SIGCONT);
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(read_bytes(precious), "precious");
     EXPECT_EQ(mode_and_owner(precious), (std::vector<unsigned>{0600, writer, writer}));
     EXPECT_EQ(mode_and_owner(hidden), (std::vector<unsigned>{0700, writer, writer}));
-    EXPECT_EQ(read_bytes(target), "new");
-    EXPECT_EQ(mode_and_owner(target), (std::vector<unsigned>{0640, writer, writer}));
+    EXPECT_EQ(read_bytes(target), swap_target ? "planted" : "new");
+    const unsigned owner = swap_target ? unsigned(other) : writer;
+    EXPECT_EQ(mode_and_owner(target),
+              (std::vector<unsigned>{swap_target ? 0666u : 0640u, owner, owner}));
+    EXPECT_EQ(read_bytes(shared + "/stolenout.mtz"), swap_target ? "old" : "");
   }
-}
-
-// A file of several names is rewritten in place, so that every name sees
-// the new content, wherever the other names lie.
-TEST(OutputFile, HardLinkedOutputIsRewrittenInPlace) {
-  Scratch_dir dir;
-  made_dir(dir, "other", 0755);
-  for (const std::string name : {"same.mtz", "other/away.mtz"}) {
-    SCOPED_TRACE(name);
-    const std::string target = dir.write("out.mtz", "old"), second = dir.file(name);
-    ASSERT_EQ(link(target.c_str(), second.c_str()), 0);
-    const ino_t was = inode_of(target);
-    write_output(target, "new for " + name);
-    EXPECT_EQ(read_bytes(second), "new for " + name);
-    EXPECT_EQ(inode_of(target), was);
-    std::remove(second.c_str());
-    std::remove(target.c_str());
-  }
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"other"});
 }
 
 // Writers in place take turns: while another process holds the file's
@@ -566,16 +444,17 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
   const pid_t pid = fork();
   if (pid == 0) {
     close(held);  // a lock belongs to the open file, which the child shares
-    _exit(fatal_text([&] { write_output(target, content); }) == "no error" ? 0 : 4);
+    _exit(put(target, content) == "no error" ? 0 : 4);
   }
   // A wide bound: the child may wait long for a processor on a busy machine.
   bool waiting = false, ended = false;
   int status = 0;
   const auto start = std::chrono::steady_clock::now();
-  while (!waiting && !ended && std::chrono::steady_clock::now() - start < std::chrono::seconds(120)) {
-    const std::string locks = read_bytes("/proc/locks");
-    waiting = locks.find("-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ") !=
-              std::string::npos;
+  while (!waiting && !ended &&
+         std::chrono::steady_clock::now() - start < std::chrono::seconds(120)) {
+    waiting =
+        read_bytes("/proc/locks").find("-> FLOCK  ADVISORY  WRITE " + std::to_string(pid) + " ") !=
+        std::string::npos;
     ended = waitpid(pid, &status, WNOHANG) == pid;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
@@ -585,69 +464,4 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
   if (!ended) waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(read_bytes(target), content);
-}
-
-// A write that fails (here past a file size limit, its signal at the
-// default) is fatal, naming the output as given whatever its characters,
-// and the folder where its new content was written; the target stays.
-TEST(OutputFile, FailedWritesNameTheOutput) {
-  Scratch_dir dir;
-  const std::string old = dir.write("with\nnewline.mtz", "old");
-  const std::string fresh = dir.file("fresh.mtz");
-  const std::string why = "writing its new content in " + dir.path() + " failed: file too large";
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {old, why + "; the file is left as it was"}, {fresh, why}};
-  for (const auto& [target, message] : cases) {
-    const std::string seen = in_child([&] {
-      signal(SIGXFSZ, SIG_DFL);
-      const struct rlimit limited = {4096, RLIM_INFINITY};
-      setrlimit(RLIMIT_FSIZE, &limited);
-      const std::string text = fatal_text([&] { write_output(target, std::string(10000, 'n')); });
-      return text + "|" + Output_file::last_failure(target);
-    });
-    EXPECT_EQ(seen, "T: cannot write " + target + ": " + message + "|" + message);
-  }
-  EXPECT_EQ(read_bytes(old), "old");
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"with\nnewline.mtz"});
-}
-
-// Names as long as a folder holds fit: the new content's name does not
-// grow with the target's; a longer name is refused by the probe, which
-// leaves nothing behind.
-TEST(OutputFile, LongNamesFit) {
-  Scratch_dir dir;
-  const std::string longest = dir.file(std::string(255, 'x')), longer = dir.file(std::string(256, 'x'));
-  for (const std::string& target : {longest, longest}) {  // new, then replaced
-    EXPECT_EQ(fatal_text([&] { Output_file::probe(target, "T"); }), "no error");
-    EXPECT_EQ(fatal_text([&] { write_output(target, "new"); }), "no error");
-  }
-  EXPECT_EQ(read_bytes(longest), "new");
-  EXPECT_EQ(fatal_text([&] { Output_file::probe(longer, "T"); }),
-            "T: cannot write " + longer + ": file name too long");
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{std::string(255, 'x')});
-}
-
-// Outputs committed while a hold exists are put in place together by its
-// release; a hold that ends without release replaces nothing.
-TEST(OutputFile, HeldOutputsArePutInPlaceTogether) {
-  Scratch_dir dir;
-  const std::string a = dir.write("a.mtz", "old a"), b = dir.file("b.pdb");
-  {
-    Outputs_held held;
-    write_output(a, "new a");
-    write_output(b, "new b");
-    EXPECT_EQ(read_bytes(a), "old a");
-    EXPECT_EQ(dir.entries().size(), 3u);  // a.mtz and the two private folders
-    held.release();
-  }
-  EXPECT_EQ(read_bytes(a), "new a");
-  EXPECT_EQ(read_bytes(b), "new b");
-  {
-    Outputs_held held;
-    write_output(a, "newer a");
-    write_output(b, "newer b");
-  }
-  EXPECT_EQ(read_bytes(a), "new a");
-  EXPECT_EQ(read_bytes(b), "new b");
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.mtz", "b.pdb"}));
 }

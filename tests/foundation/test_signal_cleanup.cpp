@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/prctl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "foundation/output_file.h"
@@ -42,20 +41,51 @@ bool ended_by(const int status, const int sig) {
   return WIFSIGNALED(status) && WTERMSIG(status) == sig;
 }
 
+// True once sig waits, held, for the process pid, or that process has ended.
+bool held_or_ended(const pid_t pid, const int sig) {
+  const std::string status = read_bytes("/proc/" + std::to_string(pid) + "/status");
+  const std::size_t at = status.find("ShdPnd:\t");
+  if (at == std::string::npos || status.find("State:\tZ") != std::string::npos) return true;
+  return (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (sig - 1) & 1) != 0;
+}
+
+// A chain of folders below a test's folder whose absolute path is longer
+// than a path may be: 22 steps of 201 characters.
+const std::string step(200, 'd');
+constexpr int depth = 22;
+
+// Goes down the chain from the current folder, making what is missing.
+bool go_deep() {
+  for (int i = 0; i < depth; ++i)
+    if ((mkdir(step.c_str(), 0755) != 0 && errno != EEXIST) || chdir(step.c_str()) != 0)
+      return false;
+  return true;
+}
+
+// The names the deepest folder of the chain below dir holds, each followed
+// by a space.
+std::string deepest(const Scratch_dir& dir) {
+  return in_child([&] {
+    std::string names = chdir(dir.path().c_str()) == 0 && go_deep() ? "" : "no chain";
+    for (const std::string& name : entries_of(".")) names += name + " ";
+    return names;
+  });
+}
+
 }  // namespace
 
 // Each signal removes the outputs' private folders (also of an output
-// nested in another's, and one begun relative to a folder left since) and
-// ends the process as it would; not when a forked child gets it, nor before
-// a hold on it ends.
+// nested in another's, and of one begun relative to a folder left since,
+// whose absolute path is longer than a path may be) and ends the process
+// as it would; not when a forked child gets it, nor before a hold on it ends.
 TEST(SignalCleanup, TemporariesGoWithTheSignalThatEndsTheProcess) {
   for (const int sig : ending_signals()) {
     Scratch_dir dir;
     const std::string target = dir.write("o.mtz", "old");
     const int status = status_of_child([&] {
       const Output_file beside(target, "T"), nested(beside.path(), "T");
-      if (chdir(dir.path().c_str()) != 0) _exit(4);
-      const Output_file relative("r.mtz", "T");
+      if (chdir(dir.path().c_str()) != 0 || !go_deep()) _exit(4);
+      const Output_file deep("r.mtz", "T");
       if (chdir("/") != 0) _exit(4);
       if (fork() == 0) {
         raise(sig);
@@ -68,8 +98,9 @@ TEST(SignalCleanup, TemporariesGoWithTheSignalThatEndsTheProcess) {
       write_bytes(target, "written while held");
     });
     EXPECT_TRUE(ended_by(status, sig)) << sig << " " << status;
-    EXPECT_EQ(dir.entries(), std::vector<std::string>{"o.mtz"}) << sig;
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{step, "o.mtz"})) << sig;
     EXPECT_EQ(read_bytes(target), "written while held") << sig;
+    EXPECT_EQ(deepest(dir), "") << sig;
   }
 }
 
@@ -97,8 +128,9 @@ TEST(SignalCleanup, CallersDispositionsStay) {
 }
 
 // A file written in place (it has a second name) is copied from its new
-// content, here a FIFO whose writer sends a signal halfway: the process
-// ends only once the file holds the whole new text.
+// content, here a FIFO whose writer sends a signal halfway and goes on once
+// the signal is held: the process ends only once the file holds the whole
+// new text.
 TEST(SignalCleanup, ACommitIsNotCutShort) {
   for (const int sig : {SIGTERM, SIGQUIT, SIGPIPE, SIGUSR1, SIGALRM, SIGRTMIN + 3}) {
     Scratch_dir dir;
@@ -108,9 +140,11 @@ TEST(SignalCleanup, ACommitIsNotCutShort) {
       Output_file file(target, "T");
       if (unlink(file.path().c_str()) != 0 || mkfifo(file.path().c_str(), 0600) != 0) _exit(5);
       if (fork() == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // not left waiting should the copy never open it
+        const pid_t copy = getppid();
         const int out = open(file.path().c_str(), O_WRONLY);  // once the copy opens it
-        if (out < 0 || write(out, "new ", 4) != 4 || kill(getppid(), sig) != 0) _exit(1);
-        usleep(100000);
+        if (out < 0 || write(out, "new ", 4) != 4 || kill(copy, sig) != 0) _exit(1);
+        while (!held_or_ended(copy, sig)) usleep(1000);
         _exit(write(out, "text", 4) == 4 ? 0 : 1);
       }
       file.commit();
@@ -119,41 +153,4 @@ TEST(SignalCleanup, ACommitIsNotCutShort) {
     EXPECT_EQ(read_bytes(target), "new text") << sig;
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"o.mtz", "p.mtz"})) << sig;
   }
-}
-
-// A signal removes the new content however long the absolute path of the
-// working folder: here longer than a path may be.
-TEST(SignalCleanup, DeepWorkingFolders) {
-  Scratch_dir dir;
-  const std::string step(200, 'd');
-  const int depth = 22;  // 22 x 201 characters: past 4096
-  const int status = status_of_child([&] {
-    if (chdir(dir.path().c_str()) != 0) _exit(4);
-    for (int i = 0; i < depth; ++i)
-      if (mkdir(step.c_str(), 0755) != 0 || chdir(step.c_str()) != 0) _exit(4);
-    write_bytes("o.mtz", "old");
-    const Output_file out("o.mtz", "T");
-    write_bytes(out.path(), "new");
-    raise(SIGTERM);
-  });
-  EXPECT_TRUE(ended_by(status, SIGTERM)) << status;
-  // What the deepest folder holds, then the folders removed from the bottom.
-  const std::string left = [&] {
-    const pid_t pid = fork();
-    if (pid == 0) {
-      if (chdir(dir.path().c_str()) != 0) _exit(4);
-      for (int i = 0; i < depth; ++i)
-        if (chdir(step.c_str()) != 0) _exit(4);
-      const bool alone = entries_of(".") == std::vector<std::string>{"o.mtz"} &&
-                         read_bytes("o.mtz") == "old";
-      unlink("o.mtz");
-      for (int i = 0; i < depth; ++i)
-        if (chdir("..") != 0 || rmdir(step.c_str()) != 0) _exit(5);
-      _exit(alone ? 0 : 6);
-    }
-    int s = 0;
-    waitpid(pid, &s, 0);
-    return std::to_string(WIFEXITED(s) ? WEXITSTATUS(s) : 128 + WTERMSIG(s));
-  }();
-  EXPECT_EQ(left, "0");
 }

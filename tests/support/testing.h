@@ -1,12 +1,16 @@
 // Helpers shared by every test suite: fixture files, scratch directories and
 // whole-file reads and writes, fatal-message capture, a guard that silences
-// the message stream for its lifetime, runs as an unprivileged user, and
+// the message stream for its lifetime, runs in child processes (as an
+// unprivileged user, as another user, or with mounts of their own), and
 // waits for what another process does.
 #ifndef VANTREL_TESTS_SUPPORT_TESTING_H
 #define VANTREL_TESTS_SUPPORT_TESTING_H
 
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -183,6 +187,53 @@ inline pid_t first_child_of(const pid_t pid) {
   within_a_minute(
       [&] { return bool(std::ifstream("/proc/" + id + "/task/" + id + "/children") >> child); });
   return child;
+}
+
+//! What f returns when run in a child process: as user uid, group gid and no
+//! supplementary groups when uid is given (the tests run as root then).
+//! "child failed" when the child could not take that user, or f threw or
+//! its text could not be sent.
+inline std::string in_child(const std::function<std::string()>& f, const int uid = -1,
+                            const int gid = -1) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    // No supplementary groups (the system call: the child has one thread,
+    // and the C library's declaration would clash with names in tests).
+    if (uid >= 0 && (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(gid >= 0 ? gid : uid) != 0 ||
+                     setuid(uid) != 0))
+      _exit(3);
+    std::string text;
+    try {
+      text = f();
+    } catch (...) {
+      _exit(5);
+    }
+    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
+}
+
+//! What f returns when run in a child process with mounts of its own, which
+//! no other process sees and which go with it; "no namespace" where there
+//! can be none (not root, or a system that refuses).
+inline std::string in_mount_namespace(const std::function<std::string()>& f) {
+  if (geteuid() != 0) return "no namespace";
+  return in_child([&] {
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      return std::string("no namespace");
+    return f();
+  });
 }
 
 }  // namespace vantrel_testing

@@ -1,0 +1,28 @@
+// Helpers over the system's calls, shared by the file and process code: the
+// text of an error number as this library's messages give it, and a write
+// that goes on until every byte is written.
+#ifndef VANTREL_FOUNDATION_SYSTEM_CALL_H
+#define VANTREL_FOUNDATION_SYSTEM_CALL_H
+
+#include <cstddef>
+
+#include "foundation/vstring.h"
+
+namespace vantrel {
+
+namespace System {
+
+//! The system's text for an error number, starting in lower case as the
+//! library's own reasons do ("no such file or directory").
+String reason(int error);
+
+//! Writes size bytes from data to the descriptor fd, going on after a write
+//! cut short or interrupted; false on failure, errno set (EIO when a write
+//! takes nothing). Safe in a child process between fork and exit.
+bool write_all(int fd, const char* data, std::size_t size);
+
+}  // namespace System
+
+}  // namespace vantrel
+
+#endif
