@@ -144,51 +144,6 @@ template <class F> std::string fatal_text(F&& operation) {
 //! The user an unprivileged run takes when the tests run as root.
 constexpr int unprivileged_id = 65534;
 
-//! What f returns when run by an unprivileged user: a child process that
-//! gives up root first, so that file permissions apply (f itself when not
-//! root). Such a run reaches only what is open to that user, so it works on
-//! copies in a scratch directory, never on files under the checkout.
-inline std::string as_unprivileged(const std::function<std::string()>& f) {
-  if (geteuid() != 0) return f();
-  int fds[2];
-  if (pipe(fds) != 0) return "no pipe";
-  const pid_t pid = fork();
-  if (pid == 0) {
-    close(fds[0]);
-    if (setgid(unprivileged_id) != 0 || setuid(unprivileged_id) != 0) _exit(3);
-    const std::string text = f();
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  std::string text;
-  char buffer[256];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
-}
-
-//! Whether done() holds within a minute of tries: a wide margin for what
-//! happens at once, however busy the machine.
-inline bool within_a_minute(const std::function<bool()>& done) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-  for (; std::chrono::steady_clock::now() < end;
-       std::this_thread::sleep_for(std::chrono::microseconds(200)))
-    if (done()) return true;
-  return false;
-}
-
-//! The first child that the main thread of a process starts (within a
-//! minute); 0 when none.
-inline pid_t first_child_of(const pid_t pid) {
-  const std::string id = std::to_string(pid);
-  pid_t child = 0;
-  within_a_minute(
-      [&] { return bool(std::ifstream("/proc/" + id + "/task/" + id + "/children") >> child); });
-  return child;
-}
-
 //! What f returns when run in a child process: as user uid, group gid and no
 //! supplementary groups when uid is given (the tests run as root then).
 //! "child failed" when the child could not take that user, or f threw or
@@ -221,6 +176,34 @@ inline std::string in_child(const std::function<std::string()>& f, const int uid
   int status = 0;
   waitpid(pid, &status, 0);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? text : "child failed";
+}
+
+//! What f returns when run by an unprivileged user: a child process that
+//! gives up root first, so that file permissions apply (f itself when not
+//! root). Such a run reaches only what is open to that user, so it works on
+//! copies in a scratch directory, never on files under the checkout.
+inline std::string as_unprivileged(const std::function<std::string()>& f) {
+  return geteuid() != 0 ? f() : in_child(f, unprivileged_id);
+}
+
+//! Whether done() holds within a minute of tries: a wide margin for what
+//! happens at once, however busy the machine.
+inline bool within_a_minute(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  for (; std::chrono::steady_clock::now() < end;
+       std::this_thread::sleep_for(std::chrono::microseconds(200)))
+    if (done()) return true;
+  return false;
+}
+
+//! The first child that the main thread of a process starts (within a
+//! minute); 0 when none.
+inline pid_t first_child_of(const pid_t pid) {
+  const std::string id = std::to_string(pid);
+  pid_t child = 0;
+  within_a_minute(
+      [&] { return bool(std::ifstream("/proc/" + id + "/task/" + id + "/children") >> child); });
+  return child;
 }
 
 //! What f returns when run in a child process with mounts of its own, which
