@@ -316,9 +316,9 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   Output_file out(file, write_who);
   // The library's own writes to a file go unchecked (a full disk gives a
   // file cut short, and success). So it renders the file into memory, and
-  // the bytes are written with every write checked. mmCIF it renders only
-  // while writing a named file: that goes to the new content's place and
-  // is then overwritten by the same data rendered into memory.
+  // the bytes are written with every write checked. mmCIF it makes only
+  // while writing a named file: that write goes to /dev/null, and the data
+  // it made are rendered into memory.
   struct Memory_file : mmdb::io::File {
     explicit Memory_file(const bool portable) {
       assign(0, 0, nullptr);
@@ -339,7 +339,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   };
   String content;
   if (type == CIF) {
-    const int rc = WriteCIFASCII(out.path().c_str(), mmdb::io::GZM_NONE);
+    const int rc = WriteCIFASCII("/dev/null", mmdb::io::GZM_NONE);
     FType = read_type;
     if (rc != 0) write_error(file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
