@@ -141,6 +141,28 @@ bool Files::same_output(const String& a, const String& b) {
          stat(directory_of(file_b).c_str(), &dir_b) == 0 && same_inode(dir_a, dir_b);
 }
 
+// A first form of the walk: the links are followed by name, then the folder
+// is opened.
+Files::Output_place::Output_place(const String& path, const String& who) {
+  const String file = link_target(path, who);
+  dir_path_ = directory_of(file);
+  name_ = name_of(file);
+  dir_ = open(dir_path_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir_ < 0) cannot("write", path, who, reason(errno));
+  if (fstat(dir_, &folder_) != 0) cannot("write", path, who, reason(errno));
+  exists_ = fstatat(dir_, name_.c_str(), &file_, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+Files::Output_place::~Output_place() {
+  if (dir_ >= 0) close(dir_);
+}
+
+Files::Output_place::Output_place(Output_place&& other) noexcept
+    : dir_(other.dir_), dir_path_(other.dir_path_), name_(other.name_), exists_(other.exists_),
+      file_(other.file_), folder_(other.folder_) {
+  other.dir_ = -1;
+}
+
 String Files::directory_of(const String& path) {
   const std::size_t slash = path.find_last_of('/');
   if (slash == String::npos) return ".";

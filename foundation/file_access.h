@@ -69,6 +69,41 @@ String directory_of(const String& path);
 //! The last part of path: the name within its directory (all of a bare name).
 String name_of(const String& path);
 
+//! Where a write to a path lands, found by a walk that opens the path one
+//! name at a time through descriptors, following links (as above) in every
+//! folder of the path, not only at its end. The folder that holds the file
+//! is held open (O_PATH), so nothing another user renames afterwards can
+//! move the output elsewhere. Fatal ("<who>: cannot write <path>:
+//! <reason>", path as given) when the walk cannot reach that folder: a
+//! missing folder, a loop, a link the shared-folder rule forbids (the
+//! reason names the link).
+class Output_place {
+ public:
+  Output_place(const String& path, const String& who);
+  ~Output_place();
+  Output_place(Output_place&& other) noexcept;
+  Output_place& operator=(Output_place&&) = delete;
+  Output_place(const Output_place&) = delete;
+
+  //! The folder that holds the file, open as O_PATH | O_DIRECTORY.
+  int dir() const { return dir_; }
+  //! That folder as a path, for messages.
+  const String& dir_path() const { return dir_path_; }
+  //! The file's name in that folder (no link: a link at the end is followed).
+  const String& name() const { return name_; }
+  //! Whether the file existed when walked, and its status then (lstat).
+  bool exists() const { return exists_; }
+  const struct stat& file() const { return file_; }
+  //! The folder's status.
+  const struct stat& folder() const { return folder_; }
+
+ private:
+  int dir_ = -1;
+  String dir_path_, name_;
+  bool exists_ = false;
+  struct stat file_ {}, folder_ {};
+};
+
 //! True when the two statuses are of one file (one device and inode).
 inline bool same_inode(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
