@@ -172,7 +172,7 @@ TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
     EXPECT_EQ(read_bytes(dir.file("held.pdb")), release ? "held" : "");
   }
   const std::vector<std::pair<std::string, std::string>> refused = {
-      {dir.file("nodir/x"), "no such file or directory"},
+      {dir.file("nodir/x"), "no such directory: " + dir.file("nodir")},
       {dir.file("self.mtz"), "too many levels of symbolic links"},
       {dir.path(), "not a regular file"},
       {dir.file(std::string(256, 'x')), "file name too long"}};
