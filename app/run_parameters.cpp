@@ -147,6 +147,7 @@ bool check(const Run_parameters& p, std::ostream& out) {
                                                                     {"-pdbout-wrk", &p.pdbout_wrk}};
   for (const auto& o : outputs) {
     if (*o.second == "NONE") continue;
+    if (o.second->empty()) return fail(out, "Output name is empty", o.first);
     if (const char* fault = output_fault(*o.second))
       return fail(out, fault, o.first + (" " + *o.second));
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})

@@ -186,13 +186,13 @@ void Files::check_output(const String& path, const String& who) {
   const char* const name = place.name().c_str();
   if (place.exists()) {
     if (!S_ISREG(place.file().st_mode)) refuse("not a regular file");
+    if (const char* flag = fixed_by(place.dir(), name)) refuse("the file is " + String(flag));
     // A file without any write permission is refused even where the process
     // could override it (as root): it was made read-only to be kept.
     if (faccessat(place.dir(), name, W_OK, 0) != 0) refuse(reason(errno));
     if ((place.file().st_mode & 0222) == 0) refuse("the file is read-only");
     if (planted(place.file(), place.folder()))
       refuse("the file is another user's, in a folder all may write");
-    if (const char* flag = fixed_by(place.dir(), name)) refuse("the file is " + String(flag));
   }
   // An existing file is written in place where its folder may not be
   // changed (closed to this process, or immutable); a new one needs the

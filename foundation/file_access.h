@@ -1,14 +1,17 @@
 // File-path checks made before the file libraries open a path (outputs are
 // then put in place by Output_file).
 //
-// An output path that is a symbolic link names the file the link leads to
-// (through any chain of links, each relative to the directory that holds
-// it): that file is written and the links stay as they are. A link that
-// leads to no file yet leads to a new file, made where the link points. In
-// a folder that all may write and that has the sticky bit (as /tmp), a link
-// is followed only when it is this user's or the folder owner's, as the
-// kernel's rule for such folders has it, at every step of a chain; any
-// other is refused, since another user may have planted it.
+// An output path is walked one name at a time through descriptors. A path
+// that is a symbolic link names the file the link leads to (through any
+// chain of links, each relative to the directory that holds it): that file
+// is written and the links stay as they are. A link that leads to no file
+// yet leads to a new file, made where the link points. In a folder that all
+// may write and that has the sticky bit (as /tmp), a link is followed only
+// when it is this user's or the folder owner's, as the kernel's rule for
+// such folders has it, wherever it is in the path (folders included) and at
+// every step of a chain; any other is refused, since another user may have
+// planted it. Each link at the end of a path counts one of the system's 40,
+// and so does each link in the folders on the way to the next.
 #ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
 #define VANTREL_FOUNDATION_FILE_ACCESS_H
 
@@ -36,15 +39,21 @@ void check_input(const String& path, const String& who);
 //! permission (also for root: they were made read-only to be kept), a
 //! missing directory, a new file in a directory this process may not write,
 //! links that lead round in a loop, and another user's link in a shared
-//! folder (as above; the reason names the link). Text:
-//! "<who>: cannot write <path>: <reason>", path as given.
+//! folder (as above; the reason names the link). Refused too, for root as
+//! well: an existing file in such a shared folder that is neither this
+//! user's nor the folder owner's ("the file is another user's, in a folder
+//! all may write"), as the kernel refuses it to a program that would create
+//! it (fs.protected_regular); a file that is immutable or append-only ("the
+//! file is append-only (chattr +a)"), a new file in an immutable folder, and
+//! any file in an append-only folder ("the folder <dir> is immutable (chattr
+//! +i)"), where no name may be replaced or removed. An existing file in an
+//! immutable folder is accepted: it is written in place. Text:
+//! "<who>: cannot write <path>: <reason>", path as given; "''" for an empty
+//! path ("empty file name").
 void check_output(const String& path, const String& who);
 
 //! The file a write to path lands on, links followed (as above); it need
-//! not exist. Fatal ("<who>: cannot write <path>: <reason>") when the chain
-//! of links has no end or passes a link that may not be followed (another
-//! user's in a shared folder: "the link <link> is another user's, in a
-//! folder all may write: not followed").
+//! not exist. Fatal as Output_place when its folder cannot be reached.
 String link_target(const String& path, const String& who);
 
 //! True when both names exist and are one file (any spelling, links followed).
@@ -52,9 +61,9 @@ bool same_file(const String& a, const String& b);
 
 //! The file a write to path lands on, whether or not it exists yet: links
 //! followed (as above), its directory made absolute and free of links, "."
-//! and "..". Unresolved (links followed as far as they may be) when the
-//! chain of links has no end, passes a link that may not be followed, or
-//! the directory does not exist or has no absolute name within PATH_MAX.
+//! and "..". path itself when its folder cannot be reached (as
+//! Output_place), and that folder as reached (links followed, not
+//! absolute) when it has no absolute name within PATH_MAX.
 String output_file(const String& path);
 
 //! True when writes to a and b land on one file: one existing file
@@ -75,8 +84,10 @@ String name_of(const String& path);
 //! is held open (O_PATH), so nothing another user renames afterwards can
 //! move the output elsewhere. Fatal ("<who>: cannot write <path>:
 //! <reason>", path as given) when the walk cannot reach that folder: a
-//! missing folder, a loop, a link the shared-folder rule forbids (the
-//! reason names the link).
+//! missing folder ("no such directory: <dir>"), a name in the path that is
+//! no folder ("not a directory: <dir>"), a loop, a link the shared-folder
+//! rule forbids ("the link <link> is another user's, in a folder all may
+//! write: not followed"), or the system's reason.
 class Output_place {
  public:
   Output_place(const String& path, const String& who);
@@ -87,7 +98,8 @@ class Output_place {
 
   //! The folder that holds the file, open as O_PATH | O_DIRECTORY.
   int dir() const { return dir_; }
-  //! That folder as a path, for messages.
+  //! That folder as a path, for messages: as reached, with the text of
+  //! each link followed in place of the link ("." for the working folder).
   const String& dir_path() const { return dir_path_; }
   //! The file's name in that folder (no link: a link at the end is followed).
   const String& name() const { return name_; }

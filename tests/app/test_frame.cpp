@@ -196,6 +196,8 @@ TEST(Frame, OptionsAndTheirChecks) {
       {with_compulsory({"-colin-wrk-hl", "/a//HL"}), "Invalid column path:\t-colin-wrk-hl /a//HL"},
       {with_compulsory({"-colin-ref-fo", "/a/b/c/"}),
        "Invalid column path:\t-colin-ref-fo /a/b/c/"},
+      {with_compulsory({"-mtzout-wrk", ""}), "Output name is empty:\t-mtzout-wrk"},
+      {with_compulsory({"-pdbout-wrk", ""}), "Output name is empty:\t-pdbout-wrk"},
       {with_compulsory({"-mtzout-wrk", "w.mtz"}),
        "Output would overwrite an input file:\t-mtzout-wrk w.mtz"},
       {{"-mtzin-ref", "frame_test_input.mtz", "-pdbin-ref", "r.pdb", "-mtzin-wrk", "w.mtz",

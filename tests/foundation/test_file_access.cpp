@@ -1,6 +1,9 @@
 #include "foundation/file_access.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -138,6 +141,11 @@ TEST(FileAccess, OutputsLandingOnOneFile) {
   for (const auto& c : cases)
     EXPECT_EQ(Files::same_output(dir.file(c.a), dir.file(c.b)), c.same) << c.a << " " << c.b;
   EXPECT_EQ(Files::output_file("/y.out"), "/y.out");
+  // A path longer than the system resolves at once, through a folder link.
+  std::string far = "sublink";
+  for (int step = 0; step < 600; ++step) far += "/../sub";
+  EXPECT_TRUE(Files::same_output(dir.file(far + "/y.out"), dir.file("sub/y.out")));
+  EXPECT_FALSE(Files::same_output(dir.file(far + "/y.out"), dir.file("y.out")));
 
   // One folder under two paths that no link joins: a working folder too
   // deep for an absolute name (past PATH_MAX), made and removed by a child,
@@ -170,9 +178,9 @@ TEST(FileAccess, OutputsLandingOnOneFile) {
 }
 
 // In a folder that all may write and that has the sticky bit (as /tmp), a
-// link is followed only when it is the user's own or the folder owner's, at
-// each step of a chain; any other is refused, naming it. Where the kernel
-// applies that rule (fs.protected_symlinks), its own answer is the oracle.
+// link is followed only when it is the user's own or the folder owner's,
+// wherever it is in the path and at each step of a chain; any other is
+// refused, naming it. A file there of another user is refused too.
 TEST(FileAccess, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
   if (geteuid() != 0) GTEST_SKIP() << "needs links of two users";
   Scratch_dir dir;
@@ -184,35 +192,106 @@ TEST(FileAccess, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
   ASSERT_EQ(chown(made_dir(dir, "theirs", 01777).c_str(), nobody, nobody), 0);
   made_dir(dir, "group", 01775);  // sticky, but not open to all
   made_dir(dir, "open", 0777);    // open to all, but not sticky
-  // Link, its text, its owner, and whether root follows it.
+  ASSERT_EQ(chown(made_dir(dir, "nobodys", 0755).c_str(), nobody, nobody), 0);
+  const auto link = [&](const std::string& name) {
+    return "the link " + dir.file(name) + " is another user's, in a folder all may write: not followed";
+  };
+  const std::string file = "the file is another user's, in a folder all may write";
+  // Entry, its link text ("": a file, mode 0666), its owner; the path
+  // written ("": the entry) and why root may not write it ("": it may).
   const struct {
     std::string name, text;
     unsigned owner;
-    bool followed;
-  } cases[] = {{"tmp/planted.mtz", "../private/precious", nobody, false},
-               {"tmp/own.mtz", "../private/precious", 0, true},
-               {"theirs/planted.mtz", "../private/precious", nobody, true},
-               {"group/planted.mtz", "../private/precious", nobody, true},
-               {"open/planted.mtz", "../private/precious", nobody, true},
-               {"chain.mtz", "tmp/planted.mtz", 0, false}};
+    std::string written, why;
+  } cases[] = {{"tmp/planted.mtz", "../private/precious", nobody, "", link("tmp/planted.mtz")},
+               {"tmp/own.mtz", "../private/precious", 0, "", ""},
+               {"theirs/planted.mtz", "../private/precious", nobody, "", ""},
+               {"group/planted.mtz", "../private/precious", nobody, "", ""},
+               {"open/planted.mtz", "../private/precious", nobody, "", ""},
+               {"chain.mtz", "tmp/planted.mtz", 0, "", link("tmp/planted.mtz")},
+               {"tmp/work", "../nobodys", nobody, "tmp/work/out.mtz", link("tmp/work")},
+               {"tmp/mine", "../nobodys", 0, "tmp/mine/out.mtz", ""},
+               {"theirs/work", "../nobodys", nobody, "theirs/work/out.mtz", ""},
+               {"through.mtz", "tmp/work/out.mtz", 0, "", link("tmp/work")},
+               {"tmp/nobodys.mtz", "", nobody, "", file},
+               {"tmp/roots.mtz", "", 0, "", ""},
+               {"theirs/nobodys.mtz", "", nobody, "", ""},
+               {"open/nobodys.mtz", "", nobody, "", ""},
+               {"tmp/to_nobodys.mtz", "nobodys.mtz", 0, "", file}};
   for (const auto& c : cases) {
-    const std::string link = dir.file(c.name);
-    ASSERT_EQ(symlink(c.text.c_str(), link.c_str()), 0) << c.name;
-    ASSERT_EQ(lchown(link.c_str(), c.owner, c.owner), 0) << c.name;
+    const std::string entry = dir.file(c.name);
+    ASSERT_TRUE(c.text.empty() ? chmod(dir.write(c.name, "theirs").c_str(), 0666) == 0
+                               : symlink(c.text.c_str(), entry.c_str()) == 0)
+        << c.name;
+    ASSERT_EQ(lchown(entry.c_str(), c.owner, c.owner), 0) << c.name;
   }
-  const bool kernel_rule = read_bytes("/proc/sys/fs/protected_symlinks").substr(0, 1) == "1";
+  // Where the kernel applies the rule (fs.protected_symlinks) its own answer
+  // is the oracle for each link; for files (fs.protected_regular), an open
+  // that would create them.
+  const auto kernel_rule = [](const std::string& name) {
+    return read_bytes("/proc/sys/fs/protected_" + name).substr(0, 1) == "1";
+  };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string link = dir.file(c.name);
-    const std::string refused = "T: cannot write " + link + ": the link " +
-                                dir.file("tmp/planted.mtz") +
-                                " is another user's, in a folder all may write: not followed";
-    EXPECT_EQ(fatal_text([&] { Files::check_output(link, "T"); }),
-              c.followed ? "no error" : refused);
+    const std::string written = dir.file(c.written.empty() ? c.name : c.written);
+    EXPECT_EQ(fatal_text([&] { Files::check_output(written, "T"); }),
+              c.why.empty() ? "no error" : "T: cannot write " + written + ": " + c.why);
     struct stat st;
-    if (kernel_rule) {
-      EXPECT_EQ(stat(link.c_str(), &st) == 0, c.followed);
+    const std::string entry = dir.file(c.name);
+    if (!c.text.empty() && kernel_rule("symlinks")) {
+      EXPECT_EQ(stat(entry.c_str(), &st) == 0, c.why.compare(0, 8, "the link") != 0);
+    } else if (c.text.empty() && kernel_rule("regular")) {
+      const int fd = open(entry.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+      EXPECT_EQ(fd >= 0, c.why.empty());
+      if (fd >= 0) close(fd);
     }
   }
+  EXPECT_TRUE(entries_of(dir.file("nobodys")).empty());
   EXPECT_EQ(read_bytes(precious), "keep");
+}
+
+// Sets the flags that keep a file or folder from change (FS_IMMUTABLE_FL,
+// FS_APPEND_FL) to flags; false where that cannot be done here.
+static bool set_fixed(const std::string& path, const int flags) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  int now = 0;
+  bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &now) == 0;
+  now = (now & ~(FS_IMMUTABLE_FL | FS_APPEND_FL)) | flags;
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &now) == 0;
+  if (fd >= 0) close(fd);
+  return done;
+}
+
+// A file that may not be changed (chattr +i, +a) is refused up front,
+// naming the flag, and so is a new file in an immutable folder and any in
+// an append-only one (whose names cannot be taken away); an existing file
+// in an immutable folder is written in place, as in a closed folder.
+TEST(FileAccess, ImmutableAndAppendOnlyTargetsAreRefused) {
+  Scratch_dir dir;
+  const std::string fixed = made_dir(dir, "fixed", 0755), grows = made_dir(dir, "grows", 0755);
+  // File, its flags (-1: not made), and the reason it is refused.
+  const struct {
+    std::string name;
+    int flags;
+    std::string why;
+  } cases[] = {{"a.mtz", FS_APPEND_FL, "the file is append-only (chattr +a)"},
+               {"i.mtz", FS_IMMUTABLE_FL, "the file is immutable (chattr +i)"},
+               {"fixed/old.mtz", 0, ""},
+               {"fixed/new.mtz", -1, "the folder " + fixed + " is immutable (chattr +i)"},
+               {"grows/old.mtz", 0, "the folder " + grows + " is append-only (chattr +a)"},
+               {"grows/new.mtz", -1, "the folder " + grows + " is append-only (chattr +a)"}};
+  for (const auto& c : cases) {
+    if (c.flags >= 0 && !set_fixed(dir.write(c.name, "old"), c.flags)) {
+      GTEST_SKIP() << "no chattr flags here";
+    }
+  }
+  ASSERT_TRUE(set_fixed(fixed, FS_IMMUTABLE_FL) && set_fixed(grows, FS_APPEND_FL));
+  for (const auto& c : cases) {
+    const std::string file = dir.file(c.name);
+    EXPECT_EQ(fatal_text([&] { Files::check_output(file, "T"); }),
+              c.why.empty() ? "no error" : "T: cannot write " + file + ": " + c.why);
+  }
+  bool cleared = set_fixed(fixed, 0) && set_fixed(grows, 0);
+  for (const auto& c : cases) cleared = (c.flags <= 0 || set_fixed(dir.file(c.name), 0)) && cleared;
+  EXPECT_TRUE(cleared);
 }
