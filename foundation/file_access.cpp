@@ -91,7 +91,7 @@ struct Walk {
       const int fd = openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
       if (fd < 0 || fstat(fd, &file) != 0) {
         if (errno == ENOENT && last) break;
-        why = errno == ENOENT ? "no such directory: " + joined(dir_path, name) : reason(errno);
+        why = errno == ENOENT ? "no such directory: " + missing(names) : reason(errno);
       } else if (S_ISLNK(file.st_mode)) {
         nested = last ? 0 : nested + 1;
         if ((last ? ++hops : nested) > max_links)
@@ -116,6 +116,14 @@ struct Walk {
   }
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
+
+  // The folder path of a name not found, the names still to walk but the
+  // last one after it.
+  String missing(const std::vector<String>& names) const {
+    String path = joined(dir_path, name);
+    for (std::size_t i = names.size(); i-- > 1;) path = joined(path, names[i]);
+    return path;
+  }
 
   // The folder reached as a path the system can resolve.
   String folder() const { return dir_path.empty() ? "." : dir_path; }
