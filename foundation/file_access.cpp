@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <utility>
@@ -74,11 +73,11 @@ void push_names(std::vector<String>& names, const String& path) {
 // the folders on the way to the next: the system's own limit holds for
 // every path a link leads to.
 struct Walk {
-  int dir = -1;             // the folder reached, O_PATH | O_DIRECTORY
-  String dir_path, name;    // that folder for messages ("" the working one), the name in it
-  bool exists = false;      // whether the name is there, and its status then
+  int dir = -1;           // the folder reached, O_PATH | O_DIRECTORY
+  String dir_path, name;  // that folder for messages ("" the working one), the name in it
+  bool exists = false;    // whether the name is there, and its status then
   struct stat file {};
-  String why;               // empty, or why the walk stopped
+  String why;  // empty, or why the walk stopped
 
   explicit Walk(const String& path) {
     std::vector<String> names;

@@ -194,7 +194,8 @@ TEST(FileAccess, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
   made_dir(dir, "open", 0777);    // open to all, but not sticky
   ASSERT_EQ(chown(made_dir(dir, "nobodys", 0755).c_str(), nobody, nobody), 0);
   const auto link = [&](const std::string& name) {
-    return "the link " + dir.file(name) + " is another user's, in a folder all may write: not followed";
+    return "the link " + dir.file(name) +
+           " is another user's, in a folder all may write: not followed";
   };
   const std::string file = "the file is another user's, in a folder all may write";
   // Entry, its link text ("": a file, mode 0666), its owner; the path
