@@ -182,8 +182,7 @@ Row_reach row_reach(CMtz::MTZ* mtz, const Cell& cell, const double limit, const 
     HKL hkl;
     const Row_indices indices = row_indices(values, missing, at, hkl);
     if (indices == Row_indices::unheld && reach.unindexed++ == 0) reach.first_unindexed = row;
-    if (indices == Row_indices::fractional && reach.fractional++ == 0)
-      reach.first_fractional = row;
+    if (indices == Row_indices::fractional && reach.fractional++ == 0) reach.first_fractional = row;
     if (indices != Row_indices::held) continue;
     const double s = hkl.invresolsq(cell);
     reach.finest = std::max(reach.finest, s);

@@ -29,8 +29,7 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
   const std::string real = read_bytes(fixture_path("tiny_5e5z.mtz"));
   std::string no_end = real, bad_ncol = real, version = real, after_end = real, comment = real,
               end_of_headers = real, quote = real, indented = real, joined = real, continued = real,
-              major = real, history_past_end = real, history_negative = real,
-              history_to_end = real;
+              major = real, history_past_end = real, history_negative = real, history_to_end = real;
   no_end.replace(no_end.find("END "), 4, "XND ");
   bad_ncol.replace(bad_ncol.find("NCOL        8"), 13, "NCOL        9");
   // Records the library leaks on: more than the version, a stranger after END,
