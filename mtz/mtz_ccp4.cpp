@@ -50,7 +50,7 @@ template <std::size_t N> void copy_field(char (&field)[N], const std::string& te
 
 }  // namespace
 
-Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
+Mtz_ptr mtz_get_header(const String& filename, const String& operation, int* history_lines) {
   const String where = "CCP4MTZfile: " + operation + " - ";
   // A path that is no readable regular file (a FIFO would block the
   // reader) is refused with the reason; a missing one is "missing".
@@ -61,6 +61,8 @@ Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
   if (!fault.empty()) fatal(where + fault + ": " + filename);
   Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
   if (!mtz) fatal(where + mtz_damaged + ": " + filename);
+  if (history_lines != nullptr) *history_lines = mtz->histlines;
+  mtz->histlines = std::min(mtz->histlines, mtz_max_history);
   CMtz::MtzAssignHKLtoBase(mtz.get());
   return mtz;
 }
@@ -132,15 +134,23 @@ void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup) {
   spacegroup.init(Spgr_descr(text, Spgr_descr::Symops));
 }
 
-bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl) {
+Row_indices row_indices(const float* values, const int* missing, const int pos[3], HKL& hkl) {
   // Far beyond any real reflection list, yet well inside an int.
   constexpr float max_index = 100000.0f;
+  bool whole = true;
   for (int i = 0; i < 3; ++i) {
     const float v = values[pos[i]];
-    if (missing[pos[i]] != 0 || !(std::fabs(v) <= max_index)) return false;
+    if (missing[pos[i]] != 0 || !(std::fabs(v) <= max_index)) return Row_indices::unheld;
+    // Writers store each index as the float of an integer, which holds it
+    // exactly; a fraction rounded would take another reflection's place.
+    whole = whole && v == std::rint(v);
     hkl[i] = int(std::lrint(v));
   }
-  return true;
+  return whole ? Row_indices::held : Row_indices::fractional;
+}
+
+bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl) {
+  return row_indices(values, missing, pos, hkl) == Row_indices::held;
 }
 
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]) {
@@ -170,10 +180,10 @@ Row_reach row_reach(CMtz::MTZ* mtz, const Cell& cell, const double limit, const 
     if (CMtz::ccp4_lrreff(mtz, &resol, values, missing, cols, 3, row) != 0)
       fatal("CCP4MTZfile: " + operation + " - File truncated: " + filename);
     HKL hkl;
-    if (!row_hkl(values, missing, at, hkl)) {
-      if (reach.unindexed++ == 0) reach.first_unindexed = row;
-      continue;
-    }
+    const Row_indices indices = row_indices(values, missing, at, hkl);
+    if (indices == Row_indices::unheld && reach.unindexed++ == 0) reach.first_unindexed = row;
+    if (indices == Row_indices::fractional && reach.fractional++ == 0) reach.first_fractional = row;
+    if (indices != Row_indices::held) continue;
     const double s = hkl.invresolsq(cell);
     reach.finest = std::max(reach.finest, s);
     reach.beyond += s >= limit;

@@ -21,13 +21,21 @@ struct Mtz_deleter {
 };
 typedef std::unique_ptr<CMtz::MTZ, Mtz_deleter> Mtz_ptr;
 
+//! The most history lines the library writes right: it cuts the count of a
+//! longer history to three digits, so that a reader takes the rest for
+//! header records.
+constexpr int mtz_max_history = 999;
 //! The header of an MTZ file (rows left on disk, index columns assigned to
-//! HKL_base). Fatal, "CCP4MTZfile: <operation> - <what>: <file>", when the
-//! file is missing or not a sound merged MTZ file; "CCP4MTZfile: cannot
-//! read <file>: <reason>" when it is no regular file this process may read.
+//! HKL_base), its history cut to its first mtz_max_history lines (the
+//! latest: the library puts new lines first), so that a copy writes it
+//! right; history_lines, when given, receives the file's own count.
+//! Fatal, "CCP4MTZfile: <operation> - <what>: <file>", when the file is
+//! missing or not a sound merged MTZ file; "CCP4MTZfile: cannot read
+//! <file>: <reason>" when it is no regular file this process may read.
 //! The file's layout is checked first, because the library crashes or
 //! never returns on some damaged headers.
-Mtz_ptr mtz_get_header(const String& filename, const String& operation);
+Mtz_ptr mtz_get_header(const String& filename, const String& operation,
+                       int* history_lines = nullptr);
 
 //! The column path "/crystal/dataset/label" of a library column.
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);
@@ -41,19 +49,25 @@ std::vector<Symop> read_symops(CMtz::MTZ* mtz);
 //! The space group of the file's symmetry operators. Fatal "CCP4MTZfile:
 //! invalid symmetry operators" when read_symops gives none.
 void read_spacegroup(CMtz::MTZ* mtz, Spacegroup& spacegroup);
+//! How the indices of a row stand: held in a reflection list, unheld
+//! (missing, or far outside any real list), or not whole numbers.
+enum class Row_indices { held, unheld, fractional };
 //! The Miller indices of a row (values and missing flags by lookup
-//! position, pos the positions of H, K, L); false when one is missing or
-//! far outside any real reflection list (a damaged row).
+//! position, pos the positions of H, K, L), and how they stand.
+Row_indices row_indices(const float* values, const int* missing, const int pos[3], HKL& hkl);
+//! The Miller indices of a row; false unless row_indices finds them held
+//! (a damaged row).
 bool row_hkl(const float* values, const int* missing, const int pos[3], HKL& hkl);
 //! Lookup positions of the last columns labelled H, K and L (0, 1, 2 when
 //! a label is absent).
 void index_positions(const std::vector<CMtz::MTZCOL*>& lookup, int hkl[3]);
 //! How far the file's rows reach: their number, the finest 1/d^2 of their
-//! indices in a cell, how many lie at or beyond a limit (1/d^2), and how
-//! many have no indices a reflection list holds (row_hkl false), with the
-//! first such row (numbered from 1; 0 for none).
+//! held indices in a cell, how many lie at or beyond a limit (1/d^2), and
+//! how many have unheld and fractional indices, with the first row of each
+//! (numbered from 1; 0 for none).
 struct Row_reach {
   int rows = 0, beyond = 0, unindexed = 0, first_unindexed = 0;
+  int fractional = 0, first_fractional = 0;
   double finest = 0.0;
 };
 //! Reads the indices of every row. Fatal "CCP4MTZfile: <operation> - File

@@ -83,7 +83,12 @@ void CCP4MTZfile::reset() {
 
 void CCP4MTZfile::read_header(const String& operation, const bool reading) {
   const String where = "CCP4MTZfile: " + operation + " - ";
-  Mtz_ptr mtz = mtz_get_header(filename_in_, operation);
+  int history = 0;
+  Mtz_ptr mtz = mtz_get_header(filename_in_, operation, &history);
+  if (!reading && history > mtz_max_history)
+    Message::message(Message_warn(
+        where + "the copy keeps the latest " + String(mtz_max_history) + " of " + String(history) +
+        " history lines, as many as the CCP4 library writes: " + filename_in_));
   read_hierarchy(mtz.get(), crystals_);
   int x, s, c;
   match_path("/HKL_base/HKL_base/H", x, s, c);
@@ -114,11 +119,14 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
     return;
   }
   // The RESO record's finest limit, in 1/d^2 (the library gives 0 without
-  // the record). 0.9999 keeps the finest reflection inside the limit.
+  // the record), when it is one: positive and at least the coarsest (d
+  // spacings written in its place, or the limits swapped, are not).
+  // 0.9999 keeps the finest reflection inside the limit.
   float coarsest = 0.0f, finest = 0.0f;
   CMtz::MtzResLimits(mtz.get(), &coarsest, &finest);
-  const Resolution header =
-      finest > 0.0f ? Resolution(0.9999 / std::sqrt(double(finest))) : Resolution();
+  const Resolution header = finest > 0.0f && finest >= coarsest
+                                ? Resolution(0.9999 / std::sqrt(double(finest)))
+                                : Resolution();
   const Row_reach reach =
       row_reach(mtz.get(), cell_, header.is_null() ? 0.0 : header.invresolsq_limit(), filename_in_,
                 operation);
@@ -128,9 +136,13 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
     fatal(where + mtz_damaged + ": " + String(reach.unindexed) + " of " + String(reach.rows) +
           " rows have indices no reflection list holds (missing, or past 100000), the first row " +
           String(reach.first_unindexed) + ": " + filename_in_);
+  if (reading && reach.fractional > 0)
+    fatal(where + mtz_damaged + ": " + String(reach.fractional) + " of " + String(reach.rows) +
+          " rows have indices that are not whole numbers, the first row " +
+          String(reach.first_fractional) + ": " + filename_in_);
   // Rows beyond a RESO record (a stale one) would be left out of the
   // file's list: the limit is then the data's own, as the library's reader
-  // widens it when it reads the rows.
+  // widens it when it reads the rows. So it is without a usable record.
   resolution_ = header;
   if (reach.beyond > 0 || header.is_null()) {
     if (!(reach.finest > 0.0) || !std::isfinite(reach.finest))
@@ -143,7 +155,7 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
       fatal(where + mtz_damaged + ": the reflections reach " + String(resolution_.limit(), 0, 6) +
             " A (" +
             (header.is_null()
-                 ? String("no RESO record")
+                 ? String("no usable RESO record")
                  : String(reach.beyond) + " of " + String(reach.rows) +
                        " beyond the RESO record's " + String(header.limit(), 0, 6) + " A") +
             "), finer than a reflection list of this cell holds: " + filename_in_);

@@ -277,10 +277,12 @@ class Header_check {
               sound_symop(text.c_str() + at, text.c_str() + text.size())) ||
              fault("an operator the CCP4 library cannot read");
     }
+    // The limits are only a note to the library: it reads every row
+    // whatever they say (0, negative or swapped limits included).
     if (key == "RESO") {
+      double limit;
       if (f.size() != 3) return fault("not two numbers");
-      reso = true;
-      return number(f[1], resolution[0]) && number(f[2], resolution[1]);
+      return number(f[1], limit) && number(f[2], limit);
     }
     if (key == "VALM") {
       if (f.size() != 2) return fault("not NAN or one number");
@@ -427,14 +429,6 @@ class Header_check {
     if (sort_max > ncol)
       return refuse(corrupted("the SORT record names column " + std::to_string(sort_max) + " of " +
                               std::to_string(ncol)));
-    // The reader keeps the reflections inside the file's finest limit
-    // (the second RESO number, in 1/d^2): one that is not positive, or
-    // coarser than the first, would drop nearly all of them. Without the
-    // record the library's limits take in every reflection.
-    if (reso && nref > 0 && !(resolution[1] > 0.0 && resolution[1] >= resolution[0]))
-      return refuse(corrupted("a RESO record whose finest limit (" + format(resolution[1]) +
-                              ") is not a positive number at least its first (" +
-                              format(resolution[0]) + ")"));
     // The library marks every value equal to the VALM number missing,
     // indices too: a mark that can be an index makes those rows vanish.
     if (std::floor(missing_mark) == missing_mark)
@@ -544,8 +538,6 @@ class Header_check {
   long sort_max = 0;       // the highest column the SORT record names
   std::set<std::string> labels;
   std::vector<std::pair<double, double>> index_ranges;  // of the type-H columns
-  bool reso = false;                                    // a RESO record was given
-  double resolution[2] = {0.0, 0.0};                    // RESO, in 1/d^2
   double missing_mark = Util::nan();                    // VALM; NaN for NAN
   std::string keyword;                                  // of the record being taken
   long group_id = -1, group_step = 0;                   // dataset group being read
@@ -608,11 +600,18 @@ std::string mtz_layout_fault(const String& filename) {
         if (std::strncmp(record, "MTZBATS", 7) == 0) return unmerged;
         if (std::strncmp(record, "MTZHIST", 7) != 0)
           return corrupted("a record other than history between END and MTZENDOFHEADERS");
+        // The library takes the line count as it stands: it aborts on a
+        // negative one, and on one beyond the records left it reads past
+        // the end of the file, taking MTZENDOFHEADERS for history.
         std::istringstream fields(std::string(record + 7, record_length - 7));
         long lines = -1;
         std::string rest;
-        if (!(fields >> lines) || (fields >> rest) || lines < 0 || lines > 1000)
-          return corrupted("an MTZHIST record without a line count of 0 to 1000");
+        if (!(fields >> lines) || (fields >> rest) || lines < 0)
+          return corrupted("an MTZHIST record without a line count");
+        const std::int64_t left = (size - std::int64_t(in.tellg())) / record_length;
+        if (lines > left)
+          return corrupted("an MTZHIST record whose line count (" + std::to_string(lines) +
+                           ") exceeds the " + std::to_string(left) + " records left in the file");
         in.seekg(lines * record_length, std::ios::cur);
       }
       return corrupted("no MTZENDOFHEADERS record");

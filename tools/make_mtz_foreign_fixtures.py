@@ -20,7 +20,9 @@ Files written into tests/data:
   mtz_cctbx_setting.mtz  written by cctbx in the setting P 21 21 21 (2*a,b,c),
                        whose centring has no lattice letter: its symmetry
                        record gives "?" (the column sources' dates are fixed)
-  mtz_foreign.txt      gemmi's reading of the first two and the fourth (the
+  mtz_long_history.mtz  a history of 1,001 lines (gemmi writes every line
+                       given), F and SIGF in a dataset of its own
+  mtz_foreign.txt      gemmi's reading of all but the third (the
                        space group 0 when gemmi names none): per file a line
                        "file NAME SPACEGROUP a b c alpha beta gamma", per
                        column "column PROJECT CRYSTAL DATASET LABEL TYPE",
@@ -121,6 +123,22 @@ def write_cctbx_setting(path):
                        written))
 
 
+def write_long_history(path):
+    mtz = new_mtz()
+    add_dataset(mtz, "HKL_base", "HKL_base", "HKL_base", 0.0)
+    for label in "HKL":
+        mtz.add_column(label, "H", dataset_id=0)
+    data = add_dataset(mtz, "project", "crystal", "native", 1.2)
+    mtz.add_column("F", "F", dataset_id=data)
+    mtz.add_column("SIGF", "Q", dataset_id=data)
+    rows = [list(hkl) + [40.0 - 2.5 * i, 0.5 + 0.25 * i] for i, hkl in enumerate(HKLS)]
+    mtz.set_data(np.array(rows, dtype=np.float32))
+    mtz.history = ["step %d of a long processing history" % i for i in range(1001)]
+    mtz.write_to_file(path)
+    with open(path, "rb") as f:
+        assert f.read().count(b"MTZHIST 1001 ") == 1
+
+
 def fmt(v):
     return "nan" if math.isnan(v) else repr(float(v))
 
@@ -149,7 +167,9 @@ def make_all(directory):
     write_odd_names(os.path.join(directory, "mtz_odd_names.mtz"))
     write_unmerged(os.path.join(directory, "mtz_unmerged.mtz"))
     write_cctbx_setting(os.path.join(directory, "mtz_cctbx_setting.mtz"))
-    dump(["mtz_one_dataset.mtz", "mtz_odd_names.mtz", "mtz_cctbx_setting.mtz"],
+    write_long_history(os.path.join(directory, "mtz_long_history.mtz"))
+    dump(["mtz_one_dataset.mtz", "mtz_odd_names.mtz", "mtz_cctbx_setting.mtz",
+          "mtz_long_history.mtz"],
          os.path.join(directory, "mtz_foreign.txt"))
 
 

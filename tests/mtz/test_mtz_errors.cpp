@@ -29,7 +29,7 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
   const std::string real = read_bytes(fixture_path("tiny_5e5z.mtz"));
   std::string no_end = real, bad_ncol = real, version = real, after_end = real, comment = real,
               end_of_headers = real, quote = real, indented = real, joined = real, continued = real,
-              major = real;
+              major = real, history_past_end = real, history_negative = real, history_to_end = real;
   no_end.replace(no_end.find("END "), 4, "XND ");
   bad_ncol.replace(bad_ncol.find("NCOL        8"), 13, "NCOL        9");
   // Records the library leaks on: more than the version, a stranger after END,
@@ -43,6 +43,12 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
   continued.replace(continued.find("DWAVEL        1    0.00000  "), 28,
                     "DWAVEL        1    0.00000 &");
   major.replace(major.find("VERS MTZ:V1.1"), 13, "VERS MTZ:V2.1");
+  // History counts the library aborts on (a negative one) or reads past the
+  // end of the file by; one that takes in MTZENDOFHEADERS. The file holds a
+  // line and MTZENDOFHEADERS after the count.
+  history_past_end.replace(history_past_end.find("MTZHIST   1"), 20, "MTZHIST 99999999999 ");
+  history_negative.replace(history_negative.find("MTZHIST   1"), 11, "MTZHIST  -1");
+  history_to_end.replace(history_to_end.find("MTZHIST   1"), 11, "MTZHIST   2");
   // An indented dataset record: the library loses the dataset and crashes.
   indented.replace(indented.find("DATASET       1 1     "), 22, "  DATASET       1 1   ");
   // Each file and what the refusal says was found ("" for none: the file
@@ -70,7 +76,14 @@ TEST(MtzErrors, UnreadableFilesNameTheFile) {
        "SYMINF record: a space-group name not quoted between blanks"},
       {write_scratch("continued.mtz", continued),
        "DWAVEL record: a continuation mark \"&\" at its end"},
-      {write_scratch("major.mtz", major), "VERS record: other than one version MTZ:V1.n"}};
+      {write_scratch("major.mtz", major), "VERS record: other than one version MTZ:V1.n"},
+      {write_scratch("history_past_end.mtz", history_past_end),
+       "an MTZHIST record whose line count (99999999999) exceeds the 2 records left in the file"},
+      {write_scratch("history_cut.mtz", real.substr(0, real.size() - 81)),
+       "an MTZHIST record whose line count (1) exceeds the 0 records left in the file"},
+      {write_scratch("history_negative.mtz", history_negative),
+       "an MTZHIST record without a line count"},
+      {write_scratch("history_to_end.mtz", history_to_end), "no MTZENDOFHEADERS record"}};
   for (const auto& [f, found] : files) {
     const std::string what =
         "File missing or corrupted: " + (found.empty() ? "" : found + ": ") + f;
@@ -121,7 +134,8 @@ TEST(MtzErrors, CallsOutOfOrderAndAVanishedFile) {
 
 // Mangled copies of a real file: cut anywhere, bytes changed anywhere or in
 // the header, header records replaced. Each either reads or fails with the
-// open message; none may crash or hang.
+// open message; none may crash or hang. (A changed byte of an index mostly
+// leaves it no whole number: such rows are refused.)
 TEST(MtzErrors, FuzzedFilesNeverCrash) {
   const std::string real = read_bytes(fixture_path("tiny_5e5z.mtz"));
   const std::size_t records = (real.size() - kHeader) / 80;
@@ -157,6 +171,6 @@ TEST(MtzErrors, FuzzedFilesNeverCrash) {
     std::remove(path.c_str());
   }
   EXPECT_EQ(read + failed, 320);
-  EXPECT_GT(read, 30);
+  EXPECT_GT(read, 10);
   EXPECT_GT(failed, 80);
 }

@@ -1,6 +1,6 @@
 // Files laid out as other programs write them: every column in a dataset 0
 // of their own names, names and labels with quotes and trailing marks, a
-// setting whose symmetry record has no lattice letter.
+// setting whose symmetry record has no lattice letter, a long history.
 // Each is read with the values gemmi reads, and copied by an append.
 #include <fstream>
 #include <map>
@@ -92,11 +92,11 @@ void expect_as_gemmi_reads(const std::string& path, const Foreign& want) {
 // A dataset 0 named other than HKL_base (one program writes every column
 // there, under its own name thrice), and names and labels holding quotes or
 // ending in "-" or "&", and a group in a setting without a lattice letter
-// ("?", its group taken from the operators): read as gemmi reads them, the
-// input and its append copy alike.
+// ("?", its group taken from the operators), and a history of 1,001 lines:
+// read as gemmi reads them, the input and its append copy alike.
 TEST(MtzForeign, FilesOfOtherWritersReadAsGemmiReadsThem) {
   const std::map<std::string, Foreign> files = read_foreign();
-  ASSERT_EQ(files.size(), 3u);
+  ASSERT_EQ(files.size(), 4u);
   for (const auto& [name, want] : files) {
     SCOPED_TRACE(name);
     const std::string in = fixture_path(name), out = mtz_testing::scratch("copy_" + name);
@@ -108,5 +108,40 @@ TEST(MtzForeign, FilesOfOtherWritersReadAsGemmiReadsThem) {
               }),
               "no error");
     expect_as_gemmi_reads(out, want);
+  }
+}
+
+// A history of any length the file holds (gemmi writes every line given) is
+// read with the data: 1,001 lines as written, and 5,000. An append copies
+// the data and the latest 999 lines, all the CCP4 library's writer counts
+// right (it would write a count of 1,001 as 100), and says so.
+TEST(MtzForeign, LongHistoriesAreReadWithTheirData) {
+  const Foreign want = read_foreign().at("mtz_long_history.mtz");
+  const std::string written = vantrel_testing::read_bytes(fixture_path("mtz_long_history.mtz"));
+  std::string longer = mtz_testing::with_text(written, "MTZHIST 1001 ", "MTZHIST 5000 ");
+  std::string lines;
+  for (int i = 1001; i < 5000; ++i) {
+    const std::string line = "step " + std::to_string(i) + " added";
+    lines += line + std::string(80 - line.size(), ' ');
+  }
+  longer.insert(longer.find("MTZHIST 5000 ") + 80, lines);
+  for (const auto& [bytes, n] : {std::pair{written, 1001}, std::pair{longer, 5000}}) {
+    SCOPED_TRACE(n);
+    const std::string in = vantrel_testing::write_bytes(mtz_testing::scratch("history.mtz"), bytes),
+                      out = mtz_testing::scratch("history_copy.mtz");
+    expect_as_gemmi_reads(in, want);
+    vantrel_testing::Quiet_messages quiet;
+    CCP4MTZfile file;
+    file.open_append(in, out);
+    file.close_append();
+    EXPECT_EQ(quiet.text(), "CCP4MTZfile: open_append - the copy keeps the latest 999 of " +
+                                std::to_string(n) +
+                                " history lines, as many as the CCP4 library writes: " + in + "\n");
+    expect_as_gemmi_reads(out, want);
+    const mtz_testing::Raw_mtz copy(out);
+    ASSERT_TRUE(copy);
+    ASSERT_EQ(copy->histlines, 999);
+    const std::size_t first = bytes.find("MTZHIST") + 80;
+    EXPECT_EQ(std::string(copy->hist, 999 * 80), bytes.substr(first, 999 * 80));
   }
 }

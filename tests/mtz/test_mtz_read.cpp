@@ -276,11 +276,13 @@ TEST(MtzRead, ProgramSequenceOnRealFiles) {
   }
 }
 
-// Every row of a file is read whatever its RESO record says, as gemmi reads
-// every row: a stale record (3 A, for data to 1.85 A) or none gives the
+// Every row of a file is read whatever its RESO record says, as gemmi (and
+// the CCP4 library) reads every row: a stale record (3 A, for data to
+// 1.85 A), none, or one that is no pair of limits in 1/d^2 (a finest limit
+// of 0 or below, the limits swapped, d spacings in their place) gives the
 // data's own limit, and rows far beyond it (indices of 512 and more) widen
 // the limit to hold them. A record that matches the data keeps its limit
-// exactly.
+// exactly, and one finer than the data is kept.
 TEST(MtzRead, EveryRowIsReadWhateverTheResolutionRecord) {
   using mtz_testing::with_text;
   const mtz_testing::Real_file wrk = mtz_testing::read_real_files().at("wrk_7mm1.mtz");
@@ -294,13 +296,27 @@ TEST(MtzRead, EveryRowIsReadWhateverTheResolutionRecord) {
   std::string far = bytes;
   for (const auto& [row, column, index] : moves)
     far = mtz_testing::with_row_value(far, row, column, float(index));
-  const std::string cases[] = {
-      bytes, with_text(bytes, reso, "RESO 0.000167046399       0.111111111111"),
-      with_text(bytes, reso, "TITLE" + std::string(reso.size() - 5, ' ')), far};
-  for (const std::string& data : cases) {
-    SCOPED_TRACE(&data - cases);
+  const auto with_reso = [&](const std::string& text) {
+    return with_text(bytes, reso, text + std::string(reso.size() - text.size(), ' '));
+  };
+  const double own = 0.9999 / std::sqrt(wrk.s_max);  // the data's own limit
+  const struct {
+    std::string bytes;
+    double limit;  // 0 where the moved rows set it
+  } cases[] = {{bytes, 0.9999 / std::sqrt(double(0.292242101987f))},
+               {with_reso("RESO 0.000167046399       0.111111111111"), own},
+               {with_reso("TITLE"), own},
+               {with_reso("RESO 0.000167046399       0"), own},
+               {with_reso("RESO 0.000167046399       -1"), own},
+               {with_reso("RESO -5 -1"), own},
+               {with_reso("RESO 0.292242101987       0.000167046399"), own},
+               {with_reso("RESO 77.37 1.8498"), own},
+               {with_reso("RESO 1.8498 77.37"), 0.9999 / std::sqrt(double(77.37f))},
+               {far, 0.0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
     CCP4MTZfile file;
-    file.open_read(vantrel_testing::write_bytes(mtz_testing::scratch("reso.mtz"), data));
+    file.open_read(vantrel_testing::write_bytes(mtz_testing::scratch("reso.mtz"), c.bytes));
     const Resolution resolution = file.resolution();
     HKL_info list;
     file.import_hkl_info(list, false);
@@ -309,11 +325,13 @@ TEST(MtzRead, EveryRowIsReadWhateverTheResolutionRecord) {
     file.close_read();
     EXPECT_EQ(list.num_reflections(), wrk.rows);
     EXPECT_EQ(fo.num_obs(), wrk.fp_present);
-    if (data == bytes) {
-      EXPECT_EQ(resolution.limit(), 0.9999 / std::sqrt(double(0.292242101987f)));
+    if (&c == cases) {
+      EXPECT_EQ(resolution.limit(), c.limit);
     }
-    if (data != far) {
-      EXPECT_NEAR(resolution.limit() * std::sqrt(wrk.s_max), 0.9999, 2e-6);
+    if (c.limit > 0.0) {
+      EXPECT_NEAR(resolution.limit(), c.limit, 2e-6 * c.limit);
+      for (const Row& row : wrk.sample)
+        expect_value(fo[HKL(row.h, row.k, row.l)].f(), row.values[wrk.column("FP")], "sample row");
       continue;
     }
     for (const auto& [row, column, index] : moves) {

@@ -533,18 +533,17 @@ TEST(MtzFormats, HeadersTheLibraryMisreadsAreRefusedWithWhatWasFound) {
       {{{"COLUMN SIGI ", "COLUMN L    "}, {"COLSRC SIGI ", "COLSRC L    "}},
        "COLUMN record: the index label L given to a second column"},
       {{{"COLUMN SIGI ", "COLUMN FP   "}, {"COLSRC SIGI ", "COLSRC FP   "}}, ""},
-      // Limits and marks that make rows vanish.
-      {{{reso, record("RESO 0.0028703967109323   0")}},
-       "a RESO record whose finest limit (0) is not a positive number at least its first "
-       "(0.0028704)"},
-      {{{reso, record("RESO 0.0028703967109323   -1")}},
-       "a RESO record whose finest limit (-1) is not a positive number at least its first "
-       "(0.0028704)"},
-      {{{reso, record("RESO 0.0028703967109323   1e-30")}},
-       "a RESO record whose finest limit (1e-30) is not a positive number at least its first "
-       "(0.0028704)"},
+      // Resolution limits the library reads every row under, and marks that
+      // make rows vanish.
+      {{{reso, record("RESO 0.0028703967109323   0")}}, ""},
+      {{{reso, record("RESO 0.0028703967109323   -1")}}, ""},
+      {{{reso, record("RESO 0.0028703967109323   1e-30")}}, ""},
+      {{{reso, record("RESO 0.3611701726913452   0.0028703967109323")}}, ""},
+      {{{reso, record("RESO 18.665044863474495   1.6639645192598425")}}, ""},
       {{{reso, record("RESO 0   0.3611701726913452")}}, ""},
       {{{reso, record("TITLE")}}, ""},
+      {{{reso, record("RESO 0.0028703967109323   0x1p-2")}},
+       "RESO record: a number \"0x1p-2\" that is not plain decimal"},
       {{{"VALM NAN", "VALM 0  "}},
        "a missing-value mark (VALM 0) that is also an index of the file"},
       {{{"VALM NAN", "VALM -5 "}},
@@ -633,8 +632,9 @@ TEST(MtzFormats, NumbersAreTakenOnlyWhereTheLibraryReadsThemAsWritten) {
 }
 
 // Rows that no reflection list holds: indices that are missing (NaN, or
-// the VALM mark where the header's index ranges were stale) or past 100000
-// are refused by reading, with both counts; indices whose limit no list of
+// the VALM mark where the header's index ranges were stale), past 100000 or
+// not whole numbers are refused by reading, with both counts (an append
+// copies those rows as they are); indices whose limit no list of
 // the cell reaches, and a limit too coarse for the cell, are refused by
 // reading and appending alike. gemmi reads all 441 rows of each.
 TEST(MtzFormats, RowsNoReflectionListHoldsAreRefusedWithTheCounts) {
@@ -654,6 +654,12 @@ TEST(MtzFormats, RowsNoReflectionListHoldsAreRefusedWithTheCounts) {
   for (const auto& [row, column, value] :
        {std::tuple{3, 0, 100001.0f}, std::tuple{4, 1, -100001.0f}, std::tuple{5, 2, Util::nanf()}})
     unheld = with_row_value(unheld, row, column, value);
+  // Indices that are not whole numbers, two of them a float's step off:
+  // rounded, (-4.5 0 1) would take the place of (-4 0 1). gemmi and cctbx
+  // round them.
+  std::string fractional = with_row_value(bytes, 0, 0, -4.5f);
+  fractional = with_row_value(fractional, 30, 2, std::nextafter(2.0f, 3.0f));
+  fractional = with_row_value(fractional, 31, 1, std::nextafter(1.0f, 0.0f));
   const struct {
     std::string bytes;
     std::string found;  // after "CCP4MTZfile: <operation> - "
@@ -662,6 +668,10 @@ TEST(MtzFormats, RowsNoReflectionListHoldsAreRefusedWithTheCounts) {
       {unheld,
        "File missing or corrupted: 40 of 441 rows have indices no reflection list holds "
        "(missing, or past 100000), the first row 4",
+       false},
+      {fractional,
+       "File missing or corrupted: 3 of 441 rows have indices that are not whole numbers, the "
+       "first row 1",
        false},
       // gemmi: d(99999 0 4) = 9.45862e-05 A, of which 0.9999 is the limit.
       {with_row_value(bytes, 3, 0, 99999.0f),
