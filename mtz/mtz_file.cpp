@@ -142,9 +142,11 @@ void CCP4MTZfile::read_header(const String& operation, const bool reading) {
           String(reach.first_fractional) + ": " + filename_in_);
   // Rows beyond a RESO record (a stale one) would be left out of the
   // file's list: the limit is then the data's own, as the library's reader
-  // widens it when it reads the rows. So it is without a usable record.
+  // widens it when it reads the rows. So it is without a usable record, or
+  // with one whose coarse end is finer than every row (d spacings in
+  // ascending order), which would ask for a list far finer than the data.
   resolution_ = header;
-  if (reach.beyond > 0 || header.is_null()) {
+  if (reach.beyond > 0 || header.is_null() || double(coarsest) > reach.finest / 0.9999) {
     if (!(reach.finest > 0.0) || !std::isfinite(reach.finest))
       fatal(where + "Invalid resolution limits in: " + filename_in_);
     resolution_ = Resolution(0.9999 / std::sqrt(reach.finest));
