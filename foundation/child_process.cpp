@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,17 +67,46 @@ bool parse_report(const String& report, String& text) {
   return report.substr(1, colon - 1) == std::to_string(text.size());
 }
 
+// The signals that a fault of the work itself raises; any other signal
+// that ends the child came from outside.
+bool is_fault(const int sig) {
+  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS})
+    if (sig == fault) return true;
+  return false;
+}
+
+// How a child that sent no whole report ended, from its wait status (none
+// when it could not be reaped, as under an ignored SIGCHLD). A signal from
+// outside interrupted it; a fault, SIGKILL (the memory killer's) or SIGXCPU
+// (a processor-time limit it inherited) is a crash.
+Child_outcome unreported(const bool reaped, const int status) {
+  if (reaped && WIFSIGNALED(status)) {
+    const int sig = WTERMSIG(status);
+    if (!is_fault(sig) && sig != SIGKILL && sig != SIGXCPU)
+      return {Child_outcome::interrupted, String(), sig};
+  }
+  return {Child_outcome::crashed, String()};
+}
+
 // The child's side: it runs work, reports on out and ends.
-[[noreturn]] void run_child(const std::function<String()>& work, const pid_t parent,
-                            const int out) {
+[[noreturn]] void run_child(const std::function<String()>& work, const pid_t parent, const int out,
+                            sigset_t caller_mask) {
   // Dies with the caller, also when that died before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(1);
-  // Default dispositions and no blocked signal, whatever the caller set.
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-  for (int s = 1; s < NSIG; ++s) signal(s, SIG_DFL);
+  // The caller's handlers (whose state is the caller's) go back to the
+  // default, its ignored and blocked signals stay so: a run under nohup, or
+  // a script's trap '' INT, loses no read to the signal it ignores. Faults
+  // are always taken at the default, so that they end the child. All
+  // signals are blocked until here (see run_in_child).
+  for (int s = 1; s < NSIG; ++s) {
+    struct sigaction now;
+    if (sigaction(s, nullptr, &now) != 0) continue;
+    if (is_fault(s)) sigdelset(&caller_mask, s);
+    if (is_fault(s) || (now.sa_flags & SA_SIGINFO) != 0 || now.sa_handler != SIG_IGN)
+      signal(s, SIG_DFL);
+  }
+  sigprocmask(SIG_SETMASK, &caller_mask, nullptr);
   // What the work or the C library print on the way down is not the caller's.
   const int null = open("/dev/null", O_WRONLY);
   if (null >= 0) {
@@ -114,15 +144,21 @@ Child_outcome run_in_child(const std::function<String()>& work, const double cpu
     return failure("pipe", error);
   }
   const pid_t parent = getpid();
+  // No signal is taken between the fork and the child's own dispositions,
+  // where it would run a handler of the caller's in the child.
+  sigset_t all, caller_mask;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &caller_mask);
   const pid_t child = fork();
-  if (child < 0) {
-    const int error = errno;
-    close_both(fds);
-    return failure("fork", error);
-  }
+  const int fork_error = errno;
   if (child == 0) {
     close(fds[0]);
-    run_child(work, parent, fds[1]);
+    run_child(work, parent, fds[1], caller_mask);
+  }
+  pthread_sigmask(SIG_SETMASK, &caller_mask, nullptr);
+  if (child < 0) {
+    close_both(fds);
+    return failure("fork", fork_error);
   }
   close(fds[1]);
   // Without a clock (the child already gone, and reaped under an ignored
@@ -179,13 +215,14 @@ Child_outcome run_in_child(const std::function<String()>& work, const double cpu
   if (passed != Child_outcome::done || poll_error) kill(child, SIGKILL);
   // Under an ignored SIGCHLD the child is reaped by the system and waitpid
   // fails (ECHILD) once it is gone; either way it has ended here.
-  int status;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  int status = 0;
+  pid_t reaped;
+  while ((reaped = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
   }
   if (poll_error) return failure("poll", poll_error);
   if (passed != Child_outcome::done) return {passed, String()};
   String text;
-  if (!parse_report(report, text)) return {Child_outcome::crashed, String()};
+  if (!parse_report(report, text)) return unreported(reaped == child, status);
   return {Child_outcome::done, text};
 }
 

@@ -85,6 +85,9 @@ void check_verdict(const String& file, const Child_outcome& outcome, const Strin
                              String(seconds * child_wall_factor, 0, 3) + " seconds on " + object);
     case Child_outcome::failed:
       refuse_input(file, "cannot read it in a separate process first: " + outcome.text);
+    case Child_outcome::interrupted:  // no word on the file
+      refuse_input(
+          file, "the read was interrupted (signal " + std::to_string(outcome.signal_number) + ")");
   }
 }
 

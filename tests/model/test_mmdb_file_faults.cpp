@@ -251,7 +251,9 @@ TEST(CoordinateFileFaults, ChildReadHoldsUnderAnySignalSettings) {
 // The limit of the child read counts no time while the run (as by Ctrl-Z)
 // or the child alone is stopped, and a verdict waiting in the pipe is then
 // taken; a reader that loops is ended all the same, and the child read
-// ends with its parent when that is killed or its wait fails.
+// ends with its parent when that is killed or its wait fails. A SIGHUP to
+// a run under nohup leaves the read whole; a SIGTERM to the child alone
+// interrupts it, which says nothing of the file.
 TEST(CoordinateFileFaults, ChildReadIsTimedAndEndedByItsParent) {
   const model_testing::Scratch scratch;
   const String looping = damaged_binary(scratch, 7639, char(77));
@@ -259,7 +261,7 @@ TEST(CoordinateFileFaults, ChildReadIsTimedAndEndedByItsParent) {
   for (int i = 0; i < 400000; ++i) text += "1\n";  // a read that takes a while
   const String slow = scratch.write("slow.cif", text);
   const model_testing::Child_time_limit limit(1);
-  enum Act { stop_run, stop_child, kill_parent };
+  enum Act { stop_run, stop_child, kill_parent, hang_up_run, terminate_child };
   // The file, what is done once its read (in a process leading a group of
   // its own) has started the child read, and the message it expects.
   const std::vector<std::tuple<String, Act, std::string>> cases = {
@@ -269,17 +271,24 @@ TEST(CoordinateFileFaults, ChildReadIsTimedAndEndedByItsParent) {
        "MMDBfile: read_file error: " + looping +
            " : the binary form is damaged: the reader takes longer than 1 seconds of processor "
            "time on it"},
-      {looping, kill_parent, ""}};
+      {looping, kill_parent, ""},
+      {slow, hang_up_run, "no error"},
+      {slow, terminate_child,
+       "MMDBfile: read_file error: " + slow + " : the read was interrupted (signal 15)"}};
   for (const auto& [file, act, message] : cases) {
     SCOPED_TRACE(file + " " + std::to_string(act));
     const pid_t pid = fork();
     if (pid == 0) {
       setpgid(0, 0);
+      signal(SIGHUP, SIG_IGN);
       _exit(fatal_text([&] { MMDBfile().read_file(file); }) == message ? 0 : 1);
     }
     setpgid(pid, pid);
     const pid_t child = first_child_of(pid);
     ASSERT_GT(child, 0);
+    if (act == hang_up_run || act == terminate_child) {  // while the child reads
+      ASSERT_EQ(act == hang_up_run ? kill(-pid, SIGHUP) : kill(child, SIGTERM), 0);
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // till the parent waits
     if (act == kill_parent) {
       pollfd child_end = {int(syscall(SYS_pidfd_open, child, 0)), POLLIN, 0};
@@ -287,7 +296,7 @@ TEST(CoordinateFileFaults, ChildReadIsTimedAndEndedByItsParent) {
       EXPECT_EQ(poll(&child_end, 1, 60000), 1);
       close(child_end.fd);
       kill(-pid, SIGKILL);
-    } else {
+    } else if (act == stop_run || act == stop_child) {
       const pid_t stopped = act == stop_run ? -pid : child;
       ASSERT_EQ(kill(stopped, SIGSTOP), 0);
       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
