@@ -46,12 +46,25 @@ String unwritable(const String& value, const bool pdb) {
 // tabulates them standard: the amino acids with UNK, SEC, PYL, ASX and GLX,
 // and the nucleotides of RNA and DNA. The library's own tables hold more
 // (CYH, +A, 5NC), which are no standard residues.
-bool is_standard_residue(const String& name) {
-  static const char* const names[] = {"ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
-                                      "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
-                                      "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX", "A",   "C",
-                                      "G",   "U",   "I",   "DA",  "DC",  "DG",  "DT",  "DI",  "DU"};
-  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+enum class Kind { none, amino_acid, rna, dna };
+Kind standard_kind(const String& name) {
+  static const char* const amino_acids[] = {
+      "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU", "LYS", "MET",
+      "PHE", "PRO", "SER", "THR", "TRP", "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX"};
+  static const char* const rna[] = {"A", "C", "G", "U", "I"};
+  static const char* const dna[] = {"DA", "DC", "DG", "DT", "DI", "DU"};
+  const auto in = [&](const auto& names) {
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+  };
+  return in(amino_acids) ? Kind::amino_acid : in(rna) ? Kind::rna : in(dna) ? Kind::dna : Kind::none;
+}
+
+bool is_standard_residue(const String& name) { return standard_kind(name) != Kind::none; }
+
+// Water as readers name it (gemmi's is_water). The library's solvent list
+// also holds ligands (ADE, URA, MOH ...), which are no water.
+bool is_water(const String& name) {
+  return name == "HOH" || name == "WAT" || name == "DOD" || name == "H2O";
 }
 
 // The bonds that carry a chain's backbone from one residue to the next: the
@@ -93,42 +106,88 @@ bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
 // ligand (any other residue) or water.
 enum class Part { none, polymer, ligand, water };
 
+// True when every atom of the residue is a HETATM record; set for a TER
+// record (the library keeps one in the residue before it).
+bool all_het(mmdb::Residue* residue, bool& holds_ter) {
+  bool het = false;
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+    if (mmdb::Atom* atom = residue->GetAtom(a)) {
+      if (atom->Ter) {
+        holds_ter = true;
+        continue;
+      }
+      if (!atom->Het) return false;
+      het = true;
+    }
+  return het;
+}
+
 // The parts of a chain's residues (none where the chain holds no residue),
 // and in last the position of its polymer's last residue (-1 without one).
-// The polymer runs from the chain's first to its last standard residue,
-// waters apart, and on through the residues on either side that continue
-// its backbone: caps, D-amino acids and modified residues at its ends, as
-// files from the PDB hold them. In a chain without a standard residue it
-// starts at the first residue whose backbone the next one continues (a
-// peptide of modified residues only); such a chain may have none.
+// The polymer starts at the chain's first standard residue of the kind
+// most of them are (amino acid or nucleotide), and runs on through each
+// residue that continues its backbone and each further standard residue
+// of that kind: across missing residues, and across ions and ligands
+// (pulled in between) to a standard residue bonded to a neighbour. A
+// standard residue bonded to neither neighbour after an ion or ligand is
+// a ligand itself (a free amino acid or nucleotide), as is one of the
+// other kind, one the file gives as HETATM, and every residue after the
+// chain's TER record. Residues before the start that continue its backbone
+// join it: caps, D-amino acids and modified residues at its ends, as files
+// from the PDB hold them. In a chain without a standard residue it starts
+// at the first residue whose backbone the next one continues (a peptide of
+// modified residues only); such a chain may have none.
 std::vector<Part> chain_parts(mmdb::Chain* chain, int& last) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
+  std::vector<bool> het(n, false), after_ter(n, false);
+  bool ter = false;
   for (int r = 0; r < n; ++r) {
     residues[r] = chain->GetResidue(r);
-    if (residues[r]) parts[r] = residues[r]->isSolvent() ? Part::water : Part::ligand;
+    after_ter[r] = ter;
+    if (!residues[r]) continue;
+    parts[r] = is_water(residues[r]->name) ? Part::water : Part::ligand;
+    het[r] = all_het(residues[r], ter);
   }
   const auto in_chain = [&](const int r) {  // a residue that is no water
     return r >= 0 && r < n && (parts[r] == Part::ligand || parts[r] == Part::polymer);
   };
   const auto linked = [&](const int r) {  // residue r + 1 continues residue r
-    return in_chain(r) && in_chain(r + 1) && continues_backbone(residues[r], residues[r + 1]);
+    return in_chain(r) && in_chain(r + 1) && !after_ter[r + 1] &&
+           continues_backbone(residues[r], residues[r + 1]);
   };
-  int first = n;
-  last = -1;
+  const auto bonded = [&](const int r) { return linked(r - 1) || linked(r); };
+  int amino_acids = 0, nucleotides = 0;
   for (int r = 0; r < n; ++r)
-    if (parts[r] == Part::ligand && is_standard_residue(residues[r]->name)) {
-      first = std::min(first, r);
-      last = r;
-    }
+    if (in_chain(r) && !after_ter[r] && !het[r] && is_standard_residue(residues[r]->name))
+      ++(standard_kind(residues[r]->name) == Kind::amino_acid ? amino_acids : nucleotides);
+  const auto polymer_kind = [&](const Kind kind) {
+    return (kind == Kind::amino_acid) == (amino_acids >= nucleotides);
+  };
+  const auto standard = [&](const int r) {  // a standard residue of the polymer
+    const Kind kind = in_chain(r) && !after_ter[r] ? standard_kind(residues[r]->name) : Kind::none;
+    return kind != Kind::none && (bonded(r) || (polymer_kind(kind) && !het[r]));
+  };
+  int first = 0;
+  while (first < n && !standard(first)) ++first;
+  last = first < n ? first : -1;
   for (int r = 0; last < 0 && r + 1 < n; ++r)
     if (linked(r)) first = last = r;
   if (last < 0) return parts;
+  bool ligand_between = false;
+  for (int r = last + 1; r < n && !after_ter[r]; ++r) {
+    if (!in_chain(r)) continue;
+    if ((r == last + 1 && linked(last)) || (standard(r) && (!ligand_between || bonded(r)))) {
+      last = r;
+      ligand_between = false;
+    } else {
+      ligand_between = true;
+    }
+  }
+  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
   for (int r = first; r <= last; ++r)
     if (parts[r] == Part::ligand) parts[r] = Part::polymer;
-  for (; linked(last); ++last) parts[last + 1] = Part::polymer;
-  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
   return parts;
 }
 
@@ -331,7 +390,9 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
         mmdb::Residue* residue = chain->GetResidue(r);
         if (!residue) continue;
         copy_field(residue->label_comp_id, residue->name);
-        const bool het = !is_standard_residue(residue->name);
+        // A free amino acid or nucleotide is a HETATM record, as the PDB
+        // gives it.
+        const bool het = !is_standard_residue(residue->name) || parts[c][r] != Part::polymer;
         for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* atom = residue->GetAtom(a);
           if (!atom || atom->Ter) continue;
