@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -291,6 +292,173 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   }
 }
 
+// The kind of polymer a residue makes: a standard residue's by its name,
+// another's by its atoms: an amino acid (N, CA and C), of L or D form by
+// the hand of its CA, else a nucleotide (C1' and C4'), RNA with an O2'.
+enum class Residue_kind { other, l_amino_acid, d_amino_acid, rna, dna };
+Residue_kind residue_kind(mmdb::Residue* residue) {
+  const Kind kind = standard_kind(residue->name);
+  if (kind != Kind::none)
+    return kind == Kind::amino_acid ? Residue_kind::l_amino_acid
+           : kind == Kind::rna      ? Residue_kind::rna
+                                    : Residue_kind::dna;
+  std::map<String, mmdb::Atom*> atoms;
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+    mmdb::Atom* atom = residue->GetAtom(a);
+    if (atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates))
+      atoms.emplace(String(atom->name).trim(), atom);
+  }
+  const auto has = [&](const char* name) { return atoms.count(name) > 0; };
+  if (has("N") && has("CA") && has("C")) {
+    if (!has("CB")) return Residue_kind::l_amino_acid;
+    mmdb::Atom *ca = atoms["CA"], *n = atoms["N"], *c = atoms["C"], *cb = atoms["CB"];
+    const double u[3] = {n->x - ca->x, n->y - ca->y, n->z - ca->z};
+    const double v[3] = {c->x - ca->x, c->y - ca->y, c->z - ca->z};
+    const double w[3] = {cb->x - ca->x, cb->y - ca->y, cb->z - ca->z};
+    const double volume = u[0] * (v[1] * w[2] - v[2] * w[1]) - u[1] * (v[0] * w[2] - v[2] * w[0]) +
+                          u[2] * (v[0] * w[1] - v[1] * w[0]);
+    return volume < 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
+  }
+  if ((has("C1'") && has("C4'")) || (has("C1*") && has("C4*")))
+    return has("O2'") || has("O2*") ? Residue_kind::rna : Residue_kind::dna;
+  return Residue_kind::other;
+}
+
+// The _entity_poly.type of a polymer of these residue kinds (counts by
+// Residue_kind), in the names gemmi gives them: the kind most of its
+// residues are.
+const char* polymer_type(const int (&count)[5]) {
+  const int l = count[int(Residue_kind::l_amino_acid)], d = count[int(Residue_kind::d_amino_acid)];
+  const int rna = count[int(Residue_kind::rna)], dna = count[int(Residue_kind::dna)];
+  if (l + d == 0 && rna + dna == 0) return "other";
+  if (l + d >= rna + dna) return l >= d ? "polypeptide(L)" : "polypeptide(D)";
+  if (dna == 0) return "polyribonucleotide";
+  return rna == 0 ? "polydeoxyribonucleotide" : "polydeoxyribonucleotide/polyribonucleotide hybrid";
+}
+
+// A value as an mmCIF file holds it: bare where it can be, else in quotes
+// or as a text field.
+String cif_value(const char* field) {
+  if (!field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_QUESTION_FIELD) == 0) return "?";
+  if (!*field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_DOT_FIELD) == 0) return ".";
+  const String value(field);
+  if (value.find_first_of(" \t\n'\"") == String::npos && String("_#$;[]").find(value[0]) == String::npos &&
+      unwritable(value, false).empty())
+    return value;
+  if (value.find('\n') == String::npos) {
+    if (value.find("' ") == String::npos && value.back() != '\'') return "'" + value + "'";
+    if (value.find("\" ") == String::npos && value.back() != '"') return "\"" + value + "\"";
+  }
+  return "\n;" + value + "\n;\n";
+}
+
+// A loop of atom rows that writes a missing chain id (auth_asym_id) as an
+// empty quoted value '', which the library's writer cannot: it writes an
+// empty value as "." and puts any value with a quote into quotes. The other
+// values are written as the library's own writer holds them (cif_value).
+class Blank_chain_loop : public mmdb::mmcif::Loop {
+ public:
+  explicit Blank_chain_loop(mmdb::mmcif::Loop& from) : Loop(from.GetCategoryName()) { Copy(&from); }
+
+  void WriteMMCIF(mmdb::io::RFile f) override {
+    f.WriteLine("loop_");
+    std::vector<bool> chain_id(GetNofTags());
+    for (int t = 0; t < GetNofTags(); ++t) {
+      f.WriteLine((String(GetCategoryName()) + "." + GetTag(t)).c_str());
+      chain_id[t] = is_chain_id(GetTag(t));
+    }
+    for (int r = 0; r < GetLoopLength(); ++r) {
+      String line;
+      for (int t = 0; t < GetNofTags(); ++t) {
+        const String value = cif_value(GetField(r, t));
+        line += " " + (chain_id[t] && (value == "." || value == "?") ? String("''") : value);
+      }
+      f.WriteLine(line.c_str());
+    }
+    f.WriteLine("#");
+  }
+
+  static bool is_chain_id(const String& tag) { return tag == "auth_asym_id" || tag == "pdbx_auth_asym_id"; }
+};
+
+// The categories of the library's mmCIF data, which it keeps from its
+// users: a loop is replaced in its place.
+struct Cif_categories : mmdb::mmcif::Data {
+  static mmdb::mmcif::PPCategory& of(mmdb::mmcif::Data& cif) {
+    return cif.*(&Cif_categories::Category);
+  }
+};
+
+// Writes each missing chain id of the atom loops as ''.
+void quote_blank_chain_ids(mmdb::mmcif::Data& cif) {
+  mmdb::mmcif::PPCategory categories = Cif_categories::of(cif);
+  for (int i = 0; i < cif.GetNumberOfCategories(); ++i) {
+    mmdb::mmcif::Category* category = categories[i];
+    const String name = category->GetCategoryName() ? category->GetCategoryName() : "";
+    if ((name != "_atom_site" && name != "_atom_site_anisotrop") ||
+        category->GetCategoryID() != mmdb::mmcif::MMCIF_Loop)
+      continue;
+    auto& loop = static_cast<mmdb::mmcif::Loop&>(*category);
+    bool blank = false;
+    for (int t = 0; t < loop.GetNofTags() && !blank; ++t)
+      if (Blank_chain_loop::is_chain_id(loop.GetTag(t)))
+        for (int r = 0; r < loop.GetLoopLength() && !blank; ++r)
+          blank = cif_value(loop.GetField(r, t)) == "." || cif_value(loop.GetField(r, t)) == "?";
+    if (!blank) continue;
+    categories[i] = new Blank_chain_loop(loop);
+    delete category;
+  }
+}
+
+// What each entity is and which label_asym_ids belong to it, from the
+// labels set_output_labels gave: water where all its residues are water,
+// a polymer where they have label_seq_ids, else a non-polymer.
+void add_entities(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
+  struct Entity {
+    bool water = true, polymer = false;
+    int kinds[5] = {};
+  };
+  std::map<int, Entity> entities;
+  std::vector<std::pair<String, int>> asyms;
+  std::set<String> seen;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      for (int r = 0; chain && r < chain->GetNumberOfResidues(); ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        if (!residue || residue->GetNumberOfAtoms() == 0) continue;
+        Entity& entity = entities[residue->label_entity_id];
+        entity.water = entity.water && is_water(residue->name);
+        if (residue->label_seq_id > 0) {
+          entity.polymer = true;
+          ++entity.kinds[int(residue_kind(residue))];
+        }
+        if (seen.insert(residue->label_asym_id).second)
+          asyms.emplace_back(residue->label_asym_id, residue->label_entity_id);
+      }
+    }
+  }
+  for (const char* name : {"_entity", "_entity_poly", "_struct_asym"}) cif.DeleteCategory(name);
+  if (entities.empty()) return;
+  int row = 0, poly_row = 0;
+  for (const auto& [id, entity] : entities) {
+    cif.PutLoopInteger(id, "_entity", "id", row);
+    cif.PutLoopString(entity.water     ? "water"
+                      : entity.polymer ? "polymer"
+                                       : "non-polymer",
+                      "_entity", "type", row++);
+    if (entity.water || !entity.polymer) continue;
+    cif.PutLoopInteger(id, "_entity_poly", "entity_id", poly_row);
+    cif.PutLoopString(polymer_type(entity.kinds), "_entity_poly", "type", poly_row++);
+  }
+  row = 0;
+  for (const auto& [asym, entity] : asyms) {
+    cif.PutLoopString(asym.c_str(), "_struct_asym", "id", row);
+    cif.PutLoopInteger(entity, "_struct_asym", "entity_id", row++);
+  }
+}
+
 // The block code of an mmCIF write to file for a model of that entry id
 // (Block_code).
 String block_code(const String& entry_id, const String& file) {
@@ -404,6 +572,11 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     set_model_labels(model, parts, read_labels);
   }
   if (edited) mmdb.FinishStructEdit();
+}
+
+void complete_cif_data(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
+  add_entities(mmdb, cif);
+  quote_blank_chain_ids(cif);
 }
 
 Block_code::Block_code(mmdb::Manager& mmdb, const String& file)
