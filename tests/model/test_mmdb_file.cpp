@@ -1,7 +1,9 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <iterator>
 #include <map>
+#include <set>
 
 #include <mmdb2/mmdb_mmcif_.h>
 
@@ -122,6 +124,26 @@ std::vector<std::string> loop_rows(const String& path, const char* name,
   return rows;
 }
 
+// The distinct chain ids of the atom rows of an mmCIF file as the text
+// writes them, quotes included (the library reads '' and "." alike).
+std::set<std::string> written_chain_ids(const String& path) {
+  std::istringstream text(model_testing::slurp(path));
+  std::set<std::string> ids;
+  int column = -1, tags = 0;
+  for (std::string line; std::getline(text, line);) {
+    if (line.rfind("_atom_site.", 0) == 0) {
+      if (line == "_atom_site.auth_asym_id") column = tags;
+      ++tags;
+    } else if (column >= 0 && (line.rfind(" ATOM", 0) == 0 || line.rfind(" HETATM", 0) == 0)) {
+      std::istringstream fields(line);  // no value of these files holds a blank
+      std::string field;
+      for (int i = 0; i <= column; ++i) fields >> field;
+      ids.insert(field);
+    }
+  }
+  return ids;
+}
+
 std::vector<std::string> atom_rows(const String& path, const std::vector<const char*>& tags) {
   return loop_rows(path, "_atom_site", tags);
 }
@@ -138,12 +160,21 @@ std::vector<std::string> pdb_records(const String& path) {
 
 // The residues of an mmCIF file in the form of label_cases.txt: chain,
 // number, insertion code, name, record, label_seq_id, and the label_asym_id
-// and label_entity_id as the index of their first appearance.
+// and label_entity_id as the index of their first appearance; then what
+// the file says the entity of its label_asym_id is (_struct_asym, _entity:
+// polymer, non-polymer or water; with _entity_poly's type for a polymer),
+// marked "!" where that entity is not the atoms' own.
 std::vector<std::string> residue_labels(const String& path) {
   std::vector<std::string> rows = atom_rows(
       path, {"auth_asym_id", "auth_seq_id", "pdbx_PDB_ins_code", "label_comp_id", "group_PDB",
              "label_seq_id", "label_asym_id", "label_entity_id"});
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  std::map<std::string, std::string> entity_of, what;
+  for (const std::string& row : loop_rows(path, "_struct_asym", {"id", "entity_id"}))
+    entity_of[row.substr(0, row.find(' '))] = row.substr(row.find(' ') + 1);
+  for (const auto& [name, id] : {std::pair{"_entity", "id"}, {"_entity_poly", "entity_id"}})
+    for (const std::string& row : loop_rows(path, name, {id, "type"}))
+      what[row.substr(0, row.find(' ')) + " "] += row.substr(row.find(' ') + 1);
   std::map<std::string, int> asym, entity;
   for (std::string& row : rows) {
     std::istringstream fields(row);
@@ -151,8 +182,11 @@ std::vector<std::string> residue_labels(const String& path) {
     for (std::string& field : f) fields >> field;
     const int a = asym.emplace(f[6], int(asym.size())).first->second;
     const int e = entity.emplace(f[7], int(entity.size())).first->second;
-    row = f[0] + " " + f[1] + " " + f[2] + " " + f[3] + " " + f[4] + " " + f[5] + " " +
-          std::to_string(a) + " " + std::to_string(e);
+    // The library reads an empty chain id as a missing one (written_chain_ids
+    // tells them apart).
+    row = (f[0] == "." ? "''" : f[0]) + " " + f[1] + " " + f[2] + " " + f[3] + " " + f[4] + " " +
+          f[5] + " " + std::to_string(a) + " " + std::to_string(e) + " " + what[entity_of[f[6]]] +
+          (entity_of[f[6]] == f[7] + " " ? "" : "!");
   }
   return rows;
 }
@@ -423,9 +457,28 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   for (std::string line; std::getline(in, line);)
     if (line.rfind("source ", 0) == 0)
       rows = &cases[line.substr(7)];
-    else if (line[0] != '#' && rows)
+    else if (line.rfind("polymers", 0) == 0 && rows) {
+      // Each row then says what its entity is, as the written file should.
+      std::istringstream types(line.substr(8));
+      std::vector<std::string> polymer_types(std::istream_iterator<std::string>(types), {});
+      std::map<std::string, std::string> polymers;
+      for (std::string& row : *rows) {
+        std::istringstream fields(row);
+        std::string f[8];
+        for (std::string& field : f) fields >> field;
+        std::string what = f[3] == "HOH" ? "water " : "non-polymer ";
+        if (f[5] != ".") {
+          auto found = polymers.find(f[7]);
+          if (found == polymers.end())
+            found = polymers.emplace(f[7], polymer_types.at(polymers.size()) + " ").first;
+          what = "polymer " + found->second;
+        }
+        row += " " + what;
+      }
+    } else if (line[0] != '#' && rows) {
       rows->push_back(line);
-  ASSERT_EQ(cases.size(), 3u);
+    }
+  ASSERT_EQ(cases.size(), 5u);
   for (const auto& [source, expected] : cases) {
     const String path = vantrel_testing::fixture_path(source);
     const String stem = source.substr(0, source.size() - 4);
@@ -440,6 +493,9 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
       file->write_file(scratch.path(stem + route + ".cif"), MMDBManager::CIF);
       file->write_file(scratch.path(stem + route + ".pdb"), MMDBManager::PDB);
       EXPECT_EQ(residue_labels(scratch.path(stem + route + ".cif")), expected);
+      std::set<std::string> chains;
+      for (const std::string& row : expected) chains.insert(row.substr(0, row.find(' ')));
+      EXPECT_EQ(written_chain_ids(scratch.path(stem + route + ".cif")), chains);
       EXPECT_EQ(pdb_records(scratch.path(stem + route + ".pdb")), pdb_records(path));
     }
   }
