@@ -361,7 +361,9 @@ def molecules(path, entities):
     index = {}
     for chain in st[0]:
         for sub in chain.subchains():
-            entity = sub[0].entity_id or st.get_entity_of(sub).name
+            # gemmi gives the polymer of a blank chain id no entity
+            found = st.get_entity_of(sub)
+            entity = sub[0].entity_id or (found.name if found else sub.subchain_id())
             out.append("subchain %s %s %s%s" % (
                 chain.name, str(sub[0].entity_type).split(".")[-1], ",".join(r.name for r in sub),
                 " entity %d" % index.setdefault(entity, len(index)) if entities else ""))
