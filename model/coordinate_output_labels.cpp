@@ -110,17 +110,14 @@ enum class Part { none, polymer, ligand, water };
 // True when every atom of the residue is a HETATM record; set for a TER
 // record (the library keeps one in the residue before it).
 bool all_het(mmdb::Residue* residue, bool& holds_ter) {
-  bool het = false;
+  int atoms = 0, het = 0;
   for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
     if (mmdb::Atom* atom = residue->GetAtom(a)) {
-      if (atom->Ter) {
-        holds_ter = true;
-        continue;
-      }
-      if (!atom->Het) return false;
-      het = true;
+      holds_ter = holds_ter || atom->Ter;
+      atoms += !atom->Ter;
+      het += !atom->Ter && atom->Het;
     }
-  return het;
+  return atoms > 0 && het == atoms;
 }
 
 // The parts of a chain's residues (none where the chain holds no residue),

@@ -553,3 +553,39 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
     EXPECT_EQ(head_and_atoms(scratch.path("made.cif")).first, "data_made");
   }
 }
+
+// A PDB file whose chain ends in a glycine bonded to nothing: after the
+// chain's TER record, or given as HETATM, it is a free ligand, written as
+// HETATM with labels of its own; as an ATOM record before TER it follows
+// missing residues. gemmi reads each of these sources so.
+TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
+  const model_testing::Scratch scratch;
+  const auto record = [](const char* kind, const int serial, const char* name, const int number,
+                         const double x) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%-6s%5d %-4s GLY A%4d    %8.3f%8.3f%8.3f  1.00 20.00          %2.1s\n",
+                  kind, serial, name, number, x, 0.0, 0.0, name + 1);
+    return std::string(line);
+  };
+  std::string chain;  // two glycines, N of the second bonded to C of the first
+  for (const auto& [serial, name, number, x] :
+       {std::tuple{1, " N", 1, 0.0}, {2, " CA", 1, 1.45}, {3, " C", 1, 2.9}, {4, " N", 2, 4.2},
+        {5, " CA", 2, 5.6}, {6, " C", 2, 7.0}})
+    chain += record("ATOM", serial, name, number, x);
+  const std::string ter = "TER       7      GLY A   2\n";
+  const std::string cryst = "CRYST1   40.000   40.000   40.000  90.00  90.00  90.00 P 1\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {ter + record("ATOM", 8, " CA", 10, 20), "HETATM GLY . B 2 "},
+      {record("HETATM", 7, " CA", 10, 20), "HETATM GLY . B 2 "},
+      {record("ATOM", 7, " CA", 10, 20), "ATOM GLY 10 A 1 "}};
+  for (const auto& [end, glycine] : cases) {
+    MMDBfile file;
+    file.read_file(scratch.write("source.pdb", cryst + chain + end + "END\n"));
+    file.write_file(scratch.path("free.cif"), MMDBManager::CIF);
+    std::vector<std::string> rows = atom_rows(
+        scratch.path("free.cif"),
+        {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine})) << end;
+  }
+}
