@@ -249,6 +249,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     for (mmdb::Residue* residue : group.residues)
       if (kept(residue)) {
         used_names.insert(residue->label_asym_id);
+        if (residue->label_entity_id <= 0) continue;  // none the library could hold
         entities.emplace(group.entity_key, residue->label_entity_id);
         last_entity = std::max(last_entity, residue->label_entity_id);
       }
@@ -256,13 +257,16 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   for (const Group& group : groups) {
     const auto with_labels = std::find_if(group.residues.begin(), group.residues.end(), kept);
     String name;
-    int entity;
+    int entity = 0;
     if (with_labels != group.residues.end()) {
       name = (*with_labels)->label_asym_id;
       entity = (*with_labels)->label_entity_id;
     } else {
       do name = asym_name(next_name++);
       while (used_names.count(name));
+    }
+    // The library reads an entity id that is no number ("water") as 0.
+    if (entity <= 0) {
       const auto found = entities.emplace(group.entity_key, last_entity + 1);
       if (found.second) ++last_entity;
       entity = found.first->second;
@@ -271,10 +275,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     mmdb::Residue* previous = nullptr;
     for (mmdb::Residue* residue : group.residues) {
       const bool own = kept(residue);
-      if (!own) {
-        copy_field(residue->label_asym_id, name);
-        residue->label_entity_id = entity;
-      }
+      if (!own) copy_field(residue->label_asym_id, name);
+      if (!own || residue->label_entity_id <= 0) residue->label_entity_id = entity;
       if (!polymer) {
         if (!own) residue->label_seq_id = mmdb::MinInt4;  // written "."
       } else if (!own || residue->label_seq_id <= 0) {

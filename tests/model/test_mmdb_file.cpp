@@ -388,13 +388,18 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   mol[0][1].set_type("MSE");
   variant.export_minimol(mol);
   variant.write_file(scratch.path("variant.cif"), MMDBManager::AS_READ);
-  std::vector<std::string> residues = atom_rows(
-      scratch.path("variant.cif"), {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id"});
+  // Its entity ids ("A", "water") are no numbers, which the library cannot
+  // hold: the entities are numbered.
+  std::vector<std::string> residues =
+      atom_rows(scratch.path("variant.cif"),
+                {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
   residues.erase(std::unique(residues.begin(), residues.end()), residues.end());
-  EXPECT_EQ(residues,
-            (std::vector<std::string>{"ATOM LEU 1 Apoly ", "HETATM MSE 2 Apoly ",
-                                      "ATOM HIS 3 Apoly ", "ATOM SER 4 Apoly ", "ATOM SER 5 Apoly ",
-                                      "ATOM ASN 6 Apoly ", "HETATM HOH . Awat "}));
+  EXPECT_EQ(residues, (std::vector<std::string>{
+                          "ATOM LEU 1 Apoly 1 ", "HETATM MSE 2 Apoly 1 ", "ATOM HIS 3 Apoly 1 ",
+                          "ATOM SER 4 Apoly 1 ", "ATOM SER 5 Apoly 1 ", "ATOM ASN 6 Apoly 1 ",
+                          "HETATM HOH . Awat 2 "}));
+  EXPECT_EQ(loop_rows(scratch.path("variant.cif"), "_entity", {"id", "type"}),
+            (std::vector<std::string>{"1 polymer ", "2 water "}));
   // Residues added to a model read from mmCIF get labels beside those it
   // was read with: a new chain's polymer, and a ligand of a new kind or of
   // the kind of the SF4 read.
