@@ -57,7 +57,10 @@ Kind standard_kind(const String& name) {
   const auto in = [&](const auto& names) {
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
   };
-  return in(amino_acids) ? Kind::amino_acid : in(rna) ? Kind::rna : in(dna) ? Kind::dna : Kind::none;
+  return in(amino_acids) ? Kind::amino_acid
+         : in(rna)       ? Kind::rna
+         : in(dna)       ? Kind::dna
+                         : Kind::none;
 }
 
 bool is_standard_residue(const String& name) { return standard_kind(name) != Kind::none; }
@@ -341,8 +344,8 @@ String cif_value(const char* field) {
   if (!field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_QUESTION_FIELD) == 0) return "?";
   if (!*field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_DOT_FIELD) == 0) return ".";
   const String value(field);
-  if (value.find_first_of(" \t\n'\"") == String::npos && String("_#$;[]").find(value[0]) == String::npos &&
-      unwritable(value, false).empty())
+  if (value.find_first_of(" \t\n'\"") == String::npos &&
+      String("_#$;[]").find(value[0]) == String::npos && unwritable(value, false).empty())
     return value;
   if (value.find('\n') == String::npos) {
     if (value.find("' ") == String::npos && value.back() != '\'') return "'" + value + "'";
@@ -377,7 +380,9 @@ class Blank_chain_loop : public mmdb::mmcif::Loop {
     f.WriteLine("#");
   }
 
-  static bool is_chain_id(const String& tag) { return tag == "auth_asym_id" || tag == "pdbx_auth_asym_id"; }
+  static bool is_chain_id(const String& tag) {
+    return tag == "auth_asym_id" || tag == "pdbx_auth_asym_id";
+  }
 };
 
 // The categories of the library's mmCIF data, which it keeps from its

@@ -165,9 +165,9 @@ std::vector<std::string> pdb_records(const String& path) {
 // polymer, non-polymer or water; with _entity_poly's type for a polymer),
 // marked "!" where that entity is not the atoms' own.
 std::vector<std::string> residue_labels(const String& path) {
-  std::vector<std::string> rows = atom_rows(
-      path, {"auth_asym_id", "auth_seq_id", "pdbx_PDB_ins_code", "label_comp_id", "group_PDB",
-             "label_seq_id", "label_asym_id", "label_entity_id"});
+  std::vector<std::string> rows =
+      atom_rows(path, {"auth_asym_id", "auth_seq_id", "pdbx_PDB_ins_code", "label_comp_id",
+                       "group_PDB", "label_seq_id", "label_asym_id", "label_entity_id"});
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
   std::map<std::string, std::string> entity_of, what;
   for (const std::string& row : loop_rows(path, "_struct_asym", {"id", "entity_id"}))
@@ -394,10 +394,10 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
       atom_rows(scratch.path("variant.cif"),
                 {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
   residues.erase(std::unique(residues.begin(), residues.end()), residues.end());
-  EXPECT_EQ(residues, (std::vector<std::string>{
-                          "ATOM LEU 1 Apoly 1 ", "HETATM MSE 2 Apoly 1 ", "ATOM HIS 3 Apoly 1 ",
-                          "ATOM SER 4 Apoly 1 ", "ATOM SER 5 Apoly 1 ", "ATOM ASN 6 Apoly 1 ",
-                          "HETATM HOH . Awat 2 "}));
+  EXPECT_EQ(residues, (std::vector<std::string>{"ATOM LEU 1 Apoly 1 ", "HETATM MSE 2 Apoly 1 ",
+                                                "ATOM HIS 3 Apoly 1 ", "ATOM SER 4 Apoly 1 ",
+                                                "ATOM SER 5 Apoly 1 ", "ATOM ASN 6 Apoly 1 ",
+                                                "HETATM HOH . Awat 2 "}));
   EXPECT_EQ(loop_rows(scratch.path("variant.cif"), "_entity", {"id", "type"}),
             (std::vector<std::string>{"1 polymer ", "2 water "}));
   // Residues added to a model read from mmCIF get labels beside those it
@@ -568,14 +568,18 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
   const auto record = [](const char* kind, const int serial, const char* name, const int number,
                          const double x) {
     char line[96];
-    std::snprintf(line, sizeof line, "%-6s%5d %-4s GLY A%4d    %8.3f%8.3f%8.3f  1.00 20.00          %2.1s\n",
-                  kind, serial, name, number, x, 0.0, 0.0, name + 1);
+    std::snprintf(line, sizeof line,
+                  "%-6s%5d %-4s GLY A%4d    %8.3f%8.3f%8.3f  1.00 20.00          %2.1s\n", kind,
+                  serial, name, number, x, 0.0, 0.0, name + 1);
     return std::string(line);
   };
   std::string chain;  // two glycines, N of the second bonded to C of the first
-  for (const auto& [serial, name, number, x] :
-       {std::tuple{1, " N", 1, 0.0}, {2, " CA", 1, 1.45}, {3, " C", 1, 2.9}, {4, " N", 2, 4.2},
-        {5, " CA", 2, 5.6}, {6, " C", 2, 7.0}})
+  for (const auto& [serial, name, number, x] : {std::tuple{1, " N", 1, 0.0},
+                                                {2, " CA", 1, 1.45},
+                                                {3, " C", 1, 2.9},
+                                                {4, " N", 2, 4.2},
+                                                {5, " CA", 2, 5.6},
+                                                {6, " C", 2, 7.0}})
     chain += record("ATOM", serial, name, number, x);
   const std::string ter = "TER       7      GLY A   2\n";
   const std::string cryst = "CRYST1   40.000   40.000   40.000  90.00  90.00  90.00 P 1\n";
@@ -591,6 +595,7 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
         scratch.path("free.cif"),
         {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine})) << end;
+    EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine}))
+        << end;
   }
 }
