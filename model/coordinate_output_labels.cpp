@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <map>
@@ -46,12 +47,28 @@ String unwritable(const String& value, const bool pdb) {
 // tabulates them standard: the amino acids with UNK, SEC, PYL, ASX and GLX,
 // and the nucleotides of RNA and DNA. The library's own tables hold more
 // (CYH, +A, 5NC), which are no standard residues.
-bool is_standard_residue(const String& name) {
-  static const char* const names[] = {"ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS",
-                                      "ILE", "LEU", "LYS", "MET", "PHE", "PRO", "SER", "THR", "TRP",
-                                      "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX", "A",   "C",
-                                      "G",   "U",   "I",   "DA",  "DC",  "DG",  "DT",  "DI",  "DU"};
-  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+enum class Kind { none, amino_acid, rna, dna };
+Kind standard_kind(const String& name) {
+  static const char* const amino_acids[] = {
+      "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU", "LYS", "MET",
+      "PHE", "PRO", "SER", "THR", "TRP", "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX"};
+  static const char* const rna[] = {"A", "C", "G", "U", "I"};
+  static const char* const dna[] = {"DA", "DC", "DG", "DT", "DI", "DU"};
+  const auto in = [&](const auto& names) {
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+  };
+  return in(amino_acids) ? Kind::amino_acid
+         : in(rna)       ? Kind::rna
+         : in(dna)       ? Kind::dna
+                         : Kind::none;
+}
+
+bool is_standard_residue(const String& name) { return standard_kind(name) != Kind::none; }
+
+// Water as readers name it (gemmi's is_water). The library's solvent list
+// also holds ligands (ADE, URA, MOH ...), which are no water.
+bool is_water(const String& name) {
+  return name == "HOH" || name == "WAT" || name == "DOD" || name == "H2O";
 }
 
 // The bonds that carry a chain's backbone from one residue to the next: the
@@ -93,42 +110,85 @@ bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
 // ligand (any other residue) or water.
 enum class Part { none, polymer, ligand, water };
 
+// True when every atom of the residue is a HETATM record; set for a TER
+// record (the library keeps one in the residue before it).
+bool all_het(mmdb::Residue* residue, bool& holds_ter) {
+  int atoms = 0, het = 0;
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+    if (mmdb::Atom* atom = residue->GetAtom(a)) {
+      holds_ter = holds_ter || atom->Ter;
+      atoms += !atom->Ter;
+      het += !atom->Ter && atom->Het;
+    }
+  return atoms > 0 && het == atoms;
+}
+
 // The parts of a chain's residues (none where the chain holds no residue),
 // and in last the position of its polymer's last residue (-1 without one).
-// The polymer runs from the chain's first to its last standard residue,
-// waters apart, and on through the residues on either side that continue
-// its backbone: caps, D-amino acids and modified residues at its ends, as
-// files from the PDB hold them. In a chain without a standard residue it
-// starts at the first residue whose backbone the next one continues (a
-// peptide of modified residues only); such a chain may have none.
+// The polymer starts at the chain's first standard residue of the kind
+// most of them are (amino acid or nucleotide), and runs on through each
+// residue that continues its backbone and each further standard residue
+// of that kind: across missing residues, and across ions and ligands
+// (pulled in between) to a standard residue bonded to a neighbour. A
+// standard residue bonded to neither neighbour after an ion or ligand is
+// a ligand itself (a free amino acid or nucleotide), as is one of the
+// other kind, one the file gives as HETATM, and every residue after the
+// chain's TER record. Residues before the start that continue its backbone
+// join it: caps, D-amino acids and modified residues at its ends, as files
+// from the PDB hold them. In a chain without a standard residue it starts
+// at the first residue whose backbone the next one continues (a peptide of
+// modified residues only); such a chain may have none.
 std::vector<Part> chain_parts(mmdb::Chain* chain, int& last) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
+  std::vector<bool> het(n, false), after_ter(n, false);
+  bool ter = false;
   for (int r = 0; r < n; ++r) {
     residues[r] = chain->GetResidue(r);
-    if (residues[r]) parts[r] = residues[r]->isSolvent() ? Part::water : Part::ligand;
+    after_ter[r] = ter;
+    if (!residues[r]) continue;
+    parts[r] = is_water(residues[r]->name) ? Part::water : Part::ligand;
+    het[r] = all_het(residues[r], ter);
   }
   const auto in_chain = [&](const int r) {  // a residue that is no water
     return r >= 0 && r < n && (parts[r] == Part::ligand || parts[r] == Part::polymer);
   };
   const auto linked = [&](const int r) {  // residue r + 1 continues residue r
-    return in_chain(r) && in_chain(r + 1) && continues_backbone(residues[r], residues[r + 1]);
+    return in_chain(r) && in_chain(r + 1) && !after_ter[r + 1] &&
+           continues_backbone(residues[r], residues[r + 1]);
   };
-  int first = n;
-  last = -1;
+  const auto bonded = [&](const int r) { return linked(r - 1) || linked(r); };
+  int amino_acids = 0, nucleotides = 0;
   for (int r = 0; r < n; ++r)
-    if (parts[r] == Part::ligand && is_standard_residue(residues[r]->name)) {
-      first = std::min(first, r);
-      last = r;
-    }
+    if (in_chain(r) && !after_ter[r] && !het[r] && is_standard_residue(residues[r]->name))
+      ++(standard_kind(residues[r]->name) == Kind::amino_acid ? amino_acids : nucleotides);
+  const auto polymer_kind = [&](const Kind kind) {
+    return (kind == Kind::amino_acid) == (amino_acids >= nucleotides);
+  };
+  const auto standard = [&](const int r) {  // a standard residue of the polymer
+    const Kind kind = in_chain(r) && !after_ter[r] ? standard_kind(residues[r]->name) : Kind::none;
+    return kind != Kind::none && (bonded(r) || (polymer_kind(kind) && !het[r]));
+  };
+  int first = 0;
+  while (first < n && !standard(first)) ++first;
+  last = first < n ? first : -1;
   for (int r = 0; last < 0 && r + 1 < n; ++r)
     if (linked(r)) first = last = r;
   if (last < 0) return parts;
+  bool ligand_between = false;
+  for (int r = last + 1; r < n && !after_ter[r]; ++r) {
+    if (!in_chain(r)) continue;
+    if ((r == last + 1 && linked(last)) || (standard(r) && (!ligand_between || bonded(r)))) {
+      last = r;
+      ligand_between = false;
+    } else {
+      ligand_between = true;
+    }
+  }
+  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
   for (int r = first; r <= last; ++r)
     if (parts[r] == Part::ligand) parts[r] = Part::polymer;
-  for (; linked(last); ++last) parts[last + 1] = Part::polymer;
-  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
   return parts;
 }
 
@@ -192,6 +252,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     for (mmdb::Residue* residue : group.residues)
       if (kept(residue)) {
         used_names.insert(residue->label_asym_id);
+        if (residue->label_entity_id <= 0) continue;  // none the library could hold
         entities.emplace(group.entity_key, residue->label_entity_id);
         last_entity = std::max(last_entity, residue->label_entity_id);
       }
@@ -199,13 +260,16 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   for (const Group& group : groups) {
     const auto with_labels = std::find_if(group.residues.begin(), group.residues.end(), kept);
     String name;
-    int entity;
+    int entity = 0;
     if (with_labels != group.residues.end()) {
       name = (*with_labels)->label_asym_id;
       entity = (*with_labels)->label_entity_id;
     } else {
       do name = asym_name(next_name++);
       while (used_names.count(name));
+    }
+    // The library reads an entity id that is no number ("water") as 0.
+    if (entity <= 0) {
       const auto found = entities.emplace(group.entity_key, last_entity + 1);
       if (found.second) ++last_entity;
       entity = found.first->second;
@@ -214,10 +278,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     mmdb::Residue* previous = nullptr;
     for (mmdb::Residue* residue : group.residues) {
       const bool own = kept(residue);
-      if (!own) {
-        copy_field(residue->label_asym_id, name);
-        residue->label_entity_id = entity;
-      }
+      if (!own) copy_field(residue->label_asym_id, name);
+      if (!own || residue->label_entity_id <= 0) residue->label_entity_id = entity;
       if (!polymer) {
         if (!own) residue->label_seq_id = mmdb::MinInt4;  // written "."
       } else if (!own || residue->label_seq_id <= 0) {
@@ -229,6 +291,175 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       }
       previous = residue;
     }
+  }
+}
+
+// The kind of polymer a residue makes: a standard residue's by its name,
+// another's by its atoms: an amino acid (N, CA and C), of L or D form by
+// the hand of its CA, else a nucleotide (C1' and C4'), RNA with an O2'.
+enum class Residue_kind { other, l_amino_acid, d_amino_acid, rna, dna };
+Residue_kind residue_kind(mmdb::Residue* residue) {
+  const Kind kind = standard_kind(residue->name);
+  if (kind != Kind::none)
+    return kind == Kind::amino_acid ? Residue_kind::l_amino_acid
+           : kind == Kind::rna      ? Residue_kind::rna
+                                    : Residue_kind::dna;
+  std::map<String, mmdb::Atom*> atoms;
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+    mmdb::Atom* atom = residue->GetAtom(a);
+    if (atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates))
+      atoms.emplace(String(atom->name).trim(), atom);
+  }
+  const auto has = [&](const char* name) { return atoms.count(name) > 0; };
+  if (has("N") && has("CA") && has("C")) {
+    if (!has("CB")) return Residue_kind::l_amino_acid;
+    mmdb::Atom *ca = atoms["CA"], *n = atoms["N"], *c = atoms["C"], *cb = atoms["CB"];
+    const double u[3] = {n->x - ca->x, n->y - ca->y, n->z - ca->z};
+    const double v[3] = {c->x - ca->x, c->y - ca->y, c->z - ca->z};
+    const double w[3] = {cb->x - ca->x, cb->y - ca->y, cb->z - ca->z};
+    const double volume = u[0] * (v[1] * w[2] - v[2] * w[1]) - u[1] * (v[0] * w[2] - v[2] * w[0]) +
+                          u[2] * (v[0] * w[1] - v[1] * w[0]);
+    return volume < 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
+  }
+  if ((has("C1'") && has("C4'")) || (has("C1*") && has("C4*")))
+    return has("O2'") || has("O2*") ? Residue_kind::rna : Residue_kind::dna;
+  return Residue_kind::other;
+}
+
+// The _entity_poly.type of a polymer of these residue kinds (counts by
+// Residue_kind), in the names gemmi gives them: the kind most of its
+// residues are.
+const char* polymer_type(const int (&count)[5]) {
+  const int l = count[int(Residue_kind::l_amino_acid)], d = count[int(Residue_kind::d_amino_acid)];
+  const int rna = count[int(Residue_kind::rna)], dna = count[int(Residue_kind::dna)];
+  if (l + d == 0 && rna + dna == 0) return "other";
+  if (l + d >= rna + dna) return l >= d ? "polypeptide(L)" : "polypeptide(D)";
+  if (dna == 0) return "polyribonucleotide";
+  return rna == 0 ? "polydeoxyribonucleotide" : "polydeoxyribonucleotide/polyribonucleotide hybrid";
+}
+
+// A value as an mmCIF file holds it: bare where it can be, else in quotes
+// or as a text field.
+String cif_value(const char* field) {
+  if (!field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_QUESTION_FIELD) == 0) return "?";
+  if (!*field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_DOT_FIELD) == 0) return ".";
+  const String value(field);
+  if (value.find_first_of(" \t\n'\"") == String::npos &&
+      String("_#$;[]").find(value[0]) == String::npos && unwritable(value, false).empty())
+    return value;
+  if (value.find('\n') == String::npos) {
+    if (value.find("' ") == String::npos && value.back() != '\'') return "'" + value + "'";
+    if (value.find("\" ") == String::npos && value.back() != '"') return "\"" + value + "\"";
+  }
+  return "\n;" + value + "\n;\n";
+}
+
+// A loop of atom rows that writes a missing chain id (auth_asym_id) as an
+// empty quoted value '', which the library's writer cannot: it writes an
+// empty value as "." and puts any value with a quote into quotes. The other
+// values are written as the library's own writer holds them (cif_value).
+class Blank_chain_loop : public mmdb::mmcif::Loop {
+ public:
+  explicit Blank_chain_loop(mmdb::mmcif::Loop& from) : Loop(from.GetCategoryName()) { Copy(&from); }
+
+  void WriteMMCIF(mmdb::io::RFile f) override {
+    f.WriteLine("loop_");
+    std::vector<bool> chain_id(GetNofTags());
+    for (int t = 0; t < GetNofTags(); ++t) {
+      f.WriteLine((String(GetCategoryName()) + "." + GetTag(t)).c_str());
+      chain_id[t] = is_chain_id(GetTag(t));
+    }
+    for (int r = 0; r < GetLoopLength(); ++r) {
+      String line;
+      for (int t = 0; t < GetNofTags(); ++t) {
+        const String value = cif_value(GetField(r, t));
+        line += " " + (chain_id[t] && (value == "." || value == "?") ? String("''") : value);
+      }
+      f.WriteLine(line.c_str());
+    }
+    f.WriteLine("#");
+  }
+
+  static bool is_chain_id(const String& tag) {
+    return tag == "auth_asym_id" || tag == "pdbx_auth_asym_id";
+  }
+};
+
+// The categories of the library's mmCIF data, which it keeps from its
+// users: a loop is replaced in its place.
+struct Cif_categories : mmdb::mmcif::Data {
+  static mmdb::mmcif::PPCategory& of(mmdb::mmcif::Data& cif) {
+    return cif.*(&Cif_categories::Category);
+  }
+};
+
+// Writes each missing chain id of the atom loops as ''.
+void quote_blank_chain_ids(mmdb::mmcif::Data& cif) {
+  mmdb::mmcif::PPCategory categories = Cif_categories::of(cif);
+  for (int i = 0; i < cif.GetNumberOfCategories(); ++i) {
+    mmdb::mmcif::Category* category = categories[i];
+    const String name = category->GetCategoryName() ? category->GetCategoryName() : "";
+    if ((name != "_atom_site" && name != "_atom_site_anisotrop") ||
+        category->GetCategoryID() != mmdb::mmcif::MMCIF_Loop)
+      continue;
+    auto& loop = static_cast<mmdb::mmcif::Loop&>(*category);
+    bool blank = false;
+    for (int t = 0; t < loop.GetNofTags() && !blank; ++t)
+      if (Blank_chain_loop::is_chain_id(loop.GetTag(t)))
+        for (int r = 0; r < loop.GetLoopLength() && !blank; ++r)
+          blank = cif_value(loop.GetField(r, t)) == "." || cif_value(loop.GetField(r, t)) == "?";
+    if (!blank) continue;
+    categories[i] = new Blank_chain_loop(loop);
+    delete category;
+  }
+}
+
+// What each entity is and which label_asym_ids belong to it, from the
+// labels set_output_labels gave: water where all its residues are water,
+// a polymer where they have label_seq_ids, else a non-polymer.
+void add_entities(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
+  struct Entity {
+    bool water = true, polymer = false;
+    int kinds[5] = {};
+  };
+  std::map<int, Entity> entities;
+  std::vector<std::pair<String, int>> asyms;
+  std::set<String> seen;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      for (int r = 0; chain && r < chain->GetNumberOfResidues(); ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        if (!residue || residue->GetNumberOfAtoms() == 0) continue;
+        Entity& entity = entities[residue->label_entity_id];
+        entity.water = entity.water && is_water(residue->name);
+        if (residue->label_seq_id > 0) {
+          entity.polymer = true;
+          ++entity.kinds[int(residue_kind(residue))];
+        }
+        if (seen.insert(residue->label_asym_id).second)
+          asyms.emplace_back(residue->label_asym_id, residue->label_entity_id);
+      }
+    }
+  }
+  for (const char* name : {"_entity", "_entity_poly", "_struct_asym"}) cif.DeleteCategory(name);
+  if (entities.empty()) return;
+  int row = 0, poly_row = 0;
+  for (const auto& [id, entity] : entities) {
+    cif.PutLoopInteger(id, "_entity", "id", row);
+    cif.PutLoopString(entity.water     ? "water"
+                      : entity.polymer ? "polymer"
+                                       : "non-polymer",
+                      "_entity", "type", row++);
+    if (entity.water || !entity.polymer) continue;
+    cif.PutLoopInteger(id, "_entity_poly", "entity_id", poly_row);
+    cif.PutLoopString(polymer_type(entity.kinds), "_entity_poly", "type", poly_row++);
+  }
+  row = 0;
+  for (const auto& [asym, entity] : asyms) {
+    cif.PutLoopString(asym.c_str(), "_struct_asym", "id", row);
+    cif.PutLoopInteger(entity, "_struct_asym", "entity_id", row++);
   }
 }
 
@@ -331,7 +562,9 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
         mmdb::Residue* residue = chain->GetResidue(r);
         if (!residue) continue;
         copy_field(residue->label_comp_id, residue->name);
-        const bool het = !is_standard_residue(residue->name);
+        // A free amino acid or nucleotide is a HETATM record, as the PDB
+        // gives it.
+        const bool het = !is_standard_residue(residue->name) || parts[c][r] != Part::polymer;
         for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* atom = residue->GetAtom(a);
           if (!atom || atom->Ter) continue;
@@ -343,6 +576,11 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     set_model_labels(model, parts, read_labels);
   }
   if (edited) mmdb.FinishStructEdit();
+}
+
+void complete_cif_data(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
+  add_entities(mmdb, cif);
+  quote_blank_chain_ids(cif);
 }
 
 Block_code::Block_code(mmdb::Manager& mmdb, const String& file)

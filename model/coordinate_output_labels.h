@@ -9,6 +9,7 @@
 #define VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
 
 #include <mmdb2/mmdb_manager.h>
+#include <mmdb2/mmdb_mmcif_.h>
 
 #include "foundation/vstring.h"
 
@@ -42,6 +43,15 @@ void set_output_labels(mmdb::Manager& mmdb, bool read_labels, bool pdb);
 //! take for an atom at the origin. mmCIF has no such records: this removes
 //! them before an mmCIF write.
 void remove_ter_records(mmdb::Manager& mmdb);
+
+//! Completes the library's mmCIF data made for a write of the model (after
+//! set_output_labels): adds what each entity is (_entity: polymer,
+//! non-polymer or water; _entity_poly: the kind of polymer) and which
+//! label_asym_id belongs to which (_struct_asym), which the library does
+//! not write and readers otherwise guess; and has a blank chain id written
+//! as an empty quoted value '' rather than ".", which readers (cctbx) take
+//! for a missing one.
+void complete_cif_data(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif);
 
 //! Gives the model the block code of an mmCIF write to file as its entry
 //! id while it lives, and its own id back after. The library's writer

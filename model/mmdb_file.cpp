@@ -348,6 +348,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
     if (cif == nullptr) write_error(file, mmdb::Error_CantOpenFile);
     drop_rows_without_tensor(*cif);
+    complete_cif_data(*this, *cif);
     content = rendered(false, [&](mmdb::io::File& f) { cif->WriteMMCIF(f); });
   } else if (type == BINARY) {
     content = rendered(true, [&](mmdb::io::File& f) { WriteMMDBF(f); });

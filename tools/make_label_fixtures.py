@@ -34,12 +34,22 @@ SEQRES records and a TER record after each chain's polymer):
                      shipped data): 5CM DG DA DT DOC, each bonded O3'-P to the
                      next, the first and last non-standard, then MG and two
                      waters
+  label_free.pdb     residues 1-20 of 1RX2 in chain A with its MN, then a free
+                     glycine (HETATM, after TER, bonded to nothing), a
+                     methanol (MOH), an adenine (ADE) and two waters; chain B
+                     one alanine and a water (a one-residue polymer); chain C
+                     two alanines (a peptide of one residue name) and a free
+                     guanosine (G, after TER)
+  label_blank.pdb    residues 1-5 of 1RX2 and a water in a chain with a blank
+                     id
   label_cases.txt    per source a line "source FILE", then per residue in file
                      order: chain, number, insertion code (. when none),
-                     name, record (ATOM/HETATM), label_seq_id as gemmi aligns
+                     name ('' for a blank chain id), record (ATOM/HETATM), label_seq_id as gemmi aligns
                      it to the SEQRES sequence (. outside polymers), and the
                      subchain and entity that gemmi's setup_entities gives,
-                     each as the index of its first appearance (from 0)
+                     each as the index of its first appearance (from 0); then
+                     "polymers" and the _entity_poly.type of gemmi's kind of
+                     each polymer entity, in that order
 """
 import math
 import os
@@ -54,7 +64,8 @@ D_AMINO = {"ALA": "DAL", "SER": "DSN", "LEU": "DLE", "VAL": "DVA", "ILE": "DIL",
            "THR": "DTH", "GLU": "DGL", "ASP": "DAS", "CYS": "DCY", "GLN": "DGN",
            "LYS": "DLY", "PRO": "DPR", "PHE": "DPN", "TYR": "DTY", "ARG": "DAR",
            "ASN": "DSG", "HIS": "DHI", "MET": "MED", "TRP": "DTR"}
-SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb"]
+SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
+           "label_blank.pdb"]
 
 
 def along(start, toward, length):
@@ -224,6 +235,62 @@ def make_dna(path):
     finish(st, path, lambda r: r.name not in ("MG", "HOH"))
 
 
+def make_free(path):
+    src = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
+    src.remove_hydrogens()
+    st = gemmi.Structure()
+    st.cell, st.spacegroup_hm = src.cell, src.spacegroup_hm
+    st.name = "1RX2"
+    model = gemmi.Model("1")
+    a = src[0]["A"]
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
+    waters = [r for r in a if r.name == "HOH"]
+    chain_a = gemmi.Chain("A")
+    for res in polymer + [r for r in a if r.name == "MN"]:
+        chain_a.add_residue(res.clone())
+    glycine = moved(polymer[14], gemmi.Position(0, 0, -25))
+    glycine.seqid, glycine.het_flag = gemmi.SeqId(401, " "), "H"
+    methanol = new_residue("MOH", 402)
+    for name, element, x in (("C", "C", 0.0), ("O", "O", 1.43)):
+        methanol.add_atom(new_atom(name, element, gemmi.Position(30 + x, 20, 5)))
+    adenine = new_residue("ADE", 403)  # the ring atoms, 1.4 A apart along a zigzag
+    for i, name in enumerate(["N9", "C8", "N7", "C5", "C6", "N6", "N1", "C2", "N3", "C4"]):
+        adenine.add_atom(new_atom(name, name[0], gemmi.Position(20 + 1.2 * i, 5 + 0.7 * (i % 2), 30)))
+    for res in (glycine, methanol, adenine, waters[0].clone(), waters[1].clone()):
+        chain_a.add_residue(res)
+    chain_b = gemmi.Chain("B")
+    chain_b.add_residue(moved(polymer[5], gemmi.Position(0, 0, 30)))
+    chain_b.add_residue(moved(waters[2], gemmi.Position(0, 0, 30)))
+    chain_c = gemmi.Chain("C")
+    for res in polymer[5:7]:
+        chain_c.add_residue(moved(res, gemmi.Position(0, 0, 60)))
+    guanosine = new_residue("G", 501)
+    for atom, element, (x, y, z) in DNA_ATOMS + [("O2'", "O", (4.6, 2.0, -1.8))]:
+        guanosine.add_atom(new_atom(atom, element, gemmi.Position(x + 10, y + 10, z + 75)))
+    chain_c.add_residue(guanosine)
+    for chain in (chain_a, chain_b, chain_c):
+        model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: r.het_flag == "A")
+
+
+def make_blank(path):
+    src = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
+    src.remove_hydrogens()
+    st = gemmi.Structure()
+    st.cell, st.spacegroup_hm = src.cell, src.spacegroup_hm
+    st.name = "1RX2"
+    model = gemmi.Model("1")
+    a = src[0]["A"]
+    chain = gemmi.Chain("")
+    for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 5] + [
+            next(r for r in a if r.name == "HOH")]:
+        chain.add_residue(res.clone())
+    model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: r.het_flag == "A")
+
+
 def residue_rows(path):
     """What gemmi reads of a source: per residue its ids, record, label_seq_id
     aligned to SEQRES, and its subchain and entity as first-appearance indices."""
@@ -235,24 +302,48 @@ def residue_rows(path):
     for chain in st[0]:
         for res in chain:
             sub = subchains.setdefault(res.subchain, len(subchains))
-            ent = entities.setdefault(entity_of[res.subchain], len(entities))
+            ent = entities.setdefault(entity_of.get(res.subchain, res.subchain), len(entities))
             seq = res.label_seq if res.entity_type == gemmi.EntityType.Polymer else None
             rows.append("%s %d %s %s %s %s %d %d" % (
-                chain.name, res.seqid.num, res.seqid.icode.strip() or ".", res.name,
+                chain.name or "''", res.seqid.num, res.seqid.icode.strip() or ".", res.name,
                 "HETATM" if res.het_flag == "H" else "ATOM",
                 "." if seq is None else seq, sub, ent))
     return rows
+
+
+MMCIF_POLYMER_TYPES = {"PeptideL": "polypeptide(L)", "PeptideD": "polypeptide(D)",
+                       "Dna": "polydeoxyribonucleotide", "Rna": "polyribonucleotide",
+                       "DnaRnaHybrid": "polydeoxyribonucleotide/polyribonucleotide hybrid"}
+
+
+def polymer_types(path):
+    """The mmCIF name of the kind gemmi finds for each polymer entity, in the
+    order of their first appearance."""
+    st = gemmi.read_structure(path)
+    st.setup_entities()
+    entity_of = {sub: e.name for e in st.entities for sub in e.subchains}
+    types = {}
+    for chain in st[0]:
+        for sub in chain.subchains():
+            if sub[0].entity_type == gemmi.EntityType.Polymer:
+                kind = str(sub.check_polymer_type()).split(".")[-1]
+                types.setdefault(entity_of.get(sub.subchain_id(), sub.subchain_id()),
+                                 MMCIF_POLYMER_TYPES[kind])
+    return list(types.values())
 
 
 def make_all(directory):
     make_ends(os.path.join(directory, "label_ends.pdb"))
     make_ligands(os.path.join(directory, "label_ligands.pdb"))
     make_dna(os.path.join(directory, "label_dna.pdb"))
+    make_free(os.path.join(directory, "label_free.pdb"))
+    make_blank(os.path.join(directory, "label_blank.pdb"))
     with open(os.path.join(directory, "label_cases.txt"), "w") as f:
         f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
         for source in SOURCES:
             f.write("source %s\n" % source)
             f.write("\n".join(residue_rows(os.path.join(directory, source))) + "\n")
+            f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(directory, source))))
 
 
 def molecules(path, entities):
@@ -270,7 +361,9 @@ def molecules(path, entities):
     index = {}
     for chain in st[0]:
         for sub in chain.subchains():
-            entity = sub[0].entity_id or st.get_entity_of(sub).name
+            # gemmi gives the polymer of a blank chain id no entity
+            found = st.get_entity_of(sub)
+            entity = sub[0].entity_id or (found.name if found else sub.subchain_id())
             out.append("subchain %s %s %s%s" % (
                 chain.name, str(sub[0].entity_type).split(".")[-1], ",".join(r.name for r in sub),
                 " entity %d" % index.setdefault(entity, len(index)) if entities else ""))

@@ -1,7 +1,9 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <iterator>
 #include <map>
+#include <set>
 
 #include <mmdb2/mmdb_mmcif_.h>
 
@@ -122,6 +124,26 @@ std::vector<std::string> loop_rows(const String& path, const char* name,
   return rows;
 }
 
+// The distinct chain ids of the atom rows of an mmCIF file as the text
+// writes them, quotes included (the library reads '' and "." alike).
+std::set<std::string> written_chain_ids(const String& path) {
+  std::istringstream text(model_testing::slurp(path));
+  std::set<std::string> ids;
+  int column = -1, tags = 0;
+  for (std::string line; std::getline(text, line);) {
+    if (line.rfind("_atom_site.", 0) == 0) {
+      if (line == "_atom_site.auth_asym_id") column = tags;
+      ++tags;
+    } else if (column >= 0 && (line.rfind(" ATOM", 0) == 0 || line.rfind(" HETATM", 0) == 0)) {
+      std::istringstream fields(line);  // no value of these files holds a blank
+      std::string field;
+      for (int i = 0; i <= column; ++i) fields >> field;
+      ids.insert(field);
+    }
+  }
+  return ids;
+}
+
 std::vector<std::string> atom_rows(const String& path, const std::vector<const char*>& tags) {
   return loop_rows(path, "_atom_site", tags);
 }
@@ -138,12 +160,21 @@ std::vector<std::string> pdb_records(const String& path) {
 
 // The residues of an mmCIF file in the form of label_cases.txt: chain,
 // number, insertion code, name, record, label_seq_id, and the label_asym_id
-// and label_entity_id as the index of their first appearance.
+// and label_entity_id as the index of their first appearance; then what
+// the file says the entity of its label_asym_id is (_struct_asym, _entity:
+// polymer, non-polymer or water; with _entity_poly's type for a polymer),
+// marked "!" where that entity is not the atoms' own.
 std::vector<std::string> residue_labels(const String& path) {
-  std::vector<std::string> rows = atom_rows(
-      path, {"auth_asym_id", "auth_seq_id", "pdbx_PDB_ins_code", "label_comp_id", "group_PDB",
-             "label_seq_id", "label_asym_id", "label_entity_id"});
+  std::vector<std::string> rows =
+      atom_rows(path, {"auth_asym_id", "auth_seq_id", "pdbx_PDB_ins_code", "label_comp_id",
+                       "group_PDB", "label_seq_id", "label_asym_id", "label_entity_id"});
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+  std::map<std::string, std::string> entity_of, what;
+  for (const std::string& row : loop_rows(path, "_struct_asym", {"id", "entity_id"}))
+    entity_of[row.substr(0, row.find(' '))] = row.substr(row.find(' ') + 1);
+  for (const auto& [name, id] : {std::pair{"_entity", "id"}, {"_entity_poly", "entity_id"}})
+    for (const std::string& row : loop_rows(path, name, {id, "type"}))
+      what[row.substr(0, row.find(' ')) + " "] += row.substr(row.find(' ') + 1);
   std::map<std::string, int> asym, entity;
   for (std::string& row : rows) {
     std::istringstream fields(row);
@@ -151,8 +182,11 @@ std::vector<std::string> residue_labels(const String& path) {
     for (std::string& field : f) fields >> field;
     const int a = asym.emplace(f[6], int(asym.size())).first->second;
     const int e = entity.emplace(f[7], int(entity.size())).first->second;
-    row = f[0] + " " + f[1] + " " + f[2] + " " + f[3] + " " + f[4] + " " + f[5] + " " +
-          std::to_string(a) + " " + std::to_string(e);
+    // The library reads an empty chain id as a missing one (written_chain_ids
+    // tells them apart).
+    row = (f[0] == "." ? "''" : f[0]) + " " + f[1] + " " + f[2] + " " + f[3] + " " + f[4] + " " +
+          f[5] + " " + std::to_string(a) + " " + std::to_string(e) + " " + what[entity_of[f[6]]] +
+          (entity_of[f[6]] == f[7] + " " ? "" : "!");
   }
   return rows;
 }
@@ -354,13 +388,18 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   mol[0][1].set_type("MSE");
   variant.export_minimol(mol);
   variant.write_file(scratch.path("variant.cif"), MMDBManager::AS_READ);
-  std::vector<std::string> residues = atom_rows(
-      scratch.path("variant.cif"), {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id"});
+  // Its entity ids ("A", "water") are no numbers, which the library cannot
+  // hold: the entities are numbered.
+  std::vector<std::string> residues =
+      atom_rows(scratch.path("variant.cif"),
+                {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
   residues.erase(std::unique(residues.begin(), residues.end()), residues.end());
-  EXPECT_EQ(residues,
-            (std::vector<std::string>{"ATOM LEU 1 Apoly ", "HETATM MSE 2 Apoly ",
-                                      "ATOM HIS 3 Apoly ", "ATOM SER 4 Apoly ", "ATOM SER 5 Apoly ",
-                                      "ATOM ASN 6 Apoly ", "HETATM HOH . Awat "}));
+  EXPECT_EQ(residues, (std::vector<std::string>{"ATOM LEU 1 Apoly 1 ", "HETATM MSE 2 Apoly 1 ",
+                                                "ATOM HIS 3 Apoly 1 ", "ATOM SER 4 Apoly 1 ",
+                                                "ATOM SER 5 Apoly 1 ", "ATOM ASN 6 Apoly 1 ",
+                                                "HETATM HOH . Awat 2 "}));
+  EXPECT_EQ(loop_rows(scratch.path("variant.cif"), "_entity", {"id", "type"}),
+            (std::vector<std::string>{"1 polymer ", "2 water "}));
   // Residues added to a model read from mmCIF get labels beside those it
   // was read with: a new chain's polymer, and a ligand of a new kind or of
   // the kind of the SF4 read.
@@ -423,9 +462,28 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   for (std::string line; std::getline(in, line);)
     if (line.rfind("source ", 0) == 0)
       rows = &cases[line.substr(7)];
-    else if (line[0] != '#' && rows)
+    else if (line.rfind("polymers", 0) == 0 && rows) {
+      // Each row then says what its entity is, as the written file should.
+      std::istringstream types(line.substr(8));
+      std::vector<std::string> polymer_types(std::istream_iterator<std::string>(types), {});
+      std::map<std::string, std::string> polymers;
+      for (std::string& row : *rows) {
+        std::istringstream fields(row);
+        std::string f[8];
+        for (std::string& field : f) fields >> field;
+        std::string what = f[3] == "HOH" ? "water " : "non-polymer ";
+        if (f[5] != ".") {
+          auto found = polymers.find(f[7]);
+          if (found == polymers.end())
+            found = polymers.emplace(f[7], polymer_types.at(polymers.size()) + " ").first;
+          what = "polymer " + found->second;
+        }
+        row += " " + what;
+      }
+    } else if (line[0] != '#' && rows) {
       rows->push_back(line);
-  ASSERT_EQ(cases.size(), 3u);
+    }
+  ASSERT_EQ(cases.size(), 5u);
   for (const auto& [source, expected] : cases) {
     const String path = vantrel_testing::fixture_path(source);
     const String stem = source.substr(0, source.size() - 4);
@@ -440,6 +498,9 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
       file->write_file(scratch.path(stem + route + ".cif"), MMDBManager::CIF);
       file->write_file(scratch.path(stem + route + ".pdb"), MMDBManager::PDB);
       EXPECT_EQ(residue_labels(scratch.path(stem + route + ".cif")), expected);
+      std::set<std::string> chains;
+      for (const std::string& row : expected) chains.insert(row.substr(0, row.find(' ')));
+      EXPECT_EQ(written_chain_ids(scratch.path(stem + route + ".cif")), chains);
       EXPECT_EQ(pdb_records(scratch.path(stem + route + ".pdb")), pdb_records(path));
     }
   }
@@ -495,5 +556,46 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
     ASSERT_EQ(records.size(), 9u);
     EXPECT_EQ(records[ter].substr(0, 3), "TER") << gap;
     EXPECT_EQ(head_and_atoms(scratch.path("made.cif")).first, "data_made");
+  }
+}
+
+// A PDB file whose chain ends in a glycine bonded to nothing: after the
+// chain's TER record, or given as HETATM, it is a free ligand, written as
+// HETATM with labels of its own; as an ATOM record before TER it follows
+// missing residues. gemmi reads each of these sources so.
+TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
+  const model_testing::Scratch scratch;
+  const auto record = [](const char* kind, const int serial, const char* name, const int number,
+                         const double x) {
+    char line[96];
+    std::snprintf(line, sizeof line,
+                  "%-6s%5d %-4s GLY A%4d    %8.3f%8.3f%8.3f  1.00 20.00          %2.1s\n", kind,
+                  serial, name, number, x, 0.0, 0.0, name + 1);
+    return std::string(line);
+  };
+  std::string chain;  // two glycines, N of the second bonded to C of the first
+  for (const auto& [serial, name, number, x] : {std::tuple{1, " N", 1, 0.0},
+                                                {2, " CA", 1, 1.45},
+                                                {3, " C", 1, 2.9},
+                                                {4, " N", 2, 4.2},
+                                                {5, " CA", 2, 5.6},
+                                                {6, " C", 2, 7.0}})
+    chain += record("ATOM", serial, name, number, x);
+  const std::string ter = "TER       7      GLY A   2\n";
+  const std::string cryst = "CRYST1   40.000   40.000   40.000  90.00  90.00  90.00 P 1\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {ter + record("ATOM", 8, " CA", 10, 20), "HETATM GLY . B 2 "},
+      {record("HETATM", 7, " CA", 10, 20), "HETATM GLY . B 2 "},
+      {record("ATOM", 7, " CA", 10, 20), "ATOM GLY 10 A 1 "}};
+  for (const auto& [end, glycine] : cases) {
+    MMDBfile file;
+    file.read_file(scratch.write("source.pdb", cryst + chain + end + "END\n"));
+    file.write_file(scratch.path("free.cif"), MMDBManager::CIF);
+    std::vector<std::string> rows = atom_rows(
+        scratch.path("free.cif"),
+        {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine}))
+        << end;
   }
 }
