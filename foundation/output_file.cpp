@@ -446,8 +446,10 @@ void Output_file::commit() {
 
 String Output_file::State::failure(const int error) const {
   String why = "writing its new content in " + folder + " failed";
-  // Only a reason that a failed write gives: the number may be stale.
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO)
+  // Only a reason that a failed write or open gives: the number may be
+  // stale.
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
+      error == ENFILE)
     why += ": " + reason(error);
   if (old >= 0) why += left_as_it_was;
   return why;

@@ -262,27 +262,38 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   EXPECT_EQ(entries_of(tmp), (std::vector<std::string>{"link.mtz", "odd\nname"}));
 }
 
-// A reservation that fails may still grow the file (ext4 keeps what it
-// could allocate): the file is cut back to what it held. On a small ext4
-// filesystem that only this test sees.
+// Room for a copy in place is made sure of before a byte is overwritten,
+// also where the filesystem cannot reserve it (ext2: the room is written
+// first). A reservation that fails may still grow the file (ext4 keeps what
+// it could allocate): the file is cut back to what it held. On small
+// filesystems that only this test sees.
 TEST(OutputFile, FailedReservationIsCutBack) {
-  Scratch_dir dir;
-  const std::string tmp = made_dir(dir, "tmp", 0777), mnt = made_dir(dir, "mnt", 0755);
-  const std::string image = dir.file("fs.img"), target = mnt + "/closed/out";
-  const std::string seen = in_mount_namespace([&] {
-    const std::string setup = "truncate -s 4M " + image + " && mkfs.ext4 -q -F " + image +
-                              " >/dev/null 2>&1 && mount -o loop " + image + " " + mnt +
-                              " 2>/dev/null";
-    if (std::system(setup.c_str()) != 0 || mkdir((mnt + "/closed").c_str(), 0755) != 0)
-      return std::string("no namespace");
-    chmod(write_bytes(target, "old").c_str(), 0666);
-    const std::string text = attempt(target, tmp, std::string(3 << 20, 'n'));
-    return text + "|" + read_bytes(target).substr(0, 64);  // enough to see it grown
-  });
-  if (seen == "no namespace") GTEST_SKIP() << "no loop mount here";
-  EXPECT_EQ(seen, "no error|T: cannot write " + target +
-                      ": no space left on device; the file is left as it was|old");
-  EXPECT_EQ(entries_of(tmp), std::vector<std::string>{});
+  const std::string full = "no space left on device; the file is left as it was";
+  // Filesystem, size of the new content, and why the write fails.
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"ext4", 3 << 20, full}, {"ext2", 5 << 20, full}, {"ext2", 1 << 20, ""}};
+  for (const auto& [fs, size, why] : cases) {
+    SCOPED_TRACE(fs + " " + std::to_string(size));
+    Scratch_dir dir;
+    const std::string tmp = made_dir(dir, "tmp", 0777), mnt = made_dir(dir, "mnt", 0755);
+    const std::string image = dir.file("fs.img"), target = mnt + "/closed/out";
+    const std::string content(std::size_t(size), 'n');
+    const std::string seen = in_mount_namespace([&, fs = fs] {
+      const std::string setup = "truncate -s 4M " + image + " && mkfs." + fs + " -q -F " + image +
+                                " >/dev/null 2>&1 && mount -o loop " + image + " " + mnt +
+                                " 2>/dev/null";
+      if (std::system(setup.c_str()) != 0 || mkdir((mnt + "/closed").c_str(), 0755) != 0)
+        return std::string("no namespace");
+      chmod(write_bytes(target, "old").c_str(), 0666);
+      const std::string text = attempt(target, tmp, content);
+      const std::string now = read_bytes(target);
+      return text + "|" + (now == content ? "new" : now.substr(0, 64));  // enough to see it grown
+    });
+    if (seen == "no namespace") GTEST_SKIP() << "no loop mount here";
+    EXPECT_EQ(seen, "no error|" + (why.empty() ? "no error|new"
+                                              : "T: cannot write " + target + ": " + why + "|old"));
+    EXPECT_EQ(entries_of(tmp), std::vector<std::string>{});
+  }
 }
 
 // Written by nobody: a file replaced keeps its owner and group where the
@@ -485,4 +496,141 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
     EXPECT_EQ(read_bytes(target), why.empty() ? content : "old");
     EXPECT_EQ(dir.entries(), (std::vector<std::string>{"out.mtz", "second.mtz"}));
   }
+}
+
+// Run as root with umask 002: a new file in a set-group-ID folder of
+// another group gets what a file the system makes there gets (its group
+// and mode); a replaced file loses its set-id bits, renamed or copied in
+// place (a second name).
+TEST(OutputFile, GroupOfTheFolderAndNoSetIdBits) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a folder of another group";
+  Scratch_dir dir;
+  const std::string project = made_dir(dir, "project", 02770);
+  ASSERT_EQ(chown(project.c_str(), 0, 1234), 0);
+  ASSERT_EQ(chmod(project.c_str(), 02770), 0);
+  const std::string renamed = dir.write("renamed", "old"), copied = dir.write("copied", "old");
+  ASSERT_EQ(link(copied.c_str(), dir.file("second").c_str()), 0);
+  for (const std::string& file : {renamed, copied}) ASSERT_EQ(chmod(file.c_str(), 06755), 0);
+  const std::string seen = in_child([&] {
+    umask(002);
+    close(open((project + "/touched").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666));
+    std::string text;
+    for (const std::string& file : {project + "/fresh", renamed, copied})
+      text += put(file, "new") + " ";
+    return text;
+  });
+  EXPECT_EQ(seen, "no error no error no error ");
+  EXPECT_EQ(mode_and_owner(project + "/fresh"), mode_and_owner(project + "/touched"));
+  EXPECT_EQ(mode_and_owner(project + "/touched"), (std::vector<unsigned>{0664, 0, 1234}));
+  for (const std::string& file : {renamed, copied}) {
+    EXPECT_EQ(read_bytes(file), "new");
+    EXPECT_EQ(mode_and_owner(file), (std::vector<unsigned>{0755, 0, 0})) << file;
+  }
+}
+
+// Outputs put in place together: a step that fails for one (its target
+// changed by another process, a lock held) leaves every target as it was,
+// and one that fails once another is in place names it. A target's
+// filesystem made read-only before the commit leaves the new content
+// named where it is kept, and outputs without /proc are refused plainly.
+TEST(OutputFile, PendingOutputsFailTogether) {
+  Scratch_dir dir;
+  const std::string a = dir.write("a", "old a"), b = dir.write("b", "old b");
+  // Whether both are written in place (second names), and what is done to
+  // b's target or new content after it is written.
+  enum Change { swapped, locked, no_content };
+  const std::vector<std::tuple<bool, Change, std::string, std::string>> cases = {
+      {false, swapped, "b", "the file was changed by another process while its new content was "
+                            "written; it is left as it is"},
+      {true, locked, "b", "another process holds a lock on it (waited 0 s); the file is left as "
+                          "it was"},
+      {true, no_content, "", "is a directory; the new content is kept in "}};
+  for (const auto& [in_place, change, b_after, why] : cases) {
+    SCOPED_TRACE(why);
+    write_bytes(a, "old a");
+    write_bytes(b, "old b");
+    for (const char* name : {"a2", "b2"}) std::remove(dir.file(name).c_str());
+    for (const std::string name : {"a", "b"}) {
+      ASSERT_TRUE(!in_place || link(dir.file(name).c_str(), dir.file(name + "2").c_str()) == 0);
+    }
+    const int held = open(b.c_str(), O_RDONLY);
+    const std::string text = fatal_text([&, change = change] {
+      Pending_outputs pending("T", 0);
+      EXPECT_EQ(put(a, "new a", &pending), "no error");
+      Output_file out(b, "T", &pending);
+      out.write("new b");
+      bool changed = true;
+      if (change == swapped) changed = rename(write_bytes(b + ".x", "other's").c_str(), b.c_str()) == 0;
+      if (change == locked) changed = flock(held, LOCK_SH) == 0;
+      if (change == no_content)
+        changed = unlink(out.path().c_str()) == 0 && mkdir(out.path().c_str(), 0700) == 0;
+      EXPECT_TRUE(changed);
+      out.commit();
+      pending.put_in_place();
+    });
+    close(held);
+    const std::string start = "T: cannot write " + b + ": " + why;
+    EXPECT_EQ(text.compare(0, start.size(), start), 0) << text;
+    EXPECT_EQ(read_bytes(a), change == no_content ? "new a" : "old a");
+    EXPECT_EQ(text.find("already replaced: " + a) != std::string::npos, change == no_content)
+        << text;
+    const std::size_t kept = text.find(dir.path() + "/.output");
+    if (kept != std::string::npos) {
+      const std::string folder = Files::directory_of(text.substr(kept, text.find(';', kept) - kept));
+      rmdir((folder + "/new").c_str());
+      rmdir(folder.c_str());
+    }
+    EXPECT_EQ(read_bytes(b), change == swapped ? "other's" : b_after.empty() ? "" : "old b");
+  }
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a", "a2", "b", "b2"}));
+
+  const std::string mnt = made_dir(dir, "mnt", 0755), out = mnt + "/out";
+  const std::string seen = in_mount_namespace([&] {
+    if (mount("tmpfs", mnt.c_str(), "tmpfs", 0, "size=1m") != 0) return std::string("no namespace");
+    write_bytes(out, "old");
+    std::string text = fatal_text([&] {
+      Output_file file(out, "T");
+      file.write("new");
+      mount(nullptr, mnt.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr);
+      file.commit();
+    });
+    const std::size_t kept = text.find(mnt + "/.output");
+    if (kept != std::string::npos)
+      text.replace(kept, text.size() - kept, read_bytes(text.substr(kept)));
+    umount2("/proc", MNT_DETACH);
+    return text + "|" + fatal_text([&] { Output_file::probe(out, "T"); });
+  });
+  if (seen == "no namespace") GTEST_SKIP() << "no tmpfs mount here";
+  EXPECT_EQ(seen, "T: cannot write " + out +
+                      ": read-only file system; the file is left as it was; the new content is "
+                      "kept in new|T: cannot write " + out + ": needs /proc, which is not mounted");
+}
+
+// Out of descriptors at any step (ulimit -n): a clear failure, and nothing
+// left behind.
+TEST(OutputFile, OutOfDescriptorsLeavesNothing) {
+  Scratch_dir dir;
+  const std::string target = dir.write("out", "old");
+  const std::string seen = in_child([&] {
+    int open_now = 0;
+    for (int fd = 0; fd < 1024; ++fd) open_now += fcntl(fd, F_GETFD) != -1;
+    // Refusals with their cause, then writes; anything else as it is.
+    std::string text;
+    for (int more = 0; more < 8; ++more) {
+      struct rlimit limited;
+      getrlimit(RLIMIT_NOFILE, &limited);
+      limited.rlim_cur = rlim_t(open_now + more);
+      if (setrlimit(RLIMIT_NOFILE, &limited) != 0) return std::string("no limit");
+      const std::string seen = put(target, "new");
+      const bool refused = seen.find("T: cannot write " + target + ": ") == 0 &&
+                           seen.find("too many open files") != std::string::npos;
+      text += refused ? "r" : seen == "no error" ? "w" : "|" + seen + "|";
+      if (entries_of(dir.path()).size() != 1) text += "|left behind|";
+    }
+    return text;
+  });
+  EXPECT_EQ(seen.find_first_not_of('r'), seen.find('w')) << seen;
+  EXPECT_EQ(seen.find_first_not_of('w', seen.find('w')), std::string::npos) << seen;
+  EXPECT_EQ(seen.front(), 'r') << seen;
+  EXPECT_EQ(read_bytes(target), "new");
 }
