@@ -484,12 +484,16 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
     EXPECT_TRUE(within_a_minute(writing));
     EXPECT_EQ(read_bytes(target), "old");
     if (given_up) close(held);
+    int status = 0;
+    if (!within_a_minute([&] { return waitpid(pid, &status, WNOHANG) == pid; })) {
+      ADD_FAILURE() << "still waiting";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+    }
     std::string text;
     char buffer[4096];
     for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
     close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
     if (!given_up) close(held);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(text, why.empty() ? "no error" : "T: cannot write " + target + ": " + why);
