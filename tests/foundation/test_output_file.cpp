@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -637,4 +638,58 @@ TEST(OutputFile, OutOfDescriptorsLeavesNothing) {
   EXPECT_EQ(seen.find_first_not_of('w', seen.find('w')), std::string::npos) << seen;
   EXPECT_EQ(seen.front(), 'r') << seen;
   EXPECT_EQ(read_bytes(target), "new");
+}
+
+// In a folder others may write, another user swaps the folder an output
+// has just made (stopped right after the mkdir) for one of the writer's
+// own: the output is refused, and the writer's folder keeps its mode and
+// content.
+TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs two users";
+  Scratch_dir dir;
+  const std::string shared = made_dir(dir, "shared", 0777), own = made_dir(dir, "shared/own", 0755);
+  write_bytes(own + "/keep", "kept");
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    raise(SIGSTOP);
+    const std::string text = put(shared + "/out", "new");
+    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  int status = 0, deliver = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  bool swapped = false, made = false;
+  while (ptrace(PTRACE_SYSCALL, pid, nullptr, deliver) == 0 && waitpid(pid, &status, 0) == pid &&
+         WIFSTOPPED(status)) {
+    deliver = WSTOPSIG(status) == (SIGTRAP | 0x80) || WSTOPSIG(status) == SIGSTOP ? 0 : WSTOPSIG(status);
+    __ptrace_syscall_info info{};
+    if (deliver != 0 || ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) continue;
+    if (info.op == PTRACE_SYSCALL_INFO_ENTRY)
+      made = info.entry.nr == SYS_mkdir || info.entry.nr == SYS_mkdirat;
+    if (info.op != PTRACE_SYSCALL_INFO_EXIT || !made || swapped || info.exit.rval != 0) continue;
+    swapped = in_child([&] {
+      for (const std::string& name : entries_of(shared))
+        if (name.compare(0, 8, ".output.") == 0 &&
+            rename((shared + "/" + name).c_str(), (shared + "/stolen").c_str()) == 0 &&
+            rename(own.c_str(), (shared + "/" + name).c_str()) == 0)
+          return std::string("swapped");
+      return std::string("not found");
+    }, unprivileged_id) == "swapped";
+  }
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  EXPECT_TRUE(swapped);
+  EXPECT_EQ(text, "T: cannot write " + shared + "/out: the folder made for its new content was "
+                  "replaced by another process");
+  const std::vector<std::string> names = entries_of(shared);
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_EQ(names[1], "stolen");
+  EXPECT_EQ(entries_of(shared + "/" + names[0]), std::vector<std::string>{"keep"});
+  EXPECT_EQ(mode_and_owner(shared + "/" + names[0]), (std::vector<unsigned>{0755, 0, 0}));
 }
