@@ -107,6 +107,58 @@ std::string acl_of(const std::string& path) {
   return n > 0 ? std::string(bytes, std::size_t(n)) : "";
 }
 
+
+// A system call of a traced process, at its entry (exit false: its number
+// and arguments) or its exit (its number and result).
+struct Syscall {
+  pid_t pid;
+  bool exit;
+  long long nr, result;
+  unsigned long long args[6];
+};
+
+// What body returns when run in a child process traced by this one, which
+// calls step at each of its system calls; status is set to the child's
+// wait status.
+std::string traced(const std::function<std::string()>& body,
+                   const std::function<void(const Syscall&)>& step, int& status) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    signal(SIGTERM, SIG_DFL);
+    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
+    raise(SIGSTOP);
+    const std::string text = body();
+    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  int deliver = 0;
+  waitpid(pid, &status, 0);
+  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
+  Syscall call{pid, false, -1, 0, {}};
+  while (ptrace(PTRACE_SYSCALL, pid, nullptr, deliver) == 0 && waitpid(pid, &status, 0) == pid &&
+         WIFSTOPPED(status)) {
+    const int sig = WSTOPSIG(status);
+    deliver = sig == (SIGTRAP | 0x80) || sig == SIGSTOP ? 0 : sig;
+    __ptrace_syscall_info info{};
+    if (deliver != 0 || ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) continue;
+    call.exit = info.op == PTRACE_SYSCALL_INFO_EXIT;
+    if (info.op == PTRACE_SYSCALL_INFO_ENTRY) {
+      call.nr = (long long)info.entry.nr;
+      std::copy(info.entry.args, info.entry.args + 6, call.args);
+    }
+    call.result = call.exit ? info.exit.rval : 0;
+    if (call.exit || info.op == PTRACE_SYSCALL_INFO_ENTRY) step(call);
+  }
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  close(fds[0]);
+  return text;
+}
+
 }  // namespace
 
 // An output's new content is reached by path() and replaces the target only
@@ -641,36 +693,18 @@ TEST(OutputFile, OutOfDescriptorsLeavesNothing) {
 }
 
 // In a folder others may write, another user swaps the folder an output
-// has just made (stopped right after the mkdir) for one of the writer's
-// own: the output is refused, and the writer's folder keeps its mode and
-// content.
+// has just made (the writer stopped right after its mkdir) for one of the
+// writer's own: the output is refused, and the writer's folder keeps its
+// mode and content.
 TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs two users";
   Scratch_dir dir;
   const std::string shared = made_dir(dir, "shared", 0777), own = made_dir(dir, "shared/own", 0755);
   write_bytes(own + "/keep", "kept");
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-    raise(SIGSTOP);
-    const std::string text = put(shared + "/out", "new");
-    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-  }
-  close(fds[1]);
-  int status = 0, deliver = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ptrace(PTRACE_SETOPTIONS, pid, nullptr, PTRACE_O_TRACESYSGOOD | PTRACE_O_EXITKILL);
-  bool swapped = false, made = false;
-  while (ptrace(PTRACE_SYSCALL, pid, nullptr, deliver) == 0 && waitpid(pid, &status, 0) == pid &&
-         WIFSTOPPED(status)) {
-    deliver = WSTOPSIG(status) == (SIGTRAP | 0x80) || WSTOPSIG(status) == SIGSTOP ? 0 : WSTOPSIG(status);
-    __ptrace_syscall_info info{};
-    if (deliver != 0 || ptrace(PTRACE_GET_SYSCALL_INFO, pid, sizeof info, &info) <= 0) continue;
-    if (info.op == PTRACE_SYSCALL_INFO_ENTRY)
-      made = info.entry.nr == SYS_mkdir || info.entry.nr == SYS_mkdirat;
-    if (info.op != PTRACE_SYSCALL_INFO_EXIT || !made || swapped || info.exit.rval != 0) continue;
+  bool swapped = false;
+  const auto swap = [&](const Syscall& call) {
+    if (swapped || !call.exit || call.result != 0 || (call.nr != SYS_mkdir && call.nr != SYS_mkdirat))
+      return;
     swapped = in_child([&] {
       for (const std::string& name : entries_of(shared))
         if (name.compare(0, 8, ".output.") == 0 &&
@@ -679,11 +713,9 @@ TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
           return std::string("swapped");
       return std::string("not found");
     }, unprivileged_id) == "swapped";
-  }
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  close(fds[0]);
+  };
+  int status = 0;
+  const std::string text = traced([&] { return put(shared + "/out", "new"); }, swap, status);
   EXPECT_TRUE(swapped);
   EXPECT_EQ(text, "T: cannot write " + shared + "/out: the folder made for its new content was "
                   "replaced by another process");
@@ -692,4 +724,37 @@ TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
   EXPECT_EQ(names[1], "stolen");
   EXPECT_EQ(entries_of(shared + "/" + names[0]), std::vector<std::string>{"keep"});
   EXPECT_EQ(mode_and_owner(shared + "/" + names[0]), (std::vector<unsigned>{0755, 0, 0}));
+}
+
+// Outputs put in place together: a signal that ends the process, sent
+// right after the first rename, waits until the second is in place; the
+// folder is flushed (fsync) once the outputs are there.
+TEST(OutputFile, OutputsArePutInPlaceWhole) {
+  Scratch_dir dir;
+  const std::string a = dir.write("a", "old"), b = dir.file("b");
+  int renames = 0;
+  bool flushed = false;
+  const auto step = [&](const Syscall& call) {
+    if (call.exit && call.result == 0 && (call.nr == SYS_renameat2 || call.nr == SYS_renameat) &&
+        ++renames == 1)
+      kill(call.pid, SIGTERM);
+    if (!call.exit && call.nr == SYS_fsync && renames == 2)
+      flushed = flushed || link_text("/proc/" + std::to_string(call.pid) + "/fd/" +
+                                     std::to_string(call.args[0])) == dir.path();
+  };
+  int status = 0;
+  traced(
+      [&] {
+        Pending_outputs pending("T");
+        put(a, "new a", &pending);
+        put(b, "new b", &pending);
+        pending.put_in_place();
+        return std::string("not ended");
+      },
+      step, status);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(renames, 2);
+  EXPECT_TRUE(flushed);
+  EXPECT_EQ(read_bytes(a) + read_bytes(b), "new anew b");
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a", "b"}));
 }
