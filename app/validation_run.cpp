@@ -15,9 +15,8 @@
 #include "calculations/sfcalc_obs.h"
 #include "calculations/sfscale.h"
 #include "calculations/sfweight.h"
-#include "foundation/file_access.h"
-#include "foundation/output_file.h"
 #include "foundation/message.h"
+#include "foundation/output_file.h"
 #include "foundation/statistics.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"
@@ -163,10 +162,7 @@ void Validation_run::run() {
 void Validation_run::check_outputs() const {
   if (!phases_calculated()) return;  // nothing is written on the given-phase road
   for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
-    if (path != "NONE") {
-      Files::check_output(path, "quelvarn");
-      Output_file::probe(path, "quelvarn");
-    }
+    if (path != "NONE") Output_file::probe(path, "quelvarn");
 }
 
 void Validation_run::read_inputs() {

@@ -185,9 +185,9 @@ struct Output_file::State {
   String priv_name, path;
   bool in_place = false, kept = false, placed = false, flushed = false;
   double lock_wait = 60;
-  int out = -1;               // in place: the target, open for writing and locked
-  off_t old_size = 0;         // its size when locked
-  bool reserved = false;      // room made for the new content
+  int out = -1;           // in place: the target, open for writing and locked
+  off_t old_size = 0;     // its size when locked
+  bool reserved = false;  // room made for the new content
   Cleanup_on_signal file_watch, folder_watch;
 
   [[noreturn]] void cannot(const String& why) const {
@@ -226,7 +226,8 @@ bool replace_forbidden(const struct stat& dir, const struct stat& file) {
 void Output_file::State::open_target() {
   struct stat st;
   if (!place.exists()) {
-    if (fstatat(place.dir(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 && errno != ENOENT)
+    if (fstatat(place.dir(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != ENOENT)
       cannot(reason(errno));
     return;
   }
@@ -288,12 +289,14 @@ int Output_file::State::make_private(const int in, const String& in_path) {
     unlinkat(parent >= 0 ? parent : in, priv_name.c_str(), AT_REMOVEDIR);
   close_fd(priv);
   close_fd(parent);
+  kept = false;  // a folder that could not be removed is no longer this output's
   return error;
 }
 
-// Whether the folder just opened is the one mkdtemp made, so that nothing is changed in a folder another user put in its
-// place (in a folder others may write): this user's, closed to others,
-// empty. 0, or folder_swapped (or an error number).
+// Whether the folder just opened is the one mkdtemp made, so that nothing
+// is changed in a folder another user put in its place (in a folder others
+// may write): this user's, closed to others, empty. 0, or folder_swapped
+// (or an error number).
 int Output_file::State::check_private() const {
   struct stat st;
   if (fstat(priv, &st) != 0) return errno;
@@ -338,8 +341,7 @@ Output_file::Output_file(const String& target, const String& who) : state_(new S
   const int beside = s.make_private(s.place.dir(), s.place.dir_path());
   if (beside == 0) return;
   const bool closed = beside == EACCES || beside == EPERM;
-  if (!closed || s.old < 0 ||
-      faccessat(s.place.dir(), s.place.name().c_str(), W_OK, 0) != 0)
+  if (!closed || s.old < 0 || faccessat(s.place.dir(), s.place.name().c_str(), W_OK, 0) != 0)
     s.cannot(reason_of(beside));
   // The file's folder is closed to this process but the file is not: the
   // output is made elsewhere and copied into it.
@@ -364,7 +366,10 @@ Output_file::Output_file(const String& target, const String& who, Pending_output
 
 Output_file::~Output_file() = default;
 
-void Output_file::probe(const String& target, const String& who) { Output_file(target, who); }
+void Output_file::probe(const String& target, const String& who) {
+  Files::check_output(target, who);
+  Output_file(target, who);
+}
 
 const String& Output_file::path() const { return state_->path; }
 
@@ -513,8 +518,8 @@ String Output_file::State::lock() {
       return "another process holds a lock on it (waited " + String(int(lock_wait)) + " s)" +
              left_as_it_was;
     if (!told)
-      Message::message(Message_warn(who + ": waiting for another process to finish writing " +
-                                    target));
+      Message::message(
+          Message_warn(who + ": waiting for another process to finish writing " + target));
     told = true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -79,9 +79,9 @@ class Output_file {
   Output_file(const Output_file&) = delete;
   Output_file& operator=(const Output_file&) = delete;
 
-  //! Makes and removes the private folder target would use (fatal as the
-  //! constructor is): a check before a run's work of what would otherwise
-  //! fail only at its end.
+  //! Whether target can be written, before a run's work, of what would
+  //! otherwise fail only at its end: Files::check_output, then the private
+  //! folder target would use made and removed (fatal as the constructor).
   static void probe(const String& target, const String& who);
 
   //! The name of the new content for a library that opens files by name:
