@@ -384,9 +384,7 @@ void Output_file::write(const String& bytes) {
   if (close(fd) != 0) write_failed(errno);
 }
 
-String Output_file::failure(const int error) const { return state_->failure(error); }
-
-void Output_file::write_failed(const int error) const { state_->cannot(failure(error)); }
+void Output_file::write_failed(const int error) const { state_->cannot(state_->failure(error)); }
 
 namespace {
 

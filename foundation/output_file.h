@@ -95,11 +95,10 @@ class Output_file {
   //! Fatal on failure.
   void commit();
 
-  //! Why writing the new content failed, error the system's error number
-  //! then (or 0): "writing its new content in <folder> failed[: <reason>]",
-  //! and "; the file is left as it was" where the target exists.
-  String failure(int error) const;
-  //! Fatal: "<who>: cannot write <target>: " and failure(error).
+  //! Fatal: writing the new content failed, error the system's error
+  //! number then (or 0): "<who>: cannot write <target>: writing its new
+  //! content in <folder> failed[: <reason>]", and "; the file is left as it
+  //! was" where the target exists.
   [[noreturn]] void write_failed(int error) const;
 
   struct State;
