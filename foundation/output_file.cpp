@@ -197,6 +197,7 @@ struct Output_file::State {
   int make_private(int in, const String& in_path);
   int check_private() const;
   bool remove_private();
+  bool abandon();
   String kept_at() const { return folder + "/" + priv_name + "/new"; }
   String failure(int error) const;
   String flush();
@@ -321,11 +322,16 @@ bool Output_file::State::remove_private() {
   return gone;
 }
 
+// Gives up an output not put in place: the room made for a copy goes (the
+// target cut back to its size), and so do the private folder and the new
+// content; true when neither is left.
+bool Output_file::State::abandon() {
+  if (out >= 0 && reserved && !placed && ftruncate(out, old_size) == 0) reserved = false;
+  return remove_private();
+}
+
 Output_file::State::~State() {
-  // Room made for a copy not made goes (zeros written past the end, or
-  // blocks reserved there); nothing more can be done about a failure here.
-  if (out >= 0 && reserved && !placed && ftruncate(out, old_size) != 0) old_size = 0;
-  remove_private();
+  abandon();
   file_watch.forget();
   folder_watch.forget();
   for (int* fd : {&old, &parent, &priv, &out}) close_fd(*fd);
@@ -399,7 +405,7 @@ using States = std::vector<std::unique_ptr<Output_file::State>>;
     Output_file::State& s = *outputs[i];
     if (s.placed) {
       replaced += (replaced.empty() ? "" : ", ") + s.target;
-    } else if (!s.remove_private() && why.find(s.kept_at()) == String::npos) {
+    } else if (!s.abandon() && why.find(s.kept_at()) == String::npos) {
       text += "; the new content" + (i == at ? String() : " of " + s.target) + " is kept in " +
               s.kept_at();
     }
