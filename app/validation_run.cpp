@@ -15,9 +15,8 @@
 #include "calculations/sfcalc_obs.h"
 #include "calculations/sfscale.h"
 #include "calculations/sfweight.h"
-#include "foundation/file_access.h"
-#include "foundation/output_file.h"
 #include "foundation/message.h"
+#include "foundation/output_file.h"
 #include "foundation/statistics.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"
@@ -163,10 +162,7 @@ void Validation_run::run() {
 void Validation_run::check_outputs() const {
   if (!phases_calculated()) return;  // nothing is written on the given-phase road
   for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
-    if (path != "NONE") {
-      Files::check_output(path, "quelvarn");
-      Output_file::probe(path, "quelvarn");
-    }
+    if (path != "NONE") Output_file::probe(path, "quelvarn");
 }
 
 void Validation_run::read_inputs() {
@@ -322,38 +318,13 @@ void Validation_run::weight_work_data() {
 void Validation_run::write_outputs() {
   // The MTZ copy is written now, and put in place with the coordinate
   // output once the run has come through its last stage.
-  outputs_.reset(new Outputs_held);
   if (params_.mtzout_wrk == "NONE") return;
-  // The MTZ writer says only that its write failed: its message is held
-  // back, and such a failure is told with its cause.
-  std::ostream& stream = Message::stream();
-  std::ostringstream held;
-  Message::set_stream(held);
-  try {
-    CCP4MTZfile mtz;
-    mtz.open_append(params_.mtzin_wrk, params_.mtzout_wrk);
-    mtz.export_hkl_data(wrk_fphi_, "/*/*/sideomit");
-    mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
-    mtz.close_append();
-  } catch (const Message_fatal& m) {
-    Message::set_stream(stream);
-    const String why = Output_file::last_failure(params_.mtzout_wrk);
-    String text = held.str();
-    const String line = m.text() + "\n";
-    if (why.empty() || text.size() < line.size() ||
-        text.compare(text.size() - line.size(), line.size(), line) != 0) {
-      stream << text;
-      throw;
-    }
-    stream << text.substr(0, text.size() - line.size());
-    fatal("quelvarn: cannot write " + params_.mtzout_wrk + ": " + why);
-  } catch (...) {
-    Message::set_stream(stream);
-    stream << held.str();
-    throw;
-  }
-  Message::set_stream(stream);
-  stream << held.str();
+  CCP4MTZfile mtz;
+  mtz.set_pending_outputs(&outputs_);
+  mtz.open_append(params_.mtzin_wrk, params_.mtzout_wrk);
+  mtz.export_hkl_data(wrk_fphi_, "/*/*/sideomit");
+  mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
+  mtz.close_append();
 }
 
 void Validation_run::commit_outputs() {
@@ -363,9 +334,9 @@ void Validation_run::commit_outputs() {
   if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
     MMDBfile mmdb;
     mmdb.export_minimol(mol_phs_);
-    mmdb.write_file(params_.pdbout_wrk, MMDBManager::AS_READ);
+    mmdb.write_file(params_.pdbout_wrk, MMDBManager::AS_READ, outputs_);
   }
-  if (outputs_) outputs_->release();
+  outputs_.put_in_place();
 }
 
 void Validation_run::simulate_reference() {

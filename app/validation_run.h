@@ -103,7 +103,7 @@ class Validation_run {
   std::vector<LLK_map_target> targets_;
   std::vector<LLK_map_target::Sampled> sampled_;
   std::unique_ptr<vantrel::Xmap<float> > xmap_;
-  std::unique_ptr<vantrel::Outputs_held> outputs_;
+  vantrel::Pending_outputs outputs_{"quelvarn"};
 };
 
 #endif

@@ -3,13 +3,18 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <thread>
 
 #include "foundation/file_access.h"
 #include "foundation/message.h"
@@ -34,21 +39,57 @@ mode_t current_umask() {
   return mask;
 }
 
-// Makes room for size bytes in the file open as fd before any byte of it is
-// overwritten, so that a full filesystem or a size limit leaves the file as
-// it was: "" when there is room, else the reason. A reservation that fails
-// may still have grown the file (ext4 keeps what it could allocate): it is
-// cut back to old_size. A filesystem that cannot reserve space is written
-// all the same. The system call, not posix_fallocate: that one emulates a
-// reservation by reading the file, which a descriptor open for writing
-// only cannot do.
-String reserve(const int fd, const off_t old_size, const off_t size) {
-  if (size == 0 || fallocate(fd, 0, 0, size) == 0 || errno == EOPNOTSUPP) return "";
-  const String why = reason(errno);
-  struct stat st;
-  if (fstat(fd, &st) == 0 && st.st_size > old_size && ftruncate(fd, old_size) != 0)
-    return why + " (left longer than it was)";
-  return why;
+void close_fd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
+const String left_as_it_was = "; the file is left as it was";
+
+// Writes zeros from the end of the file open as fd, from bytes long, to
+// size bytes, and flushes them: room made by writing it where the
+// filesystem cannot reserve it. The old bytes are not touched. 0, or the
+// error number.
+int write_room(const int fd, const off_t from, const off_t size) {
+  static const char zeros[65536] = {};
+  for (off_t at = from; at < size;) {
+    const ssize_t n = pwrite(fd, zeros, std::size_t(std::min<off_t>(sizeof zeros, size - at)), at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    at += n;
+  }
+  return size > from && fdatasync(fd) != 0 ? errno : 0;
+}
+
+// Makes sure of room for size bytes in the file open as fd, old_size bytes
+// long, before any byte of it is overwritten, so that a full filesystem or
+// a size limit leaves the file as it was: "" when there is room, else the
+// reason. The file grows to size (the tail reads as zeros) unless it was
+// longer, so that a size limit counts too; where the filesystem cannot
+// reserve (ext2, vfat, NFS 3) the room is written instead. What a failed
+// attempt allocated or wrote is cut back. The system call, not
+// posix_fallocate: that one emulates a reservation by reading the file,
+// which a descriptor open for writing only cannot do.
+String make_room(const int fd, const off_t old_size, const off_t size) {
+  if (size == 0 || fallocate(fd, 0, 0, size) == 0) return "";
+  int error = errno;
+  if (error == EOPNOTSUPP || error == ENOSYS) error = write_room(fd, old_size, size);
+  if (error == 0) return "";
+  const String why = reason(error);
+  return ftruncate(fd, old_size) != 0 ? String(why + " (left longer than it was)") : why;
+}
+
+// True when the folder open as fd is empty.
+bool empty_folder(const int fd) {
+  alignas(8) char buffer[4096];
+  const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+  bool empty = n >= 0;
+  for (long at = 0; empty && at < n;) {
+    const char* name = buffer + at + 19;  // after inode, offset, length and type
+    empty = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
+    at += *reinterpret_cast<const unsigned short*>(buffer + at + 16);
+  }
+  return empty && lseek(fd, 0, SEEK_SET) == 0;
 }
 
 // ---------------------------------------------------------------- access lists
@@ -117,198 +158,309 @@ unsigned own_access(const String& path) {
   return granted;
 }
 
+// make_private's answer when the folder it opened is not the one it made.
+constexpr int folder_swapped = -1;
+
+String reason_of(const int error) {
+  return error == folder_swapped
+             ? "the folder made for its new content was replaced by another process"
+             : reason(error);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- state
 
 struct Output_file::State {
+  State(const String& target, const String& who) : target(target), who(who), place(target, who) {}
+  ~State();
+
   String target, who;
-  String folder;      // the folder that holds the private folder, as a path
-  String path;        // the new content, by the private folder's descriptor
-  int dir = -1;       // the target's folder (O_PATH)
-  String name;        // the target's name in it
-  int old = -1;       // the existing target (O_PATH), or -1 for a new file
-  struct stat old_st; // as it was when the output began
-  int parent = -1;    // the folder holding the private folder (O_PATH)
-  int priv = -1;      // the private folder
-  String priv_name;
-  bool in_place = false, kept = false, checked = false;
+  Files::Output_place place;  // the target's folder, held, and its name there
+  int old = -1;               // the existing target (O_PATH), or -1 for a new file
+  struct stat old_st {};      // as it was when the output began
+  String folder;              // the folder that holds the private folder, as a path
+  int parent = -1;            // that folder
+  int priv = -1;              // the private folder
+  String priv_name, path;
+  bool in_place = false, kept = false, placed = false, flushed = false;
+  double lock_wait = 60;
+  int out = -1;           // in place: the target, open for writing and locked
+  off_t old_size = 0;     // its size when locked
+  bool reserved = false;  // room made for the new content
   Cleanup_on_signal file_watch, folder_watch;
 
-  ~State();
   [[noreturn]] void cannot(const String& why) const {
     fatal(who + ": cannot write " + target + ": " + why);
   }
-  String failure(int error) const;
+  void open_target();
   int make_private(int in, const String& in_path);
-  void check();
-  void put_in_place();
-  void replace();
-  void carry_access(int fd);
-  void copy_in_place();
+  int check_private() const;
+  bool remove_private();
+  bool abandon();
+  String kept_at() const { return folder + "/" + priv_name + "/new"; }
+  String failure(int error) const;
+  String flush();
+  String prepare();
+  String lock();
+  String reserve();
+  String place_it();
+  String rename_over();
+  String copy_into();
+  String carry_access(int fd);
   bool target_unchanged() const;
 };
 
 namespace {
 
-thread_local Outputs_held* active_hold = nullptr;
-thread_local String failed_target, failed_why;
-
 // True when this process may write the file but not replace it: a sticky
 // folder (as /tmp) lets only the file's owner, the folder's owner and root
 // rename over a file in it.
-bool replace_forbidden(const int dir, const struct stat& file) {
-  struct stat st;
-  return geteuid() != 0 && fstat(dir, &st) == 0 && (st.st_mode & S_ISVTX) != 0 &&
-         file.st_uid != geteuid() && st.st_uid != geteuid();
+bool replace_forbidden(const struct stat& dir, const struct stat& file) {
+  return geteuid() != 0 && (dir.st_mode & S_ISVTX) != 0 && file.st_uid != geteuid() &&
+         dir.st_uid != geteuid();
 }
 
 }  // namespace
 
+// The existing target, held (O_PATH) as the walk found it.
+void Output_file::State::open_target() {
+  struct stat st;
+  if (!place.exists()) {
+    if (fstatat(place.dir(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+        errno != ENOENT)
+      cannot(reason(errno));
+    return;
+  }
+  if (!S_ISREG(place.file().st_mode)) cannot("not a regular file");
+  old = openat(place.dir(), place.name().c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (old < 0 || fstat(old, &old_st) != 0) cannot(reason(errno));
+  if (!same_inode(place.file(), old_st)) cannot("the file changed while it was opened");
+  // A file of several names is rewritten so that all of them see the new
+  // content.
+  in_place = old_st.st_nlink > 1 || replace_forbidden(place.folder(), old_st);
+}
+
 // Makes the private folder in the folder open as in (in_path its name for
-// messages) and the empty new content in it, both watched; 0, or the
-// error number.
+// messages) and the empty new content in it, both watched: 0, or the error
+// number (folder_swapped), and then nothing made is left and no descriptor
+// of it kept.
 int Output_file::State::make_private(const int in, const String& in_path) {
   const Signals_held held;  // made and watched as one step
   String made = proc_path(in) + "/.output.XXXXXX";
   if (mkdtemp(&made[0]) == nullptr) return errno;
-  const String made_name = name_of(made);
-  const int fd = openat(in, made_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return errno;
-  struct stat st;
-  // Another user may rename entries of a shared folder, but not make a
-  // folder that is this user's.
-  if (fstat(fd, &st) != 0 || st.st_uid != geteuid()) {
-    close(fd);
-    return EEXIST;
-  }
-  priv = fd;
-  priv_name = made_name;
-  parent = fcntl(in, F_DUPFD_CLOEXEC, 0);
+  priv_name = name_of(made);
   folder = in_path;
-  folder_watch.watch_folder(parent, priv_name, priv);
-  // The folder is for this user alone: an access list inherited from the
-  // folder it is in would reach its files.
-  fchmod(priv, 0700);
-  fremovexattr(priv, acl_access);
-  fremovexattr(priv, acl_default);
-  const int file = openat(priv, "new", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (file < 0) return errno;
-  close(file);
-  file_watch.watch(priv, "new");
-  path = proc_path(priv) + "/new";
-  return 0;
+  parent = fcntl(in, F_DUPFD_CLOEXEC, 0);
+  int error = parent < 0 ? errno : 0;
+  if (error == 0) {
+    priv = openat(parent, priv_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    error = priv < 0 ? errno : check_private();
+  }
+  if (error == folder_swapped) {  // not this process's to change or remove
+    close_fd(priv);
+    close_fd(parent);
+    return error;
+  }
+  if (error == 0) {
+    folder_watch.watch_folder(parent, priv_name, priv);
+    // The folder is for this user alone: an access list inherited from the
+    // folder it is in would reach its files. A set-group-ID bit it
+    // inherited stays, so that the new file gets the group a file made in
+    // that folder gets.
+    struct stat st;
+    if (fstat(priv, &st) != 0 || fchmod(priv, 0700 | (st.st_mode & S_ISGID)) != 0) error = errno;
+    for (const char* list : {acl_access, acl_default})
+      if (error == 0 && fremovexattr(priv, list) != 0 && errno != ENODATA && errno != EOPNOTSUPP)
+        error = errno;
+  }
+  if (error == 0) {
+    int file = openat(priv, "new", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (file < 0) error = errno;
+    close_fd(file);
+  }
+  if (error == 0) {
+    file_watch.watch(priv, "new");
+    path = proc_path(priv) + "/new";
+    return 0;
+  }
+  if (priv >= 0)
+    remove_private();
+  else  // nothing but the empty folder was made
+    unlinkat(parent >= 0 ? parent : in, priv_name.c_str(), AT_REMOVEDIR);
+  close_fd(priv);
+  close_fd(parent);
+  kept = false;  // a folder that could not be removed is no longer this output's
+  return error;
+}
+
+// Whether the folder just opened is the one mkdtemp made, so that nothing
+// is changed in a folder another user put in its place (in a folder others
+// may write): this user's, closed to others, empty. 0, or folder_swapped
+// (or an error number).
+int Output_file::State::check_private() const {
+  struct stat st;
+  if (fstat(priv, &st) != 0) return errno;
+  return st.st_uid == geteuid() && S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0 &&
+                 empty_folder(priv)
+             ? 0
+             : folder_swapped;
+}
+
+// Removes the new content and the private folder (while its name is still
+// the folder held), unless kept; true when nothing is left.
+bool Output_file::State::remove_private() {
+  if (priv < 0 || kept) return priv < 0;
+  bool gone = unlinkat(priv, "new", 0) == 0 || errno == ENOENT;
+  struct stat st, now;
+  if (fstat(priv, &st) == 0 && fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+      same_inode(st, now))
+    gone = unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 && gone;
+  file_watch.forget();
+  folder_watch.forget();
+  if (!gone) kept = true;
+  return gone;
+}
+
+// Gives up an output not put in place: the room made for a copy goes (the
+// target cut back to its size), and so do the private folder and the new
+// content; true when neither is left.
+bool Output_file::State::abandon() {
+  if (out >= 0 && reserved && !placed && ftruncate(out, old_size) == 0) reserved = false;
+  return remove_private();
 }
 
 Output_file::State::~State() {
-  if (priv >= 0 && !kept) {
-    unlinkat(priv, "new", 0);
-    struct stat st, now;
-    if (fstat(priv, &st) == 0 && fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        same_inode(st, now))
-      unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR);
-  }
+  abandon();
   file_watch.forget();
   folder_watch.forget();
-  for (const int fd : {dir, old, parent, priv})
-    if (fd >= 0) close(fd);
+  for (int* fd : {&old, &parent, &priv, &out}) close_fd(*fd);
 }
 
 // ---------------------------------------------------------------- Output_file
 
-Output_file::Output_file(const String& target, const String& who) : state_(new State) {
+Output_file::Output_file(const String& target, const String& who) : state_(new State(target, who)) {
   State& s = *state_;
-  if (failed_target == target) failed_target.clear();
-  s.target = target;
-  s.who = who;
-  const String file = Files::link_target(target, who);
-  const String dir_path = Files::directory_of(file);
-  s.name = name_of(file);
-  s.dir = open(dir_path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  if (s.dir < 0) s.cannot(reason(errno));
-  struct stat st;
-  bool forced = false;
-  if (fstatat(s.dir, s.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (!S_ISREG(st.st_mode)) s.cannot("not a regular file");
-    s.old = openat(s.dir, s.name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (s.old < 0 || fstat(s.old, &s.old_st) != 0) s.cannot(reason(errno));
-    if (!same_inode(st, s.old_st)) s.cannot("the file changed while it was opened");
-    // A file of several names is rewritten so that all of them see the
-    // new content.
-    forced = s.old_st.st_nlink > 1 || replace_forbidden(s.dir, s.old_st);
-  } else if (errno != ENOENT) {
-    s.cannot(reason(errno));
-  }
-  const int beside = s.make_private(s.dir, dir_path);
-  if (beside == 0) {
-    s.in_place = forced;
-    return;
-  }
+  // Libraries that open the new content by name reach it through /proc.
+  if (access("/proc/self/fd", X_OK) != 0) s.cannot("needs /proc, which is not mounted");
+  s.open_target();
+  const int beside = s.make_private(s.place.dir(), s.place.dir_path());
+  if (beside == 0) return;
   const bool closed = beside == EACCES || beside == EPERM;
-  if (!closed || s.old < 0 || faccessat(s.dir, s.name.c_str(), W_OK, 0) != 0)
-    s.cannot(reason(beside));
+  if (!closed || s.old < 0 || faccessat(s.place.dir(), s.place.name().c_str(), W_OK, 0) != 0)
+    s.cannot(reason_of(beside));
   // The file's folder is closed to this process but the file is not: the
-  // output is made elsewhere and copied into it on commit.
+  // output is made elsewhere and copied into it.
   s.in_place = true;
   const char* tmpdir = std::getenv("TMPDIR");
   int error = 0;
   for (const String& where : {String(tmpdir != nullptr ? tmpdir : ""), String("/tmp")}) {
     if (where.empty()) continue;
-    const int fd = open(where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int fd = open(where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     error = fd < 0 ? errno : s.make_private(fd, where);
-    if (fd >= 0) close(fd);
+    close_fd(fd);
     if (error == 0) return;
   }
-  s.cannot("no temporary file can be made: " + reason(error));
+  s.cannot("no temporary file can be made: " + reason_of(error));
+}
+
+Output_file::Output_file(const String& target, const String& who, Pending_outputs* pending)
+    : Output_file(target, who) {
+  pending_ = pending;
+  if (pending != nullptr) state_->lock_wait = pending->lock_wait_;
 }
 
 Output_file::~Output_file() = default;
 
-void Output_file::probe(const String& target, const String& who) { Output_file(target, who); }
+void Output_file::probe(const String& target, const String& who) {
+  Files::check_output(target, who);
+  Output_file(target, who);
+}
 
 const String& Output_file::path() const { return state_->path; }
 
-const String& Output_file::folder() const { return state_->folder; }
-
 void Output_file::write(const String& bytes) {
-  const int fd = openat(state_->priv, "new", O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  int fd = openat(state_->priv, "new", O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) write_failed(errno);
   if (!write_all(fd, bytes.data(), bytes.size())) {
     const int error = errno;
-    close(fd);
+    close_fd(fd);
     write_failed(error);
   }
   if (close(fd) != 0) write_failed(errno);
 }
 
+void Output_file::write_failed(const int error) const { state_->cannot(state_->failure(error)); }
+
+namespace {
+
+using States = std::vector<std::unique_ptr<Output_file::State>>;
+
+// Fatal: output at of outputs failed (why); every output not put in place
+// is removed, or where it is kept is said, and those put in place are named.
+[[noreturn]] void failed(States& outputs, const std::size_t at, const String& why) {
+  String text = outputs[at]->who + ": cannot write " + outputs[at]->target + ": " + why;
+  String replaced;
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    Output_file::State& s = *outputs[i];
+    if (s.placed) {
+      replaced += (replaced.empty() ? "" : ", ") + s.target;
+    } else if (!s.abandon() && why.find(s.kept_at()) == String::npos) {
+      text += "; the new content" + (i == at ? String() : " of " + s.target) + " is kept in " +
+              s.kept_at();
+    }
+  }
+  if (!replaced.empty()) text += "; already replaced: " + replaced;
+  fatal(text);
+}
+
+// Puts the outputs in place: every step that can fail first, for all, then
+// the copies and renames with the ending signals held, then their folders
+// flushed.
+void put_all(States& outputs) {
+  std::stable_partition(outputs.begin(), outputs.end(),
+                        [](const std::unique_ptr<Output_file::State>& s) { return s->in_place; });
+  for (std::size_t i = 0; i < outputs.size(); ++i)
+    if (const String why = outputs[i]->prepare(); !why.empty()) failed(outputs, i, why);
+  const Signals_held held;
+  for (std::size_t i = 0; i < outputs.size(); ++i)
+    if (const String why = outputs[i]->reserve(); !why.empty()) failed(outputs, i, why);
+  for (std::size_t i = 0; i < outputs.size(); ++i)
+    if (const String why = outputs[i]->place_it(); !why.empty()) failed(outputs, i, why);
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    Output_file::State& s = *outputs[i];
+    if (s.in_place) continue;
+    int dir = openat(s.place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder this user may not read cannot be flushed; the rename stands.
+    const int error = dir < 0 ? (errno == EACCES ? 0 : errno) : fsync(dir) != 0 ? errno : 0;
+    close_fd(dir);
+    if (error != 0) failed(outputs, i, "flushing its folder failed: " + reason(error));
+  }
+}
+
+}  // namespace
+
 void Output_file::commit() {
-  state_->check();
-  if (active_hold != nullptr) {
-    active_hold->held_.push_back(std::move(state_));
+  if (const String why = state_->flush(); !why.empty()) state_->cannot(why);
+  if (pending_ != nullptr) {
+    pending_->held_.push_back(std::move(state_));
     return;
   }
-  state_->put_in_place();
-  state_.reset();
+  States one;
+  one.push_back(std::move(state_));
+  put_all(one);
 }
 
-String Output_file::failure(const int error) const { return state_->failure(error); }
-
-void Output_file::write_failed(const int error) const { state_->cannot(failure(error)); }
-
-String Output_file::last_failure(const String& target) {
-  return failed_target == target ? failed_why : String();
-}
-
-// ---------------------------------------------------------------- commit
+// ---------------------------------------------------------------- the steps
 
 String Output_file::State::failure(const int error) const {
   String why = "writing its new content in " + folder + " failed";
-  // Only a reason that a failed write gives: the number may be stale.
-  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO)
+  // Only a reason that a failed write or open gives: the number may be
+  // stale.
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
+      error == ENFILE)
     why += ": " + reason(error);
-  if (old >= 0) why += "; the file is left as it was";
-  failed_target = target;
-  failed_why = why;
+  if (old >= 0) why += left_as_it_was;
   return why;
 }
 
@@ -316,76 +468,158 @@ String Output_file::State::failure(const int error) const {
 // a failed write the system reports only now (a full disk behind a cache, a
 // network filesystem) fails the output here. A copy in place reads the
 // content back and flushes the target instead.
-void Output_file::State::check() {
-  if (checked || in_place) return;
-  const int fd = openat(priv, "new", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 || fsync(fd) != 0) {
-    const int error = errno;
-    if (fd >= 0) close(fd);
-    cannot(failure(error));
-  }
-  close(fd);
-  checked = true;
+String Output_file::State::flush() {
+  if (flushed || in_place) return "";
+  int fd = openat(priv, "new", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  const int error = fd < 0 || fsync(fd) != 0 ? errno : 0;
+  close_fd(fd);
+  flushed = error == 0;
+  return error == 0 ? "" : failure(error);
 }
 
 // True when the target is still the file it was when the output began, or
 // still absent.
 bool Output_file::State::target_unchanged() const {
   struct stat now;
-  if (fstatat(dir, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) return old < 0 && errno == ENOENT;
+  if (fstatat(place.dir(), place.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+    return old < 0 && errno == ENOENT;
   return old >= 0 && same_inode(now, old_st);
 }
 
-void Output_file::State::put_in_place() {
-  if (in_place)
-    copy_in_place();
-  else
-    replace();
+const char* const changed =
+    "the file was changed by another process while its new content was written; it is left as "
+    "it is";
+
+// What can fail before the target is touched, but the room for a copy:
+// for a rename the new file's owner, permissions and list, for a copy the
+// target opened and locked; both then check that the target is unchanged.
+String Output_file::State::prepare() {
+  if (in_place) return lock();
+  int fd = openat(priv, "new", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  String why = fd < 0 ? reason(errno) + left_as_it_was : carry_access(fd);
+  close_fd(fd);
+  if (why.empty() && !target_unchanged()) why = changed;
+  return why;
 }
 
-void Output_file::State::replace() {
-  const Signals_held held;  // the target is replaced once begun
-  const int fd = openat(priv, "new", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) cannot(reason(errno));
-  carry_access(fd);
-  close(fd);
-  if (!target_unchanged())
-    cannot("the file was changed by another process while its new content was written; it is "
-           "left as it is");
-  int done = renameat2(priv, "new", dir, name.c_str(), old < 0 ? RENAME_NOREPLACE : 0);
-  if (done != 0 && errno == EINVAL) done = renameat(priv, "new", dir, name.c_str());
-  if (done != 0) cannot(errno == EEXIST ? "a file of that name was made by another process while "
-                                          "its new content was written; it is left as it is"
-                                        : reason(errno));
+// Opens the target for the copy, once known to be the file that was
+// checked (a FIFO put in its place refuses a non-blocking open instead of
+// waiting), and takes its lock: one writer at a time, from before the room
+// is made to the last byte. A lock another process holds (any reader's
+// flock) is waited for, lock_wait seconds at most; signals still end the
+// process meanwhile, and its temporaries go.
+String Output_file::State::lock() {
+  out = openat(place.dir(), place.name().c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (out < 0) return reason(errno) + left_as_it_was;
+  struct stat st;
+  if (fstat(out, &st) != 0) return reason(errno) + left_as_it_was;
+  if (!same_inode(st, old_st)) return changed;
+  const auto start = std::chrono::steady_clock::now();
+  for (bool told = false; flock(out, LOCK_EX | LOCK_NB) != 0;) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return reason(errno) + left_as_it_was;
+    const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
+    if (waited.count() >= lock_wait)
+      return "another process holds a lock on it (waited " + String(int(lock_wait)) + " s)" +
+             left_as_it_was;
+    if (!told)
+      Message::message(
+          Message_warn(who + ": waiting for another process to finish writing " + target));
+    told = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (fstat(out, &st) != 0) return reason(errno) + left_as_it_was;
+  old_size = st.st_size;
+  return "";
+}
+
+// Room for the whole new content in the file copied into.
+String Output_file::State::reserve() {
+  if (!in_place) return "";
+  struct stat from;
+  if (fstatat(priv, "new", &from, AT_SYMLINK_NOFOLLOW) != 0) return reason(errno) + left_as_it_was;
+  const String why = make_room(out, old_size, from.st_size);
+  if (!why.empty()) return why + left_as_it_was;
+  reserved = true;
+  return "";
+}
+
+String Output_file::State::place_it() {
+  const String why = in_place ? copy_into() : rename_over();
+  placed = why.empty();
+  if (placed) remove_private();
+  return why;
+}
+
+String Output_file::State::rename_over() {
+  const int dir = place.dir();
+  const char* name = place.name().c_str();
+  int done = renameat2(priv, "new", dir, name, old < 0 ? RENAME_NOREPLACE : 0);
+  if (done != 0 && errno == EINVAL) done = renameat(priv, "new", dir, name);
+  if (done == 0) return "";
+  if (errno == EEXIST)
+    return "a file of that name was made by another process while its new content was written; "
+           "it is left as it is";
+  return reason(errno) + (old >= 0 ? left_as_it_was : "");
+}
+
+// Copies the new content into the target, locked with room made; a copy
+// cut short leaves the file empty, never part of an output that might pass
+// for the whole of one, and the whole output is kept for the user.
+String Output_file::State::copy_into() {
+  int in = openat(priv, "new", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return reason(errno) + left_as_it_was;
+  String why;
+  char buffer[65536];
+  off_t copied = 0;
+  for (ssize_t n = 1; why.empty() && n != 0;) {
+    n = read(in, buffer, sizeof(buffer));
+    if (n < 0 && errno != EINTR) why = reason(errno);
+    if (n > 0 && !write_all(out, buffer, std::size_t(n))) why = reason(errno);
+    if (n > 0) copied += n;
+  }
+  close_fd(in);
+  // Cut to what was copied: the file may have been longer.
+  if (why.empty() && ftruncate(out, copied) != 0) why = reason(errno);
+  // Set-id bits go as a write by an unprivileged process makes them go
+  // (one that may not change the mode had them cleared by the write).
+  if (why.empty() && (old_st.st_mode & (S_ISUID | S_ISGID)) != 0 &&
+      fchmod(out, old_st.st_mode & 01777) != 0 && errno != EPERM)
+    why = reason(errno);
+  if (why.empty() && fsync(out) != 0) why = reason(errno);
+  if (!why.empty() && ftruncate(out, 0) != 0) why += " (left part-written)";
+  if (close(out) != 0 && why.empty()) why = reason(errno);  // also ends the lock
+  out = -1;
+  if (why.empty()) return "";
+  kept = true;  // also should a signal end the run later
+  file_watch.forget();
+  folder_watch.forget();
+  return why + "; the new content is kept in " + kept_at();
 }
 
 // Gives the new file open as fd the owner, group, permissions and access
-// list of the file it replaces, as far as no user gains access by it; or,
-// for a new file, what a file made in the target's folder would get.
-void Output_file::State::carry_access(const int fd) {
+// list of the file it replaces, as far as no user gains access by it, and
+// no set-id bit; or, for a new file, what a file made in the target's
+// folder would get. "" or why not.
+String Output_file::State::carry_access(const int fd) {
   if (old < 0) {
-    Acl acl = read_acl(proc_path(dir), acl_default);
-    if (acl.empty()) {
-      if (fchmod(fd, 0666 & ~current_umask()) != 0) cannot(reason(errno));
-      return;
-    }
+    Acl acl = read_acl(proc_path(place.dir()), acl_default);
+    if (acl.empty()) return fchmod(fd, 0666 & ~current_umask()) != 0 ? reason(errno) : "";
     // As the system makes a file in a folder with a default list: the
     // list, its classes cut to the mode asked for (0666).
     unsigned char* group = acl.entry(acl_mask) ? acl.entry(acl_mask) : acl.entry(acl_group_obj);
     for (unsigned char* p : {acl.entry(acl_user_obj), group, acl.entry(acl_other)})
       if (p != nullptr) *p &= 6;
-    if (fsetxattr(fd, acl_access, acl.bytes.data(), acl.bytes.size(), 0) != 0) {
-      const unsigned char* owner = acl.entry(acl_user_obj);
-      if (fchmod(fd, mode_t(owner ? *owner : 6u) << 6) != 0) cannot(reason(errno));
-    }
-    return;
+    if (fsetxattr(fd, acl_access, acl.bytes.data(), acl.bytes.size(), 0) == 0) return "";
+    const unsigned char* owner = acl.entry(acl_user_obj);
+    return fchmod(fd, mode_t(owner ? *owner : 6u) << 6) != 0 ? reason(errno) : "";
   }
+  const auto fail = [&] { return reason(errno) + left_as_it_was; };
   struct stat was, now;
-  if (fstat(old, &was) != 0) cannot(reason(errno));
+  if (fstat(old, &was) != 0) return fail();
   Acl acl = read_acl(proc_path(old), acl_access);
   // Owner and group where this process may give them, else the group only.
   if (fchown(fd, was.st_uid, was.st_gid) != 0) fchown(fd, uid_t(-1), was.st_gid);
-  if (fstat(fd, &now) != 0) cannot(reason(errno));
+  if (fstat(fd, &now) != 0) return fail();
   const bool owner_changed = now.st_uid != was.st_uid, group_changed = now.st_gid != was.st_gid;
 
   // Each class's access before: the owning group's through the mask.
@@ -409,110 +643,34 @@ void Output_file::State::carry_access(const int fd) {
     other &= owner0;
     group &= owner0;
   }
-  mode_t special = was.st_mode & 07000;
-  if (owner_changed || group_changed) special &= S_ISVTX;
+  const mode_t sticky = was.st_mode & S_ISVTX;
 
   if (!acl.empty()) {
     if (unsigned char* owners = acl.entry(acl_user_obj)) *owners = (unsigned char)owner;
     if (group_entry) *group_entry = (unsigned char)group;
     if (unsigned char* others = acl.entry(acl_other)) *others = (unsigned char)other;
     const unsigned group_bits = mask ? *mask : group;
-    if (fsetxattr(fd, acl_access, acl.bytes.data(), acl.bytes.size(), 0) == 0) {
-      if (fchmod(fd, special | mode_t(owner << 6 | group_bits << 3 | other)) != 0)
-        cannot(reason(errno));
-      return;
-    }
+    if (fsetxattr(fd, acl_access, acl.bytes.data(), acl.bytes.size(), 0) == 0)
+      return fchmod(fd, sticky | mode_t(owner << 6 | group_bits << 3 | other)) != 0 ? fail() : "";
     // Without the list its named users and groups fall to the group and
     // others, which then get no more than any of them had.
     group &= named;
     other &= named;
   }
-  if (fchmod(fd, special | mode_t(owner << 6 | group << 3 | other)) != 0) cannot(reason(errno));
+  return fchmod(fd, sticky | mode_t(owner << 6 | group << 3 | other)) != 0 ? fail() : "";
 }
 
-void Output_file::State::copy_in_place() {
-  // Not touched before it is known to be the file that was checked; a FIFO
-  // put in its place refuses a non-blocking open instead of waiting.
-  const int out = openat(dir, name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (out < 0) cannot(reason(errno));
-  struct stat st;
-  if (fstat(out, &st) != 0 || !same_inode(st, old_st)) {
-    close(out);
-    cannot("the file was changed by another process while its new content was written; it is "
-           "left as it is");
-  }
-  // One writer at a time, from before the reservation to the last byte; a
-  // second waits (signals still end it, and its temporary goes).
-  if (flock(out, LOCK_EX | LOCK_NB) != 0) {
-    Message::message(Message_warn(who + ": waiting for another process to finish writing " +
-                                  target));
-    while (flock(out, LOCK_EX) != 0)
-      if (errno != EINTR) {
-        const int error = errno;
-        close(out);
-        cannot(reason(error) + "; the file is left as it was");
-      }
-  }
-  const Signals_held held;  // the file is written whole once begun
-  const int in = openat(priv, "new", O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) {
-    const int error = errno;
-    close(out);
-    cannot(reason(error));
-  }
-  String why;
-  struct stat from;
-  if (fstat(out, &st) != 0 || fstat(in, &from) != 0)
-    why = reason(errno);
-  else
-    why = reserve(out, st.st_size, from.st_size);
-  if (!why.empty()) {
-    close(in);
-    close(out);
-    cannot(why + "; the file is left as it was");
-  }
-  char buffer[65536];
-  off_t copied = 0;
-  for (ssize_t n = 1; why.empty() && n != 0;) {
-    n = read(in, buffer, sizeof(buffer));
-    if (n < 0 && errno != EINTR) why = reason(errno);
-    if (n > 0 && !write_all(out, buffer, std::size_t(n))) why = reason(errno);
-    if (n > 0) copied += n;
-  }
-  close(in);
-  // Cut to what was copied: the file may have been longer, and the
-  // reservation is only as long as the temporary was when measured.
-  if (why.empty() && ftruncate(out, copied) != 0) why = reason(errno);
-  if (why.empty() && fsync(out) != 0) why = reason(errno);
-  // A copy cut short leaves the file empty, never part of an output that
-  // might pass for the whole of one; the whole output stays in the
-  // temporary, which is kept for the user.
-  if (!why.empty() && ftruncate(out, 0) != 0) why += " (left part-written)";
-  if (close(out) != 0 && why.empty()) why = reason(errno);  // also ends the lock
-  if (!why.empty()) {
-    kept = true;  // also should a signal end the run later
-    file_watch.forget();
-    folder_watch.forget();
-    cannot(why + "; the new content is kept in " + folder + "/" + priv_name + "/new");
-  }
-}
+// ---------------------------------------------------------------- Pending_outputs
 
-// ---------------------------------------------------------------- Outputs_held
+Pending_outputs::Pending_outputs(const String& who, const double lock_wait)
+    : who_(who), lock_wait_(lock_wait) {}
 
-Outputs_held::Outputs_held() { active_hold = this; }
+Pending_outputs::~Pending_outputs() = default;
 
-Outputs_held::~Outputs_held() {
-  if (active_hold == this) active_hold = nullptr;
-}
-
-void Outputs_held::release() {
-  if (active_hold == this) active_hold = nullptr;
-  std::vector<std::unique_ptr<Output_file::State>> held;
+void Pending_outputs::put_in_place() {
+  States held;
   held.swap(held_);
-  for (std::unique_ptr<Output_file::State>& state : held) {
-    state->put_in_place();
-    state.reset();
-  }
+  put_all(held);
 }
 
 }  // namespace vantrel

@@ -45,8 +45,6 @@ class Cleanup_on_signal {
   void watch_folder(int dir_fd, const String& name, int folder_fd);
   //! Stops watching; the entry itself is not touched.
   void forget();
-  //! Whether an entry is watched (false also when the registry was full).
-  bool watching() const { return slot_ >= 0; }
 
  private:
   void take_slot(int dir_fd, const String& name, bool folder, int folder_fd);

@@ -291,7 +291,13 @@ void MMDBfile::read_file(const String& file) {
   check_atom_count(*this, file, atoms_in_text);
 }
 
-void MMDBfile::write_file(const String& file, TYPE type) {
+void MMDBfile::write_file(const String& file, TYPE type) { write_output(file, type, nullptr); }
+
+void MMDBfile::write_file(const String& file, TYPE type, Pending_outputs& pending) {
+  write_output(file, type, &pending);
+}
+
+void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pending) {
   if (type == AS_READ) {
     const int read = GetFileType();
     if (read == PDB || read == CIF || read == BINARY) type = TYPE(read);
@@ -316,7 +322,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
     delete cif_data;
     cif_data = nullptr;
   }
-  Output_file out(file, write_who);
+  Output_file out(file, write_who, pending);
   // The library's own writes to a file go unchecked (a full disk gives a
   // file cut short, and success). So it renders the file into memory, and
   // the bytes are written with every write checked. mmCIF it makes only

@@ -13,6 +13,8 @@
 
 namespace vantrel {
 
+class Pending_outputs;
+
 //! A coordinate file held by the coordinate library.
 /*! Failures are fatal messages naming the file:
   "MMDBfile: read_file error: <file> : <code> (<description>)" and
@@ -91,6 +93,9 @@ class MMDBfile : public MMDBManager {
   //! Writes the whole content in the given form; AS_READ uses the form of
   //! the last file read, PDB when none was read.
   void write_file(const String& file, TYPE type);
+  //! The same, the output handed to pending, which puts it in place with
+  //! its others.
+  void write_file(const String& file, TYPE type, Pending_outputs& pending);
   //! Replaces the model by the library's first model (restricted to the atoms of
   //! a library selection handle when selection >= 0), with the library's
   //! spacegroup and cell. TER records become no atoms; numbers the file does
@@ -100,6 +105,9 @@ class MMDBfile : public MMDBManager {
   //! the nodes' "CID" paths are updated, the rest created in model order.
   //! Missing numbers leave the library's values as they were.
   void export_minimol(const MiniMol& model);
+
+ private:
+  void write_output(const String& file, TYPE type, Pending_outputs* pending);
 };
 
 namespace internal {

@@ -18,6 +18,8 @@
 
 namespace vantrel {
 
+class Pending_outputs;
+
 //! One MTZ file at a time, read, appended to or written.
 /*! Modes: NONE, READ (open_read), WRITE (open_write), APPEND (open_append);
   every open needs NONE and every close returns to it, failed or not, so one
@@ -110,6 +112,10 @@ class CCP4MTZfile {
   //! A failed close_append or close_write leaves nothing behind and the
   //! object closed, as a successful one does.
   void close_append();
+  //! Outputs written from now on (close_append, close_write) are handed to
+  //! pending, which puts them in place with its others; without it (null,
+  //! as at first) each is put in place when written.
+  void set_pending_outputs(Pending_outputs* pending) { pending_ = pending; }
   //! Starts a new file holding the base columns H, K, L (the output checked
   //! as for open_append).
   void open_write(const String& filename_out);
@@ -179,6 +185,7 @@ class CCP4MTZfile {
 
   String filename_in_;
   String filename_out_;
+  Pending_outputs* pending_ = nullptr;
   std::vector<crystalinf> crystals_;
   const HKL_info* hkl_info_out_ = nullptr;
   std::vector<HKL_data_base*> hkl_data_in_;

@@ -76,19 +76,22 @@ bool restore_cells(const String& path, const std::vector<float>& base,
 // file that looks whole (nor replaces an existing one). The library writes
 // by name: it is given the output's name within that folder, which no
 // other user can reach. An existing target must be a regular file the user
-// may write.
+// may write. Held by pending outputs, the output is put in place with them,
+// and a failed write is told in the words of the program that holds them,
+// with its cause, which the library's message lacks.
 class Mtz_output {
  public:
-  Mtz_output(const String& operation, const String& filename)
-      : operation_(operation), filename_(filename), file_(checked(filename), "CCP4MTZfile") {}
+  Mtz_output(const String& operation, const String& filename, Pending_outputs* pending)
+      : operation_(operation),
+        filename_(filename),
+        held_(pending != nullptr),
+        file_(checked(filename), held_ ? pending->who() : String("CCP4MTZfile"), pending) {}
 
   [[noreturn]] void fail(const String& what) const {
     fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
   }
-  //! A failed write of the new content: its cause is kept for a caller
-  //! that tells it in its own words (Output_file::last_failure).
   [[noreturn]] void write_failed(const String& what) const {
-    file_.failure(errno);
+    if (held_) file_.write_failed(errno);
     fail(what);
   }
   //! Opens the new content as the output of mtz.
@@ -134,6 +137,7 @@ class Mtz_output {
     return filename;
   }
   String operation_, filename_;
+  bool held_;
   Output_file file_;
 };
 
@@ -282,7 +286,7 @@ void CCP4MTZfile::write_rows_append() {
   int pos[3];
   index_positions(in_lookup, pos);
 
-  Mtz_output file("close_append", filename_out_);
+  Mtz_output file("close_append", filename_out_, pending_);
   Mtz_ptr out = new_output();
   std::strncpy(out->title, in->title, sizeof(out->title));
   // The symmetry fields of the input; the space-group name whole, since a
@@ -381,7 +385,7 @@ void CCP4MTZfile::write_rows_new() {
   const HKL_info& list = *hkl_info_out_;
   crystals_[0].crystal = MTZcrystal("HKL_base", "HKL_base", list.cell());
 
-  Mtz_output file("close_write", filename_out_);
+  Mtz_output file("close_write", filename_out_, pending_);
   Mtz_ptr out = new_output();
   // The title record is 80 characters: the text padded with blanks.
   const String title = String("From Vantrel CCP4MTZfile") + String(56, ' ');
