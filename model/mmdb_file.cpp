@@ -336,11 +336,13 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   // The library's own writes to a file go unchecked (a full disk gives a
   // file cut short, and success). So it renders the file into memory, and
   // the bytes are written with every write checked. mmCIF it makes only
-  // while writing a named file: that write goes to /dev/null, and the data
-  // it made are rendered into memory. The memory file grows by a fixed
-  // increment, copying all it holds each time: the increment is made to
-  // hold about the whole file (a few hundred bytes an atom), so that the
-  // copies cost a few times the file, not its square.
+  // while writing a named file: given a name that no file can have (one
+  // under /dev/null, which is no folder), it makes the data, writes nothing
+  // and reports success, and the data it made are rendered into memory
+  // once. The memory file grows by a fixed increment, copying all it holds
+  // each time: the increment is made to hold about the whole file (a few
+  // hundred bytes an atom), so that the copies cost a few times the file,
+  // not its square.
   struct Memory_file : mmdb::io::File {
     Memory_file(const bool portable, const mmdb::word increment) {
       assign(0, increment, nullptr);
@@ -365,7 +367,7 @@ void MMDBfile::write_file(const String& file, TYPE type) {
   };
   String content;
   if (type == CIF) {
-    const int rc = WriteCIFASCII("/dev/null", mmdb::io::GZM_NONE);
+    const int rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
     FType = read_type;
     if (rc != 0) write_error(file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
