@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include <mmdb2/mmdb_utils.h>
@@ -133,6 +135,47 @@ bool is_atom_record(const String& line) {
          (name.compare(0, 4, "ATOM") == 0 && serial(name[4]) && serial(name[5]));
 }
 
+// The library's file object reading a text held here, opened for reading:
+// its readers then take the text as they take a file of it, with nothing on
+// disk. The library reads the pool given and does not free it.
+class Text_in_memory : public mmdb::io::File {
+ public:
+  explicit Text_in_memory(const String& content) : pool_(new char[content.size() + 1]) {
+    std::memcpy(pool_.get(), content.data(), content.size());
+    pool_[content.size()] = '\0';
+    assign(mmdb::word(content.size()), 0, pool_.get());
+    reset(true);
+  }
+  ~Text_in_memory() override { shut(); }
+
+ private:
+  std::unique_ptr<char[]> pool_;
+};
+
+// The library's code for what its mmCIF parser returned.
+int cif_read_code(const int w) {
+  if (w == 0) return 0;
+  if (w == mmdb::mmcif::CIFRC_CantOpenFile) return mmdb::Error_CantOpenFile;
+  if (w == mmdb::mmcif::CIFRC_NoDataLine) return mmdb::Error_NotACIFFile;
+  if (w < 0) return mmdb::Error_Unknown;
+  const std::pair<int, int> codes[] = {
+      {mmdb::mmcif::CIFW_UnrecognizedItems, mmdb::Error_UnrecognCIFItems},
+      {mmdb::mmcif::CIFW_MissingField, mmdb::Error_MissingCIFField},
+      {mmdb::mmcif::CIFW_EmptyLoop, mmdb::Error_EmptyCIFLoop},
+      {mmdb::mmcif::CIFW_UnexpectedEOF, mmdb::Error_UnexpEndOfCIF},
+      {mmdb::mmcif::CIFW_LoopFieldMissing, mmdb::Error_MissgCIFLoopField},
+      {mmdb::mmcif::CIFW_NotAStructure, mmdb::Error_NotACIFStructure},
+      {mmdb::mmcif::CIFW_NotALoop, mmdb::Error_NotACIFLoop}};
+  for (const auto& [bit, code] : codes)
+    if (w & bit) return code;
+  return mmdb::Error_Unknown;
+}
+
+void parse_settings(mmdb::mmcif::Data& cif, const mmdb::word flags) {
+  cif.SetStopOnWarning(true);
+  cif.SetPrintWarnings((flags & mmdb::MMDBF_PrintCIFWarnings) != 0);
+}
+
 }  // namespace
 
 bool gzip_named(const String& file) { return ends_with(file, ".gz"); }
@@ -236,24 +279,8 @@ String cif_field_fault(mmdb::mmcif::Data& cif) {
 }
 
 int parse_cif(mmdb::mmcif::Data& cif, const String& file, const mmdb::word flags) {
-  cif.SetStopOnWarning(true);
-  cif.SetPrintWarnings((flags & mmdb::MMDBF_PrintCIFWarnings) != 0);
-  const int w = cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK);
-  if (w == 0) return 0;
-  if (w == mmdb::mmcif::CIFRC_CantOpenFile) return mmdb::Error_CantOpenFile;
-  if (w == mmdb::mmcif::CIFRC_NoDataLine) return mmdb::Error_NotACIFFile;
-  if (w < 0) return mmdb::Error_Unknown;
-  const std::pair<int, int> codes[] = {
-      {mmdb::mmcif::CIFW_UnrecognizedItems, mmdb::Error_UnrecognCIFItems},
-      {mmdb::mmcif::CIFW_MissingField, mmdb::Error_MissingCIFField},
-      {mmdb::mmcif::CIFW_EmptyLoop, mmdb::Error_EmptyCIFLoop},
-      {mmdb::mmcif::CIFW_UnexpectedEOF, mmdb::Error_UnexpEndOfCIF},
-      {mmdb::mmcif::CIFW_LoopFieldMissing, mmdb::Error_MissgCIFLoopField},
-      {mmdb::mmcif::CIFW_NotAStructure, mmdb::Error_NotACIFStructure},
-      {mmdb::mmcif::CIFW_NotALoop, mmdb::Error_NotACIFLoop}};
-  for (const auto& [bit, code] : codes)
-    if (w & bit) return code;
-  return mmdb::Error_Unknown;
+  parse_settings(cif, flags);
+  return cif_read_code(cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK));
 }
 
 bool ends_at_data_line(const String& content) {
@@ -268,12 +295,21 @@ bool ends_at_data_line(const String& content) {
   return !opens_with_data_line(content.substr(0, start == String::npos ? 0 : start + 1));
 }
 
-String text_fault(const String& file, const String& content, const mmdb::word flags) {
-  const bool cif = reads_as_cif(file, flags);
+String text_fault(const String& content, const mmdb::word flags) {
+  // The reader's own tests of the form, as reads_as_cif makes them.
+  Text_in_memory pdb_test(content), cif_test(content);
+  const bool cif = mmdb::isPDB(pdb_test, (flags & mmdb::MMDBF_IgnoreBlankLines) != 0) != 0 &&
+                   mmdb::mmcif::isCIF(cif_test) == 0;
   const String fault = line_fault(content, cif);
   if (!fault.empty() || !cif) return fault;
   mmdb::mmcif::Data data;
-  return parse_cif(data, file, flags) == 0 ? cif_field_fault(data) : String();
+  parse_settings(data, flags);
+  Text_in_memory text(content);
+  // The parser's window onto the text: longer than any line it takes.
+  std::vector<char> window(2 * (longest_line + 1), '\0');
+  int lines = 0;
+  const int rc = cif_read_code(data.ReadMMCIFData(text, window.data(), lines));
+  return rc == 0 ? cif_field_fault(data) : String();
 }
 
 void check_atoms(mmdb::Manager& mmdb, const String& file) {
@@ -315,15 +351,26 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
 
 Model_atoms pdb_model_records(const String& content) {
   Model_atoms records;
-  int number = 1;
+  int number = 1, line_number = 0, model_line = 0;
+  bool block_has_atoms = false;  // atoms in the part since the last MODEL record
+  std::set<int> given;           // model numbers whose atoms earlier parts give
   for (std::size_t at = 0; at < content.size();) {
+    ++line_number;
     std::size_t end = content.find('\n', at);
     if (end == String::npos) end = content.size();
     const String line = content.substr(at, end - at);
     const String record = line.substr(0, 6);
     if (is_atom_record(line)) {
+      if (!block_has_atoms && given.count(number) && records.repeated == 0) {
+        records.repeated = number;
+        records.repeated_line = model_line;
+      }
+      block_has_atoms = true;
       records.add(number);
     } else if ((record + "      ").substr(0, 6) == "MODEL ") {
+      if (block_has_atoms) given.insert(number);
+      block_has_atoms = false;
+      model_line = line_number;
       model_number((line + "              ").substr(10, 4), number);
     } else if (record.trim() == "END") {
       break;
@@ -334,6 +381,10 @@ Model_atoms pdb_model_records(const String& content) {
 }
 
 void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text) {
+  if (in_text.repeated != 0)
+    refuse_input(file, "line " + String(in_text.repeated_line) + ": model " +
+                           String(in_text.repeated) +
+                           " is given a second time (the reader would take both as one model)");
   if (in_text.by_number.empty()) return;  // the text holds no atom
   mmdb::Model* model = nullptr;
   for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);

@@ -77,8 +77,9 @@ bool ends_at_data_line(const String& content);
 
 //! The first fault that the library's reader could not survive or would
 //! read wrongly, in a text of either form (line_fault, and for mmCIF
-//! cif_field_fault); empty when none.
-String text_fault(const String& file, const String& content, mmdb::word flags);
+//! cif_field_fault); empty when none. The text is read from memory, as the
+//! library would read a file holding it.
+String text_fault(const String& content, mmdb::word flags);
 
 //! A PDB file that ends inside an atom record reads as success, its last
 //! atom holding no position; a position of "nan" or "inf" reads as that
@@ -88,10 +89,15 @@ void check_atoms(mmdb::Manager& mmdb, const String& file);
 
 //! The atoms a text holds, by model number as the library numbers its
 //! models, and the number of the first model (in the text's order) that
-//! holds any; 0 when none does.
+//! holds any; 0 when none does. repeated is a model number whose atoms two
+//! separate parts of a PDB text give (0 when none), and repeated_line the
+//! line of the MODEL record
+//! that starts its second part.
 struct Model_atoms {
   std::map<int, std::size_t> by_number;
   int first = 0;
+  int repeated = 0;
+  int repeated_line = 0;
   void add(const int number) {
     if (by_number.empty()) first = number;
     ++by_number[number];
@@ -115,6 +121,10 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif);
 //! any case, and ATOM also with digits in columns 5-6 (a serial number of
 //! 6 or 7 digits, as some writers give past 99999): readers take all of
 //! them for atoms, while the library reads only "ATOM  " and "HETATM".
+//! The atoms before the first MODEL record and those after each MODEL
+//! record are parts of the text: two parts with atoms of one model number
+//! (MODEL 1 twice, or atoms before MODEL 1) the library reads as one model
+//! holding both.
 Model_atoms pdb_model_records(const String& content);
 
 //! The library stops reading atoms without a word at some records: in PDB
@@ -125,7 +135,10 @@ Model_atoms pdb_model_records(const String& content);
 //! when the first model the library holds (as import_minimol takes it) has
 //! fewer atoms than the text holds for its number. The count is never
 //! skipped: when the library holds no model, or one whose number the text
-//! does not give, it is compared with the text's first model.
+//! does not give, it is compared with the text's first model. A text that
+//! gives the atoms of one model number in two parts (Model_atoms::repeated)
+//! is refused first, naming the number and the line: readers refuse it, and
+//! the library would hold every atom of both parts in one model.
 void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text);
 
 }  // namespace vantrel::mmdb_internal

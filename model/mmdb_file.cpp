@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -223,6 +224,24 @@ std::pair<String, String> split_id(const String& id) {
   return {id.substr(0, colon), id.substr(colon + 1)};
 }
 
+// The gzip form of the content of a file, compressed in memory.
+String gzip_compressed(const String& file, const String& content) {
+  z_stream z;
+  std::memset(&z, 0, sizeof z);
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    write_error(file, mmdb::Error_CantOpenFile);
+  std::vector<unsigned char> packed(deflateBound(&z, uLong(content.size())));
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
+  z.avail_in = uInt(content.size());
+  z.next_out = packed.data();
+  z.avail_out = uInt(packed.size());
+  const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
+  const std::size_t size = z.total_out;
+  deflateEnd(&z);
+  if (!done) write_error(file, mmdb::Error_CantOpenFile);
+  return String(reinterpret_cast<const char*>(packed.data()), size);
+}
+
 }  // namespace
 
 void MMDBfile::read_file(const String& file) {
@@ -326,16 +345,25 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   // The library's own writes to a file go unchecked (a full disk gives a
   // file cut short, and success). So it renders the file into memory, and
   // the bytes are written with every write checked. mmCIF it makes only
-  // while writing a named file: that write goes to /dev/null, and the data
-  // it made are rendered into memory.
+  // while writing a named file: given a name that no file can have (one
+  // under /dev/null, which is no folder), it makes the data, writes nothing
+  // and reports success, and the data it made are rendered into memory
+  // once. The memory file grows by a fixed increment, copying all it holds
+  // each time: the increment is made to hold about the whole file (a few
+  // hundred bytes an atom), so that the copies cost a few times the file,
+  // not its square.
   struct Memory_file : mmdb::io::File {
-    explicit Memory_file(const bool portable) {
-      assign(0, 0, nullptr);
+    Memory_file(const bool portable, const mmdb::word increment) {
+      assign(0, increment, nullptr);
       UniBin = portable;  // the binary form is written portable, as to a file
     }
   };
-  const auto rendered = [](const bool portable, const auto& render) {
-    Memory_file memory(portable);
+  const mmdb::word increment =
+      mmdb::word(std::min<std::size_t>(std::size_t(1) << 30,
+                                       (std::size_t(1) << 20) +
+                                           256 * std::size_t(std::max(0, GetNumberOfAtoms()))));
+  const auto rendered = [increment](const bool portable, const auto& render) {
+    Memory_file memory(portable, increment);
     memory.rewrite();
     render(memory);
     mmdb::pstr pool = nullptr;
@@ -348,7 +376,7 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   };
   String content;
   if (type == CIF) {
-    const int rc = WriteCIFASCII("/dev/null", mmdb::io::GZM_NONE);
+    const int rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
     FType = read_type;
     if (rc != 0) write_error(file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
@@ -363,30 +391,16 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   }
   FType = read_type;
   if (content.empty()) write_error(file, mmdb::Error_CantOpenFile);
-  out.write(content);
   // What is written must read back: the text passes the reader's own checks
-  // (the library writes some fields wider than it stores them).
+  // (the library writes some fields wider than it stores them). They read
+  // it from memory: a compressed output's text never goes to disk.
   if (type != BINARY) {
-    const String fault = text_fault(out.path(), content, Flags);
+    const String fault = text_fault(content, Flags);
     if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
   }
   // A file named *.gz is written compressed (gzip), as the library would.
-  if (gzip_named(file)) {
-    z_stream z;
-    std::memset(&z, 0, sizeof z);
-    if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-      write_error(file, mmdb::Error_CantOpenFile);
-    std::vector<unsigned char> packed(deflateBound(&z, uLong(content.size())));
-    z.next_in = reinterpret_cast<Bytef*>(&content[0]);
-    z.avail_in = uInt(content.size());
-    z.next_out = packed.data();
-    z.avail_out = uInt(packed.size());
-    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
-    const std::size_t size = z.total_out;
-    deflateEnd(&z);
-    if (!done) write_error(file, mmdb::Error_CantOpenFile);
-    out.write(String(reinterpret_cast<const char*>(packed.data()), size));
-  }
+  if (gzip_named(file)) content = gzip_compressed(file, content);
+  out.write(content);
   out.commit();
 }
 

@@ -1,8 +1,12 @@
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <iterator>
+#include <limits>
 #include <map>
+#include <memory>
 #include <set>
 
 #include <mmdb2/mmdb_mmcif_.h>
@@ -597,5 +601,56 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine}))
         << end;
+  }
+}
+
+namespace {
+
+// 7MM1 (2,793 atoms) and copies of it, each moved on by 100 A along x, with
+// chains A, B, ...
+std::unique_ptr<MMDBfile> tiled_7mm1(const int copies) {
+  const MiniMol source = read_model("wrk_7mm1.pdb");
+  MiniMol tiled(source.spacegroup(), source.cell());
+  for (int k = 0; k < copies; ++k)
+    for (int p = 0; p < source.size(); ++p) {
+      MPolymer chain = source[p];
+      chain.transform(RTop_orth(Mat33<>::identity(), Vec3<>(100.0 * k, 0, 0)));
+      chain.set_id(String(1, char('A' + k)));
+      tiled.insert(chain, -1);
+    }
+  auto file = std::make_unique<MMDBfile>();
+  file->export_minimol(tiled);
+  return file;
+}
+
+double processor_seconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+}
+
+}  // namespace
+
+// Writing costs processor time in proportion to the model: 4 times the
+// atoms take less than 8 times as long in either form, where a writer whose
+// cost grows with the square of the file takes some 16 times. The least of
+// up to three writes of each counts, so that a busy machine does not decide.
+TEST(CoordinateFiles, WriteCostGrowsWithTheModelNotItsSquare) {
+  const model_testing::Scratch scratch;
+  const std::unique_ptr<MMDBfile> one = tiled_7mm1(2), four = tiled_7mm1(8);
+  for (const auto& [name, type] : std::vector<std::pair<String, MMDBManager::TYPE>>{
+           {"tiled.pdb", MMDBManager::PDB}, {"tiled.cif", MMDBManager::CIF}}) {
+    const auto cost = [&](MMDBfile& model, const double enough) {
+      double least = std::numeric_limits<double>::infinity();
+      for (int i = 0; i < 3 && least >= enough; ++i) {
+        const double start = processor_seconds();
+        model.write_file(scratch.path(name), type);
+        least = std::min(least, processor_seconds() - start);
+      }
+      return least;
+    };
+    const double small = cost(*one, 0), bound = 8 * small, large = cost(*four, bound);
+    EXPECT_LT(large, bound) << name << ": " << small << " s for 5,586 atoms, " << large
+                            << " s for 22,344 atoms";
   }
 }

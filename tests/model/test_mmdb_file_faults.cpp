@@ -498,21 +498,39 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
 }
 
 // A target named *.gz is written compressed, as the library writes it, and
-// reads back whole; nothing else is left beside it.
+// reads back whole; nothing else is left beside it. Only the compressed
+// bytes reach the disk: the write holds under a file size limit (a shell's
+// ulimit -f, its signal at the default) that the text alone would pass.
 TEST(CoordinateFileFaults, CompressedOutputsReadBack) {
   const model_testing::Scratch scratch;
-  const MiniMol source = read_model("tiny_5e5z.pdb");
+  const MiniMol source = read_model("wrk_7mm1.pdb");
   MMDBfile out;
   out.export_minimol(source);
   for (const auto& [name, type] : std::vector<std::pair<String, MMDBManager::TYPE>>{
            {"model.pdb.gz", MMDBManager::PDB}, {"model.cif.gz", MMDBManager::CIF}}) {
+    SCOPED_TRACE(name);
     out.write_file(scratch.path(name), type);
     const std::string bytes = slurp(scratch.path(name));
     ASSERT_GT(bytes.size(), 2u);
-    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b") << name;
+    EXPECT_EQ(bytes.substr(0, 2), "\x1f\x8b");
     EXPECT_EQ(read_model(scratch.path(name)).atom_list().size(), source.atom_list().size());
+    const String text = scratch.path("text"), limited = scratch.path("limited." + name);
+    out.write_file(text, type);
+    const rlim_t limit = (bytes.size() + slurp(text).size()) / 2;
+    ASSERT_GT(limit, bytes.size() + 10000);
+    const std::string seen = vantrel_testing::in_child([&] {
+      signal(SIGXFSZ, SIG_DFL);
+      const struct rlimit limited_size = {limit, RLIM_INFINITY};
+      setrlimit(RLIMIT_FSIZE, &limited_size);
+      return fatal_text([&] { out.write_file(limited, type); });
+    });
+    EXPECT_EQ(seen, "no error");
+    EXPECT_EQ(read_model(limited).atom_list().size(), source.atom_list().size());
+    std::remove(text.c_str());
   }
-  EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"model.cif.gz", "model.pdb.gz"}));
+  EXPECT_EQ(files_in(scratch.path("")),
+            (std::vector<std::string>{"limited.model.cif.gz", "limited.model.pdb.gz",
+                                      "model.cif.gz", "model.pdb.gz"}));
 }
 
 // An output named through a link writes the file the link leads to (through
@@ -602,6 +620,7 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   std::string no_model = variant_cif_with({{17, ""}});
   no_model.erase(no_model.find("_atom_site.pdbx_PDB_model_num\n"), 30);
   const std::string part = " atoms the text holds for model 1";
+  const std::string twice = " is given a second time (the reader would take both as one model)";
   const std::string broken =
       ten + "REMARK   1 A NOTE\n" + joined({atoms.begin() + 10, atoms.end()}) + "ENDMDL\n";
   std::vector<std::string> unread = atoms;  // the last two records unread by the library
@@ -637,7 +656,20 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       {"TER\n" + model(2, all), "the reader takes 0 of the 47 atoms the text holds for model 2"},
       // Atom records the library does not read: a name in small letters,
       // a serial number of 7 digits from column 5.
-      {joined(unread), "the reader takes 45 of the 47" + part}};
+      {joined(unread), "the reader takes 45 of the 47" + part},
+      // A model number whose atoms two parts of a PDB text give, which the
+      // library reads as one model holding both; an empty part does not
+      // count, and mmCIF rows of one model need not be together.
+      {model(1, all) + model(1, all), "line 50: model 1" + twice},
+      {model(1, all) + model(2, ten) + model(1, ten), "line 62: model 1" + twice},
+      {all + model(1, ten), "line 48: model 1" + twice},
+      {model(3, ten) + "MODEL     3.0\n" + all, "line 13: model 3" + twice},
+      {model(1, "") + model(1, all), "47 atoms"},
+      {damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
+                                    [](std::vector<std::string>& w) {
+                                      w[17] = std::stoi(w[0]) % 3 == 0 ? "2" : "1";
+                                    }),
+       "32 atoms"}};
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text.substr(0, 100));
     const String file = scratch.write("case", text);
