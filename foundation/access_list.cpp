@@ -48,7 +48,9 @@ struct List {
         common &= bytes[at + 2] & (through ? *through : 7u);
     return common;
   }
-  bool set(const int fd) const { return fsetxattr(fd, access_name, bytes.data(), bytes.size(), 0) == 0; }
+  bool set(const int fd) const {
+    return fsetxattr(fd, access_name, bytes.data(), bytes.size(), 0) == 0;
+  }
 };
 
 // A name for what the descriptor holds, for the calls that take names.
@@ -57,16 +59,13 @@ std::string proc_path(const int fd) { return "/proc/self/fd/" + std::to_string(f
 // The list named name of the file or folder open as fd; empty when it has none.
 List read_list(const int fd, const char* name) {
   List list;
-  list.bytes.resize(1024);
-  for (;;) {
-    const ssize_t n = getxattr(proc_path(fd).c_str(), name, list.bytes.data(), list.bytes.size());
-    if (n >= 0) {
-      list.bytes.resize(std::size_t(n));
+  for (std::size_t size = 1024;; size *= 4) {
+    list.bytes.resize(size);
+    const ssize_t n = getxattr(proc_path(fd).c_str(), name, list.bytes.data(), size);
+    if (n >= 0 || errno != ERANGE) {
+      list.bytes.resize(n >= 0 ? std::size_t(n) : 0);
       return list;
     }
-    list.bytes.clear();
-    if (errno != ERANGE) return list;
-    list.bytes.resize(list.bytes.size() * 4 + 1024);
   }
 }
 
@@ -101,7 +100,8 @@ int inherit(const int fd, const int folder) {
   List list = read_list(folder, default_name);
   if (list.empty()) return chmod_error(fd, 0666 & ~current_umask());
   // As the system makes a file with mode 0666 in a folder with a default list.
-  unsigned char* group_class = list.entry(acl_mask) ? list.entry(acl_mask) : list.entry(acl_group_obj);
+  unsigned char* group_class =
+      list.entry(acl_mask) ? list.entry(acl_mask) : list.entry(acl_group_obj);
   for (unsigned char* p : {list.entry(acl_user_obj), group_class, list.entry(acl_other)})
     if (p != nullptr) *p &= 6;
   if (list.set(fd)) return 0;

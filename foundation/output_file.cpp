@@ -312,7 +312,7 @@ bool Output_file::State::target_unchanged() const {
 String Output_file::State::prepare() {
   if (in_place) return lock();
   int fd = open_new(O_RDONLY);
-  const int error = fd < 0   ? errno
+  const int error = fd < 0    ? errno
                     : old < 0 ? Access_list::inherit(fd, place.dir())
                               : Access_list::carry_over(fd, old);
   close_fd(fd);
