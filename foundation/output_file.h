@@ -33,18 +33,15 @@ class Pending_outputs;
   when the file has more than one name (hard links), so that every name
   sees the new content.
 
-  A replaced file's owner, group, permissions and access control list are
-  carried over as far as this process may set them (root any owner; others
-  a group they belong to). Where the owner or group cannot be kept a user
-  may change class (owner, group, others), and each class then gets at most
-  the access of every class its users had: no user gains access. A
-  replaced file loses its set-user-ID and set-group-ID bits, renamed or
-  copied, as a write by an unprivileged process clears them. A new file
-  gets the group, permissions and access list a file made in the target's
-  folder would get (a set-group-ID folder's group, its default access list,
-  or mode 0666 less the umask).
+  A renamed output gets the owner, group, permissions and access list of
+  the file it replaces as far as no user gains access by it
+  (Access_list::carry_over); a copy keeps the file's own. Either loses the
+  set-user-ID and set-group-ID bits, as a write by an unprivileged process
+  clears them. A new file gets the group, permissions and access list a
+  file made in the target's folder gets (a set-group-ID folder's group;
+  Access_list::inherit).
 
-  A copy in place keeps the file as it is but for its content. It takes an
+  A copy in place keeps the file but for its content. It takes an
   exclusive lock (flock) on the file, waiting at most lock_wait seconds
   (60) for a process that holds one, and makes sure of room for the new
   content before a byte is overwritten; a full disk or a size limit then
@@ -59,9 +56,9 @@ class Pending_outputs;
   output began (or still be absent). The private folder goes when the
   object is destroyed (or put in place), and when a signal that ends the
   process arrives first (Cleanup_on_signal); such signals wait while
-  outputs are put in place. Once there, the target's folder is flushed to
-  the disk. While any output is open a file size limit makes writes fail
-  (EFBIG) rather than end the process.
+  outputs are put in place. Once renamed there, the target's folder is
+  flushed to the disk. While any output is open a file size limit makes
+  writes fail (EFBIG) rather than end the process.
 
   Failures are fatal: "<who>: cannot write <target>: <reason>", the target
   named as given, followed by "; the file is left as it was" where that is
@@ -101,7 +98,7 @@ class Output_file {
   //! was" where the target exists.
   [[noreturn]] void write_failed(int error) const;
 
-  struct State;
+  struct State;  // one output's steps, in output_file.cpp
 
  private:
   std::unique_ptr<State> state_;
@@ -110,12 +107,13 @@ class Output_file {
 
 //! Outputs written, checked and waiting to be put in place together.
 /*! put_in_place() first takes every step that can fail for all of them
-  (locks, room for copies in place, flushes, owner and permissions, the
-  checks that the targets did not change), and only then puts them in
-  place, copies first, with the signals that end the process held
-  meanwhile. A failure before the first is in place leaves every target as
-  it was; one after names each output already replaced. Outputs not put in
-  place when the object goes are removed: nothing is replaced. */
+  (owner and permissions, locks, the checks that the targets did not
+  change, room for copies in place; each new content was flushed at its
+  commit), and only then puts them in place, copies first, with the
+  signals that end the process held from the room on. A failure before
+  the first is in place leaves every target as it was; one after names
+  each output already replaced. Outputs not put in place when the object
+  goes are removed: nothing is replaced. */
 class Pending_outputs {
  public:
   //! who names the program in messages of writers whose own words do not
