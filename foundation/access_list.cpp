@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/system_call.h"
+
 namespace vantrel {
 
 namespace Access_list {
@@ -53,15 +55,12 @@ struct List {
   }
 };
 
-// A name for what the descriptor holds, for the calls that take names.
-std::string proc_path(const int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
 // The list named name of the file or folder open as fd; empty when it has none.
 List read_list(const int fd, const char* name) {
   List list;
   for (std::size_t size = 1024;; size *= 4) {
     list.bytes.resize(size);
-    const ssize_t n = getxattr(proc_path(fd).c_str(), name, list.bytes.data(), size);
+    const ssize_t n = getxattr(System::fd_path(fd).c_str(), name, list.bytes.data(), size);
     if (n >= 0 || errno != ERANGE) {
       list.bytes.resize(n >= 0 ? std::size_t(n) : 0);
       return list;
@@ -82,7 +81,7 @@ unsigned bits(const mode_t mode, const int shift) { return unsigned(mode >> shif
 unsigned own_access(const int fd) {
   unsigned granted = 0;
   for (const auto& [flag, bit] : {std::pair{R_OK, 4u}, std::pair{W_OK, 2u}, std::pair{X_OK, 1u}})
-    if (access(proc_path(fd).c_str(), flag) == 0) granted |= bit;
+    if (access(System::fd_path(fd).c_str(), flag) == 0) granted |= bit;
   return granted;
 }
 

@@ -24,11 +24,9 @@ namespace vantrel {
 namespace {
 
 using Files::same_inode;
+using System::fd_path;
 using System::reason;
 using System::write_all;
-
-// A name that reaches what the descriptor holds, for calls that take names.
-String proc_path(const int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
 void close_fd(int& fd) {
   if (fd >= 0) close(fd);
@@ -182,7 +180,7 @@ void Output_file::State::open_target() {
 // kept.
 int Output_file::State::make_private(const int in, const String& in_path) {
   const Signals_held held;  // made and watched as one step
-  String made = proc_path(in) + "/.output.XXXXXX";
+  String made = fd_path(in) + "/.output.XXXXXX";
   if (mkdtemp(&made[0]) == nullptr) return errno;
   priv_name = Files::name_of(made);
   folder = in_path;
@@ -192,7 +190,7 @@ int Output_file::State::make_private(const int in, const String& in_path) {
   int error = priv < 0 ? errno : check_private();
   if (error == 0) error = seal_private();
   if (error == 0) {
-    path = proc_path(priv) + "/new";
+    path = fd_path(priv) + "/new";
     return 0;
   }
   if (priv >= 0 && error != folder_swapped)  // one swapped is not this process's to remove

@@ -13,6 +13,8 @@ String System::reason(const int error) {
   return text;
 }
 
+String System::fd_path(const int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 bool System::write_all(const int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);

@@ -1,6 +1,6 @@
 // Helpers over the system's calls, shared by the file and process code: the
-// text of an error number as this library's messages give it, and a write
-// that goes on until every byte is written.
+// text of an error number as this library's messages give it, the name of a
+// descriptor, and a write that goes on until every byte is written.
 #ifndef VANTREL_FOUNDATION_SYSTEM_CALL_H
 #define VANTREL_FOUNDATION_SYSTEM_CALL_H
 
@@ -15,6 +15,10 @@ namespace System {
 //! The system's text for an error number, starting in lower case as the
 //! library's own reasons do ("no such file or directory").
 String reason(int error);
+
+//! A name that reaches what the descriptor holds ("/proc/self/fd/<fd>"), for
+//! calls that take names; it needs /proc.
+String fd_path(int fd);
 
 //! Writes size bytes from data to the descriptor fd, going on after a write
 //! cut short or interrupted; false on failure, errno set (EIO when a write
