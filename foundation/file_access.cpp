@@ -212,12 +212,6 @@ void Files::check_output(const String& path, const String& who) {
     refuse("directory " + place.dir_path() + ": " + reason(errno));
 }
 
-String Files::link_target(const String& path, const String& who) {
-  const Walk walk(path);
-  if (!walk.why.empty()) cannot("write", path, who, walk.why);
-  return joined(walk.dir_path, walk.name);
-}
-
 bool Files::same_file(const String& a, const String& b) {
   struct stat sa, sb;
   return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && same_inode(sa, sb);

@@ -52,10 +52,6 @@ void check_input(const String& path, const String& who);
 //! path ("empty file name").
 void check_output(const String& path, const String& who);
 
-//! The file a write to path lands on, links followed (as above); it need
-//! not exist. Fatal as Output_place when its folder cannot be reached.
-String link_target(const String& path, const String& who);
-
 //! True when both names exist and are one file (any spelling, links followed).
 bool same_file(const String& a, const String& b);
 
