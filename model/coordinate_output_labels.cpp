@@ -486,8 +486,7 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   // The length counts without blanks around the value; every byte the
   // library writes must be printable. An identifier is named, and in mmCIF
   // limited, as the reader takes the tag it is written under.
-  const auto check = [&](const String& raw, const char* tag, const std::size_t pdb_longest) {
-    const Cif_limit& limit = *cif_limit(tag);
+  const auto check = [&](const String& raw, const Cif_limit& limit, const std::size_t pdb_longest) {
     const std::size_t longest = pdb ? pdb_longest : limit.longest;
     const String value = raw.trim();
     if (value.size() > longest)
@@ -501,14 +500,22 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   const auto fits = [](const double v, const double lo, const double hi) {
     return v >= lo && v <= hi;
   };
+  const Cif_limit &chain_id = *cif_limit("auth_asym_id"), &name = *cif_limit("auth_comp_id"),
+                  &ins_code = *cif_limit("pdbx_PDB_ins_code"), &atom_id = *cif_limit("auth_atom_id"),
+                  &alt_id = *cif_limit("label_alt_id"), &element = *cif_limit("type_symbol");
   char id[id_buffer_size];
+  // A chain's and a residue's ids are checked once, at their first atom.
+  const mmdb::Chain* last_chain = nullptr;
+  const mmdb::Residue* last_residue = nullptr;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
     mmdb::Residue* residue = atom->GetResidue();
     mmdb::Chain* chain = atom->GetChain();
-    if (chain) check(chain->GetChainID(), "auth_asym_id", 2);
-    if (residue) {
-      check(residue->GetResName(), "auth_comp_id", 3);
-      check(residue->GetInsCode(), "pdbx_PDB_ins_code", 1);
+    if (chain && chain != last_chain) check(chain->GetChainID(), chain_id, 2);
+    last_chain = chain;
+    if (residue && residue != last_residue) {
+      last_residue = residue;
+      check(residue->GetResName(), name, 3);
+      check(residue->GetInsCode(), ins_code, 1);
       const int number = residue->GetSeqNum();
       if (pdb && !fits(number, -999, 2436111))
         refuse_output(file, "the residue number " + String(number) +
@@ -519,9 +526,9 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
                                 code + "\": the PDB form holds no insertion code past 9999");
     }
     if (atom->Ter) return;
-    check(atom->name, "auth_atom_id", 4);
-    check(atom->altLoc, "label_alt_id", 1);
-    check(atom->element, "type_symbol", 2);
+    check(atom->name, atom_id, 4);
+    check(atom->altLoc, alt_id, 1);
+    check(atom->element, element, 2);
     // Columns 8.3 for a position, 6.2 for occupancy and B.
     const mmdb::word set = atom->WhatIsSet;
     if (pdb && !((!(set & mmdb::ASET_Coordinates) ||
