@@ -54,14 +54,16 @@ TEST(ChildProcess, OutcomesAndLimits) {
   rlimit allowed;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &allowed), 0);
   const std::size_t open = vantrel_testing::entries_of("/proc/self/fd").size();
-  // As under nohup, beside a handler of SIGINT, a blocked SIGUSR1 and an
-  // ignored SIGSEGV.
-  struct sigaction ignore = {}, handle = {}, old_hangup, old_interrupt, old_fault;
-  ignore.sa_handler = SIG_IGN;
-  handle.sa_handler = [](int) {};
-  ASSERT_EQ(sigaction(SIGHUP, &ignore, &old_hangup), 0);
-  ASSERT_EQ(sigaction(SIGSEGV, &ignore, &old_fault), 0);
-  ASSERT_EQ(sigaction(SIGINT, &handle, &old_interrupt), 0);
+  // As under nohup, beside a handler of SIGINT, an ignored SIGSEGV and a
+  // blocked SIGUSR1.
+  struct sigaction old[3];
+  const std::pair<int, void (*)(int)> settings[3] = {
+      {SIGHUP, SIG_IGN}, {SIGSEGV, SIG_IGN}, {SIGINT, [](int) {}}};
+  for (int i = 0; i < 3; ++i) {
+    struct sigaction set = {};
+    set.sa_handler = settings[i].second;
+    ASSERT_EQ(sigaction(settings[i].first, &set, &old[i]), 0);
+  }
   sigset_t user, old_mask;
   sigemptyset(&user);
   sigaddset(&user, SIGUSR1);
@@ -122,9 +124,7 @@ TEST(ChildProcess, OutcomesAndLimits) {
     EXPECT_EQ(vantrel_testing::entries_of("/proc/self/fd").size(), open);
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
   }
-  sigaction(SIGHUP, &old_hangup, nullptr);
-  sigaction(SIGSEGV, &old_fault, nullptr);
-  sigaction(SIGINT, &old_interrupt, nullptr);
+  for (int i = 0; i < 3; ++i) sigaction(settings[i].first, &old[i], nullptr);
   pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
 }
 
