@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <iterator>
 #include <limits>
 #include <map>
 #include <set>
@@ -127,22 +126,19 @@ std::vector<std::string> loop_rows(const String& path, const char* name,
   return rows;
 }
 
-// The distinct chain ids of the atom rows of an mmCIF file as the text
-// writes them, quotes included (the library reads '' and "." alike).
+// The chain ids of the atom rows of an mmCIF file as its text writes them
+// (the library reads '' and "." alike); no value of these files holds a blank.
 std::set<std::string> written_chain_ids(const String& path) {
   std::istringstream text(model_testing::slurp(path));
   std::set<std::string> ids;
   int column = -1, tags = 0;
-  for (std::string line; std::getline(text, line);) {
-    if (line.rfind("_atom_site.", 0) == 0) {
-      if (line == "_atom_site.auth_asym_id") column = tags;
-      ++tags;
-    } else if (column >= 0 && (line.rfind(" ATOM", 0) == 0 || line.rfind(" HETATM", 0) == 0)) {
-      std::istringstream fields(line);  // no value of these files holds a blank
-      std::string field;
-      for (int i = 0; i <= column; ++i) fields >> field;
-      ids.insert(field);
-    }
+  for (std::string line, field; std::getline(text, line);) {
+    if (line == "_atom_site.auth_asym_id") column = tags;
+    tags += line.rfind("_atom_site.", 0) == 0;
+    std::istringstream fields(line);
+    const bool atom = line.rfind(" ATOM", 0) == 0 || line.rfind(" HETATM", 0) == 0;
+    for (int i = 0; atom && i <= column; ++i) fields >> field;
+    if (atom && column >= 0) ids.insert(field);
   }
   return ids;
 }
@@ -371,7 +367,7 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
 TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   const model_testing::Scratch scratch;
   const std::vector<const char*> tags = {
-      "auth_asym_id",  "auth_seq_id",  "auth_atom_id",  "label_alt_id",   "group_PDB",
+      "auth_asym_id",  "auth_seq_id",   "auth_atom_id", "label_alt_id",  "group_PDB",
       "label_comp_id", "label_atom_id", "label_seq_id", "label_asym_id", "label_entity_id"};
   MMDBfile file;
   file.export_minimol(read_model("sm_1dur.pdb"));
@@ -427,9 +423,9 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
                          {"label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
     residues.erase(std::unique(residues.begin(), residues.end()), residues.end());
     ASSERT_EQ(residues.size(), 60u);
-    EXPECT_EQ(std::vector<std::string>(residues.begin() + 55, residues.end()),
-              (std::vector<std::string>{"SF4 . B 2 ", "SF4 . C 2 ", "HOH . D 3 ", labels,
-                                        "GLY 1 E 4 "}));
+    EXPECT_EQ(
+        std::vector<std::string>(residues.begin() + 55, residues.end()),
+        (std::vector<std::string>{"SF4 . B 2 ", "SF4 . C 2 ", "HOH . D 3 ", labels, "GLY 1 E 4 "}));
   }
 
   // The block code: the model's entry id, else the file's name without
@@ -466,22 +462,18 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
     if (line.rfind("source ", 0) == 0)
       rows = &cases[line.substr(7)];
     else if (line.rfind("polymers", 0) == 0 && rows) {
-      // Each row then says what its entity is, as the written file should.
+      // Each row then says what its entity is: the polymers' types are in
+      // the order their entities first appear.
       std::istringstream types(line.substr(8));
-      std::vector<std::string> polymer_types(std::istream_iterator<std::string>(types), {});
       std::map<std::string, std::string> polymers;
       for (std::string& row : *rows) {
         std::istringstream fields(row);
         std::string f[8];
         for (std::string& field : f) fields >> field;
-        std::string what = f[3] == "HOH" ? "water " : "non-polymer ";
-        if (f[5] != ".") {
-          auto found = polymers.find(f[7]);
-          if (found == polymers.end())
-            found = polymers.emplace(f[7], polymer_types.at(polymers.size()) + " ").first;
-          what = "polymer " + found->second;
-        }
-        row += " " + what;
+        if (f[5] != "." && !polymers.count(f[7])) types >> polymers[f[7]];
+        row += f[5] != "."     ? " polymer " + polymers[f[7]] + " "
+               : f[3] == "HOH" ? " water "
+                               : " non-polymer ";
       }
     } else if (line[0] != '#' && rows) {
       rows->push_back(line);
