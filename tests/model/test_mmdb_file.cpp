@@ -367,7 +367,7 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
 TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   const model_testing::Scratch scratch;
   const std::vector<const char*> tags = {
-      "auth_asym_id",  "auth_seq_id",   "auth_atom_id", "label_alt_id",  "group_PDB",
+      "auth_asym_id",  "auth_seq_id",  "auth_atom_id",  "label_alt_id",   "group_PDB",
       "label_comp_id", "label_atom_id", "label_seq_id", "label_asym_id", "label_entity_id"};
   MMDBfile file;
   file.export_minimol(read_model("sm_1dur.pdb"));
@@ -423,9 +423,9 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
                          {"label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
     residues.erase(std::unique(residues.begin(), residues.end()), residues.end());
     ASSERT_EQ(residues.size(), 60u);
-    EXPECT_EQ(
-        std::vector<std::string>(residues.begin() + 55, residues.end()),
-        (std::vector<std::string>{"SF4 . B 2 ", "SF4 . C 2 ", "HOH . D 3 ", labels, "GLY 1 E 4 "}));
+    EXPECT_EQ(std::vector<std::string>(residues.begin() + 55, residues.end()),
+              (std::vector<std::string>{"SF4 . B 2 ", "SF4 . C 2 ", "HOH . D 3 ", labels,
+                                        "GLY 1 E 4 "}));
   }
 
   // The block code: the model's entry id, else the file's name without
