@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <functional>
+#include <tuple>
 
 #include "support/testing.h"
 
@@ -251,18 +252,6 @@ TEST(FileAccess, LinksInSharedFoldersAreFollowedOnlyAsTheKernelWould) {
   EXPECT_EQ(read_bytes(precious), "keep");
 }
 
-// Sets the flags that keep a file or folder from change (FS_IMMUTABLE_FL,
-// FS_APPEND_FL) to flags; false where that cannot be done here.
-static bool set_fixed(const std::string& path, const int flags) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  int now = 0;
-  bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &now) == 0;
-  now = (now & ~(FS_IMMUTABLE_FL | FS_APPEND_FL)) | flags;
-  done = done && ioctl(fd, FS_IOC_SETFLAGS, &now) == 0;
-  if (fd >= 0) close(fd);
-  return done;
-}
-
 // A file that may not be changed (chattr +i, +a) is refused up front,
 // naming the flag, and so is a new file in an immutable folder and any in
 // an append-only one (whose names cannot be taken away); an existing file
@@ -270,29 +259,31 @@ static bool set_fixed(const std::string& path, const int flags) {
 TEST(FileAccess, ImmutableAndAppendOnlyTargetsAreRefused) {
   Scratch_dir dir;
   const std::string fixed = made_dir(dir, "fixed", 0755), grows = made_dir(dir, "grows", 0755);
-  // File, its flags (-1: not made), and the reason it is refused.
-  const struct {
-    std::string name;
-    int flags;
-    std::string why;
-  } cases[] = {{"a.mtz", FS_APPEND_FL, "the file is append-only (chattr +a)"},
-               {"i.mtz", FS_IMMUTABLE_FL, "the file is immutable (chattr +i)"},
-               {"fixed/old.mtz", 0, ""},
-               {"fixed/new.mtz", -1, "the folder " + fixed + " is immutable (chattr +i)"},
-               {"grows/old.mtz", 0, "the folder " + grows + " is append-only (chattr +a)"},
-               {"grows/new.mtz", -1, "the folder " + grows + " is append-only (chattr +a)"}};
-  for (const auto& c : cases) {
-    if (c.flags >= 0 && !set_fixed(dir.write(c.name, "old"), c.flags)) {
-      GTEST_SKIP() << "no chattr flags here";
-    }
-  }
+  // Sets path's flags of these two to flags: false where that cannot be done here.
+  const auto set_fixed = [](const std::string& path, const int flags) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    int now = 0;
+    bool done = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &now) == 0;
+    now = (now & ~(FS_IMMUTABLE_FL | FS_APPEND_FL)) | flags;
+    done = done && ioctl(fd, FS_IOC_SETFLAGS, &now) == 0;
+    return (fd < 0 || close(fd) == 0) && done;
+  };
+  // File, its flags (-1: not made), and why it is refused.
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"a.mtz", FS_APPEND_FL, "the file is append-only (chattr +a)"},
+      {"i.mtz", FS_IMMUTABLE_FL, "the file is immutable (chattr +i)"},
+      {"fixed/old.mtz", 0, ""},
+      {"fixed/new.mtz", -1, "the folder " + fixed + " is immutable (chattr +i)"},
+      {"grows/old.mtz", 0, "the folder " + grows + " is append-only (chattr +a)"},
+      {"grows/new.mtz", -1, "the folder " + grows + " is append-only (chattr +a)"}};
+  for (const auto& [name, flags, why] : cases)
+    if (flags >= 0 && !set_fixed(dir.write(name, "old"), flags)) GTEST_SKIP() << "no chattr here";
   ASSERT_TRUE(set_fixed(fixed, FS_IMMUTABLE_FL) && set_fixed(grows, FS_APPEND_FL));
-  for (const auto& c : cases) {
-    const std::string file = dir.file(c.name);
-    EXPECT_EQ(fatal_text([&] { Files::check_output(file, "T"); }),
-              c.why.empty() ? "no error" : "T: cannot write " + file + ": " + c.why);
-  }
+  for (const auto& [name, flags, why] : cases)
+    EXPECT_EQ(fatal_text([&] { Files::check_output(dir.file(name), "T"); }),
+              why.empty() ? "no error" : "T: cannot write " + dir.file(name) + ": " + why);
   bool cleared = set_fixed(fixed, 0) && set_fixed(grows, 0);
-  for (const auto& c : cases) cleared = (c.flags <= 0 || set_fixed(dir.file(c.name), 0)) && cleared;
+  for (const auto& [name, flags, why] : cases)
+    cleared = (flags <= 0 || set_fixed(dir.file(name), 0)) && cleared;
   EXPECT_TRUE(cleared);
 }
