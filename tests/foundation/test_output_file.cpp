@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <vector>
 #include <chrono>
 #include <csignal>
 #include <regex>
@@ -84,17 +85,18 @@ unsigned access_of(const std::string& path, const int uid, const int gid) {
 }
 
 // An access list as the system stores it (a version, then the tag,
-// permissions and id of each entry): the owner, user uid, the owning group,
-// the mask and others.
+// permissions and id of each entry): the owner, user uid (and before it
+// users 3000, 3001, ... as many as more asks), the owning group, the mask
+// and others.
 std::string acl(const unsigned owner, const unsigned uid, const unsigned user, const unsigned group,
-                const unsigned mask, const unsigned other) {
+                const unsigned mask, const unsigned other, const unsigned more = 0) {
   const unsigned none = 0xffffffff;
+  std::vector<std::array<unsigned, 3>> entries = {{1, owner, none}};
+  for (unsigned i = 0; i < more; ++i) entries.push_back({2, user, 3000 + i});
+  entries.insert(entries.end(), {{2, user, uid}, {4, group, none}, {0x10, mask, none},
+                                 {0x20, other, none}});
   std::string bytes = {2, 0, 0, 0};
-  for (const auto& [tag, perm, id] : {std::array<unsigned, 3>{1, owner, none},
-                                      {2, user, uid},
-                                      {4, group, none},
-                                      {0x10, mask, none},
-                                      {0x20, other, none}})
+  for (const auto& [tag, perm, id] : entries)
     for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})
       bytes += char(v & 0xff);
   return bytes;
@@ -103,7 +105,7 @@ std::string acl(const unsigned owner, const unsigned uid, const unsigned user, c
 const char* const acl_access = "system.posix_acl_access";
 
 std::string acl_of(const std::string& path) {
-  char bytes[1024];
+  char bytes[8192];
   const ssize_t n = getxattr(path.c_str(), acl_access, bytes, sizeof bytes);
   return n > 0 ? std::string(bytes, std::size_t(n)) : "";
 }
@@ -347,7 +349,8 @@ TEST(OutputFile, NoUserGainsAccess) {
   if (setxattr(shared.c_str(), "system.posix_acl_default", defaults.data(), defaults.size(), 0))
     GTEST_SKIP() << "no access lists here";
   const std::string named = acl(6, 65534, 6, 4, 6, 0), listed = acl(6, 1240, 6, 6, 6, 4),
-                    narrowed = acl(4, 1240, 6, 4, 6, 4), inherited = acl(6, 65534, 6, 5, 6, 0);
+                    narrowed = acl(4, 1240, 6, 4, 6, 4), inherited = acl(6, 65534, 6, 5, 6, 0),
+                    long_list = acl(6, 65534, 6, 4, 6, 0, 200);  // past the first read's 1 kB
   // The old owner and group, members of them, of the writer's group and of
   // none, a user a list names, and the writer.
   const std::vector<std::pair<int, int>> users = {{1234, 1234},  {1235, 1234}, {1237, 0},
@@ -361,6 +364,7 @@ TEST(OutputFile, NoUserGainsAccess) {
                {"sticky/roots", {0666, 0, 0}, "", {0666, 0, 0}, ""},
                {"sticky/own", {0640, nobody, nobody}, "", {0640, nobody, nobody}, ""},
                {"open/listed", {0660, nobody, nobody}, named, {0660, nobody, nobody}, named},
+               {"open/long", {0660, nobody, nobody}, long_list, {0660, nobody, nobody}, long_list},
                {"own/a", {06606, 1234, 1234}, "", {0600, nobody, nobody}, ""},
                {"own/b", {0066, 1234, 1234}, "", {0600, nobody, nobody}, ""},
                {"own/c", {0666, 1234, 1234}, "", {0666, nobody, nobody}, ""},
