@@ -168,14 +168,19 @@ def make_ends(path):
            or r.name == "NH2", {"A": seqres})
 
 
-def make_ligands(path):
+def from_1rx2():
+    """An empty structure in 1RX2's cell and group, its model 1, and 1RX2's
+    chain A without hydrogens."""
     src = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
     src.remove_hydrogens()
     st = gemmi.Structure()
     st.cell, st.spacegroup_hm = src.cell, src.spacegroup_hm
     st.name = "1RX2"
-    model = gemmi.Model("1")
-    a = src[0]["A"]
+    return st, gemmi.Model("1"), src[0]["A"]
+
+
+def make_ligands(path):
+    st, model, a = from_1rx2()
     polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
     ligands = [r for r in a if r.name in ("MN", "FOL", "BME", "NAP")]
     waters = [r for r in a if r.name == "HOH"][:8]
@@ -236,13 +241,7 @@ def make_dna(path):
 
 
 def make_free(path):
-    src = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
-    src.remove_hydrogens()
-    st = gemmi.Structure()
-    st.cell, st.spacegroup_hm = src.cell, src.spacegroup_hm
-    st.name = "1RX2"
-    model = gemmi.Model("1")
-    a = src[0]["A"]
+    st, model, a = from_1rx2()
     polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
     waters = [r for r in a if r.name == "HOH"]
     chain_a = gemmi.Chain("A")
@@ -275,13 +274,7 @@ def make_free(path):
 
 
 def make_blank(path):
-    src = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
-    src.remove_hydrogens()
-    st = gemmi.Structure()
-    st.cell, st.spacegroup_hm = src.cell, src.spacegroup_hm
-    st.name = "1RX2"
-    model = gemmi.Model("1")
-    a = src[0]["A"]
+    st, model, a = from_1rx2()
     chain = gemmi.Chain("")
     for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 5] + [
             next(r for r in a if r.name == "HOH")]:
