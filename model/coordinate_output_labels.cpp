@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <map>
 #include <set>
 #include <vector>
 
+#include "foundation/vec_mat.h"
 #include "model/coordinate_faults.h"
 #include "model/coordinate_text_checks.h"
 #include "model/mmdb_hierarchy.h"
@@ -313,12 +313,11 @@ Residue_kind residue_kind(mmdb::Residue* residue) {
   const auto has = [&](const char* name) { return atoms.count(name) > 0; };
   if (has("N") && has("CA") && has("C")) {
     if (!has("CB")) return Residue_kind::l_amino_acid;
-    mmdb::Atom *ca = atoms["CA"], *n = atoms["N"], *c = atoms["C"], *cb = atoms["CB"];
-    const double u[3] = {n->x - ca->x, n->y - ca->y, n->z - ca->z};
-    const double v[3] = {c->x - ca->x, c->y - ca->y, c->z - ca->z};
-    const double w[3] = {cb->x - ca->x, cb->y - ca->y, cb->z - ca->z};
-    const double volume = u[0] * (v[1] * w[2] - v[2] * w[1]) - u[1] * (v[0] * w[2] - v[2] * w[0]) +
-                          u[2] * (v[0] * w[1] - v[1] * w[0]);
+    const auto from_ca = [&](const char* name) {
+      const mmdb::Atom *atom = atoms[name], *ca = atoms["CA"];
+      return Vec3<>(atom->x - ca->x, atom->y - ca->y, atom->z - ca->z);
+    };
+    const double volume = Vec3<>::dot(from_ca("N"), Vec3<>::cross(from_ca("C"), from_ca("CB")));
     return volume < 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
   }
   if ((has("C1'") && has("C4'")) || (has("C1*") && has("C4*")))
@@ -338,11 +337,17 @@ const char* polymer_type(const int (&count)[5]) {
   return rna == 0 ? "polydeoxyribonucleotide" : "polydeoxyribonucleotide/polyribonucleotide hybrid";
 }
 
+// True when the field holds no value: written "?" or ".".
+bool is_missing(const char* field) {
+  return !field || !*field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_QUESTION_FIELD) == 0 ||
+         std::strcmp(field, mmdb::mmcif::CIF_NODATA_DOT_FIELD) == 0;
+}
+
 // A value as an mmCIF file holds it: bare where it can be, else in quotes
 // or as a text field.
 String cif_value(const char* field) {
   if (!field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_QUESTION_FIELD) == 0) return "?";
-  if (!*field || std::strcmp(field, mmdb::mmcif::CIF_NODATA_DOT_FIELD) == 0) return ".";
+  if (is_missing(field)) return ".";
   const String value(field);
   if (value.find_first_of(" \t\n'\"") == String::npos &&
       String("_#$;[]").find(value[0]) == String::npos && unwritable(value, false).empty())
@@ -372,8 +377,8 @@ class Blank_chain_loop : public mmdb::mmcif::Loop {
     for (int r = 0; r < GetLoopLength(); ++r) {
       String line;
       for (int t = 0; t < GetNofTags(); ++t) {
-        const String value = cif_value(GetField(r, t));
-        line += " " + (chain_id[t] && (value == "." || value == "?") ? String("''") : value);
+        const char* field = GetField(r, t);
+        line += " " + (chain_id[t] && is_missing(field) ? String("''") : cif_value(field));
       }
       f.WriteLine(line.c_str());
     }
@@ -407,7 +412,7 @@ void quote_blank_chain_ids(mmdb::mmcif::Data& cif) {
     for (int t = 0; t < loop.GetNofTags() && !blank; ++t)
       if (Blank_chain_loop::is_chain_id(loop.GetTag(t)))
         for (int r = 0; r < loop.GetLoopLength() && !blank; ++r)
-          blank = cif_value(loop.GetField(r, t)) == "." || cif_value(loop.GetField(r, t)) == "?";
+          blank = is_missing(loop.GetField(r, t));
     if (!blank) continue;
     categories[i] = new Blank_chain_loop(loop);
     delete category;
@@ -425,24 +430,17 @@ void add_entities(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
   std::map<int, Entity> entities;
   std::vector<std::pair<String, int>> asyms;
   std::set<String> seen;
-  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
-    mmdb::Model* model = mmdb.GetModel(m);
-    for (int c = 0; model && c < model->GetNumberOfChains(); ++c) {
-      mmdb::Chain* chain = model->GetChain(c);
-      for (int r = 0; chain && r < chain->GetNumberOfResidues(); ++r) {
-        mmdb::Residue* residue = chain->GetResidue(r);
-        if (!residue || residue->GetNumberOfAtoms() == 0) continue;
-        Entity& entity = entities[residue->label_entity_id];
-        entity.water = entity.water && is_water(residue->name);
-        if (residue->label_seq_id > 0) {
-          entity.polymer = true;
-          ++entity.kinds[int(residue_kind(residue))];
-        }
-        if (seen.insert(residue->label_asym_id).second)
-          asyms.emplace_back(residue->label_asym_id, residue->label_entity_id);
-      }
+  for_each_residue(mmdb, [&](mmdb::Residue* residue) {
+    if (residue->GetNumberOfAtoms() == 0) return;
+    Entity& entity = entities[residue->label_entity_id];
+    entity.water = entity.water && is_water(residue->name);
+    if (residue->label_seq_id > 0) {
+      entity.polymer = true;
+      ++entity.kinds[int(residue_kind(residue))];
     }
-  }
+    if (seen.insert(residue->label_asym_id).second)
+      asyms.emplace_back(residue->label_asym_id, residue->label_entity_id);
+  });
   for (const char* name : {"_entity", "_entity_poly", "_struct_asym"}) cif.DeleteCategory(name);
   if (entities.empty()) return;
   int row = 0, poly_row = 0;

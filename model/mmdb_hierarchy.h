@@ -1,5 +1,5 @@
 // Plain access to the coordinate library's hierarchy for the model code:
-// every atom record of a manager in turn, the buffer the library's id paths
+// every residue or atom record of a manager in turn, the buffer the library's id paths
 // are written into, and text stored into its fixed fields.
 //
 // Internal to the model code.
@@ -15,24 +15,29 @@
 
 namespace vantrel::mmdb_internal {
 
-//! Calls f(mmdb::Atom*) on every atom record (TER records included) of
-//! every model, in model, chain, residue and atom order; empty slots are
-//! passed over.
-template <class F> void for_each_atom(mmdb::Manager& mmdb, F f) {
+//! Calls f(mmdb::Residue*) on every residue of every model, in model,
+//! chain and residue order; empty slots are passed over.
+template <class F> void for_each_residue(mmdb::Manager& mmdb, F f) {
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
     if (!model) continue;
     for (int c = 0; c < model->GetNumberOfChains(); ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
-      for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
-        mmdb::Residue* residue = chain->GetResidue(r);
-        if (!residue) continue;
-        for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
-          if (mmdb::Atom* atom = residue->GetAtom(a)) f(atom);
-      }
+      for (int r = 0; r < chain->GetNumberOfResidues(); ++r)
+        if (mmdb::Residue* residue = chain->GetResidue(r)) f(residue);
     }
   }
+}
+
+//! Calls f(mmdb::Atom*) on every atom record (TER records included) of
+//! every model, in model, chain, residue and atom order; empty slots are
+//! passed over.
+template <class F> void for_each_atom(mmdb::Manager& mmdb, F f) {
+  for_each_residue(mmdb, [&](mmdb::Residue* residue) {
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+      if (mmdb::Atom* atom = residue->GetAtom(a)) f(atom);
+  });
 }
 
 //! Large enough for any identifier path the library writes (GetAtomID and
