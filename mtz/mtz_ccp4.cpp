@@ -50,7 +50,7 @@ template <std::size_t N> void copy_field(char (&field)[N], const std::string& te
 
 }  // namespace
 
-Mtz_ptr mtz_get_header(const String& filename, const String& operation, int* history_lines) {
+Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
   const String where = "CCP4MTZfile: " + operation + " - ";
   // A path that is no readable regular file (a FIFO would block the
   // reader) is refused with the reason; a missing one is "missing".
@@ -61,8 +61,6 @@ Mtz_ptr mtz_get_header(const String& filename, const String& operation, int* his
   if (!fault.empty()) fatal(where + fault + ": " + filename);
   Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
   if (!mtz) fatal(where + mtz_damaged + ": " + filename);
-  if (history_lines != nullptr) *history_lines = mtz->histlines;
-  mtz->histlines = std::min(mtz->histlines, mtz_max_history);
   CMtz::MtzAssignHKLtoBase(mtz.get());
   return mtz;
 }

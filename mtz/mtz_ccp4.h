@@ -26,16 +26,12 @@ typedef std::unique_ptr<CMtz::MTZ, Mtz_deleter> Mtz_ptr;
 //! header records.
 constexpr int mtz_max_history = 999;
 //! The header of an MTZ file (rows left on disk, index columns assigned to
-//! HKL_base), its history cut to its first mtz_max_history lines (the
-//! latest: the library puts new lines first), so that a copy writes it
-//! right; history_lines, when given, receives the file's own count.
-//! Fatal, "CCP4MTZfile: <operation> - <what>: <file>", when the file is
+//! HKL_base). Fatal, "CCP4MTZfile: <operation> - <what>: <file>", when the file is
 //! missing or not a sound merged MTZ file; "CCP4MTZfile: cannot read
 //! <file>: <reason>" when it is no regular file this process may read.
 //! The file's layout is checked first, because the library crashes or
 //! never returns on some damaged headers.
-Mtz_ptr mtz_get_header(const String& filename, const String& operation,
-                       int* history_lines = nullptr);
+Mtz_ptr mtz_get_header(const String& filename, const String& operation);
 
 //! The column path "/crystal/dataset/label" of a library column.
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);

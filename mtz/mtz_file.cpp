@@ -83,12 +83,12 @@ void CCP4MTZfile::reset() {
 
 void CCP4MTZfile::read_header(const String& operation, const bool reading) {
   const String where = "CCP4MTZfile: " + operation + " - ";
-  int history = 0;
-  Mtz_ptr mtz = mtz_get_header(filename_in_, operation, &history);
-  if (!reading && history > mtz_max_history)
-    Message::message(Message_warn(
-        where + "the copy keeps the latest " + String(mtz_max_history) + " of " + String(history) +
-        " history lines, as many as the CCP4 library writes: " + filename_in_));
+  Mtz_ptr mtz = mtz_get_header(filename_in_, operation);
+  if (!reading && mtz->histlines > mtz_max_history)
+    Message::message(Message_warn(where + "the copy keeps the latest " + String(mtz_max_history) +
+                                  " of " + String(mtz->histlines) +
+                                  " history lines, as many as the CCP4 library writes: " +
+                                  filename_in_));
   read_hierarchy(mtz.get(), crystals_);
   int x, s, c;
   match_path("/HKL_base/HKL_base/H", x, s, c);

@@ -300,8 +300,9 @@ void CCP4MTZfile::write_rows_append() {
   std::memcpy(symm.spcgrpname, from.spcgrpname, sizeof(symm.spcgrpname));
   std::memcpy(symm.pgname, from.pgname, sizeof(symm.pgname));
   std::memcpy(symm.sym, from.sym, sizeof(symm.sym));
+  // The latest lines (the library puts new ones first), as many as it writes.
   CMtz::MtzAddHistory(out.get(), reinterpret_cast<const char(*)[MTZRECORDLENGTH]>(in->hist),
-                      in->histlines);
+                      std::min(in->histlines, mtz_max_history));
   write_hierarchy(out.get(), crystals_);
   std::vector<CMtz::MTZCOL*> out_lookup = build_lookup(out.get());
   std::vector<std::vector<int>> positions;
