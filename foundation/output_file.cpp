@@ -420,8 +420,10 @@ String Output_file::State::flush_folder() {
 
 // ---------------------------------------------------------------- Output_file
 
-Output_file::Output_file(const String& target, const String& who) : state_(new State(target, who)) {
+Output_file::Output_file(const String& target, const String& who, Pending_outputs* pending)
+    : state_(new State(target, who)), pending_(pending) {
   State& s = *state_;
+  if (pending != nullptr) s.lock_wait = pending->lock_wait_;
   // Libraries that open the new content by name reach it through /proc.
   if (access("/proc/self/fd", X_OK) != 0) s.cannot("needs /proc, which is not mounted");
   s.open_target();
@@ -443,12 +445,6 @@ Output_file::Output_file(const String& target, const String& who) : state_(new S
     if (error == 0) return;
   }
   s.cannot("no temporary file can be made: " + reason_of(error));
-}
-
-Output_file::Output_file(const String& target, const String& who, Pending_outputs* pending)
-    : Output_file(target, who) {
-  pending_ = pending;
-  if (pending != nullptr) state_->lock_wait = pending->lock_wait_;
 }
 
 Output_file::~Output_file() = default;

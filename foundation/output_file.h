@@ -66,12 +66,10 @@ class Pending_outputs;
 class Output_file {
  public:
   //! Begins an output to target; fatal when no private folder can be made
-  //! where it would go, or the target's folder cannot be reached.
-  Output_file(const String& target, const String& who);
-  //! Begins an output that commit() hands to pending (when not null), which
-  //! puts it in place with the others it holds; pending must outlive the
-  //! commit.
-  Output_file(const String& target, const String& who, Pending_outputs* pending);
+  //! where it would go, or the target's folder cannot be reached. commit()
+  //! hands it to pending, when given, which puts it in place with the
+  //! others it holds; pending must outlive the commit.
+  Output_file(const String& target, const String& who, Pending_outputs* pending = nullptr);
   ~Output_file();
   Output_file(const Output_file&) = delete;
   Output_file& operator=(const Output_file&) = delete;
