@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <utility>
 
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 
 const char* const usage_text =
     "\n"

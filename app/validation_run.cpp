@@ -16,7 +16,7 @@
 #include "calculations/sfscale.h"
 #include "calculations/sfweight.h"
 #include "foundation/message.h"
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 #include "foundation/statistics.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"

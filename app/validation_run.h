@@ -10,7 +10,7 @@
 
 #include "app/llk_map_target.h"
 #include "app/run_parameters.h"
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 #include "maps/xmap.h"
 #include "model/minimol.h"
 #include "model/sequence.h"

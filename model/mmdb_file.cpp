@@ -12,10 +12,10 @@
 
 #include <mmdb2/mmdb_mmcif_.h>
 
-#include "foundation/child_process.h"
-#include "foundation/file_access.h"
+#include "system/child_process.h"
+#include "system/file_access.h"
 #include "foundation/message.h"
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 #include "foundation/util.h"
 #include "model/coordinate_faults.h"
 #include "model/coordinate_output_labels.h"

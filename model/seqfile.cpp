@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 #include "foundation/message.h"
 
 namespace vantrel {

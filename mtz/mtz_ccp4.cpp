@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 #include "foundation/message.h"
 #include "foundation/util.h"
 #include "mtz/mtz_header_check.h"

@@ -11,9 +11,9 @@
 #include <fstream>
 #include <map>
 
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 #include "foundation/message.h"
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 #include "foundation/util.h"
 #include "mtz/mtz_ccp4.h"
 #include "mtz/mtz_file.h"

@@ -1,4 +1,4 @@
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -15,7 +15,7 @@
 #include <regex>
 #include <thread>
 
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 #include "support/testing.h"
 
 using namespace vantrel;

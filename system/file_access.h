@@ -12,8 +12,8 @@
 // every step of a chain; any other is refused, since another user may have
 // planted it. Each link at the end of a path counts one of the system's 40,
 // and so does each link in the folders on the way to the next.
-#ifndef VANTREL_FOUNDATION_FILE_ACCESS_H
-#define VANTREL_FOUNDATION_FILE_ACCESS_H
+#ifndef VANTREL_SYSTEM_FILE_ACCESS_H
+#define VANTREL_SYSTEM_FILE_ACCESS_H
 
 #include <sys/stat.h>
 

@@ -10,8 +10,8 @@
 // /proc/self/fd); those of the files changed must be open for reading or
 // writing. Each call returns 0, or the system's error number of the step
 // that failed.
-#ifndef VANTREL_FOUNDATION_ACCESS_LIST_H
-#define VANTREL_FOUNDATION_ACCESS_LIST_H
+#ifndef VANTREL_SYSTEM_ACCESS_LIST_H
+#define VANTREL_SYSTEM_ACCESS_LIST_H
 
 namespace vantrel {
 

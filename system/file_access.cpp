@@ -1,4 +1,4 @@
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "foundation/message.h"
-#include "foundation/system_call.h"
+#include "system/system_call.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "foundation/access_list.h"
+#include "system/access_list.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "foundation/system_call.h"
+#include "system/system_call.h"
 
 namespace vantrel {
 

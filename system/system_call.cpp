@@ -1,4 +1,4 @@
-#include "foundation/system_call.h"
+#include "system/system_call.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
 // Work run in a child process: its report, its end, and its two limits,
 // which count the processor time it uses and no time it is stopped.
-#include "foundation/child_process.h"
+#include "system/child_process.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -19,8 +19,8 @@
 // neither the length of their absolute paths nor a change of the current
 // folder matters. At most 32 entries are watched at once; one beyond that
 // is simply left where it is should a signal end the process.
-#ifndef VANTREL_FOUNDATION_SIGNAL_CLEANUP_H
-#define VANTREL_FOUNDATION_SIGNAL_CLEANUP_H
+#ifndef VANTREL_SYSTEM_SIGNAL_CLEANUP_H
+#define VANTREL_SYSTEM_SIGNAL_CLEANUP_H
 
 #include <signal.h>
 

@@ -17,8 +17,8 @@
 // processor), and a wall-clock bound of child_wall_factor times as long,
 // for a child that waits without running. The wall bound counts no time
 // during which the child, or the caller, is stopped (as by Ctrl-Z).
-#ifndef VANTREL_FOUNDATION_CHILD_PROCESS_H
-#define VANTREL_FOUNDATION_CHILD_PROCESS_H
+#ifndef VANTREL_SYSTEM_CHILD_PROCESS_H
+#define VANTREL_SYSTEM_CHILD_PROCESS_H
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "foundation/file_access.h"
+#include "system/file_access.h"
 
 #include <fcntl.h>
 #include <linux/fs.h>

@@ -1,8 +1,8 @@
 // Helpers over the system's calls, shared by the file and process code: the
 // text of an error number as this library's messages give it, the name of a
 // descriptor, and a write that goes on until every byte is written.
-#ifndef VANTREL_FOUNDATION_SYSTEM_CALL_H
-#define VANTREL_FOUNDATION_SYSTEM_CALL_H
+#ifndef VANTREL_SYSTEM_SYSTEM_CALL_H
+#define VANTREL_SYSTEM_SYSTEM_CALL_H
 
 #include <cstddef>
 

@@ -14,8 +14,8 @@
 // the file "new" in it, whatever the target's name, so long names fit. A
 // library that opens files by name is given path(), which reaches that file
 // through the held descriptor: outputs need /proc.
-#ifndef VANTREL_FOUNDATION_OUTPUT_FILE_H
-#define VANTREL_FOUNDATION_OUTPUT_FILE_H
+#ifndef VANTREL_SYSTEM_OUTPUT_FILE_H
+#define VANTREL_SYSTEM_OUTPUT_FILE_H
 
 #include <memory>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,11 +13,11 @@
 #include <cstring>
 #include <thread>
 
-#include "foundation/access_list.h"
-#include "foundation/file_access.h"
+#include "system/access_list.h"
+#include "system/file_access.h"
 #include "foundation/message.h"
-#include "foundation/signal_cleanup.h"
-#include "foundation/system_call.h"
+#include "system/signal_cleanup.h"
+#include "system/system_call.h"
 
 namespace vantrel {
 

@@ -1,4 +1,4 @@
-#include "foundation/child_process.h"
+#include "system/child_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -16,7 +16,7 @@
 #include <ctime>
 #include <string>
 
-#include "foundation/system_call.h"
+#include "system/system_call.h"
 
 namespace vantrel {
 

@@ -1,10 +1,10 @@
-#include "foundation/signal_cleanup.h"
+#include "system/signal_cleanup.h"
 
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
-#include "foundation/output_file.h"
+#include "system/output_file.h"
 #include "support/testing.h"
 
 using namespace vantrel;

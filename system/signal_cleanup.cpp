@@ -1,4 +1,4 @@
-#include "foundation/signal_cleanup.h"
+#include "system/signal_cleanup.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
