@@ -63,14 +63,6 @@ std::string cif_with_rows(const std::string& fixture, std::size_t n_columns, F f
   return joined(lines);
 }
 
-//! A shipped mmCIF file with text put before the loop of its atom rows.
-inline std::string cif_with_before_atoms(const std::string& fixture, const std::string& text) {
-  std::string cif = joined(lines_of(fixture));
-  const std::size_t loop = cif.rfind("loop_", cif.find("\n_atom_site."));
-  EXPECT_NE(loop, std::string::npos) << fixture;
-  return cif.insert(loop == std::string::npos ? 0 : loop, text);
-}
-
 }  // namespace damaged_files
 
 #endif

@@ -606,8 +606,10 @@ TEST(CoordinateFileFaults, LinkedAndClosedDirectoryOutputs) {
 }
 
 // A file of whose first model the reader takes only part (it stops at some
-// records without a word) is refused with both counts; sound files,
-// however their models are given, still read whole.
+// records without a word) is refused with both counts, and one with atoms
+// outside its MODEL ... ENDMDL blocks (the reader takes those before MODEL
+// for a model of their own) naming the line; sound files, however their
+// models are given, still read whole.
 TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   const model_testing::Scratch scratch;
   std::vector<std::string> atoms;
@@ -621,6 +623,7 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   no_model.erase(no_model.find("_atom_site.pdbx_PDB_model_num\n"), 30);
   const std::string part = " atoms the text holds for model 1";
   const std::string twice = " is given a second time (the reader would take both as one model)";
+  const std::string outside = " record outside every MODEL ... ENDMDL block of the file";
   const std::string broken =
       ten + "REMARK   1 A NOTE\n" + joined({atoms.begin() + 10, atoms.end()}) + "ENDMDL\n";
   std::vector<std::string> unread = atoms;  // the last two records unread by the library
@@ -662,10 +665,19 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       // count, and mmCIF rows of one model need not be together.
       {model(1, all) + model(1, all), "line 50: model 1" + twice},
       {model(1, all) + model(2, ten) + model(1, ten), "line 62: model 1" + twice},
-      {all + model(1, ten),
-       "line 1: an atom record outside every MODEL ... ENDMDL block of the file"},
+      {all + model(1, ten), "line 1: an atom" + outside},
       {model(3, ten) + "MODEL     3.0\n" + all, "line 13: model 3" + twice},
       {model(1, "") + model(1, all), "47 atoms"},
+      // One stray atom before MODEL 2 (the reader's whole first model), atoms
+      // before an empty MODEL 1, and records after ENDMDL; a missing ENDMDL
+      // and atoms after END are read as before.
+      {atoms[0] + "\n" + model(2, all), "line 1: an atom" + outside},
+      {ten + model(1, "") + model(2, all), "line 1: an atom" + outside},
+      {model(1, all) + ten + model(2, all), "line 50: an atom" + outside},
+      {model(1, all) + "ANISOU   48  O   HOH A 101     2406   1892   1614    198    519   -328\n",
+       "line 50: an ANISOU" + outside},
+      {"MODEL        1\n" + all + "MODEL        2\n" + ten, "47 atoms"},
+      {model(1, all) + "END\n" + ten, "47 atoms"},
       {damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
                                     [](std::vector<std::string>& w) {
                                       w[17] = std::stoi(w[0]) % 3 == 0 ? "2" : "1";
@@ -681,129 +693,28 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   }
 }
 
-// In a file with MODEL records an atom before the first of them, or after an
-// ENDMDL and before the next MODEL, belongs to no model: readers refuse the
-// file, and the library takes the atoms before MODEL for a model of their
-// own (one stray atom before MODEL 2 read as the whole first model) or fails
-// on those after ENDMDL without naming them. Such records are refused,
-// naming the line; a last block without ENDMDL, text after END and files
-// without MODEL records read as before.
-TEST(CoordinateFileFaults, AtomsOutsideModelBlocksAreRefusedNamingTheLine) {
+// The library fails on every _struct_ncs_oper loop (code 23), whatever its
+// rows hold, and takes nothing from the one-row form: the operators are left
+// out, and the model is the one read without them.
+TEST(CoordinateFileFaults, CifNcsOperatorsReadAsWithoutThem) {
   const model_testing::Scratch scratch;
-  std::vector<std::string> atoms;
-  std::string anisou;
-  for (const std::string& line : lines_of("tiny_5e5z.pdb")) {
-    if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0) atoms.push_back(line);
-    if (line.rfind("ANISOU", 0) == 0 && anisou.empty()) anisou = line + "\n";
-  }
-  ASSERT_EQ(atoms.size(), 47u);
-  ASSERT_EQ(atoms.back().rfind("HETATM", 0), 0u);
-  const std::string all = joined(atoms), ten = joined({atoms.begin(), atoms.begin() + 10});
-  const auto model = [](const int n, const std::string& text) {
-    return "MODEL        " + std::to_string(n) + "\n" + text + "ENDMDL\n";
-  };
-  const std::string outside = " record outside every MODEL ... ENDMDL block of the file";
-  std::string crlf = model(1, all) + model(2, all);
-  for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
-    crlf.insert(at, "\r");
-  // The file's text, and its refusal after the file name or the atoms read.
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {atoms[0] + "\n" + model(2, all), "line 1: an atom" + outside},
-      {ten + model(1, "") + model(2, all), "line 1: an atom" + outside},
-      {"REMARK   1 A NOTE\n" + atoms.back() + "\n" + model(2, all), "line 2: an atom" + outside},
-      {model(1, all) + ten, "line 50: an atom" + outside},
-      {model(1, all) + ten + model(2, all), "line 50: an atom" + outside},
-      {model(1, all) + anisou, "line 50: an ANISOU" + outside},
-      {model(1, all) + model(2, ten) +
-           "SIGATM   10  C   VAL A   2       0.010   0.010   0.010  0.00  0.00           C\n",
-       "line 62: a SIGATM" + outside},
-      // Read as before: the last ENDMDL missing, or every ENDMDL (as the
-      // library, and gemmi for the first, read them), atoms after END,
-      // an ENDMDL without MODEL, line ends of CR LF.
-      {"MODEL        1\n" + all + "END\n", "47 atoms"},
-      {"MODEL        1\n" + all + "MODEL        2\n" + ten, "47 atoms"},
-      {model(1, all) + "END\n" + ten, "47 atoms"},
-      {all + "ENDMDL\nEND\n", "47 atoms"},
-      {crlf, "47 atoms"}};
-  for (const auto& [text, expected] : cases) {
-    SCOPED_TRACE(text.substr(0, 100));
-    const String file = scratch.write("case.pdb", text);
-    std::size_t n = 0;
-    const std::string said = fatal_text([&] { n = read_model(file).atom_list().size(); });
-    EXPECT_EQ(said == "no error" ? std::to_string(n) + " atoms" : said.substr(said.find(" : ") + 3),
-              expected);
-  }
-}
-
-// Non-crystallographic operators in mmCIF: the library fails on every
-// _struct_ncs_oper loop (code 23), whatever its rows hold, as on entries
-// whose operators have no details, and takes nothing from the one-row
-// form. Either way the model read is the one read without them, atom for
-// atom; so is the program's own mmCIF of a PDB file with MTRIX records.
-TEST(CoordinateFileFaults, NcsOperatorsLeaveTheModelAsWithoutThem) {
-  const model_testing::Scratch scratch;
-  const auto described = [](const MiniMol& mol) {
-    std::vector<std::string> lines;
-    char line[256];
-    for (int p = 0; p < mol.size(); ++p)
-      for (int r = 0; r < mol[p].size(); ++r)
-        for (int a = 0; a < mol[p][r].size(); ++a) {
-          const MAtom& atom = mol[p][r][a];
-          std::snprintf(line, sizeof line, "%s %s %s %s %.6f %.6f %.6f %.6g %.6g",
-                        mol[p].id().c_str(), mol[p][r].id().c_str(), mol[p][r].type().c_str(),
-                        atom.id().c_str(), atom.coord_orth()[0], atom.coord_orth()[1],
-                        atom.coord_orth()[2], atom.occupancy(), atom.u_iso());
-          lines.push_back(line);
-        }
-    return lines;
-  };
-  std::vector<std::string> tags = {"id", "code", "details"};
-  for (const char* t : {"matrix[1][1]", "matrix[1][2]", "matrix[1][3]", "matrix[2][1]",
-                        "matrix[2][2]", "matrix[2][3]", "matrix[3][1]", "matrix[3][2]",
-                        "matrix[3][3]", "vector[1]", "vector[2]", "vector[3]"})
-    tags.push_back(t);
-  const std::string given = " 1 0 0 0 1 0 0 0 1 0 0 0\n";
-  const std::string generated = " -0.5 -0.866025 0 0.866025 -0.5 0 0 0 1 10.1 2.5 -3.0\n";
-  const auto loop = [&](const std::string& first, const std::string& second) {
-    std::string text = "loop_\n";
-    for (const std::string& tag : tags) text += "_struct_ncs_oper." + tag + "\n";
-    text += "1 given " + first + given;
-    if (!second.empty()) text += "2 generate " + second + generated;
-    return text + "#\n";
-  };
-  const auto one_row = [&](const std::string& details) {
-    std::istringstream values("2 generate " + details + generated);
-    std::string text, value;
-    for (const std::string& tag : tags) {
-      values >> value;
-      text += "_struct_ncs_oper." + tag + " " + value + "\n";
-    }
-    return text + "#\n";
-  };
-  const std::vector<std::string> plain = described(read_model("sm_1dur.cif"));
-  ASSERT_EQ(plain.size(), 488u);
+  const std::string cif = slurp(vantrel_testing::fixture_path("sm_1dur.cif"));
+  const std::size_t atom_loop = cif.rfind("loop_", cif.find("\n_atom_site."));
+  const Atom_list plain = read_model("sm_1dur.cif").atom_list();
+  const std::string tags =
+      "loop_\n_struct_ncs_oper.id\n_struct_ncs_oper.code\n"
+      "_struct_ncs_oper.details\n_struct_ncs_oper.vector[1]\n";
   for (const std::string& operators :
-       {loop("?", "?"), loop(".", "."), loop("'the given one'", ""), one_row("?"), one_row("."),
-        std::string("loop_\n_STRUCT_NCS_OPER.id\n1\n2\n#\n")}) {
+       {tags + "1 given ? 0\n2 generate ? 5.0\n", tags + "1 given . 0\n2 generate . 5.0\n",
+        std::string("loop_\n_STRUCT_NCS_OPER.id\n1\n"),
+        std::string("_struct_ncs_oper.id 2\n_struct_ncs_oper.details ?\n")}) {
     SCOPED_TRACE(operators);
-    const String file =
-        scratch.write("ncs.cif", damaged_files::cif_with_before_atoms("sm_1dur.cif", operators));
-    EXPECT_EQ(described(read_model(file)), plain);
+    const String file = scratch.write("ncs.cif", std::string(cif).insert(atom_loop, operators));
+    const Atom_list read = read_model(file).atom_list();
+    ASSERT_EQ(read.size(), plain.size());
+    for (std::size_t i = 0; i < read.size(); ++i)
+      EXPECT_TRUE(read[i].coord_orth().equals(plain[i].coord_orth(), 0) &&
+                  read[i].u_iso() == plain[i].u_iso() && read[i].element() == plain[i].element())
+          << i;
   }
-  std::vector<std::string> lines = lines_of("tiny_5e5z.pdb");
-  const auto cryst = std::find_if(lines.begin(), lines.end(),
-                                  [](const std::string& l) { return l.rfind("CRYST1", 0) == 0; });
-  ASSERT_NE(cryst, lines.end());
-  lines.insert(cryst + 1, {"MTRIX1   1  1.000000  0.000000  0.000000        0.00000    1",
-                           "MTRIX2   1  0.000000  1.000000  0.000000        0.00000    1",
-                           "MTRIX3   1  0.000000  0.000000  1.000000        0.00000    1",
-                           "MTRIX1   2 -0.500000 -0.866025  0.000000       10.10000",
-                           "MTRIX2   2  0.866025 -0.500000  0.000000        2.50000",
-                           "MTRIX3   2  0.000000  0.000000  1.000000       -3.00000"});
-  MMDBfile in;
-  in.read_file(scratch.write("mtrix.pdb", joined(lines)));
-  const String written = scratch.path("mtrix.cif");
-  in.write_file(written, MMDBManager::CIF);
-  EXPECT_NE(slurp(written).find("_struct_ncs_oper.vector[3]"), std::string::npos);
-  EXPECT_EQ(described(read_model(written)), described(read_model("tiny_5e5z.pdb")));
 }
