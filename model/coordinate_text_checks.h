@@ -133,8 +133,9 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif);
 //! (columns 1-6, in capitals, as the library takes it) and before the next
 //! MODEL record belongs to no model: other readers refuse the file, and the
 //! library takes the atoms before MODEL for a model 1 of their own (so that
-//! one stray atom before MODEL 2 becomes the whole first model) and refuses
-//! those after ENDMDL without naming them. TER records are no atoms here,
+//! one stray atom before MODEL 2 becomes the whole first model) and fails on
+//! those after ENDMDL without naming them (a last ANISOU there it drops
+//! silently). TER records are no atoms here,
 //! and a last block without its ENDMDL runs to the end of the text.
 Model_atoms pdb_model_records(const String& content);
 
