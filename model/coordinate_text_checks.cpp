@@ -354,13 +354,26 @@ Model_atoms pdb_model_records(const String& content) {
   int number = 1, line_number = 0, model_line = 0;
   bool block_has_atoms = false;  // atoms in the part since the last MODEL record
   std::set<int> given;           // model numbers whose atoms earlier parts give
+  bool models = false;           // a MODEL record seen
+  bool in_block = false;         // after a MODEL record and before its ENDMDL
+  String stray;                  // the first atom's record before any MODEL record
   for (std::size_t at = 0; at < content.size();) {
     ++line_number;
     std::size_t end = content.find('\n', at);
     if (end == String::npos) end = content.size();
     const String line = content.substr(at, end - at);
     const String record = line.substr(0, 6);
-    if (is_atom_record(line)) {
+    const bool atom = is_atom_record(line);
+    if (!in_block && (atom || record == "ANISOU" || record == "SIGATM" || record == "SIGUIJ")) {
+      String& fault = models ? records.outside : stray;
+      if (fault.empty()) {
+        String what = "an atom";
+        if (!atom) what = (record[0] == 'A' ? "an " : "a ") + record;
+        fault = "line " + String(line_number) + ": " + what +
+                " record outside every MODEL ... ENDMDL block of the file";
+      }
+    }
+    if (atom) {
       if (!block_has_atoms && given.count(number) && records.repeated == 0) {
         records.repeated = number;
         records.repeated_line = model_line;
@@ -368,10 +381,14 @@ Model_atoms pdb_model_records(const String& content) {
       block_has_atoms = true;
       records.add(number);
     } else if ((record + "      ").substr(0, 6) == "MODEL ") {
+      if (!models) records.outside = stray;
+      models = in_block = true;
       if (block_has_atoms) given.insert(number);
       block_has_atoms = false;
       model_line = line_number;
       model_number((line + "              ").substr(10, 4), number);
+    } else if (record == "ENDMDL") {
+      in_block = false;
     } else if (record.trim() == "END") {
       break;
     }

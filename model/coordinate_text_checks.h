@@ -92,12 +92,15 @@ void check_atoms(mmdb::Manager& mmdb, const String& file);
 //! holds any; 0 when none does. repeated is a model number whose atoms two
 //! separate parts of a PDB text give (0 when none), and repeated_line the
 //! line of the MODEL record
-//! that starts its second part.
+//! that starts its second part. outside is the first record of a PDB text
+//! with MODEL records that stands outside every MODEL ... ENDMDL block, as
+//! a fault naming its line; empty when none.
 struct Model_atoms {
   std::map<int, std::size_t> by_number;
   int first = 0;
   int repeated = 0;
   int repeated_line = 0;
+  String outside;
   void add(const int number) {
     if (by_number.empty()) first = number;
     ++by_number[number];
@@ -125,6 +128,15 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif);
 //! record are parts of the text: two parts with atoms of one model number
 //! (MODEL 1 twice, or atoms before MODEL 1) the library reads as one model
 //! holding both.
+//! In a text with a MODEL record an atom record (or an ANISOU, SIGATM or
+//! SIGUIJ record) before the first MODEL record or after an ENDMDL record
+//! (columns 1-6, in capitals, as the library takes it) and before the next
+//! MODEL record belongs to no model: other readers refuse the file, and the
+//! library takes the atoms before MODEL for a model 1 of their own (so that
+//! one stray atom before MODEL 2 becomes the whole first model) and fails on
+//! those after ENDMDL without naming them (a last ANISOU there it drops
+//! silently). TER records are no atoms here,
+//! and a last block without its ENDMDL runs to the end of the text.
 Model_atoms pdb_model_records(const String& content);
 
 //! The library stops reading atoms without a word at some records: in PDB

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include <mmdb2/mmdb_cifdefs.h>
 #include <mmdb2/mmdb_mmcif_.h>
 
 #include "system/child_process.h"
@@ -185,6 +186,11 @@ int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, con
   fault = cif_field_fault(cif);
   if (!fault.empty()) return 0;
   atom_rows = cif_model_rows(cif);
+  // The library fails on every _struct_ncs_oper loop (code 23, whatever its
+  // rows hold, its own written ones too) and takes nothing from the
+  // category's tag-value form. The coordinates do not need the operators:
+  // the category is left out of what it interprets.
+  cif.DeleteCategory(mmdb::CIFCAT_STRUCT_NCS_OPER);
   std::vector<Aniso_row> rows;
   const bool aniso = anisotropic_rows(cif, rows);
   rc = mmdb.ReadFromCIF(&cif);
@@ -290,8 +296,14 @@ void MMDBfile::read_file(const String& file) {
       check_verdict(file, verdict, "", "this mmCIF text", seconds);
     }
   }
-  int rc;
+  // A PDB atom outside the blocks of a file's models is refused, naming its
+  // line, before the library reads it into a model of its own or fails.
   Model_atoms atoms_in_text;
+  if (!binary && !cif) {
+    atoms_in_text = pdb_model_records(content);
+    if (!atoms_in_text.outside.empty()) refuse_input(file, atoms_in_text.outside);
+  }
+  int rc;
   try {
     if (cif) {
       String found;
@@ -300,7 +312,6 @@ void MMDBfile::read_file(const String& file) {
       if (!found.empty()) refuse_input(file, found);
     } else {
       rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
-      if (!binary) atoms_in_text = pdb_model_records(content);
     }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());

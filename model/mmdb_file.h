@@ -27,7 +27,9 @@ class Pending_outputs;
   the file: a path that is not a regular file (code 15); a line longer
   than 4095 characters; in PDB form an ANISOU, SIGATM or SIGUIJ record
   before any atom record of its model, a SEQRES record without a residue
-  count, a HETNAM, HETSYN or FORMUL record beyond 80 columns; in mmCIF
+  count, a HETNAM, HETSYN or FORMUL record beyond 80 columns, in a file
+  with MODEL records an atom, ANISOU, SIGATM or SIGUIJ record outside its
+  MODEL ... ENDMDL blocks (before the library reads it); in mmCIF
   form a word the parser takes for a tag (not in a text field, a quoted
   value or a comment) longer than 80 characters, and an identifier longer
   than its reader holds (chain 8, residue name 18, insertion code 8, atom
@@ -46,7 +48,9 @@ class Pending_outputs;
   form is first read in a child process and refused when that crashes,
   uses over 5 seconds of processor time and one more per megabyte, or does
   not finish within 20 times that, whatever the caller's signal settings
-  and however busy the machine; a failed fork is reported as such.
+  and however busy the machine; a failed fork is reported as such. The
+  mmCIF category _struct_ncs_oper is not read (the library fails on any
+  loop of it), and the model is that of the file without it.
 
   A write first checks the path ("MMDBfile: write_file error: cannot write
   <file>: <reason>"), then refuses a model whose identifiers or numbers the

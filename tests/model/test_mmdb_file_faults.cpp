@@ -606,8 +606,10 @@ TEST(CoordinateFileFaults, LinkedAndClosedDirectoryOutputs) {
 }
 
 // A file of whose first model the reader takes only part (it stops at some
-// records without a word) is refused with both counts; sound files,
-// however their models are given, still read whole.
+// records without a word) is refused with both counts, and one with atoms
+// outside its MODEL ... ENDMDL blocks (the reader takes those before MODEL
+// for a model of their own) naming the line; sound files, however their
+// models are given, still read whole.
 TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   const model_testing::Scratch scratch;
   std::vector<std::string> atoms;
@@ -621,6 +623,7 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
   no_model.erase(no_model.find("_atom_site.pdbx_PDB_model_num\n"), 30);
   const std::string part = " atoms the text holds for model 1";
   const std::string twice = " is given a second time (the reader would take both as one model)";
+  const std::string outside = " record outside every MODEL ... ENDMDL block of the file";
   const std::string broken =
       ten + "REMARK   1 A NOTE\n" + joined({atoms.begin() + 10, atoms.end()}) + "ENDMDL\n";
   std::vector<std::string> unread = atoms;  // the last two records unread by the library
@@ -662,9 +665,19 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
       // count, and mmCIF rows of one model need not be together.
       {model(1, all) + model(1, all), "line 50: model 1" + twice},
       {model(1, all) + model(2, ten) + model(1, ten), "line 62: model 1" + twice},
-      {all + model(1, ten), "line 48: model 1" + twice},
+      {all + model(1, ten), "line 1: an atom" + outside},
       {model(3, ten) + "MODEL     3.0\n" + all, "line 13: model 3" + twice},
       {model(1, "") + model(1, all), "47 atoms"},
+      // One stray atom before MODEL 2 (the reader's whole first model), atoms
+      // before an empty MODEL 1, and records after ENDMDL; a missing ENDMDL
+      // and atoms after END are read as before.
+      {atoms[0] + "\n" + model(2, all), "line 1: an atom" + outside},
+      {ten + model(1, "") + model(2, all), "line 1: an atom" + outside},
+      {model(1, all) + ten + model(2, all), "line 50: an atom" + outside},
+      {model(1, all) + "ANISOU   48  O   HOH A 101     2406   1892   1614    198    519   -328\n",
+       "line 50: an ANISOU" + outside},
+      {"MODEL        1\n" + all + "MODEL        2\n" + ten, "47 atoms"},
+      {model(1, all) + "END\n" + ten, "47 atoms"},
       {damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
                                     [](std::vector<std::string>& w) {
                                       w[17] = std::stoi(w[0]) % 3 == 0 ? "2" : "1";
@@ -677,5 +690,31 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
     const std::string said = fatal_text([&] { n = read_model(file).atom_list().size(); });
     EXPECT_EQ(said == "no error" ? std::to_string(n) + " atoms" : said.substr(said.find(" : ") + 3),
               expected);
+  }
+}
+
+// The library fails on every _struct_ncs_oper loop (code 23), whatever its
+// rows hold, and takes nothing from the one-row form: the operators are left
+// out, and the model is the one read without them.
+TEST(CoordinateFileFaults, CifNcsOperatorsReadAsWithoutThem) {
+  const model_testing::Scratch scratch;
+  const std::string cif = slurp(vantrel_testing::fixture_path("sm_1dur.cif"));
+  const std::size_t atom_loop = cif.rfind("loop_", cif.find("\n_atom_site."));
+  const Atom_list plain = read_model("sm_1dur.cif").atom_list();
+  const std::string tags =
+      "loop_\n_struct_ncs_oper.id\n_struct_ncs_oper.code\n"
+      "_struct_ncs_oper.details\n_struct_ncs_oper.vector[1]\n";
+  for (const std::string& operators :
+       {tags + "1 given ? 0\n2 generate ? 5.0\n", tags + "1 given . 0\n2 generate . 5.0\n",
+        std::string("loop_\n_STRUCT_NCS_OPER.id\n1\n"),
+        std::string("_struct_ncs_oper.id 2\n_struct_ncs_oper.details ?\n")}) {
+    SCOPED_TRACE(operators);
+    const String file = scratch.write("ncs.cif", std::string(cif).insert(atom_loop, operators));
+    const Atom_list read = read_model(file).atom_list();
+    ASSERT_EQ(read.size(), plain.size());
+    for (std::size_t i = 0; i < read.size(); ++i)
+      EXPECT_TRUE(read[i].coord_orth().equals(plain[i].coord_orth(), 0) &&
+                  read[i].u_iso() == plain[i].u_iso() && read[i].element() == plain[i].element())
+          << i;
   }
 }
