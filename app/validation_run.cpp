@@ -154,7 +154,8 @@ MMDBManager::TYPE written_form(const String& file) {
   if (mmdb_internal::gzip_named(name)) name.resize(name.size() - 3);
   for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
   const auto ends_with = [&](const std::string& end) {
-    return name.size() >= end.size() && name.compare(name.size() - end.size(), end.size(), end) == 0;
+    return name.size() >= end.size() &&
+           name.compare(name.size() - end.size(), end.size(), end) == 0;
   };
   return ends_with(".cif") || ends_with(".mmcif") ? MMDBManager::CIF : MMDBManager::PDB;
 }

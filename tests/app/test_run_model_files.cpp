@@ -72,7 +72,8 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
            "\" is longer than 18 characters"},
       {dir.write("tab.pdb", "ATOM\t 1  N   ALA A   1      17.047  14.099   3.625  1.00 13.79\n"),
        {},
-       "MMDBfile: read_file error: " + dir.file("tab.pdb") + " :   20 (Attempt to read unknown-type file)"},
+       "MMDBfile: read_file error: " + dir.file("tab.pdb") +
+           " :   20 (Attempt to read unknown-type file)"},
       {dir.write("four_chars.cif", damaged_files::cif_with_rows("sm_1dur.cif", 21,
                                                                 [](std::vector<std::string>& w) {
                                                                   w[18] = w[0] == "ATOM" ? "ABC1"
@@ -183,7 +184,8 @@ TEST(RunModelFiles, WrittenModelFormFollowsTheName) {
   for (const auto& [model, name, form] : cases) {
     SCOPED_TRACE(model + " -> " + name);
     const std::string out = dir.file(name);
-    const Result r = quelvarn_exe(against_1rx2("sm_1dur.mtz", model, calculated, {"-pdbout-wrk", out}));
+    const Result r =
+        quelvarn_exe(against_1rx2("sm_1dur.mtz", model, calculated, {"-pdbout-wrk", out}));
     ASSERT_EQ(r.status, 0) << r.out;
     const auto [read_form, mol] = written_model(out);
     EXPECT_EQ(read_form, form);
@@ -210,14 +212,17 @@ TEST(RunModelFiles, WhatThePdbFormCannotHoldIsRefusedOnceRead) {
   const std::string pdb = dir.file("out.pdb"), cif = dir.file("out.cif");
   const auto refusal = [&](const std::string& model, const std::string& fault) {
     return "quelvarn: -pdbout-wrk " + pdb + ": the work model " + model +
-           " does not fit the PDB form: " + fault + ", more than the PDB form holds; a name "
+           " does not fit the PDB form: " + fault +
+           ", more than the PDB form holds; a name "
            "ending in .cif or .mmcif writes mmCIF";
   };
   // Work model, extra arguments, and the refusal; none when the run writes.
   const std::vector<std::tuple<std::string, Args, std::string>> cases = {
-      {chain, {"-pdbout-wrk", pdb, "-resolution", "30"},
+      {chain,
+       {"-pdbout-wrk", pdb, "-resolution", "30"},
        refusal(chain, "the chain id \"AAA\" is longer than 2 characters")},
-      {atom, {"-pdbout-wrk", pdb, "-resolution", "30"},
+      {atom,
+       {"-pdbout-wrk", pdb, "-resolution", "30"},
        refusal(atom, "the atom name \"CBXYZ\" is longer than 4 characters")},
       {atom, {"-pdbout-wrk", pdb, "-side-chain-omit"}, ""},
       {atom, {"-pdbout-wrk", cif}, ""}};
@@ -241,15 +246,16 @@ TEST(RunModelFiles, WhatThePdbFormCannotHoldIsRefusedOnceRead) {
   }
 }
 
-// Free residues after the chain's TER record, given as HETATM (a glycine
-// and an arginine, bonded to nothing), are written as the source gives
-// them, in both forms and whether side chains are omitted: HETATM records
-// after the polymer's TER, and in mmCIF without a place in the polymer.
+// Free residues after the chain's TER record (an arginine as ATOM records,
+// then a glycine as HETATM, bonded to nothing) are written as the source
+// gives them, in both forms and whether side chains are omitted: HETATM
+// records after the polymer's TER, and in mmCIF without a place in the
+// polymer.
 TEST(RunModelFiles, FreeResiduesStayFreeInWrittenModels) {
   const Scratch_dir dir;
-  // The source's glycine 12 and the first 7 atoms of lysine 15 as HETATM
-  // records, renamed and renumbered, moved 25 A along z, after the TER.
-  std::vector<std::string> lines = damaged_files::lines_of("sm_1dur.pdb"), free;
+  // The first 7 atoms of the source's lysine 15 and its glycine 12,
+  // renamed and renumbered, moved 25 A along z, after the TER.
+  std::vector<std::string> lines = damaged_files::lines_of("sm_1dur.pdb"), free[2];
   for (const std::string& line : lines) {
     const std::string residue = line.substr(0, 4) == "ATOM" ? line.substr(17, 9) : "";
     const bool glycine = residue == "GLY A  12", lysine = residue == "LYS A  15";
@@ -257,13 +263,15 @@ TEST(RunModelFiles, FreeResiduesStayFreeInWrittenModels) {
       continue;
     char z[16];
     std::snprintf(z, sizeof z, "%8.3f", std::stod(line.substr(46, 8)) + (glycine ? 25 : -25));
-    free.push_back("HETATM" + line.substr(6, 11) + (glycine ? "GLY A1101" : "ARG A1102") +
-                   line.substr(26, 20) + z + line.substr(54));
+    free[glycine].push_back((glycine ? "HETATM" : "ATOM  ") + line.substr(6, 11) +
+                            (glycine ? "GLY A1102" : "ARG A1101") + line.substr(26, 20) + z +
+                            line.substr(54));
   }
-  ASSERT_EQ(free.size(), 11u);
+  ASSERT_EQ(free[0].size() + free[1].size(), 11u);
+  free[0].insert(free[0].end(), free[1].begin(), free[1].end());
   const auto ter = std::find_if(lines.begin(), lines.end(),
                                 [](const std::string& l) { return l.substr(0, 3) == "TER"; });
-  lines.insert(ter + 1, free.begin(), free.end());
+  lines.insert(ter + 1, free[0].begin(), free[0].end());
   const std::string model = dir.write("free.pdb", damaged_files::joined(lines));
   for (const auto& [name, road] : std::vector<std::pair<std::string, Args>>{
            {"out.pdb", calculated}, {"out.cif", calculated}, {"omit.pdb", omit}}) {
@@ -300,14 +308,13 @@ TEST(RunModelFiles, FreeResiduesStayFreeInWrittenModels) {
     } else {
       std::istringstream text(vantrel_testing::read_bytes(out));
       for (std::string line; std::getline(text, line);)
-        if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 ||
-            line.rfind("TER", 0) == 0)
+        if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 || line.rfind("TER", 0) == 0)
           add(line.substr(0, 6) + line.substr(17, 9));
       const auto at = std::find(residues.begin(), residues.end(), "TER   ASP A  55");
       ASSERT_NE(at, residues.end());
       EXPECT_EQ(at - residues.begin(), 55);
       ASSERT_GT(residues.end() - at, 2);
-      EXPECT_EQ(at[1] + at[2], "HETATMGLY A1101HETATMARG A1102");
+      EXPECT_EQ(at[1] + at[2], "HETATMARG A1101HETATMGLY A1102");
       EXPECT_EQ(std::count_if(residues.begin(), residues.end(),
                               [](const std::string& row) { return row.substr(0, 3) == "TER"; }),
                 1);

@@ -95,10 +95,11 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   for (const auto& [path, why] : cases) {
     const Result r = quelvarn_exe(run_1dur(fixture_path("sm_1dur.mtz"), path));
     if (why == "gzip")
-      EXPECT_TRUE(r.status == 1 &&
-                  r.says("\nMTZ output is written uncompressed; name it without .gz:\t-mtzout-wrk " +
-                         path + "\n") &&
-                  r.says("\nUsage: quelvarn\n"))
+      EXPECT_TRUE(
+          r.status == 1 &&
+          r.says("\nMTZ output is written uncompressed; name it without .gz:\t-mtzout-wrk " + path +
+                 "\n") &&
+          r.says("\nUsage: quelvarn\n"))
           << r.out;
     else if (why != "not a regular file")
       expect_refused(r, "quelvarn: cannot write " + path + ": " + why);
@@ -113,15 +114,15 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   for (const char* operation : {"open_append", "open_write"}) {
     vantrel::CCP4MTZfile mtz;
     const std::string out = dir.file("out.mtz.gz");
-    EXPECT_EQ(vantrel_testing::fatal_text([&] {
-                if (operation == std::string("open_append"))
-                  mtz.open_append(fixture_path("sm_1dur.mtz"), out);
-                else
-                  mtz.open_write(out);
-              }),
-              "CCP4MTZfile: " + std::string(operation) +
-                  " - Compressed files are not written (nor read); name the output without .gz: " +
-                  out);
+    EXPECT_EQ(
+        vantrel_testing::fatal_text([&] {
+          if (operation == std::string("open_append"))
+            mtz.open_append(fixture_path("sm_1dur.mtz"), out);
+          else
+            mtz.open_write(out);
+        }),
+        "CCP4MTZfile: " + std::string(operation) +
+            " - Compressed files are not written (nor read); name the output without .gz: " + out);
   }
   EXPECT_EQ(entries(dir), before);
 }

@@ -48,9 +48,9 @@ MiniMol make_model() {
 
 TEST(MiniMolIds, TidyLookupAndFind) {
   const std::vector<std::pair<String, String>> atom_ids = {
-      {"CA", " CA "}, {"N", " N  "},      {"OXT", " OXT"},  {"Ca", "CA  "},    {"Se", "SE  "},
-      {"", "    "},   {"CA:B", " CA :B"}, {"HG11", "HG11"}, {"CB123", "CB123"}, {" CA", "  CA"},
-      {"CAXYZ:B", "CAXYZ:B"}};
+      {"CA", " CA "},     {"N", " N  "},   {"OXT", " OXT"},       {"Ca", "CA  "},
+      {"Se", "SE  "},     {"", "    "},    {"CA:B", " CA :B"},    {"HG11", "HG11"},
+      {"CB123", "CB123"}, {" CA", "  CA"}, {"CAXYZ:B", "CAXYZ:B"}};
   for (const auto& c : atom_ids) EXPECT_EQ(MAtom::id_tidy(c.first), c.second) << c.first;
   const std::vector<std::pair<String, String>> monomer_ids = {
       {"12", "  12"}, {"12:A", "  12:A"}, {" 12", "  12"},

@@ -608,7 +608,8 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
 TEST(CoordinateFiles, LongAtomNamesAreKeptWhole) {
   const model_testing::Scratch scratch;
   const String source = scratch.write(
-      "long_name.cif", damaged_files::cif_with_rows("sm_1dur.cif", 21, [](std::vector<std::string>& w) {
+      "long_name.cif",
+      damaged_files::cif_with_rows("sm_1dur.cif", 21, [](std::vector<std::string>& w) {
         if (w[1] == "2") w[3] = w[19] = "CAXYZ";
       }));
   MMDBfile file, fresh;
