@@ -160,10 +160,11 @@ MMDBManager::TYPE written_form(const String& file) {
   return ends_with(".cif") || ends_with(".mmcif") ? MMDBManager::CIF : MMDBManager::PDB;
 }
 
-// What the PDB writer would refuse in the model written to file, as it
-// says it; empty when nothing. The writer's own check runs on the model
-// exported as the write exports it, its message kept from the stream.
-String pdb_form_fault(const MiniMol& model, const String& file) {
+// What the writer of the form (PDB when pdb, else mmCIF) would refuse in
+// the model written to file, as it says it; empty when nothing. The
+// writer's own check runs on the model exported as the write exports it,
+// its message kept from the stream.
+String form_fault(const MiniMol& model, const String& file, const bool pdb) {
   MMDBfile mmdb;
   mmdb.export_minimol(model);
   struct Held_messages {
@@ -173,7 +174,7 @@ String pdb_form_fault(const MiniMol& model, const String& file) {
     ~Held_messages() { Message::set_stream(stream); }
   } messages;
   try {
-    mmdb_internal::check_output_ids(mmdb, file, true);
+    mmdb_internal::check_output_ids(mmdb, file, pdb);
   } catch (const Message_fatal& fault) {
     const String prefix = String(mmdb_internal::write_who) + ": " + file + " : ";
     const String& text = fault.text();
@@ -253,15 +254,16 @@ void Validation_run::read_inputs() {
   read_model(params_.pdbin_wrk, file_model);
   mol_wrk_.copy(file_model, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
 
-  // A model the PDB form cannot hold is refused now, not after the work.
-  if (params_.pdbout_wrk != "NONE" && phases_calculated() &&
-      written_form(params_.pdbout_wrk) == MMDBManager::PDB) {
+  // A model the written form cannot hold is refused now, not after the
+  // work; mmCIF holds what PDB does not.
+  if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
+    const bool pdb = written_form(params_.pdbout_wrk) == MMDBManager::PDB;
     const String fault =
-        pdb_form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), params_.pdbout_wrk);
+        form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), params_.pdbout_wrk, pdb);
     if (!fault.empty())
       fatal("quelvarn: -pdbout-wrk " + params_.pdbout_wrk + ": the work model " +
-            params_.pdbin_wrk + " does not fit the PDB form: " + fault +
-            "; a name ending in .cif or .mmcif writes mmCIF");
+            params_.pdbin_wrk + " does not fit the " + (pdb ? "PDB" : "mmCIF") + " form: " + fault +
+            (pdb ? "; a name ending in .cif or .mmcif writes mmCIF" : ""));
   }
 }
 

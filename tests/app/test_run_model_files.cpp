@@ -209,13 +209,19 @@ TEST(RunModelFiles, WrittenModelFormFollowsTheName) {
 
 // A model the PDB form cannot hold (a chain id of 3 characters, an atom
 // name of 5) is refused as soon as it is read when a PDB file is to be
-// written: before the data checks, which -resolution 30 would fail. Under
+// written: before the data checks, which -resolution 30 would fail; so is
+// one mmCIF cannot hold (a chain id "#", which PDB holds). Under
 // -side-chain-omit only the main chain of amino acids is written, and an
 // mmCIF name keeps the long atom name.
-TEST(RunModelFiles, WhatThePdbFormCannotHoldIsRefusedOnceRead) {
+TEST(RunModelFiles, WhatTheWrittenFormCannotHoldIsRefusedOnceRead) {
   const Scratch_dir dir;
   const std::string chain = dir.write("chain.cif", edited_1dur_cif(0, 2, "AAA"));
   const std::string atom = dir.write("atom.cif", edited_1dur_cif(10, 3, "CBXYZ"));
+  std::vector<std::string> lines = damaged_files::lines_of("sm_1dur.pdb");
+  for (std::string& line : lines)
+    if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 || line.rfind("TER", 0) == 0)
+      line[21] = '#';
+  const std::string hash = dir.write("hash.pdb", damaged_files::joined(lines));
   const std::string pdb = dir.file("out.pdb"), cif = dir.file("out.cif");
   const auto refusal = [&](const std::string& model, const std::string& fault) {
     return "quelvarn: -pdbout-wrk " + pdb + ": the work model " + model +
@@ -231,6 +237,11 @@ TEST(RunModelFiles, WhatThePdbFormCannotHoldIsRefusedOnceRead) {
       {atom,
        {"-pdbout-wrk", pdb, "-resolution", "30"},
        refusal(atom, "the atom name \"CBXYZ\" is longer than 4 characters")},
+      {hash,
+       {"-pdbout-wrk", cif, "-resolution", "30"},
+       "quelvarn: -pdbout-wrk " + cif + ": the work model " + hash +
+           " does not fit the mmCIF form: the chain id \"#\" starts with \"#\", which the mmCIF "
+           "form cannot hold"},
       {atom, {"-pdbout-wrk", pdb, "-side-chain-omit"}, ""},
       {atom, {"-pdbout-wrk", cif}, ""}};
   for (const auto& [model, extra, message] : cases) {
@@ -241,7 +252,7 @@ TEST(RunModelFiles, WhatThePdbFormCannotHoldIsRefusedOnceRead) {
       EXPECT_EQ(r.status, 2) << r.out;
       EXPECT_NE(r.out.find("\n" + message + "\n"), std::string::npos) << r.out;
       EXPECT_EQ(lines_with(r.out, "quelvarn: "), 1) << r.out;
-      EXPECT_EQ(dir.entries(), (std::vector<std::string>{"atom.cif", "chain.cif"}));
+      EXPECT_EQ(dir.entries(), (std::vector<std::string>{"atom.cif", "chain.cif", "hash.pdb"}));
       continue;
     }
     ASSERT_EQ(r.status, 0) << r.out;
