@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -102,6 +103,14 @@ const char* output_fault(const vantrel::String& path) {
   return nullptr;
 }
 
+// True for a name ending in ".gz", in any case: the name of a gzip file.
+bool gzip_name(const std::string& name) {
+  if (name.size() < 3) return false;
+  const std::string end = name.substr(name.size() - 3);
+  return end[0] == '.' && std::tolower(static_cast<unsigned char>(end[1])) == 'g' &&
+         std::tolower(static_cast<unsigned char>(end[2])) == 'z';
+}
+
 // One option: where its value goes (a text, a number or a flag; none for
 // "-verbose", whose value is read and ignored).
 struct Option {
@@ -145,6 +154,11 @@ bool check(const Run_parameters& p, std::ostream& out) {
   }
   const std::pair<const char*, const vantrel::String*> outputs[] = {{"-mtzout-wrk", &p.mtzout_wrk},
                                                                     {"-pdbout-wrk", &p.pdbout_wrk}};
+  // The MTZ writer writes no compressed file, nor does the reader read one:
+  // a name that says gzip would hold plain MTZ data.
+  if (p.mtzout_wrk != "NONE" && gzip_name(p.mtzout_wrk))
+    return fail(out, "MTZ output is written uncompressed; name it without .gz",
+                "-mtzout-wrk " + p.mtzout_wrk);
   for (const auto& o : outputs) {
     if (*o.second == "NONE") continue;
     if (o.second->empty()) return fail(out, "Output name is empty", o.first);

@@ -33,6 +33,7 @@ extern const char* const usage_text;
 //! form /crystal/dataset/label (a bracket list as label naming exactly the
 //! columns of its data: two for amplitudes, four for HL coefficients), no
 //! output file that is also an input, nor two outputs on one file, nor an
+//! MTZ output named *.gz (MTZ files are written uncompressed), nor an
 //! output that exists and is no regular file (links followed) or is the
 //! file this process's standard output or error goes to.
 //! Returns false, after a line on out saying what was wrong (none when

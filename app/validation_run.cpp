@@ -1,6 +1,7 @@
 #include "app/validation_run.h"
 
 #include <algorithm>
+#include <cctype>
 #include <iomanip>
 #include <optional>
 #include <sstream>
@@ -18,6 +19,9 @@
 #include "foundation/message.h"
 #include "system/output_file.h"
 #include "foundation/statistics.h"
+#include "model/coordinate_faults.h"
+#include "model/coordinate_output_labels.h"
+#include "model/coordinate_text_checks.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"
 #include "mtz/mtz_file.h"
@@ -116,17 +120,67 @@ void check_bin(const String& what, const int bin, const int bins, const String& 
           " of the " + fit);
 }
 
-// The monomer with only its main-chain atoms N, CA, C and O, in atom order.
+// The monomer with only its main-chain atoms N, CA, C and O, in atom order;
+// its properties (its source's path, record kind and TER) stay.
 MMonomer main_chain_only(const MMonomer& monomer) {
   MMonomer stripped;
-  stripped.set_id(monomer.id());
-  stripped.set_type(monomer.type());
+  stripped.copy(monomer, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES));
   for (int a = 0; a < monomer.size(); ++a) {
     const String name = monomer[a].name();
     if (name == " N  " || name == " CA " || name == " C  " || name == " O  ")
       stripped.insert(monomer[a], -1);
   }
   return stripped;
+}
+
+// The model the structure factors are calculated from, and which
+// -pdbout-wrk writes: under -side-chain-omit its amino acids keep their
+// main-chain atoms only.
+MiniMol phasing_model(const MiniMol& model, const bool side_chain_omit) {
+  MiniMol phasing = model;
+  if (side_chain_omit)
+    for (int c = 0; c < phasing.size(); ++c)
+      for (int r = 0; r < phasing[c].size(); ++r)
+        if (ProteinTools::residue_index(phasing[c][r].type(), true) >= 0)
+          phasing[c][r] = main_chain_only(phasing[c][r]);
+  return phasing;
+}
+
+// The form of a written model follows its name: mmCIF for a name ending in
+// .cif or .mmcif, in any case, before a .gz that has it compressed; PDB for
+// any other.
+MMDBManager::TYPE written_form(const String& file) {
+  String name = file;
+  if (mmdb_internal::gzip_named(name)) name.resize(name.size() - 3);
+  for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+  const auto ends_with = [&](const std::string& end) {
+    return name.size() >= end.size() &&
+           name.compare(name.size() - end.size(), end.size(), end) == 0;
+  };
+  return ends_with(".cif") || ends_with(".mmcif") ? MMDBManager::CIF : MMDBManager::PDB;
+}
+
+// What the writer of the form (PDB when pdb, else mmCIF) would refuse in
+// the model written to file, as it says it; empty when nothing. The
+// writer's own check runs on the model exported as the write exports it,
+// its message kept from the stream.
+String form_fault(const MiniMol& model, const String& file, const bool pdb) {
+  MMDBfile mmdb;
+  mmdb.export_minimol(model);
+  struct Held_messages {
+    std::ostream& stream = Message::stream();
+    std::ostringstream held;
+    Held_messages() { Message::set_stream(held); }
+    ~Held_messages() { Message::set_stream(stream); }
+  } messages;
+  try {
+    mmdb_internal::check_output_ids(mmdb, file, pdb);
+  } catch (const Message_fatal& fault) {
+    const String prefix = String(mmdb_internal::write_who) + ": " + file + " : ";
+    const String& text = fault.text();
+    return text.compare(0, prefix.size(), prefix) == 0 ? String(text.substr(prefix.size())) : text;
+  }
+  return String();
 }
 
 }  // namespace
@@ -199,6 +253,18 @@ void Validation_run::read_inputs() {
   MiniMol file_model;
   read_model(params_.pdbin_wrk, file_model);
   mol_wrk_.copy(file_model, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
+
+  // A model the written form cannot hold is refused now, not after the
+  // work; mmCIF holds what PDB does not.
+  if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
+    const bool pdb = written_form(params_.pdbout_wrk) == MMDBManager::PDB;
+    const String fault =
+        form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), params_.pdbout_wrk, pdb);
+    if (!fault.empty())
+      fatal("quelvarn: -pdbout-wrk " + params_.pdbout_wrk + ": the work model " +
+            params_.pdbin_wrk + " does not fit the " + (pdb ? "PDB" : "mmCIF") + " form: " + fault +
+            (pdb ? "; a name ending in .cif or .mmcif writes mmCIF" : ""));
+  }
 }
 
 void Validation_run::check_data() {
@@ -268,12 +334,7 @@ void Validation_run::experimental_phases() {
 }
 
 void Validation_run::structure_factors() {
-  mol_phs_ = mol_wrk_;
-  if (params_.side_chain_omit)
-    for (int c = 0; c < mol_phs_.size(); ++c)
-      for (int r = 0; r < mol_phs_[c].size(); ++r)
-        if (ProteinTools::residue_index(mol_phs_[c][r].type(), true) >= 0)
-          mol_phs_[c][r] = main_chain_only(mol_phs_[c][r]);
+  mol_phs_ = phasing_model(mol_wrk_, params_.side_chain_omit);
   const Atom_list atoms = mol_phs_.atom_list();
   const int left_out = int(std::count_if(
       atoms.begin(), atoms.end(), [](const Atom& atom) { return !has_occupancy_and_b(atom); }));
@@ -330,11 +391,11 @@ void Validation_run::write_outputs() {
 void Validation_run::commit_outputs() {
   // The coordinate writer refuses a model its form cannot hold (ids too
   // long for PDB) and writes whole or not at all, naming the target; only
-  // then are both outputs put in place.
+  // then are both outputs put in place. The form follows the name.
   if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
     MMDBfile mmdb;
     mmdb.export_minimol(mol_phs_);
-    mmdb.write_file(params_.pdbout_wrk, MMDBManager::AS_READ, outputs_);
+    mmdb.write_file(params_.pdbout_wrk, written_form(params_.pdbout_wrk), outputs_);
   }
   outputs_.put_in_place();
 }

@@ -36,10 +36,10 @@ void copy_children(std::vector<T>& list, const std::vector<T>& source, const MM:
   for (std::size_t i = 0; i < list.size(); ++i) list[i].copy(source[i], mode);
 }
 
-// Whole ids, or the first 4 characters of each (all of a shorter id).
+// Whole ids, or the texts before any ":" (the base ids).
 bool base_id_match(const String& id1, const String& id2, const MM::MODE& mode) {
   if (mode == MM::WHOLE_ID) return id1 == id2;
-  return id1.compare(0, 4, id2, 0, 4) == 0;
+  return id1.compare(0, id1.find(':'), id2, 0, id2.find(':')) == 0;
 }
 
 }  // namespace
@@ -82,8 +82,11 @@ String MAtom::id_tidy(const String& id) {
       name[1] = char(name[1] - 'a' + 'A');
     else
       name = " " + name;
+    name.resize(4);
   }
-  return name.substr(0, 4) + suffix;
+  // A longer name (mmCIF allows them) is kept whole: cutting it would make
+  // another atom's name, and a writer refuses what its form cannot hold.
+  return name + suffix;
 }
 
 bool MAtom::id_match(const String& id1, const String& id2, const MM::MODE& mode) {
@@ -146,8 +149,7 @@ String MMonomer::id_tidy(const String& id) {
 // before any ":". Cutting at 4 characters instead would let 10001 match
 // 10002, as numbers beyond 9999 fill more than the 4-character field.
 bool MMonomer::id_match(const String& id1, const String& id2, const MM::MODE& mode) {
-  if (mode == MM::WHOLE_ID) return id1 == id2;
-  return id1.compare(0, id1.find(':'), id2, 0, id2.find(':')) == 0;
+  return base_id_match(id1, id2, mode);
 }
 
 // ---------------------------------------------------------------------------

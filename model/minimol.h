@@ -2,8 +2,9 @@
 // and atoms, each carrying a property set, and MiniMol, a model that also
 // knows its spacegroup and cell.
 //
-// Identifiers: an atom id is the 4-character PDB atom name, optionally
-// followed by ":" and an alternate-conformation code (" CA :B"); a monomer
+// Identifiers: an atom id is the atom name in the 4-character PDB layout
+// (a longer name, as mmCIF may give, whole), optionally followed by ":" and
+// an alternate-conformation code (" CA :B"); a monomer
 // id is the sequence number right-aligned in 4 characters, optionally
 // followed by ":" and an insertion code ("  12:A"); a polymer id is the chain
 // id as given. The base id of an atom or monomer is its id without the
@@ -53,8 +54,8 @@ class MAtom : public Atom, public PropertyManager {
   //! Stores the tidied name, followed by ":" + altconf when altconf is not
   //! empty.
   void set_name(const String& name, const String& altconf);
-  //! The 4-character atom name: the id without its alternate conformation.
-  String name() const { return id_.substr(0, 4); }
+  //! The atom name: the id without its alternate conformation.
+  String name() const { return id_.substr(0, id_.find(':')); }
 
   //! Copies what the bits select (members: atom data and id; properties);
   //! COPY_CHILDREN has no effect on an atom.
@@ -64,10 +65,10 @@ class MAtom : public Atom, public PropertyManager {
   //! characters is padded with blanks and shifted one place right, unless
   //! its second character is a lower-case letter, which is upper-cased
   //! instead (so "CA" gives " CA " and "Se" gives "SE  "); a longer name is
-  //! cut to 4. Any ":altconf" suffix is kept unchanged.
+  //! kept whole. Any ":altconf" suffix is kept unchanged.
   static String id_tidy(const String& id);
-  //! Whole-string equality (WHOLE_ID) or equality of the first 4
-  //! characters (any other mode).
+  //! Whole-string equality (WHOLE_ID) or equality of the names, the texts
+  //! before any ":" (any other mode).
   static bool id_match(const String& id1, const String& id2, const MM::MODE& mode);
 
  private:

@@ -461,7 +461,15 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
           atom.set_u_aniso_orth(view.u_aniso_orth());
           atom.set_property("CID", text_property(db_atom->GetAtomID(id)));
           if (!view.altconf().empty()) atom.set_property("AltConf", text_property(view.altconf()));
+          if (db_atom->Het) atom.set_property("Het", Property<bool>(true));
         }
+        // The library keeps a TER record as the last atom of the residue
+        // it follows.
+        for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a)
+          if (db_residue->GetAtom(a) && db_residue->GetAtom(a)->Ter) {
+            monomer.set_property("Ter", Property<bool>(true));
+            break;
+          }
         const MMDBResidue view(db_residue);
         monomer.set_seqnum(view.seqnum(), view.inscode());
         monomer.set_type(view.type());
@@ -515,7 +523,10 @@ void MMDBfile::export_minimol(const MiniMol& model) {
     }
   }
 
-  // Create what is missing, depth first in model order.
+  // Create what is missing, depth first in model order. A new atom is a
+  // HETATM record when its node says so, and a new residue the node of
+  // which had a TER record after it gets one after its atoms: the writers
+  // tell the polymer from free residues by both.
   if (!db_model) {
     db_model = new mmdb::Model();
     AddModel(db_model);
@@ -526,7 +537,8 @@ void MMDBfile::export_minimol(const MiniMol& model) {
       db_model->AddChain(poly.db_chain);
     }
     for (SMono& mono : poly.monomers) {
-      if (!mono.db_residue) {
+      const bool new_residue = !mono.db_residue;
+      if (new_residue) {
         mono.db_residue = new mmdb::Residue();
         poly.db_chain->AddResidue(mono.db_residue);
       }
@@ -534,7 +546,13 @@ void MMDBfile::export_minimol(const MiniMol& model) {
         if (!atom.db_atom) {
           atom.db_atom = new mmdb::Atom();
           mono.db_residue->AddAtom(atom.db_atom);
+          atom.db_atom->Het = atom.mm_atom->exists_property("Het");
         }
+      }
+      if (new_residue && mono.mm_monomer->exists_property("Ter")) {
+        mmdb::Atom* ter = new mmdb::Atom();
+        mono.db_residue->AddAtom(ter);
+        ter->MakeTer();
       }
     }
   }

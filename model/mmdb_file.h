@@ -2,9 +2,13 @@
 // library's binary form, and moving their content into and out of a MiniMol.
 //
 // Every node an import creates carries a "CID" property, the library's path
-// of the object it came from, and atoms with an alternate location an
-// "AltConf" property; exporting the model back into the same object finds
-// those objects again through their paths and updates them in place.
+// of the object it came from, atoms with an alternate location an "AltConf"
+// property, atoms of HETATM records a "Het" property and a residue that a
+// TER record follows a "Ter" property; exporting the model back into the
+// same object finds those objects again through their paths and updates
+// them in place, and an export that creates objects gives them the record
+// kinds and TER records those properties tell, so that a new object's
+// written file tells the polymer from free residues as its source did.
 #ifndef VANTREL_MODEL_MMDB_FILE_H
 #define VANTREL_MODEL_MMDB_FILE_H
 
@@ -102,11 +106,15 @@ class MMDBfile : public MMDBManager {
   void write_file(const String& file, TYPE type, Pending_outputs& pending);
   //! Replaces the model by the library's first model (restricted to the atoms of
   //! a library selection handle when selection >= 0), with the library's
-  //! spacegroup and cell. TER records become no atoms; numbers the file does
-  //! not give are missing (NaN); isotropic U = B / 8 pi^2.
+  //! spacegroup and cell. TER records become no atoms (a "Ter" property on
+  //! the residue before them); atom names are kept whole (mmCIF allows more
+  //! than 4 characters); numbers the file does not give are missing (NaN);
+  //! isotropic U = B / 8 pi^2.
   void import_minimol(MiniMol& model, int selection);
   //! Writes the model into the library's hierarchy: objects found through
-  //! the nodes' "CID" paths are updated, the rest created in model order.
+  //! the nodes' "CID" paths are updated, the rest created in model order, a
+  //! created atom a HETATM record when it has a "Het" property, and a
+  //! created residue with a "Ter" property followed by a TER record.
   //! Missing numbers leave the library's values as they were.
   void export_minimol(const MiniMol& model);
 

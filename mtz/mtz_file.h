@@ -106,7 +106,8 @@ class CCP4MTZfile {
   //! a copy of it with the registered columns added, every crystal with its
   //! own cell. The two must be different files; an existing output must be
   //! a regular file the user may write (an output named through a link
-  //! writes the file it leads to). The copy is written to a new file and
+  //! writes the file it leads to), not named as a gzip file (".gz"): the
+  //! library writes no compressed file. The copy is written to a new file and
   //! replaces the output only when complete.
   void open_append(const String& filename_in, const String& filename_out);
   //! A failed close_append or close_write leaves nothing behind and the

@@ -3,6 +3,7 @@
 #include <ccp4/ccp4_utils.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +31,18 @@ void check_not_input(const String& operation, const String& filename_in,
                      const String& filename_out) {
   if (Files::same_file(filename_in, filename_out))
     fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + filename_out);
+}
+
+// Fatal for an output named as a gzip file (".gz" in any case): the
+// library writes MTZ data uncompressed, and reads none compressed either.
+void check_not_compressed(const String& operation, const String& filename_out) {
+  const std::size_t n = filename_out.size();
+  if (n >= 3 && filename_out[n - 3] == '.' &&
+      std::tolower(static_cast<unsigned char>(filename_out[n - 2])) == 'g' &&
+      std::tolower(static_cast<unsigned char>(filename_out[n - 1])) == 'z')
+    fatal("CCP4MTZfile: " + operation +
+          " - Compressed files are not written (nor read); name the output without .gz: " +
+          filename_out);
 }
 
 // The library writes the base crystal's cell (the CELL record and its
@@ -261,6 +274,7 @@ void CCP4MTZfile::export_dataset(const MTZdataset& dataset, const String& mtzpat
 
 void CCP4MTZfile::open_append(const String& filename_in, const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
+  check_not_compressed("open_append", filename_out);
   check_not_input("open_append", filename_in, filename_out);
   Files::check_output(filename_out, "CCP4MTZfile");
   filename_in_ = filename_in;
@@ -357,6 +371,7 @@ void CCP4MTZfile::write_rows_append() {
 
 void CCP4MTZfile::open_write(const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_write - File already open");
+  check_not_compressed("open_write", filename_out);
   Files::check_output(filename_out, "CCP4MTZfile");
   crystals_.push_back({MTZcrystal("HKL_base", "HKL_base", Cell()),
                        {{MTZdataset("HKL_base", 9.999), {{"H", "H"}, {"K", "H"}, {"L", "H"}}}}});

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/run_testing.h"
+#include "mtz/mtz_file.h"
 #include "mtz/mtz_testing.h"
 
 using namespace run_testing;
@@ -71,8 +72,10 @@ const std::string dcell1 = "DCELL         1    30.5200   37.7500";
 
 // ---------------------------------------------------------------- outputs
 
-// Outputs that are special files, read-only files or directories are
-// refused before anything is read, with nothing written or replaced.
+// Outputs that are special files, read-only files or directories, or named
+// as gzip files (MTZ files are written uncompressed), are refused before
+// anything is read, with nothing written or replaced; the MTZ writer
+// refuses a gzip name itself too.
 TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   const Scratch_dir dir;
   const std::string fifo = dir.file("fifo.mtz"), kept = dir.file("kept.mtz"),
@@ -86,10 +89,19 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
       {"/dev/null", "not a regular file"},
       {fifo, "not a regular file"},
       {sub, "not a regular file"},
-      {kept, geteuid() == 0 ? "the file is read-only" : "permission denied"}};
+      {kept, geteuid() == 0 ? "the file is read-only" : "permission denied"},
+      {dir.file("out.mtz.gz"), "gzip"},
+      {dir.file("OUT.MTZ.Gz"), "gzip"}};
   for (const auto& [path, why] : cases) {
     const Result r = quelvarn_exe(run_1dur(fixture_path("sm_1dur.mtz"), path));
-    if (why != "not a regular file")
+    if (why == "gzip")
+      EXPECT_TRUE(
+          r.status == 1 &&
+          r.says("\nMTZ output is written uncompressed; name it without .gz:\t-mtzout-wrk " + path +
+                 "\n") &&
+          r.says("\nUsage: quelvarn\n"))
+          << r.out;
+    else if (why != "not a regular file")
       expect_refused(r, "quelvarn: cannot write " + path + ": " + why);
     else  // refused sooner, by the option check
       EXPECT_TRUE(r.status == 1 && r.says("\nOutput is not a regular file:\t-mtzout-wrk " + path))
@@ -99,6 +111,19 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
   EXPECT_TRUE(stat(fifo.c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
   EXPECT_EQ(read_bytes(kept), "read-only");
+  for (const char* operation : {"open_append", "open_write"}) {
+    vantrel::CCP4MTZfile mtz;
+    const std::string out = dir.file("out.mtz.gz");
+    EXPECT_EQ(
+        vantrel_testing::fatal_text([&] {
+          if (operation == std::string("open_append"))
+            mtz.open_append(fixture_path("sm_1dur.mtz"), out);
+          else
+            mtz.open_write(out);
+        }),
+        "CCP4MTZfile: " + std::string(operation) +
+            " - Compressed files are not written (nor read); name the output without .gz: " + out);
+  }
   EXPECT_EQ(entries(dir), before);
 }
 

@@ -48,8 +48,9 @@ MiniMol make_model() {
 
 TEST(MiniMolIds, TidyLookupAndFind) {
   const std::vector<std::pair<String, String>> atom_ids = {
-      {"CA", " CA "}, {"N", " N  "},      {"OXT", " OXT"},  {"Ca", "CA  "},    {"Se", "SE  "},
-      {"", "    "},   {"CA:B", " CA :B"}, {"HG11", "HG11"}, {"CB123", "CB12"}, {" CA", "  CA"}};
+      {"CA", " CA "},     {"N", " N  "},   {"OXT", " OXT"},       {"Ca", "CA  "},
+      {"Se", "SE  "},     {"", "    "},    {"CA:B", " CA :B"},    {"HG11", "HG11"},
+      {"CB123", "CB123"}, {" CA", "  CA"}, {"CAXYZ:B", "CAXYZ:B"}};
   for (const auto& c : atom_ids) EXPECT_EQ(MAtom::id_tidy(c.first), c.second) << c.first;
   const std::vector<std::pair<String, String>> monomer_ids = {
       {"12", "  12"}, {"12:A", "  12:A"}, {" 12", "  12"},
@@ -62,6 +63,13 @@ TEST(MiniMolIds, TidyLookupAndFind) {
       {"CA", MM::BASE_ID, 1},   {"CA", MM::WHOLE_ID, -1},   {"CA:B", MM::WHOLE_ID, 2},
       {"CA:B", MM::BASE_ID, 1}, {"OG:A", MM::WHOLE_ID, -1}, {"N", MM::MODE(7), 0}};
   for (const auto& [id, mode, index] : atoms) EXPECT_EQ(ser.lookup(id, mode), index) << id;
+  // Names longer than 4 characters (mmCIF allows them) are base ids whole.
+  const MMonomer long_names = make_monomer("3", "LIG", {"CAXYZ", "CAXYW:B", "CAXY"}, 0);
+  EXPECT_EQ(long_names[1].name(), "CAXYW");
+  const std::vector<std::pair<String, int>> long_ids = {
+      {"CAXYW", 1}, {"CAXYW:A", 1}, {"CAXY", 2}, {"CAXYZ:B", 0}, {"CAX", -1}};
+  for (const auto& [id, index] : long_ids)
+    EXPECT_EQ(long_names.lookup(id, MM::BASE_ID), index) << id;
   const std::vector<std::tuple<String, MM::MODE, int>> monomers = {{"2", MM::WHOLE_ID, 1},
                                                                    {"2:A", MM::WHOLE_ID, 2},
                                                                    {"2:A", MM::BASE_ID, 1},

@@ -9,6 +9,7 @@
 
 #include <mmdb2/mmdb_mmcif_.h>
 
+#include "damaged_files.h"
 #include "model_testing.h"
 
 using namespace vantrel;
@@ -579,15 +580,53 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsSourceEndsIt) {
       {record("HETATM", 7, " CA", 10, 20), "HETATM GLY . B 2 "},
       {record("ATOM", 7, " CA", 10, 20), "ATOM GLY 10 A 1 "}};
   for (const auto& [end, glycine] : cases) {
-    MMDBfile file;
+    // Written from the object read, and from a model of it exported into a
+    // new object, which takes record kinds and TER records from the model.
+    MMDBfile file, fresh;
     file.read_file(scratch.write("source.pdb", chain + end + "END\n"));
-    file.write_file(scratch.path("free.cif"), MMDBManager::CIF);
-    std::vector<std::string> rows = atom_rows(
-        scratch.path("free.cif"),
-        {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
-    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
-    EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine}))
-        << end;
+    MiniMol mol;
+    file.import_minimol(mol, -1);
+    fresh.export_minimol(mol);
+    for (const auto& [route, name] : {std::pair{&file, "read"}, {&fresh, "fresh"}}) {
+      SCOPED_TRACE(name);
+      route->write_file(scratch.path(name + String(".cif")), MMDBManager::CIF);
+      route->write_file(scratch.path(name + String(".pdb")), MMDBManager::PDB);
+      std::vector<std::string> rows = atom_rows(
+          scratch.path(name + String(".cif")),
+          {"group_PDB", "label_comp_id", "label_seq_id", "label_asym_id", "label_entity_id"});
+      rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+      EXPECT_EQ(rows, (std::vector<std::string>{"ATOM GLY 1 A 1 ", "ATOM GLY 2 A 1 ", glycine}))
+          << end;
+    }
+    EXPECT_EQ(pdb_records(scratch.path("fresh.pdb")), pdb_records(scratch.path("read.pdb"))) << end;
+  }
+}
+
+// An atom name of 5 characters, which mmCIF holds, is kept whole: in the
+// model, in mmCIF written from the object read or from a new one, and a
+// PDB write refuses it, naming it.
+TEST(CoordinateFiles, LongAtomNamesAreKeptWhole) {
+  const model_testing::Scratch scratch;
+  const String source = scratch.write(
+      "long_name.cif",
+      damaged_files::cif_with_rows("sm_1dur.cif", 21, [](std::vector<std::string>& w) {
+        if (w[1] == "2") w[3] = w[19] = "CAXYZ";
+      }));
+  MMDBfile file, fresh;
+  file.read_file(source);
+  MiniMol mol;
+  file.import_minimol(mol, -1);
+  ASSERT_EQ(mol[0][0][1].id(), "CAXYZ");
+  file.export_minimol(mol);
+  fresh.export_minimol(mol);
+  for (MMDBfile* route : {&file, &fresh}) {
+    route->write_file(scratch.path("out.cif"), MMDBManager::CIF);
+    const MiniMol back = read_model(scratch.path("out.cif"));
+    EXPECT_EQ(back[0][0][1].name() + back[0][0][2].name(), "CAXYZ C  ");
+    EXPECT_EQ(fatal_text([&] { route->write_file(scratch.path("out.pdb"), MMDBManager::PDB); }),
+              "MMDBfile: write_file error: " + scratch.path("out.pdb") +
+                  " : the atom name \"CAXYZ\" is longer than 4 characters, more than the PDB form "
+                  "holds");
   }
 }
 
