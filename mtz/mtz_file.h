@@ -4,6 +4,7 @@
 #ifndef VANTREL_MTZ_MTZ_FILE_H
 #define VANTREL_MTZ_MTZ_FILE_H
 
+#include <memory>
 #include <vector>
 
 #include "foundation/message.h"
@@ -18,6 +19,7 @@
 
 namespace vantrel {
 
+class Output_file;
 class Pending_outputs;
 
 //! One MTZ file at a time, read, appended to or written.
@@ -165,6 +167,7 @@ class CCP4MTZfile {
   void read_rows();
   void write_rows_append();
   void write_rows_new();
+  void begin_output(const String& filename_out);
   void reset();  // back to NONE with empty lists; header values stay
   // Runs work; when it fails, the object is reset before the failure goes
   // on, so that nothing later (the destructor) works on registered objects
@@ -186,6 +189,7 @@ class CCP4MTZfile {
   String filename_in_;
   String filename_out_;
   Pending_outputs* pending_ = nullptr;
+  std::shared_ptr<Output_file> output_;  // begun at open, put in place at close
   std::vector<crystalinf> crystals_;
   const HKL_info* hkl_info_out_ = nullptr;
   std::vector<HKL_data_base*> hkl_data_in_;
