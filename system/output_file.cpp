@@ -210,8 +210,9 @@ void Output_file::State::warn_locked(const String& when) const {
 }
 
 // Makes the new content in the folder open as in (in_path its name for
-// messages): a file without a name, or where the filesystem makes none, a
-// file in a private folder. 0, or the error number (or folder_swapped).
+// messages): a file without a name, or where the filesystem makes none,
+// the file "new" in a private folder, reached by name through the folder.
+// 0, or the error number (or folder_swapped).
 int Output_file::State::make_content(const int in, const String& in_path) {
   folder = in_path;
   content = openat(in, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -220,7 +221,7 @@ int Output_file::State::make_content(const int in, const String& in_path) {
     content = openat(priv, "new", O_RDWR | O_NOFOLLOW | O_CLOEXEC);
   }
   if (content < 0) return errno;
-  path = fd_path(content);
+  path = priv >= 0 ? fd_path(priv) + "/new" : fd_path(content);
   // The folder's default list reached the new file: a replaced file gets
   // its own list, a new one its folder's (at prepare).
   return Access_list::clear(content);

@@ -2,9 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -146,20 +143,42 @@ int traced(const std::function<void()>& body,
   return status;
 }
 
-// Makes opens of files without a name (O_TMPFILE) fail in this process as
-// on filesystems that make none (NFS, vfat): false where that cannot be
-// done.
-bool without_unnamed_files() {
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 0, 3),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),  // the flags' low half
-      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-  const sock_fprog program = {sizeof filter / sizeof filter[0], filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+// What a run as user uid (root: -1), umask mask, says of an output of "new"
+// to target that pending outputs begin (its path walked, judged and held)
+// and, once act() has run while the run is stopped, write and put in
+// place: the fatal text, or "no error".
+std::string run_stopped(const std::string& target, const int uid, const mode_t mask,
+                        const std::function<void()>& act) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    if (uid >= 0 && (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
+      _exit(3);
+    umask(mask);
+    const std::string text = fatal_text([&] {
+      Pending_outputs pending("T");
+      pending.add(target);
+      pending.begin();
+      raise(SIGSTOP);  // the run computes
+      EXPECT_EQ(put(target, "new", &pending), "no error");
+      pending.put_in_place();
+    });
+    _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+  }
+  close(fds[1]);
+  int status = 0;
+  if (waitpid(pid, &status, WUNTRACED) == pid && WIFSTOPPED(status)) {
+    act();
+    kill(pid, SIGCONT);
+  }
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+  close(fds[0]);
+  waitpid(pid, &status, 0);
+  return text;
 }
 
 }  // namespace
@@ -494,6 +513,98 @@ TEST(OutputFile, AnotherUserCannotSteerTheOutput) {
     EXPECT_EQ(mode_and_owner(target), (std::vector<unsigned>{0640u, writer, writer}));
     EXPECT_EQ(read_bytes(dir.file("second")), second ? "old" : "");  // the link broken
     EXPECT_EQ(read_bytes(shared + "/stolenout.mtz"), swap_target ? "old" : "");
+  }
+}
+
+// Another user who may write the output's folder puts something at the
+// output's name while the run computes: a link to a file of the writer's
+// in a folder only the writer reaches, or a file of its own; or, before
+// the run, a second name for a file of the writer's. The output is put in
+// place from the walk made when the run began: whatever stands at the name
+// is replaced, never followed, and gives the new file nothing (its owner,
+// group and mode are the file's seen at the start, or a new file's). A
+// rename the kernel forbids (another's entry in a sticky folder) is
+// refused. A file of several names in a folder another user may write is
+// replaced by rename, which breaks the link, or refused where the sticky
+// bit forbids that.
+TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs two users";
+  const int user = 1234, other = unprivileged_id;
+  enum Plant { link_to_thesis, own_file, second_name };
+  const std::string denied = "operation not permitted";
+  // The folder's mode, owner and group, the writer, its umask, whether the target is the writer's (0640) at the
+  // start, what the other user puts there; why the output fails, and the
+  // target after (its content, or the link's text; mode, owner, group).
+  const struct {
+    mode_t mode;
+    int owner, group, writer;
+    mode_t mask;
+    bool existed;
+    Plant plant;
+    std::string why, after;
+    std::vector<unsigned> mode_owner;
+  } cases[] = {
+      {02775, user, other, user, 022, false, link_to_thesis, "", "new", {0644, user, 65534}},
+      {02775, user, other, user, 022, true, link_to_thesis, "", "new", {0640, user, user}},
+      {0777, 0, 0, 0, 022, false, own_file, "", "new", {0644, 0, 0}},
+      {01777, 0, 0, 0, 022, false, own_file, "", "new", {0644, 0, 0}},
+      {01777, 0, 0, user, 022, false, own_file, denied, "planted", {0666, 65534, 65534}},
+      {01777, 0, 0, user, 022, false, link_to_thesis, denied, "", {}},
+      {01777, 0, 0, user, 077, true, second_name, "", "new", {0666, user, user}},
+      {01775, 0, user, user, 022, true, second_name,
+       "the file has another name, and the sticky bit of its folder %s keeps it from being "
+       "replaced (which would break the link)",
+       "old", {0666, 0, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.writer) + " " +
+                 std::to_string(c.plant));
+    Scratch_dir dir;
+    const std::string home = made_dir(dir, "home", 0700), pub = made_dir(dir, "pub", 0755),
+                      shared = made_dir(dir, "shared", 0);
+    const std::string thesis = dir.write("home/thesis.tex", "thesis"),
+                      notes = dir.write("pub/notes.txt", "notes"), target = shared + "/out.pdb";
+    for (const std::string& path : {home, pub, thesis, notes})
+      ASSERT_EQ(chown(path.c_str(), user, user), 0);
+    ASSERT_TRUE(chmod(thesis.c_str(), 0600) == 0 && chmod(notes.c_str(), 0666) == 0);
+    ASSERT_TRUE(chown(shared.c_str(), c.owner, c.group) == 0 && chmod(shared.c_str(), c.mode) == 0);
+    if (c.plant == second_name && c.mode & S_IWOTH) {  // by the other user, as the kernel allows
+      EXPECT_EQ(in_child([&] { return std::to_string(link(notes.c_str(), target.c_str())); }, other),
+                "0");
+    } else if (c.plant == second_name) {  // a file of the folder's owner, with a second name
+      ASSERT_EQ(chmod(dir.write("shared/out.pdb", "old").c_str(), 0666), 0);
+      ASSERT_EQ(link(target.c_str(), (shared + "/second").c_str()), 0);
+    } else if (c.existed) {
+      ASSERT_EQ(chmod(dir.write("shared/out.pdb", "old").c_str(), 0640), 0);
+      ASSERT_EQ(chown(target.c_str(), user, user), 0);
+    }
+    const auto plant = [&] {
+      const bool done = in_child(
+                            [&] {
+                              rename(target.c_str(), (target + ".was").c_str());
+                              return std::to_string(
+                                  c.plant == link_to_thesis
+                                      ? symlink(thesis.c_str(), target.c_str())
+                                      : chmod(write_bytes(target, "planted").c_str(), 0666));
+                            },
+                            other) == "0";
+      EXPECT_TRUE(done);
+    };
+    const std::string text = run_stopped(target, c.writer == 0 ? -1 : c.writer, c.mask, [&] {
+      if (c.plant != second_name) plant();
+    });
+    char why[512];
+    std::snprintf(why, sizeof why, c.why.c_str(), shared.c_str());
+    EXPECT_EQ(text, c.why.empty() ? "no error" : "T: cannot write " + target + ": " + why);
+    EXPECT_EQ(read_bytes(thesis) + read_bytes(notes), "thesisnotes");
+    EXPECT_EQ(mode_and_owner(thesis), (std::vector<unsigned>{0600, user, user}));
+    if (c.mode_owner.empty()) {
+      EXPECT_EQ(link_text(target), thesis);
+    } else {
+      EXPECT_EQ(link_text(target), "no link");
+      EXPECT_EQ(read_bytes(target), c.after);
+      EXPECT_EQ(mode_and_owner(target), c.mode_owner);
+    }
+    for (const std::string& name : entries_of(shared)) EXPECT_NE(name.substr(0, 8), ".output.");
   }
 }
 
