@@ -608,6 +608,90 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
   }
 }
 
+// A run killed (SIGKILL) once its outputs' new content is written, before
+// they are put in place or between the link and the rename of a replaced
+// one, leaves nothing beside a new output and at most that one hidden name
+// beside the replaced one. Two runs begun together on the same two
+// outputs, new or existing, both succeed, and each output holds the whole
+// output of one of them (the later rename wins).
+TEST(OutputFile, KilledAndConcurrentRuns) {
+  const std::string content(3 << 20, 'n');
+  for (const bool mid_commit : {false, true}) {
+    SCOPED_TRACE(mid_commit);
+    Scratch_dir dir;
+    const std::string old = dir.write("old.pdb", "old"), fresh = dir.file("new.pdb");
+    const auto body = [&] {
+      Pending_outputs pending("T");
+      pending.add(old);
+      pending.add(fresh);
+      pending.begin();
+      put(old, content, &pending);
+      put(fresh, content, &pending);
+      if (!mid_commit) raise(SIGKILL);
+      pending.put_in_place();
+    };
+    int killed = -1;  // the wait status of a run killed at a rename
+    const auto step = [&](const pid_t pid, const long long nr, const bool exit, long long) {
+      if (!exit && (nr == SYS_renameat || nr == SYS_renameat2) && kill(pid, SIGKILL) == 0)
+        waitpid(pid, &killed, 0);
+    };
+    const int traced_status = traced(body, step), status = mid_commit ? killed : traced_status;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    const std::vector<std::string> names = dir.entries();
+    ASSERT_EQ(names.size(), 1u + mid_commit);
+    EXPECT_EQ(names.back(), "old.pdb");
+    EXPECT_EQ(read_bytes(old), "old");
+    if (mid_commit) {
+      EXPECT_EQ(read_bytes(dir.file(names[0])), content);
+    }
+  }
+
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing);
+    Scratch_dir dir;
+    const std::string a = dir.file("a.mtz"), b = dir.file("b.pdb");
+    for (const std::string& file : {a, b})
+      if (existing) write_bytes(file, "old");
+    int begun[2], go[2];
+    ASSERT_TRUE(pipe(begun) == 0 && pipe(go) == 0);
+    std::vector<pid_t> runs;
+    for (const char mark : {'1', '2'}) {
+      const pid_t pid = fork();
+      if (pid == 0) {
+        char byte = 0;
+        const std::string text = fatal_text([&] {
+          Pending_outputs pending("T");
+          pending.add(a);
+          pending.add(b);
+          pending.begin();
+          if (write(begun[1], &mark, 1) != 1 || read(go[0], &byte, 1) != 1) _exit(3);
+          for (const std::string& file : {a, b})
+            if (put(file, std::string(1 << 20, mark), &pending) != "no error") _exit(4);
+          pending.put_in_place();
+        });
+        _exit(text == "no error" ? 0 : 5);
+      }
+      runs.push_back(pid);
+    }
+    char bytes[2];
+    ssize_t got = 0;  // a byte from each run once it has begun
+    for (ssize_t n = 1; got < 2 && n > 0; got += n) n = read(begun[0], bytes, 2 - std::size_t(got));
+    EXPECT_EQ(got, 2);
+    EXPECT_EQ(write(go[1], "gg", 2), 2);
+    for (const pid_t pid : runs) {
+      int status = 0;
+      EXPECT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    for (const int fd : {begun[0], begun[1], go[0], go[1]}) close(fd);
+    for (const std::string& file : {a, b}) {
+      const std::string now = read_bytes(file);
+      EXPECT_TRUE(now == std::string(1 << 20, '1') || now == std::string(1 << 20, '2')) << file;
+    }
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.mtz", "b.pdb"}));
+  }
+}
+
 // Writers in place take turns: while another process holds the file's
 // lock, a commit waits (holding the file open) and leaves the file alone;
 // then it writes its whole content.
@@ -641,6 +725,32 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
   close(held);
   if (!ended) waitpid(pid, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(read_bytes(target), content);
+
+  // A reader's lock held when the output begins is named then; the commit
+  // waits for it no longer than allowed.
+  const int reader = open(target.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(reader, LOCK_SH), 0);
+  std::string warned, text;
+  {
+    Quiet_messages quiet;
+    Pending_outputs pending("T", 0);
+    pending.add(target);
+    pending.begin();
+    warned = quiet.text();
+    text = fatal_text([&] {
+      put(target, "newer", &pending);
+      pending.put_in_place();
+    });
+  }
+  close(reader);
+  EXPECT_NE(warned.find("T: another process holds a lock on " + target +
+                        "; its output waits for it when the run ends"),
+            std::string::npos)
+      << warned;
+  EXPECT_EQ(text, "T: cannot write " + target +
+                      ": another process holds a lock on it (waited 0 s); the file is left as it "
+                      "was");
   EXPECT_EQ(read_bytes(target), content);
 }
 
