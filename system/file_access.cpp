@@ -52,108 +52,6 @@ void push_names(std::vector<String>& names, const String& path) {
   names.insert(names.end(), parts.rbegin(), parts.rend());
 }
 
-// The walk of a path to the folder that holds its last name: each name is
-// opened through the folder before it (O_PATH, O_NOFOLLOW), and a link,
-// wherever it is in the path, is read through its own descriptor and its
-// text put in its place (absolute text starts again at "/"). A link at the
-// end is followed to the end of its chain; that end need not exist. Each
-// link at the end counts one of the system's 40, and so does each link in
-// the folders on the way to the next: the system's own limit holds for
-// every path a link leads to.
-struct Walk {
-  int dir = -1, fd = -1;  // the folder reached (O_PATH | O_DIRECTORY); the file, when found
-  String dir_path, name;  // that folder for messages ("" the working one), the name in it
-  bool exists = false;    // whether the name is there, and its status then
-  struct stat file {};
-  String why;  // empty, or why the walk stopped
-
-  explicit Walk(const String& path) {
-    std::vector<String> names;
-    push_names(names, path);
-    start_at(path);
-    for (int hops = 0, nested = 0; why.empty() && !names.empty();) {
-      name = names.back();
-      names.pop_back();
-      const bool last = names.empty();
-      fd = openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-      if (fd < 0 || fstat(fd, &file) != 0) {
-        if (errno == ENOENT && last) break;
-        why = errno == ENOENT ? "no such directory: " + missing(names) : reason(errno);
-      } else if (S_ISLNK(file.st_mode)) {
-        nested = last ? 0 : nested + 1;
-        if ((last ? ++hops : nested) > max_links)
-          why = reason(ELOOP);
-        else if (follow(names))
-          return;
-      } else if (last) {
-        exists = true;
-        return;
-      } else if (!S_ISDIR(file.st_mode)) {
-        why = "not a directory: " + joined(dir_path, name);
-      } else {
-        std::swap(dir, fd);
-        dir_path = joined(dir_path, name);
-      }
-      if (fd >= 0) close(fd);
-      fd = -1;
-    }
-  }
-  ~Walk() {
-    for (const int held : {dir, fd})
-      if (held >= 0) close(held);
-  }
-  Walk(const Walk&) = delete;
-  Walk& operator=(const Walk&) = delete;
-
-  // The folder path of a name not found, the names still to walk but the
-  // last one after it.
-  String missing(const std::vector<String>& names) const {
-    String path = joined(dir_path, name);
-    for (std::size_t i = names.size(); i-- > 1;) path = joined(path, names[i]);
-    return path;
-  }
-
-  // Holds the folder a path (or a link's text) starts from.
-  void start_at(const String& path) {
-    const bool root = !path.empty() && path[0] == '/';
-    if (dir >= 0) close(dir);
-    dir = open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (root) dir_path = "/";
-    if (dir < 0) why = reason(errno);
-  }
-
-  // Puts the text of the link open as fd, the entry name of the folder
-  // held, in its place, where the shared-folder rule lets it be followed.
-  // A link of /proc that leads to no regular file has no text to follow:
-  // the walk ends at what it leads to (true).
-  bool follow(std::vector<String>& names) {
-    struct stat folder;
-    struct statfs fs;
-    if (fstat(dir, &folder) != 0) {
-      why = reason(errno);
-    } else if (Files::entry_rule(file, folder) == Files::Entry::planted) {
-      why = "the link " + joined(dir_path, name) +
-            " is another user's, in a folder all may write: not followed";
-    } else if (fstatfs(dir, &fs) == 0 && fs.f_type == proc_magic &&
-               fstatat(dir, name.c_str(), &file, 0) == 0 && !S_ISREG(file.st_mode) &&
-               !S_ISDIR(file.st_mode)) {
-      exists = true;
-      return true;
-    } else {
-      char text[PATH_MAX];
-      const ssize_t n = readlinkat(fd, "", text, sizeof(text));
-      if (n <= 0 || std::size_t(n) == sizeof(text)) {
-        why = reason(n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG);
-      } else {
-        const String next(text, std::size_t(n));
-        push_names(names, next);
-        if (next[0] == '/') start_at(next);
-      }
-    }
-    return false;
-  }
-};
-
 const char* const immutable = "immutable (chattr +i)";
 const char* const append_only = "append-only (chattr +a)";
 
@@ -236,17 +134,45 @@ bool Files::same_output(const String& a, const String& b) {
   return a == b || same_output(Output_place(a), Output_place(b));
 }
 
+// The walk: each name is opened through the folder before it (O_PATH,
+// O_NOFOLLOW), and a link, wherever it is in the path, is read through its
+// own descriptor and its text put in its place (absolute text starts again
+// at "/"). A link at the end is followed to the end of its chain; that end
+// need not exist. Each link at the end counts one of the system's 40, and
+// so does each link in the folders on the way to the next: the system's
+// own limit holds for every path a link leads to.
 Files::Output_place::Output_place(const String& path) : path_(path) {
-  Walk walk(path);
-  why_ = walk.why;
-  if (!why_.empty()) return;
-  std::swap(dir_, walk.dir);
-  std::swap(file_fd_, walk.fd);
-  dir_path_ = walk.dir_path.empty() ? "." : walk.dir_path;
-  name_ = walk.name;
-  exists_ = walk.exists;
-  if (exists_) file_ = walk.file;
-  if (fstat(dir_, &folder_) != 0) why_ = reason(errno);
+  std::vector<String> names;
+  push_names(names, path);
+  start_at(path);
+  for (int hops = 0, nested = 0; why_.empty() && !names.empty();) {
+    name_ = names.back();
+    names.pop_back();
+    const bool last = names.empty();
+    file_fd_ = openat(dir_, name_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (file_fd_ < 0 || fstat(file_fd_, &file_) != 0) {
+      if (errno == ENOENT && last) break;
+      why_ = errno == ENOENT ? "no such directory: " + missing(names) : reason(errno);
+    } else if (S_ISLNK(file_.st_mode)) {
+      nested = last ? 0 : nested + 1;
+      if ((last ? ++hops : nested) > max_links)
+        why_ = reason(ELOOP);
+      else if (follow(names))
+        break;
+    } else if (last) {
+      exists_ = true;
+      break;
+    } else if (!S_ISDIR(file_.st_mode)) {
+      why_ = "not a directory: " + joined(dir_path_, name_);
+    } else {
+      std::swap(dir_, file_fd_);
+      dir_path_ = joined(dir_path_, name_);
+    }
+    if (file_fd_ >= 0) close(file_fd_);
+    file_fd_ = -1;
+  }
+  if (dir_path_.empty()) dir_path_ = ".";
+  if (why_.empty() && fstat(dir_, &folder_) != 0) why_ = reason(errno);
 }
 
 Files::Output_place::~Output_place() {
@@ -254,11 +180,49 @@ Files::Output_place::~Output_place() {
     if (fd >= 0) close(fd);
 }
 
-Files::Output_place::Output_place(Output_place&& other) noexcept
-    : path_(other.path_), why_(other.why_), dir_(other.dir_), file_fd_(other.file_fd_),
-      dir_path_(other.dir_path_), name_(other.name_), exists_(other.exists_),
-      file_(other.file_), folder_(other.folder_) {
-  other.dir_ = other.file_fd_ = -1;
+// The folder path of a name not found, the names still to walk but the
+// last one after it.
+String Files::Output_place::missing(const std::vector<String>& names) const {
+  String path = joined(dir_path_, name_);
+  for (std::size_t i = names.size(); i-- > 1;) path = joined(path, names[i]);
+  return path;
+}
+
+// Holds the folder a path (or a link's text) starts from.
+void Files::Output_place::start_at(const String& path) {
+  const bool root = !path.empty() && path[0] == '/';
+  if (dir_ >= 0) close(dir_);
+  dir_ = open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+  dir_path_ = root ? "/" : "";
+  if (dir_ < 0) why_ = reason(errno);
+}
+
+// Puts the text of the link held (file_fd_, name_ in the folder held) in
+// its place, where the shared-folder rule lets it be followed. A link of
+// /proc that leads to no regular file has no text to follow: the walk
+// ends at what it leads to (true).
+bool Files::Output_place::follow(std::vector<String>& names) {
+  struct stat folder;
+  struct statfs fs;
+  char text[PATH_MAX];
+  if (fstat(dir_, &folder) != 0) {
+    why_ = reason(errno);
+  } else if (entry_rule(file_, folder) == Entry::planted) {
+    why_ = "the link " + joined(dir_path_, name_) +
+           " is another user's, in a folder all may write: not followed";
+  } else if (fstatfs(dir_, &fs) == 0 && fs.f_type == proc_magic &&
+             fstatat(dir_, name_.c_str(), &file_, 0) == 0 && !S_ISREG(file_.st_mode) &&
+             !S_ISDIR(file_.st_mode)) {
+    return exists_ = true;
+  } else if (const ssize_t n = readlinkat(file_fd_, "", text, sizeof(text));
+             n <= 0 || std::size_t(n) == sizeof(text)) {
+    why_ = reason(n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG);
+  } else {
+    const String next(text, std::size_t(n));
+    push_names(names, next);
+    if (next[0] == '/') start_at(next);
+  }
+  return false;
 }
 
 }  // namespace vantrel

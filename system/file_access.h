@@ -20,6 +20,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 #include "foundation/vstring.h"
 
 namespace vantrel {
@@ -36,18 +38,16 @@ void check_input(const String& path, const String& who);
 //! Where a write to a path lands, found once by the walk above. The folder
 //! that holds the file is held open (O_PATH), and so is the file when it
 //! exists, so nothing another user renames afterwards can move the output
-//! elsewhere. A walk that cannot reach that folder says why: a missing
-//! folder ("no such directory: <dir>"), a name in the path that is no
-//! folder ("not a directory: <dir>"), a loop, a link the shared-folder rule
-//! forbids ("the link <link> is another user's, in a folder all may write:
-//! not followed"), or the system's reason.
+//! elsewhere. A walk that cannot reach that folder says why: "no such
+//! directory: <dir>", "not a directory: <dir>", a loop, "the link <link>
+//! is another user's, in a folder all may write: not followed", or the
+//! system's reason.
 class Output_place {
  public:
   explicit Output_place(const String& path);
   ~Output_place();
-  Output_place(Output_place&& other) noexcept;
-  Output_place& operator=(Output_place&&) = delete;
   Output_place(const Output_place&) = delete;
+  Output_place& operator=(const Output_place&) = delete;
 
   //! The path as given, for messages.
   const String& path() const { return path_; }
@@ -69,42 +69,40 @@ class Output_place {
   const struct stat& folder() const { return folder_; }
 
  private:
+  String missing(const std::vector<String>& names) const;
+  void start_at(const String& path);
+  bool follow(std::vector<String>& names);
   String path_, why_;
   int dir_ = -1, file_fd_ = -1;
   String dir_path_, name_;
   bool exists_ = false;
-  struct stat file_ {}, folder_ {};
+  struct stat file_ {
+  }, folder_{};
 };
 
-//! Fatal unless the place walked can be written as a regular file: the
-//! walk reached its folder (else its reason). Accepted: an existing regular
-//! file this process may write, and a new file in an existing directory
-//! this process may write. An existing writable file in a directory this
-//! process may not write is accepted too: it is then written in place (see
-//! Output_file). Refused: special files (devices, FIFOs, sockets) and
-//! directories, files without write permission (also for root: they were
-//! made read-only to be kept), a new file in a directory this process may
-//! not write, and another user's file as entry_rule() has it ("the file is
-//! another user's, in a folder all may write"). Refused too, for root as
-//! well: a file that is immutable or append-only ("the file is append-only
-//! (chattr +a)"), a new file in an immutable folder, and any file in an
-//! append-only folder ("the folder <dir> is immutable (chattr +i)"), where
-//! no name may be replaced or removed. An existing file in an immutable
-//! folder is accepted: it is written in place. Text: "<who>: cannot write
-//! <path>: <reason>", path as given; "''" for an empty path ("empty file
-//! name").
+//! Fatal unless the place walked can be written as a regular file: an
+//! existing regular file this process may write (in a folder it may not
+//! write too: it is then written in place), or a new file in a folder it
+//! may write. Refused: a walk that did not reach the folder, special files
+//! and directories, files without write permission (also for root: they
+//! were made read-only to be kept), a planted file (entry_rule: "the file
+//! is another user's, in a folder all may write"); for root as well a file
+//! that is immutable or append-only ("the file is append-only (chattr
+//! +a)"), a new file in an immutable folder and any file in an append-only
+//! one ("the folder <dir> is immutable (chattr +i)"). Text: "<who>: cannot
+//! write <path>: <reason>", path as given; "''" for an empty path ("empty
+//! file name").
 void check_output(const Output_place& place, const String& who);
 //! The same on a walk of path made now.
 void check_output(const String& path, const String& who);
 
-//! What this process may do with another user's entry of a folder that has
-//! the sticky bit, by the kernel's rules for such folders. planted: in a
-//! folder all may write, an entry neither this user's nor the folder
-//! owner's, which another user may have put there; the kernel follows no
-//! such link and opens no such file to create it (fs.protected_symlinks,
-//! fs.protected_regular), for root too, and so neither does an output.
-//! kept: an entry only its owner, the folder's owner or root may rename
-//! over or remove. free: anything else (no sticky bit, or this user's).
+//! The kernel's rules for another user's entry of a folder with the sticky
+//! bit. planted: in a folder all may write, neither this user's nor the
+//! folder owner's, so possibly put there by another user: the kernel
+//! follows no such link and opens no such file to create it
+//! (fs.protected_symlinks, fs.protected_regular), for root too, and no
+//! output does. kept: only its owner, the folder's owner or root may
+//! rename over it. free: anything else.
 enum class Entry { free, planted, kept };
 Entry entry_rule(const struct stat& entry, const struct stat& folder);
 

@@ -13,8 +13,8 @@
 #include <random>
 #include <thread>
 
-#include "system/access_list.h"
 #include "foundation/message.h"
+#include "system/access_list.h"
 #include "system/signal_cleanup.h"
 #include "system/system_call.h"
 
@@ -60,13 +60,7 @@ void size_limit_fails(const bool open) {
 // A name for the instant between a link and a rename, or for new content
 // kept after a failure: hidden, and random so that no other process
 // guesses it.
-String hidden_name() {
-  static std::mt19937_64 random{std::random_device{}()};
-  static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-  String name = ".output.";
-  for (int i = 0; i < 10; ++i) name += digits[random() % 62];
-  return name;
-}
+String hidden_name() { return ".output." + std::to_string(std::random_device{}()); }
 
 // Writes zeros from the end of the file open as fd, from bytes long, to
 // size bytes, and flushes them: room made by writing it where the
@@ -119,13 +113,13 @@ struct Output_file::State {
   int content = -1;  // the new content, open to read and write
   String path;       // its name through /proc
   String folder;     // the folder it is made in, for messages
+  int parent = -1;   // the folder it is made in, held
   // Where the filesystem makes no unnamed files: the private folder
   // (priv, named priv_name in parent) that holds the content as "new".
   String priv_name;
-  int parent = -1, priv = -1;
-  bool kept = false;  // left for the user, not removed
+  int priv = -1;
   Cleanup_on_signal file_watch, folder_watch;
-  String kept_name;       // where the content was kept after a failure
+  String kept_at;         // where the content is left for the user, if it is
   int out = -1;           // a copy's target, open for writing
   off_t old_size = 0;     // its size when locked
   bool reserved = false;  // room made in it for the new content
@@ -134,16 +128,15 @@ struct Output_file::State {
   [[noreturn]] void cannot(const String& why) const {
     fatal(who + ": cannot write " + target + ": " + why);
   }
-  bool existed() const { return place.exists(); }
   String because(const int error) const {
-    return reason(error) + (existed() ? left_as_it_was : "");
+    return reason(error) + (place.exists() ? left_as_it_was : "");
   }
   int open_new(const int flags) const { return open(path.c_str(), flags | O_CLOEXEC); }
 
   void begin();
   void warn_locked(const String& when) const;
   int make_content(int in, const String& in_path);
-  int make_private(int in, const String& in_path);
+  int make_private(int in);
   int check_private() const;
   int seal_private();
   bool remove_private();
@@ -173,7 +166,7 @@ void Output_file::State::begin() {
   begun = true;
   size_limit_fails(true);
   const bool closed = faccessat(place.dir(), ".", W_OK | X_OK, 0) != 0;
-  if (existed()) {
+  if (place.exists()) {
     const Files::Entry rule = Files::entry_rule(place.file(), place.folder());
     const bool names = place.file().st_nlink > 1, shared = Files::shared_folder(place.folder());
     if (!closed && names && shared && rule == Files::Entry::kept)
@@ -205,23 +198,21 @@ void Output_file::State::begin() {
 }
 
 void Output_file::State::warn_locked(const String& when) const {
-  Message::message(
-      Message_warn(who + ": another process holds a lock on " + target + when));
+  Message::message(Message_warn(who + ": another process holds a lock on " + target + when));
 }
 
 // Makes the new content in the folder open as in (in_path its name for
-// messages): a file without a name, or where the filesystem makes none,
-// the file "new" in a private folder, reached by name through the folder.
-// 0, or the error number (or folder_swapped).
+// messages), held with that folder (parent): a file without a name, or
+// where the filesystem makes none, the file "new" in a private folder,
+// reached by name through the folder. 0, or the error number (or
+// folder_swapped).
 int Output_file::State::make_content(const int in, const String& in_path) {
   folder = in_path;
+  close_fd(content);
   content = openat(in, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-  if (content < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) {
-    if (const int error = make_private(in, in_path); error != 0) return error;
-    content = openat(priv, "new", O_RDWR | O_NOFOLLOW | O_CLOEXEC);
-  }
-  if (content < 0) return errno;
-  path = priv >= 0 ? fd_path(priv) + "/new" : fd_path(content);
+  if (content < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) return make_private(in);
+  if (content < 0 || (parent = fcntl(in, F_DUPFD_CLOEXEC, 0)) < 0) return errno;
+  path = fd_path(content);
   // The folder's default list reached the new file: a replaced file gets
   // its own list, a new one its folder's (at prepare).
   return Access_list::clear(content);
@@ -230,12 +221,11 @@ int Output_file::State::make_content(const int in, const String& in_path) {
 // Makes the private folder in the folder open as in and the empty new
 // content in it: 0, or the error number (or folder_swapped), and then
 // nothing made is left and no descriptor of it kept.
-int Output_file::State::make_private(const int in, const String& in_path) {
+int Output_file::State::make_private(const int in) {
   const Signals_held held;  // made and watched as one step
   String made = fd_path(in) + "/.output.XXXXXX";
   if (mkdtemp(&made[0]) == nullptr) return errno;
   priv_name = made.substr(made.rfind('/') + 1);
-  folder = in_path;
   parent = fcntl(in, F_DUPFD_CLOEXEC, 0);
   if (parent >= 0)
     priv = openat(parent, priv_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
@@ -248,7 +238,7 @@ int Output_file::State::make_private(const int in, const String& in_path) {
     unlinkat(parent >= 0 ? parent : in, priv_name.c_str(), AT_REMOVEDIR);
   close_fd(priv);
   close_fd(parent);
-  kept = false;  // a folder that could not be removed is no longer this output's
+  kept_at.clear();  // a folder that could not be removed is no longer this output's
   return error;
 }
 
@@ -259,9 +249,8 @@ int Output_file::State::make_private(const int in, const String& in_path) {
 int Output_file::State::check_private() const {
   struct stat st;
   if (fstat(priv, &st) != 0) return errno;
-  return st.st_uid == geteuid() && S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0
-             ? 0
-             : folder_swapped;
+  return st.st_uid == geteuid() && S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0 ? 0
+                                                                                  : folder_swapped;
 }
 
 // Watches the private folder, closes it to other users and makes the empty
@@ -274,25 +263,23 @@ int Output_file::State::seal_private() {
   struct stat st;
   if (fstat(priv, &st) != 0 || fchmod(priv, 0700 | (st.st_mode & S_ISGID)) != 0) return errno;
   if (const int error = Access_list::clear(priv); error != 0) return error;
-  const int file = openat(priv, "new", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (file < 0) return errno;
-  close(file);
+  content = openat(priv, "new", O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (content < 0) return errno;
   file_watch.watch(priv, "new");
+  path = fd_path(priv) + "/new";
   return 0;
 }
 
 // Removes the new content and the private folder (while its name is still
 // the folder held), unless kept; true when nothing is left.
 bool Output_file::State::remove_private() {
-  if (priv < 0 || kept) return priv < 0;
+  if (priv < 0 || !kept_at.empty()) return priv < 0;
   bool gone = unlinkat(priv, "new", 0) == 0 || errno == ENOENT;
   struct stat st, now;
   if (fstat(priv, &st) == 0 && fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
       same_inode(st, now))
     gone = unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 && gone;
-  kept = !gone;
-  file_watch.forget();
-  folder_watch.forget();
+  if (!gone) keep();
   return gone;
 }
 
@@ -300,20 +287,13 @@ bool Output_file::State::remove_private() {
 // process later: where it is kept, or "" when it cannot be (a file without
 // a name is linked into its folder under a hidden name).
 String Output_file::State::keep() {
-  if (priv >= 0) {
-    kept = true;
-    file_watch.forget();
-    folder_watch.forget();
-    return folder + "/" + priv_name + "/new";
-  }
-  if (!kept_name.empty()) return kept_name;
-  const int dir = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  const String name = hidden_name();
-  const bool linked =
-      dir >= 0 && linkat(AT_FDCWD, path.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
-  if (dir >= 0) close(dir);
-  if (linked) kept_name = folder + "/" + name;
-  return kept_name;
+  file_watch.forget();
+  folder_watch.forget();
+  const String name = priv >= 0 ? priv_name + "/new" : hidden_name();
+  if (kept_at.empty() &&
+      (priv >= 0 || linkat(AT_FDCWD, path.c_str(), parent, name.c_str(), AT_SYMLINK_FOLLOW) == 0))
+    kept_at = folder + "/" + name;
+  return kept_at;
 }
 
 // Gives up an output not put in place: the room made for a copy goes (the
@@ -321,7 +301,7 @@ String Output_file::State::keep() {
 // nothing is left.
 bool Output_file::State::abandon() {
   if (out >= 0 && reserved && ftruncate(out, old_size) == 0) reserved = false;
-  return kept_name.empty() && remove_private();
+  return kept_at.empty() && remove_private();
 }
 
 Output_file::State::~State() {
@@ -341,7 +321,7 @@ String Output_file::State::failure(const int error) const {
   if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
       error == ENFILE)
     why += ": " + reason(error);
-  if (existed()) why += left_as_it_was;
+  if (place.exists()) why += left_as_it_was;
   return why;
 }
 
@@ -359,8 +339,8 @@ String Output_file::State::flush() {
 // seen when the output began (or its folder), for a copy the lock.
 String Output_file::State::prepare() {
   if (in_place) return lock();
-  const int error = existed() ? Access_list::carry_over(content, place.file_fd())
-                              : Access_list::inherit(content, place.dir());
+  const int error = place.exists() ? Access_list::carry_over(content, place.file_fd())
+                                   : Access_list::inherit(content, place.dir());
   return error == 0 ? "" : because(error);
 }
 
@@ -409,15 +389,12 @@ String Output_file::State::rename_over() {
   const int dir = place.dir();
   const char* name = place.name().c_str();
   if (priv >= 0) return renameat(priv, "new", dir, name) == 0 ? "" : because(errno);
-  if (!existed() && linkat(AT_FDCWD, path.c_str(), dir, name, AT_SYMLINK_FOLLOW) == 0) return "";
-  if (!existed() && errno != EEXIST) return because(errno);
-  String hidden;
-  for (int tries = 0; hidden.empty(); ++tries) {
-    hidden = hidden_name();
-    if (linkat(AT_FDCWD, path.c_str(), dir, hidden.c_str(), AT_SYMLINK_FOLLOW) == 0) break;
-    if (errno != EEXIST || tries == 8) return because(errno);
-    hidden.clear();
-  }
+  if (!place.exists() && linkat(AT_FDCWD, path.c_str(), dir, name, AT_SYMLINK_FOLLOW) == 0)
+    return "";
+  if (!place.exists() && errno != EEXIST) return because(errno);
+  const String hidden = hidden_name();
+  if (linkat(AT_FDCWD, path.c_str(), dir, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return because(errno);
   if (renameat(dir, hidden.c_str(), dir, name) == 0) return "";
   const int error = errno;
   unlinkat(dir, hidden.c_str(), 0);

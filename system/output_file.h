@@ -2,21 +2,16 @@
 // checked, and only then takes the place of the target, by rename or by a
 // copy into the existing file.
 //
-// The target path is walked once, as Files::Output_place walks it, when the
-// output begins (for a run, when it starts: Pending_outputs::add): the file
-// a chain of links leads to is written, the links stay as they are, and the
-// target's folder (and the file, when it exists) is held open from then on.
-// Every rule is judged on that walk, and the commit uses it: no name is
-// walked again.
-//
+// The target path is walked once (Files::Output_place) when the output
+// begins, for a run when it starts (Pending_outputs::add); every rule is
+// judged on that walk and the commit uses it: no name is walked again.
 // The new content is a file without a name (O_TMPFILE) in the target's
 // folder, or for a copy in place where that folder is closed to the user,
-// in $TMPDIR (else /tmp); a process killed meanwhile leaves nothing. A
-// library that opens files by name is given path(), which reaches it
-// through its descriptor: outputs need /proc. Where the filesystem makes
-// no such files (NFS, vfat, CIFS) the content is the file "new" in a
-// private folder (for this user alone) made there instead, removed should
-// a signal end the process.
+// in $TMPDIR (else /tmp): a process killed meanwhile leaves nothing. A
+// library that opens files by name is given path(): outputs need /proc.
+// Where the filesystem makes no such files (NFS, vfat, CIFS) the content
+// is the file "new" in a private folder made there for this user alone,
+// removed should a signal end the process.
 #ifndef VANTREL_SYSTEM_OUTPUT_FILE_H
 #define VANTREL_SYSTEM_OUTPUT_FILE_H
 
@@ -31,41 +26,37 @@ namespace vantrel {
 class Pending_outputs;
 
 //! One output on its way to its target.
-/*! Renamed over the target where that is allowed, and whatever stands at
-  the target's name then is replaced, never followed; for a new file its
-  content is linked to the name (and renamed over it should a file of that
-  name have been made meanwhile: the later output wins). Copied into the
-  existing file instead when the target's folder may not be written but
-  the file may, when the folder is sticky and the file another user's
-  (Files::Entry::kept), and when the file has more than one name (hard
-  links) in a folder no other user may write, so that every name sees the
-  new content. In a folder another user may write (Files::shared_folder) a
-  file of several names is replaced by rename, which breaks the link
-  another user may have made to the user's file; where the sticky bit
-  forbids that rename it is refused.
+/*! Renamed over the target where that is allowed: whatever stands at the
+  name then is replaced, never followed (a new file's content is linked to
+  the name, or renamed over a file made there meanwhile: the later output
+  wins). Copied into the file seen at the start instead when its folder
+  may not be written but the file may, when the sticky bit keeps it from
+  being renamed over (Files::Entry::kept), and when it has more than one
+  name in a folder no other user may write, so that every name sees the
+  new content; in a folder another user may write (Files::shared_folder)
+  such a file is renamed over, which breaks the link, or refused where the
+  sticky bit forbids that.
 
   A renamed output gets the owner, group, permissions and access list of
-  the file seen when the output began, as far as no user gains access by
-  it (Access_list::carry_over); a copy keeps the file's own. Either loses
-  the set-user-ID and set-group-ID bits, as a write by an unprivileged
-  process clears them. A new file gets the group, permissions and access
-  list a file made in the target's folder gets (a set-group-ID folder's
-  group; Access_list::inherit).
+  the file seen at the start as far as no user gains access by it
+  (Access_list::carry_over); a copy keeps the file's own. Either loses the
+  set-id bits, as a write by an unprivileged process clears them. A new
+  file gets what a file made in the target's folder gets (a set-group-ID
+  folder's group; Access_list::inherit).
 
-  A copy in place writes the file seen when the output began. It takes an
-  exclusive lock (flock) on the file, waiting at most lock_wait seconds
-  (60) for a process that holds one (a warning names a lock held when the
-  output begins), and makes sure of room for the new content before a
-  byte is overwritten; a full disk or a size limit then leaves the file as
-  it was. Once begun, a copy that fails leaves the file empty rather than
-  part-written, and the whole new content is kept and named in the
-  message. Copies into one file take turns.
+  A copy in place takes an exclusive lock (flock) on the file, waiting at
+  most lock_wait seconds (60) for a process that holds one (a lock held
+  when the output begins is named in a warning then), and makes sure of
+  room for the new content before a byte is overwritten; a full disk or a
+  size limit then leaves the file as it was. Once begun, a copy that fails
+  leaves the file empty rather than part-written, and the whole new
+  content is kept and named in the message.
 
-  Until the output is put in place nothing the target names is touched.
-  The new content goes when the object is destroyed; signals that end the
-  process wait while outputs are put in place. Once renamed there, the
-  target's folder is flushed to the disk. While any output is open a file
-  size limit makes writes fail (EFBIG) rather than end the process.
+  Until the output is put in place nothing the target names is touched;
+  signals that end the process wait while it is put in place, and the new
+  content goes with the object. A renamed output's folder is then flushed
+  to the disk. While any output is open a file size limit makes writes
+  fail (EFBIG) rather than end the process.
 
   Failures are fatal: "<who>: cannot write <target>: <reason>", the target
   named as given, followed by "; the file is left as it was" where that is
@@ -84,8 +75,9 @@ class Output_file {
   Output_file& operator=(const Output_file&) = delete;
 
   //! The name of the new content for a library that opens files by name:
-  //! "/proc/self/fd/<N>", N the descriptor of the new content (open to read
-  //! and write, so that it may be opened again, and truncated, by name).
+  //! "/proc/self/fd/<N>", N its descriptor (open to read and write, so that
+  //! it may be opened again by name), or "/proc/self/fd/<N>/new", N its
+  //! private folder's.
   const String& path() const;
   //! Writes bytes as the whole new content, every write checked (fatal as
   //! write_failed).
