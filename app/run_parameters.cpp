@@ -149,7 +149,8 @@ bool check(Run_parameters& p, std::ostream& out) {
     if (const char* fault = output_fault(place))
       return fail(out, fault, o.first + (" " + *o.second));
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
-      if (*o.second == *input || vantrel::Files::same_output(place, vantrel::Files::Output_place(*input)))
+      if (*o.second == *input ||
+          vantrel::Files::same_output(place, vantrel::Files::Output_place(*input)))
         return fail(out, "Output would overwrite an input file", o.first + (" " + *o.second));
   }
   // Compared as the files the writes land on, made yet or not: one output

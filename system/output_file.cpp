@@ -405,6 +405,9 @@ String Output_file::State::rename_over() {
 // cut short leaves the file empty, never part of an output that might pass
 // for the whole of one, and the whole output is kept for the user.
 String Output_file::State::copy_into() {
+  // The whole new content is named until the copy is done: a kill or a
+  // crash meanwhile leaves it for the user.
+  const String at = keep();
   int in = open_new(O_RDONLY);
   if (in < 0) return because(errno);
   String why;
@@ -429,9 +432,10 @@ String Output_file::State::copy_into() {
   if (!why.empty() && ftruncate(out, 0) != 0) why += " (left part-written)";
   if (close(out) != 0 && why.empty()) why = reason(errno);  // also ends the lock
   out = -1;
-  if (why.empty()) return "";
-  const String at = keep();
-  return why + (at.empty() ? "" : "; the new content is kept in " + at);
+  if (why.empty() && priv < 0 && !at.empty())
+    unlinkat(parent, at.substr(folder.size() + 1).c_str(), 0);
+  if (why.empty()) kept_at.clear();
+  return why.empty() || at.empty() ? why : why + "; the new content is kept in " + at;
 }
 
 // The folder of a renamed output flushed, so that the rename is on the
@@ -449,18 +453,14 @@ String Output_file::State::flush_folder() {
 
 Output_file::Output_file(const String& target, const String& who, Pending_outputs* pending)
     : pending_(pending) {
-  if (pending != nullptr) {
-    auto& added = pending->added_;
-    const auto found = std::find_if(added.begin(), added.end(), [&](const auto& s) {
-      return s != nullptr && s->target == target;
-    });
-    if (found != added.end()) {
-      state_ = std::move(*found);
-      added.erase(found);
-      state_->who = who;
+  // The output begun for target when the run started, else one begun now.
+  for (std::size_t i = 0; pending != nullptr && !state_ && i < pending->added_.size(); ++i)
+    if (pending->added_[i]->target == target) {
+      state_ = std::move(pending->added_[i]);
+      pending->added_.erase(pending->added_.begin() + std::ptrdiff_t(i));
     }
-  }
   if (!state_) state_.reset(new State(target, who));
+  state_->who = who;
   if (pending != nullptr) state_->lock_wait = pending->lock_wait_;
   state_->begin();
 }

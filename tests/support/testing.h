@@ -11,8 +11,8 @@
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <sched.h>
-#include <sys/prctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>

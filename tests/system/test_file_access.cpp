@@ -70,9 +70,9 @@ TEST(FileAccess, OutputsAreNewOrWritableRegularFiles) {
             "T: cannot write " + nodir + ": no such directory: " + dir.file("nodir"));
   EXPECT_NE(fatal_text([&] { Files::check_output(locked, "T"); }), "no error");
   // The folder and name a walk reaches, as reached.
-  for (const auto& [path, folder, name] :
-       {std::array<std::string, 3>{"x.mtz", ".", "x.mtz"}, {"/x.mtz", "/", "x.mtz"},
-        {dir.path() + "/.//a.txt", dir.path(), "a.txt"}}) {
+  for (const auto& [path, folder, name] : {std::array<std::string, 3>{"x.mtz", ".", "x.mtz"},
+                                           {"/x.mtz", "/", "x.mtz"},
+                                           {dir.path() + "/.//a.txt", dir.path(), "a.txt"}}) {
     const Files::Output_place place(path);
     EXPECT_EQ(place.dir_path() + "|" + place.name(), folder + "|" + name) << path;
   }

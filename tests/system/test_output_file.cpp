@@ -154,7 +154,8 @@ std::string run_stopped(const std::string& target, const int uid, const mode_t m
   const pid_t pid = fork();
   if (pid == 0) {
     close(fds[0]);
-    if (uid >= 0 && (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
+    if (uid >= 0 &&
+        (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
       _exit(3);
     umask(mask);
     const std::string text = fatal_text([&] {
@@ -175,7 +176,8 @@ std::string run_stopped(const std::string& target, const int uid, const mode_t m
   }
   std::string text;
   char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(n));
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+    text.append(buffer, std::size_t(n));
   close(fds[0]);
   waitpid(pid, &status, 0);
   return text;
@@ -253,8 +255,7 @@ TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
       {dir.path(), "not a regular file"},
       {dir.file(std::string(256, 'x')), "file name too long"}};
   for (const auto& [path, why] : refused)
-    EXPECT_EQ(fatal_text([&] { Output_file(path, "T"); }),
-              "T: cannot write " + path + ": " + why);
+    EXPECT_EQ(fatal_text([&] { Output_file(path, "T"); }), "T: cannot write " + path + ": " + why);
   for (const auto& [name, text, file] : cases)
     EXPECT_EQ(link_text(dir.file(name)), text.empty() ? "no link" : text);
   EXPECT_EQ(mode_and_owner(real)[0], 0640u);
@@ -532,9 +533,9 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
   const int user = 1234, other = unprivileged_id;
   enum Plant { link_to_thesis, own_file, second_name };
   const std::string denied = "operation not permitted";
-  // The folder's mode, owner and group, the writer, its umask, whether the target is the writer's (0640) at the
-  // start, what the other user puts there; why the output fails, and the
-  // target after (its content, or the link's text; mode, owner, group).
+  // The folder's mode, owner and group, the writer, its umask, whether the target is the writer's
+  // (0640) at the start, what the other user puts there; why the output fails, and the target after
+  // (its content, or the link's text; mode, owner, group).
   const struct {
     mode_t mode;
     int owner, group, writer;
@@ -551,10 +552,17 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
       {01777, 0, 0, user, 022, false, own_file, denied, "planted", {0666, 65534, 65534}},
       {01777, 0, 0, user, 022, false, link_to_thesis, denied, "", {}},
       {01777, 0, 0, user, 077, true, second_name, "", "new", {0666, user, user}},
-      {01775, 0, user, user, 022, true, second_name,
+      {01775,
+       0,
+       user,
+       user,
+       022,
+       true,
+       second_name,
        "the file has another name, and the sticky bit of its folder %s keeps it from being "
        "replaced (which would break the link)",
-       "old", {0666, 0, 0}}};
+       "old",
+       {0666, 0, 0}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.mode) + " " + std::to_string(c.writer) + " " +
                  std::to_string(c.plant));
@@ -568,8 +576,9 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
     ASSERT_TRUE(chmod(thesis.c_str(), 0600) == 0 && chmod(notes.c_str(), 0666) == 0);
     ASSERT_TRUE(chown(shared.c_str(), c.owner, c.group) == 0 && chmod(shared.c_str(), c.mode) == 0);
     if (c.plant == second_name && c.mode & S_IWOTH) {  // by the other user, as the kernel allows
-      EXPECT_EQ(in_child([&] { return std::to_string(link(notes.c_str(), target.c_str())); }, other),
-                "0");
+      EXPECT_EQ(
+          in_child([&] { return std::to_string(link(notes.c_str(), target.c_str())); }, other),
+          "0");
     } else if (c.plant == second_name) {  // a file of the folder's owner, with a second name
       ASSERT_EQ(chmod(dir.write("shared/out.pdb", "old").c_str(), 0666), 0);
       ASSERT_EQ(link(target.c_str(), (shared + "/second").c_str()), 0);
@@ -578,15 +587,15 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
       ASSERT_EQ(chown(target.c_str(), user, user), 0);
     }
     const auto plant = [&] {
-      const bool done = in_child(
-                            [&] {
-                              rename(target.c_str(), (target + ".was").c_str());
-                              return std::to_string(
-                                  c.plant == link_to_thesis
-                                      ? symlink(thesis.c_str(), target.c_str())
-                                      : chmod(write_bytes(target, "planted").c_str(), 0666));
-                            },
-                            other) == "0";
+      const bool done =
+          in_child(
+              [&] {
+                rename(target.c_str(), (target + ".was").c_str());
+                return std::to_string(c.plant == link_to_thesis
+                                          ? symlink(thesis.c_str(), target.c_str())
+                                          : chmod(write_bytes(target, "planted").c_str(), 0666));
+              },
+              other) == "0";
       EXPECT_TRUE(done);
     };
     const std::string text = run_stopped(target, c.writer == 0 ? -1 : c.writer, c.mask, [&] {
@@ -809,7 +818,8 @@ TEST(OutputFile, PendingOutputsFailTogether) {
       EXPECT_EQ(put(a, "new a", &pending), "no error");
       Output_file out(b, "T", &pending);
       out.write("new b");
-      EXPECT_TRUE(change == swapped  ? rename(write_bytes(b + ".x", "other's").c_str(), b.c_str()) == 0
+      EXPECT_TRUE(change == swapped
+                      ? rename(write_bytes(b + ".x", "other's").c_str(), b.c_str()) == 0
                   : change == locked ? flock(held, LOCK_SH) == 0
                                      : rmdir(sub.c_str()) == 0);
       out.commit();
@@ -817,9 +827,9 @@ TEST(OutputFile, PendingOutputsFailTogether) {
     });
     alarm(0);
     if (held >= 0) close(held);
-    EXPECT_EQ(text, why.empty() ? "no error"
-                                : "T: cannot write " + b + ": " + why +
-                                      (change == folder_gone ? a : ""));
+    EXPECT_EQ(text, why.empty()
+                        ? "no error"
+                        : "T: cannot write " + b + ": " + why + (change == folder_gone ? a : ""));
     EXPECT_EQ(read_bytes(a) + read_bytes(b), after);
     EXPECT_EQ(dir.entries().size(), change == folder_gone ? 1u : 3u + 2 * in_place);
   }
