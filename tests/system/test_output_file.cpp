@@ -620,15 +620,19 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
 // A run killed (SIGKILL) once its outputs' new content is written, before
 // they are put in place or between the link and the rename of a replaced
 // one, leaves nothing beside a new output and at most that one hidden name
-// beside the replaced one. Two runs begun together on the same two
-// outputs, new or existing, both succeed, and each output holds the whole
-// output of one of them (the later rename wins).
+// beside the replaced one; killed while it copies into a file of two
+// names, it leaves the whole new content under that name. Two runs begun
+// together on the same two outputs, new or existing, both succeed, and
+// each output holds the whole output of one of them (the later rename
+// wins).
 TEST(OutputFile, KilledAndConcurrentRuns) {
   const std::string content(3 << 20, 'n');
-  for (const bool mid_commit : {false, true}) {
-    SCOPED_TRACE(mid_commit);
+  enum Kill { before_commit, at_rename, in_copy };
+  for (const Kill when : {before_commit, at_rename, in_copy}) {
+    SCOPED_TRACE(when);
     Scratch_dir dir;
     const std::string old = dir.write("old.pdb", "old"), fresh = dir.file("new.pdb");
+    ASSERT_TRUE(when != in_copy || link(old.c_str(), dir.file("old2.pdb").c_str()) == 0);
     const auto body = [&] {
       Pending_outputs pending("T");
       pending.add(old);
@@ -636,21 +640,28 @@ TEST(OutputFile, KilledAndConcurrentRuns) {
       pending.begin();
       put(old, content, &pending);
       put(fresh, content, &pending);
-      if (!mid_commit) raise(SIGKILL);
+      if (when == before_commit) raise(SIGKILL);
       pending.put_in_place();
     };
-    int killed = -1;  // the wait status of a run killed at a rename
-    const auto step = [&](const pid_t pid, const long long nr, const bool exit, long long) {
-      if (!exit && (nr == SYS_renameat || nr == SYS_renameat2) && kill(pid, SIGKILL) == 0)
+    int killed = -1;  // the wait status of a run killed at a rename or a copy's first write
+    bool named = false;
+    const auto step = [&](const pid_t pid, const long long nr, const bool exit, long long value) {
+      named = named || (exit && nr == SYS_linkat && value == 0);
+      const bool rename = nr == SYS_renameat || nr == SYS_renameat2;
+      if (!exit && (when == at_rename ? rename : when == in_copy && named && nr == SYS_write) &&
+          kill(pid, SIGKILL) == 0)
         waitpid(pid, &killed, 0);
     };
-    const int traced_status = traced(body, step), status = mid_commit ? killed : traced_status;
+    const int traced_status = traced(body, step);
+    const int status = when == before_commit ? traced_status : killed;
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     const std::vector<std::string> names = dir.entries();
-    ASSERT_EQ(names.size(), 1u + mid_commit);
-    EXPECT_EQ(names.back(), "old.pdb");
-    EXPECT_EQ(read_bytes(old), "old");
-    if (mid_commit) {
+    ASSERT_EQ(names.size(), std::size_t(1 + when));
+    EXPECT_EQ(names[when == before_commit ? 0 : 1], "old.pdb");
+    // Room for the copy was made: its old bytes, then zeros.
+    EXPECT_EQ(read_bytes(old),
+              when == in_copy ? "old" + std::string(content.size() - 3, '\0') : "old");
+    if (when != before_commit) {  // the hidden name first
       EXPECT_EQ(read_bytes(dir.file(names[0])), content);
     }
   }
