@@ -108,8 +108,9 @@ class CCP4MTZfile {
   //! a copy of it with the registered columns added, every crystal with its
   //! own cell. The two must be different files; an existing output must be
   //! a regular file the user may write (an output named through a link
-  //! writes the file it leads to). The copy is written to a new file and
-  //! replaces the output only when complete.
+  //! writes the file it leads to). The output's path is walked and judged
+  //! here, once (or taken as the pending outputs began it); the copy is
+  //! written as new content and replaces the output only when complete.
   void open_append(const String& filename_in, const String& filename_out);
   //! A failed close_append or close_write leaves nothing behind and the
   //! object closed, as a successful one does.

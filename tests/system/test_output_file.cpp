@@ -185,8 +185,9 @@ std::string run_stopped(const std::string& target, const int uid, const mode_t m
 
 }  // namespace
 
-// An output's new content is reached by path() and replaces the target only
-// on commit, made without a name in the folder of the file written: a link's end
+// An output's new content is reached by path() (opened again by name, and
+// cut short, as libraries do) and replaces the target only on commit, made
+// without a name in the folder of the file written: a link's end
 // (relative to the link's folder, absolute, a chain, or a file not made yet;
 // the links stay links), with a name as long as a folder holds. A file of
 // several names is rewritten in place, so that every name sees the new
@@ -225,6 +226,7 @@ TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
       Output_file out(target, "T");
       EXPECT_EQ(out.path().compare(0, 14, "/proc/self/fd/"), 0);
       EXPECT_TRUE(Files::same_file(directory_of(link_text(out.path())), directory_of(lands)));
+      write_bytes(out.path(), bytes + " and more, written first");  // opened again, cut short
       write_bytes(out.path(), bytes);
       EXPECT_NE(read_bytes(lands), bytes);
       out.commit();
