@@ -86,20 +86,15 @@ namespace {
 // Why an output may not be written at all, or null: an existing file that
 // is not a regular one (a device, FIFO or directory), or the file this
 // program's standard output or error goes to, which the report or the
-// messages would then overwrite. Judged on the file the system finds
-// under the name and on the one the writers follow links to, one step at a
-// time: the first alone sees a pipe behind /dev/stdout, the second alone
-// the end of a chain longer than the system follows in one path.
-const char* output_fault(const vantrel::String& path) {
-  for (const vantrel::String& name : {path, vantrel::Files::output_file(path)}) {
-    struct stat st, stream;
-    if (stat(name.c_str(), &st) != 0) continue;
-    if (!S_ISREG(st.st_mode)) return "Output is not a regular file";
-    for (const int fd : {1, 2})
-      if (fstat(fd, &stream) == 0 && stream.st_dev == st.st_dev && stream.st_ino == st.st_ino)
-        return fd == 1 ? "Output would overwrite the standard output"
-                       : "Output would overwrite the standard error";
-  }
+// messages would then overwrite. Judged on the output's one walk.
+const char* output_fault(const vantrel::Files::Output_place& place) {
+  if (!place.exists()) return nullptr;
+  if (!S_ISREG(place.file().st_mode)) return "Output is not a regular file";
+  struct stat stream;
+  for (const int fd : {1, 2})
+    if (fstat(fd, &stream) == 0 && vantrel::Files::same_inode(stream, place.file()))
+      return fd == 1 ? "Output would overwrite the standard output"
+                     : "Output would overwrite the standard error";
   return nullptr;
 }
 
@@ -121,7 +116,7 @@ struct Option {
 };
 
 // The checks of a complete set of options; false after saying what failed.
-bool check(const Run_parameters& p, std::ostream& out) {
+bool check(Run_parameters& p, std::ostream& out) {
   if (!(p.side_chain_radius > 0.0))
     return fail(out, "Invalid value",
                 "-side-chain-likelihood-radius " + vantrel::String(p.side_chain_radius));
@@ -159,19 +154,24 @@ bool check(const Run_parameters& p, std::ostream& out) {
   if (p.mtzout_wrk != "NONE" && gzip_name(p.mtzout_wrk))
     return fail(out, "MTZ output is written uncompressed; name it without .gz",
                 "-mtzout-wrk " + p.mtzout_wrk);
+  // Each output's path is walked once, here; the run keeps the walk.
+  p.outputs = std::make_shared<vantrel::Pending_outputs>("quelvarn");
   for (const auto& o : outputs) {
     if (*o.second == "NONE") continue;
     if (o.second->empty()) return fail(out, "Output name is empty", o.first);
-    if (const char* fault = output_fault(*o.second))
+    const vantrel::Files::Output_place& place = p.outputs->add(*o.second);
+    if (const char* fault = output_fault(place))
       return fail(out, fault, o.first + (" " + *o.second));
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
-      if (vantrel::Files::same_output(*o.second, *input))
+      if (*o.second == *input ||
+          vantrel::Files::same_output(place, vantrel::Files::Output_place(*input)))
         return fail(out, "Output would overwrite an input file", o.first + (" " + *o.second));
   }
   // Compared as the files the writes land on, made yet or not: one output
   // would otherwise silently replace the other.
   if (p.mtzout_wrk != "NONE" && p.pdbout_wrk != "NONE" &&
-      vantrel::Files::same_output(p.mtzout_wrk, p.pdbout_wrk))
+      (p.mtzout_wrk == p.pdbout_wrk ||
+       vantrel::Files::same_output(p.outputs->add(p.mtzout_wrk), p.outputs->add(p.pdbout_wrk))))
     return fail(out, "Outputs name the same file", "-pdbout-wrk " + p.pdbout_wrk);
   return true;
 }

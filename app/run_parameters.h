@@ -5,9 +5,11 @@
 #define QUELVARN_APP_RUN_PARAMETERS_H
 
 #include <iostream>
+#include <memory>
 
 #include "app/command_input.h"
 #include "foundation/vstring.h"
+#include "system/output_file.h"
 
 //! The settings of one run. "NONE" is the absent value of every file name
 //! and column path; lengths are in Angstrom.
@@ -22,6 +24,9 @@ struct Run_parameters {
   double side_chain_radius = 5.5;  // radius of the residue density targets
   bool side_chain_omit = false;    // phases from the model without side chains
   bool correlation_mode = false;   // targets score by correlation, not likelihood
+  //! The outputs' paths, each walked once by the option check; the run
+  //! keeps these walks to its commit.
+  std::shared_ptr<vantrel::Pending_outputs> outputs;
 };
 
 //! The usage text, starting with a newline.
@@ -35,7 +40,8 @@ extern const char* const usage_text;
 //! output file that is also an input, nor two outputs on one file, nor an
 //! MTZ output named *.gz (MTZ files are written uncompressed), nor an
 //! output that exists and is no regular file (links followed) or is the
-//! file this process's standard output or error goes to.
+//! file this process's standard output or error goes to (judged on the
+//! outputs' walks, which params.outputs then holds).
 //! Returns false, after a line on out saying what was wrong (none when
 //! there was no argument), when the command cannot run; the caller then
 //! gives the usage text.

@@ -190,7 +190,10 @@ void run_quelvarn(const Run_parameters& params, std::ostream& out) {
 }
 
 Validation_run::Validation_run(const Run_parameters& params, std::ostream& out)
-    : params_(params), out_(out) {}
+    : params_(params),
+      out_(out),
+      outputs_(params.outputs ? params.outputs
+                              : std::make_shared<vantrel::Pending_outputs>("quelvarn")) {}
 
 void Validation_run::run() {
   check_outputs();
@@ -216,7 +219,8 @@ void Validation_run::run() {
 void Validation_run::check_outputs() const {
   if (!phases_calculated()) return;  // nothing is written on the given-phase road
   for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
-    if (path != "NONE") Output_file::probe(path, "quelvarn");
+    if (path != "NONE") outputs_->add(path);
+  outputs_->begin();
 }
 
 void Validation_run::read_inputs() {
@@ -381,7 +385,7 @@ void Validation_run::write_outputs() {
   // output once the run has come through its last stage.
   if (params_.mtzout_wrk == "NONE") return;
   CCP4MTZfile mtz;
-  mtz.set_pending_outputs(&outputs_);
+  mtz.set_pending_outputs(outputs_.get());
   mtz.open_append(params_.mtzin_wrk, params_.mtzout_wrk);
   mtz.export_hkl_data(wrk_fphi_, "/*/*/sideomit");
   mtz.export_hkl_data(wrk_hl_, "/*/*/sideomit");
@@ -395,9 +399,9 @@ void Validation_run::commit_outputs() {
   if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
     MMDBfile mmdb;
     mmdb.export_minimol(mol_phs_);
-    mmdb.write_file(params_.pdbout_wrk, written_form(params_.pdbout_wrk), outputs_);
+    mmdb.write_file(params_.pdbout_wrk, written_form(params_.pdbout_wrk), *outputs_);
   }
-  outputs_.put_in_place();
+  outputs_->put_in_place();
 }
 
 void Validation_run::simulate_reference() {

@@ -42,8 +42,9 @@ class Validation_run {
   void run();
 
   //! Every output that the run will write can be written, and its new
-  //! content be made where it would go (fatal otherwise); made before any
-  //! input is read.
+  //! content be made where it would go (fatal otherwise), judged on the
+  //! walk of its path that the option check made (or one made now), which
+  //! the output keeps to the commit; made before any input is read.
   void check_outputs() const;
 
   //! Working resolution (the coarser file limit, never finer than the
@@ -103,7 +104,7 @@ class Validation_run {
   std::vector<LLK_map_target> targets_;
   std::vector<LLK_map_target::Sampled> sampled_;
   std::unique_ptr<vantrel::Xmap<float> > xmap_;
-  vantrel::Pending_outputs outputs_{"quelvarn"};
+  std::shared_ptr<vantrel::Pending_outputs> outputs_;
 };
 
 #endif

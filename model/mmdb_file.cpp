@@ -333,8 +333,9 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
     if (read == PDB || read == CIF || read == BINARY) type = TYPE(read);
   }
   // Nothing is written, and nothing the path names is touched, unless the
-  // whole content fits the form and was written to a temporary file first.
-  Files::check_output(file, write_who);
+  // whole content fits the form and was written as new content first; the
+  // path is walked and judged once, here (or when pending began it).
+  Output_file out(file, write_who, pending);
   // The library records every write as its last file operation; keep the
   // form of the last read, which is what AS_READ means.
   const int read_type = FType;
@@ -352,7 +353,6 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
     delete cif_data;
     cif_data = nullptr;
   }
-  Output_file out(file, write_who, pending);
   // The library's own writes to a file go unchecked (a full disk gives a
   // file cut short, and success). So it renders the file into memory, and
   // the bytes are written with every write checked. mmCIF it makes only

@@ -2,6 +2,8 @@
 // header reading shared by the read and append paths.
 #include "mtz/mtz_file.h"
 
+#include "system/output_file.h"
+
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -78,6 +80,7 @@ void CCP4MTZfile::reset() {
   assigned_paths_.clear();
   filename_in_.clear();
   filename_out_.clear();
+  output_.reset();
   mode_ = NONE;
 }
 

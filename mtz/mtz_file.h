@@ -4,6 +4,7 @@
 #ifndef VANTREL_MTZ_MTZ_FILE_H
 #define VANTREL_MTZ_MTZ_FILE_H
 
+#include <memory>
 #include <vector>
 
 #include "foundation/message.h"
@@ -18,6 +19,7 @@
 
 namespace vantrel {
 
+class Output_file;
 class Pending_outputs;
 
 //! One MTZ file at a time, read, appended to or written.
@@ -107,8 +109,9 @@ class CCP4MTZfile {
   //! own cell. The two must be different files; an existing output must be
   //! a regular file the user may write (an output named through a link
   //! writes the file it leads to), not named as a gzip file (".gz"): the
-  //! library writes no compressed file. The copy is written to a new file and
-  //! replaces the output only when complete.
+  //! library writes no compressed file. The output's path is walked and
+  //! judged here, once (or taken as the pending outputs began it); the copy
+  //! is written as new content and replaces the output only when complete.
   void open_append(const String& filename_in, const String& filename_out);
   //! A failed close_append or close_write leaves nothing behind and the
   //! object closed, as a successful one does.
@@ -166,6 +169,7 @@ class CCP4MTZfile {
   void read_rows();
   void write_rows_append();
   void write_rows_new();
+  void begin_output(const String& filename_out);
   void reset();  // back to NONE with empty lists; header values stay
   // Runs work; when it fails, the object is reset before the failure goes
   // on, so that nothing later (the destructor) works on registered objects
@@ -187,6 +191,7 @@ class CCP4MTZfile {
   String filename_in_;
   String filename_out_;
   Pending_outputs* pending_ = nullptr;
+  std::shared_ptr<Output_file> output_;  // begun at open, put in place at close
   std::vector<crystalinf> crystals_;
   const HKL_info* hkl_info_out_ = nullptr;
   std::vector<HKL_data_base*> hkl_data_in_;

@@ -94,11 +94,8 @@ bool restore_cells(const String& path, const std::vector<float>& base,
 // with its cause, which the library's message lacks.
 class Mtz_output {
  public:
-  Mtz_output(const String& operation, const String& filename, Pending_outputs* pending)
-      : operation_(operation),
-        filename_(filename),
-        held_(pending != nullptr),
-        file_(checked(filename), held_ ? pending->who() : String("CCP4MTZfile"), pending) {}
+  Mtz_output(const String& operation, const String& filename, Output_file& file, bool held)
+      : operation_(operation), filename_(filename), held_(held), file_(file) {}
 
   [[noreturn]] void fail(const String& what) const {
     fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
@@ -145,13 +142,9 @@ class Mtz_output {
   }
 
  private:
-  static const String& checked(const String& filename) {
-    Files::check_output(filename, "CCP4MTZfile");
-    return filename;
-  }
   String operation_, filename_;
   bool held_;
-  Output_file file_;
+  Output_file& file_;
 };
 
 // A fresh library record whose rows go straight to the file.
@@ -270,13 +263,21 @@ void CCP4MTZfile::export_dataset(const MTZdataset& dataset, const String& mtzpat
   crystals_[x].datasets.push_back({MTZdataset(mtzpath.split("/")[1], dataset.wavelength()), {}});
 }
 
+// The output begun at open: its path walked and judged once, then (or when
+// the pending outputs began it, at the start of the run) and kept to the
+// close that writes it.
+void CCP4MTZfile::begin_output(const String& filename_out) {
+  output_ = std::make_shared<Output_file>(
+      filename_out, pending_ != nullptr ? pending_->who() : String("CCP4MTZfile"), pending_);
+}
+
 // ---------------------------------------------------------------- append
 
 void CCP4MTZfile::open_append(const String& filename_in, const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
   check_not_compressed("open_append", filename_out);
   check_not_input("open_append", filename_in, filename_out);
-  Files::check_output(filename_out, "CCP4MTZfile");
+  begin_output(filename_out);
   filename_in_ = filename_in;
   filename_out_ = filename_out;
   reset_on_failure([&] { read_header("open_append", false); });
@@ -300,7 +301,7 @@ void CCP4MTZfile::write_rows_append() {
   int pos[3];
   index_positions(in_lookup, pos);
 
-  Mtz_output file("close_append", filename_out_, pending_);
+  Mtz_output file("close_append", filename_out_, *output_, pending_ != nullptr);
   Mtz_ptr out = new_output();
   std::strncpy(out->title, in->title, sizeof(out->title));
   // The symmetry fields of the input; the space-group name whole, since a
@@ -372,7 +373,7 @@ void CCP4MTZfile::write_rows_append() {
 void CCP4MTZfile::open_write(const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_write - File already open");
   check_not_compressed("open_write", filename_out);
-  Files::check_output(filename_out, "CCP4MTZfile");
+  begin_output(filename_out);
   crystals_.push_back({MTZcrystal("HKL_base", "HKL_base", Cell()),
                        {{MTZdataset("HKL_base", 9.999), {{"H", "H"}, {"K", "H"}, {"L", "H"}}}}});
   filename_out_ = filename_out;
@@ -401,7 +402,7 @@ void CCP4MTZfile::write_rows_new() {
   const HKL_info& list = *hkl_info_out_;
   crystals_[0].crystal = MTZcrystal("HKL_base", "HKL_base", list.cell());
 
-  Mtz_output file("close_write", filename_out_, pending_);
+  Mtz_output file("close_write", filename_out_, *output_, pending_ != nullptr);
   Mtz_ptr out = new_output();
   // The title record is 80 characters: the text padded with blanks.
   const String title = String("From Vantrel CCP4MTZfile") + String(56, ' ');

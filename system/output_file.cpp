@@ -1,21 +1,20 @@
 #include "system/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
+#include <random>
 #include <thread>
 
-#include "system/access_list.h"
-#include "system/file_access.h"
 #include "foundation/message.h"
+#include "system/access_list.h"
 #include "system/signal_cleanup.h"
 #include "system/system_call.h"
 
@@ -34,9 +33,6 @@ void close_fd(int& fd) {
 }
 
 const String left_as_it_was = "; the file is left as it was";
-const char* const changed =
-    "the file was changed by another process while its new content was written; it is left as "
-    "it is";
 
 // make_private's answer when the folder it opened is not the one it made.
 constexpr int folder_swapped = -1;
@@ -47,26 +43,24 @@ String reason_of(const int error) {
              : reason(error);
 }
 
-// True when the folder open as fd is empty.
-bool empty_folder(const int fd) {
-  alignas(8) char buffer[4096];
-  const long n = syscall(SYS_getdents64, fd, buffer, sizeof buffer);
-  bool empty = n >= 0;
-  for (long at = 0; empty && at < n;) {
-    const char* name = buffer + at + 19;  // after inode, offset, length and type
-    empty = std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0;
-    at += *reinterpret_cast<const unsigned short*>(buffer + at + 16);
-  }
-  return empty && lseek(fd, 0, SEEK_SET) == 0;
+// While any output is open a write past a file size limit fails (EFBIG),
+// for the writer to report, rather than ending the process: SIGXFSZ is
+// ignored, unless the caller chose its own disposition for it.
+int outputs_open = 0;
+struct sigaction size_signal;
+
+void size_limit_fails(const bool open) {
+  if (open && outputs_open++ == 0 && sigaction(SIGXFSZ, nullptr, &size_signal) == 0 &&
+      size_signal.sa_handler == SIG_DFL)
+    signal(SIGXFSZ, SIG_IGN);
+  if (!open && --outputs_open == 0 && size_signal.sa_handler == SIG_DFL)
+    sigaction(SIGXFSZ, &size_signal, nullptr);
 }
 
-// True when this process may write the file but not replace it: a sticky
-// folder (as /tmp) lets only the file's owner, the folder's owner and root
-// rename over a file in it.
-bool replace_forbidden(const struct stat& dir, const struct stat& file) {
-  return geteuid() != 0 && (dir.st_mode & S_ISVTX) != 0 && file.st_uid != geteuid() &&
-         dir.st_uid != geteuid();
-}
+// A name for the instant between a link and a rename, or for new content
+// kept after a failure: hidden, and random so that no other process
+// guesses it.
+String hidden_name() { return ".output." + std::to_string(std::random_device{}()); }
 
 // Writes zeros from the end of the file open as fd, from bytes long, to
 // size bytes, and flushes them: room made by writing it where the
@@ -108,22 +102,25 @@ String make_room(const int fd, const off_t old_size, const off_t size) {
 // Each step that can fail returns "" or why it failed (the text after
 // "cannot write <target>: ").
 struct Output_file::State {
-  State(const String& target, const String& who) : target(target), who(who), place(target, who) {}
+  State(const String& target, const String& who) : target(target), who(who), place(target) {}
   ~State();
 
   String target, who;
-  Files::Output_place place;  // the target's folder, held, and its name there
-  int old = -1;               // the existing target (O_PATH), or -1 for a new file
-  struct stat old_st {};      // as it was when the output began
-  bool in_place = false;      // copied into the target rather than renamed over it
+  Files::Output_place place;  // the one walk: the target's folder, its name, the file seen
+  bool begun = false;
+  bool in_place = false;  // copied into the target rather than renamed over it
   double lock_wait = 60;
-  // The private folder (priv), the folder that holds it (parent; folder its
-  // path, for messages), and the new content, "new" in it (path).
-  String folder, priv_name, path;
-  int parent = -1, priv = -1;
-  bool kept = false;  // left for the user, not removed
+  int content = -1;  // the new content, open to read and write
+  String path;       // its name through /proc
+  String folder;     // the folder it is made in, for messages
+  int parent = -1;   // the folder it is made in, held
+  // Where the filesystem makes no unnamed files: the private folder
+  // (priv, named priv_name in parent) that holds the content as "new".
+  String priv_name;
+  int priv = -1;
   Cleanup_on_signal file_watch, folder_watch;
-  int out = -1;           // a copy's target, open for writing and locked
+  String kept_at;         // where the content is left for the user, if it is
+  int out = -1;           // a copy's target, open for writing
   off_t old_size = 0;     // its size when locked
   bool reserved = false;  // room made in it for the new content
   bool placed = false;
@@ -131,22 +128,22 @@ struct Output_file::State {
   [[noreturn]] void cannot(const String& why) const {
     fatal(who + ": cannot write " + target + ": " + why);
   }
-  String because(const int error) const { return reason(error) + (old >= 0 ? left_as_it_was : ""); }
-  String kept_at() const { return folder + "/" + priv_name + "/new"; }
-  int open_new(const int flags) const {
-    return openat(priv, "new", flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+  String because(const int error) const {
+    return reason(error) + (place.exists() ? left_as_it_was : "");
   }
+  int open_new(const int flags) const { return open(path.c_str(), flags | O_CLOEXEC); }
 
-  void open_target();
-  int make_private(int in, const String& in_path);
+  void begin();
+  void warn_locked(const String& when) const;
+  int make_content(int in, const String& in_path);
+  int make_private(int in);
   int check_private() const;
   int seal_private();
   bool remove_private();
-  void keep();
+  String keep();
   bool abandon();
   String failure(int error) const;
   String flush();
-  bool target_unchanged() const;
   String prepare();
   String lock();
   String reserve();
@@ -156,64 +153,104 @@ struct Output_file::State {
   String flush_folder();
 };
 
-// The existing target, held (O_PATH) as the walk found it.
-void Output_file::State::open_target() {
-  struct stat st;
-  if (!place.exists()) {
-    if (fstatat(place.dir(), place.name().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 &&
-        errno != ENOENT)
-      cannot(reason(errno));
-    return;
+// Judges the walk and makes the new content where it will go. An existing
+// file is copied into where its folder may not be written (closed to this
+// process, or immutable), where the sticky bit keeps it from being renamed
+// over, and where it has several names in a folder no other user may
+// write; elsewhere it is replaced.
+void Output_file::State::begin() {
+  if (begun) return;
+  Files::check_output(place, who);
+  // Libraries that open the new content by name reach it through /proc.
+  if (access("/proc/self/fd", X_OK) != 0) cannot("needs /proc, which is not mounted");
+  begun = true;
+  size_limit_fails(true);
+  const bool closed = faccessat(place.dir(), ".", W_OK | X_OK, 0) != 0;
+  if (place.exists()) {
+    const Files::Entry rule = Files::entry_rule(place.file(), place.folder());
+    const bool names = place.file().st_nlink > 1, shared = Files::shared_folder(place.folder());
+    if (!closed && names && shared && rule == Files::Entry::kept)
+      cannot("the file has another name, and the sticky bit of its folder " + place.dir_path() +
+             " keeps it from being replaced (which would break the link)");
+    in_place = closed || rule == Files::Entry::kept || (names && !shared);
   }
-  if (!S_ISREG(place.file().st_mode)) cannot("not a regular file");
-  old = openat(place.dir(), place.name().c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-  if (old < 0 || fstat(old, &old_st) != 0) cannot(reason(errno));
-  if (!same_inode(place.file(), old_st)) cannot("the file changed while it was opened");
-  // A file of several names is rewritten so that all of them see the new
-  // content.
-  in_place = old_st.st_nlink > 1 || replace_forbidden(place.folder(), old_st);
+  if (in_place) {
+    out = open(fd_path(place.file_fd()).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (out < 0) cannot(reason(errno));
+    if (flock(out, LOCK_EX | LOCK_NB) != 0)
+      warn_locked("; its output waits for it when the run ends");
+    flock(out, LOCK_UN);
+  }
+  int error = closed ? EACCES : make_content(place.dir(), place.dir_path());
+  if (error == 0) return;
+  if (!in_place || (error != EACCES && error != EPERM)) cannot(reason_of(error));
+  // The file's folder is closed to this process but the file is not: the
+  // output is made elsewhere and copied into it.
+  const char* tmpdir = std::getenv("TMPDIR");
+  for (const String& where : {String(tmpdir != nullptr ? tmpdir : ""), String("/tmp")}) {
+    if (where.empty()) continue;
+    int fd = open(where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    error = fd < 0 ? errno : make_content(fd, where);
+    close_fd(fd);
+    if (error == 0) return;
+  }
+  cannot("no temporary file can be made: " + reason_of(error));
 }
 
-// Makes the private folder in the folder open as in (in_path its name for
-// messages) and the empty new content in it: 0, or the error number (or
-// folder_swapped), and then nothing made is left and no descriptor of it
-// kept.
-int Output_file::State::make_private(const int in, const String& in_path) {
+void Output_file::State::warn_locked(const String& when) const {
+  Message::message(Message_warn(who + ": another process holds a lock on " + target + when));
+}
+
+// Makes the new content in the folder open as in (in_path its name for
+// messages), held with that folder (parent): a file without a name, or
+// where the filesystem makes none, the file "new" in a private folder,
+// reached by name through the folder. 0, or the error number (or
+// folder_swapped).
+int Output_file::State::make_content(const int in, const String& in_path) {
+  folder = in_path;
+  close_fd(content);
+  content = openat(in, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (content < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) return make_private(in);
+  if (content < 0 || (parent = fcntl(in, F_DUPFD_CLOEXEC, 0)) < 0) return errno;
+  path = fd_path(content);
+  // The folder's default list reached the new file: a replaced file gets
+  // its own list, a new one its folder's (at prepare).
+  return Access_list::clear(content);
+}
+
+// Makes the private folder in the folder open as in and the empty new
+// content in it: 0, or the error number (or folder_swapped), and then
+// nothing made is left and no descriptor of it kept.
+int Output_file::State::make_private(const int in) {
   const Signals_held held;  // made and watched as one step
   String made = fd_path(in) + "/.output.XXXXXX";
   if (mkdtemp(&made[0]) == nullptr) return errno;
-  priv_name = Files::name_of(made);
-  folder = in_path;
+  priv_name = made.substr(made.rfind('/') + 1);
   parent = fcntl(in, F_DUPFD_CLOEXEC, 0);
   if (parent >= 0)
     priv = openat(parent, priv_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   int error = priv < 0 ? errno : check_private();
   if (error == 0) error = seal_private();
-  if (error == 0) {
-    path = fd_path(priv) + "/new";
-    return 0;
-  }
+  if (error == 0) return 0;
   if (priv >= 0 && error != folder_swapped)  // one swapped is not this process's to remove
     remove_private();
   else if (priv < 0)  // nothing but the empty folder was made
     unlinkat(parent >= 0 ? parent : in, priv_name.c_str(), AT_REMOVEDIR);
   close_fd(priv);
   close_fd(parent);
-  kept = false;  // a folder that could not be removed is no longer this output's
+  kept_at.clear();  // a folder that could not be removed is no longer this output's
   return error;
 }
 
 // Whether the folder just opened is the one mkdtemp made, so that nothing
 // is changed in a folder another user put in its place (in a folder others
-// may write): this user's, closed to others, empty. 0, or folder_swapped
-// (or an error number).
+// may write): this user's and closed to others, as only mkdtemp's own
+// folder can be. 0, or folder_swapped (or an error number).
 int Output_file::State::check_private() const {
   struct stat st;
   if (fstat(priv, &st) != 0) return errno;
-  return st.st_uid == geteuid() && S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0 &&
-                 empty_folder(priv)
-             ? 0
-             : folder_swapped;
+  return st.st_uid == geteuid() && S_ISDIR(st.st_mode) && (st.st_mode & 077) == 0 ? 0
+                                                                                  : folder_swapped;
 }
 
 // Watches the private folder, closes it to other users and makes the empty
@@ -226,48 +263,53 @@ int Output_file::State::seal_private() {
   struct stat st;
   if (fstat(priv, &st) != 0 || fchmod(priv, 0700 | (st.st_mode & S_ISGID)) != 0) return errno;
   if (const int error = Access_list::clear(priv); error != 0) return error;
-  const int file = open_new(O_WRONLY | O_CREAT | O_EXCL);
-  if (file < 0) return errno;
-  close(file);
+  content = openat(priv, "new", O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (content < 0) return errno;
   file_watch.watch(priv, "new");
+  path = fd_path(priv) + "/new";
   return 0;
 }
 
 // Removes the new content and the private folder (while its name is still
-// the folder held), unless kept; true when nothing is left, else kept.
+// the folder held), unless kept; true when nothing is left.
 bool Output_file::State::remove_private() {
-  if (priv < 0 || kept) return priv < 0;
+  if (priv < 0 || !kept_at.empty()) return priv < 0;
   bool gone = unlinkat(priv, "new", 0) == 0 || errno == ENOENT;
   struct stat st, now;
   if (fstat(priv, &st) == 0 && fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
       same_inode(st, now))
     gone = unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 && gone;
-  keep();
-  kept = !gone;
+  if (!gone) keep();
   return gone;
 }
 
-// Leaves the private folder and the new content where they are, also
-// should a signal end the process later.
-void Output_file::State::keep() {
-  kept = true;
+// Leaves the new content for the user, also should a signal end the
+// process later: where it is kept, or "" when it cannot be (a file without
+// a name is linked into its folder under a hidden name).
+String Output_file::State::keep() {
   file_watch.forget();
   folder_watch.forget();
+  const String name = priv >= 0 ? priv_name + "/new" : hidden_name();
+  if (kept_at.empty() &&
+      (priv >= 0 || linkat(AT_FDCWD, path.c_str(), parent, name.c_str(), AT_SYMLINK_FOLLOW) == 0))
+    kept_at = folder + "/" + name;
+  return kept_at;
 }
 
 // Gives up an output not put in place: the room made for a copy goes (the
-// target cut back to its size), and so do the private folder and the new
-// content; true when neither is left.
+// target cut back to its size), and so does the new content; true when
+// nothing is left.
 bool Output_file::State::abandon() {
   if (out >= 0 && reserved && ftruncate(out, old_size) == 0) reserved = false;
-  return remove_private();
+  return kept_at.empty() && remove_private();
 }
 
 Output_file::State::~State() {
   abandon();
   file_watch.forget();  // before the folders they name entries in are closed
   folder_watch.forget();
-  for (int* fd : {&old, &parent, &priv, &out}) close_fd(*fd);
+  for (int* fd : {&content, &parent, &priv, &out}) close_fd(*fd);
+  if (begun) size_limit_fails(false);
 }
 
 // ---------------------------------------------------------------- the steps
@@ -279,56 +321,34 @@ String Output_file::State::failure(const int error) const {
   if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
       error == ENFILE)
     why += ": " + reason(error);
-  if (old >= 0) why += left_as_it_was;
+  if (place.exists()) why += left_as_it_was;
   return why;
 }
 
 // Every byte of the new content on the disk before it replaces the target:
 // a failed write the system reports only now (a full disk behind a cache, a
-// network filesystem) fails the output here. A copy in place reads the
-// content back and flushes the target instead.
+// network filesystem) fails the output here. A copy in place flushes the
+// target instead.
 String Output_file::State::flush() {
   if (in_place) return "";
-  int fd = open_new(O_RDONLY);
-  const int error = fd < 0 || fsync(fd) != 0 ? errno : 0;
-  close_fd(fd);
-  return error == 0 ? "" : failure(error);
-}
-
-// True when the target is still the file it was when the output began, or
-// still absent.
-bool Output_file::State::target_unchanged() const {
-  struct stat now;
-  if (fstatat(place.dir(), place.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
-    return old < 0 && errno == ENOENT;
-  return old >= 0 && same_inode(now, old_st);
+  return fsync(content) == 0 ? "" : failure(errno);
 }
 
 // What can fail before the target is touched, but the room for a copy:
-// for a rename the new file's owner, permissions and list, for a copy the
-// target opened and locked; both then check that the target is unchanged.
+// for a rename the new file's owner, permissions and list, from the file
+// seen when the output began (or its folder), for a copy the lock.
 String Output_file::State::prepare() {
   if (in_place) return lock();
-  int fd = open_new(O_RDONLY);
-  const int error = fd < 0    ? errno
-                    : old < 0 ? Access_list::inherit(fd, place.dir())
-                              : Access_list::carry_over(fd, old);
-  close_fd(fd);
-  if (error != 0) return because(error);
-  return target_unchanged() ? "" : changed;
+  const int error = place.exists() ? Access_list::carry_over(content, place.file_fd())
+                                   : Access_list::inherit(content, place.dir());
+  return error == 0 ? "" : because(error);
 }
 
-// Opens the target for the copy, once known to be the file that was
-// checked (a FIFO put in its place refuses a non-blocking open instead of
-// waiting), and takes its lock: one writer at a time, from before the room
-// is made to the last byte. A lock another process holds (any reader's
-// flock) is waited for, lock_wait seconds at most; signals still end the
-// process meanwhile, and its temporaries go.
+// Takes the lock of the file copied into: one writer at a time, from
+// before the room is made to the last byte. A lock another process holds
+// (any reader's flock) is waited for, lock_wait seconds at most; signals
+// still end the process meanwhile, and the new content goes.
 String Output_file::State::lock() {
-  out = openat(place.dir(), place.name().c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  struct stat st;
-  if (out < 0 || fstat(out, &st) != 0) return because(errno);
-  if (!same_inode(st, old_st)) return changed;
   const auto start = std::chrono::steady_clock::now();
   for (bool told = false; flock(out, LOCK_EX | LOCK_NB) != 0; told = true) {
     if (errno != EWOULDBLOCK && errno != EINTR) return because(errno);
@@ -336,11 +356,10 @@ String Output_file::State::lock() {
     if (waited.count() >= lock_wait)
       return "another process holds a lock on it (waited " + String(int(lock_wait)) + " s)" +
              left_as_it_was;
-    if (!told)
-      Message::message(
-          Message_warn(who + ": waiting for another process to finish writing " + target));
+    if (!told) warn_locked("; waiting for it, at most " + String(int(lock_wait)) + " s");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
+  struct stat st;
   if (fstat(out, &st) != 0) return because(errno);
   old_size = st.st_size;
   return "";
@@ -350,7 +369,7 @@ String Output_file::State::lock() {
 String Output_file::State::reserve() {
   if (!in_place) return "";
   struct stat from;
-  if (fstatat(priv, "new", &from, AT_SYMLINK_NOFOLLOW) != 0) return because(errno);
+  if (fstat(content, &from) != 0) return because(errno);
   const String why = make_room(out, old_size, from.st_size);
   reserved = why.empty();
   return reserved ? "" : why + left_as_it_was;
@@ -363,22 +382,32 @@ String Output_file::State::place_it() {
   return why;
 }
 
+// Puts the new content at the target's name in the folder walked: a new
+// file linked there; else linked under a hidden name and renamed over
+// whatever stands at the name now, which is replaced, never followed.
 String Output_file::State::rename_over() {
   const int dir = place.dir();
   const char* name = place.name().c_str();
-  int done = renameat2(priv, "new", dir, name, old < 0 ? RENAME_NOREPLACE : 0);
-  if (done != 0 && errno == EINVAL) done = renameat(priv, "new", dir, name);
-  if (done == 0) return "";
-  if (errno == EEXIST)
-    return "a file of that name was made by another process while its new content was written; "
-           "it is left as it is";
-  return because(errno);
+  if (priv >= 0) return renameat(priv, "new", dir, name) == 0 ? "" : because(errno);
+  if (!place.exists() && linkat(AT_FDCWD, path.c_str(), dir, name, AT_SYMLINK_FOLLOW) == 0)
+    return "";
+  if (!place.exists() && errno != EEXIST) return because(errno);
+  const String hidden = hidden_name();
+  if (linkat(AT_FDCWD, path.c_str(), dir, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
+    return because(errno);
+  if (renameat(dir, hidden.c_str(), dir, name) == 0) return "";
+  const int error = errno;
+  unlinkat(dir, hidden.c_str(), 0);
+  return because(error);
 }
 
 // Copies the new content into the target, locked with room made; a copy
 // cut short leaves the file empty, never part of an output that might pass
 // for the whole of one, and the whole output is kept for the user.
 String Output_file::State::copy_into() {
+  // The whole new content is named until the copy is done: a kill or a
+  // crash meanwhile leaves it for the user.
+  const String at = keep();
   int in = open_new(O_RDONLY);
   if (in < 0) return because(errno);
   String why;
@@ -395,6 +424,7 @@ String Output_file::State::copy_into() {
   if (why.empty() && ftruncate(out, copied) != 0) why = reason(errno);
   // Set-id bits go as a write by an unprivileged process makes them go
   // (one that may not change the mode had them cleared by the write).
+  const struct stat& old_st = place.file();
   if (why.empty() && (old_st.st_mode & (S_ISUID | S_ISGID)) != 0 &&
       fchmod(out, old_st.st_mode & 01777) != 0 && errno != EPERM)
     why = reason(errno);
@@ -402,9 +432,10 @@ String Output_file::State::copy_into() {
   if (!why.empty() && ftruncate(out, 0) != 0) why += " (left part-written)";
   if (close(out) != 0 && why.empty()) why = reason(errno);  // also ends the lock
   out = -1;
-  if (why.empty()) return "";
-  keep();
-  return why + "; the new content is kept in " + kept_at();
+  if (why.empty() && priv < 0 && !at.empty())
+    unlinkat(parent, at.substr(folder.size() + 1).c_str(), 0);
+  if (why.empty()) kept_at.clear();
+  return why.empty() || at.empty() ? why : why + "; the new content is kept in " + at;
 }
 
 // The folder of a renamed output flushed, so that the rename is on the
@@ -421,38 +452,20 @@ String Output_file::State::flush_folder() {
 // ---------------------------------------------------------------- Output_file
 
 Output_file::Output_file(const String& target, const String& who, Pending_outputs* pending)
-    : state_(new State(target, who)), pending_(pending) {
-  State& s = *state_;
-  if (pending != nullptr) s.lock_wait = pending->lock_wait_;
-  // Libraries that open the new content by name reach it through /proc.
-  if (access("/proc/self/fd", X_OK) != 0) s.cannot("needs /proc, which is not mounted");
-  s.open_target();
-  const int beside = s.make_private(s.place.dir(), s.place.dir_path());
-  if (beside == 0) return;
-  const bool closed = beside == EACCES || beside == EPERM;
-  if (!closed || s.old < 0 || faccessat(s.place.dir(), s.place.name().c_str(), W_OK, 0) != 0)
-    s.cannot(reason_of(beside));
-  // The file's folder is closed to this process but the file is not: the
-  // output is made elsewhere and copied into it.
-  s.in_place = true;
-  const char* tmpdir = std::getenv("TMPDIR");
-  int error = 0;
-  for (const String& where : {String(tmpdir != nullptr ? tmpdir : ""), String("/tmp")}) {
-    if (where.empty()) continue;
-    int fd = open(where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    error = fd < 0 ? errno : s.make_private(fd, where);
-    close_fd(fd);
-    if (error == 0) return;
-  }
-  s.cannot("no temporary file can be made: " + reason_of(error));
+    : pending_(pending) {
+  // The output begun for target when the run started, else one begun now.
+  for (std::size_t i = 0; pending != nullptr && !state_ && i < pending->added_.size(); ++i)
+    if (pending->added_[i]->target == target) {
+      state_ = std::move(pending->added_[i]);
+      pending->added_.erase(pending->added_.begin() + std::ptrdiff_t(i));
+    }
+  if (!state_) state_.reset(new State(target, who));
+  state_->who = who;
+  if (pending != nullptr) state_->lock_wait = pending->lock_wait_;
+  state_->begin();
 }
 
 Output_file::~Output_file() = default;
-
-void Output_file::probe(const String& target, const String& who) {
-  Files::check_output(target, who);
-  Output_file(target, who);
-}
 
 const String& Output_file::path() const { return state_->path; }
 
@@ -478,9 +491,9 @@ using States = std::vector<std::unique_ptr<Output_file::State>>;
     Output_file::State& s = *outputs[i];
     if (s.placed) {
       replaced += (replaced.empty() ? "" : ", ") + s.target;
-    } else if (!s.abandon() && why.find(s.kept_at()) == String::npos) {
+    } else if (!s.abandon() && why.find(s.keep()) == String::npos) {
       text += "; the new content" + (i == at ? String() : " of " + s.target) + " is kept in " +
-              s.kept_at();
+              s.keep();
     }
   }
   if (!replaced.empty()) text += "; already replaced: " + replaced;
@@ -525,6 +538,18 @@ Pending_outputs::Pending_outputs(const String& who, const double lock_wait)
     : who_(who), lock_wait_(lock_wait) {}
 
 Pending_outputs::~Pending_outputs() = default;
+
+const Files::Output_place& Pending_outputs::add(const String& target) {
+  for (const auto& s : added_)
+    if (s->target == target) return s->place;
+  added_.emplace_back(new Output_file::State(target, who_));
+  added_.back()->lock_wait = lock_wait_;
+  return added_.back()->place;
+}
+
+void Pending_outputs::begin() {
+  for (const auto& s : added_) s->begin();
+}
 
 void Pending_outputs::put_in_place() {
   States held;

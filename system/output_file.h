@@ -1,19 +1,17 @@
-// Putting an output file in place: its new content is written whole in a
-// private folder first, checked, and only then takes the place of the
-// target, by rename or by a copy into the existing file.
+// Putting an output file in place: its new content is written whole first,
+// checked, and only then takes the place of the target, by rename or by a
+// copy into the existing file.
 //
-// The target path is walked as Files::Output_place walks it: the file a
-// chain of links leads to is written, the links stay as they are, and the
-// target's folder is held open from then on.
-//
-// No name that another user may change is followed once the output is
-// begun. The target's folder and the private folder are held open, and
-// every step works through those descriptors: the private folder (for this
-// user alone) is made beside the target, or for a copy in place, where that
-// folder is closed to the user, in $TMPDIR (else /tmp); the new content is
-// the file "new" in it, whatever the target's name, so long names fit. A
-// library that opens files by name is given path(), which reaches that file
-// through the held descriptor: outputs need /proc.
+// The target path is walked once (Files::Output_place) when the output
+// begins, for a run when it starts (Pending_outputs::add); every rule is
+// judged on that walk and the commit uses it: no name is walked again.
+// The new content is a file without a name (O_TMPFILE) in the target's
+// folder, or for a copy in place where that folder is closed to the user,
+// in $TMPDIR (else /tmp): a process killed meanwhile leaves nothing. A
+// library that opens files by name is given path(): outputs need /proc.
+// Where the filesystem makes no such files (NFS, vfat, CIFS) the content
+// is the file "new" in a private folder made there for this user alone,
+// removed should a signal end the process.
 #ifndef VANTREL_SYSTEM_OUTPUT_FILE_H
 #define VANTREL_SYSTEM_OUTPUT_FILE_H
 
@@ -21,52 +19,54 @@
 #include <vector>
 
 #include "foundation/vstring.h"
+#include "system/file_access.h"
 
 namespace vantrel {
 
 class Pending_outputs;
 
 //! One output on its way to its target.
-/*! Renamed over the target where that is allowed; copied into the existing
-  file instead when the target's folder may not be written but the file
-  may, when the folder is sticky (as /tmp) and the file another user's, and
-  when the file has more than one name (hard links), so that every name
-  sees the new content.
+/*! Renamed over the target where that is allowed: whatever stands at the
+  name then is replaced, never followed (a new file's content is linked to
+  the name, or renamed over a file made there meanwhile: the later output
+  wins). Copied into the file seen at the start instead when its folder
+  may not be written but the file may, when the sticky bit keeps it from
+  being renamed over (Files::Entry::kept), and when it has more than one
+  name in a folder no other user may write, so that every name sees the
+  new content; in a folder another user may write (Files::shared_folder)
+  such a file is renamed over, which breaks the link, or refused where the
+  sticky bit forbids that.
 
   A renamed output gets the owner, group, permissions and access list of
-  the file it replaces as far as no user gains access by it
+  the file seen at the start as far as no user gains access by it
   (Access_list::carry_over); a copy keeps the file's own. Either loses the
-  set-user-ID and set-group-ID bits, as a write by an unprivileged process
-  clears them. A new file gets the group, permissions and access list a
-  file made in the target's folder gets (a set-group-ID folder's group;
-  Access_list::inherit).
+  set-id bits, as a write by an unprivileged process clears them. A new
+  file gets what a file made in the target's folder gets (a set-group-ID
+  folder's group; Access_list::inherit).
 
-  A copy in place keeps the file but for its content. It takes an
-  exclusive lock (flock) on the file, waiting at most lock_wait seconds
-  (60) for a process that holds one, and makes sure of room for the new
-  content before a byte is overwritten; a full disk or a size limit then
-  leaves the file as it was. Once begun, a copy that fails leaves the file
-  empty rather than part-written, and the whole new content is kept and
-  named in the message. A process killed (SIGKILL) or a machine that stops
-  during the copy leaves new bytes followed by the old tail, with the whole
-  new content in the private folder.
+  A copy in place takes an exclusive lock (flock) on the file, waiting at
+  most lock_wait seconds (60) for a process that holds one (a lock held
+  when the output begins is named in a warning then), and makes sure of
+  room for the new content before a byte is overwritten; a full disk or a
+  size limit then leaves the file as it was. Once begun, a copy that fails
+  leaves the file empty rather than part-written, and the whole new
+  content is kept and named in the message.
 
   Until the output is put in place nothing the target names is touched;
-  just before, the target must still be the file that was there when the
-  output began (or still be absent). The private folder goes when the
-  object is destroyed (or put in place), and when a signal that ends the
-  process arrives first (Cleanup_on_signal); such signals wait while
-  outputs are put in place. Once renamed there, the target's folder is
-  flushed to the disk. While any output is open a file size limit makes
-  writes fail (EFBIG) rather than end the process.
+  signals that end the process wait while it is put in place, and the new
+  content goes with the object. A renamed output's folder is then flushed
+  to the disk. While any output is open a file size limit makes writes
+  fail (EFBIG) rather than end the process.
 
   Failures are fatal: "<who>: cannot write <target>: <reason>", the target
   named as given, followed by "; the file is left as it was" where that is
-  so, and by where the new content is kept when it could not be removed. */
+  so, and by where the new content is kept when it is. */
 class Output_file {
  public:
-  //! Begins an output to target; fatal when no private folder can be made
-  //! where it would go, or the target's folder cannot be reached. commit()
+  //! Begins an output to target: the one pending holds for it (added and
+  //! begun when the run started), else a walk of target made now and
+  //! judged (Files::check_output). Fatal when the target may not be
+  //! written or no new content can be made where it would go. commit()
   //! hands it to pending, when given, which puts it in place with the
   //! others it holds; pending must outlive the commit.
   Output_file(const String& target, const String& who, Pending_outputs* pending = nullptr);
@@ -74,13 +74,10 @@ class Output_file {
   Output_file(const Output_file&) = delete;
   Output_file& operator=(const Output_file&) = delete;
 
-  //! Whether target can be written, before a run's work, of what would
-  //! otherwise fail only at its end: Files::check_output, then the private
-  //! folder target would use made and removed (fatal as the constructor).
-  static void probe(const String& target, const String& who);
-
   //! The name of the new content for a library that opens files by name:
-  //! "/proc/self/fd/<N>/new", N the private folder's descriptor.
+  //! "/proc/self/fd/<N>", N its descriptor (open to read and write, so that
+  //! it may be opened again by name), or "/proc/self/fd/<N>/new", N its
+  //! private folder's.
   const String& path() const;
   //! Writes bytes as the whole new content, every write checked (fatal as
   //! write_failed).
@@ -103,15 +100,15 @@ class Output_file {
   Pending_outputs* pending_ = nullptr;
 };
 
-//! Outputs written, checked and waiting to be put in place together.
+//! Outputs begun when a run starts, then written, checked and waiting to
+//! be put in place together.
 /*! put_in_place() first takes every step that can fail for all of them
-  (owner and permissions, locks, the checks that the targets did not
-  change, room for copies in place; each new content was flushed at its
-  commit), and only then puts them in place, copies first, with the
-  signals that end the process held from the room on. A failure before
-  the first is in place leaves every target as it was; one after names
-  each output already replaced. Outputs not put in place when the object
-  goes are removed: nothing is replaced. */
+  (owner and permissions, locks, room for copies in place; each new
+  content was flushed at its commit), and only then puts them in place,
+  copies first, with the signals that end the process held from the room
+  on. A failure before the first is in place leaves every target as it
+  was; one after names each output already replaced. Outputs not put in
+  place when the object goes are removed: nothing is replaced. */
 class Pending_outputs {
  public:
   //! who names the program in messages of writers whose own words do not
@@ -123,6 +120,15 @@ class Pending_outputs {
   Pending_outputs& operator=(const Pending_outputs&) = delete;
 
   const String& who() const { return who_; }
+  //! Walks target once and holds the walk, which the output to target
+  //! keeps to its commit; nothing is judged yet. The same walk for a
+  //! target added before.
+  const Files::Output_place& add(const String& target);
+  //! Begins every output added: its walk judged (Files::check_output), its
+  //! new content made where it will go (fatal as Output_file), and a
+  //! warning for each target to be written in place that another process
+  //! holds a lock on.
+  void begin();
   //! Puts every output held in place, in the order committed but copies
   //! first (fatal as above).
   void put_in_place();
@@ -131,7 +137,7 @@ class Pending_outputs {
   friend class Output_file;
   String who_;
   double lock_wait_;
-  std::vector<std::unique_ptr<Output_file::State>> held_;
+  std::vector<std::unique_ptr<Output_file::State>> added_, held_;
 };
 
 }  // namespace vantrel

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <set>
 #include <string>
@@ -284,7 +285,8 @@ TEST(RunMtzFiles, ShortLabelListsGiveNoVerdict) {
 
 // A run ended by SIGTERM, SIGINT or SIGHUP while it makes its MTZ output
 // ends by that signal and leaves nothing beside the output. The run is
-// stopped once a temporary is there (one that ends first is made again).
+// stopped once it holds the output's new content, a file without a name in
+// the output's folder (one that ends first is made again).
 TEST(RunMtzFiles, ASignalLeavesNoTemporary) {
   for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
     bool caught = false;
@@ -299,10 +301,13 @@ TEST(RunMtzFiles, ASignalLeavesNoTemporary) {
         execl("/bin/sh", "sh", "-c", (command + " >/dev/null 2>&1").c_str(), nullptr);
         _exit(127);
       }
-      // Sorted, the names start with a temporary's until the output is in place.
       const auto temporary = [&] {
-        const std::vector<std::string> names = dir.entries();  // read once: they change
-        return !names.empty() && names[0] != "o.mtz";
+        std::error_code error;
+        const std::string fds = "/proc/" + std::to_string(pid) + "/fd", made = dir.path() + "/#";
+        for (const auto& fd : std::filesystem::directory_iterator(fds, error))
+          if (vantrel_testing::link_text(fd.path().string()).compare(0, made.size(), made) == 0)
+            return true;
+        return false;
       };
       int status = 0, ended = 0;
       while ((ended = waitpid(pid, &status, WNOHANG)) == 0 && !temporary()) {

@@ -6,9 +6,13 @@
 #ifndef VANTREL_TESTS_SUPPORT_TESTING_H
 #define VANTREL_TESTS_SUPPORT_TESTING_H
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -217,6 +221,22 @@ inline std::string in_mount_namespace(const std::function<std::string()>& f) {
       return std::string("no namespace");
     return f();
   });
+}
+
+//! Makes opens of files without a name (O_TMPFILE) fail in this process as
+//! on filesystems that make none (NFS, vfat): false where that cannot be
+//! done.
+inline bool without_unnamed_files() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),  // the flags' low half
+      BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+  const sock_fprog program = {sizeof filter / sizeof filter[0], filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
 
 }  // namespace vantrel_testing
