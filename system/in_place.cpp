@@ -75,10 +75,11 @@ int Copy_in_place::copy(const int from, const int fd) {
   char buffer[65536];
   off_t copied = 0;
   if (lseek(fd, 0, SEEK_SET) != 0) return errno;  // moved by the search for holes
-  for (ssize_t n; (n = read(from, buffer, sizeof buffer)) != 0; copied += n) {
-    if (n < 0 && errno == EINTR) n = 0;
-    else if (n < 0) return errno;
+  for (ssize_t n; (n = read(from, buffer, sizeof buffer)) != 0;) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
     if (!System::write_all(fd, buffer, std::size_t(n))) return errno;
+    copied += n;
   }
   // Cut to what was copied: the file may have been longer.
   return ftruncate(fd, copied) == 0 ? 0 : errno;
