@@ -121,7 +121,6 @@ void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bo
   forget();
   struct stat st;
   if (name.empty() || name.size() > NAME_MAX || (folder && fstat(folder_fd, &st) != 0)) return;
-  const Signals_held held;
   for (int i = 0; i < slot_count && slot_ < 0; ++i) {
     int expected = slot_free;
     if (slots[i].state.compare_exchange_strong(expected, slot_filling)) slot_ = i;
@@ -143,7 +142,6 @@ void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bo
 
 void Cleanup_on_signal::forget() {
   if (slot_ < 0) return;
-  const Signals_held held;
   slots[slot_].state.store(slot_free, std::memory_order_release);
   slot_ = -1;
 }
