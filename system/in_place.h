@@ -29,8 +29,9 @@ class Copy_in_place {
   //! unless it was longer. "" when there is room, else the reason, and what
   //! a failed attempt allocated past old_size is cut back.
   String prepare(int fd, off_t old_size, off_t size, std::initializer_list<int> folders);
-  //! Copies the file open as from over the file open as fd from its start,
-  //! cut to what was copied: 0, or the error number.
+  //! Copies what the descriptor from reads (from its offset; it may be a
+  //! pipe) over the file open as fd from its start, cut to what was copied:
+  //! 0, or the error number.
   static int copy(int from, int fd);
   //! After a failed copy, the old content given back from its reflink:
   //! false when none was taken or it could not be given back.
