@@ -2,10 +2,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 #include "app/quelvarn.h"
 
 int main(int argc, char** argv) {
+  // A write past a file size limit (ulimit -f) fails (EFBIG) and is reported
+  // naming its output, rather than the limit's signal ending the run at
+  // whatever step it comes.
+  std::signal(SIGXFSZ, SIG_IGN);
   // A caller may start the program with standard descriptors closed. Each
   // closed one is held by /dev/null: no file opened later takes its number
   // (text meant for the terminal could land in it), and an output named as

@@ -15,6 +15,7 @@
 
 #include "foundation/message.h"
 #include "system/access_list.h"
+#include "system/in_place.h"
 #include "system/signal_cleanup.h"
 #include "system/system_call.h"
 
@@ -62,39 +63,6 @@ void size_limit_fails(const bool open) {
 // guesses it.
 String hidden_name() { return ".output." + std::to_string(std::random_device{}()); }
 
-// Writes zeros from the end of the file open as fd, from bytes long, to
-// size bytes, and flushes them: room made by writing it where the
-// filesystem cannot reserve it. The old bytes are not touched. 0, or the
-// error number.
-int write_room(const int fd, const off_t from, const off_t size) {
-  static const char zeros[65536] = {};
-  for (off_t at = from; at < size;) {
-    const ssize_t n = pwrite(fd, zeros, std::size_t(std::min<off_t>(sizeof zeros, size - at)), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    at += n;
-  }
-  return size > from && fdatasync(fd) != 0 ? errno : 0;
-}
-
-// Makes sure of room for size bytes in the file open as fd, old_size bytes
-// long, before any byte of it is overwritten, so that a full filesystem or
-// a size limit leaves the file as it was: "" when there is room, else the
-// reason. The file grows to size (the tail reads as zeros) unless it was
-// longer, so that a size limit counts too; where the filesystem cannot
-// reserve (ext2, vfat, NFS 3) the room is written instead. What a failed
-// attempt allocated or wrote is cut back. The system call, not
-// posix_fallocate: that one emulates a reservation by reading the file,
-// which a descriptor open for writing only cannot do.
-String make_room(const int fd, const off_t old_size, const off_t size) {
-  if (size == 0 || fallocate(fd, 0, 0, size) == 0) return "";
-  int error = errno;
-  if (error == EOPNOTSUPP || error == ENOSYS) error = write_room(fd, old_size, size);
-  if (error == 0) return "";
-  const String why = reason(error);
-  return ftruncate(fd, old_size) != 0 ? String(why + " (left longer than it was)") : why;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- state
@@ -123,6 +91,7 @@ struct Output_file::State {
   int out = -1;           // a copy's target, open for writing
   off_t old_size = 0;     // its size when locked
   bool reserved = false;  // room made in it for the new content
+  Copy_in_place copy;     // and its old content, kept where it can be
   bool placed = false;
 
   [[noreturn]] void cannot(const String& why) const {
@@ -370,7 +339,7 @@ String Output_file::State::reserve() {
   if (!in_place) return "";
   struct stat from;
   if (fstat(content, &from) != 0) return because(errno);
-  const String why = make_room(out, old_size, from.st_size);
+  const String why = copy.prepare(out, old_size, from.st_size, {place.dir(), parent});
   reserved = why.empty();
   return reserved ? "" : why + left_as_it_was;
 }
@@ -402,26 +371,18 @@ String Output_file::State::rename_over() {
 }
 
 // Copies the new content into the target, locked with room made; a copy
-// cut short leaves the file empty, never part of an output that might pass
-// for the whole of one, and the whole output is kept for the user.
+// cut short gives the file its old content back where a reflink kept it,
+// else leaves it empty, never part of an output that might pass for the
+// whole of one, with the whole output kept for the user.
 String Output_file::State::copy_into() {
   // The whole new content is named until the copy is done: a kill or a
   // crash meanwhile leaves it for the user.
   const String at = keep();
   int in = open_new(O_RDONLY);
   if (in < 0) return because(errno);
-  String why;
-  char buffer[65536];
-  off_t copied = 0;
-  for (ssize_t n = 1; why.empty() && n != 0;) {
-    n = read(in, buffer, sizeof(buffer));
-    if (n < 0 && errno != EINTR) why = reason(errno);
-    if (n > 0 && !write_all(out, buffer, std::size_t(n))) why = reason(errno);
-    if (n > 0) copied += n;
-  }
+  const int error = Copy_in_place::copy(in, out);
+  String why = error == 0 ? "" : reason(error);
   close_fd(in);
-  // Cut to what was copied: the file may have been longer.
-  if (why.empty() && ftruncate(out, copied) != 0) why = reason(errno);
   // Set-id bits go as a write by an unprivileged process makes them go
   // (one that may not change the mode had them cleared by the write).
   const struct stat& old_st = place.file();
@@ -429,12 +390,16 @@ String Output_file::State::copy_into() {
       fchmod(out, old_st.st_mode & 01777) != 0 && errno != EPERM)
     why = reason(errno);
   if (why.empty() && fsync(out) != 0) why = reason(errno);
-  if (!why.empty() && ftruncate(out, 0) != 0) why += " (left part-written)";
+  const bool restored = !why.empty() && copy.restore(out);
+  if (!why.empty() && !restored && ftruncate(out, 0) != 0) why += " (left part-written)";
   if (close(out) != 0 && why.empty()) why = reason(errno);  // also ends the lock
   out = -1;
-  if (why.empty() && priv < 0 && !at.empty())
+  // Given back, the old content stands as it was: nothing is kept.
+  const bool done = why.empty() || restored;
+  if (done && priv < 0 && !at.empty())
     unlinkat(parent, at.substr(folder.size() + 1).c_str(), 0);
-  if (why.empty()) kept_at.clear();
+  if (done) kept_at.clear();
+  if (restored) return why + left_as_it_was;
   return why.empty() || at.empty() ? why : why + "; the new content is kept in " + at;
 }
 

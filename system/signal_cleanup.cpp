@@ -7,7 +7,6 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
-#include <mutex>
 
 namespace vantrel {
 
@@ -51,15 +50,6 @@ static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the stat
 constexpr int slot_count = 32;
 Slot slots[slot_count];
 
-// The caller's dispositions, saved when the first entry is watched; only
-// signals left at the default are taken over.
-std::mutex installing;
-int watched = 0;
-int signal_count = 0;
-int signals[max_signals];
-bool taken[max_signals] = {};
-struct sigaction previous[max_signals];
-
 void remove_watched(const int sig) {
   // Only calls that are safe in a signal handler from here on. Files go
   // first, then the folders that held them, inner ones before outer ones:
@@ -92,37 +82,29 @@ void remove_watched(const int sig) {
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
 }
 
-// What a signal at its default disposition is given while entries are
-// watched.
-typedef void (*Handler)(int);
-Handler replacement(const int sig) { return sig == SIGXFSZ ? SIG_IGN : remove_watched; }
-
-void take_signals() {
-  signal_count = cleanup_signals(signals);
+// Installs the handler for each signal left at its default disposition
+// (SIGXFSZ is ignored instead); they stay installed.
+void install_handlers() {
+  int signals[max_signals];
+  const int n = cleanup_signals(signals);
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   // The others wait while the entries are removed.
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < signal_count; ++i) sigaddset(&action.sa_mask, signals[i]);
-  for (int i = 0; i < signal_count; ++i) {
-    if (sigaction(signals[i], nullptr, &previous[i]) != 0) continue;
-    if ((previous[i].sa_flags & SA_SIGINFO) != 0 || previous[i].sa_handler != SIG_DFL) continue;
-    action.sa_handler = replacement(signals[i]);
-    taken[i] = sigaction(signals[i], &action, nullptr) == 0;
+  for (int i = 0; i < n; ++i) sigaddset(&action.sa_mask, signals[i]);
+  for (int i = 0; i < n; ++i) {
+    struct sigaction now;
+    if (sigaction(signals[i], nullptr, &now) != 0 || (now.sa_flags & SA_SIGINFO) != 0 ||
+        now.sa_handler != SIG_DFL)
+      continue;
+    action.sa_handler = signals[i] == SIGXFSZ ? SIG_IGN : remove_watched;
+    sigaction(signals[i], &action, nullptr);
   }
 }
 
-void give_back_signals() {
-  for (int i = 0; i < signal_count; ++i) {
-    if (!taken[i]) continue;
-    taken[i] = false;
-    // A disposition the caller set meanwhile is the caller's to keep.
-    struct sigaction now;
-    if (sigaction(signals[i], nullptr, &now) == 0 && (now.sa_flags & SA_SIGINFO) == 0 &&
-        now.sa_handler == replacement(signals[i]))
-      sigaction(signals[i], &previous[i], nullptr);
-  }
-}
+// The process that installed them: a child forked since installs them
+// again at its first watch, for dispositions it may have set meanwhile.
+std::atomic<pid_t> installed_in{0};
 
 }  // namespace
 
@@ -139,7 +121,6 @@ void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bo
   forget();
   struct stat st;
   if (name.empty() || name.size() > NAME_MAX || (folder && fstat(folder_fd, &st) != 0)) return;
-  const Signals_held held;
   for (int i = 0; i < slot_count && slot_ < 0; ++i) {
     int expected = slot_free;
     if (slots[i].state.compare_exchange_strong(expected, slot_filling)) slot_ = i;
@@ -153,17 +134,16 @@ void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bo
   slot.dev = folder ? st.st_dev : 0;
   slot.ino = folder ? st.st_ino : 0;
   slot.state.store(slot_in_use, std::memory_order_release);
-  const std::lock_guard<std::mutex> lock(installing);
-  if (watched++ == 0) take_signals();
+  if (installed_in.load() != slot.owner) {  // threads that race install the same
+    install_handlers();
+    installed_in.store(slot.owner);
+  }
 }
 
 void Cleanup_on_signal::forget() {
   if (slot_ < 0) return;
-  const Signals_held held;
   slots[slot_].state.store(slot_free, std::memory_order_release);
   slot_ = -1;
-  const std::lock_guard<std::mutex> lock(installing);
-  if (--watched == 0) give_back_signals();
 }
 
 Signals_held::Signals_held() {
@@ -171,8 +151,8 @@ Signals_held::Signals_held() {
   const int n = cleanup_signals(list);
   sigset_t block;
   sigemptyset(&block);
-  // Not SIGXFSZ: ignored while watched, it would wait blocked, and end the
-  // process once given back.
+  // Not SIGXFSZ: where the caller has it end the process, it does so at
+  // once, as a file size limit's signal would.
   for (int i = 0; i < n; ++i)
     if (list[i] != SIGXFSZ) sigaddset(&block, list[i]);
   sigprocmask(SIG_BLOCK, &block, &previous_);

@@ -5,15 +5,16 @@
 // SIGKILL and the faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP,
 // SIGSYS): SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
 // SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO, SIGPWR and
-// the real-time signals. While anything is watched, each of them whose
-// disposition is the default one ends the process through a handler that
-// first removes every watched entry and then ends the process as the signal
-// would (default disposition, signal raised again); SIGXFSZ is ignored
-// instead, so that a write past a file size limit fails (EFBIG) for the
-// writer to report. A signal the caller ignores stays ignored, and one the
-// caller handles stays the caller's: then nothing is removed. When the last
-// entry is forgotten the dispositions are the caller's again. Only the
-// process that watched an entry removes it, never a child forked meanwhile.
+// the real-time signals. The first entry a process watches installs, once,
+// a handler for each of them whose disposition is then the default one; it
+// stays installed. It removes every entry watched at that moment (none may
+// be) and then ends the process as the signal would (default disposition,
+// signal raised again). SIGXFSZ is ignored from then on instead, so that a
+// write past a file size limit fails (EFBIG) for the writer to report. A
+// signal the caller ignores stays ignored, and one the caller handles (also
+// one set after the first watch) stays the caller's: then nothing is
+// removed. Only the process that watched an entry removes it, never a child
+// forked meanwhile.
 //
 // Entries are named within folders held open by descriptor (unlinkat), so
 // neither the length of their absolute paths nor a change of the current

@@ -373,6 +373,88 @@ TEST(OutputFile, FailedReservationIsCutBack) {
   }
 }
 
+// Fills the filesystem mounted at mnt, then frees room bytes of it (the
+// filler file's tail), flushed so that the room counts: false on failure.
+bool leave_room(const std::string& mnt, const off_t room) {
+  const int fd = open((mnt + "/filler").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  static const char ones[1 << 16] = {1};
+  off_t size = 0;
+  for (std::size_t chunk = sizeof ones; fd >= 0 && chunk >= 4096;) {
+    const ssize_t n = write(fd, ones, chunk);
+    if (n > 0) size += n;
+    if (n < 0 && (errno != ENOSPC || fsync(fd) != 0 || (chunk /= 2) == 0)) return false;
+  }
+  const bool done = fd >= 0 && size > room && ftruncate(fd, size - room) == 0 && fsync(fd) == 0 &&
+                    syncfs(fd) == 0;
+  close(fd);
+  return done;
+}
+
+// A copy in place onto a nearly full filesystem, run by nobody, where room
+// for the new length is not all it needs. On ext2 (no reservation) the old
+// file's holes need room too, and are written first. On btrfs each block
+// overwritten needs a new one: the old content, reflinked where the
+// target's folder or $TMPDIR is on its filesystem, is given back; without
+// a reflink the file is left empty and the new content kept. On small
+// filesystems that only this test sees.
+TEST(OutputFile, AFullDiskLeavesTheOldContent) {
+  const std::string full = "no space left on device", kept = "; the new content is kept in ",
+                    left = full + "; the file is left as it was";
+  // Filesystem; the old file's size (a hole between "old" and "end" on ext2,
+  // else all 'o'); the room left, in kB; whether the target has a second
+  // name in a folder the writer may write (else it is in one closed to it)
+  // and whether $TMPDIR is on the filesystem; the new content's size; why
+  // it fails, and what the file holds after.
+  const std::vector<std::tuple<std::string, int, int, bool, bool, int, std::string, std::string>>
+      cases = {{"ext2", 3 << 20, 256, false, false, 1 << 20, left, "old"},
+               {"ext2", 3 << 20, 2048, false, false, 1 << 20, "", "new"},
+               {"btrfs", 16 << 20, 24 << 10, true, false, 16 << 20, left, "old"},
+               {"btrfs", 16 << 20, 24 << 10, false, true, 16 << 20, left, "old"},
+               {"btrfs", 16 << 20, 8 << 10, false, false, 16 << 20, full + kept, ""}};
+  for (const auto& [fs, old_size, room, second, tmp_inside, size, why, after] : cases) {
+    SCOPED_TRACE(fs + " " + std::to_string(room) + " " + std::to_string(second + 2 * tmp_inside));
+    Scratch_dir dir;
+    const std::string host_tmp = made_dir(dir, "tmp", 0777), mnt = made_dir(dir, "mnt", 0755);
+    const std::string image = dir.file("fs.img"),
+                      target = mnt + (second ? "/open/out" : "/closed/out");
+    const std::string tmp = tmp_inside ? mnt + "/tmp" : host_tmp;
+    const std::string content(std::size_t(size), 'n');
+    std::string old(std::size_t(old_size), fs == "ext2" ? '\0' : 'o');
+    if (fs == "ext2") old.replace(0, 3, "old").replace(old.size() - 3, 3, "end");
+    const std::string seen = in_mount_namespace([&, fs = fs, room = room, second = second] {
+      const std::string setup = "truncate -s " + std::string(fs == "ext2" ? "4M " : "128M ") +
+                                image + " && mkfs." + fs + (fs == "ext2" ? " -q -F " : " -q -f ") +
+                                image + " >/dev/null 2>&1 && mount -o loop " + image + " " + mnt +
+                                " 2>/dev/null";
+      if (std::system(setup.c_str()) != 0) return std::string("no namespace");
+      for (const auto& [name, mode] : {std::pair{"/closed", 0755}, {"/open", 0777}, {"/tmp", 0777}})
+        if (mkdir((mnt + name).c_str(), 0) != 0 || chmod((mnt + name).c_str(), mode) != 0)
+          return std::string("no folders");
+      const int fd = open(target.c_str(), O_WRONLY | O_CREAT, 0666);
+      const bool made =  // "old" and "end" written alone leave a hole between
+          fs == "ext2" ? pwrite(fd, "old", 3, 0) == 3 && pwrite(fd, "end", 3, old_size - 3) == 3
+                       : write(fd, old.data(), old.size()) == ssize_t(old.size());
+      close(fd);
+      if (!made || chmod(target.c_str(), 0666) != 0 ||
+          (second && link(target.c_str(), (mnt + "/open/second").c_str()) != 0) ||
+          !leave_room(mnt, off_t(room) << 10))
+        return std::string("no setup");
+      std::string text = attempt(target, tmp, content);
+      const std::size_t at = text.find(tmp + "/.output");
+      if (at != std::string::npos) {  // the kept content checked, and named by its folder
+        const std::string file = text.substr(at);
+        text.replace(at, file.size(), tmp + (read_bytes(file) == content ? "" : " (not whole)"));
+      }
+      const std::string now = read_bytes(target);
+      return text + "|" + (now == content ? "new" : now == old ? "old" : now.substr(0, 8));
+    });
+    if (seen == "no namespace") GTEST_SKIP() << "no loop mount of " << fs << " here";
+    EXPECT_EQ(seen, "no error|" +
+                        (why.empty() ? "no error" : "T: cannot write " + target + ": " + why) +
+                        (why.find(kept) != std::string::npos ? tmp : "") + "|" + after);
+  }
+}
+
 // Written by nobody: a file replaced keeps its owner and group where the
 // writer may set them, its permissions and its access list. Where the owner
 // or group cannot be kept (another user's file in the writer's folder) users

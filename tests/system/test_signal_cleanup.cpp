@@ -13,7 +13,7 @@ using namespace vantrel_testing;
 namespace {
 
 // Every signal whose default action ends the process, but SIGKILL, the
-// faults, and SIGXFSZ (ignored while a file is watched).
+// faults, and SIGXFSZ (ignored once a file is watched).
 std::vector<int> ending_signals() {
   std::vector<int> list = {SIGHUP,  SIGINT,  SIGQUIT,   SIGPIPE, SIGALRM,   SIGTERM, SIGUSR1,
                            SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO,   SIGPWR};
@@ -107,27 +107,52 @@ TEST(SignalCleanup, TemporariesGoWithTheSignalThatEndsTheProcess) {
   }
 }
 
-// While an output is open a file size limit's signal is ignored (the write
+// The disposition of sig (a handler, SIG_DFL or SIG_IGN).
+void (*disposition(const int sig))(int) {
+  struct sigaction now;
+  return sigaction(sig, nullptr, &now) == 0 ? now.sa_handler : nullptr;
+}
+
+// From the first output on a file size limit's signal is ignored (the write
 // fails instead); a signal the caller ignores or handles stays so, and
-// removes nothing; the dispositions are the caller's again after.
+// removes nothing. The handlers are installed once and stay: fifty entries
+// watched and forgotten in turn leave every disposition as the first set
+// it, and a signal with nothing watched then ends the process as it would,
+// removing nothing.
 TEST(SignalCleanup, CallersDispositionsStay) {
   static int handled = 0;
   void (*const count)(int) = [](int) { ++handled; };
+  Scratch_dir dir;
+  const std::string forgotten = dir.write("forgotten", "");
   const int status = status_of_child([&] {
     signal(SIGHUP, SIG_IGN);
     signal(SIGINT, count);
-    Scratch_dir dir;
     {
       const Output_file file(dir.file("o.mtz"), "T");
       if (raise(SIGHUP) != 0 || raise(SIGINT) != 0 || raise(SIGXFSZ) != 0 ||
-          dir.entries().size() != 1 || handled != 1)
+          dir.entries().size() != 2 || handled != 1)
         _exit(5);
     }
-    if (signal(SIGHUP, SIG_DFL) != SIG_IGN || signal(SIGINT, SIG_DFL) != count ||
-        signal(SIGTERM, SIG_DFL) != SIG_DFL || signal(SIGXFSZ, SIG_DFL) != SIG_DFL)
+    std::vector<int> all = ending_signals();
+    all.push_back(SIGXFSZ);
+    std::vector<void (*)(int)> installed;
+    for (const int sig : all) installed.push_back(disposition(sig));
+    if (disposition(SIGHUP) != SIG_IGN || disposition(SIGINT) != count ||
+        disposition(SIGXFSZ) != SIG_IGN || disposition(SIGTERM) == SIG_DFL)
       _exit(6);
+    const int fd = open(dir.path().c_str(), O_RDONLY | O_DIRECTORY);
+    for (int i = 0; i < 50; ++i) {
+      Cleanup_on_signal watched;
+      watched.watch(fd, "forgotten");
+      for (std::size_t s = 0; s < all.size(); ++s)
+        if (disposition(all[s]) != installed[s]) _exit(7);
+    }
+    for (std::size_t s = 0; s < all.size(); ++s)
+      if (disposition(all[s]) != installed[s]) _exit(8);
+    raise(SIGTERM);
   });
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(ended_by(status, SIGTERM)) << status;
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"forgotten"});
 }
 
 // A file written in place (it has a second name) is copied from its new
