@@ -1,7 +1,6 @@
 #include "system/output_file.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,20 +41,6 @@ String reason_of(const int error) {
   return error == folder_swapped
              ? "the folder made for its new content was replaced by another process"
              : reason(error);
-}
-
-// While any output is open a write past a file size limit fails (EFBIG),
-// for the writer to report, rather than ending the process: SIGXFSZ is
-// ignored, unless the caller chose its own disposition for it.
-int outputs_open = 0;
-struct sigaction size_signal;
-
-void size_limit_fails(const bool open) {
-  if (open && outputs_open++ == 0 && sigaction(SIGXFSZ, nullptr, &size_signal) == 0 &&
-      size_signal.sa_handler == SIG_DFL)
-    signal(SIGXFSZ, SIG_IGN);
-  if (!open && --outputs_open == 0 && size_signal.sa_handler == SIG_DFL)
-    sigaction(SIGXFSZ, &size_signal, nullptr);
 }
 
 // A name for the instant between a link and a rename, or for new content
@@ -133,7 +118,9 @@ void Output_file::State::begin() {
   // Libraries that open the new content by name reach it through /proc.
   if (access("/proc/self/fd", X_OK) != 0) cannot("needs /proc, which is not mounted");
   begun = true;
-  size_limit_fails(true);
+  // A write past a file size limit then fails (EFBIG), for the writer to
+  // report, rather than ending the process.
+  Cleanup_on_signal::install();
   const bool closed = faccessat(place.dir(), ".", W_OK | X_OK, 0) != 0;
   if (place.exists()) {
     const Files::Entry rule = Files::entry_rule(place.file(), place.folder());
@@ -278,7 +265,6 @@ Output_file::State::~State() {
   file_watch.forget();  // before the folders they name entries in are closed
   folder_watch.forget();
   for (int* fd : {&content, &parent, &priv, &out}) close_fd(*fd);
-  if (begun) size_limit_fails(false);
 }
 
 // ---------------------------------------------------------------- the steps

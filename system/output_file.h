@@ -49,14 +49,15 @@ class Pending_outputs;
   when the output begins is named in a warning then), and makes sure of
   room for the new content before a byte is overwritten; a full disk or a
   size limit then leaves the file as it was. Once begun, a copy that fails
-  leaves the file empty rather than part-written, and the whole new
-  content is kept and named in the message.
+  gives the file its old content back where a reflink of it could be taken
+  (btrfs, XFS), and else leaves it empty rather than part-written, the
+  whole new content kept and named in the message.
 
   Until the output is put in place nothing the target names is touched;
   signals that end the process wait while it is put in place, and the new
   content goes with the object. A renamed output's folder is then flushed
-  to the disk. While any output is open a file size limit makes writes
-  fail (EFBIG) rather than end the process.
+  to the disk. From the first output on, a file size limit makes writes
+  fail (EFBIG) rather than end the process (Cleanup_on_signal::install).
 
   Failures are fatal: "<who>: cannot write <target>: <reason>", the target
   named as given, followed by "; the file is left as it was" where that is

@@ -134,9 +134,14 @@ void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bo
   slot.dev = folder ? st.st_dev : 0;
   slot.ino = folder ? st.st_ino : 0;
   slot.state.store(slot_in_use, std::memory_order_release);
-  if (installed_in.load() != slot.owner) {  // threads that race install the same
+  install();
+}
+
+void Cleanup_on_signal::install() {
+  const pid_t self = getpid();
+  if (installed_in.load() != self) {  // threads that race install the same
     install_handlers();
-    installed_in.store(slot.owner);
+    installed_in.store(self);
   }
 }
 

@@ -5,7 +5,8 @@
 // SIGKILL and the faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP,
 // SIGSYS): SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
 // SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO, SIGPWR and
-// the real-time signals. The first entry a process watches installs, once,
+// the real-time signals. The first entry a process watches (or install())
+// installs, once,
 // a handler for each of them whose disposition is then the default one; it
 // stays installed. It removes every entry watched at that moment (none may
 // be) and then ends the process as the signal would (default disposition,
@@ -46,6 +47,9 @@ class Cleanup_on_signal {
   void watch_folder(int dir_fd, const String& name, int folder_fd);
   //! Stops watching; the entry itself is not touched.
   void forget();
+  //! Installs the handlers, as the first watch does, where this process
+  //! has not yet: from then on SIGXFSZ is ignored.
+  static void install();
 
  private:
   void take_slot(int dir_fd, const String& name, bool folder, int folder_fd);

@@ -402,7 +402,7 @@ TEST(OutputFile, AFullDiskLeavesTheOldContent) {
                     left = full + "; the file is left as it was";
   // Filesystem; the old file's size (a hole between "old" and "end" on ext2,
   // else all 'o'); the room left, in kB; whether the target has a second
-  // name in a folder the writer may write (else it is in one closed to it)
+  // name in a folder the writer alone may write (else it is in one closed to it)
   // and whether $TMPDIR is on the filesystem; the new content's size; why
   // it fails, and what the file holds after.
   const std::vector<std::tuple<std::string, int, int, bool, bool, int, std::string, std::string>>
@@ -427,8 +427,10 @@ TEST(OutputFile, AFullDiskLeavesTheOldContent) {
                                 image + " >/dev/null 2>&1 && mount -o loop " + image + " " + mnt +
                                 " 2>/dev/null";
       if (std::system(setup.c_str()) != 0) return std::string("no namespace");
-      for (const auto& [name, mode] : {std::pair{"/closed", 0755}, {"/open", 0777}, {"/tmp", 0777}})
-        if (mkdir((mnt + name).c_str(), 0) != 0 || chmod((mnt + name).c_str(), mode) != 0)
+      // "/open" is the writer's alone: a file of two names there is copied into.
+      for (const auto& [name, mode] : {std::pair{"/closed", 0755}, {"/open", 0755}, {"/tmp", 01777}})
+        if (mkdir((mnt + name).c_str(), 0) != 0 || chmod((mnt + name).c_str(), mode) != 0 ||
+            (name[1] == 'o' && chown((mnt + name).c_str(), unprivileged_id, unprivileged_id) != 0))
           return std::string("no folders");
       const int fd = open(target.c_str(), O_WRONLY | O_CREAT, 0666);
       const bool made =  // "old" and "end" written alone leave a hole between
