@@ -3,10 +3,10 @@
 // and the import also timed apart, and in mmCIF form (written once by the
 // setup), and the 1DUR fixture in mmCIF (100 kB, about 500 atoms). mmCIF
 // reads are timed in real time: part of such a read runs in a child process.
-// Writes of models of about 20,000 and 60,000 atoms (copies of 7MM1 side by
-// side) in both forms; with VANTREL_BENCH_TILED_MODEL set, each such model is
-// also written to <its value>_<atoms>.pdb, for other programs to time the
-// same writes.
+// Writes and reads of models of about 20,000 and 60,000 atoms (copies of 7MM1
+// side by side) in both forms; with VANTREL_BENCH_TILED_MODEL set, each such
+// model is also written to <its value>_<atoms>.pdb and .cif, for other
+// programs to time the same writes and reads.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -116,17 +116,23 @@ MMDBfile& tiled_model(const int copies) {
   model = std::make_unique<MMDBfile>();
   model->export_minimol(tiled);
   if (const char* keep = std::getenv("VANTREL_BENCH_TILED_MODEL"))
-    model->write_file(String(keep) + "_" + String(model->GetNumberOfAtoms()) + ".pdb",
-                      MMDBManager::PDB);
+    for (const char* form : {".pdb", ".cif"})
+      model->write_file(String(keep) + "_" + String(model->GetNumberOfAtoms()) + form,
+                        form[1] == 'p' ? MMDBManager::PDB : MMDBManager::CIF);
   return *model;
+}
+
+// A temporary name for a tiled model in the given form.
+String tiled_name(const char* what, const MMDBManager::TYPE type) {
+  const char* dir = std::getenv("TMPDIR");
+  return String(dir && *dir ? dir : "/tmp") + "/bench_model_" + what + "_" +
+         String(int(getpid())) + (type == MMDBManager::CIF ? ".cif" : ".pdb");
 }
 
 // Writes of 7 copies (19,551 atoms) and 21 copies (58,653 atoms).
 void write_tiled(benchmark::State& state, const MMDBManager::TYPE type) {
   MMDBfile& model = tiled_model(int(state.range(0)));
-  const char* dir = std::getenv("TMPDIR");
-  const String name = String(dir && *dir ? dir : "/tmp") + "/bench_model_" +
-                      String(int(getpid())) + (type == MMDBManager::CIF ? ".cif" : ".pdb");
+  const String name = tiled_name("write", type);
   for (auto _ : state) model.write_file(name, type);
   state.counters["atoms"] = double(model.GetNumberOfAtoms());
   std::remove(name.c_str());
@@ -139,3 +145,18 @@ void BM_write_tiled_cif(benchmark::State& state) { write_tiled(state, MMDBManage
 BENCHMARK(BM_write_tiled_cif)->Arg(7)->Arg(21)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+// Reads, with the import and atom list, of the same models written once in
+// each form (the mmCIF read runs partly in a child process: real time).
+void read_tiled(benchmark::State& state, const MMDBManager::TYPE type) {
+  const String name = tiled_name("read", type);
+  tiled_model(int(state.range(0))).write_file(name, type);
+  read_import(state, name);
+  std::remove(name.c_str());
+}
+
+void BM_read_tiled_pdb(benchmark::State& state) { read_tiled(state, MMDBManager::PDB); }
+BENCHMARK(BM_read_tiled_pdb)->Arg(7)->Arg(21)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_read_tiled_cif(benchmark::State& state) { read_tiled(state, MMDBManager::CIF); }
+BENCHMARK(BM_read_tiled_cif)->Arg(7)->Arg(21)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -1,14 +1,15 @@
 #!/usr/bin/python3
-"""Time coordinate writes of large models in one run: each given build's
-bench/bench_model (its BM_write_tiled_* cases: copies of 7MM1 of about 20,000
-and 60,000 atoms) and gemmi writing the same models. Run with Debian's system
-python, SYMINFO set:
+"""Time coordinate writes and reads of large models in one run: each given
+build's bench/bench_model (its BM_write_tiled_* and BM_read_tiled_* cases:
+copies of 7MM1 of about 20,000 and 60,000 atoms) and gemmi writing and reading
+the same models. Run with Debian's system python, SYMINFO set:
     /usr/bin/python3 tools/time_model_writes.py build/bench/bench_model [other/bench_model ...]
 
-The first build given writes the models it times as PDB files
-(VANTREL_BENCH_TILED_MODEL); gemmi reads them and writes each as PDB
-(write_pdb) and as mmCIF (make_mmcif_document, write_file), after
-setup_entities. Prints milliseconds of real time, the best of several runs.
+The first build given writes the models it times as PDB and mmCIF files
+(VANTREL_BENCH_TILED_MODEL); gemmi reads each (read_structure, with
+setup_entities) and writes it as PDB (write_pdb) and as mmCIF
+(make_mmcif_document, write_file). Prints milliseconds of real time, the
+best of several runs.
 """
 import glob
 import json
@@ -33,7 +34,7 @@ def best_of(fn):
 
 
 def bench(binary, env):
-    out = subprocess.run([binary, "--benchmark_filter=write_tiled", "--benchmark_format=json"],
+    out = subprocess.run([binary, "--benchmark_filter=_tiled", "--benchmark_format=json"],
                          env=env, check=True, capture_output=True, text=True).stdout
     return {b["name"]: (b["real_time"], b["cpu_time"], int(b["atoms"]))
             for b in json.loads(out)["benchmarks"]}
@@ -53,14 +54,20 @@ def main():
             for name, (real, cpu, atoms) in sorted(bench(binary, env).items()):
                 print(f"{binary}\t{name}\t{atoms} atoms\t{real:.0f} ms real\t{cpu:.0f} ms cpu")
         for model in sorted(glob.glob(os.path.join(tmp, "tiled_*.pdb"))):
-            st = gemmi.read_structure(model)
-            st.setup_entities()
+            def read(name):
+                st = gemmi.read_structure(name)
+                st.setup_entities()
+                return st
+            st = read(model)
+            pdb_read = best_of(lambda: read(model))
+            cif_read = best_of(lambda: read(model[:-4] + ".cif"))
             atoms = st[0].count_atom_sites()
             pdb_out, cif_out = os.path.join(tmp, "gemmi.pdb"), os.path.join(tmp, "gemmi.cif")
             pdb = best_of(lambda: st.write_pdb(pdb_out))
             cif = best_of(lambda: st.make_mmcif_document().write_file(cif_out))
             print(f"gemmi {gemmi.__version__}\t{os.path.basename(model)}\t{atoms} atoms\t"
-                  f"PDB {pdb:.0f} ms\tmmCIF {cif:.0f} ms")
+                  f"write PDB {pdb:.0f} ms\tmmCIF {cif:.0f} ms\t"
+                  f"read PDB {pdb_read:.0f} ms\tmmCIF {cif_read:.0f} ms")
 
 
 if __name__ == "__main__":
