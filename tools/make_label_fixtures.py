@@ -644,11 +644,31 @@ def tensor_problems(path, source):
         len(want[1]), sum(1 for atom in want[1] if atom[1]))
 
 
+def written_polymer_types(path):
+    """The _entity_poly.type an mmCIF file gives each polymer entity, in the
+    order of their first appearance, as gemmi reads them."""
+    st = gemmi.read_structure(path)
+    entity_of = {sub: e for e in st.entities for sub in e.subchains}
+    types = {}
+    for chain in st[0]:
+        for sub in chain.subchains():
+            entity = entity_of.get(sub.subchain_id())
+            if entity and entity.entity_type == gemmi.EntityType.Polymer:
+                types.setdefault(entity.name, MMCIF_POLYMER_TYPES.get(
+                    str(entity.polymer_type).split(".")[-1], str(entity.polymer_type)))
+    return list(types.values())
+
+
 def roundtrip(directory):
     """Compares each file the tests wrote (<source stem>_<route>.pdb/.cif,
     and the models of TENSOR_SOURCES) with its source: gemmi's reading
-    (molecules) and cctbx's atoms, or each atom's anisotropic U."""
+    (molecules) and cctbx's atoms of the source as gemmi orders it, and for
+    mmCIF the polymer types (polymer_types); or each atom's anisotropic U."""
     failures = checked = 0
+    made = tempfile.TemporaryDirectory()
+    canonical = os.path.join(made.name, "canonical")
+    os.mkdir(canonical)
+    make_sources(made.name, canonical)
     for name in sorted(os.listdir(directory)):
         stem, ext = os.path.splitext(name)
         if stem in TENSOR_SOURCES and ext in (".pdb", ".cif"):
@@ -661,19 +681,25 @@ def roundtrip(directory):
         if not source:
             continue
         cif = name.endswith(".cif")  # the PDB form holds no entity ids
-        want = molecules(os.path.join(DATA, source), cif)
+        want = molecules(os.path.join(canonical, source), cif)
         got = molecules(os.path.join(directory, name), cif)
         atoms = cctbx_atoms(os.path.join(directory, name))
-        want_atoms = cctbx_atoms(os.path.join(DATA, source))
+        want_atoms = cctbx_atoms(os.path.join(canonical, source))
         problems = [("gemmi: %s / source %s" % (g, w)) for g, w in zip(got, want) if g != w]
         if len(got) != len(want):
             problems.append("gemmi: %d lines / source %d" % (len(got), len(want)))
         if atoms != want_atoms:
             problems.append("cctbx: %d atoms / source %d" % (atoms, want_atoms))
+        if cif:
+            types, want_types = written_polymer_types(os.path.join(directory, name)), \
+                polymer_types(os.path.join(canonical, source))
+            if types != want_types:
+                problems.append("polymer types %s / source %s" % (types, want_types))
         checked += 1
         failures += bool(problems)
         print("%-28s %s" % (name, "; ".join(problems) or
                             "as its source (gemmi: %s; cctbx: %d atoms)" % (", ".join(want[1:]), atoms)))
+    made.cleanup()
     if checked == 0:
         sys.exit("no written files found in " + directory)
     sys.exit(1 if failures else 0)
