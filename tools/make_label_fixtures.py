@@ -426,10 +426,18 @@ def polymer_types(path):
     return list(types.values())
 
 
+def with_ter_after(blocks, key):
+    """The blocks with a TER record after the one keyed key (laid_out names
+    the residue)."""
+    at = next(i for i, b in enumerate(blocks) if b[0] == key) + 1
+    return blocks[:at] + [((key[0], "TER"), ["TER".ljust(80) + "\n"])] + blocks[at:]
+
+
 def make_ahead(path):
     """Chain A: 1RX2's residues 1-20 after its MN, FOL, BME, NAP and eight
     waters, TER at the end; chain B: the residues, moved, after an MN and
-    two waters, without TER."""
+    two waters, without TER; chain C: no polymer, a NAP and an MN followed
+    by a TER record, then a water."""
     st, model, a = from_1rx2()
     polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
     ligands = [r for r in a if r.name in ("MN", "FOL", "BME", "NAP")]
@@ -440,7 +448,10 @@ def make_ahead(path):
     chain_b = gemmi.Chain("B")
     for res in polymer + ligands[:1] + waters[:2]:
         chain_b.add_residue(moved(res, gemmi.Position(0, 0, 40)))
-    for chain in (chain_a, chain_b):
+    chain_c = gemmi.Chain("C")
+    for res in (ligands[3], ligands[0], waters[0]):
+        chain_c.add_residue(moved(res, gemmi.Position(0, 0, 80)))
+    for chain in (chain_a, chain_b, chain_c):
         model.add_chain(chain)
     st.add_model(model)
 
@@ -448,7 +459,7 @@ def make_ahead(path):
         for chain in "AB":
             blocks = moved_before(blocks, lambda k: k[0] == chain and k[1] != "TER" and k[1] > 20,
                                   (chain, 1, "MET"))
-        return without_ter(blocks, "B")
+        return with_ter_after(without_ter(blocks, "B"), ("C", 300, "MN"))
     finish(st, path, lambda r: r.het_flag == "A", layout=layout)
 
 
