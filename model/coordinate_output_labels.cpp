@@ -143,7 +143,7 @@ std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& 
     int residue, bond;
   };
   std::unordered_map<Cell, std::vector<End>, Cell_hash> ends;  // the N and P atoms
-  std::vector<End> starts;                                      // the C and O3' atoms
+  std::vector<End> starts;                                     // the C and O3' atoms
   for (int r = 0; r < int(residues.size()); ++r) {
     if (!in[r]) continue;
     for (int a = 0; a < residues[r]->GetNumberOfAtoms(); ++a) {
@@ -162,7 +162,8 @@ std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& 
     const Cell cell = cell_of(from.atom);
     const double longest = backbone_bonds[from.bond].longest;
     for (int i = 0; i < 27; ++i) {
-      const auto near = ends.find({cell[0] + i % 3 - 1, cell[1] + i / 3 % 3 - 1, cell[2] + i / 9 - 1});
+      const auto near =
+          ends.find({cell[0] + i % 3 - 1, cell[1] + i / 3 % 3 - 1, cell[2] + i / 9 - 1});
       if (near == ends.end()) continue;
       for (const End& to : near->second) {
         if (to.bond != from.bond || to.residue == from.residue) continue;
@@ -241,7 +242,8 @@ std::vector<Part> chain_parts(mmdb::Chain* chain) {
   for (std::size_t i = 0; i < order.size(); ++i) {
     const int r = order[i];
     const bool free = links[r].empty();
-    const bool between = free && i > 0 && i + 1 < order.size() && bonded(order[i - 1], order[i + 1]);
+    const bool between =
+        free && i > 0 && i + 1 < order.size() && bonded(order[i - 1], order[i + 1]);
     const bool seed = kind(r) != Kind::none &&
                       (kind(r) == Kind::amino_acid) == (amino_acids >= nucleotides) &&
                       !(free && (between || (polymer_before && free_before)));
@@ -294,9 +296,10 @@ bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts) {
 }
 
 // Has the chain's one TER record follow its polymer's last residue (the
-// last one of the polymer after polymer_first), and drops any other: a
-// reader takes every residue before it for the polymer, and none after.
-// True when a record was added or dropped.
+// last one of the polymer after polymer_first), and drops any other:
+// readers (gemmi) take every residue before a chain's TER record for its
+// polymer, ligands too, and without one each residue of the polymer for a
+// molecule of its own. True when a record was added or dropped.
 bool place_ter(mmdb::Chain* chain, const std::vector<Part>& parts) {
   int last = -1;
   for (int r = 0; r < int(parts.size()); ++r)
@@ -308,7 +311,8 @@ bool place_ter(mmdb::Chain* chain, const std::vector<Part>& parts) {
       mmdb::Atom* atom = residue->GetAtom(a);
       if (!atom || !atom->Ter) continue;
       bool at_end = true;  // the residue's last record
-      for (int b = a + 1; b < residue->GetNumberOfAtoms(); ++b) at_end = at_end && !residue->GetAtom(b);
+      for (int b = a + 1; b < residue->GetNumberOfAtoms(); ++b)
+        at_end = at_end && !residue->GetAtom(b);
       if (r == last && !kept && at_end) {
         kept = true;
       } else {
@@ -475,7 +479,7 @@ Residue_kind residue_kind(mmdb::Residue* residue) {
 // Residue_kind), in the names gemmi gives them: the kind most of its
 // residues are, and for a peptide the hand most of its residues with one
 // have.
-const char* polymer_type(const int (&count)[6]) {
+const char* polymer_type(const int (&count)[int(Residue_kind::dna) + 1]) {
   const int l = count[int(Residue_kind::l_amino_acid)], d = count[int(Residue_kind::d_amino_acid)];
   const int amino_acids = l + d + count[int(Residue_kind::amino_acid)];
   const int rna = count[int(Residue_kind::rna)], dna = count[int(Residue_kind::dna)];
@@ -573,7 +577,7 @@ void quote_blank_chain_ids(mmdb::mmcif::Data& cif) {
 void add_entities(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
   struct Entity {
     bool water = true, polymer = false;
-    int kinds[6] = {};
+    int kinds[int(Residue_kind::dna) + 1] = {};
   };
   std::map<int, Entity> entities;
   std::vector<std::pair<String, int>> asyms;

@@ -42,14 +42,32 @@ SEQRES records and a TER record after each chain's polymer):
                      guanosine (G, after TER)
   label_blank.pdb    residues 1-5 of 1RX2 and a water in a chain with a blank
                      id
-  label_cases.txt    per source a line "source FILE", then per residue in file
-                     order: chain, number, insertion code (. when none),
+  label_ahead.pdb    residues 1-20 of 1RX2 after its ligands and waters
+                     (make_ahead), with and without TER, and a chain of
+                     ligands only with a TER record among them
+  label_inserts.pdb  residues 1-20 of 1RX2 with an ion, a ligand or a free
+                     glycine between two residues bonded to each other
+                     (INSERTS), with TER at the end, none, or right after
+                     what was put in
+  label_waters.pdb   residues 1-20 of 1RX2 with a water (HOH, WAT, DOD, H2O)
+                     between residues 10 and 11
+  label_hand.pdb     peptides of modified residues whose hand only their
+                     coordinates give, and of D-amino acids (make_hand)
+  label_cases.txt    per source a line "source FILE", then per residue in the
+                     order gemmi writes the source's model (each chain's
+                     polymer, then its other residues, in file order):
+                     chain, number, insertion code (. when none),
                      name ('' for a blank chain id), record (ATOM/HETATM), label_seq_id as gemmi aligns
                      it to the SEQRES sequence (. outside polymers), and the
                      subchain and entity that gemmi's setup_entities gives,
                      each as the index of its first appearance (from 0); then
                      "polymers" and the _entity_poly.type of gemmi's kind of
-                     each polymer entity, in that order
+                     each polymer entity, in that order, a peptide's hand
+                     that of its residues (hand)
+
+The last four are written by gemmi and then rearranged (laid_out): what
+label_cases.txt holds is gemmi's reading of the file as gemmi wrote it, as
+each source's model should be written.
 """
 import math
 import os

@@ -215,8 +215,8 @@ std::vector<std::string> records_in_order(const std::vector<std::string>& record
     const std::vector<std::string>& residue = residues[f[0] + " " + f[1] + " " + f[2]];
     ordered.insert(ordered.end(), residue.begin(), residue.end());
     const bool polymer_ends =
-        f[5] != "." && (i + 1 == rows.size() || fields(rows[i + 1])[0] != f[0] ||
-                        fields(rows[i + 1])[5] == ".");
+        f[5] != "." &&
+        (i + 1 == rows.size() || fields(rows[i + 1])[0] != f[0] || fields(rows[i + 1])[5] == ".");
     if (polymer_ends && !residue.empty())
       ordered.push_back("TER   " + std::string(5, ' ') + residue.back().substr(11));
   }
@@ -480,12 +480,15 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
 
 // Each source written back, from a model exported into a new object and
 // from the object it was read into, holds what gemmi reads from the
-// source (tools/make_label_fixtures.py): in mmCIF the polymer, each ligand
-// and the waters of a chain have label_asym_ids of their own, entities are
-// one per polymer sequence, ligand and water, and every polymer residue is
-// numbered, by as much as the residue numbers step where residues are
-// missing; in PDB form a TER record follows each polymer's last residue:
-// a cap, D-amino acid or modified residue that continues its backbone.
+// source as gemmi writes it (tools/make_label_fixtures.py): in mmCIF the
+// polymer, each ligand and the waters of a chain have label_asym_ids of
+// their own, entities are one per polymer sequence, ligand and water,
+// every polymer residue is numbered, by as much as the residue numbers
+// step where residues are missing, and a peptide has the hand of its
+// residues; in PDB form a TER record follows each polymer's last residue:
+// a cap, D-amino acid or modified residue that continues its backbone. A
+// chain's polymer is written first, wherever the source has its ligands
+// and waters, and holds the residues bonded to it, wherever they stand.
 TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_cases.txt");
