@@ -692,7 +692,7 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
 }
 
 void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
-  bool edited = false;
+  bool edited = false, reordered = false;
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
     if (!model) continue;
@@ -701,7 +701,7 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
       parts[c] = chain_parts(chain);
-      edited = polymer_first(chain, parts[c]) || edited;
+      reordered = polymer_first(chain, parts[c]) || reordered;
       if (pdb) edited = place_ter(chain, parts[c]) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* residue = chain->GetResidue(r);
@@ -720,7 +720,11 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     }
     set_model_labels(model, parts, read_labels);
   }
-  if (edited) mmdb.FinishStructEdit();
+  if (!edited && !reordered) return;
+  mmdb.FinishStructEdit();
+  // Serial numbers (mmCIF atom ids) in the order the records are written,
+  // TER records counted, as in a PDB file.
+  mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);
 }
 
 void complete_cif_data(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
@@ -745,7 +749,9 @@ void remove_ter_records(mmdb::Manager& mmdb) {
     for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
       if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
   }
-  if (!ters.empty()) mmdb.FinishStructEdit();
+  if (ters.empty()) return;
+  mmdb.FinishStructEdit();
+  mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);  // atom ids without the gaps the records left
 }
 
 }  // namespace vantrel::mmdb_internal

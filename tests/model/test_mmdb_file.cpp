@@ -191,6 +191,25 @@ std::vector<std::string> residue_labels(const String& path) {
   return rows;
 }
 
+// True when the serial numbers of the ATOM, HETATM and TER records of a
+// PDB file, and the ids of the atom rows of an mmCIF file, run 1, 2, 3 ...
+bool numbered_in_order(const String& path) {
+  std::ifstream in(path);
+  int serial = 0;
+  const bool cif = path.size() > 4 && path.substr(path.size() - 4) == ".cif";
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string record, id;
+    fields >> record >> id;
+    if (cif ? record == "ATOM" || record == "HETATM"
+            : line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 ||
+                  line.rfind("TER", 0) == 0) {
+      if (std::stoi(cif ? id : line.substr(6, 5)) != ++serial) return false;
+    }
+  }
+  return serial > 0;
+}
+
 // The records of a PDB file (pdb_records) in the order of the residues of
 // rows in the form of label_cases.txt, the TER records dropped and one put
 // after each chain's last polymer residue, which the rows give first.
@@ -542,6 +561,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
       for (const std::string& row : expected) chains.insert(row.substr(0, row.find(' ')));
       EXPECT_EQ(written_chain_ids(cif), chains);
       EXPECT_EQ(pdb_records(pdb), records_in_order(pdb_records(path), expected));
+      EXPECT_TRUE(numbered_in_order(pdb) && numbered_in_order(cif));
       if (pdb_first)
         EXPECT_EQ(pdb_records(again), pdb_records(pdb));
       else
