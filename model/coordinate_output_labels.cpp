@@ -1,7 +1,6 @@
 #include "model/coordinate_output_labels.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <climits>
 #include <cmath>
@@ -10,7 +9,7 @@
 #include <map>
 #include <numeric>
 #include <set>
-#include <unordered_map>
+#include <string_view>
 #include <vector>
 
 #include "foundation/vec_mat.h"
@@ -115,66 +114,71 @@ bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
 
 // The backbone bonds between the residues of a chain marked in, wherever
 // the file puts them: for each residue the residues bonded to it, either
-// way. The bonds' atoms are sorted into cubic cells as wide as the longest
-// bond, and each C or O3' looks only at the N and P atoms of the 27 cells
-// around its own, so that the search costs in proportion to the chain's
-// atoms.
+// way. The bonds' atoms are sorted by the cubic cell they lie in, as wide
+// as the longest bond, and each C or O3' looks only at the N and P atoms
+// of the 27 cells around its own: the search costs the sorts and about as
+// much again as the chain's atoms.
 std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& residues,
                                              const std::vector<bool>& in) {
   double width = 0;
   for (const Backbone_bond& bond : backbone_bonds) width = std::max(width, bond.longest);
-  using Cell = std::array<long long, 3>;
-  const auto cell_of = [width](const mmdb::Atom* atom) {
-    // Positions far beyond any crystal share cells rather than overflow.
-    const auto index = [width](const double v) {
-      return (long long)std::floor(std::clamp(v, -1e12, 1e12) / width);
-    };
-    return Cell{index(atom->x), index(atom->y), index(atom->z)};
+  // A cell as one number: its indices along x, y and z in 21 bits each, z
+  // last, so that the cells along z from one are a run of numbers.
+  // Positions far beyond any crystal share cells rather than overflow.
+  constexpr long long offset = 1LL << 20;
+  const auto index = [width](const double v) {
+    return (long long)std::floor(std::clamp(v / width, 2.0 - offset, offset - 2.0)) + offset;
   };
-  struct Cell_hash {
-    std::size_t operator()(const Cell& c) const {
-      return std::size_t((unsigned long long)c[0] * 73856093ULL ^
-                         (unsigned long long)c[1] * 19349663ULL ^
-                         (unsigned long long)c[2] * 83492791ULL);
-    }
+  const auto cell = [](const long long x, const long long y, const long long z) {
+    return (x << 42) | (y << 21) | z;
   };
   struct End {
+    long long cell;
     const mmdb::Atom* atom;
     int residue, bond;
+    bool operator<(const End& other) const { return cell < other.cell; }
   };
-  std::unordered_map<Cell, std::vector<End>, Cell_hash> ends;  // the N and P atoms
-  std::vector<End> starts;                                     // the C and O3' atoms
+  std::vector<End> starts, ends;  // the C and O3' atoms, the N and P atoms
   for (int r = 0; r < int(residues.size()); ++r) {
     if (!in[r]) continue;
     for (int a = 0; a < residues[r]->GetNumberOfAtoms(); ++a) {
       const mmdb::Atom* atom = residues[r]->GetAtom(a);
-      if (!placed(atom)) continue;
-      const String name = String(atom->name).trim();
+      if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) continue;
+      std::string_view name(atom->name);  // without the blanks around it, and no copy
+      name.remove_prefix(std::min(name.size(), name.find_first_not_of(' ')));
+      name = name.substr(0, name.find_last_not_of(' ') + 1);
       for (int b = 0; b < int(std::size(backbone_bonds)); ++b) {
         const Backbone_bond& bond = backbone_bonds[b];
-        if (name == bond.from[0] || name == bond.from[1]) starts.push_back({atom, r, b});
-        if (name == bond.to) ends[cell_of(atom)].push_back({atom, r, b});
+        const bool start = name == bond.from[0] || name == bond.from[1];
+        if (!start && name != bond.to) continue;
+        (start ? starts : ends)
+            .push_back({cell(index(atom->x), index(atom->y), index(atom->z)), atom, r, b});
       }
     }
   }
+  // For each of the 9 columns of cells beside and on a start's, the starts
+  // and ends in order of their cells: the run of ends in the 3 cells of
+  // that column around a start moves on with the start.
+  std::sort(starts.begin(), starts.end());
+  std::sort(ends.begin(), ends.end());
   std::vector<std::vector<int>> links(residues.size());
-  for (const End& from : starts) {
-    const Cell cell = cell_of(from.atom);
-    const double longest = backbone_bonds[from.bond].longest;
-    for (int i = 0; i < 27; ++i) {
-      const auto near =
-          ends.find({cell[0] + i % 3 - 1, cell[1] + i / 3 % 3 - 1, cell[2] + i / 9 - 1});
-      if (near == ends.end()) continue;
-      for (const End& to : near->second) {
-        if (to.bond != from.bond || to.residue == from.residue) continue;
-        const double dx = from.atom->x - to.atom->x, dy = from.atom->y - to.atom->y,
-                     dz = from.atom->z - to.atom->z;
+  for (int i = 0; i < 9; ++i) {
+    const long long column = cell(i % 3, i / 3, 0) - cell(1, 1, 0);
+    auto first = ends.begin();
+    for (const End& from : starts) {
+      const long long low = from.cell + column - 1, high = low + 2;
+      while (first != ends.end() && first->cell < low) ++first;
+      const double longest = backbone_bonds[from.bond].longest;
+      for (auto to = first; to != ends.end() && to->cell <= high; ++to) {
+        if (to->bond != from.bond || to->residue == from.residue) continue;
+        const double dx = from.atom->x - to->atom->x, dy = from.atom->y - to->atom->y,
+                     dz = from.atom->z - to->atom->z;
         std::vector<int>& bonded = links[from.residue];
         if (dx * dx + dy * dy + dz * dz > longest * longest ||
-            std::find(bonded.begin(), bonded.end(), to.residue) != bonded.end())
+            std::find(bonded.begin(), bonded.end(), to->residue) != bonded.end())
           continue;
-        bonded.push_back(to.residue);
-        links[to.residue].push_back(from.residue);
+        bonded.push_back(to->residue);
+        links[to->residue].push_back(from.residue);
       }
     }
   }
@@ -210,20 +214,25 @@ bool all_het(mmdb::Residue* residue, bool& holds_ter) {
 // ligands that follow the polymer (a free amino acid or nucleotide); so is
 // one given as HETATM or after TER, or of the other kind. A chain without
 // such a standard residue has its groups of bonded residues as polymer (a
-// peptide of modified residues only); it may have none.
-std::vector<Part> chain_parts(mmdb::Chain* chain) {
+// peptide of modified residues only); it may have none. holds_ter is set
+// for the residues that hold a TER record.
+std::vector<Part> chain_parts(mmdb::Chain* chain, std::vector<bool>& holds_ter) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
   std::vector<bool> het(n, false), after_ter(n, false), in(n, false);
   std::vector<int> order;  // the residues that are no water, in file order
+  holds_ter.assign(n, false);
   bool ter = false;
   for (int r = 0; r < n; ++r) {
     residues[r] = chain->GetResidue(r);
     after_ter[r] = ter;
     if (!residues[r]) continue;
     parts[r] = is_water(residues[r]->name) ? Part::water : Part::ligand;
-    het[r] = all_het(residues[r], ter);
+    bool held = false;
+    het[r] = all_het(residues[r], held);
+    holds_ter[r] = held;
+    ter = ter || held;
     in[r] = parts[r] == Part::ligand;
     if (in[r]) order.push_back(r);
   }
@@ -276,9 +285,9 @@ struct Chain_residues : mmdb::Chain {
 // Puts the chain's polymer before its other residues, each in the order
 // it had, as files from the PDB hold them: readers take the residues
 // before a chain's TER record for its polymer (gemmi), and mmCIF rows of
-// one label_asym_id for one run. parts follows its residues. True when
-// the order changed.
-bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts) {
+// one label_asym_id for one run. parts and holds_ter follow their
+// residues. True when the order changed.
+bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts, std::vector<bool>& holds_ter) {
   std::vector<int> order(parts.size());
   std::iota(order.begin(), order.end(), 0);
   std::stable_partition(order.begin(), order.end(),
@@ -287,10 +296,12 @@ bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts) {
   mmdb::PPResidue table = Chain_residues::of(*chain);
   const std::vector<mmdb::Residue*> residues(table, table + parts.size());
   const std::vector<Part> had = parts;
+  const std::vector<bool> held = holds_ter;
   for (std::size_t i = 0; i < order.size(); ++i) {
     table[i] = residues[order[i]];
     if (table[i]) table[i]->index = int(i);
     parts[i] = had[order[i]];
+    holds_ter[i] = held[order[i]];
   }
   return true;
 }
@@ -299,14 +310,16 @@ bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts) {
 // last one of the polymer after polymer_first), and drops any other:
 // readers (gemmi) take every residue before a chain's TER record for its
 // polymer, ligands too, and without one each residue of the polymer for a
-// molecule of its own. True when a record was added or dropped.
-bool place_ter(mmdb::Chain* chain, const std::vector<Part>& parts) {
+// molecule of its own. Only the residues marked in holds_ter are looked
+// through. True when a record was added or dropped.
+bool place_ter(mmdb::Chain* chain, const std::vector<Part>& parts,
+               const std::vector<bool>& holds_ter) {
   int last = -1;
   for (int r = 0; r < int(parts.size()); ++r)
     if (parts[r] == Part::polymer) last = r;
   bool kept = false, edited = false;
   for (int r = 0; r < int(parts.size()); ++r) {
-    mmdb::Residue* residue = chain->GetResidue(r);
+    mmdb::Residue* residue = holds_ter[r] ? chain->GetResidue(r) : nullptr;
     for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a) {
       mmdb::Atom* atom = residue->GetAtom(a);
       if (!atom || !atom->Ter) continue;
@@ -700,9 +713,10 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     for (int c = 0; c < model->GetNumberOfChains(); ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
-      parts[c] = chain_parts(chain);
-      reordered = polymer_first(chain, parts[c]) || reordered;
-      if (pdb) edited = place_ter(chain, parts[c]) || edited;
+      std::vector<bool> holds_ter;
+      parts[c] = chain_parts(chain, holds_ter);
+      reordered = polymer_first(chain, parts[c], holds_ter) || reordered;
+      if (pdb) edited = place_ter(chain, parts[c], holds_ter) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* residue = chain->GetResidue(r);
         if (!residue) continue;
