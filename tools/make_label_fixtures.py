@@ -69,7 +69,6 @@ The last four are written by gemmi and then rearranged (laid_out): what
 label_cases.txt holds is gemmi's reading of the file as gemmi wrote it, as
 each source's model should be written.
 """
-import math
 import os
 import sys
 import tempfile
@@ -382,11 +381,6 @@ def residue_rows(path):
     return rows
 
 
-MMCIF_POLYMER_TYPES = {"PeptideL": "polypeptide(L)", "PeptideD": "polypeptide(D)",
-                       "Dna": "polydeoxyribonucleotide", "Rna": "polyribonucleotide",
-                       "DnaRnaHybrid": "polydeoxyribonucleotide/polyribonucleotide hybrid"}
-
-
 def dihedral_sign(res):
     """The sign of the dihedral N-CA-C-CB of a residue, 0 without those atoms."""
     atoms = {atom.name: atom.pos for atom in res}
@@ -490,9 +484,9 @@ def small_molecule(name, num, atoms, at):
     return res
 
 
-# The chains of label_inserts.pdb: what stands between which of residues
-# 1-20, and where the chain's TER record is ("end", "none", or "insert":
-# right after what was put in).
+# The chains of label_inserts.pdb: what is put after which of residues
+# 1-20 (bonded to the next), and where the chain's TER record is ("end",
+# "none", or "insert": right after what was put in).
 INSERTS = [("A", "MN", 19, "end"), ("B", "FOL", 19, "none"), ("C", "NAP", 19, "insert"),
            ("D", "BME", 1, "end"), ("E", "MOH", 10, "end"), ("F", "EOH", 10, "none"),
            ("G", "GLY", 10, "end")]
