@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cctype>
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <set>
+#include <string_view>
 #include <vector>
 
 #include "foundation/vec_mat.h"
@@ -84,12 +87,15 @@ struct Backbone_bond {
 const Backbone_bond backbone_bonds[] = {{{"C", "C"}, "N", 1.5 * 1.33},
                                         {{"O3'", "O3*"}, "P", 1.5 * 1.61}};
 
+// True when the atom record is an atom with a position (a TER record has
+// its coordinate bit set too).
+bool placed(const mmdb::Atom* atom) {
+  return atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates);
+}
+
 // True when residue next continues the backbone of residue residue, in any
 // of their alternate locations.
 bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
-  const auto placed = [](mmdb::Atom* atom) {
-    return atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates);
-  };
   for (const Backbone_bond& bond : backbone_bonds)
     for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
       mmdb::Atom* from = residue->GetAtom(a);
@@ -104,6 +110,79 @@ bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
       }
     }
   return false;
+}
+
+// The backbone bonds between the residues of a chain marked in, wherever
+// the file puts them: for each residue the residues bonded to it, either
+// way. The bonds' atoms are sorted by the cubic cell they lie in, as wide
+// as the longest bond, and each C or O3' looks only at the N and P atoms
+// of the 27 cells around its own: the search costs the sorts and about as
+// much again as the chain's atoms.
+std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& residues,
+                                             const std::vector<bool>& in) {
+  double width = 0;
+  for (const Backbone_bond& bond : backbone_bonds) width = std::max(width, bond.longest);
+  // A cell as one number: its indices along x, y and z in 21 bits each, z
+  // last, so that the cells along z from one are a run of numbers.
+  // Positions far beyond any crystal share cells rather than overflow.
+  constexpr long long offset = 1LL << 20;
+  const auto index = [width](const double v) {
+    return (long long)std::floor(std::clamp(v / width, 2.0 - offset, offset - 2.0)) + offset;
+  };
+  const auto cell = [](const long long x, const long long y, const long long z) {
+    return (x << 42) | (y << 21) | z;
+  };
+  struct End {
+    long long cell;
+    const mmdb::Atom* atom;
+    int residue, bond;
+    bool operator<(const End& other) const { return cell < other.cell; }
+  };
+  std::vector<End> starts, ends;  // the C and O3' atoms, the N and P atoms
+  for (int r = 0; r < int(residues.size()); ++r) {
+    if (!in[r]) continue;
+    for (int a = 0; a < residues[r]->GetNumberOfAtoms(); ++a) {
+      const mmdb::Atom* atom = residues[r]->GetAtom(a);
+      if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) continue;
+      std::string_view name(atom->name);  // without the blanks around it, and no copy
+      name.remove_prefix(std::min(name.size(), name.find_first_not_of(' ')));
+      name = name.substr(0, name.find_last_not_of(' ') + 1);
+      for (int b = 0; b < int(std::size(backbone_bonds)); ++b) {
+        const Backbone_bond& bond = backbone_bonds[b];
+        const bool start = name == bond.from[0] || name == bond.from[1];
+        if (!start && name != bond.to) continue;
+        (start ? starts : ends)
+            .push_back({cell(index(atom->x), index(atom->y), index(atom->z)), atom, r, b});
+      }
+    }
+  }
+  // For each of the 9 columns of cells beside and on a start's, the starts
+  // and ends in order of their cells: the run of ends in the 3 cells of
+  // that column around a start moves on with the start.
+  std::sort(starts.begin(), starts.end());
+  std::sort(ends.begin(), ends.end());
+  std::vector<std::vector<int>> links(residues.size());
+  for (int i = 0; i < 9; ++i) {
+    const long long column = cell(i % 3, i / 3, 0) - cell(1, 1, 0);
+    auto first = ends.begin();
+    for (const End& from : starts) {
+      const long long low = from.cell + column - 1, high = low + 2;
+      while (first != ends.end() && first->cell < low) ++first;
+      const double longest = backbone_bonds[from.bond].longest;
+      for (auto to = first; to != ends.end() && to->cell <= high; ++to) {
+        if (to->bond != from.bond || to->residue == from.residue) continue;
+        const double dx = from.atom->x - to->atom->x, dy = from.atom->y - to->atom->y,
+                     dz = from.atom->z - to->atom->z;
+        std::vector<int>& bonded = links[from.residue];
+        if (dx * dx + dy * dy + dz * dz > longest * longest ||
+            std::find(bonded.begin(), bonded.end(), to->residue) != bonded.end())
+          continue;
+        bonded.push_back(to->residue);
+        links[to->residue].push_back(from.residue);
+      }
+    }
+  }
+  return links;
 }
 
 // What a residue is in a written file: a residue of its chain's polymer, a
@@ -123,73 +202,145 @@ bool all_het(mmdb::Residue* residue, bool& holds_ter) {
   return atoms > 0 && het == atoms;
 }
 
-// The parts of a chain's residues (none where the chain holds no residue),
-// and in last the position of its polymer's last residue (-1 without one).
-// The polymer starts at the chain's first standard residue of the kind
-// most of them are (amino acid or nucleotide), and runs on through each
-// residue that continues its backbone and each further standard residue
-// of that kind: across missing residues, and across ions and ligands
-// (pulled in between) to a standard residue bonded to a neighbour. A
-// standard residue bonded to neither neighbour after an ion or ligand is
-// a ligand itself (a free amino acid or nucleotide), as is one of the
-// other kind, one the file gives as HETATM, and every residue after the
-// chain's TER record. Residues before the start that continue its backbone
-// join it: caps, D-amino acids and modified residues at its ends, as files
-// from the PDB hold them. In a chain without a standard residue it starts
-// at the first residue whose backbone the next one continues (a peptide of
-// modified residues only); such a chain may have none.
-std::vector<Part> chain_parts(mmdb::Chain* chain, int& last) {
+// The parts of a chain's residues (none where the chain holds no residue).
+// The polymer is made of residues bonded to one another along the
+// backbone (backbone_links), wherever the file puts them: each group of
+// bonded residues that holds a standard residue of the kind most of the
+// chain's are (amino acid or nucleotide) given as ATOM before the chain's
+// TER record, with its caps, D-amino acids and modified residues, and
+// each such standard residue bonded to none (the polymer goes on across
+// missing residues). A residue bonded to none is a ligand where the file
+// has it between two residues bonded to each other, or after ions and
+// ligands that follow the polymer (a free amino acid or nucleotide); so is
+// one given as HETATM or after TER, or of the other kind. A chain without
+// such a standard residue has its groups of bonded residues as polymer (a
+// peptide of modified residues only); it may have none. holds_ter is set
+// for the residues that hold a TER record.
+std::vector<Part> chain_parts(mmdb::Chain* chain, std::vector<bool>& holds_ter) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
-  std::vector<bool> het(n, false), after_ter(n, false);
+  std::vector<bool> het(n, false), after_ter(n, false), in(n, false);
+  std::vector<int> order;  // the residues that are no water, in file order
+  holds_ter.assign(n, false);
   bool ter = false;
   for (int r = 0; r < n; ++r) {
     residues[r] = chain->GetResidue(r);
     after_ter[r] = ter;
     if (!residues[r]) continue;
     parts[r] = is_water(residues[r]->name) ? Part::water : Part::ligand;
-    het[r] = all_het(residues[r], ter);
+    bool held = false;
+    het[r] = all_het(residues[r], held);
+    holds_ter[r] = held;
+    ter = ter || held;
+    in[r] = parts[r] == Part::ligand;
+    if (in[r]) order.push_back(r);
   }
-  const auto in_chain = [&](const int r) {  // a residue that is no water
-    return r >= 0 && r < n && (parts[r] == Part::ligand || parts[r] == Part::polymer);
+  const std::vector<std::vector<int>> links = backbone_links(residues, in);
+  const auto kind = [&](const int r) {  // of a standard residue given as ATOM before TER
+    return het[r] || after_ter[r] ? Kind::none : standard_kind(residues[r]->name);
   };
-  const auto linked = [&](const int r) {  // residue r + 1 continues residue r
-    return in_chain(r) && in_chain(r + 1) && !after_ter[r + 1] &&
-           continues_backbone(residues[r], residues[r + 1]);
-  };
-  const auto bonded = [&](const int r) { return linked(r - 1) || linked(r); };
   int amino_acids = 0, nucleotides = 0;
-  for (int r = 0; r < n; ++r)
-    if (in_chain(r) && !after_ter[r] && !het[r] && is_standard_residue(residues[r]->name))
-      ++(standard_kind(residues[r]->name) == Kind::amino_acid ? amino_acids : nucleotides);
-  const auto polymer_kind = [&](const Kind kind) {
-    return (kind == Kind::amino_acid) == (amino_acids >= nucleotides);
+  for (const int r : order)
+    if (kind(r) != Kind::none) ++(kind(r) == Kind::amino_acid ? amino_acids : nucleotides);
+  const auto bonded = [&](const int r, const int s) {
+    return std::find(links[r].begin(), links[r].end(), s) != links[r].end();
   };
-  const auto standard = [&](const int r) {  // a standard residue of the polymer
-    const Kind kind = in_chain(r) && !after_ter[r] ? standard_kind(residues[r]->name) : Kind::none;
-    return kind != Kind::none && (bonded(r) || (polymer_kind(kind) && !het[r]));
-  };
-  int first = 0;
-  while (first < n && !standard(first)) ++first;
-  last = first < n ? first : -1;
-  for (int r = 0; last < 0 && r + 1 < n; ++r)
-    if (linked(r)) first = last = r;
-  if (last < 0) return parts;
-  bool ligand_between = false;
-  for (int r = last + 1; r < n && !after_ter[r]; ++r) {
-    if (!in_chain(r)) continue;
-    if ((r == last + 1 && linked(last)) || (standard(r) && (!ligand_between || bonded(r)))) {
-      last = r;
-      ligand_between = false;
-    } else {
-      ligand_between = true;
+  std::vector<int> seeds;
+  bool polymer_before = false, free_before = false;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const int r = order[i];
+    const bool free = links[r].empty();
+    const bool between =
+        free && i > 0 && i + 1 < order.size() && bonded(order[i - 1], order[i + 1]);
+    const bool seed = kind(r) != Kind::none &&
+                      (kind(r) == Kind::amino_acid) == (amino_acids >= nucleotides) &&
+                      !(free && (between || (polymer_before && free_before)));
+    if (seed) seeds.push_back(r);
+    polymer_before = polymer_before || seed;
+    free_before = free && !seed;
+  }
+  if (seeds.empty())
+    for (const int r : order)
+      if (!links[r].empty()) seeds.push_back(r);
+  for (const int r : seeds) parts[r] = Part::polymer;
+  for (std::vector<int> next = seeds; !next.empty();) {
+    const int r = next.back();
+    next.pop_back();
+    for (const int s : links[r])
+      if (parts[s] != Part::polymer) {
+        parts[s] = Part::polymer;
+        next.push_back(s);
+      }
+  }
+  return parts;
+}
+
+// The residue table of a library chain, which the library keeps from its
+// users.
+struct Chain_residues : mmdb::Chain {
+  static mmdb::PPResidue& of(mmdb::Chain& chain) { return chain.*(&Chain_residues::residue); }
+};
+
+// Puts the chain's polymer before its other residues, each in the order
+// it had, as files from the PDB hold them: readers take the residues
+// before a chain's TER record for its polymer (gemmi), and mmCIF rows of
+// one label_asym_id for one run. parts and holds_ter follow their
+// residues. True when the order changed.
+bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts, std::vector<bool>& holds_ter) {
+  std::vector<int> order(parts.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_partition(order.begin(), order.end(),
+                        [&](const int r) { return parts[r] == Part::polymer; });
+  if (std::is_sorted(order.begin(), order.end())) return false;
+  mmdb::PPResidue table = Chain_residues::of(*chain);
+  const std::vector<mmdb::Residue*> residues(table, table + parts.size());
+  const std::vector<Part> had = parts;
+  const std::vector<bool> held = holds_ter;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    table[i] = residues[order[i]];
+    if (table[i]) table[i]->index = int(i);
+    parts[i] = had[order[i]];
+    holds_ter[i] = held[order[i]];
+  }
+  return true;
+}
+
+// Has the chain's one TER record follow its polymer's last residue (the
+// last one of the polymer after polymer_first), and drops any other:
+// readers (gemmi) take every residue before a chain's TER record for its
+// polymer, ligands too, and without one each residue of the polymer for a
+// molecule of its own. Only the residues marked in holds_ter are looked
+// through. True when a record was added or dropped.
+bool place_ter(mmdb::Chain* chain, const std::vector<Part>& parts,
+               const std::vector<bool>& holds_ter) {
+  int last = -1;
+  for (int r = 0; r < int(parts.size()); ++r)
+    if (parts[r] == Part::polymer) last = r;
+  bool kept = false, edited = false;
+  for (int r = 0; r < int(parts.size()); ++r) {
+    mmdb::Residue* residue = holds_ter[r] ? chain->GetResidue(r) : nullptr;
+    for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a) {
+      mmdb::Atom* atom = residue->GetAtom(a);
+      if (!atom || !atom->Ter) continue;
+      bool at_end = true;  // the residue's last record
+      for (int b = a + 1; b < residue->GetNumberOfAtoms(); ++b)
+        at_end = at_end && !residue->GetAtom(b);
+      if (r == last && !kept && at_end) {
+        kept = true;
+      } else {
+        residue->DeleteAtom(a);
+        edited = true;
+      }
     }
   }
-  for (; linked(first - 1); --first) parts[first - 1] = Part::polymer;
-  for (int r = first; r <= last; ++r)
-    if (parts[r] == Part::ligand) parts[r] = Part::polymer;
-  return parts;
+  if (last >= 0 && !kept) {
+    mmdb::Atom* ter = new mmdb::Atom();
+    chain->GetResidue(last)->AddAtom(ter);
+    ter->MakeTer();
+    edited = true;
+  }
+  return edited;
 }
 
 // The label_asym_id of the k-th group of a model (from 0), as the PDB
@@ -294,31 +445,43 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   }
 }
 
-// The kind of polymer a residue makes: a standard residue's by its name,
-// another's by its atoms: an amino acid (N, CA and C), of L or D form by
-// the hand of its CA, else a nucleotide (C1' and C4'), RNA with an O2'.
-enum class Residue_kind { other, l_amino_acid, d_amino_acid, rna, dna };
+// The D-amino acids of the chiral standard ones, by their names in files
+// from the PDB.
+bool is_d_amino_acid(const String& name) {
+  static const char* const names[] = {"DAL", "DAR", "DSG", "DAS", "DCY", "DGN", "DGL",
+                                      "DHI", "DIL", "DLE", "DLY", "MED", "DPN", "DPR",
+                                      "DSN", "DTH", "DTR", "DTY", "DVA"};
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+// The kind of polymer a residue makes: a standard residue's by its name (L
+// for an amino acid), as is a D-amino acid's; another's by its atoms: an
+// amino acid (N, CA and C), of L or D form by the hand its CA's bonds to N,
+// C and CB make (none without CB), else a nucleotide (C1' and C4'), RNA
+// with an O2'.
+enum class Residue_kind { other, l_amino_acid, d_amino_acid, amino_acid, rna, dna };
 Residue_kind residue_kind(mmdb::Residue* residue) {
   const Kind kind = standard_kind(residue->name);
   if (kind != Kind::none)
     return kind == Kind::amino_acid ? Residue_kind::l_amino_acid
            : kind == Kind::rna      ? Residue_kind::rna
                                     : Residue_kind::dna;
+  if (is_d_amino_acid(residue->name)) return Residue_kind::d_amino_acid;
   std::map<String, mmdb::Atom*> atoms;
   for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
     mmdb::Atom* atom = residue->GetAtom(a);
-    if (atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates))
-      atoms.emplace(String(atom->name).trim(), atom);
+    if (placed(atom)) atoms.emplace(String(atom->name).trim(), atom);
   }
   const auto has = [&](const char* name) { return atoms.count(name) > 0; };
   if (has("N") && has("CA") && has("C")) {
-    if (!has("CB")) return Residue_kind::l_amino_acid;
+    if (!has("CB")) return Residue_kind::amino_acid;
     const auto from_ca = [&](const char* name) {
       const mmdb::Atom *atom = atoms[name], *ca = atoms["CA"];
       return Vec3<>(atom->x - ca->x, atom->y - ca->y, atom->z - ca->z);
     };
+    // (N - CA) . ((C - CA) x (CB - CA)) is positive at an L-amino acid's CA.
     const double volume = Vec3<>::dot(from_ca("N"), Vec3<>::cross(from_ca("C"), from_ca("CB")));
-    return volume < 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
+    return volume > 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
   }
   if ((has("C1'") && has("C4'")) || (has("C1*") && has("C4*")))
     return has("O2'") || has("O2*") ? Residue_kind::rna : Residue_kind::dna;
@@ -327,12 +490,14 @@ Residue_kind residue_kind(mmdb::Residue* residue) {
 
 // The _entity_poly.type of a polymer of these residue kinds (counts by
 // Residue_kind), in the names gemmi gives them: the kind most of its
-// residues are.
-const char* polymer_type(const int (&count)[5]) {
+// residues are, and for a peptide the hand most of its residues with one
+// have.
+const char* polymer_type(const int (&count)[int(Residue_kind::dna) + 1]) {
   const int l = count[int(Residue_kind::l_amino_acid)], d = count[int(Residue_kind::d_amino_acid)];
+  const int amino_acids = l + d + count[int(Residue_kind::amino_acid)];
   const int rna = count[int(Residue_kind::rna)], dna = count[int(Residue_kind::dna)];
-  if (l + d == 0 && rna + dna == 0) return "other";
-  if (l + d >= rna + dna) return l >= d ? "polypeptide(L)" : "polypeptide(D)";
+  if (amino_acids == 0 && rna + dna == 0) return "other";
+  if (amino_acids >= rna + dna) return l >= d ? "polypeptide(L)" : "polypeptide(D)";
   if (dna == 0) return "polyribonucleotide";
   return rna == 0 ? "polydeoxyribonucleotide" : "polydeoxyribonucleotide/polyribonucleotide hybrid";
 }
@@ -425,7 +590,7 @@ void quote_blank_chain_ids(mmdb::mmcif::Data& cif) {
 void add_entities(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
   struct Entity {
     bool water = true, polymer = false;
-    int kinds[5] = {};
+    int kinds[int(Residue_kind::dna) + 1] = {};
   };
   std::map<int, Entity> entities;
   std::vector<std::pair<String, int>> asyms;
@@ -540,7 +705,7 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
 }
 
 void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
-  bool edited = false;
+  bool edited = false, reordered = false;
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
     if (!model) continue;
@@ -548,21 +713,10 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     for (int c = 0; c < model->GetNumberOfChains(); ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
-      int last;
-      parts[c] = chain_parts(chain, last);
-      bool has_ter = false;
-      for (int r = 0; r < chain->GetNumberOfResidues(); ++r)
-        if (mmdb::Residue* residue = chain->GetResidue(r))
-          for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
-            has_ter = has_ter || (residue->GetAtom(a) && residue->GetAtom(a)->Ter);
-      // Without a TER record readers (gemmi) take each residue of a PDB
-      // file's polymer for a molecule of its own.
-      if (pdb && last >= 0 && !has_ter) {
-        mmdb::Atom* ter = new mmdb::Atom();
-        chain->GetResidue(last)->AddAtom(ter);
-        ter->MakeTer();
-        edited = true;
-      }
+      std::vector<bool> holds_ter;
+      parts[c] = chain_parts(chain, holds_ter);
+      reordered = polymer_first(chain, parts[c], holds_ter) || reordered;
+      if (pdb) edited = place_ter(chain, parts[c], holds_ter) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* residue = chain->GetResidue(r);
         if (!residue) continue;
@@ -580,7 +734,11 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     }
     set_model_labels(model, parts, read_labels);
   }
-  if (edited) mmdb.FinishStructEdit();
+  if (!edited && !reordered) return;
+  mmdb.FinishStructEdit();
+  // Serial numbers (mmCIF atom ids) in the order the records are written,
+  // TER records counted, as in a PDB file.
+  mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);
 }
 
 void complete_cif_data(mmdb::Manager& mmdb, mmdb::mmcif::Data& cif) {
@@ -605,7 +763,9 @@ void remove_ter_records(mmdb::Manager& mmdb) {
     for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
       if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
   }
-  if (!ters.empty()) mmdb.FinishStructEdit();
+  if (ters.empty()) return;
+  mmdb.FinishStructEdit();
+  mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);  // atom ids without the gaps the records left
 }
 
 }  // namespace vantrel::mmdb_internal

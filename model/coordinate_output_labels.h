@@ -33,15 +33,18 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, bool pdb);
 //! waters. The library leaves placeholders in these fields for a model
 //! made in memory (".", "---", -32767) and labels every residue of a PDB
 //! file with its chain id and residue number; with read_labels (the last
-//! file read was mmCIF) a residue keeps the labels it was read with. For
-//! the PDB form (pdb) a chain without TER record gets one after its
-//! polymer.
+//! file read was mmCIF) a residue keeps the labels it was read with. Each
+//! chain's residues are put in the order they are written: its polymer
+//! first, then its other residues, each in the order they had; for the PDB
+//! form (pdb) the chain has one TER record, after its polymer, and none
+//! without one. Where records moved or TER records came or went, the atoms
+//! are numbered anew in the order they are written.
 void set_output_labels(mmdb::Manager& mmdb, bool read_labels, bool pdb);
 
 //! The library writes a TER record (kept from a PDB file) into mmCIF as an
 //! atom row without name or position, which readers, this library's too,
 //! take for an atom at the origin. mmCIF has no such records: this removes
-//! them before an mmCIF write.
+//! them before an mmCIF write, and numbers the atoms on without them.
 void remove_ter_records(mmdb::Manager& mmdb);
 
 //! Completes the library's mmCIF data made for a write of the model (after

@@ -73,12 +73,20 @@ class Pending_outputs;
   as it was.
 
   Both text forms write a residue that is no standard amino acid or
-  nucleotide as HETATM, the rest as ATOM. A chain's polymer runs from its
-  first to its last standard residue, waters apart, and on through the
-  residues at either end that continue its backbone (C bonded to the next
-  residue's N, or O3' to its P, within 1.5 times the bond's length): caps,
-  D-amino acids and modified residues; in a chain without a standard
-  residue it starts at the first such bond. mmCIF label ids are those of
+  nucleotide as HETATM, the rest as ATOM, and each chain's polymer first,
+  then its other residues, each in the order they had. A chain's polymer
+  is its residues bonded to one another along the backbone (C bonded to
+  another residue's N, or O3' to its P, within 1.5 times the bond's
+  length), wherever they stand: each group of them that holds a standard
+  residue of the chain's main kind (amino acid or nucleotide) given as
+  ATOM before any TER record, with its caps, D-amino acids and modified
+  residues (HETATM or after TER), and each such standard residue bonded
+  to none (missing residues), unless the file has it between two residues
+  bonded to each other or after ions and ligands that follow the polymer;
+  in a chain without such a residue, its bonded residues. A peptide is
+  L or D (_entity_poly.type) as most of its residues are: a standard one
+  L, a D-amino acid by its name, another by the hand of its CA's bonds to
+  N, C and CB. mmCIF label ids are those of
   files from the PDB: the atom and residue names; a label_asym_id (A, B ...
   Z, AA, BA ...) for each chain's polymer, then each ligand, then each
   chain's waters; label_entity_ids numbering the distinct polymer
@@ -91,7 +99,7 @@ class Pending_outputs;
   folder and extension (a ".gz" dropped first), in letters, digits, "-",
   "_" and "." (others become "_"), at most 15 characters. TER records are
   not written to mmCIF (the library writes them as atoms); in PDB form a
-  chain without one gets one after its polymer. A write sets these in the
+  chain has one TER record, after its polymer. A write sets these in the
   library's objects, the entry id only while it writes. */
 class MMDBfile : public MMDBManager {
  public:

@@ -42,18 +42,36 @@ SEQRES records and a TER record after each chain's polymer):
                      guanosine (G, after TER)
   label_blank.pdb    residues 1-5 of 1RX2 and a water in a chain with a blank
                      id
-  label_cases.txt    per source a line "source FILE", then per residue in file
-                     order: chain, number, insertion code (. when none),
+  label_ahead.pdb    residues 1-20 of 1RX2 after its ligands and waters
+                     (make_ahead), with and without TER, and a chain of
+                     ligands only with a TER record among them
+  label_inserts.pdb  residues 1-20 of 1RX2 with an ion, a ligand or a free
+                     glycine between two residues bonded to each other
+                     (INSERTS), with TER at the end, none, or right after
+                     what was put in
+  label_waters.pdb   residues 1-20 of 1RX2 with a water (HOH, WAT, DOD, H2O)
+                     between residues 10 and 11
+  label_hand.pdb     peptides of modified residues whose hand only their
+                     coordinates give, and of D-amino acids (make_hand)
+  label_cases.txt    per source a line "source FILE", then per residue in the
+                     order gemmi writes the source's model (each chain's
+                     polymer, then its other residues, in file order):
+                     chain, number, insertion code (. when none),
                      name ('' for a blank chain id), record (ATOM/HETATM), label_seq_id as gemmi aligns
                      it to the SEQRES sequence (. outside polymers), and the
                      subchain and entity that gemmi's setup_entities gives,
                      each as the index of its first appearance (from 0); then
                      "polymers" and the _entity_poly.type of gemmi's kind of
-                     each polymer entity, in that order
+                     each polymer entity, in that order, a peptide's hand
+                     that of its residues (hand)
+
+The last four are written by gemmi and then rearranged (laid_out): what
+label_cases.txt holds is gemmi's reading of the file as gemmi wrote it, as
+each source's model should be written.
 """
-import math
 import os
 import sys
+import tempfile
 
 import gemmi
 
@@ -65,7 +83,8 @@ D_AMINO = {"ALA": "DAL", "SER": "DSN", "LEU": "DLE", "VAL": "DVA", "ILE": "DIL",
            "LYS": "DLY", "PRO": "DPR", "PHE": "DPN", "TYR": "DTY", "ARG": "DAR",
            "ASN": "DSG", "HIS": "DHI", "MET": "MED", "TRP": "DTR"}
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
-           "label_blank.pdb"]
+           "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",
+           "label_hand.pdb"]
 
 
 def along(start, toward, length):
@@ -99,10 +118,17 @@ def moved(res, shift):
     return copy
 
 
-def finish(st, path, in_polymer, seqres=None):
+# The folder where finish() writes each source as gemmi orders it (set by
+# make_sources).
+canonical_dir = None
+
+
+def finish(st, path, in_polymer, seqres=None, layout=None):
     """Subchains and entities from the residues (in_polymer says which are in
     their chain's polymer), each polymer's SEQRES its residues unless seqres
-    gives it by chain, and the file."""
+    gives it by chain, and the file: as gemmi writes it (each chain's
+    polymer, TER, then its other residues), also kept in canonical_dir, or
+    with its records rearranged by layout (laid_out)."""
     for chain in st[0]:
         for res in chain:
             res.entity_type = (gemmi.EntityType.Polymer if in_polymer(res) else
@@ -118,7 +144,58 @@ def finish(st, path, in_polymer, seqres=None):
             chain, span = next((c.name, c.get_subchain(entity.subchains[0])) for c in st[0]
                                if c.get_subchain(entity.subchains[0]))
             entity.full_sequence = (seqres or {}).get(chain) or [r.name for r in span]
-    st.write_pdb(path)
+    canonical = os.path.join(canonical_dir, os.path.basename(path))
+    st.write_pdb(canonical)
+    with open(canonical) as f:
+        text = f.read()
+    with open(path, "w") as f:
+        f.write(laid_out(text, layout) if layout else text)
+
+
+def record_blocks(text):
+    """A PDB text as the lines before its first atom record, the records
+    after them in blocks (the ATOM, HETATM and ANISOU records of a residue,
+    keyed (chain, number, name); a TER record, keyed (chain, "TER")), and the
+    lines after the last."""
+    lines = text.splitlines(True)
+    atomic = [i for i, line in enumerate(lines) if line[:6] in ("ATOM  ", "HETATM", "ANISOU", "TER   ")]
+    blocks = []
+    for line in lines[atomic[0]:atomic[-1] + 1]:
+        ter = line.startswith("TER")
+        key = (line[21], "TER") if ter else (line[21], int(line[22:26]), line[17:20].strip())
+        if blocks and blocks[-1][0] == key and not ter:
+            blocks[-1][1].append(line)
+        else:
+            blocks.append((key, [line]))
+    return lines[:atomic[0]], blocks, lines[atomic[-1] + 1:]
+
+
+def laid_out(text, layout):
+    """The PDB text with its record blocks rearranged by layout (a function
+    of the list of blocks), the serial numbers renewed in the new order and
+    each TER record naming the residue before it."""
+    head, blocks, tail = record_blocks(text)
+    serial, body = 0, []
+    for _, lines in layout(blocks):
+        for line in lines:
+            serial += not line.startswith("ANISOU")
+            if line.startswith("TER"):
+                line = line[:17] + body[-1][17:27] + line[27:]
+            body.append(line[:6] + "%5d" % serial + line[11:])
+    return "".join(head + body + tail)
+
+
+def moved_before(blocks, which, before):
+    """The blocks with those whose key which() accepts moved, in their order,
+    to just before the block keyed before."""
+    moving = [b for b in blocks if which(b[0])]
+    rest = [b for b in blocks if not which(b[0])]
+    at = next(i for i, b in enumerate(rest) if b[0] == before)
+    return rest[:at] + moving + rest[at:]
+
+
+def without_ter(blocks, chain):
+    return [b for b in blocks if b[0] != (chain, "TER")]
 
 
 def make_ends(path):
@@ -304,6 +381,37 @@ def residue_rows(path):
     return rows
 
 
+def dihedral_sign(res):
+    """The sign of the dihedral N-CA-C-CB of a residue, 0 without those atoms."""
+    atoms = {atom.name: atom.pos for atom in res}
+    if not all(name in atoms for name in ("N", "CA", "C", "CB")):
+        return 0
+    return 1 if gemmi.calculate_dihedral(atoms["N"], atoms["CA"], atoms["C"], atoms["CB"]) > 0 else -1
+
+
+def l_sign():
+    """The sign dihedral_sign gives the L-amino acids of 1RX2 (gemmi's table
+    has its standard residues L), the same for all of them."""
+    st = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
+    signs = {dihedral_sign(r) for r in st[0]["A"] if gemmi.find_tabulated_residue(r.name).is_standard()}
+    signs.discard(0)
+    assert len(signs) == 1
+    return signs.pop()
+
+
+def hand(res, l):
+    """L or D for an amino acid whose name fixes its hand (a standard one,
+    L; one gemmi tabulates as D-amino acid), else the hand of its
+    coordinates (l being the sign of an L-amino acid's); None without one."""
+    info = gemmi.find_tabulated_residue(res.name)
+    if info and info.is_standard() and info.is_amino_acid():
+        return "L"
+    if info and info.kind == gemmi.ResidueInfoKind.AAD:
+        return "D"
+    sign = dihedral_sign(res)
+    return None if sign == 0 else "L" if sign == l else "D"
+
+
 MMCIF_POLYMER_TYPES = {"PeptideL": "polypeptide(L)", "PeptideD": "polypeptide(D)",
                        "Dna": "polydeoxyribonucleotide", "Rna": "polyribonucleotide",
                        "DnaRnaHybrid": "polydeoxyribonucleotide/polyribonucleotide hybrid"}
@@ -311,32 +419,189 @@ MMCIF_POLYMER_TYPES = {"PeptideL": "polypeptide(L)", "PeptideD": "polypeptide(D)
 
 def polymer_types(path):
     """The mmCIF name of the kind gemmi finds for each polymer entity, in the
-    order of their first appearance."""
+    order of their first appearance; a peptide's hand is that of most of its
+    residues with one (hand). gemmi itself takes the hand from the names
+    alone (a mirrored MSE peptide is L to it)."""
     st = gemmi.read_structure(path)
     st.setup_entities()
     entity_of = {sub: e.name for e in st.entities for sub in e.subchains}
-    types = {}
+    types, l = {}, l_sign()
     for chain in st[0]:
         for sub in chain.subchains():
             if sub[0].entity_type == gemmi.EntityType.Polymer:
                 kind = str(sub.check_polymer_type()).split(".")[-1]
+                if kind in ("PeptideL", "PeptideD"):
+                    hands = [hand(r, l) for r in sub]
+                    kind = "PeptideL" if hands.count("L") >= hands.count("D") else "PeptideD"
                 types.setdefault(entity_of.get(sub.subchain_id(), sub.subchain_id()),
                                  MMCIF_POLYMER_TYPES[kind])
     return list(types.values())
 
 
-def make_all(directory):
+def with_ter_after(blocks, key):
+    """The blocks with a TER record after the one keyed key (laid_out names
+    the residue)."""
+    at = next(i for i, b in enumerate(blocks) if b[0] == key) + 1
+    return blocks[:at] + [((key[0], "TER"), ["TER".ljust(80) + "\n"])] + blocks[at:]
+
+
+def make_ahead(path):
+    """Chain A: 1RX2's residues 1-20 after its MN, FOL, BME, NAP and eight
+    waters, TER at the end; chain B: the residues, moved, after an MN and
+    two waters, without TER; chain C: no polymer, a NAP and an MN followed
+    by a TER record, then a water."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
+    ligands = [r for r in a if r.name in ("MN", "FOL", "BME", "NAP")]
+    waters = [r for r in a if r.name == "HOH"][:8]
+    chain_a = gemmi.Chain("A")
+    for res in polymer + ligands + waters:
+        chain_a.add_residue(res.clone())
+    chain_b = gemmi.Chain("B")
+    for res in polymer + ligands[:1] + waters[:2]:
+        chain_b.add_residue(moved(res, gemmi.Position(0, 0, 40)))
+    chain_c = gemmi.Chain("C")
+    for res in (ligands[3], ligands[0], waters[0]):
+        chain_c.add_residue(moved(res, gemmi.Position(0, 0, 80)))
+    for chain in (chain_a, chain_b, chain_c):
+        model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        for chain in "AB":
+            blocks = moved_before(blocks, lambda k: k[0] == chain and k[1] != "TER" and k[1] > 20,
+                                  (chain, 1, "MET"))
+        return with_ter_after(without_ter(blocks, "B"), ("C", 300, "MN"))
+    finish(st, path, lambda r: r.het_flag == "A", layout=layout)
+
+
+def small_molecule(name, num, atoms, at):
+    """A residue of the named atoms (element their first letter), placed
+    from at along a zigzag of 1.45 A steps."""
+    res = new_residue(name, num)
+    for i, atom in enumerate(atoms):
+        res.add_atom(new_atom(atom, atom[0], at + gemmi.Position(1.2 * i, 0.8 * (i % 2), 0)))
+    return res
+
+
+# The chains of label_inserts.pdb: what is put after which of residues
+# 1-20 (bonded to the next), and where the chain's TER record is ("end",
+# "none", or "insert": right after what was put in).
+INSERTS = [("A", "MN", 19, "end"), ("B", "FOL", 19, "none"), ("C", "NAP", 19, "insert"),
+           ("D", "BME", 1, "end"), ("E", "MOH", 10, "end"), ("F", "EOH", 10, "none"),
+           ("G", "GLY", 10, "end")]
+
+
+def make_inserts(path):
+    """Per chain (INSERTS) 1RX2's residues 1-20, moved 40 A on from the
+    chain before, with an ion, ligand or free glycine (HETATM, 25 A from the
+    chain), at its own place, put between two residues bonded to each
+    other."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
+    glycine = moved(polymer[14], gemmi.Position(0, 0, -25))
+    glycine.seqid, glycine.het_flag = gemmi.SeqId(401, " "), "H"
+    others = {r.name: r for r in a if r.name in ("MN", "FOL", "BME", "NAP")}
+    others["GLY"] = glycine
+    others["MOH"] = small_molecule("MOH", 402, ["C", "O"], gemmi.Position(30, 20, 5))
+    others["EOH"] = small_molecule("EOH", 403, ["C1", "C2", "O"], gemmi.Position(30, 24, 5))
+    for k, (name, insert, _, _) in enumerate(INSERTS):
+        chain = gemmi.Chain(name)
+        for res in polymer + [others[insert]]:
+            chain.add_residue(moved(res, gemmi.Position(0, 0, 40 * k)))
+        model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        for chain, insert, after, ter in INSERTS:
+            put = (chain, others[insert].seqid.num, insert)
+            before = (chain, polymer[after].seqid.num, polymer[after].name)
+            blocks = moved_before(blocks, lambda k: k == put, before)
+            if ter == "none":
+                blocks = without_ter(blocks, chain)
+            elif ter == "insert":
+                blocks = moved_before(blocks, lambda k: k == (chain, "TER"), before)
+        return blocks
+    finish(st, path, lambda r: r.het_flag == "A", layout=layout)
+
+
+def make_waters(path):
+    """Per chain 1RX2's residues 1-20 with a water between residues 10 and
+    11 (bonded), named HOH, WAT, DOD and H2O in chains A to D; chain D has
+    no TER record."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
+    waters = [r for r in a if r.name == "HOH"]
+    names = "HOH", "WAT", "DOD", "H2O"
+    for k, name in enumerate(names):
+        chain = gemmi.Chain("ABCD"[k])
+        water = waters[k].clone()
+        water.name = name
+        for res in polymer + [water]:
+            chain.add_residue(moved(res, gemmi.Position(0, 0, 40 * k)))
+        model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        for chain, name in zip("ABCD", names):
+            blocks = moved_before(blocks, lambda k: k[0] == chain and k[-1] == name, (chain, 11, "ASP"))
+        return without_ter(blocks, "D")
+    finish(st, path, lambda r: r.het_flag == "A", layout=layout)
+
+
+def make_hand(path):
+    """Peptides of residues 1-8 of 1RX2 cut to CB, renamed: chain A to L
+    modified residues (MSE MLY SEP TPO twice) on their own L coordinates;
+    chain B mirrored (x to -x, D coordinates) with D names (MED DLY DSN DTH
+    twice); chain C mirrored as MSE only, a D peptide of residues whose
+    names do not say so."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 8]
+    names = {"A": ["MSE", "MLY", "SEP", "TPO"] * 2, "B": ["MED", "DLY", "DSN", "DTH"] * 2,
+             "C": ["MSE"] * 8}
+    for k, chain_name in enumerate("ABC"):
+        chain = gemmi.Chain(chain_name)
+        for res, name in zip(polymer, names[chain_name]):
+            copy = new_residue(name, res.seqid.num)
+            for atom in res:
+                if atom.name in ("N", "CA", "C", "O", "CB"):
+                    atom = atom.clone()
+                    if chain_name != "A":
+                        atom.pos = gemmi.Position(-atom.pos.x, atom.pos.y, atom.pos.z + 30 * k)
+                    copy.add_atom(atom)
+            chain.add_residue(copy)
+        model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: True)
+
+
+def make_sources(directory, canonical):
+    """Writes the sources into directory, each also as gemmi orders it into
+    canonical."""
+    global canonical_dir
+    canonical_dir = canonical
     make_ends(os.path.join(directory, "label_ends.pdb"))
     make_ligands(os.path.join(directory, "label_ligands.pdb"))
     make_dna(os.path.join(directory, "label_dna.pdb"))
     make_free(os.path.join(directory, "label_free.pdb"))
     make_blank(os.path.join(directory, "label_blank.pdb"))
-    with open(os.path.join(directory, "label_cases.txt"), "w") as f:
-        f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
-        for source in SOURCES:
-            f.write("source %s\n" % source)
-            f.write("\n".join(residue_rows(os.path.join(directory, source))) + "\n")
-            f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(directory, source))))
+    make_ahead(os.path.join(directory, "label_ahead.pdb"))
+    make_inserts(os.path.join(directory, "label_inserts.pdb"))
+    make_waters(os.path.join(directory, "label_waters.pdb"))
+    make_hand(os.path.join(directory, "label_hand.pdb"))
+
+
+def make_all(directory):
+    """The sources, and label_cases.txt from gemmi's reading of each as gemmi
+    orders it: what a written file of its model should read as."""
+    with tempfile.TemporaryDirectory() as canonical:
+        make_sources(directory, canonical)
+        with open(os.path.join(directory, "label_cases.txt"), "w") as f:
+            f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
+            for source in SOURCES:
+                f.write("source %s\n" % source)
+                f.write("\n".join(residue_rows(os.path.join(canonical, source))) + "\n")
+                f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(canonical, source))))
 
 
 def molecules(path, entities):
@@ -402,11 +667,31 @@ def tensor_problems(path, source):
         len(want[1]), sum(1 for atom in want[1] if atom[1]))
 
 
+def written_polymer_types(path):
+    """The _entity_poly.type an mmCIF file gives each polymer entity, in the
+    order of their first appearance, as gemmi reads them."""
+    st = gemmi.read_structure(path)
+    entity_of = {sub: e for e in st.entities for sub in e.subchains}
+    types = {}
+    for chain in st[0]:
+        for sub in chain.subchains():
+            entity = entity_of.get(sub.subchain_id())
+            if entity and entity.entity_type == gemmi.EntityType.Polymer:
+                types.setdefault(entity.name, MMCIF_POLYMER_TYPES.get(
+                    str(entity.polymer_type).split(".")[-1], str(entity.polymer_type)))
+    return list(types.values())
+
+
 def roundtrip(directory):
     """Compares each file the tests wrote (<source stem>_<route>.pdb/.cif,
     and the models of TENSOR_SOURCES) with its source: gemmi's reading
-    (molecules) and cctbx's atoms, or each atom's anisotropic U."""
+    (molecules) and cctbx's atoms of the source as gemmi orders it, and for
+    mmCIF the polymer types (polymer_types); or each atom's anisotropic U."""
     failures = checked = 0
+    made = tempfile.TemporaryDirectory()
+    canonical = os.path.join(made.name, "canonical")
+    os.mkdir(canonical)
+    make_sources(made.name, canonical)
     for name in sorted(os.listdir(directory)):
         stem, ext = os.path.splitext(name)
         if stem in TENSOR_SOURCES and ext in (".pdb", ".cif"):
@@ -419,19 +704,25 @@ def roundtrip(directory):
         if not source:
             continue
         cif = name.endswith(".cif")  # the PDB form holds no entity ids
-        want = molecules(os.path.join(DATA, source), cif)
+        want = molecules(os.path.join(canonical, source), cif)
         got = molecules(os.path.join(directory, name), cif)
         atoms = cctbx_atoms(os.path.join(directory, name))
-        want_atoms = cctbx_atoms(os.path.join(DATA, source))
+        want_atoms = cctbx_atoms(os.path.join(canonical, source))
         problems = [("gemmi: %s / source %s" % (g, w)) for g, w in zip(got, want) if g != w]
         if len(got) != len(want):
             problems.append("gemmi: %d lines / source %d" % (len(got), len(want)))
         if atoms != want_atoms:
             problems.append("cctbx: %d atoms / source %d" % (atoms, want_atoms))
+        if cif:
+            types, want_types = written_polymer_types(os.path.join(directory, name)), \
+                polymer_types(os.path.join(canonical, source))
+            if types != want_types:
+                problems.append("polymer types %s / source %s" % (types, want_types))
         checked += 1
         failures += bool(problems)
         print("%-28s %s" % (name, "; ".join(problems) or
                             "as its source (gemmi: %s; cctbx: %d atoms)" % (", ".join(want[1:]), atoms)))
+    made.cleanup()
     if checked == 0:
         sys.exit("no written files found in " + directory)
     sys.exit(1 if failures else 0)

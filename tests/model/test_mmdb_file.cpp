@@ -1,6 +1,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <ctime>
 #include <limits>
@@ -189,6 +190,57 @@ std::vector<std::string> residue_labels(const String& path) {
           (entity_of[f[6]] == f[7] + " " ? "" : "!");
   }
   return rows;
+}
+
+// True when the serial numbers of the ATOM, HETATM and TER records of a
+// PDB file, and the ids of the atom rows of an mmCIF file, run 1, 2, 3 ...
+bool numbered_in_order(const String& path) {
+  std::ifstream in(path);
+  int serial = 0;
+  const bool cif = path.size() > 4 && path.substr(path.size() - 4) == ".cif";
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    std::string record, id;
+    fields >> record >> id;
+    if (cif ? record == "ATOM" || record == "HETATM"
+            : line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0 ||
+                  line.rfind("TER", 0) == 0) {
+      if (std::stoi(cif ? id : line.substr(6, 5)) != ++serial) return false;
+    }
+  }
+  return serial > 0;
+}
+
+// The records of a PDB file (pdb_records) in the order of the residues of
+// rows in the form of label_cases.txt, the TER records dropped and one put
+// after each chain's last polymer residue, which the rows give first.
+std::vector<std::string> records_in_order(const std::vector<std::string>& records,
+                                          const std::vector<std::string>& rows) {
+  std::map<std::string, std::vector<std::string>> residues;  // by chain, number, insertion code
+  for (const std::string& record : records)
+    if (record.rfind("TER", 0) != 0)
+      residues[(record[15] == ' ' ? "''" : record.substr(15, 1)) + " " +
+               std::to_string(std::stoi(record.substr(16, 4))) + " " +
+               (record[20] == ' ' ? "." : record.substr(20, 1))]
+          .push_back(record);
+  std::vector<std::string> ordered;
+  const auto fields = [](const std::string& row) {
+    std::istringstream in(row);
+    std::array<std::string, 6> f;
+    for (std::string& field : f) in >> field;
+    return f;
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto f = fields(rows[i]);
+    const std::vector<std::string>& residue = residues[f[0] + " " + f[1] + " " + f[2]];
+    ordered.insert(ordered.end(), residue.begin(), residue.end());
+    const bool polymer_ends =
+        f[5] != "." &&
+        (i + 1 == rows.size() || fields(rows[i + 1])[0] != f[0] || fields(rows[i + 1])[5] == ".");
+    if (polymer_ends && !residue.empty())
+      ordered.push_back("TER   " + std::string(5, ' ') + residue.back().substr(11));
+  }
+  return ordered;
 }
 
 // The first line of a text file, compressed or not, that is not blank,
@@ -448,12 +500,15 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
 
 // Each source written back, from a model exported into a new object and
 // from the object it was read into, holds what gemmi reads from the
-// source (tools/make_label_fixtures.py): in mmCIF the polymer, each ligand
-// and the waters of a chain have label_asym_ids of their own, entities are
-// one per polymer sequence, ligand and water, and every polymer residue is
-// numbered, by as much as the residue numbers step where residues are
-// missing; in PDB form a TER record follows each polymer's last residue:
-// a cap, D-amino acid or modified residue that continues its backbone.
+// source as gemmi writes it (tools/make_label_fixtures.py): in mmCIF the
+// polymer, each ligand and the waters of a chain have label_asym_ids of
+// their own, entities are one per polymer sequence, ligand and water,
+// every polymer residue is numbered, by as much as the residue numbers
+// step where residues are missing, and a peptide has the hand of its
+// residues; in PDB form a TER record follows each polymer's last residue:
+// a cap, D-amino acid or modified residue that continues its backbone. A
+// chain's polymer is written first, wherever the source has its ligands
+// and waters, and holds the residues bonded to it, wherever they stand.
 TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_cases.txt");
@@ -472,14 +527,15 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
         std::string f[8];
         for (std::string& field : f) fields >> field;
         if (f[5] != "." && !polymers.count(f[7])) types >> polymers[f[7]];
-        row += f[5] != "."     ? " polymer " + polymers[f[7]] + " "
-               : f[3] == "HOH" ? " water "
-                               : " non-polymer ";
+        const bool water = f[3] == "HOH" || f[3] == "WAT" || f[3] == "DOD" || f[3] == "H2O";
+        row += f[5] != "." ? " polymer " + polymers[f[7]] + " "
+               : water     ? " water "
+                           : " non-polymer ";
       }
     } else if (line[0] != '#' && rows) {
       rows->push_back(line);
     }
-  ASSERT_EQ(cases.size(), 5u);
+  ASSERT_EQ(cases.size(), 9u);
   for (const auto& [source, expected] : cases) {
     const String path = vantrel_testing::fixture_path(source);
     const String stem = source.substr(0, source.size() - 4);
@@ -489,15 +545,28 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
     same.import_minimol(mol, -1);
     same.export_minimol(mol);
     fresh.export_minimol(mol);
-    for (const auto& [file, route] : {std::pair{&same, "_same"}, {&fresh, "_fresh"}}) {
+    // The object read writes PDB first, with the TER records it read; the
+    // fresh one mmCIF first, which drops them. Each then writes from the
+    // object its first write rearranged, the first form again the same.
+    for (const auto& [file, route, pdb_first] :
+         {std::tuple{&same, "_same", true}, {&fresh, "_fresh", false}}) {
       SCOPED_TRACE(stem + route);
-      file->write_file(scratch.path(stem + route + ".cif"), MMDBManager::CIF);
-      file->write_file(scratch.path(stem + route + ".pdb"), MMDBManager::PDB);
-      EXPECT_EQ(residue_labels(scratch.path(stem + route + ".cif")), expected);
+      const String cif = scratch.path(stem + route + ".cif"),
+                   pdb = scratch.path(stem + route + ".pdb"),
+                   again = scratch.path(stem + route + "_again" + (pdb_first ? ".pdb" : ".cif"));
+      file->write_file(pdb_first ? pdb : cif, pdb_first ? MMDBManager::PDB : MMDBManager::CIF);
+      file->write_file(pdb_first ? cif : pdb, pdb_first ? MMDBManager::CIF : MMDBManager::PDB);
+      file->write_file(again, pdb_first ? MMDBManager::PDB : MMDBManager::CIF);
+      EXPECT_EQ(residue_labels(cif), expected);
       std::set<std::string> chains;
       for (const std::string& row : expected) chains.insert(row.substr(0, row.find(' ')));
-      EXPECT_EQ(written_chain_ids(scratch.path(stem + route + ".cif")), chains);
-      EXPECT_EQ(pdb_records(scratch.path(stem + route + ".pdb")), pdb_records(path));
+      EXPECT_EQ(written_chain_ids(cif), chains);
+      EXPECT_EQ(pdb_records(pdb), records_in_order(pdb_records(path), expected));
+      EXPECT_TRUE(numbered_in_order(pdb) && numbered_in_order(cif));
+      if (pdb_first)
+        EXPECT_EQ(pdb_records(again), pdb_records(pdb));
+      else
+        EXPECT_EQ(residue_labels(again), expected);
     }
   }
 }
