@@ -19,7 +19,6 @@
 #include "foundation/message.h"
 #include "system/output_file.h"
 #include "foundation/statistics.h"
-#include "model/coordinate_faults.h"
 #include "model/coordinate_output_labels.h"
 #include "model/coordinate_text_checks.h"
 #include "model/mmdb_file.h"
@@ -161,26 +160,12 @@ MMDBManager::TYPE written_form(const String& file) {
 }
 
 // What the writer of the form (PDB when pdb, else mmCIF) would refuse in
-// the model written to file, as it says it; empty when nothing. The
-// writer's own check runs on the model exported as the write exports it,
-// its message kept from the stream.
-String form_fault(const MiniMol& model, const String& file, const bool pdb) {
+// the model, as it says it; empty when nothing. The writer's own check runs
+// on the model exported as the write exports it.
+String form_fault(const MiniMol& model, const bool pdb) {
   MMDBfile mmdb;
   mmdb.export_minimol(model);
-  struct Held_messages {
-    std::ostream& stream = Message::stream();
-    std::ostringstream held;
-    Held_messages() { Message::set_stream(held); }
-    ~Held_messages() { Message::set_stream(stream); }
-  } messages;
-  try {
-    mmdb_internal::check_output_ids(mmdb, file, pdb);
-  } catch (const Message_fatal& fault) {
-    const String prefix = String(mmdb_internal::write_who) + ": " + file + " : ";
-    const String& text = fault.text();
-    return text.compare(0, prefix.size(), prefix) == 0 ? String(text.substr(prefix.size())) : text;
-  }
-  return String();
+  return mmdb_internal::output_id_fault(mmdb, pdb);
 }
 
 }  // namespace
@@ -263,7 +248,7 @@ void Validation_run::read_inputs() {
   if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
     const bool pdb = written_form(params_.pdbout_wrk) == MMDBManager::PDB;
     const String fault =
-        form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), params_.pdbout_wrk, pdb);
+        form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), pdb);
     if (!fault.empty())
       fatal("quelvarn: -pdbout-wrk " + params_.pdbout_wrk + ": the work model " +
             params_.pdbin_wrk + " does not fit the " + (pdb ? "PDB" : "mmCIF") + " form: " + fault +

@@ -644,7 +644,11 @@ String block_code(const String& entry_id, const String& file) {
 
 }  // namespace
 
-void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
+String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
+  String fault;  // the first found
+  const auto refuse = [&](const String& why) {
+    if (fault.empty()) fault = why;
+  };
   const String form = pdb ? "the PDB form" : "the mmCIF form";
   // The length counts without blanks around the value; every byte the
   // library writes must be printable. An identifier is named, and in mmCIF
@@ -653,11 +657,11 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
     const std::size_t longest = pdb ? pdb_longest : limit.longest;
     const String value = raw.trim();
     if (value.size() > longest)
-      refuse_output(file, String("the ") + limit.what + " \"" + value + "\" is longer than " +
+      refuse(String("the ") + limit.what + " \"" + value + "\" is longer than " +
                               String(int(longest)) + " characters, more than " + form + " holds");
     const String why = unwritable(raw, pdb);
     if (!why.empty())
-      refuse_output(file, String("the ") + limit.what + " \"" + raw + "\" " + why + ", which " +
+      refuse(String("the ") + limit.what + " \"" + raw + "\" " + why + ", which " +
                               form + " cannot hold");
   };
   const auto fits = [](const double v, const double lo, const double hi) {
@@ -671,6 +675,7 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
   const mmdb::Chain* last_chain = nullptr;
   const mmdb::Residue* last_residue = nullptr;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    if (!fault.empty()) return;
     mmdb::Residue* residue = atom->GetResidue();
     mmdb::Chain* chain = atom->GetChain();
     if (chain && chain != last_chain) check(chain->GetChainID(), chain_id, 2);
@@ -681,11 +686,11 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
       check(residue->GetInsCode(), ins_code, 1);
       const int number = residue->GetSeqNum();
       if (pdb && !fits(number, -999, 2436111))
-        refuse_output(file, "the residue number " + String(number) +
+        refuse("the residue number " + String(number) +
                                 " is outside -999 to 2436111, which the PDB form holds");
       const String code = String(residue->GetInsCode()).trim();
       if (pdb && number > 9999 && !code.empty())
-        refuse_output(file, "the residue number " + String(number) + " with the insertion code \"" +
+        refuse("the residue number " + String(number) + " with the insertion code \"" +
                                 code + "\": the PDB form holds no insertion code past 9999");
     }
     if (atom->Ter) return;
@@ -699,9 +704,10 @@ void check_output_ids(mmdb::Manager& mmdb, const String& file, const bool pdb) {
                    fits(atom->z, -999.999, 9999.999))) &&
                  (!(set & mmdb::ASET_Occupancy) || fits(atom->occupancy, -99.99, 999.99)) &&
                  (!(set & mmdb::ASET_tempFactor) || fits(atom->tempFactor, -99.99, 999.99))))
-      refuse_output(file, "atom " + String(atom->GetAtomID(id)) +
+      refuse("atom " + String(atom->GetAtomID(id)) +
                               ": a number that does not fit the columns of the PDB form");
   });
+  return fault;
 }
 
 void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {

@@ -15,8 +15,9 @@
 
 namespace vantrel::mmdb_internal {
 
-//! Refuses (a write fault naming the file) an identifier or number that a
-//! written file of the form (PDB when pdb, else mmCIF) could not hold
+//! Why the model cannot be written in the form (PDB when pdb, else mmCIF),
+//! or empty when it can: the first identifier or number that a
+//! written file of the form could not hold
 //! whole: a PDB record has fixed columns for each, and the library's mmCIF
 //! reader fixed buffers (cif_limit); the library would cut them silently
 //! or write a file it cannot read back. Numbers of a PDB record must fit
@@ -24,7 +25,7 @@ namespace vantrel::mmdb_internal {
 //! ("A000" is 10000, "zzzz" 2436111), which the library reads back, but
 //! without its insertion code (two residues 10000A and 10000B would read
 //! as one number twice), and one below -999 as "****".
-void check_output_ids(mmdb::Manager& mmdb, const String& file, bool pdb);
+String output_id_fault(mmdb::Manager& mmdb, bool pdb);
 
 //! Sets what the text forms write of each atom from the model itself: a
 //! residue that is no standard residue is written as HETATM, the rest as

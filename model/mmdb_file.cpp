@@ -340,7 +340,8 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   // form of the last read, which is what AS_READ means.
   const int read_type = FType;
   if (type != BINARY) {
-    check_output_ids(*this, file, type != CIF);
+    if (const String fault = output_id_fault(*this, type != CIF); !fault.empty())
+      refuse_output(file, fault);
     set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF, type != CIF);
   }
   if (type == CIF) remove_ter_records(*this);
