@@ -17,7 +17,6 @@
 #include "calculations/sfscale.h"
 #include "calculations/sfweight.h"
 #include "foundation/message.h"
-#include "system/output_file.h"
 #include "foundation/statistics.h"
 #include "model/coordinate_output_labels.h"
 #include "model/coordinate_text_checks.h"
@@ -26,6 +25,7 @@
 #include "mtz/mtz_file.h"
 #include "reflections/basis_fn.h"
 #include "reflections/conversions.h"
+#include "system/output_file.h"
 
 using namespace vantrel;
 using namespace vantrel::datatypes;
@@ -247,8 +247,7 @@ void Validation_run::read_inputs() {
   // work; mmCIF holds what PDB does not.
   if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
     const bool pdb = written_form(params_.pdbout_wrk) == MMDBManager::PDB;
-    const String fault =
-        form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), pdb);
+    const String fault = form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), pdb);
     if (!fault.empty())
       fatal("quelvarn: -pdbout-wrk " + params_.pdbout_wrk + ": the work model " +
             params_.pdbin_wrk + " does not fit the " + (pdb ? "PDB" : "mmCIF") + " form: " + fault +

@@ -658,11 +658,11 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
     const String value = raw.trim();
     if (value.size() > longest)
       refuse(String("the ") + limit.what + " \"" + value + "\" is longer than " +
-                              String(int(longest)) + " characters, more than " + form + " holds");
+             String(int(longest)) + " characters, more than " + form + " holds");
     const String why = unwritable(raw, pdb);
     if (!why.empty())
-      refuse(String("the ") + limit.what + " \"" + raw + "\" " + why + ", which " +
-                              form + " cannot hold");
+      refuse(String("the ") + limit.what + " \"" + raw + "\" " + why + ", which " + form +
+             " cannot hold");
   };
   const auto fits = [](const double v, const double lo, const double hi) {
     return v >= lo && v <= hi;
@@ -687,11 +687,11 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
       const int number = residue->GetSeqNum();
       if (pdb && !fits(number, -999, 2436111))
         refuse("the residue number " + String(number) +
-                                " is outside -999 to 2436111, which the PDB form holds");
+               " is outside -999 to 2436111, which the PDB form holds");
       const String code = String(residue->GetInsCode()).trim();
       if (pdb && number > 9999 && !code.empty())
-        refuse("the residue number " + String(number) + " with the insertion code \"" +
-                                code + "\": the PDB form holds no insertion code past 9999");
+        refuse("the residue number " + String(number) + " with the insertion code \"" + code +
+               "\": the PDB form holds no insertion code past 9999");
     }
     if (atom->Ter) return;
     check(atom->name, atom_id, 4);
@@ -705,7 +705,7 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
                  (!(set & mmdb::ASET_Occupancy) || fits(atom->occupancy, -99.99, 999.99)) &&
                  (!(set & mmdb::ASET_tempFactor) || fits(atom->tempFactor, -99.99, 999.99))))
       refuse("atom " + String(atom->GetAtomID(id)) +
-                              ": a number that does not fit the columns of the PDB form");
+             ": a number that does not fit the columns of the PDB form");
   });
   return fault;
 }
