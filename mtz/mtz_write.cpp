@@ -12,13 +12,15 @@
 #include <fstream>
 #include <map>
 
-#include "system/file_access.h"
+#include <sys/stat.h>
+
 #include "foundation/message.h"
-#include "system/output_file.h"
 #include "foundation/util.h"
 #include "mtz/mtz_ccp4.h"
 #include "mtz/mtz_file.h"
 #include "mtz/mtz_types.h"
+#include "system/file_access.h"
+#include "system/output_file.h"
 
 namespace vantrel {
 
@@ -27,10 +29,11 @@ namespace {
 constexpr std::size_t max_label_length = 30;  // the library's column label field
 
 // Fatal when writing the output would overwrite the input of an append.
-void check_not_input(const String& operation, const String& filename_in,
-                     const String& filename_out) {
-  if (Files::same_file(filename_in, filename_out))
-    fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + filename_out);
+void check_not_input(const String& operation, const String& filename_in, const Output_file& out) {
+  struct stat in;
+  if (out.place().exists() && stat(filename_in.c_str(), &in) == 0 &&
+      Files::same_inode(in, out.place().file()))
+    fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + out.place().path());
 }
 
 // Fatal for an output named as a gzip file (".gz" in any case): the
@@ -276,8 +279,8 @@ void CCP4MTZfile::begin_output(const String& filename_out) {
 void CCP4MTZfile::open_append(const String& filename_in, const String& filename_out) {
   if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
   check_not_compressed("open_append", filename_out);
-  check_not_input("open_append", filename_in, filename_out);
   begin_output(filename_out);
+  check_not_input("open_append", filename_in, *output_);
   filename_in_ = filename_in;
   filename_out_ = filename_out;
   reset_on_failure([&] { read_header("open_append", false); });
@@ -289,7 +292,7 @@ void CCP4MTZfile::close_append() {
   // A failed close closes all the same: the registered objects may be gone
   // before a second attempt (the destructor's) could read them.
   reset_on_failure([&] {
-    check_not_input("close_append", filename_in_, filename_out_);
+    check_not_input("close_append", filename_in_, *output_);
     write_rows_append();
   });
   reset();

@@ -420,6 +420,8 @@ Output_file::~Output_file() = default;
 
 const String& Output_file::path() const { return state_->path; }
 
+const Files::Output_place& Output_file::place() const { return state_->place; }
+
 void Output_file::write(const String& bytes) {
   const int fd = state_->open_new(O_WRONLY | O_TRUNC);
   if (fd < 0) write_failed(errno);

@@ -80,6 +80,8 @@ class Output_file {
   //! it may be opened again by name), or "/proc/self/fd/<N>/new", N its
   //! private folder's.
   const String& path() const;
+  //! The walk of the target that the output keeps to its commit.
+  const Files::Output_place& place() const;
   //! Writes bytes as the whole new content, every write checked (fatal as
   //! write_failed).
   void write(const String& bytes);
