@@ -10,11 +10,11 @@
 
 #include "app/llk_map_target.h"
 #include "app/run_parameters.h"
-#include "system/output_file.h"
 #include "maps/xmap.h"
 #include "model/minimol.h"
 #include "model/sequence.h"
 #include "reflections/hkl_data.h"
+#include "system/output_file.h"
 
 //! The amino acids of a chain (residues whose three-letter type has a residue
 //! index, in chain order) and their one-letter codes, which are also the one

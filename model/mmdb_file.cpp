@@ -13,16 +13,16 @@
 #include <mmdb2/mmdb_cifdefs.h>
 #include <mmdb2/mmdb_mmcif_.h>
 
-#include "system/child_process.h"
-#include "system/file_access.h"
 #include "foundation/message.h"
-#include "system/output_file.h"
 #include "foundation/util.h"
 #include "model/coordinate_faults.h"
 #include "model/coordinate_output_labels.h"
 #include "model/coordinate_text_checks.h"
 #include "model/mmdb_hierarchy.h"
 #include "model/mmdb_views.h"
+#include "system/child_process.h"
+#include "system/file_access.h"
+#include "system/output_file.h"
 
 namespace vantrel {
 

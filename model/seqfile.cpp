@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "system/file_access.h"
 #include "foundation/message.h"
+#include "system/file_access.h"
 
 namespace vantrel {
 

@@ -8,12 +8,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "system/file_access.h"
 #include "foundation/message.h"
 #include "foundation/util.h"
 #include "mtz/mtz_header_check.h"
 #include "symmetry/spgr_descr.h"
 #include "symmetry/symop.h"
+#include "system/file_access.h"
 
 namespace vantrel {
 
