@@ -91,17 +91,14 @@ void Files::check_output(const Output_place& place, const String& who) {
   if (place.exists()) {
     if (!S_ISREG(place.file().st_mode)) refuse("not a regular file");
     if (const char* flag = fixed_by(place.file_fd(), "")) refuse("the file is " + String(flag));
-    // A file without any write permission is refused even where the process
-    // could override it (as root): it was made read-only to be kept.
     if (faccessat(place.dir(), name, W_OK, AT_SYMLINK_NOFOLLOW) != 0) refuse(reason(errno));
     if ((place.file().st_mode & 0222) == 0) refuse("the file is read-only");
     if (entry_rule(place.file(), place.folder()) == Entry::planted)
       refuse("the file is another user's, in a folder all may write");
   }
-  // An existing file is written in place where its folder may not be
-  // changed (closed to this process, or immutable); a new one needs the
-  // folder. An append-only folder takes a new name but lets none go, and
-  // a replaced file's name would.
+  // An append-only folder takes a new name but lets none go, as a replaced
+  // file's name would; an immutable one takes neither, but its files may
+  // still be written in place.
   const char* const flag = fixed_by(place.dir(), "");
   if (flag != nullptr && (!place.exists() || flag == append_only))
     refuse("the folder " + place.dir_path() + " is " + flag);
@@ -119,9 +116,6 @@ bool Files::same_file(const String& a, const String& b) {
 }
 
 bool Files::same_output(const Output_place& a, const Output_place& b) {
-  // One name in one folder, the folder known by device and inode: no
-  // spelling of its path (bind mounts, links, a path too long to resolve)
-  // can make two folders of one or one of two.
   if (!a.why().empty() || !b.why().empty()) return false;
   if (a.exists() && b.exists()) return same_inode(a.file(), b.file());
   return a.name() == b.name() && same_inode(a.folder(), b.folder());

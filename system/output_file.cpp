@@ -227,16 +227,6 @@ struct Output_file::State {
     return kept_at.empty() && remove_private();
   }
 
-  String failure(const int error) const {
-    String why = "writing its new content in " + folder + " failed";
-    // Only a reason that a failed write or open gives: the number may be
-    // stale.
-    if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
-        error == ENFILE)
-      why += ": " + reason(error);
-    return why + (place.exists() ? left_as_it_was : "");
-  }
-
   // What can fail before the target is touched, but the room for a copy:
   // for a rename the new file's owner, permissions and list, from the file
   // seen when the output began (or its folder); for a copy the lock, held
@@ -279,9 +269,8 @@ struct Output_file::State {
     return why;
   }
 
-  // Puts the new content at the target's name in the folder walked: a new
-  // file linked there; else linked under a hidden name and renamed over
-  // whatever stands at the name now, which is replaced, never followed.
+  // A new file is linked at the target's name, else linked under a hidden
+  // name and renamed over whatever stands at the name now.
   String rename_over() {
     const int dir = place.dir();
     const char* name = place.name().c_str();
@@ -327,9 +316,7 @@ struct Output_file::State {
     return why.empty() || at.empty() ? why : why + "; the new content is kept in " + at;
   }
 
-  // The folder of a renamed output flushed, so that the rename is on the
-  // disk. A folder this user may not read cannot be flushed; the rename
-  // stands.
+  // A folder this user may not read cannot be flushed; the rename stands.
   String flush_folder() {
     if (in_place) return "";
     int dir = openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -373,9 +360,7 @@ void take_steps(States& outputs, std::initializer_list<String (Output_file::Stat
       if (const String why = ((*outputs[i]).*step)(); !why.empty()) failed(outputs, i, why);
 }
 
-// Puts the outputs in place, copies first: every step that can fail first,
-// for all, then the copies and renames with the ending signals held, then
-// their folders flushed.
+// Puts the outputs in place as Pending_outputs::put_in_place says.
 void put_all(States outputs) {
   using State = Output_file::State;
   std::stable_partition(outputs.begin(), outputs.end(), [](const auto& s) { return s->in_place; });
@@ -410,12 +395,18 @@ void Output_file::write(const String& bytes) {
   if (close(fd) != 0 || error != 0) write_failed(error != 0 ? error : errno);
 }
 
-void Output_file::write_failed(const int error) const { state_->cannot(state_->failure(error)); }
+void Output_file::write_failed(const int error) const {
+  String why = "writing its new content in " + state_->folder + " failed";
+  // Only a reason that a failed write or open gives: the number may be stale.
+  if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
+      error == ENFILE)
+    why += ": " + reason(error);
+  state_->cannot(why + (state_->place.exists() ? left_as_it_was : ""));
+}
 
 void Output_file::commit() {
-  // A failed write the system reports only at the flush (a full disk behind
-  // a cache, a network filesystem) fails the output here; a copy in place
-  // flushes the target instead.
+  // A write the system fails only at the flush (a full disk behind a cache,
+  // a network filesystem) fails here; a copy in place flushes the target.
   if (!state_->in_place && fsync(state_->content) != 0) write_failed(errno);
   if (pending_ != nullptr) {
     pending_->held_.push_back(std::move(state_));

@@ -56,9 +56,9 @@ void remove_watched(const int sig) {
     removed = false;
     for (Slot& slot : slots) {
       struct stat st;
-      if (mine(slot) && slot.folder && fstatat(slot.dir, slot.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-          st.st_dev == slot.dev && st.st_ino == slot.ino &&
-          unlinkat(slot.dir, slot.name, AT_REMOVEDIR) == 0)
+      if (mine(slot) && slot.folder &&
+          fstatat(slot.dir, slot.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == slot.dev &&
+          st.st_ino == slot.ino && unlinkat(slot.dir, slot.name, AT_REMOVEDIR) == 0)
         removed = true;
     }
   }
