@@ -88,11 +88,9 @@ Child_outcome unreported(const bool reaped, const int status) {
   // Dies with the caller, also when that died before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(1);
-  // The caller's handlers (whose state is the caller's) go back to the
-  // default, its ignored and blocked signals stay so: a run under nohup, or
-  // a script's trap '' INT, loses no read to the signal it ignores. Faults
-  // are always taken at the default, so that they end the child. All
-  // signals are blocked until here (see run_in_child).
+  // The caller's handlers go back to the default (a run under nohup, or a
+  // script's trap '' INT, keeps what it ignores); all signals are blocked
+  // until here (see run_in_child).
   for (int s = 1; s < NSIG; ++s) {
     struct sigaction now;
     if (sigaction(s, nullptr, &now) != 0) continue;
