@@ -76,14 +76,6 @@ std::atomic<pid_t> installed_in{0};
 
 }  // namespace
 
-void Cleanup_on_signal::watch(const int dir_fd, const String& name) {
-  take_slot(dir_fd, name, false, -1);
-}
-
-void Cleanup_on_signal::watch_folder(const int dir_fd, const String& name, const int folder_fd) {
-  take_slot(dir_fd, name, true, folder_fd);
-}
-
 void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bool folder,
                                   const int folder_fd) {
   forget();

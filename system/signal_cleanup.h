@@ -41,10 +41,12 @@ class Cleanup_on_signal {
 
   //! Watches the file name in the folder open as dir_fd, in place of
   //! anything watched before. The descriptor must stay open while watched.
-  void watch(int dir_fd, const String& name);
+  void watch(int dir_fd, const String& name) { take_slot(dir_fd, name, false, -1); }
   //! Watches a folder: removed, once empty, after every watched file, and
   //! only while name is still the folder open as folder_fd.
-  void watch_folder(int dir_fd, const String& name, int folder_fd);
+  void watch_folder(int dir_fd, const String& name, int folder_fd) {
+    take_slot(dir_fd, name, true, folder_fd);
+  }
   //! Stops watching; the entry itself is not touched.
   void forget();
   //! Installs the handlers, as the first watch does, where this process
