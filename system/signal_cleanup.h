@@ -6,9 +6,8 @@
 // SIGSYS): SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
 // SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO, SIGPWR and
 // the real-time signals. The first entry a process watches (or install())
-// installs, once,
-// a handler for each of them whose disposition is then the default one; it
-// stays installed. It removes every entry watched at that moment (none may
+// installs, once, a handler for each of them whose disposition is then the
+// default one; it stays installed. It removes every entry watched at that moment (none may
 // be) and then ends the process as the signal would (default disposition,
 // signal raised again). SIGXFSZ is ignored from then on instead, so that a
 // write past a file size limit fails (EFBIG) for the writer to report. A
