@@ -21,14 +21,8 @@ namespace {
 // (tag, permissions, id; 16, 16 and 32 bits, little-endian).
 const char* const access_name = "system.posix_acl_access";
 const char* const default_name = "system.posix_acl_default";
-enum : unsigned {
-  acl_user_obj = 0x01,
-  acl_user = 0x02,
-  acl_group_obj = 0x04,
-  acl_group = 0x08,
-  acl_mask = 0x10,
-  acl_other = 0x20
-};
+constexpr unsigned acl_user_obj = 0x01, acl_user = 0x02, acl_group_obj = 0x04, acl_group = 0x08,
+                   acl_mask = 0x10, acl_other = 0x20;  // the entries' tags
 
 struct List {
   std::vector<unsigned char> bytes;

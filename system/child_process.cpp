@@ -50,11 +50,6 @@ Child_outcome failure(const char* call, const int error) {
   return {Child_outcome::failed, String(call) + ": " + std::strerror(error)};
 }
 
-void close_both(const int (&ends)[2]) {
-  for (const int end : ends)
-    if (end >= 0) close(end);
-}
-
 // The report a child sends: "D", the length of the text in decimal, ":"
 // and the text, so that a report cut short (the child killed while
 // writing it) is told from a whole one.
@@ -70,9 +65,8 @@ bool parse_report(const String& report, String& text) {
 // The signals that a fault of the work itself raises; any other signal
 // that ends the child came from outside.
 bool is_fault(const int sig) {
-  for (const int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGTRAP, SIGSYS})
-    if (sig == fault) return true;
-  return false;
+  return sig == SIGSEGV || sig == SIGBUS || sig == SIGFPE || sig == SIGILL || sig == SIGABRT ||
+         sig == SIGTRAP || sig == SIGSYS;
 }
 
 // How a child that sent no whole report ended, from its wait status (none
@@ -94,11 +88,9 @@ Child_outcome unreported(const bool reaped, const int status) {
   // Dies with the caller, also when that died before this line.
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(1);
-  // The caller's handlers (whose state is the caller's) go back to the
-  // default, its ignored and blocked signals stay so: a run under nohup, or
-  // a script's trap '' INT, loses no read to the signal it ignores. Faults
-  // are always taken at the default, so that they end the child. All
-  // signals are blocked until here (see run_in_child).
+  // The caller's handlers go back to the default (a run under nohup, or a
+  // script's trap '' INT, keeps what it ignores); all signals are blocked
+  // until here (see run_in_child).
   for (int s = 1; s < NSIG; ++s) {
     struct sigaction now;
     if (sigaction(s, nullptr, &now) != 0) continue;
@@ -130,17 +122,15 @@ Child_outcome run_in_child(const std::function<String()>& work, const double cpu
   // The pipe is kept above the standard descriptors: a caller started with
   // any of them closed would otherwise give it one, which the child's
   // /dev/null over 1 and 2 would then close.
+  int error = 0;
   for (int& end : fds) {
-    if (end > 2) continue;
-    const int moved = fcntl(end, F_DUPFD_CLOEXEC, 3);
-    const int error = errno;
-    close(end);
+    const int moved = end > 2 ? end : fcntl(end, F_DUPFD_CLOEXEC, 3);
+    if (moved < 0) error = errno;
+    if (moved != end) close(end);
     end = moved;
-    errno = error;
   }
-  if (fds[0] < 0 || fds[1] < 0) {
-    const int error = errno;
-    close_both(fds);
+  if (error != 0) {
+    for (int& end : fds) System::close_fd(end);
     return failure("pipe", error);
   }
   const pid_t parent = getpid();
@@ -150,15 +140,15 @@ Child_outcome run_in_child(const std::function<String()>& work, const double cpu
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &caller_mask);
   const pid_t child = fork();
-  const int fork_error = errno;
+  error = errno;
   if (child == 0) {
     close(fds[0]);
     run_child(work, parent, fds[1], caller_mask);
   }
   pthread_sigmask(SIG_SETMASK, &caller_mask, nullptr);
   if (child < 0) {
-    close_both(fds);
-    return failure("fork", fork_error);
+    for (int& end : fds) System::close_fd(end);
+    return failure("fork", error);
   }
   close(fds[1]);
   // Without a clock (the child already gone, and reaped under an ignored
@@ -200,12 +190,8 @@ Child_outcome run_in_child(const std::function<String()>& work, const double cpu
     }
     const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
     if (!is_stopped(child)) waited_for += std::min(waited.count(), slice / 1000.0);
-    if (used >= cpu_seconds) {
-      passed = Child_outcome::over_time;
-      break;
-    }
-    if (waited_for >= wall_seconds) {
-      passed = Child_outcome::over_wait;
+    if (used >= cpu_seconds || waited_for >= wall_seconds) {
+      passed = used >= cpu_seconds ? Child_outcome::over_time : Child_outcome::over_wait;
       break;
     }
   }

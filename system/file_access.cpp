@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <sstream>
 #include <vector>
 
 #include "foundation/message.h"
@@ -18,6 +19,7 @@ namespace vantrel {
 
 namespace {
 
+using System::close_fd;
 using System::reason;
 
 [[noreturn]] void cannot(const String& verb, const String& path, const String& who,
@@ -39,16 +41,11 @@ String joined(const String& dir, const String& name) {
 // "/" or "." ends in "." (the folder itself, which must then be one).
 void push_names(std::vector<String>& names, const String& path) {
   std::vector<String> parts;
-  for (std::size_t start = 0;;) {
-    const std::size_t slash = path.find('/', start);
-    const String part = path.substr(start, slash == String::npos ? String::npos : slash - start);
+  std::istringstream in(path);
+  for (std::string part; std::getline(in, part, '/');)
     if (!part.empty() && part != ".") parts.push_back(part);
-    if (slash == String::npos) {
-      if (part.empty() || part == ".") parts.push_back(".");
-      break;
-    }
-    start = slash + 1;
-  }
+  const String last = path.substr(path.rfind('/') + 1);
+  if (last.empty() || last == ".") parts.push_back(".");
   names.insert(names.end(), parts.rbegin(), parts.rend());
 }
 
@@ -94,17 +91,14 @@ void Files::check_output(const Output_place& place, const String& who) {
   if (place.exists()) {
     if (!S_ISREG(place.file().st_mode)) refuse("not a regular file");
     if (const char* flag = fixed_by(place.file_fd(), "")) refuse("the file is " + String(flag));
-    // A file without any write permission is refused even where the process
-    // could override it (as root): it was made read-only to be kept.
     if (faccessat(place.dir(), name, W_OK, AT_SYMLINK_NOFOLLOW) != 0) refuse(reason(errno));
     if ((place.file().st_mode & 0222) == 0) refuse("the file is read-only");
     if (entry_rule(place.file(), place.folder()) == Entry::planted)
       refuse("the file is another user's, in a folder all may write");
   }
-  // An existing file is written in place where its folder may not be
-  // changed (closed to this process, or immutable); a new one needs the
-  // folder. An append-only folder takes a new name but lets none go, and
-  // a replaced file's name would.
+  // An append-only folder takes a new name but lets none go, as a replaced
+  // file's name would; an immutable one takes neither, but its files may
+  // still be written in place.
   const char* const flag = fixed_by(place.dir(), "");
   if (flag != nullptr && (!place.exists() || flag == append_only))
     refuse("the folder " + place.dir_path() + " is " + flag);
@@ -122,9 +116,6 @@ bool Files::same_file(const String& a, const String& b) {
 }
 
 bool Files::same_output(const Output_place& a, const Output_place& b) {
-  // One name in one folder, the folder known by device and inode: no
-  // spelling of its path (bind mounts, links, a path too long to resolve)
-  // can make two folders of one or one of two.
   if (!a.why().empty() || !b.why().empty()) return false;
   if (a.exists() && b.exists()) return same_inode(a.file(), b.file());
   return a.name() == b.name() && same_inode(a.folder(), b.folder());
@@ -135,12 +126,8 @@ bool Files::same_output(const String& a, const String& b) {
 }
 
 // The walk: each name is opened through the folder before it (O_PATH,
-// O_NOFOLLOW), and a link, wherever it is in the path, is read through its
-// own descriptor and its text put in its place (absolute text starts again
-// at "/"). A link at the end is followed to the end of its chain; that end
-// need not exist. Each link at the end counts one of the system's 40, and
-// so does each link in the folders on the way to the next: the system's
-// own limit holds for every path a link leads to.
+// O_NOFOLLOW), and a link is read through its own descriptor and its text
+// put in its place.
 Files::Output_place::Output_place(const String& path) : path_(path) {
   std::vector<String> names;
   push_names(names, path);
@@ -168,16 +155,15 @@ Files::Output_place::Output_place(const String& path) : path_(path) {
       std::swap(dir_, file_fd_);
       dir_path_ = joined(dir_path_, name_);
     }
-    if (file_fd_ >= 0) close(file_fd_);
-    file_fd_ = -1;
+    close_fd(file_fd_);
   }
   if (dir_path_.empty()) dir_path_ = ".";
   if (why_.empty() && fstat(dir_, &folder_) != 0) why_ = reason(errno);
 }
 
 Files::Output_place::~Output_place() {
-  for (const int fd : {dir_, file_fd_})
-    if (fd >= 0) close(fd);
+  close_fd(dir_);
+  close_fd(file_fd_);
 }
 
 // The folder path of a name not found, the names still to walk but the
@@ -191,7 +177,7 @@ String Files::Output_place::missing(const std::vector<String>& names) const {
 // Holds the folder a path (or a link's text) starts from.
 void Files::Output_place::start_at(const String& path) {
   const bool root = !path.empty() && path[0] == '/';
-  if (dir_ >= 0) close(dir_);
+  close_fd(dir_);
   dir_ = open(root ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
   dir_path_ = root ? "/" : "";
   if (dir_ < 0) why_ = reason(errno);

@@ -76,8 +76,7 @@ class Output_place {
   int dir_ = -1, file_fd_ = -1;
   String dir_path_, name_;
   bool exists_ = false;
-  struct stat file_ {
-  }, folder_{};
+  struct stat file_ = {}, folder_ = {};
 };
 
 //! Fatal unless the place walked can be written as a regular file: an

@@ -41,9 +41,7 @@ int write_room(const int fd, const off_t old_size, const off_t size) {
 
 }  // namespace
 
-Copy_in_place::~Copy_in_place() {
-  if (old_ >= 0) close(old_);
-}
+Copy_in_place::~Copy_in_place() { System::close_fd(old_); }
 
 // The system call, not posix_fallocate: that one emulates a reservation by
 // reading the file, which a descriptor open for writing only cannot do.
@@ -58,8 +56,7 @@ String Copy_in_place::prepare(const int fd, const off_t old_size, const off_t si
     old_ = openat(folder, ".", O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
     if (old_ >= 0 && ioctl(old_, FICLONE, in) == 0) break;
     const int error = errno;
-    if (old_ >= 0) close(old_);
-    old_ = -1;
+    System::close_fd(old_);
     if (error != EXDEV && error != EACCES && error != EPERM) break;  // no other folder helps
   }
   if (in >= 0) close(in);

@@ -67,9 +67,8 @@ class Output_file {
   //! Begins an output to target: the one pending holds for it (added and
   //! begun when the run started), else a walk of target made now and
   //! judged (Files::check_output). Fatal when the target may not be
-  //! written or no new content can be made where it would go. commit()
-  //! hands it to pending, when given, which puts it in place with the
-  //! others it holds; pending must outlive the commit.
+  //! written or no new content can be made where it would go. pending,
+  //! when given, must outlive the commit.
   Output_file(const String& target, const String& who, Pending_outputs* pending = nullptr);
   ~Output_file();
   Output_file(const Output_file&) = delete;
@@ -86,8 +85,8 @@ class Output_file {
   //! write_failed).
   void write(const String& bytes);
   //! Flushes every byte of the new content to the disk (fsync), then puts
-  //! it in place, or hands it to the pending outputs given at the start.
-  //! Fatal on failure.
+  //! it in place, or hands it to the pending outputs given at the start,
+  //! which put it in place with the others they hold. Fatal on failure.
   void commit();
 
   //! Fatal: writing the new content failed, error the system's error

@@ -14,22 +14,14 @@ namespace {
 
 // The signals of the header, the real-time ones counted at run time
 // (SIGRTMIN leaves out those the C library keeps for itself).
-constexpr int max_signals = 64;
-
-int cleanup_signals(int (&list)[max_signals]) {
-  int n = 0;
+sigset_t ending_signals() {
+  sigset_t set;
+  sigemptyset(&set);
   for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1, SIGUSR2,
-                        SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF,
-#ifdef SIGSTKFLT
-                        SIGSTKFLT,
-#endif
-#ifdef SIGPWR
-                        SIGPWR,
-#endif
-                        SIGIO})
-    list[n++] = sig;
-  for (int sig = SIGRTMIN; sig <= SIGRTMAX && n < max_signals; ++sig) list[n++] = sig;
-  return n;
+                        SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGPWR, SIGIO})
+    sigaddset(&set, sig);
+  for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&set, sig);
+  return set;
 }
 
 // Slot states: the handler reads only a slot marked in use, whose fields
@@ -55,26 +47,22 @@ void remove_watched(const int sig) {
   // first, then the folders that held them, inner ones before outer ones:
   // passes until one removes nothing.
   const pid_t self = getpid();
+  const auto mine = [self](const Slot& slot) {
+    return slot.state.load(std::memory_order_acquire) == slot_in_use && slot.owner == self;
+  };
   for (Slot& slot : slots)
-    if (slot.state.load(std::memory_order_acquire) == slot_in_use && slot.owner == self &&
-        !slot.folder)
-      unlinkat(slot.dir, slot.name, 0);
+    if (mine(slot) && !slot.folder) unlinkat(slot.dir, slot.name, 0);
   for (bool removed = true; removed;) {
     removed = false;
     for (Slot& slot : slots) {
       struct stat st;
-      if (slot.state.load(std::memory_order_acquire) == slot_in_use && slot.owner == self &&
-          slot.folder && fstatat(slot.dir, slot.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-          st.st_dev == slot.dev && st.st_ino == slot.ino &&
-          unlinkat(slot.dir, slot.name, AT_REMOVEDIR) == 0)
+      if (mine(slot) && slot.folder &&
+          fstatat(slot.dir, slot.name, &st, AT_SYMLINK_NOFOLLOW) == 0 && st.st_dev == slot.dev &&
+          st.st_ino == slot.ino && unlinkat(slot.dir, slot.name, AT_REMOVEDIR) == 0)
         removed = true;
     }
   }
-  struct sigaction dfl;
-  std::memset(&dfl, 0, sizeof dfl);
-  dfl.sa_handler = SIG_DFL;
-  sigemptyset(&dfl.sa_mask);
-  sigaction(sig, &dfl, nullptr);
+  signal(sig, SIG_DFL);
   sigset_t only;
   sigemptyset(&only);
   sigaddset(&only, sig);
@@ -82,39 +70,11 @@ void remove_watched(const int sig) {
   sigprocmask(SIG_UNBLOCK, &only, nullptr);
 }
 
-// Installs the handler for each signal left at its default disposition
-// (SIGXFSZ is ignored instead); they stay installed.
-void install_handlers() {
-  int signals[max_signals];
-  const int n = cleanup_signals(signals);
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  // The others wait while the entries are removed.
-  sigemptyset(&action.sa_mask);
-  for (int i = 0; i < n; ++i) sigaddset(&action.sa_mask, signals[i]);
-  for (int i = 0; i < n; ++i) {
-    struct sigaction now;
-    if (sigaction(signals[i], nullptr, &now) != 0 || (now.sa_flags & SA_SIGINFO) != 0 ||
-        now.sa_handler != SIG_DFL)
-      continue;
-    action.sa_handler = signals[i] == SIGXFSZ ? SIG_IGN : remove_watched;
-    sigaction(signals[i], &action, nullptr);
-  }
-}
-
-// The process that installed them: a child forked since installs them
-// again at its first watch, for dispositions it may have set meanwhile.
+// The process that installed the handlers: a child forked since installs
+// them again at its first watch, for dispositions it may have set meanwhile.
 std::atomic<pid_t> installed_in{0};
 
 }  // namespace
-
-void Cleanup_on_signal::watch(const int dir_fd, const String& name) {
-  take_slot(dir_fd, name, false, -1);
-}
-
-void Cleanup_on_signal::watch_folder(const int dir_fd, const String& name, const int folder_fd) {
-  take_slot(dir_fd, name, true, folder_fd);
-}
 
 void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bool folder,
                                   const int folder_fd) {
@@ -137,12 +97,22 @@ void Cleanup_on_signal::take_slot(const int dir_fd, const String& name, const bo
   install();
 }
 
+// A handler for each signal left at its default disposition (SIGXFSZ is
+// ignored instead), the others waiting while it removes the entries.
 void Cleanup_on_signal::install() {
   const pid_t self = getpid();
-  if (installed_in.load() != self) {  // threads that race install the same
-    install_handlers();
-    installed_in.store(self);
+  if (installed_in.load() == self) return;  // threads that race install the same
+  struct sigaction action = {};
+  action.sa_mask = ending_signals();
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction now;
+    if (!sigismember(&action.sa_mask, sig) || sigaction(sig, nullptr, &now) != 0 ||
+        (now.sa_flags & SA_SIGINFO) != 0 || now.sa_handler != SIG_DFL)
+      continue;
+    action.sa_handler = sig == SIGXFSZ ? SIG_IGN : remove_watched;
+    sigaction(sig, &action, nullptr);
   }
+  installed_in.store(self);
 }
 
 void Cleanup_on_signal::forget() {
@@ -152,14 +122,10 @@ void Cleanup_on_signal::forget() {
 }
 
 Signals_held::Signals_held() {
-  int list[max_signals];
-  const int n = cleanup_signals(list);
-  sigset_t block;
-  sigemptyset(&block);
+  sigset_t block = ending_signals();
   // Not SIGXFSZ: where the caller has it end the process, it does so at
   // once, as a file size limit's signal would.
-  for (int i = 0; i < n; ++i)
-    if (list[i] != SIGXFSZ) sigaddset(&block, list[i]);
+  sigdelset(&block, SIGXFSZ);
   sigprocmask(SIG_BLOCK, &block, &previous_);
 }
 

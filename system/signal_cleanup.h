@@ -6,9 +6,8 @@
 // SIGSYS): SIGHUP, SIGINT, SIGQUIT, SIGPIPE, SIGALRM, SIGTERM, SIGUSR1,
 // SIGUSR2, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSTKFLT, SIGIO, SIGPWR and
 // the real-time signals. The first entry a process watches (or install())
-// installs, once,
-// a handler for each of them whose disposition is then the default one; it
-// stays installed. It removes every entry watched at that moment (none may
+// installs, once, a handler for each of them whose disposition is then the
+// default one; it stays installed. It removes every entry watched at that moment (none may
 // be) and then ends the process as the signal would (default disposition,
 // signal raised again). SIGXFSZ is ignored from then on instead, so that a
 // write past a file size limit fails (EFBIG) for the writer to report. A
@@ -41,10 +40,12 @@ class Cleanup_on_signal {
 
   //! Watches the file name in the folder open as dir_fd, in place of
   //! anything watched before. The descriptor must stay open while watched.
-  void watch(int dir_fd, const String& name);
+  void watch(int dir_fd, const String& name) { take_slot(dir_fd, name, false, -1); }
   //! Watches a folder: removed, once empty, after every watched file, and
   //! only while name is still the folder open as folder_fd.
-  void watch_folder(int dir_fd, const String& name, int folder_fd);
+  void watch_folder(int dir_fd, const String& name, int folder_fd) {
+    take_slot(dir_fd, name, true, folder_fd);
+  }
   //! Stops watching; the entry itself is not touched.
   void forget();
   //! Installs the handlers, as the first watch does, where this process

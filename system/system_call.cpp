@@ -15,6 +15,11 @@ String System::reason(const int error) {
 
 String System::fd_path(const int fd) { return "/proc/self/fd/" + std::to_string(fd); }
 
+void System::close_fd(int& fd) {
+  if (fd >= 0) close(fd);
+  fd = -1;
+}
+
 bool System::write_all(const int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);

@@ -1,6 +1,6 @@
 // Helpers over the system's calls, shared by the file and process code: the
 // text of an error number as this library's messages give it, the name of a
-// descriptor, and a write that goes on until every byte is written.
+// descriptor, its closing, and a write that goes on until every byte is written.
 #ifndef VANTREL_SYSTEM_SYSTEM_CALL_H
 #define VANTREL_SYSTEM_SYSTEM_CALL_H
 
@@ -19,6 +19,9 @@ String reason(int error);
 //! A name that reaches what the descriptor holds ("/proc/self/fd/<fd>"), for
 //! calls that take names; it needs /proc.
 String fd_path(int fd);
+
+//! Closes the descriptor fd unless it is negative, and sets it to -1.
+void close_fd(int& fd);
 
 //! Writes size bytes from data to the descriptor fd, going on after a write
 //! cut short or interrupted; false on failure, errno set (EIO when a write
