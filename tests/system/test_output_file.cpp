@@ -15,8 +15,8 @@
 #include <regex>
 #include <thread>
 
-#include "system/file_access.h"
 #include "support/testing.h"
+#include "system/file_access.h"
 
 using namespace vantrel;
 using namespace vantrel_testing;

@@ -4,8 +4,8 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 
-#include "system/output_file.h"
 #include "support/testing.h"
+#include "system/output_file.h"
 
 using namespace vantrel;
 using namespace vantrel_testing;
