@@ -256,7 +256,9 @@ def from_1rx2():
     return st, gemmi.Model("1"), src[0]["A"]
 
 
-def make_ligands(path):
+def residues_1_to_20_and_ligands():
+    """1RX2's residues 1-20, its MN, FOL, BME and NAP and eight waters, and
+    a chain A holding all of them in that order."""
     st, model, a = from_1rx2()
     polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
     ligands = [r for r in a if r.name in ("MN", "FOL", "BME", "NAP")]
@@ -264,6 +266,11 @@ def make_ligands(path):
     chain_a = gemmi.Chain("A")
     for res in polymer + ligands + waters:
         chain_a.add_residue(res.clone())
+    return st, model, polymer, ligands, waters, chain_a
+
+
+def make_ligands(path):
+    st, model, polymer, ligands, waters, chain_a = residues_1_to_20_and_ligands()
     chain_b = gemmi.Chain("B")
     for res in polymer:
         chain_b.add_residue(moved(res, gemmi.Position(0, 0, 30)))
@@ -450,13 +457,7 @@ def make_ahead(path):
     waters, TER at the end; chain B: the residues, moved, after an MN and
     two waters, without TER; chain C: no polymer, a NAP and an MN followed
     by a TER record, then a water."""
-    st, model, a = from_1rx2()
-    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 20]
-    ligands = [r for r in a if r.name in ("MN", "FOL", "BME", "NAP")]
-    waters = [r for r in a if r.name == "HOH"][:8]
-    chain_a = gemmi.Chain("A")
-    for res in polymer + ligands + waters:
-        chain_a.add_residue(res.clone())
+    st, model, polymer, ligands, waters, chain_a = residues_1_to_20_and_ligands()
     chain_b = gemmi.Chain("B")
     for res in polymer + ligands[:1] + waters[:2]:
         chain_b.add_residue(moved(res, gemmi.Position(0, 0, 40)))
