@@ -159,15 +159,6 @@ MMDBManager::TYPE written_form(const String& file) {
   return ends_with(".cif") || ends_with(".mmcif") ? MMDBManager::CIF : MMDBManager::PDB;
 }
 
-// What the writer of the form (PDB when pdb, else mmCIF) would refuse in
-// the model, as it says it; empty when nothing. The writer's own check runs
-// on the model exported as the write exports it.
-String form_fault(const MiniMol& model, const bool pdb) {
-  MMDBfile mmdb;
-  mmdb.export_minimol(model);
-  return mmdb_internal::output_id_fault(mmdb, pdb);
-}
-
 }  // namespace
 
 void run_quelvarn(const Run_parameters& params, std::ostream& out) {
@@ -243,11 +234,17 @@ void Validation_run::read_inputs() {
   read_model(params_.pdbin_wrk, file_model);
   mol_wrk_.copy(file_model, MM::COPY(MM::COPY_MEMBERS | MM::COPY_PROPERTIES | MM::COPY_CHILDREN));
 
-  // A model the written form cannot hold is refused now, not after the
-  // work; mmCIF holds what PDB does not.
-  if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
+  // The model phases are calculated from, which -pdbout-wrk writes. One the
+  // written form cannot hold is refused now, not after the work (mmCIF
+  // holds what PDB does not), by the writer's own check on the library's
+  // objects that the write will use.
+  if (!phases_calculated()) return;
+  mol_phs_ = phasing_model(mol_wrk_, params_.side_chain_omit);
+  if (params_.pdbout_wrk != "NONE") {
+    model_out_ = std::make_unique<MMDBfile>();
+    model_out_->export_minimol(mol_phs_);
     const bool pdb = written_form(params_.pdbout_wrk) == MMDBManager::PDB;
-    const String fault = form_fault(phasing_model(mol_wrk_, params_.side_chain_omit), pdb);
+    const String fault = mmdb_internal::output_id_fault(*model_out_, pdb);
     if (!fault.empty())
       fatal("quelvarn: -pdbout-wrk " + params_.pdbout_wrk + ": the work model " +
             params_.pdbin_wrk + " does not fit the " + (pdb ? "PDB" : "mmCIF") + " form: " + fault +
@@ -322,7 +319,6 @@ void Validation_run::experimental_phases() {
 }
 
 void Validation_run::structure_factors() {
-  mol_phs_ = phasing_model(mol_wrk_, params_.side_chain_omit);
   const Atom_list atoms = mol_phs_.atom_list();
   const int left_out = int(std::count_if(
       atoms.begin(), atoms.end(), [](const Atom& atom) { return !has_occupancy_and_b(atom); }));
@@ -380,11 +376,8 @@ void Validation_run::commit_outputs() {
   // The coordinate writer refuses a model its form cannot hold (ids too
   // long for PDB) and writes whole or not at all, naming the target; only
   // then are both outputs put in place. The form follows the name.
-  if (params_.pdbout_wrk != "NONE" && phases_calculated()) {
-    MMDBfile mmdb;
-    mmdb.export_minimol(mol_phs_);
-    mmdb.write_file(params_.pdbout_wrk, written_form(params_.pdbout_wrk), *outputs_);
-  }
+  if (model_out_)
+    model_out_->write_file(params_.pdbout_wrk, written_form(params_.pdbout_wrk), *outputs_);
   outputs_->put_in_place();
 }
 

@@ -12,6 +12,7 @@
 #include "app/run_parameters.h"
 #include "maps/xmap.h"
 #include "model/minimol.h"
+#include "model/mmdb_file.h"
 #include "model/sequence.h"
 #include "reflections/hkl_data.h"
 #include "system/output_file.h"
@@ -49,7 +50,10 @@ class Validation_run {
 
   //! Working resolution (the coarser file limit, never finer than the
   //! option; a warning when the work data are cut to the reference), both
-  //! reflection lists with their data, and both models.
+  //! reflection lists with their data, and both models; on the calculated
+  //! road also the model phases are calculated from (side chains omitted
+  //! as asked), and the one -pdbout-wrk writes, fatal when its form cannot
+  //! hold it.
   void read_inputs();
   //! Fatal unless each data set holds enough observations for the fits and
   //! bins that use it (amplitudes with phases, calculated phases aside: at
@@ -64,8 +68,9 @@ class Validation_run {
   //! the next three stages, from the (optionally side-chain-stripped) model.
   bool phases_calculated() const { return params_.colin_wrk_hl == "NONE"; }
   void experimental_phases();
-  //! Model structure factors with bulk solvent; atoms without occupancy or
-  //! B are left out with a warning, and fatal when none is left.
+  //! Structure factors of the phasing model with bulk solvent; atoms
+  //! without occupancy or B are left out with a warning, and fatal when
+  //! none is left.
   void structure_factors();
   void scale_work_data();   //!< anisotropic scaling of the work amplitudes
   void weight_work_data();  //!< likelihood weighting: map and HL coefficients
@@ -101,6 +106,7 @@ class Validation_run {
   vantrel::HKL_data<vantrel::datatypes::ABCD<float> > ref_hl_, wrk_hl_, sim_hl_;
   vantrel::HKL_data<vantrel::datatypes::F_phi<float> > wrk_fphi_, fcalc_;
   vantrel::MiniMol mol_ref_, mol_wrk_, mol_phs_;
+  std::unique_ptr<vantrel::MMDBfile> model_out_;  // the -pdbout-wrk model, when written
   std::vector<LLK_map_target> targets_;
   std::vector<LLK_map_target::Sampled> sampled_;
   std::unique_ptr<vantrel::Xmap<float> > xmap_;

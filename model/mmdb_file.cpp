@@ -447,9 +447,11 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
         if (!db_residue || !db_residue->isInSelection(residues)) continue;
         polymer.insert(MMonomer(), -1);
         MMonomer& monomer = polymer[polymer.size() - 1];
+        bool ter = false;  // the library keeps a TER record in the residue it follows
         for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* db_atom = db_residue->GetAtom(a);
           // A TER record also has its coordinate bit set: test it first.
+          ter = ter || (db_atom && db_atom->Ter);
           if (!db_atom || db_atom->Ter || !db_atom->isInSelection(atoms)) continue;
           const MMDBAtom view(db_atom);
           monomer.insert(MAtom(Atom::null()), -1);
@@ -464,13 +466,7 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
           if (!view.altconf().empty()) atom.set_property("AltConf", text_property(view.altconf()));
           if (db_atom->Het) atom.set_property("Het", Property<bool>(true));
         }
-        // The library keeps a TER record as the last atom of the residue
-        // it follows.
-        for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a)
-          if (db_residue->GetAtom(a) && db_residue->GetAtom(a)->Ter) {
-            monomer.set_property("Ter", Property<bool>(true));
-            break;
-          }
+        if (ter) monomer.set_property("Ter", Property<bool>(true));
         const MMDBResidue view(db_residue);
         monomer.set_seqnum(view.seqnum(), view.inscode());
         monomer.set_type(view.type());
