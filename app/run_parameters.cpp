@@ -2,13 +2,13 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
 
 #include "system/file_access.h"
+#include "system/gzip_name.h"
 
 const char* const usage_text =
     "\n"
@@ -98,14 +98,6 @@ const char* output_fault(const vantrel::Files::Output_place& place) {
   return nullptr;
 }
 
-// True for a name ending in ".gz", in any case: the name of a gzip file.
-bool gzip_name(const std::string& name) {
-  if (name.size() < 3) return false;
-  const std::string end = name.substr(name.size() - 3);
-  return end[0] == '.' && std::tolower(static_cast<unsigned char>(end[1])) == 'g' &&
-         std::tolower(static_cast<unsigned char>(end[2])) == 'z';
-}
-
 // One option: where its value goes (a text, a number or a flag; none for
 // "-verbose", whose value is read and ignored).
 struct Option {
@@ -151,7 +143,7 @@ bool check(Run_parameters& p, std::ostream& out) {
                                                                     {"-pdbout-wrk", &p.pdbout_wrk}};
   // The MTZ writer writes no compressed file, nor does the reader read one:
   // a name that says gzip would hold plain MTZ data.
-  if (p.mtzout_wrk != "NONE" && gzip_name(p.mtzout_wrk))
+  if (p.mtzout_wrk != "NONE" && vantrel::Files::gzip_named(p.mtzout_wrk))
     return fail(out, "MTZ output is written uncompressed; name it without .gz",
                 "-mtzout-wrk " + p.mtzout_wrk);
   // Each output's path is walked once, here; the run keeps the walk.

@@ -38,7 +38,7 @@ extern const char* const usage_text;
 //! form /crystal/dataset/label (a bracket list as label naming exactly the
 //! columns of its data: two for amplitudes, four for HL coefficients), no
 //! output file that is also an input, nor two outputs on one file, nor an
-//! MTZ output named *.gz (MTZ files are written uncompressed), nor an
+//! MTZ output of a gzip name (MTZ files are written uncompressed), nor an
 //! output that exists and is no regular file (links followed) or is the
 //! file this process's standard output or error goes to (judged on the
 //! outputs' walks, which params.outputs then holds).

@@ -19,12 +19,12 @@
 #include "foundation/message.h"
 #include "foundation/statistics.h"
 #include "model/coordinate_output_labels.h"
-#include "model/coordinate_text_checks.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"
 #include "mtz/mtz_file.h"
 #include "reflections/basis_fn.h"
 #include "reflections/conversions.h"
+#include "system/gzip_name.h"
 #include "system/output_file.h"
 
 using namespace vantrel;
@@ -146,11 +146,10 @@ MiniMol phasing_model(const MiniMol& model, const bool side_chain_omit) {
 }
 
 // The form of a written model follows its name: mmCIF for a name ending in
-// .cif or .mmcif, in any case, before a .gz that has it compressed; PDB for
-// any other.
+// .cif or .mmcif, in any case, before a gzip ending that has it compressed;
+// PDB for any other.
 MMDBManager::TYPE written_form(const String& file) {
-  String name = file;
-  if (mmdb_internal::gzip_named(name)) name.resize(name.size() - 3);
+  String name = Files::without_gzip(file);
   for (char& c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
   const auto ends_with = [&](const std::string& end) {
     return name.size() >= end.size() &&

@@ -16,6 +16,7 @@
 #include "model/coordinate_faults.h"
 #include "model/coordinate_text_checks.h"
 #include "model/mmdb_hierarchy.h"
+#include "system/gzip_name.h"
 
 namespace vantrel::mmdb_internal {
 
@@ -632,7 +633,7 @@ String block_code(const String& entry_id, const String& file) {
   String code = String(entry_id).trim();
   if (code.empty()) {
     code = file.substr(file.rfind('/') == String::npos ? 0 : file.rfind('/') + 1);
-    if (gzip_named(code)) code.resize(code.size() - 3);
+    code = Files::without_gzip(code);
     const std::size_t dot = code.rfind('.');
     if (dot != String::npos && dot > 0) code.resize(dot);
   }

@@ -17,6 +17,7 @@
 
 #include "model/coordinate_faults.h"
 #include "model/mmdb_hierarchy.h"
+#include "system/gzip_name.h"
 
 namespace vantrel::mmdb_internal {
 
@@ -178,11 +179,13 @@ void parse_settings(mmdb::mmcif::Data& cif, const mmdb::word flags) {
 
 }  // namespace
 
-bool gzip_named(const String& file) { return ends_with(file, ".gz"); }
+mmdb::io::GZ_MODE read_mode(const String& file) {
+  return Files::gzip_named(file) ? mmdb::io::GZM_ENFORCE_GZIP : mmdb::io::GZM_NONE;
+}
 
 String file_content(const String& file) {
   String content;
-  if (gzip_named(file)) {
+  if (Files::gzip_named(file)) {
     gzFile in = gzopen(file.c_str(), "rb");
     if (!in) read_error(file, mmdb::Error_CantOpenFile);
     char buffer[65536];
@@ -205,8 +208,8 @@ String file_content(const String& file) {
 
 bool reads_as_cif(const String& file, const mmdb::word flags) {
   const bool skip_blank_lines = (flags & mmdb::MMDBF_IgnoreBlankLines) != 0;
-  return mmdb::isPDB(file.c_str(), mmdb::io::GZM_CHECK, skip_blank_lines) != 0 &&
-         mmdb::mmcif::isCIF(file.c_str(), mmdb::io::GZM_CHECK) == 0;
+  return mmdb::isPDB(file.c_str(), read_mode(file), skip_blank_lines) != 0 &&
+         mmdb::mmcif::isCIF(file.c_str(), read_mode(file)) == 0;
 }
 
 String line_fault(const String& content, const bool cif) {
@@ -280,7 +283,7 @@ String cif_field_fault(mmdb::mmcif::Data& cif) {
 
 int parse_cif(mmdb::mmcif::Data& cif, const String& file, const mmdb::word flags) {
   parse_settings(cif, flags);
-  return cif_read_code(cif.ReadMMCIFData(file.c_str(), mmdb::io::GZM_CHECK));
+  return cif_read_code(cif.ReadMMCIFData(file.c_str(), read_mode(file)));
 }
 
 bool ends_at_data_line(const String& content) {

@@ -18,11 +18,12 @@
 
 namespace vantrel::mmdb_internal {
 
-//! True for a file the library reads and writes through gzip: a name
-//! ending in ".gz".
-bool gzip_named(const String& file);
+//! How the library reads a file: through gzip when its name is a gzip
+//! name (Files::gzip_named), as it is otherwise. The library's own test
+//! of the name (GZM_CHECK) knows ".gz" in lower case only.
+mmdb::io::GZ_MODE read_mode(const String& file);
 
-//! The bytes the library will read: it decompresses a gzip_named file
+//! The bytes the library will read: it decompresses a file of a gzip name
 //! through gzip, which zlib reads the same way; other files are read as
 //! they are. A file that cannot be read is a read error (code 15).
 String file_content(const String& file);

@@ -22,6 +22,7 @@
 #include "model/mmdb_views.h"
 #include "system/child_process.h"
 #include "system/file_access.h"
+#include "system/gzip_name.h"
 #include "system/output_file.h"
 
 namespace vantrel {
@@ -269,7 +270,7 @@ void MMDBfile::read_file(const String& file) {
     const Child_outcome verdict = check_in_child(seconds, [&] {
       MMDBfile probe;
       probe.SetFlag(flags);
-      if (probe.ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK) == 0) {
+      if (probe.ReadCoorFile(file.c_str(), read_mode(file)) == 0) {
         MiniMol model;
         probe.import_minimol(model, -1);
       }
@@ -311,7 +312,7 @@ void MMDBfile::read_file(const String& file) {
       rc = read_cif(*this, file, content, flags, found, atoms_in_text);
       if (!found.empty()) refuse_input(file, found);
     } else {
-      rc = ReadCoorFile(file.c_str(), mmdb::io::GZM_CHECK);
+      rc = ReadCoorFile(file.c_str(), read_mode(file));
     }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());
@@ -410,8 +411,9 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
     const String fault = text_fault(content, Flags);
     if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
   }
-  // A file named *.gz is written compressed (gzip), as the library would.
-  if (gzip_named(file)) content = gzip_compressed(file, content);
+  // A file of a gzip name is written compressed (gzip), the name as given
+  // deciding: a link's target is not looked at.
+  if (Files::gzip_named(file)) content = gzip_compressed(file, content);
   out.write(content);
   out.commit();
 }

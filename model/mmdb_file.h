@@ -96,7 +96,7 @@ class Pending_outputs;
   other residues. A model last read from mmCIF keeps the labels it was read
   with, and residues without labels get new ones beside them. The mmCIF
   block code is the model's entry id, or without one the file's name less
-  folder and extension (a ".gz" dropped first), in letters, digits, "-",
+  folder and extension (a gzip ending dropped first), in letters, digits, "-",
   "_" and "." (others become "_"), at most 15 characters. TER records are
   not written to mmCIF (the library writes them as atoms); in PDB form a
   chain has one TER record, after its polymer. A write sets these in the
@@ -104,10 +104,12 @@ class Pending_outputs;
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
-  //! (gzip-compressed files are read too), under the flags set beforehand.
+  //! (a file of a gzip name, Files::gzip_named, read through gzip), under
+  //! the flags set beforehand.
   void read_file(const String& file);
-  //! Writes the whole content in the given form; AS_READ uses the form of
-  //! the last file read, PDB when none was read.
+  //! Writes the whole content in the given form, compressed (gzip) under a
+  //! gzip name as given; AS_READ uses the form of the last file read, PDB
+  //! when none was read.
   void write_file(const String& file, TYPE type);
   //! The same, the output handed to pending, which puts it in place with
   //! its others.

@@ -3,7 +3,6 @@
 #include <ccp4/ccp4_utils.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include "mtz/mtz_file.h"
 #include "mtz/mtz_types.h"
 #include "system/file_access.h"
+#include "system/gzip_name.h"
 #include "system/output_file.h"
 
 namespace vantrel {
@@ -36,13 +36,10 @@ void check_not_input(const String& operation, const String& filename_in, const O
     fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + out.place().path());
 }
 
-// Fatal for an output named as a gzip file (".gz" in any case): the
-// library writes MTZ data uncompressed, and reads none compressed either.
+// Fatal for an output of a gzip name: the library writes MTZ data
+// uncompressed, and reads none compressed either.
 void check_not_compressed(const String& operation, const String& filename_out) {
-  const std::size_t n = filename_out.size();
-  if (n >= 3 && filename_out[n - 3] == '.' &&
-      std::tolower(static_cast<unsigned char>(filename_out[n - 2])) == 'g' &&
-      std::tolower(static_cast<unsigned char>(filename_out[n - 1])) == 'z')
+  if (Files::gzip_named(filename_out))
     fatal("CCP4MTZfile: " + operation +
           " - Compressed files are not written (nor read); name the output without .gz: " +
           filename_out);

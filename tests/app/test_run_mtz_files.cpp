@@ -76,7 +76,7 @@ const std::string dcell1 = "DCELL         1    30.5200   37.7500";
 // Outputs that are special files, read-only files or directories, or named
 // as gzip files (MTZ files are written uncompressed), are refused before
 // anything is read, with nothing written or replaced; the MTZ writer
-// refuses a gzip name itself too.
+// refuses a gzip name (in any case) itself too.
 TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   const Scratch_dir dir;
   const std::string fifo = dir.file("fifo.mtz"), kept = dir.file("kept.mtz"),
@@ -114,7 +114,7 @@ TEST(RunMtzFiles, OutputsThatMayNotBeReplaced) {
   EXPECT_EQ(read_bytes(kept), "read-only");
   for (const char* operation : {"open_append", "open_write"}) {
     vantrel::CCP4MTZfile mtz;
-    const std::string out = dir.file("out.mtz.gz");
+    const std::string out = dir.file("out.mtz.GZ");
     EXPECT_EQ(
         vantrel_testing::fatal_text([&] {
           if (operation == std::string("open_append"))

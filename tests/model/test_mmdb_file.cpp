@@ -489,6 +489,7 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
   const std::vector<std::tuple<MMDBfile*, String, std::string>> blocks = {
       {&file, "again.cif", "data_again"},
       {&file, "7mm1 refined.v2.cif.gz", "data_7mm1_refined.v2"},
+      {&file, "Refined.CIF.GZ", "data_Refined"},
       {&file, "a_model_of_many_names.cif", "data_a_model_of_many"},
       {&read, "renamed.cif", "data_1DUR"}};
   for (const auto& [model, name, code] : blocks) {

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <zlib.h>
 
 #include <atomic>
 #include <cerrno>
@@ -74,8 +75,20 @@ TEST(CoordinateFileFaults, DamagedFilesAreRefusedNamingLineOrAtom) {
   const auto write = [&](const String& name, const std::string& text) {
     return scratch.write(name, text);
   };
+  const auto write_gzip = [&](const String& name, const std::string& text) {
+    const String path = scratch.path(name);
+    gzFile out = gzopen(path.c_str(), "wb");
+    EXPECT_EQ(gzwrite(out, text.data(), unsigned(text.size())), int(text.size()));
+    gzclose(out);
+    return path;
+  };
+  const std::string long_line =
+      sm_1dur_with_atom(5, [](std::string& l) { l += std::string(5000, 'X'); });
   std::vector<std::pair<String, String>> cases = {
-      {write("long.pdb", sm_1dur_with_atom(5, [](std::string& l) { l += std::string(5000, 'X'); })),
+      {write("long.pdb", long_line),
+       "line 400: a line of 5080 characters, longer than the reader takes (4095)"},
+      // A gzip name in any case: the text checked is the decompressed one.
+      {write_gzip("long.PDB.GZ", long_line),
        "line 400: a line of 5080 characters, longer than the reader takes (4095)"},
       {write("nan.pdb", sm_1dur_with_atom(5, [](std::string& l) { l.replace(30, 8, "     nan"); })),
        "atom 6 /1/A/2(TYR)/N[N]: a number that is not finite"},
@@ -497,17 +510,20 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"fifo.pdb", "kept.pdb"}));
 }
 
-// A target named *.gz is written compressed, as the library writes it, and
-// reads back whole; nothing else is left beside it. Only the compressed
-// bytes reach the disk: the write holds under a file size limit (a shell's
-// ulimit -f, its signal at the default) that the text alone would pass.
+// A target named *.gz, in any case, is written compressed, as the library
+// writes it, and reads back whole; nothing else is left beside it. Only the
+// compressed bytes reach the disk: the write holds under a file size limit
+// (a shell's ulimit -f, its signal at the default) that the text alone
+// would pass.
 TEST(CoordinateFileFaults, CompressedOutputsReadBack) {
   const model_testing::Scratch scratch;
   const MiniMol source = read_model("wrk_7mm1.pdb");
   MMDBfile out;
   out.export_minimol(source);
-  for (const auto& [name, type] : std::vector<std::pair<String, MMDBManager::TYPE>>{
-           {"model.pdb.gz", MMDBManager::PDB}, {"model.cif.gz", MMDBManager::CIF}}) {
+  for (const auto& [name, type] :
+       std::vector<std::pair<String, MMDBManager::TYPE>>{{"model.pdb.gz", MMDBManager::PDB},
+                                                         {"model.cif.gz", MMDBManager::CIF},
+                                                         {"MODEL.PDB.GZ", MMDBManager::PDB}}) {
     SCOPED_TRACE(name);
     out.write_file(scratch.path(name), type);
     const std::string bytes = slurp(scratch.path(name));
@@ -528,9 +544,10 @@ TEST(CoordinateFileFaults, CompressedOutputsReadBack) {
     EXPECT_EQ(read_model(limited).atom_list().size(), source.atom_list().size());
     std::remove(text.c_str());
   }
-  EXPECT_EQ(files_in(scratch.path("")),
-            (std::vector<std::string>{"limited.model.cif.gz", "limited.model.pdb.gz",
-                                      "model.cif.gz", "model.pdb.gz"}));
+  EXPECT_EQ(
+      files_in(scratch.path("")),
+      (std::vector<std::string>{"MODEL.PDB.GZ", "limited.MODEL.PDB.GZ", "limited.model.cif.gz",
+                                "limited.model.pdb.gz", "model.cif.gz", "model.pdb.gz"}));
 }
 
 // An output named through a link writes the file the link leads to (through
