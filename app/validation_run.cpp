@@ -192,7 +192,17 @@ void Validation_run::run() {
 }
 
 void Validation_run::check_outputs() const {
-  if (!phases_calculated()) return;  // nothing is written on the given-phase road
+  if (!phases_calculated()) {
+    // Nothing is written on the given-phase road: the outputs hold the
+    // calculated phases and the model they came from.
+    String named;
+    if (params_.mtzout_wrk != "NONE") named += " -mtzout-wrk " + params_.mtzout_wrk;
+    if (params_.pdbout_wrk != "NONE") named += " -pdbout-wrk " + params_.pdbout_wrk;
+    if (!named.empty())
+      out_ << "\nWARNING: work phases are given (-colin-wrk-hl), so no output is written:" << named
+           << std::endl;
+    return;
+  }
   for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
     if (path != "NONE") outputs_->add(path);
   outputs_->begin();

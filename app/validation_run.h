@@ -45,7 +45,8 @@ class Validation_run {
   //! Every output that the run will write can be written, and its new
   //! content be made where it would go (fatal otherwise), judged on the
   //! walk of its path that the option check made (or one made now), which
-  //! the output keeps to the commit; made before any input is read.
+  //! the output keeps to the commit; made before any input is read. With
+  //! given phases nothing is written: a warning names the outputs asked.
   void check_outputs() const;
 
   //! Working resolution (the coarser file limit, never finer than the

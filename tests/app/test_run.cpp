@@ -219,10 +219,16 @@ TEST(Run, OutputPathsAreCheckedFirst) {
   std::ifstream kept("run_ro.pdb");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "kept\n");
   std::remove("run_ro.pdb");
-  // With given phases nothing is written, so nothing is checked.
+  // With given phases nothing is written, so nothing is checked; a warning
+  // before the report names what is not written.
   const Result given_road =
-      quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-pdbout-wrk", "nodir/o.pdb"}));
+      quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given,
+                            {"-mtzout-wrk", "nodir/o.mtz", "-pdbout-wrk", "nodir/o.pdb"}));
   EXPECT_EQ(given_road.status, 0) << given_road.messages;
+  const std::size_t warned = given_road.out.find(
+      "\nWARNING: work phases are given (-colin-wrk-hl), so no output is written: -mtzout-wrk "
+      "nodir/o.mtz -pdbout-wrk nodir/o.pdb\n");
+  EXPECT_LT(warned, given_road.out.find("CHAIN")) << given_road.out;
 }
 
 // An output that cannot be written whole (past a file size limit, its
