@@ -109,6 +109,8 @@ struct Option {
 
 // The checks of a complete set of options; false after saying what failed.
 bool check(Run_parameters& p, std::ostream& out) {
+  if (!(p.resolution > 0.0))
+    return fail(out, "Invalid value", "-resolution " + vantrel::String(p.resolution));
   if (!(p.side_chain_radius > 0.0))
     return fail(out, "Invalid value",
                 "-side-chain-likelihood-radius " + vantrel::String(p.side_chain_radius));

@@ -34,7 +34,7 @@ extern const char* const usage_text;
 
 //! Sets params from the tokens (options from token 1 on; a repeated option
 //! takes its last value) and checks them: every compulsory option given,
-//! numbers that are whole numbers (a positive radius), column paths of the
+//! numbers that are whole numbers (positive lengths), column paths of the
 //! form /crystal/dataset/label (a bracket list as label naming exactly the
 //! columns of its data: two for amplitudes, four for HL coefficients), no
 //! output file that is also an input, nor two outputs on one file, nor an

@@ -186,6 +186,8 @@ TEST(Frame, OptionsAndTheirChecks) {
       {with_compulsory({"--"}), "Unrecognized:\t--"},
       {with_compulsory({"-resolution"}), "Missing value:\t-resolution"},
       {with_compulsory({"-resolution", "2A"}), "Invalid value:\t-resolution 2A"},
+      {with_compulsory({"-resolution", "0"}), "Invalid value:\t-resolution 0"},
+      {with_compulsory({"-resolution", "-1"}), "Invalid value:\t-resolution -1"},
       {with_compulsory({"-side-chain-likelihood-radius", "0"}),
        "Invalid value:\t-side-chain-likelihood-radius 0"},
       {with_compulsory({"-side-chain-likelihood-radius", "nan"}),
