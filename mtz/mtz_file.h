@@ -108,8 +108,8 @@ class CCP4MTZfile {
   //! a copy of it with the registered columns added, every crystal with its
   //! own cell. The two must be different files; an existing output must be
   //! a regular file the user may write (an output named through a link
-  //! writes the file it leads to), not of a gzip name (".gz" in any case,
-  //! Files::gzip_named): the library writes no compressed file. The output's path is walked and
+  //! writes the file it leads to), not of a gzip name (Files::gzip_named):
+  //! the library writes no compressed file. The output's path is walked and
   //! judged here, once (or taken as the pending outputs began it); the copy
   //! is written as new content and replaces the output only when complete.
   void open_append(const String& filename_in, const String& filename_out);
