@@ -316,11 +316,14 @@ TEST(Run, Executable) {
                      fixture_path("no_such.mtz") + "\n"),
             std::string::npos);
   EXPECT_EQ(out.find("Times:"), std::string::npos);
-  // 1DUR on given phases: supported, no warning, and no MTZ written.
+  // 1DUR on given phases: supported, no MTZ written, and the one warning
+  // says so.
   EXPECT_EQ(run(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-mtzout-wrk", "run_exe.mtz"})),
             0);
   EXPECT_NE(out.find("supports the assigned sequence."), std::string::npos) << out;
-  EXPECT_EQ(out.find("WARNING"), std::string::npos);
+  EXPECT_EQ(out.find("WARNING"), out.find("WARNING: work phases are given (-colin-wrk-hl), so no "
+                                          "output is written: -mtzout-wrk run_exe.mtz\n"));
+  EXPECT_EQ(vantrel_testing::lines_with(out, "WARNING"), 1);
   EXPECT_FALSE(std::ifstream("run_exe.mtz").good());
   EXPECT_NE(out.find(std::string(72, '-') + "\n\nTimes: User:"), std::string::npos) << out;
   // A bad output path fails before the other output is written.
