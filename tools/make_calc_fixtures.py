@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Make the fixtures of tests/calculations from independent toolkits.
 
-Run with Debian's system python (gemmi and cctbx installed), from the
-repository root:
-    /usr/bin/python3 tools/make_calc_fixtures.py /work/shared/data tests/data
+Run with Debian's system python (gemmi and cctbx installed):
+    /usr/bin/python3 tools/make_calc_fixtures.py           # write into tests/data
+    /usr/bin/python3 tools/make_calc_fixtures.py --check   # compare only
 
-For each model (sm_1dur, wrk_7mm1) it writes calc_<name>.txt:
+For each model (sm_1dur, wrk_7mm1), read with its data from tests/data/<name>.pdb
+and <name>.mtz, it writes calc_<name>.txt:
   cell a b c alpha beta gamma        (degrees)
   hm <Hermann-Mauguin symbol>
   dmin <resolution of the MTZ file>
@@ -28,13 +29,15 @@ For wrk_7mm1 it also writes wrk_7mm1_fo_map.txt:
 """
 import math
 import os
-import sys
 
 import gemmi
 import iotbx.pdb
 import mmtbx.f_model
 from cctbx import crystal, miller
 from cctbx.array_family import flex
+
+import fixture_files
+from fixture_files import DATA
 
 SUBSAMPLE = 7
 
@@ -48,9 +51,9 @@ def read_fobs(mtz_path):
     return mtz, hkl, fp, sig, keep
 
 
-def write_model(name, datadir, outdir):
-    pdb_path = os.path.join(datadir, name + ".pdb")
-    mtz, hkl, fp, sig, keep = read_fobs(os.path.join(datadir, name + ".mtz"))
+def write_model(name, outdir):
+    pdb_path = os.path.join(DATA, name + ".pdb")
+    mtz, hkl, fp, sig, keep = read_fobs(os.path.join(DATA, name + ".mtz"))
     st = gemmi.read_structure(pdb_path)
     st.setup_entities()
     cell = st.cell
@@ -111,11 +114,10 @@ def write_model(name, datadir, outdir):
         print(out, fobs.size())
 
 
-def main():
-    datadir, outdir = sys.argv[1], sys.argv[2]
+def make_all(outdir):
     for name in ("sm_1dur", "wrk_7mm1"):
-        write_model(name, datadir, outdir)
+        write_model(name, outdir)
 
 
 if __name__ == "__main__":
-    main()
+    fixture_files.main(make_all)

@@ -3,7 +3,8 @@
 test_resolution_fn.cpp from independent toolkits.
 
 Run with Debian's system python (gemmi and cctbx installed):
-    /usr/bin/python3 tools/make_conversion_fixtures.py tests/data
+    /usr/bin/python3 tools/make_conversion_fixtures.py           # write into tests/data
+    /usr/bin/python3 tools/make_conversion_fixtures.py --check   # compare only
 
 Writes
   phase_integrals.txt  for a few space groups: random Hendrickson-Lattman
@@ -11,7 +12,7 @@ Writes
                        centroid phase and figure of merit of each (phase
                        integration over 72 steps of 5 degrees; centric
                        reflections over their two allowed phases);
-  sm_1dur_fsigf.txt    h k l F sigF of the real data set sm_1dur.mtz, read
+  sm_1dur_fsigf.txt    h k l F sigF of the real data set tests/data/sm_1dur.mtz, read
                        with gemmi (zero amplitudes kept, missing ones dropped).
 
 Block format of phase_integrals.txt (whitespace separated, one block per group):
@@ -28,11 +29,13 @@ Header of sm_1dur_fsigf.txt:
 import math
 import os
 import random
-import sys
 
 import gemmi
 from cctbx import crystal, miller
 from cctbx.array_family import flex
+
+import fixture_files
+from fixture_files import DATA
 
 # Groups with centric zones whose allowed phases are 0, 30, 60 ... degrees.
 GROUPS = [
@@ -43,7 +46,7 @@ GROUPS = [
     ("-P 1", (11.0, 13.0, 15.0, 75.0, 85.0, 95.0), 3.5),
 ]
 
-MTZ = "/work/shared/data/sm_1dur.mtz"
+MTZ = os.path.join(DATA, "sm_1dur.mtz")
 
 
 def random_hl(rng):
@@ -86,11 +89,10 @@ def write_fsigf(path):
                                                 r[col["FP"]], r[col["SIGFP"]]))
 
 
-def main():
-    outdir = sys.argv[1] if len(sys.argv) > 1 else "tests/data"
+def make_all(outdir):
     write_phase_integrals(os.path.join(outdir, "phase_integrals.txt"))
     write_fsigf(os.path.join(outdir, "sm_1dur_fsigf.txt"))
 
 
 if __name__ == "__main__":
-    main()
+    fixture_files.main(make_all)

@@ -732,4 +732,4 @@ def roundtrip(directory):
 if __name__ == "__main__":
     if len(sys.argv) == 3 and sys.argv[1] == "--roundtrip":
         roundtrip(sys.argv[2])
-    fixture_files.main(make_all)
+    fixture_files.main(make_all, other_modes=["--roundtrip DIR"])

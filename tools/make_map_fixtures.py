@@ -5,7 +5,7 @@ For each case: a space group, cell, grid and a set of unique map
 coefficients (F, phi), and the map computed from them by gemmi
 (Mtz.transform_f_phi_to_map) at every point of gemmi's own real-space
 asymmetric unit. One case uses the real FWT/PHWT coefficients of
-tiny_5wkd_phases.mtz; the others use structure factors of a few random
+tests/data/tiny_5wkd_phases.mtz; the others use structure factors of a few random
 atoms, computed here by direct summation over every symmetry operator, so
 that they are consistent with the symmetry. For the synthetic cases the
 gemmi map is also checked against a direct Fourier sum at a few points.
@@ -18,8 +18,9 @@ File format (angles in degrees):
   reflections N            then N lines "h k l F phi"
   points M                 then M lines "u v w rho"
 
-Run with /usr/bin/python3 (gemmi, numpy) from the repository root:
-  /usr/bin/python3 tools/make_map_fixtures.py
+Run with /usr/bin/python3 (gemmi, numpy):
+  /usr/bin/python3 tools/make_map_fixtures.py           # write into tests/data
+  /usr/bin/python3 tools/make_map_fixtures.py --check   # compare only
 """
 import math
 import os
@@ -28,8 +29,10 @@ import sys
 import gemmi
 import numpy as np
 
-OUT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data")
-MTZ_5WKD = "/work/shared/data/tiny_5wkd_phases.mtz"
+import fixture_files
+from fixture_files import DATA
+
+MTZ_5WKD = os.path.join(DATA, "tiny_5wkd_phases.mtz")
 
 # name, space group, cell, dmin, number of random atoms
 SYNTHETIC = [
@@ -145,8 +148,8 @@ def direct_sum(cell, sg, rows, frac):
     return total / cell.volume
 
 
-def write_case(name, sg, cell, size, dmin, rows, grid):
-    path = os.path.join(OUT, "map_%s.txt" % name)
+def write_case(outdir, name, sg, cell, size, dmin, rows, grid):
+    path = os.path.join(outdir, "map_%s.txt" % name)
     ops = ";".join(op.triplet() for op in sg.operations())
     with open(path, "w") as out:
         out.write("# %s (%s): gemmi %s transform_f_phi_to_map over its ASU\n"
@@ -165,7 +168,7 @@ def write_case(name, sg, cell, size, dmin, rows, grid):
     print("%-8s %-12s grid %s reflections %d points %d" % (name, sg.xhm(), size, len(rows), len(points)))
 
 
-def synthetic_case(rng, name, symbol, cellpar, dmin, natoms):
+def synthetic_case(outdir, rng, name, symbol, cellpar, dmin, natoms):
     sg = gemmi.SpaceGroup(symbol)
     cell = gemmi.UnitCell(*cellpar)
     hkls = unique_reflections(cell, sg, dmin)
@@ -181,10 +184,10 @@ def synthetic_case(rng, name, symbol, cellpar, dmin, natoms):
         if abs(got - expect) > 1e-4 * (1.0 + abs(expect)):
             sys.exit("gemmi map disagrees with the direct sum in %s at %s: %g %g"
                      % (name, p, got, expect))
-    write_case(name, sg, cellpar, size, dmin, rows, grid)
+    write_case(outdir, name, sg, cellpar, size, dmin, rows, grid)
 
 
-def real_case():
+def real_case(outdir):
     mtz = gemmi.read_mtz_file(MTZ_5WKD)
     data = np.array(mtz, copy=False)
     labels = mtz.column_labels()
@@ -197,15 +200,15 @@ def real_case():
     size = grid_size(cell, mtz.spacegroup, index_limits(mtz.spacegroup, hkls))
     grid = gemmi_map(cell, mtz.spacegroup, rows, size)
     cellpar = (cell.a, cell.b, cell.c, cell.alpha, cell.beta, cell.gamma)
-    write_case("c2_5wkd", mtz.spacegroup, cellpar, size, dmin, rows, grid)
+    write_case(outdir, "c2_5wkd", mtz.spacegroup, cellpar, size, dmin, rows, grid)
 
 
-def main():
+def make_all(outdir):
     rng = np.random.default_rng(20261206)
-    real_case()
+    real_case(outdir)
     for case in SYNTHETIC:
-        synthetic_case(rng, *case)
+        synthetic_case(outdir, rng, *case)
 
 
 if __name__ == "__main__":
-    main()
+    fixture_files.main(make_all)

@@ -177,7 +177,7 @@ def main():
     if len(sys.argv) == 4 and sys.argv[1] == "verify-append":
         verify_append(sys.argv[2], sys.argv[3])
     else:
-        fixture_files.main(make_all)
+        fixture_files.main(make_all, other_modes=["verify-append IN.mtz OUT.mtz"])
 
 
 if __name__ == "__main__":

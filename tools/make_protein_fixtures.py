@@ -3,8 +3,9 @@
 1RX2 with all their atoms, and each residue's phi and psi computed
 independently with gemmi from its neighbours in chain order.
 
-Run with Debian's /usr/bin/python3 from the repository root:
-    /usr/bin/python3 tools/make_protein_fixtures.py
+Reads tests/data/ref_1rx2.pdb. Run with Debian's /usr/bin/python3:
+    /usr/bin/python3 tools/make_protein_fixtures.py           # write into tests/data
+    /usr/bin/python3 tools/make_protein_fixtures.py --check   # compare only
 
 Format:
     residue <seqnum> <name> <phi> <psi>     radians; nan without a neighbour
@@ -12,12 +13,16 @@ Format:
 phi uses C of the residue before in the list, psi N of the residue after,
 whether or not they are bonded.
 """
-import math
+import os
+
 import gemmi
 
+import fixture_files
+from fixture_files import DATA
 
-def main():
-    st = gemmi.read_structure("/work/shared/data/ref_1rx2.pdb")
+
+def make_all(outdir):
+    st = gemmi.read_structure(os.path.join(DATA, "ref_1rx2.pdb"))
     chain = st[0]["A"]
     residues = [r for r in chain if gemmi.find_tabulated_residue(r.name) is not None
                 and gemmi.find_tabulated_residue(r.name).is_amino_acid()]
@@ -42,9 +47,9 @@ def main():
             name = atom.padded_name().ljust(4)
             lines.append(f"atom {name.replace(' ', '_')} {atom.altloc if atom.altloc != chr(0) else '-'} "
                          f"{atom.pos.x!r} {atom.pos.y!r} {atom.pos.z!r}")
-    with open("tests/data/protein_1rx2.txt", "w") as f:
+    with open(os.path.join(outdir, "protein_1rx2.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
-    main()
+    fixture_files.main(make_all)

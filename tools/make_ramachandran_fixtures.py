@@ -1,16 +1,22 @@
 #!/usr/bin/python3
 """Writes tests/data/rama_phi_psi.txt: main-chain torsions (phi, psi) of every
-amino-acid residue with a bonded neighbour on both sides in three real models,
-computed independently with gemmi.
+amino-acid residue with a bonded neighbour on both sides in three real models
+of tests/data, computed independently with gemmi.
 
-Run with Debian's /usr/bin/python3 from the repository root:
-    /usr/bin/python3 tools/make_ramachandran_fixtures.py
+Run with Debian's /usr/bin/python3:
+    /usr/bin/python3 tools/make_ramachandran_fixtures.py           # write into tests/data
+    /usr/bin/python3 tools/make_ramachandran_fixtures.py --check   # compare only
 
 Format: one line per residue: file, chain, sequence number, residue name,
 phi and psi in radians. First conformers only.
 """
 import math
+import os
+
 import gemmi
+
+import fixture_files
+from fixture_files import DATA
 
 MODELS = ["ref_1rx2.pdb", "wrk_7mm1.pdb", "sm_1dur.pdb"]
 
@@ -19,10 +25,10 @@ def bonded(a, b):
     return a["C"][0].pos.dist(b["N"][0].pos) < 1.5
 
 
-def main():
+def make_all(outdir):
     lines = []
     for name in MODELS:
-        st = gemmi.read_structure("/work/shared/data/" + name)
+        st = gemmi.read_structure(os.path.join(DATA, name))
         st.setup_entities()
         for chain in st[0]:
             residues = [r for r in chain.get_polymer().first_conformer()]
@@ -34,9 +40,9 @@ def main():
                 if not (bonded(prev, res) and bonded(res, nxt)):
                     continue
                 lines.append(f"{name} {chain.name} {res.seqid.num} {res.name} {phi!r} {psi!r}")
-    with open("tests/data/rama_phi_psi.txt", "w") as f:
+    with open(os.path.join(outdir, "rama_phi_psi.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
 
 
 if __name__ == "__main__":
-    main()
+    fixture_files.main(make_all)

@@ -1,21 +1,27 @@
 #!/usr/bin/python3
 """Time the independent toolkits' FFT structure-factor calculation on a model,
 to read beside bench/bench_calculations.cpp (same model, resolution and grid
-rate). Needs no fixture; run with Debian's system python:
-    /usr/bin/python3 tools/time_toolkit_sf.py /work/shared/data/wrk_7mm1.pdb 1.85
+rate). Writes no fixture; run with Debian's system python:
+    /usr/bin/python3 tools/time_toolkit_sf.py [MODEL [DMIN]]
+MODEL defaults to tests/data/wrk_7mm1.pdb and DMIN to 1.85 A, about the resolution
+of its data, which the benchmark uses.
 
 Prints, per toolkit, the best of several runs in milliseconds:
   gemmi: density painted on a grid of rate 1.5 (DensityCalculatorX, all atoms,
          anisotropic U), FFT and the asymmetric-unit structure factors;
   cctbx: xray.structure.structure_factors(algorithm="fft") with the wk1995 table.
 """
+import os
 import sys
 import time
 
 import gemmi
 import iotbx.pdb
 
+from fixture_files import DATA
+
 REPEATS = 5
+USAGE = "usage: /usr/bin/python3 tools/time_toolkit_sf.py [MODEL [DMIN]]"
 
 
 def best_of(fn):
@@ -27,8 +33,24 @@ def best_of(fn):
     return best * 1000.0
 
 
+def arguments(argv):
+    """The model's path and the resolution, or a usage message on bad input."""
+    if len(argv) > 2:
+        sys.exit(USAGE)
+    path = argv[0] if argv else os.path.join(DATA, "wrk_7mm1.pdb")
+    try:
+        dmin = float(argv[1]) if len(argv) > 1 else 1.85
+    except ValueError:
+        dmin = float("nan")
+    if not 0 < dmin < float("inf"):
+        sys.exit("%s\nDMIN must be a positive number of angstroms, not %s" % (USAGE, argv[1]))
+    if not os.path.isfile(path):
+        sys.exit("%s\nno model file %s" % (USAGE, path))
+    return path, dmin
+
+
 def main():
-    path, dmin = sys.argv[1], float(sys.argv[2])
+    path, dmin = arguments(sys.argv[1:])
     st = gemmi.read_structure(path)
     st.setup_entities()
 
