@@ -27,6 +27,15 @@ namespace vantrel::mmdb_internal {
 //! as one number twice), and one below -999 as "****".
 String output_id_fault(mmdb::Manager& mmdb, bool pdb);
 
+//! The table position of the last residue of the chain's run, the residues
+//! its file gives as its polymer: those begun before the chain's first TER
+//! record in record order (a residue whose atoms come in several runs is
+//! placed by its first), or, without one and with read_labels (the model
+//! was read from mmCIF), up to the last residue of the label_asym_id of
+//! its first standard residue; -1 when the file gives no run. Record order
+//! is the library's atom order: the file's until the hierarchy is edited.
+int run_end(mmdb::Chain* chain, bool read_labels);
+
 //! Sets what the text forms write of each atom from the model itself: a
 //! residue that is no standard residue is written as HETATM, the rest as
 //! ATOM; the label ids are the atom and residue names, and the chain,
