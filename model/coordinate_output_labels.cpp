@@ -912,10 +912,17 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     }
     set_model_labels(model, parts, read_labels);
   }
-  if (!edited && !reordered) return;
-  mmdb.FinishStructEdit();
   // Serial numbers (mmCIF atom ids) in the order the records are written,
-  // TER records counted, as in a PDB file.
+  // TER records counted, as in a PDB file: the library writes a residue's
+  // atoms together, which the file may give in several runs.
+  int last = INT_MIN;
+  bool rising = true;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    rising = rising && atom->serNum > last;
+    last = atom->serNum;
+  });
+  if (!edited && !reordered && rising) return;
+  mmdb.FinishStructEdit();
   mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);
 }
 
