@@ -82,9 +82,19 @@ D_AMINO = {"ALA": "DAL", "SER": "DSN", "LEU": "DLE", "VAL": "DVA", "ILE": "DIL",
            "THR": "DTH", "GLU": "DGL", "ASP": "DAS", "CYS": "DCY", "GLN": "DGN",
            "LYS": "DLY", "PRO": "DPR", "PHE": "DPN", "TYR": "DTY", "ARG": "DAR",
            "ASN": "DSG", "HIS": "DHI", "MET": "MED", "TRP": "DTR"}
+# Files that other projects ship, copied as they are: the repository and
+# path of each. label_molecules.txt holds gemmi's reading of them.
+REAL_SOURCES = {
+    "real_1ema.cif": ("nglviewer/ngl", "data/1ema.cif"),
+    "real_4wvp.cif.gz": ("PDB-REDO/libcifpp", "test/4wvp.cif.gz"),
+    "real_3lkf_pocket6_atm.pdb": ("Discngine/fpocket",
+                                  "tests/reference_output/3LKF_out/pockets/pocket6_atm.pdb"),
+    "real_2p0r_pocket18_atm.pdb": ("Discngine/fpocket",
+                                   "tests/reference_output/2P0R_out/pockets/pocket18_atm.pdb"),
+}
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
            "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",
-           "label_hand.pdb"]
+           "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb"]
 
 
 def along(start, toward, length):
@@ -576,6 +586,97 @@ def make_hand(path):
     finish(st, path, lambda r: True)
 
 
+def moved_after(blocks, which, after):
+    """The blocks with those whose key which() accepts moved, in their order,
+    to just after the block keyed after."""
+    moving = [b for b in blocks if which(b[0])]
+    rest = [b for b in blocks if not which(b[0])]
+    at = next(i for i, b in enumerate(rest) if b[0] == after) + 1
+    return rest[:at] + moving + rest[at:]
+
+
+def make_split(path):
+    """1RX2's VAL 10, ASP 11 and LEU 4 as a cavity finder lists them: one or
+    two side-chain atoms each, bonded to nothing, the first residue's atoms
+    in two runs (the second after LEU 4), then TER."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    for num, names in ((10, ("N", "CB")), (11, ("CG",)), (4, ("CD1",))):
+        res = next(r for r in a if r.seqid.num == num).clone()
+        for name in [atom.name for atom in res if atom.name not in names]:
+            res.remove_atom(name, "*")
+        chain.add_residue(res)
+    model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        key, lines = blocks[0]
+        at = next(i for i, b in enumerate(blocks) if b[0] == ("A", "TER"))
+        return [(key, lines[:1])] + blocks[1:at] + [(key, lines[1:])] + blocks[at:]
+    finish(st, path, lambda r: True, layout=layout)
+
+
+def make_late(path):
+    """Chain A: 1RX2's residues 1-6 and a water, SER 3 (bonded to ILE 2 and
+    LEU 4) given after TER and the water; chain B: the residues moved, with
+    an acetyl cap (ACE 0, its C 1.33 A from MET 1's N) given after TER."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 6]
+    chain_a = gemmi.Chain("A")
+    for res in polymer + [next(r for r in a if r.name == "HOH")]:
+        chain_a.add_residue(res.clone())
+    chain_b = gemmi.Chain("B")
+    n, ca = polymer[0]["N"][0].pos, polymer[0]["CA"][0].pos
+    c = along(n, n + (n - ca), 1.33)
+    cap = new_residue("ACE", 0)
+    cap.add_atom(new_atom("C", "C", c))
+    cap.add_atom(new_atom("O", "O", c + gemmi.Position(0, 1.23, 0)))
+    cap.add_atom(new_atom("CH3", "C", along(c, c + (c - n), 1.5)))
+    for res in [cap] + polymer:
+        chain_b.add_residue(moved(res, gemmi.Position(0, 0, 40)))
+    for chain in (chain_a, chain_b):
+        model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        water = next(b[0] for b in blocks if b[0][0] == "A" and b[0][-1] == "HOH")
+        blocks = moved_after(blocks, lambda k: k == ("A", 3, "SER"), water)
+        return moved_after(blocks, lambda k: k == ("B", 0, "ACE"), ("B", "TER"))
+    finish(st, path, lambda r: r.name != "HOH", layout=layout)
+
+
+def make_breaks(path):
+    """Chain A: 1RX2's residues 1-10, residue 5 as a HETATM MSE cut to CB and
+    moved 4 A, ALA 6 moved -4 A: both bonded to nothing, 7-10 bonded. Chain
+    B: a DNA strand DG DA 5CM DT, the modified nucleotide (HETATM) moved
+    3 A, so that its O3'-P bonds on both sides are broken."""
+    st, model, a = from_1rx2()
+    chain_a = gemmi.Chain("A")
+    for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 10]:
+        if res.seqid.num == 5:
+            copy = new_residue("MSE", 5)
+            for atom in res:
+                if atom.name in ("N", "CA", "C", "O", "CB"):
+                    copy.add_atom(atom.clone())
+            res = moved(copy, gemmi.Position(0, 4, 0))
+        elif res.seqid.num == 6:
+            res = moved(res, gemmi.Position(0, -4, 0))
+        chain_a.add_residue(res.clone())
+    chain_b = gemmi.Chain("B")
+    for i, name in enumerate(["DG", "DA", "5CM", "DT"]):
+        res = new_residue(name, i + 1, het=name == "5CM")
+        for atom, element, (x, y, z) in DNA_ATOMS:
+            if i == 0 and atom in ("P", "OP1", "OP2"):
+                continue
+            shift = 3.0 if name == "5CM" else 0.0
+            res.add_atom(new_atom(atom, element, gemmi.Position(6.0 * i + x, y + shift, z + 60)))
+        chain_b.add_residue(res)
+    for chain in (chain_a, chain_b):
+        model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: True)
+
+
 def make_sources(directory, canonical):
     """Writes the sources into directory, each also as gemmi orders it into
     canonical."""
@@ -590,6 +691,41 @@ def make_sources(directory, canonical):
     make_inserts(os.path.join(directory, "label_inserts.pdb"))
     make_waters(os.path.join(directory, "label_waters.pdb"))
     make_hand(os.path.join(directory, "label_hand.pdb"))
+    make_split(os.path.join(directory, "label_split.pdb"))
+    make_late(os.path.join(directory, "label_late.pdb"))
+    make_breaks(os.path.join(directory, "label_breaks.pdb"))
+
+
+def molecule_rows(path):
+    """gemmi's reading of a file as compare-able lines, one group to a chain
+    in order of the chain ids: its polymer's residues in order (name,
+    number, insertion code) with the _entity_poly.type the file gives (the
+    kind gemmi finds where it gives none), its ligands' names sorted, and
+    its number of waters."""
+    st = gemmi.read_structure(path)
+    st.setup_entities()
+    types = {}
+    for entity in st.entities:
+        if entity.entity_type == gemmi.EntityType.Polymer:
+            for sub in entity.subchains:
+                types[sub] = MMCIF_POLYMER_TYPES.get(str(entity.polymer_type).split(".")[-1])
+    rows = []
+    for chain in sorted(st[0], key=lambda c: c.name):
+        name = chain.name or "''"
+        polymer = [r for r in chain if r.entity_type == gemmi.EntityType.Polymer]
+        if polymer:
+            kind = types.get(polymer[0].subchain) or MMCIF_POLYMER_TYPES[
+                str(chain.get_polymer().check_polymer_type()).split(".")[-1]]
+            rows.append("%s polymer %s %s" % (name, kind, " ".join(
+                "%s%d%s" % (r.name, r.seqid.num, r.seqid.icode.strip()) for r in polymer)))
+        ligands = sorted(r.name for r in chain if r.entity_type not in (
+            gemmi.EntityType.Polymer, gemmi.EntityType.Water))
+        if ligands:
+            rows.append("%s ligands %s" % (name, " ".join(ligands)))
+        waters = sum(1 for r in chain if r.entity_type == gemmi.EntityType.Water)
+        if waters:
+            rows.append("%s waters %d" % (name, waters))
+    return rows
 
 
 def make_all(directory):
@@ -603,6 +739,11 @@ def make_all(directory):
                 f.write("source %s\n" % source)
                 f.write("\n".join(residue_rows(os.path.join(canonical, source))) + "\n")
                 f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(canonical, source))))
+    with open(os.path.join(directory, "label_molecules.txt"), "w") as f:
+        f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
+        for source in sorted(REAL_SOURCES):
+            f.write("source %s\n" % source)
+            f.write("\n".join(molecule_rows(os.path.join(DATA, source))) + "\n")
 
 
 def molecules(path, entities):
