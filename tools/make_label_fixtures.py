@@ -91,6 +91,8 @@ REAL_SOURCES = {
                                   "tests/reference_output/3LKF_out/pockets/pocket6_atm.pdb"),
     "real_2p0r_pocket18_atm.pdb": ("Discngine/fpocket",
                                    "tests/reference_output/2P0R_out/pockets/pocket18_atm.pdb"),
+    "real_4url_pocket7_atm.pdb": ("Discngine/fpocket",
+                                  "tests/reference_output/4URL_out/pockets/pocket7_atm.pdb"),
 }
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
            "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",

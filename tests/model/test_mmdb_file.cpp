@@ -640,8 +640,9 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
 // ATOM and bonded into the chain through atoms of other names (1EMA's CRO
 // 66), a peptide whose biotin and linker are bonded through their own
 // atom names, given as HETATM (4WVP's chain I, polypeptide(L) as the file
-// says), and a cavity finder's atom lists, a residue's atoms in several
-// runs before one TER record (fpocket).
+// says), and a cavity finder's atom lists, bonded to nothing, a residue's
+// atoms in several runs, one TER record at the end (fpocket; 4URL's ASN 77
+// between two bonded residues).
 TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_molecules.txt");
@@ -652,7 +653,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
       lines = &cases[line.substr(7)];
     else if (line[0] != '#' && lines)
       lines->push_back(line);
-  ASSERT_EQ(cases.size(), 4u);
+  ASSERT_EQ(cases.size(), 5u);
   for (const auto& [source, expected] : cases) {
     MMDBfile read, same, fresh;
     read.read_file(vantrel_testing::fixture_path(source));
