@@ -621,7 +621,9 @@ def make_split(path):
 def make_late(path):
     """Chain A: 1RX2's residues 1-6 and a water, SER 3 (bonded to ILE 2 and
     LEU 4) given after TER and the water; chain B: the residues moved, with
-    an acetyl cap (ACE 0, its C 1.33 A from MET 1's N) given after TER."""
+    an acetyl cap (ACE 0, its C 1.33 A from MET 1's N) given after TER;
+    chain C: residues 16-20 moved, with two sugars after TER, the first's C1
+    bonded to ASN 18's ND2, the second's C1 to the first's O4."""
     st, model, a = from_1rx2()
     polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 6]
     chain_a = gemmi.Chain("A")
@@ -636,7 +638,23 @@ def make_late(path):
     cap.add_atom(new_atom("CH3", "C", along(c, c + (c - n), 1.5)))
     for res in [cap] + polymer:
         chain_b.add_residue(moved(res, gemmi.Position(0, 0, 40)))
-    for chain in (chain_a, chain_b):
+    chain_c = gemmi.Chain("C")
+    for res in [r for r in a if 16 <= r.seqid.num <= 20]:
+        chain_c.add_residue(moved(res, gemmi.Position(0, 0, 80)))
+    nd2, cg = chain_c[2]["ND2"][0].pos, chain_c[2]["CG"][0].pos
+    side = (nd2 - cg).cross(gemmi.Position(0, 0, 1))
+    side = gemmi.Position(side.x, side.y, side.z) * (0.8 / side.length())
+
+    def sugar(num, names, start, turn):
+        """A zigzag of 1.44 A steps on from ND2, away from CG."""
+        res = new_residue("NAG", num)
+        for i, name in enumerate(names):
+            res.add_atom(new_atom(name, name[0], along(nd2, nd2 + (nd2 - cg), start + 1.2 * i) +
+                                  side * ((i + turn) % 2)))
+        return res
+    chain_c.add_residue(sugar(501, ["C1", "C2", "N2", "C3", "O4"], 1.45, 0))
+    chain_c.add_residue(sugar(502, ["C1", "C2", "N2", "C3", "O5"], 7.45, 1))
+    for chain in (chain_a, chain_b, chain_c):
         model.add_chain(chain)
     st.add_model(model)
 
@@ -644,7 +662,7 @@ def make_late(path):
         water = next(b[0] for b in blocks if b[0][0] == "A" and b[0][-1] == "HOH")
         blocks = moved_after(blocks, lambda k: k == ("A", 3, "SER"), water)
         return moved_after(blocks, lambda k: k == ("B", 0, "ACE"), ("B", "TER"))
-    finish(st, path, lambda r: r.name != "HOH", layout=layout)
+    finish(st, path, lambda r: r.name not in ("HOH", "NAG"), layout=layout)
 
 
 def make_breaks(path):
