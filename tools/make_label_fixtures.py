@@ -2,7 +2,7 @@
 """Coordinate files whose chains hold more than a plain polymer, and what
 gemmi reads from them, for the tests of the labels a write sets
 (tests/model/test_mmdb_file.cpp). Made with Debian's python3-gemmi from the
-shipped 1DUR and 1RX2 files.
+shipped 1DUR and 1RX2 files, and from files other projects ship.
 
 Run from anywhere with /usr/bin/python3:
   tools/make_label_fixtures.py            writes the files listed below
@@ -53,6 +53,17 @@ SEQRES records and a TER record after each chain's polymer):
                      between residues 10 and 11
   label_hand.pdb     peptides of modified residues whose hand only their
                      coordinates give, and of D-amino acids (make_hand)
+  label_split.pdb    three residues of 1RX2 bonded to nothing, the first
+                     one's atoms in two runs, one TER record at the end
+                     (make_split), as cavity finders list them
+  label_late.pdb     residues bonded into the polymer but given after TER:
+                     a SER in the middle, an acetyl cap; sugars on an ASN
+                     after TER that stay ligands (make_late)
+  label_breaks.pdb   residues bonded to nothing at chain breaks: a HETATM
+                     MSE and the ALA after it, a HETATM modified nucleotide
+                     and the last nucleotide after it (make_breaks)
+  label_apart.cif    mmCIF: residues 1-5 of 1RX2 and a glycine given as
+                     ATOM with a label_asym_id and entity of its own
   label_cases.txt    per source a line "source FILE", then per residue in the
                      order gemmi writes the source's model (each chain's
                      polymer, then its other residues, in file order):
@@ -64,8 +75,18 @@ SEQRES records and a TER record after each chain's polymer):
                      "polymers" and the _entity_poly.type of gemmi's kind of
                      each polymer entity, in that order, a peptide's hand
                      that of its residues (hand)
+  label_molecules.txt  per source (the files of REAL_SOURCES, which other
+                     projects ship, and label_apart.cif) a line "source
+                     FILE", then per chain in order of the chain ids the
+                     polymer gemmi reads (its _entity_poly.type and its
+                     residues in order), its ligands' names sorted, and its
+                     number of waters (molecule_rows)
 
-The last four are written by gemmi and then rearranged (laid_out): what
+Copied into tests/data as their projects ship them: the real_* files,
+whose repository and path REAL_SOURCES names.
+
+label_ahead, label_inserts, label_waters, label_split and label_late are
+written by gemmi and then rearranged (laid_out): what
 label_cases.txt holds is gemmi's reading of the file as gemmi wrote it, as
 each source's model should be written.
 """
@@ -135,12 +156,10 @@ def moved(res, shift):
 canonical_dir = None
 
 
-def finish(st, path, in_polymer, seqres=None, layout=None):
+def set_entities(st, in_polymer, seqres=None):
     """Subchains and entities from the residues (in_polymer says which are in
     their chain's polymer), each polymer's SEQRES its residues unless seqres
-    gives it by chain, and the file: as gemmi writes it (each chain's
-    polymer, TER, then its other residues), also kept in canonical_dir, or
-    with its records rearranged by layout (laid_out)."""
+    gives it by chain."""
     for chain in st[0]:
         for res in chain:
             res.entity_type = (gemmi.EntityType.Polymer if in_polymer(res) else
@@ -156,6 +175,13 @@ def finish(st, path, in_polymer, seqres=None, layout=None):
             chain, span = next((c.name, c.get_subchain(entity.subchains[0])) for c in st[0]
                                if c.get_subchain(entity.subchains[0]))
             entity.full_sequence = (seqres or {}).get(chain) or [r.name for r in span]
+
+
+def finish(st, path, in_polymer, seqres=None, layout=None):
+    """Entities as set_entities sets them, and the file: as gemmi writes it
+    (each chain's polymer, TER, then its other residues), also kept in
+    canonical_dir, or with its records rearranged by layout (laid_out)."""
+    set_entities(st, in_polymer, seqres)
     canonical = os.path.join(canonical_dir, os.path.basename(path))
     st.write_pdb(canonical)
     with open(canonical) as f:
@@ -697,6 +723,27 @@ def make_breaks(path):
     finish(st, path, lambda r: True)
 
 
+def make_apart(path):
+    """mmCIF: 1RX2's residues 1-5, and a glycine (a copy of GLY 15 moved
+    25 A, given as ATOM) with a label_asym_id and non-polymer entity of its
+    own, as gemmi writes them."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 5]:
+        chain.add_residue(res.clone())
+    glycine = moved(next(r for r in a if r.seqid.num == 15), gemmi.Position(0, 0, -25))
+    glycine.seqid = gemmi.SeqId(401, " ")
+    chain.add_residue(glycine)
+    model.add_chain(chain)
+    st.add_model(model)
+    set_entities(st, lambda r: r.seqid.num != 401)
+    for i, entity in enumerate(st.entities):
+        entity.name = str(i + 1)
+    groups = gemmi.MmcifOutputGroups(True)
+    groups.group_pdb = True  # the record kinds: all ATOM
+    st.make_mmcif_document(groups).write_file(path)
+
+
 def make_sources(directory, canonical):
     """Writes the sources into directory, each also as gemmi orders it into
     canonical."""
@@ -714,6 +761,7 @@ def make_sources(directory, canonical):
     make_split(os.path.join(directory, "label_split.pdb"))
     make_late(os.path.join(directory, "label_late.pdb"))
     make_breaks(os.path.join(directory, "label_breaks.pdb"))
+    make_apart(os.path.join(directory, "label_apart.cif"))
 
 
 def molecule_rows(path):
@@ -761,9 +809,10 @@ def make_all(directory):
                 f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(canonical, source))))
     with open(os.path.join(directory, "label_molecules.txt"), "w") as f:
         f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
-        for source in sorted(REAL_SOURCES):
+        for source in sorted(REAL_SOURCES) + ["label_apart.cif"]:
             f.write("source %s\n" % source)
-            f.write("\n".join(molecule_rows(os.path.join(DATA, source))) + "\n")
+            f.write("\n".join(molecule_rows(
+                os.path.join(DATA if source in REAL_SOURCES else directory, source))) + "\n")
 
 
 def molecules(path, entities):

@@ -642,7 +642,8 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
 // atom names, given as HETATM (4WVP's chain I, polypeptide(L) as the file
 // says), and a cavity finder's atom lists, bonded to nothing, a residue's
 // atoms in several runs, one TER record at the end (fpocket; 4URL's ASN 77
-// between two bonded residues).
+// between two bonded residues); and an mmCIF file whose free glycine,
+// given as ATOM, has a label_asym_id of its own (made by the script).
 TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_molecules.txt");
@@ -653,7 +654,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
       lines = &cases[line.substr(7)];
     else if (line[0] != '#' && lines)
       lines->push_back(line);
-  ASSERT_EQ(cases.size(), 5u);
+  ASSERT_EQ(cases.size(), 6u);
   for (const auto& [source, expected] : cases) {
     MMDBfile read, same, fresh;
     read.read_file(vantrel_testing::fixture_path(source));
