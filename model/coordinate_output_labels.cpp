@@ -319,18 +319,19 @@ std::vector<int> written_order(const std::vector<Part>& parts, const std::vector
 // The chain's run is what its file gives as the polymer (run_end): its
 // residues before its first TER record, or of the polymer's label_asym_id
 // (read_labels); without either, those from its first to its last standard
-// residue, given as ATOM, of the chain's kind (amino acid or nucleotide, as
-// most of the standard residues given as ATOM of the run, or of the chain,
-// are). In the run, each standard residue of that kind is polymer, and each
-// other residue with that kind's backbone atoms (N, CA and C; P and O3')
-// between two of them (a selenomethionine at a chain break), unless it is
-// bonded to nothing and sits between two residues bonded to each other (an
-// ion or a free amino acid put in). So is each residue bonded to the
-// polymer, directly or through others, in the run or not (caps,
-// D-amino acids, modified residues, a chromophore, a cap given after TER).
-// In a chain without a standard residue its bonded residues are polymer (a
-// peptide of modified residues only); a glycan, bonded by no backbone
-// bond, stays ligands. Water never is.
+// residue of the chain's kind given as ATOM. The kind (amino acid or
+// nucleotide) is the one most standard residues given as ATOM are, in the
+// run where the file gives one. In the run these are polymer: each
+// standard residue of that kind given as ATOM; each given as HETATM, and
+// each residue with that kind's backbone atoms (N, CA and C; P and O3')
+// that lies between two standard residues of that kind (a selenomethionine
+// at a chain break), unless bonded to nothing between two residues bonded
+// to each other (a free amino acid put in). So is each residue bonded to
+// the polymer, directly or through others, in the run or not (caps,
+// D-amino acids, modified residues, a chromophore, a residue given after
+// TER). In a chain without a standard residue given as ATOM, its bonded
+// residues are polymer (a peptide of modified residues only; a glycan,
+// bonded by no backbone bond, stays ligands). Water never is.
 std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
                               std::vector<bool>& holds_ter, std::vector<int>& order) {
   const int n = chain->GetNumberOfResidues();

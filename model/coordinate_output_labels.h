@@ -45,10 +45,12 @@ int run_end(mmdb::Chain* chain, bool read_labels);
 //! file with its chain id and residue number; with read_labels (the last
 //! file read was mmCIF) a residue keeps the labels it was read with. Each
 //! chain's residues are put in the order they are written: its polymer
-//! first, then its other residues, each in the order they had; for the PDB
-//! form (pdb) the chain has one TER record, after its polymer, and none
-//! without one. Where records moved or TER records came or went, the atoms
-//! are numbered anew in the order they are written.
+//! first, in the order it had, with each residue that joins it from outside
+//! the chain's run (run_end) where its backbone bond puts it, then its
+//! other residues in the order they had; for the PDB form (pdb) the chain
+//! has one TER record, after its polymer, and none without one. Where
+//! records moved, TER records came or went, or serial numbers do not rise
+//! in the written order, the atoms are numbered anew in that order.
 void set_output_labels(mmdb::Manager& mmdb, bool read_labels, bool pdb);
 
 //! The library writes a TER record (kept from a PDB file) into mmCIF as an
