@@ -274,40 +274,34 @@ bool all_het(mmdb::Residue* residue, bool& holds_ter) {
 // The table positions of a chain's residues in the order they are written
 // (parts as chain_parts found them; in_run the residues of the chain's
 // run): the polymer first, its residues of the run in their order (a
-// cyclic peptide too) and each other one where its backbone bond puts it,
-// after the residue whose C (O3') it bonds or else before the one whose N
-// (P) it bonds; then the other residues in their order.
+// cyclic peptide too) and each other one next to the first placed residue
+// it is bonded to, after it where that residue's C (O3') bonds it, else
+// before it; then the other residues in their order.
 std::vector<int> written_order(const std::vector<Part>& parts, const std::vector<bool>& in_run,
                                const Links& links) {
   const int n = int(parts.size());
-  std::vector<int> order, others, joining;
-  for (int r = 0; r < n; ++r)
-    (parts[r] != Part::polymer ? others : in_run[r] ? order : joining).push_back(r);
-  std::vector<bool> placed_at(n, false);
-  for (const int r : order) placed_at[r] = true;
-  // A residue joins once a residue it bonds is placed; those bonded only
-  // through others that never are come at the polymer's end.
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (const int r : joining) {
-      if (placed_at[r]) continue;
-      const auto at = [&](const std::vector<int>& bonded) {
-        const auto found = std::find_if(bonded.begin(), bonded.end(),
-                                        [&](const int s) { return placed_at[s]; });
-        return found == bonded.end() ? order.end()
-                                     : std::find(order.begin(), order.end(), *found);
-      };
-      auto where = at(links.previous[r]);
-      if (where != order.end())
-        ++where;
-      else if ((where = at(links.next[r])) == order.end())
-        continue;
-      order.insert(where, r);
-      placed_at[r] = moved = true;
-    }
+  std::vector<int> order, others;
+  std::vector<bool> joining(n, false);
+  for (int r = 0; r < n; ++r) {
+    if (parts[r] != Part::polymer)
+      others.push_back(r);
+    else if (in_run[r])
+      order.push_back(r);
+    else
+      joining[r] = true;
   }
-  for (const int r : joining)
-    if (!placed_at[r]) order.push_back(r);
+  std::vector<int> placed = order;  // those whose bonded residues are looked at in turn
+  for (std::size_t i = 0; i < placed.size(); ++i)
+    for (const bool after : {true, false})
+      for (const int r : after ? links.next[placed[i]] : links.previous[placed[i]]) {
+        if (!joining[r]) continue;
+        joining[r] = false;
+        const auto at = std::find(order.begin(), order.end(), placed[i]);
+        order.insert(after ? at + 1 : at, r);
+        placed.push_back(r);
+      }
+  for (int r = 0; r < n; ++r)  // none: the polymer is bonded from the run
+    if (joining[r]) order.push_back(r);
   order.insert(order.end(), others.begin(), others.end());
   return order;
 }

@@ -443,14 +443,14 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
       model.insert(MPolymer(), -1);
       MPolymer& polymer = model[model.size() - 1];
       // The last residue of the chain's run taken has the "Ter" property.
-      const int run_end = mmdb_internal::run_end(db_chain, FType == mmdb::MMDB_FILE_CIF);
+      const int last_in_run = run_end(db_chain, FType == mmdb::MMDB_FILE_CIF);
       int ends_run = -1;
       for (int r = 0; r < db_chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* db_residue = db_chain->GetResidue(r);
         if (!db_residue || !db_residue->isInSelection(residues)) continue;
         polymer.insert(MMonomer(), -1);
         MMonomer& monomer = polymer[polymer.size() - 1];
-        if (r <= run_end) ends_run = polymer.size() - 1;
+        if (r <= last_in_run) ends_run = polymer.size() - 1;
         for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* db_atom = db_residue->GetAtom(a);
           // A TER record also has its coordinate bit set: test it first.
