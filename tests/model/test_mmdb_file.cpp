@@ -251,21 +251,20 @@ std::vector<std::string> records_in_order(const std::vector<std::string>& record
 // (none in a chain without one).
 std::vector<std::string> written_molecules(const String& path) {
   struct Chain {
-    std::string type = "-", polymer, ligands;
+    std::string type = "-", polymer;
+    std::multiset<std::string> ligands;
     int waters = 0;
   };
   std::map<std::string, Chain> chains;
-  std::map<std::string, std::multiset<std::string>> ligands;
-  const auto add = [&](const std::string& chain, const std::string& residue,
-                       const std::string& part) {
-    const std::string name = residue.substr(0, residue.find(' '));
+  const auto add = [&](const std::string& chain, const std::string& name,
+                       const std::string& number, const std::string& part) {
     Chain& c = chains[chain];
     if (name == "HOH" || name == "WAT" || name == "DOD" || name == "H2O")
       ++c.waters;
     else if (part == "polymer")
-      c.polymer += " " + name + residue.substr(residue.find(' ') + 1);
+      c.polymer += " " + name + number;
     else
-      ligands[chain].insert(name);
+      c.ligands.insert(name);
   };
   if (path.substr(path.size() - 4) == ".cif") {
     for (const std::string& row : residue_labels(path)) {
@@ -273,7 +272,7 @@ std::vector<std::string> written_molecules(const String& path) {
       std::string f[10];
       for (std::string& field : f) fields >> field;
       if (f[8] == "polymer") chains[f[0]].type = f[9];
-      add(f[0], f[3] + " " + f[1] + (f[2] == "." ? "" : f[2]), f[8]);
+      add(f[0], f[3], f[1] + (f[2] == "." ? "" : f[2]), f[8]);
     }
   } else {
     const std::vector<std::string> records = pdb_records(path);
@@ -287,9 +286,8 @@ std::vector<std::string> written_molecules(const String& path) {
         ended.insert(chain);
       } else if (record.substr(11) != last) {
         last = record.substr(11);
-        add(chain == " " ? "''" : chain,
-            record.substr(11, 3) + " " + std::to_string(std::stoi(record.substr(16, 4))) +
-                String(record.substr(20, 1)).trim(),
+        add(chain == " " ? "''" : chain, String(record.substr(11, 3)).trim(),
+            std::to_string(std::stoi(record.substr(16, 4))) + String(record.substr(20, 1)).trim(),
             ending.count(chain) && !ended.count(chain) ? "polymer" : "ligand");
       }
     }
@@ -298,7 +296,7 @@ std::vector<std::string> written_molecules(const String& path) {
   for (const auto& [id, c] : chains) {
     if (!c.polymer.empty()) lines.push_back(id + " polymer " + c.type + c.polymer);
     std::string names;
-    for (const std::string& name : ligands[id]) names += " " + name;
+    for (const std::string& name : c.ligands) names += " " + name;
     if (!names.empty()) lines.push_back(id + " ligands" + names);
     if (c.waters > 0) lines.push_back(id + " waters " + std::to_string(c.waters));
   }
