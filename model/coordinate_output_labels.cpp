@@ -843,8 +843,7 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
 int run_end(mmdb::Chain* chain, const bool read_labels) {
   const int n = chain->GetNumberOfResidues();
   // Each residue's first atom and the TER records, by place in the
-  // library's atom table. A TER record before the chain's first atom ends
-  // no run.
+  // library's atom table.
   std::vector<int> first(n, INT_MAX), ters;
   for (int r = 0; r < n; ++r)
     for (int a = 0; chain->GetResidue(r) && a < chain->GetResidue(r)->GetNumberOfAtoms(); ++a) {
@@ -864,11 +863,14 @@ int run_end(mmdb::Chain* chain, const bool read_labels) {
     return end;
   }
   if (!read_labels) return -1;
-  const char* polymer = nullptr;  // the label_asym_id of the first standard residue
-  for (int r = 0; r < n && !polymer; ++r)
-    if (mmdb::Residue* residue = chain->GetResidue(r);
-        residue && is_standard_residue(residue->name) && residue->label_asym_id[0] != '\0')
+  const char* polymer = nullptr;  // that of the first standard residue given as ATOM
+  for (int r = 0; r < n && !polymer; ++r) {
+    mmdb::Residue* residue = chain->GetResidue(r);
+    bool ter = false;
+    if (residue && is_standard_residue(residue->name) && !all_het(residue, ter) &&
+        residue->label_asym_id[0] != '\0')
       polymer = residue->label_asym_id;
+  }
   for (int r = 0; r < n && polymer; ++r)
     if (mmdb::Residue* residue = chain->GetResidue(r);
         residue && std::strcmp(residue->label_asym_id, polymer) == 0)

@@ -32,8 +32,10 @@ String output_id_fault(mmdb::Manager& mmdb, bool pdb);
 //! record in record order (a residue whose atoms come in several runs is
 //! placed by its first), or, without one and with read_labels (the model
 //! was read from mmCIF), up to the last residue of the label_asym_id of
-//! its first standard residue; -1 when the file gives no run. Record order
-//! is the library's atom order: the file's until the hierarchy is edited.
+//! its first standard residue given as ATOM; -1 when the file gives no
+//! run. Record order is the library's atom order: the file's until the
+//! hierarchy is edited. A TER record before the chain's first atom ends no
+//! run.
 int run_end(mmdb::Chain* chain, bool read_labels);
 
 //! Sets what the text forms write of each atom from the model itself: a
