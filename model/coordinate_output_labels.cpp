@@ -355,16 +355,16 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
   for (const int r : chain_order)
     if (kinds[r] != Kind::none && !het[r] && (end < 0 || r <= end))
       ++(kinds[r] == Kind::amino_acid ? amino_acids : nucleotides);
-  const bool standard = amino_acids + nucleotides > 0, amino_acid = amino_acids >= nucleotides;
+  const bool has_standard = amino_acids + nucleotides > 0, amino_acid = amino_acids >= nucleotides;
   const auto of_kind = [&](const int r) {
     return kinds[r] != Kind::none && (kinds[r] == Kind::amino_acid) == amino_acid;
   };
   // The run, and in it the first and last standard residue of the kind (as
   // places in chain_order).
-  std::vector<bool> in_run(n, !standard);
-  if (standard && end >= 0) {
+  std::vector<bool> in_run(n, !has_standard);
+  if (has_standard && end >= 0) {
     for (int r = 0; r <= end; ++r) in_run[r] = true;
-  } else if (standard) {
+  } else if (has_standard) {
     int first = n, last = -1;
     for (const int r : chain_order)
       if (of_kind(r) && !het[r]) {
@@ -383,7 +383,7 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
   for (std::size_t i = 0; i < chain_order.size(); ++i) {
     const int r = chain_order[i];
     if (!in_run[r]) continue;
-    if (!standard) {
+    if (!has_standard) {
       if (!links.free(r)) seeds.push_back(r);
       continue;
     }
