@@ -256,8 +256,8 @@ std::vector<std::string> written_molecules(const String& path) {
     int waters = 0;
   };
   std::map<std::string, Chain> chains;
-  const auto add = [&](const std::string& chain, const std::string& name,
-                       const std::string& number, const std::string& part) {
+  const auto add = [&](const std::string& chain, const std::string& name, const std::string& number,
+                       const std::string& part) {
     Chain& c = chains[chain];
     if (name == "HOH" || name == "WAT" || name == "DOD" || name == "H2O")
       ++c.waters;
