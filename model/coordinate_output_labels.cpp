@@ -75,18 +75,24 @@ bool is_water(const String& name) {
   return name == "HOH" || name == "WAT" || name == "DOD" || name == "H2O";
 }
 
-// The bonds that carry a chain's backbone from one residue to the next: the
-// peptide bond C-N and the nucleotides' O3'-P (O3* in older files). A bond
-// is taken where the atoms are within 1.5 times its length (1.33 and
-// 1.61 A): a stretched bond of a poor model stays under that, and atoms
-// that are not bonded come no nearer than about 2.6 A.
+// The bonds that carry a chain's polymer from one residue to the next: a
+// carbon bonded to the next residue's nitrogen (the peptide bond C-N) and
+// an oxygen to its phosphorus (a nucleotide's O3'-P), whatever the atoms
+// are named, so that a chromophore's N1 or a linker's C15 carries the
+// chain too. On a standard residue's side only its backbone atom does (C
+// or N; O3', O3* in older files, or P): a sugar on an asparagine's ND2 or a
+// cofactor on a lysine's NZ is no part of the chain. Hydrogens and metals
+// never are. A bond is taken where the atoms are within 1.5 times its
+// length (1.33 and 1.61 A): a stretched bond of a poor model stays under
+// that, and atoms that are not bonded come no nearer than about 2.6 A.
 struct Backbone_bond {
-  const char* from[2];
-  const char* to;
+  char from, to;              // the elements
+  const char* from_names[2];  // the atom names on a standard residue's side
+  const char* to_name;
   double longest;
 };
-const Backbone_bond backbone_bonds[] = {{{"C", "C"}, "N", 1.5 * 1.33},
-                                        {{"O3'", "O3*"}, "P", 1.5 * 1.61}};
+const Backbone_bond backbone_bonds[] = {{'C', 'N', {"C", "C"}, "N", 1.5 * 1.33},
+                                        {'O', 'P', {"O3'", "O3*"}, "P", 1.5 * 1.61}};
 
 // True when the atom record is an atom with a position (a TER record has
 // its coordinate bit set too).
@@ -94,33 +100,89 @@ bool placed(const mmdb::Atom* atom) {
   return atom && !atom->Ter && (atom->WhatIsSet & mmdb::ASET_Coordinates);
 }
 
+// A fixed text field without the blanks around it, and no copy.
+std::string_view trimmed(const char* field) {
+  const std::string_view text(field);
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+// The element of an atom as its one capital letter, 0 for an element of two
+// letters: from its element field, or where that is blank (old PDB files)
+// the first letter of its name.
+char element_letter(const mmdb::Atom* atom) {
+  std::string_view element = trimmed(atom->element);
+  if (element.empty()) {
+    const std::string_view name = trimmed(atom->name);
+    const auto letter = std::find_if(name.begin(), name.end(), [](const char c) {
+      return std::isalpha(static_cast<unsigned char>(c)) != 0;
+    });
+    element = letter == name.end() ? std::string_view() : std::string_view(&*letter, 1);
+  }
+  return element.size() == 1 ? char(std::toupper(static_cast<unsigned char>(element[0]))) : 0;
+}
+
+// Which end of a backbone bond the atom can be: twice the bond's index in
+// backbone_bonds, plus 1 for its second atom (N, P); -1 for none. standard
+// says whether the atom's residue is a standard residue.
+int bond_end(const mmdb::Atom* atom, const bool standard) {
+  if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) return -1;
+  const char element = element_letter(atom);
+  for (int b = 0; b < int(std::size(backbone_bonds)); ++b) {
+    const Backbone_bond& bond = backbone_bonds[b];
+    if (element != bond.from && element != bond.to) continue;
+    const bool to = element == bond.to;
+    if (standard) {
+      const std::string_view name = trimmed(atom->name);
+      if (to ? name != bond.to_name : name != bond.from_names[0] && name != bond.from_names[1])
+        return -1;
+    }
+    return 2 * b + int(to);
+  }
+  return -1;
+}
+
 // True when residue next continues the backbone of residue residue, in any
 // of their alternate locations.
 bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
-  for (const Backbone_bond& bond : backbone_bonds)
-    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
-      mmdb::Atom* from = residue->GetAtom(a);
-      if (!placed(from)) continue;
-      const String name = String(from->name).trim();
-      if (name != bond.from[0] && name != bond.from[1]) continue;
-      for (int b = 0; b < next->GetNumberOfAtoms(); ++b) {
-        mmdb::Atom* to = next->GetAtom(b);
-        if (!placed(to) || String(to->name).trim() != bond.to) continue;
-        const double dx = from->x - to->x, dy = from->y - to->y, dz = from->z - to->z;
-        if (dx * dx + dy * dy + dz * dz <= bond.longest * bond.longest) return true;
-      }
+  std::vector<std::pair<const mmdb::Atom*, int>> to;  // next's second atoms of a bond
+  for (int b = 0; b < next->GetNumberOfAtoms(); ++b) {
+    const mmdb::Atom* atom = next->GetAtom(b);
+    const int end = bond_end(atom, is_standard_residue(next->name));
+    if (end >= 0 && end % 2 == 1) to.emplace_back(atom, end);
+  }
+  for (int a = 0; a < residue->GetNumberOfAtoms() && !to.empty(); ++a) {
+    const mmdb::Atom* from = residue->GetAtom(a);
+    const int end = bond_end(from, is_standard_residue(residue->name));
+    if (end < 0 || end % 2 == 1) continue;
+    const double longest = backbone_bonds[end / 2].longest;
+    for (const auto& [atom, to_end] : to) {
+      const double dx = from->x - atom->x, dy = from->y - atom->y, dz = from->z - atom->z;
+      if (to_end == end + 1 && dx * dx + dy * dy + dz * dz <= longest * longest) return true;
     }
+  }
   return false;
 }
 
+// The backbone bonds between residues of a chain: next[r] holds the
+// residues whose N (P) a C (O) of residue r bonds, previous[r] those bonded
+// the other way.
+struct Links {
+  std::vector<std::vector<int>> next, previous;
+  bool bonded(const int r, const int s) const {
+    return std::find(next[r].begin(), next[r].end(), s) != next[r].end() ||
+           std::find(previous[r].begin(), previous[r].end(), s) != previous[r].end();
+  }
+  bool free(const int r) const { return next[r].empty() && previous[r].empty(); }
+};
+
 // The backbone bonds between the residues of a chain marked in, wherever
-// the file puts them: for each residue the residues bonded to it, either
-// way. The bonds' atoms are sorted by the cubic cell they lie in, as wide
-// as the longest bond, and each C or O3' looks only at the N and P atoms
-// of the 27 cells around its own: the search costs the sorts and about as
-// much again as the chain's atoms.
-std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& residues,
-                                             const std::vector<bool>& in) {
+// the file puts them. The bonds' atoms are sorted by the cubic cell they
+// lie in, as wide as the longest bond, and each C or O looks only at the N
+// and P atoms of the 27 cells around its own: the search costs the sorts
+// and about as much again as the chain's atoms.
+Links backbone_links(const std::vector<mmdb::Residue*>& residues, const std::vector<bool>& in) {
   double width = 0;
   for (const Backbone_bond& bond : backbone_bonds) width = std::max(width, bond.longest);
   // A cell as one number: its indices along x, y and z in 21 bits each, z
@@ -136,25 +198,19 @@ std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& 
   struct End {
     long long cell;
     const mmdb::Atom* atom;
-    int residue, bond;
+    int residue, end;
     bool operator<(const End& other) const { return cell < other.cell; }
   };
-  std::vector<End> starts, ends;  // the C and O3' atoms, the N and P atoms
+  std::vector<End> starts, ends;  // the carbons and oxygens, the nitrogens and phosphorus
   for (int r = 0; r < int(residues.size()); ++r) {
     if (!in[r]) continue;
+    const bool standard = is_standard_residue(residues[r]->name);
     for (int a = 0; a < residues[r]->GetNumberOfAtoms(); ++a) {
       const mmdb::Atom* atom = residues[r]->GetAtom(a);
-      if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) continue;
-      std::string_view name(atom->name);  // without the blanks around it, and no copy
-      name.remove_prefix(std::min(name.size(), name.find_first_not_of(' ')));
-      name = name.substr(0, name.find_last_not_of(' ') + 1);
-      for (int b = 0; b < int(std::size(backbone_bonds)); ++b) {
-        const Backbone_bond& bond = backbone_bonds[b];
-        const bool start = name == bond.from[0] || name == bond.from[1];
-        if (!start && name != bond.to) continue;
-        (start ? starts : ends)
-            .push_back({cell(index(atom->x), index(atom->y), index(atom->z)), atom, r, b});
-      }
+      const int end = bond_end(atom, standard);
+      if (end < 0) continue;
+      (end % 2 == 0 ? starts : ends)
+          .push_back({cell(index(atom->x), index(atom->y), index(atom->z)), atom, r, end});
     }
   }
   // For each of the 9 columns of cells beside and on a start's, the starts
@@ -162,28 +218,41 @@ std::vector<std::vector<int>> backbone_links(const std::vector<mmdb::Residue*>& 
   // that column around a start moves on with the start.
   std::sort(starts.begin(), starts.end());
   std::sort(ends.begin(), ends.end());
-  std::vector<std::vector<int>> links(residues.size());
+  Links links{std::vector<std::vector<int>>(residues.size()),
+              std::vector<std::vector<int>>(residues.size())};
   for (int i = 0; i < 9; ++i) {
     const long long column = cell(i % 3, i / 3, 0) - cell(1, 1, 0);
     auto first = ends.begin();
     for (const End& from : starts) {
       const long long low = from.cell + column - 1, high = low + 2;
       while (first != ends.end() && first->cell < low) ++first;
-      const double longest = backbone_bonds[from.bond].longest;
+      const double longest = backbone_bonds[from.end / 2].longest;
       for (auto to = first; to != ends.end() && to->cell <= high; ++to) {
-        if (to->bond != from.bond || to->residue == from.residue) continue;
+        if (to->end != from.end + 1 || to->residue == from.residue) continue;
         const double dx = from.atom->x - to->atom->x, dy = from.atom->y - to->atom->y,
                      dz = from.atom->z - to->atom->z;
-        std::vector<int>& bonded = links[from.residue];
+        std::vector<int>& next = links.next[from.residue];
         if (dx * dx + dy * dy + dz * dz > longest * longest ||
-            std::find(bonded.begin(), bonded.end(), to->residue) != bonded.end())
+            std::find(next.begin(), next.end(), to->residue) != next.end())
           continue;
-        bonded.push_back(to->residue);
-        links[to->residue].push_back(from.residue);
+        next.push_back(to->residue);
+        links.previous[to->residue].push_back(from.residue);
       }
     }
   }
   return links;
+}
+
+// True when the residue has the backbone atoms of an amino acid (N, CA and
+// C) or, when not amino_acid, of a nucleotide (P and O3', or O3*).
+bool has_backbone(mmdb::Residue* residue, const bool amino_acid) {
+  const char* const names[3] = {amino_acid ? "N" : "P", amino_acid ? "CA" : "O3'",
+                                amino_acid ? "C" : "O3*"};
+  bool found[3] = {};
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+    if (const mmdb::Atom* atom = residue->GetAtom(a); placed(atom))
+      for (int k = 0; k < 3; ++k) found[k] = found[k] || trimmed(atom->name) == names[k];
+  return found[0] && (amino_acid ? found[1] && found[2] : found[1] || found[2]);
 }
 
 // What a residue is in a written file: a residue of its chain's polymer, a
@@ -203,77 +272,141 @@ bool all_het(mmdb::Residue* residue, bool& holds_ter) {
   return atoms > 0 && het == atoms;
 }
 
-// The parts of a chain's residues (none where the chain holds no residue).
-// The polymer is made of residues bonded to one another along the
-// backbone (backbone_links), wherever the file puts them: each group of
-// bonded residues that holds a standard residue of the kind most of the
-// chain's are (amino acid or nucleotide) given as ATOM before the chain's
-// TER record, with its caps, D-amino acids and modified residues, and
-// each such standard residue bonded to none (the polymer goes on across
-// missing residues). A residue bonded to none is a ligand where the file
-// has it between two residues bonded to each other, or after ions and
-// ligands that follow the polymer (a free amino acid or nucleotide); so is
-// one given as HETATM or after TER, or of the other kind. A chain without
-// such a standard residue has its groups of bonded residues as polymer (a
-// peptide of modified residues only); it may have none. holds_ter is set
-// for the residues that hold a TER record.
-std::vector<Part> chain_parts(mmdb::Chain* chain, std::vector<bool>& holds_ter) {
+// The table positions of a chain's residues in the order they are written
+// (parts as chain_parts found them; in_run the residues of the chain's
+// run): the polymer first, its residues of the run in their order (a
+// cyclic peptide too) and each other one next to the first placed residue
+// it is bonded to, after it where that residue's C (O3') bonds it, else
+// before it; then the other residues in their order.
+std::vector<int> written_order(const std::vector<Part>& parts, const std::vector<bool>& in_run,
+                               const Links& links) {
+  const int n = int(parts.size());
+  std::vector<int> order, others;
+  std::vector<bool> joining(n, false);
+  for (int r = 0; r < n; ++r) {
+    if (parts[r] != Part::polymer)
+      others.push_back(r);
+    else if (in_run[r])
+      order.push_back(r);
+    else
+      joining[r] = true;
+  }
+  std::vector<int> placed = order;  // those whose bonded residues are looked at in turn
+  for (std::size_t i = 0; i < placed.size(); ++i)
+    for (const bool after : {true, false})
+      for (const int r : after ? links.next[placed[i]] : links.previous[placed[i]]) {
+        if (!joining[r]) continue;
+        joining[r] = false;
+        const auto at = std::find(order.begin(), order.end(), placed[i]);
+        order.insert(after ? at + 1 : at, r);
+        placed.push_back(r);
+      }
+  for (int r = 0; r < n; ++r)  // none: the polymer is bonded from the run
+    if (joining[r]) order.push_back(r);
+  order.insert(order.end(), others.begin(), others.end());
+  return order;
+}
+
+// The parts of a chain's residues (none where the chain holds no residue),
+// with order set to the order they are written in (written_order) and
+// holds_ter for the residues that hold a TER record.
+//
+// The chain's run is what its file gives as the polymer (run_end): its
+// residues before its first TER record, or of the polymer's label_asym_id
+// (read_labels); without either, those from its first to its last standard
+// residue of the chain's kind given as ATOM. The kind (amino acid or
+// nucleotide) is the one most standard residues given as ATOM are, in the
+// run where the file gives one. In the run these are polymer: each
+// standard residue of that kind given as ATOM; each given as HETATM, and
+// each residue with that kind's backbone atoms (N, CA and C; P and O3')
+// that lies between two standard residues of that kind (a selenomethionine
+// at a chain break), unless bonded to nothing between two residues bonded
+// to each other (a free amino acid put in). So is each residue bonded to
+// the polymer, directly or through others, in the run or not (caps,
+// D-amino acids, modified residues, a chromophore, a residue given after
+// TER). In a chain without a standard residue given as ATOM, its bonded
+// residues are polymer (a peptide of modified residues only; a glycan,
+// bonded by no backbone bond, stays ligands). Water never is.
+std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
+                              std::vector<bool>& holds_ter, std::vector<int>& order) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
-  std::vector<bool> het(n, false), after_ter(n, false), in(n, false);
-  std::vector<int> order;  // the residues that are no water, in file order
+  std::vector<Kind> kinds(n, Kind::none);
+  std::vector<bool> het(n, false), in(n, false);
+  std::vector<int> chain_order;  // the residues that are no water, in file order
   holds_ter.assign(n, false);
-  bool ter = false;
   for (int r = 0; r < n; ++r) {
     residues[r] = chain->GetResidue(r);
-    after_ter[r] = ter;
     if (!residues[r]) continue;
     parts[r] = is_water(residues[r]->name) ? Part::water : Part::ligand;
     bool held = false;
     het[r] = all_het(residues[r], held);
     holds_ter[r] = held;
-    ter = ter || held;
     in[r] = parts[r] == Part::ligand;
-    if (in[r]) order.push_back(r);
+    if (!in[r]) continue;
+    chain_order.push_back(r);
+    kinds[r] = standard_kind(residues[r]->name);
   }
-  const std::vector<std::vector<int>> links = backbone_links(residues, in);
-  const auto kind = [&](const int r) {  // of a standard residue given as ATOM before TER
-    return het[r] || after_ter[r] ? Kind::none : standard_kind(residues[r]->name);
-  };
+  const Links links = backbone_links(residues, in);
+  const int end = run_end(chain, read_labels);
+  // The chain's kind, from its standard residues given as ATOM (in the run
+  // where the file gives one).
   int amino_acids = 0, nucleotides = 0;
-  for (const int r : order)
-    if (kind(r) != Kind::none) ++(kind(r) == Kind::amino_acid ? amino_acids : nucleotides);
-  const auto bonded = [&](const int r, const int s) {
-    return std::find(links[r].begin(), links[r].end(), s) != links[r].end();
+  for (const int r : chain_order)
+    if (kinds[r] != Kind::none && !het[r] && (end < 0 || r <= end))
+      ++(kinds[r] == Kind::amino_acid ? amino_acids : nucleotides);
+  const bool has_standard = amino_acids + nucleotides > 0, amino_acid = amino_acids >= nucleotides;
+  const auto of_kind = [&](const int r) {
+    return kinds[r] != Kind::none && (kinds[r] == Kind::amino_acid) == amino_acid;
   };
-  std::vector<int> seeds;
-  bool polymer_before = false, free_before = false;
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const int r = order[i];
-    const bool free = links[r].empty();
-    const bool between =
-        free && i > 0 && i + 1 < order.size() && bonded(order[i - 1], order[i + 1]);
-    const bool seed = kind(r) != Kind::none &&
-                      (kind(r) == Kind::amino_acid) == (amino_acids >= nucleotides) &&
-                      !(free && (between || (polymer_before && free_before)));
-    if (seed) seeds.push_back(r);
-    polymer_before = polymer_before || seed;
-    free_before = free && !seed;
+  // The run, and in it the first and last standard residue of the kind (as
+  // places in chain_order).
+  std::vector<bool> in_run(n, !has_standard);
+  if (has_standard && end >= 0) {
+    for (int r = 0; r <= end; ++r) in_run[r] = true;
+  } else if (has_standard) {
+    int first = n, last = -1;
+    for (const int r : chain_order)
+      if (of_kind(r) && !het[r]) {
+        first = std::min(first, r);
+        last = r;
+      }
+    for (int r = first; r <= last; ++r) in_run[r] = true;
   }
-  if (seeds.empty())
-    for (const int r : order)
-      if (!links[r].empty()) seeds.push_back(r);
+  std::size_t first_standard = chain_order.size(), last_standard = 0;
+  for (std::size_t i = 0; i < chain_order.size(); ++i)
+    if (in_run[chain_order[i]] && of_kind(chain_order[i])) {
+      first_standard = std::min(first_standard, i);
+      last_standard = i;
+    }
+  std::vector<int> seeds;
+  for (std::size_t i = 0; i < chain_order.size(); ++i) {
+    const int r = chain_order[i];
+    if (!in_run[r]) continue;
+    if (!has_standard) {
+      if (!links.free(r)) seeds.push_back(r);
+      continue;
+    }
+    const bool between = links.free(r) && i > 0 && i + 1 < chain_order.size() &&
+                         links.bonded(chain_order[i - 1], chain_order[i + 1]);
+    if ((of_kind(r) && !het[r]) ||
+        (!between && (of_kind(r) || (i > first_standard && i < last_standard &&
+                                     has_backbone(residues[r], amino_acid)))))
+      seeds.push_back(r);
+  }
   for (const int r : seeds) parts[r] = Part::polymer;
   for (std::vector<int> next = seeds; !next.empty();) {
     const int r = next.back();
     next.pop_back();
-    for (const int s : links[r])
-      if (parts[s] != Part::polymer) {
-        parts[s] = Part::polymer;
-        next.push_back(s);
-      }
+    for (const std::vector<int>* bonded : {&links.next[r], &links.previous[r]})
+      for (const int s : *bonded)
+        if (parts[s] != Part::polymer) {
+          parts[s] = Part::polymer;
+          next.push_back(s);
+        }
   }
+  order = written_order(parts, in_run, links);
   return parts;
 }
 
@@ -283,16 +416,13 @@ struct Chain_residues : mmdb::Chain {
   static mmdb::PPResidue& of(mmdb::Chain& chain) { return chain.*(&Chain_residues::residue); }
 };
 
-// Puts the chain's polymer before its other residues, each in the order
-// it had, as files from the PDB hold them: readers take the residues
-// before a chain's TER record for its polymer (gemmi), and mmCIF rows of
-// one label_asym_id for one run. parts and holds_ter follow their
-// residues. True when the order changed.
-bool polymer_first(mmdb::Chain* chain, std::vector<Part>& parts, std::vector<bool>& holds_ter) {
-  std::vector<int> order(parts.size());
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_partition(order.begin(), order.end(),
-                        [&](const int r) { return parts[r] == Part::polymer; });
+// Puts the chain's residues in order (table positions, from chain_parts),
+// as files from the PDB hold them: readers take the residues before a
+// chain's TER record for its polymer (gemmi), and mmCIF rows of one
+// label_asym_id for one run. parts and holds_ter follow their residues.
+// True when the order changed.
+bool polymer_first(mmdb::Chain* chain, const std::vector<int>& order, std::vector<Part>& parts,
+                   std::vector<bool>& holds_ter) {
   if (std::is_sorted(order.begin(), order.end())) return false;
   mmdb::PPResidue table = Chain_residues::of(*chain);
   const std::vector<mmdb::Residue*> residues(table, table + parts.size());
@@ -711,6 +841,44 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
   return fault;
 }
 
+int run_end(mmdb::Chain* chain, const bool read_labels) {
+  const int n = chain->GetNumberOfResidues();
+  // Each residue's first atom and the TER records, by place in the
+  // library's atom table.
+  std::vector<int> first(n, INT_MAX), ters;
+  for (int r = 0; r < n; ++r)
+    for (int a = 0; chain->GetResidue(r) && a < chain->GetResidue(r)->GetNumberOfAtoms(); ++a) {
+      mmdb::Atom* atom = chain->GetResidue(r)->GetAtom(a);
+      if (atom && atom->Ter)
+        ters.push_back(atom->GetIndex());
+      else if (placed(atom))
+        first[r] = std::min(first[r], atom->GetIndex());
+    }
+  const int earliest = n > 0 ? *std::min_element(first.begin(), first.end()) : INT_MAX;
+  int ter = INT_MAX, end = -1;
+  for (const int t : ters)
+    if (t > earliest) ter = std::min(ter, t);
+  if (ter != INT_MAX) {
+    for (int r = 0; r < n; ++r)
+      if (first[r] < ter) end = r;
+    return end;
+  }
+  if (!read_labels) return -1;
+  const char* polymer = nullptr;  // that of the first standard residue given as ATOM
+  for (int r = 0; r < n && !polymer; ++r) {
+    mmdb::Residue* residue = chain->GetResidue(r);
+    bool ter = false;
+    if (residue && is_standard_residue(residue->name) && !all_het(residue, ter) &&
+        residue->label_asym_id[0] != '\0')
+      polymer = residue->label_asym_id;
+  }
+  for (int r = 0; r < n && polymer; ++r)
+    if (mmdb::Residue* residue = chain->GetResidue(r);
+        residue && std::strcmp(residue->label_asym_id, polymer) == 0)
+      end = r;
+  return end;
+}
+
 void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
   bool edited = false, reordered = false;
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
@@ -721,8 +889,9 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
       std::vector<bool> holds_ter;
-      parts[c] = chain_parts(chain, holds_ter);
-      reordered = polymer_first(chain, parts[c], holds_ter) || reordered;
+      std::vector<int> order;
+      parts[c] = chain_parts(chain, read_labels, holds_ter, order);
+      reordered = polymer_first(chain, order, parts[c], holds_ter) || reordered;
       if (pdb) edited = place_ter(chain, parts[c], holds_ter) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* residue = chain->GetResidue(r);
@@ -741,10 +910,17 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     }
     set_model_labels(model, parts, read_labels);
   }
-  if (!edited && !reordered) return;
-  mmdb.FinishStructEdit();
   // Serial numbers (mmCIF atom ids) in the order the records are written,
-  // TER records counted, as in a PDB file.
+  // TER records counted, as in a PDB file: the library writes a residue's
+  // atoms together, which the file may give in several runs.
+  int last = INT_MIN;
+  bool rising = true;
+  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
+    rising = rising && atom->serNum > last;
+    last = atom->serNum;
+  });
+  if (!edited && !reordered && rising) return;
+  mmdb.FinishStructEdit();
   mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);
 }
 

@@ -27,6 +27,17 @@ namespace vantrel::mmdb_internal {
 //! as one number twice), and one below -999 as "****".
 String output_id_fault(mmdb::Manager& mmdb, bool pdb);
 
+//! The table position of the last residue of the chain's run, the residues
+//! its file gives as its polymer: those begun before the chain's first TER
+//! record in record order (a residue whose atoms come in several runs is
+//! placed by its first), or, without one and with read_labels (the model
+//! was read from mmCIF), up to the last residue of the label_asym_id of
+//! its first standard residue given as ATOM; -1 when the file gives no
+//! run. Record order is the library's atom order: the file's until the
+//! hierarchy is edited. A TER record before the chain's first atom ends no
+//! run.
+int run_end(mmdb::Chain* chain, bool read_labels);
+
 //! Sets what the text forms write of each atom from the model itself: a
 //! residue that is no standard residue is written as HETATM, the rest as
 //! ATOM; the label ids are the atom and residue names, and the chain,
@@ -36,10 +47,12 @@ String output_id_fault(mmdb::Manager& mmdb, bool pdb);
 //! file with its chain id and residue number; with read_labels (the last
 //! file read was mmCIF) a residue keeps the labels it was read with. Each
 //! chain's residues are put in the order they are written: its polymer
-//! first, then its other residues, each in the order they had; for the PDB
-//! form (pdb) the chain has one TER record, after its polymer, and none
-//! without one. Where records moved or TER records came or went, the atoms
-//! are numbered anew in the order they are written.
+//! first, in the order it had, with each residue that joins it from outside
+//! the chain's run (run_end) where its backbone bond puts it, then its
+//! other residues in the order they had; for the PDB form (pdb) the chain
+//! has one TER record, after its polymer, and none without one. Where
+//! records moved, TER records came or went, or serial numbers do not rise
+//! in the written order, the atoms are numbered anew in that order.
 void set_output_labels(mmdb::Manager& mmdb, bool read_labels, bool pdb);
 
 //! The library writes a TER record (kept from a PDB file) into mmCIF as an

@@ -444,16 +444,18 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
       if (!db_chain || !db_chain->isInSelection(chains)) continue;
       model.insert(MPolymer(), -1);
       MPolymer& polymer = model[model.size() - 1];
+      // The last residue of the chain's run taken has the "Ter" property.
+      const int last_in_run = run_end(db_chain, FType == mmdb::MMDB_FILE_CIF);
+      int ends_run = -1;
       for (int r = 0; r < db_chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* db_residue = db_chain->GetResidue(r);
         if (!db_residue || !db_residue->isInSelection(residues)) continue;
         polymer.insert(MMonomer(), -1);
         MMonomer& monomer = polymer[polymer.size() - 1];
-        bool ter = false;  // the library keeps a TER record in the residue it follows
+        if (r <= last_in_run) ends_run = polymer.size() - 1;
         for (int a = 0; a < db_residue->GetNumberOfAtoms(); ++a) {
           mmdb::Atom* db_atom = db_residue->GetAtom(a);
           // A TER record also has its coordinate bit set: test it first.
-          ter = ter || (db_atom && db_atom->Ter);
           if (!db_atom || db_atom->Ter || !db_atom->isInSelection(atoms)) continue;
           const MMDBAtom view(db_atom);
           monomer.insert(MAtom(Atom::null()), -1);
@@ -468,12 +470,12 @@ void MMDBfile::import_minimol(MiniMol& model, int selection) {
           if (!view.altconf().empty()) atom.set_property("AltConf", text_property(view.altconf()));
           if (db_atom->Het) atom.set_property("Het", Property<bool>(true));
         }
-        if (ter) monomer.set_property("Ter", Property<bool>(true));
         const MMDBResidue view(db_residue);
         monomer.set_seqnum(view.seqnum(), view.inscode());
         monomer.set_type(view.type());
         monomer.set_property("CID", text_property(db_residue->GetResidueID(id)));
       }
+      if (ends_run >= 0) polymer[ends_run].set_property("Ter", Property<bool>(true));
       polymer.set_id(MMDBChain(db_chain).id());
       polymer.set_property("CID", text_property(db_chain->GetChainID(id)));
     }
@@ -523,18 +525,28 @@ void MMDBfile::export_minimol(const MiniMol& model) {
   }
 
   // Create what is missing, depth first in model order. A new atom is a
-  // HETATM record when its node says so, and a new residue the node of
-  // which had a TER record after it gets one after its atoms: the writers
-  // tell the polymer from free residues by both.
+  // HETATM record when its node says so, and a new residue whose node has
+  // the "Ter" property gets a TER record after its atoms; in a chain found
+  // with TER records, they move to the residues with that property (the
+  // import puts it where the file's first one ends the chain's run). The
+  // writers tell the polymer from free residues by both.
   if (!db_model) {
     db_model = new mmdb::Model();
     AddModel(db_model);
   }
+  const auto holds_ter = [](mmdb::Residue* residue) {
+    for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
+      if (residue->GetAtom(a) && residue->GetAtom(a)->Ter) return true;
+    return false;
+  };
   for (SPoly& poly : polys) {
     if (!poly.db_chain) {
       poly.db_chain = new mmdb::Chain();
       db_model->AddChain(poly.db_chain);
     }
+    bool had_ter = false;
+    for (int r = 0; r < poly.db_chain->GetNumberOfResidues(); ++r)
+      had_ter = had_ter || holds_ter(poly.db_chain->GetResidue(r));
     for (SMono& mono : poly.monomers) {
       const bool new_residue = !mono.db_residue;
       if (new_residue) {
@@ -548,10 +560,20 @@ void MMDBfile::export_minimol(const MiniMol& model) {
           atom.db_atom->Het = atom.mm_atom->exists_property("Het");
         }
       }
-      if (new_residue && mono.mm_monomer->exists_property("Ter")) {
-        mmdb::Atom* ter = new mmdb::Atom();
-        mono.db_residue->AddAtom(ter);
-        ter->MakeTer();
+      const bool ter = mono.mm_monomer->exists_property("Ter");
+      bool held = false;
+      for (int a = 0; a < mono.db_residue->GetNumberOfAtoms(); ++a) {
+        mmdb::Atom* atom = mono.db_residue->GetAtom(a);
+        if (!atom || !atom->Ter) continue;
+        if (ter && !held)
+          held = true;
+        else
+          mono.db_residue->DeleteAtom(a);
+      }
+      if (ter && !held && (new_residue || had_ter)) {
+        mmdb::Atom* record = new mmdb::Atom();
+        mono.db_residue->AddAtom(record);
+        record->MakeTer();
       }
     }
   }

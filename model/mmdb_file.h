@@ -3,12 +3,15 @@
 //
 // Every node an import creates carries a "CID" property, the library's path
 // of the object it came from, atoms with an alternate location an "AltConf"
-// property, atoms of HETATM records a "Het" property and a residue that a
-// TER record follows a "Ter" property; exporting the model back into the
-// same object finds those objects again through their paths and updates
-// them in place, and an export that creates objects gives them the record
-// kinds and TER records those properties tell, so that a new object's
-// written file tells the polymer from free residues as its source did.
+// property, atoms of HETATM records a "Het" property and the residue that
+// ends its chain's run (the residues the file gives as the polymer: before
+// the chain's first TER record, or of its polymer's label_asym_id) a "Ter"
+// property; exporting the model back into the same object finds those
+// objects again through their paths and updates them in place, and an
+// export gives the objects it creates the record kinds, and the residues
+// it creates or finds the TER records, those properties tell, so that a
+// new object's written file tells the polymer from free residues as its
+// source did.
 #ifndef VANTREL_MODEL_MMDB_FILE_H
 #define VANTREL_MODEL_MMDB_FILE_H
 
@@ -73,20 +76,30 @@ class Pending_outputs;
   as it was.
 
   Both text forms write a residue that is no standard amino acid or
-  nucleotide as HETATM, the rest as ATOM, and each chain's polymer first,
-  then its other residues, each in the order they had. A chain's polymer
-  is its residues bonded to one another along the backbone (C bonded to
-  another residue's N, or O3' to its P, within 1.5 times the bond's
-  length), wherever they stand: each group of them that holds a standard
-  residue of the chain's main kind (amino acid or nucleotide) given as
-  ATOM before any TER record, with its caps, D-amino acids and modified
-  residues (HETATM or after TER), and each such standard residue bonded
-  to none (missing residues), unless the file has it between two residues
-  bonded to each other or after ions and ligands that follow the polymer;
-  in a chain without such a residue, its bonded residues. A peptide is
-  L or D (_entity_poly.type) as most of its residues are: a standard one
-  L, a D-amino acid by its name, another by the hand of its CA's bonds to
-  N, C and CB. mmCIF label ids are those of
+  nucleotide as HETATM, the rest as ATOM. A polymer bond joins a carbon of
+  one residue to a nitrogen of another within 1.5 x 1.33 A, or an oxygen to
+  a phosphorus within 1.5 x 1.61 A, whatever the atoms are named, but on a
+  standard residue's side only its backbone atom (C or N; O3' or P):
+  hydrogens, metals and a sugar on an asparagine's ND2 join nothing. A
+  chain's run is what its file gives as the polymer: its residues before its
+  first TER record in the file's record order (PDB), or of its polymer's
+  label_asym_id (mmCIF); without either, those from its first to its last
+  standard residue of the chain's kind (amino acid or nucleotide, as most of
+  those given as ATOM are) given as ATOM. In the run, the polymer holds the
+  standard residues of that kind and the residues between two of them with
+  that kind's backbone atoms (N, CA and C; P and O3'), but not a HETATM or
+  such residue that is bonded to nothing and lies between two residues
+  bonded to each other; in the run or not, it holds every residue bonded to
+  it (caps, modified residues, a chromophore). In a chain without a standard
+  residue given as ATOM, the bonded residues are polymer (a glycan stays
+  ligands). Water (HOH, WAT, DOD, H2O) is never polymer; any other residue
+  outside the polymer is a ligand. Each chain's polymer is written first,
+  the residues of the run in their order (a cyclic peptide too) and one from
+  outside it next to the residue it bonds: after the one whose C (O3') it
+  bonds, else before the one whose N (P) it bonds; then its other residues
+  in their order. A peptide is L or D (_entity_poly.type) as most of its
+  residues are: a standard one L, a D-amino acid by its name, another by the
+  hand of its CA's bonds to N, C and CB. mmCIF label ids are those of
   files from the PDB: the atom and residue names; a label_asym_id (A, B ...
   Z, AA, BA ...) for each chain's polymer, then each ligand, then each
   chain's waters; label_entity_ids numbering the distinct polymer
@@ -117,14 +130,15 @@ class MMDBfile : public MMDBManager {
   //! Replaces the model by the library's first model (restricted to the atoms of
   //! a library selection handle when selection >= 0), with the library's
   //! spacegroup and cell. TER records become no atoms (a "Ter" property on
-  //! the residue before them); atom names are kept whole (mmCIF allows more
-  //! than 4 characters); numbers the file does not give are missing (NaN);
-  //! isotropic U = B / 8 pi^2.
+  //! the last residue taken of each chain's run); atom names are kept whole
+  //! (mmCIF allows more than 4 characters); numbers the file does not give
+  //! are missing (NaN); isotropic U = B / 8 pi^2.
   void import_minimol(MiniMol& model, int selection);
   //! Writes the model into the library's hierarchy: objects found through
   //! the nodes' "CID" paths are updated, the rest created in model order, a
-  //! created atom a HETATM record when it has a "Het" property, and a
-  //! created residue with a "Ter" property followed by a TER record.
+  //! created atom a HETATM record when it has a "Het" property; a created
+  //! residue with a "Ter" property is followed by a TER record, and in a
+  //! chain found with TER records they move to the residues with one.
   //! Missing numbers leave the library's values as they were.
   void export_minimol(const MiniMol& model);
 

@@ -2,7 +2,7 @@
 """Coordinate files whose chains hold more than a plain polymer, and what
 gemmi reads from them, for the tests of the labels a write sets
 (tests/model/test_mmdb_file.cpp). Made with Debian's python3-gemmi from the
-shipped 1DUR and 1RX2 files.
+shipped 1DUR and 1RX2 files, and from files other projects ship.
 
 Run from anywhere with /usr/bin/python3:
   tools/make_label_fixtures.py            writes the files listed below
@@ -53,6 +53,17 @@ SEQRES records and a TER record after each chain's polymer):
                      between residues 10 and 11
   label_hand.pdb     peptides of modified residues whose hand only their
                      coordinates give, and of D-amino acids (make_hand)
+  label_split.pdb    three residues of 1RX2 bonded to nothing, the first
+                     one's atoms in two runs, one TER record at the end
+                     (make_split), as cavity finders list them
+  label_late.pdb     residues bonded into the polymer but given after TER:
+                     a SER in the middle, an acetyl cap; sugars on an ASN
+                     after TER that stay ligands (make_late)
+  label_breaks.pdb   residues bonded to nothing at chain breaks: a HETATM
+                     MSE and the ALA after it, a HETATM modified nucleotide
+                     and the last nucleotide after it (make_breaks)
+  label_apart.cif    mmCIF: residues 1-5 of 1RX2 and a glycine given as
+                     ATOM with a label_asym_id and entity of its own
   label_cases.txt    per source a line "source FILE", then per residue in the
                      order gemmi writes the source's model (each chain's
                      polymer, then its other residues, in file order):
@@ -64,8 +75,18 @@ SEQRES records and a TER record after each chain's polymer):
                      "polymers" and the _entity_poly.type of gemmi's kind of
                      each polymer entity, in that order, a peptide's hand
                      that of its residues (hand)
+  label_molecules.txt  per source (the files of REAL_SOURCES, which other
+                     projects ship, and label_apart.cif) a line "source
+                     FILE", then per chain in order of the chain ids the
+                     polymer gemmi reads (its _entity_poly.type and its
+                     residues in order), its ligands' names sorted, and its
+                     number of waters (molecule_rows)
 
-The last four are written by gemmi and then rearranged (laid_out): what
+Copied into tests/data as their projects ship them: the real_* files,
+whose repository and path REAL_SOURCES names.
+
+label_ahead, label_inserts, label_waters, label_split and label_late are
+written by gemmi and then rearranged (laid_out): what
 label_cases.txt holds is gemmi's reading of the file as gemmi wrote it, as
 each source's model should be written.
 """
@@ -82,9 +103,21 @@ D_AMINO = {"ALA": "DAL", "SER": "DSN", "LEU": "DLE", "VAL": "DVA", "ILE": "DIL",
            "THR": "DTH", "GLU": "DGL", "ASP": "DAS", "CYS": "DCY", "GLN": "DGN",
            "LYS": "DLY", "PRO": "DPR", "PHE": "DPN", "TYR": "DTY", "ARG": "DAR",
            "ASN": "DSG", "HIS": "DHI", "MET": "MED", "TRP": "DTR"}
+# Files that other projects ship, copied as they are: the repository and
+# path of each. label_molecules.txt holds gemmi's reading of them.
+REAL_SOURCES = {
+    "real_1ema.cif": ("nglviewer/ngl", "data/1ema.cif"),
+    "real_4wvp.cif.gz": ("PDB-REDO/libcifpp", "test/4wvp.cif.gz"),
+    "real_3lkf_pocket6_atm.pdb": ("Discngine/fpocket",
+                                  "tests/reference_output/3LKF_out/pockets/pocket6_atm.pdb"),
+    "real_2p0r_pocket18_atm.pdb": ("Discngine/fpocket",
+                                   "tests/reference_output/2P0R_out/pockets/pocket18_atm.pdb"),
+    "real_4url_pocket7_atm.pdb": ("Discngine/fpocket",
+                                  "tests/reference_output/4URL_out/pockets/pocket7_atm.pdb"),
+}
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
            "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",
-           "label_hand.pdb"]
+           "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb"]
 
 
 def along(start, toward, length):
@@ -123,12 +156,10 @@ def moved(res, shift):
 canonical_dir = None
 
 
-def finish(st, path, in_polymer, seqres=None, layout=None):
+def set_entities(st, in_polymer, seqres=None):
     """Subchains and entities from the residues (in_polymer says which are in
     their chain's polymer), each polymer's SEQRES its residues unless seqres
-    gives it by chain, and the file: as gemmi writes it (each chain's
-    polymer, TER, then its other residues), also kept in canonical_dir, or
-    with its records rearranged by layout (laid_out)."""
+    gives it by chain."""
     for chain in st[0]:
         for res in chain:
             res.entity_type = (gemmi.EntityType.Polymer if in_polymer(res) else
@@ -144,6 +175,13 @@ def finish(st, path, in_polymer, seqres=None, layout=None):
             chain, span = next((c.name, c.get_subchain(entity.subchains[0])) for c in st[0]
                                if c.get_subchain(entity.subchains[0]))
             entity.full_sequence = (seqres or {}).get(chain) or [r.name for r in span]
+
+
+def finish(st, path, in_polymer, seqres=None, layout=None):
+    """Entities as set_entities sets them, and the file: as gemmi writes it
+    (each chain's polymer, TER, then its other residues), also kept in
+    canonical_dir, or with its records rearranged by layout (laid_out)."""
+    set_entities(st, in_polymer, seqres)
     canonical = os.path.join(canonical_dir, os.path.basename(path))
     st.write_pdb(canonical)
     with open(canonical) as f:
@@ -576,6 +614,136 @@ def make_hand(path):
     finish(st, path, lambda r: True)
 
 
+def moved_after(blocks, which, after):
+    """The blocks with those whose key which() accepts moved, in their order,
+    to just after the block keyed after."""
+    moving = [b for b in blocks if which(b[0])]
+    rest = [b for b in blocks if not which(b[0])]
+    at = next(i for i, b in enumerate(rest) if b[0] == after) + 1
+    return rest[:at] + moving + rest[at:]
+
+
+def make_split(path):
+    """1RX2's VAL 10, ASP 11 and LEU 4 as a cavity finder lists them: one or
+    two side-chain atoms each, bonded to nothing, the first residue's atoms
+    in two runs (the second after LEU 4), then TER."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    for num, names in ((10, ("N", "CB")), (11, ("CG",)), (4, ("CD1",))):
+        res = next(r for r in a if r.seqid.num == num).clone()
+        for name in [atom.name for atom in res if atom.name not in names]:
+            res.remove_atom(name, "*")
+        chain.add_residue(res)
+    model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        key, lines = blocks[0]
+        at = next(i for i, b in enumerate(blocks) if b[0] == ("A", "TER"))
+        return [(key, lines[:1])] + blocks[1:at] + [(key, lines[1:])] + blocks[at:]
+    finish(st, path, lambda r: True, layout=layout)
+
+
+def make_late(path):
+    """Chain A: 1RX2's residues 1-6 and a water, SER 3 (bonded to ILE 2 and
+    LEU 4) given after TER and the water; chain B: the residues moved, with
+    an acetyl cap (ACE 0, its C 1.33 A from MET 1's N) given after TER;
+    chain C: residues 16-20 moved, with two sugars after TER, the first's C1
+    bonded to ASN 18's ND2, the second's C1 to the first's O4."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 6]
+    chain_a = gemmi.Chain("A")
+    for res in polymer + [next(r for r in a if r.name == "HOH")]:
+        chain_a.add_residue(res.clone())
+    chain_b = gemmi.Chain("B")
+    n, ca = polymer[0]["N"][0].pos, polymer[0]["CA"][0].pos
+    c = along(n, n + (n - ca), 1.33)
+    cap = new_residue("ACE", 0)
+    cap.add_atom(new_atom("C", "C", c))
+    cap.add_atom(new_atom("O", "O", c + gemmi.Position(0, 1.23, 0)))
+    cap.add_atom(new_atom("CH3", "C", along(c, c + (c - n), 1.5)))
+    for res in [cap] + polymer:
+        chain_b.add_residue(moved(res, gemmi.Position(0, 0, 40)))
+    chain_c = gemmi.Chain("C")
+    for res in [r for r in a if 16 <= r.seqid.num <= 20]:
+        chain_c.add_residue(moved(res, gemmi.Position(0, 0, 80)))
+    nd2, cg = chain_c[2]["ND2"][0].pos, chain_c[2]["CG"][0].pos
+    side = (nd2 - cg).cross(gemmi.Position(0, 0, 1))
+    side = gemmi.Position(side.x, side.y, side.z) * (0.8 / side.length())
+
+    def sugar(num, names, start, turn):
+        """A zigzag of 1.44 A steps on from ND2, away from CG."""
+        res = new_residue("NAG", num)
+        for i, name in enumerate(names):
+            res.add_atom(new_atom(name, name[0], along(nd2, nd2 + (nd2 - cg), start + 1.2 * i) +
+                                  side * ((i + turn) % 2)))
+        return res
+    chain_c.add_residue(sugar(501, ["C1", "C2", "N2", "C3", "O4"], 1.45, 0))
+    chain_c.add_residue(sugar(502, ["C1", "C2", "N2", "C3", "O5"], 7.45, 1))
+    for chain in (chain_a, chain_b, chain_c):
+        model.add_chain(chain)
+    st.add_model(model)
+
+    def layout(blocks):
+        water = next(b[0] for b in blocks if b[0][0] == "A" and b[0][-1] == "HOH")
+        blocks = moved_after(blocks, lambda k: k == ("A", 3, "SER"), water)
+        return moved_after(blocks, lambda k: k == ("B", 0, "ACE"), ("B", "TER"))
+    finish(st, path, lambda r: r.name not in ("HOH", "NAG"), layout=layout)
+
+
+def make_breaks(path):
+    """Chain A: 1RX2's residues 1-10, residue 5 as a HETATM MSE cut to CB and
+    moved 4 A, ALA 6 moved -4 A: both bonded to nothing, 7-10 bonded. Chain
+    B: a DNA strand DG DA 5CM DT, the modified nucleotide (HETATM) moved
+    3 A, so that its O3'-P bonds on both sides are broken."""
+    st, model, a = from_1rx2()
+    chain_a = gemmi.Chain("A")
+    for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 10]:
+        if res.seqid.num == 5:
+            copy = new_residue("MSE", 5)
+            for atom in res:
+                if atom.name in ("N", "CA", "C", "O", "CB"):
+                    copy.add_atom(atom.clone())
+            res = moved(copy, gemmi.Position(0, 4, 0))
+        elif res.seqid.num == 6:
+            res = moved(res, gemmi.Position(0, -4, 0))
+        chain_a.add_residue(res.clone())
+    chain_b = gemmi.Chain("B")
+    for i, name in enumerate(["DG", "DA", "5CM", "DT"]):
+        res = new_residue(name, i + 1, het=name == "5CM")
+        for atom, element, (x, y, z) in DNA_ATOMS:
+            if i == 0 and atom in ("P", "OP1", "OP2"):
+                continue
+            shift = 3.0 if name == "5CM" else 0.0
+            res.add_atom(new_atom(atom, element, gemmi.Position(6.0 * i + x, y + shift, z + 60)))
+        chain_b.add_residue(res)
+    for chain in (chain_a, chain_b):
+        model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: True)
+
+
+def make_apart(path):
+    """mmCIF: 1RX2's residues 1-5, and a glycine (a copy of GLY 15 moved
+    25 A, given as ATOM) with a label_asym_id and non-polymer entity of its
+    own, as gemmi writes them."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 5]:
+        chain.add_residue(res.clone())
+    glycine = moved(next(r for r in a if r.seqid.num == 15), gemmi.Position(0, 0, -25))
+    glycine.seqid = gemmi.SeqId(401, " ")
+    chain.add_residue(glycine)
+    model.add_chain(chain)
+    st.add_model(model)
+    set_entities(st, lambda r: r.seqid.num != 401)
+    for i, entity in enumerate(st.entities):
+        entity.name = str(i + 1)
+    groups = gemmi.MmcifOutputGroups(True)
+    groups.group_pdb = True  # the record kinds: all ATOM
+    st.make_mmcif_document(groups).write_file(path)
+
+
 def make_sources(directory, canonical):
     """Writes the sources into directory, each also as gemmi orders it into
     canonical."""
@@ -590,6 +758,42 @@ def make_sources(directory, canonical):
     make_inserts(os.path.join(directory, "label_inserts.pdb"))
     make_waters(os.path.join(directory, "label_waters.pdb"))
     make_hand(os.path.join(directory, "label_hand.pdb"))
+    make_split(os.path.join(directory, "label_split.pdb"))
+    make_late(os.path.join(directory, "label_late.pdb"))
+    make_breaks(os.path.join(directory, "label_breaks.pdb"))
+    make_apart(os.path.join(directory, "label_apart.cif"))
+
+
+def molecule_rows(path):
+    """gemmi's reading of a file as compare-able lines, one group to a chain
+    in order of the chain ids: its polymer's residues in order (name,
+    number, insertion code) with the _entity_poly.type the file gives (the
+    kind gemmi finds where it gives none), its ligands' names sorted, and
+    its number of waters."""
+    st = gemmi.read_structure(path)
+    st.setup_entities()
+    types = {}
+    for entity in st.entities:
+        if entity.entity_type == gemmi.EntityType.Polymer:
+            for sub in entity.subchains:
+                types[sub] = MMCIF_POLYMER_TYPES.get(str(entity.polymer_type).split(".")[-1])
+    rows = []
+    for chain in sorted(st[0], key=lambda c: c.name):
+        name = chain.name or "''"
+        polymer = [r for r in chain if r.entity_type == gemmi.EntityType.Polymer]
+        if polymer:
+            kind = types.get(polymer[0].subchain) or MMCIF_POLYMER_TYPES[
+                str(chain.get_polymer().check_polymer_type()).split(".")[-1]]
+            rows.append("%s polymer %s %s" % (name, kind, " ".join(
+                "%s%d%s" % (r.name, r.seqid.num, r.seqid.icode.strip()) for r in polymer)))
+        ligands = sorted(r.name for r in chain if r.entity_type not in (
+            gemmi.EntityType.Polymer, gemmi.EntityType.Water))
+        if ligands:
+            rows.append("%s ligands %s" % (name, " ".join(ligands)))
+        waters = sum(1 for r in chain if r.entity_type == gemmi.EntityType.Water)
+        if waters:
+            rows.append("%s waters %d" % (name, waters))
+    return rows
 
 
 def make_all(directory):
@@ -603,6 +807,12 @@ def make_all(directory):
                 f.write("source %s\n" % source)
                 f.write("\n".join(residue_rows(os.path.join(canonical, source))) + "\n")
                 f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(canonical, source))))
+    with open(os.path.join(directory, "label_molecules.txt"), "w") as f:
+        f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
+        for source in sorted(REAL_SOURCES) + ["label_apart.cif"]:
+            f.write("source %s\n" % source)
+            f.write("\n".join(molecule_rows(
+                os.path.join(DATA if source in REAL_SOURCES else directory, source))) + "\n")
 
 
 def molecules(path, entities):

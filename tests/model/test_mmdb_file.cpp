@@ -243,6 +243,66 @@ std::vector<std::string> records_in_order(const std::vector<std::string>& record
   return ordered;
 }
 
+// The molecules of a written file in the form of label_molecules.txt, one
+// group to a chain in order of the chain ids: the polymer's type and
+// residues in order, the ligands' names sorted, the number of waters. In
+// mmCIF the polymer is what its entities say (residue_labels); in PDB form,
+// which states no type ("-"), the residues before the chain's TER record
+// (none in a chain without one).
+std::vector<std::string> written_molecules(const String& path) {
+  struct Chain {
+    std::string type = "-", polymer;
+    std::multiset<std::string> ligands;
+    int waters = 0;
+  };
+  std::map<std::string, Chain> chains;
+  const auto add = [&](const std::string& chain, const std::string& name, const std::string& number,
+                       const std::string& part) {
+    Chain& c = chains[chain];
+    if (name == "HOH" || name == "WAT" || name == "DOD" || name == "H2O")
+      ++c.waters;
+    else if (part == "polymer")
+      c.polymer += " " + name + number;
+    else
+      c.ligands.insert(name);
+  };
+  if (path.substr(path.size() - 4) == ".cif") {
+    for (const std::string& row : residue_labels(path)) {
+      std::istringstream fields(row);
+      std::string f[10];
+      for (std::string& field : f) fields >> field;
+      if (f[8] == "polymer") chains[f[0]].type = f[9];
+      add(f[0], f[3], f[1] + (f[2] == "." ? "" : f[2]), f[8]);
+    }
+  } else {
+    const std::vector<std::string> records = pdb_records(path);
+    std::set<std::string> ending, ended;  // the chains with a TER record; those past it
+    for (const std::string& record : records)
+      if (record.rfind("TER", 0) == 0) ending.insert(record.substr(15, 1));
+    std::string last;
+    for (const std::string& record : records) {
+      const std::string chain = record.substr(15, 1);
+      if (record.rfind("TER", 0) == 0) {
+        ended.insert(chain);
+      } else if (record.substr(11) != last) {
+        last = record.substr(11);
+        add(chain == " " ? "''" : chain, String(record.substr(11, 3)).trim(),
+            std::to_string(std::stoi(record.substr(16, 4))) + String(record.substr(20, 1)).trim(),
+            ending.count(chain) && !ended.count(chain) ? "polymer" : "ligand");
+      }
+    }
+  }
+  std::vector<std::string> lines;
+  for (const auto& [id, c] : chains) {
+    if (!c.polymer.empty()) lines.push_back(id + " polymer " + c.type + c.polymer);
+    std::string names;
+    for (const std::string& name : c.ligands) names += " " + name;
+    if (!names.empty()) lines.push_back(id + " ligands" + names);
+    if (c.waters > 0) lines.push_back(id + " waters " + std::to_string(c.waters));
+  }
+  return lines;
+}
+
 // The first line of a text file, compressed or not, that is not blank,
 // and the number of its lines that start with ATOM or HETATM after blanks.
 std::pair<std::string, int> head_and_atoms(const String& path) {
@@ -536,7 +596,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
     } else if (line[0] != '#' && rows) {
       rows->push_back(line);
     }
-  ASSERT_EQ(cases.size(), 9u);
+  ASSERT_EQ(cases.size(), 12u);
   for (const auto& [source, expected] : cases) {
     const String path = vantrel_testing::fixture_path(source);
     const String stem = source.substr(0, source.size() - 4);
@@ -568,6 +628,54 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
         EXPECT_EQ(pdb_records(again), pdb_records(pdb));
       else
         EXPECT_EQ(residue_labels(again), expected);
+    }
+  }
+}
+
+// Files other programs write (label_molecules.txt; their sources in the
+// fixture script), written from the object read, from it after a model
+// of it was exported into it, and from a model exported into a new
+// object, hold the molecules gemmi reads in them: a chromophore given as
+// ATOM and bonded into the chain through atoms of other names (1EMA's CRO
+// 66), a peptide whose biotin and linker are bonded through their own
+// atom names, given as HETATM (4WVP's chain I, polypeptide(L) as the file
+// says), and a cavity finder's atom lists, bonded to nothing, a residue's
+// atoms in several runs, one TER record at the end (fpocket; 4URL's ASN 77
+// between two bonded residues); and an mmCIF file whose free glycine,
+// given as ATOM, has a label_asym_id of its own (made by the script).
+TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
+  const model_testing::Scratch scratch;
+  std::ifstream in = vantrel_testing::open_fixture("label_molecules.txt");
+  std::map<std::string, std::vector<std::string>> cases;
+  std::vector<std::string>* lines = nullptr;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("source ", 0) == 0)
+      lines = &cases[line.substr(7)];
+    else if (line[0] != '#' && lines)
+      lines->push_back(line);
+  ASSERT_EQ(cases.size(), 6u);
+  for (const auto& [source, expected] : cases) {
+    MMDBfile read, same, fresh;
+    read.read_file(vantrel_testing::fixture_path(source));
+    same.read_file(vantrel_testing::fixture_path(source));
+    MiniMol mol;
+    same.import_minimol(mol, -1);
+    same.export_minimol(mol);
+    fresh.export_minimol(mol);
+    // The PDB form states no polymer type.
+    std::vector<std::string> untyped = expected;
+    for (std::string& line : untyped)
+      if (line.find(" polymer ") != std::string::npos) {
+        const std::size_t type = line.find(" polymer ") + 9;
+        line.replace(type, line.find(' ', type) - type, "-");
+      }
+    for (const auto& [file, route] :
+         {std::pair{&read, "read"}, {&same, "same"}, {&fresh, "fresh"}}) {
+      SCOPED_TRACE(source + " " + route);
+      file->write_file(scratch.path("out.pdb"), MMDBManager::PDB);
+      file->write_file(scratch.path("out.cif"), MMDBManager::CIF);
+      EXPECT_EQ(written_molecules(scratch.path("out.pdb")), untyped);
+      EXPECT_EQ(written_molecules(scratch.path("out.cif")), expected);
     }
   }
 }
