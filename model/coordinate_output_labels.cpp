@@ -741,7 +741,7 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     set_model_labels(model, parts, read_labels);
   }
   if (!edited && !reordered) return;
-  mmdb.FinishStructEdit();
+  finish_edit(mmdb);
   // Serial numbers (mmCIF atom ids) in the order the records are written,
   // TER records counted, as in a PDB file.
   mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);
@@ -770,7 +770,7 @@ void remove_ter_records(mmdb::Manager& mmdb) {
       if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
   }
   if (ters.empty()) return;
-  mmdb.FinishStructEdit();
+  finish_edit(mmdb);
   mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);  // atom ids without the gaps the records left
 }
 

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -527,6 +528,10 @@ void MMDBfile::export_minimol(const MiniMol& model) {
   if (!db_model) {
     db_model = new mmdb::Model();
     AddModel(db_model);
+    // The number of the model the node came from ("/2"), where no other
+    // model has it: a file's lone model 2 is written as model 2.
+    const int number = model_cid.size() > 1 ? std::atoi(model_cid.c_str() + 1) : 0;
+    if (number > 0 && !GetModel(number)) db_model->SetMMDBManager(this, number);
   }
   for (SPoly& poly : polys) {
     if (!poly.db_chain) {
@@ -580,7 +585,7 @@ void MMDBfile::export_minimol(const MiniMol& model) {
       }
     }
   }
-  FinishStructEdit();
+  finish_edit(*this);
 }
 
 }  // namespace vantrel

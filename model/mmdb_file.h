@@ -121,8 +121,10 @@ class MMDBfile : public MMDBManager {
   void import_minimol(MiniMol& model, int selection);
   //! Writes the model into the library's hierarchy: objects found through
   //! the nodes' "CID" paths are updated, the rest created in model order, a
-  //! created atom a HETATM record when it has a "Het" property, and a
-  //! created residue with a "Ter" property followed by a TER record.
+  //! created model with the number its "CID" path gives (a file's lone
+  //! model 2 stays model 2) unless another model has it, a created atom a
+  //! HETATM record when it has a "Het" property, and a created residue
+  //! with a "Ter" property followed by a TER record.
   //! Missing numbers leave the library's values as they were.
   void export_minimol(const MiniMol& model);
 
