@@ -249,6 +249,32 @@ String gzip_compressed(const String& file, const String& content) {
   return String(reinterpret_cast<const char*>(packed.data()), size);
 }
 
+// The library keeps a TER record before the first atom of its model (a
+// bare TER line there) in a residue, and a chain, of its own, which hold no
+// atom and ids the writers refuse (an insertion code "\x01"). Such a
+// record ends nothing: it is dropped with its residue and chain. TER
+// records after an atom, and one that names a residue with atoms, are
+// left alone.
+void drop_ter_records_before_atoms(mmdb::Manager& mmdb) {
+  bool dropped = false;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    bool atoms_before = false;
+    for (int c = 0; model && c < model->GetNumberOfChains() && !atoms_before; ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      for (int r = 0; chain && r < chain->GetNumberOfResidues() && !atoms_before; ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
+          atoms_before = atoms_before || (residue->GetAtom(a) && !residue->GetAtom(a)->Ter);
+        if (!residue || atoms_before) continue;
+        chain->DeleteResidue(r);  // the library drops the chain left empty
+        dropped = true;
+      }
+    }
+  }
+  if (dropped) finish_edit(mmdb);
+}
+
 }  // namespace
 
 void MMDBfile::read_file(const String& file) {
@@ -320,6 +346,7 @@ void MMDBfile::read_file(const String& file) {
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
   check_atom_count(*this, file, atoms_in_text);
+  drop_ter_records_before_atoms(*this);
 }
 
 void MMDBfile::write_file(const String& file, TYPE type) { write_output(file, type, nullptr); }
