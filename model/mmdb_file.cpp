@@ -370,9 +370,8 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   if (type != BINARY) {
     if (const String fault = output_id_fault(*this, type != CIF); !fault.empty())
       refuse_output(file, fault);
-    set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF, type != CIF);
+    set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF);
   }
-  if (type == CIF) remove_ter_records(*this);
   std::optional<Block_code> block;
   if (type == CIF) block.emplace(*this, file);
   // The library keeps the mmCIF data of its last write and adds the next
@@ -416,7 +415,11 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   };
   String content;
   if (type == CIF) {
-    const int rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
+    int rc;
+    {
+      const Ter_records_aside aside(*this);  // while the data are made
+      rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
+    }
     FType = read_type;
     if (rc != 0) write_error(file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
