@@ -364,8 +364,8 @@ template <class T> T most_counted(const std::vector<std::pair<T, int>>& counts) 
 
 // Counts one more of value in counts (most_counted).
 template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& value) {
-  const auto found = std::find_if(counts.begin(), counts.end(),
-                                  [&](const auto& c) { return c.first == value; });
+  const auto found =
+      std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == value; });
   if (found == counts.end())
     counts.emplace_back(value, 1);
   else
@@ -392,8 +392,10 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // label_asym_id goes elsewhere, or whose group has another, and one
 // without labels, is labelled afresh with its group: every label_asym_id
 // then holds one group's entity, the new names and entities avoiding those
-// kept. A polymer residue keeps its label_seq_id where that is above the
-// one before it, else is numbered as a new one.
+// kept. A polymer residue that does not continue the backbone of the one
+// before it keeps its label_seq_id where that is above the one before
+// (the residues missing between as its source numbers them), else is
+// numbered as a new one.
 void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
                       const bool read_labels) {
   struct Group {
@@ -403,12 +405,14 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     int chain;
     String name;     // its label_asym_id; empty until chosen
     int entity = 0;  // its label_entity_id; 0 until chosen
-    int holder() const { return chain * 4 + int(part); }  // its part of its chain
+    // Its part of its chain, as a number.
+    int holder() const { return chain * 4 + int(part); }
   };
   std::vector<Group> polymers, ligands, waters;
   for (int c = 0; c < int(parts.size()); ++c) {
     mmdb::Chain* chain = model->GetChain(c);
-    Group polymer{{}, "polymer", Part::polymer, c, "", 0}, water{{}, "water", Part::water, c, "", 0};
+    Group polymer{{}, "polymer", Part::polymer, c, "", 0},
+        water{{}, "water", Part::water, c, "", 0};
     for (int r = 0; r < int(parts[c].size()); ++r) {
       mmdb::Residue* residue = chain->GetResidue(r);
       if (parts[c][r] == Part::polymer) {
@@ -484,15 +488,14 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
         residue->label_seq_id = mmdb::MinInt4;  // written "."
         continue;
       }
-      if (own && residue->label_seq_id > (previous ? previous->label_seq_id : 0)) {
-        previous = residue;
-        continue;
+      const bool continues = previous && continues_backbone(previous, residue);
+      const int before = previous ? previous->label_seq_id : 0;
+      if (continues || !own || residue->label_seq_id <= before) {
+        long long step = 1;
+        if (previous && !continues)
+          step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
+        residue->label_seq_id = previous ? int(std::min<long long>(INT_MAX, before + step)) : 1;
       }
-      long long step = 1;
-      if (previous && !continues_backbone(previous, residue))
-        step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
-      residue->label_seq_id =
-          previous ? int(std::min<long long>(INT_MAX, previous->label_seq_id + step)) : 1;
       previous = residue;
     }
   }
