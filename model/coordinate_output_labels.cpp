@@ -470,6 +470,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   }
   long long next_name = 0;
   for (Group& group : groups) {
+    const bool kept_name = !group.name.empty();
     while (group.name.empty()) {
       const String name = asym_name(next_name++);
       if (!used_names.count(name)) group.name = name;
@@ -481,7 +482,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     }
     mmdb::Residue* previous = nullptr;
     for (mmdb::Residue* residue : group.residues) {
-      const bool own = keeps(group, residue);
+      const bool own = kept_name && keeps(group, residue);
       copy_field(residue->label_asym_id, group.name);
       residue->label_entity_id = group.entity;
       if (group.part != Part::polymer) {
