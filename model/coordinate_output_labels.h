@@ -8,10 +8,10 @@
 #ifndef VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
 #define VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
 
+#include <vector>
+
 #include <mmdb2/mmdb_manager.h>
 #include <mmdb2/mmdb_mmcif_.h>
-
-#include <vector>
 
 #include "foundation/vstring.h"
 
@@ -53,7 +53,8 @@ void set_output_labels(mmdb::Manager& mmdb, bool read_labels);
 //! records are set aside, the atoms numbered on without them, for an mmCIF
 //! write; after, each is put back at the end of the residue that held it,
 //! and every record has its serial number back (a TER record in a residue
-//! without atoms, which ends nothing, is dropped).
+//! without atoms, which ends nothing, is dropped). The write then leaves
+//! the model as a PDB write does.
 class Ter_records_aside {
  public:
   explicit Ter_records_aside(mmdb::Manager& mmdb);
