@@ -485,6 +485,24 @@ String asym_name(long long k) {
   return name;
 }
 
+// The first of the values counted that is counted most often; counts
+// holds each value with its count, in the order the values came.
+template <class T> T most_counted(const std::vector<std::pair<T, int>>& counts) {
+  return std::max_element(counts.begin(), counts.end(),
+                          [](const auto& a, const auto& b) { return a.second < b.second; })
+      ->first;
+}
+
+// Counts one more of value in counts (most_counted).
+template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& value) {
+  const auto found =
+      std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == value; });
+  if (found == counts.end())
+    counts.emplace_back(value, 1);
+  else
+    ++found->second;
+}
+
 // Sets the mmCIF label ids of a model's residues, as files from the PDB
 // give them: the polymer of each chain, each ligand and the waters of each
 // chain are groups with label_asym_ids of their own, named in that order
@@ -493,19 +511,39 @@ String asym_name(long long k) {
 // residue names, then water. A polymer residue's label_seq_id follows the
 // one before it by 1 where it continues its backbone, and otherwise by as
 // much as the residue numbers step (missing residues), at least 1; the
-// first is 1. Other residues have none. A residue with kept labels (read
-// from mmCIF) keeps them, and gives its group's labels to the group's
-// other residues; new names and entities then avoid those kept.
+// first is 1. Other residues have none.
+//
+// A model read from mmCIF (read_labels) keeps the labels it was read with
+// where they agree with the groups, which may have moved residues out of
+// the label_asym_id they were read in. Each label_asym_id read goes to the
+// groups of one part (polymer, ligand or water) of one chain, those
+// holding most of its residues (the first on a tie); a polymer or water
+// group takes the one of those most of its residues hold. Each entity read
+// goes to the part most of the residues keeping it are in. A residue whose
+// label_asym_id goes elsewhere, or whose group has another, and one
+// without labels, is labelled afresh with its group: every label_asym_id
+// then holds one group's entity, the new names and entities avoiding those
+// kept. A polymer residue that does not continue the backbone of the one
+// before it keeps its label_seq_id where that is above the one before
+// (the residues missing between as its source numbers them), else is
+// numbered as a new one.
 void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
                       const bool read_labels) {
   struct Group {
     std::vector<mmdb::Residue*> residues;
     String entity_key;
+    Part part;
+    int chain;
+    String name;     // its label_asym_id; empty until chosen
+    int entity = 0;  // its label_entity_id; 0 until chosen
+    // Its part of its chain, as a number.
+    int holder() const { return chain * 4 + int(part); }
   };
   std::vector<Group> polymers, ligands, waters;
   for (int c = 0; c < int(parts.size()); ++c) {
     mmdb::Chain* chain = model->GetChain(c);
-    Group polymer{{}, "polymer"}, water{{}, "water"};
+    Group polymer{{}, "polymer", Part::polymer, c, "", 0},
+        water{{}, "water", Part::water, c, "", 0};
     for (int r = 0; r < int(parts[c].size()); ++r) {
       mmdb::Residue* residue = chain->GetResidue(r);
       if (parts[c][r] == Part::polymer) {
@@ -514,7 +552,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       } else if (parts[c][r] == Part::water) {
         water.residues.push_back(residue);
       } else if (parts[c][r] == Part::ligand) {
-        ligands.push_back(Group{{residue}, String("ligand ") + residue->name});
+        ligands.push_back(
+            Group{{residue}, String("ligand ") + residue->name, Part::ligand, c, "", 0});
       }
     }
     if (!polymer.residues.empty()) polymers.push_back(polymer);
@@ -524,52 +563,70 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   groups.insert(groups.end(), ligands.begin(), ligands.end());
   groups.insert(groups.end(), waters.begin(), waters.end());
 
-  const auto kept = [&](mmdb::Residue* residue) {
+  const auto read = [&](mmdb::Residue* residue) {
     return read_labels && residue->label_asym_id[0] != '\0';
   };
-  std::set<String> used_names;
-  std::map<String, int> entities;
+  std::map<String, std::vector<std::pair<int, int>>> holders;  // by label_asym_id read
+  for (const Group& group : groups)
+    for (mmdb::Residue* residue : group.residues)
+      if (read(residue)) count(holders[residue->label_asym_id], group.holder());
+  for (Group& group : groups) {
+    std::vector<std::pair<String, int>> names;
+    for (mmdb::Residue* residue : group.residues)
+      if (read(residue) && most_counted(holders[residue->label_asym_id]) == group.holder())
+        count(names, String(residue->label_asym_id));
+    if (!names.empty()) group.name = most_counted(names);
+  }
+  const auto keeps = [&](const Group& group, mmdb::Residue* residue) {
+    return read(residue) && group.name == residue->label_asym_id;
+  };
+  std::map<int, std::vector<std::pair<Part, int>>> entity_parts;  // by entity read
   int last_entity = 0;
   for (const Group& group : groups)
     for (mmdb::Residue* residue : group.residues)
-      if (kept(residue)) {
-        used_names.insert(residue->label_asym_id);
-        if (residue->label_entity_id <= 0) continue;  // none the library could hold
-        entities.emplace(group.entity_key, residue->label_entity_id);
+      if (keeps(group, residue) && residue->label_entity_id > 0) {  // none the library could hold
+        count(entity_parts[residue->label_entity_id], group.part);
         last_entity = std::max(last_entity, residue->label_entity_id);
       }
+  std::set<String> used_names;
+  std::map<String, int> entities;
+  for (Group& group : groups) {
+    if (!group.name.empty()) used_names.insert(group.name);
+    for (mmdb::Residue* residue : group.residues)
+      if (!group.entity && keeps(group, residue) && residue->label_entity_id > 0 &&
+          most_counted(entity_parts[residue->label_entity_id]) == group.part) {
+        group.entity = residue->label_entity_id;
+        entities.emplace(group.entity_key, group.entity);
+      }
+  }
   long long next_name = 0;
-  for (const Group& group : groups) {
-    const auto with_labels = std::find_if(group.residues.begin(), group.residues.end(), kept);
-    String name;
-    int entity = 0;
-    if (with_labels != group.residues.end()) {
-      name = (*with_labels)->label_asym_id;
-      entity = (*with_labels)->label_entity_id;
-    } else {
-      do name = asym_name(next_name++);
-      while (used_names.count(name));
+  for (Group& group : groups) {
+    const bool kept_name = !group.name.empty();
+    while (group.name.empty()) {
+      const String name = asym_name(next_name++);
+      if (!used_names.count(name)) group.name = name;
     }
-    // The library reads an entity id that is no number ("water") as 0.
-    if (entity <= 0) {
+    if (group.entity <= 0) {
       const auto found = entities.emplace(group.entity_key, last_entity + 1);
       if (found.second) ++last_entity;
-      entity = found.first->second;
+      group.entity = found.first->second;
     }
-    const bool polymer = group.entity_key.compare(0, 7, "polymer") == 0;
     mmdb::Residue* previous = nullptr;
     for (mmdb::Residue* residue : group.residues) {
-      const bool own = kept(residue);
-      if (!own) copy_field(residue->label_asym_id, name);
-      if (!own || residue->label_entity_id <= 0) residue->label_entity_id = entity;
-      if (!polymer) {
-        if (!own) residue->label_seq_id = mmdb::MinInt4;  // written "."
-      } else if (!own || residue->label_seq_id <= 0) {
+      const bool own = kept_name && keeps(group, residue);
+      copy_field(residue->label_asym_id, group.name);
+      residue->label_entity_id = group.entity;
+      if (group.part != Part::polymer) {
+        residue->label_seq_id = mmdb::MinInt4;  // written "."
+        continue;
+      }
+      const bool continues = previous && continues_backbone(previous, residue);
+      const int before = previous ? previous->label_seq_id : 0;
+      if (continues || !own || residue->label_seq_id <= before) {
         long long step = 1;
-        if (previous && !continues_backbone(previous, residue))
+        if (previous && !continues)
           step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
-        residue->label_seq_id =
-            previous ? int(std::min<long long>(INT_MAX, previous->label_seq_id + step)) : 1;
+        residue->label_seq_id = previous ? int(std::min<long long>(INT_MAX, before + step)) : 1;
       }
       previous = residue;
     }
@@ -879,7 +936,7 @@ int run_end(mmdb::Chain* chain, const bool read_labels) {
   return end;
 }
 
-void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool pdb) {
+void set_output_labels(mmdb::Manager& mmdb, const bool read_labels) {
   bool edited = false, reordered = false;
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
@@ -892,7 +949,7 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
       std::vector<int> order;
       parts[c] = chain_parts(chain, read_labels, holds_ter, order);
       reordered = polymer_first(chain, order, parts[c], holds_ter) || reordered;
-      if (pdb) edited = place_ter(chain, parts[c], holds_ter) || edited;
+      edited = place_ter(chain, parts[c], holds_ter) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
         mmdb::Residue* residue = chain->GetResidue(r);
         if (!residue) continue;
@@ -920,7 +977,7 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels, const bool p
     last = atom->serNum;
   });
   if (!edited && !reordered && rising) return;
-  mmdb.FinishStructEdit();
+  finish_edit(mmdb);
   mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);
 }
 
@@ -936,19 +993,40 @@ Block_code::Block_code(mmdb::Manager& mmdb, const String& file)
 
 Block_code::~Block_code() { mmdb_.SetEntryID(own_.c_str()); }
 
-void remove_ter_records(mmdb::Manager& mmdb) {
+Ter_records_aside::Ter_records_aside(mmdb::Manager& mmdb) : mmdb_(mmdb) {
   std::vector<mmdb::Atom*> ters;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
-    if (atom->Ter && atom->GetResidue()) ters.push_back(atom);
+    if (!atom->Ter)
+      serials_.emplace_back(atom, atom->serNum);
+    else if (atom->GetResidue())
+      ters.push_back(atom);
   });
   for (mmdb::Atom* ter : ters) {
     mmdb::Residue* residue = ter->GetResidue();
+    int atoms = 0;  // the residue's other records: one without any goes with its TER
+    for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
+      atoms += residue->GetAtom(a) && !residue->GetAtom(a)->Ter;
+    if (atoms > 0) held_.emplace_back(residue, ter->serNum);
     for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
       if (residue->GetAtom(a) == ter) residue->DeleteAtom(a);
   }
-  if (ters.empty()) return;
-  mmdb.FinishStructEdit();
+  if (ters.empty()) {
+    serials_.clear();  // nothing to put back
+    return;
+  }
+  finish_edit(mmdb);
   mmdb.PDBCleanup(mmdb::PDBCLEAN_SERIAL);  // atom ids without the gaps the records left
+}
+
+Ter_records_aside::~Ter_records_aside() {
+  for (const auto& [residue, serial] : held_) {
+    mmdb::Atom* ter = new mmdb::Atom();
+    residue->AddAtom(ter);
+    ter->MakeTer();
+    ter->serNum = serial;
+  }
+  for (const auto& [atom, serial] : serials_) atom->serNum = serial;
+  if (!held_.empty()) finish_edit(mmdb_);
 }
 
 }  // namespace vantrel::mmdb_internal

@@ -8,6 +8,8 @@
 #ifndef VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
 #define VANTREL_MODEL_COORDINATE_OUTPUT_LABELS_H
 
+#include <vector>
+
 #include <mmdb2/mmdb_manager.h>
 #include <mmdb2/mmdb_mmcif_.h>
 
@@ -45,21 +47,39 @@ int run_end(mmdb::Chain* chain, bool read_labels);
 //! waters. The library leaves placeholders in these fields for a model
 //! made in memory (".", "---", -32767) and labels every residue of a PDB
 //! file with its chain id and residue number; with read_labels (the last
-//! file read was mmCIF) a residue keeps the labels it was read with. Each
-//! chain's residues are put in the order they are written: its polymer
-//! first, in the order it had, with each residue that joins it from outside
-//! the chain's run (run_end) where its backbone bond puts it, then its
-//! other residues in the order they had; for the PDB form (pdb) the chain
-//! has one TER record, after its polymer, and none without one. Where
-//! records moved, TER records came or went, or serial numbers do not rise
-//! in the written order, the atoms are numbered anew in that order.
-void set_output_labels(mmdb::Manager& mmdb, bool read_labels, bool pdb);
+//! file read was mmCIF) a residue keeps the labels it was read with where
+//! they agree with its chain's polymer, ligands and waters. Each chain's
+//! residues are put in the order they are written: its polymer first, in
+//! the order it had, with each residue that joins it from outside the
+//! chain's run (run_end) where its backbone bond puts it, then its other
+//! residues in the order they had; the chain has one TER record, after its
+//! polymer, and none without one (an mmCIF write sets them aside while it
+//! writes: Ter_records_aside). Where records moved, TER records came or
+//! went, or serial numbers do not rise in the written order, the atoms are
+//! numbered anew in that order. Both forms leave the model so: a second
+//! write, of either form, finds the polymers the first found.
+void set_output_labels(mmdb::Manager& mmdb, bool read_labels);
 
-//! The library writes a TER record (kept from a PDB file) into mmCIF as an
-//! atom row without name or position, which readers, this library's too,
-//! take for an atom at the origin. mmCIF has no such records: this removes
-//! them before an mmCIF write, and numbers the atoms on without them.
-void remove_ter_records(mmdb::Manager& mmdb);
+//! The library writes a TER record into mmCIF as an atom row without name
+//! or position, which readers, this library's too, take for an atom at the
+//! origin; mmCIF has no such records. While it lives, the model's TER
+//! records are set aside, the atoms numbered on without them, for an mmCIF
+//! write; after, each is put back at the end of the residue that held it,
+//! and every record has its serial number back (a TER record in a residue
+//! without atoms, which ends nothing, is dropped). The write then leaves
+//! the model as a PDB write does.
+class Ter_records_aside {
+ public:
+  explicit Ter_records_aside(mmdb::Manager& mmdb);
+  ~Ter_records_aside();
+  Ter_records_aside(const Ter_records_aside&) = delete;
+  Ter_records_aside& operator=(const Ter_records_aside&) = delete;
+
+ private:
+  mmdb::Manager& mmdb_;
+  std::vector<std::pair<mmdb::Residue*, int>> held_;  // the TER records' residues and serials
+  std::vector<std::pair<mmdb::Atom*, int>> serials_;  // of the atoms
+};
 
 //! Completes the library's mmCIF data made for a write of the model (after
 //! set_output_labels): adds what each entity is (_entity: polymer,

@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <optional>
@@ -249,6 +250,32 @@ String gzip_compressed(const String& file, const String& content) {
   return String(reinterpret_cast<const char*>(packed.data()), size);
 }
 
+// The library keeps a TER record before the first atom of its model (a
+// bare TER line there) in a residue, and a chain, of its own, which hold no
+// atom and ids the writers refuse (an insertion code "\x01"). Such a
+// record ends nothing: it is dropped with its residue and chain. TER
+// records after an atom, and one that names a residue with atoms, are
+// left alone.
+void drop_ter_records_before_atoms(mmdb::Manager& mmdb) {
+  bool dropped = false;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
+    mmdb::Model* model = mmdb.GetModel(m);
+    bool atoms_before = false;
+    for (int c = 0; model && c < model->GetNumberOfChains() && !atoms_before; ++c) {
+      mmdb::Chain* chain = model->GetChain(c);
+      for (int r = 0; chain && r < chain->GetNumberOfResidues() && !atoms_before; ++r) {
+        mmdb::Residue* residue = chain->GetResidue(r);
+        for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
+          atoms_before = atoms_before || (residue->GetAtom(a) && !residue->GetAtom(a)->Ter);
+        if (!residue || atoms_before) continue;
+        chain->DeleteResidue(r);  // the library drops the chain left empty
+        dropped = true;
+      }
+    }
+  }
+  if (dropped) finish_edit(mmdb);
+}
+
 }  // namespace
 
 void MMDBfile::read_file(const String& file) {
@@ -320,6 +347,7 @@ void MMDBfile::read_file(const String& file) {
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
   check_atom_count(*this, file, atoms_in_text);
+  drop_ter_records_before_atoms(*this);
 }
 
 void MMDBfile::write_file(const String& file, TYPE type) { write_output(file, type, nullptr); }
@@ -343,9 +371,8 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   if (type != BINARY) {
     if (const String fault = output_id_fault(*this, type != CIF); !fault.empty())
       refuse_output(file, fault);
-    set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF, type != CIF);
+    set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF);
   }
-  if (type == CIF) remove_ter_records(*this);
   std::optional<Block_code> block;
   if (type == CIF) block.emplace(*this, file);
   // The library keeps the mmCIF data of its last write and adds the next
@@ -389,7 +416,11 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   };
   String content;
   if (type == CIF) {
-    const int rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
+    int rc;
+    {
+      const Ter_records_aside aside(*this);  // while the data are made
+      rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
+    }
     FType = read_type;
     if (rc != 0) write_error(file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
@@ -533,6 +564,10 @@ void MMDBfile::export_minimol(const MiniMol& model) {
   if (!db_model) {
     db_model = new mmdb::Model();
     AddModel(db_model);
+    // The number of the model the node came from ("/2"), where no other
+    // model has it: a file's lone model 2 is written as model 2.
+    const int number = model_cid.size() > 1 ? std::atoi(model_cid.c_str() + 1) : 0;
+    if (number > 0 && !GetModel(number)) db_model->SetMMDBManager(this, number);
   }
   const auto holds_ter = [](mmdb::Residue* residue) {
     for (int a = 0; residue && a < residue->GetNumberOfAtoms(); ++a)
@@ -604,7 +639,7 @@ void MMDBfile::export_minimol(const MiniMol& model) {
       }
     }
   }
-  FinishStructEdit();
+  finish_edit(*this);
 }
 
 }  // namespace vantrel

@@ -51,7 +51,9 @@ class Pending_outputs;
   record's columns 11-14, an mmCIF model number, read as strtod reads
   them and rounded; an mmCIF row whose number does not read so is in the
   model of the row before), and a model the library numbers otherwise is
-  compared with the text's first. A file in mmCIF or the library's binary
+  compared with the text's first. A TER record before the first atom of a
+  model ends nothing and is dropped (the library keeps it in a residue of
+  its own, with ids no write takes). A file in mmCIF or the library's binary
   form is first read in a child process and refused when that crashes,
   uses over 5 seconds of processor time and one more per megabyte, or does
   not finish within 20 times that, whatever the caller's signal settings
@@ -107,13 +109,20 @@ class Pending_outputs;
   from 1 along each polymer, stepping by 1 across a backbone bond and
   elsewhere by the step of the residue numbers (missing residues), "." for
   other residues. A model last read from mmCIF keeps the labels it was read
-  with, and residues without labels get new ones beside them. The mmCIF
+  with where they agree with its polymers, ligands and waters as written:
+  a residue they moved out of the label_asym_id it was read in, and one
+  without labels, gets new labels with its group, beside those kept, so
+  that each label_asym_id holds one entity and label_seq_id rises along
+  each polymer. The mmCIF
   block code is the model's entry id, or without one the file's name less
   folder and extension (a gzip ending dropped first), in letters, digits, "-",
   "_" and "." (others become "_"), at most 15 characters. TER records are
   not written to mmCIF (the library writes them as atoms); in PDB form a
-  chain has one TER record, after its polymer. A write sets these in the
-  library's objects, the entry id only while it writes. */
+  chain has one TER record, after its polymer. A model keeps its number (a
+  lone model 2 is written MODEL 2 ... ENDMDL in PDB form). A write of
+  either form sets these in the library's objects (the entry id only
+  while it writes), and leaves them as a PDB write does, the TER records
+  included: a later write of either form finds the same polymers. */
 class MMDBfile : public MMDBManager {
  public:
   //! Reads a PDB, mmCIF or binary file, the form recognised from its content
@@ -136,9 +145,11 @@ class MMDBfile : public MMDBManager {
   void import_minimol(MiniMol& model, int selection);
   //! Writes the model into the library's hierarchy: objects found through
   //! the nodes' "CID" paths are updated, the rest created in model order, a
-  //! created atom a HETATM record when it has a "Het" property; a created
-  //! residue with a "Ter" property is followed by a TER record, and in a
-  //! chain found with TER records they move to the residues with one.
+  //! created model with the number its "CID" path gives (a file's lone
+  //! model 2 stays model 2) unless another model has it, a created atom a
+  //! HETATM record when it has a "Het" property; a created residue with a
+  //! "Ter" property is followed by a TER record, and in a chain found with
+  //! TER records they move to the residues with one.
   //! Missing numbers leave the library's values as they were.
   void export_minimol(const MiniMol& model);
 

@@ -1,6 +1,7 @@
 // Plain access to the coordinate library's hierarchy for the model code:
 // every residue or atom record of a manager in turn, the buffer the library's id paths
-// are written into, and text stored into its fixed fields.
+// are written into, text stored into its fixed fields, and the end of an
+// edit that keeps the models' numbers.
 //
 // Internal to the model code.
 #ifndef VANTREL_MODEL_MMDB_HIERARCHY_H
@@ -52,6 +53,16 @@ template <std::size_t N> void copy_field(char (&field)[N], const String& text) {
   std::memcpy(field, text.data(), n);
   std::memset(field + n, 0, N - n);
 }
+
+//! Ends an edit of the hierarchy (the library's FinishStructEdit) with each
+//! model kept at its number. The library's end of an edit packs its table
+//! of models and numbers them 1, 2 ... in order; a file's lone MODEL 2 (or
+//! mmCIF model 2) is read as model 2 in the second place of the table, and
+//! only so is it written as model 2 (a MODEL record in PDB form, the
+//! library writing one only for a table of more than one place). The
+//! models are put back in the places of their numbers, unless two share
+//! one or one has none.
+void finish_edit(mmdb::Manager& mmdb);
 
 }  // namespace vantrel::mmdb_internal
 

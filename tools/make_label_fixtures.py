@@ -64,6 +64,10 @@ SEQRES records and a TER record after each chain's polymer):
                      and the last nucleotide after it (make_breaks)
   label_apart.cif    mmCIF: residues 1-5 of 1RX2 and a glycine given as
                      ATOM with a label_asym_id and entity of its own
+  label_moved.cif    gemmi's mmCIF of residues whose labels put them
+                     elsewhere than their bonds do (make_moved)
+  model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
+                     residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
                      order gemmi writes the source's model (each chain's
                      polymer, then its other residues, in file order):
@@ -85,10 +89,11 @@ SEQRES records and a TER record after each chain's polymer):
 Copied into tests/data as their projects ship them: the real_* files,
 whose repository and path REAL_SOURCES names.
 
-label_ahead, label_inserts, label_waters, label_split and label_late are
-written by gemmi and then rearranged (laid_out): what
-label_cases.txt holds is gemmi's reading of the file as gemmi wrote it, as
-each source's model should be written.
+label_ahead, label_inserts, label_waters, label_hand, label_split and
+label_late are written by gemmi and then rearranged (laid_out), label_moved
+relabelled: what label_cases.txt holds is gemmi's reading of the file as
+gemmi wrote it before (in PDB form), as each source's model should be
+written.
 """
 import os
 import sys
@@ -117,7 +122,8 @@ REAL_SOURCES = {
 }
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
            "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",
-           "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb"]
+           "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb",
+           "label_moved.cif"]
 
 
 def along(start, toward, length):
@@ -156,6 +162,11 @@ def moved(res, shift):
 canonical_dir = None
 
 
+def canonical(directory, source):
+    """Where finish() keeps the source as gemmi orders it, in PDB form."""
+    return os.path.join(directory, os.path.splitext(source)[0] + ".pdb")
+
+
 def set_entities(st, in_polymer, seqres=None):
     """Subchains and entities from the residues (in_polymer says which are in
     their chain's polymer), each polymer's SEQRES its residues unless seqres
@@ -180,14 +191,16 @@ def set_entities(st, in_polymer, seqres=None):
 def finish(st, path, in_polymer, seqres=None, layout=None):
     """Entities as set_entities sets them, and the file: as gemmi writes it
     (each chain's polymer, TER, then its other residues), also kept in
-    canonical_dir, or with its records rearranged by layout (laid_out)."""
+    canonical_dir, or with its records rearranged by layout (laid_out). An
+    mmCIF source (.cif) its maker writes."""
     set_entities(st, in_polymer, seqres)
-    canonical = os.path.join(canonical_dir, os.path.basename(path))
-    st.write_pdb(canonical)
-    with open(canonical) as f:
+    kept = canonical(canonical_dir, os.path.basename(path))
+    st.write_pdb(kept)
+    with open(kept) as f:
         text = f.read()
-    with open(path, "w") as f:
-        f.write(laid_out(text, layout) if layout else text)
+    if not path.endswith(".cif"):
+        with open(path, "w") as f:
+            f.write(laid_out(text, layout) if layout else text)
 
 
 def record_blocks(text):
@@ -744,11 +757,71 @@ def make_apart(path):
     st.make_mmcif_document(groups).write_file(path)
 
 
-def make_sources(directory, canonical):
+def make_moved(path):
+    """gemmi's mmCIF of residues whose labels put them elsewhere than their
+    bonds do: chain A 1RX2's residues 1-6 with its BME between ILE 2 and
+    SER 3 (bonded to each other) in the polymer's label_asym_id; chain B
+    residues 7-12, moved 30 A, with residue 9 (bonded to both neighbours)
+    in a label_asym_id of its own as a non-polymer. Entities are numbered,
+    and the residues of each polymer's label_asym_id have label_seq_ids 1,
+    2 ... in file order."""
+    st, model, a = from_1rx2()
+    polymer = [r for r in a if r.het_flag == "A" and r.seqid.num <= 12]
+    chain_a, chain_b = gemmi.Chain("A"), gemmi.Chain("B")
+    for res in polymer[:6] + [next(r for r in a if r.name == "BME")]:
+        chain_a.add_residue(res.clone())
+    for res in polymer[6:]:
+        chain_b.add_residue(moved(res, gemmi.Position(0, 0, 30)))
+    model.add_chain(chain_a)
+    model.add_chain(chain_b)
+    st.add_model(model)
+    finish(st, path, lambda r: r.het_flag == "A")
+    chain_a, chain_b = st[0]["A"], st[0]["B"]
+    bme = chain_a[6].clone()
+    del chain_a[6]
+    chain_a.add_residue(bme, 2)
+    moved_in = chain_b[2]
+    for res, into in ((chain_a[2], chain_a[0]), (moved_in, None)):
+        for entity in st.entities:  # only the residue's subchain is moved, or a polymer's kept
+            if entity.entity_type != gemmi.EntityType.Polymer:
+                entity.subchains = [sub for sub in entity.subchains if sub != res.subchain]
+        if into:
+            res.subchain, res.entity_type = into.subchain, into.entity_type
+        else:
+            res.subchain, res.entity_type = "B9", gemmi.EntityType.NonPolymer
+            alone = gemmi.Entity("B9")
+            alone.entity_type, alone.subchains = gemmi.EntityType.NonPolymer, ["B9"]
+            st.entities.append(alone)
+    for i in reversed([i for i, e in enumerate(st.entities) if not e.subchains]):
+        del st.entities[i]
+    for i, entity in enumerate(st.entities):
+        entity.name = str(i + 1)
+    for chain in st[0]:
+        number = 0
+        for res in chain:
+            number += res.entity_type == gemmi.EntityType.Polymer
+            res.label_seq = number if res.entity_type == gemmi.EntityType.Polymer else None
+    st.make_mmcif_document().write_file(path)
+
+
+def make_model_two(path):
+    """gemmi's mmCIF of a lone model numbered 2."""
+    st, _, a = from_1rx2()
+    model, chain = gemmi.Model("2"), gemmi.Chain("A")
+    for res in [r for r in a if r.het_flag == "A" and r.seqid.num <= 5] + [
+            next(r for r in a if r.name == "HOH")]:
+        chain.add_residue(res.clone())
+    model.add_chain(chain)
+    st.add_model(model)
+    st.setup_entities()
+    st.make_mmcif_document().write_file(path)
+
+
+def make_sources(directory, ordered):
     """Writes the sources into directory, each also as gemmi orders it into
-    canonical."""
+    ordered."""
     global canonical_dir
-    canonical_dir = canonical
+    canonical_dir = ordered
     make_ends(os.path.join(directory, "label_ends.pdb"))
     make_ligands(os.path.join(directory, "label_ligands.pdb"))
     make_dna(os.path.join(directory, "label_dna.pdb"))
@@ -763,6 +836,7 @@ def make_sources(directory, canonical):
     make_breaks(os.path.join(directory, "label_breaks.pdb"))
     make_apart(os.path.join(directory, "label_apart.cif"))
 
+    make_moved(os.path.join(directory, "label_moved.cif"))
 
 def molecule_rows(path):
     """gemmi's reading of a file as compare-able lines, one group to a chain
@@ -799,14 +873,15 @@ def molecule_rows(path):
 def make_all(directory):
     """The sources, and label_cases.txt from gemmi's reading of each as gemmi
     orders it: what a written file of its model should read as."""
-    with tempfile.TemporaryDirectory() as canonical:
-        make_sources(directory, canonical)
+    make_model_two(os.path.join(directory, "model_two.cif"))
+    with tempfile.TemporaryDirectory() as ordered:
+        make_sources(directory, ordered)
         with open(os.path.join(directory, "label_cases.txt"), "w") as f:
             f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
             for source in SOURCES:
                 f.write("source %s\n" % source)
-                f.write("\n".join(residue_rows(os.path.join(canonical, source))) + "\n")
-                f.write("polymers %s\n" % " ".join(polymer_types(os.path.join(canonical, source))))
+                f.write("\n".join(residue_rows(canonical(ordered, source))) + "\n")
+                f.write("polymers %s\n" % " ".join(polymer_types(canonical(ordered, source))))
     with open(os.path.join(directory, "label_molecules.txt"), "w") as f:
         f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
         for source in sorted(REAL_SOURCES) + ["label_apart.cif"]:
@@ -900,9 +975,9 @@ def roundtrip(directory):
     mmCIF the polymer types (polymer_types); or each atom's anisotropic U."""
     failures = checked = 0
     made = tempfile.TemporaryDirectory()
-    canonical = os.path.join(made.name, "canonical")
-    os.mkdir(canonical)
-    make_sources(made.name, canonical)
+    ordered = os.path.join(made.name, "canonical")
+    os.mkdir(ordered)
+    make_sources(made.name, ordered)
     for name in sorted(os.listdir(directory)):
         stem, ext = os.path.splitext(name)
         if stem in TENSOR_SOURCES and ext in (".pdb", ".cif"):
@@ -915,10 +990,10 @@ def roundtrip(directory):
         if not source:
             continue
         cif = name.endswith(".cif")  # the PDB form holds no entity ids
-        want = molecules(os.path.join(canonical, source), cif)
+        want = molecules(canonical(ordered, source), cif)
         got = molecules(os.path.join(directory, name), cif)
         atoms = cctbx_atoms(os.path.join(directory, name))
-        want_atoms = cctbx_atoms(os.path.join(canonical, source))
+        want_atoms = cctbx_atoms(canonical(ordered, source))
         problems = [("gemmi: %s / source %s" % (g, w)) for g, w in zip(got, want) if g != w]
         if len(got) != len(want):
             problems.append("gemmi: %d lines / source %d" % (len(got), len(want)))
@@ -926,7 +1001,7 @@ def roundtrip(directory):
             problems.append("cctbx: %d atoms / source %d" % (atoms, want_atoms))
         if cif:
             types, want_types = written_polymer_types(os.path.join(directory, name)), \
-                polymer_types(os.path.join(canonical, source))
+                polymer_types(canonical(ordered, source))
             if types != want_types:
                 problems.append("polymer types %s / source %s" % (types, want_types))
         checked += 1

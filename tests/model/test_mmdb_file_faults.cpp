@@ -346,7 +346,11 @@ TEST(CoordinateFileFaults, ChildReadIsTimedAndEndedByItsParent) {
   EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
 }
 
-// Short monoclinic names, a lone model 2 and files without atoms.
+// Short monoclinic names, lone models numbered past 1, a TER record before
+// the first atom and files without atoms. Written from the object read
+// (either form first) or from a new one, a model keeps its number, and the
+// object read writes one PDB text whichever form it wrote first (the
+// atoms' serial numbers too, which the first case gives from 101).
 TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
   const model_testing::Scratch scratch;
   std::vector<std::string> atoms;
@@ -370,16 +374,52 @@ TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
   }
   const std::size_t n = atoms.size();
   ASSERT_GT(n, 40u);
-  const std::vector<std::pair<std::string, std::size_t>> cases = {
-      {"MODEL        2\n" + joined(atoms) + "ENDMDL\nEND\n", n},
+  // The model numbers of a file as the library reads it back.
+  const auto numbers = [](const String& file) {
+    MMDBfile back;
+    back.read_file(file);
+    std::string said;
+    for (int m = 1; m <= back.GetNumberOfModels(); ++m)
+      if (mmdb::Model* model = back.GetModel(m)) said += std::to_string(model->GetSerNum()) + " ";
+    return said;
+  };
+  std::string from_101;
+  for (std::size_t i = 0; i < n; ++i)
+    from_101 += atoms[i].substr(0, 6) + std::to_string(101 + i).insert(0, 2, ' ') +
+                atoms[i].substr(11) + "\n";
+  // The text, its atoms and the numbers of its models written.
+  const std::vector<std::tuple<std::string, std::size_t, std::string>> cases = {
+      {"MODEL        2\n" + from_101 + "TER\nENDMDL\nEND\n", n, "2 "},
       {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n",
-       n},
-      {"END\n", 0},
-      {"REMARK   1 NOTHING\n", 0}};
-  for (const auto& [text, count] : cases) {
-    const MiniMol mol = read_model(scratch.write("models.pdb", text));
-    EXPECT_EQ(mol.atom_list().size(), count) << text;
+       n, "3 5 "},
+      {slurp(vantrel_testing::fixture_path("model_two.cif")), 39, "2 "},
+      {"TER\n" + joined(atoms), n, "1 "},
+      {"END\n", 0, ""},
+      {"REMARK   1 NOTHING\n", 0, ""}};
+  for (const auto& [text, count, models] : cases) {
+    SCOPED_TRACE(text.substr(0, 30));
+    const String source = scratch.write("models.pdb", text);
+    const MiniMol mol = read_model(source);
+    EXPECT_EQ(mol.atom_list().size(), count);
     EXPECT_EQ(mol.size(), count ? 1 : 0);
+    if (count == 0) continue;
+    MMDBfile fresh;
+    fresh.export_minimol(mol);  // of the first model alone
+    std::vector<std::string> pdb_texts;
+    for (const auto type : {MMDBManager::PDB, MMDBManager::CIF}) {
+      MMDBfile read;
+      read.read_file(source);
+      for (const auto form :
+           {type, type == MMDBManager::PDB ? MMDBManager::CIF : MMDBManager::PDB}) {
+        read.write_file(scratch.path("read"), form);
+        EXPECT_EQ(numbers(scratch.path("read")), models) << form;
+        if (form == MMDBManager::PDB) pdb_texts.push_back(slurp(scratch.path("read")));
+      }
+      fresh.write_file(scratch.path("fresh"), type);
+      EXPECT_EQ(numbers(scratch.path("fresh")), models.substr(0, 2));
+      EXPECT_EQ(read_model(scratch.path("fresh")).atom_list().size(), count);
+    }
+    EXPECT_EQ(pdb_texts[0], pdb_texts[1]);
   }
 }
 
