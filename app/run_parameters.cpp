@@ -83,13 +83,14 @@ bool valid_column_path(const vantrel::String& path) {
 
 namespace {
 
-// Why an output may not be written at all, or null: an existing file that
-// is not a regular one (a device, FIFO or directory), or the file this
-// program's standard output or error goes to, which the report or the
-// messages would then overwrite. Judged on the output's one walk.
-const char* output_fault(const vantrel::Files::Output_place& place) {
+// The program's own stream an output would overwrite, or null: where its
+// standard output or error goes (a file, a pipe, a terminal, or /dev/null
+// holding a stream the caller closed), which the report or the messages
+// would then overwrite, or a failure be told nowhere. Judged on the
+// output's one walk; what the place itself admits is the writer's to
+// judge (Files::check_output).
+const char* stream_fault(const vantrel::Files::Output_place& place) {
   if (!place.exists()) return nullptr;
-  if (!S_ISREG(place.file().st_mode)) return "Output is not a regular file";
   struct stat stream;
   for (const int fd : {1, 2})
     if (fstat(fd, &stream) == 0 && vantrel::Files::same_inode(stream, place.file()))
@@ -154,7 +155,7 @@ bool check(Run_parameters& p, std::ostream& out) {
     if (*o.second == "NONE") continue;
     if (o.second->empty()) return fail(out, "Output name is empty", o.first);
     const vantrel::Files::Output_place& place = p.outputs->add(*o.second);
-    if (const char* fault = output_fault(place))
+    if (const char* fault = stream_fault(place))
       return fail(out, fault, o.first + (" " + *o.second));
     for (const vantrel::String* input : {&p.mtzin_ref, &p.pdbin_ref, &p.mtzin_wrk, &p.pdbin_wrk})
       if (*o.second == *input ||

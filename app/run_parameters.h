@@ -39,9 +39,9 @@ extern const char* const usage_text;
 //! columns of its data: two for amplitudes, four for HL coefficients), no
 //! output file that is also an input, nor two outputs on one file, nor an
 //! MTZ output of a gzip name (MTZ files are written uncompressed), nor an
-//! output that exists and is no regular file (links followed) or is the
-//! file this process's standard output or error goes to (judged on the
-//! outputs' walks, which params.outputs then holds).
+//! output that is where this process's standard output or error goes
+//! (links followed; judged on the outputs' walks, which params.outputs
+//! then holds; whether each may be written is judged as the run starts).
 //! Returns false, after a line on out saying what was wrong (none when
 //! there was no argument), when the command cannot run; the caller then
 //! gives the usage text.

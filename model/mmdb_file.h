@@ -62,7 +62,9 @@ class Pending_outputs;
   loop of it), and the model is that of the file without it.
 
   A write first checks the path ("MMDBfile: write_file error: cannot write
-  <file>: <reason>"), then refuses a model whose identifiers or numbers the
+  <file>: <reason>"; for pending outputs the program's name stands for
+  "MMDBfile: write_file error" in this and every later failure of putting
+  the file in place), then refuses a model whose identifiers or numbers the
   form cannot hold. Both forms: only printable ASCII. PDB: chain 2,
   residue name 3, insertion code 1, atom name 4, alternate location 1,
   element 2 characters, residue numbers -999 to 2436111 (hybrid-36 past
@@ -72,10 +74,9 @@ class Pending_outputs;
   global_, stop_, in any case); quotes are written, and anisotropic rows
   only for atoms with anisotropic U. The whole file is
   rendered in memory, written with every write checked and put in place
-  only when complete (Output_file: links are followed, and a writable file
-  in a directory closed to the user, or with more than one name, is
-  rewritten in place), so a refused, cut or failed write leaves the target
-  as it was.
+  only when complete (Output_file, which says when a file is rewritten in
+  place rather than replaced, and what a failure to put it in place
+  leaves), so a refused or cut write leaves the target as it was.
 
   Both text forms write a residue that is no standard amino acid or
   nucleotide as HETATM, the rest as ATOM. A polymer bond joins a carbon of

@@ -113,8 +113,9 @@ class CCP4MTZfile {
   //! judged here, once (or taken as the pending outputs began it); the copy
   //! is written as new content and replaces the output only when complete.
   void open_append(const String& filename_in, const String& filename_out);
-  //! A failed close_append or close_write leaves nothing behind and the
-  //! object closed, as a successful one does.
+  //! A failed close_append or close_write leaves the object closed, as a
+  //! successful one does, and nothing behind but new content that could
+  //! not be put in place, kept and named in the message (Output_file).
   void close_append();
   //! Outputs written from now on (close_append, close_write) are handed to
   //! pending, which puts them in place with its others; without it (null,

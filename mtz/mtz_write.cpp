@@ -28,12 +28,15 @@ namespace {
 
 constexpr std::size_t max_label_length = 30;  // the library's column label field
 
-// Fatal when writing the output would overwrite the input of an append.
-void check_not_input(const String& operation, const String& filename_in, const Output_file& out) {
+// Fatal when writing the output would overwrite the input of an append,
+// judged once, at open: the output replaces its file only with new content
+// written whole, so an input read again at the close loses nothing
+// whatever file its name then holds.
+void check_not_input(const String& filename_in, const Output_file& out) {
   struct stat in;
   if (out.place().exists() && stat(filename_in.c_str(), &in) == 0 &&
       Files::same_inode(in, out.place().file()))
-    fatal("CCP4MTZfile: " + operation + " - Output file is the input file: " + out.place().path());
+    fatal("CCP4MTZfile: open_append - Output file is the input file: " + out.place().path());
 }
 
 // Fatal for an output of a gzip name: the library writes MTZ data
@@ -84,14 +87,16 @@ bool restore_cells(const String& path, const std::vector<float>& base,
   return false;
 }
 
-// The output is written whole in a private folder and put in place of the
+// The output is written whole as new content and put in place of the
 // target only when complete (Output_file), so a failed write never leaves a
 // file that looks whole (nor replaces an existing one). The library writes
-// by name: it is given the output's name within that folder, which no
-// other user can reach. An existing target must be a regular file the user
-// may write. Held by pending outputs, the output is put in place with them,
-// and a failed write is told in the words of the program that holds them,
-// with its cause, which the library's message lacks.
+// by name: it is given the name of the new content through /proc (a file
+// without a name, or one in a folder of the user's alone), which no other
+// user can reach. An existing target must be
+// a regular file the user may write. Held by pending outputs, the output
+// is put in place with them, and a failed write is told in the words of
+// the program that holds them, with its cause, which the library's message
+// lacks.
 class Mtz_output {
  public:
   Mtz_output(const String& operation, const String& filename, Output_file& file, bool held)
@@ -267,8 +272,7 @@ void CCP4MTZfile::export_dataset(const MTZdataset& dataset, const String& mtzpat
 // the pending outputs began it, at the start of the run) and kept to the
 // close that writes it.
 void CCP4MTZfile::begin_output(const String& filename_out) {
-  output_ = std::make_shared<Output_file>(
-      filename_out, pending_ != nullptr ? pending_->who() : String("CCP4MTZfile"), pending_);
+  output_ = std::make_shared<Output_file>(filename_out, "CCP4MTZfile", pending_);
 }
 
 // ---------------------------------------------------------------- append
@@ -277,7 +281,7 @@ void CCP4MTZfile::open_append(const String& filename_in, const String& filename_
   if (mode_ != NONE) fatal("CCP4MTZfile: open_append - File already open");
   check_not_compressed("open_append", filename_out);
   begin_output(filename_out);
-  check_not_input("open_append", filename_in, *output_);
+  check_not_input(filename_in, *output_);
   filename_in_ = filename_in;
   filename_out_ = filename_out;
   reset_on_failure([&] { read_header("open_append", false); });
@@ -288,10 +292,7 @@ void CCP4MTZfile::close_append() {
   if (mode_ != APPEND) fatal("CCP4MTZfile: no file open for append");
   // A failed close closes all the same: the registered objects may be gone
   // before a second attempt (the destructor's) could read them.
-  reset_on_failure([&] {
-    check_not_input("close_append", filename_in_, *output_);
-    write_rows_append();
-  });
+  reset_on_failure([&] { write_rows_append(); });
   reset();
 }
 

@@ -82,6 +82,11 @@ Files::Entry Files::entry_rule(const struct stat& entry, const struct stat& fold
   return geteuid() == 0 || folder.st_uid == geteuid() ? Entry::free : Entry::kept;
 }
 
+bool Files::may_replace(const struct stat& entry, const struct stat& folder) {
+  return !S_ISDIR(entry.st_mode) &&
+         (entry_rule(entry, folder) == Entry::free || geteuid() == 0 || folder.st_uid == geteuid());
+}
+
 void Files::check_output(const Output_place& place, const String& who) {
   const String& path = place.path();
   if (path.empty()) cannot("write", "''", who, "empty file name");
@@ -102,8 +107,13 @@ void Files::check_output(const Output_place& place, const String& who) {
   const char* const flag = fixed_by(place.dir(), "");
   if (flag != nullptr && (!place.exists() || flag == append_only))
     refuse("the folder " + place.dir_path() + " is " + flag);
-  if (!place.exists() && faccessat(place.dir(), ".", W_OK | X_OK, 0) != 0)
+  const bool open_folder = faccessat(place.dir(), ".", W_OK | X_OK, 0) == 0;
+  if (!place.exists() && !open_folder)
     refuse("directory " + place.dir_path() + ": " + reason(errno));
+  if (place.exists() && open_folder && place.file().st_nlink > 1 && shared_folder(place.folder()) &&
+      entry_rule(place.file(), place.folder()) == Entry::kept)
+    refuse("the file has another name, and the sticky bit of its folder " + place.dir_path() +
+           " keeps it from being replaced (which would break the link)");
 }
 
 void Files::check_output(const String& path, const String& who) {

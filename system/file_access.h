@@ -85,12 +85,17 @@ class Output_place {
 //! may write. Refused: a walk that did not reach the folder, special files
 //! and directories, files without write permission (also for root: they
 //! were made read-only to be kept), a planted file (entry_rule: "the file
-//! is another user's, in a folder all may write"); for root as well a file
-//! that is immutable or append-only ("the file is append-only (chattr
-//! +a)"), a new file in an immutable folder and any file in an append-only
-//! one ("the folder <dir> is immutable (chattr +i)"). Text: "<who>: cannot
-//! write <path>: <reason>", path as given; "''" for an empty path ("empty
-//! file name").
+//! is another user's, in a folder all may write"), a file with another
+//! name in a folder it may write that others may write too, whose sticky
+//! bit keeps it from being renamed over (a copy in place would write
+//! through what may be another user's link to a file of this user's
+//! elsewhere, and the rename that would break it is forbidden);
+//! for root as well a file that is immutable or append-only ("the file is
+//! append-only (chattr +a)"), a new file in an immutable folder and any
+//! file in an append-only one ("the folder <dir> is immutable (chattr
+//! +i)"). Every output refusal of the place itself is made here. Text:
+//! "<who>: cannot write <path>: <reason>", path as given; "''" for an
+//! empty path ("empty file name").
 void check_output(const Output_place& place, const String& who);
 //! The same on a walk of path made now.
 void check_output(const String& path, const String& who);
@@ -104,6 +109,12 @@ void check_output(const String& path, const String& who);
 //! rename over it. free: anything else.
 enum class Entry { free, planted, kept };
 Entry entry_rule(const struct stat& entry, const struct stat& folder);
+
+//! Whether this process may rename a file over the entry (its status) in
+//! the folder (its status), as the kernel allows: no folder, and in a
+//! folder with the sticky bit only an entry of this user's, unless it is
+//! the folder's owner or root.
+bool may_replace(const struct stat& entry, const struct stat& folder);
 
 //! True when users other than the folder's owner may write it: its group
 //! or others have write permission (an access list's named entries count

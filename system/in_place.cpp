@@ -47,8 +47,8 @@ Copy_in_place::~Copy_in_place() { System::close_fd(old_); }
 // reading the file, which a descriptor open for writing only cannot do.
 // fallocate reserves the holes too; a filesystem that writes every block
 // anew (btrfs) may still run out during the copy, which the reflink covers.
-String Copy_in_place::prepare(const int fd, const off_t old_size, const off_t size,
-                              const std::initializer_list<int> folders) {
+int Copy_in_place::prepare(const int fd, const off_t old_size, const off_t size,
+                           const std::initializer_list<int> folders) {
   // The reflink's source must be open for reading: the file opened again.
   const int in = open(System::fd_path(fd).c_str(), O_RDONLY | O_CLOEXEC);
   for (const int folder : folders) {
@@ -60,12 +60,9 @@ String Copy_in_place::prepare(const int fd, const off_t old_size, const off_t si
     if (error != EXDEV && error != EACCES && error != EPERM) break;  // no other folder helps
   }
   if (in >= 0) close(in);
-  if (size == 0 || fallocate(fd, 0, 0, size) == 0) return "";
-  int error = errno;
-  if (error == EOPNOTSUPP || error == ENOSYS) error = write_room(fd, old_size, size);
-  if (error == 0) return "";
-  const String why = System::reason(error);
-  return ftruncate(fd, old_size) != 0 ? String(why + " (left longer than it was)") : why;
+  if (size == 0 || fallocate(fd, 0, 0, size) == 0) return 0;
+  const int error = errno;
+  return error == EOPNOTSUPP || error == ENOSYS ? write_room(fd, old_size, size) : error;
 }
 
 int Copy_in_place::copy(const int from, const int fd) {

@@ -9,8 +9,6 @@
 
 #include <initializer_list>
 
-#include "foundation/vstring.h"
-
 namespace vantrel {
 
 //! One copy in place, into a file open for writing (and locked) as fd.
@@ -26,9 +24,9 @@ class Copy_in_place {
   //! on its filesystem where one can be, then room made for size bytes over
   //! its holes and past its end, so that a full filesystem or a size limit
   //! leaves it as it was. The file grows to size (the tail reads as zeros)
-  //! unless it was longer. "" when there is room, else the reason, and what
-  //! a failed attempt allocated past old_size is cut back.
-  String prepare(int fd, off_t old_size, off_t size, std::initializer_list<int> folders);
+  //! unless it was longer. 0 when there is room, else the error number: a
+  //! failed attempt may leave the file longer, which the caller cuts back.
+  int prepare(int fd, off_t old_size, off_t size, std::initializer_list<int> folders);
   //! Copies what the descriptor from reads (from its offset; it may be a
   //! pipe) over the file open as fd from its start, cut to what was copied:
   //! 0, or the error number.

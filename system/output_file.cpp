@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <random>
 #include <thread>
 #include <utility>
 
@@ -27,9 +26,7 @@ using System::close_fd;
 using System::fd_path;
 using System::reason;
 
-const String left_as_it_was = "; the file is left as it was";
-
-// make_private's answer when the folder it opened is not the one it made.
+// make_folder's answer when the folder it opened is not the one it made.
 constexpr int folder_swapped = -1;
 
 String reason_of(const int error) {
@@ -38,72 +35,214 @@ String reason_of(const int error) {
              : reason(error);
 }
 
-// A name for the instant between a link and a rename, or for new content
-// kept after a failure: hidden, and random so that no other process
-// guesses it.
-String hidden_name() { return ".output." + std::to_string(std::random_device{}()); }
+// Flushes the entries of the folder open as dir (O_PATH will do) to the
+// disk: 0, or the error number. A folder this user may not read cannot be
+// flushed, which is no error.
+int flush_entries(const int dir) {
+  int fd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int error = fd < 0 ? (errno == EACCES ? 0 : errno) : fsync(fd) != 0 ? errno : 0;
+  close_fd(fd);
+  return error;
+}
 
 }  // namespace
 
+// Where one output's new content is. It is made without a name (O_TMPFILE)
+// in a folder, or where the filesystem makes no such files, as "new" in a
+// private folder made there. It is named "new" in the private folder when
+// a name is needed: as the source of a rename over a file that exists, as
+// the kept copy of a rewrite in place, as what a failure leaves for the
+// user (kept). The private folder is made by this process, closed to every
+// other user (mode 0700) and reached only by its descriptor, so no other
+// user can change, replace or read what is named in it, whatever they do
+// to the folder's own name. Every step changes this record through its
+// calls, and every message says where the content is from it.
+struct New_content {
+  int fd = -1;         // open to read and write; -1 until made
+  String path;         // its name through /proc, for libraries that open files by name
+  String folder;       // the folder it is made in, as a path for messages
+  int parent = -1;     // that folder, held
+  String priv_name;    // the private folder in parent, "" while there is none
+  int priv = -1;       // and held
+  bool named = false;  // "new" in the private folder
+  bool kept = false;   // left there for the user, also should a signal end the process
+  Cleanup_on_signal file_watch, folder_watch;
+
+  ~New_content() {
+    if (!kept) remove();
+    file_watch.forget();  // before the folders they name entries in are closed
+    folder_watch.forget();
+    for (int* held : {&fd, &priv, &parent}) close_fd(*held);
+  }
+
+  String kept_at() const { return folder + "/" + priv_name + "/new"; }
+
+  // Makes the empty content in the folder open as in (in_path its name for
+  // messages): 0, or the error number (or folder_swapped), and then
+  // nothing made is left and nothing held.
+  int make(const int in, const String& in_path) {
+    folder = in_path;
+    parent = fcntl(in, F_DUPFD_CLOEXEC, 0);
+    const int error = parent < 0 ? errno : make_in_parent();
+    if (error == 0) return 0;
+    remove();
+    for (int* held : {&fd, &parent}) close_fd(*held);
+    return error;
+  }
+
+  // Names the content "new" in the private folder, made now unless it was:
+  // 0, or the error number (or folder_swapped).
+  int name() {
+    if (named) return 0;
+    if (priv < 0)
+      if (const int error = make_folder(); error != 0) return error;
+    const Signals_held held;  // linked and watched as one step
+    if (linkat(AT_FDCWD, path.c_str(), priv, "new", AT_SYMLINK_FOLLOW) != 0) return errno;
+    named = true;
+    file_watch.watch(priv, "new");
+    return 0;
+  }
+
+  // Leaves the content named for the user: false when it cannot be named.
+  bool keep() {
+    if (!kept && name() != 0) return false;
+    kept = true;
+    file_watch.forget();
+    folder_watch.forget();
+    return true;
+  }
+
+  // Removes the named content and the private folder, unless kept: true
+  // when nothing is left. Content that cannot be removed is kept.
+  bool remove() {
+    if (kept) return false;
+    if (named && (unlinkat(priv, "new", 0) == 0 || errno == ENOENT)) named = false;
+    if (named) return !keep();
+    file_watch.forget();
+    remove_folder();
+    return true;
+  }
+
+  // Renames the named content to name in the folder open as dir, and
+  // removes the private folder: 0, or the error number.
+  int rename_to(const int dir, const char* name) {
+    if (renameat(priv, "new", dir, name) != 0) return errno;
+    named = false;
+    file_watch.forget();
+    remove_folder();
+    return 0;
+  }
+
+ private:
+  int make_in_parent() {
+    fd = openat(parent, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      path = fd_path(fd);
+      // The folder's default list reached the new file: a replaced file gets
+      // its own list, a new one its folder's (at prepare).
+      return Access_list::clear(fd);
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR) return errno;
+    // The filesystem makes no files without a name (NFS, vfat, CIFS).
+    if (const int error = make_folder(); error != 0) return error;
+    const Signals_held held;  // made and watched as one step
+    fd = openat(priv, "new", O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return errno;
+    named = true;
+    file_watch.watch(priv, "new");
+    path = fd_path(priv) + "/new";
+    return 0;
+  }
+
+  // Makes the private folder in parent: 0, or the error number (or
+  // folder_swapped), and then nothing made is left.
+  int make_folder() {
+    const Signals_held held;  // made and watched as one step
+    String made = fd_path(parent) + "/.output.XXXXXX";
+    if (mkdtemp(&made[0]) == nullptr) return errno;
+    priv_name = made.substr(made.rfind('/') + 1);
+    priv = openat(parent, priv_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    int error = priv < 0 || fstat(priv, &st) != 0 ? errno : 0;
+    // Only the folder mkdtemp made is this user's and closed to others: in a
+    // folder others may write, another user may have put one in its place,
+    // where nothing is changed.
+    if (error == 0 && (st.st_uid != geteuid() || !S_ISDIR(st.st_mode) || (st.st_mode & 077) != 0))
+      error = folder_swapped;
+    if (error == 0) {
+      folder_watch.watch_folder(parent, priv_name, priv);
+      // An access list inherited from parent would reach the folder's
+      // files; a set-group-ID bit it inherited stays, so that the content
+      // gets the group a file made in parent gets.
+      error = fchmod(priv, 0700 | (st.st_mode & S_ISGID)) != 0 ? errno : Access_list::clear(priv);
+    }
+    if (error == 0) return 0;
+    if (priv < 0)  // nothing but the empty folder was made
+      unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR);
+    else if (error != folder_swapped)  // one swapped is not this process's to remove
+      remove_folder();
+    folder_watch.forget();
+    close_fd(priv);
+    priv_name.clear();
+    return error;
+  }
+
+  // Removes the empty private folder while its name is still the folder held.
+  void remove_folder() {
+    struct stat st, now;
+    if (priv >= 0 && fstat(priv, &st) == 0 &&
+        fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        Files::same_inode(st, now))
+      unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR);
+    folder_watch.forget();
+    close_fd(priv);
+    priv_name.clear();
+  }
+};
+
 // One output's steps. Each step that can fail returns "" or why it failed
-// (the text after "cannot write <target>: ").
+// (the text after "cannot write <target>: "); what the failure leaves is
+// said by settle().
 struct Output_file::State {
   State(const String& target, const String& who, const double lock_wait)
       : target(target), who(who), lock_wait(lock_wait), place(target) {}
   ~State() {
-    abandon();
-    file_watch.forget();  // before the folders they name entries in are closed
-    folder_watch.forget();
-    for (int* fd : {&content, &parent, &priv, &out}) close_fd(*fd);
+    cut_back();
+    close_fd(out);
   }
 
   String target, who;
   double lock_wait;
   Files::Output_place place;  // the one walk: the target's folder, its name, the file seen
   bool in_place = false;      // copied into the target rather than renamed over it
-  int content = -1;           // the new content, open to read and write; -1 until begun
-  String path;                // its name through /proc
-  String folder;              // the folder it is made in, for messages
-  int parent = -1;            // and held
-  // Where the filesystem makes no unnamed files: the private folder
-  // (priv, named priv_name in parent) that holds the content as "new".
-  String priv_name;
-  int priv = -1;
-  Cleanup_on_signal file_watch, folder_watch;
-  String kept_at;         // where the content is left for the user, if it is
+  New_content content;
   int out = -1;           // a copy's target, open for writing
   off_t grown_from = -1;  // its size before room was made in it, while that room stands
   Copy_in_place copy;     // and its old content, kept where it can be
-  bool placed = false;
+  // What became of the file (or the new one's name).
+  enum class File { as_it_was, longer, emptied, part_written, replaced } file = File::as_it_was;
 
+  bool placed() const { return file == File::replaced; }
   [[noreturn]] void cannot(const String& why) const {
     fatal(who + ": cannot write " + target + ": " + why);
   }
-  String because(const int error) const {
-    return reason(error) + (place.exists() ? left_as_it_was : "");
-  }
-  int open_new(const int flags) const { return open(path.c_str(), flags | O_CLOEXEC); }
   void warn_locked(const String& when) const {
-    Message::message(Message_warn(who + ": another process holds a lock on " + target + when));
+    Message::message(Message_warn(who.substr(0, who.find(':')) +
+                                  ": warning: another process holds a lock on " + target + when));
   }
 
   // Judges the walk, chooses between a copy in place and a rename (see the
   // class), and makes the new content where it will go.
   void begin() {
-    if (content >= 0) return;
+    if (content.fd >= 0) return;
     Files::check_output(place, who);
     // Libraries that open the new content by name reach it through /proc.
     if (access("/proc/self/fd", X_OK) != 0) cannot("needs /proc, which is not mounted");
     Cleanup_on_signal::install();
     const bool closed = faccessat(place.dir(), ".", W_OK | X_OK, 0) != 0;
-    if (place.exists()) {
-      const Files::Entry rule = Files::entry_rule(place.file(), place.folder());
-      const bool names = place.file().st_nlink > 1, shared = Files::shared_folder(place.folder());
-      if (!closed && names && shared && rule == Files::Entry::kept)
-        cannot("the file has another name, and the sticky bit of its folder " + place.dir_path() +
-               " keeps it from being replaced (which would break the link)");
-      in_place = closed || rule == Files::Entry::kept || (names && !shared);
-    }
+    if (place.exists())
+      in_place = closed || Files::entry_rule(place.file(), place.folder()) == Files::Entry::kept ||
+                 (place.file().st_nlink > 1 && !Files::shared_folder(place.folder()));
     if (in_place) {
       out = open(fd_path(place.file_fd()).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
       if (out < 0) cannot(reason(errno));
@@ -111,7 +250,7 @@ struct Output_file::State {
         warn_locked("; its output waits for it when the run ends");
       flock(out, LOCK_UN);
     }
-    int error = closed ? EACCES : make_content(place.dir(), place.dir_path());
+    int error = closed ? EACCES : content.make(place.dir(), place.dir_path());
     if (error == 0) return;
     if (!in_place || (error != EACCES && error != EPERM)) cannot(reason_of(error));
     // The file's folder is closed to this process but the file is not: the
@@ -120,111 +259,11 @@ struct Output_file::State {
     for (const char* where : {tmpdir, "/tmp"}) {
       if (where == nullptr || *where == 0) continue;
       int fd = open(where, O_PATH | O_DIRECTORY | O_CLOEXEC);
-      error = fd < 0 ? errno : make_content(fd, where);
+      error = fd < 0 ? errno : content.make(fd, where);
       close_fd(fd);
       if (error == 0) return;
     }
     cannot("no temporary file can be made: " + reason_of(error));
-  }
-
-  // Makes the new content in the folder open as in (in_path its name for
-  // messages), held with that folder (parent): a file without a name, or
-  // where the filesystem makes none, the file "new" in a private folder,
-  // reached by name through the folder. 0, or the error number (or
-  // folder_swapped), and then nothing made is left and nothing held.
-  int make_content(const int in, const String& in_path) {
-    folder = in_path;
-    content = openat(in, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (content < 0 && (errno == EOPNOTSUPP || errno == EISDIR)) return make_private(in);
-    path = fd_path(content);
-    // The folder's default list reached the new file: a replaced file gets
-    // its own list, a new one its folder's (at prepare).
-    const int error = content < 0 || (parent = fcntl(in, F_DUPFD_CLOEXEC, 0)) < 0
-                          ? errno
-                          : Access_list::clear(content);
-    if (error != 0)
-      for (int* fd : {&content, &parent}) close_fd(*fd);
-    return error;
-  }
-
-  // Makes the private folder in the folder open as in, and the new content
-  // in it (seal_private).
-  int make_private(const int in) {
-    const Signals_held held;  // made and watched as one step
-    String made = fd_path(in) + "/.output.XXXXXX";
-    if (mkdtemp(&made[0]) == nullptr) return errno;
-    priv_name = made.substr(made.rfind('/') + 1);
-    parent = fcntl(in, F_DUPFD_CLOEXEC, 0);
-    if (parent >= 0)
-      priv = openat(parent, priv_name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st;
-    int error = priv < 0 || fstat(priv, &st) != 0 ? errno : 0;
-    // Only the folder mkdtemp made is this user's and closed to others: in a
-    // folder others may write, another user may have put one in its place,
-    // where nothing is changed.
-    if (error == 0 && (st.st_uid != geteuid() || !S_ISDIR(st.st_mode) || (st.st_mode & 077) != 0))
-      error = folder_swapped;
-    if (error == 0) error = seal_private();
-    if (error == 0) return 0;
-    if (priv >= 0 && error != folder_swapped)
-      remove_private();
-    else if (priv < 0)  // nothing but the empty folder was made
-      unlinkat(parent >= 0 ? parent : in, priv_name.c_str(), AT_REMOVEDIR);
-    close_fd(priv);
-    close_fd(parent);
-    kept_at.clear();  // a folder that could not be removed is no longer this output's
-    return error;
-  }
-
-  // Watches the private folder, closes it to other users and makes the empty
-  // new content in it, watched too: 0 or the error number. An access list
-  // inherited from the folder it is in would reach its files; a set-group-ID
-  // bit it inherited stays, so that the new file gets the group a file made
-  // in that folder gets.
-  int seal_private() {
-    folder_watch.watch_folder(parent, priv_name, priv);
-    struct stat st;
-    if (fstat(priv, &st) != 0 || fchmod(priv, 0700 | (st.st_mode & S_ISGID)) != 0) return errno;
-    if (const int error = Access_list::clear(priv); error != 0) return error;
-    content = openat(priv, "new", O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (content < 0) return errno;
-    file_watch.watch(priv, "new");
-    path = fd_path(priv) + "/new";
-    return 0;
-  }
-
-  // Removes the new content and the private folder (while its name is still
-  // the folder held), unless kept; true when nothing is left.
-  bool remove_private() {
-    if (priv < 0 || !kept_at.empty()) return priv < 0;
-    bool gone = unlinkat(priv, "new", 0) == 0 || errno == ENOENT;
-    struct stat st, now;
-    if (fstat(priv, &st) == 0 &&
-        fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        Files::same_inode(st, now))
-      gone = unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 && gone;
-    if (!gone) keep();
-    return gone;
-  }
-
-  // Leaves the new content for the user, also should a signal end the
-  // process later: where it is kept, or "" when it cannot be (a file without
-  // a name is linked into its folder under a hidden name).
-  String keep() {
-    file_watch.forget();
-    folder_watch.forget();
-    const String name = priv >= 0 ? priv_name + "/new" : hidden_name();
-    if (kept_at.empty() &&
-        (priv >= 0 || linkat(AT_FDCWD, path.c_str(), parent, name.c_str(), AT_SYMLINK_FOLLOW) == 0))
-      kept_at = folder + "/" + name;
-    return kept_at;
-  }
-
-  // Gives up an output not put in place: the room made for a copy goes, and
-  // so does the new content; true when nothing is left.
-  bool abandon() {
-    if (out >= 0 && grown_from >= 0 && ftruncate(out, grown_from) == 0) grown_from = -1;
-    return kept_at.empty() && remove_private();
   }
 
   // What can fail before the target is touched, but the room for a copy:
@@ -234,95 +273,151 @@ struct Output_file::State {
   // process holds (signals still end the process meanwhile).
   String prepare() {
     if (!in_place) {
-      const int error = place.exists() ? Access_list::carry_over(content, place.file_fd())
-                                       : Access_list::inherit(content, place.dir());
-      return error == 0 ? "" : because(error);
+      const int error = place.exists() ? Access_list::carry_over(content.fd, place.file_fd())
+                                       : Access_list::inherit(content.fd, place.dir());
+      return error == 0 ? "" : reason(error);
     }
     const auto start = std::chrono::steady_clock::now();
     for (bool told = false; flock(out, LOCK_EX | LOCK_NB) != 0; told = true) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return because(errno);
+      if (errno != EWOULDBLOCK && errno != EINTR) return reason(errno);
       const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
       if (waited.count() >= lock_wait)
-        return "another process holds a lock on it (waited " + String(int(lock_wait)) + " s)" +
-               left_as_it_was;
+        return "another process holds a lock on it (waited " + String(int(lock_wait)) + " s)";
       if (!told) warn_locked("; waiting for it, at most " + String(int(lock_wait)) + " s");
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return "";
   }
 
+  // The new content named in the private folder where the output needs it:
+  // to be renamed over a file, and as the kept copy of a rewrite in place,
+  // on the disk before a byte of the file is overwritten. A new file is
+  // linked at its name instead (check_name).
+  String stage() {
+    if (!in_place && !place.exists()) return "";
+    int error = content.name();
+    if (error == 0 && in_place && fsync(content.priv) != 0) error = errno;
+    if (error == 0 && in_place) error = flush_entries(content.parent);
+    if (error == 0) return "";
+    return in_place ? "its new content cannot be kept while the file is rewritten in place: " +
+                          reason_of(error)
+                    : reason_of(error);
+  }
+
   // Room for the whole new content in the file copied into.
   String reserve() {
     if (!in_place) return "";
     struct stat was, from;
-    if (fstat(out, &was) != 0 || fstat(content, &from) != 0) return because(errno);
-    const String why = copy.prepare(out, was.st_size, from.st_size, {place.dir(), parent});
-    if (!why.empty()) return why + left_as_it_was;
+    if (fstat(out, &was) != 0 || fstat(content.fd, &from) != 0) return reason(errno);
     grown_from = was.st_size;
-    return "";
+    const int error = copy.prepare(out, was.st_size, from.st_size, {place.dir(), content.parent});
+    return error == 0 ? "" : reason(error);
+  }
+
+  // What stands at a renamed output's name now: the file seen at the start,
+  // nothing, or an entry this process may rename over (from the private
+  // folder, then). Another user's entry in a folder whose sticky bit keeps
+  // it, and a folder, cannot be replaced.
+  String check_name() {
+    if (in_place) return "";
+    struct stat now, folder;
+    if (fstatat(place.dir(), place.name().c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT ? "" : reason(errno);
+    if (place.exists() && Files::same_inode(now, place.file())) return "";
+    if (fstat(place.dir(), &folder) != 0) return reason(errno);
+    if (!Files::may_replace(now, folder)) {
+      const String kind = S_ISDIR(now.st_mode)   ? "folder"
+                          : S_ISLNK(now.st_mode) ? "link"
+                          : S_ISREG(now.st_mode) ? "file"
+                                                 : "entry";
+      return (now.st_uid == geteuid() ? "a " : "another user's ") + kind +
+             " stands at its name and cannot be replaced";
+    }
+    const int error = content.name();
+    return error == 0 ? "" : reason_of(error);
   }
 
   String place_it() {
     const String why = in_place ? copy_into() : rename_over();
-    placed = why.empty();
-    if (placed) remove_private();
+    if (why.empty()) {
+      file = File::replaced;
+      content.remove();
+    }
     return why;
   }
 
-  // A new file is linked at the target's name, else linked under a hidden
-  // name and renamed over whatever stands at the name now.
+  // A new file is linked at the target's name; a named content is renamed
+  // over whatever stands at the name now.
   String rename_over() {
     const int dir = place.dir();
     const char* name = place.name().c_str();
-    if (priv >= 0) return renameat(priv, "new", dir, name) == 0 ? "" : because(errno);
-    if (!place.exists() && linkat(AT_FDCWD, path.c_str(), dir, name, AT_SYMLINK_FOLLOW) == 0)
-      return "";
-    if (!place.exists() && errno != EEXIST) return because(errno);
-    const String hidden = hidden_name();
-    if (linkat(AT_FDCWD, path.c_str(), dir, hidden.c_str(), AT_SYMLINK_FOLLOW) != 0)
-      return because(errno);
-    if (renameat(dir, hidden.c_str(), dir, name) == 0) return "";
-    const int error = errno;
-    unlinkat(dir, hidden.c_str(), 0);
-    return because(error);
+    if (!content.named) {
+      if (linkat(AT_FDCWD, content.path.c_str(), dir, name, AT_SYMLINK_FOLLOW) == 0) return "";
+      if (errno != EEXIST) return reason(errno);
+      // The name was taken since it was looked at.
+      if (const int error = content.name(); error != 0) return reason_of(error);
+    }
+    const int error = content.rename_to(dir, name);
+    return error == 0 ? "" : reason(error);
   }
 
-  // Copies the new content into the target, locked with room made. The whole
-  // new content is named until the copy is done, so that a kill or a crash
-  // meanwhile leaves it for the user.
+  // Copies the new content into the target, locked with room made and its
+  // kept copy named. A copy that fails gives the file its old content back
+  // where a reflink of it was taken, else empties it rather than leave it
+  // part-written.
   String copy_into() {
-    const String at = keep();
-    int in = open_new(O_RDONLY);
-    if (in < 0) return because(errno);
-    const int error = Copy_in_place::copy(in, out);
-    String why = error == 0 ? "" : reason(error);
+    int in = open(content.path.c_str(), O_RDONLY | O_CLOEXEC);  // what the writer's name holds
+    if (in < 0) return reason(errno);
+    grown_from = -1;  // the room is the copy's from now on
+    int error = Copy_in_place::copy(in, out);
     close_fd(in);
     // Set-id bits go as a write by an unprivileged process makes them go
     // (one that may not change the mode had them cleared by the write).
     const struct stat& old_st = place.file();
-    if (why.empty() && (old_st.st_mode & (S_ISUID | S_ISGID)) != 0 &&
+    if (error == 0 && (old_st.st_mode & (S_ISUID | S_ISGID)) != 0 &&
         fchmod(out, old_st.st_mode & 01777) != 0 && errno != EPERM)
-      why = reason(errno);
-    if (why.empty() && fsync(out) != 0) why = reason(errno);
-    const bool restored = !why.empty() && copy.restore(out);
-    if (!why.empty() && !restored && ftruncate(out, 0) != 0) why += " (left part-written)";
-    if (close(out) != 0 && why.empty()) why = reason(errno);  // also ends the lock
-    out = -1;
-    // Given back, the old content stands as it was: nothing is kept.
-    const bool done = why.empty() || restored;
-    if (done && priv < 0 && !at.empty()) unlinkat(parent, at.substr(folder.size() + 1).c_str(), 0);
-    if (done) kept_at.clear();
-    if (restored) return why + left_as_it_was;
-    return why.empty() || at.empty() ? why : why + "; the new content is kept in " + at;
+      error = errno;
+    if (error == 0 && fsync(out) != 0) error = errno;
+    if (error != 0)
+      file = copy.restore(out)        ? File::as_it_was
+             : ftruncate(out, 0) == 0 ? File::emptied
+                                      : File::part_written;
+    close_fd(out);  // also ends the lock; the flush above carried every write
+    return error == 0 ? "" : reason(error);
   }
 
-  // A folder this user may not read cannot be flushed; the rename stands.
   String flush_folder() {
     if (in_place) return "";
-    int dir = openat(place.dir(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const int error = dir < 0 ? (errno == EACCES ? 0 : errno) : fsync(dir) != 0 ? errno : 0;
-    close_fd(dir);
+    const int error = flush_entries(place.dir());
     return error == 0 ? "" : "flushing its folder failed: " + reason(error);
+  }
+
+  // Cuts the file copied into back to its size, while the room made stands.
+  void cut_back() {
+    if (out < 0 || grown_from < 0) return;
+    file = ftruncate(out, grown_from) == 0 ? File::as_it_was : File::longer;
+    grown_from = -1;
+  }
+
+  // Settles an output not put in place when the outputs fail: the room
+  // made for its copy goes, and its new content, unless keep or it is kept
+  // already. What is left, for the failure's message: of the file when own
+  // (the output that failed), and where the new content is kept.
+  String settle(const bool keep, const bool own) {
+    cut_back();
+    const bool kept = keep || content.kept ? content.keep() : !content.remove();
+    String text;
+    if (own && place.exists())
+      text = file == File::as_it_was ? "; the file is left as it was"
+             : file == File::longer  ? "; the file is left as it was, but longer (zeros at its end)"
+             : file == File::emptied ? "; the file is left empty"
+                                     : "; the file is left part-written";
+    else if (file == File::longer)
+      text = "; " + target + " is left longer than it was (zeros at its end)";
+    if (kept)
+      text += "; the new content" + (own ? String() : " of " + target) + " is kept in " +
+              content.kept_at();
+    return text;
   }
 };
 
@@ -335,38 +430,43 @@ States::iterator find(States& states, const String& target) {
                       [&](const auto& s) { return s->target == target; });
 }
 
-// Fatal: output at of outputs failed (why); every output not put in place
-// is removed, or where it is kept is said, and those put in place are named.
-[[noreturn]] void failed(States& outputs, const std::size_t at, const String& why) {
-  String text = outputs[at]->who + ": cannot write " + outputs[at]->target + ": " + why;
+// Fatal: output at of outputs failed (why). Every output not put in place
+// is settled, its new content kept when keep, and those put in place are
+// named.
+[[noreturn]] void failed(States& outputs, const std::size_t at, const String& why,
+                         const bool keep) {
+  Output_file::State& failing = *outputs[at];
+  String text = failing.who + ": cannot write " + failing.target + ": " + why;
+  if (!failing.placed()) text += failing.settle(keep, true);
   String replaced;
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    Output_file::State& s = *outputs[i];
-    if (s.placed) {
-      replaced += (replaced.empty() ? "" : ", ") + s.target;
-    } else if (!s.abandon() && why.find(s.keep()) == String::npos) {
-      text += "; the new content" + (i == at ? String() : " of " + s.target) + " is kept in " +
-              s.keep();
-    }
-  }
+  for (const auto& s : outputs)
+    if (s->placed())
+      replaced += (replaced.empty() ? "" : ", ") + s->target;
+    else if (s.get() != &failing)
+      text += s->settle(keep, false);
   if (!replaced.empty()) text += "; already replaced: " + replaced;
   fatal(text);
 }
 
-// Takes each step for every output in turn; fatal at the first that fails.
-void take_steps(States& outputs, std::initializer_list<String (Output_file::State::*)()> steps) {
+// Takes each step for every output in turn; fatal at the first that
+// fails, the new content kept when keep.
+void take_steps(States& outputs, std::initializer_list<String (Output_file::State::*)()> steps,
+                const bool keep) {
   for (const auto step : steps)
     for (std::size_t i = 0; i < outputs.size(); ++i)
-      if (const String why = ((*outputs[i]).*step)(); !why.empty()) failed(outputs, i, why);
+      if (const String why = ((*outputs[i]).*step)(); !why.empty()) failed(outputs, i, why, keep);
 }
 
-// Puts the outputs in place as Pending_outputs::put_in_place says.
+// Puts the outputs in place as Pending_outputs::put_in_place says. From
+// the look at their names on, a failure is one of putting outputs in
+// place, and the new content of each not in place is kept.
 void put_all(States outputs) {
   using State = Output_file::State;
   std::stable_partition(outputs.begin(), outputs.end(), [](const auto& s) { return s->in_place; });
-  take_steps(outputs, {&State::prepare});
+  take_steps(outputs, {&State::prepare}, false);
   const Signals_held held;
-  take_steps(outputs, {&State::reserve, &State::place_it, &State::flush_folder});
+  take_steps(outputs, {&State::stage, &State::reserve}, false);
+  take_steps(outputs, {&State::check_name, &State::place_it, &State::flush_folder}, true);
 }
 
 }  // namespace
@@ -380,36 +480,37 @@ Output_file::Output_file(const String& target, const String& who, Pending_output
       pending->added_.erase(it);
     }
   if (!state_) state_.reset(new State(target, who, pending ? pending->lock_wait_ : 60));
-  state_->who = who;
+  state_->who = pending != nullptr ? pending->who() : who;
   state_->begin();
 }
 
 Output_file::~Output_file() = default;
 
-const String& Output_file::path() const { return state_->path; }
+const String& Output_file::path() const { return state_->content.path; }
 
 const Files::Output_place& Output_file::place() const { return state_->place; }
 
 void Output_file::write(const String& bytes) {
-  const int fd = state_->open_new(O_WRONLY | O_TRUNC);
+  const int fd = open(path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   if (fd < 0) write_failed(errno);
   const int error = System::write_all(fd, bytes.data(), bytes.size()) ? 0 : errno;
   if (close(fd) != 0 || error != 0) write_failed(error != 0 ? error : errno);
 }
 
 void Output_file::write_failed(const int error) const {
-  String why = "writing its new content in " + state_->folder + " failed";
+  String why = "writing its new content in " + state_->content.folder + " failed";
   // Only a reason that a failed write or open gives: the number may be stale.
   if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
       error == ENFILE)
     why += ": " + reason(error);
-  state_->cannot(why + (state_->place.exists() ? left_as_it_was : ""));
+  state_->cannot(why + (state_->place.exists() ? "; the file is left as it was" : ""));
 }
 
 void Output_file::commit() {
   // A write the system fails only at the flush (a full disk behind a cache,
-  // a network filesystem) fails here; a copy in place flushes the target.
-  if (!state_->in_place && fsync(state_->content) != 0) write_failed(errno);
+  // a network filesystem) fails here. The content is on the disk before it
+  // replaces the target, or stands as the kept copy of a rewrite in place.
+  if (fsync(state_->content.fd) != 0) write_failed(errno);
   if (pending_ != nullptr) {
     pending_->held_.push_back(std::move(state_));
     return;

@@ -7,11 +7,22 @@
 // judged on that walk and the commit uses it: no name is walked again.
 // The new content is a file without a name (O_TMPFILE) in the target's
 // folder, or for a copy in place where that folder is closed to the user,
-// in $TMPDIR (else /tmp): a process killed meanwhile leaves nothing. A
-// library that opens files by name is given path(): outputs need /proc.
-// Where the filesystem makes no such files (NFS, vfat, CIFS) the content
-// is the file "new" in a private folder made there for this user alone,
-// removed should a signal end the process.
+// in $TMPDIR (else /tmp). A library that opens files by name is given
+// path(): outputs need /proc. Where the filesystem makes no such files
+// (NFS, vfat, CIFS) the content is the file "new" in a private folder made
+// there for this user alone, removed should a signal end the process.
+//
+// No name the output makes stands where another user may change it: the
+// content is renamed over a file, and kept while a file is rewritten in
+// place, as "new" in a private folder (mode 0700, this user's alone,
+// reached only by its descriptor) made in the folder of the content as it
+// is put in place. A process killed before its outputs are put in place
+// leaves nothing (but the private folder where no file without a name can
+// be made); killed while they are, it leaves such a folder ".output.XXXXXX"
+// beside each output replaced or rewritten but not yet done, holding its
+// whole new content as "new" (empty between a rename and the folder's
+// removal), and a file rewritten in place part-written. A new output whose
+// name is free is linked there, which leaves nothing.
 #ifndef VANTREL_SYSTEM_OUTPUT_FILE_H
 #define VANTREL_SYSTEM_OUTPUT_FILE_H
 
@@ -27,15 +38,17 @@ class Pending_outputs;
 
 //! One output on its way to its target.
 /*! Renamed over the target where that is allowed: whatever stands at the
-  name then is replaced, never followed (a new file's content is linked to
-  the name, or renamed over a file made there meanwhile: the later output
-  wins). Copied into the file seen at the start instead when its folder
-  may not be written but the file may, when the sticky bit keeps it from
-  being renamed over (Files::Entry::kept), and when it has more than one
-  name in a folder no other user may write, so that every name sees the
-  new content; in a folder another user may write (Files::shared_folder)
-  such a file is renamed over, which breaks the link, or refused where the
-  sticky bit forbids that.
+  name then is replaced, never followed, if this process may rename over
+  it (a new file's content is linked to the name, or renamed over a file
+  made there meanwhile: the later output wins); another user's entry in a
+  folder whose sticky bit keeps it, and a folder, fail the output. Copied
+  into the file seen at the start instead when its folder may not be
+  written but the file may, when the sticky bit keeps it from being
+  renamed over (Files::Entry::kept), and when it has more than one name in
+  a folder no other user may write, so that every name sees the new
+  content; in a folder another user may write (Files::shared_folder) such
+  a file is renamed over, which breaks the link, or refused where the
+  sticky bit forbids that (Files::check_output).
 
   A renamed output gets the owner, group, permissions and access list of
   the file seen at the start as far as no user gains access by it
@@ -46,12 +59,13 @@ class Pending_outputs;
 
   A copy in place takes an exclusive lock (flock) on the file, waiting at
   most lock_wait seconds (60) for a process that holds one (a lock held
-  when the output begins is named in a warning then), and makes sure of
-  room for the new content before a byte is overwritten; a full disk or a
-  size limit then leaves the file as it was. Once begun, a copy that fails
-  gives the file its old content back where a reflink of it could be taken
-  (btrfs, XFS), and else leaves it empty rather than part-written, the
-  whole new content kept and named in the message.
+  when the output begins is named in a warning then). It starts only once
+  the whole new content is kept (named in the private folder and on the
+  disk) and room for it is made in the file; where either cannot be, the
+  file is left as it was. A copy that fails gives the file its old content
+  back where a reflink of it could be taken (btrfs, XFS), and else leaves
+  it empty (part-written only where even that fails), the message saying
+  so and where the new content is kept.
 
   Until the output is put in place nothing the target names is touched;
   signals that end the process wait while it is put in place, and the new
@@ -60,15 +74,18 @@ class Pending_outputs;
   fail (EFBIG) rather than end the process (Cleanup_on_signal::install).
 
   Failures are fatal: "<who>: cannot write <target>: <reason>", the target
-  named as given, followed by "; the file is left as it was" where that is
-  so, and by where the new content is kept when it is. */
+  named as given, followed by "; the file is left as it was" (or "empty",
+  or "part-written") where it exists, and by where the new content is kept
+  when it is. Warnings are "<who>: warning: ...", who up to its first
+  colon. */
 class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and
   //! begun when the run started), else a walk of target made now and
   //! judged (Files::check_output). Fatal when the target may not be
-  //! written or no new content can be made where it would go. pending,
-  //! when given, must outlive the commit.
+  //! written or no new content can be made where it would go. who names
+  //! the writer in messages; pending, when given, names the program
+  //! instead (its who), and must outlive the commit.
   Output_file(const String& target, const String& who, Pending_outputs* pending = nullptr);
   ~Output_file();
   Output_file(const Output_file&) = delete;
@@ -104,18 +121,23 @@ class Output_file {
 
 //! Outputs begun when a run starts, then written, checked and waiting to
 //! be put in place together.
-/*! put_in_place() first takes every step that can fail for all of them
-  (owner and permissions, locks, room for copies in place; each new
-  content was flushed at its commit), and only then puts them in place,
-  copies first, with the signals that end the process held from the room
-  on. A failure before the first is in place leaves every target as it
-  was; one after names each output already replaced. Outputs not put in
-  place when the object goes are removed: nothing is replaced. */
+/*! put_in_place() first takes, for all of them, every step that leaves
+  their targets untouched: owner and permissions, locks (each new content
+  was flushed at its commit); then, with the signals that end the process
+  held, the new content named where it must be (Output_file), room made
+  for copies in place, and a look at each renamed output's name. Only then
+  does it put them in place, copies first, and flush their folders. A
+  failure before the first is in place leaves every target as it was; from
+  the look at the names on, the new content of each output not put in
+  place is kept and named in the message, and a failure once one is in
+  place (a rename the system still refuses) names each output already
+  replaced. Outputs not put in place when the object goes are removed:
+  nothing is replaced. */
 class Pending_outputs {
  public:
-  //! who names the program in messages of writers whose own words do not
-  //! give a write's cause; a copy in place waits at most lock_wait seconds
-  //! for a lock another process holds on its target.
+  //! who names the program in the messages of every output it holds; a
+  //! copy in place waits at most lock_wait seconds for a lock another
+  //! process holds on its target.
   explicit Pending_outputs(const String& who, double lock_wait = 60);
   ~Pending_outputs();
   Pending_outputs(const Pending_outputs&) = delete;

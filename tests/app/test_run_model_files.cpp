@@ -116,12 +116,12 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
     EXPECT_EQ(lines_with(r.out, message.substr(0, message.find(':') + 1)), 1);
     EXPECT_EQ(dir.entries(), inputs);
   }
-  // A special file as output is refused by the program's check of its
-  // options, before any input is read.
+  // A special file as output is refused as the run starts, before any
+  // input is read.
   const Result r =
       quelvarn_exe(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated, {"-pdbout-wrk", fifo}));
-  EXPECT_EQ(r.status, 1) << r.out;
-  EXPECT_NE(r.out.find("\nOutput is not a regular file:\t-pdbout-wrk " + fifo + "\n"),
+  EXPECT_EQ(r.status, 2) << r.out;
+  EXPECT_NE(r.out.find("\nquelvarn: cannot write " + fifo + ": not a regular file\n"),
             std::string::npos)
       << r.out;
   EXPECT_EQ(dir.entries(), inputs);

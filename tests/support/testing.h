@@ -223,6 +223,14 @@ inline std::string in_mount_namespace(const std::function<std::string()>& f) {
   });
 }
 
+//! Installs a seccomp filter of n instructions in this process: false where
+//! that cannot be done.
+inline bool with_filter(sock_filter* filter, const unsigned short n) {
+  const sock_fprog program = {n, filter};
+  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 //! Makes opens of files without a name (O_TMPFILE) fail in this process as
 //! on filesystems that make none (NFS, vfat): false where that cannot be
 //! done.
@@ -234,9 +242,18 @@ inline bool without_unnamed_files() {
       BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, O_TMPFILE & ~O_DIRECTORY, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EOPNOTSUPP),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-  const sock_fprog program = {sizeof filter / sizeof filter[0], filter};
-  return prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+  return with_filter(filter, sizeof filter / sizeof filter[0]);
+}
+
+//! Makes every call of the system call nr fail with error in this process,
+//! as a full filesystem or a quota may fail it: false where that cannot be
+//! done.
+inline bool failing_call(const unsigned nr, const unsigned error) {
+  sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, nr, 0, 1),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
+                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+  return with_filter(filter, sizeof filter / sizeof filter[0]);
 }
 
 }  // namespace vantrel_testing

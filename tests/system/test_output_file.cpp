@@ -48,13 +48,34 @@ std::string put(const std::string& target, const std::string& bytes,
   });
 }
 
+// The text with each new content it says is kept ("kept in <folder>/
+// .output.XXXXXX/new") named by its folder alone, once checked to hold one
+// of contents (else "(not whole)" follows) and removed with its folder.
+std::string without_kept(std::string text, const std::vector<std::string>& contents) {
+  const std::string kept = " is kept in ";
+  for (std::size_t at = 0; (at = text.find(kept, at)) != std::string::npos;) {
+    const std::size_t start = at + kept.size(), mark = text.find("/.output.", start);
+    const std::size_t end = mark + std::string("/.output.XXXXXX/new").size();
+    if (mark == std::string::npos || text.compare(end - 4, 4, "/new") != 0) break;
+    const std::string file = text.substr(start, end - start);
+    const bool whole =
+        std::find(contents.begin(), contents.end(), read_bytes(file)) != contents.end();
+    EXPECT_TRUE(std::remove(file.c_str()) == 0 && rmdir(directory_of(file).c_str()) == 0) << file;
+    text.replace(mark, end - mark, whole ? "" : " (not whole)");
+    at = mark;
+  }
+  return text;
+}
+
 // put() in a child process run by a user who may not write the test's
 // folders (nobody, when the tests run as root), with $TMPDIR tmp and a file
 // size limit, its signal at the default, from the start or (late) for the
-// commit only: what check_output says and put()'s text, joined by "|";
+// commit only, or (no_link) links that fail as on a full disk from the
+// commit on: what check_output says and put()'s text, joined by "|";
 // "touched" when the target changed first.
 std::string attempt(const std::string& target, const std::string& tmp, const std::string& bytes,
-                    const rlim_t limit = RLIM_INFINITY, const bool late = false) {
+                    const rlim_t limit = RLIM_INFINITY, const bool late = false,
+                    const bool no_link = false) {
   const auto run = [&] {
     setenv("TMPDIR", tmp.c_str(), 1);
     signal(SIGXFSZ, SIG_DFL);
@@ -67,6 +88,7 @@ std::string attempt(const std::string& target, const std::string& tmp, const std
       out.write(bytes);
       if (read_bytes(target) != before) text += "touched ";
       setrlimit(RLIMIT_FSIZE, &limited);
+      if (no_link && !failing_call(SYS_linkat, ENOSPC)) text += "no filter ";
       out.commit();
     });
     return text;
@@ -142,11 +164,11 @@ int traced(const std::function<void()>& body,
   return status;
 }
 
-// What a run as user uid (root: -1), umask mask, says of an output of "new"
-// to target that pending outputs begin (its path walked, judged and held)
-// and, once act() has run while the run is stopped, write and put in
-// place: the fatal text, or "no error".
-std::string run_stopped(const std::string& target, const int uid, const mode_t mask,
+// What a run as user uid (root: -1), umask mask, says of outputs of "new"
+// to each target that pending outputs begin (their paths walked, judged
+// and held) and, once act() has run while the run is stopped, write and
+// put in place: the fatal text, or "no error".
+std::string run_stopped(const std::vector<std::string>& targets, const int uid, const mode_t mask,
                         const std::function<void()>& act) {
   int fds[2];
   if (pipe(fds) != 0) return "no pipe";
@@ -159,10 +181,10 @@ std::string run_stopped(const std::string& target, const int uid, const mode_t m
     umask(mask);
     const std::string text = fatal_text([&] {
       Pending_outputs pending("T");
-      pending.add(target);
+      for (const std::string& target : targets) pending.add(target);
       pending.begin();
       raise(SIGSTOP);  // the run computes
-      EXPECT_EQ(put(target, "new", &pending), "no error");
+      for (const std::string& target : targets) EXPECT_EQ(put(target, "new", &pending), "no error");
       pending.put_in_place();
     });
     _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
@@ -274,8 +296,10 @@ TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
 // closed/ itself is refused. A write that fails (past a file size limit,
 // from the start or at the commit) names the output as given and leaves the
 // file as it was: room is reserved before a byte is overwritten, and a copy
-// that fails once begun leaves the file empty and the whole new content
-// kept, named in the message.
+// that fails once begun leaves the file empty, so the message says, and
+// the whole new content kept, named there. A rewrite in place whose new
+// content cannot be kept (its link fails, as on a full disk), there or
+// for a file of two names in the writer's own folder, is refused.
 TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   Scratch_dir dir;
   const std::string closed = made_dir(dir, "closed", 0755), tmp = made_dir(dir, "tmp", 0777);
@@ -291,39 +315,48 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   if (geteuid() != 0) {
     ASSERT_EQ(chmod(closed.c_str(), 0555), 0);
   }
+  // A file of two names in a folder of the writer's alone is copied into.
+  const std::string own = made_dir(dir, "own", 0755), two = own + "/two";
+  ASSERT_EQ(chmod(write_bytes(two, "old").c_str(), 0666), 0);
+  ASSERT_EQ(::link(two.c_str(), (own + "/two2").c_str()), 0);
+  for (const std::string& path : {own, two})
+    ASSERT_EQ(chown(path.c_str(), geteuid() == 0 ? unprivileged_id : geteuid(), -1), 0);
   const std::vector<unsigned> was = mode_and_owner(out);
   const std::vector<std::string> in_closed = entries_of(closed);
   const std::string big(5000, 'n'),
       left = "; the file is left as it was", denied = "permission denied",
-      too_large = "writing its new content in " + tmp + " failed: file too large";
-  // Target, new content, whether a file size limit (4096 bytes) holds: in
+      too_large = "writing its new content in " + tmp + " failed: file too large",
+      unkept =
+          "its new content cannot be kept while the file is rewritten in place: no space "
+          "left on device" +
+          left;
+  // Target, new content, and what fails: a file size limit (4096 bytes) in
   // closed/ for the commit only, elsewhere from the start, when a failed
-  // write is kept as the last failure. What check_output says, why the
-  // output fails, and what the file holds after.
+  // write is kept as the last failure; or links from the commit on. What
+  // check_output says, why the output fails, and what the file holds after.
+  enum Fault { none, size_limit, no_link };
   const std::vector<
-      std::tuple<std::string, std::string, bool, std::string, std::string, std::string>>
-      cases = {
-          {out, "new", false, "", "", "new"},
-          {link, "newer", false, "", "", "newer"},
-          {kept, "new", false, denied, denied, "keep"},
-          {closed + "/new", "new", false, "directory " + closed + ": " + denied,
-           "directory " + closed + ": " + denied, ""},
-          {closed + "/a", big, true, "", "file too large" + left, "old"},
-          {closed + "/b", big, true, "", "file too large; the new content is kept in " + tmp, ""},
-          {closed + "/c", "", true, "", "", ""},
-          {odd, std::string(10000, 'n'), true, "", too_large + left, "old"},
-          {tmp + "/fresh", std::string(10000, 'n'), true, "", too_large, ""}};
-  for (const auto& [target, now, limited, check, why, after] : cases) {
+      std::tuple<std::string, std::string, Fault, std::string, std::string, std::string>>
+      cases = {{out, "new", none, "", "", "new"},
+               {link, "newer", none, "", "", "newer"},
+               {kept, "new", none, denied, denied, "keep"},
+               {closed + "/new", "new", none, "directory " + closed + ": " + denied,
+                "directory " + closed + ": " + denied, ""},
+               {closed + "/a", big, size_limit, "", "file too large" + left, "old"},
+               {closed + "/b", big, size_limit, "",
+                "file too large; the file is left empty; the new content is kept in " + tmp, ""},
+               {closed + "/c", "", size_limit, "", "", ""},
+               {odd, std::string(10000, 'n'), size_limit, "", too_large + left, "old"},
+               {tmp + "/fresh", std::string(10000, 'n'), size_limit, "", too_large, ""},
+               {out, "newest", no_link, "", unkept, "newer"},
+               {two, "new", no_link, "", unkept, "old"}};
+  for (const auto& [target, now, fault, check, why, after] : cases) {
     SCOPED_TRACE(target);
     const bool late = target.compare(0, closed.size(), closed) == 0;
-    std::string seen = attempt(target, tmp, now, limited ? 4096 : RLIM_INFINITY, late);
-    const std::size_t at = seen.find(tmp + "/.output");
-    if (at != std::string::npos) {
-      const std::string file = seen.substr(at);
-      EXPECT_EQ(read_bytes(file), now);
-      std::remove(file.c_str());
-      seen.erase(at + tmp.size(), file.size() - tmp.size());
-    }
+    const std::string seen =
+        without_kept(attempt(target, tmp, now, fault == size_limit ? 4096 : RLIM_INFINITY, late,
+                             fault == no_link),
+                     {now});
     const auto text = [&](const std::string& reason) {
       return reason.empty() ? "no error" : "T: cannot write " + target + ": " + reason;
     };
@@ -335,6 +368,7 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   EXPECT_EQ(link_text(link), "../closed/out.mtz");
   EXPECT_EQ(entries_of(closed), in_closed);
   EXPECT_EQ(entries_of(tmp), (std::vector<std::string>{"link.mtz", "odd\nname"}));
+  EXPECT_EQ(entries_of(own), (std::vector<std::string>{"two", "two2"}));
 }
 
 // Room for a copy in place is made sure of before a byte is overwritten,
@@ -394,7 +428,8 @@ bool leave_room(const std::string& mnt, const off_t room) {
 // file's holes need room too, and are written first. On btrfs each block
 // overwritten needs a new one: the old content, reflinked where the
 // target's folder or $TMPDIR is on its filesystem, is given back; without
-// a reflink the file is left empty and the new content kept. On small
+// a reflink the file is left empty. Either way the new content is kept
+// (beside the file, or in $TMPDIR where its folder is closed). On small
 // filesystems that only this test sees.
 TEST(OutputFile, AFullDiskLeavesTheOldContent) {
   const std::string full = "no space left on device", kept = "; the new content is kept in ",
@@ -407,9 +442,10 @@ TEST(OutputFile, AFullDiskLeavesTheOldContent) {
   const std::vector<std::tuple<std::string, int, int, bool, bool, int, std::string, std::string>>
       cases = {{"ext2", 3 << 20, 256, false, false, 1 << 20, left, "old"},
                {"ext2", 3 << 20, 2048, false, false, 1 << 20, "", "new"},
-               {"btrfs", 16 << 20, 24 << 10, true, false, 16 << 20, left, "old"},
-               {"btrfs", 16 << 20, 24 << 10, false, true, 16 << 20, left, "old"},
-               {"btrfs", 16 << 20, 8 << 10, false, false, 16 << 20, full + kept, ""}};
+               {"btrfs", 16 << 20, 24 << 10, true, false, 16 << 20, left + kept, "old"},
+               {"btrfs", 16 << 20, 24 << 10, false, true, 16 << 20, left + kept, "old"},
+               {"btrfs", 16 << 20, 8 << 10, false, false, 16 << 20,
+                full + "; the file is left empty" + kept, ""}};
   for (const auto& [fs, old_size, room, second, tmp_inside, size, why, after] : cases) {
     SCOPED_TRACE(fs + " " + std::to_string(room) + " " + std::to_string(second + 2 * tmp_inside));
     Scratch_dir dir;
@@ -440,19 +476,15 @@ TEST(OutputFile, AFullDiskLeavesTheOldContent) {
           (second && link(target.c_str(), (mnt + "/open/second").c_str()) != 0) ||
           !leave_room(mnt, off_t(room) << 10))
         return std::string("no setup");
-      std::string text = attempt(target, tmp, content);
-      const std::size_t at = text.find(tmp + "/.output");
-      if (at != std::string::npos) {  // the kept content checked, and named by its folder
-        const std::string file = text.substr(at);
-        text.replace(at, file.size(), tmp + (read_bytes(file) == content ? "" : " (not whole)"));
-      }
+      const std::string text = without_kept(attempt(target, tmp, content), {content});
       const std::string now = read_bytes(target);
       return text + "|" + (now == content ? "new" : now == old ? "old" : now.substr(0, 8));
     });
     if (seen == "no namespace") GTEST_SKIP() << "no loop mount of " << fs << " here";
     EXPECT_EQ(seen, "no error|" +
                         (why.empty() ? "no error" : "T: cannot write " + target + ": " + why) +
-                        (why.find(kept) != std::string::npos ? tmp : "") + "|" + after);
+                        (why.find(kept) != std::string::npos ? second ? mnt + "/open" : tmp : "") +
+                        "|" + after);
   }
 }
 
@@ -602,22 +634,100 @@ TEST(OutputFile, AnotherUserCannotSteerTheOutput) {
   }
 }
 
+// Another member of a folder others may write without a sticky bit (0777,
+// or a lab folder of their group, 2775) replaces every name there but the
+// output's with a file of its own, and every name in each folder there it
+// may enter, the moment the writer renames its output into place (the
+// writer stopped at the rename). The output put in place is the writer's,
+// over a file that existed at the start or over the other member's file
+// at a new output's name, taken just before the writer linked it there.
+TEST(OutputFile, NamesReplacedAtTheRenameAreNotPutInPlace) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs two users: run as root";
+  const int writer = 1234, other = 1235, lab = 1240;
+  // The folder's mode and group, and whether the output existed at the start.
+  const std::vector<std::tuple<mode_t, int, bool>> cases = {
+      {0777, 0, true}, {02775, lab, true}, {0777, 0, false}, {02775, lab, false}};
+  for (const auto& [mode, group, existed] : cases) {
+    SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(existed));
+    Scratch_dir dir;
+    const std::string shared = made_dir(dir, "shared", 0), target = shared + "/out.mtz";
+    ASSERT_TRUE(chown(shared.c_str(), 0, group) == 0 && chmod(shared.c_str(), mode) == 0);
+    if (existed) {
+      ASSERT_EQ(chown(write_bytes(target, "old").c_str(), writer, lab), 0);
+    }
+    // The other member's moves: its own file at the output's name, or at
+    // every other name (what stood there kept as "stolen<name>").
+    const auto as_other = [&](const bool at_target) {
+      return in_child(
+          [&] {
+            int n = 0;
+            const auto plant = [&](const std::string& path) {
+              n += chmod(write_bytes(path, "planted").c_str(), 0666) == 0;
+            };
+            if (at_target) plant(target);
+            for (const std::string& name :
+                 at_target ? std::vector<std::string>{} : entries_of(shared)) {
+              const std::string path = shared + "/" + name;
+              std::error_code error;  // a folder it may not enter has no entries for it
+              for (const auto& inner : std::filesystem::directory_iterator(path, error))
+                if (rename(inner.path().c_str(), (path + "/stolen").c_str()) == 0)
+                  plant(inner.path());
+              if (name != "out.mtz" &&
+                  rename(path.c_str(), (shared + "/stolen" + name).c_str()) == 0)
+                plant(path);
+            }
+            return std::to_string(n);
+          },
+          other, lab);
+    };
+    bool taken = existed;
+    int replaced = 0;
+    const auto step = [&](pid_t, const long long nr, const bool exit, long long) {
+      if (!exit && nr == SYS_linkat && !taken) taken = as_other(true) == "1";
+      if (!exit && (nr == SYS_renameat || nr == SYS_renameat2))
+        replaced += std::atoi(as_other(false).c_str());
+    };
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    traced(
+        [&] {
+          if (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(lab) != 0 || setuid(writer) != 0)
+            _exit(3);
+          const std::string text = put(target, "new");
+          _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+        },
+        step);
+    close(fds[1]);
+    char text[4096];
+    const ssize_t n = read(fds[0], text, sizeof text);
+    close(fds[0]);
+    EXPECT_EQ(std::string(text, std::size_t(std::max<ssize_t>(n, 0))), "no error");
+    EXPECT_TRUE(taken);
+    EXPECT_GE(replaced, 1);
+    EXPECT_EQ(read_bytes(target), "new");
+    EXPECT_EQ(mode_and_owner(target)[1], unsigned(writer));
+  }
+}
+
 // Another user who may write the output's folder puts something at the
 // output's name while the run computes: a link to a file of the writer's
 // in a folder only the writer reaches, or a file of its own; or, before
 // the run, a second name for a file of the writer's. The output is put in
 // place from the walk made when the run began: whatever stands at the name
 // is replaced, never followed, and gives the new file nothing (its owner,
-// group and mode are the file's seen at the start, or a new file's). A
-// rename the kernel forbids (another's entry in a sticky folder) is
-// refused. A file of several names in a folder another user may write is
-// replaced by rename, which breaks the link, or refused where the sticky
-// bit forbids that.
+// group and mode are the file's seen at the start, or a new file's). An
+// entry that cannot be replaced (another's in a sticky folder, a folder)
+// fails the run before its first output is in place, saying so, with the
+// new content of both kept. A file of several names in a folder another
+// user may write is replaced by rename, which breaks the link, or refused
+// where the sticky bit forbids that.
 TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
   if (geteuid() != 0) GTEST_SKIP() << "needs two users";
   const int user = 1234, other = unprivileged_id;
-  enum Plant { link_to_thesis, own_file, second_name };
-  const std::string denied = "operation not permitted";
+  enum Plant { link_to_thesis, own_file, own_folder, second_name };
+  const std::string kept =
+      " stands at its name and cannot be replaced; the new content is kept in %s; the new "
+      "content of %s/first.mtz is kept in %s";
   // The folder's mode, owner and group, the writer, its umask, whether the target is the writer's
   // (0640) at the start, what the other user puts there; why the output fails, and the target after
   // (its content, or the link's text; mode, owner, group).
@@ -634,8 +744,18 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
       {02775, user, other, user, 022, true, link_to_thesis, "", "new", {0640, user, user}},
       {0777, 0, 0, 0, 022, false, own_file, "", "new", {0644, 0, 0}},
       {01777, 0, 0, 0, 022, false, own_file, "", "new", {0644, 0, 0}},
-      {01777, 0, 0, user, 022, false, own_file, denied, "planted", {0666, 65534, 65534}},
-      {01777, 0, 0, user, 022, false, link_to_thesis, denied, "", {}},
+      {01777,
+       0,
+       0,
+       user,
+       022,
+       false,
+       own_file,
+       "another user's file" + kept,
+       "planted",
+       {0666, 65534, 65534}},
+      {01777, 0, 0, user, 022, false, link_to_thesis, "another user's link" + kept, "", {}},
+      {0777, 0, 0, user, 022, false, own_folder, "another user's folder" + kept, "", {}},
       {01777, 0, 0, user, 077, true, second_name, "", "new", {0666, user, user}},
       {01775,
        0,
@@ -676,22 +796,30 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
           in_child(
               [&] {
                 rename(target.c_str(), (target + ".was").c_str());
-                return std::to_string(c.plant == link_to_thesis
-                                          ? symlink(thesis.c_str(), target.c_str())
-                                          : chmod(write_bytes(target, "planted").c_str(), 0666));
+                return std::to_string(
+                    c.plant == link_to_thesis ? symlink(thesis.c_str(), target.c_str())
+                    : c.plant == own_folder   ? mkdir(target.c_str(), 0755)
+                                            : chmod(write_bytes(target, "planted").c_str(), 0666));
               },
               other) == "0";
       EXPECT_TRUE(done);
     };
-    const std::string text = run_stopped(target, c.writer == 0 ? -1 : c.writer, c.mask, [&] {
-      if (c.plant != second_name) plant();
-    });
-    char why[512];
-    std::snprintf(why, sizeof why, c.why.c_str(), shared.c_str());
-    EXPECT_EQ(text, c.why.empty() ? "no error" : "T: cannot write " + target + ": " + why);
+    // A new output committed before the target.
+    const std::string first = shared + "/first.mtz";
+    const std::string text =
+        run_stopped({first, target}, c.writer == 0 ? -1 : c.writer, c.mask, [&] {
+          if (c.plant != second_name) plant();
+        });
+    char why[1024];
+    std::snprintf(why, sizeof why, c.why.c_str(), shared.c_str(), shared.c_str(), shared.c_str());
+    EXPECT_EQ(without_kept(text, {"new"}),
+              c.why.empty() ? "no error" : "T: cannot write " + target + ": " + why);
+    EXPECT_EQ(read_bytes(first), c.why.empty() ? "new" : "");
     EXPECT_EQ(read_bytes(thesis) + read_bytes(notes), "thesisnotes");
     EXPECT_EQ(mode_and_owner(thesis), (std::vector<unsigned>{0600, user, user}));
-    if (c.mode_owner.empty()) {
+    if (c.plant == own_folder) {
+      EXPECT_TRUE(std::filesystem::is_directory(target));
+    } else if (c.mode_owner.empty()) {
       EXPECT_EQ(link_text(target), thesis);
     } else {
       EXPECT_EQ(link_text(target), "no link");
@@ -703,10 +831,10 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
 }
 
 // A run killed (SIGKILL) once its outputs' new content is written, before
-// they are put in place or between the link and the rename of a replaced
-// one, leaves nothing beside a new output and at most that one hidden name
-// beside the replaced one; killed while it copies into a file of two
-// names, it leaves the whole new content under that name. Two runs begun
+// they are put in place or at the rename of a replaced one, leaves nothing
+// beside a new output and at most its private folder beside the replaced
+// one, the whole new content in it; killed while it copies into a file of
+// two names, it leaves the whole new content there too. Two runs begun
 // together on the same two outputs, new or existing, both succeed, and
 // each output holds the whole output of one of them (the later rename
 // wins).
@@ -746,8 +874,9 @@ TEST(OutputFile, KilledAndConcurrentRuns) {
     // Room for the copy was made: its old bytes, then zeros.
     EXPECT_EQ(read_bytes(old),
               when == in_copy ? "old" + std::string(content.size() - 3, '\0') : "old");
-    if (when != before_commit) {  // the hidden name first
-      EXPECT_EQ(read_bytes(dir.file(names[0])), content);
+    if (when != before_commit) {  // the private folder first
+      EXPECT_EQ(entries_of(dir.file(names[0])), std::vector<std::string>{"new"});
+      EXPECT_EQ(read_bytes(dir.file(names[0] + "/new")), content);
     }
   }
 
@@ -832,14 +961,16 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   EXPECT_EQ(read_bytes(target), content);
 
-  // A reader's lock held when the output begins is named then; the commit
-  // waits for it no longer than allowed.
+  // A reader's lock held when the output begins is named then, in a warning
+  // worded as one whatever the writers' prefix of failures; the commit
+  // waits for it no longer than allowed, and fails with the pending
+  // outputs' prefix (the program's), not the writer's own.
   const int reader = open(target.c_str(), O_RDONLY);
   ASSERT_EQ(flock(reader, LOCK_SH), 0);
   std::string warned, text;
   {
     Quiet_messages quiet;
-    Pending_outputs pending("T", 0);
+    Pending_outputs pending("W: write error", 0);  // as a writer's own prefix reads
     pending.add(target);
     pending.begin();
     warned = quiet.text();
@@ -849,11 +980,11 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
     });
   }
   close(reader);
-  EXPECT_NE(warned.find("T: another process holds a lock on " + target +
+  EXPECT_NE(warned.find("W: warning: another process holds a lock on " + target +
                         "; its output waits for it when the run ends"),
             std::string::npos)
       << warned;
-  EXPECT_EQ(text, "T: cannot write " + target +
+  EXPECT_EQ(text, "W: write error: cannot write " + target +
                       ": another process holds a lock on it (waited 0 s); the file is left as it "
                       "was");
   EXPECT_EQ(read_bytes(target), content);
@@ -978,46 +1109,54 @@ TEST(OutputFile, OutOfDescriptorsLeavesNothing) {
   EXPECT_EQ(read_bytes(target), "new");
 }
 
-// Where the filesystem makes no files without a name, the new content is
-// made in a private folder. In a folder others may write, another user
-// swaps the folder an output has just made (the writer stopped right after
-// its mkdir) for one of the writer's own: the output is refused, and the
-// writer's folder keeps its mode and content.
+// A private folder is made for the new content where the filesystem makes
+// no files without a name, and for the rename over an existing file. In a
+// folder others may write, another user swaps the folder an output has
+// just made (the writer stopped right after its mkdir) for one of the
+// writer's own: the output is refused, and the writer's folder keeps its
+// mode and content.
 TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs two users";
-  Scratch_dir dir;
-  const std::string shared = made_dir(dir, "shared", 0777), own = made_dir(dir, "shared/own", 0755);
-  write_bytes(own + "/keep", "kept");
-  bool swapped = false;
-  const auto swap = [&](pid_t, const long long nr, const bool exit, const long long result) {
-    if (swapped || !exit || result != 0 || (nr != SYS_mkdir && nr != SYS_mkdirat)) return;
-    swapped =
-        in_child(
-            [&] {
-              for (const std::string& name : entries_of(shared))
-                if (name.compare(0, 8, ".output.") == 0 &&
-                    rename((shared + "/" + name).c_str(), (shared + "/stolen").c_str()) == 0 &&
-                    rename(own.c_str(), (shared + "/" + name).c_str()) == 0)
-                  return std::string("swapped");
-              return std::string();
-            },
-            unprivileged_id) == "swapped";
-  };
-  traced(
-      [&] {
-        write_bytes(dir.file("text"),
-                    without_unnamed_files() ? put(shared + "/out", "new") : "no filter");
-      },
-      swap);
-  EXPECT_EQ(read_bytes(dir.file("text")),
-            "T: cannot write " + shared +
-                "/out: the folder made for its new content was replaced by another process");
-  EXPECT_TRUE(swapped);
-  const std::vector<std::string> names = entries_of(shared);
-  ASSERT_EQ(names.size(), 2u);
-  EXPECT_EQ(names[1], "stolen");
-  EXPECT_EQ(entries_of(shared + "/" + names[0]), std::vector<std::string>{"keep"});
-  EXPECT_EQ(mode_and_owner(shared + "/" + names[0]), (std::vector<unsigned>{0755, 0, 0}));
+  for (const bool unnamed : {false, true}) {
+    SCOPED_TRACE(unnamed);
+    Scratch_dir dir;
+    const std::string shared = made_dir(dir, "shared", 0777),
+                      own = made_dir(dir, "shared/own", 0755), out = shared + "/out";
+    write_bytes(own + "/keep", "kept");
+    if (unnamed) write_bytes(out, "old");
+    bool swapped = false;
+    const auto swap = [&](pid_t, const long long nr, const bool exit, const long long result) {
+      if (swapped || !exit || result != 0 || (nr != SYS_mkdir && nr != SYS_mkdirat)) return;
+      swapped =
+          in_child(
+              [&] {
+                for (const std::string& name : entries_of(shared))
+                  if (name.compare(0, 8, ".output.") == 0 &&
+                      rename((shared + "/" + name).c_str(), (shared + "/stolen").c_str()) == 0 &&
+                      rename(own.c_str(), (shared + "/" + name).c_str()) == 0)
+                    return std::string("swapped");
+                return std::string();
+              },
+              unprivileged_id) == "swapped";
+    };
+    traced(
+        [&] {
+          write_bytes(dir.file("text"),
+                      unnamed || without_unnamed_files() ? put(out, "new") : "no filter");
+        },
+        swap);
+    EXPECT_EQ(read_bytes(dir.file("text")),
+              "T: cannot write " + out +
+                  ": the folder made for its new content was replaced by another process" +
+                  (unnamed ? "; the file is left as it was" : ""));
+    EXPECT_TRUE(swapped);
+    EXPECT_EQ(read_bytes(out), unnamed ? "old" : "");
+    const std::vector<std::string> names = entries_of(shared);
+    ASSERT_EQ(names.size(), 2u + unnamed);
+    EXPECT_EQ(names.back(), "stolen");
+    EXPECT_EQ(entries_of(shared + "/" + names[0]), std::vector<std::string>{"keep"});
+    EXPECT_EQ(mode_and_owner(shared + "/" + names[0]), (std::vector<unsigned>{0755, 0, 0}));
+  }
 }
 
 // Outputs put in place together: a signal that ends the process, sent
