@@ -143,28 +143,6 @@ int bond_end(const mmdb::Atom* atom, const bool standard) {
   return -1;
 }
 
-// True when residue next continues the backbone of residue residue, in any
-// of their alternate locations.
-bool continues_backbone(mmdb::Residue* residue, mmdb::Residue* next) {
-  std::vector<std::pair<const mmdb::Atom*, int>> to;  // next's second atoms of a bond
-  for (int b = 0; b < next->GetNumberOfAtoms(); ++b) {
-    const mmdb::Atom* atom = next->GetAtom(b);
-    const int end = bond_end(atom, is_standard_residue(next->name));
-    if (end >= 0 && end % 2 == 1) to.emplace_back(atom, end);
-  }
-  for (int a = 0; a < residue->GetNumberOfAtoms() && !to.empty(); ++a) {
-    const mmdb::Atom* from = residue->GetAtom(a);
-    const int end = bond_end(from, is_standard_residue(residue->name));
-    if (end < 0 || end % 2 == 1) continue;
-    const double longest = backbone_bonds[end / 2].longest;
-    for (const auto& [atom, to_end] : to) {
-      const double dx = from->x - atom->x, dy = from->y - atom->y, dz = from->z - atom->z;
-      if (to_end == end + 1 && dx * dx + dy * dy + dz * dz <= longest * longest) return true;
-    }
-  }
-  return false;
-}
-
 // The backbone bonds between residues of a chain: next[r] holds the
 // residues whose N (P) a C (O) of residue r bonds, previous[r] those bonded
 // the other way.
@@ -308,8 +286,10 @@ std::vector<int> written_order(const std::vector<Part>& parts, const std::vector
 }
 
 // The parts of a chain's residues (none where the chain holds no residue),
-// with order set to the order they are written in (written_order) and
-// holds_ter for the residues that hold a TER record.
+// with order set to the order they are written in (written_order),
+// continues for each place in that order whether its residue continues the
+// backbone of the one written before it, and holds_ter for the residues
+// that hold a TER record.
 //
 // The chain's run is what its file gives as the polymer (run_end): its
 // residues before its first TER record, or of the polymer's label_asym_id
@@ -328,7 +308,8 @@ std::vector<int> written_order(const std::vector<Part>& parts, const std::vector
 // residues are polymer (a peptide of modified residues only; a glycan,
 // bonded by no backbone bond, stays ligands). Water never is.
 std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
-                              std::vector<bool>& holds_ter, std::vector<int>& order) {
+                              std::vector<bool>& holds_ter, std::vector<int>& order,
+                              std::vector<bool>& continues) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
@@ -407,6 +388,11 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
         }
   }
   order = written_order(parts, in_run, links);
+  continues.assign(order.size(), false);
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    const std::vector<int>& next = links.next[order[i - 1]];
+    continues[i] = std::find(next.begin(), next.end(), order[i]) != next.end();
+  }
   return parts;
 }
 
@@ -509,7 +495,8 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // (all polymers, then all ligands, then all waters, each in model order);
 // the entities number the distinct polymer sequences, then the ligands'
 // residue names, then water. A polymer residue's label_seq_id follows the
-// one before it by 1 where it continues its backbone, and otherwise by as
+// one before it by 1 where it continues its backbone (continues, by table
+// position, as chain_parts found it), and otherwise by as
 // much as the residue numbers step (missing residues), at least 1; the
 // first is 1. Other residues have none.
 //
@@ -528,7 +515,7 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // (the residues missing between as its source numbers them), else is
 // numbered as a new one.
 void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
-                      const bool read_labels) {
+                      const std::vector<std::vector<bool>>& continues, const bool read_labels) {
   struct Group {
     std::vector<mmdb::Residue*> residues;
     String entity_key;
@@ -536,24 +523,26 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     int chain;
     String name;     // its label_asym_id; empty until chosen
     int entity = 0;  // its label_entity_id; 0 until chosen
+    std::vector<bool> continues;  // a polymer's residues that continue the one before
     // Its part of its chain, as a number.
     int holder() const { return chain * 4 + int(part); }
   };
   std::vector<Group> polymers, ligands, waters;
   for (int c = 0; c < int(parts.size()); ++c) {
     mmdb::Chain* chain = model->GetChain(c);
-    Group polymer{{}, "polymer", Part::polymer, c, "", 0},
-        water{{}, "water", Part::water, c, "", 0};
+    Group polymer{{}, "polymer", Part::polymer, c, "", 0, {}},
+        water{{}, "water", Part::water, c, "", 0, {}};
     for (int r = 0; r < int(parts[c].size()); ++r) {
       mmdb::Residue* residue = chain->GetResidue(r);
       if (parts[c][r] == Part::polymer) {
         polymer.residues.push_back(residue);
+        polymer.continues.push_back(continues[c][r]);
         polymer.entity_key += String(" ") + residue->name;
       } else if (parts[c][r] == Part::water) {
         water.residues.push_back(residue);
       } else if (parts[c][r] == Part::ligand) {
         ligands.push_back(
-            Group{{residue}, String("ligand ") + residue->name, Part::ligand, c, "", 0});
+            Group{{residue}, String("ligand ") + residue->name, Part::ligand, c, "", 0, {}});
       }
     }
     if (!polymer.residues.empty()) polymers.push_back(polymer);
@@ -612,7 +601,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       group.entity = found.first->second;
     }
     mmdb::Residue* previous = nullptr;
-    for (mmdb::Residue* residue : group.residues) {
+    for (std::size_t i = 0; i < group.residues.size(); ++i) {
+      mmdb::Residue* residue = group.residues[i];
       const bool own = kept_name && keeps(group, residue);
       copy_field(residue->label_asym_id, group.name);
       residue->label_entity_id = group.entity;
@@ -620,7 +610,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
         residue->label_seq_id = mmdb::MinInt4;  // written "."
         continue;
       }
-      const bool continues = previous && continues_backbone(previous, residue);
+      const bool continues = previous && group.continues[i];
       const int before = previous ? previous->label_seq_id : 0;
       if (continues || !own || residue->label_seq_id <= before) {
         long long step = 1;
@@ -942,12 +932,13 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels) {
     mmdb::Model* model = mmdb.GetModel(m);
     if (!model) continue;
     std::vector<std::vector<Part>> parts(model->GetNumberOfChains());
+    std::vector<std::vector<bool>> continues(parts.size());
     for (int c = 0; c < model->GetNumberOfChains(); ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
       std::vector<bool> holds_ter;
       std::vector<int> order;
-      parts[c] = chain_parts(chain, read_labels, holds_ter, order);
+      parts[c] = chain_parts(chain, read_labels, holds_ter, order, continues[c]);
       reordered = polymer_first(chain, order, parts[c], holds_ter) || reordered;
       edited = place_ter(chain, parts[c], holds_ter) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
@@ -965,7 +956,7 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels) {
         }
       }
     }
-    set_model_labels(model, parts, read_labels);
+    set_model_labels(model, parts, continues, read_labels);
   }
   // Serial numbers (mmCIF atom ids) in the order the records are written,
   // TER records counted, as in a PDB file: the library writes a residue's
