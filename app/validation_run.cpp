@@ -18,7 +18,7 @@
 #include "calculations/sfweight.h"
 #include "foundation/message.h"
 #include "foundation/statistics.h"
-#include "model/coordinate_output_labels.h"
+#include "model/coordinate_output_ids.h"
 #include "model/mmdb_file.h"
 #include "model/sequence.h"
 #include "mtz/mtz_file.h"

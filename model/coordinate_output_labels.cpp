@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "foundation/vec_mat.h"
-#include "model/coordinate_faults.h"
-#include "model/coordinate_text_checks.h"
+#include "model/coordinate_output_ids.h"
 #include "model/mmdb_hierarchy.h"
 #include "system/gzip_name.h"
 
@@ -22,37 +21,12 @@ namespace vantrel::mmdb_internal {
 
 namespace {
 
-// Why an identifier cannot be written in the form, or empty when it can,
-// as found by writing each case with the library and reading it back.
-// Both forms are text of printable ASCII: in a PDB record a byte beyond it
-// can vanish (an insertion code written as a blank, which then reads as
-// a second residue of the same number). The library's mmCIF writer
-// quotes a value with blanks or quotes (a text field when it holds both
-// kinds), but writes unquoted a value that starts like a tag, a comment or
-// a text field, or with a reserved word: its reader then fails on the
-// file. A leading "$" and reserved words in capitals it reads back, but
-// such a file is not mmCIF (other readers refuse it), nor is one holding a
-// control character or a byte beyond ASCII (a tab parts the value).
-String unwritable(const String& value, const bool pdb) {
-  for (const char c : value)
-    if (c < 0x20 || c > 0x7e) return "holds a character that is not printable ASCII";
-  if (pdb) return String();
-  const String text = value.trim();  // written without the blanks around it
-  if (!text.empty() && String("_#$;").find(text[0]) != String::npos)
-    return "starts with \"" + text.substr(0, 1) + "\"";
-  String lower = text;
-  for (char& c : lower) c = char(std::tolower(static_cast<unsigned char>(c)));
-  for (const char* word : {"data_", "loop_", "save_", "global_", "stop_"})
-    if (lower.compare(0, std::strlen(word), word) == 0) return "starts with a reserved word";
-  return String();
-}
-
 // The residues of polymers that the PDB writes as ATOM records, as gemmi
 // tabulates them standard: the amino acids with UNK, SEC, PYL, ASX and GLX,
 // and the nucleotides of RNA and DNA. The library's own tables hold more
 // (CYH, +A, 5NC), which are no standard residues.
-enum class Kind { none, amino_acid, rna, dna };
-Kind standard_kind(const String& name) {
+enum class Residue_kind { other, l_amino_acid, d_amino_acid, amino_acid, rna, dna };
+Residue_kind standard_kind(const String& name) {
   static const char* const amino_acids[] = {
       "ALA", "ARG", "ASN", "ASP", "CYS", "GLN", "GLU", "GLY", "HIS", "ILE", "LEU", "LYS", "MET",
       "PHE", "PRO", "SER", "THR", "TRP", "TYR", "VAL", "UNK", "SEC", "PYL", "ASX", "GLX"};
@@ -61,13 +35,15 @@ Kind standard_kind(const String& name) {
   const auto in = [&](const auto& names) {
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
   };
-  return in(amino_acids) ? Kind::amino_acid
-         : in(rna)       ? Kind::rna
-         : in(dna)       ? Kind::dna
-                         : Kind::none;
+  return in(amino_acids) ? Residue_kind::l_amino_acid
+         : in(rna)       ? Residue_kind::rna
+         : in(dna)       ? Residue_kind::dna
+                         : Residue_kind::other;
 }
 
-bool is_standard_residue(const String& name) { return standard_kind(name) != Kind::none; }
+bool is_standard_residue(const String& name) {
+  return standard_kind(name) != Residue_kind::other;
+}
 
 // Water as readers name it (gemmi's is_water). The library's solvent list
 // also holds ligands (ADE, URA, MOH ...), which are no water.
@@ -76,23 +52,26 @@ bool is_water(const String& name) {
 }
 
 // The bonds that carry a chain's polymer from one residue to the next: a
-// carbon bonded to the next residue's nitrogen (the peptide bond C-N) and
-// an oxygen to its phosphorus (a nucleotide's O3'-P), whatever the atoms
-// are named, so that a chromophore's N1 or a linker's C15 carries the
-// chain too. On a standard residue's side only its backbone atom does (C
-// or N; O3', O3* in older files, or P): a sugar on an asparagine's ND2 or a
-// cofactor on a lysine's NZ is no part of the chain. Hydrogens and metals
-// never are. A bond is taken where the atoms are within 1.5 times its
-// length (1.33 and 1.61 A): a stretched bond of a poor model stays under
-// that, and atoms that are not bonded come no nearer than about 2.6 A.
-struct Backbone_bond {
-  char from, to;              // the elements
-  const char* from_names[2];  // the atom names on a standard residue's side
-  const char* to_name;
-  double longest;
+// carbon bonded to the next residue's nitrogen (the peptide bond C-N), a
+// nucleotide's O3' (O3* in older files) to the next one's phosphorus (never
+// another oxygen: phosphates of sugars and lipids are no nucleic acid).
+// Each end of a residue is the atom a standard residue uses there; only a
+// residue without an atom of that name (a chromophore, a linker) offers any
+// other nitrogen, phosphorus or carbon there, so a sugar on a modified
+// asparagine's ND2 is no part of the chain. Hydrogens and metals never are.
+// A bond is taken within 1.5 times its length (1.33 and 1.61 A): a
+// stretched bond of a poor model stays under that, and atoms that are not
+// bonded come no nearer than about 2.6 A.
+struct Bond_end {
+  char element;
+  const char* names[2];  // a standard residue's
+  bool any;              // whether a residue without an atom of those names offers any other
 };
-const Backbone_bond backbone_bonds[] = {{'C', 'N', {"C", "C"}, "N", 1.5 * 1.33},
-                                        {'O', 'P', {"O3'", "O3*"}, "P", 1.5 * 1.61}};
+// A carbon bonded to a nitrogen, an O3' to a phosphorus, and the longest
+// bond of each.
+const Bond_end bond_ends[] = {
+    {'C', {"C", "C"}, true}, {'N', {"N", "N"}, true}, {'O', {"O3'", "O3*"}, false}, {'P', {"P", "P"}, true}};
+const double longest_bond[] = {1.5 * 1.33, 1.5 * 1.61};
 
 // True when the atom record is an atom with a position (a TER record has
 // its coordinate bit set too).
@@ -123,46 +102,45 @@ char element_letter(const mmdb::Atom* atom) {
   return element.size() == 1 ? char(std::toupper(static_cast<unsigned char>(element[0]))) : 0;
 }
 
-// Which end of a backbone bond the atom can be: twice the bond's index in
-// backbone_bonds, plus 1 for its second atom (N, P); -1 for none. standard
-// says whether the atom's residue is a standard residue.
-int bond_end(const mmdb::Atom* atom, const bool standard) {
-  if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) return -1;
-  const char element = element_letter(atom);
-  for (int b = 0; b < int(std::size(backbone_bonds)); ++b) {
-    const Backbone_bond& bond = backbone_bonds[b];
-    if (element != bond.from && element != bond.to) continue;
-    const bool to = element == bond.to;
-    if (standard) {
-      const std::string_view name = trimmed(atom->name);
-      if (to ? name != bond.to_name : name != bond.from_names[0] && name != bond.from_names[1])
-        return -1;
-    }
-    return 2 * b + int(to);
+// The atoms of a residue at which it can be bonded into a chain, each with
+// its end (the place in bond_ends: even at the residue's end, odd at its
+// start).
+std::vector<std::pair<const mmdb::Atom*, int>> bond_ends_of(mmdb::Residue* residue) {
+  std::vector<std::pair<const mmdb::Atom*, int>> named, other;
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+    const mmdb::Atom* atom = residue->GetAtom(a);
+    if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) continue;
+    const std::string_view name = trimmed(atom->name);
+    for (int e = 0; e < int(std::size(bond_ends)); ++e)
+      if (element_letter(atom) == bond_ends[e].element)
+        (name == bond_ends[e].names[0] || name == bond_ends[e].names[1] ? named : other)
+            .emplace_back(atom, e);
   }
-  return -1;
+  for (const auto& [atom, e] : other)
+    if (bond_ends[e].any && !is_standard_residue(residue->name) &&
+        std::none_of(named.begin(), named.end(), [e = e](const auto& n) { return n.second == e; }))
+      named.emplace_back(atom, e);
+  return named;
 }
 
-// The backbone bonds between residues of a chain: next[r] holds the
-// residues whose N (P) a C (O) of residue r bonds, previous[r] those bonded
-// the other way.
+// The backbone bonds that residues of a chain could make: next[r] holds
+// the residues whose start an end of residue r bonds, in table order, and
+// previous[r] those bonded the other way. Two residues bonded each way (an
+// overlap of two sugars, each one's C by the other's N) are bonded
+// neither way.
 struct Links {
   std::vector<std::vector<int>> next, previous;
-  bool bonded(const int r, const int s) const {
-    return std::find(next[r].begin(), next[r].end(), s) != next[r].end() ||
-           std::find(previous[r].begin(), previous[r].end(), s) != previous[r].end();
-  }
-  bool free(const int r) const { return next[r].empty() && previous[r].empty(); }
 };
-
+bool holds(const std::vector<int>& residues, const int r) {
+  return std::find(residues.begin(), residues.end(), r) != residues.end();
+}
 // The backbone bonds between the residues of a chain marked in, wherever
 // the file puts them. The bonds' atoms are sorted by the cubic cell they
 // lie in, as wide as the longest bond, and each C or O looks only at the N
 // and P atoms of the 27 cells around its own: the search costs the sorts
 // and about as much again as the chain's atoms.
 Links backbone_links(const std::vector<mmdb::Residue*>& residues, const std::vector<bool>& in) {
-  double width = 0;
-  for (const Backbone_bond& bond : backbone_bonds) width = std::max(width, bond.longest);
+  const double width = *std::max_element(std::begin(longest_bond), std::end(longest_bond));
   // A cell as one number: its indices along x, y and z in 21 bits each, z
   // last, so that the cells along z from one are a run of numbers.
   // Positions far beyond any crystal share cells rather than overflow.
@@ -182,14 +160,9 @@ Links backbone_links(const std::vector<mmdb::Residue*>& residues, const std::vec
   std::vector<End> starts, ends;  // the carbons and oxygens, the nitrogens and phosphorus
   for (int r = 0; r < int(residues.size()); ++r) {
     if (!in[r]) continue;
-    const bool standard = is_standard_residue(residues[r]->name);
-    for (int a = 0; a < residues[r]->GetNumberOfAtoms(); ++a) {
-      const mmdb::Atom* atom = residues[r]->GetAtom(a);
-      const int end = bond_end(atom, standard);
-      if (end < 0) continue;
+    for (const auto& [atom, end] : bond_ends_of(residues[r]))
       (end % 2 == 0 ? starts : ends)
           .push_back({cell(index(atom->x), index(atom->y), index(atom->z)), atom, r, end});
-    }
   }
   // For each of the 9 columns of cells beside and on a start's, the starts
   // and ends in order of their cells: the run of ends in the 3 cells of
@@ -204,33 +177,69 @@ Links backbone_links(const std::vector<mmdb::Residue*>& residues, const std::vec
     for (const End& from : starts) {
       const long long low = from.cell + column - 1, high = low + 2;
       while (first != ends.end() && first->cell < low) ++first;
-      const double longest = backbone_bonds[from.end / 2].longest;
+      const double longest = longest_bond[from.end / 2];
       for (auto to = first; to != ends.end() && to->cell <= high; ++to) {
         if (to->end != from.end + 1 || to->residue == from.residue) continue;
         const double dx = from.atom->x - to->atom->x, dy = from.atom->y - to->atom->y,
                      dz = from.atom->z - to->atom->z;
-        std::vector<int>& next = links.next[from.residue];
-        if (dx * dx + dy * dy + dz * dz > longest * longest ||
-            std::find(next.begin(), next.end(), to->residue) != next.end())
-          continue;
-        next.push_back(to->residue);
-        links.previous[to->residue].push_back(from.residue);
+        if (dx * dx + dy * dy + dz * dz <= longest * longest &&
+            !holds(links.next[from.residue], to->residue))
+          links.next[from.residue].push_back(to->residue);
       }
     }
+  }
+  const std::vector<std::vector<int>> found = links.next;
+  for (int r = 0; r < int(residues.size()); ++r) {
+    std::vector<int>& next = links.next[r];
+    next.erase(std::remove_if(next.begin(), next.end(), [&](int s) { return holds(found[s], r); }),
+               next.end());
+    std::sort(next.begin(), next.end());
+    for (const int s : next) links.previous[s].push_back(r);
   }
   return links;
 }
 
-// True when the residue has the backbone atoms of an amino acid (N, CA and
-// C) or, when not amino_acid, of a nucleotide (P and O3', or O3*).
-bool has_backbone(mmdb::Residue* residue, const bool amino_acid) {
-  const char* const names[3] = {amino_acid ? "N" : "P", amino_acid ? "CA" : "O3'",
-                                amino_acid ? "C" : "O3*"};
-  bool found[3] = {};
-  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a)
-    if (const mmdb::Atom* atom = residue->GetAtom(a); placed(atom))
-      for (int k = 0; k < 3; ++k) found[k] = found[k] || trimmed(atom->name) == names[k];
-  return found[0] && (amino_acid ? found[1] && found[2] : found[1] || found[2]);
+// The D-amino acids of the chiral standard ones, by their names in files
+// from the PDB.
+bool is_d_amino_acid(const String& name) {
+  static const char* const names[] = {"DAL", "DAR", "DSG", "DAS", "DCY", "DGN", "DGL",
+                                      "DHI", "DIL", "DLE", "DLY", "MED", "DPN", "DPR",
+                                      "DSN", "DTH", "DTR", "DTY", "DVA"};
+  return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+// The kind of polymer a residue makes: a standard residue's by its name (L
+// for an amino acid), as is a D-amino acid's; another's by its atoms, as
+// a selenomethionine or a phosphoserine is one whatever its name: an amino
+// acid where its N-CA and CA-C are bonded (within 1.9 A, 1.46 and 1.52 A
+// long; atoms two bonds apart are 2.4 A apart, as a folate's C, bonded to
+// its N, is from its CA), of L or D form by the hand its CA's bonds to N,
+// C and CB make (none without CB); else a nucleotide where a P or an O3'
+// goes with a sugar's C1' and C4', RNA with an O2'.
+Residue_kind residue_kind(mmdb::Residue* residue) {
+  if (is_standard_residue(residue->name)) return standard_kind(residue->name);
+  if (is_d_amino_acid(residue->name)) return Residue_kind::d_amino_acid;
+  std::map<String, mmdb::Atom*> atoms;
+  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
+    mmdb::Atom* atom = residue->GetAtom(a);
+    if (placed(atom)) atoms.emplace(String(atom->name).trim(), atom);
+  }
+  const auto has = [&](const char* name) { return atoms.count(name) > 0; };
+  const auto from_ca = [&](const char* name) {
+    const mmdb::Atom *atom = atoms[name], *ca = atoms["CA"];
+    return Vec3<>(atom->x - ca->x, atom->y - ca->y, atom->z - ca->z);
+  };
+  if (has("N") && has("CA") && has("C") && Vec3<>::dot(from_ca("N"), from_ca("N")) <= 1.9 * 1.9 &&
+      Vec3<>::dot(from_ca("C"), from_ca("C")) <= 1.9 * 1.9) {
+    if (!has("CB")) return Residue_kind::amino_acid;
+    // (N - CA) . ((C - CA) x (CB - CA)) is positive at an L-amino acid's CA.
+    const double volume = Vec3<>::dot(from_ca("N"), Vec3<>::cross(from_ca("C"), from_ca("CB")));
+    return volume > 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
+  }
+  if ((has("P") || has("O3'") || has("O3*")) &&
+      ((has("C1'") && has("C4'")) || (has("C1*") && has("C4*"))))
+    return has("O2'") || has("O2*") ? Residue_kind::rna : Residue_kind::dna;
+  return Residue_kind::other;
 }
 
 // What a residue is in a written file: a residue of its chain's polymer, a
@@ -250,149 +259,189 @@ bool all_het(mmdb::Residue* residue, bool& holds_ter) {
   return atoms > 0 && het == atoms;
 }
 
-// The table positions of a chain's residues in the order they are written
-// (parts as chain_parts found them; in_run the residues of the chain's
-// run): the polymer first, its residues of the run in their order (a
-// cyclic peptide too) and each other one next to the first placed residue
-// it is bonded to, after it where that residue's C (O3') bonds it, else
-// before it; then the other residues in their order.
-std::vector<int> written_order(const std::vector<Part>& parts, const std::vector<bool>& in_run,
-                               const Links& links) {
-  const int n = int(parts.size());
-  std::vector<int> order, others;
+// A chain's polymers as chain_parts finds them: the residues each one's
+// start and end are bonded to (-1 for none), by table position.
+struct Chain_bonds {
+  std::vector<int> before, after;
+  explicit Chain_bonds(const int n) : before(n, -1), after(n, -1) {}
+  // Bonds a's end to b's start where both are free.
+  bool bond(const int a, const int b) {
+    if (a == b || after[a] >= 0 || before[b] >= 0) return false;
+    after[a] = b;
+    before[b] = a;
+    return true;
+  }
+};
+
+// The table positions of a chain's polymer residues in the order they are
+// written: the residues of its runs (run, -1 for none) in their order, each
+// that joined from outside them next to the one it is bonded to (after it
+// where that one's end bonds it); polymer_of is 1 for each place in a
+// polymer of its own, 0 for the rest: where the chain holds both kinds
+// (kinds: DNA after a protein), the bonded stretches of the kind it gives
+// second, and those of neither kind after them.
+std::vector<int> written_order(const std::vector<bool>& polymer, const std::vector<int>& run,
+                               const std::vector<int>& kinds, const Chain_bonds& bonds,
+                               std::vector<int>& polymer_of) {
+  const int n = int(polymer.size());
+  std::vector<int> order;
   std::vector<bool> joining(n, false);
   for (int r = 0; r < n; ++r) {
-    if (parts[r] != Part::polymer)
-      others.push_back(r);
-    else if (in_run[r])
-      order.push_back(r);
-    else
-      joining[r] = true;
+    if (polymer[r] && run[r] >= 0) order.push_back(r);
+    joining[r] = polymer[r] && run[r] < 0;
   }
   std::vector<int> placed = order;  // those whose bonded residues are looked at in turn
   for (std::size_t i = 0; i < placed.size(); ++i)
     for (const bool after : {true, false})
-      for (const int r : after ? links.next[placed[i]] : links.previous[placed[i]]) {
-        if (!joining[r]) continue;
+      if (const int r = (after ? bonds.after : bonds.before)[placed[i]]; r >= 0 && joining[r]) {
         joining[r] = false;
         const auto at = std::find(order.begin(), order.end(), placed[i]);
         order.insert(after ? at + 1 : at, r);
         placed.push_back(r);
       }
-  for (int r = 0; r < n; ++r)  // none: the polymer is bonded from the run
-    if (joining[r]) order.push_back(r);
-  order.insert(order.end(), others.begin(), others.end());
-  return order;
+  std::vector<int> first, second;
+  int first_kind = 0;
+  bool in_second = false;
+  for (std::size_t i = 0, j; i < order.size(); i = j) {
+    int count[3] = {};
+    for (j = i; j < order.size() && (j == i || bonds.after[order[j - 1]] == order[j]); ++j)
+      ++count[kinds[order[j]]];
+    const int kind = count[1] == count[2] ? 0 : count[1] > count[2] ? 1 : 2;
+    if (first_kind == 0) first_kind = kind;
+    if (kind != 0) in_second = kind != first_kind;
+    std::vector<int>& to = in_second ? second : first;
+    to.insert(to.end(), order.begin() + i, order.begin() + j);
+  }
+  polymer_of.assign(first.size(), 0);
+  polymer_of.resize(first.size() + second.size(), 1);
+  first.insert(first.end(), second.begin(), second.end());
+  return first;
 }
 
 // The parts of a chain's residues (none where the chain holds no residue),
-// with order set to the order they are written in (written_order),
-// continues for each place in that order whether its residue continues the
-// backbone of the one written before it, and holds_ter for the residues
-// that hold a TER record.
+// with order set to the order they are written in: its polymers
+// (written_order), then its other residues in their order; continues for
+// each place whether its residue continues the backbone of the one written
+// before it; holds_ter for the residues that hold a TER record.
 //
-// The chain's run is what its file gives as the polymer (run_end): its
-// residues before its first TER record, or of the polymer's label_asym_id
-// (read_labels); without either, those from its first to its last standard
-// residue of the chain's kind given as ATOM. The kind (amino acid or
-// nucleotide) is the one most standard residues given as ATOM are, in the
-// run where the file gives one. In the run these are polymer: each
-// standard residue of that kind given as ATOM; each given as HETATM, and
-// each residue with that kind's backbone atoms (N, CA and C; P and O3')
-// that lies between two standard residues of that kind (a selenomethionine
-// at a chain break), unless bonded to nothing between two residues bonded
-// to each other (a free amino acid put in). So is each residue bonded to
-// the polymer, directly or through others, in the run or not (caps,
-// D-amino acids, modified residues, a chromophore, a residue given after
-// TER). In a chain without a standard residue given as ATOM, its bonded
-// residues are polymer (a peptide of modified residues only; a glycan,
-// bonded by no backbone bond, stays ligands). Water never is.
+// A written polymer is a chain: each residue is bonded (backbone_links) to
+// at most one residue before it and one after it.
+// - Its runs: what the file gives as the polymer (run_end): the residues
+//   before its first TER record, or of its polymer's label_asym_id, without
+//   either from its first to its last standard residue of the chain's kind
+//   given as ATOM (all, without such a residue); elsewhere (after TER, of
+//   the other kind) each stretch of two or more standard residues given as
+//   ATOM each bonded to the next, with a modified residue of their kind at
+//   each end. The chain's kind is that of most standard residues given as
+//   ATOM in its run.
+// - In a run, a residue is bonded to the one that follows it where it can
+//   be, then to others where both ends are free (across a gap, a cyclic
+//   peptide): of two bonds on one side (a clash, a chromophore given as
+//   three residues), the one to the residue that follows wins.
+// - A residue of a run is polymer when bonded, when a standard residue given
+//   as ATOM (a cavity finder's residue lists), or when of its run's kind at
+//   an end or a gap (those of that kind around it not bonded to each other:
+//   a selenomethionine first before a missing residue); another (a metal, a
+//   folate, a free amino acid between two bonded residues) is a ligand.
+// - A residue outside the runs joins the polymer at a free end it is bonded
+//   to (a cap, a residue given after TER); a bond to an end already joined
+//   is a branch, and the residue on it stays a ligand, as any other does.
 std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
                               std::vector<bool>& holds_ter, std::vector<int>& order,
-                              std::vector<bool>& continues) {
+                              std::vector<bool>& continues, std::vector<int>& polymer_of) {
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
-  std::vector<Kind> kinds(n, Kind::none);
-  std::vector<bool> het(n, false), in(n, false);
-  std::vector<int> chain_order;  // the residues that are no water, in file order
+  std::vector<int> kinds(n, 0), chain_order;  // chain_order: the residues that are no water
+  std::vector<bool> atom(n, false), in(n, false);  // atom: a standard residue given as ATOM
   holds_ter.assign(n, false);
   for (int r = 0; r < n; ++r) {
     residues[r] = chain->GetResidue(r);
     if (!residues[r]) continue;
     parts[r] = is_water(residues[r]->name) ? Part::water : Part::ligand;
     bool held = false;
-    het[r] = all_het(residues[r], held);
+    atom[r] = !all_het(residues[r], held) && is_standard_residue(residues[r]->name);
     holds_ter[r] = held;
     in[r] = parts[r] == Part::ligand;
     if (!in[r]) continue;
     chain_order.push_back(r);
-    kinds[r] = standard_kind(residues[r]->name);
+    const Residue_kind kind = residue_kind(residues[r]);  // 1 amino acid, 2 nucleotide, 0 neither
+    kinds[r] = kind == Residue_kind::other ? 0 : kind >= Residue_kind::rna ? 2 : 1;
   }
   const Links links = backbone_links(residues, in);
   const int end = run_end(chain, read_labels);
-  // The chain's kind, from its standard residues given as ATOM (in the run
-  // where the file gives one).
-  int amino_acids = 0, nucleotides = 0;
+  int count[3] = {}, first = n, last = -1;
   for (const int r : chain_order)
-    if (kinds[r] != Kind::none && !het[r] && (end < 0 || r <= end))
-      ++(kinds[r] == Kind::amino_acid ? amino_acids : nucleotides);
-  const bool has_standard = amino_acids + nucleotides > 0, amino_acid = amino_acids >= nucleotides;
-  const auto of_kind = [&](const int r) {
-    return kinds[r] != Kind::none && (kinds[r] == Kind::amino_acid) == amino_acid;
-  };
-  // The run, and in it the first and last standard residue of the kind (as
-  // places in chain_order).
-  std::vector<bool> in_run(n, !has_standard);
-  if (has_standard && end >= 0) {
-    for (int r = 0; r <= end; ++r) in_run[r] = true;
-  } else if (has_standard) {
-    int first = n, last = -1;
-    for (const int r : chain_order)
-      if (of_kind(r) && !het[r]) {
-        first = std::min(first, r);
-        last = r;
-      }
-    for (int r = first; r <= last; ++r) in_run[r] = true;
+    if (atom[r] && (end < 0 || r <= end)) ++count[kinds[r]];
+  const int kind = count[1] + count[2] == 0 ? 0 : count[1] >= count[2] ? 1 : 2;
+  for (const int r : chain_order)
+    if (atom[r] && kinds[r] == kind) first = std::min(first, r), last = r;
+  std::vector<int> run(n, -1), run_kinds{kind};
+  for (const int r : chain_order)
+    if (kind == 0 || (end >= 0 ? r <= end : r >= first && r <= last)) run[r] = 0;
+  // Elsewhere, stretches of standard residues given as ATOM each bonded to
+  // the next, with a modified residue of their kind next to each end.
+  const std::size_t m = chain_order.size();
+  for (std::size_t i = 0, j; i < m; i = j + 1) {
+    const auto free_atom = [&](const std::size_t k) { return run[chain_order[k]] < 0 && atom[chain_order[k]]; };
+    for (j = i; free_atom(i) && j + 1 < m && free_atom(j + 1) &&
+                holds(links.next[chain_order[j]], chain_order[j + 1]);)
+      ++j;
+    if (j == i) continue;
+    const int k = int(run_kinds.size());
+    run_kinds.push_back(kinds[chain_order[i]]);
+    for (std::size_t t = i - 1; t != j + 2; ++t)
+      if (t < m && run[chain_order[t]] < 0 && kinds[chain_order[t]] == run_kinds[k] &&
+          ((t >= i && t <= j) || !atom[chain_order[t]]))
+        run[chain_order[t]] = k;
   }
-  std::size_t first_standard = chain_order.size(), last_standard = 0;
-  for (std::size_t i = 0; i < chain_order.size(); ++i)
-    if (in_run[chain_order[i]] && of_kind(chain_order[i])) {
-      first_standard = std::min(first_standard, i);
-      last_standard = i;
+  Chain_bonds bonds(n);
+  std::vector<int> last_of(run_kinds.size(), -1);
+  for (const int r : chain_order)
+    if (run[r] >= 0) {
+      int& before = last_of[run[r]];
+      if (before >= 0 && holds(links.next[before], r)) bonds.bond(before, r);
+      before = r;
     }
-  std::vector<int> seeds;
-  for (std::size_t i = 0; i < chain_order.size(); ++i) {
-    const int r = chain_order[i];
-    if (!in_run[r]) continue;
-    if (!has_standard) {
-      if (!links.free(r)) seeds.push_back(r);
-      continue;
-    }
-    const bool between = links.free(r) && i > 0 && i + 1 < chain_order.size() &&
-                         links.bonded(chain_order[i - 1], chain_order[i + 1]);
-    if ((of_kind(r) && !het[r]) ||
-        (!between && (of_kind(r) || (i > first_standard && i < last_standard &&
-                                     has_backbone(residues[r], amino_acid)))))
-      seeds.push_back(r);
+  for (const int r : chain_order)
+    for (const int s : links.next[r])
+      if (run[r] >= 0 && run[s] >= 0) bonds.bond(r, s);
+  std::vector<bool> polymer(n, false);
+  std::vector<std::vector<int>> of_kind(run_kinds.size());  // each run's residues of its kind
+  for (const int r : chain_order) {
+    polymer[r] = run[r] >= 0 && (bonds.before[r] >= 0 || bonds.after[r] >= 0 || atom[r]);
+    if (run[r] >= 0 && kinds[r] != 0 && kinds[r] == run_kinds[run[r]]) of_kind[run[r]].push_back(r);
   }
-  for (const int r : seeds) parts[r] = Part::polymer;
-  for (std::vector<int> next = seeds; !next.empty();) {
-    const int r = next.back();
+  for (const std::vector<int>& residues_of_kind : of_kind)
+    for (std::size_t i = 0; i < residues_of_kind.size(); ++i) {
+      const int before = i > 0 ? residues_of_kind[i - 1] : -1,
+                after = i + 1 < residues_of_kind.size() ? residues_of_kind[i + 1] : -1;
+      polymer[residues_of_kind[i]] = polymer[residues_of_kind[i]] || before < 0 || after < 0 ||
+                                     (bonds.after[before] != after && bonds.after[after] != before);
+    }
+  std::vector<int> next;
+  for (const int r : chain_order)
+    if (polymer[r]) next.push_back(r);
+  while (!next.empty()) {
+    const int p = next.back();
     next.pop_back();
-    for (const std::vector<int>* bonded : {&links.next[r], &links.previous[r]})
-      for (const int s : *bonded)
-        if (parts[s] != Part::polymer) {
-          parts[s] = Part::polymer;
+    for (const bool after : {true, false})
+      for (const int s : after ? links.next[p] : links.previous[p])
+        if ((polymer[s] || run[s] < 0) && (after ? bonds.bond(p, s) : bonds.bond(s, p)) &&
+            !polymer[s]) {
+          polymer[s] = true;
           next.push_back(s);
         }
   }
-  order = written_order(parts, in_run, links);
-  continues.assign(order.size(), false);
-  for (std::size_t i = 1; i < order.size(); ++i) {
-    const std::vector<int>& next = links.next[order[i - 1]];
-    continues[i] = std::find(next.begin(), next.end(), order[i]) != next.end();
-  }
+  for (int r = 0; r < n; ++r)
+    if (polymer[r]) parts[r] = Part::polymer;
+  order = written_order(polymer, run, kinds, bonds, polymer_of);
+  continues.assign(n, false);
+  for (std::size_t i = 1; i < order.size(); ++i)
+    continues[i] = bonds.after[order[i - 1]] == order[i];
+  for (int r = 0; r < n; ++r)
+    if (!polymer[r]) order.push_back(r);
+  polymer_of.resize(n, -1);
   return parts;
 }
 
@@ -515,7 +564,8 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // (the residues missing between as its source numbers them), else is
 // numbered as a new one.
 void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
-                      const std::vector<std::vector<bool>>& continues, const bool read_labels) {
+                      const std::vector<std::vector<bool>>& continues,
+                      const std::vector<std::vector<int>>& polymer_of, const bool read_labels) {
   struct Group {
     std::vector<mmdb::Residue*> residues;
     String entity_key;
@@ -524,20 +574,23 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     String name;     // its label_asym_id; empty until chosen
     int entity = 0;  // its label_entity_id; 0 until chosen
     std::vector<bool> continues;  // a polymer's residues that continue the one before
+    int polymer = 0;              // which of its chain's polymers
     // Its part of its chain, as a number.
-    int holder() const { return chain * 4 + int(part); }
+    int holder() const { return chain * 8 + int(part) * 2 + polymer; }
   };
   std::vector<Group> polymers, ligands, waters;
   for (int c = 0; c < int(parts.size()); ++c) {
     mmdb::Chain* chain = model->GetChain(c);
-    Group polymer{{}, "polymer", Part::polymer, c, "", 0, {}},
-        water{{}, "water", Part::water, c, "", 0, {}};
+    Group polymer[2] = {{{}, "polymer", Part::polymer, c, "", 0, {}, 0},
+                        {{}, "polymer", Part::polymer, c, "", 0, {}, 1}},
+          water{{}, "water", Part::water, c, "", 0, {}};
     for (int r = 0; r < int(parts[c].size()); ++r) {
       mmdb::Residue* residue = chain->GetResidue(r);
       if (parts[c][r] == Part::polymer) {
-        polymer.residues.push_back(residue);
-        polymer.continues.push_back(continues[c][r]);
-        polymer.entity_key += String(" ") + residue->name;
+        Group& to = polymer[polymer_of[c][r]];
+        to.residues.push_back(residue);
+        to.continues.push_back(continues[c][r]);
+        to.entity_key += String(" ") + residue->name;
       } else if (parts[c][r] == Part::water) {
         water.residues.push_back(residue);
       } else if (parts[c][r] == Part::ligand) {
@@ -545,7 +598,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
             Group{{residue}, String("ligand ") + residue->name, Part::ligand, c, "", 0, {}});
       }
     }
-    if (!polymer.residues.empty()) polymers.push_back(polymer);
+    for (const Group& group : polymer)
+      if (!group.residues.empty()) polymers.push_back(group);
     if (!water.residues.empty()) waters.push_back(water);
   }
   std::vector<Group> groups = polymers;
@@ -579,11 +633,14 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       }
   std::set<String> used_names;
   std::map<String, int> entities;
+  std::map<int, String> kept_entities;  // the entities read that groups keep, and their sequences
   for (Group& group : groups) {
     if (!group.name.empty()) used_names.insert(group.name);
     for (mmdb::Residue* residue : group.residues)
       if (!group.entity && keeps(group, residue) && residue->label_entity_id > 0 &&
-          most_counted(entity_parts[residue->label_entity_id]) == group.part) {
+          most_counted(entity_parts[residue->label_entity_id]) == group.part &&
+          kept_entities.emplace(residue->label_entity_id, group.entity_key).first->second ==
+              group.entity_key) {
         group.entity = residue->label_entity_id;
         entities.emplace(group.entity_key, group.entity);
       }
@@ -621,49 +678,6 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       previous = residue;
     }
   }
-}
-
-// The D-amino acids of the chiral standard ones, by their names in files
-// from the PDB.
-bool is_d_amino_acid(const String& name) {
-  static const char* const names[] = {"DAL", "DAR", "DSG", "DAS", "DCY", "DGN", "DGL",
-                                      "DHI", "DIL", "DLE", "DLY", "MED", "DPN", "DPR",
-                                      "DSN", "DTH", "DTR", "DTY", "DVA"};
-  return std::find(std::begin(names), std::end(names), name) != std::end(names);
-}
-
-// The kind of polymer a residue makes: a standard residue's by its name (L
-// for an amino acid), as is a D-amino acid's; another's by its atoms: an
-// amino acid (N, CA and C), of L or D form by the hand its CA's bonds to N,
-// C and CB make (none without CB), else a nucleotide (C1' and C4'), RNA
-// with an O2'.
-enum class Residue_kind { other, l_amino_acid, d_amino_acid, amino_acid, rna, dna };
-Residue_kind residue_kind(mmdb::Residue* residue) {
-  const Kind kind = standard_kind(residue->name);
-  if (kind != Kind::none)
-    return kind == Kind::amino_acid ? Residue_kind::l_amino_acid
-           : kind == Kind::rna      ? Residue_kind::rna
-                                    : Residue_kind::dna;
-  if (is_d_amino_acid(residue->name)) return Residue_kind::d_amino_acid;
-  std::map<String, mmdb::Atom*> atoms;
-  for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
-    mmdb::Atom* atom = residue->GetAtom(a);
-    if (placed(atom)) atoms.emplace(String(atom->name).trim(), atom);
-  }
-  const auto has = [&](const char* name) { return atoms.count(name) > 0; };
-  if (has("N") && has("CA") && has("C")) {
-    if (!has("CB")) return Residue_kind::amino_acid;
-    const auto from_ca = [&](const char* name) {
-      const mmdb::Atom *atom = atoms[name], *ca = atoms["CA"];
-      return Vec3<>(atom->x - ca->x, atom->y - ca->y, atom->z - ca->z);
-    };
-    // (N - CA) . ((C - CA) x (CB - CA)) is positive at an L-amino acid's CA.
-    const double volume = Vec3<>::dot(from_ca("N"), Vec3<>::cross(from_ca("C"), from_ca("CB")));
-    return volume > 0 ? Residue_kind::l_amino_acid : Residue_kind::d_amino_acid;
-  }
-  if ((has("C1'") && has("C4'")) || (has("C1*") && has("C4*")))
-    return has("O2'") || has("O2*") ? Residue_kind::rna : Residue_kind::dna;
-  return Residue_kind::other;
 }
 
 // The _entity_poly.type of a polymer of these residue kinds (counts by
@@ -822,72 +836,6 @@ String block_code(const String& entry_id, const String& file) {
 
 }  // namespace
 
-String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
-  String fault;  // the first found
-  const auto refuse = [&](const String& why) {
-    if (fault.empty()) fault = why;
-  };
-  const String form = pdb ? "the PDB form" : "the mmCIF form";
-  // The length counts without blanks around the value; every byte the
-  // library writes must be printable. An identifier is named, and in mmCIF
-  // limited, as the reader takes the tag it is written under.
-  const auto check = [&](const String& raw, const Cif_limit& limit, const std::size_t pdb_longest) {
-    const std::size_t longest = pdb ? pdb_longest : limit.longest;
-    const String value = raw.trim();
-    if (value.size() > longest)
-      refuse(String("the ") + limit.what + " \"" + value + "\" is longer than " +
-             String(int(longest)) + " characters, more than " + form + " holds");
-    const String why = unwritable(raw, pdb);
-    if (!why.empty())
-      refuse(String("the ") + limit.what + " \"" + raw + "\" " + why + ", which " + form +
-             " cannot hold");
-  };
-  const auto fits = [](const double v, const double lo, const double hi) {
-    return v >= lo && v <= hi;
-  };
-  const Cif_limit &chain_id = *cif_limit("auth_asym_id"), &name = *cif_limit("auth_comp_id"),
-                  &ins_code = *cif_limit("pdbx_PDB_ins_code"), &atom_id = *cif_limit("auth_atom_id"),
-                  &alt_id = *cif_limit("label_alt_id"), &element = *cif_limit("type_symbol");
-  char id[id_buffer_size];
-  // A chain's and a residue's ids are checked once, at their first atom.
-  const mmdb::Chain* last_chain = nullptr;
-  const mmdb::Residue* last_residue = nullptr;
-  for_each_atom(mmdb, [&](mmdb::Atom* atom) {
-    if (!fault.empty()) return;
-    mmdb::Residue* residue = atom->GetResidue();
-    mmdb::Chain* chain = atom->GetChain();
-    if (chain && chain != last_chain) check(chain->GetChainID(), chain_id, 2);
-    last_chain = chain;
-    if (residue && residue != last_residue) {
-      last_residue = residue;
-      check(residue->GetResName(), name, 3);
-      check(residue->GetInsCode(), ins_code, 1);
-      const int number = residue->GetSeqNum();
-      if (pdb && !fits(number, -999, 2436111))
-        refuse("the residue number " + String(number) +
-               " is outside -999 to 2436111, which the PDB form holds");
-      const String code = String(residue->GetInsCode()).trim();
-      if (pdb && number > 9999 && !code.empty())
-        refuse("the residue number " + String(number) + " with the insertion code \"" + code +
-               "\": the PDB form holds no insertion code past 9999");
-    }
-    if (atom->Ter) return;
-    check(atom->name, atom_id, 4);
-    check(atom->altLoc, alt_id, 1);
-    check(atom->element, element, 2);
-    // Columns 8.3 for a position, 6.2 for occupancy and B.
-    const mmdb::word set = atom->WhatIsSet;
-    if (pdb && !((!(set & mmdb::ASET_Coordinates) ||
-                  (fits(atom->x, -999.999, 9999.999) && fits(atom->y, -999.999, 9999.999) &&
-                   fits(atom->z, -999.999, 9999.999))) &&
-                 (!(set & mmdb::ASET_Occupancy) || fits(atom->occupancy, -99.99, 999.99)) &&
-                 (!(set & mmdb::ASET_tempFactor) || fits(atom->tempFactor, -99.99, 999.99))))
-      refuse("atom " + String(atom->GetAtomID(id)) +
-             ": a number that does not fit the columns of the PDB form");
-  });
-  return fault;
-}
-
 int run_end(mmdb::Chain* chain, const bool read_labels) {
   const int n = chain->GetNumberOfResidues();
   // Each residue's first atom and the TER records, by place in the
@@ -933,12 +881,13 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels) {
     if (!model) continue;
     std::vector<std::vector<Part>> parts(model->GetNumberOfChains());
     std::vector<std::vector<bool>> continues(parts.size());
+    std::vector<std::vector<int>> polymer_of(parts.size());
     for (int c = 0; c < model->GetNumberOfChains(); ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       if (!chain) continue;
       std::vector<bool> holds_ter;
       std::vector<int> order;
-      parts[c] = chain_parts(chain, read_labels, holds_ter, order, continues[c]);
+      parts[c] = chain_parts(chain, read_labels, holds_ter, order, continues[c], polymer_of[c]);
       reordered = polymer_first(chain, order, parts[c], holds_ter) || reordered;
       edited = place_ter(chain, parts[c], holds_ter) || edited;
       for (int r = 0; r < chain->GetNumberOfResidues(); ++r) {
@@ -956,7 +905,7 @@ void set_output_labels(mmdb::Manager& mmdb, const bool read_labels) {
         }
       }
     }
-    set_model_labels(model, parts, continues, read_labels);
+    set_model_labels(model, parts, continues, polymer_of, read_labels);
   }
   // Serial numbers (mmCIF atom ids) in the order the records are written,
   // TER records counted, as in a PDB file: the library writes a residue's

@@ -1,7 +1,7 @@
 // What MMDBfile sets in the coordinate library's objects before it writes
-// PDB or mmCIF text: the identifiers a form cannot hold refused, then record
-// kinds, label ids, entities and polymer extents, TER records and the
-// mmCIF block code set as files from the PDB give them.
+// PDB or mmCIF text (once coordinate_output_ids finds nothing the form
+// cannot hold): record kinds, label ids, entities and polymer extents, TER
+// records and the mmCIF block code set as files from the PDB give them.
 //
 // Internal to the model code; the rules are those MMDBfile documents for
 // its writes.
@@ -16,18 +16,6 @@
 #include "foundation/vstring.h"
 
 namespace vantrel::mmdb_internal {
-
-//! Why the model cannot be written in the form (PDB when pdb, else mmCIF),
-//! or empty when it can: the first identifier or number that a
-//! written file of the form could not hold
-//! whole: a PDB record has fixed columns for each, and the library's mmCIF
-//! reader fixed buffers (cif_limit); the library would cut them silently
-//! or write a file it cannot read back. Numbers of a PDB record must fit
-//! its columns too; a residue number past 9999 is written in hybrid-36
-//! ("A000" is 10000, "zzzz" 2436111), which the library reads back, but
-//! without its insertion code (two residues 10000A and 10000B would read
-//! as one number twice), and one below -999 as "****".
-String output_id_fault(mmdb::Manager& mmdb, bool pdb);
 
 //! The table position of the last residue of the chain's run, the residues
 //! its file gives as its polymer: those begun before the chain's first TER
@@ -48,16 +36,21 @@ int run_end(mmdb::Chain* chain, bool read_labels);
 //! made in memory (".", "---", -32767) and labels every residue of a PDB
 //! file with its chain id and residue number; with read_labels (the last
 //! file read was mmCIF) a residue keeps the labels it was read with where
-//! they agree with its chain's polymer, ligands and waters. Each chain's
-//! residues are put in the order they are written: its polymer first, in
-//! the order it had, with each residue that joins it from outside the
-//! chain's run (run_end) where its backbone bond puts it, then its other
-//! residues in the order they had; the chain has one TER record, after its
-//! polymer, and none without one (an mmCIF write sets them aside while it
-//! writes: Ter_records_aside). Where records moved, TER records came or
-//! went, or serial numbers do not rise in the written order, the atoms are
-//! numbered anew in that order. Both forms leave the model so: a second
-//! write, of either form, finds the polymers the first found.
+//! they agree with its chain's polymers, ligands and waters. A chain's
+//! polymer is a chain of residues, each bonded to at most one before it
+//! and one after it, taken from the runs its file gives (run_end, and
+//! stretches of bonded standard residues elsewhere), with the residues
+//! bonded to their free ends; a chain holding both an amino-acid and a
+//! nucleotide polymer has each apart. Each chain's residues are put in the
+//! order they are written: its polymers first, in the order they had, with
+//! each residue that joined from outside the runs where its bond puts it,
+//! then its other residues in the order they had; the chain has one TER
+//! record, after its polymers, and none without one (an mmCIF write sets
+//! them aside while it writes: Ter_records_aside). Where records moved,
+//! TER records came or went, or serial numbers do not rise in the written
+//! order, the atoms are numbered anew in that order. Both forms leave the
+//! model so: a second write, of either form, finds the polymers the first
+//! found.
 void set_output_labels(mmdb::Manager& mmdb, bool read_labels);
 
 //! The library writes a TER record into mmCIF as an atom row without name

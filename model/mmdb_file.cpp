@@ -17,6 +17,7 @@
 #include "foundation/message.h"
 #include "foundation/util.h"
 #include "model/coordinate_faults.h"
+#include "model/coordinate_output_ids.h"
 #include "model/coordinate_output_labels.h"
 #include "model/coordinate_text_checks.h"
 #include "model/mmdb_hierarchy.h"
