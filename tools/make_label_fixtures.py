@@ -66,6 +66,26 @@ SEQRES records and a TER record after each chain's polymer):
                      ATOM with a label_asym_id and entity of its own
   label_moved.cif    gemmi's mmCIF of residues whose labels put them
                      elsewhere than their bonds do (make_moved)
+  label_clash.pdb    a ligand whose carbon lies 1.9 A from the N of a
+                     residue bonded into the chain (make_clash)
+  label_isopeptide.pdb  a glycine bonded to the NZ of a methylated lysine
+                     (MLZ, and the same under a made-up name), given after
+                     TER (make_isopeptide)
+  label_glycosylated.pdb  sugars on an asparagine named NLN and clashing
+                     with a glycine's N, after TER (make_glycosylated)
+  label_glycan.pdb   a glycan without amino acid whose two sialic acids
+                     overlap, each one's C near the other's N (make_glycan)
+  label_lipid.pdb    MUB, a pyrophosphate of two 2PO and a lipid bonded
+                     O-P, all HETATM, as PDB entry 6YFY's chains I and J
+                     (make_lipid)
+  label_runs.pdb     runs of bonded standard residues after a chain's
+                     first TER (one at each break, two DNA strands, a chain
+                     id used twice) and DNA after a peptide in one chain
+                     (make_runs)
+  label_gaps.pdb     a HETATM MSE before a missing residue 2 and a SEP
+                     last after a gap, bonded to nothing (make_gaps)
+  label_entities.cif  gemmi's mmCIF of two peptides of different sequences
+                     given one entity (make_entities)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
                      residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
@@ -87,13 +107,23 @@ SEQRES records and a TER record after each chain's polymer):
                      number of waters (molecule_rows)
 
 Copied into tests/data as their projects ship them: the real_* files,
-whose repository and path REAL_SOURCES names.
+whose repository and path REAL_SOURCES names. gemmi takes every residue
+after a chain's first TER record for a ligand: the molecules of the files
+of TER_AT_BREAKS, which have TER records inside a chain, are
+gemmi's reading of them with the TER records inside a chain dropped
+(joined_at_breaks). A polymer gemmi finds no kind for (real_test_nln.pdb's
+lone NLN, two side-chain atoms given as ATOM before TER) is read as a
+ligand.
 
-label_ahead, label_inserts, label_waters, label_hand, label_split and
-label_late are written by gemmi and then rearranged (laid_out), label_moved
-relabelled: what label_cases.txt holds is gemmi's reading of the file as
-gemmi wrote it before (in PDB form), as each source's model should be
-written.
+label_ahead, label_inserts, label_waters, label_hand, label_split,
+label_late and label_runs are written by gemmi and then rearranged
+(laid_out), label_moved and label_entities relabelled: what label_cases.txt
+holds is gemmi's reading of the file as gemmi wrote it before (in PDB form;
+for label_runs, whose chain E holds a peptide and a DNA strand, in mmCIF,
+each a polymer with a label_asym_id and entity of its own), as each
+source's model should be written. The makers of the cases about bonds
+check that their geometry bonds what the case is about and nothing else
+(expect_contacts).
 """
 import os
 import sys
@@ -119,11 +149,22 @@ REAL_SOURCES = {
                                    "tests/reference_output/2P0R_out/pockets/pocket18_atm.pdb"),
     "real_4url_pocket7_atm.pdb": ("Discngine/fpocket",
                                   "tests/reference_output/4URL_out/pockets/pocket7_atm.pdb"),
+    "real_test_nln.pdb": ("GLYCAM-Web/gmml", "tests/tests/correct_outputs/test-NLN.pdb"),
+    "real_1ppe_e.pdb": ("haddocking/arctic3d", "example/1ppe_E.pdb"),
+    "real_dna.pdb": ("haddocking/haddock3", "examples/docking-protein-DNA/data/dna.pdb"),
 }
+# Of those, the files with TER records inside a chain (1PPE's chain E at
+# each jump of its residue numbers, two DNA strands in one chain). gemmi
+# takes every residue after a chain's first TER for a ligand; their
+# molecules are read with the TER records inside a chain dropped
+# (joined_at_breaks).
+TER_AT_BREAKS = ["real_1ppe_e.pdb", "real_dna.pdb"]
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
            "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",
            "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb",
-           "label_moved.cif"]
+           "label_moved.cif", "label_clash.pdb", "label_isopeptide.pdb",
+           "label_glycosylated.pdb", "label_glycan.pdb", "label_lipid.pdb", "label_runs.pdb",
+           "label_gaps.pdb", "label_entities.cif"]
 
 
 def along(start, toward, length):
@@ -163,14 +204,17 @@ canonical_dir = None
 
 
 def canonical(directory, source):
-    """Where finish() keeps the source as gemmi orders it, in PDB form."""
-    return os.path.join(directory, os.path.splitext(source)[0] + ".pdb")
+    """Where finish() keeps the source as gemmi orders it: in PDB form, or
+    in mmCIF where a chain holds polymers of two kinds."""
+    stem = os.path.join(directory, os.path.splitext(source)[0])
+    return stem + ".cif" if os.path.exists(stem + ".cif") else stem + ".pdb"
 
 
-def set_entities(st, in_polymer, seqres=None):
+def set_entities(st, in_polymer, seqres=None, by_kind=False):
     """Subchains and entities from the residues (in_polymer says which are in
     their chain's polymer), each polymer's SEQRES its residues unless seqres
-    gives it by chain."""
+    gives it by chain. With by_kind a chain's nucleotides that follow its
+    peptide are a polymer of their own."""
     for chain in st[0]:
         for res in chain:
             res.entity_type = (gemmi.EntityType.Polymer if in_polymer(res) else
@@ -179,7 +223,19 @@ def set_entities(st, in_polymer, seqres=None):
             res.subchain = ""
     st.entities.clear()
     st.assign_subchains(True)
+    for chain in st[0] if by_kind else []:
+        for res in chain:
+            info = gemmi.find_tabulated_residue(res.name)
+            if res.entity_type == gemmi.EntityType.Polymer and info and info.is_nucleic_acid():
+                res.subchain = chain.name + "n"
     st.ensure_entities()
+    for entity in list(st.entities) if by_kind else []:  # gemmi puts a chain's polymers in one
+        apart = [sub for sub in entity.subchains if sub.endswith("n")]
+        if apart and len(apart) < len(entity.subchains):
+            entity.subchains = [sub for sub in entity.subchains if sub not in apart]
+            split = gemmi.Entity(entity.name + "n")
+            split.entity_type, split.subchains = gemmi.EntityType.Polymer, apart
+            st.entities.append(split)
     st.deduplicate_entities()
     for entity in st.entities:
         if entity.entity_type == gemmi.EntityType.Polymer:
@@ -188,16 +244,29 @@ def set_entities(st, in_polymer, seqres=None):
             entity.full_sequence = (seqres or {}).get(chain) or [r.name for r in span]
 
 
-def finish(st, path, in_polymer, seqres=None, layout=None):
+def finish(st, path, in_polymer, seqres=None, layout=None, by_kind=False):
     """Entities as set_entities sets them, and the file: as gemmi writes it
     (each chain's polymer, TER, then its other residues), also kept in
     canonical_dir, or with its records rearranged by layout (laid_out). An
-    mmCIF source (.cif) its maker writes."""
-    set_entities(st, in_polymer, seqres)
+    mmCIF source (.cif) its maker writes. With by_kind (set_entities) what
+    is kept is gemmi's mmCIF, the one form that gives a chain two
+    polymers."""
+    set_entities(st, in_polymer, seqres, by_kind)
     kept = canonical(canonical_dir, os.path.basename(path))
     st.write_pdb(kept)
     with open(kept) as f:
         text = f.read()
+    if by_kind:
+        os.remove(kept)
+        # gemmi numbers a chain's first polymer only: the other from 1 on,
+        # by its residue numbers.
+        st.assign_label_seq_id(False)
+        for chain in st[0]:
+            for sub in chain.subchains():
+                if sub[0].entity_type == gemmi.EntityType.Polymer and sub[0].label_seq is None:
+                    for res in sub:
+                        res.label_seq = res.seqid.num - sub[0].seqid.num + 1
+        st.make_mmcif_document().write_file(os.path.splitext(kept)[0] + ".cif")
     if not path.endswith(".cif"):
         with open(path, "w") as f:
             f.write(laid_out(text, layout) if layout else text)
@@ -736,6 +805,320 @@ def make_breaks(path):
     finish(st, path, lambda r: True)
 
 
+def unit(v):
+    """v (a Position or Vec3) scaled to length 1, as a Position."""
+    return gemmi.Position(v.x, v.y, v.z) * (1.0 / v.length())
+
+
+def across(u):
+    """A unit vector at right angles to u."""
+    side = u.cross(gemmi.Position(0, 0, 1))
+    return unit(side if side.length() > 0.1 else u.cross(gemmi.Position(1, 0, 0)))
+
+
+def zigzag(name, num, atoms, start, away, het=True):
+    """A residue of the named atoms (element their first letter) from start
+    along away (a unit vector), each 1.44 A from the one before: 1.2 A on
+    and 0.8 A to the side every other atom."""
+    side = across(away)
+    res = new_residue(name, num, het)
+    for i, atom in enumerate(atoms):
+        res.add_atom(new_atom(atom, atom[0], start + away * (1.2 * i) + side * (0.8 * (i % 2))))
+    return res
+
+
+def odd_contacts(model):
+    """The pairs of atoms of two residues of one chain that are as near as a
+    link between residues (a carbon and a nitrogen within 1.5 x 1.33 A, an
+    oxygen and a phosphorus within 1.5 x 1.61 A), other than the backbone
+    bonds C-N and O3'-P: "chain number atom-number atom", the carbon or
+    oxygen first."""
+    found = set()
+    for chain in model:
+        atoms = [(res, atom) for res in chain for atom in res]
+        for res, atom in atoms:
+            for other, to in atoms:
+                pair = (atom.element.name, to.element.name)
+                longest = 1.5 * 1.33 if pair == ("C", "N") else 1.5 * 1.61 if pair == ("O", "P") else 0
+                if other is res or atom.pos.dist(to.pos) > longest or \
+                        (atom.name, to.name) in (("C", "N"), ("O3'", "P")):
+                    continue
+                found.add("%s %d %s-%d %s" % (chain.name, res.seqid.num, atom.name,
+                                              other.seqid.num, to.name))
+    return found
+
+
+def expect_contacts(st, wanted):
+    """Stops the script unless the model's odd contacts (odd_contacts) are
+    those wanted: each case's geometry makes the links it is about and no
+    other."""
+    found = odd_contacts(st[0])
+    if found != set(wanted):
+        sys.exit("%s: contacts %s, wanted %s" % (st.name, sorted(found), sorted(wanted)))
+
+
+def tripeptide(a, shift=gemmi.Position(0, 0, 0)):
+    """1RX2's GLN 108, LYS 109 and LEU 110, moved by shift, as ALA 1 (the
+    glutamine cut to CB), LYS 2 and LEU 3."""
+    residues = []
+    for num, res in enumerate([r for r in a if 108 <= r.seqid.num <= 110], 1):
+        copy = moved(res, shift)
+        copy.seqid = gemmi.SeqId(num, " ")
+        if num == 1:
+            copy.name = "ALA"
+            for name in [atom.name for atom in copy if atom.name not in ("N", "CA", "C", "O", "CB")]:
+                copy.remove_atom(name, "*")
+        residues.append(copy)
+    return residues
+
+
+def make_clash(path):
+    """Chain A: ALA 1, LYS 2 and LEU 3 (tripeptide), bonded, TER, then a
+    ligand ZLG 501 (a made-up name) whose C1 lies 1.9 A from LYS 2's N, away
+    from the atoms bonded to that N: a clash with a nitrogen the chain
+    already bonds."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    residues = tripeptide(a)
+    n, ca, c = residues[1]["N"][0].pos, residues[1]["CA"][0].pos, residues[0]["C"][0].pos
+    away = unit(n * 2 - ca - c)
+    for res in residues + [zigzag("ZLG", 501, ["C1", "C2", "O3", "C4"], n + away * 1.9, away)]:
+        chain.add_residue(res)
+    model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, ["A 501 C1-2 N"])
+    finish(st, path, lambda r: r.name != "ZLG")
+
+
+def make_isopeptide(path):
+    """Chain A: ALA 1, MLZ 2 and LEU 3 (tripeptide; the lysine a HETATM
+    MLZ, N-methyl-lysine, its CM on NZ), TER, then a glycine (GLY 401,
+    HETATM as a free amino acid is written) whose C is bonded 1.33 A to
+    MLZ 2's NZ (an isopeptide bond, its CA and N going on away from the
+    chain); chain B the same moved 30 A with the MLZ named ZKM (a made-up
+    name)."""
+    st, model, a = from_1rx2()
+    for k, name in enumerate(["MLZ", "ZKM"]):
+        chain = gemmi.Chain("AB"[k])
+        residues = tripeptide(a, gemmi.Position(0, 0, 30 * k))
+        lysine = residues[1]
+        lysine.name, lysine.het_flag = name, "H"
+        nz, ce = lysine["NZ"][0].pos, lysine["CE"][0].pos
+        out = unit(nz - ce)
+        side = across(out)
+        lysine.add_atom(new_atom("CM", "C", nz + unit(out * 0.5 + side * 0.87) * 1.47))
+        toward = unit(out * 0.5 - side * 0.87)
+        glycine = zigzag("GLY", 401, ["C", "CA", "N"], nz + toward * 1.33, toward)
+        c = glycine["C"][0].pos
+        glycine.add_atom(new_atom("O", "O", c - across(toward) * 1.23))
+        for res in residues + [glycine]:
+            chain.add_residue(res)
+        model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, ["A 401 C-2 NZ", "B 401 C-2 NZ"])
+    finish(st, path, lambda r: r.seqid.num != 401)
+
+
+def make_glycosylated(path):
+    """Chain A: 1RX2's residues 13-20, ASN 18 a HETATM named NLN (as glycan
+    builders name an asparagine that carries a glycan), TER, then two
+    sugars: NAG 501, its C1 bonded 1.53 A to NLN's ND2, and BMA 502, its C1
+    0.75 A from GLY 15's N (a clash with a nitrogen the chain bonds)."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    residues = [r.clone() for r in a if r.het_flag == "A" and 13 <= r.seqid.num <= 20]
+    residues[5].name, residues[5].het_flag = "NLN", "H"
+    nd2, cg = residues[5]["ND2"][0].pos, residues[5]["CG"][0].pos
+    out = unit(nd2 - cg)
+    nag = zigzag("NAG", 501, ["C1", "C2", "N2", "C7", "O7"], nd2 + out * 1.53, out)
+    n, ca, c = residues[2]["N"][0].pos, residues[2]["CA"][0].pos, residues[1]["C"][0].pos
+    away = unit(n * 2 - ca - c)
+    bma = zigzag("BMA", 502, ["C1", "C2", "C3", "C4", "O4"], n + away * 0.75, away)
+    for res in residues + [nag, bma]:
+        chain.add_residue(res)
+    model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, ["A 501 C1-18 ND2", "A 502 C1-15 N"])
+    finish(st, path, lambda r: r.seqid.num < 500)
+
+
+def on_zigzag(parts, at):
+    """Residues (name, atom names; elements their first letter) numbered
+    from 1, all atoms along one zigzag from at (1.44 A steps: 1.2 A along x,
+    0.8 A along y every other atom), each residue's first atom bonded to
+    the last one before it."""
+    residues = []
+    for num, (name, atoms) in enumerate(parts, 1):
+        res, first = new_residue(name, num), sum(len(p[1]) for p in parts[:num - 1])
+        for i, atom in enumerate(atoms, first):
+            res.add_atom(new_atom(atom, atom[0], at + gemmi.Position(1.2 * i, 0.8 * (i % 2), 0)))
+        residues.append(res)
+    return residues
+
+
+def make_glycan(path):
+    """Chain A: a glycan and no amino acid, all HETATM, no TER: NAG 1, NAG 2,
+    BMA 3 and SIA 4 along one zigzag (on_zigzag), and SIA 5, SIA 4 moved
+    0.805 A at right angles to the zigzag: the two overlap, and each one's
+    C10 (and C5) lies 1.65 A from the other's N5."""
+    st, model, _ = from_1rx2()
+    chain = gemmi.Chain("A")
+    sugar = ["C1", "C2", "N2", "C3", "O4"]
+    for res in on_zigzag([("NAG", sugar), ("NAG", sugar), ("BMA", ["C1", "C2", "C3", "C4", "O4"]),
+                          ("SIA", ["C1", "C2", "C3", "C4", "C5", "N5", "C10", "C11"])],
+                         gemmi.Position(10, 10, 10)):
+        chain.add_residue(res)
+    overlap = moved(chain[3], gemmi.Position(0, 0, 0.805))
+    overlap.seqid = gemmi.SeqId(5, " ")
+    chain.add_residue(overlap)
+    model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, ["A 4 C10-5 N5", "A 5 C10-4 N5", "A 4 C5-5 N5", "A 5 C5-4 N5"])
+    finish(st, path, lambda r: False)
+
+
+def make_lipid(path):
+    """Chains I and J as PDB entry 6YFY has them, all HETATM, no standard
+    residue, along one zigzag (on_zigzag): MUB 1 (N-acetylmuramic acid:
+    C7, N2, C2, C1, O1), its O1 bonded 1.44 A to the P of a pyrophosphate's
+    first half 2PO 2 (P, O3P, and O1P and O2P at right angles), whose O3P is
+    bonded to the P of 2PO 3, whose O3P carries a lipid (ZLP 4, a made-up
+    name: six carbons); chain J the same moved 20 A."""
+    st, model, _ = from_1rx2()
+    parts = [("MUB", ["C7", "N2", "C2", "C1", "O1"]), ("2PO", ["P", "O3P"]), ("2PO", ["P", "O3P"]),
+             ("ZLP", ["C1", "C2", "C3", "C4", "C5", "C6"])]
+    for k, name in enumerate("IJ"):
+        chain = gemmi.Chain(name)
+        for res in on_zigzag(parts, gemmi.Position(10, 10, 10 + 20 * k)):
+            if res.name == "2PO":
+                p = res["P"][0].pos
+                for atom, z in (("O1P", 1.48), ("O2P", -1.48)):
+                    res.add_atom(new_atom(atom, "O", p + gemmi.Position(0, 0, z)))
+            chain.add_residue(res)
+        model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [c + s for c in "IJ" for s in (" 1 O1-2 P", " 2 O3P-3 P")])
+    finish(st, path, lambda r: False)
+
+
+def dna_strand(names, first, at):
+    """DNA residues numbered from first, along x from at (DNA_ATOMS), each
+    bonded O3'-P to the next; the first without its phosphate."""
+    strand = []
+    for i, name in enumerate(names):
+        res = new_residue(name, first + i, het=False)
+        for atom, element, (x, y, z) in DNA_ATOMS:
+            if i > 0 or atom not in ("P", "OP1", "OP2"):
+                res.add_atom(new_atom(atom, element, at + gemmi.Position(6.0 * i + x, y, z)))
+        strand.append(res)
+    return strand
+
+
+# The 1RX2 residues (numbers) of the protein chains of label_runs.pdb.
+RUNS = {"A": list(range(1, 8)) + list(range(11, 15)) + list(range(16, 21)), "C": [1, 2, 11, 12],
+        "D": [1, 2], "E": list(range(3, 9))}
+
+
+def make_runs(path):
+    """Runs of bonded standard residues (ATOM) after a chain's first TER, or
+    beside a polymer of the other kind. Chain A: 1RX2's residues 1-7, 11-14
+    and 16-20, TER at each break and at the end; chain B: two DNA strands
+    (DG DA DT DC 1-4; DG DC DA DT 5-8, 10 A away), TER after each; chain C
+    residues 1-2, TER, chain D residues 1-2 (moved), TER, then chain C again
+    with residues 11-12, TER; chain E residues 3-8 (moved) and a DNA strand
+    DA DC DG DT 9-12, no TER. As it should be written each chain holds one
+    polymer, and chain E a peptide and a DNA strand: gemmi cannot write that
+    in PDB form, so what label_cases.txt holds is read from gemmi's mmCIF
+    (the two as subchains and entities of their own)."""
+    st, model, a = from_1rx2()
+    seqres = {}
+    for name, numbers in RUNS.items():
+        chain = gemmi.Chain(name)
+        shift = gemmi.Position(0, 0, 40 * "ACDE".index(name))
+        span = [r for r in a if r.het_flag == "A" and min(numbers) <= r.seqid.num <= max(numbers)]
+        seqres[name] = [r.name for r in span] if name in "AC" else None
+        for res in span:
+            if res.seqid.num in numbers:
+                chain.add_residue(moved(res, shift))
+        if name == "E":
+            for res in dna_strand(["DA", "DC", "DG", "DT"], 9, gemmi.Position(0, 40, 160)):
+                chain.add_residue(res)
+        model.add_chain(chain)
+        if name == "A":
+            chain = gemmi.Chain("B")
+            for res in (dna_strand(["DG", "DA", "DT", "DC"], 1, gemmi.Position(0, 0, 60)) +
+                        dna_strand(["DG", "DC", "DA", "DT"], 5, gemmi.Position(0, 10, 60))):
+                chain.add_residue(res)
+            model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [])
+
+    def layout(blocks):
+        for key in (("A", 7, "ALA"), ("A", 14, "ILE"), ("B", 4, "DC")):
+            blocks = with_ter_after(blocks, key)
+        blocks = moved_after(blocks, lambda k: k[0] == "C" and k[1] in (11, 12), ("D", "TER"))
+        blocks = with_ter_after(blocks, ("C", 12, "ARG"))
+        return without_ter(blocks, "E")
+    finish(st, path, lambda r: True, seqres, layout, by_kind=True)
+
+
+def make_gaps(path):
+    """Residues that continue no backbone at an end of the run or at a gap:
+    chain A 1RX2's MET 1 as a HETATM MSE (SD named SE, a selenium), residue
+    2 missing, residues 3-8, TER; chain B residues 40-47 and, after residue
+    48 missing, SER 49 as a HETATM SEP (a phosphate on OG), TER, moved
+    40 A."""
+    st, model, a = from_1rx2()
+    seqres = {}
+    for name, first, last, missing in (("A", 1, 8, 2), ("B", 40, 49, 48)):
+        chain = gemmi.Chain(name)
+        seqres[name] = []
+        for res in [r for r in a if r.het_flag == "A" and first <= r.seqid.num <= last]:
+            res = moved(res, gemmi.Position(0, 0, 40 * (name == "B")))
+            if res.seqid.num == 1:
+                res.name, res.het_flag = "MSE", "H"
+                sd = res["SD"][0]
+                sd.name, sd.element = "SE", gemmi.Element("Se")
+            elif res.seqid.num == 49:
+                res.name, res.het_flag = "SEP", "H"
+                og, cb = res["OG"][0].pos, res["CB"][0].pos
+                out = unit(og - cb)
+                p = og + out * 1.61
+                res.add_atom(new_atom("P", "P", p))
+                for atom, d in (("O1P", out), ("O2P", across(out)), ("O3P", across(out) * -1)):
+                    res.add_atom(new_atom(atom, "O", p + d * 1.5))
+            seqres[name].append(res.name)
+            if res.seqid.num != missing:
+                chain.add_residue(res)
+        model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [])
+    finish(st, path, lambda r: True, seqres)
+
+
+def make_entities(path):
+    """gemmi's mmCIF of two peptides of different sequences given one
+    entity: chain A 1RX2's LYS 106 and ALA 107, chain B its LYS 32 and ARG
+    33, both of entity 1 (whose sequence is chain A's)."""
+    st, model, a = from_1rx2()
+    for name, numbers in (("A", (106, 107)), ("B", (32, 33))):
+        chain = gemmi.Chain(name)
+        for res in [r for r in a if r.het_flag == "A" and r.seqid.num in numbers]:
+            chain.add_residue(res.clone())
+        model.add_chain(chain)
+    st.add_model(model)
+    finish(st, path, lambda r: True)
+    first, second = st.entities[0], st.entities[1]
+    first.subchains = list(first.subchains) + list(second.subchains)
+    del st.entities[1]
+    for i, entity in enumerate(st.entities):
+        entity.name = str(i + 1)
+    for chain in st[0]:
+        for number, res in enumerate(chain, 1):
+            res.label_seq = number
+    st.make_mmcif_document().write_file(path)
+
+
 def make_apart(path):
     """mmCIF: 1RX2's residues 1-5, and a glycine (a copy of GLY 15 moved
     25 A, given as ATOM) with a label_asym_id and non-polymer entity of its
@@ -835,8 +1218,16 @@ def make_sources(directory, ordered):
     make_late(os.path.join(directory, "label_late.pdb"))
     make_breaks(os.path.join(directory, "label_breaks.pdb"))
     make_apart(os.path.join(directory, "label_apart.cif"))
-
     make_moved(os.path.join(directory, "label_moved.cif"))
+    make_clash(os.path.join(directory, "label_clash.pdb"))
+    make_isopeptide(os.path.join(directory, "label_isopeptide.pdb"))
+    make_glycosylated(os.path.join(directory, "label_glycosylated.pdb"))
+    make_glycan(os.path.join(directory, "label_glycan.pdb"))
+    make_lipid(os.path.join(directory, "label_lipid.pdb"))
+    make_runs(os.path.join(directory, "label_runs.pdb"))
+    make_gaps(os.path.join(directory, "label_gaps.pdb"))
+    make_entities(os.path.join(directory, "label_entities.cif"))
+
 
 def molecule_rows(path):
     """gemmi's reading of a file as compare-able lines, one group to a chain
@@ -855,9 +1246,12 @@ def molecule_rows(path):
     for chain in sorted(st[0], key=lambda c: c.name):
         name = chain.name or "''"
         polymer = [r for r in chain if r.entity_type == gemmi.EntityType.Polymer]
-        if polymer:
-            kind = types.get(polymer[0].subchain) or MMCIF_POLYMER_TYPES[
-                str(chain.get_polymer().check_polymer_type()).split(".")[-1]]
+        kind = polymer and (types.get(polymer[0].subchain) or MMCIF_POLYMER_TYPES.get(
+            str(chain.get_polymer().check_polymer_type()).split(".")[-1]))
+        if not kind:  # gemmi knows no kind for it (a lone unknown residue): no polymer
+            for res in polymer:
+                res.entity_type = gemmi.EntityType.NonPolymer
+        elif polymer:
             rows.append("%s polymer %s %s" % (name, kind, " ".join(
                 "%s%d%s" % (r.name, r.seqid.num, r.seqid.icode.strip()) for r in polymer)))
         ligands = sorted(r.name for r in chain if r.entity_type not in (
@@ -868,6 +1262,18 @@ def molecule_rows(path):
         if waters:
             rows.append("%s waters %d" % (name, waters))
     return rows
+
+
+def joined_at_breaks(path, out):
+    """Writes to out the PDB file at path without the TER records that are
+    followed by more atoms of their chain; returns out."""
+    with open(path) as f:
+        lines = f.readlines()
+    atoms = [i for i, line in enumerate(lines) if line.startswith(("ATOM  ", "HETATM"))]
+    with open(out, "w") as f:
+        f.writelines(line for i, line in enumerate(lines) if not (line.startswith("TER") and any(
+            j > i and lines[j][21] == lines[i - 1][21] for j in atoms)))
+    return out
 
 
 def make_all(directory):
@@ -886,8 +1292,11 @@ def make_all(directory):
         f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
         for source in sorted(REAL_SOURCES) + ["label_apart.cif"]:
             f.write("source %s\n" % source)
-            f.write("\n".join(molecule_rows(
-                os.path.join(DATA if source in REAL_SOURCES else directory, source))) + "\n")
+            path = os.path.join(DATA if source in REAL_SOURCES else directory, source)
+            with tempfile.TemporaryDirectory() as scratch:
+                if source in TER_AT_BREAKS:
+                    path = joined_at_breaks(path, os.path.join(scratch, source))
+                f.write("\n".join(molecule_rows(path)) + "\n")
 
 
 def molecules(path, entities):

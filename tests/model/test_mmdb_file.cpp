@@ -571,7 +571,15 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
 // chain's polymer is written first, wherever the source has its ligands
 // and waters, and holds the residues bonded to it, wherever they stand.
 // An mmCIF source's labels are kept where they agree with that, and the
-// residues whose bonds put them elsewhere get labels of their own group.
+// residues whose bonds put them elsewhere get labels of their own group;
+// an entity read with two sequences is written as two. A polymer is a
+// chain of residues: a residue bonded through a side chain (an isopeptide,
+// a sugar on an asparagine) or clashing with a nitrogen already bonded
+// stays a ligand, as do glycans and lipids without an amino acid; runs of
+// standard residues after a TER record (one at each chain break, a chain
+// id used twice) join their chain's polymer, and DNA after a peptide in
+// one chain is a polymer of its own; a modified residue bonded to nothing
+// at an end of the run or at a gap is in it.
 TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_cases.txt");
@@ -598,7 +606,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
     } else if (line[0] != '#' && rows) {
       rows->push_back(line);
     }
-  ASSERT_EQ(cases.size(), 13u);
+  ASSERT_EQ(cases.size(), 21u);
   for (const auto& [source, expected] : cases) {
     const String path = vantrel_testing::fixture_path(source);
     const String stem = source.substr(0, source.size() - 4);
@@ -645,8 +653,13 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
 // atom names, given as HETATM (4WVP's chain I, polypeptide(L) as the file
 // says), and a cavity finder's atom lists, bonded to nothing, a residue's
 // atoms in several runs, one TER record at the end (fpocket; 4URL's ASN 77
-// between two bonded residues); and an mmCIF file whose free glycine,
-// given as ATOM, has a label_asym_id of its own (made by the script).
+// between two bonded residues); TER records inside a chain (1PPE's chain
+// E at each jump of its residue numbers, bonded across it; a docking
+// example's two DNA strands in one chain), the residues after the first
+// TER in the polymer too; a glycan
+// builder's lone asparagine side chain (NLN), a ligand; and an mmCIF file
+// whose free glycine, given as ATOM, has a label_asym_id of its own (made
+// by the script).
 TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_molecules.txt");
@@ -657,7 +670,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
       lines = &cases[line.substr(7)];
     else if (line[0] != '#' && lines)
       lines->push_back(line);
-  ASSERT_EQ(cases.size(), 6u);
+  ASSERT_EQ(cases.size(), 9u);
   for (const auto& [source, expected] : cases) {
     MMDBfile read, same, fresh;
     read.read_file(vantrel_testing::fixture_path(source));
