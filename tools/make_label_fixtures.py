@@ -111,8 +111,7 @@ whose repository and path REAL_SOURCES names. gemmi takes every residue
 after a chain's first TER record for a ligand: the molecules of the files
 of TER_AT_BREAKS, which have TER records inside a chain, are
 gemmi's reading of them with the TER records inside a chain dropped
-(joined_at_breaks). A polymer gemmi finds no kind for (real_test_nln.pdb's
-lone NLN, two side-chain atoms given as ATOM before TER) is read as a
+(joined_at_breaks). A polymer gemmi finds no kind for is read as a
 ligand.
 
 label_ahead, label_inserts, label_waters, label_hand, label_split,
@@ -149,16 +148,14 @@ REAL_SOURCES = {
                                    "tests/reference_output/2P0R_out/pockets/pocket18_atm.pdb"),
     "real_4url_pocket7_atm.pdb": ("Discngine/fpocket",
                                   "tests/reference_output/4URL_out/pockets/pocket7_atm.pdb"),
-    "real_test_nln.pdb": ("GLYCAM-Web/gmml", "tests/tests/correct_outputs/test-NLN.pdb"),
-    "real_1ppe_e.pdb": ("haddocking/arctic3d", "example/1ppe_E.pdb"),
     "real_dna.pdb": ("haddocking/haddock3", "examples/docking-protein-DNA/data/dna.pdb"),
 }
-# Of those, the files with TER records inside a chain (1PPE's chain E at
-# each jump of its residue numbers, two DNA strands in one chain). gemmi
+# Of those, the files with TER records inside a chain (two DNA strands in
+# one chain). gemmi
 # takes every residue after a chain's first TER for a ligand; their
 # molecules are read with the TER records inside a chain dropped
 # (joined_at_breaks).
-TER_AT_BREAKS = ["real_1ppe_e.pdb", "real_dna.pdb"]
+TER_AT_BREAKS = ["real_dna.pdb"]
 SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.pdb",
            "label_blank.pdb", "label_ahead.pdb", "label_inserts.pdb", "label_waters.pdb",
            "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb",

@@ -653,13 +653,10 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
 // atom names, given as HETATM (4WVP's chain I, polypeptide(L) as the file
 // says), and a cavity finder's atom lists, bonded to nothing, a residue's
 // atoms in several runs, one TER record at the end (fpocket; 4URL's ASN 77
-// between two bonded residues); TER records inside a chain (1PPE's chain
-// E at each jump of its residue numbers, bonded across it; a docking
-// example's two DNA strands in one chain), the residues after the first
-// TER in the polymer too; a glycan
-// builder's lone asparagine side chain (NLN), a ligand; and an mmCIF file
-// whose free glycine, given as ATOM, has a label_asym_id of its own (made
-// by the script).
+// between two bonded residues); a docking example's two DNA strands in one
+// chain parted by a TER record, the strand after it a polymer too; and an
+// mmCIF file whose free glycine, given as ATOM, has a label_asym_id of its
+// own (made by the script).
 TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_molecules.txt");
@@ -670,7 +667,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheMoleculesOfOtherProgramsFiles) {
       lines = &cases[line.substr(7)];
     else if (line[0] != '#' && lines)
       lines->push_back(line);
-  ASSERT_EQ(cases.size(), 9u);
+  ASSERT_EQ(cases.size(), 7u);
   for (const auto& [source, expected] : cases) {
     MMDBfile read, same, fresh;
     read.read_file(vantrel_testing::fixture_path(source));
