@@ -3,6 +3,7 @@
 #include <ccp4/ccp4_utils.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "foundation/util.h"
 #include "mtz/mtz_ccp4.h"
 #include "mtz/mtz_file.h"
+#include "mtz/mtz_header_check.h"
 #include "mtz/mtz_types.h"
 #include "system/file_access.h"
 #include "system/gzip_name.h"
@@ -51,7 +53,8 @@ void check_not_compressed(const String& operation, const String& filename_out) {
 // The library writes the base crystal's cell (the CELL record and its
 // DCELL) as the first data crystal's. Rewrites the CELL record with the
 // base cell and every DCELL record with the cell of its dataset's crystal,
-// in the library's layout, in the written file at path.
+// in the library's layout, in the written file at path: false when a
+// record cannot be read or written (the file flushed and closed).
 bool restore_cells(const String& path, const std::vector<float>& base,
                    const std::map<int, std::vector<float>>& dataset_cells) {
   std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
@@ -70,7 +73,8 @@ bool restore_cells(const String& path, const std::vector<float>& base,
       const auto found = dataset_cells.find(id);
       if (found != dataset_cells.end()) cell = &found->second;
     } else if (key == "END  ") {
-      return true;
+      file.close();  // writes what the stream holds: a failure there fails the close
+      return !file.fail();
     }
     if (cell == nullptr) continue;
     const std::vector<float>& c = *cell;
@@ -105,14 +109,15 @@ class Mtz_output {
   [[noreturn]] void fail(const String& what) const {
     fatal("CCP4MTZfile: " + operation_ + " - " + what + ": " + filename_);
   }
-  [[noreturn]] void write_failed(const String& what) const {
-    if (held_) file_.write_failed(errno);
+  // Fatal: writing failed, error the system's error number then (or 0).
+  [[noreturn]] void write_failed(const String& what, const int error) const {
+    if (held_) file_.write_failed(error);
     fail(what);
   }
   //! Opens the new content as the output of mtz.
   void open(CMtz::MTZ* mtz) {
     mtz->fileout = CMtz::MtzOpenForWrite(file_.path().c_str());
-    if (mtz->fileout == nullptr) write_failed("Cannot open file for writing");
+    if (mtz->fileout == nullptr) write_failed("Cannot open file for writing", errno);
   }
   //! Writes row number row (from 1) of the given columns: a value flagged
   //! missing is stored as the library's NaN.
@@ -122,10 +127,10 @@ class Mtz_output {
     for (std::size_t c = 0; c < values.size(); ++c)
       if (missing[c] != 0) values[c] = nan;
     if (CMtz::ccp4_lwrefl(mtz, values.data(), columns.data(), int(columns.size()), row) != 1)
-      write_failed("Failed to write file");
+      write_failed("Failed to write file", errno);
   }
   //! Writes the header (MtzPut) with each crystal's own cell, closes the
-  //! file and moves it into place.
+  //! file, checks it (check_written) and moves it into place.
   void commit(Mtz_ptr& mtz) {
     std::vector<float> base;  // the first crystal named HKL_base, else the first
     bool named = false;
@@ -139,14 +144,31 @@ class Mtz_output {
       for (int s = 0; s < CMtz::MtzNsetsInXtal(xtal); ++s)
         dataset_cells[CMtz::MtzIsetInXtal(xtal, s)->setid] = cell;
     }
-    if (CMtz::MtzPut(mtz.get(), file_.path().c_str()) != 1) write_failed("Failed to write file");
+    if (CMtz::MtzPut(mtz.get(), file_.path().c_str()) != 1)
+      write_failed("Failed to write file", errno);
     mtz.reset();
     if (base.empty() || !restore_cells(file_.path(), base, dataset_cells))
-      write_failed("Failed to write file");
+      write_failed("Failed to write file", errno);
+    check_written();
     file_.commit();
   }
 
  private:
+  // Every write of the library is checked here, at one place, by what the
+  // file holds. The library tells of a failed write only on the console
+  // and goes on (the stamp MtzOpenForWrite writes first is not even in its
+  // answer), so its answers stop a write early at most; the file is read
+  // back instead, and must have the whole layout a reader relies on
+  // (mtz_layout_fault). The library writes, through a buffer that a failed
+  // write drops without moving the file's position: the stamps, the rows in
+  // turn, the header after them, and the header's position at word 2. A
+  // write lost anywhere leaves no "MTZ " stamp or no machine stamp, rows
+  // short of NCOL x NREF words before the header, a header position that
+  // misses it, or header records cut short. The cause is not known then.
+  void check_written() const {
+    if (!mtz_layout_fault(file_.path()).empty()) write_failed("Failed to write file", 0);
+  }
+
   String operation_, filename_;
   bool held_;
   Output_file& file_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -65,9 +66,9 @@ int Copy_in_place::prepare(const int fd, const off_t old_size, const off_t size,
   return error == EOPNOTSUPP || error == ENOSYS ? write_room(fd, old_size, size) : error;
 }
 
-int Copy_in_place::copy(const int from, const int fd) {
+int Copy_in_place::copy(const int from, const int fd, off_t& copied) {
   char buffer[65536];
-  off_t copied = 0;
+  copied = 0;
   if (lseek(fd, 0, SEEK_SET) != 0) return errno;  // moved by the search for holes
   for (ssize_t n; (n = read(from, buffer, sizeof buffer)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
@@ -75,8 +76,10 @@ int Copy_in_place::copy(const int from, const int fd) {
     if (!System::write_all(fd, buffer, std::size_t(n))) return errno;
     copied += n;
   }
-  // Cut to what was copied: the file may have been longer.
-  return ftruncate(fd, copied) == 0 ? 0 : errno;
+  // Cut to what was copied where the file was longer.
+  struct stat st;
+  if (fstat(fd, &st) != 0) return errno;
+  return st.st_size == copied || ftruncate(fd, copied) == 0 ? 0 : errno;
 }
 
 // A whole-file clone onto a longer file fails unless the old size is a

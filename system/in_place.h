@@ -28,9 +28,11 @@ class Copy_in_place {
   //! failed attempt may leave the file longer, which the caller cuts back.
   int prepare(int fd, off_t old_size, off_t size, std::initializer_list<int> folders);
   //! Copies what the descriptor from reads (from its offset; it may be a
-  //! pipe) over the file open as fd from its start, cut to what was copied:
-  //! 0, or the error number.
-  static int copy(int from, int fd);
+  //! pipe) over the file open as fd from its start, cut to what was copied
+  //! where it was longer: 0, or the error number. copied counts the bytes
+  //! written, also on failure: every byte of the content means the file
+  //! holds it whole (longer, where the cut failed).
+  static int copy(int from, int fd, off_t& copied);
   //! After a failed copy, the old content given back from its reflink:
   //! false when none was taken or it could not be given back.
   bool restore(int fd);

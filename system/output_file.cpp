@@ -1,7 +1,9 @@
 #include "system/output_file.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,13 +28,80 @@ using System::close_fd;
 using System::fd_path;
 using System::reason;
 
-// make_folder's answer when the folder it opened is not the one it made.
+// make_folder's answer when the folder it opened is not the one it made,
+// and keep's when the private folder's name no longer is the folder held.
 constexpr int folder_swapped = -1;
 
 String reason_of(const int error) {
-  return error == folder_swapped
-             ? "the folder made for its new content was replaced by another process"
-             : reason(error);
+  return error == folder_swapped ? "another user moved the private folder made for its new content"
+                                 : reason(error);
+}
+
+// The renames of entries in a folder from the watch's start: where an entry
+// made there and moved by another process before it could be opened went.
+class Rename_watch {
+ public:
+  explicit Rename_watch(const int dir) : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+    const uint32_t events = IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE;
+    if (fd_ >= 0 && inotify_add_watch(fd_, fd_path(dir).c_str(), events) < 0) close_fd(fd_);
+  }
+  ~Rename_watch() { close_fd(fd_); }
+  Rename_watch(const Rename_watch&) = delete;
+  Rename_watch& operator=(const Rename_watch&) = delete;
+
+  // The name in the folder of the entry called name at the start, as far
+  // as the renames seen tell (none without a watch, where the folder may
+  // not be read): "" where it left the folder, was removed or renamed
+  // over, or events were lost.
+  String now_at(String name) {
+    if (fd_ < 0) return name;
+    alignas(inotify_event) char buffer[1 << 16];
+    bool moving = false;
+    uint32_t cookie = 0;
+    for (ssize_t n; (n = read(fd_, buffer, sizeof buffer)) > 0;)
+      for (ssize_t at = 0; at < n;) {
+        const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+        at += ssize_t(sizeof(inotify_event) + event->len);
+        if (event->mask & IN_Q_OVERFLOW) return "";
+        const bool here = event->len > 0 && name == event->name;
+        if (moving && (event->mask & IN_MOVED_TO) && event->cookie == cookie) {
+          name = event->name;
+          moving = false;
+        } else if (!moving && here && (event->mask & IN_MOVED_FROM)) {
+          moving = true;
+          cookie = event->cookie;
+        } else if (!moving && here) {
+          return "";  // removed, or another entry renamed over it
+        }
+      }
+    return moving ? "" : name;
+  }
+
+ private:
+  int fd_;
+};
+
+// Removes the empty folder held as dir where it stands now: found, by its
+// device and inode, in the folder its ".." names. For a folder another
+// process moved away from the name it was made at.
+void remove_moved(const int dir) {
+  struct stat st;
+  const int up = openat(dir, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  DIR* list = up < 0 ? nullptr : fdopendir(up);
+  if (list == nullptr) {
+    if (up >= 0) close(up);
+    return;
+  }
+  if (fstat(dir, &st) == 0)
+    while (const dirent* entry = readdir(list)) {
+      struct stat now;
+      if (fstatat(dirfd(list), entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISDIR(now.st_mode) && Files::same_inode(now, st)) {
+        unlinkat(dirfd(list), entry->d_name, AT_REMOVEDIR);
+        break;
+      }
+    }
+  closedir(list);
 }
 
 // Flushes the entries of the folder open as dir (O_PATH will do) to the
@@ -77,6 +146,16 @@ struct New_content {
 
   String kept_at() const { return folder + "/" + priv_name + "/new"; }
 
+  // Whether the private folder's name in parent is still the folder held:
+  // in a folder others may write, another user may move it and put their
+  // own at its name, which nothing this process made may then be said to be in.
+  bool folder_in_place() const {
+    struct stat st, now;
+    return priv >= 0 && fstat(priv, &st) == 0 &&
+           fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+           Files::same_inode(st, now);
+  }
+
   // Makes the empty content in the folder open as in (in_path its name for
   // messages): 0, or the error number (or folder_swapped), and then
   // nothing made is left and nothing held.
@@ -103,21 +182,37 @@ struct New_content {
     return 0;
   }
 
-  // Leaves the content named for the user: false when it cannot be named.
-  bool keep() {
-    if (!kept && name() != 0) return false;
-    kept = true;
-    file_watch.forget();
-    folder_watch.forget();
-    return true;
+  // Leaves the content named for the user, in its private folder while
+  // that folder stands at its name: "", or why it cannot be, and then what
+  // was made for it is removed.
+  String keep() {
+    int error = name();
+    if (error == 0 && !folder_in_place()) error = folder_swapped;
+    if (error == 0) {
+      kept = true;
+      file_watch.forget();
+      folder_watch.forget();
+      return "";
+    }
+    kept = false;
+    remove();
+    return error == folder_swapped ? "another user moved its private folder" : reason_of(error);
   }
 
   // Removes the named content and the private folder, unless kept: true
-  // when nothing is left. Content that cannot be removed is kept.
+  // when nothing is left. Content that cannot be removed is kept where its
+  // folder stands at its name.
   bool remove() {
     if (kept) return false;
     if (named && (unlinkat(priv, "new", 0) == 0 || errno == ENOENT)) named = false;
-    if (named) return !keep();
+    if (named) {
+      kept = folder_in_place();
+      if (kept) {
+        file_watch.forget();
+        folder_watch.forget();
+      }
+      return false;
+    }
     file_watch.forget();
     remove_folder();
     return true;
@@ -158,6 +253,7 @@ struct New_content {
   // folder_swapped), and then nothing made is left.
   int make_folder() {
     const Signals_held held;  // made and watched as one step
+    Rename_watch moves(parent);
     String made = fd_path(parent) + "/.output.XXXXXX";
     if (mkdtemp(&made[0]) == nullptr) return errno;
     priv_name = made.substr(made.rfind('/') + 1);
@@ -165,8 +261,8 @@ struct New_content {
     struct stat st;
     int error = priv < 0 || fstat(priv, &st) != 0 ? errno : 0;
     // Only the folder mkdtemp made is this user's and closed to others: in a
-    // folder others may write, another user may have put one in its place,
-    // where nothing is changed.
+    // folder others may write, another user may have moved it and put one
+    // in its place, where nothing is changed.
     if (error == 0 && (st.st_uid != geteuid() || !S_ISDIR(st.st_mode) || (st.st_mode & 077) != 0))
       error = folder_swapped;
     if (error == 0) {
@@ -177,23 +273,32 @@ struct New_content {
       error = fchmod(priv, 0700 | (st.st_mode & S_ISGID)) != 0 ? errno : Access_list::clear(priv);
     }
     if (error == 0) return 0;
-    if (priv < 0)  // nothing but the empty folder was made
-      unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR);
-    else if (error != folder_swapped)  // one swapped is not this process's to remove
+    if (priv < 0 || error == folder_swapped) {
+      // The folder made was not opened: it is removed where the renames
+      // seen took it, if a folder of this user's stands there that is not
+      // the one swapped in (which is not this process's to remove).
+      const String at = moves.now_at(priv_name);
+      struct stat now;
+      if (!at.empty() && fstatat(parent, at.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISDIR(now.st_mode) && now.st_uid == geteuid() &&
+          (priv < 0 || !Files::same_inode(now, st)))
+        unlinkat(parent, at.c_str(), AT_REMOVEDIR);
+    } else {
       remove_folder();
+    }
     folder_watch.forget();
     close_fd(priv);
     priv_name.clear();
     return error;
   }
 
-  // Removes the empty private folder while its name is still the folder held.
+  // Removes the empty private folder: at its name while that is still the
+  // folder held, else where another user moved it.
   void remove_folder() {
-    struct stat st, now;
-    if (priv >= 0 && fstat(priv, &st) == 0 &&
-        fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        Files::same_inode(st, now))
+    if (folder_in_place())
       unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR);
+    else if (priv >= 0)
+      remove_moved(priv);
     folder_watch.forget();
     close_fd(priv);
     priv_name.clear();
@@ -219,8 +324,18 @@ struct Output_file::State {
   int out = -1;           // a copy's target, open for writing
   off_t grown_from = -1;  // its size before room was made in it, while that room stands
   Copy_in_place copy;     // and its old content, kept where it can be
-  // What became of the file (or the new one's name).
-  enum class File { as_it_was, longer, emptied, part_written, replaced } file = File::as_it_was;
+  // What became of the file (or the new one's name): a copy that failed
+  // may leave it holding the new content (unflushed), that and the end of
+  // its old content, or part of it.
+  enum class File {
+    as_it_was,
+    longer,
+    emptied,
+    holds_new,
+    new_then_old,
+    part_written,
+    replaced
+  } file = File::as_it_was;
 
   bool placed() const { return file == File::replaced; }
   [[noreturn]] void cannot(const String& why) const {
@@ -369,7 +484,8 @@ struct Output_file::State {
     int in = open(content.path.c_str(), O_RDONLY | O_CLOEXEC);  // what the writer's name holds
     if (in < 0) return reason(errno);
     grown_from = -1;  // the room is the copy's from now on
-    int error = Copy_in_place::copy(in, out);
+    off_t copied = 0;
+    int error = Copy_in_place::copy(in, out, copied);
     close_fd(in);
     // Set-id bits go as a write by an unprivileged process makes them go
     // (one that may not change the mode had them cleared by the write).
@@ -378,10 +494,14 @@ struct Output_file::State {
         fchmod(out, old_st.st_mode & 01777) != 0 && errno != EPERM)
       error = errno;
     if (error == 0 && fsync(out) != 0) error = errno;
+    struct stat whole, now;
     if (error != 0)
       file = copy.restore(out)        ? File::as_it_was
              : ftruncate(out, 0) == 0 ? File::emptied
-                                      : File::part_written;
+             : fstat(content.fd, &whole) != 0 || fstat(out, &now) != 0 || copied < whole.st_size
+                 ? File::part_written
+             : now.st_size == copied ? File::holds_new
+                                     : File::new_then_old;
     close_fd(out);  // also ends the lock; the flush above carried every write
     return error == 0 ? "" : reason(error);
   }
@@ -401,22 +521,32 @@ struct Output_file::State {
 
   // Settles an output not put in place when the outputs fail: the room
   // made for its copy goes, and its new content, unless keep or it is kept
-  // already. What is left, for the failure's message: of the file when own
-  // (the output that failed), and where the new content is kept.
+  // already. What became of it, for the failure's message: of the file
+  // when own (the output that failed), else of the target named; and where
+  // its new content is kept, or why it is lost where it was to be kept.
   String settle(const bool keep, const bool own) {
     cut_back();
-    const bool kept = keep || content.kept ? content.keep() : !content.remove();
-    String text;
-    if (own && place.exists())
-      text = file == File::as_it_was ? "; the file is left as it was"
-             : file == File::longer  ? "; the file is left as it was, but longer (zeros at its end)"
-             : file == File::emptied ? "; the file is left empty"
-                                     : "; the file is left part-written";
-    else if (file == File::longer)
-      text = "; " + target + " is left longer than it was (zeros at its end)";
-    if (kept)
-      text += "; the new content" + (own ? String() : " of " + target) + " is kept in " +
-              content.kept_at();
+    String lost;
+    if (keep || content.kept)
+      lost = content.keep();
+    else
+      content.remove();
+    const String fate = !place.exists()           ? "not written"
+                        : file == File::as_it_was ? "left as it was"
+                        : file == File::longer    ? "left as it was, but longer (zeros at its end)"
+                        : file == File::emptied   ? "left empty"
+                        : file == File::holds_new
+                            ? "left holding the new content, not flushed to the disk"
+                        : file == File::new_then_old
+                            ? "left holding the new content, then the end of its old content"
+                            : "left part-written";
+    String text =
+        own ? place.exists() ? "; the file is " + fate : String() : "; " + target + " is " + fate;
+    const String of = own ? "; the new content" : ", its new content";
+    if (content.kept)
+      text += of + (own ? " is" : "") + " kept in " + content.kept_at();
+    else if (!lost.empty())
+      text += of + (own ? " is" : "") + " lost: " + lost;
     return text;
   }
 };

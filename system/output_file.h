@@ -64,8 +64,9 @@ class Pending_outputs;
   disk) and room for it is made in the file; where either cannot be, the
   file is left as it was. A copy that fails gives the file its old content
   back where a reflink of it could be taken (btrfs, XFS), and else leaves
-  it empty (part-written only where even that fails), the message saying
-  so and where the new content is kept.
+  it empty; where even that fails, the message says what the file holds
+  (the new content, unflushed or followed by the end of the old content,
+  or part of it). The message says where the new content is kept.
 
   Until the output is put in place nothing the target names is touched;
   signals that end the process wait while it is put in place, and the new
@@ -75,9 +76,10 @@ class Pending_outputs;
 
   Failures are fatal: "<who>: cannot write <target>: <reason>", the target
   named as given, followed by "; the file is left as it was" (or "empty",
-  or "part-written") where it exists, and by where the new content is kept
-  when it is. Warnings are "<who>: warning: ...", who up to its first
-  colon. */
+  or what a failed copy left) where it exists, and by "; the new content
+  is kept in <path>" when it is, or "... is lost: <why>" where it was to be
+  kept and cannot be. Warnings are "<who>: warning: ...", who up to its
+  first colon. */
 class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and
@@ -129,10 +131,13 @@ class Output_file {
   does it put them in place, copies first, and flush their folders. A
   failure before the first is in place leaves every target as it was; from
   the look at the names on, the new content of each output not put in
-  place is kept and named in the message, and a failure once one is in
-  place (a rename the system still refuses) names each output already
-  replaced. Outputs not put in place when the object goes are removed:
-  nothing is replaced. */
+  place is kept and named in the message (or said to be lost where it
+  cannot be kept), and a failure once one is in place (a rename the system
+  still refuses) names each output already replaced. The message says what
+  became of every output: "; <target> is left as it was" (or "not
+  written", for a new one), with ", its new content kept in <path>" or
+  "lost: <why>". Outputs not put in place when the object goes are
+  removed: nothing is replaced. */
 class Pending_outputs {
  public:
   //! who names the program in the messages of every output it holds; a

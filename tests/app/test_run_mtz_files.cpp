@@ -2,11 +2,15 @@
 // built executable: a refused run ends with status 2 and one message line
 // naming the file, never a signal, and leaves no output or temporary file.
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -341,6 +345,71 @@ TEST(RunMtzFiles, ASignalLeavesNoTemporary) {
   }
 }
 
+// Writes of the outputs that fail (a seccomp filter fails the call): the
+// MTZ output's first write, its 8-byte stamp, of which the library tells
+// only on the console before it goes on, for a new output, one replaced
+// and one rewritten in place (a second name); or every link, which both
+// new outputs need to be put in place, and their new content to be kept.
+// The run fails naming the output, the old file stays whole under both
+// names, nothing is left beside it, and the message says what became of
+// each output's new content.
+TEST(RunMtzFiles, FailedWritesOfTheOutputsAreNamed) {
+  enum Fault { stamp, links };
+  enum Old { none, one_name, two_names };
+  // The fault, what stands at the MTZ output's name, whether a coordinate
+  // output is written too, and what follows the output's name in the
+  // message (%d the folder, %p the coordinate output).
+  const std::vector<std::tuple<Fault, Old, bool, std::string>> cases = {
+      {stamp, none, false, ": writing its new content in %d failed"},
+      {stamp, one_name, false,
+       ": writing its new content in %d failed; the file is left as it was"},
+      {stamp, two_names, false,
+       ": writing its new content in %d failed; the file is left as it was"},
+      {links, none, true,
+       ": no space left on device; the new content is lost: no space left on device; %p is not "
+       "written, its new content lost: no space left on device"}};
+  for (const auto& [fault, old, pdb_too, said] : cases) {
+    SCOPED_TRACE(std::to_string(fault) + " " + std::to_string(old));
+    const Scratch_dir dir;
+    const std::string mtz = dir.file("out.mtz"), pdb = dir.file("out.pdb"),
+                      second = dir.file("second");
+    if (old != none) write_bytes(mtz, "old");
+    if (old == two_names) {
+      ASSERT_EQ(link(mtz.c_str(), second.c_str()), 0);
+    }
+    Args more = {"-mtzout-wrk", mtz};
+    if (pdb_too) more.insert(more.end(), {"-pdbout-wrk", pdb});
+    const std::string seen = vantrel_testing::in_child([&, fault = fault] {
+      // The stamp is the run's only write of 8 bytes.
+      sock_filter on_stamp[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_write, 0, 3),
+                                BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+                                BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 8, 0, 1),
+                                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSPC),
+                                BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+      if (fault == stamp ? !vantrel_testing::with_filter(on_stamp, 6)
+                         : !vantrel_testing::failing_call(SYS_linkat, ENOSPC))
+        return std::string("no filter");
+      const Result r = quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated, more));
+      return std::to_string(r.status) + " " + r.messages;
+    });
+    std::string message = "quelvarn: cannot write " + mtz + said;
+    for (const auto& [mark, path] : {std::pair{"%d", dir.path()}, {"%p", pdb}})
+      if (const std::size_t at = message.find(mark); at != std::string::npos)
+        message.replace(at, 2, path);
+    ASSERT_NE(seen, "no filter");
+    EXPECT_EQ(seen.compare(0, 2, "2 "), 0) << seen;
+    EXPECT_NE(seen.find(message + "\n"), std::string::npos) << seen;
+    EXPECT_EQ(lines_with(seen, "cannot write"), 1) << seen;
+    EXPECT_EQ(read_bytes(mtz), old == none ? "" : "old");
+    EXPECT_EQ(read_bytes(second), old == two_names ? "old" : "");
+    std::set<std::string> left;
+    if (old != none) left.insert("out.mtz");
+    if (old == two_names) left.insert("second");
+    EXPECT_EQ(entries(dir), left);
+  }
+}
+
 // Another user makes a folder at the coordinate output's name, in a folder
 // all may write, while the run computes: the run fails before either
 // output is put in place, in the program's words, saying why, and keeps
@@ -367,7 +436,7 @@ TEST(RunMtzFiles, AnEntryThatCannotBeReplacedKeepsBothOutputs) {
                       head = "\nquelvarn: cannot write " + pdb +
                              ": another user's folder stands at its name and cannot be replaced; "
                              "the new content is kept in ",
-                      between = "; the new content of " + mtz + " is kept in ";
+                      between = "; " + mtz + " is not written, its new content kept in ";
     const std::size_t at = out.find(head), split = out.find(between, at);
     ASSERT_TRUE(at != std::string::npos && split != std::string::npos) << out;
     const std::size_t from = at + head.size(), to = split + between.size();

@@ -52,7 +52,7 @@ std::string put(const std::string& target, const std::string& bytes,
 // .output.XXXXXX/new") named by its folder alone, once checked to hold one
 // of contents (else "(not whole)" follows) and removed with its folder.
 std::string without_kept(std::string text, const std::vector<std::string>& contents) {
-  const std::string kept = " is kept in ";
+  const std::string kept = " kept in ";
   for (std::size_t at = 0; (at = text.find(kept, at)) != std::string::npos;) {
     const std::size_t start = at + kept.size(), mark = text.find("/.output.", start);
     const std::size_t end = mark + std::string("/.output.XXXXXX/new").size();
@@ -70,12 +70,12 @@ std::string without_kept(std::string text, const std::vector<std::string>& conte
 // put() in a child process run by a user who may not write the test's
 // folders (nobody, when the tests run as root), with $TMPDIR tmp and a file
 // size limit, its signal at the default, from the start or (late) for the
-// commit only, or (no_link) links that fail as on a full disk from the
-// commit on: what check_output says and put()'s text, joined by "|";
+// commit only, or a system call that fails from the commit on (failing:
+// its number and error): what check_output says and put()'s text, joined by "|";
 // "touched" when the target changed first.
 std::string attempt(const std::string& target, const std::string& tmp, const std::string& bytes,
                     const rlim_t limit = RLIM_INFINITY, const bool late = false,
-                    const bool no_link = false) {
+                    const std::pair<unsigned, unsigned> failing = {0, 0}) {
   const auto run = [&] {
     setenv("TMPDIR", tmp.c_str(), 1);
     signal(SIGXFSZ, SIG_DFL);
@@ -88,7 +88,7 @@ std::string attempt(const std::string& target, const std::string& tmp, const std
       out.write(bytes);
       if (read_bytes(target) != before) text += "touched ";
       setrlimit(RLIMIT_FSIZE, &limited);
-      if (no_link && !failing_call(SYS_linkat, ENOSPC)) text += "no filter ";
+      if (failing.first != 0 && !failing_call(failing.first, failing.second)) text += "no filter ";
       out.commit();
     });
     return text;
@@ -297,7 +297,8 @@ TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
 // from the start or at the commit) names the output as given and leaves the
 // file as it was: room is reserved before a byte is overwritten, and a copy
 // that fails once begun leaves the file empty, so the message says, and
-// the whole new content kept, named there. A rewrite in place whose new
+// the whole new content kept, named there; one whose copy is whole but
+// cannot be cut to its length says so. A rewrite in place whose new
 // content cannot be kept (its link fails, as on a full disk), there or
 // for a file of two names in the writer's own folder, is refused.
 TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
@@ -309,7 +310,8 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   const std::vector<std::tuple<std::string, std::string, mode_t>> olds = {
       {out, "old", 0666},           {kept, "keep", 0444},
       {closed + "/a", "old", 0666}, {closed + "/b", std::string(8000, 'o'), 0666},
-      {closed + "/c", "old", 0666}, {odd, "old", 0666}};
+      {closed + "/c", "old", 0666}, {closed + "/d", "old and longer", 0666},
+      {odd, "old", 0666}};
   for (const auto& [file, bytes, mode] : olds)
     ASSERT_EQ(chmod(write_bytes(file, bytes).c_str(), mode), 0);
   if (geteuid() != 0) {
@@ -332,9 +334,11 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
           left;
   // Target, new content, and what fails: a file size limit (4096 bytes) in
   // closed/ for the commit only, elsewhere from the start, when a failed
-  // write is kept as the last failure; or links from the commit on. What
-  // check_output says, why the output fails, and what the file holds after.
-  enum Fault { none, size_limit, no_link };
+  // write is kept as the last failure; links from the commit on; or every
+  // cut of a file's length (ftruncate), which leaves the copy whole but
+  // longer. What check_output says, why the output fails, and what the
+  // file holds after.
+  enum Fault { none, size_limit, no_link, no_cut };
   const std::vector<
       std::tuple<std::string, std::string, Fault, std::string, std::string, std::string>>
       cases = {{out, "new", none, "", "", "new"},
@@ -349,13 +353,20 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
                {odd, std::string(10000, 'n'), size_limit, "", too_large + left, "old"},
                {tmp + "/fresh", std::string(10000, 'n'), size_limit, "", too_large, ""},
                {out, "newest", no_link, "", unkept, "newer"},
-               {two, "new", no_link, "", unkept, "old"}};
+               {two, "new", no_link, "", unkept, "old"},
+               {closed + "/d", "new", no_cut, "",
+                "input/output error; the file is left holding the new content, then the end of "
+                "its old content; the new content is kept in " +
+                    tmp,
+                "new and longer"}};
   for (const auto& [target, now, fault, check, why, after] : cases) {
     SCOPED_TRACE(target);
     const bool late = target.compare(0, closed.size(), closed) == 0;
     const std::string seen =
         without_kept(attempt(target, tmp, now, fault == size_limit ? 4096 : RLIM_INFINITY, late,
-                             fault == no_link),
+                             fault == no_link  ? std::pair{unsigned(SYS_linkat), unsigned(ENOSPC)}
+                             : fault == no_cut ? std::pair{unsigned(SYS_ftruncate), unsigned(EIO)}
+                                               : std::pair{0u, 0u}),
                      {now});
     const auto text = [&](const std::string& reason) {
       return reason.empty() ? "no error" : "T: cannot write " + target + ": " + reason;
@@ -726,8 +737,8 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
   const int user = 1234, other = unprivileged_id;
   enum Plant { link_to_thesis, own_file, own_folder, second_name };
   const std::string kept =
-      " stands at its name and cannot be replaced; the new content is kept in %s; the new "
-      "content of %s/first.mtz is kept in %s";
+      " stands at its name and cannot be replaced; the new content is kept in %s; %s/first.mtz "
+      "is not written, its new content kept in %s";
   // The folder's mode, owner and group, the writer, its umask, whether the target is the writer's
   // (0640) at the start, what the other user puts there; why the output fails, and the target after
   // (its content, or the link's text; mode, owner, group).
@@ -1025,12 +1036,18 @@ TEST(OutputFile, GroupOfTheFolderAndNoSetIdBits) {
 TEST(OutputFile, PendingOutputsFailTogether) {
   enum Change { swapped, locked, folder_gone };
   // Whether both are written in place (second names), what is done to b's
-  // target once written, why b fails, and a and b after.
+  // target once written, why b fails (and what becomes of each), and a and
+  // b after.
   const std::vector<std::tuple<bool, Change, std::string, std::string>> cases = {
       {false, swapped, "", "new anew b"},
-      {true, locked, "another process holds a lock on it (waited 0 s); the file is left as it was",
+      {true, locked,
+       "another process holds a lock on it (waited 0 s); the file is left as it was; %a is left "
+       "as it was",
        "old aold b"},
-      {false, folder_gone, "no such file or directory; already replaced: ", "new a"}};
+      {false, folder_gone,
+       "no such file or directory; the new content is lost: no such file or directory; already "
+       "replaced: %a",
+       "new a"}};
   for (const auto& [in_place, change, why, after] : cases) {
     SCOPED_TRACE(why);
     Scratch_dir dir;
@@ -1054,9 +1071,9 @@ TEST(OutputFile, PendingOutputsFailTogether) {
     });
     alarm(0);
     if (held >= 0) close(held);
-    EXPECT_EQ(text, why.empty()
-                        ? "no error"
-                        : "T: cannot write " + b + ": " + why + (change == folder_gone ? a : ""));
+    std::string said = why;  // %a: a's path
+    if (const std::size_t at = said.find("%a"); at != std::string::npos) said.replace(at, 2, a);
+    EXPECT_EQ(text, why.empty() ? "no error" : "T: cannot write " + b + ": " + said);
     EXPECT_EQ(read_bytes(a) + read_bytes(b), after);
     EXPECT_EQ(dir.entries().size(), change == folder_gone ? 1u : 3u + 2 * in_place);
   }
@@ -1113,8 +1130,9 @@ TEST(OutputFile, OutOfDescriptorsLeavesNothing) {
 // no files without a name, and for the rename over an existing file. In a
 // folder others may write, another user swaps the folder an output has
 // just made (the writer stopped right after its mkdir) for one of the
-// writer's own: the output is refused, and the writer's folder keeps its
-// mode and content.
+// writer's own: the output is refused, the writer's folder keeps its mode
+// and content, and the folder the output made is removed where it was
+// moved to.
 TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs two users";
   for (const bool unnamed : {false, true}) {
@@ -1147,15 +1165,124 @@ TEST(OutputFile, AFolderSwappedOnceMadeIsRefused) {
         swap);
     EXPECT_EQ(read_bytes(dir.file("text")),
               "T: cannot write " + out +
-                  ": the folder made for its new content was replaced by another process" +
+                  ": another user moved the private folder made for its new content" +
                   (unnamed ? "; the file is left as it was" : ""));
     EXPECT_TRUE(swapped);
     EXPECT_EQ(read_bytes(out), unnamed ? "old" : "");
     const std::vector<std::string> names = entries_of(shared);
-    ASSERT_EQ(names.size(), 2u + unnamed);
-    EXPECT_EQ(names.back(), "stolen");
+    ASSERT_EQ(names.size(), 1u + unnamed);
     EXPECT_EQ(entries_of(shared + "/" + names[0]), std::vector<std::string>{"keep"});
     EXPECT_EQ(mode_and_owner(shared + "/" + names[0]), (std::vector<unsigned>{0755, 0, 0}));
+  }
+}
+
+// Another member of a folder others may write without a sticky bit moves
+// the private folder an output makes there, and puts a folder of their
+// own (holding a file "new") at its name: once the output has named its
+// new content in it (slower), or right after the mkdir (faster: for an
+// output to replace, when the run puts its outputs in place; for a new
+// one, when its new content is to be kept). They also put a folder at the
+// second output's name, which fails the run. The message names no folder
+// of theirs as holding new content: the new content of an output whose
+// folder was moved is said to be lost, and nothing the run made is left,
+// neither at the names the other member chose nor in their folders.
+TEST(OutputFile, AMovedPrivateFolderIsNeverNamed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs two users: run as root";
+  const int writer = 1234, other = 1235, lab = 1240;
+  const std::string moved = "another user moved its private folder";
+  // The folder's mode, whether a existed, whether the other member acts
+  // at each mkdir (else at the first link), and the message after a's
+  // and b's names: %a for a's path, %b for b's.
+  const std::vector<std::tuple<mode_t, bool, bool, std::string>> cases = {
+      {0777, true, false,
+       "cannot write %b: another user's folder stands at its name and cannot be replaced; the "
+       "new content is kept in %s; %a is left as it was, its new content lost: " +
+           moved},
+      {02775, true, false,
+       "cannot write %b: another user's folder stands at its name and cannot be replaced; the "
+       "new content is kept in %s; %a is left as it was, its new content lost: " +
+           moved},
+      {0777, false, true,
+       "cannot write %b: another user's folder stands at its name and cannot be replaced; the "
+       "new content is lost: " +
+           moved + "; %a is not written, its new content lost: " + moved},
+      {02775, true, true,
+       "cannot write %a: another user moved the private folder made for its new content; the "
+       "file is left as it was; %b is not written"}};
+  for (const auto& [mode, existed, at_mkdir, message] : cases) {
+    SCOPED_TRACE(std::to_string(mode) + " " + std::to_string(existed + 2 * at_mkdir));
+    Scratch_dir dir;
+    const std::string shared = made_dir(dir, "shared", 0), a = shared + "/a", b = shared + "/b";
+    ASSERT_TRUE(chown(shared.c_str(), 0, lab) == 0 && chmod(shared.c_str(), mode) == 0);
+    if (existed) {
+      ASSERT_EQ(chown(write_bytes(a, "old").c_str(), writer, lab), 0);
+    }
+    // The other member's moves: each private folder of the writer's to
+    // "stolen<n>", its own at the name; a folder at b's name.
+    const auto as_other = [&](const bool at_b) {
+      return in_child(
+          [&] {
+            int n = 0;
+            if (at_b) return std::to_string(mkdir(b.c_str(), 0755) == 0);
+            for (const std::string& name : entries_of(shared)) {
+              const std::string path = shared + "/" + name;
+              if (name.compare(0, 8, ".output.") == 0 &&
+                  mode_and_owner(path)[1] == unsigned(writer) &&
+                  rename(path.c_str(), (shared + "/stolen" + std::to_string(n)).c_str()) == 0 &&
+                  mkdir(path.c_str(), 0755) == 0)
+                n += chmod(write_bytes(path + "/new", "planted").c_str(), 0666) == 0;
+            }
+            return std::to_string(n);
+          },
+          other, lab);
+    };
+    int moves = 0;
+    bool planted = false;
+    const auto step = [&](pid_t, const long long nr, const bool exit, const long long result) {
+      if (!exit && nr == SYS_fsync && !planted) planted = as_other(true) == "1";
+      const bool made = nr == SYS_mkdir || nr == SYS_mkdirat;
+      if (exit && result == 0 && (at_mkdir ? made : nr == SYS_linkat && moves == 0))
+        moves += std::atoi(as_other(false).c_str());
+    };
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    traced(
+        [&] {
+          if (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(lab) != 0 || setuid(writer) != 0)
+            _exit(3);
+          const std::string text = fatal_text([&] {
+            Pending_outputs pending("T");
+            for (const std::string& target : {a, b}) pending.add(target);
+            pending.begin();
+            for (const std::string& target : {a, b}) put(target, "new", &pending);
+            pending.put_in_place();
+          });
+          _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+        },
+        step);
+    close(fds[1]);
+    char text[4096];
+    const ssize_t n = read(fds[0], text, sizeof text);
+    close(fds[0]);
+    std::string said = "T: " + message;
+    for (const auto& [mark, path] : {std::pair{"%a", a}, {"%b", b}, {"%s", shared}})
+      if (const std::size_t at = said.find(mark); at != std::string::npos)
+        said.replace(at, 2, path);
+    EXPECT_EQ(without_kept(std::string(text, std::size_t(std::max<ssize_t>(n, 0))), {"new"}), said);
+    EXPECT_TRUE(planted);
+    EXPECT_GE(moves, 1);
+    EXPECT_EQ(read_bytes(a), existed ? "old" : "");
+    // Left: a, the other member's folders, and in each of theirs only
+    // their own file.
+    for (const std::string& name : entries_of(shared)) {
+      SCOPED_TRACE(name);
+      const std::string path = shared + "/" + name;
+      EXPECT_EQ(mode_and_owner(path)[1], unsigned(name == "a" ? writer : other));
+      if (name.compare(0, 8, ".output.") == 0) {
+        EXPECT_EQ(entries_of(path), std::vector<std::string>{"new"});
+        EXPECT_EQ(read_bytes(path + "/new"), "planted");
+      }
+    }
   }
 }
 
