@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -110,19 +111,87 @@ const Cif_limit cif_limits[] = {
     {"atom_id", "atom name", 18},   {"alt_id", "alternate location", 18},
     {"type_symbol", "element", 8}};
 
-// A model number as the library reads one: the number its text starts
-// with, blanks before it allowed, as strtod reads it (so "1.0", "1e0" and
-// "0x1" are 1, and "2x" is 2), rounded half up. False when the text starts
-// with no number, or with one that rounds to no number from 1 to INT_MAX
-// ("x", "0", "99999999999"): the library refuses such a MODEL record, and
-// reads such an mmCIF row into the model of the row before it.
-bool model_number(const String& text, int& number) {
+// A model number as given: the number its text starts with, blanks before
+// it allowed, as strtod reads it (so "1.0", "1e0" and "0x1" are 1, "2x" is
+// 2 and "-0.6" is -1), rounded half up. None when the text starts with no
+// number, or with one that rounds to no int ("x", "99999999999"): the
+// library refuses such a MODEL record, and reads such an mmCIF row into the
+// model of the row before. It holds the numbers from 1; those below 1 it is
+// brought to hold by Model_numbering.
+std::optional<int> given_model_number(const String& text) {
   const char* start = text.c_str();
   char* end = nullptr;
   const double value = std::floor(std::strtod(start, &end) + 0.5);
-  if (end == start || !(value >= 1 && value <= INT_MAX)) return false;
-  number = int(value);
-  return true;
+  if (end == start || !(value >= INT_MIN && value <= INT_MAX)) return std::nullopt;
+  return int(value);
+}
+
+// The numbers a text's models are read under. The library holds a model
+// number from 1 only: it refuses a MODEL record of 0 or below, and reads an
+// mmCIF row of one into the model of the row before, merging two models.
+// So when a text gives any number below 1, every model of it is numbered
+// from 1 in the order the text first gives its number (a lone model 0 is
+// model 1; models 0 and 1 are 1 and 2; 1 and 0 are 1 and 2); otherwise
+// each keeps its own.
+class Model_numbering {
+ public:
+  void give(const int number) {
+    if (order_.emplace(number, int(order_.size()) + 1).second && number < 1) renumbers_ = true;
+  }
+  bool renumbers() const { return renumbers_; }
+  //! The number held for one given.
+  int held(const int number) const { return renumbers_ ? order_.at(number) : number; }
+
+ private:
+  std::map<int, int> order_;  // each number given, to its rank in the text
+  bool renumbers_ = false;
+};
+
+// True for a PDB record that the library takes for a MODEL record: "MODEL "
+// in columns 1-6, in capitals.
+bool is_model_record(const String& line) {
+  return (line.substr(0, 6) + "      ").substr(0, 6) == "MODEL ";
+}
+
+// The number a PDB MODEL record gives in columns 11-14, where the library
+// reads it.
+std::optional<int> model_record_number(const String& line) {
+  return given_model_number((line + "              ").substr(10, 4));
+}
+
+// Calls f with each line of a PDB text (without its line end) and its
+// number from 1, up to an END record, where the library stops reading.
+template <class F> void for_each_pdb_line(const String& content, F f) {
+  int number = 0;
+  for (std::size_t at = 0; at < content.size();) {
+    std::size_t end = content.find('\n', at);
+    if (end == String::npos) end = content.size();
+    const String line = content.substr(at, end - at);
+    if (String(line.substr(0, 6)).trim() == "END") return;
+    f(line, ++number);
+    at = end + 1;
+  }
+}
+
+// The numbering of a PDB text's models, from its MODEL records.
+Model_numbering pdb_numbering(const String& content) {
+  Model_numbering numbering;
+  for_each_pdb_line(content, [&](const String& line, int) {
+    if (is_model_record(line))
+      if (const auto number = model_record_number(line)) numbering.give(*number);
+  });
+  return numbering;
+}
+
+// The numbering of the models of an mmCIF atom loop, from its model numbers.
+Model_numbering cif_numbering(mmdb::mmcif::Loop& loop) {
+  Model_numbering numbering;
+  int rc;
+  for (int row = 0; row < loop.GetLoopLength(); ++row) {
+    const char* value = loop.GetString("pdbx_PDB_model_num", row, rc);
+    if (const auto number = given_model_number(value ? value : "")) numbering.give(*number);
+  }
+  return numbering;
 }
 
 // True for a PDB record that readers take for an atom (pdb_model_records).
@@ -335,10 +404,59 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
   });
 }
 
+void number_cif_models(mmdb::mmcif::Data& cif) {
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
+  if (!loop) return;
+  const Model_numbering numbering = cif_numbering(*loop);
+  if (!numbering.renumbers()) return;
+  int rc;
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    const char* value = loop->GetString("pdbx_PDB_model_num", row, rc);
+    if (const auto number = given_model_number(value ? value : ""))
+      loop->PutInteger(numbering.held(*number), "pdbx_PDB_model_num", row);
+  }
+}
+
+String pdb_models_numbered(const String& content, const String& file) {
+  const Model_numbering numbering = pdb_numbering(content);
+  if (!numbering.renumbers()) return content;
+  String numbered;
+  numbered.reserve(content.size());
+  std::size_t at = 0;  // the end of the lines copied
+  for_each_pdb_line(content, [&](const String& line, const int line_number) {
+    const std::size_t next = at + line.size() + 1;
+    const auto number = is_model_record(line) ? model_record_number(line) : std::nullopt;
+    if (!number) {
+      numbered += content.substr(at, std::min(next, content.size()) - at);
+    } else {
+      const int held = numbering.held(*number);
+      if (held > 9999)
+        refuse_input(file, "line " + String(line_number) + ": model " + String(*number) +
+                               " would be read as model " + String(held) +
+                               " (the file's models are numbered from 1, as it gives one below "
+                               "1), which columns 11-14 cannot hold");
+      // Columns 11-14 take the number; a carriage return stays at the end.
+      const bool cr = !line.empty() && line.back() == '\r';
+      String record = line.substr(0, line.size() - (cr ? 1 : 0));
+      if (record.size() < 14) record.resize(14, ' ');
+      numbered += record.replace(10, 4, String(held, 4)) + (cr ? "\r" : "") +
+                  (next <= content.size() ? "\n" : "");
+    }
+    at = std::min(next, content.size());
+  });
+  return numbered + content.substr(at);
+}
+
+int read_pdb_text(mmdb::Manager& mmdb, const String& content) {
+  Text_in_memory text(content);
+  return mmdb.ReadCoorFile(text);
+}
+
 Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
   Model_atoms rows;
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
   if (!loop) return rows;
+  const Model_numbering numbering = cif_numbering(*loop);
   int rc;
   const auto text = [&](const char* tag, const int row) {
     const char* value = loop->GetString(tag, row, rc);
@@ -346,7 +464,8 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
   };
   int number = 1;
   for (int row = 0; row < loop->GetLoopLength(); ++row) {
-    model_number(text("pdbx_PDB_model_num", row), number);
+    if (const auto given = given_model_number(text("pdbx_PDB_model_num", row)))
+      number = numbering.held(*given);
     if (text("group_PDB", row) != "TER") rows.add(number);
   }
   return rows;
@@ -354,17 +473,15 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
 
 Model_atoms pdb_model_records(const String& content) {
   Model_atoms records;
-  int number = 1, line_number = 0, model_line = 0;
+  const Model_numbering numbering = pdb_numbering(content);
+  int number = 1, model_line = 0;
+  int given = 1;                 // the number the text gives the current model
   bool block_has_atoms = false;  // atoms in the part since the last MODEL record
-  std::set<int> given;           // model numbers whose atoms earlier parts give
+  std::set<int> held;            // model numbers whose atoms earlier parts give
   bool models = false;           // a MODEL record seen
   bool in_block = false;         // after a MODEL record and before its ENDMDL
   String stray;                  // the first atom's record before any MODEL record
-  for (std::size_t at = 0; at < content.size();) {
-    ++line_number;
-    std::size_t end = content.find('\n', at);
-    if (end == String::npos) end = content.size();
-    const String line = content.substr(at, end - at);
+  for_each_pdb_line(content, [&](const String& line, const int line_number) {
     const String record = line.substr(0, 6);
     const bool atom = is_atom_record(line);
     if (!in_block && (atom || record == "ANISOU" || record == "SIGATM" || record == "SIGUIJ")) {
@@ -377,44 +494,49 @@ Model_atoms pdb_model_records(const String& content) {
       }
     }
     if (atom) {
-      if (!block_has_atoms && given.count(number) && records.repeated == 0) {
-        records.repeated = number;
+      if (!block_has_atoms && held.count(number) && records.repeated_line == 0) {
+        records.repeated = given;
         records.repeated_line = model_line;
       }
       block_has_atoms = true;
       records.add(number);
-    } else if ((record + "      ").substr(0, 6) == "MODEL ") {
+    } else if (is_model_record(line)) {
       if (!models) records.outside = stray;
       models = in_block = true;
-      if (block_has_atoms) given.insert(number);
+      if (block_has_atoms) held.insert(number);
       block_has_atoms = false;
       model_line = line_number;
-      model_number((line + "              ").substr(10, 4), number);
+      if (const auto n = model_record_number(line)) {
+        given = *n;
+        number = numbering.held(given);
+      }
     } else if (record == "ENDMDL") {
       in_block = false;
-    } else if (record.trim() == "END") {
-      break;
     }
-    at = end + 1;
-  }
+  });
   return records;
 }
 
 void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text) {
-  if (in_text.repeated != 0)
+  if (in_text.repeated_line != 0)
     refuse_input(file, "line " + String(in_text.repeated_line) + ": model " +
                            String(in_text.repeated) +
                            " is given a second time (the reader would take both as one model)");
-  if (in_text.by_number.empty()) return;  // the text holds no atom
-  mmdb::Model* model = nullptr;
-  for (int m = 1; m <= mmdb.GetNumberOfModels() && !model; ++m) model = mmdb.GetModel(m);
-  auto held = model ? in_text.by_number.find(model->GetSerNum()) : in_text.by_number.end();
-  if (held == in_text.by_number.end()) held = in_text.by_number.find(in_text.first);
-  const std::size_t read = model ? std::size_t(model->GetNumberOfAtoms(false)) : 0;
-  if (read < held->second)
-    refuse_input(file, "the reader takes " + String(int(read)) + " of the " +
-                           String(int(held->second)) + " atoms the text holds for model " +
-                           String(held->first));
+  // The atoms held and those the text gives, by model number.
+  std::map<int, std::pair<std::size_t, std::size_t>> counts;
+  for (const auto& [number, given] : in_text.by_number) counts[number].second = given;
+  for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m)
+    if (mmdb::Model* model = mmdb.GetModel(m))
+      counts[model->GetSerNum()].first = std::size_t(model->GetNumberOfAtoms(false));
+  for (const auto& [number, count] : counts) {
+    const auto [held, given] = count;
+    if (held < given)
+      refuse_input(file, "the reader takes " + String(int(held)) + " of the " + String(int(given)) +
+                             " atoms the text holds for model " + String(number));
+    if (held > given)
+      refuse_input(file, "the reader takes " + String(int(held)) + " atoms into model " +
+                             String(number) + ", where the text holds " + String(int(given)));
+  }
 }
 
 }  // namespace vantrel::mmdb_internal

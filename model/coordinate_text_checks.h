@@ -88,24 +88,43 @@ String text_fault(const String& content, mmdb::word flags);
 //! (code 11, naming its residue) and every number read is finite.
 void check_atoms(mmdb::Manager& mmdb, const String& file);
 
+//! The library holds model numbers from 1 only: it refuses a MODEL record
+//! of 0 or below, and reads an mmCIF row of one into the model of the row
+//! before, merging two models. So a text that gives any model a number
+//! below 1 has every model numbered from 1 before the library reads it, in
+//! the order the text first gives each number (a lone model 0 or -1 is
+//! model 1; models 0 and 1 are 1 and 2, and so are models 1 and 0); other
+//! texts keep their numbers. Numbers are read as strtod reads them and
+//! rounded half up ("1e0" and "0x1" are 1, "-0.6" is -1), from columns
+//! 11-14 of a MODEL record or an mmCIF row's pdbx_PDB_model_num.
+
+//! The model numbers of the _atom_site rows of parsed mmCIF data numbered
+//! from 1 as above, when they give one below 1.
+void number_cif_models(mmdb::mmcif::Data& cif);
+
+//! A PDB text with its MODEL records numbered from 1 as above, when they
+//! give a number below 1 (up to an END record); otherwise the text as it
+//! is. A number past 9999, which columns 11-14 cannot hold, refuses the
+//! file, naming the line and the number given.
+String pdb_models_numbered(const String& content, const String& file);
+
+//! Reads a PDB text from memory as the library reads a file holding it; the
+//! library's code.
+int read_pdb_text(mmdb::Manager& mmdb, const String& content);
+
 //! The atoms a text holds, by model number as the library numbers its
-//! models, and the number of the first model (in the text's order) that
-//! holds any; 0 when none does. repeated is a model number whose atoms two
-//! separate parts of a PDB text give (0 when none), and repeated_line the
-//! line of the MODEL record
-//! that starts its second part. outside is the first record of a PDB text
-//! with MODEL records that stands outside every MODEL ... ENDMDL block, as
-//! a fault naming its line; empty when none.
+//! models (numbered from 1 where the text gives a number below 1).
+//! repeated is a model number whose atoms two separate parts of a PDB text
+//! give, as the text gives it, and repeated_line the line of the MODEL
+//! record that starts its second part (0 when none). outside is the first
+//! record of a PDB text with MODEL records that stands outside every
+//! MODEL ... ENDMDL block, as a fault naming its line; empty when none.
 struct Model_atoms {
   std::map<int, std::size_t> by_number;
-  int first = 0;
   int repeated = 0;
   int repeated_line = 0;
   String outside;
-  void add(const int number) {
-    if (by_number.empty()) first = number;
-    ++by_number[number];
-  }
+  void add(const int number) { ++by_number[number]; }
 };
 
 //! The atom rows of parsed mmCIF data by model number, as the library
@@ -144,14 +163,16 @@ Model_atoms pdb_model_records(const String& content);
 //! form at any record that is no coordinate record once atoms (or MODEL or
 //! TER) have begun, so a file opening with TER or with MODEL before CRYST1
 //! reads no atom; in mmCIF form at a row whose residue numbers are "?" and
-//! ".", dropping the rows after it. Refuses the file, naming both counts,
-//! when the first model the library holds (as import_minimol takes it) has
-//! fewer atoms than the text holds for its number. The count is never
-//! skipped: when the library holds no model, or one whose number the text
-//! does not give, it is compared with the text's first model. A text that
-//! gives the atoms of one model number in two parts (Model_atoms::repeated)
-//! is refused first, naming the number and the line: readers refuse it, and
-//! the library would hold every atom of both parts in one model.
+//! ".", dropping the rows after it. And it would hold two models as one
+//! where it numbers them alike. Refuses the file unless each model it holds
+//! has as many atoms as the text holds for that number, and each model of
+//! the text is held, naming both counts and the model (the lowest number
+//! first): "the reader takes <n> of the <m> atoms the text holds for model
+//! <k>", or for more "the reader takes <n> atoms into model <k>, where the
+//! text holds <m>". A text that gives the atoms of one model number in two
+//! parts (Model_atoms::repeated) is refused first, naming the number and
+//! the line: readers refuse it, and the library would hold every atom of
+//! both parts in one model.
 void check_atom_count(mmdb::Manager& mmdb, const String& file, const Model_atoms& in_text);
 
 }  // namespace vantrel::mmdb_internal

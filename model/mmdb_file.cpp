@@ -176,8 +176,9 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& 
 
 // Reads an mmCIF file into the library's hierarchy with a single parse:
 // the identifiers are checked on the parsed data, which the library then
-// interprets, and the anisotropic rows attached by atom id. Returns the
-// library's code; fault is set, and nothing interpreted, when an
+// interprets, and the anisotropic rows attached by atom id. Models given
+// numbers below 1 are numbered from 1 first (number_cif_models). Returns
+// the library's code; fault is set, and nothing interpreted, when an
 // identifier is longer than the library holds. atom_rows is set to the
 // atom rows by model (cif_model_rows).
 int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, const mmdb::word flags,
@@ -188,6 +189,7 @@ int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, con
   if (rc != 0) return rc;
   fault = cif_field_fault(cif);
   if (!fault.empty()) return 0;
+  number_cif_models(cif);
   atom_rows = cif_model_rows(cif);
   // The library fails on every _struct_ncs_oper loop (code 23, whatever its
   // rows hold, its own written ones too) and takes nothing from the
@@ -256,12 +258,13 @@ String gzip_compressed(const String& file, const String& content) {
 // atom and ids the writers refuse (an insertion code "\x01"). Such a
 // record ends nothing: it is dropped with its residue and chain. TER
 // records after an atom, and one that names a residue with atoms, are
-// left alone.
+// left alone. A model that held nothing else (a TER record before MODEL 2
+// makes a model 1 of its own) is dropped too: it is no model of the file.
 void drop_ter_records_before_atoms(mmdb::Manager& mmdb) {
   bool dropped = false;
   for (int m = 1; m <= mmdb.GetNumberOfModels(); ++m) {
     mmdb::Model* model = mmdb.GetModel(m);
-    bool atoms_before = false;
+    bool atoms_before = false, dropped_here = false;
     for (int c = 0; model && c < model->GetNumberOfChains() && !atoms_before; ++c) {
       mmdb::Chain* chain = model->GetChain(c);
       for (int r = 0; chain && r < chain->GetNumberOfResidues() && !atoms_before; ++r) {
@@ -270,9 +273,10 @@ void drop_ter_records_before_atoms(mmdb::Manager& mmdb) {
           atoms_before = atoms_before || (residue->GetAtom(a) && !residue->GetAtom(a)->Ter);
         if (!residue || atoms_before) continue;
         chain->DeleteResidue(r);  // the library drops the chain left empty
-        dropped = true;
+        dropped = dropped_here = true;
       }
     }
+    if (dropped_here && !atoms_before) mmdb.DeleteModel(m);
   }
   if (dropped) finish_edit(mmdb);
 }
@@ -327,10 +331,14 @@ void MMDBfile::read_file(const String& file) {
   }
   // A PDB atom outside the blocks of a file's models is refused, naming its
   // line, before the library reads it into a model of its own or fails.
+  // The library reads the text checked, its models numbered from 1 where
+  // it gives a number below 1.
   Model_atoms atoms_in_text;
+  String pdb_text;
   if (!binary && !cif) {
     atoms_in_text = pdb_model_records(content);
     if (!atoms_in_text.outside.empty()) refuse_input(file, atoms_in_text.outside);
+    pdb_text = pdb_models_numbered(content, file);
   }
   int rc;
   try {
@@ -339,15 +347,17 @@ void MMDBfile::read_file(const String& file) {
       FType = mmdb::MMDB_FILE_CIF;
       rc = read_cif(*this, file, content, flags, found, atoms_in_text);
       if (!found.empty()) refuse_input(file, found);
-    } else {
+    } else if (binary) {
       rc = ReadCoorFile(file.c_str(), read_mode(file));
+    } else {
+      rc = read_pdb_text(*this, pdb_text);
     }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());
   }
   if (rc != 0) read_error(file, rc);
   check_atoms(*this, file);
-  check_atom_count(*this, file, atoms_in_text);
+  if (!binary) check_atom_count(*this, file, atoms_in_text);
   drop_ter_records_before_atoms(*this);
 }
 

@@ -42,22 +42,30 @@ class Pending_outputs;
   than its reader holds (chain 8, residue name 18, insertion code 8, atom
   name 18, alternate location 18, element 8 characters); an atom record
   without a position (code 11) or with a number that is not finite; a
-  file of whose first model (the lowest number) the library takes fewer
-  atoms than the text holds ("the reader takes <n> of the <m> atoms the
-  text holds for model <number>": it stops silently at a header record
-  after MODEL or TER, or at an mmCIF row without residue numbers, and
-  drops an ATOM record whose serial number runs into columns 5-6). The
-  text's models are numbered as the library numbers them (a MODEL
-  record's columns 11-14, an mmCIF model number, read as strtod reads
-  them and rounded; an mmCIF row whose number does not read so is in the
-  model of the row before), and a model the library numbers otherwise is
-  compared with the text's first. A TER record before the first atom of a
-  model ends nothing and is dropped (the library keeps it in a residue of
-  its own, with ids no write takes). A file in mmCIF or the library's binary
-  form is first read in a child process and refused when that crashes,
-  uses over 5 seconds of processor time and one more per megabyte, or does
-  not finish within 20 times that, whatever the caller's signal settings
-  and however busy the machine; a failed fork is reported as such. The
+  text of one of whose models the library holds fewer or more atoms than
+  the text gives, the lowest number first ("the reader takes <n> of the
+  <m> atoms the text holds for model <number>": it stops silently at a
+  header record after MODEL or TER, or at an mmCIF row without residue
+  numbers, and drops an ATOM record whose serial number runs into columns
+  5-6; "the reader takes <n> atoms into model <number>, where the text
+  holds <m>"); in PDB form a model number given to two parts of the text
+  (naming the line and the number). The text's models are numbered as the
+  library numbers them (a MODEL record's columns 11-14, an mmCIF model
+  number, read as strtod reads them and rounded half up; an mmCIF row
+  whose number does not read so is in the model of the row before). The
+  library holds model numbers from 1 only: a text that gives any model a
+  number below 1 has all its models numbered from 1, in both forms, in
+  the order it first gives each number (a lone MODEL 0 or -1 is model 1;
+  models 0 and 1 are models 1 and 2), and they are read, and written,
+  under those numbers; a text that would so need a MODEL number past 9999
+  is refused naming it. A TER record before the first atom of a model
+  ends nothing and is dropped (the library keeps it in a residue, and
+  before MODEL in a model, of its own, with ids no write takes). A file
+  in mmCIF or the library's binary form is first read in a child process
+  and refused when that crashes, uses over 5 seconds of processor time
+  and one more per megabyte, or does not finish within 20 times that,
+  whatever the caller's signal settings and however busy the machine; a
+  failed fork is reported as such. The
   mmCIF category _struct_ncs_oper is not read (the library fails on any
   loop of it), and the model is that of the file without it.
 

@@ -14,9 +14,11 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <thread>
 
 #include "damaged_files.h"
+#include "model/coordinate_text_checks.h"
 #include "model_testing.h"
 
 using namespace vantrel;
@@ -56,6 +58,25 @@ String damaged_binary(const model_testing::Scratch& scratch, const std::size_t a
   EXPECT_GT(bytes.size(), at);
   bytes[at] = byte;
   return scratch.write("damaged" + std::to_string(at) + ".bin", bytes);
+}
+
+// tiny_5e5z_variant.cif (48 atom rows) as a model of the first number,
+// followed by its first ten rows again as a model of each other number (ids
+// from 101, 201 ...).
+std::string cif_models(const std::vector<std::string>& numbers) {
+  std::vector<std::string> again(numbers.size());
+  return damaged_files::cif_with_rows(
+      "tiny_5e5z_variant.cif", 18, [&](std::vector<std::string>& w) {
+        const int id = std::stoi(w[0]);
+        w[17] = numbers[0];
+        for (std::size_t n = 1; n < numbers.size() && id <= 10; ++n) {
+          again[n] += "\n" + std::to_string(100 * n + id);
+          for (std::size_t i = 1; i < 17; ++i) again[n] += " " + w[i];
+          again[n] += " " + numbers[n];
+        }
+        if (id == 48)
+          for (const std::string& rows : again) w[17] += rows;
+      });
 }
 
 std::vector<std::string> files_in(const String& dir) {
@@ -711,9 +732,9 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
                                       if (id == 25) w[15] = "?";  // the library's reading ends
                                     }),
        "the reader takes 24 of the 48 atoms the text holds for model 2"},
-      // The library's first model holds only the TER record before MODEL:
-      // the text has no atom of its number, so its first model counts.
-      {"TER\n" + model(2, all), "the reader takes 0 of the 47 atoms the text holds for model 2"},
+      // The model 1 that the library makes of a TER record before MODEL
+      // holds nothing else, and is dropped: model 2 is read whole.
+      {"TER\n" + model(2, all), "47 atoms"},
       // Atom records the library does not read: a name in small letters,
       // a serial number of 7 digits from column 5.
       {joined(unread), "the reader takes 45 of the 47" + part},
@@ -747,6 +768,116 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
     const std::string said = fatal_text([&] { n = read_model(file).atom_list().size(); });
     EXPECT_EQ(said == "no error" ? std::to_string(n) + " atoms" : said.substr(said.find(" : ") + 3),
               expected);
+  }
+}
+
+// The library holds model numbers from 1 only: a file that gives one below 1
+// has its models numbered from 1 in the order it gives them, in either form,
+// and each is read with its own atoms (none merged with another) and
+// written so in both forms (each read back as the same models). A number
+// given twice in PDB is refused, as is a numbering from 1 past the 4
+// columns of a MODEL record.
+TEST(CoordinateFileFaults, ModelsNumberedBelowOneAreReadApart) {
+  const model_testing::Scratch scratch;
+  std::vector<std::string> atoms;
+  for (const std::string& line : lines_of("tiny_5e5z.pdb"))
+    if (line.rfind("ATOM", 0) == 0 || line.rfind("HETATM", 0) == 0) atoms.push_back(line);
+  const std::string all = joined(atoms), ten = joined({atoms.begin(), atoms.begin() + 10});
+  const auto model = [](const std::string& number, const std::string& text) {
+    return "MODEL     " + std::string(4 - number.size(), ' ') + number + "\n" + text + "ENDMDL\n";
+  };
+  // Each model of a file read, with its atoms ("1:47 2:10 "), or the
+  // refusal.
+  const auto models_of = [](const String& file) {
+    std::string said;
+    const std::string fault = fatal_text([&] {
+      MMDBfile in;
+      in.read_file(file);
+      for (int m = 1; m <= in.GetNumberOfModels(); ++m)
+        if (mmdb::Model* model = in.GetModel(m))
+          said += std::to_string(model->GetSerNum()) + ":" +
+                  std::to_string(model->GetNumberOfAtoms(false)) + " ";
+    });
+    return fault == "no error" ? said : fault.substr(fault.find(" : ") + 3);
+  };
+  // The model numbers a file gives, in its order (the first model with all
+  // the atoms, each other with the first ten), and those read.
+  const std::vector<std::pair<std::vector<std::string>, std::vector<int>>> cases = {
+      {{"0"}, {1}},
+      {{"-1"}, {1}},
+      {{"0", "1"}, {1, 2}},
+      {{"1", "0"}, {1, 2}},
+      {{"5", "0", "3"}, {1, 2, 3}},
+      {{"2e0", "-0.6"}, {1, 2}},  // read as strtod reads them, rounded
+      {{"3", "5"}, {3, 5}}};      // none below 1: each keeps its number
+  for (const auto& [given, read] : cases) {
+    std::string pdb;
+    for (std::size_t i = 0; i < given.size(); ++i) pdb += model(given[i], i == 0 ? all : ten);
+    std::string crlf = pdb;
+    for (std::size_t at = 0; (at = crlf.find('\n', at)) != std::string::npos; at += 2)
+      crlf.insert(at, "\r");
+    for (const auto& [form, text, first] :
+         std::vector<std::tuple<std::string, std::string, std::size_t>>{
+             {"PDB", pdb, atoms.size()},
+             {"PDB, CR LF", crlf, atoms.size()},
+             {"mmCIF", cif_models(given), 48}}) {
+      SCOPED_TRACE(form + " " + text.substr(0, 20));
+      std::map<int, std::size_t> counts;  // the models expected, lowest number first
+      for (std::size_t i = 0; i < read.size(); ++i) counts[read[i]] = i == 0 ? first : 10;
+      std::string models;
+      for (const auto& [number, count] : counts)
+        models += std::to_string(number) + ":" + std::to_string(count) + " ";
+      const String source = scratch.write("case", text);
+      const std::string said = models_of(source);
+      EXPECT_EQ(said, models);
+      if (said != models) continue;
+      MMDBfile in;
+      in.read_file(source);
+      for (const auto written : {MMDBManager::PDB, MMDBManager::CIF}) {
+        in.write_file(scratch.path("written"), written);
+        EXPECT_EQ(models_of(scratch.path("written")), models) << written;
+      }
+    }
+  }
+  std::string many = model("0", atoms[0] + "\n");
+  for (int n = 1; n <= 9999; ++n) many += model(std::to_string(n), atoms[0] + "\n");
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {model("0", all) + model("0", ten),
+       "line 50: model 0 is given a second time (the reader would take both as one model)"},
+      {many,
+       "line 29998: model 9999 would be read as model 10000 (the file's models are numbered from "
+       "1, as it gives one below 1), which columns 11-14 cannot hold"}};
+  for (const auto& [text, expected] : refused) {
+    const String file = scratch.write("refused.pdb", text);
+    const std::string said = fatal_text([&] { MMDBfile().read_file(file); });
+    EXPECT_EQ(said, "MMDBfile: read_file error: " + file + " : " + expected);
+  }
+}
+
+// The read's count compares the atoms each model holds with those the
+// text gives it, more as well as fewer: the library alone reads an mmCIF
+// model 0 into model 1 with the rows of model 1.
+TEST(CoordinateFileFaults, AtomCountComparesEachModelBothWays) {
+  const model_testing::Scratch scratch;
+  const String merged = scratch.write("merged.cif", cif_models({"0", "1"}));
+  const String two = scratch.write("two.cif", cif_models({"2"}));
+  // The file the library alone reads, the atoms the text gives by model,
+  // and what the count says.
+  const std::vector<std::tuple<String, std::map<int, std::size_t>, std::string>> cases = {
+      {merged,
+       {{1, 48}, {2, 10}},
+       "the reader takes 58 atoms into model 1, where the text holds 48"},
+      {two, {{1, 48}}, "the reader takes 0 of the 48 atoms the text holds for model 1"},
+      {two, {}, "the reader takes 48 atoms into model 2, where the text holds 0"},
+      {two, {{2, 48}}, "no error"}};
+  for (const auto& [file, given, expected] : cases) {
+    mmdb::Manager library;
+    ASSERT_EQ(library.ReadCoorFile(file.c_str()), 0);
+    mmdb_internal::Model_atoms in_text;
+    in_text.by_number = given;
+    const std::string said =
+        fatal_text([&] { mmdb_internal::check_atom_count(library, file, in_text); });
+    EXPECT_EQ(said == "no error" ? said : said.substr(said.find(" : ") + 3), expected) << file;
   }
 }
 
