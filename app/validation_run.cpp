@@ -58,11 +58,6 @@ static_assert(least_observations == sim_bins, "the message names the simulation'
 // Below this completeness the run warns.
 const double warn_completeness = 0.5;
 
-// The program's warnings go where its errors and the libraries' messages go
-// (the message channel: standard error), one line each, in the form the
-// outputs' lock warning takes.
-void warn(const String& text) { Message::message(Message_warn("quelvarn: warning: " + text)); }
-
 void read_model(const String& file, MiniMol& model) {
   MMDBfile mmdb;
   mmdb.SetFlag(mmdb_read_flags);
@@ -204,7 +199,8 @@ void Validation_run::check_outputs() const {
     if (params_.mtzout_wrk != "NONE") named += " -mtzout-wrk " + params_.mtzout_wrk;
     if (params_.pdbout_wrk != "NONE") named += " -pdbout-wrk " + params_.pdbout_wrk;
     if (!named.empty())
-      warn("work phases are given (-colin-wrk-hl), so no output is written:" + named);
+      out_ << "\nWARNING: work phases are given (-colin-wrk-hl), so no output is written:" << named
+           << std::endl;
     return;
   }
   for (const String& path : {params_.mtzout_wrk, params_.pdbout_wrk})
@@ -221,12 +217,9 @@ void Validation_run::read_inputs() {
   const double r_ref = std::max(mtz_ref.resolution().limit(), params_.resolution);
   const double r_wrk = std::max(mtz_wrk.resolution().limit(), params_.resolution);
   resolution_ = Resolution(std::max(r_ref, r_wrk));
-  if (r_ref > r_wrk) {
-    std::ostringstream limits;
-    limits << "the work data are cut to the reference's resolution: reference " << r_ref
-           << " A, work " << r_wrk << " A";
-    warn(limits.str());
-  }
+  if (r_ref > r_wrk)
+    out_ << "\nWARNING: resolution of work structure truncated to reference:\n Ref: " << r_ref
+         << " Wrk: " << r_wrk << std::endl;
 
   hkls_ref_.init(mtz_ref.spacegroup(), mtz_ref.cell(), resolution_, true);
   ref_f_.init(hkls_ref_, hkls_ref_.cell());
@@ -303,11 +296,10 @@ void Validation_run::check_data() {
   if (completeness < warn_completeness) {
     std::ostringstream percent;
     percent << std::fixed << std::setprecision(1) << 100.0 * completeness;
-    std::ostringstream limit;
-    limit << resolution_.limit();
-    warn("the work data are " + percent.str() + "% complete to " + limit.str() + " A (" +
-         String(n_wrk) + " " + wrk + " of " + String(hkls_wrk_.num_reflections()) +
-         " reflections); the verdicts rest on fewer data");
+    out_ << "\nWARNING: the work data are " << percent.str() << "% complete to "
+         << resolution_.limit() << " A (" << n_wrk << " " << wrk << " of "
+         << hkls_wrk_.num_reflections() << " reflections); the verdicts rest on fewer data."
+         << std::endl;
   }
 }
 
@@ -323,7 +315,10 @@ void Validation_run::check_models() const {
   bool scored = false;
   for (int c = 0; c < mol_wrk_.size() && !scored; ++c)
     scored = Chain_amino_acids(mol_wrk_[c]).sequence.size() >= 2;
-  if (!scored) warn("no chain of the work model holds two amino-acid residues; no chain is scored");
+  if (!scored)
+    out_ << "\nWARNING: no chain of the work model holds two amino-acid residues;"
+            " no chain is scored."
+         << std::endl;
 }
 
 void Validation_run::experimental_phases() {
@@ -342,9 +337,10 @@ void Validation_run::structure_factors() {
         " (each needs an occupancy and a B value): " +
         params_.pdbin_wrk);
   if (left_out > 0)
-    warn(String(left_out) + " of " + String(int(atoms.size())) +
-         " atoms of the work model have no occupancy or B value and are left out of the"
-         " structure-factor calculation");
+    out_ << "\nWARNING: " << left_out << " of " << atoms.size()
+         << " atoms of the work model have no occupancy or B value and are left out of the"
+            " structure-factor calculation."
+         << std::endl;
   fcalc_.init(hkls_wrk_, hkls_wrk_.cell());
   SFcalc_obs_bulk<float>(bulk_scale_params)(fcalc_, wrk_f_, atoms);
 }
@@ -367,7 +363,9 @@ void Validation_run::weight_work_data() {
         "quelvarn: the likelihood weighting of the work data gave no phases;"
         " check the work amplitudes (-colin-wrk-fo)");
   if (!converged)
-    warn("the likelihood weighting of the work data did not converge; its last estimates are used");
+    out_ << "\nWARNING: the likelihood weighting of the work data did not converge;"
+            " its last estimates are used."
+         << std::endl;
   wrk_hl_.compute(phiw, Compute_abcd_from_phifom<float>());
 }
 
@@ -428,7 +426,8 @@ void Validation_run::train_targets() {
     targets_[t].prep_llk();
   }
   if (!untrained.empty())
-    warn("no training data in the reference model for residue types:" + untrained);
+    out_ << "\nWARNING: no training data in the reference model for residue types:" << untrained
+         << std::endl;
   xmap_.reset();
 }
 
