@@ -40,14 +40,23 @@ inline Result quelvarn(Args args) {
 }
 
 #ifdef QUELVARN_EXE
+//! The streams of an executable that run_exe reads: both, or one of them
+//! alone (the other dropped).
+enum class Streams { both, out, err };
+
 //! An executable on the given arguments: out holds standard output and error
-//! together; status is the exit status, or 128 + the signal that ended the
-//! process. A prefix runs it under another command (setpriv ...).
-inline Result run_exe(const std::string& exe, const Args& args, const std::string& prefix = "") {
+//! together (or the one stream asked); status is the exit status, or 128 +
+//! the signal that ended the process. A prefix runs it under another
+//! command (setpriv ...).
+inline Result run_exe(const std::string& exe, const Args& args, const std::string& prefix = "",
+                      const Streams streams = Streams::both) {
   std::string command = prefix + exe;
   for (const std::string& a : args) command += " '" + a + "'";
+  command += streams == Streams::both  ? " 2>&1"
+             : streams == Streams::out ? " 2>/dev/null"
+                                       : " 2>&1 >/dev/null";
   Result r{0, "", ""};
-  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  FILE* pipe = popen(command.c_str(), "r");
   char buffer[4096];
   for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
   const int wait_status = pclose(pipe);
@@ -56,8 +65,9 @@ inline Result run_exe(const std::string& exe, const Args& args, const std::strin
 }
 
 //! The built executable on the given arguments (see run_exe).
-inline Result quelvarn_exe(const Args& args, const std::string& prefix = "") {
-  return run_exe(QUELVARN_EXE, args, prefix);
+inline Result quelvarn_exe(const Args& args, const std::string& prefix = "",
+                           const Streams streams = Streams::both) {
+  return run_exe(QUELVARN_EXE, args, prefix, streams);
 }
 
 //! The built executable run by an unprivileged user when the tests run as

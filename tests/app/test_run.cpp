@@ -310,14 +310,41 @@ TEST(Run, Executable) {
   EXPECT_EQ(out.find("Times:"), std::string::npos);
   // 1DUR on given phases: supported, no MTZ written, and the one warning
   // says so.
-  EXPECT_EQ(run(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-mtzout-wrk", "run_exe.mtz"})),
-            0);
+  const Args unwritten =
+      against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", given, {"-mtzout-wrk", "run_exe.mtz"});
+  EXPECT_EQ(run(unwritten), 0);
   EXPECT_NE(out.find("supports the assigned sequence."), std::string::npos) << out;
   EXPECT_EQ(out.find("WARNING"), out.find("WARNING: work phases are given (-colin-wrk-hl), so no "
                                           "output is written: -mtzout-wrk run_exe.mtz\n"));
   EXPECT_EQ(vantrel_testing::lines_with(out, "WARNING"), 1);
   EXPECT_FALSE(std::ifstream("run_exe.mtz").good());
   EXPECT_NE(out.find(std::string(72, '-') + "\n\nTimes: User:"), std::string::npos) << out;
+  // The program's warnings are part of the report on standard output, after a
+  // blank line and before the chains; the class library's go to standard
+  // error. The amplitudes read from a W column (FOM) draw a library warning.
+  struct Streamed {
+    Args args;
+    std::string warning, messages;
+  };
+  const std::vector<Streamed> cases = {
+      {unwritten,
+       "\n\nWARNING: work phases are given (-colin-wrk-hl), so no output is written: "
+       "-mtzout-wrk run_exe.mtz\n",
+       ""},
+      {{"-mtzin-ref", fixture_path("sm_1dur.mtz"), "-pdbin-ref", fixture_path("sm_1dur.pdb"),
+        "-colin-ref-fo", "/*/*/[FP,SIGFP]", "-colin-ref-hl", hl, "-mtzin-wrk",
+        fixture_path("ref_1rx2.mtz"), "-pdbin-wrk", fixture_path("ref_1rx2.pdb"), "-colin-wrk-fo",
+        "/*/*/[FOM,SIGFP]", "-colin-wrk-hl", hl},
+       "\n\nWARNING: resolution of work structure truncated to reference:\n Ref: ",
+       "CCP4MTZfile: Mtz column type mismatch: FOM W-F\n"}};
+  for (const Streamed& c : cases) {
+    const Result report = quelvarn_exe(c.args, "", Streams::out);
+    EXPECT_EQ(report.status, 0);
+    EXPECT_LT(report.out.find(c.warning), report.out.find("\nCHAIN: A\n")) << report.out;
+    EXPECT_EQ(report.out.find("CCP4MTZfile"), std::string::npos);
+    const Result messages = quelvarn_exe(c.args, "", Streams::err);
+    EXPECT_EQ(messages.out, c.messages);
+  }
   // A bad output path fails before the other output is written.
   EXPECT_EQ(run(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", calculated,
                              {"-mtzout-wrk", "run_exe.mtz", "-pdbout-wrk", "nodir/o.pdb"})),
