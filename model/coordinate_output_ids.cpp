@@ -58,8 +58,9 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
     return v >= lo && v <= hi;
   };
   const Cif_limit &chain_id = *cif_limit("auth_asym_id"), &name = *cif_limit("auth_comp_id"),
-                  &ins_code = *cif_limit("pdbx_PDB_ins_code"), &atom_id = *cif_limit("auth_atom_id"),
-                  &alt_id = *cif_limit("label_alt_id"), &element = *cif_limit("type_symbol");
+                  &ins_code = *cif_limit("pdbx_PDB_ins_code"),
+                  &atom_id = *cif_limit("auth_atom_id"), &alt_id = *cif_limit("label_alt_id"),
+                  &element = *cif_limit("type_symbol");
   char id[id_buffer_size];
   // A chain's and a residue's ids are checked once, at their first atom.
   const mmdb::Chain* last_chain = nullptr;

@@ -41,9 +41,7 @@ Residue_kind standard_kind(const String& name) {
                          : Residue_kind::other;
 }
 
-bool is_standard_residue(const String& name) {
-  return standard_kind(name) != Residue_kind::other;
-}
+bool is_standard_residue(const String& name) { return standard_kind(name) != Residue_kind::other; }
 
 // Water as readers name it (gemmi's is_water). The library's solvent list
 // also holds ligands (ADE, URA, MOH ...), which are no water.
@@ -69,8 +67,10 @@ struct Bond_end {
 };
 // A carbon bonded to a nitrogen, an O3' to a phosphorus, and the longest
 // bond of each.
-const Bond_end bond_ends[] = {
-    {'C', {"C", "C"}, true}, {'N', {"N", "N"}, true}, {'O', {"O3'", "O3*"}, false}, {'P', {"P", "P"}, true}};
+const Bond_end bond_ends[] = {{'C', {"C", "C"}, true},
+                              {'N', {"N", "N"}, true},
+                              {'O', {"O3'", "O3*"}, false},
+                              {'P', {"P", "P"}, true}};
 const double longest_bond[] = {1.5 * 1.33, 1.5 * 1.61};
 
 // True when the atom record is an atom with a position (a TER record has
@@ -352,7 +352,7 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
   const int n = chain->GetNumberOfResidues();
   std::vector<mmdb::Residue*> residues(n);
   std::vector<Part> parts(n, Part::none);
-  std::vector<int> kinds(n, 0), chain_order;  // chain_order: the residues that are no water
+  std::vector<int> kinds(n, 0), chain_order;       // chain_order: the residues that are no water
   std::vector<bool> atom(n, false), in(n, false);  // atom: a standard residue given as ATOM
   holds_ter.assign(n, false);
   for (int r = 0; r < n; ++r) {
@@ -383,15 +383,17 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
   // the next, with a modified residue of their kind next to each end.
   const std::size_t m = chain_order.size();
   for (std::size_t i = 0, j; i < m; i = j + 1) {
-    const auto free_atom = [&](const std::size_t k) { return run[chain_order[k]] < 0 && atom[chain_order[k]]; };
+    const auto free_atom = [&](const std::size_t k) {
+      return run[chain_order[k]] < 0 && atom[chain_order[k]];
+    };
     for (j = i; free_atom(i) && j + 1 < m && free_atom(j + 1) &&
                 holds(links.next[chain_order[j]], chain_order[j + 1]);)
       ++j;
     if (j == i) continue;
     const int k = int(run_kinds.size());
     run_kinds.push_back(kinds[chain_order[i]]);
-    for (std::size_t t = i - 1; t != j + 2; ++t)
-      if (t < m && run[chain_order[t]] < 0 && kinds[chain_order[t]] == run_kinds[k] &&
+    for (std::size_t t = i == 0 ? 0 : i - 1; t <= j + 1 && t < m; ++t)
+      if (run[chain_order[t]] < 0 && kinds[chain_order[t]] == run_kinds[k] &&
           ((t >= i && t <= j) || !atom[chain_order[t]]))
         run[chain_order[t]] = k;
   }
@@ -571,8 +573,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     String entity_key;
     Part part;
     int chain;
-    String name;     // its label_asym_id; empty until chosen
-    int entity = 0;  // its label_entity_id; 0 until chosen
+    String name;                  // its label_asym_id; empty until chosen
+    int entity = 0;               // its label_entity_id; 0 until chosen
     std::vector<bool> continues;  // a polymer's residues that continue the one before
     int polymer = 0;              // which of its chain's polymers
     // Its part of its chain, as a number.
