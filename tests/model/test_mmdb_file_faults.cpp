@@ -756,10 +756,9 @@ TEST(CoordinateFileFaults, DroppedAtomsAreRefusedWithBothCounts) {
        "line 50: an ANISOU" + outside},
       {"MODEL        1\n" + all + "MODEL        2\n" + ten, "47 atoms"},
       {model(1, all) + "END\n" + ten, "47 atoms"},
-      {damaged_files::cif_with_rows("tiny_5e5z_variant.cif", 18,
-                                    [](std::vector<std::string>& w) {
-                                      w[17] = std::stoi(w[0]) % 3 == 0 ? "2" : "1";
-                                    }),
+      {damaged_files::cif_with_rows(
+           "tiny_5e5z_variant.cif", 18,
+           [](std::vector<std::string>& w) { w[17] = std::stoi(w[0]) % 3 == 0 ? "2" : "1"; }),
        "32 atoms"}};
   for (const auto& [text, expected] : cases) {
     SCOPED_TRACE(text.substr(0, 100));
