@@ -106,19 +106,23 @@ char element_letter(const mmdb::Atom* atom) {
 // its end (the place in bond_ends: even at the residue's end, odd at its
 // start).
 std::vector<std::pair<const mmdb::Atom*, int>> bond_ends_of(mmdb::Residue* residue) {
+  const bool standard = is_standard_residue(residue->name);
   std::vector<std::pair<const mmdb::Atom*, int>> named, other;
   for (int a = 0; a < residue->GetNumberOfAtoms(); ++a) {
     const mmdb::Atom* atom = residue->GetAtom(a);
     if (!placed(atom) || !std::isfinite(atom->x + atom->y + atom->z)) continue;
     const std::string_view name = trimmed(atom->name);
+    const char element = element_letter(atom);
     for (int e = 0; e < int(std::size(bond_ends)); ++e)
-      if (element_letter(atom) == bond_ends[e].element)
-        (name == bond_ends[e].names[0] || name == bond_ends[e].names[1] ? named : other)
-            .emplace_back(atom, e);
+      if (element == bond_ends[e].element) {
+        if (name == bond_ends[e].names[0] || name == bond_ends[e].names[1])
+          named.emplace_back(atom, e);
+        else if (bond_ends[e].any && !standard)
+          other.emplace_back(atom, e);
+      }
   }
   for (const auto& [atom, e] : other)
-    if (bond_ends[e].any && !is_standard_residue(residue->name) &&
-        std::none_of(named.begin(), named.end(), [e = e](const auto& n) { return n.second == e; }))
+    if (std::none_of(named.begin(), named.end(), [e = e](const auto& n) { return n.second == e; }))
       named.emplace_back(atom, e);
   return named;
 }

@@ -163,10 +163,11 @@ std::optional<int> model_record_number(const String& line) {
 // number from 1, up to an END record, where the library stops reading.
 template <class F> void for_each_pdb_line(const String& content, F f) {
   int number = 0;
+  String line;  // one buffer for every line: no allocation per line
   for (std::size_t at = 0; at < content.size();) {
     std::size_t end = content.find('\n', at);
     if (end == String::npos) end = content.size();
-    const String line = content.substr(at, end - at);
+    line.assign(content, at, end - at);
     if (String(line.substr(0, 6)).trim() == "END") return;
     f(line, ++number);
     at = end + 1;
