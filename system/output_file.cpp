@@ -37,11 +37,24 @@ String reason_of(const int error) {
                                  : reason(error);
 }
 
+// Whether a user other than this one (and root) may rename the entries
+// this user makes in the folder open as dir: it is shared without the
+// sticky bit, or it is another user's.
+bool others_may_move(const int dir) {
+  struct stat st;
+  return fstat(dir, &st) != 0 || (Files::shared_folder(st) && !(st.st_mode & S_ISVTX)) ||
+         (st.st_uid != geteuid() && st.st_uid != 0);
+}
+
 // The renames of entries in a folder from the watch's start: where an entry
 // made there and moved by another process before it could be opened went.
+// Set only where others may move entries (others_may_move): elsewhere an
+// entry stays at its name, and the watch's end would cost the kernel's
+// wait for its readers (about 15 ms).
 class Rename_watch {
  public:
-  explicit Rename_watch(const int dir) : fd_(inotify_init1(IN_CLOEXEC | IN_NONBLOCK)) {
+  explicit Rename_watch(const int dir)
+      : fd_(others_may_move(dir) ? inotify_init1(IN_CLOEXEC | IN_NONBLOCK) : -1) {
     const uint32_t events = IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE;
     if (fd_ >= 0 && inotify_add_watch(fd_, fd_path(dir).c_str(), events) < 0) close_fd(fd_);
   }
@@ -50,9 +63,9 @@ class Rename_watch {
   Rename_watch& operator=(const Rename_watch&) = delete;
 
   // The name in the folder of the entry called name at the start, as far
-  // as the renames seen tell (none without a watch, where the folder may
-  // not be read): "" where it left the folder, was removed or renamed
-  // over, or events were lost.
+  // as the renames seen tell (name itself without a watch: where no other
+  // user may move it, or the folder may not be read): "" where it left
+  // the folder, was removed or renamed over, or events were lost.
   String now_at(String name) {
     if (fd_ < 0) return name;
     alignas(inotify_event) char buffer[1 << 16];
