@@ -150,7 +150,7 @@ class Model_numbering {
 // True for a PDB record that the library takes for a MODEL record: "MODEL "
 // in columns 1-6, in capitals.
 bool is_model_record(const String& line) {
-  return (line.substr(0, 6) + "      ").substr(0, 6) == "MODEL ";
+  return line.compare(0, 5, "MODEL") == 0 && (line.size() == 5 || line[5] == ' ');
 }
 
 // The number a PDB MODEL record gives in columns 11-14, where the library
@@ -168,7 +168,10 @@ template <class F> void for_each_pdb_line(const String& content, F f) {
     std::size_t end = content.find('\n', at);
     if (end == String::npos) end = content.size();
     line.assign(content, at, end - at);
-    if (String(line.substr(0, 6)).trim() == "END") return;
+    std::size_t first = 0, last = std::min<std::size_t>(6, line.size());  // columns 1-6, trimmed
+    while (first < last && std::isspace(static_cast<unsigned char>(line[first]))) ++first;
+    while (last > first && std::isspace(static_cast<unsigned char>(line[last - 1]))) --last;
+    if (line.compare(first, last - first, "END") == 0) return;
     f(line, ++number);
     at = end + 1;
   }
