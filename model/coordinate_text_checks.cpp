@@ -126,27 +126,6 @@ std::optional<int> given_model_number(const String& text) {
   return int(value);
 }
 
-// The numbers a text's models are read under. The library holds a model
-// number from 1 only: it refuses a MODEL record of 0 or below, and reads an
-// mmCIF row of one into the model of the row before, merging two models.
-// So when a text gives any number below 1, every model of it is numbered
-// from 1 in the order the text first gives its number (a lone model 0 is
-// model 1; models 0 and 1 are 1 and 2; 1 and 0 are 1 and 2); otherwise
-// each keeps its own.
-class Model_numbering {
- public:
-  void give(const int number) {
-    if (order_.emplace(number, int(order_.size()) + 1).second && number < 1) renumbers_ = true;
-  }
-  bool renumbers() const { return renumbers_; }
-  //! The number held for one given.
-  int held(const int number) const { return renumbers_ ? order_.at(number) : number; }
-
- private:
-  std::map<int, int> order_;  // each number given, to its rank in the text
-  bool renumbers_ = false;
-};
-
 // True for a PDB record that the library takes for a MODEL record: "MODEL "
 // in columns 1-6, in capitals.
 bool is_model_record(const String& line) {
@@ -175,16 +154,6 @@ template <class F> void for_each_pdb_line(const String& content, F f) {
     f(line, ++number);
     at = end + 1;
   }
-}
-
-// The numbering of a PDB text's models, from its MODEL records.
-Model_numbering pdb_numbering(const String& content) {
-  Model_numbering numbering;
-  for_each_pdb_line(content, [&](const String& line, int) {
-    if (is_model_record(line))
-      if (const auto number = model_record_number(line)) numbering.give(*number);
-  });
-  return numbering;
 }
 
 // The numbering of the models of an mmCIF atom loop, from its model numbers.
@@ -408,6 +377,15 @@ void check_atoms(mmdb::Manager& mmdb, const String& file) {
   });
 }
 
+Model_numbering pdb_numbering(const String& content) {
+  Model_numbering numbering;
+  for_each_pdb_line(content, [&](const String& line, int) {
+    if (is_model_record(line))
+      if (const auto number = model_record_number(line)) numbering.give(*number);
+  });
+  return numbering;
+}
+
 void number_cif_models(mmdb::mmcif::Data& cif) {
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
   if (!loop) return;
@@ -421,9 +399,8 @@ void number_cif_models(mmdb::mmcif::Data& cif) {
   }
 }
 
-String pdb_models_numbered(const String& content, const String& file) {
-  const Model_numbering numbering = pdb_numbering(content);
-  if (!numbering.renumbers()) return content;
+String pdb_models_numbered(const String& content, const Model_numbering& numbering,
+                           const String& file) {
   String numbered;
   numbered.reserve(content.size());
   std::size_t at = 0;  // the end of the lines copied
@@ -460,7 +437,6 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
   Model_atoms rows;
   mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
   if (!loop) return rows;
-  const Model_numbering numbering = cif_numbering(*loop);
   int rc;
   const auto text = [&](const char* tag, const int row) {
     const char* value = loop->GetString(tag, row, rc);
@@ -468,16 +444,14 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
   };
   int number = 1;
   for (int row = 0; row < loop->GetLoopLength(); ++row) {
-    if (const auto given = given_model_number(text("pdbx_PDB_model_num", row)))
-      number = numbering.held(*given);
+    if (const auto given = given_model_number(text("pdbx_PDB_model_num", row))) number = *given;
     if (text("group_PDB", row) != "TER") rows.add(number);
   }
   return rows;
 }
 
-Model_atoms pdb_model_records(const String& content) {
+Model_atoms pdb_model_records(const String& content, const Model_numbering& numbering) {
   Model_atoms records;
-  const Model_numbering numbering = pdb_numbering(content);
   int number = 1, model_line = 0;
   int given = 1;                 // the number the text gives the current model
   bool block_has_atoms = false;  // atoms in the part since the last MODEL record

@@ -88,25 +88,44 @@ String text_fault(const String& content, mmdb::word flags);
 //! (code 11, naming its residue) and every number read is finite.
 void check_atoms(mmdb::Manager& mmdb, const String& file);
 
-//! The library holds model numbers from 1 only: it refuses a MODEL record
-//! of 0 or below, and reads an mmCIF row of one into the model of the row
-//! before, merging two models. So a text that gives any model a number
-//! below 1 has every model numbered from 1 before the library reads it, in
-//! the order the text first gives each number (a lone model 0 or -1 is
-//! model 1; models 0 and 1 are 1 and 2, and so are models 1 and 0); other
-//! texts keep their numbers. Numbers are read as strtod reads them and
-//! rounded half up ("1e0" and "0x1" are 1, "-0.6" is -1), from columns
-//! 11-14 of a MODEL record or an mmCIF row's pdbx_PDB_model_num.
+//! The numbers a text's models are read under. The library holds model
+//! numbers from 1 only: it refuses a MODEL record of 0 or below, and reads
+//! an mmCIF row of one into the model of the row before, merging two
+//! models. So a text that gives any model a number below 1 has every model
+//! numbered from 1 before the library reads it, in the order the text first
+//! gives each number (a lone model 0 or -1 is model 1; models 0 and 1 are 1
+//! and 2, and so are models 1 and 0); other texts keep their numbers.
+//! Numbers are read as strtod reads them and rounded half up ("1e0" and
+//! "0x1" are 1, "-0.6" is -1), from columns 11-14 of a MODEL record or an
+//! mmCIF row's pdbx_PDB_model_num.
+class Model_numbering {
+ public:
+  void give(const int number) {
+    if (order_.emplace(number, int(order_.size()) + 1).second && number < 1) renumbers_ = true;
+  }
+  bool renumbers() const { return renumbers_; }
+  //! The number held for one given.
+  int held(const int number) const { return renumbers_ ? order_.at(number) : number; }
+
+ private:
+  std::map<int, int> order_;  // each number given, to its rank in the text
+  bool renumbers_ = false;
+};
+
+//! The numbering of a PDB text's models, from its MODEL records up to an
+//! END record.
+Model_numbering pdb_numbering(const String& content);
 
 //! The model numbers of the _atom_site rows of parsed mmCIF data numbered
-//! from 1 as above, when they give one below 1.
+//! from 1 as Model_numbering says, when they give one below 1.
 void number_cif_models(mmdb::mmcif::Data& cif);
 
-//! A PDB text with its MODEL records numbered from 1 as above, when they
-//! give a number below 1 (up to an END record); otherwise the text as it
-//! is. A number past 9999, which columns 11-14 cannot hold, refuses the
-//! file, naming the line and the number given.
-String pdb_models_numbered(const String& content, const String& file);
+//! A PDB text with its MODEL records (up to an END record) numbered as
+//! numbering, its pdb_numbering, holds them, for one whose numbering
+//! renumbers. A number past 9999, which columns 11-14 cannot hold, refuses
+//! the file, naming the line and the number given.
+String pdb_models_numbered(const String& content, const Model_numbering& numbering,
+                           const String& file);
 
 //! Reads a PDB text from memory as the library reads a file holding it; the
 //! library's code.
@@ -127,37 +146,31 @@ struct Model_atoms {
   void add(const int number) { ++by_number[number]; }
 };
 
-//! The atom rows of parsed mmCIF data by model number, as the library
-//! groups them: a row whose model number the library cannot read is in the
-//! model of the row before it (rows before any number, and all rows of a
-//! loop without the column, in model 1). TER rows are no atoms. A lone
-//! atom given as tag-value pairs, not as a loop, is read by neither this
-//! library nor others, and is not counted.
+//! The atom rows of parsed mmCIF data (numbered by number_cif_models) by
+//! model number, as the library groups them: a row whose model number the library cannot read is in
+//! the model of the row before it (rows before any number, and all rows of a loop without the
+//! column, in model 1). TER rows are no atoms. A lone atom given as tag-value pairs, not as a loop,
+//! is read by neither this library nor others, and is not counted.
 Model_atoms cif_model_rows(mmdb::mmcif::Data& cif);
 
 //! The atom records of a PDB text by model number, as the library numbers
-//! them: those before any MODEL record in model 1, those after one in the
-//! model its columns 11-14 give (the library refuses the file when they
-//! give none), up to an END record (where the library, like other readers,
-//! stops). A MODEL record is "MODEL " in columns 1-6, in capitals, as the
-//! library takes it. An atom record is ATOM or HETATM in columns 1-6, in
-//! any case, and ATOM also with digits in columns 5-6 (a serial number of
-//! 6 or 7 digits, as some writers give past 99999): readers take all of
-//! them for atoms, while the library reads only "ATOM  " and "HETATM".
-//! The atoms before the first MODEL record and those after each MODEL
-//! record are parts of the text: two parts with atoms of one model number
-//! (MODEL 1 twice, or atoms before MODEL 1) the library reads as one model
-//! holding both.
-//! In a text with a MODEL record an atom record (or an ANISOU, SIGATM or
-//! SIGUIJ record) before the first MODEL record or after an ENDMDL record
-//! (columns 1-6, in capitals, as the library takes it) and before the next
-//! MODEL record belongs to no model: other readers refuse the file, and the
-//! library takes the atoms before MODEL for a model 1 of their own (so that
-//! one stray atom before MODEL 2 becomes the whole first model) and fails on
-//! those after ENDMDL without naming them (a last ANISOU there it drops
+//! them (numbering, its pdb_numbering, says under which): those before any MODEL record in model 1,
+//! those after one in the model its columns 11-14 give (the library refuses the file when they give
+//! none), up to an END record (where the library, like other readers, stops). A MODEL record is
+//! "MODEL " in columns 1-6, in capitals, as the library takes it. An atom record is ATOM or HETATM
+//! in columns 1-6, in any case, and ATOM also with digits in columns 5-6 (a serial number of 6 or 7
+//! digits, as some writers give past 99999): readers take all of them for atoms, while the library
+//! reads only "ATOM  " and "HETATM". The atoms before the first MODEL record and those after each
+//! MODEL record are parts of the text: two parts with atoms of one model number (MODEL 1 twice, or
+//! atoms before MODEL 1) the library reads as one model holding both. In a text with a MODEL record
+//! an atom record (or an ANISOU, SIGATM or SIGUIJ record) before the first MODEL record or after an
+//! ENDMDL record (columns 1-6, in capitals, as the library takes it) and before the next MODEL
+//! record belongs to no model: other readers refuse the file, and the library takes the atoms
+//! before MODEL for a model 1 of their own (so that one stray atom before MODEL 2 becomes the whole
+//! first model) and fails on those after ENDMDL without naming them (a last ANISOU there it drops
 //! silently). TER records are no atoms here,
 //! and a last block without its ENDMDL runs to the end of the text.
-Model_atoms pdb_model_records(const String& content);
+Model_atoms pdb_model_records(const String& content, const Model_numbering& numbering);
 
 //! The library stops reading atoms without a word at some records: in PDB
 //! form at any record that is no coordinate record once atoms (or MODEL or

@@ -334,11 +334,12 @@ void MMDBfile::read_file(const String& file) {
   // The library reads the text checked, its models numbered from 1 where
   // it gives a number below 1.
   Model_atoms atoms_in_text;
-  String pdb_text;
+  String numbered;  // the PDB text with its models numbered from 1, where it needs that
   if (!binary && !cif) {
-    atoms_in_text = pdb_model_records(content);
+    const Model_numbering numbering = pdb_numbering(content);
+    atoms_in_text = pdb_model_records(content, numbering);
     if (!atoms_in_text.outside.empty()) refuse_input(file, atoms_in_text.outside);
-    pdb_text = pdb_models_numbered(content, file);
+    if (numbering.renumbers()) numbered = pdb_models_numbered(content, numbering, file);
   }
   int rc;
   try {
@@ -350,7 +351,7 @@ void MMDBfile::read_file(const String& file) {
     } else if (binary) {
       rc = ReadCoorFile(file.c_str(), read_mode(file));
     } else {
-      rc = read_pdb_text(*this, pdb_text);
+      rc = read_pdb_text(*this, numbered.empty() ? content : numbered);
     }
   } catch (const std::exception& e) {  // such as an array sized from a negative count
     refuse_input(file, String("the reader failed: ") + e.what());

@@ -164,6 +164,27 @@ int traced(const std::function<void()>& body,
   return status;
 }
 
+// What body returns, run by user uid of group gid (no other groups) in a
+// child process traced by this one (traced, which calls step).
+std::string traced_text(const int uid, const int gid, const std::function<std::string()>& body,
+                        const std::function<void(pid_t, long long, bool, long long)>& step) {
+  int fds[2];
+  if (pipe(fds) != 0) return "no pipe";
+  traced(
+      [&] {
+        if (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+          _exit(3);
+        const std::string text = body();
+        _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
+      },
+      step);
+  close(fds[1]);
+  char text[4096];
+  const ssize_t n = read(fds[0], text, sizeof text);
+  close(fds[0]);
+  return std::string(text, std::size_t(std::max<ssize_t>(n, 0)));
+}
+
 // What a run as user uid (root: -1), umask mask, says of outputs of "new"
 // to each target that pending outputs begin (their paths walked, judged
 // and held) and, once act() has run while the run is stopped, write and
@@ -701,21 +722,9 @@ TEST(OutputFile, NamesReplacedAtTheRenameAreNotPutInPlace) {
       if (!exit && (nr == SYS_renameat || nr == SYS_renameat2))
         replaced += std::atoi(as_other(false).c_str());
     };
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    traced(
-        [&] {
-          if (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(lab) != 0 || setuid(writer) != 0)
-            _exit(3);
-          const std::string text = put(target, "new");
-          _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
-        },
-        step);
-    close(fds[1]);
-    char text[4096];
-    const ssize_t n = read(fds[0], text, sizeof text);
-    close(fds[0]);
-    EXPECT_EQ(std::string(text, std::size_t(std::max<ssize_t>(n, 0))), "no error");
+    EXPECT_EQ(traced_text(
+                  writer, lab, [&] { return put(target, "new"); }, step),
+              "no error");
     EXPECT_TRUE(taken);
     EXPECT_GE(replaced, 1);
     EXPECT_EQ(read_bytes(target), "new");
@@ -1247,31 +1256,23 @@ TEST(OutputFile, AMovedPrivateFolderIsNeverNamed) {
       if (exit && result == 0 && (at_mkdir ? made : nr == SYS_linkat && moves == 0))
         moves += std::atoi(as_other(false).c_str());
     };
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    traced(
+    const std::string text = traced_text(
+        writer, lab,
         [&] {
-          if (syscall(SYS_setgroups, 0, nullptr) != 0 || setgid(lab) != 0 || setuid(writer) != 0)
-            _exit(3);
-          const std::string text = fatal_text([&] {
+          return fatal_text([&] {
             Pending_outputs pending("T");
             for (const std::string& target : {a, b}) pending.add(target);
             pending.begin();
             for (const std::string& target : {a, b}) put(target, "new", &pending);
             pending.put_in_place();
           });
-          _exit(write(fds[1], text.data(), text.size()) == ssize_t(text.size()) ? 0 : 4);
         },
         step);
-    close(fds[1]);
-    char text[4096];
-    const ssize_t n = read(fds[0], text, sizeof text);
-    close(fds[0]);
     std::string said = "T: " + message;
     for (const auto& [mark, path] : {std::pair{"%a", a}, {"%b", b}, {"%s", shared}})
       if (const std::size_t at = said.find(mark); at != std::string::npos)
         said.replace(at, 2, path);
-    EXPECT_EQ(without_kept(std::string(text, std::size_t(std::max<ssize_t>(n, 0))), {"new"}), said);
+    EXPECT_EQ(without_kept(text, {"new"}), said);
     EXPECT_TRUE(planted);
     EXPECT_GE(moves, 1);
     EXPECT_EQ(read_bytes(a), existed ? "old" : "");
