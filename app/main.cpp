@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <iostream>
 
 #include "app/quelvarn.h"
 
@@ -20,5 +22,13 @@ int main(int argc, char** argv) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
         open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
       return 2;
-  return quelvarn_main(argc, argv, std::cin, std::cout, std::cerr, run_quelvarn);
+  const int status = quelvarn_main(argc, argv, std::cin, std::cout, std::cerr, run_quelvarn);
+  // The report is the run's result: a run whose report standard output did
+  // not take whole (a full disk) fails, as an output would.
+  std::cout.flush();
+  if (status == 0 && (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout))) {
+    std::cerr << "quelvarn: cannot write the report to standard output" << std::endl;
+    return 2;
+  }
+  return status;
 }

@@ -345,6 +345,10 @@ TEST(Run, Executable) {
     const Result messages = quelvarn_exe(c.args, "", Streams::err);
     EXPECT_EQ(messages.out, c.messages);
   }
+  // A report that standard output does not take (a full disk) fails the run.
+  const Result full = quelvarn_exe(unwritten, "sh -c '\"$@\" >/dev/full' sh ", Streams::err);
+  EXPECT_EQ(full.status, 2);
+  EXPECT_EQ(full.out, "quelvarn: cannot write the report to standard output\n");
   // A bad output path fails before the other output is written.
   EXPECT_EQ(run(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", calculated,
                              {"-mtzout-wrk", "run_exe.mtz", "-pdbout-wrk", "nodir/o.pdb"})),
