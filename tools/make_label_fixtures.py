@@ -93,6 +93,8 @@ SEQRES records and a TER record after each chain's polymer):
   label_shared.cif   gemmi's mmCIF of two entities of two chains each, one
                      chain of each observed over fewer residues at its ends,
                      as PDB entry 5YH2 (make_shared)
+  label_gapped.pdb   two chains of the same residue names whose gaps fall
+                     in other places (make_gapped)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
                      residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
@@ -171,7 +173,8 @@ SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.p
            "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb",
            "label_moved.cif", "label_clash.pdb", "label_isopeptide.pdb",
            "label_glycosylated.pdb", "label_glycan.pdb", "label_lipid.pdb", "label_runs.pdb",
-           "label_gaps.pdb", "label_entities.cif", "label_auth_ids.cif", "label_shared.cif"]
+           "label_gaps.pdb", "label_entities.cif", "label_auth_ids.cif", "label_shared.cif",
+           "label_gapped.pdb"]
 # Of those, the mmCIF sources whose labels a model written back through the
 # object it was read into keeps, where they differ from those a model
 # written afresh gets: label_cases.txt holds gemmi's reading of the source
@@ -1209,6 +1212,29 @@ def make_shared(path):
     st.make_mmcif_document(with_record_kinds()).write_file(path)
 
 
+def make_gapped(path):
+    """Two chains of the same residue names whose gaps fall in other places:
+    chain A 1RX2's ALA 6, ALA 7 and LEU 8, bonded; chain B, moved 30 A, its
+    ALA 6 moved 6 A back along x (residue 7 missing), then its ALA 7 and LEU 8
+    as residues 8 and 9."""
+    st, model, a = from_1rx2()
+    res = {r.seqid.num: r for r in a if r.het_flag == "A"}
+    chain_a, chain_b = gemmi.Chain("A"), gemmi.Chain("B")
+    for number in (6, 7, 8):
+        chain_a.add_residue(res[number].clone())
+    chain_b.add_residue(moved(res[6], gemmi.Position(-6, 0, 30)))
+    for number in (7, 8):
+        copy = moved(res[number], gemmi.Position(0, 0, 30))
+        copy.seqid = gemmi.SeqId(number + 1, " ")
+        chain_b.add_residue(copy)
+    model.add_chain(chain_a)
+    model.add_chain(chain_b)
+    st.add_model(model)
+    expect_contacts(st, [])
+    names = [res[number].name for number in (6, 7, 8)]
+    finish(st, path, lambda r: True, {"A": names, "B": names[:1] + names})
+
+
 def make_apart(path):
     """mmCIF: 1RX2's residues 1-5, and a glycine (a copy of GLY 15 moved
     25 A, given as ATOM) with a label_asym_id and non-polymer entity of its
@@ -1317,6 +1343,7 @@ def make_sources(directory, ordered):
     make_entities(os.path.join(directory, "label_entities.cif"))
     make_auth_ids(os.path.join(directory, "label_auth_ids.cif"))
     make_shared(os.path.join(directory, "label_shared.cif"))
+    make_gapped(os.path.join(directory, "label_gapped.pdb"))
 
 
 def molecule_rows(path):
