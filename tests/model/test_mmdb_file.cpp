@@ -447,11 +447,21 @@ TEST(CoordinateFiles, FailuresNameTheFile) {
       scratch.write("truncated.pdb", text.substr(0, text.find("ATOM     10 ") + 40));
   const String garbage =
       scratch.write("garbage.cif", "data_x\nloop_\n_atom_site.id\n_atom_site.Cartn_x\n1\n");
+  // Microheterogeneity: residue 2 given as VAL under alternate location A
+  // and as ALA under B, which the library does not hold.
+  const std::size_t cb = text.find("ATOM     13  CB  VAL");
+  const std::string line = text.substr(cb, text.find('\n', cb) - cb);
+  const std::string valine = line.substr(0, 16) + "A" + line.substr(17),
+                    alanine = line.substr(0, 16) + "BALA" + line.substr(20);
+  const String two_names =
+      scratch.write("two_names.pdb",
+                    text.substr(0, cb) + valine + "\n" + alanine + text.substr(cb + line.size()));
   const String missing = scratch.path("missing.pdb"), dir = scratch.path("");
   // The library's code with its own description, and what was found.
   const std::vector<std::pair<String, String>> reads = {
       {missing, "  15 (File can not be opened): no such file"},
       {dir, "  15 (File can not be opened): not a regular file"},
+      {two_names, "  42 (Duplicate sequence number and insertion code)"},
       {truncated,
        "  11 (Numerical information in ATOM record is not recognized): an atom record of "
        "residue /1/A/2(VAL) has no position"},
