@@ -589,6 +589,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     int entity = 0;               // its label_entity_id; 0 until chosen
     std::vector<bool> continues;  // a polymer's residues that continue the one before
     int polymer = 0;              // which of its chain's polymers
+    int unkept = 0;               // an entity read that it does not agree with; 0 for none
     // Its part of its chain, as a number.
     int holder() const { return chain * 8 + int(part) * 2 + polymer; }
   };
@@ -689,9 +690,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   };
   std::set<String> used_names;
   std::map<String, std::vector<int>> entities;  // by key
-  std::map<int, int> read_entity;               // by group: the entity read that it does not keep
-  for (int g = 0; g < int(groups.size()); ++g) {
-    Group& group = groups[g];
+  for (Group& group : groups) {
     if (!group.name.empty()) used_names.insert(group.name);
     for (mmdb::Residue* residue : group.residues) {
       const int given = residue->label_entity_id;
@@ -702,8 +701,8 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
         join(group, given);
         std::vector<int>& of_key = entities[group.entity_key];
         if (!holds(of_key, given)) of_key.push_back(given);
-      } else {
-        read_entity.emplace(g, given);
+      } else if (!group.unkept) {
+        group.unkept = given;
       }
     }
   }
@@ -711,12 +710,10 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   // with, else the first it agrees with of those made for the others of the
   // entity it was read in, else a new one.
   std::map<int, std::vector<int>> parted;  // by entity read: those made for its groups
-  for (int g = 0; g < int(groups.size()); ++g) {
-    Group& group = groups[g];
+  for (Group& group : groups) {
     if (group.entity > 0) continue;
-    const auto read_in = read_entity.find(g);
     std::vector<int> candidates = entities[group.entity_key];
-    std::vector<int>* made = read_in != read_entity.end() ? &parted[read_in->second] : nullptr;
+    std::vector<int>* made = group.unkept ? &parted[group.unkept] : nullptr;
     if (made) candidates.insert(candidates.end(), made->begin(), made->end());
     for (const int entity : candidates)
       if (!group.entity && agrees(group, held[entity])) join(group, entity);

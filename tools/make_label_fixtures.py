@@ -93,6 +93,7 @@ SEQRES records and a TER record after each chain's polymer):
   label_shared.cif   gemmi's mmCIF of two entities of two chains each, one
                      chain of each observed over fewer residues at its ends,
                      as PDB entry 5YH2 (make_shared)
+  label_shared_one.cif  the same, all four chains given one entity
   label_gapped.pdb   two chains of the same residue names whose gaps fall
                      in other places (make_gapped)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
@@ -110,7 +111,7 @@ SEQRES records and a TER record after each chain's polymer):
                      that of its residues (hand); for a source of
                      KEPT_LABELS a second block "source FILE kept", what a
                      model written back through the object it was read into
-                     reads as: gemmi's reading of the source itself
+                     reads as: gemmi's reading of the source KEPT_LABELS names
   label_molecules.txt  per source (the files of REAL_SOURCES, which other
                      projects ship, and label_apart.cif) a line "source
                      FILE", then per chain in order of the chain ids the
@@ -174,12 +175,14 @@ SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.p
            "label_moved.cif", "label_clash.pdb", "label_isopeptide.pdb",
            "label_glycosylated.pdb", "label_glycan.pdb", "label_lipid.pdb", "label_runs.pdb",
            "label_gaps.pdb", "label_entities.cif", "label_auth_ids.cif", "label_shared.cif",
-           "label_gapped.pdb"]
+           "label_shared_one.cif", "label_gapped.pdb"]
 # Of those, the mmCIF sources whose labels a model written back through the
 # object it was read into keeps, where they differ from those a model
-# written afresh gets: label_cases.txt holds gemmi's reading of the source
-# itself for the first.
-KEPT_LABELS = ["label_shared.cif"]
+# written afresh gets, and the source whose gemmi reading is what the first
+# is written as: label_shared_one.cif, whose chains of two sequences are
+# given one entity, as label_shared.cif, which gives them two.
+KEPT_LABELS = {"label_shared.cif": "label_shared.cif",
+               "label_shared_one.cif": "label_shared.cif"}
 
 
 def along(start, toward, length):
@@ -1179,14 +1182,16 @@ SHARED = {"A": ((1, 10), (1, 10), 0), "B": ((20, 27), (20, 27), 0),
           "C": ((1, 10), (3, 9), 30), "D": ((20, 27), (21, 27), 30)}
 
 
-def make_shared(path):
+def make_shared(path, entities=("AC", "BD")):
     """gemmi's mmCIF of two entities of two chains each, one chain of each
     observed over fewer residues at its ends, as PDB entry 5YH2 gives them
     (SHARED): chains A and C 1RX2's residues 1-10 and 3-9, entity 1; chains
     B and D residues 20-27 and 21-27, entity 2; each label_seq_id that of
-    its residue in its entity's sequence. What a model written afresh reads
-    as has each chain's observed residues for its sequence: an entity of
-    its own for each chain."""
+    its residue in its entity's sequence (from residue 1 or 20). entities
+    gives the chains of each entity: all four in one for
+    label_shared_one.cif. What a model written afresh reads as has each
+    chain's observed residues for its sequence: an entity of its own for
+    each chain."""
     st, model, a = from_1rx2()
     for name, (_, (low, high), z) in SHARED.items():
         chain = gemmi.Chain(name)
@@ -1199,8 +1204,9 @@ def make_shared(path):
     for chain in st[0]:
         for res in chain:
             res.subchain = chain.name
+            res.label_seq = res.seqid.num - SHARED[chain.name][0][0] + 1
     st.entities.clear()
-    for number, chains in enumerate(("AC", "BD"), 1):
+    for number, chains in enumerate(entities, 1):
         first, last = SHARED[chains[0]][0]
         entity = gemmi.Entity(str(number))
         entity.entity_type = gemmi.EntityType.Polymer
@@ -1208,7 +1214,6 @@ def make_shared(path):
         entity.subchains = list(chains)
         entity.full_sequence = [r.name for r in a if r.het_flag == "A" and first <= r.seqid.num <= last]
         st.entities.append(entity)
-    st.assign_label_seq_id(True)
     st.make_mmcif_document(with_record_kinds()).write_file(path)
 
 
@@ -1343,6 +1348,7 @@ def make_sources(directory, ordered):
     make_entities(os.path.join(directory, "label_entities.cif"))
     make_auth_ids(os.path.join(directory, "label_auth_ids.cif"))
     make_shared(os.path.join(directory, "label_shared.cif"))
+    make_shared(os.path.join(directory, "label_shared_one.cif"), ("ABCD",))
     make_gapped(os.path.join(directory, "label_gapped.pdb"))
 
 
@@ -1404,7 +1410,8 @@ def make_all(directory):
             for source in SOURCES:
                 blocks = [("source %s" % source, canonical(ordered, source))]
                 if source in KEPT_LABELS:
-                    blocks.append(("source %s kept" % source, os.path.join(directory, source)))
+                    blocks.append(("source %s kept" % source,
+                                   os.path.join(directory, KEPT_LABELS[source])))
                 for line, path in blocks:
                     f.write(line + "\n")
                     f.write("\n".join(residue_rows(path)) + "\n")
