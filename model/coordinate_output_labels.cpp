@@ -553,7 +553,10 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // one before it by 1 where it continues its backbone (continues, by table
 // position, as chain_parts found it), and otherwise by as
 // much as the residue numbers step (missing residues), at least 1; the
-// first is 1. Other residues have none.
+// first is 1. Other residues have none. An entity holds one sequence: the
+// polymers of an entity give the same residue at every label_seq_id they
+// share (two of the same residue names, their gaps in other places, are
+// two entities).
 //
 // A model read from mmCIF (read_labels) keeps the labels it was read with
 // where they agree with the groups, which may have moved residues out of
@@ -561,7 +564,12 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // groups of one part (polymer, ligand or water) of one chain, those
 // holding most of its residues (the first on a tie); a polymer or water
 // group takes the one of those most of its residues hold. Each entity read
-// goes to the part most of the residues keeping it are in. A residue whose
+// goes to the part most of the residues keeping it are in: the first group
+// of that part keeps it, and each later one that agrees with those that
+// kept it (a polymer at every label_seq_id they share, so that chains
+// observed over different lengths keep one entity; another of the same
+// residue name). A group that does not shares a new entity with the others
+// of the entity it was read in that it agrees with so. A residue whose
 // label_asym_id goes elsewhere, or whose group has another, and one
 // without labels, is labelled afresh with its group: every label_asym_id
 // then holds one group's entity, the new names and entities avoiding those
@@ -581,6 +589,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
     int entity = 0;               // its label_entity_id; 0 until chosen
     std::vector<bool> continues;  // a polymer's residues that continue the one before
     int polymer = 0;              // which of its chain's polymers
+    int unkept = 0;               // an entity read that it does not agree with; 0 for none
     // Its part of its chain, as a number.
     int holder() const { return chain * 8 + int(part) * 2 + polymer; }
   };
@@ -629,6 +638,23 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   const auto keeps = [&](const Group& group, mmdb::Residue* residue) {
     return read(residue) && group.name == residue->label_asym_id;
   };
+  for (Group& group : groups) {
+    if (group.part != Part::polymer) continue;
+    mmdb::Residue* previous = nullptr;
+    for (std::size_t i = 0; i < group.residues.size(); ++i) {
+      mmdb::Residue* residue = group.residues[i];
+      const bool continues = previous && group.continues[i];
+      const int before = previous ? previous->label_seq_id : 0;
+      if (continues || !keeps(group, residue) || residue->label_seq_id <= before) {
+        long long step = 1;
+        if (previous && !continues)
+          step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
+        residue->label_seq_id = previous ? int(std::min<long long>(INT_MAX, before + step)) : 1;
+      }
+      previous = residue;
+    }
+  }
+
   std::map<int, std::vector<std::pair<Part, int>>> entity_parts;  // by entity read
   int last_entity = 0;
   for (const Group& group : groups)
@@ -637,51 +663,76 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
         count(entity_parts[residue->label_entity_id], group.part);
         last_entity = std::max(last_entity, residue->label_entity_id);
       }
+  // What the groups of each entity hold: a polymer's residue names by
+  // label_seq_id, another group's key. A group agrees with an entity, and
+  // may join it, where it is a polymer giving the same residue at every
+  // label_seq_id they share, or another group of the same key.
+  struct Held {
+    String key;  // empty while the entity holds no group
+    std::map<int, String> residues;
+  };
+  std::map<int, Held> held;
+  const auto agrees = [](const Group& group, const Held& entity) {
+    if (entity.key.empty()) return true;
+    if (group.part != Part::polymer) return group.entity_key == entity.key;
+    return std::all_of(group.residues.begin(), group.residues.end(), [&](mmdb::Residue* residue) {
+      const auto at = entity.residues.find(residue->label_seq_id);
+      return at == entity.residues.end() || at->second == residue->name;
+    });
+  };
+  const auto join = [&](Group& group, const int entity) {
+    group.entity = entity;
+    Held& holds = held[entity];
+    holds.key = group.entity_key;
+    if (group.part == Part::polymer)
+      for (mmdb::Residue* residue : group.residues)
+        holds.residues.emplace(residue->label_seq_id, residue->name);
+  };
   std::set<String> used_names;
-  std::map<String, int> entities;
-  std::map<int, String> kept_entities;  // the entities read that groups keep, and their sequences
+  std::map<String, std::vector<int>> entities;  // by key
   for (Group& group : groups) {
     if (!group.name.empty()) used_names.insert(group.name);
-    for (mmdb::Residue* residue : group.residues)
-      if (!group.entity && keeps(group, residue) && residue->label_entity_id > 0 &&
-          most_counted(entity_parts[residue->label_entity_id]) == group.part &&
-          kept_entities.emplace(residue->label_entity_id, group.entity_key).first->second ==
-              group.entity_key) {
-        group.entity = residue->label_entity_id;
-        entities.emplace(group.entity_key, group.entity);
+    for (mmdb::Residue* residue : group.residues) {
+      const int given = residue->label_entity_id;
+      if (group.entity || !keeps(group, residue) || given <= 0 ||
+          most_counted(entity_parts[given]) != group.part)
+        continue;
+      if (agrees(group, held[given])) {
+        join(group, given);
+        std::vector<int>& of_key = entities[group.entity_key];
+        if (!holds(of_key, given)) of_key.push_back(given);
+      } else if (!group.unkept) {
+        group.unkept = given;
       }
+    }
   }
+  // A group that keeps no entity joins the first of its key that it agrees
+  // with, else the first it agrees with of those made for the others of the
+  // entity it was read in, else a new one.
+  std::map<int, std::vector<int>> parted;  // by entity read: those made for its groups
+  for (Group& group : groups) {
+    if (group.entity > 0) continue;
+    std::vector<int> candidates = entities[group.entity_key];
+    std::vector<int>* made = group.unkept ? &parted[group.unkept] : nullptr;
+    if (made) candidates.insert(candidates.end(), made->begin(), made->end());
+    for (const int entity : candidates)
+      if (!group.entity && agrees(group, held[entity])) join(group, entity);
+    if (group.entity) continue;
+    join(group, ++last_entity);
+    entities[group.entity_key].push_back(last_entity);
+    if (made) made->push_back(last_entity);
+  }
+
   long long next_name = 0;
   for (Group& group : groups) {
-    const bool kept_name = !group.name.empty();
     while (group.name.empty()) {
       const String name = asym_name(next_name++);
       if (!used_names.count(name)) group.name = name;
     }
-    if (group.entity <= 0) {
-      const auto found = entities.emplace(group.entity_key, last_entity + 1);
-      if (found.second) ++last_entity;
-      group.entity = found.first->second;
-    }
-    mmdb::Residue* previous = nullptr;
-    for (std::size_t i = 0; i < group.residues.size(); ++i) {
-      mmdb::Residue* residue = group.residues[i];
-      const bool own = kept_name && keeps(group, residue);
+    for (mmdb::Residue* residue : group.residues) {
       copy_field(residue->label_asym_id, group.name);
       residue->label_entity_id = group.entity;
-      if (group.part != Part::polymer) {
-        residue->label_seq_id = mmdb::MinInt4;  // written "."
-        continue;
-      }
-      const bool continues = previous && group.continues[i];
-      const int before = previous ? previous->label_seq_id : 0;
-      if (continues || !own || residue->label_seq_id <= before) {
-        long long step = 1;
-        if (previous && !continues)
-          step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
-        residue->label_seq_id = previous ? int(std::min<long long>(INT_MAX, before + step)) : 1;
-      }
-      previous = residue;
+      if (group.part != Part::polymer) residue->label_seq_id = mmdb::MinInt4;  // written "."
     }
   }
 }

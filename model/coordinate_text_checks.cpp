@@ -450,6 +450,30 @@ Model_atoms cif_model_rows(mmdb::mmcif::Data& cif) {
   return rows;
 }
 
+std::vector<Record_kind> cif_record_kinds(mmdb::mmcif::Data& cif) {
+  std::vector<Record_kind> kinds;
+  mmdb::mmcif::Loop* loop = cif.GetLoop("_atom_site");
+  if (!loop) return kinds;
+  kinds.reserve(std::size_t(loop->GetLoopLength()));
+  int rc;
+  for (int row = 0; row < loop->GetLoopLength(); ++row) {
+    const char* value = loop->GetString("group_PDB", row, rc);
+    const String kind = value ? String(value).trim() : String();
+    kinds.push_back(kind == "ATOM"     ? Record_kind::atom
+                    : kind == "HETATM" ? Record_kind::hetatm
+                                       : Record_kind::none);
+  }
+  return kinds;
+}
+
+void mark_record_kinds(mmdb::Manager& mmdb, const std::vector<Record_kind>& kinds) {
+  if (std::size_t(mmdb.GetNumberOfAtoms()) != kinds.size()) return;
+  for (std::size_t i = 0; i < kinds.size(); ++i) {
+    mmdb::Atom* atom = mmdb.GetAtomI(int(i) + 1);
+    if (atom && kinds[i] != Record_kind::none) atom->Het = kinds[i] == Record_kind::hetatm;
+  }
+}
+
 Model_atoms pdb_model_records(const String& content, const Model_numbering& numbering) {
   Model_atoms records;
   int number = 1, model_line = 0;

@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <map>
+#include <vector>
 
 #include <mmdb2/mmdb_manager.h>
 #include <mmdb2/mmdb_mmcif_.h>
@@ -152,6 +153,25 @@ struct Model_atoms {
 //! column, in model 1). TER rows are no atoms. A lone atom given as tag-value pairs, not as a loop,
 //! is read by neither this library nor others, and is not counted.
 Model_atoms cif_model_rows(mmdb::mmcif::Data& cif);
+
+//! What an mmCIF atom row gives as its record kind (_atom_site.group_PDB):
+//! ATOM, HETATM, or neither (another value, such as TER or "?", or no such
+//! column).
+enum class Record_kind : char { none, atom, hetatm };
+
+//! The record kind of each _atom_site row of parsed mmCIF data, in row order.
+std::vector<Record_kind> cif_record_kinds(mmdb::mmcif::Data& cif);
+
+//! The library's mmCIF reader marks as HETATM every atom of an author chain
+//! whose id is the label_asym_id of a non-polymer in _struct_asym (a
+//! peptide in author chain C, a manganese labelled C): its own mmCIF
+//! output, read again, has residues given as ATOM marked HETATM. Gives each
+//! atom the mark its row gives (kinds, the cif_record_kinds of the data
+//! read), where the row gives ATOM or HETATM; elsewhere the library's mark
+//! stays. The library holds the rows' atoms in row order, a TER row's too;
+//! where it holds another number of them (it stopped early, and
+//! check_atom_count refuses the file), nothing is set.
+void mark_record_kinds(mmdb::Manager& mmdb, const std::vector<Record_kind>& kinds);
 
 //! The atom records of a PDB text by model number, as the library numbers
 //! them (numbering, its pdb_numbering, says under which): those before any MODEL record in model 1,

@@ -176,8 +176,10 @@ void attach_anisotropic_rows(mmdb::Manager& mmdb, const std::vector<Aniso_row>& 
 
 // Reads an mmCIF file into the library's hierarchy with a single parse:
 // the identifiers are checked on the parsed data, which the library then
-// interprets, and the anisotropic rows attached by atom id. Models given
-// numbers below 1 are numbered from 1 first (number_cif_models). Returns
+// interprets, each atom marked HETATM or not as its row's group_PDB says
+// (mark_record_kinds), and the anisotropic rows attached by atom id.
+// Models given numbers below 1 are numbered from 1 first
+// (number_cif_models). Returns
 // the library's code; fault is set, and nothing interpreted, when an
 // identifier is longer than the library holds. atom_rows is set to the
 // atom rows by model (cif_model_rows).
@@ -198,7 +200,9 @@ int read_cif(mmdb::Manager& mmdb, const String& file, const String& content, con
   cif.DeleteCategory(mmdb::CIFCAT_STRUCT_NCS_OPER);
   std::vector<Aniso_row> rows;
   const bool aniso = anisotropic_rows(cif, rows);
+  const std::vector<Record_kind> kinds = cif_record_kinds(cif);
   rc = mmdb.ReadFromCIF(&cif);
+  if (rc == 0) mark_record_kinds(mmdb, kinds);
   if (rc == 0 && aniso) attach_anisotropic_rows(mmdb, rows);
   return rc;
 }

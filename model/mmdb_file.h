@@ -3,15 +3,16 @@
 //
 // Every node an import creates carries a "CID" property, the library's path
 // of the object it came from, atoms with an alternate location an "AltConf"
-// property, atoms of HETATM records a "Het" property and the residue that
-// ends its chain's run (the residues the file gives as the polymer: before
-// the chain's first TER record, or of its polymer's label_asym_id) a "Ter"
-// property; exporting the model back into the same object finds those
-// objects again through their paths and updates them in place, and an
-// export gives the objects it creates the record kinds, and the residues
-// it creates or finds the TER records, those properties tell, so that a
-// new object's written file tells the polymer from free residues as its
-// source did.
+// property, atoms given as HETATM (in mmCIF as a row's group_PDB says;
+// where it gives neither kind, as the library marks them) a "Het" property
+// and the residue that ends its chain's run (the residues the file gives
+// as the polymer: before the chain's first TER record, or of its polymer's
+// label_asym_id) a "Ter" property; exporting the model back into the same
+// object finds those objects again through their paths and updates them in
+// place, and an export gives the objects it creates the record kinds, and
+// the residues it creates or finds the TER records, those properties tell,
+// so that a new object's written file tells the polymer from free residues
+// as its source did.
 #ifndef VANTREL_MODEL_MMDB_FILE_H
 #define VANTREL_MODEL_MMDB_FILE_H
 
@@ -117,12 +118,16 @@ class Pending_outputs;
   sequences, then the ligands' residue names, then water; label_seq_id
   from 1 along each polymer, stepping by 1 across a backbone bond and
   elsewhere by the step of the residue numbers (missing residues), "." for
-  other residues. A model last read from mmCIF keeps the labels it was read
-  with where they agree with its polymers, ligands and waters as written:
-  a residue they moved out of the label_asym_id it was read in, and one
-  without labels, gets new labels with its group, beside those kept, so
-  that each label_asym_id holds one entity and label_seq_id rises along
-  each polymer. The mmCIF
+  other residues. An entity's polymers give the same residue at every
+  label_seq_id they share. A model last read from mmCIF keeps the labels it
+  was read with where they agree with its polymers, ligands and waters as
+  written: a residue they moved out of the label_asym_id it was read in,
+  and one without labels, gets new labels with its group, beside those
+  kept, so that each label_asym_id holds one entity and label_seq_id rises
+  along each polymer; an entity read is kept by its first polymer and each
+  later one that agrees so with those that kept it (chains observed over
+  different lengths), the others sharing new entities where they agree so.
+  The mmCIF
   block code is the model's entry id, or without one the file's name less
   folder and extension (a gzip ending dropped first), in letters, digits, "-",
   "_" and "." (others become "_"), at most 15 characters. TER records are

@@ -86,6 +86,16 @@ SEQRES records and a TER record after each chain's polymer):
                      last after a gap, bonded to nothing (make_gaps)
   label_entities.cif  gemmi's mmCIF of two peptides of different sequences
                      given one entity (make_entities)
+  label_auth_ids.cif  gemmi's mmCIF whose author chain C holds a peptide
+                     given as ATOM while the label_asym_id C is a manganese's,
+                     as the library's own mmCIF output names them
+                     (make_auth_ids)
+  label_shared.cif   gemmi's mmCIF of two entities of two chains each, one
+                     chain of each observed over fewer residues at its ends,
+                     as PDB entry 5YH2 (make_shared)
+  label_shared_one.cif  the same, all four chains given one entity
+  label_gapped.pdb   two chains of the same residue names whose gaps fall
+                     in other places (make_gapped)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
                      residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
@@ -98,7 +108,10 @@ SEQRES records and a TER record after each chain's polymer):
                      each as the index of its first appearance (from 0); then
                      "polymers" and the _entity_poly.type of gemmi's kind of
                      each polymer entity, in that order, a peptide's hand
-                     that of its residues (hand)
+                     that of its residues (hand); for a source of
+                     KEPT_LABELS a second block "source FILE kept", what a
+                     model written back through the object it was read into
+                     reads as: gemmi's reading of the source KEPT_LABELS names
   label_molecules.txt  per source (the files of REAL_SOURCES, which other
                      projects ship, and label_apart.cif) a line "source
                      FILE", then per chain in order of the chain ids the
@@ -161,7 +174,15 @@ SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.p
            "label_hand.pdb", "label_split.pdb", "label_late.pdb", "label_breaks.pdb",
            "label_moved.cif", "label_clash.pdb", "label_isopeptide.pdb",
            "label_glycosylated.pdb", "label_glycan.pdb", "label_lipid.pdb", "label_runs.pdb",
-           "label_gaps.pdb", "label_entities.cif"]
+           "label_gaps.pdb", "label_entities.cif", "label_auth_ids.cif", "label_shared.cif",
+           "label_shared_one.cif", "label_gapped.pdb"]
+# Of those, the mmCIF sources whose labels a model written back through the
+# object it was read into keeps, where they differ from those a model
+# written afresh gets, and the source whose gemmi reading is what the first
+# is written as: label_shared_one.cif, whose chains of two sequences are
+# given one entity, as label_shared.cif, which gives them two.
+KEPT_LABELS = {"label_shared.cif": "label_shared.cif",
+               "label_shared_one.cif": "label_shared.cif"}
 
 
 def along(start, toward, length):
@@ -1116,6 +1137,109 @@ def make_entities(path):
     st.make_mmcif_document().write_file(path)
 
 
+def with_record_kinds():
+    """gemmi's mmCIF output with each atom's record kind (group_PDB), which
+    it leaves out by default."""
+    groups = gemmi.MmcifOutputGroups(True)
+    groups.group_pdb = True
+    return groups
+
+
+def make_auth_ids(path):
+    """gemmi's mmCIF of an author chain id that is another molecule's
+    label_asym_id, as the library's own mmCIF output gives one: chain A
+    1RX2's residues 1-5; chain B its MN alone; chain C residues 20, 21, 22,
+    25, 28, 29 and 30, PRO 25 bonded to neither neighbour (residues 23, 24,
+    26 and 27 missing). The polymers are given as ATOM, the MN as HETATM;
+    chain C's polymer is labelled B, the MN C."""
+    st, model, a = from_1rx2()
+    seqres = {"A": [r.name for r in a if r.het_flag == "A" and r.seqid.num <= 5],
+              "C": [r.name for r in a if r.het_flag == "A" and 20 <= r.seqid.num <= 30]}
+    for name, numbers in (("A", range(1, 6)), ("B", ()), ("C", (20, 21, 22, 25, 28, 29, 30))):
+        chain = gemmi.Chain(name)
+        for res in [r for r in a if r.het_flag == "A" and r.seqid.num in numbers]:
+            chain.add_residue(res.clone())
+        if name == "B":
+            chain.add_residue(next(r for r in a if r.name == "MN").clone())
+        model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [])
+    finish(st, path, lambda r: r.name != "MN", seqres)
+    names = {st[0][chain][0].subchain: label for chain, label in (("A", "A"), ("C", "B"), ("B", "C"))}
+    for chain in st[0]:
+        for res in chain:
+            res.subchain = names[res.subchain]
+    for i, entity in enumerate(st.entities):
+        entity.name = str(i + 1)
+        entity.subchains = [names[sub] for sub in entity.subchains]
+    st.assign_label_seq_id(True)
+    st.make_mmcif_document(with_record_kinds()).write_file(path)
+
+
+# Each chain of make_shared: its entity's residues of 1RX2 (first, last),
+# the residues it holds and how far it is moved along z.
+SHARED = {"A": ((1, 10), (1, 10), 0), "B": ((20, 27), (20, 27), 0),
+          "C": ((1, 10), (3, 9), 30), "D": ((20, 27), (21, 27), 30)}
+
+
+def make_shared(path, entities=("AC", "BD")):
+    """gemmi's mmCIF of two entities of two chains each, one chain of each
+    observed over fewer residues at its ends, as PDB entry 5YH2 gives them
+    (SHARED): chains A and C 1RX2's residues 1-10 and 3-9, entity 1; chains
+    B and D residues 20-27 and 21-27, entity 2; each label_seq_id that of
+    its residue in its entity's sequence (from residue 1 or 20). entities
+    gives the chains of each entity: all four in one for
+    label_shared_one.cif. What a model written afresh reads as has each
+    chain's observed residues for its sequence: an entity of its own for
+    each chain."""
+    st, model, a = from_1rx2()
+    for name, (_, (low, high), z) in SHARED.items():
+        chain = gemmi.Chain(name)
+        for res in [r for r in a if r.het_flag == "A" and low <= r.seqid.num <= high]:
+            chain.add_residue(moved(res, gemmi.Position(0, 0, z)))
+        model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [])
+    finish(st, path, lambda r: True)
+    for chain in st[0]:
+        for res in chain:
+            res.subchain = chain.name
+            res.label_seq = res.seqid.num - SHARED[chain.name][0][0] + 1
+    st.entities.clear()
+    for number, chains in enumerate(entities, 1):
+        first, last = SHARED[chains[0]][0]
+        entity = gemmi.Entity(str(number))
+        entity.entity_type = gemmi.EntityType.Polymer
+        entity.polymer_type = gemmi.PolymerType.PeptideL
+        entity.subchains = list(chains)
+        entity.full_sequence = [r.name for r in a if r.het_flag == "A" and first <= r.seqid.num <= last]
+        st.entities.append(entity)
+    st.make_mmcif_document(with_record_kinds()).write_file(path)
+
+
+def make_gapped(path):
+    """Two chains of the same residue names whose gaps fall in other places:
+    chain A 1RX2's ALA 6, ALA 7 and LEU 8, bonded; chain B, moved 30 A, its
+    ALA 6 moved 6 A back along x (residue 7 missing), then its ALA 7 and LEU 8
+    as residues 8 and 9."""
+    st, model, a = from_1rx2()
+    res = {r.seqid.num: r for r in a if r.het_flag == "A"}
+    chain_a, chain_b = gemmi.Chain("A"), gemmi.Chain("B")
+    for number in (6, 7, 8):
+        chain_a.add_residue(res[number].clone())
+    chain_b.add_residue(moved(res[6], gemmi.Position(-6, 0, 30)))
+    for number in (7, 8):
+        copy = moved(res[number], gemmi.Position(0, 0, 30))
+        copy.seqid = gemmi.SeqId(number + 1, " ")
+        chain_b.add_residue(copy)
+    model.add_chain(chain_a)
+    model.add_chain(chain_b)
+    st.add_model(model)
+    expect_contacts(st, [])
+    names = [res[number].name for number in (6, 7, 8)]
+    finish(st, path, lambda r: True, {"A": names, "B": names[:1] + names})
+
+
 def make_apart(path):
     """mmCIF: 1RX2's residues 1-5, and a glycine (a copy of GLY 15 moved
     25 A, given as ATOM) with a label_asym_id and non-polymer entity of its
@@ -1132,9 +1256,7 @@ def make_apart(path):
     set_entities(st, lambda r: r.seqid.num != 401)
     for i, entity in enumerate(st.entities):
         entity.name = str(i + 1)
-    groups = gemmi.MmcifOutputGroups(True)
-    groups.group_pdb = True  # the record kinds: all ATOM
-    st.make_mmcif_document(groups).write_file(path)
+    st.make_mmcif_document(with_record_kinds()).write_file(path)  # all ATOM
 
 
 def make_moved(path):
@@ -1224,6 +1346,10 @@ def make_sources(directory, ordered):
     make_runs(os.path.join(directory, "label_runs.pdb"))
     make_gaps(os.path.join(directory, "label_gaps.pdb"))
     make_entities(os.path.join(directory, "label_entities.cif"))
+    make_auth_ids(os.path.join(directory, "label_auth_ids.cif"))
+    make_shared(os.path.join(directory, "label_shared.cif"))
+    make_shared(os.path.join(directory, "label_shared_one.cif"), ("ABCD",))
+    make_gapped(os.path.join(directory, "label_gapped.pdb"))
 
 
 def molecule_rows(path):
@@ -1282,9 +1408,14 @@ def make_all(directory):
         with open(os.path.join(directory, "label_cases.txt"), "w") as f:
             f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
             for source in SOURCES:
-                f.write("source %s\n" % source)
-                f.write("\n".join(residue_rows(canonical(ordered, source))) + "\n")
-                f.write("polymers %s\n" % " ".join(polymer_types(canonical(ordered, source))))
+                blocks = [("source %s" % source, canonical(ordered, source))]
+                if source in KEPT_LABELS:
+                    blocks.append(("source %s kept" % source,
+                                   os.path.join(directory, KEPT_LABELS[source])))
+                for line, path in blocks:
+                    f.write(line + "\n")
+                    f.write("\n".join(residue_rows(path)) + "\n")
+                    f.write("polymers %s\n" % " ".join(polymer_types(path)))
     with open(os.path.join(directory, "label_molecules.txt"), "w") as f:
         f.write("# Generated by tools/make_label_fixtures.py (gemmi %s)\n" % gemmi.__version__)
         for source in sorted(REAL_SOURCES) + ["label_apart.cif"]:

@@ -413,6 +413,9 @@ TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
       {"MODEL        2\n" + from_101 + "TER\nENDMDL\nEND\n", n, "2 "},
       {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n",
        n, "3 5 "},
+      // The lowest number is the model taken, wherever the file gives it.
+      {"MODEL        5\n" + atoms[0] + "\nENDMDL\nMODEL        3\n" + joined(atoms) + "ENDMDL\n",
+       n, "3 5 "},
       {slurp(vantrel_testing::fixture_path("model_two.cif")), 39, "2 "},
       {"TER\n" + joined(atoms), n, "1 "},
       {"END\n", 0, ""},
