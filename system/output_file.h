@@ -59,7 +59,9 @@ class Pending_outputs;
 
   A copy in place takes an exclusive lock (flock) on the file, waiting at
   most lock_wait seconds (60) for a process that holds one (a lock held
-  when the output begins is named in a warning then). It starts only once
+  when the output begins is named in a warning then); where the lock call
+  fails for another cause (ENOLCK, EIO) a warning names it and the copy
+  goes on unlocked. It starts only once
   the whole new content is kept (named in the private folder and on the
   disk) and room for it is made in the file; where either cannot be, the
   file is left as it was. A copy that fails gives the file its old content
@@ -78,8 +80,10 @@ class Pending_outputs;
   named as given, followed by "; the file is left as it was" (or "empty",
   or what a failed copy left) where it exists, and by "; the new content
   is kept in <path>" when it is, or "... is lost: <why>" where it was to be
-  kept and cannot be. Warnings are "<who>: warning: ...", who up to its
-  first colon. */
+  kept and cannot be. An output of pending outputs then also says what
+  became of each other one they hold, in their words ("; <target> is left
+  as it was", "not written", "; already replaced: <target>, ..."). Warnings
+  are "<who>: warning: ...", who up to its first colon. */
 class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and
@@ -161,12 +165,21 @@ class Pending_outputs {
   //! Puts every output held in place, in the order committed but copies
   //! first (fatal as above).
   void put_in_place();
+  //! What became of the outputs put in place, in the words of a failure's
+  //! message ("; already replaced: <target>, ..."; "" when none was): for
+  //! a failure found once they are in place.
+  String fates() const;
 
  private:
   friend class Output_file;
+  friend struct Output_file::State;
+  //! The fates of every output held but failing, settled (their new
+  //! content removed), for failing's message.
+  String fates_besides(const Output_file::State& failing);
   String who_;
   double lock_wait_;
   std::vector<std::unique_ptr<Output_file::State>> added_, held_;
+  std::vector<String> placed_;  // the targets put in place
 };
 
 }  // namespace vantrel
