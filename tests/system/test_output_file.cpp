@@ -1353,36 +1353,39 @@ TEST(OutputFile, AMovedPrivateFolderIsNeverNamed) {
   }
 }
 
-// Outputs put in place together: a signal that ends the process, sent
-// right after the first link, waits until the second is in place; the
-// folder is flushed (fsync) once the outputs are there.
+// Outputs put in place together: a signal that ends the process (SIGPIPE
+// too, as a reader of its standard output gone sends it), sent right
+// after the first link, waits until the second is in place; the folder is
+// flushed (fsync) once the outputs are there.
 TEST(OutputFile, OutputsArePutInPlaceWhole) {
-  Scratch_dir dir;
-  const std::string a = dir.write("a", "old"), b = dir.file("b");
-  int renames = 0;
-  bool flushed = false;
-  const auto step = [&](const pid_t pid, const long long nr, const bool exit,
-                        const long long value) {
-    // a's content is linked under a hidden name and renamed over a; b's,
-    // new, is linked to b.
-    const bool placing = nr == SYS_renameat2 || nr == SYS_renameat || nr == SYS_linkat;
-    if (exit && value == 0 && placing && ++renames == 1) kill(pid, SIGTERM);
-    flushed =
-        flushed ||
-        (!exit && nr == SYS_fsync && renames == 3 &&
-         link_text("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(value)) == dir.path());
-  };
-  const int status = traced(
-      [&] {
-        Pending_outputs pending("T");
-        put(a, "new a", &pending);
-        put(b, "new b", &pending);
-        pending.put_in_place();
-      },
-      step);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_EQ(renames, 3);
-  EXPECT_TRUE(flushed);
-  EXPECT_EQ(read_bytes(a) + read_bytes(b), "new anew b");
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a", "b"}));
+  for (const int sig : {SIGTERM, SIGPIPE}) {
+    SCOPED_TRACE(sig);
+    Scratch_dir dir;
+    const std::string a = dir.write("a", "old"), b = dir.file("b");
+    int renames = 0;
+    bool flushed = false;
+    const auto step = [&](const pid_t pid, const long long nr, const bool exit,
+                          const long long value) {
+      // a's content is linked under a hidden name and renamed over a; b's,
+      // new, is linked to b.
+      const bool placing = nr == SYS_renameat2 || nr == SYS_renameat || nr == SYS_linkat;
+      if (exit && value == 0 && placing && ++renames == 1) kill(pid, sig);
+      flushed = flushed || (!exit && nr == SYS_fsync && renames == 3 &&
+                            link_text("/proc/" + std::to_string(pid) + "/fd/" +
+                                      std::to_string(value)) == dir.path());
+    };
+    const int status = traced(
+        [&] {
+          Pending_outputs pending("T");
+          put(a, "new a", &pending);
+          put(b, "new b", &pending);
+          pending.put_in_place();
+        },
+        step);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(renames, 3);
+    EXPECT_TRUE(flushed);
+    EXPECT_EQ(read_bytes(a) + read_bytes(b), "new anew b");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a", "b"}));
+  }
 }
