@@ -364,7 +364,7 @@ struct Output_file::State {
   // Fatal: the output failed (why), before it was put in place; the
   // message says what became of the other outputs it is put in place with.
   [[noreturn]] void cannot(const String& why) const {
-    fatal(who + ": cannot write " + target + ": " + why +
+    fatal(who + ": cannot write " + (target.empty() ? String("''") : target) + ": " + why +
           (pending != nullptr ? pending->fates_besides(*this) : String()));
   }
   void warn(const String& what) const {
@@ -375,7 +375,7 @@ struct Output_file::State {
   // class), and makes the new content where it will go.
   void begin() {
     if (content.fd >= 0) return;
-    Files::check_output(place, who);
+    if (const String why = Files::output_fault(place); !why.empty()) cannot(why);
     // Libraries that open the new content by name reach it through /proc.
     if (access("/proc/self/fd", X_OK) != 0) cannot("needs /proc, which is not mounted");
     Cleanup_on_signal::install();

@@ -48,7 +48,7 @@ class Pending_outputs;
   a folder no other user may write, so that every name sees the new
   content; in a folder another user may write (Files::shared_folder) such
   a file is renamed over, which breaks the link, or refused where the
-  sticky bit forbids that (Files::check_output).
+  sticky bit forbids that (Files::output_fault).
 
   A renamed output gets the owner, group, permissions and access list of
   the file seen at the start as far as no user gains access by it
@@ -88,7 +88,7 @@ class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and
   //! begun when the run started), else a walk of target made now and
-  //! judged (Files::check_output). Fatal when the target may not be
+  //! judged (Files::output_fault). Fatal when the target may not be
   //! written or no new content can be made where it would go. who names
   //! the writer in messages; pending, when given, names the program
   //! instead (its who), and must outlive the commit.
@@ -157,7 +157,7 @@ class Pending_outputs {
   //! keeps to its commit; nothing is judged yet. The same walk for a
   //! target added before.
   const Files::Output_place& add(const String& target);
-  //! Begins every output added: its walk judged (Files::check_output), its
+  //! Begins every output added: its walk judged (Files::output_fault), its
   //! new content made where it will go (fatal as Output_file), and a
   //! warning for each target to be written in place that another process
   //! holds a lock on.

@@ -826,7 +826,7 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
        true,
        second_name,
        "the file has another name, and the sticky bit of its folder %s keeps it from being "
-       "replaced (which would break the link)",
+       "replaced (which would break the link); %s/first.mtz is not written",
        "old",
        {0666, 0, 0}}};
   for (const auto& c : cases) {
