@@ -340,9 +340,10 @@ struct Output_file::State {
 
   String target, who;
   double lock_wait;
-  Pending_outputs* pending = nullptr;  // the outputs it is one of, whose fates its failures say
-  Files::Output_place place;           // the one walk: the target's folder, its name, the file seen
-  bool in_place = false;               // copied into the target rather than renamed over it
+  // The outputs it is one of, whose fates its failures say.
+  Pending_outputs* pending = nullptr;
+  Files::Output_place place;  // the one walk: the target's folder, its name, the file seen
+  bool in_place = false;      // copied into the target rather than renamed over it
   New_content content;
   int out = -1;           // a copy's target, open for writing
   off_t grown_from = -1;  // its size before room was made in it, while that room stands

@@ -61,14 +61,14 @@ class Pending_outputs;
   most lock_wait seconds (60) for a process that holds one (a lock held
   when the output begins is named in a warning then); where the lock call
   fails for another cause (ENOLCK, EIO) a warning names it and the copy
-  goes on unlocked. It starts only once
-  the whole new content is kept (named in the private folder and on the
-  disk) and room for it is made in the file; where either cannot be, the
-  file is left as it was. A copy that fails gives the file its old content
-  back where a reflink of it could be taken (btrfs, XFS), and else leaves
-  it empty; where even that fails, the message says what the file holds
-  (the new content, unflushed or followed by the end of the old content,
-  or part of it). The message says where the new content is kept.
+  goes on unlocked. It starts only once the whole new content is kept
+  (named in the private folder and on the disk) and room for it is made in
+  the file; where either cannot be, the file is left as it was. A copy
+  that fails gives the file its old content back where a reflink of it
+  could be taken (btrfs, XFS), and else leaves it empty; where even that
+  fails, the message says what the file holds (the new content, unflushed
+  or followed by the end of the old content, or part of it). The message
+  says where the new content is kept.
 
   Until the output is put in place nothing the target names is touched;
   signals that end the process wait while it is put in place, and the new
