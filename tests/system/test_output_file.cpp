@@ -623,6 +623,13 @@ TEST(OutputFile, NoUserGainsAccess) {
     EXPECT_EQ(acl_of(file), list_after);
     EXPECT_EQ(entries_of(dir.file("open")), in_open);
   }
+  // So for a new file that cannot be given its folder's default list.
+  const std::string refused = shared + "/refused";
+  EXPECT_EQ(in_child([&] { return failing_call(SYS_fsetxattr, EIO) ? put(refused, "new") : ""; }),
+            "T: cannot write " + refused +
+                ": its new content cannot be given the access a file made in its folder gets: "
+                "input/output error");
+  EXPECT_EQ(entries_of(shared), (std::vector<std::string>{"fresh", "kept"}));
 
   // Where the list cannot be set (root in a user namespace that has no id
   // for the user it names), the group and others get no more than that user.
@@ -1057,20 +1064,17 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
        {std::pair{ENOLCK, "no locks available"}, {EIO, "input/output error"}}) {
     const std::string seen = in_child([&, error = error] {
       if (!failing_call(SYS_flock, unsigned(error))) return std::string("no filter");
+      const Quiet_messages quiet;
       Pending_outputs pending("W: write error");
       pending.add(target);
-      std::string text;
-      {
-        const Quiet_messages quiet;
-        pending.begin();
-        text = quiet.text() + "|";
-      }
-      text += put(target, "unlocked", &pending) + "|";
-      const Quiet_messages quiet;
+      pending.begin();
+      Output_file out(target, "W", &pending);
+      out.write("unlocked");
+      out.commit();
       pending.put_in_place();  // a failure ends the child
-      return text + quiet.text();
+      return quiet.text();
     });
-    EXPECT_EQ(seen, "|no error|W: warning: cannot lock " + target + ": " + why +
+    EXPECT_EQ(seen, "W: warning: cannot lock " + target + ": " + why +
                         "; it is rewritten in place without a lock\n");
     EXPECT_EQ(read_bytes(target), "unlocked");
   }
