@@ -22,12 +22,16 @@ int main(int argc, char** argv) {
     if (fcntl(fd, F_GETFD) < 0 && errno == EBADF &&
         open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) < 0)
       return 2;
-  const int status = quelvarn_main(argc, argv, std::cin, std::cout, std::cerr, run_quelvarn);
+  vantrel::String fates;
+  const int status =
+      quelvarn_main(argc, argv, std::cin, std::cout, std::cerr, run_quelvarn, &fates);
   // The report is the run's result: a run whose report standard output did
-  // not take whole (a full disk) fails, as an output would.
+  // not take whole (a full disk) fails, as an output would, saying what
+  // became of the outputs, which are in place by then. A pipe closed early
+  // ends the run by SIGPIPE instead, as it ends other programs.
   std::cout.flush();
   if (status == 0 && (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout))) {
-    std::cerr << "quelvarn: cannot write the report to standard output" << std::endl;
+    std::cerr << "quelvarn: cannot write the report to standard output" << fates << std::endl;
     return 2;
   }
   return status;

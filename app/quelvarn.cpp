@@ -7,7 +7,7 @@
 #include "foundation/message.h"
 
 int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err,
-                  const Quelvarn_run& run) {
+                  const Quelvarn_run& run, vantrel::String* fates) {
   CCP4Program program("quelvarn", "0.1.0", "$Date: 2007/09/03", out);
   out << "quelvarn checks the sequence assigned to each chain of a protein model\n"
          "against X-ray data, using density targets learned from a reference structure.\n"
@@ -31,5 +31,6 @@ int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out, st
     program.abandon();
     return 2;
   }
+  if (fates != nullptr && params.outputs) *fates = params.outputs->fates();
   return 0;
 }

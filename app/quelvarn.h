@@ -16,9 +16,13 @@ typedef std::function<void(const Run_parameters&, std::ostream&)> Quelvarn_run;
 //! synchronised with) the C standard output that carries the CCP4 banner.
 /*! Exit status: 0 after a complete run; 1 when the command cannot run
   (usage text given); 2 when the run fails: the library's fatal message has
-  then been written to the message stream, any other error's text to err. */
+  then been written to the message stream, any other error's text to err.
+  After a complete run, fates (when given) says what became of the
+  outputs, in the words of a failed run's message ("; already replaced:
+  <target>, ..."; "" when none was written), for a failure the caller
+  finds only then (a report standard output did not take whole). */
 int quelvarn_main(int argc, char** argv, std::istream& in, std::ostream& out, std::ostream& err,
-                  const Quelvarn_run& run);
+                  const Quelvarn_run& run, vantrel::String* fates = nullptr);
 
 //! The run of the command: reads both structures, derives work phases,
 //! degrades the reference data, trains the density targets, and scores and

@@ -44,23 +44,32 @@ struct List {
         common &= bytes[at + 2] & (through ? *through : 7u);
     return common;
   }
-  bool set(const int fd) const {
-    return fsetxattr(fd, access_name, bytes.data(), bytes.size(), 0) == 0;
+  // Gives the list to the file open as fd: 0, or the error number.
+  int set(const int fd) const {
+    return fsetxattr(fd, access_name, bytes.data(), bytes.size(), 0) == 0 ? 0 : errno;
   }
 };
 
-// The list named name of the file or folder open as fd; empty when it has none.
-List read_list(const int fd, const char* name) {
-  List list;
+// Reads the list named name of the file or folder open as fd into list,
+// empty where it has none or its file system keeps none: 0, or the error
+// number.
+int read_list(const int fd, const char* name, List& list) {
   for (std::size_t size = 1024;; size *= 4) {
     list.bytes.resize(size);
     const ssize_t n = getxattr(System::fd_path(fd).c_str(), name, list.bytes.data(), size);
-    if (n >= 0 || errno != ERANGE) {
+    const int error = n < 0 ? errno : 0;
+    if (error != ERANGE) {
       list.bytes.resize(n >= 0 ? std::size_t(n) : 0);
-      return list;
+      return error == ENODATA || error == EOPNOTSUPP ? 0 : error;
     }
   }
 }
+
+// Whether a step failed because it is not this process's to take: an owner
+// or group it may not give (EPERM), an id its user namespace has no number
+// for (EINVAL). The narrower access is then given; any other failure (a
+// full disk, an I/O error) is the caller's.
+bool not_allowed(const int error) { return error == EPERM || error == EINVAL; }
 
 mode_t current_umask() {
   const mode_t was = umask(0);
@@ -90,14 +99,15 @@ int clear(const int fd) {
 }
 
 int inherit(const int fd, const int folder) {
-  List list = read_list(folder, default_name);
+  List list;
+  if (const int error = read_list(folder, default_name, list); error != 0) return error;
   if (list.empty()) return chmod_error(fd, 0666 & ~current_umask());
   // As the system makes a file with mode 0666 in a folder with a default list.
   unsigned char* group_class =
       list.entry(acl_mask) ? list.entry(acl_mask) : list.entry(acl_group_obj);
   for (unsigned char* p : {list.entry(acl_user_obj), group_class, list.entry(acl_other)})
     if (p != nullptr) *p &= 6;
-  if (list.set(fd)) return 0;
+  if (const int error = list.set(fd); error == 0 || !not_allowed(error)) return error;
   const unsigned char* owner = list.entry(acl_user_obj);
   return chmod_error(fd, mode_t(owner ? *owner : 6u) << 6);
 }
@@ -105,8 +115,11 @@ int inherit(const int fd, const int folder) {
 int carry_over(const int fd, const int old) {
   struct stat was, now;
   if (fstat(old, &was) != 0) return errno;
-  List list = read_list(old, access_name);
-  if (fchown(fd, was.st_uid, was.st_gid) != 0) fchown(fd, uid_t(-1), was.st_gid);
+  List list;
+  if (const int error = read_list(old, access_name, list); error != 0) return error;
+  int error = fchown(fd, was.st_uid, was.st_gid) != 0 ? errno : 0;
+  if (not_allowed(error)) error = fchown(fd, uid_t(-1), was.st_gid) != 0 ? errno : 0;
+  if (error != 0 && !not_allowed(error)) return error;
   if (fstat(fd, &now) != 0) return errno;
 
   // Each class's access before: the owning group's through the mask.
@@ -137,7 +150,9 @@ int carry_over(const int fd, const int old) {
     if (group_entry) *group_entry = (unsigned char)group;
     if (unsigned char* others = list.entry(acl_other)) *others = (unsigned char)other;
     const unsigned group_bits = through ? *through : group;
-    if (list.set(fd)) return chmod_error(fd, sticky | mode_t(owner << 6 | group_bits << 3 | other));
+    error = list.set(fd);
+    if (error == 0) return chmod_error(fd, sticky | mode_t(owner << 6 | group_bits << 3 | other));
+    if (!not_allowed(error)) return error;
     group &= named;  // the named users and groups fall to these
     other &= named;
   }

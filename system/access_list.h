@@ -9,7 +9,10 @@
 // of the files read from may be O_PATH (their lists are read through
 // /proc/self/fd); those of the files changed must be open for reading or
 // writing. Each call returns 0, or the system's error number of the step
-// that failed.
+// that failed: where a step is not this process's to take (EPERM, or EINVAL
+// for an id its user namespace has no number for) the narrower access each
+// call names is given instead, and any other failure, of a read too (a full
+// disk, an I/O error), is returned.
 #ifndef VANTREL_SYSTEM_ACCESS_LIST_H
 #define VANTREL_SYSTEM_ACCESS_LIST_H
 
@@ -26,7 +29,7 @@ int clear(int fd);
 //! folder gets: the folder's default list, the owner, group (or mask) and
 //! other entries cut to read and write, as for a file made with mode 0666;
 //! mode 0666 less the umask where the folder has no default list. Where the
-//! list cannot be set, the owner's access from it alone.
+//! list may not be set, the owner's access from it alone.
 int inherit(int fd, int folder);
 
 //! Gives the new file open as fd the owner, group, permissions and list of
@@ -36,7 +39,7 @@ int inherit(int fd, int folder);
 //! a group they belong to), else the group alone or neither; where one
 //! changes, users change class (owner, group, others), and each class gets
 //! at most the access of every class its users had, the new owner (this
-//! process) what it had to old. Where the list cannot be set its named
+//! process) what it had to old. Where the list may not be set its named
 //! users and groups fall to the group and others, which then get no more
 //! than every named entry had.
 int carry_over(int fd, int old);

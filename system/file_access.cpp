@@ -87,33 +87,37 @@ bool Files::may_replace(const struct stat& entry, const struct stat& folder) {
          (entry_rule(entry, folder) == Entry::free || geteuid() == 0 || folder.st_uid == geteuid());
 }
 
-void Files::check_output(const Output_place& place, const String& who) {
-  const String& path = place.path();
-  if (path.empty()) cannot("write", "''", who, "empty file name");
-  const auto refuse = [&](const String& why) { cannot("write", path, who, why); };
-  if (!place.why().empty()) refuse(place.why());
+String Files::output_fault(const Output_place& place) {
+  if (place.path().empty()) return "empty file name";
+  if (!place.why().empty()) return place.why();
   const char* const name = place.name().c_str();
   if (place.exists()) {
-    if (!S_ISREG(place.file().st_mode)) refuse("not a regular file");
-    if (const char* flag = fixed_by(place.file_fd(), "")) refuse("the file is " + String(flag));
-    if (faccessat(place.dir(), name, W_OK, AT_SYMLINK_NOFOLLOW) != 0) refuse(reason(errno));
-    if ((place.file().st_mode & 0222) == 0) refuse("the file is read-only");
+    if (!S_ISREG(place.file().st_mode)) return "not a regular file";
+    if (const char* flag = fixed_by(place.file_fd(), "")) return "the file is " + String(flag);
+    if (faccessat(place.dir(), name, W_OK, AT_SYMLINK_NOFOLLOW) != 0) return reason(errno);
+    if ((place.file().st_mode & 0222) == 0) return "the file is read-only";
     if (entry_rule(place.file(), place.folder()) == Entry::planted)
-      refuse("the file is another user's, in a folder all may write");
+      return "the file is another user's, in a folder all may write";
   }
   // An append-only folder takes a new name but lets none go, as a replaced
   // file's name would; an immutable one takes neither, but its files may
   // still be written in place.
   const char* const flag = fixed_by(place.dir(), "");
   if (flag != nullptr && (!place.exists() || flag == append_only))
-    refuse("the folder " + place.dir_path() + " is " + flag);
+    return "the folder " + place.dir_path() + " is " + flag;
   const bool open_folder = faccessat(place.dir(), ".", W_OK | X_OK, 0) == 0;
   if (!place.exists() && !open_folder)
-    refuse("directory " + place.dir_path() + ": " + reason(errno));
+    return "directory " + place.dir_path() + ": " + reason(errno);
   if (place.exists() && open_folder && place.file().st_nlink > 1 && shared_folder(place.folder()) &&
       entry_rule(place.file(), place.folder()) == Entry::kept)
-    refuse("the file has another name, and the sticky bit of its folder " + place.dir_path() +
-           " keeps it from being replaced (which would break the link)");
+    return "the file has another name, and the sticky bit of its folder " + place.dir_path() +
+           " keeps it from being replaced (which would break the link)";
+  return "";
+}
+
+void Files::check_output(const Output_place& place, const String& who) {
+  if (const String why = output_fault(place); !why.empty())
+    cannot("write", place.path().empty() ? String("''") : place.path(), who, why);
 }
 
 void Files::check_output(const String& path, const String& who) {

@@ -79,8 +79,8 @@ class Output_place {
   struct stat file_ = {}, folder_ = {};
 };
 
-//! Fatal unless the place walked can be written as a regular file: an
-//! existing regular file this process may write (in a folder it may not
+//! Why the place walked cannot be written as a regular file, or "" where it
+//! can: an existing regular file this process may write (in a folder it may not
 //! write too: it is then written in place), or a new file in a folder it
 //! may write. Refused: a walk that did not reach the folder, special files
 //! and directories, files without write permission (also for root: they
@@ -93,9 +93,11 @@ class Output_place {
 //! for root as well a file that is immutable or append-only ("the file is
 //! append-only (chattr +a)"), a new file in an immutable folder and any
 //! file in an append-only one ("the folder <dir> is immutable (chattr
-//! +i)"). Every output refusal of the place itself is made here. Text:
-//! "<who>: cannot write <path>: <reason>", path as given; "''" for an
-//! empty path ("empty file name").
+//! +i)"), and an empty path ("empty file name"). Every output refusal of
+//! the place itself is judged here.
+String output_fault(const Output_place& place);
+//! Fatal with output_fault's reason: "<who>: cannot write <path>:
+//! <reason>", path as given; "''" for an empty path.
 void check_output(const Output_place& place, const String& who);
 //! The same on a walk of path made now.
 void check_output(const String& path, const String& who);

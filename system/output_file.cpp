@@ -117,6 +117,15 @@ void remove_moved(const int dir) {
   closedir(list);
 }
 
+// The outputs put in place, as a failure's message names them: "; already
+// replaced: <target>, <target>", or "" for none.
+String already_replaced(const std::vector<String>& targets) {
+  String text;
+  for (const String& target : targets)
+    text += (text.empty() ? "; already replaced: " : ", ") + target;
+  return text;
+}
+
 // Flushes the entries of the folder open as dir (O_PATH will do) to the
 // disk: 0, or the error number. A folder this user may not read cannot be
 // flushed, which is no error.
@@ -331,6 +340,8 @@ struct Output_file::State {
 
   String target, who;
   double lock_wait;
+  // The outputs it is one of, whose fates its failures say.
+  Pending_outputs* pending = nullptr;
   Files::Output_place place;  // the one walk: the target's folder, its name, the file seen
   bool in_place = false;      // copied into the target rather than renamed over it
   New_content content;
@@ -351,19 +362,21 @@ struct Output_file::State {
   } file = File::as_it_was;
 
   bool placed() const { return file == File::replaced; }
+  // Fatal: the output failed (why), before it was put in place; the
+  // message says what became of the other outputs it is put in place with.
   [[noreturn]] void cannot(const String& why) const {
-    fatal(who + ": cannot write " + target + ": " + why);
+    fatal(who + ": cannot write " + (target.empty() ? String("''") : target) + ": " + why +
+          (pending != nullptr ? pending->fates_besides(*this) : String()));
   }
-  void warn_locked(const String& when) const {
-    Message::message(Message_warn(who.substr(0, who.find(':')) +
-                                  ": warning: another process holds a lock on " + target + when));
+  void warn(const String& what) const {
+    Message::message(Message_warn(who.substr(0, who.find(':')) + ": warning: " + what));
   }
 
   // Judges the walk, chooses between a copy in place and a rename (see the
   // class), and makes the new content where it will go.
   void begin() {
     if (content.fd >= 0) return;
-    Files::check_output(place, who);
+    if (const String why = Files::output_fault(place); !why.empty()) cannot(why);
     // Libraries that open the new content by name reach it through /proc.
     if (access("/proc/self/fd", X_OK) != 0) cannot("needs /proc, which is not mounted");
     Cleanup_on_signal::install();
@@ -374,8 +387,9 @@ struct Output_file::State {
     if (in_place) {
       out = open(fd_path(place.file_fd()).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
       if (out < 0) cannot(reason(errno));
-      if (flock(out, LOCK_EX | LOCK_NB) != 0)
-        warn_locked("; its output waits for it when the run ends");
+      if (flock(out, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
+        warn("another process holds a lock on " + target +
+             "; its output waits for it when the run ends");
       flock(out, LOCK_UN);
     }
     int error = closed ? EACCES : content.make(place.dir(), place.dir_path());
@@ -398,20 +412,37 @@ struct Output_file::State {
   // for a rename the new file's owner, permissions and list, from the file
   // seen when the output began (or its folder); for a copy the lock, held
   // from before the room is made to the last byte, waiting for one another
-  // process holds (signals still end the process meanwhile).
+  // process holds (signals still end the process meanwhile). A lock call
+  // that fails for another cause (ENOLCK on NFS without a lock service,
+  // where no process can hold one; EIO) leaves the copy unlocked, with a
+  // warning: the lock only has writers in place take turns, and no other
+  // guard of the copy rests on it.
   String prepare() {
     if (!in_place) {
       const int error = place.exists() ? Access_list::carry_over(content.fd, place.file_fd())
                                        : Access_list::inherit(content.fd, place.dir());
-      return error == 0 ? "" : reason(error);
+      if (error == 0) return "";
+      return (place.exists() ? "its new content cannot be given the file's owner, group, "
+                               "permissions and access list: "
+                             : "its new content cannot be given the access a file made in its "
+                               "folder gets: ") +
+             reason(error);
     }
     const auto start = std::chrono::steady_clock::now();
-    for (bool told = false; flock(out, LOCK_EX | LOCK_NB) != 0; told = true) {
-      if (errno != EWOULDBLOCK && errno != EINTR) return reason(errno);
+    for (bool told = false; flock(out, LOCK_EX | LOCK_NB) != 0;) {
+      const int error = errno;
+      if (error != EWOULDBLOCK && error != EINTR) {
+        warn("cannot lock " + target + ": " + reason(error) +
+             "; it is rewritten in place without a lock");
+        return "";
+      }
       const std::chrono::duration<double> waited = std::chrono::steady_clock::now() - start;
       if (waited.count() >= lock_wait)
         return "another process holds a lock on it (waited " + String(int(lock_wait)) + " s)";
-      if (!told) warn_locked("; waiting for it, at most " + String(int(lock_wait)) + " s");
+      if (!told && error == EWOULDBLOCK)
+        warn("another process holds a lock on " + target + "; waiting for it, at most " +
+             String(int(lock_wait)) + " s");
+      told = told || error == EWOULDBLOCK;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return "";
@@ -581,14 +612,13 @@ States::iterator find(States& states, const String& target) {
   Output_file::State& failing = *outputs[at];
   String text = failing.who + ": cannot write " + failing.target + ": " + why;
   if (!failing.placed()) text += failing.settle(keep, true);
-  String replaced;
+  std::vector<String> replaced;
   for (const auto& s : outputs)
     if (s->placed())
-      replaced += (replaced.empty() ? "" : ", ") + s->target;
+      replaced.push_back(s->target);
     else if (s.get() != &failing)
       text += s->settle(keep, false);
-  if (!replaced.empty()) text += "; already replaced: " + replaced;
-  fatal(text);
+  fatal(text + already_replaced(replaced));
 }
 
 // Takes each step for every output in turn; fatal at the first that
@@ -624,6 +654,7 @@ Output_file::Output_file(const String& target, const String& who, Pending_output
     }
   if (!state_) state_.reset(new State(target, who, pending ? pending->lock_wait_ : 60));
   state_->who = pending != nullptr ? pending->who() : who;
+  state_->pending = pending;
   state_->begin();
 }
 
@@ -646,7 +677,7 @@ void Output_file::write_failed(const int error) const {
   if (error == ENOSPC || error == EDQUOT || error == EFBIG || error == EIO || error == EMFILE ||
       error == ENFILE)
     why += ": " + reason(error);
-  state_->cannot(why + (state_->place.exists() ? "; the file is left as it was" : ""));
+  state_->cannot(why + state_->settle(false, true));
 }
 
 void Output_file::commit() {
@@ -670,7 +701,10 @@ Pending_outputs::~Pending_outputs() = default;
 
 const Files::Output_place& Pending_outputs::add(const String& target) {
   auto it = find(added_, target);
-  if (it == added_.end()) it = added_.emplace(it, new Output_file::State(target, who_, lock_wait_));
+  if (it == added_.end()) {
+    it = added_.emplace(it, new Output_file::State(target, who_, lock_wait_));
+    (*it)->pending = this;
+  }
   return (*it)->place;
 }
 
@@ -678,6 +712,22 @@ void Pending_outputs::begin() {
   for (const auto& s : added_) s->begin();
 }
 
-void Pending_outputs::put_in_place() { put_all(std::exchange(held_, {})); }
+void Pending_outputs::put_in_place() {
+  States outputs = std::exchange(held_, {});
+  std::vector<String> targets;
+  for (const auto& s : outputs) targets.push_back(s->target);
+  put_all(std::move(outputs));
+  placed_.insert(placed_.end(), targets.begin(), targets.end());
+}
+
+String Pending_outputs::fates() const { return already_replaced(placed_); }
+
+String Pending_outputs::fates_besides(const Output_file::State& failing) {
+  String text;
+  for (States* outputs : {&added_, &held_})
+    for (const auto& s : *outputs)
+      if (s.get() != &failing) text += s->settle(false, false);
+  return text + already_replaced(placed_);
+}
 
 }  // namespace vantrel

@@ -48,7 +48,7 @@ class Pending_outputs;
   a folder no other user may write, so that every name sees the new
   content; in a folder another user may write (Files::shared_folder) such
   a file is renamed over, which breaks the link, or refused where the
-  sticky bit forbids that (Files::check_output).
+  sticky bit forbids that (Files::output_fault).
 
   A renamed output gets the owner, group, permissions and access list of
   the file seen at the start as far as no user gains access by it
@@ -59,14 +59,16 @@ class Pending_outputs;
 
   A copy in place takes an exclusive lock (flock) on the file, waiting at
   most lock_wait seconds (60) for a process that holds one (a lock held
-  when the output begins is named in a warning then). It starts only once
-  the whole new content is kept (named in the private folder and on the
-  disk) and room for it is made in the file; where either cannot be, the
-  file is left as it was. A copy that fails gives the file its old content
-  back where a reflink of it could be taken (btrfs, XFS), and else leaves
-  it empty; where even that fails, the message says what the file holds
-  (the new content, unflushed or followed by the end of the old content,
-  or part of it). The message says where the new content is kept.
+  when the output begins is named in a warning then); where the lock call
+  fails for another cause (ENOLCK, EIO) a warning names it and the copy
+  goes on unlocked. It starts only once the whole new content is kept
+  (named in the private folder and on the disk) and room for it is made in
+  the file; where either cannot be, the file is left as it was. A copy
+  that fails gives the file its old content back where a reflink of it
+  could be taken (btrfs, XFS), and else leaves it empty; where even that
+  fails, the message says what the file holds (the new content, unflushed
+  or followed by the end of the old content, or part of it). The message
+  says where the new content is kept.
 
   Until the output is put in place nothing the target names is touched;
   signals that end the process wait while it is put in place, and the new
@@ -78,13 +80,15 @@ class Pending_outputs;
   named as given, followed by "; the file is left as it was" (or "empty",
   or what a failed copy left) where it exists, and by "; the new content
   is kept in <path>" when it is, or "... is lost: <why>" where it was to be
-  kept and cannot be. Warnings are "<who>: warning: ...", who up to its
-  first colon. */
+  kept and cannot be. An output of pending outputs then also says what
+  became of each other one they hold, in their words ("; <target> is left
+  as it was", "not written", "; already replaced: <target>, ..."). Warnings
+  are "<who>: warning: ...", who up to its first colon. */
 class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and
   //! begun when the run started), else a walk of target made now and
-  //! judged (Files::check_output). Fatal when the target may not be
+  //! judged (Files::output_fault). Fatal when the target may not be
   //! written or no new content can be made where it would go. who names
   //! the writer in messages; pending, when given, names the program
   //! instead (its who), and must outlive the commit.
@@ -153,7 +157,7 @@ class Pending_outputs {
   //! keeps to its commit; nothing is judged yet. The same walk for a
   //! target added before.
   const Files::Output_place& add(const String& target);
-  //! Begins every output added: its walk judged (Files::check_output), its
+  //! Begins every output added: its walk judged (Files::output_fault), its
   //! new content made where it will go (fatal as Output_file), and a
   //! warning for each target to be written in place that another process
   //! holds a lock on.
@@ -161,12 +165,21 @@ class Pending_outputs {
   //! Puts every output held in place, in the order committed but copies
   //! first (fatal as above).
   void put_in_place();
+  //! What became of the outputs put in place, in the words of a failure's
+  //! message ("; already replaced: <target>, ..."; "" when none was): for
+  //! a failure found once they are in place.
+  String fates() const;
 
  private:
   friend class Output_file;
+  friend struct Output_file::State;
+  //! The fates of every output held but failing, settled (their new
+  //! content removed), for failing's message.
+  String fates_besides(const Output_file::State& failing);
   String who_;
   double lock_wait_;
   std::vector<std::unique_ptr<Output_file::State>> added_, held_;
+  std::vector<String> placed_;  // the targets put in place
 };
 
 }  // namespace vantrel

@@ -188,14 +188,15 @@ TEST(Run, WarningsAndFailures) {
 
 TEST(Run, OutputPathsAreCheckedFirst) {
   // Every output path is checked before any input is read (the inputs here
-  // do not exist) and before anything is written: one line, status 2.
+  // do not exist) and before anything is written: one line, status 2, that
+  // says what became of the other output.
   std::ofstream("run_ro.pdb") << "kept\n";
   chmod("run_ro.pdb", 0444);
   const std::vector<std::pair<Args, std::string>> cases = {
       {{"-mtzout-wrk", "run_o.mtz", "-pdbout-wrk", "nodir/o.pdb"},
-       "quelvarn: cannot write nodir/o.pdb: no such directory: nodir\n"},
+       "quelvarn: cannot write nodir/o.pdb: no such directory: nodir; run_o.mtz is not written\n"},
       {{"-mtzout-wrk", "nodir/o.mtz", "-pdbout-wrk", "run_o.pdb"},
-       "quelvarn: cannot write nodir/o.mtz: no such directory: nodir\n"},
+       "quelvarn: cannot write nodir/o.mtz: no such directory: nodir; run_o.pdb is not written\n"},
       {{"-pdbout-wrk", "run_ro.pdb"}, "quelvarn: cannot write run_ro.pdb: "},
       {{"-pdbout-wrk", "/dev/null"}, "quelvarn: cannot write /dev/null: not a regular file\n"},
       {{"-mtzout-wrk", "."}, "quelvarn: cannot write .: not a regular file\n"},
@@ -353,7 +354,8 @@ TEST(Run, Executable) {
   EXPECT_EQ(run(against_1rx2("wrk_7mm1.mtz", "wrk_7mm1.pdb", calculated,
                              {"-mtzout-wrk", "run_exe.mtz", "-pdbout-wrk", "nodir/o.pdb"})),
             2);
-  EXPECT_NE(out.find("\nquelvarn: cannot write nodir/o.pdb: no such directory: nodir\n"),
+  EXPECT_NE(out.find("\nquelvarn: cannot write nodir/o.pdb: no such directory: nodir; "
+                     "run_exe.mtz is not written\n"),
             std::string::npos)
       << out;
   EXPECT_FALSE(std::ifstream("run_exe.mtz").good());

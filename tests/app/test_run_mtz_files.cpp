@@ -1,6 +1,7 @@
 // MTZ files the program must refuse or must copy faithfully, run through the
 // built executable: a refused run ends with status 2 and one message line
 // naming the file, never a signal, and leaves no output or temporary file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -345,28 +347,80 @@ TEST(RunMtzFiles, ASignalLeavesNoTemporary) {
   }
 }
 
+// Standard output that does not take the report: on a full disk the run
+// fails once its outputs are in place, saying so; a pipe closed early
+// (| head -c1) ends the run by SIGPIPE, as it ends other programs, with
+// both outputs as they were or both whole (the signal waits while they are
+// put in place). Whole is what a run to a working standard output writes,
+// but for the time the MTZ output stamps on its columns.
+TEST(RunMtzFiles, AReportNotTakenLeavesTheOutputsWhole) {
+  const auto args = [](const std::string& mtz, const std::string& pdb) {
+    return against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated,
+                        {"-mtzout-wrk", mtz, "-pdbout-wrk", pdb});
+  };
+  const auto unstamped = [](const std::string& path) {
+    static const std::regex stamp("CREATED_[0-9/]{10}_[0-9:]{8}");
+    return std::regex_replace(read_bytes(path), stamp, "CREATED");
+  };
+  const Scratch_dir reference;
+  const std::string ref_mtz = reference.file("o.mtz"), ref_pdb = reference.file("o.pdb");
+  ASSERT_EQ(quelvarn_exe(args(ref_mtz, ref_pdb)).status, 0);
+  const mtz_testing::Raw_mtz in(fixture_path("sm_1dur.mtz")), written(ref_mtz);
+  ASSERT_TRUE(written.get() != nullptr);
+  EXPECT_EQ(written.nref(), in.nref());
+  EXPECT_GT(lines_with(read_bytes(ref_pdb), "ATOM  "), 100);
+  const std::string whole = unstamped(ref_mtz) + "|" + read_bytes(ref_pdb);
+  // The command's prefix, its status, and its messages (%m and %p the outputs).
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"sh -c '\"$@\" >/dev/full' sh ", 2,
+       "quelvarn: cannot write the report to standard output; already replaced: %m, %p\n"},
+      {"bash -c '\"$@\" | head -c1 >/dev/null; exit ${PIPESTATUS[0]}' bash ", 128 + SIGPIPE,
+       ""}};
+  for (const auto& [prefix, status, message] : cases) {
+    SCOPED_TRACE(prefix);
+    const Scratch_dir dir;
+    const std::string mtz = write_bytes(dir.file("o.mtz"), "old"),
+                      pdb = write_bytes(dir.file("o.pdb"), "old");
+    const Result r = quelvarn_exe(args(mtz, pdb), prefix, Streams::err);
+    std::string said = message;
+    for (const auto& [mark, path] : {std::pair{"%m", mtz}, {"%p", pdb}})
+      if (const std::size_t at = said.find(mark); at != std::string::npos)
+        said.replace(at, 2, path);
+    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.out, said);
+    const std::string now = unstamped(mtz) + "|" + read_bytes(pdb);
+    EXPECT_TRUE(now == whole || (status != 2 && now == "old|old")) << now.substr(0, 16);
+    EXPECT_EQ(entries(dir), (std::set<std::string>{"o.mtz", "o.pdb"}));
+  }
+}
+
 // Writes of the outputs that fail (a seccomp filter fails the call): the
 // MTZ output's first write, its 8-byte stamp, of which the library tells
 // only on the console before it goes on, for a new output, one replaced
-// and one rewritten in place (a second name); or every link, which both
-// new outputs need to be put in place, and their new content to be kept.
-// The run fails naming the output, the old file stays whole under both
-// names, nothing is left beside it, and the message says what became of
-// each output's new content.
+// and one rewritten in place (a second name); the opening of the
+// coordinate output's new content to write it, the MTZ output's held; or
+// every link, which both new outputs need to be put in place, and their new
+// content to be kept. The run fails naming the output, the old file stays
+// whole under both names, nothing is left beside it, and the message says
+// what became of each output and its new content.
 TEST(RunMtzFiles, FailedWritesOfTheOutputsAreNamed) {
-  enum Fault { stamp, links };
+  enum Fault { stamp, model_open, links };
   enum Old { none, one_name, two_names };
   // The fault, what stands at the MTZ output's name, whether a coordinate
-  // output is written too, and what follows the output's name in the
-  // message (%d the folder, %p the coordinate output).
+  // output is written too, and the message after "cannot write " (%m the
+  // MTZ output, %p the coordinate output, %d their folder).
   const std::vector<std::tuple<Fault, Old, bool, std::string>> cases = {
-      {stamp, none, false, ": writing its new content in %d failed"},
+      {stamp, none, false, "%m: writing its new content in %d failed"},
       {stamp, one_name, false,
-       ": writing its new content in %d failed; the file is left as it was"},
+       "%m: writing its new content in %d failed; the file is left as it was"},
       {stamp, two_names, false,
-       ": writing its new content in %d failed; the file is left as it was"},
+       "%m: writing its new content in %d failed; the file is left as it was"},
+      {stamp, one_name, true,
+       "%m: writing its new content in %d failed; the file is left as it was; %p is not written"},
+      {model_open, one_name, true,
+       "%p: writing its new content in %d failed: input/output error; %m is left as it was"},
       {links, none, true,
-       ": no space left on device; the new content is lost: no space left on device; %p is not "
+       "%m: no space left on device; the new content is lost: no space left on device; %p is not "
        "written, its new content lost: no space left on device"}};
   for (const auto& [fault, old, pdb_too, said] : cases) {
     SCOPED_TRACE(std::to_string(fault) + " " + std::to_string(old));
@@ -387,14 +441,23 @@ TEST(RunMtzFiles, FailedWritesOfTheOutputsAreNamed) {
                                 BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 8, 0, 1),
                                 BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSPC),
                                 BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-      if (fault == stamp ? !vantrel_testing::with_filter(on_stamp, 6)
-                         : !vantrel_testing::failing_call(SYS_linkat, ENOSPC))
+      // The coordinate writer's is the run's only open with these flags.
+      sock_filter on_model_open[] = {
+          BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_openat, 0, 3),
+          BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])),
+          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, O_WRONLY | O_TRUNC | O_CLOEXEC, 0, 1),
+          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
+      if (fault == stamp        ? !vantrel_testing::with_filter(on_stamp, 6)
+          : fault == model_open ? !vantrel_testing::with_filter(on_model_open, 6)
+                                : !vantrel_testing::failing_call(SYS_linkat, ENOSPC))
         return std::string("no filter");
       const Result r = quelvarn(against_1rx2("sm_1dur.mtz", "sm_1dur.pdb", calculated, more));
       return std::to_string(r.status) + " " + r.messages;
     });
-    std::string message = "quelvarn: cannot write " + mtz + said;
-    for (const auto& [mark, path] : {std::pair{"%d", dir.path()}, {"%p", pdb}})
+    std::string message = "quelvarn: cannot write " + said;
+    for (const auto& [mark, path] : {std::pair{"%d", dir.path()}, {"%m", mtz}, {"%p", pdb}})
       if (const std::size_t at = message.find(mark); at != std::string::npos)
         message.replace(at, 2, path);
     ASSERT_NE(seen, "no filter");

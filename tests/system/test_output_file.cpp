@@ -586,6 +586,51 @@ TEST(OutputFile, NoUserGainsAccess) {
       EXPECT_EQ(access_of(file, users[u].first, users[u].second) & ~had[u], 0u)
           << "user " << users[u].first << " had " << had[u];
   }
+  // Run by root over another user's file (2001:3000, 0640, u:2002:r): a
+  // failure to read its list or give the new file its owner or list fails
+  // the output, the file left whole with its owner, mode and list, and
+  // nothing left beside it; a call refused (EPERM) gives the narrower
+  // access instead: the new file root's, or without the list, its named
+  // user falling to the others.
+  const std::string theirs = acl(6, 2002, 4, 4, 4, 0),
+                    cannot_give =
+                        "its new content cannot be given the file's owner, group, "
+                        "permissions and access list: ";
+  // The call that fails, its error; why the output fails, and the file's
+  // mode, owner, group and list after.
+  const std::vector<std::tuple<unsigned, unsigned, std::string, std::vector<unsigned>, std::string>>
+      faults = {{SYS_fsetxattr, ENOSPC, "no space left on device", {0640, 2001, 3000}, theirs},
+                {SYS_fsetxattr, EIO, "input/output error", {0640, 2001, 3000}, theirs},
+                {SYS_fchown, EIO, "input/output error", {0640, 2001, 3000}, theirs},
+                {SYS_getxattr, EIO, "input/output error", {0640, 2001, 3000}, theirs},
+                {SYS_fchown, EPERM, "", {0640, 0, 0}, acl(6, 2002, 4, 0, 4, 0)},
+                {SYS_fsetxattr, EPERM, "", {0640, 2001, 3000}, ""}};
+  dir.write("open/theirs", "old");
+  const std::vector<std::string> in_open = entries_of(dir.file("open"));
+  for (const auto& [nr, error, why, after, list_after] : faults) {
+    SCOPED_TRACE(std::to_string(nr) + " " + std::to_string(error));
+    const std::string file = dir.write("open/theirs", "old");
+    ASSERT_TRUE(chown(file.c_str(), 2001, 3000) == 0 && chmod(file.c_str(), 0640) == 0 &&
+                setxattr(file.c_str(), acl_access, theirs.data(), theirs.size(), 0) == 0);
+    const std::string seen = in_child([&, nr = nr, error = error] {
+      return failing_call(nr, error) ? put(file, "new") : "no filter";
+    });
+    EXPECT_EQ(seen, why.empty() ? "no error"
+                                : "T: cannot write " + file + ": " + cannot_give + why +
+                                      "; the file is left as it was");
+    EXPECT_EQ(read_bytes(file), why.empty() ? "new" : "old");
+    EXPECT_EQ(mode_and_owner(file), after);
+    EXPECT_EQ(acl_of(file), list_after);
+    EXPECT_EQ(entries_of(dir.file("open")), in_open);
+  }
+  // So for a new file that cannot be given its folder's default list.
+  const std::string refused = shared + "/refused";
+  EXPECT_EQ(in_child([&] { return failing_call(SYS_fsetxattr, EIO) ? put(refused, "new") : ""; }),
+            "T: cannot write " + refused +
+                ": its new content cannot be given the access a file made in its folder gets: "
+                "input/output error");
+  EXPECT_EQ(entries_of(shared), (std::vector<std::string>{"fresh", "kept"}));
+
   // Where the list cannot be set (root in a user namespace that has no id
   // for the user it names), the group and others get no more than that user.
   const std::string file = dir.write("open/unnamed", "old"), list = acl(6, 1240, 4, 6, 6, 6);
@@ -788,7 +833,7 @@ TEST(OutputFile, WhatAnotherUserPutsAtTheNameIsReplacedNotFollowed) {
        true,
        second_name,
        "the file has another name, and the sticky bit of its folder %s keeps it from being "
-       "replaced (which would break the link)",
+       "replaced (which would break the link); %s/first.mtz is not written",
        "old",
        {0666, 0, 0}}};
   for (const auto& c : cases) {
@@ -1011,6 +1056,28 @@ TEST(OutputFile, InPlaceWritersTakeTurns) {
                       ": another process holds a lock on it (waited 0 s); the file is left as it "
                       "was");
   EXPECT_EQ(read_bytes(target), content);
+
+  // Where every lock call fails for another cause (ENOLCK, as on NFS
+  // without a lock service; EIO), no lock is waited for: one warning says
+  // what failed, and the file is rewritten unlocked.
+  for (const auto& [error, why] :
+       {std::pair{ENOLCK, "no locks available"}, {EIO, "input/output error"}}) {
+    const std::string seen = in_child([&, error = error] {
+      if (!failing_call(SYS_flock, unsigned(error))) return std::string("no filter");
+      const Quiet_messages quiet;
+      Pending_outputs pending("W: write error");
+      pending.add(target);
+      pending.begin();
+      Output_file out(target, "W", &pending);
+      out.write("unlocked");
+      out.commit();
+      pending.put_in_place();  // a failure ends the child
+      return quiet.text();
+    });
+    EXPECT_EQ(seen, "W: warning: cannot lock " + target + ": " + why +
+                        "; it is rewritten in place without a lock\n");
+    EXPECT_EQ(read_bytes(target), "unlocked");
+  }
 }
 
 // Run as root with umask 002: a new file in a set-group-ID folder of
@@ -1290,36 +1357,39 @@ TEST(OutputFile, AMovedPrivateFolderIsNeverNamed) {
   }
 }
 
-// Outputs put in place together: a signal that ends the process, sent
-// right after the first link, waits until the second is in place; the
-// folder is flushed (fsync) once the outputs are there.
+// Outputs put in place together: a signal that ends the process (SIGPIPE
+// too, as a reader of its standard output gone sends it), sent right
+// after the first link, waits until the second is in place; the folder is
+// flushed (fsync) once the outputs are there.
 TEST(OutputFile, OutputsArePutInPlaceWhole) {
-  Scratch_dir dir;
-  const std::string a = dir.write("a", "old"), b = dir.file("b");
-  int renames = 0;
-  bool flushed = false;
-  const auto step = [&](const pid_t pid, const long long nr, const bool exit,
-                        const long long value) {
-    // a's content is linked under a hidden name and renamed over a; b's,
-    // new, is linked to b.
-    const bool placing = nr == SYS_renameat2 || nr == SYS_renameat || nr == SYS_linkat;
-    if (exit && value == 0 && placing && ++renames == 1) kill(pid, SIGTERM);
-    flushed =
-        flushed ||
-        (!exit && nr == SYS_fsync && renames == 3 &&
-         link_text("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(value)) == dir.path());
-  };
-  const int status = traced(
-      [&] {
-        Pending_outputs pending("T");
-        put(a, "new a", &pending);
-        put(b, "new b", &pending);
-        pending.put_in_place();
-      },
-      step);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-  EXPECT_EQ(renames, 3);
-  EXPECT_TRUE(flushed);
-  EXPECT_EQ(read_bytes(a) + read_bytes(b), "new anew b");
-  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a", "b"}));
+  for (const int sig : {SIGTERM, SIGPIPE}) {
+    SCOPED_TRACE(sig);
+    Scratch_dir dir;
+    const std::string a = dir.write("a", "old"), b = dir.file("b");
+    int renames = 0;
+    bool flushed = false;
+    const auto step = [&](const pid_t pid, const long long nr, const bool exit,
+                          const long long value) {
+      // a's content is linked under a hidden name and renamed over a; b's,
+      // new, is linked to b.
+      const bool placing = nr == SYS_renameat2 || nr == SYS_renameat || nr == SYS_linkat;
+      if (exit && value == 0 && placing && ++renames == 1) kill(pid, sig);
+      flushed = flushed || (!exit && nr == SYS_fsync && renames == 3 &&
+                            link_text("/proc/" + std::to_string(pid) + "/fd/" +
+                                      std::to_string(value)) == dir.path());
+    };
+    const int status = traced(
+        [&] {
+          Pending_outputs pending("T");
+          put(a, "new a", &pending);
+          put(b, "new b", &pending);
+          pending.put_in_place();
+        },
+        step);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(renames, 3);
+    EXPECT_TRUE(flushed);
+    EXPECT_EQ(read_bytes(a) + read_bytes(b), "new anew b");
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a", "b"}));
+  }
 }
