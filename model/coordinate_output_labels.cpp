@@ -54,8 +54,9 @@ bool is_water(const String& name) {
 // nucleotide's O3' (O3* in older files) to the next one's phosphorus (never
 // another oxygen: phosphates of sugars and lipids are no nucleic acid).
 // Each end of a residue is the atom a standard residue uses there; only a
-// residue without an atom of that name (a chromophore, a linker) offers any
-// other nitrogen, phosphorus or carbon there, so a sugar on a modified
+// residue without an atom of that name (a chromophore, a linker) offers
+// every other nitrogen, phosphorus or carbon there, wherever it lists
+// them (a chromophore's C3 after its CA1), so a sugar on a modified
 // asparagine's ND2 is no part of the chain. Hydrogens and metals never are.
 // A bond is taken within 1.5 times its length (1.33 and 1.61 A): a
 // stretched bond of a poor model stays under that, and atoms that are not
@@ -121,8 +122,10 @@ std::vector<std::pair<const mmdb::Atom*, int>> bond_ends_of(mmdb::Residue* resid
           other.emplace_back(atom, e);
       }
   }
+  const std::size_t by_name = named.size();
   for (const auto& [atom, e] : other)
-    if (std::none_of(named.begin(), named.end(), [e = e](const auto& n) { return n.second == e; }))
+    if (std::none_of(named.begin(), named.begin() + by_name,
+                     [e = e](const auto& n) { return n.second == e; }))
       named.emplace_back(atom, e);
   return named;
 }
