@@ -62,13 +62,21 @@ String output_id_fault(mmdb::Manager& mmdb, const bool pdb) {
                   &atom_id = *cif_limit("auth_atom_id"), &alt_id = *cif_limit("label_alt_id"),
                   &element = *cif_limit("type_symbol");
   char id[id_buffer_size];
-  // A chain's and a residue's ids are checked once, at their first atom.
+  // A model's number, and a chain's and a residue's ids, are checked once,
+  // at their first atom.
+  const mmdb::Model* last_model = nullptr;
   const mmdb::Chain* last_chain = nullptr;
   const mmdb::Residue* last_residue = nullptr;
   for_each_atom(mmdb, [&](mmdb::Atom* atom) {
     if (!fault.empty()) return;
     mmdb::Residue* residue = atom->GetResidue();
     mmdb::Chain* chain = atom->GetChain();
+    mmdb::Model* model = atom->GetModel();
+    // The library numbers models from 1; MODEL has columns 11-14 for it.
+    if (pdb && model && model != last_model && model->GetSerNum() > 9999)
+      refuse("the model number " + String(model->GetSerNum()) +
+             " is outside 1 to 9999, which the PDB form holds");
+    last_model = model;
     if (chain && chain != last_chain) check(chain->GetChainID(), chain_id, 2);
     last_chain = chain;
     if (residue && residue != last_residue) {

@@ -18,7 +18,8 @@ namespace vantrel::mmdb_internal {
 //! whole: a PDB record has fixed columns for each, and the library's mmCIF
 //! reader fixed buffers (cif_limit); the library would cut them silently
 //! or write a file it cannot read back. Numbers of a PDB record must fit
-//! its columns too; a residue number past 9999 is written in hybrid-36
+//! its columns too (a model number past 9999 would lose its last digit);
+//! a residue number past 9999 is written in hybrid-36
 //! ("A000" is 10000, "zzzz" 2436111), which the library reads back, but
 //! without its insertion code (two residues 10000A and 10000B would read
 //! as one number twice), and one below -999 as "****".

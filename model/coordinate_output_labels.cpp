@@ -54,8 +54,9 @@ bool is_water(const String& name) {
 // nucleotide's O3' (O3* in older files) to the next one's phosphorus (never
 // another oxygen: phosphates of sugars and lipids are no nucleic acid).
 // Each end of a residue is the atom a standard residue uses there; only a
-// residue without an atom of that name (a chromophore, a linker) offers any
-// other nitrogen, phosphorus or carbon there, so a sugar on a modified
+// residue without an atom of that name (a chromophore, a linker) offers
+// every other nitrogen, phosphorus or carbon there, wherever it lists
+// them (a chromophore's C3 after its CA1), so a sugar on a modified
 // asparagine's ND2 is no part of the chain. Hydrogens and metals never are.
 // A bond is taken within 1.5 times its length (1.33 and 1.61 A): a
 // stretched bond of a poor model stays under that, and atoms that are not
@@ -121,83 +122,195 @@ std::vector<std::pair<const mmdb::Atom*, int>> bond_ends_of(mmdb::Residue* resid
           other.emplace_back(atom, e);
       }
   }
+  const std::size_t by_name = named.size();
   for (const auto& [atom, e] : other)
-    if (std::none_of(named.begin(), named.end(), [e = e](const auto& n) { return n.second == e; }))
+    if (std::none_of(named.begin(), named.begin() + by_name,
+                     [e = e](const auto& n) { return n.second == e; }))
       named.emplace_back(atom, e);
   return named;
 }
 
 // The backbone bonds that residues of a chain could make: next[r] holds
-// the residues whose start an end of residue r bonds, in table order, and
-// previous[r] those bonded the other way. Two residues bonded each way (an
-// overlap of two sugars, each one's C by the other's N) are bonded
-// neither way.
+// the residues whose start an end of residue r bonds, and previous[r]
+// those bonded the other way, each list ascending. Two residues bonded
+// each way (an overlap of two sugars, each one's C by the other's N) are
+// bonded neither way.
 struct Links {
   std::vector<std::vector<int>> next, previous;
 };
+// True when the ascending list holds r.
 bool holds(const std::vector<int>& residues, const int r) {
-  return std::find(residues.begin(), residues.end(), r) != residues.end();
+  return std::binary_search(residues.begin(), residues.end(), r);
 }
-// The backbone bonds between the residues of a chain marked in, wherever
-// the file puts them. The bonds' atoms are sorted by the cubic cell they
-// lie in, as wide as the longest bond, and each C or O looks only at the N
-// and P atoms of the 27 cells around its own: the search costs the sorts
-// and about as much again as the chain's atoms.
-Links backbone_links(const std::vector<mmdb::Residue*>& residues, const std::vector<bool>& in) {
-  const double width = *std::max_element(std::begin(longest_bond), std::end(longest_bond));
-  // A cell as one number: its indices along x, y and z in 21 bits each, z
-  // last, so that the cells along z from one are a run of numbers.
-  // Positions far beyond any crystal share cells rather than overflow.
-  constexpr long long offset = 1LL << 20;
-  const auto index = [width](const double v) {
-    return (long long)std::floor(std::clamp(v / width, 2.0 - offset, offset - 2.0)) + offset;
-  };
-  const auto cell = [](const long long x, const long long y, const long long z) {
-    return (x << 42) | (y << 21) | z;
-  };
-  struct End {
-    long long cell;
-    const mmdb::Atom* atom;
-    int residue, end;
-    bool operator<(const End& other) const { return cell < other.cell; }
-  };
-  std::vector<End> starts, ends;  // the carbons and oxygens, the nitrogens and phosphorus
-  for (int r = 0; r < int(residues.size()); ++r) {
-    if (!in[r]) continue;
-    for (const auto& [atom, end] : bond_ends_of(residues[r]))
-      (end % 2 == 0 ? starts : ends)
-          .push_back({cell(index(atom->x), index(atom->y), index(atom->z)), atom, r, end});
-  }
-  // For each of the 9 columns of cells beside and on a start's, the starts
-  // and ends in order of their cells: the run of ends in the 3 cells of
-  // that column around a start moves on with the start.
-  std::sort(starts.begin(), starts.end());
-  std::sort(ends.begin(), ends.end());
-  Links links{std::vector<std::vector<int>>(residues.size()),
-              std::vector<std::vector<int>>(residues.size())};
-  for (int i = 0; i < 9; ++i) {
-    const long long column = cell(i % 3, i / 3, 0) - cell(1, 1, 0);
-    auto first = ends.begin();
-    for (const End& from : starts) {
-      const long long low = from.cell + column - 1, high = low + 2;
-      while (first != ends.end() && first->cell < low) ++first;
-      const double longest = longest_bond[from.end / 2];
-      for (auto to = first; to != ends.end() && to->cell <= high; ++to) {
-        if (to->end != from.end + 1 || to->residue == from.residue) continue;
-        const double dx = from.atom->x - to->atom->x, dy = from.atom->y - to->atom->y,
-                     dz = from.atom->z - to->atom->z;
-        if (dx * dx + dy * dy + dz * dz <= longest * longest &&
-            !holds(links.next[from.residue], to->residue))
-          links.next[from.residue].push_back(to->residue);
-      }
+
+// A box along the axes, empty until it holds a point.
+struct Box {
+  double low[3] = {INFINITY, INFINITY, INFINITY}, high[3] = {-INFINITY, -INFINITY, -INFINITY};
+  void add(const Box& box) {
+    for (int a = 0; a < 3; ++a) {
+      low[a] = std::min(low[a], box.low[a]);
+      high[a] = std::max(high[a], box.high[a]);
     }
   }
-  const std::vector<std::vector<int>> found = links.next;
+  void add(const Vec3<>& p) { add(Box{{p[0], p[1], p[2]}, {p[0], p[1], p[2]}}); }
+  bool empty() const { return low[0] > high[0]; }
+  // The squared distances from p to the box's nearest and farthest points
+  // (infinite for an empty box).
+  double nearest(const Vec3<>& p) const {
+    double sum = 0;
+    for (int a = 0; a < 3; ++a) {
+      const double d = std::max({low[a] - p[a], p[a] - high[a], 0.0});
+      sum += d * d;
+    }
+    return sum;
+  }
+  double farthest(const Vec3<>& p) const {
+    double sum = 0;
+    for (int a = 0; a < 3; ++a) {
+      const double d = std::max(p[a] - low[a], high[a] - p[a]);
+      sum += d * d;
+    }
+    return sum;
+  }
+};
+
+// The atoms at which the residues marked in can be bonded into a chain
+// (bond_ends_of), residue by residue.
+struct Bond_atoms {
+  struct Atom {
+    Vec3<> at;
+    int residue, end;  // end: the place in bond_ends
+  };
+  std::vector<Atom> atoms;
+  std::vector<int> first;  // residue r's atoms are atoms[first[r]] to atoms[first[r + 1] - 1]
+
+  Bond_atoms(const std::vector<mmdb::Residue*>& residues, const std::vector<bool>& in)
+      : first(residues.size() + 1) {
+    for (std::size_t r = 0; r < residues.size(); ++r) {
+      first[r] = int(atoms.size());
+      if (in[r])
+        for (const auto& [atom, end] : bond_ends_of(residues[r]))
+          atoms.push_back({Vec3<>(atom->x, atom->y, atom->z), int(r), end});
+    }
+    first.back() = int(atoms.size());
+  }
+  // True when the atoms are a bond's end and start (a C and an N, an O3'
+  // and a P) within its length.
+  static bool bonded(const Atom& end, const Atom& start) {
+    const double longest = longest_bond[end.end / 2];
+    return end.end % 2 == 0 && start.end == end.end + 1 &&
+           Vec3<>::dot(end.at - start.at, end.at - start.at) <= longest * longest;
+  }
+  // True when an end of residue s bonds the start of residue r.
+  bool bonds(const int s, const int r) const {
+    for (int i = first[s]; i < first[s + 1]; ++i)
+      for (int j = first[r]; j < first[r + 1]; ++j)
+        if (bonded(atoms[i], atoms[j])) return true;
+    return false;
+  }
+};
+
+// The atoms of one kind of residue start (N, or P) in a tree of boxes,
+// each box halved across its widest side, so that a search for those
+// within a bond of an end's atom looks at about the logarithm of their
+// number. Each box knows the box of its residues' ends of that bond (C,
+// or O3') where every one of them has one: when those all lie within a
+// bond of the searching residue's start, each residue there bonds it each
+// way, and so neither way, and the search skips the whole box. A crowd of
+// residues (unplaced atoms all put at one point) then costs what its
+// bonds cost, not the square of its residues.
+class Start_tree {
+ public:
+  Start_tree(const Bond_atoms& atoms, const int start) : atoms_(atoms), start_(start) {
+    const int n = int(atoms.first.size()) - 1;
+    ends_.resize(n);
+    for (const Bond_atoms::Atom& atom : atoms.atoms)
+      if (atom.end == start - 1) ends_[atom.residue].add(atom.at);
+    for (int i = 0; i < int(atoms.atoms.size()); ++i)
+      if (atoms.atoms[i].end == start) order_.push_back(i);
+    build(0, int(order_.size()));
+  }
+
+  // Adds to next the residues other than from's whose start atoms of this
+  // kind from (an end of its residue) bonds, where no end of theirs bonds
+  // a start of from's residue.
+  void search(const Bond_atoms::Atom& from, std::vector<int>& next) const { search(0, from, next); }
+
+ private:
+  struct Node {
+    Box at, ends;      // its atoms; its residues' ends of this bond
+    bool every_end;    // whether each of its residues has such an end
+    int begin, count;  // its atoms: order_[begin] on
+    int halves[2];     // the nodes of its two halves; -1 for a leaf
+  };
+
+  int build(const int begin, const int count) {
+    Node node{{}, {}, true, begin, count, {-1, -1}};
+    for (int i = begin; i < begin + count; ++i) {
+      const Bond_atoms::Atom& atom = atoms_.atoms[order_[i]];
+      node.at.add(atom.at);
+      node.ends.add(ends_[atom.residue]);
+      node.every_end = node.every_end && !ends_[atom.residue].empty();
+    }
+    const int made = int(nodes_.size());
+    nodes_.push_back(node);
+    if (count <= 8) return made;
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+      if (node.at.high[a] - node.at.low[a] > node.at.high[axis] - node.at.low[axis]) axis = a;
+    const auto first = order_.begin() + begin;
+    std::nth_element(first, first + count / 2, first + count, [&](const int i, const int j) {
+      return atoms_.atoms[i].at[axis] < atoms_.atoms[j].at[axis];
+    });
+    const int low = build(begin, count / 2), high = build(begin + count / 2, count - count / 2);
+    nodes_[made].halves[0] = low;
+    nodes_[made].halves[1] = high;
+    return made;
+  }
+
+  void search(const int n, const Bond_atoms::Atom& from, std::vector<int>& next) const {
+    const Node& node = nodes_[n];
+    const double longest = longest_bond[from.end / 2], reach = longest * longest;
+    if (node.at.nearest(from.at) > reach) return;
+    if (node.every_end)
+      for (int i = atoms_.first[from.residue]; i < atoms_.first[from.residue + 1]; ++i)
+        if (atoms_.atoms[i].end == start_ && node.ends.farthest(atoms_.atoms[i].at) <= reach)
+          return;
+    if (node.halves[0] < 0) {
+      for (int i = node.begin; i < node.begin + node.count; ++i) {
+        const Bond_atoms::Atom& to = atoms_.atoms[order_[i]];
+        if (to.residue != from.residue && Bond_atoms::bonded(from, to) &&
+            !atoms_.bonds(to.residue, from.residue))
+          next.push_back(to.residue);
+      }
+      return;
+    }
+    for (const int half : node.halves) search(half, from, next);
+  }
+
+  const Bond_atoms& atoms_;
+  const int start_;          // the place in bond_ends of the starts held
+  std::vector<Box> ends_;    // by residue: its ends that bond such starts
+  std::vector<int> order_;   // the starts held, as places in atoms_, in node order
+  std::vector<Node> nodes_;  // the first the whole
+};
+
+// The backbone bonds between the residues of a chain marked in, wherever
+// the file puts them, each end's atom searching the starts' tree of its
+// bond (Start_tree).
+Links backbone_links(const std::vector<mmdb::Residue*>& residues, const std::vector<bool>& in) {
+  const Bond_atoms atoms(residues, in);
+  Links links{std::vector<std::vector<int>>(residues.size()),
+              std::vector<std::vector<int>>(residues.size())};
+  for (const int start : {1, 3}) {  // N, then P
+    const Start_tree tree(atoms, start);
+    for (const Bond_atoms::Atom& atom : atoms.atoms)
+      if (atom.end == start - 1) tree.search(atom, links.next[atom.residue]);
+  }
   for (int r = 0; r < int(residues.size()); ++r) {
     std::vector<int>& next = links.next[r];
-    next.erase(std::remove_if(next.begin(), next.end(), [&](int s) { return holds(found[s], r); }),
-               next.end());
     std::sort(next.begin(), next.end());
+    next.erase(std::unique(next.begin(), next.end()), next.end());
     for (const int s : next) links.previous[s].push_back(r);
   }
   return links;

@@ -76,9 +76,9 @@ class Pending_outputs;
   the file in place), then refuses a model whose identifiers or numbers the
   form cannot hold. Both forms: only printable ASCII. PDB: chain 2,
   residue name 3, insertion code 1, atom name 4, alternate location 1,
-  element 2 characters, residue numbers -999 to 2436111 (hybrid-36 past
-  9999, where no insertion code is written), the widths of its number
-  columns. mmCIF: the reader's limits above, and no value starting with
+  element 2 characters, model numbers up to 9999, residue numbers -999 to
+  2436111 (hybrid-36 past 9999, where no insertion code is written), the
+  widths of its number columns. mmCIF: the reader's limits above, and no value starting with
   "_", "#", "$" or ";" or with a reserved word (data_, loop_, save_,
   global_, stop_, in any case); quotes are written, and anisotropic rows
   only for atoms with anisotropic U. The whole file is

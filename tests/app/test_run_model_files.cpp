@@ -100,7 +100,15 @@ TEST(RunModelFiles, DamagedWorkModelsAreRefused) {
        "quelvarn: -pdbout-wrk " + dir.file("out.pdb") + ": the work model " +
            dir.file("four_chars.cif") +
            " does not fit the PDB form: the chain id \"ABC1\" is longer than 2 characters, more "
-           "than the PDB form holds; a name ending in .cif or .mmcif writes mmCIF"}};
+           "than the PDB form holds; a name ending in .cif or .mmcif writes mmCIF"},
+      {dir.write("model_10000.cif",
+                 damaged_files::cif_with_rows(
+                     "sm_1dur.cif", 21, [](std::vector<std::string>& w) { w[20] = "10000"; })),
+       {"-pdbout-wrk", dir.file("out.pdb")},
+       "quelvarn: -pdbout-wrk " + dir.file("out.pdb") + ": the work model " +
+           dir.file("model_10000.cif") +
+           " does not fit the PDB form: the model number 10000 is outside 1 to 9999, which the "
+           "PDB form holds; a name ending in .cif or .mmcif writes mmCIF"}};
   const std::vector<std::string> inputs = dir.entries();
   for (const auto& [model, more, message] : cases) {
     SCOPED_TRACE(message);

@@ -772,6 +772,102 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
   }
 }
 
+// A residue without an atom of the backbone's name bonds through any atom
+// of its element, wherever the file lists it: a cap LIG 0 whose second
+// carbon lies 1.33 A from GLY 1's N heads the polymer as when it is its first.
+TEST(CoordinateFiles, ResiduesWithoutBackboneNamesBondThroughAnyAtom) {
+  const model_testing::Scratch scratch;
+  for (const double first : {-5.0, -1.33}) {  // the first carbon's x; the other's is the rest
+    const std::vector<std::tuple<const char*, int, std::vector<std::pair<const char*, double>>>>
+        residues = {{"LIG", 0, {{"C1", first}, {"C2", first == -5 ? -1.33 : -5}}},
+                    {"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.45}}},
+                    {"GLY", 2, {{"N", 3.78}, {"CA", 5.23}, {"C", 6.23}}}};
+    MPolymer chain;
+    chain.set_id("A");
+    for (const auto& [type, number, atoms] : residues) {
+      MMonomer residue;
+      residue.set_type(type);
+      residue.set_seqnum(number, "");
+      for (const auto& [name, x] : atoms) {
+        MAtom atom(Atom::null());
+        atom.set_name(name, "");
+        atom.set_element(String(name).substr(0, 1));
+        atom.set_coord_orth(Coord_orth(x, 0, 0));
+        atom.set_occupancy(1);
+        atom.set_u_iso(0.25);
+        residue.insert(atom, -1);
+      }
+      chain.insert(residue, -1);
+    }
+    MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(40, 40, 40, 90, 90, 90)));
+    mol.insert(chain, -1);
+    MMDBfile file;
+    file.export_minimol(mol);
+    file.write_file(scratch.path("cap.cif"), MMDBManager::CIF);
+    std::vector<std::string> rows =
+        atom_rows(scratch.path("cap.cif"), {"label_comp_id", "label_seq_id", "label_asym_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, (std::vector<std::string>{"LIG 1 A ", "GLY 2 A ", "GLY 3 A "})) << first;
+  }
+}
+
+// A chain whose atoms crowd one point, as when a model's unplaced atoms all
+// sit at the origin: 60 glycines numbered 1, 3 ... 119, every atom within
+// 0.5 A of one point, so that each C lies within a bond of each N. Two
+// residues bonded each way are bonded neither way: the crowd holds no bond,
+// and label_seq_id steps by the numbers. A residue whose C alone lies 10 A
+// away is bonded one way from each other residue, and so continues the one
+// before it; one whose N alone lies away is continued by the one after it.
+// A cap NH2 121 in the crowd, without a C, is bonded from each glycine one
+// way, and continues 119.
+TEST(CoordinateFiles, CrowdedResiduesBondedEachWayAreNotBonded) {
+  const model_testing::Scratch scratch;
+  // The residue whose atom moves away, that atom, and the first residue
+  // whose label_seq_id falls one behind its number (0 for none).
+  const std::vector<std::tuple<int, std::string, int>> cases = {
+      {0, "", 0}, {41, "C", 41}, {41, "N", 43}};
+  for (const auto& [moved, moved_atom, behind] : cases) {
+    MPolymer chain;
+    chain.set_id("A");
+    int k = 0;  // atoms made: a well-spread sequence in a cube of edge 0.56 A
+    const auto near = [&k](const double step) {
+      return 10 + 0.56 * (std::fmod(step * k, 1.0) - 0.5);
+    };
+    std::vector<std::string> expected;
+    for (int number = 1; number <= 121; number += 2) {
+      const bool cap = number == 121;
+      MMonomer residue;
+      residue.set_type(cap ? "NH2" : "GLY");
+      residue.set_seqnum(number, "");
+      for (const char* name : {"N", "CA", "C", "O"}) {
+        if (cap && name != std::string("N")) break;
+        const double x = near(0.6180339887) + (number == moved && moved_atom == name ? 10 : 0);
+        const Coord_orth at(x, near(0.7548776662), near(0.5698402910));
+        ++k;
+        MAtom atom(Atom::null());
+        atom.set_name(name, "");
+        atom.set_element(String(name).substr(0, 1));
+        atom.set_coord_orth(at);
+        atom.set_occupancy(1);
+        atom.set_u_iso(0.25);
+        residue.insert(atom, -1);
+      }
+      chain.insert(residue, -1);
+      const int label = number - (behind > 0 && number >= behind) - cap;
+      expected.push_back(std::to_string(number) + " " + std::to_string(label) + " ");
+    }
+    MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(40, 40, 40, 90, 90, 90)));
+    mol.insert(chain, -1);
+    MMDBfile file;
+    file.export_minimol(mol);
+    file.write_file(scratch.path("crowd.cif"), MMDBManager::CIF);
+    std::vector<std::string> rows =
+        atom_rows(scratch.path("crowd.cif"), {"auth_seq_id", "label_seq_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, expected) << moved << " " << moved_atom;
+  }
+}
+
 // A PDB file whose chain ends in a glycine bonded to nothing: after the
 // chain's TER record, or given as HETATM, it is a free ligand, written as
 // HETATM with labels of its own; as an ATOM record before TER it follows

@@ -481,6 +481,14 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
     m[0][2].set_seqnum(10000, "B");
   });
   const MiniMol too_low = changed([](MiniMol& m) { m[0][0].set_seqnum(-1000, ""); });
+  // A model numbered as an mmCIF file may number it: MODEL holds 4 digits.
+  const auto numbered = [&](const char* number) {
+    return changed([&](MiniMol& m) {
+      m.delete_property("CID");
+      m.set_property("CID", Property<String>(String("/") + number));
+    });
+  };
+  const MiniMol model_9999 = numbered("9999"), model_10000 = numbered("10000");
   const MiniMol tag_like = changed([](MiniMol& m) { m[0].set_id("_m"); });
   const MiniMol quoted = changed([](MiniMol& m) {
     m[0][0].set_type("A'B");
@@ -522,6 +530,10 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
       {&too_low, MMDBManager::PDB,
        "the residue number -1000 is outside -999 to 2436111, which the PDB form holds"},
       {&too_low, MMDBManager::CIF, ""},
+      {&model_9999, MMDBManager::PDB, ""},
+      {&model_10000, MMDBManager::PDB,
+       "the model number 10000 is outside 1 to 9999, which the PDB form holds"},
+      {&model_10000, MMDBManager::CIF, ""},
       {&tag_like, MMDBManager::CIF,
        "the chain id \"_m\" starts with \"_\", which the mmCIF form cannot hold"},
       {&tag_like, MMDBManager::PDB, ""},
