@@ -82,31 +82,6 @@ template <class F> std::string said(F&& operation) {
   return text;
 }
 
-// A system call made to fail with error: every call of it, or only those
-// whose third argument is size (a write of that many bytes).
-struct Failing {
-  unsigned nr, error;
-  long size = -1;
-};
-
-// Makes the calls given fail in this process: false where that cannot be
-// done.
-bool failing_calls(const std::vector<Failing>& calls) {
-  std::vector<sock_filter> filter;
-  for (const Failing& call : calls) {
-    const bool sized = call.size >= 0;
-    filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
-    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call.nr, 0, __u8(sized ? 3 : 1)));
-    if (sized) {  // the low half of the argument
-      filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])));
-      filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(call.size), 0, 1));
-    }
-    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | call.error));
-  }
-  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
-  return with_filter(filter.data(), (unsigned short)filter.size());
-}
-
 // put() in a child process run by a user who may not write the test's
 // folders (nobody, when the tests run as root), with $TMPDIR tmp and a file
 // size limit, its signal at the default, from the start or (late) for the
