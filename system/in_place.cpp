@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,10 +47,18 @@ Copy_in_place::~Copy_in_place() { System::close_fd(old_); }
 
 // The system call, not posix_fallocate: that one emulates a reservation by
 // reading the file, which a descriptor open for writing only cannot do.
-// fallocate reserves the holes too; a filesystem that writes every block
+// fallocate reserves the holes too, and with FALLOC_FL_KEEP_SIZE the room
+// past the end without moving it, so that a process killed before its copy
+// leaves the file's length as it was. A filesystem that writes every block
 // anew (btrfs) may still run out during the copy, which the reflink covers.
 int Copy_in_place::prepare(const int fd, const off_t old_size, const off_t size,
                            const std::initializer_list<int> folders) {
+  // The copy's writes are held to the file size limit wherever they land,
+  // within the old length too; a reservation that keeps the length is not.
+  struct rlimit limit;
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      rlim_t(size) > limit.rlim_cur)
+    return EFBIG;
   // The reflink's source must be open for reading: the file opened again.
   const int in = open(System::fd_path(fd).c_str(), O_RDONLY | O_CLOEXEC);
   for (const int folder : folders) {
@@ -61,7 +70,7 @@ int Copy_in_place::prepare(const int fd, const off_t old_size, const off_t size,
     if (error != EXDEV && error != EACCES && error != EPERM) break;  // no other folder helps
   }
   if (in >= 0) close(in);
-  if (size == 0 || fallocate(fd, 0, 0, size) == 0) return 0;
+  if (size == 0 || fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, size) == 0) return 0;
   const int error = errno;
   return error == EOPNOTSUPP || error == ENOSYS ? write_room(fd, old_size, size) : error;
 }
@@ -73,8 +82,10 @@ int Copy_in_place::copy(const int from, const int fd, off_t& copied) {
   for (ssize_t n; (n = read(from, buffer, sizeof buffer)) != 0;) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
-    if (!System::write_all(fd, buffer, std::size_t(n))) return errno;
-    copied += n;
+    std::size_t written = 0;
+    const bool whole = System::write_all(fd, buffer, std::size_t(n), &written);
+    copied += off_t(written);  // a write cut short counts: those bytes are overwritten
+    if (!whole) return errno;
   }
   // Cut to what was copied where the file was longer.
   struct stat st;

@@ -96,25 +96,26 @@ class Rename_watch {
 
 // Removes the empty folder held as dir where it stands now: found, by its
 // device and inode, in the folder its ".." names. For a folder another
-// process moved away from the name it was made at.
-void remove_moved(const int dir) {
+// process moved away from the name it was made at. 0, or the error number
+// (ENOENT where it is not found).
+int remove_moved(const int dir) {
   struct stat st;
   const int up = openat(dir, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR* list = up < 0 ? nullptr : fdopendir(up);
   if (list == nullptr) {
+    const int error = errno;
     if (up >= 0) close(up);
-    return;
+    return error;
   }
-  if (fstat(dir, &st) == 0)
-    while (const dirent* entry = readdir(list)) {
-      struct stat now;
-      if (fstatat(dirfd(list), entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISDIR(now.st_mode) && Files::same_inode(now, st)) {
-        unlinkat(dirfd(list), entry->d_name, AT_REMOVEDIR);
-        break;
-      }
-    }
+  int error = fstat(dir, &st) == 0 ? ENOENT : errno;
+  for (const dirent* entry; error == ENOENT && (entry = readdir(list)) != nullptr;) {
+    struct stat now;
+    if (fstatat(dirfd(list), entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISDIR(now.st_mode) && Files::same_inode(now, st))
+      error = unlinkat(dirfd(list), entry->d_name, AT_REMOVEDIR) == 0 ? 0 : errno;
+  }
   closedir(list);
+  return error;
 }
 
 // The outputs put in place, as a failure's message names them: "; already
@@ -157,6 +158,8 @@ struct New_content {
   int priv = -1;       // and held
   bool named = false;  // "new" in the private folder
   bool kept = false;   // left there for the user, also should a signal end the process
+  String moved_to;     // where another user moved the private folder so kept, or ""
+  String left;         // what a removal left behind and why, for a warning, or ""
   Cleanup_on_signal file_watch, folder_watch;
 
   ~New_content() {
@@ -166,16 +169,31 @@ struct New_content {
     for (int* held : {&fd, &priv, &parent}) close_fd(*held);
   }
 
-  String kept_at() const { return folder + "/" + priv_name + "/new"; }
+  String kept_at() const {
+    return (moved_to.empty() ? String(folder + "/" + priv_name) : moved_to) + "/new";
+  }
 
   // Whether the private folder's name in parent is still the folder held:
-  // in a folder others may write, another user may move it and put their
-  // own at its name, which nothing this process made may then be said to be in.
-  bool folder_in_place() const {
+  // 0, folder_swapped where it is not, or the error number of a look that
+  // failed. In a folder others may write, another user may move it and put
+  // their own at its name, which nothing this process made may then be
+  // said to be in.
+  int folder_at_name() const {
     struct stat st, now;
-    return priv >= 0 && fstat(priv, &st) == 0 &&
-           fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-           Files::same_inode(st, now);
+    if (priv < 0) return folder_swapped;
+    if (fstat(priv, &st) != 0) return errno;
+    if (fstatat(parent, priv_name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0)
+      return errno == ENOENT ? folder_swapped : errno;
+    return Files::same_inode(st, now) ? 0 : folder_swapped;
+  }
+  bool folder_in_place() const { return folder_at_name() == 0; }
+
+  // Where the private folder stands now, as the system names it (a name
+  // that follows its renames): "" where it cannot say.
+  String folder_now() const {
+    char text[4096];
+    const ssize_t n = priv < 0 ? -1 : readlink(fd_path(priv).c_str(), text, sizeof text);
+    return n > 0 && std::size_t(n) < sizeof text ? String(text, std::size_t(n)) : String();
   }
 
   // Makes the empty content in the folder open as in (in_path its name for
@@ -205,11 +223,15 @@ struct New_content {
   }
 
   // Leaves the content named for the user, in its private folder while
-  // that folder stands at its name: "", or why it cannot be, and then what
-  // was made for it is removed.
-  String keep() {
+  // that folder stands at its name, or, when anywhere, where another user
+  // moved it (moved_to): "", or why it cannot be, and then what was made
+  // for it is removed.
+  String keep(const bool anywhere) {
     int error = name();
-    if (error == 0 && !folder_in_place()) error = folder_swapped;
+    if (error == 0 && !folder_in_place()) {
+      moved_to = anywhere ? folder_now() : String();
+      if (moved_to.empty()) error = folder_swapped;
+    }
     if (error == 0) {
       kept = true;
       file_watch.forget();
@@ -221,23 +243,25 @@ struct New_content {
     return error == folder_swapped ? "another user moved its private folder" : reason_of(error);
   }
 
-  // Removes the named content and the private folder, unless kept: true
-  // when nothing is left. Content that cannot be removed is kept where its
-  // folder stands at its name.
-  bool remove() {
-    if (kept) return false;
-    if (named && (unlinkat(priv, "new", 0) == 0 || errno == ENOENT)) named = false;
-    if (named) {
+  // Removes the named content and the private folder, unless kept. Content
+  // that cannot be removed is kept where its folder stands at its name;
+  // what is left is said in left.
+  void remove() {
+    if (kept) return;
+    if (named && unlinkat(priv, "new", 0) != 0 && errno != ENOENT) {
+      const int error = errno;
       kept = folder_in_place();
       if (kept) {
         file_watch.forget();
         folder_watch.forget();
+        left = "the copy of its new content kept in " + kept_at() +
+               " cannot be removed: " + reason(error);
       }
-      return false;
+      return;
     }
+    named = false;
     file_watch.forget();
     remove_folder();
-    return true;
   }
 
   // Renames the named content to name in the folder open as dir, and
@@ -315,12 +339,16 @@ struct New_content {
   }
 
   // Removes the empty private folder: at its name while that is still the
-  // folder held, else where another user moved it.
+  // folder held, else where another user moved it. One that stays is said
+  // in left (not one already gone).
   void remove_folder() {
-    if (folder_in_place())
-      unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR);
-    else if (priv >= 0)
-      remove_moved(priv);
+    const bool at_name = folder_in_place();
+    const String at = at_name ? folder + "/" + priv_name : folder_now();
+    const int error = at_name ? unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno
+                      : priv >= 0 ? remove_moved(priv)
+                                  : 0;
+    if (error != 0 && error != ENOENT && !at.empty())
+      left = "its emptied private folder " + at + " cannot be removed: " + reason(error);
     folder_watch.forget();
     close_fd(priv);
     priv_name.clear();
@@ -345,9 +373,9 @@ struct Output_file::State {
   Files::Output_place place;  // the one walk: the target's folder, its name, the file seen
   bool in_place = false;      // copied into the target rather than renamed over it
   New_content content;
-  int out = -1;           // a copy's target, open for writing
-  off_t grown_from = -1;  // its size before room was made in it, while that room stands
-  Copy_in_place copy;     // and its old content, kept where it can be
+  int out = -1;         // a copy's target, open for writing
+  off_t old_size = -1;  // its length before room was made in it, while that room stands
+  Copy_in_place copy;   // and its old content, kept where it can be
   // What became of the file (or the new one's name): a copy that failed
   // may leave it holding the new content (unflushed), that and the end of
   // its old content, or part of it.
@@ -362,6 +390,11 @@ struct Output_file::State {
   } file = File::as_it_was;
 
   bool placed() const { return file == File::replaced; }
+  // Whether a copy has begun to overwrite the file: its new content is then
+  // kept wherever its private folder went.
+  bool overwritten() const {
+    return file != File::as_it_was && file != File::longer && file != File::replaced;
+  }
   // Fatal: the output failed (why), before it was put in place; the
   // message says what became of the other outputs it is put in place with.
   [[noreturn]] void cannot(const String& why) const {
@@ -468,7 +501,7 @@ struct Output_file::State {
     if (!in_place) return "";
     struct stat was, from;
     if (fstat(out, &was) != 0 || fstat(content.fd, &from) != 0) return reason(errno);
-    grown_from = was.st_size;
+    old_size = was.st_size;
     const int error = copy.prepare(out, was.st_size, from.st_size, {place.dir(), content.parent});
     return error == 0 ? "" : reason(error);
   }
@@ -498,11 +531,11 @@ struct Output_file::State {
 
   String place_it() {
     const String why = in_place ? copy_into() : rename_over();
-    if (why.empty()) {
-      file = File::replaced;
-      content.remove();
-    }
-    return why;
+    if (!why.empty()) return why;
+    file = File::replaced;
+    content.remove();
+    if (!content.left.empty()) warn(target + " is written, but " + content.left);
+    return "";
   }
 
   // A new file is linked at the target's name; a named content is renamed
@@ -521,16 +554,21 @@ struct Output_file::State {
   }
 
   // Copies the new content into the target, locked with room made and its
-  // kept copy named. A copy that fails gives the file its old content back
-  // where a reflink of it was taken, else empties it rather than leave it
-  // part-written.
+  // kept copy named, once that copy's folder is seen at its name: one
+  // another user moved could not be named should the copy fail. A copy
+  // that fails before its first byte is written leaves the file as it was,
+  // the room given back; one that fails later gives the file its old
+  // content back where a reflink of it was taken, else empties it rather
+  // than leave it part-written.
   String copy_into() {
+    if (const int error = content.folder_at_name(); error != 0) return reason_of(error);
     int in = open(content.path.c_str(), O_RDONLY | O_CLOEXEC);  // what the writer's name holds
     if (in < 0) return reason(errno);
-    grown_from = -1;  // the room is the copy's from now on
     off_t copied = 0;
     int error = Copy_in_place::copy(in, out, copied);
     close_fd(in);
+    const bool touched = error == 0 || copied > 0;
+    if (touched) old_size = -1;  // the file's length is the copy's from now on
     // Set-id bits go as a write by an unprivileged process makes them go
     // (one that may not change the mode had them cleared by the write).
     const struct stat& old_st = place.file();
@@ -539,7 +577,9 @@ struct Output_file::State {
       error = errno;
     if (error == 0 && fsync(out) != 0) error = errno;
     struct stat whole, now;
-    if (error != 0)
+    if (!touched)
+      cut_back();
+    else if (error != 0)
       file = copy.restore(out)        ? File::as_it_was
              : ftruncate(out, 0) == 0 ? File::emptied
              : fstat(content.fd, &whole) != 0 || fstat(out, &now) != 0 || copied < whole.st_size
@@ -556,11 +596,16 @@ struct Output_file::State {
     return error == 0 ? "" : "flushing its folder failed: " + reason(error);
   }
 
-  // Cuts the file copied into back to its size, while the room made stands.
+  // Cuts the file copied into back to its length, while the room made
+  // stands: a reservation past its end goes too. Where the cut fails, the
+  // file is longer only if the room grew it.
   void cut_back() {
-    if (out < 0 || grown_from < 0) return;
-    file = ftruncate(out, grown_from) == 0 ? File::as_it_was : File::longer;
-    grown_from = -1;
+    if (out < 0 || old_size < 0) return;
+    struct stat now;
+    file = ftruncate(out, old_size) == 0 || (fstat(out, &now) == 0 && now.st_size == old_size)
+               ? File::as_it_was
+               : File::longer;
+    old_size = -1;
   }
 
   // Settles an output not put in place when the outputs fail: the room
@@ -572,7 +617,7 @@ struct Output_file::State {
     cut_back();
     String lost;
     if (keep || content.kept)
-      lost = content.keep();
+      lost = content.keep(overwritten());
     else
       content.remove();
     const String fate = !place.exists()           ? "not written"
@@ -588,7 +633,8 @@ struct Output_file::State {
         own ? place.exists() ? "; the file is " + fate : String() : "; " + target + " is " + fate;
     const String of = own ? "; the new content" : ", its new content";
     if (content.kept)
-      text += of + (own ? " is" : "") + " kept in " + content.kept_at();
+      text += of + (own ? " is" : "") + " kept in " + content.kept_at() +
+              (content.moved_to.empty() ? "" : " (another user moved its private folder there)");
     else if (!lost.empty())
       text += of + (own ? " is" : "") + " lost: " + lost;
     return text;

@@ -63,12 +63,15 @@ class Pending_outputs;
   fails for another cause (ENOLCK, EIO) a warning names it and the copy
   goes on unlocked. It starts only once the whole new content is kept
   (named in the private folder and on the disk) and room for it is made in
-  the file; where either cannot be, the file is left as it was. A copy
-  that fails gives the file its old content back where a reflink of it
-  could be taken (btrfs, XFS), and else leaves it empty; where even that
-  fails, the message says what the file holds (the new content, unflushed
-  or followed by the end of the old content, or part of it). The message
-  says where the new content is kept.
+  the file, and only while that folder still stands at its name; where any
+  of these fails, the file is left as it was. So is it by a copy that fails
+  before any write of it returns. A copy that fails later gives the file
+  its old content back where a reflink of it could be taken (btrfs, XFS),
+  and else leaves it empty; where even that fails, the message says what
+  the file holds (the new content, unflushed or followed by the end of the
+  old content, or part of it). The message says where the new content is
+  kept: where another user moved its folder, once the file no longer holds
+  its old content.
 
   Until the output is put in place nothing the target names is touched;
   signals that end the process wait while it is put in place, and the new
@@ -83,7 +86,9 @@ class Pending_outputs;
   kept and cannot be. An output of pending outputs then also says what
   became of each other one they hold, in their words ("; <target> is left
   as it was", "not written", "; already replaced: <target>, ..."). Warnings
-  are "<who>: warning: ...", who up to its first colon. */
+  are "<who>: warning: ...", who up to its first colon: also for an output
+  put in place whose emptied private folder, or the kept copy in it, cannot
+  be removed. */
 class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and

@@ -20,7 +20,7 @@ void System::close_fd(int& fd) {
   fd = -1;
 }
 
-bool System::write_all(const int fd, const char* data, std::size_t size) {
+bool System::write_all(const int fd, const char* data, std::size_t size, std::size_t* written) {
   while (size > 0) {
     const ssize_t n = ::write(fd, data, size);
     if (n < 0 && errno == EINTR) continue;
@@ -30,6 +30,7 @@ bool System::write_all(const int fd, const char* data, std::size_t size) {
     }
     data += n;
     size -= std::size_t(n);
+    if (written != nullptr) *written += std::size_t(n);
   }
   return true;
 }

@@ -25,8 +25,9 @@ void close_fd(int& fd);
 
 //! Writes size bytes from data to the descriptor fd, going on after a write
 //! cut short or interrupted; false on failure, errno set (EIO when a write
-//! takes nothing). Safe in a child process between fork and exit.
-bool write_all(int fd, const char* data, std::size_t size);
+//! takes nothing). written, when given, gains the bytes written, also on
+//! failure. Safe in a child process between fork and exit.
+bool write_all(int fd, const char* data, std::size_t size, std::size_t* written = nullptr);
 
 }  // namespace System
 

@@ -245,15 +245,34 @@ inline bool without_unnamed_files() {
   return with_filter(filter, sizeof filter / sizeof filter[0]);
 }
 
-//! Makes every call of the system call nr fail with error in this process,
-//! as a full filesystem or a quota may fail it: false where that cannot be
-//! done.
+//! A system call made to fail with error: every call of it, or only those
+//! whose third argument is size (a write of that many bytes).
+struct Failing {
+  unsigned nr, error;
+  long size = -1;
+};
+
+//! Makes the calls given fail in this process, as a full filesystem or a
+//! quota may fail them: false where that cannot be done.
+inline bool failing_calls(const std::vector<Failing>& calls) {
+  std::vector<sock_filter> filter;
+  for (const Failing& call : calls) {
+    const bool sized = call.size >= 0;
+    filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)));
+    filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call.nr, 0, __u8(sized ? 3 : 1)));
+    if (sized) {  // the low half of the argument
+      filter.push_back(BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[2])));
+      filter.push_back(BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(call.size), 0, 1));
+    }
+    filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | call.error));
+  }
+  filter.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  return with_filter(filter.data(), (unsigned short)filter.size());
+}
+
+//! Makes every call of the system call nr fail with error in this process.
 inline bool failing_call(const unsigned nr, const unsigned error) {
-  sock_filter filter[] = {BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, nr, 0, 1),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
-                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW)};
-  return with_filter(filter, sizeof filter / sizeof filter[0]);
+  return failing_calls({{nr, error}});
 }
 
 }  // namespace vantrel_testing
