@@ -212,8 +212,9 @@ bool numbered_in_order(const String& path) {
 }
 
 // The records of a PDB file (pdb_records) in the order of the residues of
-// rows in the form of label_cases.txt, the TER records dropped and one put
-// after each chain's last polymer residue, which the rows give first.
+// rows in the form of label_cases.txt, each of the record kind its row
+// gives, the TER records dropped and one put after each chain's last
+// polymer residue, which the rows give first.
 std::vector<std::string> records_in_order(const std::vector<std::string>& records,
                                           const std::vector<std::string>& rows) {
   std::map<std::string, std::vector<std::string>> residues;  // by chain, number, insertion code
@@ -232,7 +233,8 @@ std::vector<std::string> records_in_order(const std::vector<std::string>& record
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto f = fields(rows[i]);
-    const std::vector<std::string>& residue = residues[f[0] + " " + f[1] + " " + f[2]];
+    std::vector<std::string>& residue = residues[f[0] + " " + f[1] + " " + f[2]];
+    for (std::string& record : residue) record.replace(0, 6, (f[4] + "  ").substr(0, 6));
     ordered.insert(ordered.end(), residue.begin(), residue.end());
     const bool polymer_ends =
         f[5] != "." &&
@@ -606,7 +608,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
     } else if (line[0] != '#' && rows) {
       rows->push_back(line);
     }
-  ASSERT_EQ(cases.size(), 21u);
+  ASSERT_EQ(cases.size(), 24u);
   for (const auto& [source, expected] : cases) {
     const String path = vantrel_testing::fixture_path(source);
     const String stem = source.substr(0, source.size() - 4);
@@ -640,6 +642,24 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
         EXPECT_EQ(pdb_records(again), pdb_records(pdb));
       else
         EXPECT_EQ(residue_labels(again), expected);
+      // Each output read back and written again in its form, from the
+      // object read and from a model of it in a new object, holds the same.
+      for (const auto& [out, form] : {std::pair{cif, MMDBManager::CIF}, {pdb, MMDBManager::PDB}}) {
+        MMDBfile back, anew;
+        back.read_file(out);
+        MiniMol model;
+        back.import_minimol(model, -1);
+        anew.export_minimol(model);
+        for (MMDBfile* second : {&back, &anew}) {
+          SCOPED_TRACE(out + (second == &back ? " read back" : " in a new object"));
+          const String rewritten = scratch.path("rewritten" + out.substr(out.size() - 4));
+          second->write_file(rewritten, form);
+          if (form == MMDBManager::CIF)
+            EXPECT_EQ(residue_labels(rewritten), expected);
+          else
+            EXPECT_EQ(pdb_records(rewritten), pdb_records(out));
+        }
+      }
     }
   }
 }
@@ -744,6 +764,59 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
     ASSERT_EQ(records.size(), 9u);
     EXPECT_EQ(records[ter].substr(0, 3), "TER") << gap;
     EXPECT_EQ(head_and_atoms(scratch.path("made.cif")).first, "data_made");
+  }
+}
+
+// A model made in memory, of glycines given as ATOM (all polymer, as a
+// cavity finder's lists): a label_seq_id steps by one only between
+// residues bonded to each other or numbered one after the other (52, 52A,
+// 53; insertion codes that run backwards in the order given), else by as
+// much as the numbers rise, or by 2 where they do not. Read back and
+// written again, the labels are kept.
+TEST(CoordinateFiles, WrittenLabelsStepByOneOnlyAcrossABondOrToTheNextNumber) {
+  const model_testing::Scratch scratch;
+  // Number, insertion code, whether bonded to the residue before, and the
+  // label_seq_id written.
+  const std::vector<std::tuple<int, const char*, bool, int>> residues = {
+      {52, "", false, 1},   {52, "A", false, 2},  {53, "", false, 3},   {60, "", false, 10},
+      {58, "", false, 12},  {70, "", true, 13},   {80, "C", false, 23}, {80, "B", false, 24},
+      {80, "A", false, 25}, {81, "", false, 26}};
+  MPolymer chain;
+  chain.set_id("A");
+  double x = 0;
+  std::vector<std::string> expected;
+  for (const auto& [number, code, bonded, label] : residues) {
+    x += bonded ? 1.33 : 5;  // from the C before: bonded, or 5 A apart
+    MMonomer residue;
+    residue.set_type("GLY");
+    residue.set_seqnum(number, code);
+    for (const auto& [name, along] : {std::pair{"N", 0.0}, {"CA", 1.45}, {"C", 2.9}}) {
+      MAtom atom(Atom::null());
+      atom.set_name(name, "");
+      atom.set_element(String(name).substr(0, 1));
+      atom.set_coord_orth(Coord_orth(x + along, 0, 0));
+      atom.set_occupancy(1);
+      atom.set_u_iso(0.25);
+      residue.insert(atom, -1);
+    }
+    x += 2.9;
+    chain.insert(residue, -1);
+    expected.push_back(std::to_string(number) + " " + (*code ? code : ".") + " " +
+                       std::to_string(label) + " ");
+  }
+  MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(200, 40, 40, 90, 90, 90)));
+  mol.insert(chain, -1);
+  MMDBfile file;
+  file.export_minimol(mol);
+  file.write_file(scratch.path("made.cif"), MMDBManager::CIF);
+  MMDBfile back;
+  back.read_file(scratch.path("made.cif"));
+  back.write_file(scratch.path("again.cif"), MMDBManager::CIF);
+  for (const char* written : {"made.cif", "again.cif"}) {
+    std::vector<std::string> rows =
+        atom_rows(scratch.path(written), {"auth_seq_id", "pdbx_PDB_ins_code", "label_seq_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, expected) << written;
   }
 }
 
