@@ -1165,11 +1165,15 @@ def make_between(path):
     C4-N5) given last as HETATM; chain B the same, moved 40 A, without TER;
     chain C residues 9-11, TER, then MET 16 as a HETATM MSE, then 14-15
     (12, 13 and so the bond 11-14 missing): the MSE is bonded to the end of
-    the stretch after it in the file."""
+    the stretch after it in the file; chain D residues 1-3, TER, then ALA 7,
+    1RX2's MN and ALA 6 (4, 5 missing): two residues bonded to each other
+    with a ligand between them in the file."""
     st, model, a = from_1rx2()
     seqres = {}
-    for k, numbers in enumerate((range(1, 7), range(1, 7), (9, 10, 11, 14, 15, 16))):
-        chain = gemmi.Chain("ABC"[k])
+    mn = next(r for r in a if r.name == "MN")
+    for k, numbers in enumerate((range(1, 7), range(1, 7), (9, 10, 11, 14, 15, 16),
+                                 (1, 2, 3, 6, 7))):
+        chain = gemmi.Chain("ABCD"[k])
         span = [moved(r, gemmi.Position(0, 0, 40 * k)) for r in a
                 if r.het_flag == "A" and min(numbers) <= r.seqid.num <= max(numbers)]
         for res in span:
@@ -1179,12 +1183,15 @@ def make_between(path):
         for res in span:
             if res.seqid.num in numbers:
                 chain.add_residue(res)
+        if chain.name == "D":
+            chain.add_residue(moved(mn, gemmi.Position(0, 0, 40 * k)))
         model.add_chain(chain)
     st.add_model(model)
     expect_contacts(st, [])
     for chain in "AB":
         expect_links(st, chain, [(1, 2), (2, 3), (3, 4), (4, 5), (5, 6)])
     expect_links(st, "C", [(9, 10), (10, 11), (14, 15), (15, 16)])
+    expect_links(st, "D", [(1, 2), (2, 3), (6, 7)])
 
     def layout(blocks):
         for chain in "AB":
@@ -1192,8 +1199,10 @@ def make_between(path):
             blocks = as_hetatm(without_ter(blocks, chain), (chain, 4, "LEU"))
         blocks = with_ter_after(blocks, ("A", 3, "SER"))
         blocks = with_ter_after(without_ter(blocks, "C"), ("C", 11, "ASP"))
-        return moved_before(blocks, lambda k: k == ("C", 16, "MSE"), ("C", 14, "ILE"))
-    finish(st, path, lambda r: True, seqres, layout)
+        blocks = moved_before(blocks, lambda k: k == ("C", 16, "MSE"), ("C", 14, "ILE"))
+        blocks = with_ter_after(without_ter(blocks, "D"), ("D", 3, "SER"))
+        return moved_after(blocks, lambda k: k == ("D", 6, "ALA"), ("D", mn.seqid.num, "MN"))
+    finish(st, path, lambda r: r.name != "MN", seqres, layout)
 
 
 def make_loose(path):

@@ -772,7 +772,8 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
 // residues bonded to each other or numbered one after the other (52, 52A,
 // 53; insertion codes that run backwards in the order given), else by as
 // much as the numbers rise, or by 2 where they do not. Read back and
-// written again, the labels are kept.
+// written again, the labels are kept; a file whose labels step by one
+// everywhere keeps them only where that holds.
 TEST(CoordinateFiles, WrittenLabelsStepByOneOnlyAcrossABondOrToTheNextNumber) {
   const model_testing::Scratch scratch;
   // Number, insertion code, whether bonded to the residue before, and the
@@ -809,10 +810,27 @@ TEST(CoordinateFiles, WrittenLabelsStepByOneOnlyAcrossABondOrToTheNextNumber) {
   MMDBfile file;
   file.export_minimol(mol);
   file.write_file(scratch.path("made.cif"), MMDBManager::CIF);
-  MMDBfile back;
-  back.read_file(scratch.path("made.cif"));
-  back.write_file(scratch.path("again.cif"), MMDBManager::CIF);
-  for (const char* written : {"made.cif", "again.cif"}) {
+  mmdb::mmcif::Data steps;
+  ASSERT_EQ(steps.ReadMMCIFData(scratch.path("made.cif").c_str()), 0);
+  mmdb::mmcif::Loop* atoms = steps.GetLoop("_atom_site");
+  const auto residue_of = [atoms](const int row) {
+    int rc;
+    std::string id;
+    for (const char* tag : {"auth_seq_id", "pdbx_PDB_ins_code"})
+      if (const char* value = atoms->GetString(tag, row, rc)) id += std::string(value) + " ";
+    return id;
+  };
+  for (int row = 0, label = 0; row < atoms->GetLoopLength(); ++row) {
+    label += row == 0 || residue_of(row) != residue_of(row - 1);
+    atoms->PutInteger(label, "label_seq_id", row);
+  }
+  steps.WriteMMCIFData(scratch.path("steps.cif").c_str());
+  for (const char* source : {"made.cif", "steps.cif"}) {
+    MMDBfile back;
+    back.read_file(scratch.path(source));
+    back.write_file(scratch.path(std::string("again_") + source), MMDBManager::CIF);
+  }
+  for (const char* written : {"made.cif", "again_made.cif", "again_steps.cif"}) {
     std::vector<std::string> rows =
         atom_rows(scratch.path(written), {"auth_seq_id", "pdbx_PDB_ins_code", "label_seq_id"});
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
