@@ -477,9 +477,9 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
       if (polymer[r]) around.push_back(r);
     for (const int r : of_kind[k]) {
       if (polymer[r]) continue;
-      const auto next = std::upper_bound(around.begin(), around.end(), r);
-      const int before = next == around.begin() ? -1 : *std::prev(next),
-                after = next == around.end() ? -1 : *next;
+      const auto above = std::upper_bound(around.begin(), around.end(), r);
+      const int before = above == around.begin() ? -1 : *std::prev(above),
+                after = above == around.end() ? -1 : *above;
       const auto reaches = [&](const int from, const int to) {
         return numbered_after(residues[from], residues[to]) &&
                within_reach(residues[from], residues[to], run_kinds[k]);
