@@ -86,6 +86,16 @@ SEQRES records and a TER record after each chain's polymer):
                      last after a gap, bonded to nothing (make_gaps)
   label_entities.cif  gemmi's mmCIF of two peptides of different sequences
                      given one entity (make_entities)
+  label_between.pdb  residues bonded into the polymer on both sides given
+                     after its end, with and without TER; a selenomethionine
+                     given before the stretch whose end it is bonded to; two
+                     bonded residues after TER with a metal between them
+                     (make_between)
+  label_loose.pdb    a valine, TER, a DNA strand and a nucleotide given as
+                     HETATM after it, bonded to nothing (make_loose)
+  label_reach.pdb    residues bonded to nothing at an end of the polymer or
+                     at a gap, in reach of their neighbours or not, and an
+                     inhibitor numbered 1 after residue 155 (make_reach)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
                      residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
