@@ -580,8 +580,12 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
 // stays a ligand, as do glycans and lipids without an amino acid; runs of
 // standard residues after a TER record (one at each chain break, a chain
 // id used twice) join their chain's polymer, and DNA after a peptide in
-// one chain is a polymer of its own; a modified residue bonded to nothing
-// at an end of the run or at a gap is in it.
+// one chain is a polymer of its own; a residue of the run's kind bonded
+// to nothing at an end of the run or at a gap is in it only where its
+// number continues the run and it lies within reach. Each bonded stretch
+// is written whole, wherever the file gives its residues, and a residue
+// bonded to nothing joins no run found elsewhere. Each output, read back
+// and written again, holds the same.
 TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_cases.txt");
