@@ -1270,17 +1270,9 @@ def make_reach(path):
                 chain.add_residue(res)
         seqres[name] = [r.name for r in span]
         model.add_chain(chain)
-    last = model["A"][len(model["A"]) - 1]
     inhibitor = next(r for r in a if r.seqid.num == 100).clone()
     inhibitor.name, inhibitor.het_flag, inhibitor.seqid = "ZPT", "H", gemmi.SeqId(1, " ")
-
-    def nearest(shift):
-        return min(x.pos.dist(y.pos) for x in moved(inhibitor, shift) for y in last)
-    low, high = 0.0, 100.0  # how far along -x the inhibitor is moved: 27.6 A from residue 155
-    for _ in range(50):
-        mid = (low + high) / 2
-        low, high = (mid, high) if nearest(gemmi.Position(-mid, 0, 0)) < 27.6 else (low, mid)
-    model["A"].add_residue(moved(inhibitor, gemmi.Position(-high, 0, 0)))
+    model["A"].add_residue(moved(inhibitor, gemmi.Position(-17.5, 0, 0)))  # 27.6 A from 155
     st.add_model(model)
     expect_contacts(st, [])
     for chain, numbers in (("A", range(146, 155)), ("B", (11, 12, 13)), ("C", (38, 39, 40)),
