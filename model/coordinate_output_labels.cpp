@@ -390,32 +390,72 @@ struct Chain_bonds {
   }
 };
 
+// True when residue b is numbered after a: a higher number, or the same
+// number with another insertion code (taken in file order: insertion codes
+// also run backwards, as 1C, 1B, 1A, 1 before a chain's residue 2).
+bool numbered_after(const mmdb::Residue* a, const mmdb::Residue* b) {
+  return b->seqNum > a->seqNum ||
+         (b->seqNum == a->seqNum && std::strcmp(a->insCode, b->insCode) != 0);
+}
+
+// True when residue b is numbered right after a: 52, 52A, 53.
+bool numbered_next(const mmdb::Residue* a, const mmdb::Residue* b) {
+  return (long long)b->seqNum == a->seqNum + 1LL ||
+         (b->seqNum == a->seqNum && std::strcmp(a->insCode, b->insCode) != 0);
+}
+
+// The atom that carries a residue's chain: an amino acid's CA, else a
+// nucleotide's C4' (C4* in older files); none without either.
+const mmdb::Atom* carrier(mmdb::Residue* residue) {
+  const mmdb::Atom* found = nullptr;
+  for (int i = 0; i < residue->GetNumberOfAtoms(); ++i) {
+    const mmdb::Atom* atom = residue->GetAtom(i);
+    const std::string_view name = placed(atom) ? trimmed(atom->name) : std::string_view();
+    if (name == "CA") return atom;
+    if (!found && (name == "C4'" || name == "C4*")) found = atom;
+  }
+  return found;
+}
+
+// True when residue b, bonded to nothing, could be the residue numbered
+// where it is in a chain with a: their carriers lie within a step for each
+// number between them, and 1 A. A step is 3.8 A between amino acids (kind
+// 1: CA to CA across a trans peptide bond, the longest), 7.5 A between
+// nucleotides (C4' to C4', about 7.2 A at the longest in real files).
+bool within_reach(mmdb::Residue* a, mmdb::Residue* b, const int kind) {
+  const mmdb::Atom *from = carrier(a), *to = carrier(b);
+  if (!from || !to) return false;
+  const double steps = std::max(1.0, std::abs(double(b->seqNum) - a->seqNum));
+  const double reach = (kind == 1 ? 3.8 : 7.5) * steps + 1.0;
+  const Vec3<> d(from->x - to->x, from->y - to->y, from->z - to->z);
+  return Vec3<>::dot(d, d) <= reach * reach;
+}
+
 // The table positions of a chain's polymer residues in the order they are
-// written: the residues of its runs (run, -1 for none) in their order, each
-// that joined from outside them next to the one it is bonded to (after it
-// where that one's end bonds it); polymer_of is 1 for each place in a
-// polymer of its own, 0 for the rest: where the chain holds both kinds
-// (kinds: DNA after a protein), the bonded stretches of the kind it gives
-// second, and those of neither kind after them.
+// written: each bonded stretch whole, from its first residue (a cyclic
+// one from the residue of it given first), the stretches in the order
+// their first residues of the runs (run, -1 for none) are given, so that a
+// residue bonded to two others is written between them wherever the file
+// gives it; polymer_of is 1 for each place in a polymer of its own, 0 for
+// the rest: where the chain holds both kinds (kinds: DNA after a protein),
+// the bonded stretches of the kind it gives second, and those of neither
+// kind after them.
 std::vector<int> written_order(const std::vector<bool>& polymer, const std::vector<int>& run,
                                const std::vector<int>& kinds, const Chain_bonds& bonds,
                                std::vector<int>& polymer_of) {
   const int n = int(polymer.size());
   std::vector<int> order;
-  std::vector<bool> joining(n, false);
+  std::vector<bool> written(n, false);
   for (int r = 0; r < n; ++r) {
-    if (polymer[r] && run[r] >= 0) order.push_back(r);
-    joining[r] = polymer[r] && run[r] < 0;
+    if (!polymer[r] || run[r] < 0 || written[r]) continue;
+    int start = r, p = bonds.before[r];
+    for (; p >= 0 && p != r; p = bonds.before[p]) start = p;
+    if (p == r) start = r;  // a cycle
+    for (int s = start; s >= 0 && !written[s]; s = bonds.after[s]) {
+      written[s] = true;
+      order.push_back(s);
+    }
   }
-  std::vector<int> placed = order;  // those whose bonded residues are looked at in turn
-  for (std::size_t i = 0; i < placed.size(); ++i)
-    for (const bool after : {true, false})
-      if (const int r = (after ? bonds.after : bonds.before)[placed[i]]; r >= 0 && joining[r]) {
-        joining[r] = false;
-        const auto at = std::find(order.begin(), order.end(), placed[i]);
-        order.insert(after ? at + 1 : at, r);
-        placed.push_back(r);
-      }
   std::vector<int> first, second;
   int first_kind = 0;
   bool in_second = false;
@@ -442,27 +482,35 @@ std::vector<int> written_order(const std::vector<bool>& polymer, const std::vect
 // before it; holds_ter for the residues that hold a TER record.
 //
 // A written polymer is a chain: each residue is bonded (backbone_links) to
-// at most one residue before it and one after it.
+// at most one residue before it and one after it. Bonds and numbers decide
+// what is in it and in which order; the file's order only which runs it
+// gives.
 // - Its runs: what the file gives as the polymer (run_end): the residues
 //   before its first TER record, or of its polymer's label_asym_id, without
 //   either from its first to its last standard residue of the chain's kind
 //   given as ATOM (all, without such a residue); elsewhere (after TER, of
-//   the other kind) each stretch of two or more standard residues given as
-//   ATOM each bonded to the next, with a modified residue of their kind at
-//   each end. The chain's kind is that of most standard residues given as
-//   ATOM in its run.
+//   the other kind) each group of two or more standard residues given as
+//   ATOM bonded together. The chain's kind is that of most standard
+//   residues given as ATOM in its run.
 // - In a run, a residue is bonded to the one that follows it where it can
 //   be, then to others where both ends are free (across a gap, a cyclic
 //   peptide): of two bonds on one side (a clash, a chromophore given as
 //   three residues), the one to the residue that follows wins.
-// - A residue of a run is polymer when bonded, when a standard residue given
-//   as ATOM (a cavity finder's residue lists), or when of its run's kind at
-//   an end or a gap (those of that kind around it not bonded to each other:
-//   a selenomethionine first before a missing residue); another (a metal, a
-//   folate, a free amino acid between two bonded residues) is a ligand.
+// - A residue of a run is polymer when bonded, or when a standard residue
+//   given as ATOM (a cavity finder's residue lists). Another of its run's
+//   kind, bonded to nothing, is polymer where it continues the polymer
+//   residues of that kind around it in the run, by number and within reach
+//   (within_reach): after the last, before the first, or between two not
+//   bonded to each other (a selenomethionine first, before a missing
+//   residue); any other (a metal, a folate, an inhibitor numbered 1 after
+//   residue 155, a free amino acid between two bonded residues) is a
+//   ligand.
 // - A residue outside the runs joins the polymer at a free end it is bonded
-//   to (a cap, a residue given after TER); a bond to an end already joined
-//   is a branch, and the residue on it stays a ligand, as any other does.
+//   to (a cap, a residue given after TER or at the chain's end, a modified
+//   residue next to a run found elsewhere); a bond to an end already
+//   joined is a branch, and the residue on it stays a ligand, as any other
+//   does.
+// - Each bonded stretch is written whole (written_order).
 std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
                               std::vector<bool>& holds_ter, std::vector<int>& order,
                               std::vector<bool>& continues, std::vector<int>& polymer_of) {
@@ -496,23 +544,24 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
   std::vector<int> run(n, -1), run_kinds{kind};
   for (const int r : chain_order)
     if (kind == 0 || (end >= 0 ? r <= end : r >= first && r <= last)) run[r] = 0;
-  // Elsewhere, stretches of standard residues given as ATOM each bonded to
-  // the next, with a modified residue of their kind next to each end.
-  const std::size_t m = chain_order.size();
-  for (std::size_t i = 0, j; i < m; i = j + 1) {
-    const auto free_atom = [&](const std::size_t k) {
-      return run[chain_order[k]] < 0 && atom[chain_order[k]];
-    };
-    for (j = i; free_atom(i) && j + 1 < m && free_atom(j + 1) &&
-                holds(links.next[chain_order[j]], chain_order[j + 1]);)
-      ++j;
-    if (j == i) continue;
-    const int k = int(run_kinds.size());
-    run_kinds.push_back(kinds[chain_order[i]]);
-    for (std::size_t t = i == 0 ? 0 : i - 1; t <= j + 1 && t < m; ++t)
-      if (run[chain_order[t]] < 0 && kinds[chain_order[t]] == run_kinds[k] &&
-          ((t >= i && t <= j) || !atom[chain_order[t]]))
-        run[chain_order[t]] = k;
+  // Elsewhere, each group of two or more standard residues given as ATOM
+  // bonded together, a run of the kind of its first.
+  const auto free_atom = [&](const int r) { return run[r] < 0 && atom[r]; };
+  for (const int r : chain_order) {
+    if (!free_atom(r)) continue;
+    std::vector<int> group{r};
+    run[r] = int(run_kinds.size());
+    for (std::size_t i = 0; i < group.size(); ++i)
+      for (const auto* linked : {&links.next[group[i]], &links.previous[group[i]]})
+        for (const int s : *linked)
+          if (free_atom(s)) {
+            run[s] = run[r];
+            group.push_back(s);
+          }
+    if (group.size() == 1)
+      run[r] = -1;
+    else
+      run_kinds.push_back(kinds[r]);
   }
   Chain_bonds bonds(n);
   std::vector<int> last_of(run_kinds.size(), -1);
@@ -531,13 +580,29 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
     polymer[r] = run[r] >= 0 && (bonds.before[r] >= 0 || bonds.after[r] >= 0 || atom[r]);
     if (run[r] >= 0 && kinds[r] != 0 && kinds[r] == run_kinds[run[r]]) of_kind[run[r]].push_back(r);
   }
-  for (const std::vector<int>& residues_of_kind : of_kind)
-    for (std::size_t i = 0; i < residues_of_kind.size(); ++i) {
-      const int before = i > 0 ? residues_of_kind[i - 1] : -1,
-                after = i + 1 < residues_of_kind.size() ? residues_of_kind[i + 1] : -1;
-      polymer[residues_of_kind[i]] = polymer[residues_of_kind[i]] || before < 0 || after < 0 ||
-                                     (bonds.after[before] != after && bonds.after[after] != before);
+  // The others of a run's kind, bonded to nothing, where their numbers and
+  // places continue the polymer residues of that kind around them in the
+  // run: after the last, before the first, or between two not bonded to
+  // each other.
+  for (std::size_t k = 0; k < of_kind.size(); ++k) {
+    std::vector<int> around;  // the polymer residues of the run's kind
+    for (const int r : of_kind[k])
+      if (polymer[r]) around.push_back(r);
+    for (const int r : of_kind[k]) {
+      if (polymer[r]) continue;
+      const auto above = std::upper_bound(around.begin(), around.end(), r);
+      const int before = above == around.begin() ? -1 : *std::prev(above),
+                after = above == around.end() ? -1 : *above;
+      const auto reaches = [&](const int from, const int to) {
+        return numbered_after(residues[from], residues[to]) &&
+               within_reach(residues[from], residues[to], run_kinds[k]);
+      };
+      polymer[r] = (before >= 0 || after >= 0) && (before < 0 || reaches(before, r)) &&
+                   (after < 0 || reaches(r, after)) &&
+                   (before < 0 || after < 0 ||
+                    (bonds.after[before] != after && bonds.after[after] != before));
     }
+  }
   std::vector<int> next;
   for (const int r : chain_order)
     if (polymer[r]) next.push_back(r);
@@ -546,8 +611,7 @@ std::vector<Part> chain_parts(mmdb::Chain* chain, const bool read_labels,
     next.pop_back();
     for (const bool after : {true, false})
       for (const int s : after ? links.next[p] : links.previous[p])
-        if ((polymer[s] || run[s] < 0) && (after ? bonds.bond(p, s) : bonds.bond(s, p)) &&
-            !polymer[s]) {
+        if ((after ? bonds.bond(p, s) : bonds.bond(s, p)) && !polymer[s]) {
           polymer[s] = true;
           next.push_back(s);
         }
@@ -664,12 +728,12 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // the entities number the distinct polymer sequences, then the ligands'
 // residue names, then water. A polymer residue's label_seq_id follows the
 // one before it by 1 where it continues its backbone (continues, by table
-// position, as chain_parts found it), and otherwise by as
-// much as the residue numbers step (missing residues), at least 1; the
-// first is 1. Other residues have none. An entity holds one sequence: the
-// polymers of an entity give the same residue at every label_seq_id they
-// share (two of the same residue names, their gaps in other places, are
-// two entities).
+// position, as chain_parts found it) or is numbered right after it
+// (numbered_next), else by as much as the residue numbers rise (missing
+// residues), or by 2 where they do not; the first is 1. Other residues
+// have none. An entity holds one sequence: the polymers of an entity give
+// the same residue at every label_seq_id they share (two of the same
+// residue names, their gaps in other places, are two entities).
 //
 // A model read from mmCIF (read_labels) keeps the labels it was read with
 // where they agree with the groups, which may have moved residues out of
@@ -688,8 +752,9 @@ template <class T> void count(std::vector<std::pair<T, int>>& counts, const T& v
 // then holds one group's entity, the new names and entities avoiding those
 // kept. A polymer residue that does not continue the backbone of the one
 // before it keeps its label_seq_id where that is above the one before
-// (the residues missing between as its source numbers them), else is
-// numbered as a new one.
+// (the residues missing between as its source numbers them), unless that
+// is a step of one where the rule above steps by more; else it is numbered
+// as a new one.
 void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& parts,
                       const std::vector<std::vector<bool>>& continues,
                       const std::vector<std::vector<int>>& polymer_of, const bool read_labels) {
@@ -758,12 +823,15 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       mmdb::Residue* residue = group.residues[i];
       const bool continues = previous && group.continues[i];
       const int before = previous ? previous->label_seq_id : 0;
-      if (continues || !keeps(group, residue) || residue->label_seq_id <= before) {
-        long long step = 1;
-        if (previous && !continues)
-          step = std::max(1LL, (long long)residue->seqNum - previous->seqNum);
-        residue->label_seq_id = previous ? int(std::min<long long>(INT_MAX, before + step)) : 1;
-      }
+      // A step of one says the residues are bonded or numbered one after
+      // the other; any other pair steps as the numbers rise, else by 2.
+      const long long step = !previous || continues || numbered_next(previous, residue) ? 1
+                             : residue->seqNum > previous->seqNum
+                                 ? (long long)residue->seqNum - previous->seqNum
+                                 : 2;
+      if (continues || !keeps(group, residue) || residue->label_seq_id <= before ||
+          (step > 1 && residue->label_seq_id == before + 1LL))
+        residue->label_seq_id = int(std::min<long long>(INT_MAX, before + step));
       previous = residue;
     }
   }

@@ -96,6 +96,16 @@ SEQRES records and a TER record after each chain's polymer):
   label_shared_one.cif  the same, all four chains given one entity
   label_gapped.pdb   two chains of the same residue names whose gaps fall
                      in other places (make_gapped)
+  label_between.pdb  residues bonded into the polymer on both sides given
+                     after its end, with and without TER; a selenomethionine
+                     given before the stretch whose end it is bonded to; two
+                     bonded residues after TER with a metal between them
+                     (make_between)
+  label_loose.pdb    a valine, TER, a DNA strand and a nucleotide given as
+                     HETATM after it, bonded to nothing (make_loose)
+  label_reach.pdb    residues bonded to nothing at an end of the polymer or
+                     at a gap, in reach of their neighbours or not, and an
+                     inhibitor numbered 1 after residue 155 (make_reach)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
                      residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
@@ -117,7 +127,8 @@ SEQRES records and a TER record after each chain's polymer):
                      FILE", then per chain in order of the chain ids the
                      polymer gemmi reads (its _entity_poly.type and its
                      residues in order), its ligands' names sorted, and its
-                     number of waters (molecule_rows)
+                     number of waters (molecule_rows); a residue bonded to another's end
+                     right after it (in_bond_order)
 
 Copied into tests/data as their projects ship them: the real_* files,
 whose repository and path REAL_SOURCES names. gemmi takes every residue
@@ -175,7 +186,8 @@ SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.p
            "label_moved.cif", "label_clash.pdb", "label_isopeptide.pdb",
            "label_glycosylated.pdb", "label_glycan.pdb", "label_lipid.pdb", "label_runs.pdb",
            "label_gaps.pdb", "label_entities.cif", "label_auth_ids.cif", "label_shared.cif",
-           "label_shared_one.cif", "label_gapped.pdb"]
+           "label_shared_one.cif", "label_gapped.pdb", "label_between.pdb", "label_loose.pdb",
+           "label_reach.pdb"]
 # Of those, the mmCIF sources whose labels a model written back through the
 # object it was read into keeps, where they differ from those a model
 # written afresh gets, and the source whose gemmi reading is what the first
@@ -284,7 +296,8 @@ def finish(st, path, in_polymer, seqres=None, layout=None, by_kind=False):
                 if sub[0].entity_type == gemmi.EntityType.Polymer and sub[0].label_seq is None:
                     for res in sub:
                         res.label_seq = res.seqid.num - sub[0].seqid.num + 1
-        st.make_mmcif_document().write_file(os.path.splitext(kept)[0] + ".cif")
+        # The record kinds: a free nucleotide is HETATM.
+        st.make_mmcif_document(with_record_kinds()).write_file(os.path.splitext(kept)[0] + ".cif")
     if not path.endswith(".cif"):
         with open(path, "w") as f:
             f.write(laid_out(text, layout) if layout else text)
@@ -726,7 +739,9 @@ def moved_after(blocks, which, after):
 def make_split(path):
     """1RX2's VAL 10, ASP 11 and LEU 4 as a cavity finder lists them: one or
     two side-chain atoms each, bonded to nothing, the first residue's atoms
-    in two runs (the second after LEU 4), then TER."""
+    in two runs (the second after LEU 4), then TER. Its SEQRES has a
+    residue between ASP 11 and LEU 4, so that their label_seq_ids step by
+    2 as the written ones do."""
     st, model, a = from_1rx2()
     chain = gemmi.Chain("A")
     for num, names in ((10, ("N", "CB")), (11, ("CG",)), (4, ("CD1",))):
@@ -741,7 +756,8 @@ def make_split(path):
         key, lines = blocks[0]
         at = next(i for i, b in enumerate(blocks) if b[0] == ("A", "TER"))
         return [(key, lines[:1])] + blocks[1:at] + [(key, lines[1:])] + blocks[at:]
-    finish(st, path, lambda r: True, layout=layout)
+    # Numbers that fall step by 2 (a residue missing, unknown, between).
+    finish(st, path, lambda r: True, {"A": ["VAL", "ASP", "UNK", "LEU"]}, layout)
 
 
 def make_late(path):
@@ -793,7 +809,9 @@ def make_late(path):
 
 def make_breaks(path):
     """Chain A: 1RX2's residues 1-10, residue 5 as a HETATM MSE cut to CB and
-    moved 4 A, ALA 6 moved -4 A: both bonded to nothing, 7-10 bonded. Chain
+    moved 3 A along z, ALA 6 moved -2 A along y: both bonded to nothing (C
+    to N 2.7 A and more), each CA within 4 A of its neighbours', 7-10
+    bonded. Chain
     B: a DNA strand DG DA 5CM DT, the modified nucleotide (HETATM) moved
     3 A, so that its O3'-P bonds on both sides are broken."""
     st, model, a = from_1rx2()
@@ -804,9 +822,9 @@ def make_breaks(path):
             for atom in res:
                 if atom.name in ("N", "CA", "C", "O", "CB"):
                     copy.add_atom(atom.clone())
-            res = moved(copy, gemmi.Position(0, 4, 0))
+            res = moved(copy, gemmi.Position(0, 0, 3))
         elif res.seqid.num == 6:
-            res = moved(res, gemmi.Position(0, -4, 0))
+            res = moved(res, gemmi.Position(0, -2, 0))
         chain_a.add_residue(res.clone())
     chain_b = gemmi.Chain("B")
     for i, name in enumerate(["DG", "DA", "5CM", "DT"]):
@@ -820,6 +838,8 @@ def make_breaks(path):
     for chain in (chain_a, chain_b):
         model.add_chain(chain)
     st.add_model(model)
+    expect_links(st, "A", [(1, 2), (2, 3), (3, 4), (7, 8), (8, 9), (9, 10)])
+    expect_links(st, "B", [(1, 2)])
     finish(st, path, lambda r: True)
 
 
@@ -873,6 +893,24 @@ def expect_contacts(st, wanted):
     found = odd_contacts(st[0])
     if found != set(wanted):
         sys.exit("%s: contacts %s, wanted %s" % (st.name, sorted(found), sorted(wanted)))
+
+
+def expect_links(st, chain_name, wanted):
+    """Stops the script unless the backbone bonds of the chain (a C within
+    1.5 x 1.33 A of another residue's N, an O3' within 1.5 x 1.61 A of
+    another's P) are those wanted, as pairs of residue numbers."""
+    chain = st[0][chain_name]
+    found = set()
+    for res in chain:
+        for other in chain:
+            for end, start, longest in (("C", "N", 1.5 * 1.33), ("O3'", "P", 1.5 * 1.61)):
+                if other.seqid != res.seqid and any(
+                        x.pos.dist(y.pos) <= longest for x in res if x.name == end
+                        for y in other if y.name == start):
+                    found.add((res.seqid.num, other.seqid.num))
+    if found != set(wanted):
+        sys.exit("%s chain %s: links %s, wanted %s" % (st.name, chain_name, sorted(found),
+                                                       sorted(wanted)))
 
 
 def tripeptide(a, shift=gemmi.Position(0, 0, 0)):
@@ -1238,6 +1276,136 @@ def make_gapped(path):
     expect_contacts(st, [])
     names = [res[number].name for number in (6, 7, 8)]
     finish(st, path, lambda r: True, {"A": names, "B": names[:1] + names})
+def as_hetatm(blocks, key):
+    """The blocks with the residue keyed key given as HETATM records."""
+    return [(k, ["HETATM" + line[6:] if k == key and line.startswith("ATOM  ") else line
+                 for line in lines]) for k, lines in blocks]
+
+
+def as_mse(res):
+    """A methionine as a HETATM selenomethionine (SD named SE, a selenium)."""
+    res.name, res.het_flag = "MSE", "H"
+    sd = res["SD"][0]
+    sd.name, sd.element = "SE", gemmi.Element("Se")
+    return res
+
+
+def make_between(path):
+    """Residues bonded into the polymer on both sides, given elsewhere.
+    Chain A: 1RX2's residues 1-6, TER after 3, LEU 4 (bonded C3-N4 and
+    C4-N5) given last as HETATM; chain B the same, moved 40 A, without TER;
+    chain C residues 9-11, TER, then MET 16 as a HETATM MSE, then 14-15
+    (12, 13 and so the bond 11-14 missing): the MSE is bonded to the end of
+    the stretch after it in the file; chain D residues 1-3, TER, then ALA 7,
+    1RX2's MN and ALA 6 (4, 5 missing): two residues bonded to each other
+    with a ligand between them in the file."""
+    st, model, a = from_1rx2()
+    seqres = {}
+    mn = next(r for r in a if r.name == "MN")
+    for k, numbers in enumerate((range(1, 7), range(1, 7), (9, 10, 11, 14, 15, 16),
+                                 (1, 2, 3, 6, 7))):
+        chain = gemmi.Chain("ABCD"[k])
+        span = [moved(r, gemmi.Position(0, 0, 40 * k)) for r in a
+                if r.het_flag == "A" and min(numbers) <= r.seqid.num <= max(numbers)]
+        for res in span:
+            if res.seqid.num == 16:
+                as_mse(res)
+        seqres[chain.name] = [r.name for r in span]
+        for res in span:
+            if res.seqid.num in numbers:
+                chain.add_residue(res)
+        if chain.name == "D":
+            chain.add_residue(moved(mn, gemmi.Position(0, 0, 40 * k)))
+        model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [])
+    for chain in "AB":
+        expect_links(st, chain, [(1, 2), (2, 3), (3, 4), (4, 5), (5, 6)])
+    expect_links(st, "C", [(9, 10), (10, 11), (14, 15), (15, 16)])
+    expect_links(st, "D", [(1, 2), (2, 3), (6, 7)])
+
+    def layout(blocks):
+        for chain in "AB":
+            blocks = moved_after(blocks, lambda k: k == (chain, 4, "LEU"), (chain, 6, "ALA"))
+            blocks = as_hetatm(without_ter(blocks, chain), (chain, 4, "LEU"))
+        blocks = with_ter_after(blocks, ("A", 3, "SER"))
+        blocks = with_ter_after(without_ter(blocks, "C"), ("C", 11, "ASP"))
+        blocks = moved_before(blocks, lambda k: k == ("C", 16, "MSE"), ("C", 14, "ILE"))
+        blocks = with_ter_after(without_ter(blocks, "D"), ("D", 3, "SER"))
+        return moved_after(blocks, lambda k: k == ("D", 6, "ALA"), ("D", mn.seqid.num, "MN"))
+    finish(st, path, lambda r: r.name != "MN", seqres, layout)
+
+
+def make_loose(path):
+    """Chain A: 1RX2's VAL 10, TER, then a DNA strand DA 1, DG 2 (bonded
+    O3'-P) and DT 3 given as HETATM, moved 3 A so that it is bonded to
+    nothing, though as near the strand's end as a nucleotide after a break
+    is: it follows the strand in the file and has its kind."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    chain.add_residue(next(r for r in a if r.seqid.num == 10).clone())
+    strand = dna_strand(["DA", "DG", "DT"], 1, gemmi.Position(0, 0, 30))
+    strand[2] = moved(strand[2], gemmi.Position(0, 3, 0))
+    strand[2].het_flag = "H"
+    for res in strand:
+        chain.add_residue(res)
+    model.add_chain(chain)
+    st.add_model(model)
+    expect_contacts(st, [])
+    expect_links(st, "A", [(1, 2)])
+
+    def layout(blocks):
+        return with_ter_after(without_ter(blocks, "A"), ("A", 10, "VAL"))
+    finish(st, path, lambda r: r.name != "DT", layout=layout, by_kind=True)
+
+
+def make_reach(path):
+    """Residues of the chain's kind, given as HETATM and bonded to nothing,
+    at an end of the polymer or at a gap: in the chain only where their
+    numbers continue it and their CA is within reach of their neighbours'
+    (3.8 A a residue, and 1 A). Chain A, as a model of an SH2 domain with
+    its inhibitor: 1RX2's residues 1-10 numbered 146-155, then a
+    peptide-like inhibitor given as HETATM residue 1 (TYR 100 named ZPT, a
+    made-up name, its nearest atom 27.6 A from residue 155), TER. Chain B
+    residues 11-14 and MET 16 as an MSE (15 missing) in place; chain C
+    residues 38-41 and MET 42 as an MSE moved 10 A away; chain D residues
+    17-23 with MET 20 as an MSE moved 6 A (its CA 6.4 and 8.1 A from those
+    of 19 and 21). Each chain moved 40 A from the
+    one before."""
+    st, model, a = from_1rx2()
+    seqres = {}
+    spans = {"A": range(1, 11), "B": (11, 12, 13, 14, 16), "C": range(38, 43), "D": range(17, 24)}
+    away = {42: gemmi.Position(0, 10, 0), 20: gemmi.Position(0, 0, -6)}
+    for k, (name, numbers) in enumerate(spans.items()):
+        chain = gemmi.Chain(name)
+        span = [moved(r, gemmi.Position(0, 0, 40 * k)) for r in a
+                if r.het_flag == "A" and min(numbers) <= r.seqid.num <= max(numbers)]
+        for i, res in enumerate(span):
+            if res.name == "MET" and name != "A":
+                span[i] = res = moved(as_mse(res), away.get(res.seqid.num, gemmi.Position(0, 0, 0)))
+            if name == "A":
+                res.seqid = gemmi.SeqId(res.seqid.num + 145, " ")
+        # The ligands last, as written; the layout puts them back in place.
+        for res in sorted(span, key=lambda r: r.seqid.num in away):
+            if name == "A" or res.seqid.num in numbers:
+                chain.add_residue(res)
+        seqres[name] = [r.name for r in span]
+        model.add_chain(chain)
+    inhibitor = next(r for r in a if r.seqid.num == 100).clone()
+    inhibitor.name, inhibitor.het_flag, inhibitor.seqid = "ZPT", "H", gemmi.SeqId(1, " ")
+    model["A"].add_residue(moved(inhibitor, gemmi.Position(-17.5, 0, 0)))  # 27.6 A from 155
+    st.add_model(model)
+    expect_contacts(st, [])
+    for chain, numbers in (("A", range(146, 155)), ("B", (11, 12, 13)), ("C", (38, 39, 40)),
+                           ("D", (17, 18, 21, 22))):
+        expect_links(st, chain, [(n, n + 1) for n in numbers])
+
+    def layout(blocks):
+        for chain, last in (("A", (1, "ZPT")), ("C", (42, "MSE"))):
+            blocks = with_ter_after(without_ter(blocks, chain), (chain,) + last)
+        return moved_before(blocks, lambda k: k == ("D", 20, "MSE"), ("D", 21, "PRO"))
+    finish(st, path, lambda r: r.name != "ZPT" and not (r.name == "MSE" and r.seqid.num in away),
+           seqres, layout)
 
 
 def make_apart(path):
@@ -1350,6 +1518,24 @@ def make_sources(directory, ordered):
     make_shared(os.path.join(directory, "label_shared.cif"))
     make_shared(os.path.join(directory, "label_shared_one.cif"), ("ABCD",))
     make_gapped(os.path.join(directory, "label_gapped.pdb"))
+    make_between(os.path.join(directory, "label_between.pdb"))
+    make_loose(os.path.join(directory, "label_loose.pdb"))
+    make_reach(os.path.join(directory, "label_reach.pdb"))
+
+
+def in_bond_order(residues):
+    """The residues with each that another's end is bonded to (C to N, O3'
+    to P, as expect_links) moved to right after it, as a written polymer
+    has them wherever the file gives them (gemmi reads the file's order)."""
+    order = list(residues)
+    for i in range(len(order)):
+        for j in range(i + 2, len(order)):
+            if any(x.pos.dist(y.pos) <= longest
+                   for end, start, longest in (("C", "N", 1.5 * 1.33), ("O3'", "P", 1.5 * 1.61))
+                   for x in order[i] if x.name == end for y in order[j] if y.name == start):
+                order.insert(i + 1, order.pop(j))
+                break
+    return order
 
 
 def molecule_rows(path):
@@ -1368,7 +1554,7 @@ def molecule_rows(path):
     rows = []
     for chain in sorted(st[0], key=lambda c: c.name):
         name = chain.name or "''"
-        polymer = [r for r in chain if r.entity_type == gemmi.EntityType.Polymer]
+        polymer = in_bond_order(r for r in chain if r.entity_type == gemmi.EntityType.Polymer)
         kind = polymer and (types.get(polymer[0].subchain) or MMCIF_POLYMER_TYPES.get(
             str(chain.get_polymer().check_polymer_type()).split(".")[-1]))
         if not kind:  # gemmi knows no kind for it (a lone unknown residue): no polymer

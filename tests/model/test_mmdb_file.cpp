@@ -212,8 +212,9 @@ bool numbered_in_order(const String& path) {
 }
 
 // The records of a PDB file (pdb_records) in the order of the residues of
-// rows in the form of label_cases.txt, the TER records dropped and one put
-// after each chain's last polymer residue, which the rows give first.
+// rows in the form of label_cases.txt, each of the record kind its row
+// gives, the TER records dropped and one put after each chain's last
+// polymer residue, which the rows give first.
 std::vector<std::string> records_in_order(const std::vector<std::string>& records,
                                           const std::vector<std::string>& rows) {
   std::map<std::string, std::vector<std::string>> residues;  // by chain, number, insertion code
@@ -232,7 +233,8 @@ std::vector<std::string> records_in_order(const std::vector<std::string>& record
   };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto f = fields(rows[i]);
-    const std::vector<std::string>& residue = residues[f[0] + " " + f[1] + " " + f[2]];
+    std::vector<std::string>& residue = residues[f[0] + " " + f[1] + " " + f[2]];
+    for (std::string& record : residue) record.replace(0, 6, (f[4] + "  ").substr(0, 6));
     ordered.insert(ordered.end(), residue.begin(), residue.end());
     const bool polymer_ends =
         f[5] != "." &&
@@ -595,8 +597,12 @@ TEST(CoordinateFiles, WrittenRecordsAndLabelsAreTheModelsOwn) {
 // stays a ligand, as do glycans and lipids without an amino acid; runs of
 // standard residues after a TER record (one at each chain break, a chain
 // id used twice) join their chain's polymer, and DNA after a peptide in
-// one chain is a polymer of its own; a modified residue bonded to nothing
-// at an end of the run or at a gap is in it.
+// one chain is a polymer of its own; a residue of the run's kind bonded
+// to nothing at an end of the run or at a gap is in it only where its
+// number continues the run and it lies within reach. Each bonded stretch
+// is written whole, wherever the file gives its residues, and a residue
+// bonded to nothing joins no run found elsewhere. Each output, read back
+// and written again, holds the same.
 TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
   const model_testing::Scratch scratch;
   std::ifstream in = vantrel_testing::open_fixture("label_cases.txt");
@@ -623,7 +629,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
     } else if (line[0] != '#' && rows) {
       rows->push_back(line);
     }
-  ASSERT_EQ(cases.size(), 27u);
+  ASSERT_EQ(cases.size(), 30u);
   for (const auto& [source, given] : cases) {
     if (source.find(' ') != std::string::npos) continue;  // a "kept" block
     const auto kept = cases.find(source + " kept");
@@ -661,10 +667,24 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
         EXPECT_EQ(pdb_records(again), pdb_records(pdb));
       else
         EXPECT_EQ(residue_labels(again), expected);
-      MMDBfile reread;
-      reread.read_file(cif);
-      reread.write_file(again + ".cif", MMDBManager::CIF);
-      EXPECT_EQ(residue_labels(again + ".cif"), expected);
+      // Each output read back and written again in its form, from the
+      // object read and from a model of it in a new object, holds the same.
+      for (const auto& [out, form] : {std::pair{cif, MMDBManager::CIF}, {pdb, MMDBManager::PDB}}) {
+        MMDBfile back, anew;
+        back.read_file(out);
+        MiniMol model;
+        back.import_minimol(model, -1);
+        anew.export_minimol(model);
+        for (MMDBfile* second : {&back, &anew}) {
+          SCOPED_TRACE(out + (second == &back ? " read back" : " in a new object"));
+          const String rewritten = scratch.path("rewritten" + out.substr(out.size() - 4));
+          second->write_file(rewritten, form);
+          if (form == MMDBManager::CIF)
+            EXPECT_EQ(residue_labels(rewritten), expected);
+          else
+            EXPECT_EQ(pdb_records(rewritten), pdb_records(out));
+        }
+      }
     }
   }
 }
@@ -865,6 +885,77 @@ TEST(CoordinateFiles, CrowdedResiduesBondedEachWayAreNotBonded) {
         atom_rows(scratch.path("crowd.cif"), {"auth_seq_id", "label_seq_id"});
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     EXPECT_EQ(rows, expected) << moved << " " << moved_atom;
+  }
+}
+
+// A model made in memory, of glycines given as ATOM (all polymer, as a
+// cavity finder's lists): a label_seq_id steps by one only between
+// residues bonded to each other or numbered one after the other (52, 52A,
+// 53; insertion codes that run backwards in the order given), else by as
+// much as the numbers rise, or by 2 where they do not. Read back and
+// written again, the labels are kept; a file whose labels step by one
+// everywhere keeps them only where that holds.
+TEST(CoordinateFiles, WrittenLabelsStepByOneOnlyAcrossABondOrToTheNextNumber) {
+  const model_testing::Scratch scratch;
+  // Number, insertion code, whether bonded to the residue before, and the
+  // label_seq_id written.
+  const std::vector<std::tuple<int, const char*, bool, int>> residues = {
+      {52, "", false, 1},   {52, "A", false, 2},  {53, "", false, 3},   {60, "", false, 10},
+      {58, "", false, 12},  {70, "", true, 13},   {80, "C", false, 23}, {80, "B", false, 24},
+      {80, "A", false, 25}, {81, "", false, 26}};
+  MPolymer chain;
+  chain.set_id("A");
+  double x = 0;
+  std::vector<std::string> expected;
+  for (const auto& [number, code, bonded, label] : residues) {
+    x += bonded ? 1.33 : 5;  // from the C before: bonded, or 5 A apart
+    MMonomer residue;
+    residue.set_type("GLY");
+    residue.set_seqnum(number, code);
+    for (const auto& [name, along] : {std::pair{"N", 0.0}, {"CA", 1.45}, {"C", 2.9}}) {
+      MAtom atom(Atom::null());
+      atom.set_name(name, "");
+      atom.set_element(String(name).substr(0, 1));
+      atom.set_coord_orth(Coord_orth(x + along, 0, 0));
+      atom.set_occupancy(1);
+      atom.set_u_iso(0.25);
+      residue.insert(atom, -1);
+    }
+    x += 2.9;
+    chain.insert(residue, -1);
+    expected.push_back(std::to_string(number) + " " + (*code ? code : ".") + " " +
+                       std::to_string(label) + " ");
+  }
+  MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(200, 40, 40, 90, 90, 90)));
+  mol.insert(chain, -1);
+  MMDBfile file;
+  file.export_minimol(mol);
+  file.write_file(scratch.path("made.cif"), MMDBManager::CIF);
+  mmdb::mmcif::Data steps;
+  ASSERT_EQ(steps.ReadMMCIFData(scratch.path("made.cif").c_str()), 0);
+  mmdb::mmcif::Loop* atoms = steps.GetLoop("_atom_site");
+  const auto residue_of = [atoms](const int row) {
+    int rc;
+    std::string id;
+    for (const char* tag : {"auth_seq_id", "pdbx_PDB_ins_code"})
+      if (const char* value = atoms->GetString(tag, row, rc)) id += std::string(value) + " ";
+    return id;
+  };
+  for (int row = 0, label = 0; row < atoms->GetLoopLength(); ++row) {
+    label += row == 0 || residue_of(row) != residue_of(row - 1);
+    atoms->PutInteger(label, "label_seq_id", row);
+  }
+  steps.WriteMMCIFData(scratch.path("steps.cif").c_str());
+  for (const char* source : {"made.cif", "steps.cif"}) {
+    MMDBfile back;
+    back.read_file(scratch.path(source));
+    back.write_file(scratch.path(std::string("again_") + source), MMDBManager::CIF);
+  }
+  for (const char* written : {"made.cif", "again_made.cif", "again_steps.cif"}) {
+    std::vector<std::string> rows =
+        atom_rows(scratch.path(written), {"auth_seq_id", "pdbx_PDB_ins_code", "label_seq_id"});
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    EXPECT_EQ(rows, expected) << written;
   }
 }
 
