@@ -668,7 +668,8 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
       else
         EXPECT_EQ(residue_labels(again), expected);
       // Each output read back and written again in its form, from the
-      // object read and from a model of it in a new object, holds the same.
+      // object read and from a model of it in a new object, holds the same
+      // (the new object's labels made afresh).
       for (const auto& [out, form] : {std::pair{cif, MMDBManager::CIF}, {pdb, MMDBManager::PDB}}) {
         MMDBfile back, anew;
         back.read_file(out);
@@ -680,7 +681,7 @@ TEST(CoordinateFiles, WrittenModelsHoldTheirSourcesMolecules) {
           const String rewritten = scratch.path("rewritten" + out.substr(out.size() - 4));
           second->write_file(rewritten, form);
           if (form == MMDBManager::CIF)
-            EXPECT_EQ(residue_labels(rewritten), expected);
+            EXPECT_EQ(residue_labels(rewritten), second == &anew ? given : expected);
           else
             EXPECT_EQ(pdb_records(rewritten), pdb_records(out));
         }
