@@ -637,6 +637,8 @@ struct Output_file::State {
               (content.moved_to.empty() ? "" : " (another user moved its private folder there)");
     else if (!lost.empty())
       text += of + (own ? " is" : "") + " lost: " + lost;
+    // A private folder left behind, as an output put in place warns of it.
+    if (!content.kept && !content.left.empty()) text += (own ? "; " : ", ") + content.left;
     return text;
   }
 };
