@@ -124,6 +124,10 @@ class Output_file {
   //! content in <folder> failed[: <reason>]", and "; the file is left as it
   //! was" where the target exists.
   [[noreturn]] void write_failed(int error) const;
+  //! Fatal: the writer refuses what it would write; text is its whole
+  //! message, naming the target. An output of pending outputs adds what
+  //! became of each other one they hold, as in every failure of theirs.
+  [[noreturn]] void refuse(const String& text) const;
 
   struct State;  // one output's steps, in output_file.cpp
 
