@@ -3,6 +3,7 @@
 #include <mmdb2/mmdb_utils.h>
 
 #include "foundation/message.h"
+#include "system/output_file.h"
 
 namespace vantrel::mmdb_internal {
 
@@ -22,16 +23,16 @@ void read_error(const String& file, const int code) {
   fatal(String(read_who) + ": " + file + " : " + code_text(code));
 }
 
-void write_error(const String& file, const int code) {
-  fatal(String(write_who) + ": " + file + " : " + code_text(code));
+void write_error(const Output_file& out, const String& file, const int code) {
+  refuse_output(out, file, code_text(code));
 }
 
 void refuse_input(const String& file, const String& what) {
   fatal(String(read_who) + ": " + file + " : " + what);
 }
 
-void refuse_output(const String& file, const String& what) {
-  fatal(String(write_who) + ": " + file + " : " + what);
+void refuse_output(const Output_file& out, const String& file, const String& what) {
+  out.refuse(String(write_who) + ": " + file + " : " + what);
 }
 
 }  // namespace vantrel::mmdb_internal

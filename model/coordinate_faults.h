@@ -9,6 +9,10 @@
 
 #include "foundation/vstring.h"
 
+namespace vantrel {
+class Output_file;
+}
+
 namespace vantrel::mmdb_internal {
 
 //! The start of every write fault ("MMDBfile: write_file error"), also the
@@ -19,14 +23,18 @@ extern const char* const write_who;
 //! description of it without a final full stop: "  15 (Cannot open file)".
 String code_text(int code);
 
-//! A read or write the library itself reported failed with its code.
+//! A read the library itself reported failed with its code.
 [[noreturn]] void read_error(const String& file, int code);
-[[noreturn]] void write_error(const String& file, int code);
-
-//! A fault found before or after the library's read, or in what a write
-//! would hold; what names the line or atom and what is wrong with it.
+//! A fault found before or after the library's read; what names the line
+//! or atom and what is wrong with it.
 [[noreturn]] void refuse_input(const String& file, const String& what);
-[[noreturn]] void refuse_output(const String& file, const String& what);
+
+//! A write to file, by out, that the library reported failed with its
+//! code, or refused for a fault in what it would hold (what as above).
+//! Refused through out (Output_file::refuse), which says what became of
+//! the outputs it is put in place with.
+[[noreturn]] void write_error(const Output_file& out, const String& file, int code);
+[[noreturn]] void refuse_output(const Output_file& out, const String& file, const String& what);
 
 }  // namespace vantrel::mmdb_internal
 

@@ -239,12 +239,13 @@ std::pair<String, String> split_id(const String& id) {
   return {id.substr(0, colon), id.substr(colon + 1)};
 }
 
-// The gzip form of the content of a file, compressed in memory.
-String gzip_compressed(const String& file, const String& content) {
+// The gzip form of the content of a file, compressed in memory (a failure
+// refused through out).
+String gzip_compressed(const Output_file& out, const String& file, const String& content) {
   z_stream z;
   std::memset(&z, 0, sizeof z);
   if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    write_error(file, mmdb::Error_CantOpenFile);
+    write_error(out, file, mmdb::Error_CantOpenFile);
   std::vector<unsigned char> packed(deflateBound(&z, uLong(content.size())));
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(content.data()));
   z.avail_in = uInt(content.size());
@@ -253,7 +254,7 @@ String gzip_compressed(const String& file, const String& content) {
   const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
   const std::size_t size = z.total_out;
   deflateEnd(&z);
-  if (!done) write_error(file, mmdb::Error_CantOpenFile);
+  if (!done) write_error(out, file, mmdb::Error_CantOpenFile);
   return String(reinterpret_cast<const char*>(packed.data()), size);
 }
 
@@ -386,7 +387,7 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
   const int read_type = FType;
   if (type != BINARY) {
     if (const String fault = output_id_fault(*this, type != CIF); !fault.empty())
-      refuse_output(file, fault);
+      refuse_output(out, file, fault);
     set_output_labels(*this, read_type == mmdb::MMDB_FILE_CIF);
   }
   std::optional<Block_code> block;
@@ -438,9 +439,9 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
       rc = WriteCIFASCII("/dev/null/unwritten.cif", mmdb::io::GZM_NONE);
     }
     FType = read_type;
-    if (rc != 0) write_error(file, rc);
+    if (rc != 0) write_error(out, file, rc);
     const mmdb::mmcif::PData cif = mmdb::Root::CIF;  // the data just written
-    if (cif == nullptr) write_error(file, mmdb::Error_CantOpenFile);
+    if (cif == nullptr) write_error(out, file, mmdb::Error_CantOpenFile);
     drop_rows_without_tensor(*cif);
     complete_cif_data(*this, *cif);
     content = rendered(false, [&](mmdb::io::File& f) { cif->WriteMMCIF(f); });
@@ -450,17 +451,17 @@ void MMDBfile::write_output(const String& file, TYPE type, Pending_outputs* pend
     content = rendered(false, [&](mmdb::io::File& f) { WritePDBASCII(f); });
   }
   FType = read_type;
-  if (content.empty()) write_error(file, mmdb::Error_CantOpenFile);
+  if (content.empty()) write_error(out, file, mmdb::Error_CantOpenFile);
   // What is written must read back: the text passes the reader's own checks
   // (the library writes some fields wider than it stores them). They read
   // it from memory: a compressed output's text never goes to disk.
   if (type != BINARY) {
     const String fault = text_fault(content, Flags);
-    if (!fault.empty()) refuse_output(file, "the written file would not read back: " + fault);
+    if (!fault.empty()) refuse_output(out, file, "the written file would not read back: " + fault);
   }
   // A file of a gzip name is written compressed (gzip), the name as given
   // deciding: a link's target is not looked at.
-  if (Files::gzip_named(file)) content = gzip_compressed(file, content);
+  if (Files::gzip_named(file)) content = gzip_compressed(out, file, content);
   out.write(content);
   out.commit();
 }

@@ -148,7 +148,7 @@ class MMDBfile : public MMDBManager {
   //! when none was read.
   void write_file(const String& file, TYPE type);
   //! The same, the output handed to pending, which puts it in place with
-  //! its others.
+  //! its others; a refusal also says what became of each of those.
   void write_file(const String& file, TYPE type, Pending_outputs& pending);
   //! Replaces the model by the library's first model (restricted to the atoms of
   //! a library selection handle when selection >= 0), with the library's

@@ -14,6 +14,7 @@
 #include "symmetry/spgr_descr.h"
 #include "symmetry/symop.h"
 #include "system/file_access.h"
+#include "system/system_call.h"
 
 namespace vantrel {
 
@@ -50,16 +51,39 @@ template <std::size_t N> void copy_field(char (&field)[N], const std::string& te
 
 }  // namespace
 
+File_not_logical_name::File_not_logical_name(const String& name) : name_(name) {
+  if (const char* value = std::getenv(name_.c_str())) {
+    value_ = value;
+    unsetenv(name_.c_str());
+  }
+}
+
+File_not_logical_name::~File_not_logical_name() {
+  const int error = errno;  // as the library's open left it, for its caller
+  if (value_) setenv(name_.c_str(), value_->c_str(), 1);
+  errno = error;
+}
+
 Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
   const String where = "CCP4MTZfile: " + operation + " - ";
-  // A path that is no readable regular file (a FIFO would block the
-  // reader) is refused with the reason; a missing one is "missing".
+  // A missing file is "missing"; a path that is no readable regular file
+  // (a FIFO would block the reader) is refused with the reason.
   struct stat st;
-  if (stat(filename.c_str(), &st) == 0 || errno != ENOENT)
-    Files::check_input(filename, "CCP4MTZfile");
-  const std::string fault = mtz_layout_fault(filename);
+  if (stat(filename.c_str(), &st) != 0 && errno == ENOENT)
+    fatal(where + mtz_damaged + ": " + filename);
+  struct Held {
+    int fd;
+    ~Held() { System::close_fd(fd); }
+  } const held{Files::open_input(filename, "CCP4MTZfile")};
+  const String opened = System::fd_path(held.fd);
+  const std::string fault = mtz_layout_fault(opened);
   if (!fault.empty()) fatal(where + fault + ": " + filename);
-  Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
+  // The library opens the file again through that name, for its own reads.
+  Mtz_ptr mtz;
+  {
+    const File_not_logical_name plain(opened);
+    mtz.reset(CMtz::MtzGet(opened.c_str(), 0));
+  }
   if (!mtz) fatal(where + mtz_damaged + ": " + filename);
   CMtz::MtzAssignHKLtoBase(mtz.get());
   return mtz;

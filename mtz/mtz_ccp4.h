@@ -1,12 +1,15 @@
 // Bridge between the MTZ file object and the CCP4 library's MTZ records:
-// checked opening, the column lookup in file order, the reach of the rows'
-// indices, and the copying of the hierarchy and symmetry between the two.
+// checked opening (of the file named, never a logical name), the column
+// lookup in file order, the reach of the rows' indices, and the copying of
+// the hierarchy and symmetry between the two.
 #ifndef VANTREL_MTZ_MTZ_CCP4_H
 #define VANTREL_MTZ_MTZ_CCP4_H
 
 #include <ccp4/cmtzlib.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "mtz/mtz_file.h"
@@ -21,16 +24,35 @@ struct Mtz_deleter {
 };
 typedef std::unique_ptr<CMtz::MTZ, Mtz_deleter> Mtz_ptr;
 
+//! While it lives, the environment holds no variable called name, and the
+//! CCP4 library, which takes a file name for a logical name first (opening
+//! the file a variable of that name gives), opens the file named. The
+//! variable is given back as it was when it goes.
+class File_not_logical_name {
+ public:
+  explicit File_not_logical_name(const String& name);
+  ~File_not_logical_name();
+  File_not_logical_name(const File_not_logical_name&) = delete;
+  File_not_logical_name& operator=(const File_not_logical_name&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> value_;  // the variable's value, where there was one
+};
+
 //! The most history lines the library writes right: it cuts the count of a
 //! longer history to three digits, so that a reader takes the rest for
 //! header records.
 constexpr int mtz_max_history = 999;
 //! The header of an MTZ file (rows left on disk, index columns assigned to
-//! HKL_base). Fatal, "CCP4MTZfile: <operation> - <what>: <file>", when the file is
-//! missing or not a sound merged MTZ file; "CCP4MTZfile: cannot read
-//! <file>: <reason>" when it is no regular file this process may read.
-//! The file's layout is checked first, because the library crashes or
-//! never returns on some damaged headers.
+//! HKL_base). The file is opened once, and what that open holds is checked
+//! and read by the library, through its /proc name: never a file that takes
+//! the name meanwhile, nor one a CCP4 logical name gives. Fatal,
+//! "CCP4MTZfile: <operation> - <what>: <file>", when the file is missing
+//! or not a sound merged MTZ file; "CCP4MTZfile: cannot read <file>:
+//! <reason>" when it is no regular file this process may read. The file's
+//! layout is checked first, because the library crashes or never returns on
+//! some damaged headers.
 Mtz_ptr mtz_get_header(const String& filename, const String& operation);
 
 //! The column path "/crystal/dataset/label" of a library column.

@@ -116,6 +116,7 @@ class Mtz_output {
   }
   //! Opens the new content as the output of mtz.
   void open(CMtz::MTZ* mtz) {
+    const File_not_logical_name plain(file_.path());
     mtz->fileout = CMtz::MtzOpenForWrite(file_.path().c_str());
     if (mtz->fileout == nullptr) write_failed("Cannot open file for writing", errno);
   }

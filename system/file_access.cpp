@@ -76,6 +76,21 @@ void Files::check_input(const String& path, const String& who) {
   if (access(path.c_str(), R_OK) != 0) cannot("read", path, who, reason(errno));
 }
 
+int Files::open_input(const String& path, const String& who) {
+  check_input(path, who);  // by its name first: a device is never opened
+  // Not blocking, should a FIFO have taken the name since.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) cannot("read", path, who, reason(errno));
+  struct stat st;
+  const int error = fstat(fd, &st) != 0 ? errno : 0;
+  if (error != 0 || !S_ISREG(st.st_mode)) {
+    const String why = error != 0 ? reason(error) : String("not a regular file");
+    close(fd);
+    cannot("read", path, who, why);
+  }
+  return fd;
+}
+
 Files::Entry Files::entry_rule(const struct stat& entry, const struct stat& folder) {
   if ((folder.st_mode & S_ISVTX) == 0 || entry.st_uid == geteuid()) return Entry::free;
   if ((folder.st_mode & S_IWOTH) != 0 && entry.st_uid != folder.st_uid) return Entry::planted;

@@ -34,6 +34,11 @@ namespace Files {
 //! reasons "no such file or directory", "permission denied", "not a regular
 //! file" (or the system's own text).
 void check_input(const String& path, const String& who);
+//! Opens path to read, close-on-exec, fatal as check_input; the file is
+//! judged again through the descriptor, so that a reader given its /proc
+//! name (System::fd_path) reads the file judged, whatever stands at path by
+//! then. The caller closes the descriptor.
+int open_input(const String& path, const String& who);
 
 //! Where a write to a path lands, found once by the walk above. The folder
 //! that holds the file is held open (O_PATH), and so is the file when it

@@ -398,8 +398,11 @@ struct Output_file::State {
   // Fatal: the output failed (why), before it was put in place; the
   // message says what became of the other outputs it is put in place with.
   [[noreturn]] void cannot(const String& why) const {
-    fatal(who + ": cannot write " + (target.empty() ? String("''") : target) + ": " + why +
-          (pending != nullptr ? pending->fates_besides(*this) : String()));
+    fail(who + ": cannot write " + (target.empty() ? String("''") : target) + ": " + why);
+  }
+  // Fatal: text, and what became of the other outputs.
+  [[noreturn]] void fail(const String& text) const {
+    fatal(text + (pending != nullptr ? pending->fates_besides(*this) : String()));
   }
   void warn(const String& what) const {
     Message::message(Message_warn(who.substr(0, who.find(':')) + ": warning: " + what));
@@ -637,6 +640,8 @@ struct Output_file::State {
               (content.moved_to.empty() ? "" : " (another user moved its private folder there)");
     else if (!lost.empty())
       text += of + (own ? " is" : "") + " lost: " + lost;
+    // A private folder left behind, as an output put in place warns of it.
+    if (!content.kept && !content.left.empty()) text += (own ? "; " : ", ") + content.left;
     return text;
   }
 };
@@ -725,6 +730,8 @@ void Output_file::write_failed(const int error) const {
     why += ": " + reason(error);
   state_->cannot(why + state_->settle(false, true));
 }
+
+void Output_file::refuse(const String& text) const { state_->fail(text); }
 
 void Output_file::commit() {
   // A write the system fails only at the flush (a full disk behind a cache,

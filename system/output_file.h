@@ -85,10 +85,12 @@ class Pending_outputs;
   is kept in <path>" when it is, or "... is lost: <why>" where it was to be
   kept and cannot be. An output of pending outputs then also says what
   became of each other one they hold, in their words ("; <target> is left
-  as it was", "not written", "; already replaced: <target>, ..."). Warnings
-  are "<who>: warning: ...", who up to its first colon: also for an output
-  put in place whose emptied private folder, or the kept copy in it, cannot
-  be removed. */
+  as it was", "not written", "; already replaced: <target>, ..."). An
+  emptied private folder that cannot be removed is named after the fate of
+  its output ("its emptied private folder <path> cannot be removed:
+  <reason>"). Warnings are "<who>: warning: ...", who up to its first
+  colon: also for an output put in place whose emptied private folder, or
+  the kept copy in it, cannot be removed. */
 class Output_file {
  public:
   //! Begins an output to target: the one pending holds for it (added and
@@ -122,6 +124,10 @@ class Output_file {
   //! content in <folder> failed[: <reason>]", and "; the file is left as it
   //! was" where the target exists.
   [[noreturn]] void write_failed(int error) const;
+  //! Fatal: the writer refuses what it would write; text is its whole
+  //! message, naming the target. An output of pending outputs adds what
+  //! became of each other one they hold, as in every failure of theirs.
+  [[noreturn]] void refuse(const String& text) const;
 
   struct State;  // one output's steps, in output_file.cpp
 

@@ -218,6 +218,31 @@ TEST(RunMtzFiles, InputsThatCannotBeRead) {
   EXPECT_EQ(entries(dir), (std::set<std::string>{"fifo.mtz", "locked.mtz"}));
 }
 
+// A CCP4 logical name, an environment variable named as the work file or
+// as any name the output's new content may be opened by (/proc/self/fd/N),
+// is not looked up: the run reads the file named and writes the output
+// named, and the file a variable names is neither read nor made.
+TEST(RunMtzFiles, LogicalNamesAreNotLookedUp) {
+  const Scratch_dir dir;
+  const std::string in = write_bytes(dir.file("w.mtz"), read_bytes(fixture_path("sm_1dur.mtz"))),
+                    out = dir.file("out.mtz"), decoy = dir.file("decoy.mtz");
+  std::string descriptors;
+  for (int fd = 0; fd < 64; ++fd)
+    descriptors += "'/proc/self/fd/" + std::to_string(fd) + "=" + decoy + "' ";
+  for (const std::string& variables :
+       {"'" + in + "=" + fixture_path("wrk_7mm1.mtz") + "' ", descriptors}) {
+    SCOPED_TRACE(variables.substr(0, 80));
+    const Result r = quelvarn_exe(run_1dur(in, out), "env " + variables);
+    EXPECT_EQ(r.status, 0) << r.out;
+    const mtz_testing::Raw_mtz read(in), written(out);
+    ASSERT_TRUE(written.get() != nullptr);
+    EXPECT_EQ(written.nref(), read.nref());
+    EXPECT_EQ(cell_records(out), cell_records(in));
+    EXPECT_EQ(entries(dir), (std::set<std::string>{"out.mtz", "w.mtz"}));
+    std::remove(out.c_str());
+  }
+}
+
 // ---------------------------------------------------------------- file formats
 
 // Work and reference files the library cannot take, or would write back

@@ -20,6 +20,7 @@
 #include "damaged_files.h"
 #include "model/coordinate_text_checks.h"
 #include "model_testing.h"
+#include "system/output_file.h"
 
 using namespace vantrel;
 using damaged_files::joined;
@@ -448,7 +449,8 @@ TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
 }
 
 // Identifiers a form cannot hold are refused before anything is written;
-// mmCIF keeps what PDB cannot. Unwritable paths are refused the same way.
+// mmCIF keeps what PDB cannot. A refusal beside another output pending
+// says what became of that one. Unwritable paths are refused the same way.
 TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   const model_testing::Scratch scratch;
   const MiniMol source = read_model("tiny_5e5z.pdb");
@@ -502,6 +504,7 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
   const MiniMol far_atom =
       changed([](MiniMol& m) { m[0][0][0].set_coord_orth(Coord_orth(12345.0, 0.0, 0.0)); });
   const String kept = scratch.write("kept.pdb", "precious\n");
+  const String beside = scratch.write("beside.mtz", "old");
   const String fifo = scratch.path("fifo.pdb");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const String pdb = "the PDB form holds", cif = "the mmCIF form holds";
@@ -561,6 +564,18 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
     if (!error.empty()) {
       EXPECT_EQ(std::string(text), "MMDBfile: write_file error: " + kept + " : " + error);
       EXPECT_EQ(slurp(kept), "precious\n");
+      // Refused beside another output pending with it, the message also says
+      // what became of that one, left as it was.
+      EXPECT_EQ(fatal_text([&] {
+                  Pending_outputs pending("T");
+                  Output_file other(beside, "T", &pending);
+                  other.write("new");
+                  other.commit();
+                  out.write_file(kept, type, pending);
+                }),
+                "MMDBfile: write_file error: " + kept + " : " + error + "; " + beside +
+                    " is left as it was");
+      EXPECT_EQ(slurp(kept) + slurp(beside), "precious\nold");
       continue;
     }
     EXPECT_EQ(text, "no error");
@@ -583,7 +598,8 @@ TEST(CoordinateFileFaults, WritesRefuseWhatTheFormCannotHold) {
     EXPECT_EQ(fatal_text([&] { out.write_file(fifo, type); }),
               "MMDBfile: write_file error: cannot write " + fifo + ": not a regular file");
   // Only the files made here remain: no temporary is left beside a target.
-  EXPECT_EQ(files_in(scratch.path("")), (std::vector<std::string>{"fifo.pdb", "kept.pdb"}));
+  EXPECT_EQ(files_in(scratch.path("")),
+            (std::vector<std::string>{"beside.mtz", "fifo.pdb", "kept.pdb"}));
 }
 
 // A target named *.gz, in any case, is written compressed, as the library

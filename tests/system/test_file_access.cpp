@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "support/testing.h"
+#include "system/system_call.h"
 
 using namespace vantrel;
 using vantrel_testing::as_unprivileged;
@@ -30,24 +31,39 @@ using vantrel_testing::Scratch_dir;
 using vantrel_testing::unprivileged_id;
 using vantrel_testing::write_bytes;
 
+// Checked by name, or opened and judged again through the descriptor: the
+// same refusals; the descriptor holds the file judged, whatever takes its
+// name afterwards.
 TEST(FileAccess, InputsMustBeReadableRegularFiles) {
   Scratch_dir dir;
   const std::string plain = dir.file("a.txt"), fifo = dir.file("pipe");
   write_bytes(plain, "x");
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   const std::string missing = dir.file("none");
-  EXPECT_EQ(fatal_text([&] { Files::check_input(plain, "T"); }), "no error");
-  EXPECT_EQ(fatal_text([&] { Files::check_input(missing, "T"); }),
-            "T: cannot read " + missing + ": no such file or directory");
-  EXPECT_EQ(fatal_text([&] { Files::check_input(fifo, "T"); }),
-            "T: cannot read " + fifo + ": not a regular file");
-  EXPECT_EQ(fatal_text([&] { Files::check_input(dir.path(), "T"); }),
-            "T: cannot read " + dir.path() + ": not a regular file");
-  if (geteuid() != 0) {  // root reads whatever the mode says
-    ASSERT_EQ(chmod(plain.c_str(), 0200), 0);
-    EXPECT_EQ(fatal_text([&] { Files::check_input(plain, "T"); }),
-              "T: cannot read " + plain + ": permission denied");
+  const std::function<void(const std::string&)> checked = [](const std::string& path) {
+    Files::check_input(path, "T");
+  };
+  const std::function<void(const std::string&)> opened = [](const std::string& path) {
+    close(Files::open_input(path, "T"));
+  };
+  for (const auto& judge : {checked, opened}) {
+    EXPECT_EQ(fatal_text([&] { judge(plain); }), "no error");
+    EXPECT_EQ(fatal_text([&] { judge(missing); }),
+              "T: cannot read " + missing + ": no such file or directory");
+    EXPECT_EQ(fatal_text([&] { judge(fifo); }), "T: cannot read " + fifo + ": not a regular file");
+    EXPECT_EQ(fatal_text([&] { judge(dir.path()); }),
+              "T: cannot read " + dir.path() + ": not a regular file");
+    if (geteuid() != 0) {  // root reads whatever the mode says
+      ASSERT_EQ(chmod(plain.c_str(), 0200), 0);
+      EXPECT_EQ(fatal_text([&] { judge(plain); }),
+                "T: cannot read " + plain + ": permission denied");
+      ASSERT_EQ(chmod(plain.c_str(), 0644), 0);
+    }
   }
+  const int fd = Files::open_input(plain, "T");
+  ASSERT_EQ(rename(write_bytes(dir.file("b.txt"), "other").c_str(), plain.c_str()), 0);
+  EXPECT_EQ(read_bytes(System::fd_path(fd)), "x");
+  close(fd);
 }
 
 TEST(FileAccess, OutputsAreNewOrWritableRegularFiles) {

@@ -362,7 +362,8 @@ TEST(OutputFile, ReplacesItsTargetOnlyOnCommit) {
 // kept (its link fails, as on a full disk), there or for a file of two
 // names in the writer's own folder, is refused. An output put in place
 // whose private folder, or the copy in it, cannot be removed is written,
-// with a warning naming what is left.
+// with a warning naming what is left; one that fails names it in its
+// message.
 TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   Scratch_dir dir;
   const std::string closed = made_dir(dir, "closed", 0755), tmp = made_dir(dir, "tmp", 0777);
@@ -382,6 +383,7 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
       {closed + "/h", "old", 0666},
       {closed + "/i", "old", 0666},
       {closed + "/j", "old", 0666},
+      {closed + "/k", "old", 0666},
       {odd, "old", 0666}};
   for (const auto& [file, bytes, mode] : olds)
     ASSERT_EQ(chmod(write_bytes(file, bytes).c_str(), mode), 0);
@@ -411,7 +413,8 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   // cut of a file's length (ftruncate: the copy whole but longer), the
   // copy's write of 13 bytes (its content; other writes, as the child's
   // report, go on), reads, seeks, that write and cuts, the write of the last
-  // 100 bytes (the first 64 kB written), or removals (unlinkat). What check_output says,
+  // 100 bytes (the first 64 kB written), removals (unlinkat), or the room for
+  // the copy (fallocate) and folder removals. What check_output says,
   // why the output fails, the warning after "<target> is written, but ",
   // and what the file holds after.
   enum Fault {
@@ -424,7 +427,8 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
     no_seek,
     no_write_or_cut,
     last_write,
-    no_removal
+    no_removal,
+    no_room_nor_rmdir
   };
   const std::vector<Failing> calls[] = {{},
                                         {},
@@ -435,7 +439,8 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
                                         {{SYS_lseek, EIO}},
                                         {{SYS_write, EIO, 13}, {SYS_ftruncate, EIO}},
                                         {{SYS_write, EIO, 100}},
-                                        {{SYS_unlinkat, EIO}}};
+                                        {{SYS_unlinkat, EIO}},
+                                        {{SYS_fallocate, EIO}, {SYS_unlinkat, EIO, AT_REMOVEDIR}}};
   const std::string unremoved = " cannot be removed: input/output error";
   const std::vector<std::tuple<std::string, std::string, Fault, std::string, std::string,
                                std::string, std::string>>
@@ -465,7 +470,10 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
            "input/output error; the file is left empty; the new content is kept in " + tmp, "", ""},
           {closed + "/j", "new", no_removal, "", "",
            "the copy of its new content kept in " + tmp + unremoved, "new"},
-          {one, "new", no_removal, "", "", "its emptied private folder " + own + unremoved, "new"}};
+          {one, "new", no_removal, "", "", "its emptied private folder " + own + unremoved, "new"},
+          {closed + "/k", "new", no_room_nor_rmdir, "",
+           "input/output error" + left + "; its emptied private folder " + tmp + unremoved, "",
+           "old"}};
   for (const auto& [target, now, fault, check, why, warned, after] : cases) {
     SCOPED_TRACE(target);
     const bool late = target.compare(0, closed.size(), closed) == 0;
