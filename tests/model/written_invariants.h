@@ -304,7 +304,7 @@ inline Coordinates parse(const std::string& text) {
                                                                             : parse_pdb(text);
 }
 
-inline std::string number(const double v) {
+inline std::string three_decimals(const double v) {
   char s[32];
   std::snprintf(s, sizeof s, "%.3f", v);
   return s;
@@ -331,7 +331,7 @@ inline std::string render(const Coordinates& c) {
       set(row, "pdbx_pdb_model_num", std::to_string(r.model));
       if (r.moved)
         for (int k = 0; k < 3; ++k)
-          set(row, (std::string("cartn_") + "xyz"[k]).c_str(), number(r.xyz[k]));
+          set(row, (std::string("cartn_") + "xyz"[k]).c_str(), three_decimals(r.xyz[k]));
       for (std::size_t k = 0; k < row.size(); ++k) out += (k ? " " : "") + cif_value(row[k]);
       out += "\n";
     }
@@ -1064,7 +1064,7 @@ inline std::string edit_once(Coordinates& c, const int which, const Pick& pick) 
       const std::string name = residue_name(a);
       const auto clamp = [](const int v) { return std::clamp(v, -999, 9999); };
       switch (pick(4)) {
-        case 0: {  // the number of another residue of the chain
+        case 0: {  // the number of another residue
           const std::vector<std::size_t>& other = any_residue();
           const int seq = c.records[other[0]].seq;
           const std::string icode = c.records[other[0]].icode;
@@ -1080,7 +1080,7 @@ inline std::string edit_once(Coordinates& c, const int which, const Pick& pick) 
             c.records[i].seq = seq, c.records[i].icode = icode;
           return name + " renumbered " + std::to_string(seq) + icode;
         }
-        case 2: {  // it and every later residue of its chain moved on
+        case 2: {  // it and every later residue of its chain renumbered by as much
           const int by = pick(61) - 30;
           for (std::size_t r = at; r < residues.size(); ++r)
             if (c.records[residues[r][0]].chain == a.chain)
@@ -1146,7 +1146,8 @@ inline std::string edit_once(Coordinates& c, const int which, const Pick& pick) 
         a.moved = true;
       }
       return residue_name(c.records[residues[framed[x]][0]]) + " moved onto " +
-             residue_name(c.records[residues[framed[y]][0]]) + ", " + number(shift) + " A off";
+             residue_name(c.records[residues[framed[y]][0]]) + ", " + three_decimals(shift) +
+             " A off";
     }
     default: {  // the model renumbered
       static const int numbers[] = {0, -1, 2, 3, 9999, 10000, 123456};
@@ -1265,10 +1266,10 @@ inline Outcome check_writes(const Coordinates& source, const std::string& stem,
           const Written as_given = written(given);
           Problems own;
           expect_chains(as_given, own);
-          bool written_so = !as_given.text.entity_types.empty();
+          bool as_written = !as_given.text.entity_types.empty();
           for (const Residue& r : as_given.residues)
-            written_so = written_so && !r.entity.empty() && r.key.substr(r.key.rfind('#')) == "#0";
-          if (own.empty() && written_so) expect_kept(as_given, one, true, "the source", found);
+            as_written = as_written && !r.entity.empty() && r.key.substr(r.key.rfind('#')) == "#0";
+          if (own.empty() && as_written) expect_kept(as_given, one, true, "the source", found);
         }
         const std::string r = refusal([&] {
           MMDBfile back;
