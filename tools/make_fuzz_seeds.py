@@ -126,7 +126,8 @@ WRITTEN_SOURCES = ["shape_joined.pdb", "shape_free_dna.pdb", "shape_gaps.pdb", "
 def written_seeds():
     data = os.path.join(ROOT, "tests", "data")
     names = sorted(n for n in os.listdir(data) if n.endswith((".pdb", ".cif")))
-    return [u16(names.index(name)) + u16(i % 11) + u16(3 * i + 1) + u16(i + 2) + u16(7)
+    choices = lambda i: [3 * i + 1, i + 2, 7, 5 * i, i + 11, 3]
+    return [u16(names.index(name)) + u16(i % 11) + b"".join(u16(c) for c in choices(i))
             for i, name in enumerate(WRITTEN_SOURCES)]
 
 
