@@ -14,7 +14,8 @@ Run from anywhere with /usr/bin/python3:
                      1RX2's residues 1-12 and its MN, chain B residues 13-22
                      and two waters; chain C residues 3-12 (two fewer at the
                      start) and chain D residues 13-20 (two fewer at the end),
-                     moved 30 A along x. A and C are entity 1, B and D entity
+                     moved 30 A along x, and B and D 40 A along y (no chain
+                     bonded to another). A and C are entity 1, B and D entity
                      2, as PDB entry 5YH2's chains A and C, and B and D, are:
                      each entity's sequence is its longer chain's, and a
                      residue's label_seq_id its place in it, so that the two
@@ -102,12 +103,13 @@ def make_pairs(path, rx2, a):
     st = gemmi.Structure()
     st.cell, st.spacegroup_hm, st.name = rx2.cell, rx2.spacegroup_hm, "PAIRS"
     model = gemmi.Model("1")
-    far = gemmi.Position(30, 0, 0)
-    for name, parts, shift in (("A", first + manganese, None), ("B", second + waters, None),
-                               ("C", first[2:], far), ("D", second[:8], far)):
+    P = gemmi.Position
+    for name, parts, shift in (("A", first + manganese, P(0, 0, 0)),
+                               ("B", second + waters, P(0, 40, 0)),
+                               ("C", first[2:], P(30, 0, 0)), ("D", second[:8], P(30, 40, 0))):
         chain = gemmi.Chain(name)
         for res in parts:
-            chain.add_residue(moved(res, shift) if shift else res.clone())
+            chain.add_residue(moved(res, shift))
         model.add_chain(chain)
     st.add_model(model)
     # Label ids as the PDB gives them: each chain's polymer, then the

@@ -688,8 +688,9 @@ inline bool one_after_the_other(const Record& a, const Record& b) {
 //!   residues written one after the other hold first, then any other where
 //!   both ends are still free; each such other bond must close a cyclic
 //!   peptide (join the last residue of a stretch, each bonded to the next,
-//!   to its first); and no ligand of the chain is bonded at an end of a
-//!   polymer residue that no bond holds (it would join there);
+//!   to its first); and no ligand of the chain, nor another polymer's
+//!   free start, is bonded at an end of a polymer residue that no bond
+//!   holds (it would continue the polymer there);
 //! - mmCIF: a label_seq_id steps by 1 from the residue before where they are
 //!   bonded or numbered one after the other, else by the number difference
 //!   where the numbers rise, else by 2; each label_asym_id holds one entity
@@ -721,17 +722,22 @@ inline void expect_chains(const Written& w, Problems& problems) {
               (j > i ? std::to_string(j - i - 1) + " residues before it" : "before it"));
       }
   }
+  // What is bonded at a free end of a polymer would continue it there: a
+  // ligand, or the free start of another polymer of the chain.
   for (std::size_t a = 0; a < n; ++a) {
     const Residue& p = w.residues[a];
     if (p.kind != Kind::polymer) continue;
     for (std::size_t l = 0; l < n; ++l) {
       const Residue& q = w.residues[l];
-      if (q.kind != Kind::ligand) continue;
-      const bool at_end = after[a] < 0 && bonds.bonded(a, l),
-                 at_start = before[a] < 0 && bonds.bonded(l, a);
+      const bool ligand = q.kind == Kind::ligand,
+                 other = q.kind == Kind::polymer && q.polymer != p.polymer;
+      const bool at_end =
+                     after[a] < 0 && (ligand || (other && before[l] < 0)) && bonds.bonded(a, l),
+                 at_start = before[a] < 0 && ligand && bonds.bonded(l, a);
       if (at_end || at_start)
-        problems.push_back("the ligand " + w.name(q) + " is bonded to the free " +
-                           (at_end ? "end" : "start") + " of " + w.name(p));
+        problems.push_back(
+            (ligand ? "the ligand " + w.name(q) : w.name(q) + " of another polymer") +
+            " is bonded to the free " + (at_end ? "end" : "start") + " of " + w.name(p));
     }
   }
   if (!w.text.cif) return;
