@@ -3,7 +3,7 @@
 wrong, sources of the check of written models
 (tests/model/test_written_invariants.cpp), which edits them and checks
 what every written model holds. Made with Debian's python3-gemmi from the
-shipped 1RX2 file and the label fixtures' DNA (label_dna.pdb).
+shipped 1RX2 file and a docking example's DNA (real_dna.pdb).
 
 Run from anywhere with /usr/bin/python3:
   tools/make_shape_fixtures.py            writes the files below into tests/data
@@ -25,10 +25,9 @@ Run from anywhere with /usr/bin/python3:
   shape_joined.pdb   1RX2's residues 1-6 in chain A as 1-3, TER, 5-6, then 4
                      as HETATM, bonded C3-N4 and C4-N5 where the file puts it
                      last; chain B the same, moved 30 A along x, without the TER
-  shape_free_dna.pdb chain A: 1RX2's VAL 10, TER, then label_dna.pdb's DG 2
-                     and DA 3 (bonded O3'-P) as DG 1 and DA 2, and its DT 4
-                     moved 10 A away from them (bonded to nothing) as HETATM
-                     DT 3
+  shape_free_dna.pdb chain A: 1RX2's VAL 10, TER, then real_dna.pdb's DA 1
+                     and DG 2 (bonded O3'-P), and its DT 3 moved 10 A away
+                     from them (bonded to nothing) as HETATM
   shape_gaps.pdb     chain A 1RX2's residues 1-5; chain B its MN alone; chain
                      C its residues 20 21 22 25 28 29 30 (PRO 25 between two
                      gaps, bonded to nothing)
@@ -152,12 +151,10 @@ def make_joined(path, rx2, a):
 
 
 def make_free_dna(path, rx2, a):
-    dna_st, dna = source_chain("label_dna.pdb")
-    g, d, t = (next(r for r in dna if r.seqid.num == n) for n in (2, 3, 4))
-    still = gemmi.Position(0, 0, 0)
-    records = [("A", residues(a, [10])[0], "ATOM"), "TER",
-               ("A", moved(g, still, 1), "ATOM"), ("A", moved(d, still, 2), "ATOM"),
-               ("A", moved(t, gemmi.Position(10, 0, 0), 3), "HETATM")]
+    dna = source_chain("real_dna.pdb")[1]
+    first, second, third = (next(r for r in dna if r.seqid.num == n) for n in (1, 2, 3))
+    records = [("A", residues(a, [10])[0], "ATOM"), "TER", ("A", first, "ATOM"),
+               ("A", second, "ATOM"), ("A", moved(third, gemmi.Position(10, 0, 0)), "HETATM")]
     with open(path, "w") as f:
         f.write(pdb_text(rx2, records))
 
