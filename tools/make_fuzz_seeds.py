@@ -113,6 +113,24 @@ MAPS = [
 ]
 
 
+# written_model: a coordinate file of tests/data by its place among the PDB
+# and mmCIF files there, sorted by name; the kind of edit (the order of
+# tests/model/written_invariants.h's edit_once, 0 to 10) and the choices it
+# takes. Small files, so that the replay stays short.
+WRITTEN_SOURCES = ["shape_joined.pdb", "shape_free_dna.pdb", "shape_gaps.pdb", "shape_far.pdb",
+                   "shape_pairs.cif", "label_runs.pdb", "label_breaks.pdb", "label_free.pdb",
+                   "tiny_5e5z.pdb", "label_apart.cif", "real_4url_pocket7_atm.pdb",
+                   "label_dna.pdb"]
+
+
+def written_seeds():
+    data = os.path.join(ROOT, "tests", "data")
+    names = sorted(n for n in os.listdir(data) if n.endswith((".pdb", ".cif")))
+    choices = lambda i: [3 * i + 1, i + 2, 7, 5 * i, i + 11, 3]
+    return [u16(names.index(name)) + u16(i % 11) + b"".join(u16(c) for c in choices(i))
+            for i, name in enumerate(WRITTEN_SOURCES)]
+
+
 def write(target, seeds):
     folder = os.path.join(CORPUS, target)
     os.makedirs(folder, exist_ok=True)
@@ -132,6 +150,7 @@ def main():
                                   for f, b, s, text in STRINGS])
     n += write("cell_sampling", CELLS)
     n += write("small_map", MAPS)
+    n += write("written_model", written_seeds())
     print(f"{n} seeds written under {CORPUS}")
 
 
