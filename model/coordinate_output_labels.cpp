@@ -819,19 +819,24 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
   for (Group& group : groups) {
     if (group.part != Part::polymer) continue;
     mmdb::Residue* previous = nullptr;
+    bool previous_kept = true;  // whether the residue before kept the label read
     for (std::size_t i = 0; i < group.residues.size(); ++i) {
       mmdb::Residue* residue = group.residues[i];
       const bool continues = previous && group.continues[i];
-      const int before = previous ? previous->label_seq_id : 0;
+      const int before = previous ? previous->label_seq_id : 0, read_label = residue->label_seq_id;
       // A step of one says the residues are bonded or numbered one after
       // the other; any other pair steps as the numbers rise, else by 2.
       const long long step = !previous || continues || numbered_next(previous, residue) ? 1
                              : residue->seqNum > previous->seqNum
                                  ? (long long)residue->seqNum - previous->seqNum
                                  : 2;
-      if (continues || !keeps(group, residue) || residue->label_seq_id <= before ||
-          (step > 1 && residue->label_seq_id == before + 1LL))
+      // A label read is kept only after one kept: once the polymer changes
+      // (a residue moved out of it or in), the labels after the change step
+      // as the rule says, not by the distances of labels read around others.
+      if (continues || !keeps(group, residue) || !previous_kept || read_label <= before ||
+          (step > 1 && read_label == before + 1LL))
         residue->label_seq_id = int(std::min<long long>(INT_MAX, before + step));
+      previous_kept = keeps(group, residue) && residue->label_seq_id == read_label;
       previous = residue;
     }
   }
