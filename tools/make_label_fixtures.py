@@ -106,6 +106,10 @@ SEQRES records and a TER record after each chain's polymer):
   label_reach.pdb    residues bonded to nothing at an end of the polymer or
                      at a gap, in reach of their neighbours or not, and an
                      inhibitor numbered 1 after residue 155 (make_reach)
+  label_overlaid.pdb  a tripeptide, two of its atoms of different
+                     conformations at one place, then three residues laid
+                     over one another, one's C by another's N as a peptide
+                     bond's (make_overlaid)
   model_two.cif      gemmi's mmCIF of a lone model numbered 2: 1RX2's
                      residues 1-5 and a water (not a label source)
   label_cases.txt    per source a line "source FILE", then per residue in the
@@ -187,7 +191,7 @@ SOURCES = ["label_ends.pdb", "label_ligands.pdb", "label_dna.pdb", "label_free.p
            "label_glycosylated.pdb", "label_glycan.pdb", "label_lipid.pdb", "label_runs.pdb",
            "label_gaps.pdb", "label_entities.cif", "label_auth_ids.cif", "label_shared.cif",
            "label_shared_one.cif", "label_gapped.pdb", "label_between.pdb", "label_loose.pdb",
-           "label_reach.pdb"]
+           "label_reach.pdb", "label_overlaid.pdb"]
 # Of those, the mmCIF sources whose labels a model written back through the
 # object it was read into keeps, where they differ from those a model
 # written afresh gets, and the source whose gemmi reading is what the first
@@ -1408,6 +1412,42 @@ def make_reach(path):
            seqres, layout)
 
 
+def make_overlaid(path):
+    """Chain A, all ATOM, no TER before its end: ALA 1, LYS 2 and LEU 3
+    (tripeptide), LEU numbered 5, with LYS's NZ and LEU's CD1 in two
+    conformations, NZ's second where CD1's first is (atoms never present
+    together); then 1RX2's MET 1, SER 3 and VAL 10 as residues 6, 7 and 8,
+    SER and VAL moved to put their CA on MET's, as templates of residues
+    laid over one another are given: VAL 8's C lies 1.29 A from SER 7's N,
+    and no other C by an N (all standard residues, which bond by those
+    alone). Residues laid over one another are bonded neither way: the
+    polymer is written in the file's order, LYS 2 bonded to LEU 5."""
+    st, model, a = from_1rx2()
+    chain = gemmi.Chain("A")
+    residues = tripeptide(a)
+    lys, leu = residues[1], residues[2]
+    leu.seqid = gemmi.SeqId(5, " ")
+    cg, cd1 = leu["CG"][0].pos, leu["CD1"][0].pos
+    for res, name, second in ((lys, "NZ", cd1), (leu, "CD1", cg * 2 - cd1)):
+        atom = res[name][0]
+        atom.altloc, atom.occ = "A", 0.5
+        other = atom.clone()
+        other.altloc, other.pos = "B", second
+        res.add_atom(other)
+    for res in residues:
+        chain.add_residue(res)
+    templates = [next(r for r in a if r.seqid.num == num and r.het_flag == "A") for num in (1, 3, 10)]
+    at = templates[0]["CA"][0].pos
+    for num, res in enumerate(templates, 6):
+        copy = moved(res, at - res["CA"][0].pos)
+        copy.seqid = gemmi.SeqId(num, " ")
+        chain.add_residue(copy)
+    model.add_chain(chain)
+    st.add_model(model)
+    expect_links(st, "A", [(1, 2), (2, 5), (8, 7)])
+    finish(st, path, lambda r: True)
+
+
 def make_apart(path):
     """mmCIF: 1RX2's residues 1-5, and a glycine (a copy of GLY 15 moved
     25 A, given as ATOM) with a label_asym_id and non-polymer entity of its
@@ -1521,6 +1561,7 @@ def make_sources(directory, ordered):
     make_between(os.path.join(directory, "label_between.pdb"))
     make_loose(os.path.join(directory, "label_loose.pdb"))
     make_reach(os.path.join(directory, "label_reach.pdb"))
+    make_overlaid(os.path.join(directory, "label_overlaid.pdb"))
 
 
 def in_bond_order(residues):
