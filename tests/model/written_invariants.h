@@ -12,7 +12,7 @@
 // residue's end (C; O3' or O3*) to another's start (N; P) within 1.5 x 1.33
 // and 1.5 x 1.61 A; a residue that is no standard one and lacks the named
 // atom offers any carbon, nitrogen or phosphorus there; two residues bonded
-// each way are bonded neither way.
+// each way, or laid over one another, are bonded neither way.
 //
 // Shared by the unit test over fixed seeds and the fuzz target
 // written_model; nothing here uses the test framework.
@@ -586,10 +586,24 @@ class Bonds {
   bool bonded(const std::size_t a, const std::size_t b) const {
     const Record &x = w_.first(w_.residues[a]), &y = w_.first(w_.residues[b]);
     return a != b && x.model == y.model && x.chain == y.chain && reaches(ends_[a], ends_[b]) &&
-           !reaches(ends_[b], ends_[a]);
+           !reaches(ends_[b], ends_[a]) && !overlap(a, b);
   }
 
  private:
+  // Residues laid over one another bond neither way: two atoms that can be
+  // present together (one alternate location, or either none) nearer than
+  // 0.1 A.
+  bool overlap(const std::size_t a, const std::size_t b) const {
+    for (const std::size_t i : w_.residues[a].atoms)
+      for (const std::size_t j : w_.residues[b].atoms) {
+        const Record &p = w_.text.records[i], &q = w_.text.records[j];
+        if (!p.altloc.empty() && !q.altloc.empty() && p.altloc != q.altloc) continue;
+        const double dx = p.xyz[0] - q.xyz[0], dy = p.xyz[1] - q.xyz[1], dz = p.xyz[2] - q.xyz[2];
+        if (dx * dx + dy * dy + dz * dz < 0.01) return true;
+      }
+    return false;
+  }
+
   const Written& w_;
   std::vector<Bond_ends> ends_;
 };
