@@ -1,6 +1,10 @@
 #include "mtz/mtz_ccp4.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -14,6 +18,7 @@
 #include "symmetry/spgr_descr.h"
 #include "symmetry/symop.h"
 #include "system/file_access.h"
+#include "system/system_call.h"
 
 namespace vantrel {
 
@@ -50,17 +55,53 @@ template <std::size_t N> void copy_field(char (&field)[N], const std::string& te
 
 }  // namespace
 
-Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
-  const String where = "CCP4MTZfile: " + operation + " - ";
+Mtz_input::Mtz_input(const String& filename, const String& operation)
+    : name_(filename), path_(filename) {
   // A path that is no readable regular file (a FIFO would block the
   // reader) is refused with the reason; a missing one is "missing".
   struct stat st;
   if (stat(filename.c_str(), &st) == 0 || errno != ENOENT)
     Files::check_input(filename, "CCP4MTZfile");
-  const std::string fault = mtz_layout_fault(filename);
-  if (!fault.empty()) fatal(where + fault + ": " + filename);
-  Mtz_ptr mtz(CMtz::MtzGet(filename.c_str(), 0));
-  if (!mtz) fatal(where + mtz_damaged + ": " + filename);
+  const int in = open(filename.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0 && errno == ENOENT)
+    fatal("CCP4MTZfile: " + operation + " - " + mtz_damaged + ": " + filename);
+  int error = in < 0 || fstat(in, &st) != 0 ? errno : 0;
+  // The copy is a file: a file size limit (ulimit -f) below the file's
+  // size forbids it, and the library reads the file itself.
+  rlimit limit;
+  if (error == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 && rlim_t(st.st_size) > limit.rlim_cur) {
+    close(in);
+    return;
+  }
+  if (error == 0 && (fd_ = memfd_create("mtz", MFD_CLOEXEC)) < 0) error = errno;
+  // The file as it stands when opened: its size then, or less should it shrink.
+  char buffer[1 << 16];
+  for (off_t left = st.st_size; error == 0 && left > 0;) {
+    const ssize_t n = read(in, buffer, std::size_t(std::min<off_t>(sizeof buffer, left)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : 0;
+      break;
+    }
+    if (!System::write_all(fd_, buffer, std::size_t(n))) error = errno;
+    left -= n;
+  }
+  if (in >= 0) close(in);
+  if (error != 0) {
+    System::close_fd(fd_);
+    fatal("CCP4MTZfile: cannot read " + filename + ": " + System::reason(error));
+  }
+  path_ = System::fd_path(fd_);
+}
+
+Mtz_input::~Mtz_input() { System::close_fd(fd_); }
+
+Mtz_ptr mtz_get_header(const Mtz_input& file, const String& operation) {
+  const String where = "CCP4MTZfile: " + operation + " - ";
+  const std::string fault = mtz_layout_fault(file.path());
+  if (!fault.empty()) fatal(where + fault + ": " + file.name());
+  Mtz_ptr mtz(CMtz::MtzGet(file.path().c_str(), 0));
+  if (!mtz) fatal(where + mtz_damaged + ": " + file.name());
   CMtz::MtzAssignHKLtoBase(mtz.get());
   return mtz;
 }

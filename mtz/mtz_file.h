@@ -19,6 +19,7 @@
 
 namespace vantrel {
 
+class Mtz_input;
 class Output_file;
 class Pending_outputs;
 
@@ -161,8 +162,9 @@ class CCP4MTZfile {
   bool match_path(const String& path, int& crystal, int& dataset, int& column) const;
 
  private:
-  // Header of a file for open_read and open_append, and the resolution that
-  // holds every row; fails with the text "CCP4MTZfile: <operation> - ...".
+  // Reads the file into memory for open_read and open_append (input_), then
+  // its header and the resolution that holds every row; fails with the
+  // text "CCP4MTZfile: <operation> - ...".
   // When reading, a file without reflections, or with rows whose indices no
   // reflection list holds, is refused.
   void read_header(const String& operation, const bool reading);
@@ -190,6 +192,7 @@ class CCP4MTZfile {
   String column_path(const int crystal, const int dataset, const String& label) const;
 
   String filename_in_;
+  std::shared_ptr<Mtz_input> input_;  // read whole at open, every pass's content
   String filename_out_;
   Pending_outputs* pending_ = nullptr;
   std::shared_ptr<Output_file> output_;  // begun at open, put in place at close

@@ -319,7 +319,7 @@ void CCP4MTZfile::close_append() {
 }
 
 void CCP4MTZfile::write_rows_append() {
-  Mtz_ptr in = mtz_get_header(filename_in_, "close_append");
+  Mtz_ptr in = mtz_get_header(*input_, "close_append");
   const std::vector<CMtz::MTZCOL*> in_lookup = build_lookup(in.get());
   int pos[3];
   index_positions(in_lookup, pos);
