@@ -43,7 +43,9 @@ class Pending_outputs;
   never throws. Files are checked before the CCP4 library sees them: an
   input must be a readable regular file with a sound merged MTZ header,
   each crystal's cell must fit the file's records and the symmetry
-  operators must be a group that keeps each crystal's cell. */
+  operators must be a group that keeps each crystal's cell. An input is
+  read whole at its open (Mtz_input), and every later pass reads that
+  content: a change of the file before the close changes nothing. */
 class CCP4MTZfile {
  public:
   //! Column label and MTZ type code, as held by the file.

@@ -176,8 +176,11 @@ constexpr int refused_status = 121;
 //! (from 1; 0 for none) fails with error, and where record is set, every
 //! call stopped is recorded. The call fails as the system fails it: without
 //! effect, but close, which releases its descriptor whatever it returns.
+//! at_call, where given, is called at each call stopped, with its number,
+//! before the call is made: what another process does then.
 inline Traced_run traced_run(const std::function<void()>& setup, const std::function<int()>& body,
-                             const long fail_at, const int error, const bool record) {
+                             const long fail_at, const int error, const bool record,
+                             const std::function<void(long)>& at_call = {}) {
   namespace detail = failed_call_detail;
   Traced_run run;
   if (!can_fail_calls) {
@@ -235,6 +238,7 @@ inline Traced_run traced_run(const std::function<void()>& setup, const std::func
       if (call.file.compare(0, 7, "/memfd:") == 0) continue;
       ++run.calls;
       if (record) run.record.push_back(call);
+      if (at_call) at_call(run.calls);
       if (run.calls == fail_at) {
         run.failed = call;
         // close releases its descriptor whatever it returns: its result is
