@@ -397,8 +397,8 @@ TEST(MtzAppend, EveryFailedCallEndsInOneMessageOrAWholeCopy) {
   if (plain.refused) GTEST_SKIP() << "the system refuses to trace a child (ptrace or seccomp)";
   ASSERT_EQ(std::string(said), "no error");
   const std::string whole = without_times(read_bytes(first.file("out.mtz")));
-  EXPECT_EQ(whole.substr(8, 4), htonl(1) == 1 ? std::string("\x11\x11\0\0", 4)
-                                               : std::string("\x44\x41\0\0", 4));
+  EXPECT_EQ(whole.substr(8, 4),
+            htonl(1) == 1 ? std::string("\x11\x11\0\0", 4) : std::string("\x44\x41\0\0", 4));
   ASSERT_GT(plain.calls, 20);
   for (long n = 1; n <= plain.calls; ++n) {
     const vantrel_testing::Scratch_dir dir;
@@ -408,9 +408,9 @@ TEST(MtzAppend, EveryFailedCallEndsInOneMessageOrAWholeCopy) {
         vantrel_testing::traced_run(quiet, read_and_append(out), n, EIO, false);
     const std::string text = said;
     bool sound = run.injected && WIFEXITED(run.status) &&
-                 (text == "no error" || ((text.find(in) != std::string::npos ||
-                                          text.find(out) != std::string::npos) &&
-                                         text.find('\n') == std::string::npos));
+                 (text == "no error" ||
+                  ((text.find(in) != std::string::npos || text.find(out) != std::string::npos) &&
+                   text.find('\n') == std::string::npos));
     for (const std::string& entry : dir.entries())
       sound = sound && (entry == "out.mtz" ? without_times(read_bytes(out)) == whole
                                            : text.find(entry) != std::string::npos);

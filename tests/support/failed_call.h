@@ -51,84 +51,36 @@ struct Traced_run {
 #if defined(__x86_64__)
 constexpr bool can_fail_calls = true;
 #else
-constexpr bool can_fail_calls = false;  // the registers set below are x86-64's
+constexpr bool can_fail_calls = false;  // the registers a result is set in are x86-64's
 #endif
 
 //! The name of a system call ("call <nr>" for one not listed).
 inline std::string call_name(const long nr) {
+  // clang-format off
+#define VANTREL_CALL(name) {SYS_##name, #name}
   static const std::pair<long, const char*> names[] = {
-      {SYS_read, "read"},
-      {SYS_write, "write"},
-      {SYS_pread64, "pread64"},
-      {SYS_pwrite64, "pwrite64"},
-      {SYS_readv, "readv"},
-      {SYS_writev, "writev"},
-      {SYS_openat, "openat"},
-      {SYS_open, "open"},
-      {SYS_close, "close"},
-      {SYS_lseek, "lseek"},
-      {SYS_fstat, "fstat"},
-      {SYS_newfstatat, "newfstatat"},
-      {SYS_statx, "statx"},
-      {SYS_stat, "stat"},
-      {SYS_lstat, "lstat"},
-      {SYS_access, "access"},
-      {SYS_faccessat, "faccessat"},
-      {SYS_faccessat2, "faccessat2"},
-      {SYS_fcntl, "fcntl"},
-      {SYS_flock, "flock"},
-      {SYS_fsync, "fsync"},
-      {SYS_fdatasync, "fdatasync"},
-      {SYS_ftruncate, "ftruncate"},
-      {SYS_fallocate, "fallocate"},
-      {SYS_fchmod, "fchmod"},
-      {SYS_fchown, "fchown"},
-      {SYS_fchmodat, "fchmodat"},
-      {SYS_fchownat, "fchownat"},
-      {SYS_getxattr, "getxattr"},
-      {SYS_fgetxattr, "fgetxattr"},
-      {SYS_fsetxattr, "fsetxattr"},
-      {SYS_setxattr, "setxattr"},
-      {SYS_fremovexattr, "fremovexattr"},
-      {SYS_removexattr, "removexattr"},
-      {SYS_flistxattr, "flistxattr"},
-      {SYS_linkat, "linkat"},
-      {SYS_link, "link"},
-      {SYS_unlinkat, "unlinkat"},
-      {SYS_unlink, "unlink"},
-      {SYS_renameat, "renameat"},
-      {SYS_renameat2, "renameat2"},
-      {SYS_rename, "rename"},
-      {SYS_mkdirat, "mkdirat"},
-      {SYS_mkdir, "mkdir"},
-      {SYS_rmdir, "rmdir"},
-      {SYS_getdents64, "getdents64"},
-      {SYS_readlink, "readlink"},
-      {SYS_readlinkat, "readlinkat"},
-      {SYS_getcwd, "getcwd"},
-      {SYS_chdir, "chdir"},
-      {SYS_fchdir, "fchdir"},
-      {SYS_ioctl, "ioctl"},
-      {SYS_inotify_init1, "inotify_init1"},
-      {SYS_inotify_add_watch, "inotify_add_watch"},
-      {SYS_copy_file_range, "copy_file_range"},
-      {SYS_sendfile, "sendfile"},
-      {SYS_getrandom, "getrandom"},
-      {SYS_dup, "dup"},
-      {SYS_dup2, "dup2"},
-      {SYS_dup3, "dup3"},
-      {SYS_pipe2, "pipe2"},
-      {SYS_clone, "clone"},
-      {SYS_clone3, "clone3"},
-      {SYS_wait4, "wait4"},
-      {SYS_execve, "execve"},
-      {SYS_kill, "kill"},
-      {SYS_tgkill, "tgkill"},
-      {SYS_nanosleep, "nanosleep"},
-      {SYS_clock_nanosleep, "clock_nanosleep"},
-      {SYS_prlimit64, "prlimit64"},
-      {SYS_sysinfo, "sysinfo"},
-      {SYS_uname, "uname"}};
+      VANTREL_CALL(read), VANTREL_CALL(write), VANTREL_CALL(pread64),
+      VANTREL_CALL(pwrite64), VANTREL_CALL(readv), VANTREL_CALL(writev), VANTREL_CALL(openat),
+      VANTREL_CALL(open), VANTREL_CALL(close), VANTREL_CALL(lseek), VANTREL_CALL(fstat),
+      VANTREL_CALL(newfstatat), VANTREL_CALL(statx), VANTREL_CALL(stat), VANTREL_CALL(lstat),
+      VANTREL_CALL(access), VANTREL_CALL(faccessat), VANTREL_CALL(faccessat2), VANTREL_CALL(fcntl),
+      VANTREL_CALL(flock), VANTREL_CALL(fsync), VANTREL_CALL(fdatasync), VANTREL_CALL(ftruncate),
+      VANTREL_CALL(fallocate), VANTREL_CALL(fchmod), VANTREL_CALL(fchown), VANTREL_CALL(fchmodat),
+      VANTREL_CALL(fchownat), VANTREL_CALL(getxattr), VANTREL_CALL(fgetxattr),
+      VANTREL_CALL(fsetxattr), VANTREL_CALL(setxattr), VANTREL_CALL(fremovexattr),
+      VANTREL_CALL(removexattr), VANTREL_CALL(flistxattr), VANTREL_CALL(linkat), VANTREL_CALL(link),
+      VANTREL_CALL(unlinkat), VANTREL_CALL(unlink), VANTREL_CALL(renameat), VANTREL_CALL(renameat2),
+      VANTREL_CALL(rename), VANTREL_CALL(mkdirat), VANTREL_CALL(mkdir), VANTREL_CALL(rmdir),
+      VANTREL_CALL(getdents64), VANTREL_CALL(readlink), VANTREL_CALL(readlinkat),
+      VANTREL_CALL(getcwd), VANTREL_CALL(chdir), VANTREL_CALL(fchdir), VANTREL_CALL(ioctl),
+      VANTREL_CALL(inotify_init1), VANTREL_CALL(inotify_add_watch), VANTREL_CALL(copy_file_range),
+      VANTREL_CALL(sendfile), VANTREL_CALL(getrandom), VANTREL_CALL(dup), VANTREL_CALL(dup2),
+      VANTREL_CALL(dup3), VANTREL_CALL(pipe2), VANTREL_CALL(clone), VANTREL_CALL(clone3),
+      VANTREL_CALL(wait4), VANTREL_CALL(execve), VANTREL_CALL(kill), VANTREL_CALL(tgkill),
+      VANTREL_CALL(nanosleep), VANTREL_CALL(clock_nanosleep), VANTREL_CALL(prlimit64),
+      VANTREL_CALL(sysinfo), VANTREL_CALL(uname)};
+  // clang-format on
+#undef VANTREL_CALL
   for (const auto& [number, name] : names)
     if (number == nr) return name;
   return "call " + std::to_string(nr);
@@ -138,24 +90,25 @@ namespace failed_call_detail {
 
 // The calls that are never stopped: they cannot fail for a disk, a
 // filesystem or another user, or failing them would only fake a fault of
-// memory or of the process itself.
+// memory or of the process itself. Random bits are among them: the C
+// library draws them a varying number of times (mkdtemp draws again to
+// keep its names fair), which would shift the count of the calls after.
 inline const std::vector<long>& unstopped() {
   static const std::vector<long> calls = {
-      SYS_brk,           SYS_mmap,         SYS_munmap,       SYS_mprotect,     SYS_madvise,
+      SYS_brk,           SYS_mmap,         SYS_munmap,         SYS_mprotect,     SYS_madvise,
       SYS_mremap,        SYS_rt_sigaction, SYS_rt_sigprocmask, SYS_rt_sigreturn, SYS_sigaltstack,
-      SYS_rt_sigpending, SYS_futex,        SYS_exit,         SYS_exit_group,   SYS_getpid,
-      SYS_gettid,        SYS_getppid,      SYS_getuid,       SYS_geteuid,      SYS_getgid,
-      SYS_getegid,       SYS_umask,        SYS_times,        SYS_getrusage,    SYS_clock_gettime,
-      SYS_gettimeofday,  SYS_time,         SYS_sched_yield};
+      SYS_rt_sigpending, SYS_futex,        SYS_exit,           SYS_exit_group,   SYS_getpid,
+      SYS_gettid,        SYS_getppid,      SYS_getuid,         SYS_geteuid,      SYS_getgid,
+      SYS_getegid,       SYS_umask,        SYS_times,          SYS_getrusage,    SYS_clock_gettime,
+      SYS_gettimeofday,  SYS_time,         SYS_sched_yield,    SYS_getrandom};
   return calls;
 }
 
-// The filter: a trace stop for every call but those above, whose number the
-// stop carries.
-inline bool install_filter() {
+// The filter: a trace stop for every call but those above.
+inline bool install_filter(const __u32 arch) {
   std::vector<sock_filter> filter = {
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, arch, 1, 0),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_KILL_PROCESS),
       BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr))};
   const std::vector<long>& skip = unstopped();
@@ -168,6 +121,27 @@ inline bool install_filter() {
 
 // The exit status of a child whose tracing the system refused.
 constexpr int refused_status = 121;
+
+// Makes the call at which the traced process pid is stopped return -error:
+// skipped at its seccomp stop, changed at its exit stop.
+inline bool set_result(const pid_t pid, const bool skip, const int error) {
+#if defined(__x86_64__)
+  user_regs_struct regs;
+  if (ptrace(PTRACE_GETREGS, pid, nullptr, &regs) != 0) return false;
+  if (skip) regs.orig_rax = ~0ull;  // the call is not made
+  regs.rax = (unsigned long long)(-(long long)error);
+  return ptrace(PTRACE_SETREGS, pid, nullptr, &regs) == 0;
+#else
+  static_cast<void>(pid), static_cast<void>(skip), static_cast<void>(error);
+  return false;
+#endif
+}
+
+#if defined(__x86_64__)
+constexpr __u32 audit_arch = AUDIT_ARCH_X86_64;
+#else
+constexpr __u32 audit_arch = 0;
+#endif
 
 }  // namespace failed_call_detail
 
@@ -194,7 +168,7 @@ inline Traced_run traced_run(const std::function<void()>& setup, const std::func
     setup();
     if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) _exit(detail::refused_status);
     raise(SIGSTOP);
-    if (!detail::install_filter()) _exit(detail::refused_status);
+    if (!detail::install_filter(detail::audit_arch)) _exit(detail::refused_status);
     std::exit(body());
   }
   int status = 0;
@@ -215,18 +189,11 @@ inline Traced_run traced_run(const std::function<void()>& setup, const std::func
         info.op == PTRACE_SYSCALL_INFO_SECCOMP) {
       call.nr = long(info.seccomp.nr);
       call.arg0 = info.seccomp.args[0];
-      if (call.arg0 < 4096)
+      if (call.arg0 < 4096)  // a descriptor, where it names one
         call.file = link_text("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(call.arg0));
       if (call.file == "no link") call.file.clear();
     }
     return call;
-  };
-  const auto set_result = [&](const bool skip) {
-    user_regs_struct regs;
-    if (ptrace(PTRACE_GETREGS, pid, nullptr, &regs) != 0) return false;
-    if (skip) regs.orig_rax = ~0ull;  // the call is not made
-    regs.rax = (unsigned long long)(-(long long)error);
-    return ptrace(PTRACE_SETREGS, pid, nullptr, &regs) == 0;
   };
   int deliver = 0;
   for (int request = PTRACE_CONT; ptrace(__ptrace_request(request), pid, nullptr, deliver) == 0;) {
@@ -235,7 +202,7 @@ inline Traced_run traced_run(const std::function<void()>& setup, const std::func
     if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) break;
     if (status >> 8 == (SIGTRAP | (PTRACE_EVENT_SECCOMP << 8))) {
       const Call call = call_at();
-      if (call.file.compare(0, 7, "/memfd:") == 0) continue;
+      if (call.file.compare(0, 7, "/memfd:") == 0) continue;  // a file in memory
       ++run.calls;
       if (record) run.record.push_back(call);
       if (at_call) at_call(run.calls);
@@ -246,10 +213,10 @@ inline Traced_run traced_run(const std::function<void()>& setup, const std::func
         if (call.nr == SYS_close)
           request = PTRACE_SYSCALL;
         else
-          run.injected = set_result(true);
+          run.injected = detail::set_result(pid, true, error);
       }
     } else if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {  // the exit of the close failed
-      run.injected = set_result(false);
+      run.injected = detail::set_result(pid, false, error);
     } else {
       deliver = WSTOPSIG(status);  // a signal, delivered as it came
     }
@@ -259,8 +226,8 @@ inline Traced_run traced_run(const std::function<void()>& setup, const std::func
     waitpid(pid, &status, 0);
   }
   run.status = status;
-  run.refused = run.calls == 0 && WIFEXITED(status) &&
-                WEXITSTATUS(status) == detail::refused_status;
+  run.refused =
+      run.calls == 0 && WIFEXITED(status) && WEXITSTATUS(status) == detail::refused_status;
   return run;
 }
 
