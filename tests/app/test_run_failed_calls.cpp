@@ -150,21 +150,28 @@ struct Run_folder {
     return path[0] == '/' ? path
                           : work + "/" + (path.compare(0, 2, "./") == 0 ? path.substr(2) : path);
   }
-  // The run's private folder in tmp/, "" while there is none.
-  std::string private_folder() const {
+  // The run's private folders in tmp/.
+  std::vector<std::string> private_folders() const {
+    std::vector<std::string> found;
     for (const std::string& entry : entries_of(tmp))
       if (entry.compare(0, 8, ".output.") == 0 &&
           mode_and_owner(tmp + "/" + entry)[1] != other_user)
-        return entry;
-    return "";
+        found.push_back(entry);
+    return found;
   }
-  // The other user moves the run's private folder away, to another name in
-  // tmp/, and makes a folder of their own at its name.
-  void move_private_folder() const {
-    const std::string name = private_folder(), path = tmp + "/" + name;
-    if (name.empty() || rename(path.c_str(), (tmp + "/moved").c_str()) != 0) return;
-    EXPECT_TRUE(mkdir(path.c_str(), 0700) == 0 && chown(path.c_str(), other_user, other_user) == 0);
+  // The other user moves the run's private folders away, to other names in
+  // tmp/ (moved_1, ...), and makes a folder of their own at each name.
+  void move_private_folders() const {
+    for (const std::string& name : private_folders()) {
+      const std::string path = tmp + "/" + name;
+      EXPECT_TRUE(rename(path.c_str(),
+                         (tmp + "/moved_" + std::to_string(planted.size() + 1)).c_str()) == 0 &&
+                  mkdir(path.c_str(), 0700) == 0 &&
+                  chown(path.c_str(), other_user, other_user) == 0);
+      planted.push_back(name);
+    }
   }
+  mutable std::vector<std::string> planted;  // the other user's folders
 };
 
 // A run's limits: processor time and the size of any file it writes (its
@@ -205,7 +212,7 @@ Traced_run run_in(const Run_folder& folder, const Inputs& inputs, const long cal
   };
   const bool moves = folder.setting == Setting::moved_away && call > 0;
   const auto event = [&](const long n) {
-    if (moves && n == call) folder.move_private_folder();
+    if (moves && n == call) folder.move_private_folders();
     if (at_call) at_call(n);
   };
   return traced_run(enter, program, error == 0 ? 0 : call, error, record, event);
@@ -464,11 +471,16 @@ std::string broken_promises(const Case& c) {
   // A failure that names an output says what became of each.
   if (!ok && said[0].named != said[1].named)
     fault("the message does not say what became of " + outputs[said[0].named ? 1 : 0].name);
-  // Nothing is left over but what a message names, and the other user's folder.
+  // Nothing is left over but what a message names, and the other user's
+  // folders, which are theirs alone.
+  for (const std::string& name : f.planted) {
+    expected.insert(name);
+    if (mode_and_owner(f.tmp + "/" + name)[1] != other_user)
+      fault("the other user's folder tmp/" + name + " is gone");
+  }
   for (const std::string& folder : {f.work, f.tmp})
     for (const std::string& entry : entries_of(folder))
-      if (!expected.count(entry) && err.find(entry) == std::string::npos &&
-          mode_and_owner(folder + "/" + entry)[1] != other_user)
+      if (!expected.count(entry) && err.find(entry) == std::string::npos)
         fault("left over, unnamed: " + folder.substr(f.dir.path().size() + 1) + "/" + entry);
   if (wrong.empty()) return "";
   return wrong + "\n  status " + std::to_string(status) + "; messages:\n" + err.substr(0, 2000) +
@@ -506,7 +518,7 @@ TEST_P(FailedCalls, KeepThePromiseOfTheOutputs) {
   {
     const Run_folder folder(setting);
     const Traced_run plain = run_in(folder, inputs, 0, 0, true, [&](long) {
-      if (setting == Setting::moved_away) folder_made.push_back(!folder.private_folder().empty());
+      if (setting == Setting::moved_away) folder_made.push_back(!folder.private_folders().empty());
     });
     if (plain.refused) GTEST_SKIP() << "the system refuses to trace a child (ptrace or seccomp)";
     ASSERT_TRUE(WIFEXITED(plain.status) && WEXITSTATUS(plain.status) == 0)
