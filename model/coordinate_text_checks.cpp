@@ -248,10 +248,10 @@ String file_content(const String& file) {
   return content;
 }
 
-bool reads_as_cif(const String& file, const mmdb::word flags) {
-  const bool skip_blank_lines = (flags & mmdb::MMDBF_IgnoreBlankLines) != 0;
-  return mmdb::isPDB(file.c_str(), read_mode(file), skip_blank_lines) != 0 &&
-         mmdb::mmcif::isCIF(file.c_str(), read_mode(file)) == 0;
+bool reads_as_cif(const String& content, const mmdb::word flags) {
+  Text_in_memory pdb_test(content), cif_test(content);
+  return mmdb::isPDB(pdb_test, (flags & mmdb::MMDBF_IgnoreBlankLines) != 0) != 0 &&
+         mmdb::mmcif::isCIF(cif_test) == 0;
 }
 
 String line_fault(const String& content, const bool cif) {
@@ -341,10 +341,7 @@ bool ends_at_data_line(const String& content) {
 }
 
 String text_fault(const String& content, const mmdb::word flags) {
-  // The reader's own tests of the form, as reads_as_cif makes them.
-  Text_in_memory pdb_test(content), cif_test(content);
-  const bool cif = mmdb::isPDB(pdb_test, (flags & mmdb::MMDBF_IgnoreBlankLines) != 0) != 0 &&
-                   mmdb::mmcif::isCIF(cif_test) == 0;
+  const bool cif = reads_as_cif(content, flags);
   const String fault = line_fault(content, cif);
   if (!fault.empty() || !cif) return fault;
   mmdb::mmcif::Data data;

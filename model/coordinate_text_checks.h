@@ -29,12 +29,13 @@ mmdb::io::GZ_MODE read_mode(const String& file);
 //! they are. A file that cannot be read is a read error (code 15).
 String file_content(const String& file);
 
-//! True when the library's reader will take a text file for mmCIF under
-//! flags: its own tests, in the order the reader applies them. A PDB
-//! record before any data block makes it PDB; otherwise a "data_" line
-//! makes it mmCIF, even after lines the reader does not know (which it
-//! skips).
-bool reads_as_cif(const String& file, mmdb::word flags);
+//! True when the library's reader will take a text (a file's content, as
+//! file_content gives it) for mmCIF under flags: its own tests, in the
+//! order the reader applies them, made on the text in memory, so that the
+//! file is read once. A PDB record before any data block makes it PDB;
+//! otherwise a "data_" line makes it mmCIF, even after lines the reader
+//! does not know (which it skips).
+bool reads_as_cif(const String& content, mmdb::word flags);
 
 //! The first fault of a text that the library cannot read safely, naming
 //! its line ("line <n>: ..."); empty when none: no line longer than its

@@ -302,7 +302,7 @@ void MMDBfile::read_file(const String& file) {
   const double seconds = child_seconds(content.size());
   const mmdb::word flags = Flags;
   const bool binary = content.compare(0, binary_signature.size(), binary_signature) == 0;
-  const bool cif = !binary && reads_as_cif(file, flags);
+  const bool cif = !binary && reads_as_cif(content, flags);
   if (binary) {
     const Child_outcome verdict = check_in_child(seconds, [&] {
       MMDBfile probe;

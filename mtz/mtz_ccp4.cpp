@@ -1,6 +1,10 @@
 #include "mtz/mtz_ccp4.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -64,27 +68,56 @@ File_not_logical_name::~File_not_logical_name() {
   errno = error;
 }
 
-Mtz_ptr mtz_get_header(const String& filename, const String& operation) {
-  const String where = "CCP4MTZfile: " + operation + " - ";
+Mtz_input::Mtz_input(const String& filename, const String& operation) : name_(filename) {
   // A missing file is "missing"; a path that is no readable regular file
-  // (a FIFO would block the reader) is refused with the reason.
+  // (a FIFO would block the reader) is refused with the reason. The file is
+  // opened once: what is read is the file judged.
   struct stat st;
   if (stat(filename.c_str(), &st) != 0 && errno == ENOENT)
-    fatal(where + mtz_damaged + ": " + filename);
-  struct Held {
-    int fd;
-    ~Held() { System::close_fd(fd); }
-  } const held{Files::open_input(filename, "CCP4MTZfile")};
-  const String opened = System::fd_path(held.fd);
-  const std::string fault = mtz_layout_fault(opened);
-  if (!fault.empty()) fatal(where + fault + ": " + filename);
-  // The library opens the file again through that name, for its own reads.
+    fatal("CCP4MTZfile: " + operation + " - " + mtz_damaged + ": " + filename);
+  int in = Files::open_input(filename, "CCP4MTZfile");
+  int error = fstat(in, &st) != 0 ? errno : 0;
+  // The copy is a file: a file size limit (ulimit -f) below the file's
+  // size forbids it, and the library reads the file opened itself.
+  rlimit limit;
+  if (error == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 && rlim_t(st.st_size) > limit.rlim_cur) {
+    fd_ = in;
+    path_ = System::fd_path(fd_);
+    return;
+  }
+  if (error == 0 && (fd_ = memfd_create("mtz", MFD_CLOEXEC)) < 0) error = errno;
+  // The file as it stands when opened: its size then, or less should it shrink.
+  char buffer[1 << 16];
+  for (off_t left = st.st_size; error == 0 && left > 0;) {
+    const ssize_t n = read(in, buffer, std::size_t(std::min<off_t>(sizeof buffer, left)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      error = n < 0 ? errno : 0;
+      break;
+    }
+    if (!System::write_all(fd_, buffer, std::size_t(n))) error = errno;
+    left -= n;
+  }
+  System::close_fd(in);
+  if (error != 0) {
+    System::close_fd(fd_);
+    fatal("CCP4MTZfile: cannot read " + filename + ": " + System::reason(error));
+  }
+  path_ = System::fd_path(fd_);
+}
+
+Mtz_input::~Mtz_input() { System::close_fd(fd_); }
+
+Mtz_ptr mtz_get_header(const Mtz_input& file, const String& operation) {
+  const String where = "CCP4MTZfile: " + operation + " - ";
+  const std::string fault = mtz_layout_fault(file.path());
+  if (!fault.empty()) fatal(where + fault + ": " + file.name());
   Mtz_ptr mtz;
   {
-    const File_not_logical_name plain(opened);
-    mtz.reset(CMtz::MtzGet(opened.c_str(), 0));
+    const File_not_logical_name plain(file.path());
+    mtz.reset(CMtz::MtzGet(file.path().c_str(), 0));
   }
-  if (!mtz) fatal(where + mtz_damaged + ": " + filename);
+  if (!mtz) fatal(where + mtz_damaged + ": " + file.name());
   CMtz::MtzAssignHKLtoBase(mtz.get());
   return mtz;
 }

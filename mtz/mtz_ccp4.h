@@ -40,20 +40,50 @@ class File_not_logical_name {
   std::optional<std::string> value_;  // the variable's value, where there was one
 };
 
+//! An MTZ file read whole, once, into a file in memory that the CCP4
+//! library then reads by path(). The library cannot take a failed read: its
+//! header reader loops printing "Bad mode" until it finds an END record it
+//! can no longer read, and others crash or go on with a default for what
+//! they could not read. Every read of the file itself is checked here, and
+//! a file in memory has no disk to fail; every pass over the file (header,
+//! rows) also reads the same content, should the file change meanwhile.
+//! The copy is a file, which a file size limit (ulimit -f) below the file's
+//! size forbids: the library then reads the file opened, through its /proc
+//! name. Either way the file read is the file judged, whatever takes its
+//! name meanwhile.
+class Mtz_input {
+ public:
+  //! Fatal "CCP4MTZfile: <operation> - File missing or corrupted: <file>"
+  //! for a missing file; "CCP4MTZfile: cannot read <file>: <reason>" for
+  //! one that is no regular file this process may read, or whose read
+  //! fails (Files::check_input's texts).
+  Mtz_input(const String& filename, const String& operation);
+  ~Mtz_input();
+  Mtz_input(const Mtz_input&) = delete;
+  Mtz_input& operator=(const Mtz_input&) = delete;
+
+  //! The file as given, for messages.
+  const String& name() const { return name_; }
+  //! The /proc name ("/proc/self/fd/<N>") of the copy in memory, else of
+  //! the file opened.
+  const String& path() const { return path_; }
+
+ private:
+  String name_, path_;
+  int fd_ = -1;
+};
+
 //! The most history lines the library writes right: it cuts the count of a
 //! longer history to three digits, so that a reader takes the rest for
 //! header records.
 constexpr int mtz_max_history = 999;
-//! The header of an MTZ file (rows left on disk, index columns assigned to
-//! HKL_base). The file is opened once, and what that open holds is checked
-//! and read by the library, through its /proc name: never a file that takes
-//! the name meanwhile, nor one a CCP4 logical name gives. Fatal,
-//! "CCP4MTZfile: <operation> - <what>: <file>", when the file is missing
-//! or not a sound merged MTZ file; "CCP4MTZfile: cannot read <file>:
-//! <reason>" when it is no regular file this process may read. The file's
-//! layout is checked first, because the library crashes or never returns on
-//! some damaged headers.
-Mtz_ptr mtz_get_header(const String& filename, const String& operation);
+//! The header of an MTZ file read into memory (rows left there, index
+//! columns assigned to HKL_base), read by the library through the copy's
+//! /proc name, which it never takes for a CCP4 logical name. Fatal,
+//! "CCP4MTZfile: <operation> - <what>: <file>", when it is not a sound
+//! merged MTZ file. The file's layout is checked first, because the library
+//! crashes or never returns on some damaged headers.
+Mtz_ptr mtz_get_header(const Mtz_input& file, const String& operation);
 
 //! The column path "/crystal/dataset/label" of a library column.
 String mtz_col_path(CMtz::MTZ* mtz, CMtz::MTZCOL* column);

@@ -79,6 +79,7 @@ void CCP4MTZfile::reset() {
   crystals_.clear();
   assigned_paths_.clear();
   filename_in_.clear();
+  input_.reset();
   filename_out_.clear();
   output_.reset();
   mode_ = NONE;
@@ -86,7 +87,8 @@ void CCP4MTZfile::reset() {
 
 void CCP4MTZfile::read_header(const String& operation, const bool reading) {
   const String where = "CCP4MTZfile: " + operation + " - ";
-  Mtz_ptr mtz = mtz_get_header(filename_in_, operation);
+  input_ = std::make_shared<Mtz_input>(filename_in_, operation);
+  Mtz_ptr mtz = mtz_get_header(*input_, operation);
   if (!reading && mtz->histlines > mtz_max_history)
     Message::message(Message_warn(where + "the copy keeps the latest " + String(mtz_max_history) +
                                   " of " + String(mtz->histlines) +

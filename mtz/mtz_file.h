@@ -19,6 +19,7 @@
 
 namespace vantrel {
 
+class Mtz_input;
 class Output_file;
 class Pending_outputs;
 
@@ -42,7 +43,9 @@ class Pending_outputs;
   never throws. Files are checked before the CCP4 library sees them: an
   input must be a readable regular file with a sound merged MTZ header,
   each crystal's cell must fit the file's records and the symmetry
-  operators must be a group that keeps each crystal's cell. */
+  operators must be a group that keeps each crystal's cell. An input is
+  read whole at its open (Mtz_input), and every later pass reads that
+  content: a change of the file before the close changes nothing. */
 class CCP4MTZfile {
  public:
   //! Column label and MTZ type code, as held by the file.
@@ -161,8 +164,9 @@ class CCP4MTZfile {
   bool match_path(const String& path, int& crystal, int& dataset, int& column) const;
 
  private:
-  // Header of a file for open_read and open_append, and the resolution that
-  // holds every row; fails with the text "CCP4MTZfile: <operation> - ...".
+  // Reads the file into memory for open_read and open_append (input_), then
+  // its header and the resolution that holds every row; fails with the
+  // text "CCP4MTZfile: <operation> - ...".
   // When reading, a file without reflections, or with rows whose indices no
   // reflection list holds, is refused.
   void read_header(const String& operation, const bool reading);
@@ -190,6 +194,7 @@ class CCP4MTZfile {
   String column_path(const int crystal, const int dataset, const String& label) const;
 
   String filename_in_;
+  std::shared_ptr<Mtz_input> input_;  // read whole at open, every pass's content
   String filename_out_;
   Pending_outputs* pending_ = nullptr;
   std::shared_ptr<Output_file> output_;  // begun at open, put in place at close

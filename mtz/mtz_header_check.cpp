@@ -549,7 +549,7 @@ class Header_check {
 }  // namespace
 
 // The library loops forever on a header without an END record.
-std::string mtz_layout_fault(const String& filename) {
+std::string mtz_layout_fault(const String& filename, const std::string& stamp) {
   std::ifstream in(filename, std::ios::binary);
   if (!in) return damaged;
   in.seekg(0, std::ios::end);
@@ -573,6 +573,8 @@ std::string mtz_layout_fault(const String& filename) {
         std::string("a machine stamp whose float format the CCP4 library cannot read (") + stamp +
         ")");
   }
+  if (!stamp.empty() && std::memcmp(lead + 8, stamp.data(), 4) != 0)
+    return corrupted("a machine stamp other than the one its writer writes");
   std::uint32_t word = 0;
   for (int i = 0; i < 4; ++i) word |= std::uint32_t(lead[big_endian ? 7 - i : 4 + i]) << (8 * i);
   const std::int64_t header_word = std::int32_t(word);

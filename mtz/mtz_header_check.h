@@ -24,11 +24,11 @@ bool writable_cell(const Cell& cell);
 
 //! What keeps the library from reading the file, or "" when it has the
 //! layout the library relies on: the "MTZ " stamp, a machine stamp the
-//! library can read the rows by, a header position inside the file right
-//! after NCOL x NREF row words, and sound header records up to an END
-//! record and MTZENDOFHEADERS. The text is "unmerged MTZ files are not
-//! supported", or starts with mtz_damaged.
-std::string mtz_layout_fault(const String& filename);
+//! library can read the rows by (the 4 bytes of stamp, where given), a
+//! header position inside the file right after NCOL x NREF row words, and
+//! sound header records up to an END record and MTZENDOFHEADERS. The text
+//! is "unmerged MTZ files are not supported", or starts with mtz_damaged.
+std::string mtz_layout_fault(const String& filename, const std::string& stamp = "");
 
 }  // namespace vantrel
 

@@ -50,7 +50,7 @@ void CCP4MTZfile::import_hkl_info(HKL_info& target, const bool generate) {
 
 void CCP4MTZfile::import_hkl_list(HKL_info& target) {
   if (mode_ != READ) fatal("CCP4MTZfile: no file open for read");
-  Mtz_ptr mtz = mtz_get_header(filename_in_, "import_hkl_list");
+  Mtz_ptr mtz = mtz_get_header(*input_, "import_hkl_list");
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
   index_positions(lookup, pos);
@@ -135,7 +135,7 @@ void CCP4MTZfile::close_read() {
 }
 
 void CCP4MTZfile::read_rows() {
-  Mtz_ptr mtz = mtz_get_header(filename_in_, "close_read");
+  Mtz_ptr mtz = mtz_get_header(*input_, "close_read");
   const std::vector<CMtz::MTZCOL*> lookup = build_lookup(mtz.get());
   int pos[3];
   index_positions(lookup, pos);

@@ -30,6 +30,11 @@ namespace {
 
 constexpr std::size_t max_label_length = 30;  // the library's column label field
 
+// The machine stamp the library writes on this machine: its float and
+// integer formats (44 41 00 00 where both are little-endian IEEE), then
+// ASCII characters (1) and two zero bytes.
+const std::string native_stamp = {char(NATIVEFT << 4 | NATIVEFT), char(NATIVEIT << 4 | 1), 0, 0};
+
 // Fatal when writing the output would overwrite the input of an append,
 // judged once, at open: the output replaces its file only with new content
 // written whole, so an input read again at the close loses nothing
@@ -163,11 +168,13 @@ class Mtz_output {
   // (mtz_layout_fault). The library writes, through a buffer that a failed
   // write drops without moving the file's position: the stamps, the rows in
   // turn, the header after them, and the header's position at word 2. A
-  // write lost anywhere leaves no "MTZ " stamp or no machine stamp, rows
-  // short of NCOL x NREF words before the header, a header position that
-  // misses it, or header records cut short. The cause is not known then.
+  // write lost anywhere leaves no "MTZ " stamp or another machine stamp
+  // than this machine's (zeros, which a reader takes for the default),
+  // rows short of NCOL x NREF words before the header, a header position
+  // that misses it, or header records cut short. The cause is not known then.
   void check_written() const {
-    if (!mtz_layout_fault(file_.path()).empty()) write_failed("Failed to write file", 0);
+    if (!mtz_layout_fault(file_.path(), native_stamp).empty())
+      write_failed("Failed to write file", 0);
   }
 
   String operation_, filename_;
@@ -320,7 +327,7 @@ void CCP4MTZfile::close_append() {
 }
 
 void CCP4MTZfile::write_rows_append() {
-  Mtz_ptr in = mtz_get_header(filename_in_, "close_append");
+  Mtz_ptr in = mtz_get_header(*input_, "close_append");
   const std::vector<CMtz::MTZCOL*> in_lookup = build_lookup(in.get());
   int pos[3];
   index_positions(in_lookup, pos);

@@ -182,6 +182,15 @@ inline std::string read_all(const std::string& path) {
   });
 }
 
+//! The bytes of an MTZ file but for the times the library stamps in its
+//! column records, which differ from run to run.
+inline std::string without_times(std::string bytes) {
+  const std::string created = "CREATED_";
+  for (std::size_t at = 0; (at = bytes.find(created, at)) != std::string::npos; at += 8)
+    bytes.replace(at + 8, std::min<std::size_t>(19, bytes.size() - at - 8), 19, '_');
+  return bytes;
+}
+
 //! The CELL and DCELL records of a file's header, in order.
 inline std::vector<std::string> cell_records(const std::string& path) {
   const std::string bytes = read_bytes(path);

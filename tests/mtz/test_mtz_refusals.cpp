@@ -257,27 +257,27 @@ TEST(MtzInputs, SpecialAndUnreadableFilesAreRefused) {
   EXPECT_EQ(read_all(locked), geteuid() == 0 ? "no error" : "permission denied");
 }
 
-// A close that fails leaves the object closed: the destructor does not read
-// again into data objects that may be gone, and reports nothing.
+// A close that fails (no file can be opened, as when the process has run
+// out of descriptors) leaves the object closed: the destructor does not
+// read again into data objects that may be gone, and reports nothing.
 TEST(MtzInputs, FailedCloseLeavesTheObjectClosed) {
-  const std::string name = write_bytes(scratch("stamp.mtz"), read_bytes(tiny));
-  auto file = std::make_unique<CCP4MTZfile>();
-  {
-    HKL_data<F_sigF<float>> data;
-    file->open_read(name);
-    file->import_hkl_data(data, "/*/*/[FP,SIGFP]");
-    std::string bytes = read_bytes(name);
-    bytes.replace(8, 4, "\xff\xff\xff\xff");  // the machine stamp: rows unreadable
-    write_bytes(name, bytes);
-    EXPECT_EQ(fatal_text([&] { file->close_read(); }),
-              "CCP4MTZfile: close_read - File missing or corrupted: a machine stamp whose float "
-              "format the CCP4 library cannot read (0xff): " +
-                  name);
-  }
-  EXPECT_EQ(fatal_text([&] { file->close_read(); }), "CCP4MTZfile: no file open for read");
-  vantrel_testing::Quiet_messages quiet;
-  file.reset();
-  EXPECT_EQ(quiet.text(), "");
+  const std::string seen = vantrel_testing::in_child([] {
+    auto file = std::make_unique<CCP4MTZfile>();
+    std::string text;
+    {
+      HKL_data<F_sigF<float>> data;
+      file->open_read(tiny);
+      file->import_hkl_data(data, "/*/*/[FP,SIGFP]");
+      if (!vantrel_testing::failing_call(SYS_openat, EMFILE)) return std::string("no filter");
+      text = fatal_text([&] { file->close_read(); });
+    }
+    text += "\n" + fatal_text([&] { file->close_read(); });
+    vantrel_testing::Quiet_messages quiet;
+    file.reset();
+    return text + "\n" + quiet.text();
+  });
+  EXPECT_EQ(seen, "CCP4MTZfile: close_read - File missing or corrupted: " + tiny +
+                      "\nCCP4MTZfile: no file open for read\n");
 }
 
 // A failure while registering unwinds past data objects declared after the

@@ -1,5 +1,7 @@
 // Appending columns to a copy of an MTZ file and writing new files, read
 // back through the CCP4 library directly; the container import and export.
+#include <arpa/inet.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,12 +20,15 @@
 #include "mtz_testing.h"
 #include "reflections/datatypes.h"
 #include "reflections/hkl_containers.h"
+#include "support/failed_call.h"
 
 using namespace vantrel;
 using namespace vantrel::datatypes;
 using mtz_testing::file_exists;
 using mtz_testing::Raw_mtz;
+using mtz_testing::read_bytes;
 using mtz_testing::scratch;
+using mtz_testing::without_times;
 using vantrel_testing::fatal_text;
 using vantrel_testing::fixture_path;
 
@@ -345,4 +350,73 @@ TEST(MtzAppend, RowsWithoutIndicesAreCopied) {
   int present = 0;
   for (int r = 2; r < b.nref(); ++r) present += !std::isnan(f->ref[r]);
   EXPECT_GT(present, 50);
+}
+
+// Every single failed system call of a read and an append, each failed in
+// turn (EIO), as a faulty disk fails it: they succeed with a whole copy (the
+// bytes of the append that failed nothing, but their times, with this
+// machine's machine stamp), or fail with one message naming the input or
+// the output, which is then absent or whole, and anything else left named.
+// The library's own reads loop, crash or go on with a default after a
+// failed read, and a machine stamp whose write was lost reads as zeros.
+TEST(MtzAppend, EveryFailedCallEndsInOneMessageOrAWholeCopy) {
+  if (!vantrel_testing::can_fail_calls) GTEST_SKIP() << "failing calls is written for x86-64 only";
+  const String in = fixture_path("tiny_5e5z.mtz");
+  // The child's fatal text, shared with this process: no call of the
+  // child's writes it.
+  char* const said = static_cast<char*>(
+      mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(said, MAP_FAILED);
+  const auto quiet = [] {  // in the child: a loop ends at the limit, printing nowhere
+    const rlimit cpu = {5, 7};
+    const int null = open("/dev/null", O_WRONLY);
+    if (setrlimit(RLIMIT_CPU, &cpu) != 0 || dup2(null, 1) != 1 || dup2(null, 2) != 2) _exit(120);
+  };
+  const auto read_and_append = [&](const String& out) {
+    return [&in, out, said] {
+      const std::string text = fatal_text([&] {
+        CCP4MTZfile file;
+        HKL_info list;
+        HKL_data<F_sigF<float>> data;
+        file.open_read(in);
+        file.import_hkl_info(list, false);
+        data.init(list, list.cell());
+        file.import_hkl_data(data, "/*/*/[FP,SIGFP]");
+        file.close_read();
+        file.open_append(in, out);
+        file.export_hkl_data(data, "/*/*/copy");
+        file.close_append();
+      });
+      said[text.copy(said, 4095)] = '\0';
+      return 0;
+    };
+  };
+  const vantrel_testing::Scratch_dir first;
+  const vantrel_testing::Traced_run plain =
+      vantrel_testing::traced_run(quiet, read_and_append(first.file("out.mtz")), 0, 0, false);
+  if (plain.refused) GTEST_SKIP() << "the system refuses to trace a child (ptrace or seccomp)";
+  ASSERT_EQ(std::string(said), "no error");
+  const std::string whole = without_times(read_bytes(first.file("out.mtz")));
+  EXPECT_EQ(whole.substr(8, 4),
+            htonl(1) == 1 ? std::string("\x11\x11\0\0", 4) : std::string("\x44\x41\0\0", 4));
+  ASSERT_GT(plain.calls, 20);
+  for (long n = 1; n <= plain.calls; ++n) {
+    const vantrel_testing::Scratch_dir dir;
+    const String out = dir.file("out.mtz");
+    std::strcpy(said, "ended without a word");
+    const vantrel_testing::Traced_run run =
+        vantrel_testing::traced_run(quiet, read_and_append(out), n, EIO, false);
+    const std::string text = said;
+    bool sound = run.injected && WIFEXITED(run.status) &&
+                 (text == "no error" ||
+                  ((text.find(in) != std::string::npos || text.find(out) != std::string::npos) &&
+                   text.find('\n') == std::string::npos));
+    for (const std::string& entry : dir.entries())
+      sound = sound && (entry == "out.mtz" ? without_times(read_bytes(out)) == whole
+                                           : text.find(entry) != std::string::npos);
+    EXPECT_TRUE(sound && (text != "no error" || mtz_testing::file_exists(out)))
+        << "call " << n << ", " << vantrel_testing::call_name(run.failed.nr) << " on "
+        << run.failed.file << ": status " << run.status << ", " << text;
+  }
+  munmap(said, 4096);
 }

@@ -1,5 +1,5 @@
 // Helpers shared by every test suite: fixture files, scratch directories and
-// whole-file reads and writes, fatal-message capture, a guard that silences
+// whole-file reads and writes, access lists, fatal-message capture, a guard that silences
 // the message stream for its lifetime, runs in child processes (as an
 // unprivileged user, as another user, or with mounts of their own), and
 // waits for what another process does.
@@ -16,9 +16,11 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -87,6 +89,34 @@ inline std::vector<unsigned> mode_and_owner(const std::string& path) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return {0, 0, 0};
   return {unsigned(st.st_mode & 07777), unsigned(st.st_uid), unsigned(st.st_gid)};
+}
+
+//! An access list as the system stores it (a version, then the tag,
+//! permissions and id of each entry): the owner, user uid (and before it
+//! users 3000, 3001, ... as many as more asks), the owning group, the mask
+//! and others.
+inline std::string acl(const unsigned owner, const unsigned uid, const unsigned user,
+                       const unsigned group, const unsigned mask, const unsigned other,
+                       const unsigned more = 0) {
+  const unsigned none = 0xffffffff;
+  std::vector<std::array<unsigned, 3>> entries = {{1, owner, none}};
+  for (unsigned i = 0; i < more; ++i) entries.push_back({2, user, 3000 + i});
+  entries.insert(entries.end(), {{2, user, uid}, {4, group, none}, {0x10, mask, none},
+                                 {0x20, other, none}});
+  std::string bytes = {2, 0, 0, 0};
+  for (const auto& [tag, perm, id] : entries)
+    for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})
+      bytes += char(v & 0xff);
+  return bytes;
+}
+
+constexpr const char* acl_access = "system.posix_acl_access";
+
+//! The access list of a file as the system stores it; "" for none.
+inline std::string acl_of(const std::string& path) {
+  char bytes[8192];
+  const ssize_t n = getxattr(path.c_str(), acl_access, bytes, sizeof bytes);
+  return n > 0 ? std::string(bytes, std::size_t(n)) : "";
 }
 
 //! A fresh directory for one test's files, removed with them. It is open to

@@ -123,32 +123,6 @@ unsigned access_of(const std::string& path, const int uid, const int gid) {
   return seen == "child failed" ? 99 : unsigned(std::stoi(seen));
 }
 
-// An access list as the system stores it (a version, then the tag,
-// permissions and id of each entry): the owner, user uid (and before it
-// users 3000, 3001, ... as many as more asks), the owning group, the mask
-// and others.
-std::string acl(const unsigned owner, const unsigned uid, const unsigned user, const unsigned group,
-                const unsigned mask, const unsigned other, const unsigned more = 0) {
-  const unsigned none = 0xffffffff;
-  std::vector<std::array<unsigned, 3>> entries = {{1, owner, none}};
-  for (unsigned i = 0; i < more; ++i) entries.push_back({2, user, 3000 + i});
-  entries.insert(entries.end(), {{2, user, uid}, {4, group, none}, {0x10, mask, none},
-                                 {0x20, other, none}});
-  std::string bytes = {2, 0, 0, 0};
-  for (const auto& [tag, perm, id] : entries)
-    for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})
-      bytes += char(v & 0xff);
-  return bytes;
-}
-
-const char* const acl_access = "system.posix_acl_access";
-
-std::string acl_of(const std::string& path) {
-  char bytes[8192];
-  const ssize_t n = getxattr(path.c_str(), acl_access, bytes, sizeof bytes);
-  return n > 0 ? std::string(bytes, std::size_t(n)) : "";
-}
-
 // The wait status of a child process that runs body, traced by this one,
 // which calls step(pid, number, exit, value) at each system call's entry
 // (value: its first argument) and exit (its result).
