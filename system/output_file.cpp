@@ -159,7 +159,7 @@ struct New_content {
   bool named = false;  // "new" in the private folder
   bool kept = false;   // left there for the user, also should a signal end the process
   String moved_to;     // where another user moved the private folder so kept, or ""
-  String left;         // what a removal left behind and why, for a warning, or ""
+  String left;         // what a removal left or took that was not the run's, and why, or ""
   Cleanup_on_signal file_watch, folder_watch;
 
   ~New_content() {
@@ -342,13 +342,31 @@ struct New_content {
   // folder held, else where another user moved it. One that stays is said
   // in left (not one already gone).
   void remove_folder() {
-    const bool at_name = folder_in_place();
-    const String at = at_name ? folder + "/" + priv_name : folder_now();
-    const int error = at_name ? unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno
-                      : priv >= 0 ? remove_moved(priv)
-                                  : 0;
+    String at, swapped;
+    int error = 0;
+    bool moved = !folder_in_place();
+    if (!moved) {
+      at = folder + "/" + priv_name;
+      error = unlinkat(parent, priv_name.c_str(), AT_REMOVEDIR) == 0 ? 0 : errno;
+      // Between the look and the removal by name another user may move the
+      // folder and put one of theirs at its name. The folder held then
+      // still has a name, and is removed where it went; an empty folder of
+      // theirs is removed in its place (a folder is removed by name only),
+      // which is said.
+      struct stat st;
+      const bool linked = priv >= 0 && fstat(priv, &st) == 0 && st.st_nlink > 0;
+      if (error == 0 && linked)
+        swapped = "another user moved its private folder, and the empty folder they put at " +
+                  at + " was removed in its place";
+      moved = linked && (error == 0 || !folder_in_place());
+    }
+    if (moved && priv >= 0) {
+      at = folder_now();
+      error = remove_moved(priv);
+    }
     if (error != 0 && error != ENOENT && !at.empty())
       left = "its emptied private folder " + at + " cannot be removed: " + reason(error);
+    if (!swapped.empty()) left = swapped + (left.empty() ? "" : "; " + left);
     folder_watch.forget();
     close_fd(priv);
     priv_name.clear();
