@@ -1281,14 +1281,22 @@ inline Outcome check_writes(const Coordinates& source, const std::string& stem,
         if (cif) expect_chains(one, found);
         if (cif && !program && source.cif) {
           // A source that already holds what a written model holds (every
-          // residue labelled, its atoms together and its id its own) is
-          // written as it is.
+          // residue labelled, its atoms together and its id its own, one
+          // polymer of a kind in a chain) is written as it is.
           const Written as_given = written(given);
           Problems own;
           expect_chains(as_given, own);
           bool as_written = !as_given.text.entity_types.empty();
-          for (const Residue& r : as_given.residues)
+          std::map<std::string, std::set<std::string>> polymer_ids;  // by model, chain, kind
+          for (const Residue& r : as_given.residues) {
             as_written = as_written && !r.entity.empty() && r.key.substr(r.key.rfind('#')) == "#0";
+            const Record& a = as_given.first(r);
+            const bool nucleic = is_standard(a.resname) && a.resname.size() <= 2;
+            if (r.kind == Kind::polymer)
+              polymer_ids[std::to_string(a.model) + "/" + a.chain + (nucleic ? "/n" : "/p")]
+                  .insert(r.asym);
+          }
+          for (const auto& chain : polymer_ids) as_written = as_written && chain.second.size() == 1;
           if (own.empty() && as_written) expect_kept(as_given, one, true, "the source", found);
         }
         const std::string r = refusal([&] {
