@@ -320,6 +320,35 @@ std::pair<std::string, int> head_and_atoms(const String& path) {
   return {head, atoms};
 }
 
+// Residues along x: name, number, and atoms (name, x; the element the
+// name's first letter).
+typedef std::vector<std::tuple<const char*, int, std::vector<std::pair<const char*, double>>>>
+    Along_x;
+
+// A model of one chain A of the residues given, in a P1 cell of 40 A.
+MiniMol along_x(const Along_x& residues) {
+  MPolymer chain;
+  chain.set_id("A");
+  for (const auto& [type, number, atoms] : residues) {
+    MMonomer residue;
+    residue.set_type(type);
+    residue.set_seqnum(number, "");
+    for (const auto& [name, x] : atoms) {
+      MAtom atom(Atom::null());
+      atom.set_name(name, "");
+      atom.set_element(String(name).substr(0, 1));
+      atom.set_coord_orth(Coord_orth(x, 0, 0));
+      atom.set_occupancy(1);
+      atom.set_u_iso(0.25);
+      residue.insert(atom, -1);
+    }
+    chain.insert(residue, -1);
+  }
+  MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(40, 40, 40, 90, 90, 90)));
+  mol.insert(chain, -1);
+  return mol;
+}
+
 }  // namespace
 
 TEST(CoordinateFiles, ImportMatchesIndependentReader) {
@@ -752,34 +781,12 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
       {1.33, "HETATM NH2 3 A 1 ", "HETATM HOH . B 2 ", 7},
       {2.6, "HETATM NH2 . B 2 ", "HETATM HOH . C 3 ", 6}};
   for (const auto& [gap, cap, water, ter] : cases) {
-    // Residues along x: name, number, and atoms (name, x; the element the
-    // name's first letter).
-    const std::vector<std::tuple<const char*, int, std::vector<std::pair<const char*, double>>>>
-        residues = {{"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.9}}},
+    const Along_x residues = {{"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.9}}},
                     {"GLY", 2, {{"N", 4.2}, {"CA", 5.6}, {"C", 7}}},
                     {"NH2", 3, {{"N", 7 + gap}}},
                     {"HOH", 9, {{"O", 20}}}};
-    MPolymer chain;
-    chain.set_id("A");
-    for (const auto& [type, number, atoms] : residues) {
-      MMonomer residue;
-      residue.set_type(type);
-      residue.set_seqnum(number, "");
-      for (const auto& [name, x] : atoms) {
-        MAtom atom(Atom::null());
-        atom.set_name(name, "");
-        atom.set_element(String(name).substr(0, 1));
-        atom.set_coord_orth(Coord_orth(x, 0, 0));
-        atom.set_occupancy(1);
-        atom.set_u_iso(0.25);
-        residue.insert(atom, -1);
-      }
-      chain.insert(residue, -1);
-    }
-    MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(40, 40, 40, 90, 90, 90)));
-    mol.insert(chain, -1);
     MMDBfile file;
-    file.export_minimol(mol);
+    file.export_minimol(along_x(residues));
     file.write_file(scratch.path("made.cif"), MMDBManager::CIF);
     file.write_file(scratch.path("made.pdb"), MMDBManager::PDB);
     std::vector<std::string> rows = atom_rows(
@@ -801,31 +808,11 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
 TEST(CoordinateFiles, ResiduesWithoutBackboneNamesBondThroughAnyAtom) {
   const model_testing::Scratch scratch;
   for (const double first : {-5.0, -1.33}) {  // the first carbon's x; the other's is the rest
-    const std::vector<std::tuple<const char*, int, std::vector<std::pair<const char*, double>>>>
-        residues = {{"LIG", 0, {{"C1", first}, {"C2", first == -5 ? -1.33 : -5}}},
+    const Along_x residues = {{"LIG", 0, {{"C1", first}, {"C2", first == -5 ? -1.33 : -5}}},
                     {"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.45}}},
                     {"GLY", 2, {{"N", 3.78}, {"CA", 5.23}, {"C", 6.23}}}};
-    MPolymer chain;
-    chain.set_id("A");
-    for (const auto& [type, number, atoms] : residues) {
-      MMonomer residue;
-      residue.set_type(type);
-      residue.set_seqnum(number, "");
-      for (const auto& [name, x] : atoms) {
-        MAtom atom(Atom::null());
-        atom.set_name(name, "");
-        atom.set_element(String(name).substr(0, 1));
-        atom.set_coord_orth(Coord_orth(x, 0, 0));
-        atom.set_occupancy(1);
-        atom.set_u_iso(0.25);
-        residue.insert(atom, -1);
-      }
-      chain.insert(residue, -1);
-    }
-    MiniMol mol(Spacegroup(Spgr_descr(1)), Cell(Cell_descr(40, 40, 40, 90, 90, 90)));
-    mol.insert(chain, -1);
     MMDBfile file;
-    file.export_minimol(mol);
+    file.export_minimol(along_x(residues));
     file.write_file(scratch.path("cap.cif"), MMDBManager::CIF);
     std::vector<std::string> rows =
         atom_rows(scratch.path("cap.cif"), {"label_comp_id", "label_seq_id", "label_asym_id"});
