@@ -356,8 +356,8 @@ struct New_content {
       struct stat st;
       const bool linked = priv >= 0 && fstat(priv, &st) == 0 && st.st_nlink > 0;
       if (error == 0 && linked)
-        swapped = "another user moved its private folder, and the empty folder they put at " +
-                  at + " was removed in its place";
+        swapped = "another user moved its private folder, and the empty folder they put at " + at +
+                  " was removed in its place";
       moved = linked && (error == 0 || !folder_in_place());
     }
     if (moved && priv >= 0) {

@@ -399,8 +399,7 @@ TEST(RunMtzFiles, AReportNotTakenLeavesTheOutputsWhole) {
   const std::vector<std::tuple<std::string, int, std::string>> cases = {
       {"sh -c '\"$@\" >/dev/full' sh ", 2,
        "quelvarn: cannot write the report to standard output; already replaced: %m, %p\n"},
-      {"bash -c '\"$@\" | head -c1 >/dev/null; exit ${PIPESTATUS[0]}' bash ", 128 + SIGPIPE,
-       ""}};
+      {"bash -c '\"$@\" | head -c1 >/dev/null; exit ${PIPESTATUS[0]}' bash ", 128 + SIGPIPE, ""}};
   for (const auto& [prefix, status, message] : cases) {
     SCOPED_TRACE(prefix);
     const Scratch_dir dir;

@@ -782,9 +782,9 @@ TEST(CoordinateFiles, WrittenPolymerEndsWhereItsBackboneEnds) {
       {2.6, "HETATM NH2 . B 2 ", "HETATM HOH . C 3 ", 6}};
   for (const auto& [gap, cap, water, ter] : cases) {
     const Along_x residues = {{"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.9}}},
-                    {"GLY", 2, {{"N", 4.2}, {"CA", 5.6}, {"C", 7}}},
-                    {"NH2", 3, {{"N", 7 + gap}}},
-                    {"HOH", 9, {{"O", 20}}}};
+                              {"GLY", 2, {{"N", 4.2}, {"CA", 5.6}, {"C", 7}}},
+                              {"NH2", 3, {{"N", 7 + gap}}},
+                              {"HOH", 9, {{"O", 20}}}};
     MMDBfile file;
     file.export_minimol(along_x(residues));
     file.write_file(scratch.path("made.cif"), MMDBManager::CIF);
@@ -809,8 +809,8 @@ TEST(CoordinateFiles, ResiduesWithoutBackboneNamesBondThroughAnyAtom) {
   const model_testing::Scratch scratch;
   for (const double first : {-5.0, -1.33}) {  // the first carbon's x; the other's is the rest
     const Along_x residues = {{"LIG", 0, {{"C1", first}, {"C2", first == -5 ? -1.33 : -5}}},
-                    {"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.45}}},
-                    {"GLY", 2, {{"N", 3.78}, {"CA", 5.23}, {"C", 6.23}}}};
+                              {"GLY", 1, {{"N", 0}, {"CA", 1.45}, {"C", 2.45}}},
+                              {"GLY", 2, {{"N", 3.78}, {"CA", 5.23}, {"C", 6.23}}}};
     MMDBfile file;
     file.export_minimol(along_x(residues));
     file.write_file(scratch.path("cap.cif"), MMDBManager::CIF);
@@ -890,8 +890,8 @@ TEST(CoordinateFiles, WrittenLabelsStepByOneOnlyAcrossABondOrToTheNextNumber) {
   // Number, insertion code, whether bonded to the residue before, and the
   // label_seq_id written.
   const std::vector<std::tuple<int, const char*, bool, int>> residues = {
-      {52, "", false, 1},   {52, "A", false, 2},  {53, "", false, 3},   {60, "", false, 10},
-      {58, "", false, 12},  {70, "", true, 13},   {80, "C", false, 23}, {80, "B", false, 24},
+      {52, "", false, 1},   {52, "A", false, 2}, {53, "", false, 3},   {60, "", false, 10},
+      {58, "", false, 12},  {70, "", true, 13},  {80, "C", false, 23}, {80, "B", false, 24},
       {80, "A", false, 25}, {81, "", false, 26}};
   MPolymer chain;
   chain.set_id("A");

@@ -412,11 +412,11 @@ TEST(CoordinateFileFaults, UnusualFilesReadWhole) {
   // The text, its atoms and the numbers of its models written.
   const std::vector<std::tuple<std::string, std::size_t, std::string>> cases = {
       {"MODEL        2\n" + from_101 + "TER\nENDMDL\nEND\n", n, "2 "},
-      {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n",
-       n, "3 5 "},
+      {"MODEL        3\n" + joined(atoms) + "ENDMDL\nMODEL        5\n" + atoms[0] + "\nENDMDL\n", n,
+       "3 5 "},
       // The lowest number is the model taken, wherever the file gives it.
-      {"MODEL        5\n" + atoms[0] + "\nENDMDL\nMODEL        3\n" + joined(atoms) + "ENDMDL\n",
-       n, "3 5 "},
+      {"MODEL        5\n" + atoms[0] + "\nENDMDL\nMODEL        3\n" + joined(atoms) + "ENDMDL\n", n,
+       "3 5 "},
       {slurp(vantrel_testing::fixture_path("model_two.cif")), 39, "2 "},
       {"TER\n" + joined(atoms), n, "1 "},
       {"END\n", 0, ""},

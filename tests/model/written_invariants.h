@@ -1293,8 +1293,8 @@ inline Outcome check_writes(const Coordinates& source, const std::string& stem,
             const Record& a = as_given.first(r);
             const bool nucleic = is_standard(a.resname) && a.resname.size() <= 2;
             if (r.kind == Kind::polymer)
-              polymer_ids[std::to_string(a.model) + "/" + a.chain + (nucleic ? "/n" : "/p")]
-                  .insert(r.asym);
+              polymer_ids[std::to_string(a.model) + "/" + a.chain + (nucleic ? "/n" : "/p")].insert(
+                  r.asym);
           }
           for (const auto& chain : polymer_ids) as_written = as_written && chain.second.size() == 1;
           if (own.empty() && as_written) expect_kept(as_given, one, true, "the source", found);

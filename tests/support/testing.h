@@ -101,8 +101,8 @@ inline std::string acl(const unsigned owner, const unsigned uid, const unsigned 
   const unsigned none = 0xffffffff;
   std::vector<std::array<unsigned, 3>> entries = {{1, owner, none}};
   for (unsigned i = 0; i < more; ++i) entries.push_back({2, user, 3000 + i});
-  entries.insert(entries.end(), {{2, user, uid}, {4, group, none}, {0x10, mask, none},
-                                 {0x20, other, none}});
+  entries.insert(entries.end(),
+                 {{2, user, uid}, {4, group, none}, {0x10, mask, none}, {0x20, other, none}});
   std::string bytes = {2, 0, 0, 0};
   for (const auto& [tag, perm, id] : entries)
     for (const unsigned v : {tag, tag >> 8, perm, perm >> 8, id, id >> 8, id >> 16, id >> 24})

@@ -345,20 +345,13 @@ TEST(OutputFile, InPlaceAndFailedWritesLeaveTheFileAsItWas) {
   ASSERT_EQ(symlink("../closed/out.mtz", link.c_str()), 0);
   const std::string kept = closed + "/kept.mtz";
   const std::vector<std::tuple<std::string, std::string, mode_t>> olds = {
-      {out, "old", 0666},
-      {kept, "keep", 0444},
-      {closed + "/a", "old", 0666},
-      {closed + "/b", std::string(8000, 'o'), 0666},
-      {closed + "/c", "old", 0666},
-      {closed + "/d", "old and longer", 0666},
-      {closed + "/e", "old", 0666},
-      {closed + "/f", "old", 0666},
-      {closed + "/g", "old", 0666},
-      {closed + "/h", "old", 0666},
-      {closed + "/i", "old", 0666},
-      {closed + "/j", "old", 0666},
-      {closed + "/k", "old", 0666},
-      {odd, "old", 0666}};
+      {out, "old", 0666},           {kept, "keep", 0444},
+      {closed + "/a", "old", 0666}, {closed + "/b", std::string(8000, 'o'), 0666},
+      {closed + "/c", "old", 0666}, {closed + "/d", "old and longer", 0666},
+      {closed + "/e", "old", 0666}, {closed + "/f", "old", 0666},
+      {closed + "/g", "old", 0666}, {closed + "/h", "old", 0666},
+      {closed + "/i", "old", 0666}, {closed + "/j", "old", 0666},
+      {closed + "/k", "old", 0666}, {odd, "old", 0666}};
   for (const auto& [file, bytes, mode] : olds)
     ASSERT_EQ(chmod(write_bytes(file, bytes).c_str(), mode), 0);
   if (geteuid() != 0) {
