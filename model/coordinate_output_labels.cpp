@@ -908,7 +908,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
         holds.residues.emplace(residue->label_seq_id, residue->name);
   };
   std::set<String> used_names;
-  std::map<String, std::vector<int>> entities;  // by key
+  std::map<String, std::vector<int>> entities;  // by key, in the order they were taken
   for (Group& group : groups) {
     if (!group.name.empty()) used_names.insert(group.name);
     for (mmdb::Residue* residue : group.residues) {
@@ -919,7 +919,7 @@ void set_model_labels(mmdb::Model* model, const std::vector<std::vector<Part>>& 
       if (agrees(group, held[given])) {
         join(group, given);
         std::vector<int>& of_key = entities[group.entity_key];
-        if (!holds(of_key, given)) of_key.push_back(given);
+        if (std::find(of_key.begin(), of_key.end(), given) == of_key.end()) of_key.push_back(given);
       } else if (!group.unkept) {
         group.unkept = given;
       }
